@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Climalog needs, when missing:
+# compiler, CMake, Qt 6 Widgets, GoogleTest, the fonts the windows ask for
+# ("Arial" and "Courier New" map to the metric-compatible Liberation fonts),
+# and a virtual display for screenshots and headless runs.
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+          fontconfig fonts-liberation fonts-liberation2 xvfb xauth)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,20 @@
+// The window system's side of the platform interfaces: message boxes with
+// the program's title and Spanish buttons, and the desktop's file manager.
+#pragma once
+
+#include "platform/messages.h"
+
+class QWidget;
+
+class QtMessages final : public Messages {
+public:
+    Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
+};
+
+class QtExplorer final : public Explorer {
+public:
+    void open(const QString &folder) override;
+};
+
+// The program's fonts: the window font and the lists' fixed-pitch font.
+void applyProgramFont(QWidget *window);

@@ -1,0 +1,30 @@
+// The splash window: a picture for a little over a second, then the main
+// window.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+class Clock;
+class QLabel;
+
+class logo : public QWidget {
+    Q_OBJECT
+public:
+    logo(Clock &clock, std::function<void()> showMain, QWidget *parent = nullptr);
+
+    void Form_Activate();
+
+    QLabel *Image1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    Clock &clock_;
+    std::function<void()> showMain_;
+    bool activated_ = false;
+};
+
+// The splash picture, drawn by the program (480 x 640 pixels).
+QPixmap splashPicture();

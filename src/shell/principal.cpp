@@ -1,0 +1,641 @@
+#include "shell/principal.h"
+
+#include "monitor/lines.h"
+#include "monitor/monitor.h"
+#include "monitor/sensoresmodel.h"
+#include "netaccess/binding.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "platform/qtplatform.h"
+#include "registry/configfile.h"
+#include "registry/general.h"
+#include "shell/cmdline.h"
+#include "shell/inicio.h"
+#include "shell/startup.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+// The polling core's view of this window. Rebuilds asked for by the tick run
+// under the list refresh flag, so the list's click handler ignores them.
+class principal::View final : public MainView {
+public:
+    explicit View(principal &w) : w_(w) {}
+    void setTimerEnabled(bool enabled) override
+    {
+        w_.timerEnabled_ = enabled;
+        w_.applyTimer();
+    }
+    void setTimerInterval(int milliseconds) override
+    {
+        w_.timerInterval_ = milliseconds;
+        w_.applyTimer();
+    }
+    void actualizando() override
+    {
+        w_.refrescando_ = true;
+        w_.actualizando();
+        w_.refrescando_ = false;
+    }
+    void listado() override
+    {
+        w_.refrescando_ = true;
+        w_.listado();
+        w_.refrescando_ = false;
+    }
+    void yieldEvents() override { QCoreApplication::processEvents(); }
+    void showAlarmas(const QStringList &lines) override { w_.showAlarmas(lines); }
+    void setCaption(const QString &caption) override { w_.setWindowTitle(caption); }
+
+private:
+    principal &w_;
+};
+
+namespace {
+
+QFont listFont()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSizeF(7.5);
+    return font;
+}
+
+// The library message as a text to show: it ends at its first zero byte.
+QString messageText(const FixedText<100> &mensaje)
+{
+    const QString text = mensaje.text();
+    const qsizetype end = text.indexOf(QChar(u'\0'));
+    return end < 0 ? text : text.left(end);
+}
+
+}
+
+principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent)
+    : QMainWindow(parent), g_(g), io_(io), platform_(std::move(platform)), view_(std::make_unique<View>(*this))
+{
+    applyProgramFont(this);
+    monitor_ = std::make_unique<Monitor>(g_, io_, platform_.clock, *view_);
+    monitor_->onFatal = [this](const QString &) {
+        if (g_.conectado && io_)
+            io_->FinalizarCNX(g_.puerto, g_.mensaje);
+        endProgram(1);
+    };
+    // The name column's width is measured in this window's own font.
+    const QFontMetricsF metrics(font());
+    model_ = std::make_unique<SensoresModel>(g_, io_, [this, metrics](const QString &name16) {
+        return metrics.horizontalAdvance(name16) * 1440.0 / logicalDpiX() < 1300.0;
+    });
+
+    setCentralWidget(new QWidget(this));
+    buildMenus();
+    buildPane();
+    buildLists();
+    centralWidget()->setFixedSize(tw(120 + 8715 + 120), tw(1200 + 4815 + 120));
+    setWindowTitle(QStringLiteral("Climalog"));
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(3000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+principal::~principal() = default;
+
+int principal::tw(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
+int principal::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiX()); }
+
+void principal::buildMenus()
+{
+    fichero = menuBar()->addMenu(QStringLiteral("&Fichero"));
+    salvar = fichero->addAction(QStringLiteral("&Salvar"), this, [this] { salvar_Click(); });
+    salvar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    cargar = fichero->addAction(QStringLiteral("&Cargar"), this, [this] { cargar_Click(); });
+    cargar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    fin = fichero->addAction(QStringLiteral("&Fin"), this, [this] { fin_Click(); });
+
+    edicion = menuBar()->addMenu(QStringLiteral("&Edicion"));
+    // The check marks are the handlers' to set: undo the toolkit's own
+    // toggle before the handler runs.
+    mnueditar = edicion->addAction(QStringLiteral("&Editar"), this, [this] {
+        mnueditar->setChecked(!mnueditar->isChecked());
+        mnueditar_Click();
+    });
+    mnueditar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnueditar->setCheckable(true);
+    mnubuscar = edicion->addAction(QStringLiteral("&Buscar Dispositivos"), this, [this] { mnubuscar_Click(); });
+
+    captura = menuBar()->addMenu(QStringLiteral("&Captura"));
+    mnucapturar = captura->addAction(QStringLiteral("&Capturar"), this, [this] {
+        mnucapturar->setChecked(!mnucapturar->isChecked());
+        mnucapturar_Click();
+    });
+    mnucapturar->setCheckable(true);
+    mnuver = captura->addAction(QStringLiteral("&Ver capturas"), this, [this] { mnuver_Click(); });
+
+    ayuda = menuBar()->addMenu(QStringLiteral("&Ayuda"));
+    mnuabout = ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
+}
+
+void principal::buildPane()
+{
+    Nsensor = new QGroupBox(QStringLiteral("Propiedades Dispositivos"), centralWidget());
+    Nsensor->setGeometry(tw(120), tw(0), tw(6135), tw(1215));
+    auto place = [this](QWidget *w, int left, int top, int width, int height) {
+        w->setGeometry(tw(left), tw(top), tw(width), tw(height));
+    };
+    auto *lblnombre = new QLabel(QStringLiteral("Nombre"), Nsensor);
+    place(lblnombre, 120, 300, 1215, 255);
+    nombre = new QLineEdit(Nsensor);
+    nombre->setToolTip(QStringLiteral("Nombre del sensor"));
+    nombre->setMaxLength(16);
+    place(nombre, 1440, 240, 2175, 315);
+    auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
+    place(lblsn, 60, 780, 1392, 252);
+    SN = new QLineEdit(Nsensor);
+    SN->setToolTip(QStringLiteral("Número de serie del sensor"));
+    SN->setMaxLength(19);
+    place(SN, 1440, 720, 2175, 315);
+    anadir = new QPushButton(QStringLiteral("Añadi&r"), Nsensor);
+    anadir->setToolTip(QStringLiteral("Añadir sensor a la lista"));
+    place(anadir, 3840, 240, 975, 315);
+    Borrar = new QPushButton(QStringLiteral("&Borrar"), Nsensor);
+    Borrar->setToolTip(QStringLiteral("Borrar sensor de la lista"));
+    place(Borrar, 3840, 720, 975, 315);
+    CMP = new QPushButton(QStringLiteral("Com&probar"), Nsensor);
+    CMP->setToolTip(QStringLiteral("Comprobar estado del sensor"));
+    place(CMP, 4860, 240, 1215, 315);
+    Avan = new QPushButton(QStringLiteral("&Avanzadas"), Nsensor);
+    Avan->setToolTip(QStringLiteral("Editar propiedades avanzadas"));
+    place(Avan, 4860, 720, 1215, 315);
+    for (auto *b : {anadir, Borrar, CMP, Avan})
+        b->setEnabled(false);
+    QWidget::setTabOrder(nombre, SN);
+    QWidget::setTabOrder(SN, anadir);
+    QWidget::setTabOrder(anadir, Borrar);
+    QWidget::setTabOrder(Borrar, CMP);
+    QWidget::setTabOrder(CMP, Avan);
+
+    connect(nombre, &QLineEdit::textChanged, this, [this] { nombre_Change(); });
+    connect(SN, &QLineEdit::textChanged, this, [this] { SN_Change(); });
+    connect(anadir, &QPushButton::clicked, this, [this] { anadir_Click(); });
+    connect(Borrar, &QPushButton::clicked, this, [this] { Borrar_Click(); });
+    connect(CMP, &QPushButton::clicked, this, [this] { CMP_Click(); });
+    connect(Avan, &QPushButton::clicked, this, [this] { Avan_Click(); });
+    // Entering a box selects its whole text.
+    nombre->installEventFilter(this);
+    SN->installEventFilter(this);
+}
+
+void principal::buildLists()
+{
+    lista = new QGroupBox(centralWidget());
+    lista->setGeometry(tw(120), tw(1200), tw(8715), tw(4815));
+    auto setupList = [this](QAbstractItemView *v, int left, int top, int width, int height) {
+        v->setFont(listFont());
+        v->setGeometry(tw(left), tw(top), tw(width), tw(height));
+    };
+    titulo = new QListWidget(lista);
+    setupList(titulo, 120, 240, 6672, 240);
+    titulo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    titulo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    titulo->setFocusPolicy(Qt::NoFocus);
+    Sensores = new QListView(lista);
+    setupList(Sensores, 120, 540, 6675, 3840);
+    Sensores->setUniformItemSizes(true);
+    Sensores->setSelectionMode(QAbstractItemView::SingleSelection);
+    Sensores->setModel(model_.get());
+    Sensores->installEventFilter(this);
+    connect(Sensores, &QListView::clicked, this, [this] { Sensores_Click(); });
+    connect(Sensores, &QListView::doubleClicked, this, [this] { Sensores_DblClick(); });
+    lblalarmas = new QListWidget(lista);
+    setupList(lblalarmas, 6900, 240, 1695, 240);
+    lblalarmas->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lblalarmas->setFocusPolicy(Qt::NoFocus);
+    infoalarmas = new QListWidget(lista);
+    setupList(infoalarmas, 6900, 540, 1695, 3840);
+}
+
+bool principal::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn && (watched == nombre || watched == SN)) {
+        auto *box = static_cast<QLineEdit *>(watched);
+        QTimer::singleShot(0, box, [box] { box->selectAll(); });
+    }
+    if (watched == Sensores && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Delete) {
+            Sensores_KeyDown(46, 0);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Start-up ------------------------------------------------------------
+
+bool principal::Form_Load(const QString &commandLine)
+{
+    g_.vacia();
+    g_.separador = QStringLiteral("  ");
+    g_.intervalo = Timer1->interval();
+    g_.puerto = -2;
+    titulo->clear();
+    titulo->addItem(::titulo(g_.separador));
+    lblalarmas->clear();
+    lblalarmas->addItem(QStringLiteral("Alarmas"));
+
+    const Orden orden = interpreta(commandLine);
+    auto connectOn = [this](int d) {
+        if (!conecta(g_, io_, d))
+            platform_.messages.show(messageText(g_.mensaje));
+    };
+    auto chooseInWindow = [this] {
+        g_.puerto = -1;
+        if (platform_.eligePuerto) {
+            platform_.eligePuerto();
+            return;
+        }
+        inicio window(g_, io_, platform_.messages, this);
+        window.exec();
+    };
+    switch (orden.puerto) {
+    case Orden::Puerto::Automatico: {
+        g_.puerto = -1;
+        const int r = puertoAutomatico(g_.appFolder);
+        if (r > 0)
+            connectOn(r);
+        else
+            chooseInWindow();
+        break;
+    }
+    case Orden::Puerto::Numero:
+        connectOn(orden.numero);
+        break;
+    case Orden::Puerto::SinConexion:
+        g_.puerto = 0;
+        g_.conectado = false;
+        g_.nombrepuerto.clear();
+        break;
+    case Orden::Puerto::Ventana:
+        chooseInWindow();
+        break;
+    case Orden::Puerto::Rechazo:
+        break;
+    }
+    if (g_.puerto == -2)
+        platform_.messages.show(usoTexto());
+    if (g_.puerto < 0)
+        return false;
+
+    setCaption();
+    cargar_Click();
+    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
+    g_.carpeta = g_.appFolder + QDir::separator() + port + QDir::separator();
+    mnueditar->setChecked(g_.n() > 0);
+    mnueditar_Click();
+    Timer1_Timer();
+    if (orden.captura)
+        mnucapturar_Click();
+    return !ended_;
+}
+
+void principal::setCaption()
+{
+    QString caption = QStringLiteral("Climalog [%1]").arg(g_.nombrepuerto);
+    if (!g_.fichero.isEmpty())
+        caption += QStringLiteral(" - ") + g_.fichero;
+    setWindowTitle(caption);
+}
+
+// ---- Timer and lists -------------------------------------------------------
+
+void principal::applyTimer()
+{
+    if (ended_ || !timerEnabled_ || timerInterval_ <= 0) {
+        Timer1->stop();
+        return;
+    }
+    Timer1->start(timerInterval_);
+}
+
+bool principal::timerRunning() const { return Timer1->isActive(); }
+
+void principal::Timer1_Timer()
+{
+    if (ended_)
+        return;
+    monitor_->Timer1_Timer();
+}
+
+void principal::rebuildList(bool red)
+{
+    QPalette palette = Sensores->palette();
+    palette.setColor(QPalette::Text, red ? QColor(255, 0, 0) : QApplication::palette(Sensores).color(QPalette::Text));
+    Sensores->setPalette(palette);
+    int row = Sensores->currentIndex().isValid() ? Sensores->currentIndex().row() : -1;
+    model_->rebuild();
+    const int count = model_->rowCount();
+    if (row > count - 1)
+        row = count - 1;
+    if (row < 0) {
+        Sensores->clearSelection();
+        return;
+    }
+    Sensores->setCurrentIndex(model_->index(row));
+    Sensores_Click();
+}
+
+void principal::listado() { rebuildList(false); }
+void principal::actualizando() { rebuildList(true); }
+
+// Appending one device's line: the model derives the lines from the table,
+// so showing the new row is enough.
+void principal::anade(int i)
+{
+    if (i > g_.n())
+        return;
+    model_->rebuild();
+}
+
+void principal::showAlarmas(const QStringList &lines)
+{
+    infoalarmas->clear();
+    infoalarmas->addItems(lines);
+}
+
+// ---- Configuration file ----------------------------------------------------
+
+void principal::salvar_Click()
+{
+    const configfile::SaveResult result = configfile::save(g_);
+    if (result.status == configfile::SaveStatus::Failed)
+        platform_.messages.show(result.message);
+}
+
+void principal::cargar_Click()
+{
+    if (g_.modificado) {
+        const auto answer = platform_.messages.show(
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNo);
+        if (answer != Messages::Answer::Yes)
+            return;
+    }
+    configfile::ReadResult file = configfile::read(g_.configPath());
+    if (file.status == configfile::Status::Missing)
+        return;
+    // A file that cannot be read changes nothing, and nothing overwrites it.
+    if (file.status != configfile::Status::Loaded) {
+        platform_.messages.show(file.message);
+        return;
+    }
+    view_->setTimerEnabled(false);
+    configfile::apply(g_, std::move(file.table));
+    Sensores->clearSelection();
+    model_->rebuild();
+    g_.reloj = 0;
+    g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
+    if (!file.message.isEmpty())
+        platform_.messages.show(file.message);
+    view_->setTimerEnabled(true);
+}
+
+// ---- Shutdown and about ----------------------------------------------------
+
+void principal::fin_Click()
+{
+    if (ended_)
+        return;
+    if (g_.modificado) {
+        const auto answer = platform_.messages.show(
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNo);
+        if (answer == Messages::Answer::Yes) {
+            const configfile::SaveResult result = configfile::save(g_);
+            // A failed save must not silently drop the changes.
+            if (result.status == configfile::SaveStatus::Failed) {
+                const auto go = platform_.messages.show(
+                    result.message + QStringLiteral("\r\n¿Desea terminar sin salvar la configuración?"),
+                    Messages::Buttons::YesNo);
+                if (go != Messages::Answer::Yes)
+                    return;
+            }
+        }
+    }
+    if (g_.conectado && io_)
+        io_->FinalizarCNX(g_.puerto, g_.mensaje);
+    endProgram(0);
+}
+
+void principal::endProgram(int code)
+{
+    ended_ = true;
+    Timer1->stop();
+    if (platform_.salir)
+        platform_.salir(code);
+}
+
+void principal::closeEvent(QCloseEvent *event)
+{
+    fin_Click();
+    if (ended_)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void principal::mnuabout_Click()
+{
+    platform_.messages.show(QStringLiteral("Climalog v1.1\r\n"
+                                           "Equipo de desarrollo de Climalog, 2026\r\n"
+                                           "climalog.example.org"));
+}
+
+// ---- Pane ------------------------------------------------------------------
+
+void principal::mnueditar_Click()
+{
+    if (savedListaTop_ == 0) {
+        savedListaTop_ = toTwips(lista->y());
+        savedListaHeight_ = toTwips(lista->height());
+        savedSensoresHeight_ = toTwips(Sensores->height());
+    }
+    if (mnueditar->isChecked()) {
+        mnueditar->setChecked(false);
+        Nsensor->hide();
+        const int listaHeight = savedListaHeight_ + toTwips(Nsensor->height());
+        lista->setGeometry(lista->x(), Nsensor->y(), lista->width(), tw(listaHeight));
+        const int sensoresHeight = listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y()));
+        Sensores->resize(Sensores->width(), tw(sensoresHeight));
+    } else {
+        mnueditar->setChecked(true);
+        Nsensor->show();
+        lista->setGeometry(lista->x(), tw(savedListaTop_), lista->width(), tw(savedListaHeight_));
+        Sensores->resize(Sensores->width(), tw(savedSensoresHeight_));
+    }
+    infoalarmas->resize(infoalarmas->width(), Sensores->height());
+}
+
+void principal::parseSN()
+{
+    const QString text = SN->text();
+    g_.dispactual.sn = hexserie(text.mid(3));
+    g_.dispactual.tipo = codtipo(text.left(3));
+}
+
+bool principal::nameValid() const { return !trimBlanks(nombre->text()).isEmpty(); }
+
+void principal::SN_Change()
+{
+    CMP->setEnabled(false);
+    anadir->setEnabled(false);
+    Avan->setEnabled(false);
+    parseSN();
+    if (g_.dispactual.tipo == 0 || isZero(g_.dispactual.sn))
+        return;
+    if (g_.conectado)
+        CMP->setEnabled(true);
+    if (nameValid()) {
+        anadir->setEnabled(true);
+        Avan->setEnabled(true);
+    }
+}
+
+void principal::nombre_Change()
+{
+    anadir->setEnabled(false);
+    parseSN();
+    if (g_.dispactual.tipo != 0 && !isZero(g_.dispactual.sn) && nameValid())
+        anadir->setEnabled(true);
+}
+
+void principal::anadir_Click()
+{
+    Dispositivo &d = g_.dispactual;
+    d.nombre = trimBlanks(nombre->text()).left(16);
+    if (trimBlanks(d.nombre.text()).isEmpty()) {
+        platform_.messages.show(QStringLiteral("Nombre incorrecto"));
+        return;
+    }
+    if (isZero(d.sn) || d.tipo == 0) {
+        platform_.messages.show(QStringLiteral("Número de serie incorrecto"));
+        return;
+    }
+    const QString name = d.nombre.text().toLower();
+    const int n = g_.n();
+    for (int i = 1; i <= n; ++i) {
+        if (g_.dispositivos[i].sn == d.sn) {
+            for (int j = i + 1; j <= n; ++j) {
+                if (g_.dispositivos[j].nombre.text().toLower() == name) {
+                    platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
+                    return;
+                }
+            }
+            const auto answer = platform_.messages.show(
+                QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
+                Messages::Buttons::YesNo);
+            if (answer == Messages::Answer::Yes) {
+                modifica(i);
+                g_.cogereldet();
+                listado();
+            }
+            return;
+        }
+        if (g_.dispositivos[i].nombre.text().toLower() == name) {
+            platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
+            return;
+        }
+    }
+    const bool avi = d.tipo == AVI;
+    for (int k = 0; k < 4; ++k) {
+        d.ajuste[k] = avi ? 1 : 0;
+        d.ganancia[k] = avi ? 1.0f : 0.0f;
+        d.magnitud[k] = QString();
+        d.alarma[k] = 0;
+    }
+    d.salrele[0] = 0;
+    d.snrele[0] = Serial{};
+    d.periodo = 1;
+    nuevo();
+}
+
+void principal::nuevo()
+{
+    if (g_.n() >= maxDispositivos) {
+        platform_.messages.show(QStringLiteral("La lista ya tiene el máximo de %1 dispositivos.").arg(maxDispositivos));
+        return;
+    }
+    anade(g_.nuevo());
+}
+
+void principal::modifica(int i) { g_.modifica(i); }
+void principal::borra(int i) { g_.borra(i); }
+
+void principal::Borrar_Click()
+{
+    for (int i = 1; i <= g_.n(); ++i) {
+        if (g_.dispositivos[i].sn == g_.dispactual.sn) {
+            borra(i);
+            g_.cogereldet();
+            listado();
+            return;
+        }
+    }
+    platform_.messages.show(QStringLiteral("El dispositivo no está en la lista"));
+}
+
+void principal::CMP_Click() {}
+
+void principal::Avan_Click() {}
+
+void principal::Sensores_Click()
+{
+    if (refrescando_)
+        return;
+    Borrar->setEnabled(true);
+    const QModelIndex current = Sensores->currentIndex();
+    if (!current.isValid())
+        return;
+    const Serial serial = hexserie(serielinea(current.data().toString(), g_.separador));
+    for (int i = 1; i <= g_.n(); ++i) {
+        if (g_.dispositivos[i].sn != serial)
+            continue;
+        Dispositivo device = g_.dispositivos[i];
+        nombre->setText(trimBlanks(device.nombre.text()));
+        const QString printable = io_ ? io_->ConvertSerialNum(device.sn) : seriehex(device.sn);
+        SN->setText(nomtipo(device.tipo) + printable);
+        g_.dispactual = device;
+        return;
+    }
+}
+
+void principal::Sensores_DblClick()
+{
+    if (!mnueditar->isChecked())
+        return;
+    Sensores_Click();
+    Avan_Click();
+}
+
+void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
+{
+    if (!mnueditar->isChecked() || keyCode != 46)
+        return;
+    Sensores_Click();
+    Borrar_Click();
+}
+
+// ---- Later menus -----------------------------------------------------------
+
+void principal::mnubuscar_Click() {}
+void principal::mnucapturar_Click() {}
+void principal::mnuver_Click() {}

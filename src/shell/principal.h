@@ -1,0 +1,145 @@
+// The main window: menus, the device-properties pane, the device list and
+// the warning list. Its handlers turn window events into calls of the core.
+#pragma once
+
+#include "monitor/mainview.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class Clock;
+class Explorer;
+class General;
+class Messages;
+class Monitor;
+class SensoresModel;
+class SondaIO;
+class QAction;
+class QGroupBox;
+class QLineEdit;
+class QListView;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+class principal : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Platform {
+        Clock &clock;
+        Messages &messages;
+        Explorer &explorer;
+        // Ends the program at once with the given code.
+        std::function<void(int)> salir;
+        // Shows the port selection window modally; null: the real window.
+        std::function<void()> eligePuerto;
+    };
+
+    principal(General &g, SondaIO *io, Platform platform, QWidget *parent = nullptr);
+    ~principal() override;
+
+    // Start-up; false when the program must end.
+    bool Form_Load(const QString &commandLine);
+
+    // Menus.
+    void salvar_Click();
+    void cargar_Click();
+    void fin_Click();
+    void mnueditar_Click();
+    void mnubuscar_Click();
+    void mnucapturar_Click();
+    void mnuver_Click();
+    void mnuabout_Click();
+
+    // Device-properties pane and device list.
+    void SN_Change();
+    void nombre_Change();
+    void anadir_Click();
+    void Borrar_Click();
+    void CMP_Click();
+    void Avan_Click();
+    void Sensores_Click();
+    void Sensores_DblClick();
+    void Sensores_KeyDown(std::int16_t keyCode, std::int16_t shift);
+
+    // Polling.
+    void Timer1_Timer();
+    void listado();
+    void actualizando();
+    void anade(int i);
+    void nuevo();
+    void modifica(int i);
+    void borra(int i);
+
+    Monitor &monitor() { return *monitor_; }
+    bool refrescando() const { return refrescando_; }
+    bool timerRunning() const;
+    int timerInterval() const { return timerInterval_; }
+    bool timerEnabled() const { return timerEnabled_; }
+
+    // Controls, named as the window's design names them.
+    QGroupBox *Nsensor;
+    QLineEdit *nombre;
+    QLineEdit *SN;
+    QPushButton *anadir;
+    QPushButton *Borrar;
+    QPushButton *CMP;
+    QPushButton *Avan;
+    QGroupBox *lista;
+    QListWidget *titulo;
+    QListView *Sensores;
+    QListWidget *lblalarmas;
+    QListWidget *infoalarmas;
+    QMenu *fichero;
+    QMenu *edicion;
+    QMenu *captura;
+    QMenu *ayuda;
+    QAction *salvar;
+    QAction *cargar;
+    QAction *fin;
+    QAction *mnueditar;
+    QAction *mnubuscar;
+    QAction *mnucapturar;
+    QAction *mnuver;
+    QAction *mnuabout;
+    QTimer *Timer1;
+    SensoresModel *model() { return model_.get(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    class View;
+    friend class View;
+
+    void buildMenus();
+    void buildPane();
+    void buildLists();
+    void parseSN();
+    bool nameValid() const;
+    void rebuildList(bool red);
+    void applyTimer();
+    void setCaption();
+    void showAlarmas(const QStringList &lines);
+    void endProgram(int code);
+    int tw(int twips) const;
+    int toTwips(int pixels) const;
+
+    General &g_;
+    SondaIO *io_;
+    Platform platform_;
+    std::unique_ptr<View> view_;
+    std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<SensoresModel> model_;
+    bool refrescando_ = false;
+    bool timerEnabled_ = true;
+    int timerInterval_ = 3000;
+    bool ended_ = false;
+    // Layout with the pane shown, saved at the first toggle (twips).
+    int savedListaTop_ = 0;
+    int savedListaHeight_ = 0;
+    int savedSensoresHeight_ = 0;
+};

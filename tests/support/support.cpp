@@ -1,0 +1,136 @@
+#include "support/support.h"
+
+#include "netaccess/binding.h"
+#include "registry/general.h"
+#include "simcontrol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstdio>
+#include <dlfcn.h>
+#include <stdexcept>
+
+QString binFolder()
+{
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+}
+
+TempFolder::TempFolder()
+{
+    QTemporaryDir dir(QDir::temp().filePath(QStringLiteral("climalog-test-XXXXXX")));
+    dir.setAutoRemove(false);
+    path_ = dir.path();
+}
+
+TempFolder::~TempFolder()
+{
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (info && info->result() && info->result()->Failed()) {
+        std::fprintf(stderr, "kept test folder: %s\n", qPrintable(path_));
+        return;
+    }
+    // Restore write permissions a test may have taken away, then remove.
+    QDir(path_).setPath(path_);
+    std::system(qPrintable(QStringLiteral("chmod -R u+rwx '%1' 2>/dev/null").arg(path_)));
+    QDir(path_).removeRecursively();
+}
+
+QString TempFolder::file(const QString &name) const { return QDir(path_).filePath(name); }
+
+QByteArray TempFolder::read(const QString &name) const
+{
+    QFile f(file(name));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void TempFolder::write(const QString &name, const QByteArray &bytes) const
+{
+    QFile f(file(name));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write test file");
+    f.write(bytes);
+}
+
+Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon icon)
+{
+    texts << text;
+    buttons.push_back(b);
+    icons.push_back(icon);
+    if (!answers.empty()) {
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+}
+
+namespace sim {
+namespace {
+
+void *library()
+{
+    static void *handle = dlopen(QFile::encodeName(QDir(binFolder()).filePath(SondaIO::fileName())).constData(),
+                                 RTLD_NOW | RTLD_LOCAL);
+    return handle;
+}
+
+template <typename Fn>
+Fn fn(const char *name)
+{
+    void *h = library();
+    void *s = h ? dlsym(h, name) : nullptr;
+    if (!s)
+        throw std::runtime_error(std::string("simulator control missing: ") + name);
+    return reinterpret_cast<Fn>(s);
+}
+
+const unsigned char *raw(const Serial &s) { return s.data(); }
+
+}
+
+bool available() { return library() != nullptr; }
+int load(const char *description) { return fn<int (*)(const char *)>("SimLoad")(description); }
+void seed(std::uint32_t s) { fn<void (*)(uint32_t)>("SimSetSeed")(s); }
+void latency(int ms) { fn<void (*)(int)>("SimSetLatency")(ms); }
+int setWords(int port, const Serial &s, std::int16_t w0, std::int16_t w1, std::int16_t w2, std::int16_t w3)
+{
+    return fn<int (*)(int16_t, const unsigned char *, int16_t, int16_t, int16_t, int16_t)>("SimSetWords")(
+        static_cast<int16_t>(port), raw(s), w0, w1, w2, w3);
+}
+int failRate(int port, const Serial &s, double rate)
+{
+    return fn<int (*)(int16_t, const unsigned char *, double)>("SimSetFailRate")(static_cast<int16_t>(port), raw(s), rate);
+}
+void silent(int port, bool on) { fn<void (*)(int16_t, int)>("SimSetPortSilent")(static_cast<int16_t>(port), on ? 1 : 0); }
+int addDevice(int port, int tipo, const Serial &s)
+{
+    return fn<int (*)(int16_t, int16_t, const unsigned char *)>("SimAddDevice")(static_cast<int16_t>(port),
+                                                                                static_cast<int16_t>(tipo), raw(s));
+}
+int removeDevice(int port, const Serial &s)
+{
+    return fn<int (*)(int16_t, const unsigned char *)>("SimRemoveDevice")(static_cast<int16_t>(port), raw(s));
+}
+long relayWords(int port, const Serial &s, std::int16_t &out1, std::int16_t &out2)
+{
+    return fn<long (*)(int16_t, const unsigned char *, int16_t *, int16_t *)>("SimRelayWords")(
+        static_cast<int16_t>(port), raw(s), &out1, &out2);
+}
+long callCount(int port, const Serial *s, const char *call)
+{
+    return fn<long (*)(int16_t, const unsigned char *, const char *)>("SimCallCount")(
+        static_cast<int16_t>(port), s ? raw(*s) : nullptr, call);
+}
+void resetCounts() { fn<void (*)()>("SimResetCounts")(); }
+void searchCount(int port, int count) { fn<void (*)(int16_t, int)>("SimSetSearchCount")(static_cast<int16_t>(port), count); }
+
+}
+
+Serial sn(const char *hex) { return hexserie(QString::fromLatin1(hex)); }

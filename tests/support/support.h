@@ -1,0 +1,83 @@
+// Helpers shared by the tests: a kept-on-failure temporary folder, a clock
+// the test steps, scripted message boxes, the simulator's test controls.
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "registry/dispositivo.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+// The folder the test programs, the program and the simulator library share.
+QString binFolder();
+
+// A fresh folder per test, removed when the test passes and kept (its path
+// printed) when it fails, so the evidence stays.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const QString &path() const { return path_; }
+    QString file(const QString &name) const;
+    QByteArray read(const QString &name) const;
+    void write(const QString &name, const QByteArray &bytes) const;
+
+private:
+    QString path_;
+};
+
+class TestClock final : public Clock {
+public:
+    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0))) : now_(start) {}
+    QDateTime now() const override { return now_; }
+    double elapsed() const override { return elapsed_; }
+    void set(const QDateTime &t) { now_ = t; }
+    void advance(double seconds)
+    {
+        now_ = now_.addMSecs(static_cast<qint64>(seconds * 1000));
+        elapsed_ += seconds;
+    }
+
+private:
+    QDateTime now_;
+    double elapsed_ = 0;
+};
+
+// Answers message boxes from a script (Ok/Yes when the script is empty) and
+// records every text shown.
+class ScriptedMessages final : public Messages {
+public:
+    Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
+    void answer(Answer a) { answers.push_back(a); }
+    std::deque<Answer> answers;
+    QStringList texts;
+    std::deque<Buttons> buttons;
+    std::deque<Icon> icons;
+};
+
+// The simulator's test exports, resolved by name from the library in the
+// program's folder (the program itself never calls them).
+namespace sim {
+bool available();
+int load(const char *description);
+void seed(std::uint32_t s);
+void latency(int ms);
+int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0);
+int failRate(int port, const Serial &sn, double rate);
+void silent(int port, bool on);
+int addDevice(int port, int tipo, const Serial &sn);
+int removeDevice(int port, const Serial &sn);
+long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &out2);
+long callCount(int port, const Serial *sn, const char *call);
+void resetCounts();
+void searchCount(int port, int count);
+}
+
+// A serial from its 16 hex digits (test shorthand).
+Serial sn(const char *hex);
