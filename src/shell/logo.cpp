@@ -45,14 +45,15 @@ logo::logo(Clock &clock, std::function<void()> showMain, QWidget *parent)
 void logo::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (activated_)
-        return;
-    activated_ = true;
     QTimer::singleShot(0, this, [this] { Form_Activate(); });
 }
 
 void logo::Form_Activate()
 {
+    // The splash becomes active once; it only hides afterwards.
+    if (activated_)
+        return;
+    activated_ = true;
     Image1->setGeometry(0, 0, width(), height());
     // An elapsed-time counter, so a wait across midnight stays one second.
     const double t0 = clock_.elapsed();

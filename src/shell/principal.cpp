@@ -331,6 +331,9 @@ void principal::applyTimer()
 
 bool principal::timerRunning() const { return Timer1->isActive(); }
 
+void principal::setTimerInterval(int milliseconds) { view_->setTimerInterval(milliseconds); }
+void principal::setTimerEnabled(bool enabled) { view_->setTimerEnabled(enabled); }
+
 void principal::Timer1_Timer()
 {
     if (ended_)

@@ -76,6 +76,9 @@ public:
     Monitor &monitor() { return *monitor_; }
     bool refrescando() const { return refrescando_; }
     bool timerRunning() const;
+    // The timer as the handlers set it: an interval of 0 stops it.
+    void setTimerInterval(int milliseconds);
+    void setTimerEnabled(bool enabled);
     int timerInterval() const { return timerInterval_; }
     bool timerEnabled() const { return timerEnabled_; }
 

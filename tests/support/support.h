@@ -12,7 +12,11 @@
 #include <QStringList>
 #include <cstdint>
 #include <deque>
+#include <ostream>
 #include <string>
+
+// Readable failures: texts print as text.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 
 // The folder the test programs, the program and the simulator library share.
 QString binFolder();
