@@ -213,6 +213,7 @@ void principal::buildLists()
     Sensores = new QListView(lista);
     setupList(Sensores, 120, 540, 6675, 3840);
     Sensores->setUniformItemSizes(true);
+    Sensores->setTextElideMode(Qt::ElideNone);
     Sensores->setSelectionMode(QAbstractItemView::SingleSelection);
     Sensores->setModel(model_.get());
     Sensores->installEventFilter(this);

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Takes the README's screenshot of the main window: the built program in a
+# folder of its own, on the simulated network with a device of every type,
+# under a virtual display. Usage: scripts/screenshot.sh [BUILD_FOLDER]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+need=()
+for p in x11-apps imagemagick xvfb xauth; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$build/bin/Climalog" "$build/bin/libSondaIO.so" "$work/"
+
+# One 140-byte configuration record: name, serial hex, type code, gains.
+record() {
+  local name=$1 serial=$2 type=$3 avi=$4
+  printf '%-16.16s' "$name"
+  printf "$(echo "$serial" | sed 's/../\\x&/g')"
+  printf "\\x$(printf %02x "$type")\\x00"
+  if [ "$avi" = 1 ]; then printf '\x01\x00\x01\x00\x01\x00\x01\x00'; else printf '\x00%.0s' $(seq 8); fi
+  printf '\x00%.0s' $(seq 16)
+  if [ "$avi" = 1 ]; then printf '\x00\x00\x80\x3f%.0s' 1 2 3 4; else printf '\x00%.0s' $(seq 16); fi
+  printf '%-8s%-8s%-8s%-8s' "C" "%" "bar" "l/min"
+  printf '\x00%.0s' $(seq 40)
+  printf '\x01\x00'
+}
+{
+  printf '%-16s' "00"; printf '\x00%.0s' $(seq 124)
+  record "Bomba" 20C4001A0F000044 3 1
+  record "Calefaccion" 3A7C11B200000077 5 0
+  record "Ventilador" 3AFFFFFFFFFFFF88 5 0
+  record "Puerta" 1D5EE30700000055 4 0
+  record "Ventana" 1D0000FF00FF0066 4 0
+  record "Invernadero" 26E1905C00000033 2 0
+  record "Pasillo" 2800B74410FF0022 1 0
+  record "Sala" 28A3F2C501080011 1 0
+} > "$work/config1.ini"
+
+out="$root/docs/principal.png"
+mkdir -p "$root/docs"
+(cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+  ./Climalog /1 & pid=$!
+  sleep 6
+  xwd -silent -name "Climalog [COM1]" | convert xwd:- "'"$out"'"
+  kill $pid; wait $pid || true')
+echo "$out"
