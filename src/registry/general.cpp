@@ -126,7 +126,12 @@ const char *const typeTexts[] = {"STT", "HRT", "AVI", "DET", "CTR"};
 
 std::int16_t codtipo(const QString &text)
 {
-    const QString upper = text.toUpper();
+    // Only the ASCII letters of the type texts count; other letters that
+    // upper-case to them are no type.
+    QString upper = text;
+    for (QChar &c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 32);
     for (int k = 0; k < 5; ++k)
         if (upper == QLatin1String(typeTexts[k]))
             return static_cast<std::int16_t>(k + 1);

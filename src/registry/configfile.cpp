@@ -1,0 +1,561 @@
+#include "registry/configfile.h"
+
+#include "registry/general.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace configfile {
+
+namespace {
+
+// Field offsets inside a record, as the file has always laid them out.
+constexpr int offNombre = 0;
+constexpr int offSn = 16;
+constexpr int offTipo = 24;
+constexpr int offAjuste = 26;
+constexpr int offAlarma = 34;
+constexpr int offGanancia = 50;
+constexpr int offMagnitud = 66;
+constexpr int offSnrele = 98;
+constexpr int offSalrele = 130;
+constexpr int offPeriodo = 138;
+static_assert(offPeriodo + 2 == recordSize);
+
+void put16(char *p, std::int16_t v)
+{
+    const auto u = static_cast<std::uint16_t>(v);
+    p[0] = static_cast<char>(u & 0xFF);
+    p[1] = static_cast<char>(u >> 8);
+}
+
+std::int16_t get16(const char *p)
+{
+    const auto lo = static_cast<std::uint8_t>(p[0]);
+    const auto hi = static_cast<std::uint8_t>(p[1]);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+}
+
+// Bit patterns, not values, so NaN payloads survive a load and save.
+void putFloat(char *p, float f)
+{
+    const auto u = std::bit_cast<std::uint32_t>(f);
+    for (int k = 0; k < 4; ++k)
+        p[k] = static_cast<char>((u >> (8 * k)) & 0xFF);
+}
+
+float getFloat(const char *p)
+{
+    std::uint32_t u = 0;
+    for (int k = 0; k < 4; ++k)
+        u |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(p[k])) << (8 * k);
+    return std::bit_cast<float>(u);
+}
+
+void putSerial(char *p, const Serial &sn)
+{
+    for (std::size_t k = 0; k < sn.size(); ++k)
+        p[k] = static_cast<char>(sn[k]);
+}
+
+Serial getSerial(const char *p)
+{
+    Serial sn{};
+    for (std::size_t k = 0; k < sn.size(); ++k)
+        sn[k] = static_cast<std::uint8_t>(p[k]);
+    return sn;
+}
+
+template <std::size_t N>
+void putText(char *p, const FixedText<N> &t)
+{
+    std::copy_n(t.bytes().begin(), N, p);
+}
+
+template <std::size_t N>
+void getText(const char *p, FixedText<N> &t)
+{
+    std::copy_n(p, N, t.bytes().begin());
+}
+
+// Something in the file's place that is neither a file nor a folder.
+constexpr int notRegular = -1;
+
+// The user reads these; errno values from the C library on every platform.
+QString reason(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permiso denegado");
+    case ENOENT:
+        return QStringLiteral("la carpeta no existe");
+    case ENOSPC:
+        return QStringLiteral("no queda espacio en el disco");
+#ifdef EDQUOT
+    case EDQUOT:
+        return QStringLiteral("se ha superado la cuota de disco");
+#endif
+    case EROFS:
+        return QStringLiteral("el disco es de solo lectura");
+    case EIO:
+        return QStringLiteral("error de entrada/salida del disco");
+    case EISDIR:
+        return QStringLiteral("es una carpeta, no un fichero");
+    case ENOTDIR:
+        return QStringLiteral("una parte de la ruta no es una carpeta");
+    case ENAMETOOLONG:
+        return QStringLiteral("la ruta es demasiado larga");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("hay demasiados ficheros abiertos");
+    case EBUSY:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+        return QStringLiteral("el fichero está en uso");
+    case EFBIG:
+        return QStringLiteral("el fichero supera el tamaño máximo permitido");
+    case EEXIST:
+        return QStringLiteral("no se ha podido crear un fichero temporal");
+    case notRegular:
+        return QStringLiteral("no es un fichero normal");
+    default:
+        return QStringLiteral("error del sistema %1").arg(err);
+    }
+}
+
+QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+
+// ---- The few system calls used, with errno reporting on both platforms.
+
+#ifdef _WIN32
+const wchar_t *wide(const QString &path)
+{
+    return reinterpret_cast<const wchar_t *>(path.utf16());
+}
+#endif
+
+int openRead(const QString &path)
+{
+#ifdef _WIN32
+    const QString native = shown(path);
+    int fd = -1;
+    const errno_t e = _wsopen_s(&fd, wide(native), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0);
+    if (e != 0) {
+        errno = e;
+        return -1;
+    }
+    return fd;
+#else
+    int fd;
+    do
+        // Non-blocking so a FIFO put in the file's place cannot hang start-up.
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+#endif
+}
+
+// 0 = regular file of that size; otherwise an errno value.
+int regularSize(int fd, qint64 &size)
+{
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_fstat64(fd, &st) != 0)
+        return errno;
+    if ((st.st_mode & _S_IFMT) == _S_IFDIR)
+        return EISDIR;
+    if ((st.st_mode & _S_IFMT) != _S_IFREG)
+        return notRegular;
+#else
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return notRegular;
+#endif
+    size = static_cast<qint64>(st.st_size);
+    return 0;
+}
+
+// Bytes read until `size` or end of file, or -1 with errno set.
+qint64 readFully(int fd, char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
+#ifdef _WIN32
+        const int got = _read(fd, data + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(chunk));
+        if (got < 0 && errno == EINTR)
+            continue;
+#endif
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+bool writeFully(int fd, const char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
+#ifdef _WIN32
+        const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
+        if (put < 0 && errno == EINTR)
+            continue;
+#endif
+        if (put < 0)
+            return false;
+        if (put == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool syncFile(int fd)
+{
+#ifdef _WIN32
+    return _commit(fd) == 0;
+#else
+#ifdef F_FULLFSYNC
+    // A plain fsync there leaves the data in the drive's cache.
+    if (::fcntl(fd, F_FULLFSYNC) == 0)
+        return true;
+#endif
+    return ::fsync(fd) == 0;
+#endif
+}
+
+int closeFile(int fd)
+{
+#ifdef _WIN32
+    return _close(fd);
+#else
+    return ::close(fd);
+#endif
+}
+
+void removeFile(const QString &path)
+{
+#ifdef _WIN32
+    _wunlink(wide(shown(path)));
+#else
+    ::unlink(QFile::encodeName(path).constData());
+#endif
+}
+
+// A new, exclusive temporary next to `path`, so the rename stays in one
+// folder (and one file system).
+int createTemp(const QString &path, QString &temp)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = path + QStringLiteral(".tmp-%1").arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
+#ifdef _WIN32
+        int fd = -1;
+        const errno_t e = _wsopen_s(&fd, wide(shown(temp)), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                                    _SH_DENYRW, _S_IREAD | _S_IWRITE);
+        if (e == 0)
+            return fd;
+        errno = e;
+#else
+        const int fd = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // Keep the permissions the user gave the old file.
+            struct stat st;
+            if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+                ::fchmod(fd, st.st_mode & 07777);
+            return fd;
+        }
+#endif
+        if (errno != EEXIST && errno != EINTR)
+            return -1;
+    }
+    return -1;
+}
+
+bool replaceFile(const QString &temp, const QString &path)
+{
+#ifdef _WIN32
+    if (MoveFileExW(wide(shown(temp)), wide(shown(path)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+        errno = EACCES;
+        break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        errno = EBUSY;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    default:
+        errno = EIO;
+    }
+    return false;
+#else
+    return ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
+#endif
+}
+
+// Makes the rename itself durable. MOVEFILE_WRITE_THROUGH does it on Windows.
+bool syncFolder(const QString &folder)
+{
+#ifdef _WIN32
+    Q_UNUSED(folder);
+    return true;
+#else
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0;
+    // File systems that cannot sync a folder say so; nothing more can be done.
+    if (!ok && (errno == EINVAL || errno == ENOTSUP))
+        ok = true;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok;
+#endif
+}
+
+WriteResult failed(const QString &path, const QString &why)
+{
+    return {false, QStringLiteral("No se ha podido salvar la configuración en %1: %2.").arg(shown(path), why)};
+}
+
+} // namespace
+
+void encode(const Dispositivo &d, char *out)
+{
+    putText(out + offNombre, d.nombre);
+    putSerial(out + offSn, d.sn);
+    put16(out + offTipo, d.tipo);
+    for (int k = 0; k < 4; ++k) {
+        put16(out + offAjuste + 2 * k, d.ajuste[k]);
+        putFloat(out + offAlarma + 4 * k, d.alarma[k]);
+        putFloat(out + offGanancia + 4 * k, d.ganancia[k]);
+        putText(out + offMagnitud + 8 * k, d.magnitud[k]);
+        putSerial(out + offSnrele + 8 * k, d.snrele[k]);
+        put16(out + offSalrele + 2 * k, d.salrele[k]);
+    }
+    put16(out + offPeriodo, d.periodo);
+}
+
+Dispositivo decode(const char *in)
+{
+    Dispositivo d;
+    getText(in + offNombre, d.nombre);
+    d.sn = getSerial(in + offSn);
+    d.tipo = get16(in + offTipo);
+    for (int k = 0; k < 4; ++k) {
+        d.ajuste[k] = get16(in + offAjuste + 2 * k);
+        d.alarma[k] = getFloat(in + offAlarma + 4 * k);
+        d.ganancia[k] = getFloat(in + offGanancia + 4 * k);
+        getText(in + offMagnitud + 8 * k, d.magnitud[k]);
+        d.snrele[k] = getSerial(in + offSnrele + 8 * k);
+        d.salrele[k] = get16(in + offSalrele + 2 * k);
+    }
+    d.periodo = get16(in + offPeriodo);
+    return d;
+}
+
+QByteArray encode(const std::vector<Dispositivo> &table)
+{
+    QByteArray bytes(static_cast<qsizetype>(table.size()) * recordSize, Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const Dispositivo &d : table) {
+        encode(d, out);
+        out += recordSize;
+    }
+    return bytes;
+}
+
+qint64 recordCount(qint64 length)
+{
+    if (length <= 0)
+        return 0;
+    const qint64 whole = length / recordSize;
+    const qint64 rest = length % recordSize;
+    if (2 * rest > recordSize || (2 * rest == recordSize && whole % 2 == 1))
+        return whole + 1;
+    return whole;
+}
+
+std::vector<Dispositivo> decode(const QByteArray &bytes)
+{
+    const qint64 count = recordCount(bytes.size());
+    std::vector<Dispositivo> table;
+    table.reserve(static_cast<std::size_t>(count));
+    for (qint64 r = 0; r < count; ++r) {
+        const qint64 begin = r * recordSize;
+        const qint64 available = bytes.size() - begin;
+        if (available >= recordSize) {
+            table.push_back(decode(bytes.constData() + begin));
+        } else {
+            // The rounding kept a partial last record: its missing bytes are zero.
+            char record[recordSize] = {};
+            std::memcpy(record, bytes.constData() + begin, static_cast<std::size_t>(std::max<qint64>(available, 0)));
+            table.push_back(decode(record));
+        }
+    }
+    return table;
+}
+
+ReadResult read(const QString &path)
+{
+    ReadResult result;
+    const int fd = openRead(path);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT) {
+            result.status = Status::Missing;
+            return result;
+        }
+        result.status = Status::Unreadable;
+        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.").arg(shown(path), reason(err));
+        return result;
+    }
+
+    // Enough bytes to know whether the file holds more records than the table can.
+    constexpr qint64 limit = maxRecords * recordSize + recordSize / 2 + 1;
+    qint64 size = 0;
+    int err = regularSize(fd, size);
+    QByteArray bytes;
+    if (err == 0) {
+        bytes.resize(static_cast<qsizetype>(std::min(size, limit)));
+        const qint64 got = readFully(fd, bytes.data(), bytes.size());
+        if (got < 0)
+            err = errno;
+        else
+            bytes.truncate(static_cast<qsizetype>(got)); // the file shrank meanwhile
+    }
+    closeFile(fd);
+    if (err != 0) {
+        result.status = Status::Unreadable;
+        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.").arg(shown(path), reason(err));
+        return result;
+    }
+
+    if (recordCount(bytes.size()) == 0) {
+        result.status = Status::Refused;
+        result.message = QStringLiteral("El fichero de configuración %1 es demasiado corto (%2 bytes) y no se ha cargado.")
+                             .arg(shown(path))
+                             .arg(bytes.size());
+        return result;
+    }
+    if (recordCount(bytes.size()) > maxRecords) {
+        bytes.truncate(maxRecords * recordSize);
+        result.message = QStringLiteral("El fichero de configuración %1 tiene más dispositivos de los que admite el "
+                                        "programa; solo se han cargado los %2 primeros.")
+                             .arg(shown(path))
+                             .arg(maxDispositivos);
+    }
+    result.status = Status::Loaded;
+    result.table = decode(bytes);
+    return result;
+}
+
+WriteResult write(const QString &path, const std::vector<Dispositivo> &table)
+{
+    const QByteArray bytes = encode(table);
+    QString temp;
+    const int fd = createTemp(path, temp);
+    if (fd < 0)
+        return failed(path, reason(errno));
+
+    int err = 0;
+    // The data must be on the disk before the new name points at it.
+    if (!writeFully(fd, bytes.constData(), bytes.size()) || !syncFile(fd))
+        err = errno;
+    if (closeFile(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && !replaceFile(temp, path))
+        err = errno;
+    if (err != 0) {
+        removeFile(temp);
+        return failed(path, reason(err));
+    }
+    // The new table is in place; only its durability is unconfirmed, so the
+    // caller keeps the table marked modified and saves again later.
+    if (!syncFolder(QFileInfo(path).absolutePath()))
+        return failed(path, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
+    return {true, {}};
+}
+
+void apply(General &g, std::vector<Dispositivo> table)
+{
+    if (table.empty())
+        return;
+    g.dispositivos = std::move(table);
+    EstadoDisp fresh;
+    fresh.valido = true;
+    g.estados.assign(g.dispositivos.size(), fresh);
+    g.modificado = false;
+    g.ordena();
+    g.cogereldet();
+}
+
+ReadResult load(General &g)
+{
+    ReadResult result = read(g.configPath());
+    if (result.status == Status::Loaded)
+        apply(g, std::move(result.table));
+    result.table.clear();
+    return result;
+}
+
+SaveResult save(General &g)
+{
+    if (g.n() <= 0 || !g.modificado)
+        return {SaveStatus::NothingToDo, {}};
+    g.ordena();
+    g.cogereldet();
+    const WriteResult written = write(g.configPath(), g.dispositivos);
+    if (!written.ok) {
+        g.modificado = true;
+        return {SaveStatus::Failed, written.message};
+    }
+    g.modificado = false;
+    return {SaveStatus::Saved, {}};
+}
+
+} // namespace configfile

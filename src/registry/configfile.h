@@ -1,0 +1,83 @@
+// The per-port configuration file: the device table as packed 140-byte
+// records, entry 0 first, no header. Reading tolerates damaged lengths;
+// writing replaces the file atomically and durably, so a crash or power cut
+// leaves either the old table or the new one, never a mix.
+#pragma once
+
+#include "registry/dispositivo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+class General;
+
+namespace configfile {
+
+constexpr qsizetype recordSize = 140;
+// Entry 0 plus the most devices the table can hold.
+constexpr qsizetype maxRecords = maxDispositivos + 1;
+
+// One record: out / in point at recordSize bytes.
+void encode(const Dispositivo &d, char *out);
+Dispositivo decode(const char *in);
+
+// A whole table, record after record.
+QByteArray encode(const std::vector<Dispositivo> &table);
+// Records in a file of `length` bytes: length / 140 rounded to the nearest
+// whole number, halves to even.
+qint64 recordCount(qint64 length);
+// The records a file holding `bytes` yields (before the size cap): the last
+// one zero-filled when partial, bytes past the last record ignored.
+std::vector<Dispositivo> decode(const QByteArray &bytes);
+
+enum class Status {
+    Loaded,     // table holds at least entry 0; message set when it was cut
+    Missing,    // no such file: the program starts with an empty table
+    Refused,    // too short to hold entry 0
+    Unreadable, // exists but cannot be read
+};
+
+struct ReadResult {
+    Status status = Status::Missing;
+    QString message; // Spanish, for the user; empty when there is nothing to say
+    std::vector<Dispositivo> table;
+};
+
+// Files with more than maxRecords records load their first maxRecords and
+// say so in the message; the status stays Loaded.
+ReadResult read(const QString &path);
+
+struct WriteResult {
+    bool ok = false;
+    QString message; // Spanish, set when !ok
+};
+
+// Replaces the file: temporary in the same folder, data synced to disk,
+// renamed over the old name, folder synced. On failure the old file is
+// untouched and the temporary removed.
+WriteResult write(const QString &path, const std::vector<Dispositivo> &table);
+
+// The pure-state part of loading: the table replaces the General's with one
+// valid all-zero reading block per entry, then it is sorted (which marks it
+// modified when the file was out of order) and the index lists rebuilt.
+// An empty table (no entry 0) leaves the General untouched.
+void apply(General &g, std::vector<Dispositivo> table);
+
+// read(g.configPath()) and, when Loaded, apply; the result's table is then
+// empty, handed to the General. Any other status leaves the General untouched.
+ReadResult load(General &g);
+
+enum class SaveStatus { Saved, NothingToDo, Failed };
+
+struct SaveResult {
+    SaveStatus status = SaveStatus::NothingToDo;
+    QString message; // Spanish, set when Failed
+};
+
+// Saves when there are devices and something changed: sorts, rebuilds the
+// index lists, writes, clears `modificado` on success (kept on failure).
+SaveResult save(General &g);
+
+} // namespace configfile
