@@ -38,6 +38,7 @@ TEST(GeneralHelpers, Texts)
         {"codtipo lower", [] { return QString::number(codtipo("stt")); }, "1"},
         {"codtipo mixed", [] { return QString::number(codtipo("Ctr")); }, "5"},
         {"codtipo leading blank", [] { return QString::number(codtipo(" STT")); }, "0"},
+        {"codtipo letter that upper-cases to S", [] { return QString::number(codtipo(QStringLiteral("\u017Ftt"))); }, "0"},
         {"nomtipo 3", [] { return nomtipo(3); }, "AVI"},
         {"nomtipo 0", [] { return nomtipo(0); }, "???"},
         {"nomtipo 6", [] { return nomtipo(6); }, "???"},
