@@ -1,5 +1,8 @@
 #include "shell/principal.h"
 
+#include "dialogs/avanzado.h"
+#include "dialogs/buscar.h"
+#include "dialogs/check.h"
 #include "monitor/lines.h"
 #include "monitor/monitor.h"
 #include "monitor/sensoresmodel.h"
@@ -597,9 +600,18 @@ void principal::Borrar_Click()
     platform_.messages.show(QStringLiteral("El dispositivo no está en la lista"));
 }
 
-void principal::CMP_Click() {}
+void principal::CMP_Click()
+{
+    if (const auto text = comprobar(g_, io_, g_.puerto))
+        platform_.messages.show(*text);
+}
 
-void principal::Avan_Click() {}
+void principal::Avan_Click()
+{
+    if (!avanzado_)
+        avanzado_ = std::make_unique<avanzado>(g_, io_, platform_.messages, *this);
+    avanzado_->exec();
+}
 
 void principal::Sensores_Click()
 {
@@ -640,6 +652,11 @@ void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
 
 // ---- Later menus -----------------------------------------------------------
 
-void principal::mnubuscar_Click() {}
+void principal::mnubuscar_Click()
+{
+    if (!buscar_)
+        buscar_ = std::make_unique<buscar>(g_, io_, *this);
+    buscar_->exec();
+}
 void principal::mnucapturar_Click() {}
 void principal::mnuver_Click() {}

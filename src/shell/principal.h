@@ -9,6 +9,8 @@
 #include <memory>
 
 class Clock;
+class avanzado;
+class buscar;
 class Explorer;
 class General;
 class Messages;
@@ -137,6 +139,9 @@ private:
     std::unique_ptr<View> view_;
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<SensoresModel> model_;
+    // Dialogs are loaded once, then hidden and shown again.
+    std::unique_ptr<avanzado> avanzado_;
+    std::unique_ptr<buscar> buscar_;
     bool refrescando_ = false;
     bool timerEnabled_ = true;
     int timerInterval_ = 3000;

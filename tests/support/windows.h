@@ -18,8 +18,10 @@ inline QApplication &application()
     static char *argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own input devices are gone before a
+    // static application object would be.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 class RecordingExplorer final : public Explorer {
