@@ -381,7 +381,8 @@ SONDAIO_API int SimAddDevice(std::int16_t port, std::int16_t tipo, const unsigne
     Device d = makeDevice(static_cast<Kind>(tipo), s);
     seedDevice(d, g_net.seed, port);
     p->devices.push_back(d);
-    p->indexStale = true;
+    // find() above left the index current: extend it instead of rebuilding.
+    p->index.emplace(key(d.sn.data()), p->devices.size() - 1);
     return 0;
 }
 

@@ -24,6 +24,15 @@ QVariant SensoresModel::data(const QModelIndex &index, int role) const
 
 void SensoresModel::rebuild()
 {
+    // The same number of lines: every line is derived again when the view
+    // paints it, and the view keeps its layout and its selection. A reset
+    // would lay out all rows again, once per read of a tick.
+    const int rows = std::max(0, g_.n());
+    if (rows == rows_) {
+        if (rows > 0)
+            emit dataChanged(index(0), index(rows - 1), {Qt::DisplayRole});
+        return;
+    }
     beginResetModel();
     series_.clear();
     rows_ = std::max(0, g_.n());

@@ -27,7 +27,8 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
     // The table or the readings changed: the view asks again for what it
-    // shows. Row count taken now; printable serials asked again.
+    // shows. Row count taken now; printable serials asked again for rows
+    // whose serial changed.
     void rebuild();
 
     // The printable serial of a row, from the library once per rebuild.

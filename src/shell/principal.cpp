@@ -3,6 +3,7 @@
 #include "dialogs/avanzado.h"
 #include "dialogs/buscar.h"
 #include "dialogs/check.h"
+#include "monitor/capture.h"
 #include "monitor/lines.h"
 #include "monitor/monitor.h"
 #include "monitor/sensoresmodel.h"
@@ -37,6 +38,10 @@ public:
     explicit View(principal &w) : w_(w) {}
     void setTimerEnabled(bool enabled) override
     {
+        // A tick starts by disabling the timer: its first yield always
+        // services the window.
+        if (!enabled)
+            w_.yielded_.invalidate();
         w_.timerEnabled_ = enabled;
         w_.applyTimer();
     }
@@ -57,11 +62,21 @@ public:
         w_.listado();
         w_.refrescando_ = false;
     }
-    void yieldEvents() override { QCoreApplication::processEvents(); }
+    // Pending events are handled at least every few milliseconds; handling
+    // them after each of thousands of quick reads would spend the tick
+    // repainting the list. A slow read yields every time.
+    void yieldEvents() override
+    {
+        if (w_.yielded_.isValid() && w_.yielded_.elapsed() < yieldSpacingMs)
+            return;
+        QCoreApplication::processEvents();
+        w_.yielded_.start();
+    }
     void showAlarmas(const QStringList &lines) override { w_.showAlarmas(lines); }
     void setCaption(const QString &caption) override { w_.setWindowTitle(caption); }
 
 private:
+    static constexpr int yieldSpacingMs = 10;
     principal &w_;
 };
 
@@ -94,6 +109,14 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
         if (g_.conectado && io_)
             io_->FinalizarCNX(g_.puerto, g_.mensaje);
         endProgram(1);
+    };
+    captura_ = std::make_unique<Captura>(g_, platform_.clock);
+    monitor_->onCapture = [this](const QString &hora) {
+        const Captura::Escritura r = captura_->graba(hora, platform_.messages);
+        if (r.renombrado)
+            setCaption();
+        if (r.estado == Captura::Estado::Fallo)
+            monitor_->onFatal(r.mensaje);
     };
     // The name column's width is measured in this window's own font.
     const QFontMetricsF metrics(font());
@@ -314,13 +337,7 @@ bool principal::Form_Load(const QString &commandLine)
     return !ended_;
 }
 
-void principal::setCaption()
-{
-    QString caption = QStringLiteral("Climalog [%1]").arg(g_.nombrepuerto);
-    if (!g_.fichero.isEmpty())
-        caption += QStringLiteral(" - ") + g_.fichero;
-    setWindowTitle(caption);
-}
+void principal::setCaption() { setWindowTitle(::titulo(g_)); }
 
 // ---- Timer and lists -------------------------------------------------------
 
@@ -347,9 +364,12 @@ void principal::Timer1_Timer()
 
 void principal::rebuildList(bool red)
 {
-    QPalette palette = Sensores->palette();
-    palette.setColor(QPalette::Text, red ? QColor(255, 0, 0) : QApplication::palette(Sensores).color(QPalette::Text));
-    Sensores->setPalette(palette);
+    if (red != rojo_) {
+        QPalette palette = Sensores->palette();
+        palette.setColor(QPalette::Text, red ? QColor(255, 0, 0) : QApplication::palette(Sensores).color(QPalette::Text));
+        Sensores->setPalette(palette);
+        rojo_ = red;
+    }
     int row = Sensores->currentIndex().isValid() ? Sensores->currentIndex().row() : -1;
     model_->rebuild();
     const int count = model_->rowCount();
@@ -658,5 +678,46 @@ void principal::mnubuscar_Click()
         buscar_ = std::make_unique<buscar>(g_, io_, *this);
     buscar_->exec();
 }
-void principal::mnucapturar_Click() {}
-void principal::mnuver_Click() {}
+void principal::mnucapturar_Click()
+{
+    if (ended_)
+        return;
+    if (!g_.fichero.isEmpty()) {
+        captura_->para();
+        mnucapturar->setChecked(false);
+        edicion->setEnabled(true);
+        fichero->setEnabled(true);
+        setCaption();
+        setTimerInterval(g_.intervalo);
+        return;
+    }
+    setTimerInterval(0);
+    const bool started = captura_->inicia(platform_.messages, [this] {
+        const configfile::SaveResult result = configfile::save(g_);
+        if (result.status == configfile::SaveStatus::Failed)
+            platform_.messages.show(result.message);
+        return result.status != configfile::SaveStatus::Failed;
+    });
+    if (!started) {
+        setTimerInterval(g_.intervalo);
+        return;
+    }
+    setCaption();
+    mnucapturar->setChecked(true);
+    if (mnueditar->isChecked())
+        mnueditar_Click();
+    // The table cannot be edited, saved or reloaded while its columns are
+    // being captured.
+    edicion->setEnabled(false);
+    fichero->setEnabled(false);
+    monitor_->reinicia();
+    listado();
+    Timer1_Timer();
+    setTimerInterval(1000);
+}
+
+void principal::mnuver_Click()
+{
+    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
+    platform_.explorer.open(g_.appFolder + QDir::separator() + port);
+}

@@ -4,10 +4,12 @@
 
 #include "monitor/mainview.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
 
+class Captura;
 class Clock;
 class avanzado;
 class buscar;
@@ -139,10 +141,14 @@ private:
     std::unique_ptr<View> view_;
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<SensoresModel> model_;
+    std::unique_ptr<Captura> captura_;
     // Dialogs are loaded once, then hidden and shown again.
     std::unique_ptr<avanzado> avanzado_;
     std::unique_ptr<buscar> buscar_;
     bool refrescando_ = false;
+    bool rojo_ = false;
+    // When the window system was last serviced during a tick.
+    QElapsedTimer yielded_;
     bool timerEnabled_ = true;
     int timerInterval_ = 3000;
     bool ended_ = false;

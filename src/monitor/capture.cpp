@@ -1,0 +1,602 @@
+#include "monitor/capture.h"
+
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "registry/cp1252.h"
+#include "registry/general.h"
+#include "registry/numtext.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString crlf = QStringLiteral("\r\n");
+
+QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
+
+// The user reads these; errno values from the C library on every platform.
+QString motivo(int err)
+{
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permiso denegado");
+    case ENOENT:
+        return QStringLiteral("la carpeta no existe");
+    case ENOSPC:
+        return QStringLiteral("no queda espacio en el disco");
+#ifdef EDQUOT
+    case EDQUOT:
+        return QStringLiteral("se ha superado la cuota de disco");
+#endif
+    case EROFS:
+        return QStringLiteral("el disco es de solo lectura");
+    case EIO:
+        return QStringLiteral("error de entrada/salida del disco");
+    case EISDIR:
+        return QStringLiteral("es una carpeta, no un fichero");
+    case ENOTDIR:
+        return QStringLiteral("una parte de la ruta no es una carpeta");
+    case ENAMETOOLONG:
+        return QStringLiteral("la ruta es demasiado larga");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("hay demasiados ficheros abiertos");
+    case EFBIG:
+        return QStringLiteral("el fichero supera el tamaño máximo permitido");
+    case ENXIO:
+        return QStringLiteral("no es un fichero normal");
+    default:
+        return QStringLiteral("error del sistema %1").arg(err);
+    }
+}
+
+// ---- The few system calls used, with errno reporting on both platforms.
+
+#ifdef _WIN32
+const wchar_t *wide(const QString &native) { return reinterpret_cast<const wchar_t *>(native.utf16()); }
+
+int abre(const QString &path, int flags)
+{
+    const QString native = shown(path);
+    int fd = -1;
+    const errno_t e = _wsopen_s(&fd, wide(native), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (e != 0) {
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+#endif
+
+int abreLectura(const QString &path)
+{
+#ifdef _WIN32
+    return abre(path, _O_RDONLY);
+#else
+    int fd;
+    do
+        // Non-blocking so a FIFO put in the file's place cannot hang the window.
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+#endif
+}
+
+// Read and write, every write at the end; created when missing.
+int abreAnexo(const QString &path)
+{
+#ifdef _WIN32
+    return abre(path, _O_RDWR | _O_APPEND | _O_CREAT);
+#else
+    int fd;
+    do
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+#endif
+}
+
+int cierra(int fd)
+{
+#ifdef _WIN32
+    return _close(fd);
+#else
+    return ::close(fd);
+#endif
+}
+
+// 0 and the size for a regular file; otherwise an errno value.
+int tamano(int fd, qint64 &size)
+{
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_fstat64(fd, &st) != 0)
+        return errno;
+    if ((st.st_mode & _S_IFMT) == _S_IFDIR)
+        return EISDIR;
+    if ((st.st_mode & _S_IFMT) != _S_IFREG)
+        return ENXIO;
+#else
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return ENXIO;
+#endif
+    size = static_cast<qint64>(st.st_size);
+    return 0;
+}
+
+// Bytes read from the current position until `size` or end of file, or -1.
+qint64 lee(int fd, char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
+#ifdef _WIN32
+        const int got = _read(fd, data + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(chunk));
+        if (got < 0 && errno == EINTR)
+            continue;
+#endif
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+int ultimoByte(int fd, qint64 size, char &last)
+{
+#ifdef _WIN32
+    if (_lseeki64(fd, size - 1, SEEK_SET) < 0)
+        return errno;
+    const qint64 got = lee(fd, &last, 1);
+#else
+    ssize_t got;
+    do
+        got = ::pread(fd, &last, 1, static_cast<off_t>(size - 1));
+    while (got < 0 && errno == EINTR);
+#endif
+    if (got < 0)
+        return errno;
+    return got == 1 ? 0 : EIO;
+}
+
+// One write() for the whole text; the loop only continues a short write.
+bool escribeTodo(int fd, const char *data, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
+#ifdef _WIN32
+        const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
+        if (put < 0 && errno == EINTR)
+            continue;
+#endif
+        if (put < 0)
+            return false;
+        if (put == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool sincroniza(int fd)
+{
+#ifdef _WIN32
+    return _commit(fd) == 0;
+#else
+#ifdef F_FULLFSYNC
+    // A plain fsync there leaves the data in the drive's cache.
+    if (::fcntl(fd, F_FULLFSYNC) == 0)
+        return true;
+#endif
+    return ::fsync(fd) == 0;
+#endif
+}
+
+// A new file's name reaches the disk with the folder; best effort, the data
+// itself is already synced.
+void sincronizaCarpeta(const QString &folder)
+{
+#ifndef _WIN32
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+// One level only: the application folder is there already. 0 or an errno.
+int creaCarpeta(const QString &folder)
+{
+#ifdef _WIN32
+    if (_wmkdir(wide(shown(folder))) == 0)
+        return 0;
+#else
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+        return 0;
+#endif
+    if (errno != EEXIST)
+        return errno;
+    // Something of that name: good only when it is a folder.
+#ifdef _WIN32
+    struct _stat64 st;
+    if (_wstat64(wide(shown(folder)), &st) != 0)
+        return errno;
+    return (st.st_mode & _S_IFMT) == _S_IFDIR ? 0 : ENOTDIR;
+#else
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+#endif
+}
+
+// ---- Choosing the day's file.
+
+QString nombreFichero(const QString &hoy, const QString &seq) { return hoy + u'-' + seq + QStringLiteral(".log"); }
+
+enum class Encaja {
+    Libre,    // no such file, or an empty one: no lines under any header yet
+    Igual,    // its first line is this header: lines may follow
+    Distinta, // other columns, or unreadable (err set)
+};
+
+Encaja comprueba(const QString &path, const QString &header, int &err)
+{
+    err = 0;
+    const int fd = abreLectura(path);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return Encaja::Libre;
+        err = errno;
+        return Encaja::Distinta;
+    }
+    qint64 size = 0;
+    err = tamano(fd, size);
+    std::string bytes;
+    if (err == 0 && size > 0) {
+        // The header and its CR LF tell everything: a longer first line
+        // differs anyway. Bounded, so a huge file costs nothing.
+        const qint64 limit = std::min<qint64>(size, static_cast<qint64>(cp1252::encode(header).size()) + 2);
+        bytes.resize(static_cast<std::size_t>(limit));
+        const qint64 got = lee(fd, bytes.data(), limit);
+        if (got < 0)
+            err = errno;
+        else
+            bytes.resize(static_cast<std::size_t>(got));
+    }
+    cierra(fd);
+    if (err != 0)
+        return Encaja::Distinta;
+    if (bytes.empty())
+        return Encaja::Libre;
+    // Up to CR LF or LF; a header torn before its line end still counts as
+    // that header (the first line written after it repairs the end).
+    std::string first = bytes.substr(0, bytes.find('\n'));
+    if (!first.empty() && first.back() == '\r')
+        first.pop_back();
+    return cp1252::decode(first) == header ? Encaja::Igual : Encaja::Distinta;
+}
+
+struct Eleccion {
+    QString seq;
+    bool avanzada = false;
+    QString mensaje; // set when no file can be used
+};
+
+// The first sequence number from `seq` on whose file is free or already has
+// these columns; once around the hundred numbers at most.
+Eleccion elige(const General &g, const QString &hoy, QString seq)
+{
+    const QString header = cabecera(g);
+    Eleccion e;
+    for (int vuelta = 0;; ++vuelta) {
+        const QString path = g.carpeta + nombreFichero(hoy, seq);
+        int err = 0;
+        if (comprueba(path, header, err) != Encaja::Distinta) {
+            e.seq = seq;
+            return e;
+        }
+        if (err != 0) {
+            e.mensaje = QStringLiteral("No se puede leer el fichero de captura %1: %2. La captura no se inicia.")
+                            .arg(shown(path), motivo(err));
+            return e;
+        }
+        if (vuelta == 100) {
+            e.mensaje = QStringLiteral("Todos los ficheros de captura de hoy (%1 a %2) tienen otras columnas. "
+                                       "La captura no se inicia.")
+                            .arg(nombreFichero(hoy, QStringLiteral("00")), nombreFichero(hoy, QStringLiteral("99")));
+            return e;
+        }
+        seq = siguienteSecuencia(seq);
+        e.avanzada = true;
+    }
+}
+
+// The header into a file that holds nothing yet; a file with lines is left
+// as it is. 0 or an errno.
+int encabeza(const QString &folder, const QString &path, const QString &header)
+{
+    const int fd = abreAnexo(path);
+    if (fd < 0)
+        return errno;
+    qint64 size = 0;
+    int err = tamano(fd, size);
+    if (err == 0 && size == 0) {
+        const std::string bytes = cp1252::encode(header + crlf);
+        if (!escribeTodo(fd, bytes.data(), static_cast<qint64>(bytes.size())) || !sincroniza(fd))
+            err = errno;
+    }
+    if (cierra(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && size == 0)
+        sincronizaCarpeta(folder);
+    return err;
+}
+
+} // namespace
+
+// ---- Texts.
+
+QString cabecera(const General &g)
+{
+    const QString &sep = g.separador;
+    QString out = QStringLiteral("Hora");
+    for (int i = 1; i <= g.n(); ++i) {
+        const Dispositivo &d = g.dispositivos[i];
+        const QString name = d.nombre.trimmed();
+        switch (d.tipo) {
+        case STT:
+            out += sep + name + QStringLiteral(" (\u00BAC)");
+            break;
+        case HRT:
+            out += sep + name + QStringLiteral(" (\u00BAC)") + sep + name + QStringLiteral(" (%)");
+            break;
+        case AVI:
+            for (int k = 0; k < 4; ++k)
+                out += sep + name + QStringLiteral(" - ") + QChar(u'a' + k) + QStringLiteral(" (") + d.magnitud[k].trimmed() +
+                       u')';
+            break;
+        default:
+            break;
+        }
+    }
+    for (int i = 1; i <= g.n(); ++i) {
+        const Dispositivo &d = g.dispositivos[i];
+        if (d.tipo != DET && d.tipo != CTR)
+            continue;
+        const QString name = d.nombre.trimmed();
+        out += sep + name + QStringLiteral(" - 1") + sep + name + QStringLiteral(" - 2");
+    }
+    return out;
+}
+
+QString linea(const General &g, const QString &hora)
+{
+    const QString &sep = g.separador;
+    const QString err = sep + QStringLiteral("ERR");
+    // A device without its reading block is shown as a failed reading, so
+    // the line keeps the header's columns.
+    const auto valido = [&](int i) { return static_cast<std::size_t>(i) < g.estados.size() && g.estados[i].valido; };
+    QString out = hora;
+    for (int i = 1; i <= g.n(); ++i) {
+        const std::int16_t tipo = g.dispositivos[i].tipo;
+        if (tipo < STT || tipo > AVI)
+            continue;
+        const int columnas = tipo == STT ? 1 : tipo == HRT ? 2 : 4;
+        if (!valido(i)) {
+            for (int k = 0; k < columnas; ++k)
+                out += err;
+            continue;
+        }
+        const EstadoDisp &e = g.estados[i];
+        if (tipo == HRT)
+            out += sep + txtsimple(e.lectura[0]) + sep + txtsimple(e.lectura[1]);
+        else
+            for (int k = 0; k < columnas; ++k)
+                out += sep + numcoma(e.lectura[k]);
+    }
+    for (int i = 1; i <= g.n(); ++i) {
+        const std::int16_t tipo = g.dispositivos[i].tipo;
+        if (tipo != DET && tipo != CTR)
+            continue;
+        if (!valido(i)) {
+            out += err + err;
+            continue;
+        }
+        const EstadoDisp &e = g.estados[i];
+        out += sep + txtestado(e.crudo[0]) + sep + txtestado(e.crudo[1]);
+    }
+    return out;
+}
+
+QString siguienteSecuencia(const QString &seq) { return (u'0' + txtdoble(valnum(seq) + 1)).right(2); }
+
+QString titulo(const General &g)
+{
+    QString caption = QStringLiteral("Climalog [") + g.nombrepuerto + u']';
+    if (!g.fichero.isEmpty())
+        caption += QStringLiteral(" - ") + g.fichero;
+    return caption;
+}
+
+// ---- Capture.
+
+Captura::Captura(General &g, const Clock &clock) : g_(g), clock_(clock) {}
+
+QString Captura::textoOcupado()
+{
+    return QStringLiteral("El fichero de datos está siendo utilizando por la aplicación. Cierrela");
+}
+
+QString Captura::fechahoy() const { return clock_.now().date().toString(QStringLiteral("dd-MM-yyyy")); }
+
+void Captura::para()
+{
+    g_.fichero.clear();
+    cabeceraPendiente_ = false;
+}
+
+bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
+{
+    para();
+    const QString carpeta = g_.appFolder + u'/' + g_.nombrepuerto.right(1);
+    if (const int err = creaCarpeta(carpeta)) {
+        messages.show(QStringLiteral("No se puede crear la carpeta de capturas %1: %2. La captura no se inicia.")
+                          .arg(shown(carpeta), motivo(err)));
+        return false;
+    }
+
+    const QString seq = g_.secuencia();
+    g_.dispositivos[0].nombre = seq;
+
+    const QString hoy = fechahoy();
+    Eleccion e = elige(g_, hoy, seq);
+    if (!e.mensaje.isEmpty()) {
+        messages.show(e.mensaje);
+        return false;
+    }
+    if (e.avanzada)
+        g_.modificado = true;
+
+    if (g_.modificado) {
+        const auto answer = messages.show(
+            QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero."), Messages::Buttons::OkCancel);
+        if (answer != Messages::Answer::Ok)
+            return false;
+        if (e.avanzada)
+            g_.dispositivos[0].nombre = e.seq;
+        if (!salva())
+            return false;
+        // Saving sorts the table, which can reorder the columns: the file is
+        // chosen again under the columns of the table as saved.
+        const Eleccion otra = elige(g_, hoy, e.seq);
+        if (!otra.mensaje.isEmpty()) {
+            messages.show(otra.mensaje);
+            return false;
+        }
+        if (otra.avanzada) {
+            g_.dispositivos[0].nombre = otra.seq;
+            g_.modificado = true;
+            if (!salva())
+                return false;
+        }
+        e.seq = otra.seq;
+    }
+
+    const QString nombre = nombreFichero(hoy, e.seq);
+    const QString path = g_.carpeta + nombre;
+    if (const int err = encabeza(g_.carpeta, path, cabecera(g_))) {
+        messages.show(QStringLiteral("No se puede crear el fichero de captura %1: %2. La captura no se inicia.")
+                          .arg(shown(path), motivo(err)));
+        return false;
+    }
+    g_.fichero = nombre;
+    return true;
+}
+
+Captura::Escritura Captura::escribe(const QString &hora)
+{
+    Escritura r;
+    if (g_.fichero.isEmpty())
+        return r;
+    // The line's own date names its file, so a tick that began before
+    // midnight and writes after it still files its line under its day.
+    const QString hoy = hora.size() >= 10 ? hora.left(10) : fechahoy();
+    if (g_.fichero.left(10) != hoy) {
+        g_.fichero = hoy + g_.fichero.mid(10);
+        cabeceraPendiente_ = true;
+        r.renombrado = true;
+    }
+    QString text;
+    if (cabeceraPendiente_)
+        text = cabecera(g_) + crlf;
+    text += linea(g_, hora) + crlf;
+    std::string bytes = cp1252::encode(text);
+
+    const QString path = g_.carpeta + g_.fichero;
+    const int fd = abreAnexo(path);
+    if (fd < 0) {
+        const int err = errno;
+        r.estado = err == EACCES || err == EPERM ? Estado::Ocupado : Estado::Fallo;
+        r.mensaje = r.estado == Estado::Ocupado
+                        ? textoOcupado()
+                        : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), motivo(err));
+        return r;
+    }
+    qint64 size = 0;
+    int err = tamano(fd, size);
+    if (err == 0 && size > 0) {
+        // A line torn by a crash is ended first, so it cannot swallow this one.
+        char last = '\n';
+        err = ultimoByte(fd, size, last);
+        if (err == 0 && last != '\n')
+            bytes.insert(0, last == '\r' ? "\n" : "\r\n");
+    }
+    if (err == 0 && !escribeTodo(fd, bytes.data(), static_cast<qint64>(bytes.size())))
+        err = errno;
+    if (err == 0 && !sincroniza(fd))
+        err = errno;
+    if (cierra(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        r.estado = Estado::Fallo;
+        r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), motivo(err));
+        return r;
+    }
+    if (size == 0)
+        sincronizaCarpeta(g_.carpeta);
+    cabeceraPendiente_ = false;
+    return r;
+}
+
+Captura::Escritura Captura::graba(const QString &hora, Messages &messages)
+{
+    bool renombrado = false;
+    for (;;) {
+        Escritura r = escribe(hora);
+        renombrado = renombrado || r.renombrado;
+        if (r.estado == Estado::Ocupado) {
+            messages.show(r.mensaje);
+            continue;
+        }
+        if (r.estado == Estado::Fallo)
+            messages.show(r.mensaje);
+        r.renombrado = renombrado;
+        return r;
+    }
+}
