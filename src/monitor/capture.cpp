@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/rawfile.h"
 #include "registry/cp1252.h"
 #include "registry/general.h"
 #include "registry/numtext.h"
@@ -29,215 +30,10 @@ namespace {
 
 const QString crlf = QStringLiteral("\r\n");
 
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
-
-// The user reads these; errno values from the C library on every platform.
-QString motivo(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permiso denegado");
-    case ENOENT:
-        return QStringLiteral("la carpeta no existe");
-    case ENOSPC:
-        return QStringLiteral("no queda espacio en el disco");
-#ifdef EDQUOT
-    case EDQUOT:
-        return QStringLiteral("se ha superado la cuota de disco");
-#endif
-    case EROFS:
-        return QStringLiteral("el disco es de solo lectura");
-    case EIO:
-        return QStringLiteral("error de entrada/salida del disco");
-    case EISDIR:
-        return QStringLiteral("es una carpeta, no un fichero");
-    case ENOTDIR:
-        return QStringLiteral("una parte de la ruta no es una carpeta");
-    case ENAMETOOLONG:
-        return QStringLiteral("la ruta es demasiado larga");
-    case EMFILE:
-    case ENFILE:
-        return QStringLiteral("hay demasiados ficheros abiertos");
-    case EFBIG:
-        return QStringLiteral("el fichero supera el tamaño máximo permitido");
-    case ENXIO:
-        return QStringLiteral("no es un fichero normal");
-    default:
-        return QStringLiteral("error del sistema %1").arg(err);
-    }
-}
-
-// ---- The few system calls used, with errno reporting on both platforms.
-
+using rawfile::shown;
 #ifdef _WIN32
-const wchar_t *wide(const QString &native) { return reinterpret_cast<const wchar_t *>(native.utf16()); }
-
-int abre(const QString &path, int flags)
-{
-    const QString native = shown(path);
-    int fd = -1;
-    const errno_t e = _wsopen_s(&fd, wide(native), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-    if (e != 0) {
-        errno = e;
-        return -1;
-    }
-    return fd;
-}
+using rawfile::wide;
 #endif
-
-int abreLectura(const QString &path)
-{
-#ifdef _WIN32
-    return abre(path, _O_RDONLY);
-#else
-    int fd;
-    do
-        // Non-blocking so a FIFO put in the file's place cannot hang the window.
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-#endif
-}
-
-// Read and write, every write at the end; created when missing.
-int abreAnexo(const QString &path)
-{
-#ifdef _WIN32
-    return abre(path, _O_RDWR | _O_APPEND | _O_CREAT);
-#else
-    int fd;
-    do
-        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-#endif
-}
-
-int cierra(int fd)
-{
-#ifdef _WIN32
-    return _close(fd);
-#else
-    return ::close(fd);
-#endif
-}
-
-// 0 and the size for a regular file; otherwise an errno value.
-int tamano(int fd, qint64 &size)
-{
-#ifdef _WIN32
-    struct _stat64 st;
-    if (_fstat64(fd, &st) != 0)
-        return errno;
-    if ((st.st_mode & _S_IFMT) == _S_IFDIR)
-        return EISDIR;
-    if ((st.st_mode & _S_IFMT) != _S_IFREG)
-        return ENXIO;
-#else
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return errno;
-    if (S_ISDIR(st.st_mode))
-        return EISDIR;
-    if (!S_ISREG(st.st_mode))
-        return ENXIO;
-#endif
-    size = static_cast<qint64>(st.st_size);
-    return 0;
-}
-
-// Bytes read from the current position until `size` or end of file, or -1.
-qint64 lee(int fd, char *data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
-#ifdef _WIN32
-        const int got = _read(fd, data + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(chunk));
-        if (got < 0 && errno == EINTR)
-            continue;
-#endif
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    return done;
-}
-
-int ultimoByte(int fd, qint64 size, char &last)
-{
-#ifdef _WIN32
-    if (_lseeki64(fd, size - 1, SEEK_SET) < 0)
-        return errno;
-    const qint64 got = lee(fd, &last, 1);
-#else
-    ssize_t got;
-    do
-        got = ::pread(fd, &last, 1, static_cast<off_t>(size - 1));
-    while (got < 0 && errno == EINTR);
-#endif
-    if (got < 0)
-        return errno;
-    return got == 1 ? 0 : EIO;
-}
-
-// One write() for the whole text; the loop only continues a short write.
-bool escribeTodo(int fd, const char *data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
-#ifdef _WIN32
-        const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
-        if (put < 0 && errno == EINTR)
-            continue;
-#endif
-        if (put < 0)
-            return false;
-        if (put == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += put;
-    }
-    return true;
-}
-
-bool sincroniza(int fd)
-{
-#ifdef _WIN32
-    return _commit(fd) == 0;
-#else
-#ifdef F_FULLFSYNC
-    // A plain fsync there leaves the data in the drive's cache.
-    if (::fcntl(fd, F_FULLFSYNC) == 0)
-        return true;
-#endif
-    return ::fsync(fd) == 0;
-#endif
-}
-
-// A new file's name reaches the disk with the folder; best effort, the data
-// itself is already synced.
-void sincronizaCarpeta(const QString &folder)
-{
-#ifndef _WIN32
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-#else
-    Q_UNUSED(folder);
-#endif
-}
 
 // One level only: the application folder is there already. 0 or an errno.
 int creaCarpeta(const QString &folder)
@@ -278,7 +74,7 @@ enum class Encaja {
 Encaja comprueba(const QString &path, const QString &header, int &err)
 {
     err = 0;
-    const int fd = abreLectura(path);
+    const int fd = rawfile::openRead(path);
     if (fd < 0) {
         if (errno == ENOENT)
             return Encaja::Libre;
@@ -286,20 +82,20 @@ Encaja comprueba(const QString &path, const QString &header, int &err)
         return Encaja::Distinta;
     }
     qint64 size = 0;
-    err = tamano(fd, size);
+    err = rawfile::regularSize(fd, size);
     std::string bytes;
     if (err == 0 && size > 0) {
         // The header and its CR LF tell everything: a longer first line
         // differs anyway. Bounded, so a huge file costs nothing.
         const qint64 limit = std::min<qint64>(size, static_cast<qint64>(cp1252::encode(header).size()) + 2);
         bytes.resize(static_cast<std::size_t>(limit));
-        const qint64 got = lee(fd, bytes.data(), limit);
+        const qint64 got = rawfile::readFully(fd, bytes.data(), limit);
         if (got < 0)
             err = errno;
         else
             bytes.resize(static_cast<std::size_t>(got));
     }
-    cierra(fd);
+    rawfile::closeFile(fd);
     if (err != 0)
         return Encaja::Distinta;
     if (bytes.empty())
@@ -333,7 +129,7 @@ Eleccion elige(const General &g, const QString &hoy, QString seq)
         }
         if (err != 0) {
             e.mensaje = QStringLiteral("No se puede leer el fichero de captura %1: %2. La captura no se inicia.")
-                            .arg(shown(path), motivo(err));
+                            .arg(shown(path), rawfile::reason(err));
             return e;
         }
         if (vuelta == 100) {
@@ -351,20 +147,20 @@ Eleccion elige(const General &g, const QString &hoy, QString seq)
 // as it is. 0 or an errno.
 int encabeza(const QString &folder, const QString &path, const QString &header)
 {
-    const int fd = abreAnexo(path);
+    const int fd = rawfile::openAppend(path);
     if (fd < 0)
         return errno;
     qint64 size = 0;
-    int err = tamano(fd, size);
+    int err = rawfile::regularSize(fd, size);
     if (err == 0 && size == 0) {
         const std::string bytes = cp1252::encode(header + crlf);
-        if (!escribeTodo(fd, bytes.data(), static_cast<qint64>(bytes.size())) || !sincroniza(fd))
+        if (!rawfile::writeFully(fd, bytes.data(), static_cast<qint64>(bytes.size())) || !rawfile::syncFile(fd))
             err = errno;
     }
-    if (cierra(fd) != 0 && err == 0)
+    if (rawfile::closeFile(fd) != 0 && err == 0)
         err = errno;
     if (err == 0 && size == 0)
-        sincronizaCarpeta(folder);
+        rawfile::syncFolder(folder);
     return err;
 }
 
@@ -477,7 +273,7 @@ bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
     const QString carpeta = g_.appFolder + u'/' + g_.nombrepuerto.right(1);
     if (const int err = creaCarpeta(carpeta)) {
         messages.show(QStringLiteral("No se puede crear la carpeta de capturas %1: %2. La captura no se inicia.")
-                          .arg(shown(carpeta), motivo(err)));
+                          .arg(shown(carpeta), rawfile::reason(err)));
         return false;
     }
 
@@ -522,7 +318,7 @@ bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
     const QString path = g_.carpeta + nombre;
     if (const int err = encabeza(g_.carpeta, path, cabecera(g_))) {
         messages.show(QStringLiteral("No se puede crear el fichero de captura %1: %2. La captura no se inicia.")
-                          .arg(shown(path), motivo(err)));
+                          .arg(shown(path), rawfile::reason(err)));
         return false;
     }
     g_.fichero = nombre;
@@ -549,37 +345,37 @@ Captura::Escritura Captura::escribe(const QString &hora)
     std::string bytes = cp1252::encode(text);
 
     const QString path = g_.carpeta + g_.fichero;
-    const int fd = abreAnexo(path);
+    const int fd = rawfile::openAppend(path);
     if (fd < 0) {
         const int err = errno;
         r.estado = err == EACCES || err == EPERM ? Estado::Ocupado : Estado::Fallo;
         r.mensaje = r.estado == Estado::Ocupado
                         ? textoOcupado()
-                        : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), motivo(err));
+                        : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
         return r;
     }
     qint64 size = 0;
-    int err = tamano(fd, size);
+    int err = rawfile::regularSize(fd, size);
     if (err == 0 && size > 0) {
         // A line torn by a crash is ended first, so it cannot swallow this one.
         char last = '\n';
-        err = ultimoByte(fd, size, last);
+        err = rawfile::lastByte(fd, size, last);
         if (err == 0 && last != '\n')
             bytes.insert(0, last == '\r' ? "\n" : "\r\n");
     }
-    if (err == 0 && !escribeTodo(fd, bytes.data(), static_cast<qint64>(bytes.size())))
+    if (err == 0 && !rawfile::writeFully(fd, bytes.data(), static_cast<qint64>(bytes.size())))
         err = errno;
-    if (err == 0 && !sincroniza(fd))
+    if (err == 0 && !rawfile::syncFile(fd))
         err = errno;
-    if (cierra(fd) != 0 && err == 0)
+    if (rawfile::closeFile(fd) != 0 && err == 0)
         err = errno;
     if (err != 0) {
         r.estado = Estado::Fallo;
-        r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), motivo(err));
+        r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
         return r;
     }
     if (size == 0)
-        sincronizaCarpeta(g_.carpeta);
+        rawfile::syncFolder(g_.carpeta);
     cabeceraPendiente_ = false;
     return r;
 }

@@ -1,5 +1,6 @@
 #include "registry/configfile.h"
 
+#include "platform/rawfile.h"
 #include "registry/general.h"
 
 #include <QDir>
@@ -97,185 +98,19 @@ void getText(const char *p, FixedText<N> &t)
     std::copy_n(p, N, t.bytes().begin());
 }
 
-// Something in the file's place that is neither a file nor a folder.
-constexpr int notRegular = -1;
-
-// The user reads these; errno values from the C library on every platform.
-QString reason(int err)
-{
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permiso denegado");
-    case ENOENT:
-        return QStringLiteral("la carpeta no existe");
-    case ENOSPC:
-        return QStringLiteral("no queda espacio en el disco");
-#ifdef EDQUOT
-    case EDQUOT:
-        return QStringLiteral("se ha superado la cuota de disco");
-#endif
-    case EROFS:
-        return QStringLiteral("el disco es de solo lectura");
-    case EIO:
-        return QStringLiteral("error de entrada/salida del disco");
-    case EISDIR:
-        return QStringLiteral("es una carpeta, no un fichero");
-    case ENOTDIR:
-        return QStringLiteral("una parte de la ruta no es una carpeta");
-    case ENAMETOOLONG:
-        return QStringLiteral("la ruta es demasiado larga");
-    case EMFILE:
-    case ENFILE:
-        return QStringLiteral("hay demasiados ficheros abiertos");
-    case EBUSY:
-#ifdef ETXTBSY
-    case ETXTBSY:
-#endif
-        return QStringLiteral("el fichero está en uso");
-    case EFBIG:
-        return QStringLiteral("el fichero supera el tamaño máximo permitido");
-    case EEXIST:
-        return QStringLiteral("no se ha podido crear un fichero temporal");
-    case notRegular:
-        return QStringLiteral("no es un fichero normal");
-    default:
-        return QStringLiteral("error del sistema %1").arg(err);
-    }
-}
-
-QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
-
-// ---- The few system calls used, with errno reporting on both platforms.
-
+using rawfile::closeFile;
+using rawfile::readFully;
+using rawfile::reason;
+using rawfile::regularSize;
+using rawfile::removeFile;
+using rawfile::shown;
+using rawfile::syncFile;
+using rawfile::syncFolder;
+using rawfile::writeFully;
+using rawfile::openRead;
 #ifdef _WIN32
-const wchar_t *wide(const QString &path)
-{
-    return reinterpret_cast<const wchar_t *>(path.utf16());
-}
+using rawfile::wide;
 #endif
-
-int openRead(const QString &path)
-{
-#ifdef _WIN32
-    const QString native = shown(path);
-    int fd = -1;
-    const errno_t e = _wsopen_s(&fd, wide(native), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0);
-    if (e != 0) {
-        errno = e;
-        return -1;
-    }
-    return fd;
-#else
-    int fd;
-    do
-        // Non-blocking so a FIFO put in the file's place cannot hang start-up.
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-#endif
-}
-
-// 0 = regular file of that size; otherwise an errno value.
-int regularSize(int fd, qint64 &size)
-{
-#ifdef _WIN32
-    struct _stat64 st;
-    if (_fstat64(fd, &st) != 0)
-        return errno;
-    if ((st.st_mode & _S_IFMT) == _S_IFDIR)
-        return EISDIR;
-    if ((st.st_mode & _S_IFMT) != _S_IFREG)
-        return notRegular;
-#else
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return errno;
-    if (S_ISDIR(st.st_mode))
-        return EISDIR;
-    if (!S_ISREG(st.st_mode))
-        return notRegular;
-#endif
-    size = static_cast<qint64>(st.st_size);
-    return 0;
-}
-
-// Bytes read until `size` or end of file, or -1 with errno set.
-qint64 readFully(int fd, char *data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
-#ifdef _WIN32
-        const int got = _read(fd, data + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(chunk));
-        if (got < 0 && errno == EINTR)
-            continue;
-#endif
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    return done;
-}
-
-bool writeFully(int fd, const char *data, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
-#ifdef _WIN32
-        const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
-        if (put < 0 && errno == EINTR)
-            continue;
-#endif
-        if (put < 0)
-            return false;
-        if (put == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += put;
-    }
-    return true;
-}
-
-bool syncFile(int fd)
-{
-#ifdef _WIN32
-    return _commit(fd) == 0;
-#else
-#ifdef F_FULLFSYNC
-    // A plain fsync there leaves the data in the drive's cache.
-    if (::fcntl(fd, F_FULLFSYNC) == 0)
-        return true;
-#endif
-    return ::fsync(fd) == 0;
-#endif
-}
-
-int closeFile(int fd)
-{
-#ifdef _WIN32
-    return _close(fd);
-#else
-    return ::close(fd);
-#endif
-}
-
-void removeFile(const QString &path)
-{
-#ifdef _WIN32
-    _wunlink(wide(shown(path)));
-#else
-    ::unlink(QFile::encodeName(path).constData());
-#endif
-}
 
 // A new, exclusive temporary next to `path`, so the rename stays in one
 // folder (and one file system).
@@ -333,27 +168,6 @@ bool replaceFile(const QString &temp, const QString &path)
     return false;
 #else
     return ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
-#endif
-}
-
-// Makes the rename itself durable. MOVEFILE_WRITE_THROUGH does it on Windows.
-bool syncFolder(const QString &folder)
-{
-#ifdef _WIN32
-    Q_UNUSED(folder);
-    return true;
-#else
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = ::fsync(fd) == 0;
-    // File systems that cannot sync a folder say so; nothing more can be done.
-    if (!ok && (errno == EINVAL || errno == ENOTSUP))
-        ok = true;
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    return ok;
 #endif
 }
 
