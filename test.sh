@@ -5,6 +5,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/setup.sh"
 export QT_QPA_PLATFORM=offscreen
+# Sanitizer reports stop the test that caused them; the system's font
+# configuration keeps allocations for the whole process, which are not ours.
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 jobs=$(nproc)
 
 echo "== normal build"
