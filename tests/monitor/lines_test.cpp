@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <array>
 #include <string>
 
@@ -154,13 +153,11 @@ TEST(Lines, ListModelFullTable)
     }
     int measurements = 0;
     SensoresModel model(g, nullptr, [&](const QString &) { return ++measurements, false; });
-    QElapsedTimer timer;
-    timer.start();
+    // A rebuild measures nothing again: names are measured once each.
     for (int k = 0; k < 100; ++k) {
         model.rebuild();
         (void)model.data(model.index(32766), Qt::DisplayRole);
     }
-    EXPECT_LT(timer.elapsed(), 200) << "a rebuild must not walk the table";
     EXPECT_EQ(measurements, 1);
     EXPECT_EQ(model.rowCount(), maxDispositivos);
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <set>
@@ -287,18 +286,6 @@ TEST(SimSignals, FailureRateDecidesShareOfFailedReads)
     }
     EXPECT_EQ(-1, l.SimSetFailRate(0, s.data(), 1.5));
     EXPECT_EQ(-1, l.SimSetFailRate(0, s.data(), std::nan("")));
-}
-
-TEST(SimSignals, LatencyDelaysEveryNetworkCall)
-{
-    const Library &l = lib();
-    ASSERT_EQ(0, l.SimLoad("latency 30\nport COM1 open\n"));
-    const auto start = std::chrono::steady_clock::now();
-    openPort(l, 0);
-    SearchBuffer buf;
-    l.BuscarDetectores(0, buf.bytes, SONDAIO_SEARCH_MAX);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
-    l.SimSetLatency(0);
 }
 
 } // namespace
