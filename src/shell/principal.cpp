@@ -357,9 +357,17 @@ void principal::setTimerEnabled(bool enabled) { view_->setTimerEnabled(enabled);
 
 void principal::Timer1_Timer()
 {
-    if (ended_)
+    // A timer restarted by a handler during a yield must not start a tick
+    // inside the running one.
+    if (ended_ || ticking_)
         return;
+    ticking_ = true;
     monitor_->Timer1_Timer();
+    ticking_ = false;
+    if (capturaPendiente_) {
+        capturaPendiente_ = false;
+        mnucapturar_Click();
+    }
 }
 
 void principal::rebuildList(bool red)
@@ -682,6 +690,13 @@ void principal::mnucapturar_Click()
 {
     if (ended_)
         return;
+    // Starting or stopping resets the polling and ticks at once; in the
+    // middle of a tick that would nest a tick and let the running one write
+    // a line stamped before the capture began. It waits for the tick's end.
+    if (ticking_) {
+        capturaPendiente_ = !capturaPendiente_;
+        return;
+    }
     if (!g_.fichero.isEmpty()) {
         captura_->para();
         mnucapturar->setChecked(false);

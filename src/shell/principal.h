@@ -152,6 +152,10 @@ private:
     bool timerEnabled_ = true;
     int timerInterval_ = 3000;
     bool ended_ = false;
+    // A tick is under way (it yields to the window between reads).
+    bool ticking_ = false;
+    // The capture menu was used during a tick: acted on when it ends.
+    bool capturaPendiente_ = false;
     // Layout with the pane shown, saved at the first toggle (twips).
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -141,6 +142,35 @@ TEST(CaptureMenu, viewerOpensThePortFolderEvenBeforeAnyCapture)
     Capturing f("/2");
     f.window->mnuver->trigger();
     EXPECT_EQ(f.explorer.folders, QStringList{f.folder.path() + QStringLiteral("/2")});
+}
+
+}
+
+namespace {
+
+// The menu used while a tick waits for the network: the capture starts when
+// the tick ends, so none of its lines is stamped before it began.
+TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
+{
+    Capturing f;
+    f.add(QStringLiteral("Sala"), QStringLiteral("STT28A3F2C501080011"));
+    f.add(QStringLiteral("Pasillo"), QStringLiteral("STT2800B74410FF0022"));
+    f.window->salvar_Click();
+    f.clock.advance(3);
+    bool clicked = false;
+    QTimer::singleShot(0, [&] {
+        f.clock.advance(2);
+        f.window->mnucapturar->trigger();
+        clicked = true;
+        EXPECT_TRUE(f.g.fichero.isEmpty());
+    });
+    f.window->Timer1_Timer();
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(f.g.fichero, QStringLiteral("07-12-2026-00.log"));
+    const QStringList lines = f.lines(f.g.fichero);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("07-12-2026 10:00:05  "))) << lines[1].toStdString();
+    EXPECT_EQ(f.window->timerInterval(), 1000);
 }
 
 }
