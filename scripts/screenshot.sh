@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the README's screenshot of the main window: the built program in a
+# Takes the README's screenshots: the main window of the built program in a
 # folder of its own, on the simulated network with a device of every type,
-# under a virtual display. Usage: scripts/screenshot.sh [BUILD_FOLDER]
+# under a virtual display; then the capture viewer on a simulated day.
+# Usage: scripts/screenshot.sh [BUILD_FOLDER]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -13,6 +14,8 @@ if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
+
+"$root/scripts/build.sh" "$build" -DCLIMALOG_BENCH=ON >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -51,3 +54,8 @@ mkdir -p "$root/docs"
   xwd -silent -name "Climalog [COM1]" | convert xwd:- "'"$out"'"
   kill $pid; wait $pid || true')
 echo "$out"
+
+# The capture viewer on a simulated day of captures, the real window drawn
+# offscreen.
+QT_QPA_PLATFORM=offscreen "$build/bin/viewer_bench" --imagen "$root/docs/graficas.png" >/dev/null
+echo "$root/docs/graficas.png"

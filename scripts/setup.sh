@@ -6,6 +6,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+          libqcustomplot-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,7 @@
 #include "shell/cmdline.h"
 #include "shell/inicio.h"
 #include "shell/startup.h"
+#include "viewer/graficas.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -168,6 +169,8 @@ void principal::buildMenus()
     });
     mnucapturar->setCheckable(true);
     mnuver = captura->addAction(QStringLiteral("&Ver capturas"), this, [this] { mnuver_Click(); });
+    // Only reads the capture files: always available, during a capture too.
+    mnugraficas = captura->addAction(QStringLiteral("&Gráficas"), this, [this] { mnugraficas_Click(); });
 
     ayuda = menuBar()->addMenu(QStringLiteral("&Ayuda"));
     mnuabout = ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
@@ -729,6 +732,17 @@ void principal::mnucapturar_Click()
     listado();
     Timer1_Timer();
     setTimerInterval(1000);
+}
+
+void principal::mnugraficas_Click()
+{
+    // Made once and kept: hiding it keeps what it read.
+    if (!graficas_)
+        graficas_ = std::make_unique<graficas>(
+            g_.carpeta, [this] { return g_.fichero.isEmpty() ? QString() : g_.carpeta + g_.fichero; }, this);
+    graficas_->show();
+    graficas_->raise();
+    graficas_->activateWindow();
 }
 
 void principal::mnuver_Click()

@@ -13,6 +13,7 @@ class Captura;
 class Clock;
 class avanzado;
 class buscar;
+class graficas;
 class Explorer;
 class General;
 class Messages;
@@ -55,6 +56,7 @@ public:
     void mnubuscar_Click();
     void mnucapturar_Click();
     void mnuver_Click();
+    void mnugraficas_Click();
     void mnuabout_Click();
 
     // Device-properties pane and device list.
@@ -110,6 +112,7 @@ public:
     QAction *mnubuscar;
     QAction *mnucapturar;
     QAction *mnuver;
+    QAction *mnugraficas;
     QAction *mnuabout;
     QTimer *Timer1;
     SensoresModel *model() { return model_.get(); }
@@ -145,6 +148,7 @@ private:
     // Dialogs are loaded once, then hidden and shown again.
     std::unique_ptr<avanzado> avanzado_;
     std::unique_ptr<buscar> buscar_;
+    std::unique_ptr<graficas> graficas_;
     bool refrescando_ = false;
     bool rojo_ = false;
     // When the window system was last serviced during a tick.

@@ -174,3 +174,23 @@ TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
 }
 
 }
+
+namespace {
+
+TEST(CaptureMenu, plotsOpenDuringACapture)
+{
+    Capturing f;
+    f.add(QStringLiteral("Sala"), QStringLiteral("STT28A3F2C501080011"));
+    f.window->salvar_Click();
+    f.window->mnucapturar->trigger();
+    ASSERT_FALSE(f.g.fichero.isEmpty());
+    ASSERT_TRUE(f.window->mnugraficas->isEnabled());
+    f.window->mnugraficas->trigger();
+    QWidget *plots = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QStringLiteral("Climalog - Gráficas"))
+            plots = w;
+    EXPECT_TRUE(plots);
+}
+
+}

@@ -147,7 +147,7 @@ TEST(StartUp, mainWindowHasTheWholeMenuBar)
     EXPECT_EQ(menus, (QStringList{
                          QStringLiteral("&Fichero: &Salvar Ctrl+S, &Cargar Ctrl+C, &Fin"),
                          QStringLiteral("&Edicion: &Editar Ctrl+E, &Buscar Dispositivos"),
-                         QStringLiteral("&Captura: &Capturar, &Ver capturas"),
+                         QStringLiteral("&Captura: &Capturar, &Ver capturas, &Gráficas"),
                          QStringLiteral("&Ayuda: &Acerca de Climalog"),
                      }));
 }

@@ -1,0 +1,301 @@
+// Figures of the capture viewer on a day of captures at one line a second
+// with 40 columns, written by the program's own capture lines in a temporary
+// folder: reading the file, opening and plotting it, redraws while zooming
+// and panning, a live line followed, peak memory.
+//   viewer_bench                  prints the figures
+//   viewer_bench --imagen FILE    saves a picture of the window on a
+//                                 simulated day (the README's screenshot)
+#include "monitor/capture.h"
+#include "registry/cp1252.h"
+#include "registry/general.h"
+#include "viewer/capturereader.h"
+#include "viewer/graficas.h"
+
+#include <qcustomplot.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+const QDate day(2026, 12, 7);
+
+long peakKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+template <typename Fn>
+double timed(Fn fn)
+{
+    QElapsedTimer t;
+    t.start();
+    fn();
+    return t.nsecsElapsed() / 1e6;
+}
+
+void add(General &g, std::int16_t tipo, const QString &name, std::array<const char *, 4> units = {"", "", "", ""})
+{
+    g.dispactual = Dispositivo{};
+    g.dispactual.tipo = tipo;
+    g.dispactual.nombre = name;
+    for (int k = 0; k < 4; ++k)
+        g.dispactual.magnitud[k] = QString::fromLatin1(units[static_cast<std::size_t>(k)]);
+    const int i = g.nuevo();
+    g.estados[static_cast<std::size_t>(i)].valido = true;
+}
+
+// A day of lines written as the capture writes them; `step` sets the readings
+// of second `s` into g.estados before each line.
+QString writeDay(const QString &folder, General &g, const std::function<void(int)> &step)
+{
+    const QString path = QDir(folder).filePath(day.toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral("-00.log"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(QByteArray::fromStdString(cp1252::encode(cabecera(g) + QStringLiteral("\r\n"))));
+    std::string block;
+    for (int s = 0; s < 86400; ++s) {
+        step(s);
+        const QString hora = QDateTime(day, QTime(0, 0).addSecs(s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
+        block += cp1252::encode(linea(g, hora) + QStringLiteral("\r\n"));
+        if (block.size() > (1 << 20)) {
+            f.write(block.data(), static_cast<qint64>(block.size()));
+            block.clear();
+        }
+    }
+    f.write(block.data(), static_cast<qint64>(block.size()));
+    return path;
+}
+
+// 10 temperature sensors, 5 humidity sensors (2 columns), 3 converters (4)
+// and 4 detectors (2): 40 columns of drifting readings, a failed read now
+// and then.
+QString benchDay(const QString &folder)
+{
+    General g;
+    for (int k = 1; k <= 10; ++k)
+        add(g, STT, QStringLiteral("Sonda %1").arg(k));
+    for (int k = 1; k <= 5; ++k)
+        add(g, HRT, QStringLiteral("Higro %1").arg(k));
+    for (int k = 1; k <= 3; ++k)
+        add(g, AVI, QStringLiteral("Conv %1").arg(k), {"bar", "l/min", "V", ""});
+    for (int k = 1; k <= 4; ++k)
+        add(g, DET, QStringLiteral("Puerta %1").arg(k));
+    std::mt19937 rng(1);
+    std::normal_distribution<float> noise(0, 0.05f);
+    return writeDay(folder, g, [&](int) {
+        for (int i = 1; i <= g.n(); ++i) {
+            EstadoDisp &e = g.estados[static_cast<std::size_t>(i)];
+            e.valido = rng() % 500 != 0;
+            for (float &v : e.lectura)
+                v += noise(rng);
+            for (auto &w : e.crudo)
+                if (rng() % 600 == 0)
+                    w = static_cast<std::int16_t>(!w);
+        }
+    });
+}
+
+// The README's day: the demo network's devices through a winter day.
+QString demoDay(const QString &folder)
+{
+    General g;
+    add(g, STT, QStringLiteral("Sala"));
+    add(g, STT, QStringLiteral("Pasillo"));
+    add(g, HRT, QStringLiteral("Invernadero"));
+    add(g, AVI, QStringLiteral("Bomba"), {"bar", "bar", "l/min", "l/min"});
+    add(g, DET, QStringLiteral("Puerta"));
+    add(g, DET, QStringLiteral("Ventana"));
+    add(g, CTR, QStringLiteral("Calefaccion"));
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0, 0.03f);
+    float sala = 17, pasillo = 15;
+    bool heating = false;
+    return writeDay(folder, g, [&](int s) {
+        const double hour = s / 3600.0;
+        const double sun = std::max(0.0, std::sin((hour - 7.5) / 10 * M_PI));
+        const bool day = hour >= 7 && hour < 22;
+        // A thermostat: the relay heats the room between 19.5 and 21 by day.
+        if (day && sala < 19.5f)
+            heating = true;
+        if (!day || sala > 21)
+            heating = false;
+        sala += (heating ? 0.0012f : 0) - (sala - (12 + 3 * static_cast<float>(sun))) * 0.00008f + noise(rng) * 0.05f;
+        pasillo += (sala - 2 - pasillo) * 0.0002f + noise(rng) * 0.05f;
+        auto &e = g.estados;
+        e[1].lectura[0] = sala + noise(rng);
+        e[2].lectura[0] = pasillo + noise(rng);
+        e[3].lectura[0] = 9 + 11 * static_cast<float>(sun) + noise(rng);
+        e[3].lectura[1] = 88 - 30 * static_cast<float>(sun) + noise(rng) * 10;
+        const bool pump = (s / 60) % 45 < 12 && day;
+        e[4].lectura = {pump ? 2.4f + noise(rng) : 0.1f + noise(rng), pump ? 1.9f + noise(rng) : 0.05f,
+                        pump ? 38 + noise(rng) * 20 : 0, pump ? 12 + noise(rng) * 10 : 0};
+        if (rng() % 1800 == 0 && day)
+            e[5].crudo[0] = 0; // opened (word 0 is an active input)
+        else if (rng() % 90 == 0)
+            e[5].crudo[0] = 1;
+        e[6].crudo[0] = hour > 10 && hour < 13.5 ? 0 : 1;
+        e[7].crudo[0] = heating ? 0 : 1;
+        for (int i = 5; i <= 7; ++i)
+            e[static_cast<std::size_t>(i)].crudo[1] = 1;
+        // The humidity sensor misses a few reads after noon.
+        e[3].valido = !(hour > 14 && hour < 14.1);
+    });
+}
+
+int picture(const QString &out)
+{
+    QTemporaryDir folder;
+    const QString path = demoDay(folder.path());
+    graficas w(folder.path(), [&] { return path; });
+    w.resize(1100, 760);
+    w.show();
+    QCoreApplication::processEvents();
+    w.leyenda->setColumnWidth(1, 70);
+    const double t = static_cast<double>(QDateTime(day, QTime(12, 30)).toSecsSinceEpoch());
+    w.resetRange();
+    w.hover(t);
+    w.plot->replot();
+    QCoreApplication::processEvents();
+    if (!w.grab().save(out)) {
+        std::fprintf(stderr, "No se puede escribir %s\n", qPrintable(out));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(out));
+    return 0;
+}
+
+void summary(const char *what, std::vector<double> ms, double goal)
+{
+    std::sort(ms.begin(), ms.end());
+    std::printf("  %-44s median %6.1f ms, 90%% %6.1f ms, max %6.1f ms (%zu redraws, goal < %.0f ms)\n", what,
+                ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), ms.size(), goal);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--imagen")
+        return picture(QString::fromLocal8Bit(argv[2]));
+
+    QTemporaryDir folder;
+    QString path;
+    const double writing = timed([&] { path = benchDay(folder.path()); });
+    const qint64 size = QFileInfo(path).size();
+    std::printf("A day at one line a second, 40 columns: %.1f MB, written in %.0f ms\n", size / 1048576.0, writing);
+
+    {
+        CaptureReader r(path);
+        const double ms = timed([&] { r.follow(); });
+        std::printf("Reading the file alone: %.0f ms (%lld lines, %.0f MB/s)\n", ms, static_cast<long long>(r.rows()),
+                    size / 1048576.0 / (ms / 1000));
+    }
+
+    const long before = residentKb();
+    std::unique_ptr<graficas> w;
+    const double opening = timed([&] {
+        w = std::make_unique<graficas>(folder.path(), [&] { return path; });
+        w->resize(1280, 800);
+        w->show();
+        w->plot->replot(QCustomPlot::rpImmediateRefresh);
+    });
+    QCoreApplication::processEvents();
+    std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu points in %zu series, plot %dx%d px\n",
+                opening, w->model().points(), w->model().all().size(), w->plot->width(), w->plot->height());
+
+    // A redraw as the wheel or a drag makes it: range, reduction, figures,
+    // then painting the plot at once.
+    std::vector<double> preparing, painting;
+    const auto redraw = [&](double from, double to) {
+        const double prepared = timed([&] { w->setRange(from, to); });
+        const double painted = timed([&] { w->plot->replot(QCustomPlot::rpImmediateRefresh); });
+        preparing.push_back(prepared);
+        painting.push_back(painted);
+        QCoreApplication::processEvents();
+        return prepared + painted;
+    };
+    const double first = w->model().first(), last = w->model().last();
+    std::vector<double> zoomIn, zoomOut, pan, panWide;
+    // Wheel steps in from the whole day to a minute around 14:00, and back out.
+    const double centre = first + 14 * 3600;
+    double a = first, b = last;
+    while (b - a > 60) {
+        a = centre - (centre - a) * 0.8;
+        b = centre + (b - centre) * 0.8;
+        zoomIn.push_back(redraw(a, b));
+    }
+    while (b - a < last - first) {
+        a = std::max(first, centre - (centre - a) / 0.8);
+        b = std::min(last, centre + (b - centre) / 0.8);
+        zoomOut.push_back(redraw(a, b));
+    }
+    // Drags: an hour in view moved along in 30 steps, then 12 hours.
+    for (int k = 0; k < 30; ++k)
+        pan.push_back(redraw(first + 6 * 3600 + k * 120, first + 7 * 3600 + k * 120));
+    for (int k = 0; k < 30; ++k)
+        panWide.push_back(redraw(first + k * 1200, first + 12 * 3600 + k * 1200));
+    std::printf("Redraws (range, reduction to a few points per pixel column, figures, painting):\n");
+    summary("zooming in, whole day to a minute", zoomIn, 30);
+    summary("zooming out, back to the whole day", zoomOut, 30);
+    summary("panning an hour in view", pan, 30);
+    summary("panning 12 hours in view", panWide, 30);
+    std::vector<double> whole;
+    preparing.clear();
+    painting.clear();
+    for (int k = 0; k < 10; ++k)
+        whole.push_back(redraw(first, last - k));
+    summary("whole day in view", whole, 30);
+    summary("  of which reduction, figures, table", preparing, 30);
+    summary("  of which painting", painting, 30);
+
+    // Lines appended one at a time, as the capture does every second, each
+    // followed and shown as the window's timer does.
+    const CaptureReader *reader = w->reader(QFileInfo(path).fileName());
+    const qint64 readBefore = reader->bytesRead();
+    std::vector<double> following;
+    for (int s = 0; s < 10; ++s) {
+        QFile f(path);
+        f.open(QIODevice::Append);
+        f.write(QDateTime(day.addDays(1), QTime(0, 0, s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toLatin1() +
+                QByteArray("  2").repeated(40) + "\r\n");
+        f.close();
+        following.push_back(timed([&] {
+            w->followFiles();
+            w->plot->replot(QCustomPlot::rpImmediateRefresh);
+        }));
+    }
+    summary("a new line followed and shown (whole day)", following, 750);
+    std::printf("  bytes read for 10 lines: %lld (the lines' own size: %lld)\n",
+                static_cast<long long>(reader->bytesRead() - readBefore), static_cast<long long>(10 * (19 + 3 * 40 + 2)));
+
+    std::printf("Memory: %.0f MB resident more with the day open; peak resident %.0f MB for the whole process (goal < 200 MB)\n",
+                (residentKb() - before) / 1024.0, peakKb() / 1024.0);
+    return 0;
+}

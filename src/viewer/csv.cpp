@@ -1,0 +1,78 @@
+#include "viewer/csv.h"
+
+#include <QDir>
+#include <QHash>
+#include <QSaveFile>
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+QByteArray cell(const QString &text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    bytes.replace("\"", "\"\"");
+    return '"' + bytes + '"';
+}
+
+void number(QByteArray &out, double v)
+{
+    if (std::isnan(v))
+        return;
+    char text[32];
+    // Shortest text that reads back to the same value, always with a point.
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    out.append(text, r.ptr - text);
+}
+
+} // namespace
+
+QByteArray csvText(const std::vector<const CaptureReader *> &files)
+{
+    QStringList names;
+    QHash<QString, int> index;
+    for (const CaptureReader *f : files)
+        for (const ColumnSet &s : f->sets())
+            for (const Column &c : s.columns)
+                if (!index.contains(c.name)) {
+                    index.insert(c.name, static_cast<int>(names.size()));
+                    names << c.name;
+                }
+
+    QByteArray out = "Hora";
+    for (const QString &n : names)
+        out += ',' + cell(n);
+    out += "\r\n";
+    std::vector<int> where;
+    for (const CaptureReader *f : files) {
+        for (const ColumnSet &s : f->sets()) {
+            // Cell of each column of the whole table, -1 where this set has none.
+            where.assign(static_cast<std::size_t>(names.size()), -1);
+            for (std::size_t c = 0; c < s.columns.size(); ++c)
+                where[static_cast<std::size_t>(index.value(s.columns[c].name))] = static_cast<int>(c);
+            for (std::size_t r = 0; r < s.times.size(); ++r) {
+                out += CaptureReader::toDateTime(s.times[r]).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+                for (const int c : where) {
+                    out += ',';
+                    if (c >= 0)
+                        number(out, s.values[static_cast<std::size_t>(c)][r]);
+                }
+                out += "\r\n";
+            }
+        }
+    }
+    return out;
+}
+
+bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &files, QString &error)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(csvText(files)) < 0 || !f.commit()) {
+        error = QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    return true;
+}

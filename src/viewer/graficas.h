@@ -1,0 +1,127 @@
+// The window "Climalog - Gráficas": the capture files of the port's folder,
+// newest first; the chosen ones plotted on one time axis (temperatures,
+// humidities, converter channels per unit, inputs as steps in a strip
+// below); a table that is the legend and shows the figures of the part in
+// view; export to PNG and CSV; the file being captured followed live.
+#pragma once
+
+#include "viewer/capturereader.h"
+#include "viewer/series.h"
+
+#include <QSet>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QCPAxisRect;
+class QCPAxisTickerDateTime;
+class QCPGraph;
+class QCPItemStraightLine;
+class QCPMarginGroup;
+class QCustomPlot;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+class QTimer;
+
+class graficas : public QWidget {
+    Q_OBJECT
+public:
+    // `currentCaptureFile` gives the path of the file being captured, empty
+    // while no capture runs. A window of its own even with a parent.
+    graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile, QWidget *parent = nullptr);
+    ~graficas() override;
+
+    // The folder's capture files again, newest first; the choice stays.
+    void refreshFiles();
+    // Plots these files of the folder (names) together; the list follows.
+    void open(const QStringList &names);
+    // Reads what the open files gained since the last look; the timer's work.
+    void followFiles();
+
+    // The time in view, seconds since the epoch.
+    double from() const { return from_; }
+    double to() const { return to_; }
+    void setRange(double from, double to);
+    void resetRange(); // everything read
+    void zoom(double factor, double center);
+    // Time under the cursor: its line and the table's "Cursor" column.
+    void hover(double t);
+    void setSeriesShown(int series, bool shown);
+    bool seriesShown(int series) const;
+    // Points the plot holds for a series (after reduction).
+    int plottedPoints(int series) const;
+
+    bool exportPng(const QString &path, int width = 0, int height = 0);
+    bool exportCsv(const QString &path);
+
+    // Updates the plot data for the range in view; `now` repaints at once.
+    void redraw(bool now = false);
+
+    const SeriesSet &model() const { return model_; }
+    const CaptureReader *reader(const QString &name) const;
+    QStringList openFiles() const { return order_; }
+    QString folder() const { return folder_; }
+
+    QListWidget *ficheros;
+    QCustomPlot *plot;
+    QTableWidget *leyenda; // a row per series: shown, cursor value, minimum, mean, maximum
+    QLabel *cursor;
+    QLabel *estado;
+    QPushButton *png;
+    QPushButton *csv;
+    QTimer *timer;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    struct Group {
+        Kind kind;
+        QString unit;
+        QCPAxisRect *rect = nullptr;
+        QCPItemStraightLine *line = nullptr;
+        std::vector<int> series;
+    };
+
+    void onSelection();
+    void rebuildModel();
+    void buildPlot();
+    void fillTable();
+    void onRangeDragged(double from, double to);
+    void applyRange();
+    QString currentName() const;
+    void showErrors();
+    void askPng();
+    void askCsv();
+    QStringList selectedNames() const;
+    void select(const QStringList &names);
+
+    QString folder_;
+    std::function<QString()> current_;
+    QString lastCurrent_;
+    std::map<QString, std::unique_ptr<CaptureReader>> readers_;
+    QStringList order_; // open files, oldest first
+    SeriesSet model_;
+    std::vector<Group> groups_;
+    std::vector<QCPGraph *> graphs_;          // per series
+    std::vector<double> offsets_;             // per series: inputs stack in their strip
+    std::vector<int> rows_;                   // per series: its table row
+    QSet<QString> hidden_;                    // column names the legend turned off
+    QSharedPointer<QCPAxisTickerDateTime> ticker_;
+    QCPMarginGroup *margins_ = nullptr;
+    double from_ = 0, to_ = 1;
+    bool whole_ = true;   // the range is everything read, and grows with it
+    bool syncing_ = false;
+    bool filling_ = false;
+    Points scratch_;
+};

@@ -1,0 +1,335 @@
+#include "viewer/series.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+constexpr double gap = std::numeric_limits<double>::quiet_NaN();
+
+// Clock set back, or an older file growing: rare, so a full sort is fine.
+void sortByTime(Series &s)
+{
+    std::vector<std::size_t> order(s.t.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return s.t[a] < s.t[b]; });
+    std::vector<double> t(order.size()), v(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        t[k] = s.t[order[k]];
+        v[k] = s.v[order[k]];
+    }
+    s.t = std::move(t);
+    s.v = std::move(v);
+}
+
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// What a reduction or the figures need of a run of readings.
+struct Span {
+    std::size_t first = none, last = none, lowest = none, highest = none, hole = none;
+    double low = 0, high = 0, sum = 0;
+    std::size_t count = 0;
+};
+
+void scan(const Series &s, std::size_t i, std::size_t j, Span &r)
+{
+    const double *v = s.v.data();
+    for (std::size_t k = i; k < j; ++k) {
+        const double x = v[k];
+        if (x != x) { // NaN
+            if (r.hole == none)
+                r.hole = k;
+            continue;
+        }
+        if (r.count == 0) {
+            r.first = r.lowest = r.highest = k;
+            r.low = r.high = x;
+        } else if (x < r.low) {
+            r.lowest = k;
+            r.low = x;
+        } else if (x > r.high) {
+            r.highest = k;
+            r.high = x;
+        }
+        r.last = k;
+        r.sum += x;
+        ++r.count;
+    }
+}
+
+std::size_t index(std::uint32_t i) { return i == Block::none ? none : i; }
+
+// Adds a block that comes after everything in `r`.
+void add(const Block &b, Span &r)
+{
+    if (r.hole == none)
+        r.hole = index(b.hole);
+    if (b.count == 0)
+        return;
+    if (r.count == 0) {
+        r.first = b.first;
+        r.lowest = b.lowest;
+        r.highest = b.highest;
+        r.low = b.min;
+        r.high = b.max;
+    } else {
+        if (b.min < r.low) {
+            r.lowest = b.lowest;
+            r.low = b.min;
+        }
+        if (b.max > r.high) {
+            r.highest = b.highest;
+            r.high = b.max;
+        }
+    }
+    r.last = b.last;
+    r.sum += b.sum;
+    r.count += b.count;
+}
+
+bool summarized(const Series &s)
+{
+    return s.t.size() < Block::none && s.blocks.size() == (s.t.size() + Block::size - 1) / Block::size;
+}
+
+// Readings i..j-1: whole blocks from their figures, the ends one by one.
+void gather(const Series &s, std::size_t i, std::size_t j, Span &r)
+{
+    constexpr std::size_t n = Block::size;
+    if (j < i + 2 * n || !summarized(s)) {
+        scan(s, i, j, r);
+        return;
+    }
+    const std::size_t b0 = (i + n - 1) / n, b1 = j / n;
+    scan(s, i, b0 * n, r);
+    for (std::size_t b = b0; b < b1; ++b)
+        add(s.blocks[b], r);
+    scan(s, b1 * n, j, r);
+}
+
+std::pair<std::size_t, std::size_t> inRange(const Series &s, double from, double to)
+{
+    const auto lo = std::lower_bound(s.t.begin(), s.t.end(), from);
+    const auto hi = std::upper_bound(lo, s.t.end(), to);
+    return {static_cast<std::size_t>(lo - s.t.begin()), static_cast<std::size_t>(hi - s.t.begin())};
+}
+
+} // namespace
+
+void SeriesSet::clear()
+{
+    series_.clear();
+    origin_.clear();
+    byName_.clear();
+    taken_.clear();
+}
+
+std::size_t SeriesSet::points() const
+{
+    std::size_t n = 0;
+    for (const Series &s : series_)
+        n += s.t.size();
+    return n;
+}
+
+double SeriesSet::first() const
+{
+    double t = gap;
+    for (const Series &s : series_)
+        if (!s.t.empty() && !(s.t.front() >= t))
+            t = s.t.front();
+    return t;
+}
+
+double SeriesSet::last() const
+{
+    double t = gap;
+    for (const Series &s : series_)
+        if (!s.t.empty() && !(s.t.back() <= t))
+            t = s.t.back();
+    return t;
+}
+
+bool SeriesSet::take(int source, const CaptureReader &file)
+{
+    if (source < 0)
+        return false;
+    if (taken_.size() <= static_cast<std::size_t>(source))
+        taken_.resize(static_cast<std::size_t>(source) + 1);
+    Taken &k = taken_[static_cast<std::size_t>(source)];
+    const std::vector<ColumnSet> &sets = file.sets();
+    bool added = false;
+    for (std::size_t s = k.set; s < sets.size(); ++s) {
+        const ColumnSet &cs = sets[s];
+        const std::size_t from = s == k.set ? k.row : 0;
+        const std::size_t to = cs.times.size();
+        for (std::size_t c = 0; c < cs.columns.size(); ++c) {
+            int index = find(cs.columns[c].name);
+            if (index < 0) {
+                index = static_cast<int>(series_.size());
+                Series fresh;
+                fresh.column = cs.columns[c];
+                series_.push_back(std::move(fresh));
+                origin_.emplace_back(source, s);
+                byName_.insert(cs.columns[c].name, index);
+                added = true;
+            }
+            if (from == to)
+                continue;
+            Series &se = series_[static_cast<std::size_t>(index)];
+            const double t0 = static_cast<double>(cs.times[from]) / 1000.0;
+            const bool ordered = se.t.empty() || se.t.back() <= t0;
+            const std::pair<int, std::size_t> here{source, s};
+            // Another file or a restart: no line joins the two.
+            if (origin_[static_cast<std::size_t>(index)] != here && !se.t.empty()) {
+                se.t.push_back(t0);
+                se.v.push_back(gap);
+            }
+            origin_[static_cast<std::size_t>(index)] = here;
+            const std::size_t before = se.t.size();
+            // Room to spare, a little: a line a second must not copy the
+            // day each time, nor should a day take twice its size.
+            const std::size_t needed = se.t.size() + (to - from);
+            if (se.t.capacity() < needed) {
+                const std::size_t room = needed + std::max<std::size_t>(4096, needed / 8);
+                se.t.reserve(room);
+                se.v.reserve(room);
+            }
+            const std::vector<double> &values = cs.values[c];
+            for (std::size_t r = from; r < to; ++r) {
+                se.t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
+                se.v.push_back(values[r]);
+            }
+            if (!ordered || !std::is_sorted(se.t.end() - static_cast<std::ptrdiff_t>(to - from), se.t.end())) {
+                // Rows that go before others: a break after them too, so the
+                // sort leaves them apart from whatever follows in time.
+                se.t.push_back(*std::max_element(se.t.end() - static_cast<std::ptrdiff_t>(to - from), se.t.end()));
+                se.v.push_back(gap);
+                sortByTime(se);
+                summarize(se);
+            } else {
+                summarize(se, before);
+            }
+        }
+        k.set = s;
+        k.row = to;
+    }
+    return added;
+}
+
+void summarize(Series &s, std::size_t from)
+{
+    constexpr std::size_t n = Block::size;
+    const std::size_t size = s.t.size();
+    s.blocks.resize(std::min(s.blocks.size(), from / n));
+    if (size >= Block::none)
+        return; // too long to index in 32 bits: read one by one
+    for (std::size_t b = s.blocks.size(); b * n < size; ++b) {
+        Span r;
+        scan(s, b * n, std::min(size, (b + 1) * n), r);
+        Block k;
+        k.count = static_cast<std::uint32_t>(r.count);
+        k.sum = r.sum;
+        k.hole = r.hole == none ? Block::none : static_cast<std::uint32_t>(r.hole);
+        if (r.count > 0) {
+            k.first = static_cast<std::uint32_t>(r.first);
+            k.last = static_cast<std::uint32_t>(r.last);
+            k.lowest = static_cast<std::uint32_t>(r.lowest);
+            k.highest = static_cast<std::uint32_t>(r.highest);
+            k.min = r.low;
+            k.max = r.high;
+        }
+        s.blocks.push_back(k);
+    }
+}
+
+void decimate(const Series &s, double from, double to, int columns, Points &out)
+{
+    out.t.clear();
+    out.v.clear();
+    if (s.t.empty() || !(to > from) || columns < 1)
+        return;
+    auto [lo, hi] = inRange(s, from, to);
+    if (lo > 0)
+        --lo;
+    if (hi < s.t.size())
+        ++hi;
+    if (hi - lo <= 4 * static_cast<std::size_t>(columns)) {
+        out.t.assign(s.t.begin() + static_cast<std::ptrdiff_t>(lo), s.t.begin() + static_cast<std::ptrdiff_t>(hi));
+        out.v.assign(s.v.begin() + static_cast<std::ptrdiff_t>(lo), s.v.begin() + static_cast<std::ptrdiff_t>(hi));
+        return;
+    }
+    out.t.reserve(5 * static_cast<std::size_t>(columns) + 8);
+    out.v.reserve(5 * static_cast<std::size_t>(columns) + 8);
+
+    // The readings either side of the range get columns of their own.
+    const double scale = columns / (to - from);
+    const auto column = [&](double x) {
+        const double c = std::floor((x - from) * scale);
+        return c < 0 ? -1L : c >= columns ? static_cast<long>(columns) : static_cast<long>(c);
+    };
+    const std::size_t expected = std::max<std::size_t>(1, (hi - lo) / static_cast<std::size_t>(columns));
+    std::size_t i = lo;
+    while (i < hi) {
+        const long c = column(s.t[i]);
+        // column(x) <= c without the floor: the same test, cheaper.
+        const double end = static_cast<double>(c + 1);
+        const auto inColumn = [&](double x) { return c >= columns || (x - from) * scale < end; };
+        // Galloping to the column's end, then a binary search.
+        std::size_t a = i + 1, b = std::min(hi, i + expected), step = expected;
+        while (b < hi && inColumn(s.t[b])) {
+            a = b + 1;
+            step *= 2;
+            b = std::min(hi, b + step);
+        }
+        const std::size_t j = static_cast<std::size_t>(
+            std::partition_point(s.t.begin() + static_cast<std::ptrdiff_t>(std::min(a, b)),
+                                 s.t.begin() + static_cast<std::ptrdiff_t>(b), inColumn) -
+            s.t.begin());
+        Span r;
+        gather(s, i, j, r);
+        std::size_t keep[5] = {r.first, r.lowest, r.highest, r.last, r.hole};
+        std::sort(keep, keep + 5);
+        std::size_t previous = none;
+        for (const std::size_t k : keep) {
+            if (k == none || k == previous)
+                continue;
+            out.t.push_back(s.t[k]);
+            out.v.push_back(s.v[k]);
+            previous = k;
+        }
+        i = j;
+    }
+}
+
+Stats stats(const Series &s, double from, double to)
+{
+    Stats out;
+    const auto [lo, hi] = inRange(s, from, to);
+    Span r;
+    gather(s, lo, hi, r);
+    out.count = r.count;
+    if (r.count > 0) {
+        out.min = r.low;
+        out.max = r.high;
+        out.mean = r.sum / static_cast<double>(r.count);
+    }
+    return out;
+}
+
+double valueAt(const Series &s, double at, double within)
+{
+    if (s.t.empty())
+        return gap;
+    const auto it = std::lower_bound(s.t.begin(), s.t.end(), at);
+    std::size_t i = static_cast<std::size_t>(it - s.t.begin());
+    if (i == s.t.size() || (i > 0 && at - s.t[i - 1] <= s.t[i] - at))
+        --i;
+    // A break shares its time with a reading beside it: the reading counts.
+    if (std::isnan(s.v[i]) && i + 1 < s.t.size() && s.t[i + 1] == s.t[i] && !std::isnan(s.v[i + 1]))
+        ++i;
+    else if (std::isnan(s.v[i]) && i > 0 && s.t[i - 1] == s.t[i] && !std::isnan(s.v[i - 1]))
+        --i;
+    return std::abs(s.t[i] - at) <= within ? s.v[i] : gap;
+}

@@ -1,0 +1,86 @@
+// The readings of one or more capture files as series on one time axis, a
+// series per column name, and what a plot needs of them: few points per
+// pixel column, and figures of the part in view.
+#pragma once
+
+#include "viewer/capturereader.h"
+
+#include <QHash>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
+
+// Figures of a run of consecutive readings: a long range is reduced and
+// summed a run at a time instead of a reading at a time.
+struct Block {
+    static constexpr std::size_t size = 16;
+    static constexpr std::uint32_t none = 0xFFFFFFFF;
+    double min = 0, max = 0, sum = 0;
+    std::uint32_t count = 0; // readings, gaps not counted
+    // Indices into the series: first and last reading, first lowest and
+    // highest, first gap; `none` where there is none.
+    std::uint32_t first = none, last = none, lowest = none, highest = none, hole = none;
+};
+
+struct Series {
+    Column column;
+    std::vector<double> t; // seconds since the epoch, ascending
+    std::vector<double> v; // NaN: no reading (ERR, or the break between two column sets)
+    // One per Block::size readings, kept by SeriesSet (summarize() for a
+    // series made by hand); without them every reading is looked at.
+    std::vector<Block> blocks;
+};
+
+// Makes the blocks of `s` again from the reading `from` on.
+void summarize(Series &s, std::size_t from = 0);
+
+class SeriesSet {
+public:
+    // Adds the rows of `file` not taken yet. `source` numbers the open files
+    // (any order; times are kept ascending). True when new series appeared.
+    bool take(int source, const CaptureReader &file);
+    void clear();
+
+    const std::vector<Series> &all() const { return series_; }
+    int find(const QString &name) const { return byName_.value(name, -1); }
+    std::size_t points() const;
+    // The time span of all series; NaN when there is no reading.
+    double first() const;
+    double last() const;
+
+private:
+    struct Taken {
+        std::size_t set = 0;
+        std::size_t row = 0;
+    };
+    std::vector<Series> series_;
+    std::vector<std::pair<int, std::size_t>> origin_; // per series: file and column set of its last rows
+    QHash<QString, int> byName_;
+    std::vector<Taken> taken_; // per source
+};
+
+struct Points {
+    std::vector<double> t, v;
+};
+
+// The points that draw `s` from `from` to `to` on `columns` pixel columns:
+// all of them when few, otherwise per column the first, lowest, highest and
+// last reading in time order, with a NaN where the column holds a gap. The
+// readings either side of the range are kept so lines reach the edges.
+void decimate(const Series &s, double from, double to, int columns, Points &out);
+
+struct Stats {
+    double min = std::numeric_limits<double>::quiet_NaN();
+    double mean = std::numeric_limits<double>::quiet_NaN();
+    double max = std::numeric_limits<double>::quiet_NaN();
+    std::size_t count = 0; // readings in the range, gaps not counted
+};
+Stats stats(const Series &s, double from, double to);
+
+// The reading nearest to `at`, when one lies within `within` seconds; NaN
+// otherwise or when that reading is a gap.
+double valueAt(const Series &s, double at, double within);

@@ -1,0 +1,369 @@
+// Capture files read back: every column kind, ERR, repeated headers, torn
+// and LF-only lines, files of other kinds; live following that reads only
+// what was appended; the writer's own lines; random and mutated files.
+#include "viewer/capturereader.h"
+
+#include "monitor/capture.h"
+#include "registry/general.h"
+#include "support/support.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <random>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+std::string fmt(double v)
+{
+    if (std::isnan(v))
+        return "ERR";
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+// The reader's whole result as text: a line per column set, "device|kind|unit"
+// per column, then "time value value..." per reading line.
+std::string dump(const CaptureReader &r)
+{
+    std::string out;
+    for (const ColumnSet &s : r.sets()) {
+        out += "[";
+        for (const Column &c : s.columns)
+            out += " " + c.device.toStdString() + "|" + "THCI"[static_cast<int>(c.kind)] + "|" + c.unit.toStdString();
+        out += " ]\n";
+        const std::vector<QDateTime> times = s.qtimes();
+        for (std::size_t row = 0; row < s.times.size(); ++row) {
+            out += times[row].toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString();
+            for (const std::vector<double> &column : s.values)
+                out += " " + fmt(column[row]);
+            out += "\n";
+        }
+    }
+    if (r.failed())
+        out += "error: " + r.error().toStdString();
+    return out;
+}
+
+QByteArrayView piece(const QByteArray &text, qsizetype at, qsizetype n)
+{
+    return QByteArrayView(text.constData() + at, std::min(n, text.size() - at));
+}
+
+void append(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+const QByteArray everyKind = "Hora  Sala (\xBA" "C)  Inv (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1  Puerta - 2\r\n";
+
+} // namespace
+
+TEST(CaptureReader, ParsesCaptureTexts)
+{
+    struct Row {
+        const char *name;
+        QByteArray text;
+        std::string expected;
+        qint64 rejected = 0;
+    };
+    const Row rows[] = {
+        {"every column kind, comma and point decimals",
+         everyKind + "07-12-2026 10:00:00  21,5  22.25  47  ,5  -,25  1  0\r\n",
+         "[ Sala|T|ºC Inv|T|ºC Inv|H|% Bomba|C|bar Bomba|C| Puerta|I| Puerta|I| ]\n"
+         "07-12-2026 10:00:00 21.5 22.25 47 0.5 -0.25 1 0\n"},
+        {"ERR, exponent, NaN and infinity",
+         "Hora  A (\xBA" "C)  B - a (Pa)  C - b (Pa)  D - c (Pa)\r\n07-12-2026 10:00:00  ERR  1,234568E+07  NaN  -Inf\r\n",
+         "[ A|T|ºC B|C|Pa C|C|Pa D|C|Pa ]\n07-12-2026 10:00:00 ERR 12345680 ERR ERR\n"},
+        {"repeated header starts a new column set",
+         "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\nHora  Sala (\xBA" "C)  Hum (%)\r\n07-12-2026 10:05:00  22  40\r\n",
+         "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:05:00 22 40\n"},
+        {"torn last line waits for its end", "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\n07-12-2026 10:00:01  2",
+         "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n"},
+        {"LF alone ends lines too", "Hora  Sala (\xBA" "C)\n07-12-2026 10:00:00  21\n07-12-2026 10:00:01  22\n",
+         "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n07-12-2026 10:00:01 22\n"},
+        {"name holding two blanks and an accent", "Hora  Sala  Norte (\xBA" "C)  C\xE1mara - 1\r\n07-12-2026 23:59:59  -3  1\r\n",
+         "[ Sala  Norte|T|ºC Cámara|I| ]\n07-12-2026 23:59:59 -3 1\n"},
+        {"header alone: a capture just started", "Hora  Sala (\xBA" "C)\r\n", "[ Sala|T|ºC ]\n"},
+        {"capture without devices", "Hora\r\n07-12-2026 10:00:00\r\n", "[ ]\n07-12-2026 10:00:00\n"},
+        {"empty file: nothing yet, no error", "", ""},
+        {"bad lines are counted and left out",
+         "Hora  Sala (\xBA" "C)  Hum (%)\r\n"
+         "07-12-2026 10:00:00  21\r\n"        // a value missing
+         "07-12-2026 10:00:01  21  40  7\r\n" // one too many
+         "31-02-2026 10:00:02  21  40\r\n"    // no such day
+         "07-12-2026 24:00:00  21  40\r\n"    // no such hour
+         "07-12-2026 10:00:04  21x  40\r\n"   // not a number
+         "\r\n"                               // empty: ignored, not counted
+         "Hora  Sala\r\n"                     // a header of nothing known
+         "07-12-2026 10:00:05  21  40\r\n",
+         "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:05 21 40\n", 6},
+        {"a line torn by a crash and ended by the writer is dropped",
+         "Hora  Sala (\xBA" "C)  Hum (%)\r\n07-12-2026 10:00:00  2\r\n07-12-2026 10:00:02  21  40\r\n",
+         "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:02 21 40\n", 1},
+        {"configuration file bytes", QByteArray("00              ") + QByteArray(124, '\0') + "Sala" + QByteArray(12, ' '),
+         "error: No es un fichero de captura."},
+        {"random text", "Lista de la compra\r\npan\r\n", "error: No es un fichero de captura."},
+        {"readings before any header", "07-12-2026 10:00:00  21\r\nHora  Sala (\xBA" "C)\r\n",
+         "error: No es un fichero de captura."},
+        {"starts like a header but is none", "Horario de verano\r\n", "error: No es un fichero de captura."},
+        {"a line longer than any header is dropped, the rest read",
+         "Hora  Sala (\xBA" "C)\r\n" + QByteArray(2 << 20, '7') + "\r\n07-12-2026 10:00:00  21\r\n",
+         "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n", 1},
+        {"a first line longer than any header", "Hora  " + QByteArray(2 << 20, 'x'), "error: No es un fichero de captura."},
+        {"blank lines before the header", "\r\n\nHora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\n",
+         "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n"},
+        {"binary without a line end is given up early", QByteArray("\x7f" "ELF\x02\x01\x01", 7),
+         "error: No es un fichero de captura."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        CaptureReader r;
+        r.feed(row.text);
+        EXPECT_EQ(dump(r), row.expected);
+        EXPECT_EQ(r.rejected(), row.rejected);
+        // Bytes arriving a few at a time, as a file being written shows them.
+        for (const qsizetype n : {1, 7}) {
+            CaptureReader parts;
+            for (qsizetype at = 0; at < row.text.size(); at += n)
+                parts.feed(piece(row.text, at, n));
+            EXPECT_EQ(dump(parts), row.expected) << n << " bytes at a time";
+            EXPECT_EQ(parts.rejected(), row.rejected) << n << " bytes at a time";
+        }
+    }
+}
+
+TEST(CaptureReader, FollowReadsOnlyWhatWasAppended)
+{
+    const QByteArray header = "Hora  Sala (\xBA" "C)\r\n";
+    const QByteArray l1 = "07-12-2026 10:00:00  21\r\n", l2 = "07-12-2026 10:00:01  21,5\r\n",
+                     l3 = "07-12-2026 10:00:02  ERR\r\n";
+    using C = CaptureReader::Change;
+    struct Step {
+        QByteArray bytes;
+        C change;
+        qint64 rows;
+        bool rewrite = false; // the file is written anew instead of appended to
+    };
+    struct Row {
+        const char *name;
+        std::vector<Step> steps;
+    };
+    const Row rows[] = {
+        {"lines appended one by one", {{header + l1, C::Appended, 1}, {l2, C::Appended, 2}, {"", C::None, 2}, {l3 + l1, C::Appended, 4}}},
+        {"a line reaching the disk in parts",
+         {{header + "07-12-2026 10:00:00  2", C::Appended, 0}, {"1,5\r", C::None, 0}, {"\n", C::Appended, 1}}},
+        {"the header in parts", {{"Ho", C::None, 0}, {"ra  Sala (\xBA" "C)", C::None, 0}, {"\r\n" + l1, C::Appended, 1}}},
+        {"a restart appends a header", {{header + l1, C::Appended, 1}, {header, C::Appended, 1}, {l2, C::Appended, 2}}},
+        {"a file shortened by another program is read again",
+         {{header + l1 + l2 + l3, C::Appended, 3}, {header + l1, C::Reset, 1, true}, {l2, C::Appended, 2}}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder t;
+        const QString path = t.file(QStringLiteral("07-12-2026-00.log"));
+        t.write(QStringLiteral("07-12-2026-00.log"), "");
+        CaptureReader r(path);
+        for (std::size_t k = 0; k < row.steps.size(); ++k) {
+            SCOPED_TRACE(k);
+            const Step &step = row.steps[k];
+            if (step.rewrite)
+                t.write(QStringLiteral("07-12-2026-00.log"), step.bytes);
+            else
+                append(path, step.bytes);
+            const qint64 size = QFileInfo(path).size();
+            const qint64 readBefore = r.bytesRead(), offsetBefore = r.offset();
+            EXPECT_EQ(r.follow(), step.change);
+            EXPECT_EQ(r.rows(), step.rows);
+            EXPECT_EQ(r.offset(), size);
+            EXPECT_EQ(r.bytesRead() - readBefore, step.rewrite ? size : size - offsetBefore) << "only new bytes are read";
+            EXPECT_FALSE(r.failed()) << r.error().toStdString();
+        }
+    }
+}
+
+TEST(CaptureReader, FilesThatCannotBeFollowed)
+{
+    struct Row {
+        const char *name;
+        std::function<void(const QString &)> make;
+        const char *error;
+    };
+    const Row rows[] = {
+        {"missing", [](const QString &) {}, "No se encuentra el fichero 07-12-2026-00.log."},
+        {"a folder", [](const QString &p) { QDir().mkpath(p); }, "07-12-2026-00.log no es un fichero normal."},
+        // A reader that opened a pipe would wait for a writer forever.
+        {"a pipe", [](const QString &p) { ::mkfifo(QFile::encodeName(p).constData(), 0600); },
+         "07-12-2026-00.log no es un fichero normal."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder t;
+        const QString path = t.file(QStringLiteral("07-12-2026-00.log"));
+        row.make(path);
+        CaptureReader r(path);
+        EXPECT_EQ(r.follow(), CaptureReader::Change::Failed);
+        EXPECT_EQ(r.error(), QString::fromUtf8(row.error));
+        // Unlike a file of other bytes, this may pass: the next look tries again.
+        QFile::remove(path);
+        QDir().rmdir(path);
+        t.write(QStringLiteral("07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\n");
+        EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
+        EXPECT_FALSE(r.failed());
+        EXPECT_EQ(r.rows(), 1);
+    }
+}
+
+// The capture writing a file on disk while the reader follows it: lines of
+// every device kind read back as the readings written, so the two sides
+// cannot drift apart; a crash tearing a line in between.
+TEST(CaptureReader, FollowsTheWriterOnDisk)
+{
+    TempFolder t;
+    TestClock clock;
+    General g;
+    g.appFolder = t.path();
+    g.nombrepuerto = QStringLiteral("COM2");
+    g.carpeta = t.path() + QStringLiteral("/2/");
+    struct Disp {
+        std::int16_t tipo;
+        const char *nombre;
+        bool valido;
+        std::array<float, 4> lectura;
+        std::array<std::int16_t, 4> crudo;
+        std::array<const char *, 4> magnitud;
+    };
+    const Disp devices[] = {
+        {STT, "Sala", true, {21.5f}, {}, {"", "", "", ""}},
+        {STT, "Pasillo", false, {}, {}, {"", "", "", ""}},
+        {HRT, "Invernadero", true, {-0.25f, 47.5f}, {}, {"", "", "", ""}},
+        {AVI, "Bomba", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"bar", "", "l/min", "Pa"}},
+        {DET, "Puerta", true, {}, {0, 1}, {"", "", "", ""}},
+        {CTR, "Rele", false, {}, {}, {"", "", "", ""}},
+    };
+    for (const Disp &d : devices) {
+        g.dispactual = Dispositivo{};
+        g.dispactual.tipo = d.tipo;
+        g.dispactual.nombre = QString::fromLatin1(d.nombre);
+        for (int k = 0; k < 4; ++k)
+            g.dispactual.magnitud[k] = QString::fromLatin1(d.magnitud[static_cast<std::size_t>(k)]);
+        g.estados[static_cast<std::size_t>(g.nuevo())] = {d.crudo, d.valido, d.lectura, 0};
+    }
+    g.modificado = false;
+    ScriptedMessages m;
+    Captura c(g, clock);
+    ASSERT_TRUE(c.inicia(m, [] { return true; }));
+
+    CaptureReader r(g.carpeta + g.fichero);
+    EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
+    c.escribe(QStringLiteral("07-12-2026 10:00:00"));
+    EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
+    append(g.carpeta + g.fichero, "07-12-2026 10:0");
+    EXPECT_EQ(r.follow(), CaptureReader::Change::None);
+    g.estados[1].lectura[0] = -3.5f;
+    c.escribe(QStringLiteral("07-12-2026 10:00:03"));
+    EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
+    EXPECT_EQ(dump(r), "[ Sala|T|ºC Pasillo|T|ºC Invernadero|T|ºC Invernadero|H|% Bomba|C|bar Bomba|C| Bomba|C|l/min "
+                       "Bomba|C|Pa Puerta|I| Puerta|I| Rele|I| Rele|I| ]\n"
+                       "07-12-2026 10:00:00 21.5 ERR -0.25 47.5 0.5 1380 -2.25 12345680 1 0 ERR ERR\n"
+                       "07-12-2026 10:00:03 -3.5 ERR -0.25 47.5 0.5 1380 -2.25 12345680 1 0 ERR ERR\n");
+    EXPECT_EQ(r.rejected(), 1) << "the torn line, ended by the writer";
+    EXPECT_EQ(r.bytesRead(), QFileInfo(g.carpeta + g.fichero).size());
+}
+
+namespace {
+
+QByteArray mutate(QByteArray text, std::mt19937 &rng)
+{
+    const auto pick = [&](qsizetype n) { return n <= 0 ? qsizetype{0} : static_cast<qsizetype>(rng() % static_cast<unsigned>(n)); };
+    static const QByteArray pieces[] = {"Hora  ", "Hora  X (\xBA" "C)  Y - 1\r\n", "ERR", ",", ".", "  ", "\r\n", "\n", "\r",
+                                        "E+99", "-", "99-99-9999 99:99:99", "07-12-2026 10:00:00", "\0", "\xBA", "(", ")", " - a ("};
+    const int count = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < count; ++k) {
+        const qsizetype at = pick(text.size() + 1);
+        switch (rng() % 6) {
+        case 0:
+            if (!text.isEmpty())
+                text[pick(text.size())] = static_cast<char>(rng());
+            break;
+        case 1:
+            text.remove(at, pick(40));
+            break;
+        case 2:
+            text.insert(at, pieces[pick(std::size(pieces))]);
+            break;
+        case 3: // a line said twice
+            text.insert(at, text.mid(pick(text.size()), pick(80)));
+            break;
+        case 4:
+            text.truncate(at);
+            break;
+        default:
+            for (int n = pick(20); n > 0; --n)
+                text.insert(pick(text.size() + 1), static_cast<char>(rng()));
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+// Random and mutated files, whole and in random pieces: never a crash (the
+// sanitized build checks memory), the same result however the bytes arrive,
+// and column sets that stay rectangular.
+TEST(CaptureReader, SurvivesRandomAndMutatedFiles)
+{
+    QByteArray base = everyKind;
+    for (int s = 0; s < 20; ++s)
+        base += QStringLiteral("07-12-2026 10:00:%1  21,5  22.25  47  ,5  ERR  1  0\r\n").arg(s, 2, 10, QLatin1Char('0')).toLatin1();
+    base += "Hora  Sala (\xBA" "C)  Bomba - c (l/min)\r\n07-12-2026 10:01:00  1,234568E+07  -,25\r\n";
+
+    std::mt19937 rng(20261207);
+    int captures = 0;
+    for (int iteration = 0; iteration < 4000; ++iteration) {
+        QByteArray text;
+        if (iteration % 4 == 0) {
+            static const char alphabet[] = "0123456789,. -:\r\nHoraERR()\xBA%abcd";
+            for (int n = static_cast<int>(rng() % 600); n > 0; --n)
+                text += iteration % 8 == 0 ? static_cast<char>(rng()) : alphabet[rng() % (sizeof alphabet - 1)];
+            if (rng() % 2)
+                text.prepend("Hora  A (%)\r\n");
+        } else {
+            text = mutate(base, rng);
+        }
+        SCOPED_TRACE(testing::Message() << "iteration " << iteration << ": " << text.toHex().toStdString());
+        CaptureReader whole;
+        whole.feed(text);
+        CaptureReader parts;
+        for (qsizetype at = 0; at < text.size();) {
+            const qsizetype n = 1 + static_cast<qsizetype>(rng() % 64);
+            parts.feed(piece(text, at, n));
+            at += n;
+        }
+        ASSERT_EQ(dump(parts), dump(whole));
+        ASSERT_EQ(parts.rejected(), whole.rejected());
+        ASSERT_EQ(whole.offset(), text.size());
+        for (const ColumnSet &s : whole.sets()) {
+            ASSERT_EQ(s.values.size(), s.columns.size());
+            for (const std::vector<double> &column : s.values) {
+                ASSERT_EQ(column.size(), s.times.size());
+                for (const double v : column)
+                    ASSERT_FALSE(std::isinf(v));
+            }
+        }
+        captures += whole.failed() ? 0 : 1;
+    }
+    // The mutations must leave most files readable, or the fuzzing tests little.
+    EXPECT_GT(captures, 2000);
+}
