@@ -3,6 +3,7 @@
 // items rebuilt per read, the longest pause of the window during a slow
 // tick, peak memory, configuration save and load, and the relay rules.
 // Runs offscreen on the simulated network at zero latency.
+#include "timing.h"
 #include "monitor/capture.h"
 #include "monitor/lines.h"
 #include "monitor/mainview.h"
@@ -212,14 +213,6 @@ long peakKb()
     return usage.ru_maxrss;
 }
 
-template <typename Fn>
-double timed(Fn fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e6;
-}
 
 }
 

@@ -5,6 +5,7 @@
 //   viewer_bench                  prints the figures
 //   viewer_bench --imagen FILE    saves a picture of the window on a
 //                                 simulated day (the README's screenshot)
+#include "timing.h"
 #include "monitor/capture.h"
 #include "registry/cp1252.h"
 #include "registry/general.h"
@@ -47,14 +48,6 @@ long residentKb()
     return 0;
 }
 
-template <typename Fn>
-double timed(Fn fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e6;
-}
 
 void add(General &g, std::int16_t tipo, const QString &name, std::array<const char *, 4> units = {"", "", "", ""})
 {
