@@ -55,15 +55,6 @@ QString SensoresModel::serie(int row) const
     return text;
 }
 
-void SensoresModel::setIo(SondaIO *io)
-{
-    beginResetModel();
-    io_ = io;
-    series_.clear();
-    rows_ = std::max(0, g_.n());
-    endResetModel();
-}
-
 bool SensoresModel::narrow(const QString &nombre16) const
 {
     if (!narrow_)

@@ -33,7 +33,6 @@ public:
 
     // The printable serial of a row, from the library once per rebuild.
     QString serie(int row) const;
-    void setIo(SondaIO *io);
 
 private:
     bool narrow(const QString &nombre16) const;
