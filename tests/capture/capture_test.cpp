@@ -30,40 +30,22 @@ const QByteArray h0 = "Hora  Sala (\xBA" "C)";
 const QByteArray h1 = "Hora  Hum (\xBA" "C)  Hum (%)  Sala (\xBA" "C)";       // as the save sorts the table
 const QByteArray h1desorden = "Hora  Sala (\xBA" "C)  Hum (\xBA" "C)  Hum (%)"; // Hum added at the end
 
-struct Disp {
-    std::int16_t tipo;
-    const char *nombre;
-    bool valido = true;
-    std::array<float, 4> lectura{};
-    std::array<std::int16_t, 4> crudo{};
-    std::array<const char *, 4> magnitud{"", "", "", ""};
-};
-const Disp sala{STT, "Sala", true, {21.5f}};
-const Disp hum{HRT, "Hum", true, {22, 47}};
+const TestDevice sala{STT, "Sala", true, {21.5f}};
+const TestDevice hum{HRT, "Hum", true, {22, 47}};
 
-void anade(General &g, const Disp &d)
-{
-    g.dispactual = Dispositivo{};
-    g.dispactual.tipo = d.tipo;
-    g.dispactual.nombre = u8(d.nombre);
-    for (int k = 0; k < 4; ++k)
-        g.dispactual.magnitud[k] = u8(d.magnitud[k]);
-    const int i = g.nuevo();
-    g.estados[i] = {d.crudo, d.valido, d.lectura, 0};
-}
 
 QString dia(const char *seq) { return QStringLiteral("07-12-2026-%1.log").arg(QLatin1String(seq)); }
 
 // A capture on port COM2 from a fresh application folder: files in <folder>/2/.
 struct Banco {
-    explicit Banco(QTime hora = QTime(10, 0, 0), std::vector<Disp> devices = {sala})
+    explicit Banco(QTime hora = QTime(10, 0, 0), std::vector<TestDevice> devices = {sala})
         : clock(QDateTime(QDate(2026, 12, 7), hora))
     {
         g.appFolder = t.path();
         g.nombrepuerto = QStringLiteral("COM2");
         g.carpeta = t.path() + QStringLiteral("/2/");
-        for (const Disp &d : devices)
-            anade(g, d);
+        for (const TestDevice &d : devices)
+            addDevice(g, d);
         g.modificado = false; // as loaded
     }
     QByteArray lee(const QString &name) const { return t.read(QStringLiteral("2/") + name); }
@@ -109,7 +91,7 @@ TEST(CaptureText, ColumnsOfEveryType)
 {
     struct Row {
         const char *name;
-        std::vector<Disp> devices;
+        std::vector<TestDevice> devices;
         QByteArray header;
         QByteArray values; // after the time stamp
     };
@@ -193,7 +175,7 @@ TEST(CaptureStart, ChoiceOfTheDaysFile)
         Banco b;
         b.g.dispositivos[0].nombre = u8(row.seq);
         if (row.anadido)
-            anade(b.g, hum);
+            addDevice(b.g, hum);
         for (const auto &[seq, bytes] : row.files)
             b.pon(dia(seq.c_str()), bytes);
         if (row.estorbo)
@@ -397,7 +379,7 @@ TEST(CaptureScale, FullTableLinesAreWhole)
     Banco b;
     for (int i = 2; i <= maxDispositivos; ++i) {
         const QByteArray name = QByteArray::number(i);
-        anade(b.g, {static_cast<std::int16_t>(1 + i % 5), name.constData(), i % 7 != 0, {20.25f, 1, 2, 3}, {0, 1}, {"V", "A", "W", "Pa"}});
+        addDevice(b.g, {static_cast<std::int16_t>(1 + i % 5), name.constData(), i % 7 != 0, {20.25f, 1, 2, 3}, {0, 1}, {"V", "A", "W", "Pa"}});
     }
     b.g.modificado = false;
     ASSERT_TRUE(b.inicia());

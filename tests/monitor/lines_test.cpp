@@ -1,5 +1,6 @@
 #include "monitor/lines.h"
 #include "monitor/sensoresmodel.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
@@ -10,34 +11,11 @@ namespace {
 
 QString u8(const char *text) { return QString::fromUtf8(text); }
 
-struct Device {
-    std::int16_t tipo;
-    const char *nombre;
-    bool valido;
-    std::array<float, 4> lectura;
-    std::array<std::int16_t, 4> crudo;
-    std::array<const char *, 4> magnitud{}; // null: no unit
-};
-
-int add(General &g, const Device &dev)
-{
-    g.dispactual = Dispositivo{};
-    g.dispactual.tipo = dev.tipo;
-    g.dispactual.nombre = u8(dev.nombre);
-    for (int k = 0; k < 4; ++k)
-        g.dispactual.magnitud[k] = u8(dev.magnitud[k]);
-    const int i = g.nuevo();
-    g.estados[i].valido = dev.valido;
-    g.estados[i].lectura = dev.lectura;
-    g.estados[i].crudo = dev.crudo;
-    return i;
-}
-
 TEST(Lines, DeviceLine)
 {
     struct Row {
         const char *name;
-        Device device;
+        TestDevice device;
         bool narrow;
         const char *line;
     };
@@ -69,7 +47,7 @@ TEST(Lines, DeviceLine)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         General g;
-        const int i = add(g, row.device);
+        const int i = addDevice(g, row.device);
         EXPECT_EQ(anade(g, i, QStringLiteral("28A3F2C501080011"), row.narrow), u8(row.line));
     }
 
@@ -109,7 +87,7 @@ TEST(Lines, ListModel)
 {
     General g;
     for (int k = 0; k < 3; ++k) {
-        const int i = add(g, {STT, k == 1 ? "Corto" : "Sala", true, {20.0f + k}, {}});
+        const int i = addDevice(g, {STT, k == 1 ? "Corto" : "Sala", true, {20.0f + k}, {}});
         g.dispositivos[i].sn = Serial{0x28, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(k)};
     }
     QStringList measured;

@@ -133,4 +133,16 @@ void searchCount(int port, int count) { fn<void (*)(int16_t, int)>("SimSetSearch
 
 }
 
+int addDevice(General &g, const TestDevice &d)
+{
+    g.dispactual = Dispositivo{};
+    g.dispactual.tipo = d.tipo;
+    g.dispactual.nombre = QString::fromUtf8(d.nombre);
+    for (std::size_t k = 0; k < 4; ++k)
+        g.dispactual.magnitud[k] = QString::fromUtf8(d.magnitud[k]);
+    const int i = g.nuevo();
+    g.estados[static_cast<std::size_t>(i)] = {d.crudo, d.valido, d.lectura, 0};
+    return i;
+}
+
 Serial sn(const char *hex) { return hexserie(QString::fromLatin1(hex)); }

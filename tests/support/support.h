@@ -7,6 +7,7 @@
 #include "registry/dispositivo.h"
 
 #include <QByteArray>
+#include <array>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,22 @@ long callCount(int port, const Serial *sn, const char *call);
 void resetCounts();
 void searchCount(int port, int count);
 }
+
+class General;
+
+// A device with its latest reading, as the list, capture and viewer tests
+// describe them. Texts are UTF-8; a null unit is blank.
+struct TestDevice {
+    std::int16_t tipo;
+    const char *nombre;
+    bool valido = true;
+    std::array<float, 4> lectura{};
+    std::array<std::int16_t, 4> crudo{};
+    std::array<const char *, 4> magnitud{};
+};
+
+// Appends the device to the table with its reading; returns its index.
+int addDevice(General &g, const TestDevice &d);
 
 // A serial from its 16 hex digits (test shorthand).
 Serial sn(const char *hex);

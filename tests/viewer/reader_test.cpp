@@ -236,15 +236,7 @@ TEST(CaptureReader, FollowsTheWriterOnDisk)
     g.appFolder = t.path();
     g.nombrepuerto = QStringLiteral("COM2");
     g.carpeta = t.path() + QStringLiteral("/2/");
-    struct Disp {
-        std::int16_t tipo;
-        const char *nombre;
-        bool valido;
-        std::array<float, 4> lectura;
-        std::array<std::int16_t, 4> crudo;
-        std::array<const char *, 4> magnitud;
-    };
-    const Disp devices[] = {
+    const TestDevice devices[] = {
         {STT, "Sala", true, {21.5f}, {}, {"", "", "", ""}},
         {STT, "Pasillo", false, {}, {}, {"", "", "", ""}},
         {HRT, "Invernadero", true, {-0.25f, 47.5f}, {}, {"", "", "", ""}},
@@ -252,14 +244,8 @@ TEST(CaptureReader, FollowsTheWriterOnDisk)
         {DET, "Puerta", true, {}, {0, 1}, {"", "", "", ""}},
         {CTR, "Rele", false, {}, {}, {"", "", "", ""}},
     };
-    for (const Disp &d : devices) {
-        g.dispactual = Dispositivo{};
-        g.dispactual.tipo = d.tipo;
-        g.dispactual.nombre = QString::fromLatin1(d.nombre);
-        for (int k = 0; k < 4; ++k)
-            g.dispactual.magnitud[k] = QString::fromLatin1(d.magnitud[static_cast<std::size_t>(k)]);
-        g.estados[static_cast<std::size_t>(g.nuevo())] = {d.crudo, d.valido, d.lectura, 0};
-    }
+    for (const TestDevice &d : devices)
+        addDevice(g, d);
     g.modificado = false;
     ScriptedMessages m;
     Captura c(g, clock);
