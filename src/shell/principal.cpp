@@ -729,7 +729,6 @@ void principal::mnucapturar_Click()
     edicion->setEnabled(false);
     fichero->setEnabled(false);
     monitor_->reinicia();
-    listado();
     Timer1_Timer();
     setTimerInterval(1000);
 }
