@@ -171,6 +171,42 @@ bool replaceFile(const QString &temp, const QString &path)
 #endif
 }
 
+bool secuenciaValida(const QString &seq)
+{
+    return seq.size() == 2 && seq[0] >= u'0' && seq[0] <= u'9' && seq[1] >= u'0' && seq[1] <= u'9';
+}
+
+// The file a save replaces: through symbolic links to the file they name,
+// so the link stays and its target gets the new table.
+QString destino(const QString &path)
+{
+    QString target = path;
+    for (int depth = 0; depth < 32; ++depth) {
+        const QFileInfo info(target);
+        if (!info.isSymbolicLink())
+            break;
+        target = info.symLinkTarget();
+    }
+    return target;
+}
+
+// Temporaries of saves that were cut off (a crash, a power cut) are never
+// read; the next good save of the same file removes them.
+void quitaTemporales(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString prefix = info.fileName() + QStringLiteral(".tmp-");
+    QDir folder = info.absoluteDir();
+    for (const QString &name : folder.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString tail = name.mid(prefix.size());
+        bool hex = tail.size() == 8;
+        for (const QChar c : tail)
+            hex = hex && ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'));
+        if (hex)
+            removeFile(folder.filePath(name));
+    }
+}
+
 WriteResult failed(const QString &path, const QString &why)
 {
     return {false, QStringLiteral("No se ha podido salvar la configuración en %1: %2.").arg(shown(path), why)};
@@ -305,16 +341,25 @@ ReadResult read(const QString &path)
     }
     result.status = Status::Loaded;
     result.table = decode(bytes);
+    // The capture file names are built from the sequence number: anything
+    // but two digits would make names the capture folder cannot hold.
+    if (!secuenciaValida(result.table[0].nombre.trimmed())) {
+        result.table[0].nombre = QStringLiteral("00");
+        if (!result.message.isEmpty())
+            result.message += QStringLiteral("\r\n");
+        result.message += QStringLiteral("El número de secuencia de las capturas en %1 no es válido; se usa 00.").arg(shown(path));
+    }
     return result;
 }
 
-WriteResult write(const QString &path, const std::vector<Dispositivo> &table)
+WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &table)
 {
+    const QString path = destino(shownPath);
     const QByteArray bytes = encode(table);
     QString temp;
     const int fd = createTemp(path, temp);
     if (fd < 0)
-        return failed(path, reason(errno));
+        return failed(shownPath, reason(errno));
 
     int err = 0;
     // The data must be on the disk before the new name points at it.
@@ -326,12 +371,13 @@ WriteResult write(const QString &path, const std::vector<Dispositivo> &table)
         err = errno;
     if (err != 0) {
         removeFile(temp);
-        return failed(path, reason(err));
+        return failed(shownPath, reason(err));
     }
     // The new table is in place; only its durability is unconfirmed, so the
     // caller keeps the table marked modified and saves again later.
     if (!syncFolder(QFileInfo(path).absolutePath()))
-        return failed(path, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
+        return failed(shownPath, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
+    quitaTemporales(path);
     return {true, {}};
 }
 

@@ -46,7 +46,8 @@ struct ReadResult {
 };
 
 // Files with more than maxRecords records load their first maxRecords and
-// say so in the message; the status stays Loaded.
+// say so in the message; the status stays Loaded. A capture sequence number
+// that is not two digits is read as "00", also said in the message.
 ReadResult read(const QString &path);
 
 struct WriteResult {
@@ -55,8 +56,10 @@ struct WriteResult {
 };
 
 // Replaces the file: temporary in the same folder, data synced to disk,
-// renamed over the old name, folder synced. On failure the old file is
-// untouched and the temporary removed.
+// renamed over the old name, folder synced. A symbolic link stays a link:
+// the file it names is replaced. On failure the old file is untouched and
+// the temporary removed; on success temporaries that earlier saves cut off
+// left beside it are removed too.
 WriteResult write(const QString &path, const std::vector<Dispositivo> &table);
 
 // The pure-state part of loading: the table replaces the General's with one

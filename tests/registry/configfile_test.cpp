@@ -5,6 +5,8 @@
 #include "support/support.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -460,6 +462,14 @@ TEST(ConfigFile, RandomFiles)
         ASSERT_EQ(r.status, count == 0 ? Status::Refused : Status::Loaded);
         QByteArray expected = file.left(count * 140);
         expected.append(QByteArray(count * 140 - expected.size(), '\0'));
+        // A sequence number that is not two digits reads as "00".
+        QByteArray seq = expected.left(16);
+        while (seq.startsWith(' '))
+            seq.remove(0, 1);
+        while (seq.endsWith(' '))
+            seq.chop(1);
+        if (count > 0 && !(seq.size() == 2 && seq[0] >= '0' && seq[0] <= '9' && seq[1] >= '0' && seq[1] <= '9'))
+            expected.replace(0, 16, QByteArray("00").leftJustified(16));
         ASSERT_EQ(encode(r.table), expected);
         if (count == 0)
             continue;
@@ -528,4 +538,60 @@ TEST(ConfigFile, FullTable)
         EXPECT_EQ(encode(r.table), full);
         EXPECT_EQ(r.message.contains("solo se han cargado los 32767 primeros"), row.cut) << qPrintable(r.message);
     }
+}
+
+// The capture file names are built from entry 0's name: anything but two
+// digits would give names like "08-12-2026-7.log" or no extension at all.
+TEST(ConfigFile, SequenceNumberOtherThanTwoDigitsReadsAs00)
+{
+    struct Row {
+        const char *name;
+        QByteArray nombre; // entry 0's 16 bytes
+        QByteArray read;   // what the table holds
+    };
+    const Row rows[] = {
+        {"two digits", QByteArray("42").leftJustified(16), QByteArray("42").leftJustified(16)},
+        {"blanks around two digits", QByteArray(" 07").leftJustified(16), QByteArray(" 07").leftJustified(16)},
+        {"one digit", QByteArray("7").leftJustified(16), QByteArray("00").leftJustified(16)},
+        {"zero bytes", QByteArray(16, '\0'), QByteArray("00").leftJustified(16)},
+        {"a line break inside", QByteArray("0\r\n1").leftJustified(16), QByteArray("00").leftJustified(16)},
+        {"three digits", QByteArray("100").leftJustified(16), QByteArray("00").leftJustified(16)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder tf;
+        tf.write("config1.ini", join({Rec().raw(0, row.nombre), device("Sonda", STT)}));
+        const ReadResult r = read(tf.file("config1.ini"));
+        ASSERT_EQ(r.status, Status::Loaded);
+        EXPECT_EQ(encode(r.table).left(16), row.read);
+        const bool repaired = row.read != row.nombre;
+        EXPECT_EQ(r.message.contains(QStringLiteral("no es válido; se usa 00")), repaired) << r.message.toStdString();
+    }
+}
+
+// A configuration kept elsewhere through a link stays linked, and what
+// earlier saves cut off left beside it goes.
+TEST(ConfigFile, SaveThroughALinkRemovesLeftovers)
+{
+    TempFolder tf;
+    QDir(tf.path()).mkpath(QStringLiteral("real"));
+    const QByteArray old = join({entry0(), device("viejo", STT)});
+    tf.write("real/config1.ini", old);
+    ASSERT_TRUE(QFile::link(tf.file("real/config1.ini"), tf.file("config1.ini")));
+    for (const char *name : {"real/config1.ini.tmp-0badf00d", "real/config1.ini.tmp-12345678", "real/config1.ini.tmp-x",
+                             "real/config2.ini.tmp-12345678"})
+        tf.write(name, QByteArray(1000, 'x'));
+
+    General g;
+    g.appFolder = tf.path();
+    g.dispactual.nombre = QStringLiteral("nuevo");
+    g.dispactual.tipo = STT;
+    g.nuevo();
+    ASSERT_EQ(save(g).status, SaveStatus::Saved);
+
+    EXPECT_TRUE(QFileInfo(tf.file("config1.ini")).isSymbolicLink());
+    EXPECT_EQ(tf.read("real/config1.ini"), encode(g.dispositivos));
+    EXPECT_EQ(entries(tf.file("real")),
+              (QStringList{"config1.ini", "config1.ini.tmp-x", "config2.ini.tmp-12345678"}))
+        << "only this file's own leftovers go";
 }
