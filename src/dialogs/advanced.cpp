@@ -17,9 +17,22 @@ QString fueraDeRango(const QString &campo)
     return QStringLiteral("El valor de ") + campo + QStringLiteral(" está fuera de rango.");
 }
 
+// The texts the program shows for values that are no number: a damaged
+// file can hold them, and no field takes them back.
+bool noFinito(const QString &texto)
+{
+    QString t = texto.toLower();
+    t.remove(u' ');
+    if (t.startsWith(u'-') || t.startsWith(u'+'))
+        t.remove(0, 1);
+    return t == QStringLiteral("nan") || t == QStringLiteral("inf");
+}
+
 // A value for a single-precision field; empty beyond its range.
 std::optional<float> simple(const QString &texto)
 {
+    if (noFinito(texto))
+        return std::nullopt;
     const double v = valnum(texto);
     if (!(std::fabs(v) <= FLT_MAX))
         return std::nullopt;
@@ -86,23 +99,34 @@ std::optional<QString> leePropiedades(Dispositivo &d, const std::array<QString, 
     // Everything is read into a copy first, so a refusal stores nothing.
     Dispositivo r = d;
     const int alarmas = d.tipo == STT ? 1 : d.tipo == HRT ? 0 : 8;
+    // A text left as the window showed it keeps the stored value bit for
+    // bit: the shown text has 7 digits, a stored value may need more.
+    std::array<QString, kSlots> mostrados;
+    for (const Propiedad &p : propiedades(d))
+        mostrados[p.slot] = p.valor;
     for (const auto &[slot, titulo] : titulos(d.tipo)) {
+        const bool intacto = textos[slot] == mostrados[slot];
+        if (d.tipo == AVI && slot >= 4 && slot < 8) {
+            if (!intacto)
+                r.magnitud[slot - 4] = textos[slot];
+            continue;
+        }
+        float *campo = d.tipo == STT && slot == 0 ? nullptr
+                       : d.tipo == AVI && slot < 4 ? &r.ganancia[slot]
+                                                   : &r.alarma[slot - alarmas];
+        if (intacto && (!campo || std::isfinite(*campo)))
+            continue;
         if (d.tipo == STT && slot == 0) {
             const auto decimas = redondea16(valnum(textos[0]) * 10);
             if (!decimas)
                 return fueraDeRango(titulo);
             r.ajuste[0] = *decimas;
-        } else if (d.tipo == AVI && slot >= 4 && slot < 8) {
-            r.magnitud[slot - 4] = textos[slot];
-        } else {
-            const auto v = simple(textos[slot]);
-            if (!v)
-                return fueraDeRango(titulo);
-            if (d.tipo == AVI && slot < 4)
-                r.ganancia[slot] = *v;
-            else
-                r.alarma[slot - alarmas] = *v;
+            continue;
         }
+        const auto v = simple(textos[slot]);
+        if (!v)
+            return fueraDeRango(titulo);
+        *campo = *v;
     }
     if (r.alarma[1] < r.alarma[0])
         r.alarma[1] = r.alarma[0];

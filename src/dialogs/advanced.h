@@ -29,10 +29,12 @@ std::vector<Propiedad> propiedades(const Dispositivo &d);
 bool tieneAccion(std::int16_t tipo);
 
 // Reads the slot texts back into the record for its type, the upper alarm
-// raised to the lower one when below it. A value that does not fit its field
+// raised to the lower one when below it. A text left as propiedades showed
+// it keeps the stored value unchanged. A value that does not fit its field
 // (an offset whose tenths overflow a 16-bit word, an alarm or gain beyond
-// single precision) refuses the whole lot: the result is then the message
-// naming the field, and the record is left as it was.
+// single precision, NaN or infinite, typed or stored) refuses the whole lot:
+// the result is then the message naming the field, and the record is left
+// as it was.
 std::optional<QString> leePropiedades(Dispositivo &d, const std::array<QString, kSlots> &textos);
 
 // The sampling period typed in the box: its magnitude, rounded half to even,

@@ -77,12 +77,16 @@ QString numcoma(float x)
     return text;
 }
 
-double valnum(const QString &text)
+double valnum(const QString &typed)
 {
+    // Blanks count nowhere in a number: "1 5" reads 15, "- 5" reads -5.
+    QString text;
+    text.reserve(typed.size());
+    for (const QChar c : typed)
+        if (!isBlank(c))
+            text += c;
     qsizetype i = 0;
     const qsizetype size = text.size();
-    while (i < size && isBlank(text[i]))
-        ++i;
 
     bool negative = false;
     if (i < size && (text[i] == u'+' || text[i] == u'-')) {

@@ -31,8 +31,8 @@ QString txtdoble(float) = delete;
 QString numcoma(float x);
 QString numcoma(double) = delete;
 
-// The number at the start of a text: leading blanks (space, tab, CR, LF)
-// skipped, optional sign, digits with an optional "." point, optional
+// The number at the start of a text: blanks (space, tab, CR, LF) skipped
+// wherever they are, optional sign, digits with an optional "." point, optional
 // exponent (E, e, D or d, optional sign, digits; an exponent letter without
 // digits ends the number before it). Anything after the number is ignored;
 // no number at all gives 0. A magnitude beyond double range gives +-infinity,
