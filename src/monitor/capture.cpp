@@ -164,6 +164,30 @@ int encabeza(const QString &folder, const QString &path, const QString &header)
     return err;
 }
 
+// Lines kept in memory while the file cannot be written: an hour of lines at
+// one a second, and no more than this many bytes.
+constexpr std::size_t maxCola = 3600;
+constexpr qint64 maxBytesCola = 64 << 20;
+
+Captura::Escritura fallo(const QString &path, int err)
+{
+    Captura::Escritura r;
+    if (err == EBUSY || err == EAGAIN
+#ifdef ETXTBSY
+        || err == ETXTBSY
+#endif
+    ) {
+        r.estado = Captura::Estado::Ocupado;
+        r.mensaje = Captura::textoOcupado();
+        return r;
+    }
+    const bool denegado = err == EACCES || err == EPERM;
+    r.estado = denegado ? Captura::Estado::Denegado : Captura::Estado::Fallo;
+    r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.")
+                    .arg(shown(path), denegado ? QStringLiteral("sin permiso de escritura") : rawfile::reason(err));
+    return r;
+}
+
 } // namespace
 
 // ---- Texts.
@@ -264,7 +288,8 @@ QString Captura::fechahoy() const { return clock_.now().date().toString(QStringL
 void Captura::para()
 {
     g_.fichero.clear();
-    cabeceraPendiente_ = false;
+    cola_.clear();
+    bytesCola_ = 0;
 }
 
 bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
@@ -327,35 +352,59 @@ bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
 
 Captura::Escritura Captura::escribe(const QString &hora)
 {
-    Escritura r;
     if (g_.fichero.isEmpty())
-        return r;
+        return {};
+    bool renombrado = false;
     // The line's own date names its file, so a tick that began before
     // midnight and writes after it still files its line under its day.
     const QString hoy = hora.size() >= 10 ? hora.left(10) : fechahoy();
     if (g_.fichero.left(10) != hoy) {
         g_.fichero = hoy + g_.fichero.mid(10);
-        cabeceraPendiente_ = true;
-        r.renombrado = true;
+        renombrado = true;
     }
-    QString text;
-    if (cabeceraPendiente_)
-        text = cabecera(g_) + crlf;
-    text += linea(g_, hora) + crlf;
-    std::string bytes = cp1252::encode(text);
+    Linea l{g_.fichero, renombrado, cp1252::encode(linea(g_, hora) + crlf)};
+    bytesCola_ += static_cast<qint64>(l.bytes.size());
+    cola_.push_back(std::move(l));
 
-    const QString path = g_.carpeta + g_.fichero;
-    const int fd = rawfile::openAppend(path);
-    if (fd < 0) {
-        const int err = errno;
-        r.estado = err == EACCES || err == EPERM ? Estado::Ocupado : Estado::Fallo;
-        r.mensaje = r.estado == Estado::Ocupado
-                        ? textoOcupado()
-                        : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
-        return r;
+    Escritura r = vuelca();
+    r.renombrado = renombrado;
+    // Lines wait in memory while the file cannot be written, but not for
+    // ever: past an hour of lines (or their size) the capture gives up.
+    if (r.estado != Estado::Escrito && (cola_.size() > maxCola || bytesCola_ > maxBytesCola))
+        r.estado = Estado::Fallo;
+    return r;
+}
+
+Captura::Escritura Captura::vuelca()
+{
+    while (!cola_.empty()) {
+        Escritura r = escribeLinea(cola_.front());
+        if (r.estado != Estado::Escrito)
+            return r;
+        bytesCola_ -= static_cast<qint64>(cola_.front().bytes.size());
+        cola_.pop_front();
     }
+    return {};
+}
+
+Captura::Escritura Captura::escribeLinea(Linea &l)
+{
+    const QString path = g_.carpeta + l.fichero;
+    int fd = rawfile::openAppend(path);
+    // A capture folder removed meanwhile is made again.
+    if (fd < 0 && errno == ENOENT && creaCarpeta(g_.carpeta.chopped(1)) == 0)
+        fd = rawfile::openAppend(path);
+    if (fd < 0)
+        return fallo(path, errno);
+
     qint64 size = 0;
     int err = rawfile::regularSize(fd, size);
+    std::string bytes;
+    // A file removed or emptied meanwhile gets its header back, so it stays
+    // a capture file the viewer reads.
+    if (err == 0 && (size == 0 || l.cabecera))
+        bytes = cp1252::encode(cabecera(g_) + crlf);
+    bytes += l.bytes;
     if (err == 0 && size > 0) {
         // A line torn by a crash is ended first, so it cannot swallow this one.
         char last = '\n';
@@ -369,30 +418,10 @@ Captura::Escritura Captura::escribe(const QString &hora)
         err = errno;
     if (rawfile::closeFile(fd) != 0 && err == 0)
         err = errno;
-    if (err != 0) {
-        r.estado = Estado::Fallo;
-        r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
-        return r;
-    }
+    if (err != 0)
+        return fallo(path, err);
     if (size == 0)
         rawfile::syncFolder(g_.carpeta);
-    cabeceraPendiente_ = false;
-    return r;
-}
-
-Captura::Escritura Captura::graba(const QString &hora, Messages &messages)
-{
-    bool renombrado = false;
-    for (;;) {
-        Escritura r = escribe(hora);
-        renombrado = renombrado || r.renombrado;
-        if (r.estado == Estado::Ocupado) {
-            messages.show(r.mensaje);
-            continue;
-        }
-        if (r.estado == Estado::Fallo)
-            messages.show(r.mensaje);
-        r.renombrado = renombrado;
-        return r;
-    }
+    l.cabecera = false;
+    return {};
 }

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QString>
+#include <deque>
 #include <functional>
+#include <string>
 
 class Clock;
 class General;
@@ -23,9 +25,10 @@ QString titulo(const General &g);
 class Captura {
 public:
     enum class Estado {
-        Escrito, // the line is on the disk (or no capture runs)
-        Ocupado, // access denied: another program holds the file; try again
-        Fallo,   // any other error: the capture cannot go on
+        Escrito,  // every line is on the disk (or no capture runs)
+        Ocupado,  // another program holds the file: the line waits, try again
+        Denegado, // no permission to write: the line waits; try again or stop
+        Fallo,    // any other error (a full disk...): the capture cannot go on
     };
     struct Escritura {
         Estado estado = Estado::Escrito;
@@ -43,21 +46,32 @@ public:
     // when the capture runs; otherwise g.fichero stays empty and whatever
     // stopped it has been shown.
     bool inicia(Messages &messages, const std::function<bool()> &salva);
+    // Ends the capture; lines still waiting for the disk are dropped.
     void para();
 
-    // Appends one line. On a new day the file of the new date is used, its
-    // lines headed again. Nothing stays open afterwards.
+    // Adds one line and writes every waiting line, oldest first. On a new
+    // day the file of the new date is used, its lines headed again; a file
+    // that is missing or empty gets the header first. A line that cannot be
+    // written waits in memory for the next call or for vuelca, so polling
+    // never waits for the disk. Nothing stays open afterwards.
     Escritura escribe(const QString &hora);
-    // escribe, showing the busy message and trying again each time the user
-    // closes it; a fatal error's message is shown too. Never returns Ocupado.
-    Escritura graba(const QString &hora, Messages &messages);
+    // Tries the waiting lines again.
+    Escritura vuelca();
+    qsizetype pendientes() const { return static_cast<qsizetype>(cola_.size()); }
 
     static QString textoOcupado();
 
 private:
+    struct Linea {
+        QString fichero;
+        bool cabecera = false; // first line of a new day's file: headed even when the file has lines
+        std::string bytes;     // Windows-1252, CR LF included
+    };
     QString fechahoy() const;
+    Escritura escribeLinea(Linea &l);
 
     General &g_;
     const Clock &clock_;
-    bool cabeceraPendiente_ = false; // the next line starts a file part of its own
+    std::deque<Linea> cola_; // lines not yet on the disk, oldest first
+    qint64 bytesCola_ = 0;
 };

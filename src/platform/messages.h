@@ -6,9 +6,9 @@
 
 class Messages {
 public:
-    enum class Buttons { Ok, YesNo, OkCancel };
+    enum class Buttons { Ok, YesNo, OkCancel, RetryCancel };
     enum class Icon { None, Information };
-    enum class Answer { Ok, Cancel, Yes, No };
+    enum class Answer { Ok, Cancel, Yes, No, Retry };
 
     virtual ~Messages() = default;
     virtual Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;

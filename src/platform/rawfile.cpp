@@ -74,7 +74,11 @@ int open(const QString &path, int flags)
     int fd = -1;
     const errno_t e = _wsopen_s(&fd, wide(shown(path)), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
     if (e != 0) {
-        errno = e;
+        // A file another program holds open without sharing is busy, not
+        // forbidden: the two get different answers.
+        unsigned long os = 0;
+        _get_doserrno(&os);
+        errno = e == EACCES && (os == ERROR_SHARING_VIOLATION || os == ERROR_LOCK_VIOLATION) ? EBUSY : e;
         return -1;
     }
     return fd;

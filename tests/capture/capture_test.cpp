@@ -208,116 +208,84 @@ TEST(CaptureStart, ChoiceOfTheDaysFile)
     }
 }
 
-namespace {
-
-// Takes write access to the capture folder and its files away, as another
-// program holding them would. Root writes through any permission, so as
-// root the capture runs meanwhile under another user's identity (effective
-// only: root is regained when the user closes the message).
-class Cerrojo final : public Messages {
-public:
-    explicit Cerrojo(const QString &folder) : folder_(folder) {}
-    ~Cerrojo() override { abre(); }
-    bool cierra()
-    {
-        modos(0555, 0444);
-        ::chmod(QFile::encodeName(folder_ + QStringLiteral("..")).constData(), 0755);
-        return ::geteuid() != 0 || (root_ = ::seteuid(65534) == 0);
-    }
-    void abre()
-    {
-        if (root_ && ::seteuid(0) == 0)
-            root_ = false;
-        modos(0755, 0644);
-    }
-    // The user closes the busy message; the second time the file is free.
-    Answer show(const QString &text, Buttons, Icon) override
-    {
-        texts << text;
-        if (texts.size() == 2)
-            abre();
-        return Answer::Ok;
-    }
-    QStringList texts;
-
-private:
-    void modos(mode_t carpeta, mode_t fichero)
-    {
-        for (const QString &name : QDir(folder_).entryList(QDir::Files))
-            ::chmod(QFile::encodeName(folder_ + name).constData(), fichero);
-        ::chmod(QFile::encodeName(folder_).constData(), carpeta);
-    }
-    QString folder_;
-    bool root_ = false;
-};
-
-} // namespace
-
-TEST(CaptureWrite, LinesAcrossDaysDamageAndBusyFiles)
+TEST(CaptureWrite, LinesAcrossDaysDamageAndDeniedFiles)
 {
     const QByteArray l1 = "07-12-2026 10:00:00  21,5\r\n";
     const QByteArray l2 = "07-12-2026 10:00:05  21,5\r\n";
     const QByteArray noche = h0 + crlf + "07-12-2026 23:59:58  21,5\r\n";
     const QByteArray manana = "08-12-2026 00:00:03  21,5\r\n";
-    enum Trato { Normal, Ocupado, Fatal };
+    using E = Captura::Estado;
     struct Row {
         const char *name;
         QTime inicio;
         std::function<void(Banco &)> antes; // between the first line and the second, 5 s later
-        Trato trato;
-        const char *fichero; // after the second line
+        E primero;                          // what the second line meets
+        const char *fichero;                // after the second line
         std::map<QString, QByteArray> ficheros;
     };
     const Row rows[] = {
-        {"same day appends", QTime(10, 0, 0), {}, Normal, "07-12-2026-00.log", {{dia("00"), h0 + crlf + l1 + l2}}},
-        {"midnight: the new date's file, same number, headed again", QTime(23, 59, 58), {}, Normal, "08-12-2026-00.log",
+        {"same day appends", QTime(10, 0, 0), {}, E::Escrito, "07-12-2026-00.log", {{dia("00"), h0 + crlf + l1 + l2}}},
+        {"midnight: the new date's file, same number, headed again", QTime(23, 59, 58), {}, E::Escrito, "08-12-2026-00.log",
          {{dia("00"), noche}, {"08-12-2026-00.log", h0 + crlf + manana}}},
         {"midnight into an existing file: appended, nothing lost", QTime(23, 59, 58),
-         [](Banco &b) { b.pon(QStringLiteral("08-12-2026-00.log"), "Hora  X\r\n08-12-2026 00:00:01  1\r\n"); }, Normal,
+         [](Banco &b) { b.pon(QStringLiteral("08-12-2026-00.log"), "Hora  X\r\n08-12-2026 00:00:01  1\r\n"); }, E::Escrito,
          "08-12-2026-00.log", {{"08-12-2026-00.log", "Hora  X\r\n08-12-2026 00:00:01  1\r\n" + h0 + crlf + manana}}},
         {"a torn last line is ended before the next", QTime(10, 0, 0),
-         [](Banco &b) { b.pon(dia("00"), "07-12-2026 10:00:0", QIODevice::Append); }, Normal, "07-12-2026-00.log",
+         [](Banco &b) { b.pon(dia("00"), "07-12-2026 10:00:0", QIODevice::Append); }, E::Escrito, "07-12-2026-00.log",
          {{dia("00"), h0 + crlf + l1 + "07-12-2026 10:00:0\r\n" + l2}}},
         {"a line torn after its CR gets its LF only", QTime(10, 0, 0),
-         [](Banco &b) { b.pon(dia("00"), "07-12-2026 10:00:02  2\r", QIODevice::Append); }, Normal, "07-12-2026-00.log",
+         [](Banco &b) { b.pon(dia("00"), "07-12-2026 10:00:02  2\r", QIODevice::Append); }, E::Escrito, "07-12-2026-00.log",
          {{dia("00"), h0 + crlf + l1 + "07-12-2026 10:00:02  2\r\n" + l2}}},
-        {"busy file: written once the user closes the message", QTime(10, 0, 0), {}, Ocupado, "07-12-2026-00.log",
+        {"a file deleted meanwhile comes back with its header", QTime(10, 0, 0),
+         [](Banco &b) { QFile::remove(b.g.carpeta + dia("00")); }, E::Escrito, "07-12-2026-00.log", {{dia("00"), h0 + crlf + l2}}},
+        {"an emptied file gets its header back", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), ""); }, E::Escrito,
+         "07-12-2026-00.log", {{dia("00"), h0 + crlf + l2}}},
+        {"the capture folder deleted meanwhile is made again", QTime(10, 0, 0),
+         [](Banco &b) { QDir(b.g.carpeta).removeRecursively(); }, E::Escrito, "07-12-2026-00.log", {{dia("00"), h0 + crlf + l2}}},
+        {"no write permission: the line waits and is written later", QTime(10, 0, 0), {}, E::Denegado, "07-12-2026-00.log",
          {{dia("00"), h0 + crlf + l1 + l2}}},
-        {"busy folder at midnight: the header survives the retries", QTime(23, 59, 58), {}, Ocupado,
+        {"no write permission at midnight: the header waits with its line", QTime(23, 59, 58), {}, E::Denegado,
          "08-12-2026-00.log", {{dia("00"), noche}, {"08-12-2026-00.log", h0 + crlf + manana}}},
-        {"file replaced by a folder: fatal", QTime(10, 0, 0),
+        {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0),
          [](Banco &b) {
              QFile::remove(b.g.carpeta + dia("00"));
              QDir(b.g.carpeta).mkdir(dia("00"));
          },
-         Fatal, "07-12-2026-00.log", {}},
+         E::Fallo, "07-12-2026-00.log", {}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         Banco b(row.inicio);
         ASSERT_TRUE(b.inicia());
-        ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
+        ASSERT_EQ(b.c.escribe(b.marca()).estado, E::Escrito);
         if (row.antes)
             row.antes(b);
         b.clock.advance(5);
-        const QString hora = b.marca();
 
-        Cerrojo usuario(b.g.carpeta);
-        if (row.trato == Ocupado && !usuario.cierra())
-            GTEST_SKIP() << "access cannot be denied here";
+        SinEscritura cerrojo(b.g.carpeta);
+        if (row.primero == E::Denegado && !cerrojo.cierra())
+            GTEST_SKIP() << "write access cannot be taken away here";
         const long antes = escrituras();
-        const Captura::Escritura r = b.c.graba(hora, usuario);
-        if (antes >= 0) {
-            EXPECT_EQ(escrituras() - antes, row.trato == Fatal ? 0 : 1) << "write() calls";
-        }
-        usuario.abre();
-
-        EXPECT_EQ(r.estado, row.trato == Fatal ? Captura::Estado::Fallo : Captura::Estado::Escrito);
-        EXPECT_EQ(usuario.texts.size(), row.trato == Ocupado ? 2 : row.trato == Fatal ? 1 : 0);
-        for (const QString &text : usuario.texts)
-            EXPECT_TRUE(text == Captura::textoOcupado() || text.startsWith(u8("No se puede escribir"))) << text.toStdString();
-        EXPECT_EQ(b.g.fichero, u8(row.fichero));
+        Captura::Escritura r = b.c.escribe(b.marca());
+        EXPECT_EQ(r.estado, row.primero);
         EXPECT_EQ(r.renombrado, b.g.fichero != dia("00"));
+        if (row.primero == E::Denegado) {
+            EXPECT_EQ(r.mensaje, QStringLiteral("No se puede escribir en el fichero de captura %1: sin permiso de escritura.")
+                                     .arg(b.g.carpeta + b.g.fichero));
+            EXPECT_EQ(b.c.pendientes(), 1);
+            cerrojo.abre();
+            r = b.c.vuelca();
+        }
+        if (row.primero == E::Fallo) {
+            EXPECT_TRUE(r.mensaje.startsWith(u8("No se puede escribir en el fichero de captura"))) << r.mensaje.toStdString();
+            continue;
+        }
+        EXPECT_EQ(r.estado, E::Escrito);
+        EXPECT_EQ(b.c.pendientes(), 0);
+        if (antes >= 0) {
+            EXPECT_EQ(escrituras() - antes, 1) << "one write() per line";
+        }
+        EXPECT_EQ(b.g.fichero, u8(row.fichero));
         EXPECT_EQ(titulo(b.g), QStringLiteral("Climalog [COM2] - ") + u8(row.fichero));
         for (const auto &[name, bytes] : row.ficheros)
             EXPECT_EQ(b.lee(name), bytes) << name.toStdString();

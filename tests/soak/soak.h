@@ -1079,7 +1079,7 @@ private:
         monitor_->onCapture = [this](const QString &hora) {
             captured_ = true;
             capturedStamp_ = hora;
-            const Captura::Escritura w = captura_->graba(hora, messages_);
+            const Captura::Escritura w = captura_->escribe(hora);
             check(w.estado == Captura::Estado::Escrito, [&] { return "capture line not written: " + w.mensaje.toStdString(); });
         };
         view_.onYield = [this](int y) { onYield(y); };
