@@ -11,11 +11,14 @@ export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 jobs=$(nproc)
+# The window tests of tests/x11 drive the real windows on an X display: the
+# tests run under a virtual one of their own.
+xdisplay=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 
 echo "== normal build"
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd "$root/build-test" && ctest --output-on-failure -j"$jobs")
+(cd "$root/build-test" && "${xdisplay[@]}" ctest --output-on-failure -j"$jobs")
 
 echo "== sanitized build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCLIMALOG_SANITIZE=ON -DCLIMALOG_BENCH=OFF
-(cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+(cd "$root/build-asan" && "${xdisplay[@]}" ctest --output-on-failure -j"$jobs")

@@ -45,6 +45,13 @@ SONDAIO_API void SimResetCounts(void);
  * The simulator still writes at most the announced number of slots. -1 ends it. */
 SONDAIO_API void SimSetSearchCount(int16_t port, int count);
 
+/* Called with the call's name (for example "BuscarSensoresTra") by every
+ * call that goes out on the network, after its latency and before it is
+ * served, on the caller's thread: a test looks at the window at that moment.
+ * NULL ends it. SimLoad keeps it. */
+typedef void (*SimCallHook)(const char *call, void *context);
+SONDAIO_API void SimSetCallHook(SimCallHook hook, void *context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -106,17 +106,27 @@ std::unique_lock<std::mutex> lockNetwork()
     return lock;
 }
 
+SimCallHook g_hook = nullptr;
+void *g_hookContext = nullptr;
+
 // Every call that goes out on the network waits the latency first, without
-// holding the lock, so the test controls stay responsive meanwhile.
-std::unique_lock<std::mutex> networkCall()
+// holding the lock, so the test controls stay responsive meanwhile. A test's
+// hook sees the call then, from the caller's thread.
+std::unique_lock<std::mutex> networkCall(const char *name)
 {
     int ms;
+    SimCallHook hook;
+    void *context;
     {
         auto lock = lockNetwork();
         ms = g_net.latencyMs;
+        hook = g_hook;
+        context = g_hookContext;
     }
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (hook)
+        hook(name, context);
     return lockNetwork();
 }
 
@@ -165,7 +175,7 @@ void writeMessage(char *buffer, const std::string &text)
 template <typename Act>
 std::int16_t deviceCall(Call call, std::int16_t port, const void *sn, Act act)
 {
-    auto lock = networkCall();
+    auto lock = networkCall(kCallNames[call]);
     Port *p = portAt(port);
     if (!p)
         return 0;
@@ -195,7 +205,7 @@ std::int16_t readCall(Call call, Kind kind, Kind alsoKind, std::int16_t port, co
 
 std::int16_t search(Call call, std::int16_t port, unsigned char *slots, std::int32_t maxCount)
 {
-    auto lock = networkCall();
+    auto lock = networkCall(kCallNames[call]);
     Port *p = portAt(port);
     if (!p)
         return 0;
@@ -225,7 +235,7 @@ extern "C" {
 
 SONDAIO_API std::int16_t SONDAIO_CALL IniciarCNX(std::int16_t port, char *, char *message)
 {
-    auto lock = networkCall();
+    auto lock = networkCall("IniciarCNX");
     Port *p = portAt(port);
     if (!p) {
         writeMessage(message, "No se puede abrir el puerto: n\xFAmero de puerto no v\xE1lido");
@@ -242,7 +252,7 @@ SONDAIO_API std::int16_t SONDAIO_CALL IniciarCNX(std::int16_t port, char *, char
 
 SONDAIO_API std::int16_t SONDAIO_CALL FinalizarCNX(std::int16_t port, char *)
 {
-    auto lock = networkCall();
+    auto lock = networkCall("FinalizarCNX");
     Port *p = portAt(port);
     if (!p)
         return 0;
@@ -322,6 +332,13 @@ SONDAIO_API std::int16_t SONDAIO_CALL ConvertSerialNum(char *sn, char *printable
 }
 
 // ---- test controls -------------------------------------------------------
+
+SONDAIO_API void SimSetCallHook(SimCallHook hook, void *context)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_hook = hook;
+    g_hookContext = context;
+}
 
 SONDAIO_API int SimLoad(const char *description)
 {

@@ -11,12 +11,15 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     : QDialog(&main), g_(g), io_(io), messages_(messages), main_(main)
@@ -45,9 +48,6 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     for (int k = 0; k < kSlots; ++k) {
         prop[k] = new QLabel(Frame1);
         vprop[k] = new QLineEdit(Frame1);
-        // Magnitudes and the AVI alarms share the narrow boxes 4..9.
-        if (k >= 4)
-            vprop[k]->setMaxLength(5);
     }
     rele = new QLabel(QStringLiteral("Acción"), Frame1);
     listarele = new QComboBox(Frame1);
@@ -113,6 +113,19 @@ void avanzado::showEvent(QShowEvent *event)
 
 bool avanzado::eventFilter(QObject *watched, QEvent *event)
 {
+    // Magnitudes and the AVI alarms share the narrow boxes 4..9: typing stops
+    // at 5 characters there. A box's own length limit would also cut the
+    // stored value it shows, and accepting would store it cut.
+    if (event->type() == QEvent::KeyPress) {
+        auto *box = qobject_cast<QLineEdit *>(watched);
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const int slot = box ? static_cast<int>(std::find(vprop.begin(), vprop.end(), box) - vprop.begin()) : -1;
+        const QString typed = key->text();
+        if (slot >= 4 && slot < kSlots && !typed.isEmpty() && typed[0].isPrint() &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+            box->text().size() - box->selectedText().size() + typed.size() > maxTecleo)
+            return true;
+    }
     if (event->type() == QEvent::FocusIn) {
         if (auto *box = qobject_cast<QLineEdit *>(watched)) {
             // After the click that brought the focus has placed the cursor.
@@ -186,8 +199,12 @@ void avanzado::lista()
     const SeleccionRele sel = seleccionRele(pr, d.salrele[0], reles);
     listarele->setCurrentIndex(sel.indice);
     g_.editado = sel.editado;
+    // Said over the window, once it is on the screen.
     if (sel.falta)
-        messages_.show(QStringLiteral("El rele asiciado a este sensor ya no existe."));
+        QTimer::singleShot(0, this, [this] {
+            pintaAhora(this);
+            messages_.show(QStringLiteral("El rele asiciado a este sensor ya no existe."));
+        });
 }
 
 void avanzado::chtm()
@@ -210,18 +227,6 @@ void avanzado::chrele()
 
 void avanzado::aceptar_Click()
 {
-    std::array<QString, kSlots> textos;
-    for (int k = 0; k < kSlots; ++k)
-        textos[k] = vprop[k]->text();
-    // Values that do not fit are refused before anything changes: neither
-    // the main window's boxes nor the record.
-    Dispositivo prueba = g_.dispactual;
-    prueba.tipo = g_.tipoorig;
-    if (const auto refusal = leePropiedades(prueba, textos)) {
-        messages_.show(*refusal);
-        return;
-    }
-
     main_.SN->setText(SN->text());
     main_.nombre->setText(nombre->text());
     if (g_.dispactual.tipo != g_.tipoorig) {
@@ -229,7 +234,14 @@ void avanzado::aceptar_Click()
         return;
     }
     if (tieneAccion(g_.dispactual.tipo)) {
-        leePropiedades(g_.dispactual, textos);
+        std::array<QString, kSlots> textos;
+        for (int k = 0; k < kSlots; ++k)
+            textos[k] = vprop[k]->text();
+        // A value that does not fit is refused before anything is stored.
+        if (const auto refusal = leePropiedades(g_.dispactual, textos)) {
+            messages_.show(*refusal);
+            return;
+        }
         chtm();
         chrele();
     }

@@ -52,6 +52,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static constexpr int maxTecleo = 5; // characters typed into slots 4..9
     void ponprop(int pr, const QString &text, const QString &valor);
     void mosvtm();
     QString impreso(Serial sn) const;

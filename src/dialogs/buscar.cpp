@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -55,17 +56,25 @@ buscar::buscar(General &g, SondaIO *io, principal &main) : QDialog(&main), g_(g)
 
 void buscar::showEvent(QShowEvent *event)
 {
-    // Once per showing by the program (exec or show), not when the window
-    // system shows it again after a minimize.
-    if (!event->spontaneous())
-        Form_Activate();
     QDialog::showEvent(event);
+    // Once per showing by the program (exec or show), not when the window
+    // system shows it again after a minimize. The searches can take long on
+    // a slow network: they start once the window is on the screen, so the
+    // user sees that the menu did something.
+    if (event->spontaneous())
+        return;
+    sennet->clear();
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible()) // not closed meanwhile
+            Form_Activate();
+    });
 }
 
 void buscar::Form_Activate()
 {
     sennet->clear();
     const Searching searching(main_, g_.intervalo);
+    pintaAhora(this);
     if (!io_)
         return;
     // One buffer for the three searches: each lists only the slots its own

@@ -15,6 +15,14 @@ public:
     virtual void listado() = 0;
     // Let the window system process pending events (the tick's yield).
     virtual void yieldEvents() = 0;
+    // Between two relay writes: the window may paint, the user may not act.
+    virtual void repinta() {}
+    // Before each read of a tick: the k-th read of a table of n devices.
+    virtual void leyendo(int k, int n)
+    {
+        (void)k;
+        (void)n;
+    }
     virtual void showAlarmas(const QStringList &lines) = 0;
     virtual void setCaption(const QString &caption) = 0;
 };

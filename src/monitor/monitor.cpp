@@ -44,6 +44,7 @@ void Monitor::Timer1_Timer()
         bool capturar = false;
 
         const int n = g_.n();
+        int leidos = 0;
         if (n >= 1) {
             for (int i = 1; i <= n; ++i) {
                 if (!tieneLectura(g_, i) || g_.dispositivos[i].tipo == CTR || !due(g_.estados[i]))
@@ -55,6 +56,7 @@ void Monitor::Timer1_Timer()
                     capturar = true;
                 view_.actualizando();
                 view_.yieldEvents();
+                view_.leyendo(++leidos, n);
                 leedisp(i);
                 view_.yieldEvents();
             }
@@ -66,6 +68,7 @@ void Monitor::Timer1_Timer()
                     continue;
                 std::int32_t periodo = g_.dispositivos[i].periodo;
                 sumatiempo(g_.estados[i].proxima, periodo);
+                view_.leyendo(++leidos, n);
                 leedisp(i);
                 view_.yieldEvents();
             }
@@ -204,6 +207,7 @@ void Monitor::ponreles()
         if (!g_.valid(entry.indice) || !io_)
             continue;
         io_->EscribirCTR(g_.puerto, g_.dispositivos[entry.indice].sn, entry.estado[0], entry.estado[1]);
+        view_.repinta();
     }
 }
 

@@ -33,6 +33,23 @@ void SensoresModel::rebuild()
             emit dataChanged(index(0), index(rows - 1), {Qt::DisplayRole});
         return;
     }
+    reset();
+}
+
+void SensoresModel::append()
+{
+    const int rows = std::max(0, g_.n());
+    if (rows <= rows_) {
+        rebuild();
+        return;
+    }
+    beginInsertRows(QModelIndex(), rows_, rows - 1);
+    rows_ = rows;
+    endInsertRows();
+}
+
+void SensoresModel::reset()
+{
     beginResetModel();
     series_.clear();
     rows_ = std::max(0, g_.n());

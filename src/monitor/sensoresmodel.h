@@ -30,6 +30,11 @@ public:
     // shows. Row count taken now; printable serials asked again for rows
     // whose serial changed.
     void rebuild();
+    // Devices were appended to the table: their rows are added, the others
+    // (and the view's selection) stay as they are.
+    void append();
+    // Every row anew (a configuration was loaded).
+    void reset();
 
     // The printable serial of a row, from the library once per rebuild.
     QString serie(int row) const;

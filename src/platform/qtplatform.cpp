@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 #include <QUrl>
+#include <QWindow>
 
 Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon icon)
 {
@@ -25,6 +28,10 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
         second = box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
         break;
+    case Buttons::RetryCancel:
+        first = box.addButton(QStringLiteral("Reintentar"), QMessageBox::AcceptRole);
+        second = box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+        break;
     }
     box.setDefaultButton(first);
     if (second)
@@ -38,11 +45,25 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         return firstPressed ? Answer::Yes : Answer::No;
     case Buttons::OkCancel:
         return firstPressed ? Answer::Ok : Answer::Cancel;
+    case Buttons::RetryCancel:
+        return firstPressed ? Answer::Retry : Answer::Cancel;
     }
     return Answer::Ok;
 }
 
 void QtExplorer::open(const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+
+void pintaAhora(QWidget *window)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (window->isVisible() && window->windowHandle() && !window->windowHandle()->isExposed() && waited.elapsed() < 1000) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(5);
+    }
+    window->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 void applyProgramFont(QWidget *window)
 {

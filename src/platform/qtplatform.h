@@ -18,3 +18,8 @@ public:
 
 // The program's fonts: the window font and the lists' fixed-pitch font.
 void applyProgramFont(QWidget *window);
+
+// Paints a window that was just shown before the program goes on with slow
+// work: waits (a second at most) for the window system to put it on the
+// screen, then paints it. Input stays queued meanwhile.
+void pintaAhora(QWidget *window);

@@ -8,11 +8,16 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+QString seleccione() { return QStringLiteral("Seleccione un puerto de la lista."); }
+}
 
 inicio::inicio(General &g, SondaIO *io, Messages &messages, QWidget *parent)
     : QDialog(parent), g_(g), io_(io), messages_(messages)
@@ -23,6 +28,8 @@ inicio::inicio(General &g, SondaIO *io, Messages &messages, QWidget *parent)
     auto *Label1 = new QLabel(QStringLiteral("Puerto"), Conexion);
     RSport = new QComboBox(Conexion);
     RSport->setEditable(true);
+    // Typing may pick an entry, never add one: only the four ports exist.
+    RSport->setInsertPolicy(QComboBox::NoInsert);
     RSport->setToolTip(QStringLiteral("Seleccionar puerto de comunicaciones"));
     // Form_Load: the entry at list position p names port p+1.
     for (int p = 1; p <= 4; ++p)
@@ -41,19 +48,36 @@ inicio::inicio(General &g, SondaIO *io, Messages &messages, QWidget *parent)
     layout->addWidget(Conexion);
 
     connect(RSport, qOverload<int>(&QComboBox::activated), this, [this] { RSport_Click(); });
+    RSport->installEventFilter(this);
     connect(iniciar, &QPushButton::clicked, this, [this] { iniciar_Click(); });
 }
 
 void inicio::RSport_Click() { iniciar->setEnabled(true); }
+
+int inicio::posicion() const { return RSport->findText(trimBlanks(RSport->currentText()), Qt::MatchFixedString); }
+
+bool inicio::eventFilter(QObject *watched, QEvent *event)
+{
+    // Return on a text that names no port gets the same answer as the
+    // button, whether or not the button is enabled yet.
+    if (watched == RSport && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && posicion() < 0) {
+            messages_.show(seleccione());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void inicio::iniciar_Click()
 {
     // Text typed into the box counts when it names an entry of the list;
     // anything else names no port, and no negative port ever reaches the
     // library.
-    const int position = RSport->findText(trimBlanks(RSport->currentText()), Qt::MatchFixedString);
+    const int position = posicion();
     if (position < 0) {
-        messages_.show(QStringLiteral("Seleccione un puerto de la lista."));
+        messages_.show(seleccione());
         return;
     }
     g_.puerto = static_cast<std::int16_t>(position);

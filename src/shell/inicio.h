@@ -21,7 +21,13 @@ public:
     QComboBox *RSport;
     QPushButton *iniciar;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The list position the box's text names, -1 when none.
+    int posicion() const;
+
     General &g_;
     SondaIO *io_;
     Messages &messages_;

@@ -40,6 +40,17 @@ logo::logo(Clock &clock, std::function<void()> showMain, QWidget *parent)
     Image1 = new QLabel(this);
     Image1->setScaledContents(true);
     Image1->setPixmap(splashPicture());
+    estado = new QLabel(this);
+    estado->setAlignment(Qt::AlignCenter);
+    estado->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    estado->setGeometry(0, height() * 7 / 10, width(), height() / 10);
+}
+
+void logo::avance(int k, int n)
+{
+    estado->setText(QStringLiteral("Leyendo dispositivos\u2026 %1 de %2").arg(k).arg(n));
+    if (isVisible())
+        repaint();
 }
 
 void logo::showEvent(QShowEvent *event)
@@ -55,6 +66,8 @@ void logo::Form_Activate()
         return;
     activated_ = true;
     Image1->setGeometry(0, 0, width(), height());
+    estado->setGeometry(0, height() * 7 / 10, width(), height() / 10);
+    estado->raise();
     // An elapsed-time counter, so a wait across midnight stays one second.
     const double t0 = clock_.elapsed();
     do {

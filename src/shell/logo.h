@@ -14,8 +14,12 @@ public:
     logo(Clock &clock, std::function<void()> showMain, QWidget *parent = nullptr);
 
     void Form_Activate();
+    // Says, over the picture, which read of the first tick runs (the k-th of
+    // n devices), and paints it at once.
+    void avance(int k, int n);
 
     QLabel *Image1;
+    QLabel *estado; // what the program is doing while the splash is up
 
 protected:
     void showEvent(QShowEvent *event) override;

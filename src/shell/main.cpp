@@ -11,7 +11,10 @@
 #include <QStringList>
 #include <cstdlib>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#else
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -51,9 +54,35 @@ void closeOnTerminate(QWidget &window)
 }
 #endif
 
+// The command line exactly as typed, program name left out. The toolkit
+// never sees it: its own options (-style, -platform, ...) would otherwise be
+// taken out of it, or end the program with a message of their own.
+static QString lineaDeOrdenes(int argc, char *argv[])
+{
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    LPWSTR *args = CommandLineToArgvW(GetCommandLineW(), &count);
+    QStringList words;
+    for (int k = 1; k < count; ++k)
+        words << QString::fromWCharArray(args[k]);
+    LocalFree(args);
+    return words.join(QLatin1Char(' '));
+#else
+    QStringList words;
+    for (int k = 1; k < argc; ++k)
+        words << QString::fromLocal8Bit(argv[k]);
+    return words.join(QLatin1Char(' '));
+#endif
+}
+
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    const QString commandLine = lineaDeOrdenes(argc, argv);
+    int toolkitArgc = 1;
+    char *toolkitArgv[] = {argv[0], nullptr};
+    QApplication app(toolkitArgc, toolkitArgv);
     QApplication::setApplicationName(QStringLiteral("Climalog"));
     QtMessages messages;
     QtExplorer explorer;
@@ -68,7 +97,6 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const QString commandLine = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
     // The program ends at once: no further handler runs.
     auto salir = [](int code) {
         std::fflush(nullptr);
@@ -76,7 +104,7 @@ int main(int argc, char *argv[])
     };
     principal window(g, io.get(), {clock, messages, explorer, salir, nullptr});
     logo splash(clock, [&] {
-        if (!window.Form_Load(commandLine))
+        if (!window.Form_Load(commandLine, [&splash](int k, int n) { splash.avance(k, n); }))
             salir(0);
         window.show();
     });

@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -73,6 +74,20 @@ public:
         QCoreApplication::processEvents();
         w_.yielded_.start();
     }
+    // The relay writes follow one another with no user action between
+    // them; painting and timers may run.
+    void repinta() override
+    {
+        if (w_.yielded_.isValid() && w_.yielded_.elapsed() < yieldSpacingMs)
+            return;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        w_.yielded_.start();
+    }
+    void leyendo(int k, int n) override
+    {
+        if (w_.progreso_)
+            w_.progreso_(k, n);
+    }
     void showAlarmas(const QStringList &lines) override { w_.showAlarmas(lines); }
     void setCaption(const QString &caption) override { w_.setWindowTitle(caption); }
 
@@ -112,12 +127,18 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
         endProgram(1);
     };
     captura_ = std::make_unique<Captura>(g_, platform_.clock);
+    // The tick never waits for the disk: a line that cannot be written waits
+    // in memory, and the user is asked once the tick is over.
     monitor_->onCapture = [this](const QString &hora) {
-        const Captura::Escritura r = captura_->graba(hora, platform_.messages);
+        const Captura::Escritura r = captura_->escribe(hora);
         if (r.renombrado)
             setCaption();
+        if (r.estado == Captura::Estado::Escrito)
+            return;
+        // Relays and readings go on without the capture.
         if (r.estado == Captura::Estado::Fallo)
-            monitor_->onFatal(r.mensaje);
+            paraCaptura();
+        falloCaptura_ = r;
     };
     // The name column's width is measured in this window's own font.
     const QFontMetricsF metrics(font());
@@ -246,6 +267,12 @@ void principal::buildLists()
     Sensores->setSelectionMode(QAbstractItemView::SingleSelection);
     Sensores->setModel(model_.get());
     Sensores->installEventFilter(this);
+    // A line picked with the mouse or the arrow keys loads its device, as a
+    // click does; a selection the program sets raises Sensores_Click itself.
+    connect(Sensores->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!seleccionando_)
+            Sensores_Click();
+    });
     connect(Sensores, &QListView::clicked, this, [this] { Sensores_Click(); });
     connect(Sensores, &QListView::doubleClicked, this, [this] { Sensores_DblClick(); });
     lblalarmas = new QListWidget(lista);
@@ -254,10 +281,33 @@ void principal::buildLists()
     lblalarmas->setFocusPolicy(Qt::NoFocus);
     infoalarmas = new QListWidget(lista);
     setupList(infoalarmas, 6900, 540, 1695, 3840);
+    infoalarmas->installEventFilter(this);
+}
+
+// The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
+// goes to the end of the line): the box is told the key is not its own.
+bool principal::atajoDelMenu(QObject *watched, QEvent *event) const
+{
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (event->type() != QEvent::ShortcutOverride || !widget || widget->window() != this)
+        return false;
+    const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
+    for (QMenu *menu : {fichero, edicion, captura, ayuda}) {
+        if (!menu->isEnabled())
+            continue;
+        for (const QAction *action : menu->actions())
+            if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed)
+                return true;
+    }
+    return false;
 }
 
 bool principal::eventFilter(QObject *watched, QEvent *event)
 {
+    if (atajoDelMenu(watched, event)) {
+        event->ignore();
+        return true;
+    }
     if (event->type() == QEvent::FocusIn && (watched == nombre || watched == SN)) {
         auto *box = static_cast<QLineEdit *>(watched);
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
@@ -274,7 +324,7 @@ bool principal::eventFilter(QObject *watched, QEvent *event)
 
 // ---- Start-up ------------------------------------------------------------
 
-bool principal::Form_Load(const QString &commandLine)
+bool principal::Form_Load(const QString &commandLine, std::function<void(int, int)> progreso)
 {
     g_.vacia();
     g_.separador = QStringLiteral("  ");
@@ -287,8 +337,11 @@ bool principal::Form_Load(const QString &commandLine)
 
     const Orden orden = interpreta(commandLine);
     auto connectOn = [this](int d) {
-        if (!conecta(g_, io_, d))
-            platform_.messages.show(messageText(g_.mensaje));
+        if (conecta(g_, io_, d))
+            return;
+        // A port that does not answer at all leaves no text behind.
+        const QString text = messageText(g_.mensaje);
+        platform_.messages.show(text.trimmed().isEmpty() ? QStringLiteral("No se puede abrir el puerto COM%1.").arg(d) : text);
     };
     auto chooseInWindow = [this] {
         g_.puerto = -1;
@@ -334,7 +387,9 @@ bool principal::Form_Load(const QString &commandLine)
     g_.carpeta = g_.appFolder + QDir::separator() + port + QDir::separator();
     mnueditar->setChecked(g_.n() > 0);
     mnueditar_Click();
+    progreso_ = std::move(progreso);
     Timer1_Timer();
+    progreso_ = nullptr;
     if (orden.captura)
         mnucapturar_Click();
     return !ended_;
@@ -371,6 +426,55 @@ void principal::Timer1_Timer()
         capturaPendiente_ = false;
         mnucapturar_Click();
     }
+    atiendeCaptura();
+}
+
+// A capture line that did not reach the disk. The question runs outside the
+// tick: while it is up the timer keeps ticking, so devices are read and
+// relays written whatever the user does with it.
+void principal::atiendeCaptura()
+{
+    if (preguntando_ || !falloCaptura_)
+        return;
+    preguntando_ = true;
+    while (falloCaptura_) {
+        const Captura::Escritura r = *falloCaptura_;
+        falloCaptura_.reset();
+        switch (r.estado) {
+        case Captura::Estado::Escrito:
+            break;
+        case Captura::Estado::Ocupado:
+            // Another program holds the file: tried again once it is closed.
+            platform_.messages.show(r.mensaje);
+            reintentaCaptura();
+            break;
+        case Captura::Estado::Denegado:
+            if (platform_.messages.show(r.mensaje + QStringLiteral("\r\nReintentar vuelve a escribir las lecturas; "
+                                                                     "Cancelar detiene la captura."),
+                                        Messages::Buttons::RetryCancel) == Messages::Answer::Retry)
+                reintentaCaptura();
+            else
+                paraCaptura();
+            break;
+        case Captura::Estado::Fallo:
+            paraCaptura();
+            platform_.messages.show(r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
+                                                                 "dispositivos y los relés siguen funcionando."));
+            break;
+        }
+    }
+    preguntando_ = false;
+}
+
+void principal::reintentaCaptura()
+{
+    // What ticks met while the question was up is stale: the retry tells.
+    falloCaptura_.reset();
+    if (g_.fichero.isEmpty())
+        return;
+    const Captura::Escritura r = captura_->vuelca();
+    if (r.estado != Captura::Estado::Escrito)
+        falloCaptura_ = r;
 }
 
 void principal::rebuildList(bool red)
@@ -381,29 +485,42 @@ void principal::rebuildList(bool red)
         Sensores->setPalette(palette);
         rojo_ = red;
     }
-    int row = Sensores->currentIndex().isValid() ? Sensores->currentIndex().row() : -1;
+    int row = seleccionada();
     model_->rebuild();
     const int count = model_->rowCount();
     if (row > count - 1)
         row = count - 1;
-    if (row < 0) {
-        Sensores->clearSelection();
-        return;
-    }
-    Sensores->setCurrentIndex(model_->index(row));
-    Sensores_Click();
+    selecciona(row);
+    if (row >= 0)
+        Sensores_Click();
+}
+
+int principal::seleccionada() const
+{
+    const QModelIndexList rows = Sensores->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void principal::selecciona(int row)
+{
+    seleccionando_ = true;
+    if (row < 0)
+        Sensores->selectionModel()->clear();
+    else if (seleccionada() != row)
+        Sensores->selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::ClearAndSelect);
+    seleccionando_ = false;
 }
 
 void principal::listado() { rebuildList(false); }
 void principal::actualizando() { rebuildList(true); }
 
 // Appending one device's line: the model derives the lines from the table,
-// so showing the new row is enough.
+// so showing the new row is enough. The selection stays where it was.
 void principal::anade(int i)
 {
     if (i > g_.n())
         return;
-    model_->rebuild();
+    model_->append();
 }
 
 void principal::showAlarmas(const QStringList &lines)
@@ -439,8 +556,9 @@ void principal::cargar_Click()
     }
     view_->setTimerEnabled(false);
     configfile::apply(g_, std::move(file.table));
-    Sensores->clearSelection();
-    model_->rebuild();
+    // A load leaves nothing selected: the old selection named other devices.
+    selecciona(-1);
+    model_->reset();
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
     if (!file.message.isEmpty())
@@ -649,10 +767,10 @@ void principal::Sensores_Click()
     if (refrescando_)
         return;
     Borrar->setEnabled(true);
-    const QModelIndex current = Sensores->currentIndex();
-    if (!current.isValid())
+    const int row = seleccionada();
+    if (row < 0)
         return;
-    const Serial serial = hexserie(serielinea(current.data().toString(), g_.separador));
+    const Serial serial = hexserie(serielinea(model_->index(row).data().toString(), g_.separador));
     for (int i = 1; i <= g_.n(); ++i) {
         if (g_.dispositivos[i].sn != serial)
             continue;
@@ -701,12 +819,7 @@ void principal::mnucapturar_Click()
         return;
     }
     if (!g_.fichero.isEmpty()) {
-        captura_->para();
-        mnucapturar->setChecked(false);
-        edicion->setEnabled(true);
-        fichero->setEnabled(true);
-        setCaption();
-        setTimerInterval(g_.intervalo);
+        paraCaptura();
         return;
     }
     setTimerInterval(0);
@@ -730,7 +843,22 @@ void principal::mnucapturar_Click()
     fichero->setEnabled(false);
     monitor_->reinicia();
     Timer1_Timer();
-    setTimerInterval(1000);
+    // A stop asked for during that first tick has already run.
+    if (!g_.fichero.isEmpty())
+        setTimerInterval(1000);
+}
+
+void principal::paraCaptura()
+{
+    captura_->para();
+    falloCaptura_.reset();
+    // A stop the user asked for during the tick has happened.
+    capturaPendiente_ = false;
+    mnucapturar->setChecked(false);
+    edicion->setEnabled(true);
+    fichero->setEnabled(true);
+    setCaption();
+    setTimerInterval(g_.intervalo);
 }
 
 void principal::mnugraficas_Click()

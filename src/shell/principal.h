@@ -2,14 +2,15 @@
 // the warning list. Its handlers turn window events into calls of the core.
 #pragma once
 
+#include "monitor/capture.h"
 #include "monitor/mainview.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
-class Captura;
 class Clock;
 class avanzado;
 class buscar;
@@ -45,8 +46,10 @@ public:
     principal(General &g, SondaIO *io, Platform platform, QWidget *parent = nullptr);
     ~principal() override;
 
-    // Start-up; false when the program must end.
-    bool Form_Load(const QString &commandLine);
+    // Start-up; false when the program must end. `progreso` is told of each
+    // read of the first tick (the k-th of n devices), which runs before the
+    // window is shown: the splash says it meanwhile.
+    bool Form_Load(const QString &commandLine, std::function<void(int, int)> progreso = {});
 
     // Menus.
     void salvar_Click();
@@ -131,10 +134,19 @@ private:
     void parseSN();
     bool nameValid() const;
     void rebuildList(bool red);
+    // The selected line of the device list, -1 when none; selecting one
+    // (-1: none) does not raise Sensores_Click.
+    int seleccionada() const;
+    void selecciona(int row);
+    bool atajoDelMenu(QObject *watched, QEvent *event) const;
     void applyTimer();
     void setCaption();
     void showAlarmas(const QStringList &lines);
     void endProgram(int code);
+    void atiendeCaptura();
+    void reintentaCaptura();
+    // Stops a running capture as the capture menu does.
+    void paraCaptura();
     int tw(int twips) const;
     int toTwips(int pixels) const;
 
@@ -150,6 +162,8 @@ private:
     std::unique_ptr<buscar> buscar_;
     std::unique_ptr<graficas> graficas_;
     bool refrescando_ = false;
+    bool seleccionando_ = false;
+    std::function<void(int, int)> progreso_;
     bool rojo_ = false;
     // When the window system was last serviced during a tick.
     QElapsedTimer yielded_;
@@ -160,6 +174,10 @@ private:
     bool ticking_ = false;
     // The capture menu was used during a tick: acted on when it ends.
     bool capturaPendiente_ = false;
+    // A capture line the last tick could not write, and whether the user is
+    // being asked about one.
+    std::optional<Captura::Escritura> falloCaptura_;
+    bool preguntando_ = false;
     // Layout with the pane shown, saved at the first toggle (twips).
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;

@@ -1,11 +1,14 @@
 #include "dialogs/avanzado.h"
+#include "registry/configfile.h"
 #include "support/windows.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 
 namespace {
@@ -213,6 +216,7 @@ TEST(Advanced, RelayAction)
         Rig r({record(CTR, "Rele A", kRelay1), record(DET, "Puerta", "1D5EE30700000055"),
                record(CTR, "Rele B", kRelay2), d});
         r.a->show();
+        QCoreApplication::processEvents(); // a missing relay is said over the window
 
         ASSERT_EQ(r.a->listarele->count(), 6);
         EXPECT_EQ(r.a->listarele->itemText(0), QStringLiteral("Ninguno"));
@@ -242,35 +246,55 @@ TEST(Advanced, RelayAction)
 
 TEST(Advanced, AcceptRefusals)
 {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
     struct Row {
         const char *name;
+        std::function<void(Dispositivo &)> stored; // a damaged file's values
         std::function<void(avanzado &)> edit;
         QString message;
-        bool modificadoBefore;
     };
     const Row rows[] = {
-        {"typePrefixChanged", [](avanzado &a) { a.SN->setText(QStringLiteral("HRT28A3F2C501080011")); },
-         QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana"), false},
-        {"offsetTenthsOverflow",
+        {"typePrefixChanged", {}, [](avanzado &a) { a.SN->setText(QStringLiteral("HRT28A3F2C501080011")); },
+         QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana")},
+        {"typeCheckedBeforeTheRange", {},
          [](avanzado &a) {
              a.vprop[0]->setText(QStringLiteral("3300"));
-             a.SN->setText(QStringLiteral("STT28A3F2C5010800FF"));
+             a.SN->setText(QStringLiteral("HRT28A3F2C501080011"));
+         },
+         QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana")},
+        {"offsetTenthsOverflow", {},
+         [](avanzado &a) {
+             a.vprop[0]->setText(QStringLiteral("3300"));
              a.nombre->setText(QStringLiteral("Otro"));
          },
-         QStringLiteral("El valor de Offset está fuera de rango."), true},
-        {"alarmBeyondSingle",
+         QStringLiteral("El valor de Offset está fuera de rango.")},
+        {"alarmBeyondSingle", {},
          [](avanzado &a) {
              a.vprop[1]->setText(QStringLiteral("-1e39"));
              a.vtm->setText(QStringLiteral("60"));
              a.listarele->setCurrentIndex(1);
          },
-         QStringLiteral("El valor de Alarma min está fuera de rango."), false},
+         QStringLiteral("El valor de Alarma min está fuera de rango.")},
+        {"storedNaNShownAndRefusedUntouched", [nan](Dispositivo &d) { d.alarma[1] = nan; },
+         [](avanzado &a) {
+             EXPECT_EQ(a.vprop[2]->text(), QStringLiteral("NaN"));
+             a.vtm->setText(QStringLiteral("60"));
+         },
+         QStringLiteral("El valor de Alarma max está fuera de rango.")},
+        {"storedInfinityShownAndRefused", [inf](Dispositivo &d) { d.alarma[0] = -inf; },
+         [](avanzado &a) { EXPECT_EQ(a.vprop[1]->text(), QStringLiteral("-Inf")); },
+         QStringLiteral("El valor de Alarma min está fuera de rango.")},
+        {"typedInfinityRefused", {}, [](avanzado &a) { a.vprop[2]->setText(QStringLiteral(" inf")); },
+         QStringLiteral("El valor de Alarma max está fuera de rango.")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        Rig r({record(STT, "Cuarto", kStt)});
+        Dispositivo d = record(STT, "Cuarto", kStt);
+        if (row.stored)
+            row.stored(d);
+        Rig r({d});
         r.a->show();
-        r.f.g.modificado = row.modificadoBefore;
         const Dispositivo before = r.f.g.dispactual;
         row.edit(*r.a);
 
@@ -278,13 +302,16 @@ TEST(Advanced, AcceptRefusals)
 
         EXPECT_EQ(r.f.messages.texts, QStringList{row.message});
         EXPECT_TRUE(r.a->isVisible());
-        EXPECT_TRUE(r.f.g.dispositivos.back() == record(STT, "Cuarto", kStt));
-        EXPECT_EQ(r.f.g.modificado, row.modificadoBefore);
-        if (row.name != std::string("typePrefixChanged")) {
-            EXPECT_TRUE(r.f.g.dispactual == before);
-            EXPECT_EQ(r.f.window->SN->text(), QStringLiteral("STT28A3F2C501080011"));
-            EXPECT_EQ(r.f.window->nombre->text(), QStringLiteral("Cuarto"));
-        }
+        EXPECT_EQ(configfile::encode({r.f.g.dispositivos.back()}), configfile::encode({d})) << "the table is untouched";
+        EXPECT_FALSE(r.f.g.modificado);
+        // The boxes go to the main window first; nothing else is stored.
+        EXPECT_EQ(r.f.window->SN->text(), r.a->SN->text());
+        EXPECT_EQ(r.f.window->nombre->text(), r.a->nombre->text());
+        const Dispositivo &now = r.f.g.dispactual;
+        EXPECT_EQ(now.ajuste, before.ajuste);
+        EXPECT_EQ(std::memcmp(now.alarma.data(), before.alarma.data(), sizeof now.alarma), 0);
+        EXPECT_EQ(now.periodo, before.periodo);
+        EXPECT_EQ(now.salrele, before.salrele);
     }
 }
 

@@ -18,6 +18,13 @@ QStringList entries(const QListWidget *list)
 
 long searches(const char *call) { return sim::callCount(0, nullptr, call); }
 
+// The searches start once the window is up.
+void abre(buscar &b)
+{
+    b.show();
+    QCoreApplication::processEvents();
+}
+
 TEST(Search, ListsWhatEachSearchReports)
 {
     struct Row {
@@ -53,7 +60,7 @@ TEST(Search, ListsWhatEachSearchReports)
             sim::searchCount(0, row.reportedCount);
         buscar b(f.g, f.io.get(), *f.window);
 
-        b.show();
+        abre(b);
 
         const QStringList listed = entries(b.sennet);
         if (row.reportedCount > 0) {
@@ -81,11 +88,11 @@ TEST(Search, ReopeningSearchesAgain)
     MainFixture f;
     ASSERT_TRUE(f.start(QStringLiteral("/1")));
     buscar b(f.g, f.io.get(), *f.window);
-    b.show();
+    abre(b);
     ASSERT_EQ(b.sennet->count(), 8);
     b.hide();
     ASSERT_EQ(sim::addDevice(0, DET, sn("1D00000000000C01")), 0);
-    b.show();
+    abre(b);
     EXPECT_EQ(searches("BuscarDetectores"), 2);
     ASSERT_EQ(b.sennet->count(), 9);
     EXPECT_EQ(b.sennet->item(8)->text(), QStringLiteral("1D00000000000C01"));
@@ -100,7 +107,7 @@ TEST(Search, DoubleClickTakesTheSerial)
         if (f.window->mnueditar->isChecked() != paneOpen)
             f.window->mnueditar_Click();
         buscar b(f.g, f.io.get(), *f.window);
-        b.show();
+        abre(b);
         // The list's own double-click signal: synthetic mouse events would
         // leave a pointing device that the shared application object cannot
         // outlive at exit.

@@ -25,13 +25,14 @@ struct Running : MainFixture {
         window->SN->setText(serialBox);
         window->anadir->click();
     }
-    // Runs `inside` once the next modal dialog is up.
+    // Runs `inside` once the next modal dialog is up and `ready`.
     template <typename Dialog>
-    void whenShown(std::function<void(Dialog &)> inside)
+    static void whenShown(std::function<void(Dialog &)> inside, std::function<bool(Dialog &)> ready = {})
     {
-        QTimer::singleShot(0, [inside] {
+        QTimer::singleShot(10, [inside, ready] {
             auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
-            ASSERT_TRUE(dialog);
+            if (!dialog || (ready && !ready(*dialog)))
+                return whenShown(inside, ready);
             inside(*dialog);
         });
     }
@@ -54,11 +55,13 @@ TEST(MainWindowDialogs, searchDoubleClickFillsTheSerialBox)
 {
     Running f;
     f.window->mnueditar_Click(); // pane closed
-    f.whenShown<buscar>([](buscar &dialog) {
-        ASSERT_GE(dialog.sennet->count(), 1);
-        dialog.sennet->setCurrentRow(0);
-        dialog.sennet_DblClick();
-    });
+    // The searches start once the window is up.
+    f.whenShown<buscar>(
+        [](buscar &dialog) {
+            dialog.sennet->setCurrentRow(0);
+            dialog.sennet_DblClick();
+        },
+        [](buscar &dialog) { return dialog.sennet->count() > 0; });
     f.window->mnubuscar->trigger();
     EXPECT_TRUE(f.window->mnueditar->isChecked());
     EXPECT_EQ(f.window->SN->text(), QStringLiteral("28A3F2C501080011"));

@@ -1,5 +1,6 @@
 #include "shell/inicio.h"
 #include "shell/logo.h"
+#include "registry/configfile.h"
 #include "support/windows.h"
 
 #include <QComboBox>
@@ -133,6 +134,47 @@ TEST(Splash, waitsJustOverASecondAcrossMidnight)
     // t0, then readings until more than one second has passed.
     EXPECT_EQ(clock.reads, 12);
     EXPECT_EQ(splash.Image1->size(), splash.size());
+}
+
+// The first tick runs before the main window shows, behind the splash: the
+// splash says which read is under way, one line per read.
+TEST(Splash, saysWhichReadTheFirstTickIsAt)
+{
+    MainFixture f;
+    QByteArray file = QByteArray("00").leftJustified(140, ' ');
+    const char *serials[] = {"28A3F2C501080011", "2800B74410FF0022", "26E1905C00000033", "20C4001A0F000044",
+                             "1D5EE30700000055", "1D0000FF00FF0066", "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
+    const std::int16_t types[] = {STT, STT, HRT, AVI, DET, DET, CTR, CTR};
+    for (int k = 0; k < 8; ++k) {
+        Dispositivo d;
+        d.nombre = QStringLiteral("D%1").arg(k);
+        d.sn = sn(serials[k]);
+        d.tipo = types[k];
+        d.periodo = 1;
+        char record[140];
+        configfile::encode(d, record);
+        file.append(record, 140);
+    }
+    f.folder.write(QStringLiteral("config1.ini"), file);
+    MidnightClock clock;
+    bool started = false;
+    // As the program starts: the splash waits, then loads the main window.
+    logo splash(clock, [&] {
+        started = f.window->Form_Load(QStringLiteral("/1"), [&](int k, int n) { splash.avance(k, n); });
+    });
+    QStringList said;
+    sim::onCall([&](const char *call) {
+        if (QByteArray(call).startsWith("Leer") && splash.isVisible())
+            said << splash.estado->text();
+    });
+    splash.show();
+    QCoreApplication::processEvents();
+    sim::onCall({});
+    ASSERT_TRUE(started);
+    QStringList expected;
+    for (int k = 1; k <= 8; ++k)
+        expected << QStringLiteral("Leyendo dispositivos\u2026 %1 de 8").arg(k);
+    EXPECT_EQ(said, expected);
 }
 
 }

@@ -58,14 +58,27 @@ TEST(StartUp, rejectedCommandLinesShowTheUsageMessageAndEnd)
 
 TEST(StartUp, failedConnectionShowsTheLibraryMessageAndEnds)
 {
-    MainFixture f;
-    bool windowShown = false;
-    f.choosePort = [&] { windowShown = true; };
-    EXPECT_FALSE(f.start(QStringLiteral("/3")));
-    ASSERT_EQ(f.messages.texts.size(), 1);
-    EXPECT_EQ(f.messages.texts[0], QStringLiteral("No se puede abrir el puerto COM3: no hay respuesta de la red"));
-    EXPECT_FALSE(windowShown);
-    EXPECT_EQ(f.g.puerto, -1);
+    struct Row {
+        const char *commandLine;
+        bool silent; // the port does not answer: the library leaves no text
+        const char *message;
+    };
+    const Row rows[] = {
+        {"/3", false, "No se puede abrir el puerto COM3: no hay respuesta de la red"},
+        {"/2", true, "No se puede abrir el puerto COM2."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.commandLine);
+        MainFixture f;
+        sim::silent(1, row.silent);
+        bool windowShown = false;
+        f.choosePort = [&] { windowShown = true; };
+        EXPECT_FALSE(f.start(QString::fromLatin1(row.commandLine)));
+        EXPECT_EQ(f.messages.texts, QStringList{QString::fromUtf8(row.message)});
+        EXPECT_FALSE(windowShown);
+        EXPECT_EQ(f.g.puerto, -1);
+        sim::silent(1, false);
+    }
 }
 
 TEST(StartUp, noConnectionFormsStartUnconnected)

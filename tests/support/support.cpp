@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstdio>
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <stdexcept>
 
 QString binFolder()
@@ -63,12 +65,41 @@ Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon ico
     texts << text;
     buttons.push_back(b);
     icons.push_back(icon);
+    if (whileShown)
+        whileShown(text);
     if (!answers.empty()) {
         const Answer a = answers.front();
         answers.pop_front();
         return a;
     }
-    return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    // An unscripted retry question is cancelled, so a test never loops.
+    return b == Buttons::YesNo ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
+}
+
+bool SinEscritura::cierra()
+{
+    cerrado_ = true;
+    modos(0555, 0444);
+    // The other identity must still reach the folder through its parent.
+    ::chmod(QFile::encodeName(folder_ + QStringLiteral("/..")).constData(), 0755);
+    return ::geteuid() != 0 || (root_ = ::seteuid(65534) == 0);
+}
+
+void SinEscritura::abre()
+{
+    if (!cerrado_)
+        return;
+    if (root_ && ::seteuid(0) == 0)
+        root_ = false;
+    modos(0755, 0644);
+    cerrado_ = false;
+}
+
+void SinEscritura::modos(unsigned carpeta, unsigned fichero)
+{
+    for (const QString &name : QDir(folder_).entryList(QDir::Files))
+        ::chmod(QFile::encodeName(QDir(folder_).filePath(name)).constData(), fichero);
+    ::chmod(QFile::encodeName(folder_).constData(), carpeta);
 }
 
 namespace sim {
@@ -130,6 +161,14 @@ long callCount(int port, const Serial *s, const char *call)
 }
 void resetCounts() { fn<void (*)()>("SimResetCounts")(); }
 void searchCount(int port, int count) { fn<void (*)(int16_t, int)>("SimSetSearchCount")(static_cast<int16_t>(port), count); }
+void onCall(std::function<void(const char *)> hook)
+{
+    static std::function<void(const char *)> current;
+    current = std::move(hook);
+    using Hook = void (*)(const char *, void *);
+    const Hook trampoline = [](const char *call, void *) { current(call); };
+    fn<void (*)(Hook, void *)>("SimSetCallHook")(current ? trampoline : nullptr, nullptr);
+}
 
 }
 

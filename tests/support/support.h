@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -54,8 +55,9 @@ private:
     double elapsed_ = 0;
 };
 
-// Answers message boxes from a script (Ok/Yes when the script is empty) and
-// records every text shown.
+// Answers message boxes from a script (Ok/Yes, Cancel to a retry question,
+// when the script is empty) and records every text shown. whileShown runs
+// while a box is up, as the window's events do under a real one.
 class ScriptedMessages final : public Messages {
 public:
     Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
@@ -64,6 +66,7 @@ public:
     QStringList texts;
     std::deque<Buttons> buttons;
     std::deque<Icon> icons;
+    std::function<void(const QString &)> whileShown;
 };
 
 // The simulator's test exports, resolved by name from the library in the
@@ -82,7 +85,30 @@ long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &ou
 long callCount(int port, const Serial *sn, const char *call);
 void resetCounts();
 void searchCount(int port, int count);
+// Runs for every network call, named, after its latency; empty ends it.
+void onCall(std::function<void(const char *)> hook);
 }
+
+// Takes write access to a folder and its files away for real, as a file
+// made read-only would. Root writes through any permission, so as root the
+// process runs meanwhile under another user's identity (effective only:
+// root is regained by abre, at the latest when the object goes).
+class SinEscritura {
+public:
+    explicit SinEscritura(QString folder) : folder_(std::move(folder)) {}
+    ~SinEscritura() { abre(); }
+    SinEscritura(const SinEscritura &) = delete;
+    SinEscritura &operator=(const SinEscritura &) = delete;
+    // False when access cannot be taken away here.
+    bool cierra();
+    void abre();
+
+private:
+    void modos(unsigned carpeta, unsigned fichero);
+    QString folder_;
+    bool root_ = false;
+    bool cerrado_ = false;
+};
 
 class General;
 
