@@ -60,8 +60,11 @@ public:
 
     // The local time of a stored time stamp.
     static QDateTime toDateTime(qint64 ms);
-    // Columns of a header line, "Hora" first; false when it is none.
-    static bool parseHeader(const QString &line, std::vector<Column> &columns);
+    // Columns of a header line, "Hora" first; false when it is none. With a
+    // count (the fields of a line under it), only a cut into that many.
+    // `ordered`: the columns follow the writer's order of device kinds.
+    static bool parseHeader(const QString &line, std::vector<Column> &columns, qsizetype count = -1,
+                            bool *ordered = nullptr);
 
     static QString notCapture();
 
@@ -69,6 +72,7 @@ private:
     void reset();
     bool line(const char *begin, const char *end);
     bool dataLine(const char *begin, const char *end);
+    bool recut(ColumnSet &set, std::size_t count);
     qint64 localMs(int y, int mo, int d, int h, int mi, int s);
 
     QString path_;
@@ -78,6 +82,7 @@ private:
     bool skipping_ = false; // inside an overlong line, dropped up to its end
     bool notCapture_ = false; // for good: read errors, unlike this, may pass
     bool sawHeader_ = false;
+    QString headerText_;    // the last header, of the writer's order, while no line is under it
     qint64 offset_ = 0;
     qint64 bytesRead_ = 0;
     qint64 rejected_ = 0;

@@ -4,6 +4,7 @@
 #include "viewer/capturereader.h"
 
 #include "monitor/capture.h"
+#include "registry/cp1252.h"
 #include "registry/general.h"
 #include "support/support.h"
 
@@ -141,6 +142,47 @@ TEST(CaptureReader, ParsesCaptureTexts)
             EXPECT_EQ(dump(parts), row.expected) << n << " bytes at a time";
             EXPECT_EQ(parts.rejected(), row.rejected) << n << " bytes at a time";
         }
+    }
+}
+
+// Headers the writer makes of any legal device name: names with two blanks,
+// names that end like a column (" - 1", " (ºC)") or hold parentheses, units
+// with two blanks. The cut follows the writer's column order and the field
+// count of the first line under the header.
+TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
+{
+    struct Row {
+        const char *name;
+        std::vector<TestDevice> devices;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"two blanks and \" - 1\" in a sensor's name",
+         {{STT, "Zona - 1  Norte", true, {21.5f}}, {DET, "Puerta", true, {}, {0, 1}}},
+         "[ Zona - 1  Norte|T|ºC Puerta|I| Puerta|I| ]\n07-12-2026 10:00:00 21.5 1 0\n"},
+        {"a detector named like an input", {{DET, "A - 1  B", true, {}, {1, 0}}},
+         "[ A - 1  B|I| A - 1  B|I| ]\n07-12-2026 10:00:00 0 1\n"},
+        {"parentheses and two blanks in a humidity sensor's name", {{HRT, "Sala (1)  Este", true, {20, 48}}},
+         "[ Sala (1)  Este|T|ºC Sala (1)  Este|H|% ]\n07-12-2026 10:00:00 20 48\n"},
+        {"a converter named like a channel, units with blanks and parentheses",
+         {{AVI, "B - a (x)  Y", true, {1.5f, 2, 0, -3}, {}, {"m  s", "(%)", "", "bar"}}},
+         "[ B - a (x)  Y|C|m  s B - a (x)  Y|C|(%) B - a (x)  Y|C| B - a (x)  Y|C|bar ]\n"
+         "07-12-2026 10:00:00 1.5 2 0 -3\n"},
+        {"a name holding a whole column: the line's field count decides",
+         {{STT, "X", true, {1}}, {STT, "Y (\xC2\xBA" "C)  Z", false}},
+         "[ X|T|ºC Y (ºC)  Z|T|ºC ]\n07-12-2026 10:00:00 1 ERR\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        General g;
+        for (const TestDevice &d : row.devices)
+            addDevice(g, d);
+        const QString text = cabecera(g) + QStringLiteral("\r\n") + linea(g, QStringLiteral("07-12-2026 10:00:00")) +
+                             QStringLiteral("\r\n");
+        CaptureReader r;
+        r.feed(QByteArray::fromStdString(cp1252::encode(text)));
+        EXPECT_EQ(dump(r), row.expected);
+        EXPECT_EQ(r.rejected(), 0);
     }
 }
 
