@@ -15,9 +15,12 @@
 namespace {
 
 constexpr double gap = std::numeric_limits<double>::quiet_NaN();
-// Far above any header the program writes; past it a line is not ours, and a
-// file of other bytes is given up on without holding it all in memory.
-constexpr qsizetype longestLine = 1 << 20;
+// The longest line the program writes: the header of 32 767 converters with
+// 16-character names and 8-character units, "  name - a (unit)" for each of
+// four channels (a data line takes less room per column). Past it a line is
+// not ours, and a file of other bytes is given up on without holding it all
+// in memory.
+constexpr qsizetype longestLine = 4 + qsizetype{32767} * 4 * (2 + 16 + 6 + 8 + 1) + 2;
 constexpr qint64 chunk = 4 << 20;
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -155,8 +158,10 @@ public:
     }
 
 private:
-    // Longest name and unit, cut at every double blank, stay far below.
-    static constexpr std::size_t mostPieces = 24;
+    // The longest column the program writes, "name - a (unit)" with a
+    // 16-character name and an 8-character unit, is 31 characters; other
+    // writers get room to spare, and the search stays short per piece.
+    static constexpr qsizetype longestColumn = 96;
 
     struct Candidate {
         std::size_t end; // the piece after it
@@ -175,7 +180,7 @@ private:
     void findCandidates(const QString &body, std::size_t p)
     {
         const qsizetype start = pieces_[p].first;
-        for (std::size_t q = p; q < pieces_.size() && q < p + mostPieces; ++q) {
+        for (std::size_t q = p; q < pieces_.size() && pieces_[q].second - start <= longestColumn; ++q) {
             const qsizetype end = pieces_[q].second;
             // Every column ends in ')', '1' or '2': a cheap test first.
             const QChar last = end > start ? body[end - 1] : QChar();

@@ -120,9 +120,9 @@ TEST(CaptureReader, ParsesCaptureTexts)
          "error: No es un fichero de captura."},
         {"starts like a header but is none", "Horario de verano\r\n", "error: No es un fichero de captura."},
         {"a line longer than any header is dropped, the rest read",
-         "Hora  Sala (\xBA" "C)\r\n" + QByteArray(2 << 20, '7') + "\r\n07-12-2026 10:00:00  21\r\n",
+         "Hora  Sala (\xBA" "C)\r\n" + QByteArray(5 << 20, '7') + "\r\n07-12-2026 10:00:00  21\r\n",
          "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n", 1},
-        {"a first line longer than any header", "Hora  " + QByteArray(2 << 20, 'x'), "error: No es un fichero de captura."},
+        {"a first line longer than any header", "Hora  " + QByteArray(5 << 20, 'x'), "error: No es un fichero de captura."},
         {"blank lines before the header", "\r\n\nHora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\n",
          "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n"},
         {"binary without a line end is given up early", QByteArray("\x7f" "ELF\x02\x01\x01", 7),
@@ -184,6 +184,32 @@ TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
         EXPECT_EQ(dump(r), row.expected);
         EXPECT_EQ(r.rejected(), 0);
     }
+}
+
+// The documented limit: 32 767 converters with 16-character names and
+// 8-character units make a header of over 4 MiB, read whole from the disk.
+TEST(CaptureReader, ReadsTheHeaderOfTheLargestTable)
+{
+    TempFolder t;
+    General g;
+    for (int i = 0; i < 32767; ++i) {
+        const QByteArray name = QByteArray("Convertidor") + QByteArray::number(i).rightJustified(5, '0');
+        const int k = addDevice(g, {AVI, name.constData(), true, {1.5f, 2, 0, -3}, {}, {"unidad_a", "unidad_b", "", "bar"}});
+        ASSERT_EQ(k, i + 1) << "the table takes every device";
+    }
+    const std::string bytes = cp1252::encode(cabecera(g) + QStringLiteral("\r\n") +
+                                             linea(g, QStringLiteral("07-12-2026 10:00:00")) + QStringLiteral("\r\n"));
+    ASSERT_GT(bytes.size(), std::size_t{4} << 20);
+    t.write(QStringLiteral("07-12-2026-00.log"), QByteArray::fromStdString(bytes));
+    CaptureReader r(t.file(QStringLiteral("07-12-2026-00.log")));
+    ASSERT_EQ(r.follow(), CaptureReader::Change::Appended) << r.error().toStdString();
+    ASSERT_EQ(r.sets().size(), 1u);
+    const ColumnSet &s = r.sets()[0];
+    ASSERT_EQ(s.columns.size(), std::size_t{32767} * 4);
+    ASSERT_EQ(s.times.size(), 1u);
+    EXPECT_EQ(s.columns.back().name, QStringLiteral("Convertidor32766 - d (bar)"));
+    EXPECT_EQ(s.values.back()[0], -3);
+    EXPECT_EQ(s.columns[1].unit, QStringLiteral("unidad_b"));
 }
 
 TEST(CaptureReader, FollowReadsOnlyWhatWasAppended)
