@@ -304,7 +304,8 @@ bool CaptureReader::parseHeader(const QString &line, std::vector<Column> &column
             *ordered = true;
         return true;
     }
-    return cut.cut(false, count, columns);
+    // Only the writer's order lets a line's field count choose a cut.
+    return count < 0 && cut.cut(false, count, columns);
 }
 
 void CaptureReader::reset()
@@ -315,6 +316,7 @@ void CaptureReader::reset()
     sawHeader_ = false;
     headerText_.clear();
     offset_ = 0;
+    whole_ = 0;
     rejected_ = 0;
 }
 
@@ -439,6 +441,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
 
     const char *p = bytes.data();
     const char *const end = p + bytes.size();
+    const qint64 start = offset_;
     offset_ += bytes.size();
     while (p < end) {
         const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -447,6 +450,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
                 break;
             skipping_ = false;
             p = nl + 1;
+            whole_ = start + (p - bytes.data());
             continue;
         }
         if (!nl) {
@@ -464,6 +468,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
         if (!ok)
             return Change::Failed;
         p = nl + 1;
+        whole_ = start + (p - bytes.data());
     }
     // An incomplete line: a file of other bytes shows it early or by its length.
     if (!sawHeader_ && !tail_.isEmpty() && tail_ != "\r" && !QByteArrayView("Hora").startsWith(tail_.left(4))) {
@@ -485,7 +490,16 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
     return sets_.size() != setsBefore || rowsAfter != rowsBefore ? Change::Appended : Change::None;
 }
 
-CaptureReader::Change CaptureReader::follow()
+void CaptureReader::discardRows()
+{
+    for (ColumnSet &s : sets_) {
+        s.times.clear();
+        for (std::vector<double> &v : s.values)
+            v.clear();
+    }
+}
+
+CaptureReader::Change CaptureReader::follow(qint64 most)
 {
     if (notCapture_)
         return Change::Failed;
@@ -518,9 +532,10 @@ CaptureReader::Change CaptureReader::follow()
         return Change::Failed;
     }
     QByteArray buffer;
-    while (true) {
-        buffer.resize(chunk);
-        const qint64 got = f.read(buffer.data(), chunk);
+    for (qint64 taken = 0; most < 0 || taken < most;) {
+        const qint64 want = most < 0 ? chunk : std::min(chunk, most - taken);
+        buffer.resize(want);
+        const qint64 got = f.read(buffer.data(), want);
         if (got < 0) {
             error_ = QStringLiteral("No se puede leer el fichero %1.").arg(shown);
             return Change::Failed;
@@ -528,12 +543,13 @@ CaptureReader::Change CaptureReader::follow()
         if (got == 0)
             break;
         bytesRead_ += got;
+        taken += got;
         const Change c = feed(QByteArrayView(buffer.constData(), got));
         if (c == Change::Failed)
             return c;
         if (c == Change::Appended && change == Change::None)
             change = c;
-        if (got < chunk)
+        if (got < want)
             break;
     }
     return change;
