@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Climalog and runs every test twice: once in a normal build and once
-# built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# built with AddressSanitizer and UndefinedBehaviorSanitizer. Each run has a
+# private PostgreSQL server for the archive tests (scripts/testdb.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/setup.sh"
@@ -14,8 +15,8 @@ jobs=$(nproc)
 
 echo "== normal build"
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd "$root/build-test" && ctest --output-on-failure -j"$jobs")
+(cd "$root/build-test" && "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")
 
 echo "== sanitized build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCLIMALOG_SANITIZE=ON -DCLIMALOG_BENCH=OFF
-(cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+(cd "$root/build-asan" && "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")

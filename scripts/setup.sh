@@ -2,11 +2,12 @@
 # Installs what building, running and testing Climalog needs, when missing:
 # compiler, CMake, Qt 6 Widgets, GoogleTest, the fonts the windows ask for
 # ("Arial" and "Courier New" map to the metric-compatible Liberation fonts),
-# and a virtual display for screenshots and headless runs.
+# a virtual display for screenshots and headless runs, and PostgreSQL (the
+# archive program's client library, and a server for its tests).
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libqcustomplot-dev
+          libqcustomplot-dev libpq-dev postgresql
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do
