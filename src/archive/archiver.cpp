@@ -33,6 +33,12 @@ const QLocale spanish(QLocale::Spanish, QLocale::Spain);
 
 QString count(qint64 n) { return spanish.toString(n); }
 
+// "1 fichero", "2 ficheros".
+QString count(qint64 n, const char *one, const char *many)
+{
+    return count(n) + u' ' + QString::fromUtf8(n == 1 ? one : many);
+}
+
 QString span(qint64 seconds)
 {
     if (seconds < 120)
@@ -119,8 +125,8 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f)
             warn(note);
         if (const qint64 skipped = f.takeRejected(); skipped > 0) {
             rejected_ += skipped;
-            warn(QStringLiteral("%1: %2 líneas descartadas (ni cabecera ni lecturas de las columnas de su cabecera).")
-                     .arg(QDir::toNativeSeparators(f.path()), count(skipped)));
+            warn(QStringLiteral("%1: %2 (ni cabecera ni lecturas de las columnas de su cabecera).")
+                     .arg(QDir::toNativeSeparators(f.path()), count(skipped, "línea descartada", "líneas descartadas")));
         }
         if (!read || (b.after == b.before && b.rows.rows() == 0))
             return result;
@@ -201,8 +207,9 @@ void Archiver::progressLine(bool force)
     sinceLine_.restart();
     shownProgress_ = true;
     const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
-    say(QStringLiteral("Archivando: %1 ficheros, %2 líneas, %3 lecturas, %4 lecturas/s, %5.")
-            .arg(count(static_cast<qint64>(touched_.size())), count(lines_), count(readings_),
+    say(QStringLiteral("Archivando: %1, %2, %3, %4 lecturas/s, %5.")
+            .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"), count(lines_, "línea", "líneas"),
+                 count(readings_, "lectura", "lecturas"),
                  count(static_cast<qint64>(readings_ / seconds)), lag()));
 }
 
@@ -211,8 +218,9 @@ void Archiver::statusLine()
     if (sinceLine_.isValid() && sinceLine_.elapsed() < statusMs)
         return;
     sinceLine_.restart();
-    say(QStringLiteral("Siguiendo %1 ficheros: %2 líneas archivadas en el último minuto, %3 líneas descartadas en total, %4.")
-            .arg(count(static_cast<qint64>(files_.size())), count(minuteLines_), count(rejected_), lag()));
+    say(QStringLiteral("Siguiendo %1: %2 en el último minuto, %3 descartadas en total, %4.")
+            .arg(count(static_cast<qint64>(files_.size()), "fichero", "ficheros"),
+                 count(minuteLines_, "línea archivada", "líneas archivadas"), count(rejected_, "línea", "líneas"), lag()));
     minuteLines_ = 0;
 }
 
@@ -250,8 +258,9 @@ int Archiver::run()
             catchingUp_ = false;
             const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
             if (shownProgress_ || o_.once)
-                say(QStringLiteral("Al día: %1 ficheros, %2 líneas, %3 lecturas en %4 s (%5 lecturas/s).")
-                        .arg(count(static_cast<qint64>(touched_.size())), count(lines_), count(readings_),
+                say(QStringLiteral("Al día: %1, %2, %3 en %4 s (%5 lecturas/s).")
+                        .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"),
+                             count(lines_, "línea", "líneas"), count(readings_, "lectura", "lecturas"),
                              spanish.toString(seconds, 'f', 1), count(static_cast<qint64>(readings_ / seconds))));
             minuteLines_ = 0;
             sinceLine_.restart();
