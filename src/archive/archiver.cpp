@@ -31,7 +31,14 @@ void warn(const QString &text)
 
 const QLocale spanish(QLocale::Spanish, QLocale::Spain);
 
-QString count(qint64 n) { return spanish.toString(n); }
+// Thousands grouped with points, all of them ("1.305.520").
+QString count(qint64 n)
+{
+    QString digits = QString::number(n < 0 ? -n : n);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, u'.');
+    return n < 0 ? u'-' + digits : digits;
+}
 
 // "1 fichero", "2 ficheros".
 QString count(qint64 n, const char *one, const char *many)

@@ -207,9 +207,11 @@ bool Database::store(const QString &station, Batch &batch)
         const QByteArray &data = batch.rows.finish();
         const bool ok = batch.byKey
                             ? copy("COPY entrada (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data) &&
+                                  // The batch's time range keeps the look-up to its own days.
                                   exec("INSERT INTO climalog.lectura SELECT e.* FROM entrada e WHERE NOT EXISTS ("
                                        "SELECT 1 FROM climalog.lectura l WHERE l.estacion = e.estacion AND "
-                                       "l.columna = e.columna AND l.hora = e.hora AND l.puerto = e.puerto AND l.fichero = e.fichero)")
+                                       "l.columna = e.columna AND l.hora = e.hora AND l.puerto = e.puerto AND l.fichero = e.fichero "
+                                       "AND l.hora BETWEEN (SELECT min(hora) FROM entrada) AND (SELECT max(hora) FROM entrada))")
                             : copy("COPY climalog.lectura (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data);
         if (!ok) {
             fail(QStringLiteral("No se pueden guardar las lecturas de %1/%2").arg(batch.key.first, batch.key.second));

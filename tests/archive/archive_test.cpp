@@ -121,7 +121,7 @@ TEST(Archive, ArchivesACapturedDayValueByValue)
     const RunResult r = runArchive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("norte"),
                                     st.g.carpeta, db.address()});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("Al día: 1 fichero, 8640 líneas, 95.040 lecturas"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Al día: 1 fichero, 8.640 líneas, 95.040 lecturas"))) << r.out.toStdString();
     const std::vector<std::string> table = db.table();
     ASSERT_EQ(table.size(), st.expected.size());
     EXPECT_EQ(table, st.sorted());
