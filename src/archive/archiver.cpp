@@ -15,7 +15,7 @@ constexpr int pollMs = 500;          // a line reaches the table within about th
 constexpr qint64 progressMs = 2000;  // progress lines while catching up
 constexpr qint64 statusMs = 60000;   // status lines while following
 constexpr qint64 progressAfterLines = 5000;
-constexpr int firstRetryMs = 1000, lastRetryMs = 30000;
+constexpr int firstRetryMs = 1000, lastRetryMs = 30000; // waits between attempts to reconnect
 
 void say(const QString &text)
 {
@@ -77,7 +77,7 @@ QStringList captureFiles(const QDir &dir)
 
 } // namespace
 
-Archiver::Archiver(ArchiveOptions options) : o_(std::move(options)) {}
+Archiver::Archiver(ArchiveOptions options) : o_(std::move(options)), retryMs_(firstRetryMs) {}
 
 void Archiver::report(const QString &key, const QString &text)
 {
@@ -231,6 +231,29 @@ void Archiver::statusLine()
     minuteLines_ = 0;
 }
 
+void Archiver::waitToReconnect()
+{
+    // Said once per wait length: an outage of hours does not fill the log.
+    if (retryMs_ != shownRetryMs_)
+        warn(QStringLiteral("Se reintenta en %1 s.").arg(retryMs_ / 1000));
+    shownRetryMs_ = retryMs_;
+    QThread::msleep(static_cast<unsigned long>(retryMs_));
+    retryMs_ = std::min(retryMs_ * 2, lastRetryMs);
+}
+
+void Archiver::caughtUp()
+{
+    catchingUp_ = false;
+    const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
+    if (shownProgress_ || o_.once)
+        say(QStringLiteral("Al día: %1, %2, %3 en %4 s (%5 lecturas/s).")
+                .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"), count(lines_, "línea", "líneas"),
+                     count(readings_, "lectura", "lecturas"), spanish.toString(seconds, 'f', 1),
+                     count(static_cast<qint64>(readings_ / seconds))));
+    minuteLines_ = 0;
+    sinceLine_.restart();
+}
+
 int Archiver::run()
 {
     QStringList shown;
@@ -238,16 +261,11 @@ int Archiver::run()
         shown << QDir::toNativeSeparators(f);
     say(QStringLiteral("Archivo de la estación %1: %2.").arg(o_.station, shown.join(QStringLiteral(", "))));
     sinceStart_.start();
-    if (!connect()) {
-        if (o_.once)
-            return 1;
-    }
-    int retryMs = firstRetryMs;
+    if (!connect() && o_.once)
+        return 1;
     for (;;) {
         if (!db_.connected()) {
-            warn(QStringLiteral("Se reintenta en %1 s.").arg(retryMs / 1000));
-            QThread::msleep(static_cast<unsigned long>(retryMs));
-            retryMs = std::min(retryMs * 2, lastRetryMs);
+            waitToReconnect();
             if (!connect())
                 continue;
         }
@@ -258,20 +276,12 @@ int Archiver::run()
             db_.close();
             continue;
         }
-        retryMs = firstRetryMs;
+        retryMs_ = firstRetryMs;
+        shownRetryMs_ = 0;
         if (c == Cycle::Worked)
             continue; // more may have come while this was stored
-        if (catchingUp_) {
-            catchingUp_ = false;
-            const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
-            if (shownProgress_ || o_.once)
-                say(QStringLiteral("Al día: %1, %2, %3 en %4 s (%5 lecturas/s).")
-                        .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"),
-                             count(lines_, "línea", "líneas"), count(readings_, "lectura", "lecturas"),
-                             spanish.toString(seconds, 'f', 1), count(static_cast<qint64>(readings_ / seconds))));
-            minuteLines_ = 0;
-            sinceLine_.restart();
-        }
+        if (catchingUp_)
+            caughtUp();
         if (o_.once)
             return 0;
         statusLine();

@@ -32,6 +32,8 @@ private:
     void progressLine(bool force);
     void statusLine();
     QString lag() const;
+    void waitToReconnect();
+    void caughtUp();
 
     ArchiveOptions o_;
     Database db_;
@@ -45,6 +47,7 @@ private:
     qint64 minuteLines_ = 0;
     std::set<FileKey> touched_; // files archived in this catch-up
     bool connectedBefore_ = false;
+    int retryMs_ = 0, shownRetryMs_ = 0; // the next wait before reconnecting, and the one last said
     bool catchingUp_ = true;
     bool shownProgress_ = false;
 };

@@ -64,7 +64,12 @@ bool Database::connected() const { return conn_ && PQstatus(conn_) == CONNECTION
 void Database::fail(const QString &what)
 {
     error_ = conn_ ? what + QStringLiteral(": ") + serverText(conn_) : what;
-    // A transaction left open by the failure is given up; a lost connection
+    abandon();
+}
+
+void Database::abandon()
+{
+    // A transaction left open by a failure is given up; a lost connection
     // is closed, so the next look reconnects.
     if (conn_ && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
         Result(PQexec(conn_, "ROLLBACK"));
@@ -164,7 +169,7 @@ bool Database::copy(const char *sql, const QByteArray &data)
     return ok;
 }
 
-bool Database::saveProgress(const QString &station, const Batch &b)
+Database::Saved Database::saveProgress(const QString &station, const Batch &b)
 {
     const QByteArray name = station.toUtf8(), port = b.key.first.toUtf8(), file = b.key.second.toUtf8();
     const QByteArray offset = number(b.after.offset), byKey = number(b.after.byKeyUntil);
@@ -181,18 +186,29 @@ bool Database::saveProgress(const QString &station, const Batch &b)
                           "WHERE p.posicion = $6 AND p.por_clave_hasta = $7",
                           7, nullptr, params, nullptr, nullptr, 0));
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        return false;
-    if (QByteArray(PQcmdTuples(r.get())) != "1") {
-        error_ = QStringLiteral("El progreso de %1/%2 en la base de datos no es el esperado: ¿otro programa de archivo "
-                                "con el nombre de estación %3?")
-                     .arg(b.key.first, b.key.second, station);
-        return false;
-    }
-    return true;
+        return Saved::No;
+    return QByteArray(PQcmdTuples(r.get())) == "1" ? Saved::Yes : Saved::Moved;
+}
+
+bool Database::storeReadings(Batch &batch)
+{
+    if (batch.rows.rows() == 0)
+        return true;
+    const QByteArray &data = batch.rows.finish();
+    if (!batch.byKey)
+        return copy("COPY climalog.lectura (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data);
+    // A file read again: only the readings whose key is not there yet; the
+    // batch's time range keeps the look-up to its own days.
+    return copy("COPY entrada (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data) &&
+           exec("INSERT INTO climalog.lectura SELECT e.* FROM entrada e WHERE NOT EXISTS ("
+                "SELECT 1 FROM climalog.lectura l WHERE l.estacion = e.estacion AND l.columna = e.columna AND "
+                "l.hora = e.hora AND l.puerto = e.puerto AND l.fichero = e.fichero "
+                "AND l.hora BETWEEN (SELECT min(hora) FROM entrada) AND (SELECT max(hora) FROM entrada))");
 }
 
 bool Database::store(const QString &station, Batch &batch)
 {
+    const QString file = batch.key.first + u'/' + batch.key.second;
     if (!connected()) {
         error_ = QStringLiteral("No hay conexión con la base de datos");
         return false;
@@ -203,26 +219,21 @@ bool Database::store(const QString &station, Batch &batch)
         fail(QStringLiteral("No se puede empezar la transacción"));
         return false;
     }
-    if (batch.rows.rows() > 0) {
-        const QByteArray &data = batch.rows.finish();
-        const bool ok = batch.byKey
-                            ? copy("COPY entrada (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data) &&
-                                  // The batch's time range keeps the look-up to its own days.
-                                  exec("INSERT INTO climalog.lectura SELECT e.* FROM entrada e WHERE NOT EXISTS ("
-                                       "SELECT 1 FROM climalog.lectura l WHERE l.estacion = e.estacion AND "
-                                       "l.columna = e.columna AND l.hora = e.hora AND l.puerto = e.puerto AND l.fichero = e.fichero "
-                                       "AND l.hora BETWEEN (SELECT min(hora) FROM entrada) AND (SELECT max(hora) FROM entrada))")
-                            : copy("COPY climalog.lectura (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data);
-        if (!ok) {
-            fail(QStringLiteral("No se pueden guardar las lecturas de %1/%2").arg(batch.key.first, batch.key.second));
-            return false;
-        }
+    if (!storeReadings(batch)) {
+        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
+        return false;
     }
-    if (!saveProgress(station, batch)) {
-        const QString why = error_;
-        fail(QStringLiteral("No se puede guardar el progreso de %1/%2").arg(batch.key.first, batch.key.second));
-        if (why.startsWith(QStringLiteral("El progreso")))
-            error_ = why;
+    switch (saveProgress(station, batch)) {
+    case Saved::Yes:
+        break;
+    case Saved::No:
+        fail(QStringLiteral("No se puede guardar el progreso de %1").arg(file));
+        return false;
+    case Saved::Moved:
+        abandon();
+        error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: ¿otro programa de archivo con el "
+                                "nombre de estación %2?")
+                     .arg(file, station);
         return false;
     }
     if (!exec("COMMIT")) {

@@ -59,8 +59,11 @@ private:
     bool exec(const char *sql);
     bool ensureDays(const std::set<qint64> &days);
     bool copy(const char *sql, const QByteArray &data);
-    bool saveProgress(const QString &station, const Batch &b);
+    bool storeReadings(Batch &batch);
+    enum class Saved { Yes, No, Moved };
+    Saved saveProgress(const QString &station, const Batch &b);
     void fail(const QString &what);
+    void abandon();
 
     pg_conn *conn_ = nullptr;
     QString error_;
