@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Climalog and runs every test twice: once in a normal build and once
-# built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# built with AddressSanitizer and UndefinedBehaviorSanitizer. Each run has a
+# private PostgreSQL server for the archive tests (scripts/testdb.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/setup.sh"
@@ -17,8 +18,8 @@ xdisplay=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 
 echo "== normal build"
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd "$root/build-test" && "${xdisplay[@]}" ctest --output-on-failure -j"$jobs")
+(cd "$root/build-test" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")
 
 echo "== sanitized build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCLIMALOG_SANITIZE=ON -DCLIMALOG_BENCH=OFF
-(cd "$root/build-asan" && "${xdisplay[@]}" ctest --output-on-failure -j"$jobs")
+(cd "$root/build-asan" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")

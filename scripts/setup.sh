@@ -2,12 +2,14 @@
 # Installs what building, running and testing Climalog needs, when missing:
 # compiler, CMake, Qt 6 Widgets, GoogleTest, the fonts the windows ask for
 # ("Arial" and "Courier New" map to the metric-compatible Liberation fonts),
-# a virtual display for screenshots, headless runs and the window tests, and
-# the X test extension those tests send their key presses and clicks through.
+# a virtual display for screenshots, headless runs and the window tests, the
+# X test extension those tests send their key presses and clicks through,
+# and PostgreSQL (the archive program's client library, and a server for its
+# tests).
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libqcustomplot-dev
+          libqcustomplot-dev libpq-dev postgresql
           libx11-dev libxtst-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth)
 missing=()

@@ -4,9 +4,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -15,9 +15,12 @@
 namespace {
 
 constexpr double gap = std::numeric_limits<double>::quiet_NaN();
-// Far above any header the program writes; past it a line is not ours, and a
-// file of other bytes is given up on without holding it all in memory.
-constexpr qsizetype longestLine = 1 << 20;
+// The longest line the program writes: the header of 32 767 converters with
+// 16-character names and 8-character units, "  name - a (unit)" for each of
+// four channels (a data line takes less room per column). Past it a line is
+// not ours, and a file of other bytes is given up on without holding it all
+// in memory.
+constexpr qsizetype longestLine = 4 + qsizetype{32767} * 4 * (2 + 16 + 6 + 8 + 1) + 2;
 constexpr qint64 chunk = 4 << 20;
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -56,17 +59,24 @@ bool number(const char *begin, const char *end, double &out)
     return true;
 }
 
-bool classify(const QString &text, Column &c)
+// A column's text and what ends it: 'T' and 'H' for " (ºC)" and " (%)",
+// the channel letter 'a'..'d', the input digit '1' or '2'; 0 for none.
+char classify(const QString &text, Column &c)
 {
-    static const QRegularExpression channel(QStringLiteral("^(.*) - ([a-d]) \\((.*)\\)$"),
-                                            QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch m = channel.match(text);
     c.name = text;
-    if (m.hasMatch()) {
-        c.device = m.captured(1);
-        c.unit = m.captured(3);
-        c.kind = Kind::Channel;
-        return true;
+    // "name - x (unit)": the last " - x (" before the closing parenthesis,
+    // as a unit may hold anything, even parentheses.
+    if (text.endsWith(u')')) {
+        for (qsizetype i = text.size() - 7; i >= 0; --i) {
+            const QChar x = text[i + 3];
+            if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
+                text[i + 4] == u' ' && text[i + 5] == u'(') {
+                c.device = text.left(i);
+                c.unit = text.mid(i + 6, text.size() - i - 7);
+                c.kind = Kind::Channel;
+                return static_cast<char>(x.unicode());
+            }
+        }
     }
     // The writer puts the masculine ordinal (0xBA); a degree sign is taken too.
     for (const QString &suffix : {QStringLiteral(" (\u00BAC)"), QStringLiteral(" (\u00B0C)")}) {
@@ -74,23 +84,185 @@ bool classify(const QString &text, Column &c)
             c.device = text.chopped(suffix.size());
             c.unit = QStringLiteral("\u00BAC");
             c.kind = Kind::Temperature;
-            return true;
+            return 'T';
         }
     }
     if (text.endsWith(QStringLiteral(" (%)"))) {
         c.device = text.chopped(4);
         c.unit = QStringLiteral("%");
         c.kind = Kind::Humidity;
-        return true;
+        return 'H';
     }
     if (text.endsWith(QStringLiteral(" - 1")) || text.endsWith(QStringLiteral(" - 2"))) {
         c.device = text.chopped(4);
         c.unit.clear();
         c.kind = Kind::Input;
-        return true;
+        return static_cast<char>(text.back().unicode());
     }
-    return false;
+    return 0;
 }
+
+// Splitting a header line into columns. The columns are joined by two
+// blanks, but a device name may hold two blanks too, and even look like a
+// column ("Zona - 1  Norte"). A column is therefore one or more pieces
+// between separators that end like a column; among the ways to cut the line
+// so, the one that follows the writer's order (a temperature alone or with
+// its humidity, the four channels of a converter, then the two inputs of each
+// detector and relay device) is taken, with the number of columns a data
+// line shows when it is known. Lines of other writers, that follow no such
+// order, are cut by the endings alone.
+class HeaderCut {
+public:
+    explicit HeaderCut(const QString &body)
+    {
+        qsizetype from = 0;
+        for (;;) {
+            const qsizetype sep = body.indexOf(QLatin1String("  "), from);
+            pieces_.push_back({from, sep < 0 ? body.size() : sep});
+            if (sep < 0)
+                break;
+            from = sep + 2;
+        }
+        candidates_.resize(pieces_.size());
+        for (std::size_t p = 0; p < pieces_.size(); ++p)
+            findCandidates(body, p);
+    }
+
+    // Columns of the cut with `count` columns (any count when negative).
+    bool cut(bool ordered, qsizetype count, std::vector<Column> &columns)
+    {
+        ordered_ = ordered;
+        reach(); // least and most columns from every piece to the end
+        columns.clear();
+        std::size_t p = 0;
+        int section = 0;
+        while (p < pieces_.size()) {
+            const qsizetype left = count < 0 ? -1 : count - static_cast<qsizetype>(columns.size());
+            bool taken = false;
+            for (const Option &o : options(p, section)) {
+                const Span &s = span_[o.next][o.section];
+                const qsizetype n = static_cast<qsizetype>(o.columns.size());
+                if (s.least < 0 || (left >= 0 && (left - n < s.least || left - n > s.most)))
+                    continue;
+                for (const Candidate *c : o.columns)
+                    columns.push_back(c->column);
+                p = o.next;
+                section = o.section;
+                taken = true;
+                break;
+            }
+            if (!taken)
+                return false;
+        }
+        return count < 0 || static_cast<qsizetype>(columns.size()) == count;
+    }
+
+private:
+    // The longest column the program writes, "name - a (unit)" with a
+    // 16-character name and an 8-character unit, is 31 characters; other
+    // writers get room to spare, and the search stays short per piece.
+    static constexpr qsizetype longestColumn = 96;
+
+    struct Candidate {
+        std::size_t end; // the piece after it
+        Column column;
+        char tag;
+    };
+    struct Option {
+        std::vector<const Candidate *> columns;
+        std::size_t next;
+        int section; // 0: any column may follow; 1: only detector and relay inputs
+    };
+    struct Span {
+        qsizetype least = -1, most = -1; // -1: the end cannot be reached
+    };
+
+    void findCandidates(const QString &body, std::size_t p)
+    {
+        const qsizetype start = pieces_[p].first;
+        for (std::size_t q = p; q < pieces_.size() && pieces_[q].second - start <= longestColumn; ++q) {
+            const qsizetype end = pieces_[q].second;
+            // Every column ends in ')', '1' or '2': a cheap test first.
+            const QChar last = end > start ? body[end - 1] : QChar();
+            if (last != u')' && last != u'1' && last != u'2')
+                continue;
+            Candidate c{q + 1, {}, 0};
+            c.tag = classify(body.mid(start, end - start), c.column);
+            if (c.tag)
+                candidates_[p].push_back(std::move(c));
+        }
+    }
+
+    const Candidate *follower(const Candidate &c, char tag) const
+    {
+        if (c.end >= pieces_.size())
+            return nullptr;
+        for (const Candidate &n : candidates_[c.end])
+            if (n.tag == tag && n.column.device == c.column.device)
+                return &n;
+        return nullptr;
+    }
+
+    // The ways to go on from piece p, the fewest pieces first.
+    std::vector<Option> options(std::size_t p, int section) const
+    {
+        std::vector<Option> out;
+        for (const Candidate &c : candidates_[p]) {
+            if (!ordered_) {
+                out.push_back({{&c}, c.end, 0});
+                continue;
+            }
+            if (c.tag == '1') {
+                if (const Candidate *two = follower(c, '2'))
+                    out.push_back({{&c, two}, two->end, 1});
+                continue;
+            }
+            if (section == 1)
+                continue;
+            if (c.tag == 'T') {
+                out.push_back({{&c}, c.end, 0});
+                if (const Candidate *h = follower(c, 'H'))
+                    out.push_back({{&c, h}, h->end, 0});
+            } else if (c.tag == 'a') {
+                std::vector<const Candidate *> four{&c};
+                for (const char tag : {'b', 'c', 'd'}) {
+                    const Candidate *n = follower(*four.back(), tag);
+                    if (!n)
+                        break;
+                    four.push_back(n);
+                }
+                if (four.size() == 4)
+                    out.push_back({four, four.back()->end, 0});
+            }
+        }
+        std::stable_sort(out.begin(), out.end(), [](const Option &a, const Option &b) { return a.next < b.next; });
+        return out;
+    }
+
+    void reach()
+    {
+        span_.assign(pieces_.size() + 1, {});
+        span_.back() = {Span{0, 0}, Span{0, 0}};
+        for (std::size_t p = pieces_.size(); p-- > 0;) {
+            for (int section = 0; section < 2; ++section) {
+                Span &s = span_[p][section];
+                for (const Option &o : options(p, section)) {
+                    const Span &rest = span_[o.next][o.section];
+                    if (rest.least < 0)
+                        continue;
+                    const qsizetype n = static_cast<qsizetype>(o.columns.size());
+                    s.least = s.least < 0 ? rest.least + n : std::min(s.least, rest.least + n);
+                    s.most = std::max(s.most, rest.most + n);
+                }
+            }
+        }
+    }
+
+    std::vector<std::pair<qsizetype, qsizetype>> pieces_; // start and end in the line
+    std::vector<std::vector<Candidate>> candidates_;       // columns that start at each piece
+    std::vector<std::array<Span, 2>> span_;
+    bool ordered_ = true;
+};
 
 } // namespace
 
@@ -117,30 +289,23 @@ qint64 CaptureReader::rows() const
     return n;
 }
 
-bool CaptureReader::parseHeader(const QString &line, std::vector<Column> &columns)
+bool CaptureReader::parseHeader(const QString &line, std::vector<Column> &columns, qsizetype count, bool *ordered)
 {
     columns.clear();
+    if (ordered)
+        *ordered = false;
     if (line == QLatin1String("Hora"))
-        return true;
+        return count <= 0;
     if (!line.startsWith(QLatin1String("Hora  ")))
         return false;
-    // Columns are joined by two blanks; a name that itself holds two blanks
-    // splits into pieces that are joined again until they make a column.
-    const QStringList pieces = line.mid(6).split(QStringLiteral("  "));
-    QString pending;
-    bool open = false;
-    for (const QString &piece : pieces) {
-        pending = open ? pending + QStringLiteral("  ") + piece : piece;
-        open = true;
-        Column c;
-        if (classify(pending, c)) {
-            columns.push_back(std::move(c));
-            open = false;
-        }
+    HeaderCut cut(line.mid(6));
+    if (cut.cut(true, count, columns)) {
+        if (ordered)
+            *ordered = true;
+        return true;
     }
-    if (open)
-        columns.clear();
-    return !open;
+    // Only the writer's order lets a line's field count choose a cut.
+    return count < 0 && cut.cut(false, count, columns);
 }
 
 void CaptureReader::reset()
@@ -149,7 +314,9 @@ void CaptureReader::reset()
     tail_.clear();
     skipping_ = false;
     sawHeader_ = false;
+    headerText_.clear();
     offset_ = 0;
+    whole_ = 0;
     rejected_ = 0;
 }
 
@@ -172,6 +339,19 @@ qint64 CaptureReader::localMs(int y, int mo, int d, int h, int mi, int s)
     return hourMs_ + (mi * 60 + s) * 1000;
 }
 
+bool CaptureReader::recut(ColumnSet &set, std::size_t count)
+{
+    // Only the first line under a header can say how its names are cut.
+    if (!set.times.empty() || headerText_.isEmpty())
+        return false;
+    std::vector<Column> columns;
+    if (!parseHeader(headerText_, columns, static_cast<qsizetype>(count)))
+        return false;
+    set.columns = std::move(columns);
+    set.values.assign(set.columns.size(), {});
+    return true;
+}
+
 bool CaptureReader::dataLine(const char *begin, const char *end)
 {
     // dd-MM-yyyy hh:mm:ss
@@ -187,7 +367,6 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
         return false;
 
     ColumnSet &set = sets_.back();
-    const std::size_t count = set.columns.size();
     const char *p = begin + 19;
     if (p < end && !blank(*p))
         return false;
@@ -203,13 +382,15 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
         while (q < end && !blank(*q))
             ++q;
         double v;
-        if (row.size() == count || !number(p, q, v))
+        if (!number(p, q, v))
             return false;
         row.push_back(v);
         p = q;
     }
-    if (row.size() != count)
+    if (row.size() != set.columns.size() && !recut(set, row.size()))
         return false;
+    headerText_.clear();
+    const std::size_t count = set.columns.size();
     set.times.push_back(localMs(y, mo, d, h, mi, s));
     for (std::size_t k = 0; k < count; ++k)
         set.values[k].push_back(row[k]);
@@ -225,12 +406,19 @@ bool CaptureReader::line(const char *begin, const char *end)
     const bool hora = end - begin >= 4 && std::equal(begin, begin + 4, "Hora");
     if (hora) {
         std::vector<Column> columns;
-        if (parseHeader(cp1252::decode(begin, static_cast<std::size_t>(end - begin)), columns)) {
+        QString text = cp1252::decode(begin, static_cast<std::size_t>(end - begin));
+        bool ordered = false;
+        if (parseHeader(text, columns, -1, &ordered)) {
             ColumnSet set;
             set.values.resize(columns.size());
             set.columns = std::move(columns);
             sets_.push_back(std::move(set));
             sawHeader_ = true;
+            // A header of the writer's order may be cut otherwise; one of
+            // another writer's is cut by its endings alone, and a line that
+            // does not fit it (a torn one) is no reason to cut it again.
+            if (ordered)
+                headerText_ = std::move(text);
             return true;
         }
     }
@@ -253,6 +441,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
 
     const char *p = bytes.data();
     const char *const end = p + bytes.size();
+    const qint64 start = offset_;
     offset_ += bytes.size();
     while (p < end) {
         const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -261,6 +450,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
                 break;
             skipping_ = false;
             p = nl + 1;
+            whole_ = start + (p - bytes.data());
             continue;
         }
         if (!nl) {
@@ -278,6 +468,7 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
         if (!ok)
             return Change::Failed;
         p = nl + 1;
+        whole_ = start + (p - bytes.data());
     }
     // An incomplete line: a file of other bytes shows it early or by its length.
     if (!sawHeader_ && !tail_.isEmpty() && tail_ != "\r" && !QByteArrayView("Hora").startsWith(tail_.left(4))) {
@@ -299,7 +490,16 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
     return sets_.size() != setsBefore || rowsAfter != rowsBefore ? Change::Appended : Change::None;
 }
 
-CaptureReader::Change CaptureReader::follow()
+void CaptureReader::discardRows()
+{
+    for (ColumnSet &s : sets_) {
+        s.times.clear();
+        for (std::vector<double> &v : s.values)
+            v.clear();
+    }
+}
+
+CaptureReader::Change CaptureReader::follow(qint64 most)
 {
     if (notCapture_)
         return Change::Failed;
@@ -332,9 +532,10 @@ CaptureReader::Change CaptureReader::follow()
         return Change::Failed;
     }
     QByteArray buffer;
-    while (true) {
-        buffer.resize(chunk);
-        const qint64 got = f.read(buffer.data(), chunk);
+    for (qint64 taken = 0; most < 0 || taken < most;) {
+        const qint64 want = most < 0 ? chunk : std::min(chunk, most - taken);
+        buffer.resize(want);
+        const qint64 got = f.read(buffer.data(), want);
         if (got < 0) {
             error_ = QStringLiteral("No se puede leer el fichero %1.").arg(shown);
             return Change::Failed;
@@ -342,12 +543,13 @@ CaptureReader::Change CaptureReader::follow()
         if (got == 0)
             break;
         bytesRead_ += got;
+        taken += got;
         const Change c = feed(QByteArrayView(buffer.constData(), got));
         if (c == Change::Failed)
             return c;
         if (c == Change::Appended && change == Change::None)
             change = c;
-        if (got < chunk)
+        if (got < want)
             break;
     }
     return change;

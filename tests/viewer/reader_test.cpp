@@ -4,6 +4,7 @@
 #include "viewer/capturereader.h"
 
 #include "monitor/capture.h"
+#include "registry/cp1252.h"
 #include "registry/general.h"
 #include "support/support.h"
 
@@ -119,9 +120,9 @@ TEST(CaptureReader, ParsesCaptureTexts)
          "error: No es un fichero de captura."},
         {"starts like a header but is none", "Horario de verano\r\n", "error: No es un fichero de captura."},
         {"a line longer than any header is dropped, the rest read",
-         "Hora  Sala (\xBA" "C)\r\n" + QByteArray(2 << 20, '7') + "\r\n07-12-2026 10:00:00  21\r\n",
+         "Hora  Sala (\xBA" "C)\r\n" + QByteArray(5 << 20, '7') + "\r\n07-12-2026 10:00:00  21\r\n",
          "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n", 1},
-        {"a first line longer than any header", "Hora  " + QByteArray(2 << 20, 'x'), "error: No es un fichero de captura."},
+        {"a first line longer than any header", "Hora  " + QByteArray(5 << 20, 'x'), "error: No es un fichero de captura."},
         {"blank lines before the header", "\r\n\nHora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21\r\n",
          "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n"},
         {"binary without a line end is given up early", QByteArray("\x7f" "ELF\x02\x01\x01", 7),
@@ -142,6 +143,73 @@ TEST(CaptureReader, ParsesCaptureTexts)
             EXPECT_EQ(parts.rejected(), row.rejected) << n << " bytes at a time";
         }
     }
+}
+
+// Headers the writer makes of any legal device name: names with two blanks,
+// names that end like a column (" - 1", " (ºC)") or hold parentheses, units
+// with two blanks. The cut follows the writer's column order and the field
+// count of the first line under the header.
+TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
+{
+    struct Row {
+        const char *name;
+        std::vector<TestDevice> devices;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"two blanks and \" - 1\" in a sensor's name",
+         {{STT, "Zona - 1  Norte", true, {21.5f}}, {DET, "Puerta", true, {}, {0, 1}}},
+         "[ Zona - 1  Norte|T|ºC Puerta|I| Puerta|I| ]\n07-12-2026 10:00:00 21.5 1 0\n"},
+        {"a detector named like an input", {{DET, "A - 1  B", true, {}, {1, 0}}},
+         "[ A - 1  B|I| A - 1  B|I| ]\n07-12-2026 10:00:00 0 1\n"},
+        {"parentheses and two blanks in a humidity sensor's name", {{HRT, "Sala (1)  Este", true, {20, 48}}},
+         "[ Sala (1)  Este|T|ºC Sala (1)  Este|H|% ]\n07-12-2026 10:00:00 20 48\n"},
+        {"a converter named like a channel, units with blanks and parentheses",
+         {{AVI, "B - a (x)  Y", true, {1.5f, 2, 0, -3}, {}, {"m  s", "(%)", "", "bar"}}},
+         "[ B - a (x)  Y|C|m  s B - a (x)  Y|C|(%) B - a (x)  Y|C| B - a (x)  Y|C|bar ]\n"
+         "07-12-2026 10:00:00 1.5 2 0 -3\n"},
+        {"a name holding a whole column: the line's field count decides",
+         {{STT, "X", true, {1}}, {STT, "Y (\xC2\xBA" "C)  Z", false}},
+         "[ X|T|ºC Y (ºC)  Z|T|ºC ]\n07-12-2026 10:00:00 1 ERR\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        General g;
+        for (const TestDevice &d : row.devices)
+            addDevice(g, d);
+        const QString text = cabecera(g) + QStringLiteral("\r\n") + linea(g, QStringLiteral("07-12-2026 10:00:00")) +
+                             QStringLiteral("\r\n");
+        CaptureReader r;
+        r.feed(QByteArray::fromStdString(cp1252::encode(text)));
+        EXPECT_EQ(dump(r), row.expected);
+        EXPECT_EQ(r.rejected(), 0);
+    }
+}
+
+// The documented limit: 32 767 converters with 16-character names and
+// 8-character units make a header of over 4 MiB, read whole from the disk.
+TEST(CaptureReader, ReadsTheHeaderOfTheLargestTable)
+{
+    TempFolder t;
+    General g;
+    for (int i = 0; i < 32767; ++i) {
+        const QByteArray name = QByteArray("Convertidor") + QByteArray::number(i).rightJustified(5, '0');
+        const int k = addDevice(g, {AVI, name.constData(), true, {1.5f, 2, 0, -3}, {}, {"unidad_a", "unidad_b", "", "bar"}});
+        ASSERT_EQ(k, i + 1) << "the table takes every device";
+    }
+    const std::string bytes = cp1252::encode(cabecera(g) + QStringLiteral("\r\n") +
+                                             linea(g, QStringLiteral("07-12-2026 10:00:00")) + QStringLiteral("\r\n"));
+    ASSERT_GT(bytes.size(), std::size_t{4} << 20);
+    t.write(QStringLiteral("07-12-2026-00.log"), QByteArray::fromStdString(bytes));
+    CaptureReader r(t.file(QStringLiteral("07-12-2026-00.log")));
+    ASSERT_EQ(r.follow(), CaptureReader::Change::Appended) << r.error().toStdString();
+    ASSERT_EQ(r.sets().size(), 1u);
+    const ColumnSet &s = r.sets()[0];
+    ASSERT_EQ(s.columns.size(), std::size_t{32767} * 4);
+    ASSERT_EQ(s.times.size(), 1u);
+    EXPECT_EQ(s.columns.back().name, QStringLiteral("Convertidor32766 - d (bar)"));
+    EXPECT_EQ(s.values.back()[0], -3);
+    EXPECT_EQ(s.columns[1].unit, QStringLiteral("unidad_b"));
 }
 
 TEST(CaptureReader, FollowReadsOnlyWhatWasAppended)
