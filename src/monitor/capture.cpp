@@ -61,6 +61,10 @@ int creaCarpeta(const QString &folder)
 #endif
 }
 
+// Another program holds the file: denied access (POSIX), or a sharing or
+// lock violation (Windows).
+bool ocupado(int err) { return err == EACCES || err == EPERM || err == EBUSY; }
+
 // ---- Choosing the day's file.
 
 QString nombreFichero(const QString &hoy, const QString &seq) { return hoy + u'-' + seq + QStringLiteral(".log"); }
@@ -348,7 +352,7 @@ Captura::Escritura Captura::escribe(const QString &hora)
     const int fd = rawfile::openAppend(path);
     if (fd < 0) {
         const int err = errno;
-        r.estado = err == EACCES || err == EPERM ? Estado::Ocupado : Estado::Fallo;
+        r.estado = ocupado(err) ? Estado::Ocupado : Estado::Fallo;
         r.mensaje = r.estado == Estado::Ocupado
                         ? textoOcupado()
                         : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
@@ -370,8 +374,11 @@ Captura::Escritura Captura::escribe(const QString &hora)
     if (rawfile::closeFile(fd) != 0 && err == 0)
         err = errno;
     if (err != 0) {
-        r.estado = Estado::Fallo;
-        r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
+        // A region locked by another program (Windows) is busy too.
+        r.estado = err == EBUSY ? Estado::Ocupado : Estado::Fallo;
+        r.mensaje = r.estado == Estado::Ocupado
+                        ? textoOcupado()
+                        : QStringLiteral("No se puede escribir en el fichero de captura %1: %2.").arg(shown(path), rawfile::reason(err));
         return r;
     }
     if (size == 0)
