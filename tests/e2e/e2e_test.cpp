@@ -129,9 +129,23 @@ TEST(EndToEnd, addSaveEndAndStartAgain)
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
     TempFolder folder;
+#ifdef _WIN32
+    // The program with the runtime libraries and the platform plugin.
+    const QDir bin(binFolder());
+    QStringList files = bin.entryList({QStringLiteral("*.dll"), QStringLiteral("*.DLL")}, QDir::Files);
+    files << QStringLiteral("Climalog.exe");
+    QDir(folder.path()).mkdir(QStringLiteral("platforms"));
+    for (const QString &name : QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
+        files << QStringLiteral("platforms/") + name;
+    for (const QString &name : files)
+        ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
+    const QString exe = folder.file(QStringLiteral("Climalog.exe"));
+#else
     for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
         ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(name), folder.file(name)));
-    QFile::setPermissions(folder.file(QStringLiteral("Climalog")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString exe = folder.file(QStringLiteral("Climalog"));
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+#endif
     const QByteArray config = expectedFile();
     folder.write(QStringLiteral("config1.ini"), config);
     // The simulator writes every call it serves to this log.
@@ -148,7 +162,7 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(folder.path());
-    program.start(folder.file(QStringLiteral("Climalog")), {QStringLiteral("/1")});
+    program.start(exe, {QStringLiteral("/1")});
     ASSERT_TRUE(program.waitForStarted(10000));
     // Splash, start-up with its first tick, then the timer's ticks: the
     // polling clock moves at the end of a tick, so a device of period 1 is
@@ -158,7 +172,12 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
     while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
            waited.elapsed() < 30000)
         ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
+#ifdef _WIN32
+    // The system's request to close: WM_CLOSE to the program's windows.
+    program.terminate();
+#else
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+#endif
     ASSERT_TRUE(program.waitForFinished(10000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
