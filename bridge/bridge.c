@@ -12,18 +12,6 @@
 static HANDLE g_in;
 static HANDLE g_out;
 
-static int read_all(unsigned char *p, size_t size)
-{
-    while (size > 0) {
-        DWORD got = 0;
-        if (!ReadFile(g_in, p, (DWORD)size, &got, NULL) || got == 0)
-            return -1;
-        p += got;
-        size -= got;
-    }
-    return 0;
-}
-
 static int write_frame(const struct wire_frame *f)
 {
     unsigned char bytes[WIRE_FRAME_MAX];
@@ -39,14 +27,22 @@ static int write_frame(const struct wire_frame *f)
     return 0;
 }
 
+/* A whole frame, in as few reads as the pipe allows: the program sends one
+ * request at a time, so nothing follows it. */
 static int read_frame(struct wire_frame *f)
 {
-    unsigned char head[4];
-    unsigned char body[WIRE_FRAME_MAX];
-    size_t length;
-    if (read_all(head, 4) != 0 || wire_body_length(head, &length) != 0 || read_all(body, length) != 0)
-        return -1;
-    return wire_decode(body, length, f);
+    unsigned char bytes[WIRE_FRAME_MAX];
+    size_t have = 0;
+    size_t length = 0;
+    while (have < 4 || have < 4 + length) {
+        DWORD got = 0;
+        if (!ReadFile(g_in, bytes + have, (DWORD)(sizeof bytes - have), &got, NULL) || got == 0)
+            return -1;
+        have += got;
+        if (have >= 4 && wire_body_length(bytes, &length) != 0)
+            return -1;
+    }
+    return have == 4 + length ? wire_decode(bytes + 4, length, f) : -1;
 }
 
 /* A request the library can be given without writing past a buffer: the

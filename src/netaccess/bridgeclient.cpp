@@ -45,7 +45,9 @@ public:
 private:
     bool running();
     bool exchange(wire_frame &request, wire_frame &answer);
-    bool transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline);
+    DWORD transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline);
+    bool send(const wire_frame &frame, ULONGLONG deadline);
+    bool receive(wire_frame &frame, ULONGLONG deadline);
     std::int16_t lost(const Invocation &c);
     void end(bool patient = true);
 
@@ -114,14 +116,8 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
 
-    unsigned char head[4];
-    unsigned char body[WIRE_FRAME_MAX];
-    std::size_t length = 0;
     wire_frame greeting{};
-    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(answerMs_);
-    if (!transfer(false, head, 4, deadline) || wire_body_length(head, &length) != 0 ||
-        !transfer(false, body, DWORD(length), deadline) || wire_decode(body, length, &greeting) != 0 ||
-        greeting.call != BRIDGE_GREETING) {
+    if (!receive(greeting, GetTickCount64() + ULONGLONG(answerMs_)) || greeting.call != BRIDGE_GREETING) {
         why.systemError = 0;
         end(false);
         return BridgeStart::Status::NoProgram;
@@ -140,44 +136,67 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
     }
 }
 
-// One read or write of exactly `size` bytes, waiting for the pipe, the
-// bridge's end or the deadline, whichever comes first.
-bool BridgedCalls::transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline)
+// One read or write on the pipe, waiting for it, the bridge's end or the
+// deadline, whichever comes first; the bytes moved, 0 when none can be.
+DWORD BridgedCalls::transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline)
 {
-    while (size > 0) {
-        OVERLAPPED o{};
-        o.hEvent = event_;
-        ResetEvent(event_);
-        const BOOL done = out ? WriteFile(pipe_, bytes, size, nullptr, &o) : ReadFile(pipe_, bytes, size, nullptr, &o);
-        if (!done && GetLastError() != ERROR_IO_PENDING)
-            return false;
+    OVERLAPPED o{};
+    o.hEvent = event_;
+    ResetEvent(event_);
+    const BOOL done = out ? WriteFile(pipe_, bytes, size, nullptr, &o) : ReadFile(pipe_, bytes, size, nullptr, &o);
+    if (!done && GetLastError() != ERROR_IO_PENDING)
+        return 0;
+    DWORD woke = WAIT_OBJECT_0;
+    if (!done) {
         const ULONGLONG now = GetTickCount64();
         const DWORD wait = now >= deadline ? 0 : DWORD(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
         const HANDLE both[2] = {event_, process_};
-        const DWORD woke = WaitForMultipleObjects(2, both, FALSE, wait);
+        woke = WaitForMultipleObjects(2, both, FALSE, wait);
         if (woke != WAIT_OBJECT_0)
             CancelIo(pipe_);
-        DWORD moved = 0;
-        // After a cancel this waits for the cancel to land: the buffer is
-        // ours again before we return.
-        const BOOL ok = GetOverlappedResult(pipe_, &o, &moved, TRUE);
-        if (woke != WAIT_OBJECT_0 || !ok || moved == 0)
+    }
+    DWORD moved = 0;
+    // After a cancel this waits for the cancel to land: the buffer is ours
+    // again before we return.
+    const BOOL ok = GetOverlappedResult(pipe_, &o, &moved, TRUE);
+    return woke == WAIT_OBJECT_0 && ok ? moved : 0;
+}
+
+bool BridgedCalls::send(const wire_frame &frame, ULONGLONG deadline)
+{
+    unsigned char bytes[WIRE_FRAME_MAX];
+    const std::size_t size = wire_encode(&frame, bytes);
+    for (std::size_t sent = 0; sent < size;) {
+        const DWORD moved = transfer(true, bytes + sent, DWORD(size - sent), deadline);
+        if (moved == 0)
             return false;
-        bytes += moved;
-        size -= moved;
+        sent += moved;
     }
     return true;
+}
+
+// A whole frame, read in as few reads as the pipe allows: the bridge answers
+// one request at a time, so nothing follows it.
+bool BridgedCalls::receive(wire_frame &frame, ULONGLONG deadline)
+{
+    unsigned char bytes[WIRE_FRAME_MAX];
+    std::size_t have = 0;
+    std::size_t length = 0;
+    while (have < 4 || have < 4 + length) {
+        const DWORD moved = transfer(false, bytes + have, DWORD(sizeof bytes - have), deadline);
+        if (moved == 0)
+            return false;
+        have += moved;
+        if (have >= 4 && wire_body_length(bytes, &length) != 0)
+            return false;
+    }
+    return have == 4 + length && wire_decode(bytes + 4, length, &frame) == 0;
 }
 
 bool BridgedCalls::exchange(wire_frame &request, wire_frame &answer)
 {
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(answerMs_);
-    unsigned char bytes[WIRE_FRAME_MAX];
-    const std::size_t size = wire_encode(&request, bytes);
-    std::size_t length = 0;
-    if (!transfer(true, bytes, DWORD(size), deadline) || !transfer(false, bytes, 4, deadline) ||
-        wire_body_length(bytes, &length) != 0 || !transfer(false, bytes, DWORD(length), deadline) ||
-        wire_decode(bytes, length, &answer) != 0)
+    if (!send(request, deadline) || !receive(answer, deadline))
         return false;
     // An answer to another call, or with other buffers, is a bridge gone
     // wrong: none of it reaches the program.
