@@ -2,22 +2,40 @@
 // the system writes them, the configuration replaced whole, the capture file
 // held by another program, the network library taken from the program's
 // folder only.
-#include "holder.h"
-
 #include "monitor/capture.h"
 #include "netaccess/binding.h"
 #include "registry/configfile.h"
 #include "registry/general.h"
+#include "support/support.h"
 
 #include <QDir>
 #include <QFile>
-#include <functional>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <memory>
 #include <windows.h>
 
 namespace {
 
-std::wstring native(const QString &path) { return QDir::toNativeSeparators(path).toStdWString(); }
-bool exists(const QString &path) { return GetFileAttributesW(native(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+// Another program holding a file open with the sharing it allows: "nada",
+// "lectura" (others may read) or "escritura" (others may read and write).
+class Holder {
+public:
+    Holder(const QString &path, const char *sharing)
+    {
+        process_.start(QDir(binFolder()).filePath(QStringLiteral("test_windows.exe")),
+                       {QStringLiteral("--hold"), QDir::toNativeSeparators(path), QString::fromLatin1(sharing)});
+        EXPECT_TRUE(process_.waitForReadyRead(30000) && process_.readAll().startsWith("ready"));
+    }
+    ~Holder()
+    {
+        process_.closeWriteChannel();
+        process_.waitForFinished(30000);
+    }
+
+private:
+    QProcess process_;
+};
 
 // A program's folder whose name the ANSI code page cannot spell, with a
 // sensor on COM1 in its table.
@@ -30,6 +48,12 @@ struct Program {
         g.carpeta = g.appFolder + QStringLiteral("/1/");
         addDevice(g, {STT, "Sala", true, {21.5f}});
     }
+    QString native(const char *name) const { return QDir::toNativeSeparators(g.appFolder) + QString::fromLatin1(name); }
+    bool exists(const char *name) const
+    {
+        return GetFileAttributesW(native(name).toStdWString().c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    bool capture() { return c.inicia(m, [] { return true; }); }
     TempFolder t;
     TestClock clock;
     General g;
@@ -39,75 +63,37 @@ struct Program {
 
 TEST(WindowsFiles, filesLiveInTheProgramsFolderAndMessagesNameThemNatively)
 {
-    struct Row {
-        const char *name;
-        std::function<void(Program &)> act;
-        const char *file;    // made, under the program's folder (backslashes)
-        const char *message; // the start of the message shown, its path native
-    };
-    const Row rows[] = {
-        {"configuration saved", [](Program &p) { configfile::save(p.g); }, "\\config1.ini", nullptr},
-        {"capture started", [](Program &p) { p.c.inicia(p.m, [] { return true; }); }, "\\1\\07-12-2026-00.log", nullptr},
-        {"capture folder blocked by a file",
-         [](Program &p) {
-             QFile(p.g.appFolder + QStringLiteral("/1")).open(QIODevice::WriteOnly);
-             p.c.inicia(p.m, [] { return true; });
-         },
-         nullptr, "No se puede crear la carpeta de capturas %1\\1: "},
-        {"configuration path is a folder",
-         [](Program &p) {
-             QDir(p.g.appFolder).mkdir(QStringLiteral("config1.ini"));
-             p.m.show(configfile::save(p.g).message);
-         },
-         nullptr, "No se ha podido salvar la configuración en %1\\config1.ini: "},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Program p;
-        row.act(p);
-        const QString folder = QDir::toNativeSeparators(p.g.appFolder);
-        if (row.file) {
-            EXPECT_TRUE(exists(folder + QString::fromLatin1(row.file)));
-        }
-        if (row.message) {
-            ASSERT_EQ(p.m.texts.size(), 1);
-            EXPECT_TRUE(p.m.texts[0].startsWith(QString::fromUtf8(row.message).arg(folder))) << p.m.texts[0].toStdString();
-            EXPECT_FALSE(p.m.texts[0].contains(u'/'));
-        }
-    }
+    Program p;
+    EXPECT_EQ(configfile::save(p.g).status, configfile::SaveStatus::Saved);
+    EXPECT_TRUE(p.exists("\\config1.ini"));
+    ASSERT_TRUE(p.capture());
+    EXPECT_TRUE(p.exists("\\1\\07-12-2026-00.log"));
+
+    Program blocked;
+    QFile(blocked.g.appFolder + QStringLiteral("/1")).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(blocked.capture());
+    ASSERT_EQ(blocked.m.texts.size(), 1);
+    EXPECT_TRUE(blocked.m.texts[0].startsWith(QStringLiteral("No se puede crear la carpeta de capturas %1: ").arg(blocked.native("\\1"))))
+        << blocked.m.texts[0].toStdString();
 }
 
 TEST(WindowsFiles, savingReplacesTheConfigurationWholeOrLeavesItAsItWas)
 {
-    struct Row {
-        const char *name;
+    const struct {
         const char *sharing; // another program holds the old file, or null
         bool saved;
-    };
-    const Row rows[] = {
-        {"replaced", nullptr, true},
-        {"held by a program that shares it fully", "escritura", false},
-        {"held by a program that shares reading only", "lectura", false},
-    };
+    } rows[] = {{nullptr, true}, {"escritura", false}, {"lectura", false}};
     const QByteArray old(140, 'v');
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.sharing ? row.sharing : "not held");
         Program p;
         const QString path = p.g.configPath();
-        {
-            QFile f(path);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(old);
-        }
-        std::unique_ptr<Holder> holder;
-        if (row.sharing)
-            holder = std::make_unique<Holder>(path, row.sharing);
+        p.t.write(QStringLiteral("Medición ºC ж/config1.ini"), old);
+        auto holder = row.sharing ? std::make_unique<Holder>(path, row.sharing) : nullptr;
         const configfile::WriteResult r = configfile::write(path, p.g.dispositivos);
         holder.reset();
         EXPECT_EQ(r.ok, row.saved) << r.message.toStdString();
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), row.saved ? configfile::encode(p.g.dispositivos) : old);
+        EXPECT_EQ(p.t.read(QStringLiteral("Medición ºC ж/config1.ini")), row.saved ? configfile::encode(p.g.dispositivos) : old);
         // No temporary file stays behind either way.
         EXPECT_EQ(QDir(p.g.appFolder).entryList(QDir::Files), QStringList{QStringLiteral("config1.ini")});
     }
@@ -115,44 +101,36 @@ TEST(WindowsFiles, savingReplacesTheConfigurationWholeOrLeavesItAsItWas)
 
 TEST(WindowsCapture, fileHeldWithoutSharingWritingIsBusyUntilReleased)
 {
-    struct Row {
-        const char *name;
+    const struct {
         const char *sharing;
         Captura::Estado whileHeld;
-    };
-    const Row rows[] = {
-        {"no sharing", "nada", Captura::Estado::Ocupado},
-        {"others may only read", "lectura", Captura::Estado::Ocupado},
-        {"others may write", "escritura", Captura::Estado::Escrito},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
+    } rows[] = {{"nada", Captura::Estado::Ocupado}, {"lectura", Captura::Estado::Ocupado}, {"escritura", Captura::Estado::Escrito}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.sharing);
         Program p;
-        ASSERT_TRUE(p.c.inicia(p.m, [] { return true; }));
-        const QString path = p.g.carpeta + p.g.fichero;
+        ASSERT_TRUE(p.capture());
         const QString hora = QStringLiteral("07-12-2026 10:00:00");
         Captura::Escritura held;
         {
-            Holder holder(path, row.sharing);
+            Holder holder(p.g.carpeta + p.g.fichero, row.sharing);
             held = p.c.escribe(hora);
         }
+        const bool busy = row.whileHeld == Captura::Estado::Ocupado;
         EXPECT_EQ(held.estado, row.whileHeld);
-        EXPECT_EQ(held.mensaje, row.whileHeld == Captura::Estado::Ocupado ? Captura::textoOcupado() : QString());
+        EXPECT_EQ(held.mensaje, busy ? Captura::textoOcupado() : QString());
         // Released, the line goes in; every line is in the file once.
-        const int lines = row.whileHeld == Captura::Estado::Escrito ? 2 : 1;
         EXPECT_EQ(p.c.escribe(hora).estado, Captura::Estado::Escrito);
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), "Hora  Sala (\xBA" "C)\r\n" + QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(lines));
+        EXPECT_EQ(p.t.read(QStringLiteral("Medición ºC ж/1/") + p.g.fichero),
+                  "Hora  Sala (\xBA" "C)\r\n" + QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(busy ? 1 : 2));
     }
 }
 
 TEST(WindowsLibrary, takenFromTheProgramsFolderNeverFromTheSystemsPath)
 {
-    // A library of the same name that lacks calls, on the search path and in
+    // A library of the same name that lacks calls, on the search path and as
     // the current folder.
     const QString elsewhere = QDir(binFolder()).filePath(QStringLiteral("partial"));
-    const std::wstring path = native(elsewhere) + L";" + _wgetenv(L"PATH");
+    const std::wstring path = QDir::toNativeSeparators(elsewhere).toStdWString() + L";" + _wgetenv(L"PATH");
     SetEnvironmentVariableW(L"PATH", path.c_str());
     const QString before = QDir::currentPath();
     QDir::setCurrent(elsewhere);

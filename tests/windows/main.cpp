@@ -18,9 +18,8 @@ int hold(const char *sharing)
     wchar_t **args = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!args || count != 4)
         return 1;
-    const DWORD share = std::strcmp(sharing, "lectura") == 0     ? FILE_SHARE_READ
-                        : std::strcmp(sharing, "escritura") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE
-                                                                 : 0;
+    const DWORD share = std::strcmp(sharing, "lectura") == 0 ? FILE_SHARE_READ
+                        : std::strcmp(sharing, "escritura") == 0 ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
     const HANDLE file = CreateFileW(args[2], GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
