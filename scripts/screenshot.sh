@@ -61,7 +61,7 @@ mkdir -p "$root/docs"
 if [ "$windows" = 1 ]; then
   # The windows platform on the virtual display, with wine's own fonts.
   out="$root/docs/principal-windows.png"
-  (cd "$work" && "$root/scripts/wine.sh" "$root/build-windows/wine" xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+  (cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$root/scripts/wine.sh" "$root/build-windows/wine" bash -c '
     wine Climalog.exe /1 & pid=$!
     sleep 12
     xwd -silent -name "Climalog [COM1]" | convert xwd:- "'"$out"'"
