@@ -44,7 +44,7 @@ public:
 
 private:
     bool running();
-    bool exchange(wire_frame &request, wire_frame &answer);
+    bool exchange(const wire_frame &request, wire_frame &answer);
     DWORD transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline);
     bool send(const wire_frame &frame, ULONGLONG deadline);
     bool receive(wire_frame &frame, ULONGLONG deadline);
@@ -142,7 +142,6 @@ DWORD BridgedCalls::transfer(bool out, unsigned char *bytes, DWORD size, ULONGLO
 {
     OVERLAPPED o{};
     o.hEvent = event_;
-    ResetEvent(event_);
     const BOOL done = out ? WriteFile(pipe_, bytes, size, nullptr, &o) : ReadFile(pipe_, bytes, size, nullptr, &o);
     if (!done && GetLastError() != ERROR_IO_PENDING)
         return 0;
@@ -193,7 +192,7 @@ bool BridgedCalls::receive(wire_frame &frame, ULONGLONG deadline)
     return have == 4 + length && wire_decode(bytes + 4, length, &frame) == 0;
 }
 
-bool BridgedCalls::exchange(wire_frame &request, wire_frame &answer)
+bool BridgedCalls::exchange(const wire_frame &request, wire_frame &answer)
 {
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(answerMs_);
     if (!send(request, deadline) || !receive(answer, deadline))
@@ -209,7 +208,8 @@ bool BridgedCalls::exchange(wire_frame &request, wire_frame &answer)
 }
 
 // The bridge is there for a call: a dead one is replaced, and the ports the
-// program had opened are opened again in the new one.
+// program had opened are opened again in the new one. (A write to the pipe
+// of a bridge that has ended does not always fail, so its end is asked.)
 bool BridgedCalls::running()
 {
     if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
