@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Climalog and runs every test twice: once in a normal build and once
-# built with AddressSanitizer and UndefinedBehaviorSanitizer. Each run has a
-# private PostgreSQL server for the archive tests (scripts/testdb.sh).
+# built with AddressSanitizer and UndefinedBehaviorSanitizer, each run with a
+# private PostgreSQL server for the archive tests (scripts/testdb.sh) and a
+# virtual X display for the window tests; then the Windows build,
+# cross-built, with its tests under wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/setup.sh"
@@ -23,3 +25,6 @@ echo "== normal build"
 echo "== sanitized build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCLIMALOG_SANITIZE=ON -DCLIMALOG_BENCH=OFF
 (cd "$root/build-asan" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")
+
+echo "== Windows build (cross-built; 32-bit parts checked in their files, 64-bit tests under wine)"
+"$root/scripts/test-windows.sh" "$root/build-windows"

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the main window of the built program in a
 # folder of its own, on the simulated network with a device of every type,
-# under a virtual display; then the capture viewer on a simulated day.
-# Usage: scripts/screenshot.sh [BUILD_FOLDER]
+# under a virtual display; then the capture viewer on a simulated day. With
+# --windows, the main window of the Windows build running under wine.
+# Usage: scripts/screenshot.sh [BUILD_FOLDER] | scripts/screenshot.sh --windows
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+windows=0
+if [ "${1:-}" = "--windows" ]; then
+  windows=1
+  shift
+fi
 build=${1:-$root/build}
 need=()
 for p in x11-apps imagemagick xvfb xauth; do
@@ -15,11 +21,16 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
-"$root/scripts/build.sh" "$build" -DCLIMALOG_BENCH=ON >/dev/null
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$build/bin/Climalog" "$build/bin/libSondaIO.so" "$work/"
+if [ "$windows" = 1 ]; then
+  "$root/scripts/build-windows.sh" "$root/build-windows" >/dev/null
+  bin=$root/build-windows/x64/bin
+  cp -r "$bin"/Climalog.exe "$bin"/*.dll "$bin"/SondaIO.DLL "$bin"/platforms "$bin"/styles "$work/"
+else
+  "$root/scripts/build.sh" "$build" -DCLIMALOG_BENCH=ON >/dev/null
+  cp "$build/bin/Climalog" "$build/bin/libSondaIO.so" "$work/"
+fi
 
 # One 140-byte configuration record: name, serial hex, type code, gains.
 record() {
@@ -46,8 +57,20 @@ record() {
   record "Sala" 28A3F2C501080011 1 0
 } > "$work/config1.ini"
 
-out="$root/docs/principal.png"
 mkdir -p "$root/docs"
+if [ "$windows" = 1 ]; then
+  # The windows platform on the virtual display, with wine's own fonts.
+  out="$root/docs/principal-windows.png"
+  (cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$root/scripts/wine.sh" "$root/build-windows/wine" bash -c '
+    wine Climalog.exe /1 & pid=$!
+    sleep 12
+    xwd -silent -name "Climalog [COM1]" | convert xwd:- "'"$out"'"
+    kill $pid; wait $pid || true')
+  echo "$out"
+  exit 0
+fi
+
+out="$root/docs/principal.png"
 (cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
   ./Climalog /1 & pid=$!
   sleep 6

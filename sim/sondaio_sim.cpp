@@ -13,7 +13,9 @@
 #include <thread>
 
 #ifdef _WIN32
+#ifndef NOMINMAX // the Windows C++ runtime may have set it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <dlfcn.h>

@@ -1,31 +1,14 @@
 #include "netaccess/binding.h"
 
-#include "netaccess/sondaio.h"
+#include "netaccess/bridgeclient.h"
+#include "netaccess/librarycalls.h"
+#include "netaccess/pefile.h"
+#include "netaccess/sondaio_calls.h"
 
 #include <QDir>
 #include <QFile>
 #include <cstring>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
-struct SondaIO::Calls {
-    IniciarCNX_fn iniciar = nullptr;
-    FinalizarCNX_fn finalizar = nullptr;
-    LeerTemperatura_fn temperatura = nullptr;
-    LeerHRT_fn hrt = nullptr;
-    SetupAD_fn setup = nullptr;
-    LeerAD_fn ad = nullptr;
-    LeerDET_fn det = nullptr;
-    EscribirCTR_fn ctr = nullptr;
-    Buscar_fn sensores = nullptr;
-    Buscar_fn conversores = nullptr;
-    Buscar_fn detectores = nullptr;
-    ConvertSerialNum_fn convert = nullptr;
-};
+#include <utility>
 
 namespace {
 
@@ -34,7 +17,7 @@ namespace {
 struct SerialBuffer {
     explicit SerialBuffer(const Serial &sn) { std::memcpy(bytes, sn.data(), sn.size()); }
     void copyBack(Serial &sn) const { std::memcpy(sn.data(), bytes, sn.size()); }
-    char bytes[SONDAIO_SN_LEN + 1] = {};
+    unsigned char bytes[SONDAIO_SN_LEN + 1] = {};
 };
 
 struct Block {
@@ -46,34 +29,63 @@ struct Block {
 struct MessageBuffer {
     explicit MessageBuffer(const FixedText<100> &text) { std::memcpy(bytes, text.bytes().data(), 100); }
     void copyBack(FixedText<100> &text) const { std::memcpy(text.bytes().data(), bytes, 100); }
-    char bytes[SONDAIO_MSG_LEN + 1] = {};
+    unsigned char bytes[SONDAIO_MSG_LEN + 1] = {};
+};
+
+using Buffer = std::pair<unsigned char *, std::size_t>;
+
+template <std::size_t N>
+Buffer buffer(unsigned char (&bytes)[N])
+{
+    return {bytes, N};
+}
+
+Invocation invocation(int call, std::int16_t port, std::initializer_list<Buffer> buffers)
+{
+    Invocation c;
+    c.call = call;
+    c.port = port;
+    std::size_t k = 0;
+    for (const auto &[data, size] : buffers) {
+        c.data[k] = data;
+        c.size[k] = size;
+        ++k;
+    }
+    return c;
+}
+
+// The library in this process, its calls resolved once.
+class DirectCalls final : public LibraryCalls {
+public:
+    std::int16_t invoke(const Invocation &c) override
+    {
+        return sondaio_invoke(fns.data(), c.call, c.port, c.out1, c.out2, c.count, c.data[0], c.data[1]);
+    }
+    std::array<sondaio_fn, SONDAIO_CALL_COUNT + 1> fns{};
 };
 
 void *openLibrary(const QString &path)
 {
 #ifdef _WIN32
-    return reinterpret_cast<void *>(LoadLibraryW(reinterpret_cast<const wchar_t *>(path.utf16())));
+    // Libraries the network library itself needs are found beside it.
+    return reinterpret_cast<void *>(
+        LoadLibraryExW(reinterpret_cast<const wchar_t *>(path.utf16()), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 #else
     return dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
 #endif
 }
 
-void *symbol(void *library, const char *name)
+QString libraryPath(const QString &folder) { return QDir(folder).filePath(SondaIO::fileName()); }
+
+QString noLibrary(const QString &path)
 {
-#ifdef _WIN32
-    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-    return dlsym(library, name);
-#endif
+    return QStringLiteral("No se puede cargar la librería de acceso a la red %1.").arg(QDir::toNativeSeparators(path));
 }
 
-template <typename Fn>
-bool resolve(void *library, const char *name, Fn &fn, QString *missing)
+QString noCall(const QString &path, int call)
 {
-    fn = reinterpret_cast<Fn>(symbol(library, name));
-    if (!fn && missing->isEmpty())
-        *missing = QString::fromLatin1(name);
-    return fn != nullptr;
+    return QStringLiteral("La librería de acceso a la red %1 no tiene la función %2.")
+        .arg(QDir::toNativeSeparators(path), QString::fromLatin1(sondaio_call_table[call].name));
 }
 
 }
@@ -89,39 +101,65 @@ QString SondaIO::fileName()
 
 std::unique_ptr<SondaIO> SondaIO::load(const QString &folder, QString *error)
 {
-    const QString path = QDir(folder).filePath(fileName());
+    const QString path = libraryPath(folder);
+#ifdef _WIN32
+    // A 64-bit process cannot load a 32-bit library: the bridge serves it.
+    if (sizeof(void *) == 8 && peMachine(path) == PeMachine::X86)
+        return loadBridged(folder, {QDir(folder).filePath(bridgeFileName())}, error);
+#endif
     void *library = openLibrary(path);
     if (!library) {
         if (error)
-            *error = QStringLiteral("No se puede cargar la librería de acceso a la red %1.").arg(QDir::toNativeSeparators(path));
+            *error = noLibrary(path);
         return nullptr;
     }
     // The library stays loaded for the rest of the run.
-    auto calls = std::make_unique<Calls>();
-    QString missing;
-    resolve(library, "IniciarCNX", calls->iniciar, &missing);
-    resolve(library, "FinalizarCNX", calls->finalizar, &missing);
-    resolve(library, "LeerTemperatura", calls->temperatura, &missing);
-    resolve(library, "LeerHRT", calls->hrt, &missing);
-    resolve(library, "SetupAD", calls->setup, &missing);
-    resolve(library, "LeerAD", calls->ad, &missing);
-    resolve(library, "LeerDET", calls->det, &missing);
-    resolve(library, "EscribirCTR", calls->ctr, &missing);
-    resolve(library, "BuscarSensoresTra", calls->sensores, &missing);
-    resolve(library, "BuscarConversoresAD", calls->conversores, &missing);
-    resolve(library, "BuscarDetectores", calls->detectores, &missing);
-    resolve(library, "ConvertSerialNum", calls->convert, &missing);
-    if (!missing.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("La librería de acceso a la red %1 no tiene la función %2.")
-                         .arg(QDir::toNativeSeparators(path), missing);
-        return nullptr;
+    auto calls = std::make_unique<DirectCalls>();
+    for (int call = 1; call <= SONDAIO_CALL_COUNT; ++call) {
+        calls->fns[call] = sondaio_resolve(library, call);
+        if (!calls->fns[call]) {
+            if (error)
+                *error = noCall(path, call);
+            return nullptr;
+        }
     }
     return std::unique_ptr<SondaIO>(new SondaIO(std::move(calls)));
 }
 
-SondaIO::SondaIO(std::unique_ptr<Calls> calls) : calls_(std::move(calls)) {}
+#ifdef _WIN32
+QString SondaIO::bridgeFileName() { return QStringLiteral("bridge32.exe"); }
+
+std::unique_ptr<SondaIO> SondaIO::loadBridged(const QString &folder, const Bridge &bridge, QString *error)
+{
+    const QString path = libraryPath(folder);
+    BridgeStart start = startBridge(bridge.program, path, bridge.answerMs);
+    QString message;
+    switch (start.status) {
+    case BridgeStart::Status::Started:
+        return std::unique_ptr<SondaIO>(new SondaIO(std::move(start.calls)));
+    case BridgeStart::Status::NoProgram:
+        message = QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 no se puede "
+                                 "iniciar (error del sistema %3).")
+                      .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bridge.program))
+                      .arg(start.systemError);
+        break;
+    case BridgeStart::Status::NoLibrary:
+        message = noLibrary(path);
+        break;
+    case BridgeStart::Status::NoCall:
+        message = noCall(path, start.missingCall);
+        break;
+    }
+    if (error)
+        *error = message;
+    return nullptr;
+}
+#endif
+
+SondaIO::SondaIO(std::unique_ptr<LibraryCalls> calls) : calls_(std::move(calls)) {}
 SondaIO::~SondaIO() = default;
+
+unsigned long SondaIO::bridgeProcess() const { return calls_->process(); }
 
 std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName, FixedText<100> &mensaje)
 {
@@ -129,7 +167,9 @@ std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName, Fix
     QByteArray name = portName.toLatin1();
     name.resize(std::max<qsizetype>(name.size(), SONDAIO_PORTNAME_LEN) + 1, '\0');
     MessageBuffer message(mensaje);
-    const std::int16_t r = calls_->iniciar(port, name.data(), message.bytes);
+    const std::int16_t r = calls_->invoke(invocation(
+        SONDAIO_INICIAR, port,
+        {{reinterpret_cast<unsigned char *>(name.data()), std::size_t(name.size())}, buffer(message.bytes)}));
     message.copyBack(mensaje);
     return r;
 }
@@ -137,39 +177,45 @@ std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName, Fix
 std::int16_t SondaIO::FinalizarCNX(std::int16_t port, FixedText<100> &mensaje)
 {
     MessageBuffer message(mensaje);
-    const std::int16_t r = calls_->finalizar(port, message.bytes);
+    const std::int16_t r = calls_->invoke(invocation(SONDAIO_FINALIZAR, port, {buffer(message.bytes)}));
     message.copyBack(mensaje);
     return r;
 }
 
 namespace {
-template <typename Fn>
-std::int16_t readCall(Fn fn, std::int16_t port, Serial &sn, SondaIO::Words &words)
+std::int16_t readCall(LibraryCalls &calls, int call, std::int16_t port, Serial &sn, SondaIO::Words &words)
 {
     SerialBuffer serial(sn);
     Block block(words);
-    const std::int16_t r = fn(port, serial.bytes, block.bytes);
+    const std::int16_t r = calls.invoke(invocation(call, port, {buffer(serial.bytes), buffer(block.bytes)}));
     serial.copyBack(sn);
     block.copyBack(words);
     return r;
+}
+
+std::int16_t search(LibraryCalls &calls, int call, std::int16_t port, SondaIO::SearchBuffer &found)
+{
+    Invocation c = invocation(call, port, {{found.data(), found.size()}});
+    c.count = SONDAIO_SEARCH_MAX;
+    return calls.invoke(c);
 }
 }
 
 std::int16_t SondaIO::LeerTemperatura(std::int16_t port, Serial &sn, Words &words)
 {
-    return readCall(calls_->temperatura, port, sn, words);
+    return readCall(*calls_, SONDAIO_TEMPERATURA, port, sn, words);
 }
 
-std::int16_t SondaIO::LeerHRT(std::int16_t port, Serial &sn, Words &words) { return readCall(calls_->hrt, port, sn, words); }
-std::int16_t SondaIO::LeerAD(std::int16_t port, Serial &sn, Words &words) { return readCall(calls_->ad, port, sn, words); }
-std::int16_t SondaIO::LeerDET(std::int16_t port, Serial &sn, Words &words) { return readCall(calls_->det, port, sn, words); }
+std::int16_t SondaIO::LeerHRT(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_HRT, port, sn, words); }
+std::int16_t SondaIO::LeerAD(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_LEERAD, port, sn, words); }
+std::int16_t SondaIO::LeerDET(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_LEERDET, port, sn, words); }
 
 std::int16_t SondaIO::SetupAD(std::int16_t port, Serial &sn, std::array<std::int16_t, 4> &ajuste)
 {
     SerialBuffer serial(sn);
-    std::int16_t setup[4];
+    unsigned char setup[8];
     std::memcpy(setup, ajuste.data(), sizeof(setup));
-    const std::int16_t r = calls_->setup(port, serial.bytes, setup);
+    const std::int16_t r = calls_->invoke(invocation(SONDAIO_SETUPAD, port, {buffer(serial.bytes), buffer(setup)}));
     serial.copyBack(sn);
     std::memcpy(ajuste.data(), setup, sizeof(setup));
     return r;
@@ -178,31 +224,34 @@ std::int16_t SondaIO::SetupAD(std::int16_t port, Serial &sn, std::array<std::int
 std::int16_t SondaIO::EscribirCTR(std::int16_t port, Serial &sn, std::int16_t out1, std::int16_t out2)
 {
     SerialBuffer serial(sn);
-    const std::int16_t r = calls_->ctr(port, serial.bytes, out1, out2);
+    Invocation c = invocation(SONDAIO_ESCRIBIRCTR, port, {buffer(serial.bytes)});
+    c.out1 = out1;
+    c.out2 = out2;
+    const std::int16_t r = calls_->invoke(c);
     serial.copyBack(sn);
     return r;
 }
 
 std::int16_t SondaIO::BuscarSensoresTra(std::int16_t port, SearchBuffer &buffer)
 {
-    return calls_->sensores(port, buffer.data(), SONDAIO_SEARCH_MAX);
+    return search(*calls_, SONDAIO_BUSCAR_SENSORES, port, buffer);
 }
 
 std::int16_t SondaIO::BuscarConversoresAD(std::int16_t port, SearchBuffer &buffer)
 {
-    return calls_->conversores(port, buffer.data(), SONDAIO_SEARCH_MAX);
+    return search(*calls_, SONDAIO_BUSCAR_CONVERSORES, port, buffer);
 }
 
 std::int16_t SondaIO::BuscarDetectores(std::int16_t port, SearchBuffer &buffer)
 {
-    return calls_->detectores(port, buffer.data(), SONDAIO_SEARCH_MAX);
+    return search(*calls_, SONDAIO_BUSCAR_DETECTORES, port, buffer);
 }
 
 QString SondaIO::ConvertSerialNum(Serial &sn)
 {
     SerialBuffer serial(sn);
-    char printable[SONDAIO_PRINTABLE_LEN + 1] = {};
-    calls_->convert(serial.bytes, printable);
+    unsigned char printable[SONDAIO_PRINTABLE_LEN + 1] = {};
+    calls_->invoke(invocation(SONDAIO_CONVERT, 0, {buffer(serial.bytes), buffer(printable)}));
     serial.copyBack(sn);
-    return QString::fromLatin1(printable, SONDAIO_PRINTABLE_LEN);
+    return QString::fromLatin1(reinterpret_cast<const char *>(printable), SONDAIO_PRINTABLE_LEN);
 }

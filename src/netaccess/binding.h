@@ -1,6 +1,8 @@
 // The network access library as the program calls it: loaded by file name
 // from the program's own folder, its twelve calls typed over the program's
-// own records, text buffers copied back after every call.
+// own records, text buffers copied back after every call. On Windows a
+// library of the other width (the maker's 32-bit one) is served by a bridge
+// process; the calls stay the same.
 #pragma once
 
 #include "registry/dispositivo.h"
@@ -9,6 +11,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+
+class LibraryCalls;
 
 class SondaIO {
 public:
@@ -20,6 +24,21 @@ public:
     // Loads the library from the folder and resolves every call. On failure
     // returns null and a Spanish message naming the file (and the call).
     static std::unique_ptr<SondaIO> load(const QString &folder, QString *error);
+
+#ifdef _WIN32
+    // How a library is reached through a bridge process.
+    struct Bridge {
+        QString program;      // the bridge's executable
+        int answerMs = 20000; // a call unanswered by then ends the bridge and fails
+    };
+    // The bridge beside the program for a 32-bit library.
+    static QString bridgeFileName();
+    // Through a bridge whatever the library's width (the tests run the
+    // 64-bit bridge on the 64-bit simulator).
+    static std::unique_ptr<SondaIO> loadBridged(const QString &folder, const Bridge &bridge, QString *error);
+#endif
+    // The bridge's process id; 0 when the library runs in this process.
+    unsigned long bridgeProcess() const;
 
     std::int16_t IniciarCNX(std::int16_t port, const QString &portName, FixedText<100> &mensaje);
     std::int16_t FinalizarCNX(std::int16_t port, FixedText<100> &mensaje);
@@ -42,7 +61,6 @@ public:
     SondaIO &operator=(const SondaIO &) = delete;
 
 private:
-    struct Calls;
-    explicit SondaIO(std::unique_ptr<Calls> calls);
-    std::unique_ptr<Calls> calls_;
+    explicit SondaIO(std::unique_ptr<LibraryCalls> calls);
+    std::unique_ptr<LibraryCalls> calls_;
 };

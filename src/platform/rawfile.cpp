@@ -69,16 +69,20 @@ QString reason(int err)
 const wchar_t *wide(const QString &native) { return reinterpret_cast<const wchar_t *>(native.utf16()); }
 
 namespace {
+// The runtime reports another program's hold on the file as a denied
+// access; it is a busy file, which the user can free.
+int busyOr(int err)
+{
+    return _doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION ? EBUSY : err;
+}
+
 int open(const QString &path, int flags)
 {
     int fd = -1;
+    _doserrno = 0;
     const errno_t e = _wsopen_s(&fd, wide(shown(path)), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
     if (e != 0) {
-        // A file another program holds open without sharing is busy, not
-        // forbidden: the two get different answers.
-        unsigned long os = 0;
-        _get_doserrno(&os);
-        errno = e == EACCES && (os == ERROR_SHARING_VIOLATION || os == ERROR_LOCK_VIOLATION) ? EBUSY : e;
+        errno = busyOr(e);
         return -1;
     }
     return fd;
@@ -192,7 +196,10 @@ bool writeFully(int fd, const char *data, qint64 size)
     while (done < size) {
         const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
 #ifdef _WIN32
+        _doserrno = 0;
         const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
+        if (put < 0)
+            errno = busyOr(errno);
 #else
         const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
         if (put < 0 && errno == EINTR)

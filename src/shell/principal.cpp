@@ -384,7 +384,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     setCaption();
     cargar_Click();
     const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    g_.carpeta = g_.appFolder + QDir::separator() + port + QDir::separator();
+    g_.carpeta = g_.appFolder + u'/' + port + u'/';
     mnueditar->setChecked(g_.n() > 0);
     mnueditar_Click();
     progreso_ = std::move(progreso);
@@ -875,5 +875,5 @@ void principal::mnugraficas_Click()
 void principal::mnuver_Click()
 {
     const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    platform_.explorer.open(g_.appFolder + QDir::separator() + port);
+    platform_.explorer.open(g_.appFolder + u'/' + port);
 }

@@ -10,16 +10,29 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include <cstdlib>
 #include <cstdio>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <stdexcept>
+#endif
 
 QString binFolder()
 {
+#ifdef _WIN32
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, DWORD(std::size(path)));
+    return QFileInfo(QString::fromWCharArray(path, int(n))).absolutePath();
+#else
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+#endif
 }
 
 TempFolder::TempFolder()
@@ -37,8 +50,9 @@ TempFolder::~TempFolder()
         return;
     }
     // Restore write permissions a test may have taken away, then remove.
-    QDir(path_).setPath(path_);
+#ifndef _WIN32
     std::system(qPrintable(QStringLiteral("chmod -R u+rwx '%1' 2>/dev/null").arg(path_)));
+#endif
     QDir(path_).removeRecursively();
 }
 
@@ -105,18 +119,33 @@ void SinEscritura::modos(unsigned carpeta, unsigned fichero)
 namespace sim {
 namespace {
 
+// The same library the binding loads from the program's folder, so the
+// controls reach the network the program's calls go to.
 void *library()
 {
-    static void *handle = dlopen(QFile::encodeName(QDir(binFolder()).filePath(SondaIO::fileName())).constData(),
-                                 RTLD_NOW | RTLD_LOCAL);
+    const QString path = QDir(binFolder()).filePath(SondaIO::fileName());
+#ifdef _WIN32
+    static void *handle = reinterpret_cast<void *>(LoadLibraryW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16())));
+#else
+    static void *handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+#endif
     return handle;
+}
+
+void *symbol(void *h, const char *name)
+{
+#ifdef _WIN32
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(h), name));
+#else
+    return dlsym(h, name);
+#endif
 }
 
 template <typename Fn>
 Fn fn(const char *name)
 {
     void *h = library();
-    void *s = h ? dlsym(h, name) : nullptr;
+    void *s = h ? symbol(h, name) : nullptr;
     if (!s)
         throw std::runtime_error(std::string("simulator control missing: ") + name);
     return reinterpret_cast<Fn>(s);

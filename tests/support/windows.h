@@ -13,9 +13,18 @@
 
 inline QApplication &application()
 {
-    static int argc = 1;
     static char name[] = "climalog-test";
+#ifdef _WIN32
+    // Under wine the platform variable does not reach the program; the
+    // command line does.
+    static char option[] = "-platform";
+    static char offscreen[] = "offscreen";
+    static char *argv[] = {name, option, offscreen, nullptr};
+    static int argc = 3;
+#else
     static char *argv[] = {name, nullptr};
+    static int argc = 1;
+#endif
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Never destroyed: at exit Qt's own input devices are gone before a

@@ -1,0 +1,29 @@
+// The program's side of the bridge process (Windows): starts the bridge on
+// the library, sends it each call with its buffers over a pipe and takes the
+// buffers back. A bridge that dies or stops answering fails the call in
+// hand and is started again, with its ports opened again, for the next one.
+#pragma once
+
+#ifdef _WIN32
+
+#include "netaccess/librarycalls.h"
+
+#include <QString>
+#include <memory>
+
+struct BridgeStart {
+    enum class Status {
+        Started,
+        NoProgram, // the bridge itself could not be started
+        NoLibrary, // the bridge could not load the library
+        NoCall,    // the library lacks missingCall
+    };
+    Status status = Status::NoProgram;
+    std::unique_ptr<LibraryCalls> calls;
+    int missingCall = 0;
+    unsigned long systemError = 0;
+};
+
+BridgeStart startBridge(const QString &program, const QString &library, int answerMs);
+
+#endif

@@ -1,0 +1,46 @@
+/* A network library that fails as a real one can, for the bridge: LeerHRT
+ * faults, LeerAD never returns. LeerTemperatura answers from the port and
+ * the serial's bytes, only on a port opened in its own process. */
+#include "sondaio.h"
+
+#include <string.h>
+#include <windows.h>
+
+static int g_open[4];
+
+int16_t SONDAIO_CALL IniciarCNX(int16_t port, char *portName, char *message)
+{
+    g_open[port & 3] = 1;
+    return 1;
+}
+
+int16_t SONDAIO_CALL LeerTemperatura(int16_t port, char *sn, void *block)
+{
+    int16_t words[4];
+    int k;
+    for (k = 0; k < 4; ++k)
+        words[k] = (int16_t)(100 * port + (unsigned char)sn[k]);
+    memcpy(block, words, sizeof words);
+    return (int16_t)g_open[port & 3];
+}
+
+int16_t SONDAIO_CALL LeerHRT(int16_t port, char *sn, void *block)
+{
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, NULL);
+    return 1;
+}
+
+int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block)
+{
+    Sleep(INFINITE);
+    return 1;
+}
+
+int16_t SONDAIO_CALL FinalizarCNX(int16_t port, char *message) { return 1; }
+int16_t SONDAIO_CALL SetupAD(int16_t port, char *sn, int16_t *setup) { return 1; }
+int16_t SONDAIO_CALL LeerDET(int16_t port, char *sn, void *block) { return 0; }
+int16_t SONDAIO_CALL EscribirCTR(int16_t port, char *sn, int16_t out1, int16_t out2) { return 1; }
+int16_t SONDAIO_CALL BuscarSensoresTra(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
+int16_t SONDAIO_CALL BuscarConversoresAD(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
+int16_t SONDAIO_CALL BuscarDetectores(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
+int16_t SONDAIO_CALL ConvertSerialNum(char *sn, char *printable) { return 1; }

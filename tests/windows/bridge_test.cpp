@@ -1,0 +1,173 @@
+// The bridge process in its 64-bit build (the 32-bit one runs only on
+// Windows itself): every call answered with the library's own bytes, a
+// bridge that is killed, faults or hangs failing only the call in hand and
+// started again with the ports it had open, a library reached through its
+// decorated names, and what cannot start named in Spanish.
+#include "support/support.h"
+
+#include "netaccess/binding.h"
+#include "registry/general.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+namespace {
+
+// A program's folder with the bridge and a library from the build's folder
+// (the simulator, or one from a subfolder) on this network.
+struct Bridged {
+    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000)
+    {
+        const QDir bin(binFolder());
+        QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
+        QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+        folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\n"
+                                                     "device STT 28A3F2C501080011 words 215 -1 2 3\n"
+                                                     "device HRT 26E1905C00000033 words 23 45 6 7\n"
+                                                     "device DET 1D5EE30700000055 words 0 1 8 9\n"
+                                                     "device CTR 3A7C11B200000077\n"
+                                                     "port COM3 refuse No se abre COM3\n");
+        io = SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error);
+        EXPECT_TRUE(io) << error.toStdString();
+    }
+    std::int16_t open(int port, QString *message = nullptr)
+    {
+        FixedText<100> m;
+        const std::int16_t r = io->IniciarCNX(std::int16_t(port), QStringLiteral("COM%1").arg(port + 1), m);
+        if (message)
+            *message = m.text().section(QChar(u'\0'), 0, 0);
+        return r;
+    }
+    TempFolder folder;
+    QString error;
+    std::unique_ptr<SondaIO> io;
+};
+
+using Read = std::int16_t (SondaIO::*)(std::int16_t, Serial &, SondaIO::Words &);
+
+TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
+{
+    Bridged b;
+    QString message;
+    EXPECT_EQ(b.open(2, &message), 0);
+    EXPECT_EQ(message, QStringLiteral("No se abre COM3"));
+    ASSERT_GT(b.open(0), 0);
+    Serial relay = sn("3A7C11B200000077");
+    b.io->EscribirCTR(0, relay, 1, 0);
+    struct Row {
+        const char *name;
+        Read call;
+        const char *serial;
+        std::int16_t result;
+        SondaIO::Words words;
+    };
+    const Row rows[] = {
+        {"temperature", &SondaIO::LeerTemperatura, "28A3F2C501080011", 1, {215, -1, 2, 3}},
+        {"humidity", &SondaIO::LeerHRT, "26E1905C00000033", 1, {23, 45, 6, 7}},
+        {"detector", &SondaIO::LeerDET, "1D5EE30700000055", 1, {0, 1, 8, 9}},
+        {"relay words as written", &SondaIO::LeerDET, "3A7C11B200000077", 1, {1, 0, 0, 0}},
+        {"wrong kind keeps the block", &SondaIO::LeerHRT, "28A3F2C501080011", 0, {11, 12, 13, 14}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Serial serial = sn(row.serial);
+        SondaIO::Words words{11, 12, 13, 14};
+        EXPECT_EQ((b.io.get()->*row.call)(0, serial, words), row.result);
+        EXPECT_EQ(words, row.words);
+        EXPECT_EQ(serial, sn(row.serial));
+    }
+    SondaIO::SearchBuffer found{};
+    EXPECT_EQ(b.io->BuscarDetectores(0, found), 2);
+    EXPECT_EQ(seriehex(Serial{found[8], found[9], found[10], found[11], found[12], found[13], found[14], found[15]}),
+              QStringLiteral("3A7C11B200000077"));
+    Serial odd = sn("00FF10EF7F80A5C3");
+    EXPECT_EQ(b.io->ConvertSerialNum(odd), QStringLiteral("00FF10EF7F80A5C3"));
+}
+
+TEST(Bridge, killedBridgeIsStartedAgainWithItsPortsAndEndsWithTheLibrary)
+{
+    Bridged b;
+    ASSERT_GT(b.open(0), 0);
+    const unsigned long first = b.io->bridgeProcess();
+    const HANDLE killed = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, first);
+    ASSERT_TRUE(killed);
+    TerminateProcess(killed, 9);
+    WaitForSingleObject(killed, INFINITE);
+    CloseHandle(killed);
+
+    Serial serial = sn("28A3F2C501080011");
+    SondaIO::Words words{};
+    EXPECT_GT(b.io->LeerTemperatura(0, serial, words), 0);
+    EXPECT_EQ(words, (SondaIO::Words{215, -1, 2, 3}));
+    EXPECT_NE(b.io->bridgeProcess(), first);
+    EXPECT_EQ(b.folder.read(QStringLiteral("llamadas.txt")).count("IniciarCNX COM1 1"), 2);
+
+    const HANDLE second = OpenProcess(SYNCHRONIZE, FALSE, b.io->bridgeProcess());
+    b.io.reset();
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    CloseHandle(second);
+}
+
+TEST(Bridge, callThatFaultsOrNeverReturnsFailsAloneAndTheNextOneWorks)
+{
+    for (const Read call : {Read(&SondaIO::LeerHRT), Read(&SondaIO::LeerAD)}) {
+        // Its calls are exported under decorated names only.
+        Bridged b(QStringLiteral("faulty"), 3000);
+        ASSERT_GT(b.open(1), 0);
+        Serial serial = sn("0102030405060708");
+        SondaIO::Words words{11, 12, 13, 14};
+        EXPECT_EQ((b.io.get()->*call)(1, serial, words), 0);
+        EXPECT_EQ(words, (SondaIO::Words{11, 12, 13, 14}));
+        // It answers only on a port opened in its own process: the new
+        // bridge opened it again.
+        EXPECT_GT(b.io->LeerTemperatura(1, serial, words), 0);
+        EXPECT_EQ(words, (SondaIO::Words{101, 102, 103, 104}));
+    }
+}
+
+TEST(Bridge, whatCannotStartIsNamedInSpanish)
+{
+    struct Row {
+        const char *name;
+        const char *library; // in the build's folder; null: none
+        bool bridge;
+        const char *error; // %1 the library, %2 the bridge
+    };
+    const Row rows[] = {
+        {"no bridge", "SondaIO.DLL", false, "La librería de acceso a la red %1 es de 32 bits y el programa puente %2 no se puede iniciar"},
+        {"no library", nullptr, true, "No se puede cargar la librería de acceso a la red %1."},
+        {"library without its calls", "partial/SondaIO.DLL", true, "La librería de acceso a la red %1 no tiene la función FinalizarCNX."},
+    };
+    const QDir bin(binFolder());
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        TempFolder t;
+        const QString library = t.file(QStringLiteral("SondaIO.DLL"));
+        const QString bridge = t.file(QStringLiteral("bridge64.exe"));
+        if (row.library)
+            QFile::copy(bin.filePath(QString::fromLatin1(row.library)), library);
+        if (row.bridge)
+            QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), bridge);
+        QString error;
+        EXPECT_FALSE(SondaIO::loadBridged(t.path(), {bridge}, &error));
+        const QString expected = QString::fromUtf8(row.error).arg(QDir::toNativeSeparators(library), QDir::toNativeSeparators(bridge));
+        EXPECT_TRUE(error.startsWith(expected)) << error.toStdString();
+    }
+
+    // A 32-bit library goes to the 32-bit bridge beside the program, never
+    // into this process.
+    TempFolder t;
+    QByteArray pe(0x100, '\0');
+    pe.replace(0, 2, "MZ");
+    pe[0x3C] = char(0x80);
+    pe.replace(0x80, 6, QByteArray("PE\0\0\x4C\x01", 6));
+    t.write(SondaIO::fileName(), pe);
+    QString error;
+    EXPECT_FALSE(SondaIO::load(t.path(), &error));
+    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(t.file(SondaIO::bridgeFileName())) + QStringLiteral(" no se puede iniciar")))
+        << error.toStdString();
+}
+
+}
