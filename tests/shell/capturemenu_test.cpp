@@ -11,9 +11,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#ifndef _WIN32
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -202,6 +204,7 @@ TEST(CaptureMenu, plotsOpenDuringACapture)
 
 }
 
+#ifndef _WIN32
 namespace {
 
 // A small file system mounted over a folder for the test's life, so the disk
@@ -359,6 +362,12 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         }
     }
 }
+
+}
+
+#endif
+
+namespace {
 
 // Stopping the capture while its start reads the devices for the first time.
 TEST(CaptureMenu, stoppedDuringItsFirstTick)
