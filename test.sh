@@ -17,14 +17,23 @@ jobs=$(nproc)
 # The window tests of tests/x11 drive the real windows on an X display: the
 # tests run under a virtual one of their own.
 xdisplay=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
+# Each stage's results, for the summary at the end.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
 
 echo "== normal build"
 "$root/scripts/build.sh" "$root/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-(cd "$root/build-test" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")
+(cd "$root/build-test" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs") | tee "$logs/normal"
 
 echo "== sanitized build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCLIMALOG_SANITIZE=ON -DCLIMALOG_BENCH=OFF
-(cd "$root/build-asan" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs")
+(cd "$root/build-asan" && "${xdisplay[@]}" "$root/scripts/testdb.sh" run ctest --output-on-failure -j"$jobs") | tee "$logs/sanitized"
 
 echo "== Windows build (cross-built; 32-bit parts checked in their files, 64-bit tests under wine)"
-"$root/scripts/test-windows.sh" "$root/build-windows"
+"$root/scripts/test-windows.sh" "$root/build-windows" | tee "$logs/windows"
+
+echo "== summary"
+"$root/scripts/testshare.sh"
+for stage in normal sanitized windows; do
+  printf '%-10s %s\n' "$stage:" "$(grep -E 'tests passed' "$logs/$stage" | tail -n 1)"
+done
