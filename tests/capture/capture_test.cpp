@@ -86,7 +86,7 @@ TEST(Capture, HeaderAndLineOfEveryType)
 
 // A capture that cannot start says why; a file a crash left empty or with
 // its header torn is taken and mended; other columns move to the next number.
-TEST(Capture, Start)
+TEST(Capture, StartRefusedMendedOrMovedOn)
 {
     const QByteArray otra = "Hora  Otra (\xBA" "C)\r\n";
     const std::pair<std::function<void(Banco &)>, const char *> rows[] = {

@@ -115,7 +115,7 @@ TEST(Monitor, DueTimesAndClock)
 // The relay rules, one small network per row and one tick: on below the
 // minimum, off above the maximum, held between them and on either limit.
 // Limits 18 and 22; STT words are tenths, HRT whole degrees, AVI at gain 1.
-TEST(Monitor, RelayRules)
+TEST(Monitor, RelayHysteresisAndFaults)
 {
     // salida 0: no relay linked ("Ninguno"); before: the relay list's state before the tick, none: as built.
     struct Sensor { std::int16_t tipo, w0, salida; bool fails = false, unknownRelay = false; };
@@ -163,7 +163,7 @@ TEST(Monitor, RelayRules)
 
 // The warning list: sensors with a relay output outside their limits, active
 // detector and relay-device inputs.
-TEST(Monitor, Warnings)
+TEST(Monitor, WarningList)
 {
     const struct Row { const char *name; std::int16_t tipo, salida; float lectura; Quad crudo; bool valido; QStringList lines; } rows[] = {
         {"below the minimum", STT, 1, 17.9f, {}, true, {"Sonda"}},

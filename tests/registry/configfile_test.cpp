@@ -83,7 +83,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
 // What a load makes of files of every length, files that are no files,
 // sequence numbers that cannot name a capture file, and tables past the
 // largest: a refused or unreadable file leaves the table as it was.
-TEST(ConfigFile, Loads)
+TEST(ConfigFile, LoadsOfDamagedFiles)
 {
     const QByteArray two = join({entry0(), device("Sonda").num(138, 60)}), three = two + device("Tercera").num(50, 0x40490FDB, 4).b;
     QByteArray full = entry0("x").b;
@@ -233,7 +233,7 @@ TEST(ConfigFile, KilledSaveLeavesOneWholeTable)
 
 // Records carry their reading blocks when sorted or deleted; entry 0 stays;
 // the table is marked modified exactly when it changed.
-TEST(General, TableOperations)
+TEST(General, TableOperationsCarryReadingsAndMarkChanges)
 {
     const auto sort = [](General &g) { g.ordena(); };
     // order: the original positions after the operation.
