@@ -63,7 +63,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
     General g;
     g.appFolder = tf.path(), g.puerto = 2;
     Dispositivo &d = g.dispactual;
-    d.nombre = QStringLiteral("Sala ñ"), d.sn = {0x00, 0xFF, 0x00, 0xFF, 0x80, 0x01, 0x7F, 0xFE}, d.tipo = STT, d.ajuste[3] = -2;
+    d.nombre = QStringLiteral("Sala\u00A0ñ"), d.sn = {0x00, 0xFF, 0x00, 0xFF, 0x80, 0x01, 0x7F, 0xFE}, d.tipo = STT, d.ajuste[3] = -2;
     d.alarma[1] = 1.5f, d.ganancia[3] = std::bit_cast<float>(0x7FA12345u), d.magnitud[2] = QStringLiteral("°C");
     d.snrele[3] = {1, 2, 3, 4, 5, 6, 7, 0xFF}, d.salrele[0] = -32768, d.periodo = 300;
     g.nuevo();
@@ -71,7 +71,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
     g.nuevo();
     ASSERT_EQ(save(g).status, SaveStatus::Saved);
     EXPECT_FALSE(g.modificado);
-    const Rec sala = device("Sala \xF1").raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8)).num(32, 0xFFFE).num(38, 0x3FC00000, 4)
+    const Rec sala = device("Sala\xA0\xF1").raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8)).num(32, 0xFFFE).num(38, 0x3FC00000, 4)
                          .num(62, 0x7FA12345, 4).text(82, 8, "\xB0" "C").raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF").num(130, 0x8000).num(138, 300);
     EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), join({entry0(), device("z", AVI), sala}).toHex(' '));
     EXPECT_TRUE(QFileInfo(tf.file("config3.ini")).isSymbolicLink());
