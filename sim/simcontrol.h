@@ -15,8 +15,6 @@ extern "C" {
  * network when there is none. Resets counters, relay memories and the random
  * generator. Returns 0, or the number of the first line it could not read. */
 SONDAIO_API int SimLoad(const char *description);
-/* Seed of the random generator (signal drift, failure draws). */
-SONDAIO_API void SimSetSeed(uint32_t seed);
 /* Delay of every call, in milliseconds. */
 SONDAIO_API void SimSetLatency(int milliseconds);
 /* Fixes the words a device returns from now on (its signal stops drifting).
@@ -29,17 +27,14 @@ SONDAIO_API void SimSetPortSilent(int16_t port, int silent);
 /* Adds a device to a port (tipo 1..5 as in the device table). Returns 0, or -1
  * when a device of that serial is already there. */
 SONDAIO_API int SimAddDevice(int16_t port, int16_t tipo, const unsigned char *sn);
-/* Removes a device from a port. Returns 0 or -1. */
-SONDAIO_API int SimRemoveDevice(int16_t port, const unsigned char *sn);
 /* The two output words EscribirCTR last wrote to a relay device (0, 0 before
  * any write). Returns the number of EscribirCTR calls it received, -1 when the
  * device is unknown. */
 SONDAIO_API long SimRelayWords(int16_t port, const unsigned char *sn, int16_t *out1, int16_t *out2);
 /* Number of calls of the given name (for example "LeerTemperatura") made for
- * one device since the last load or SimResetCounts. sn NULL counts every
- * device of the port; call NULL counts every call name. */
+ * one device since the last load. sn NULL counts every device of the port;
+ * call NULL counts every call name. */
 SONDAIO_API long SimCallCount(int16_t port, const unsigned char *sn, const char *call);
-SONDAIO_API void SimResetCounts(void);
 /* Makes every search on the port report this count instead of the number of
  * devices found (a misbehaving library; may exceed the announced maximum).
  * The simulator still writes at most the announced number of slots. -1 ends it. */

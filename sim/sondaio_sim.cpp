@@ -348,12 +348,6 @@ SONDAIO_API int SimLoad(const char *description)
     return loadLocked(description);
 }
 
-SONDAIO_API void SimSetSeed(std::uint32_t seed)
-{
-    auto lock = lockNetwork();
-    reseed(g_net, seed);
-}
-
 SONDAIO_API void SimSetLatency(int milliseconds)
 {
     auto lock = lockNetwork();
@@ -405,18 +399,6 @@ SONDAIO_API int SimAddDevice(std::int16_t port, std::int16_t tipo, const unsigne
     return 0;
 }
 
-SONDAIO_API int SimRemoveDevice(std::int16_t port, const unsigned char *sn)
-{
-    auto lock = lockNetwork();
-    Device *d = deviceAt(port, sn);
-    if (!d)
-        return -1;
-    Port *p = portAt(port);
-    p->devices.erase(p->devices.begin() + (d - p->devices.data()));
-    p->indexStale = true;
-    return 0;
-}
-
 SONDAIO_API long SimRelayWords(std::int16_t port, const unsigned char *sn, std::int16_t *out1, std::int16_t *out2)
 {
     auto lock = lockNetwork();
@@ -454,19 +436,6 @@ SONDAIO_API long SimCallCount(std::int16_t port, const unsigned char *sn, const 
     for (const auto &[serial, tally] : p->strangers)
         n += !sn || same(serial, sn) ? total(tally) : 0;
     return n;
-}
-
-SONDAIO_API void SimResetCounts(void)
-{
-    auto lock = lockNetwork();
-    for (Port &p : g_net.ports) {
-        p.calls = {};
-        p.strangers.clear();
-        for (Device &d : p.devices) {
-            d.calls = {};
-            d.relayWrites = 0;
-        }
-    }
 }
 
 SONDAIO_API void SimSetSearchCount(std::int16_t port, int count)

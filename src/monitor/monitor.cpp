@@ -248,8 +248,6 @@ void Monitor::reinicia()
     g_.ultimo = secondsNow();
 }
 
-QString Monitor::fechahoy() const { return clock_.now().date().toString(QStringLiteral("dd-MM-yyyy")); }
-
 QString Monitor::marca() const
 {
     // One reading of the clock, so date and time agree across midnight.

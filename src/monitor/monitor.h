@@ -29,8 +29,7 @@ public:
     // Polling reset: readings re-created all zero, clock 0, last tick = now.
     void reinicia();
 
-    // Today's date as dd-mm-yyyy, and the tick's time stamp.
-    QString fechahoy() const;
+    // The tick's time stamp, dd-mm-yyyy hh:mm:ss.
     QString marca() const;
 
     // Called once per tick when a capture line is due (time stamp given).

@@ -1,6 +1,6 @@
-/* A network library that fails as a real one can, for the bridge: LeerHRT
- * faults, LeerAD never returns. LeerTemperatura answers from the port and
- * the serial's bytes, only on a port opened in its own process. */
+// A network library that fails as a real one can, for the bridge: LeerHRT
+// faults, LeerAD never returns. LeerTemperatura answers from the port and
+// the serial's bytes, only on a port opened in its own process.
 #include "sondaio.h"
 
 #include <string.h>
@@ -8,11 +8,7 @@
 
 static int g_open[4];
 
-int16_t SONDAIO_CALL IniciarCNX(int16_t port, char *portName, char *message)
-{
-    g_open[port & 3] = 1;
-    return 1;
-}
+int16_t SONDAIO_CALL IniciarCNX(int16_t port, char *portName, char *message) { return (int16_t)(g_open[port & 3] = 1); }
 
 int16_t SONDAIO_CALL LeerTemperatura(int16_t port, char *sn, void *block)
 {
@@ -30,11 +26,7 @@ int16_t SONDAIO_CALL LeerHRT(int16_t port, char *sn, void *block)
     return 1;
 }
 
-int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block)
-{
-    Sleep(INFINITE);
-    return 1;
-}
+int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block) { return (int16_t)(Sleep(INFINITE), 1); }
 
 int16_t SONDAIO_CALL FinalizarCNX(int16_t port, char *message) { return 1; }
 int16_t SONDAIO_CALL SetupAD(int16_t port, char *sn, int16_t *setup) { return 1; }

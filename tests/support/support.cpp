@@ -164,7 +164,6 @@ const unsigned char *raw(const Serial &s) { return s.data(); }
 
 bool available() { return library() != nullptr; }
 int load(const char *description) { return fn<int (*)(const char *)>("SimLoad")(description); }
-void seed(std::uint32_t s) { fn<void (*)(uint32_t)>("SimSetSeed")(s); }
 void latency(int ms) { fn<void (*)(int)>("SimSetLatency")(ms); }
 int setWords(int port, const Serial &s, std::int16_t w0, std::int16_t w1, std::int16_t w2, std::int16_t w3)
 {
@@ -181,10 +180,6 @@ int addDevice(int port, int tipo, const Serial &s)
     return fn<int (*)(int16_t, int16_t, const unsigned char *)>("SimAddDevice")(static_cast<int16_t>(port),
                                                                                 static_cast<int16_t>(tipo), raw(s));
 }
-int removeDevice(int port, const Serial &s)
-{
-    return fn<int (*)(int16_t, const unsigned char *)>("SimRemoveDevice")(static_cast<int16_t>(port), raw(s));
-}
 long relayWords(int port, const Serial &s, std::int16_t &out1, std::int16_t &out2)
 {
     return fn<long (*)(int16_t, const unsigned char *, int16_t *, int16_t *)>("SimRelayWords")(
@@ -195,7 +190,6 @@ long callCount(int port, const Serial *s, const char *call)
     return fn<long (*)(int16_t, const unsigned char *, const char *)>("SimCallCount")(
         static_cast<int16_t>(port), s ? raw(*s) : nullptr, call);
 }
-void resetCounts() { fn<void (*)()>("SimResetCounts")(); }
 void searchCount(int port, int count) { fn<void (*)(int16_t, int)>("SimSetSearchCount")(static_cast<int16_t>(port), count); }
 void onCall(std::function<void(const char *)> hook)
 {

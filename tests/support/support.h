@@ -74,16 +74,13 @@ public:
 namespace sim {
 bool available();
 int load(const char *description);
-void seed(std::uint32_t s);
 void latency(int ms);
 int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0);
 int failRate(int port, const Serial &sn, double rate);
 void silent(int port, bool on);
 int addDevice(int port, int tipo, const Serial &sn);
-int removeDevice(int port, const Serial &sn);
 long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &out2);
 long callCount(int port, const Serial *sn, const char *call);
-void resetCounts();
 void searchCount(int port, int count);
 // Runs for every network call, named, after its latency; empty ends it.
 void onCall(std::function<void(const char *)> hook);
