@@ -1,7 +1,6 @@
 // The capture menu: a capture started and stopped, across midnight, after
-// a change to the table, from the command line, in the middle of a tick;
-// and the faults of its file, which never stop the readings or the relays.
-#include "registry/configfile.h"
+// a change to the table, in the middle of a tick; and the faults of its
+// file, which never stop the readings or the relays.
 #include "monitor/sensoresmodel.h"
 #include "shell/running.h"
 
@@ -96,22 +95,6 @@ TEST(CaptureMenu, changedDevicesAskToSaveFirst)
             EXPECT_EQ(f.lines(f.g.fichero).value(0), header + QStringLiteral("  Puerta - 1  Puerta - 2"));
         }
     }
-}
-
-TEST(CaptureMenu, commandLineStartsACapture)
-{
-    MainFixture f;
-    std::vector<Dispositivo> table(2);
-    table[0].nombre = QStringLiteral("00");
-    table[1].nombre = QStringLiteral("Sala");
-    table[1].sn = sn("28A3F2C501080011");
-    table[1].tipo = STT;
-    table[1].periodo = 1;
-    f.folder.write(QStringLiteral("config1.ini"), configfile::encode(table));
-    ASSERT_TRUE(f.start(QStringLiteral("/cap /1")));
-    EXPECT_EQ(f.g.fichero, QStringLiteral("07-12-2026-00.log"));
-    EXPECT_TRUE(f.window->mnucapturar->isChecked());
-    EXPECT_TRUE(QFileInfo(f.folder.file(QStringLiteral("1/07-12-2026-00.log"))).size() > 0);
 }
 
 QColor textColour(const principal &w) { return w.Sensores->palette().color(QPalette::Text); }

@@ -97,6 +97,8 @@ TEST(OnScreen, deleteAfterAnAddRemovesTheSelectedDevice)
     // With the pane hidden the key deletes nothing: the pane shown again
     // after it says the key was handled.
     xinput::key("e", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    xinput::click(f.window->Sensores->viewport(), f.row(0));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible(); }));
