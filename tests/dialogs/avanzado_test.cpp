@@ -136,6 +136,7 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         {.name = "firstRelayOutput1", .stored = salida(relayA, 1), .selected = 2},
         {.name = "noRelayWarn", .stored = salida(nullptr, 1), .selected = 1},
         {.name = "userPicksFirstRelayOutput2", .chosen = 3, .said = {modify}, .after = salida(relayA, 2)},
+        {.name = "userPicksWarn", .chosen = 1, .said = {modify}, .after = salida(nullptr, 1)},
         {.name = "relayNoLongerThere", .stored = salida("3A0000000000AB01", 1),
          .said = {u"El rele asiciado a este sensor ya no existe."_s, modify}, .after = salida(nullptr, 0)},
         // An entry that is not what the record holds is an edit.
