@@ -1,3 +1,6 @@
+// The advanced window over the main window: the slots it shows by type, the
+// values it shows and stores, what it refuses and in which order, the
+// sampling period, and the relay list with the entry it selects.
 #include "dialogs/avanzado.h"
 #include "registry/configfile.h"
 #include "support/windows.h"
@@ -6,326 +9,201 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cstring>
-#include <functional>
+#include <QRegularExpression>
 #include <limits>
 #include <map>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
-const char kRelay1[] = "3A7C11B200000077";
-const char kRelay2[] = "3AFFFFFFFFFFFF88";
-const char kStt[] = "28A3F2C501080011";
+const char *const relayA = "3A7C11B200000077";
+const char *const relayB = "3AFFFFFFFFFFFF88";
 
-Dispositivo record(Tipo tipo, const char *name, const char *serial)
+Dispositivo device(Tipo tipo, const char *serial, const char *name)
 {
     Dispositivo d;
     d.tipo = tipo;
     d.nombre = QString::fromLatin1(name);
     d.sn = sn(serial);
     d.periodo = 1;
-    for (auto &m : d.magnitud)
-        m = QString(); // blanks, as the main window's add leaves them
-    if (tipo == AVI) {
-        d.ajuste = {1, 1, 1, 1};
-        d.ganancia = {1, 1, 1, 1};
-    }
+    d.magnitud.fill(QString()); // blanks, as the main window's add leaves them
+    if (tipo == AVI)
+        d.ajuste = {1, 1, 1, 1}, d.ganancia = {1, 1, 1, 1};
     return d;
 }
 
-// A main window on COM1 whose table holds the devices, the last one made the
-// working record as a click on its line makes it, and the advanced window.
-struct Rig {
-    explicit Rig(const std::vector<Dispositivo> &table)
+// The main window on COM1 with two relay devices, a detector and the
+// device in its table, the device in the pane as a click on its line puts
+// it there, and the advanced window shown over it.
+struct Advanced : MainFixture {
+    explicit Advanced(const Dispositivo &d)
     {
-        EXPECT_TRUE(f.start(QStringLiteral("/1")));
-        for (const Dispositivo &d : table) {
-            f.g.dispactual = d;
-            f.g.nuevo();
+        EXPECT_TRUE(start(u"/1"_s));
+        for (const Dispositivo &t : {device(CTR, relayA, "Rele A"), device(DET, "1D5EE30700000055", "Puerta"),
+                                     device(CTR, relayB, "Rele B"), d}) {
+            g.dispactual = t;
+            g.nuevo();
         }
-        f.g.cogereldet();
-        f.window->listado();
-        const Dispositivo &d = table.back();
-        f.window->nombre->setText(d.nombre.trimmed());
-        f.window->SN->setText(nomtipo(d.tipo) + seriehex(d.sn));
-        f.g.dispactual = d;
-        f.g.modificado = false;
-        a = std::make_unique<avanzado>(f.g, f.io.get(), f.messages, *f.window);
+        g.cogereldet();
+        window->listado();
+        window->nombre->setText(d.nombre.trimmed());
+        window->SN->setText(nomtipo(d.tipo) + seriehex(d.sn));
+        g.modificado = false;
+        a = std::make_unique<avanzado>(g, io.get(), messages, *window);
+        // A window shown before for another type shows nothing of it now.
+        g.dispactual = device(AVI, "20C4001A0F000044", "Otro");
+        a->Form_Activate();
+        g.dispactual = d;
+        a->show();
+        QCoreApplication::processEvents(); // a missing relay is said over the window
     }
-    const Dispositivo &stored() const { return f.g.dispositivos.back(); }
-    MainFixture f;
     std::unique_ptr<avanzado> a;
 };
 
-TEST(Advanced, SlotsShownByType)
-{
-    struct Row {
-        const char *name;
-        Tipo tipo;
-        std::vector<QString> captions; // slot k's caption, slots 0.. in order
-        bool action;
-    };
-    const Row rows[] = {
-        {"stt", STT, {"Offset", "Alarma min", "Alarma max"}, true},
-        {"hrt", HRT, {"Alarma min", "Alarma max"}, true},
-        {"avi", AVI, {"Gan CHa", "Gan CHb", "Gan CHc", "Gan CHd", "Mag CHa", "Mag CHb", "Mag CHc", "Mag CHd",
-                      "Alarma min", "Alarma max"}, true},
-        {"det", DET, {}, false},
-        {"ctr", CTR, {}, false},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Rig r({record(STT, "Cuarto", kStt), record(row.tipo, "Prueba", "0102030405060708")});
-        // A window shown before for another type shows nothing of it now.
-        r.f.g.dispactual.tipo = AVI;
-        r.a->Form_Activate();
-        r.f.g.dispactual = r.stored();
-        r.a->show();
+// Boxes of the window: the slots 0..9, then these.
+enum { Periodo = 10, Serie };
+QLineEdit *box(avanzado &a, int k) { return k == Periodo ? a.vtm : k == Serie ? a.SN : a.vprop[k]; }
 
-        EXPECT_EQ(r.a->windowTitle(), QStringLiteral("Climalog - Propiedades ") + nomtipo(row.tipo));
-        EXPECT_EQ(r.a->nombre->text(), QStringLiteral("Prueba"));
-        EXPECT_EQ(r.a->SN->text(), nomtipo(row.tipo) + QStringLiteral("0102030405060708"));
-        for (int k = 0; k < kSlots; ++k) {
-            const bool shown = k < static_cast<int>(row.captions.size());
-            EXPECT_EQ(r.a->vprop[k]->isVisible(), shown) << k;
-            EXPECT_EQ(r.a->prop[k]->isVisible(), shown) << k;
-            if (shown) {
-                EXPECT_EQ(r.a->prop[k]->text(), row.captions[k]);
+using Change = std::function<void(Dispositivo &)>;
+Change salida(const char *serial, std::int16_t output)
+{
+    return [=](Dispositivo &d) { d.snrele[0] = serial ? sn(serial) : Serial{}, d.salrele[0] = output; };
+}
+
+struct Case {
+    const char *name;
+    Tipo tipo = STT;
+    Change stored = {};             // what the table holds beyond a new device's values
+    const char *captions = nullptr; // the slots' captions in order, when checked
+    std::map<int, QString> shown = {}, typed = {};
+    int chosen = -1;       // the relay entry the user picks
+    int selected = 0;      // the relay entry selected on opening
+    QStringList said = {}; // none: nothing edited; a refusal keeps the window and the table as they were
+    Change after = {};     // how the table's record changed, byte for byte
+    const char *periodBox = nullptr;
+};
+
+TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const QString modify = u"El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"_s;
+    const QString typeFixed = u"El tipo de sensor no se puede modificar desde esta ventana"_s;
+    const auto range = [](const char *field) { return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))}; };
+    const Case cases[] = {
+        {.name = "stt", .captions = "Offset|Alarma min|Alarma max", .shown = {{0, "0"}, {Periodo, "1"}}},
+        {.name = "hrt", .tipo = HRT, .captions = "Alarma min|Alarma max"},
+        {.name = "avi", .tipo = AVI, .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma min|Alarma max"},
+        {.name = "det", .tipo = DET, .captions = ""},
+        {.name = "ctr", .tipo = CTR, .captions = ""},
+        {.name = "offsetTenths", .stored = [](Dispositivo &d) { d.ajuste[0] = 15; }, .shown = {{0, "1.5"}}, .typed = {{0, "-1.25"}},
+         .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -12; }},
+        {.name = "offsetUnderOne", .stored = [](Dispositivo &d) { d.ajuste[0] = 5; }, .shown = {{0, ".5"}}, .typed = {{0, "2.25"}},
+         .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = 22; }},
+        {.name = "offsetUnderMinusOne", .stored = [](Dispositivo &d) { d.ajuste[0] = -5; }, .shown = {{0, "-.5"}},
+         .typed = {{0, "-.25"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -2; }},
+        {.name = "offsetLargest", .typed = {{0, "3276.7"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = 32767; }},
+        {.name = "offsetLowest", .typed = {{0, "-3276.8"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -32768; }},
+        {.name = "offsetOneTenthOver", .typed = {{0, "3276.8"}}, .said = range("Offset")},
+        {.name = "offsetOverflowingDouble", .typed = {{0, "1e309"}}, .said = range("Offset")},
+        {.name = "sttMaxBelowMin", .stored = [](Dispositivo &d) { d.alarma = {-2.5f, 40, 0, 0}; }, .shown = {{1, "-2.5"}, {2, "40"}},
+         .typed = {{1, "30"}, {2, "20"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma = {30, 30, 0, 0}; }},
+        {.name = "sttAlarmNearSingleTop", .typed = {{1, "3.4e38"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma[0] = d.alarma[1] = 3.4e38f; }},
+        {.name = "sttAlarmBeyondSingle", .typed = {{2, "3.5e38"}}, .said = range("Alarma max")},
+        {.name = "hrtAlarms", .tipo = HRT, .stored = [](Dispositivo &d) { d.alarma = {.25f, 80, 0, 0}; }, .shown = {{0, ".25"}, {1, "80"}},
+         .typed = {{0, "35"}, {1, "1E+07"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma = {35, 1e7f, 0, 0}; }},
+        {.name = "aviGainsUnitsAlarms", .tipo = AVI,
+         .stored = [](Dispositivo &d) { d.ganancia[3] = .5f, d.magnitud[1] = u"bar"_s, d.alarma[1] = 9; },
+         .shown = {{0, "1"}, {3, ".5"}, {5, "bar"}, {4, ""}, {8, "0"}, {9, "9"}}, .typed = {{0, "2.5"}, {5, "kPa"}, {8, "12"}, {9, "3"}},
+         .said = {modify}, .after = [](Dispositivo &d) { d.ganancia[0] = 2.5f, d.magnitud[1] = u"kPa"_s, d.alarma = {12, 12, 0, 0}; }},
+        {.name = "aviGainBeyondSingle", .tipo = AVI, .typed = {{2, "1e39"}}, .said = range("Gan CHc")},
+        {.name = "aviAlarmBeyondSingle", .tipo = AVI, .typed = {{9, "-1e40"}}, .said = range("Alarma max")},
+        {.name = "typePrefixChanged", .typed = {{Serie, "HRT28A3F2C501080011"}}, .said = {typeFixed}},
+        {.name = "typeCheckedBeforeTheRange", .typed = {{0, "3300"}, {Serie, "HRT28A3F2C501080011"}}, .said = {typeFixed}},
+        {.name = "storedNaNShownAndRefusedUntouched", .stored = [nan](Dispositivo &d) { d.alarma[1] = nan; }, .shown = {{2, "NaN"}},
+         .typed = {{Periodo, "60"}}, .said = range("Alarma max")},
+        {.name = "storedInfinityShownAndRefused", .stored = [inf](Dispositivo &d) { d.alarma[0] = -inf; }, .shown = {{1, "-Inf"}},
+         .said = range("Alarma min")},
+        {.name = "typedInfinityRefused", .typed = {{2, " inf"}}, .said = range("Alarma max")},
+        {.name = "periodZero", .tipo = HRT, .typed = {{Periodo, "0"}}, .said = {modify}},
+        {.name = "periodEmpty", .tipo = HRT, .typed = {{Periodo, ""}}, .said = {modify}},
+        {.name = "periodNegative", .tipo = HRT, .typed = {{Periodo, "-45"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 45; }},
+        {.name = "periodHalfToEvenDown", .tipo = HRT, .typed = {{Periodo, "2.5"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 2; }},
+        {.name = "periodHalfToEvenUp", .tipo = HRT, .typed = {{Periodo, "3.5"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 4; }},
+        {.name = "periodTooLong", .tipo = HRT, .typed = {{Periodo, "40000"}}, .said = {modify},
+         .after = [](Dispositivo &d) { d.periodo = 32767; }, .periodBox = "32767"},
+        {.name = "secondRelayOutput2", .stored = salida(relayB, 2), .selected = 5},
+        {.name = "firstRelayOutput1", .stored = salida(relayA, 1), .selected = 2},
+        {.name = "noRelayWarn", .stored = salida(nullptr, 1), .selected = 1},
+        {.name = "userPicksFirstRelayOutput2", .chosen = 3, .said = {modify}, .after = salida(relayA, 2)},
+        {.name = "userPicksWarn", .chosen = 1, .said = {modify}, .after = salida(nullptr, 1)},
+        {.name = "relayNoLongerThere", .stored = salida("3A0000000000AB01", 1),
+         .said = {u"El rele asiciado a este sensor ya no existe."_s, modify}, .after = salida(nullptr, 0)},
+        // An entry that is not what the record holds is an edit.
+        {.name = "noRelayOutput2", .stored = salida(nullptr, 2), .said = {modify}, .after = salida(nullptr, 0)},
+        {.name = "noRelayOutputMinus1", .stored = salida(nullptr, -1), .said = {modify}, .after = salida(nullptr, 0)},
+        {.name = "relayOutput0", .stored = salida(relayB, 0), .said = {modify}, .after = salida(nullptr, 0)},
+        {.name = "relayOutput3", .stored = salida(relayA, 3), .said = {modify}, .after = salida(nullptr, 0)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Dispositivo d = device(c.tipo, "28A3F2C501080011", "Cuarto");
+        if (c.stored)
+            c.stored(d);
+        Advanced r(d);
+        avanzado &a = *r.a;
+        const bool action = c.tipo != DET && c.tipo != CTR;
+        if (c.captions) {
+            EXPECT_EQ(a.windowTitle(), u"Climalog - Propiedades "_s + nomtipo(c.tipo));
+            EXPECT_EQ(a.nombre->text() + u' ' + a.SN->text(), u"Cuarto "_s + nomtipo(c.tipo) + u"28A3F2C501080011"_s);
+            QStringList shown;
+            for (int k = 0; k < kSlots; ++k) {
+                EXPECT_EQ(a.vprop[k]->isVisible(), a.prop[k]->isVisible());
+                shown << (a.prop[k]->isVisible() ? a.prop[k]->text() : QString());
             }
+            EXPECT_EQ(shown.join(u'|').remove(QRegularExpression(u"\\|+$"_s)), QString::fromLatin1(c.captions));
+            for (QWidget *w : std::initializer_list<QWidget *>{a.tm, a.vtm, a.rele, a.listarele})
+                EXPECT_EQ(w->isVisible(), action);
+            EXPECT_EQ(r.g.tipoorig, c.tipo);
         }
-        for (QWidget *w : std::initializer_list<QWidget *>{r.a->tm, r.a->vtm, r.a->rele, r.a->listarele})
-            EXPECT_EQ(w->isVisible(), row.action);
-        EXPECT_FALSE(r.f.g.editado);
-        EXPECT_EQ(r.f.g.tipoorig, row.tipo);
-        r.a->hide();
-    }
-}
-
-TEST(Advanced, ShownAndStoredValues)
-{
-    struct Row {
-        const char *name;
-        Tipo tipo;
-        std::function<void(Dispositivo &)> before;
-        std::map<int, QString> shown;
-        std::map<int, QString> typed;
-        std::function<void(const Dispositivo &)> check;
-    };
-    const Row rows[] = {
-        {"offsetTenths", STT, [](Dispositivo &d) { d.ajuste[0] = 15; }, {{0, "1.5"}}, {{0, "-1.25"}},
-         [](const Dispositivo &d) { EXPECT_EQ(d.ajuste[0], -12); }},
-        {"offsetUnderOne", STT, [](Dispositivo &d) { d.ajuste[0] = 5; }, {{0, ".5"}}, {{0, "2.25"}},
-         [](const Dispositivo &d) { EXPECT_EQ(d.ajuste[0], 22); }},
-        {"offsetUnderMinusOne", STT, [](Dispositivo &d) { d.ajuste[0] = -5; }, {{0, "-.5"}}, {{0, "-.25"}},
-         [](const Dispositivo &d) { EXPECT_EQ(d.ajuste[0], -2); }},
-        {"sttMaxBelowMin", STT, [](Dispositivo &d) { d.alarma = {-2.5f, 40, 0, 0}; }, {{1, "-2.5"}, {2, "40"}},
-         {{1, "30"}, {2, "20"}},
-         [](const Dispositivo &d) { EXPECT_EQ(d.alarma, (std::array<float, 4>{30, 30, 0, 0})); }},
-        {"hrtAlarms", HRT, [](Dispositivo &d) { d.alarma = {.25f, 80, 0, 0}; }, {{0, ".25"}, {1, "80"}},
-         {{0, "35"}, {1, "1E+07"}},
-         [](const Dispositivo &d) { EXPECT_EQ(d.alarma, (std::array<float, 4>{35, 1e7f, 0, 0})); }},
-        {"aviGainsNamesAlarms", AVI,
-         [](Dispositivo &d) {
-             d.ganancia[3] = .5f;
-             d.magnitud[1] = QStringLiteral("bar");
-             d.alarma[1] = 9;
-         },
-         {{0, "1"}, {3, ".5"}, {5, "bar"}, {4, ""}, {8, "0"}, {9, "9"}},
-         {{0, "2.5"}, {5, "kPa"}, {8, "12"}, {9, "3"}},
-         [](const Dispositivo &d) {
-             EXPECT_EQ(d.ganancia, (std::array<float, 4>{2.5f, 1, 1, .5f}));
-             EXPECT_EQ(d.magnitud[1].text(), QStringLiteral("kPa     "));
-             EXPECT_EQ(d.alarma, (std::array<float, 4>{12, 12, 0, 0}));
-         }},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Dispositivo d = record(row.tipo, "Prueba", "0102030405060708");
-        row.before(d);
-        Rig r({d});
-        r.a->show();
-        for (const auto &[slot, text] : row.shown)
-            EXPECT_EQ(r.a->vprop[slot]->text(), text) << slot;
-        for (const auto &[slot, text] : row.typed)
-            r.a->vprop[slot]->setText(text);
-
-        r.a->aceptar->click();
-
-        // The table entry is replaced after the main window's question.
-        EXPECT_EQ(r.f.messages.texts,
-                  QStringList{QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?")});
-        EXPECT_FALSE(r.a->isVisible());
-        EXPECT_TRUE(r.f.g.modificado);
-        row.check(r.stored());
-    }
-}
-
-TEST(Advanced, SamplingPeriod)
-{
-    struct Row {
-        const char *name;
-        const char *typed;
-        std::int16_t periodo;
-        const char *box;
-    };
-    const Row rows[] = {
-        {"zero", "0", 1, "0"},         {"empty", "", 1, ""},         {"negative", "-45", 45, "-45"},
-        {"tooLong", "40000", 32767, "32767"}, {"halfToEvenDown", "2.5", 2, "2.5"}, {"halfToEvenUp", "3.5", 4, "3.5"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Rig r({record(HRT, "Prueba", "0102030405060708")});
-        r.a->show();
-        EXPECT_EQ(r.a->vtm->text(), QStringLiteral("1"));
-        r.a->vtm->setText(QString::fromLatin1(row.typed));
-        r.a->aceptar_Click();
-        EXPECT_EQ(r.a->vtm->text(), QString::fromLatin1(row.box));
-        EXPECT_EQ(r.stored().periodo, row.periodo);
-    }
-}
-
-TEST(Advanced, RelayAction)
-{
-    struct Row {
-        const char *name;
-        const char *relay; // stored serial; null: none
-        std::int16_t output;
-        int chosen;        // entry the user picks; -1: none
-        int selected;      // entry selected on opening
-        bool missing;      // the relay-missing message is shown
-        const char *storedRelay;
-        std::int16_t storedOutput;
-    };
-    const Row rows[] = {
-        {"secondRelayOutput2", kRelay2, 2, -1, 5, false, kRelay2, 2},
-        {"firstRelayOutput1", kRelay1, 1, -1, 2, false, kRelay1, 1},
-        {"noRelayWarn", nullptr, 1, -1, 1, false, nullptr, 1},
-        {"noRelayNothing", nullptr, 0, -1, 0, false, nullptr, 0},
-        {"userPicksFirstRelayOutput2", nullptr, 0, 3, 0, false, kRelay1, 2},
-        {"relayNoLongerThere", "3A0000000000AB01", 1, -1, 0, true, nullptr, 0},
-        {"noRelayOutput2", nullptr, 2, -1, 0, false, nullptr, 0},
-        {"noRelayOutputMinus1", nullptr, -1, -1, 0, false, nullptr, 0},
-        {"relayOutput0", kRelay2, 0, -1, 0, false, nullptr, 0},
-        {"relayOutput3", kRelay1, 3, -1, 0, false, nullptr, 0},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Dispositivo d = record(STT, "Prueba", kStt);
-        d.snrele[0] = row.relay ? sn(row.relay) : Serial{};
-        d.salrele[0] = row.output;
-        Rig r({record(CTR, "Rele A", kRelay1), record(DET, "Puerta", "1D5EE30700000055"),
-               record(CTR, "Rele B", kRelay2), d});
-        r.a->show();
-        QCoreApplication::processEvents(); // a missing relay is said over the window
-
-        ASSERT_EQ(r.a->listarele->count(), 6);
-        EXPECT_EQ(r.a->listarele->itemText(0), QStringLiteral("Ninguno"));
-        EXPECT_EQ(r.a->listarele->itemText(1), QStringLiteral("Avisar"));
-        EXPECT_EQ(r.a->listarele->itemText(3), QStringLiteral("Rele A - 3A7C11B200000077 -2"));
-        EXPECT_EQ(r.a->listarele->itemText(4), QStringLiteral("Rele B - 3AFFFFFFFFFFFF88 -1"));
-        EXPECT_EQ(r.a->listarele->currentIndex(), row.selected);
-        EXPECT_EQ(r.f.messages.texts,
-                  row.missing ? QStringList{QStringLiteral("El rele asiciado a este sensor ya no existe.")} : QStringList{});
-        const bool inEncoding = row.selected != 0 || (row.relay == nullptr && row.output == 0);
-        EXPECT_EQ(r.f.g.editado, !inEncoding);
-        if (row.chosen >= 0) {
-            r.a->listarele->setCurrentIndex(row.chosen);
-            emit r.a->listarele->activated(row.chosen);
-            EXPECT_TRUE(r.f.g.editado);
+        if (action) {
+            QStringList entries;
+            for (int k = 0; k < a.listarele->count(); ++k)
+                entries << a.listarele->itemText(k);
+            EXPECT_EQ(entries, (QStringList{u"Ninguno"_s, u"Avisar"_s, u"Rele A - 3A7C11B200000077 -1"_s, u"Rele A - 3A7C11B200000077 -2"_s,
+                                            u"Rele B - 3AFFFFFFFFFFFF88 -1"_s, u"Rele B - 3AFFFFFFFFFFFF88 -2"_s}));
+            EXPECT_EQ(a.listarele->currentIndex(), c.selected);
         }
+        for (const auto &[k, text] : c.shown)
+            EXPECT_EQ(box(a, k)->text(), text) << k;
+        for (const auto &[k, text] : c.typed)
+            box(a, k)->setText(text);
+        if (c.chosen >= 0) {
+            a.listarele->setCurrentIndex(c.chosen);
+            emit a.listarele->activated(c.chosen);
+        }
+        const bool refused = !c.said.isEmpty() && c.said.last() != modify;
+        // Nothing edited: the table stays as it was, changed or not.
+        r.g.modificado = c.said.isEmpty();
 
-        r.f.messages.texts.clear();
-        r.a->aceptar_Click();
-        const Dispositivo &s = r.stored();
-        EXPECT_EQ(s.snrele[0], row.storedRelay ? sn(row.storedRelay) : Serial{});
-        EXPECT_EQ(s.salrele[0], row.storedOutput);
-        EXPECT_EQ(r.f.g.modificado, r.f.g.editado) << "the table changes only when something was edited";
-        EXPECT_FALSE(r.a->isVisible());
-    }
-}
+        a.aceptar->click();
 
-TEST(Advanced, AcceptRefusals)
-{
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    struct Row {
-        const char *name;
-        std::function<void(Dispositivo &)> stored; // a damaged file's values
-        std::function<void(avanzado &)> edit;
-        QString message;
-    };
-    const Row rows[] = {
-        {"typePrefixChanged", {}, [](avanzado &a) { a.SN->setText(QStringLiteral("HRT28A3F2C501080011")); },
-         QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana")},
-        {"typeCheckedBeforeTheRange", {},
-         [](avanzado &a) {
-             a.vprop[0]->setText(QStringLiteral("3300"));
-             a.SN->setText(QStringLiteral("HRT28A3F2C501080011"));
-         },
-         QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana")},
-        {"offsetTenthsOverflow", {},
-         [](avanzado &a) {
-             a.vprop[0]->setText(QStringLiteral("3300"));
-             a.nombre->setText(QStringLiteral("Otro"));
-         },
-         QStringLiteral("El valor de Offset está fuera de rango.")},
-        {"alarmBeyondSingle", {},
-         [](avanzado &a) {
-             a.vprop[1]->setText(QStringLiteral("-1e39"));
-             a.vtm->setText(QStringLiteral("60"));
-             a.listarele->setCurrentIndex(1);
-         },
-         QStringLiteral("El valor de Alarma min está fuera de rango.")},
-        {"storedNaNShownAndRefusedUntouched", [nan](Dispositivo &d) { d.alarma[1] = nan; },
-         [](avanzado &a) {
-             EXPECT_EQ(a.vprop[2]->text(), QStringLiteral("NaN"));
-             a.vtm->setText(QStringLiteral("60"));
-         },
-         QStringLiteral("El valor de Alarma max está fuera de rango.")},
-        {"storedInfinityShownAndRefused", [inf](Dispositivo &d) { d.alarma[0] = -inf; },
-         [](avanzado &a) { EXPECT_EQ(a.vprop[1]->text(), QStringLiteral("-Inf")); },
-         QStringLiteral("El valor de Alarma min está fuera de rango.")},
-        {"typedInfinityRefused", {}, [](avanzado &a) { a.vprop[2]->setText(QStringLiteral(" inf")); },
-         QStringLiteral("El valor de Alarma max está fuera de rango.")},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Dispositivo d = record(STT, "Cuarto", kStt);
-        if (row.stored)
-            row.stored(d);
-        Rig r({d});
-        r.a->show();
-        const Dispositivo before = r.f.g.dispactual;
-        row.edit(*r.a);
-
-        r.a->aceptar_Click();
-
-        EXPECT_EQ(r.f.messages.texts, QStringList{row.message});
-        EXPECT_TRUE(r.a->isVisible());
-        EXPECT_EQ(configfile::encode({r.f.g.dispositivos.back()}), configfile::encode({d})) << "the table is untouched";
-        EXPECT_FALSE(r.f.g.modificado);
-        // The boxes go to the main window first; nothing else is stored.
-        EXPECT_EQ(r.f.window->SN->text(), r.a->SN->text());
-        EXPECT_EQ(r.f.window->nombre->text(), r.a->nombre->text());
-        const Dispositivo &now = r.f.g.dispactual;
-        EXPECT_EQ(now.ajuste, before.ajuste);
-        EXPECT_EQ(std::memcmp(now.alarma.data(), before.alarma.data(), sizeof now.alarma), 0);
-        EXPECT_EQ(now.periodo, before.periodo);
-        EXPECT_EQ(now.salrele, before.salrele);
-    }
-}
-
-TEST(Advanced, AcceptWithoutChangeKeepsTheTable)
-{
-    for (const bool modificado : {false, true}) {
-        SCOPED_TRACE(modificado);
-        Rig r({record(STT, "Cuarto", kStt)});
-        r.a->show();
-        r.f.g.modificado = modificado;
-        r.a->aceptar->click();
-        EXPECT_TRUE(r.f.messages.texts.isEmpty()) << "no add, so no already-listed question";
-        EXPECT_EQ(r.f.g.modificado, modificado);
-        EXPECT_FALSE(r.a->isVisible());
+        EXPECT_EQ(r.messages.texts, c.said);
+        EXPECT_EQ(a.isVisible(), refused);
+        EXPECT_EQ(r.g.modificado, !refused);
+        // The boxes go to the main window first.
+        EXPECT_EQ(r.window->nombre->text() + r.window->SN->text(), a.nombre->text() + a.SN->text());
+        Dispositivo expected = d;
+        if (c.after)
+            c.after(expected);
+        EXPECT_EQ(configfile::encode({r.g.dispositivos.back()}), configfile::encode({expected}));
+        EXPECT_TRUE(!c.periodBox || a.vtm->text() == QString::fromLatin1(c.periodBox)) << a.vtm->text().toStdString();
+        if (!refused)
+            continue;
+        // Nor in the working record.
+        Dispositivo now = r.g.dispactual;
+        now.tipo = d.tipo;
+        EXPECT_EQ(configfile::encode({now}), configfile::encode({d}));
     }
 }
 

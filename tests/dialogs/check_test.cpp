@@ -1,73 +1,96 @@
-#include "dialogs/check.h"
-#include "netaccess/binding.h"
-#include "registry/general.h"
-#include "support/support.h"
+// The check button: what the device in the pane reads, as the main window
+// says it; and the message boxes' own Spanish buttons.
+#include "platform/qtplatform.h"
+#include "support/windows.h"
 
-#include <gtest/gtest.h>
-#include <optional>
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const char *const kCall[] = {"", "LeerTemperatura", "LeerHRT", "LeerAD", "LeerDET", "LeerDET"};
-
-TEST(Check, ReadsTheWorkingRecordsDevice)
+TEST(Check, saysWhatTheDeviceInThePaneReads)
 {
-    struct Row {
-        const char *name;
-        std::int16_t tipo;
-        const char *serial;
-        bool fixWords;
-        SondaIO::Words words;
-        std::optional<QString> text; // empty: nothing to show
+    const struct {
+        const char *serialBox;
+        std::optional<SondaIO::Words> words; // fixed on the network; none: leave it
+        const char *call;
+        const char *text; // null: nothing to show
+    } rows[] = {
+        {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
+        {"STT28A3F2C501080011", {{200, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = 20 ºC"},
+        {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT",
+         "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
+        {"AVI20C4001A0F000044", {{512, 0, -7, 3650}}, "LeerAD",
+         "20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
+        // Detector inputs are active at 0; a relay device answers as one.
+        {"DET1D5EE30700000055", {{0, 3, 0, 0}}, "LeerDET", "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
+        {"CTR3A7C11B200000077", {{1, 0, 0, 0}}, "LeerDET", "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
+        {"STT0102030405060708", {}, "LeerTemperatura", "0102030405060708 no encontrado"},
+        {"AVI20000000000000FE", {}, "LeerAD", "20000000000000FE no encontrado"},
+        {"XYZ28A3F2C501080011", {}, nullptr, nullptr},
     };
-    const Row rows[] = {
-        {"sttTenthsBelowZero", STT, "28A3F2C501080011", true, {-12, 0, 0, 0},
-         QStringLiteral("Sensor 28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC")},
-        {"sttWholeDegrees", STT, "28A3F2C501080011", true, {200, 0, 0, 0},
-         QStringLiteral("Sensor 28A3F2C501080011 encontrado\r\nTemperatura = 20 ºC")},
-        {"hrtBothWords", HRT, "26E1905C00000033", true, {21, 55, 0, 0},
-         QStringLiteral("Sensor 26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %")},
-        {"aviFourChannels", AVI, "20C4001A0F000044", true, {512, 0, -7, 3650},
-         QStringLiteral("Sensor 20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650")},
-        {"detInputsInverted", DET, "1D5EE30700000055", true, {0, 3, 0, 0},
-         QStringLiteral("Sensor 1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0")},
-        {"ctrReadAsDetector", CTR, "3A7C11B200000077", true, {1, 0, 0, 0},
-         QStringLiteral("Sensor 3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1")},
-        {"missingDevice", STT, "0102030405060708", false, {},
-         QStringLiteral("Sensor 0102030405060708 no encontrado")},
-        {"missingAvi", AVI, "20000000000000FE", false, {},
-         QStringLiteral("Sensor 20000000000000FE no encontrado")},
-        {"unknownType", 0, "28A3F2C501080011", false, {}, std::nullopt},
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.serialBox);
+        MainFixture f;
+        ASSERT_TRUE(f.start(u"/1"_s));
+        const Serial serial = sn(row.serialBox + 3);
+        const SondaIO::Words w = row.words.value_or(SondaIO::Words{});
+        ASSERT_EQ(row.words ? sim::setWords(0, serial, w[0], w[1], w[2], w[3]) : 0, 0);
+        f.window->SN->setText(QString::fromLatin1(row.serialBox));
+        f.g.dispactual.ajuste = {5, 6, 7, 8};
+        f.window->CMP_Click();
+        EXPECT_EQ(f.messages.texts, row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)} : QStringList{});
+        // A converter is set to unit gain whether or not it answers.
+        const bool avi = row.call && QByteArray(row.call) == "LeerAD";
+        EXPECT_EQ(f.g.dispactual.ajuste, avi ? (std::array<std::int16_t, 4>{1, 1, 1, 1}) : (std::array<std::int16_t, 4>{5, 6, 7, 8}));
+        EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"), row.call ? 1 : 0);
+    }
+}
+
+TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
+{
+    using B = Messages::Buttons;
+    using A = Messages::Answer;
+    const struct {
+        B buttons;
+        const char *texts, *press;
+        A answer;
+    } rows[] = {
+        {B::YesNo, "&No|&Sí", "&No", A::No},
+        {B::YesNo, "&No|&Sí", "&Sí", A::Yes},
+        {B::OkCancel, "Aceptar|Cancelar", "Cancelar", A::Cancel},
+        {B::RetryCancel, "Cancelar|Reintentar", "Reintentar", A::Retry},
+        {B::Ok, "Aceptar", "Aceptar", A::Ok},
     };
-    QString error;
-    const auto io = SondaIO::load(binFolder(), &error);
-    ASSERT_TRUE(io) << error.toStdString();
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        sim::load(nullptr);
-        General g;
-        ASSERT_GT(io->IniciarCNX(0, QStringLiteral("COM1"), g.mensaje), 0);
-        const Serial serial = sn(row.serial);
-        if (row.fixWords) {
-            ASSERT_EQ(sim::setWords(0, serial, row.words[0], row.words[1], row.words[2], row.words[3]), 0);
-        }
-        g.dispactual.tipo = row.tipo;
-        g.dispactual.sn = serial;
-        g.dispactual.ajuste = {5, 6, 7, 8};
-
-        EXPECT_EQ(comprobar(g, io.get(), 0), row.text);
-
-        if (row.tipo == AVI) {
-            // Unit gain stays in the record whether or not the device answered.
-            EXPECT_EQ(g.dispactual.ajuste, (std::array<std::int16_t, 4>{1, 1, 1, 1}));
-        } else {
-            EXPECT_EQ(g.dispactual.ajuste, (std::array<std::int16_t, 4>{5, 6, 7, 8}));
-        }
-        if (row.tipo == 0) {
-            EXPECT_EQ(sim::callCount(0, nullptr, nullptr), 1); // IniciarCNX alone
-        } else if (row.fixWords) {
-            EXPECT_EQ(sim::callCount(0, &serial, kCall[row.tipo]), 1);
-        }
+    application();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.press);
+        QStringList seen;
+        QString title;
+        // Presses the button once the box is up, or closes a box without it.
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            title = box->windowTitle();
+            QAbstractButton *press = nullptr;
+            for (QAbstractButton *b : box->buttons()) {
+                seen << b->text();
+                press = b->text() == QString::fromUtf8(row.press) ? b : press;
+            }
+            if (press)
+                press->click();
+            else
+                box->close();
+        });
+        QtMessages messages;
+        EXPECT_EQ(messages.show(u"Texto"_s, row.buttons), row.answer);
+        seen.sort();
+        EXPECT_EQ(seen.join(u'|'), QString::fromUtf8(row.texts));
+        EXPECT_EQ(title, u"Climalog"_s);
     }
 }
 

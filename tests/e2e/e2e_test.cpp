@@ -5,10 +5,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -18,82 +16,66 @@
 
 namespace {
 
+// One device of every type from the demo network of COM1, in sorted order,
+// with what is typed for its name: blanks before it go, and the box takes
+// 16 characters.
 struct Device {
-    const char *name;
-    const char *type;
-    const char *serial;
+    const char *typed, *name, *type, *serial;
     std::int16_t code;
 };
-
-// One device of every type from the demo network of COM1, in sorted order.
 const Device devices[] = {
-    {"Conversor", "AVI", "20C4001A0F000044", 3},
-    {"Rele", "CTR", "3A7C11B200000077", 5},
-    {"Puerta", "DET", "1D5EE30700000055", 4},
-    {"Humedad", "HRT", "26E1905C00000033", 2},
-    {"MMMMMMMMMMMMMMMM", "STT", "28A3F2C501080011", 1},
+    {"   Conversor", "Conversor", "AVI", "20C4001A0F000044", AVI},
+    {"Rele", "Rele", "CTR", "3A7C11B200000077", CTR},
+    {"Puerta", "Puerta", "DET", "1D5EE30700000055", DET},
+    {"Humedad", "Humedad", "HRT", "26E1905C00000033", HRT},
+    {"MMMMMMMMMMMMMMMMX", "MMMMMMMMMMMMMMMM", "STT", "28A3F2C501080011", STT},
 };
 
-QByteArray name16(const char *name)
-{
-    QByteArray n(name);
-    return n.leftJustified(16, ' ', true);
-}
-
-void putInt16(QByteArray &record, int offset, std::int16_t value) { qToLittleEndian(value, record.data() + offset); }
-void putFloat(QByteArray &record, int offset, float value) { qToLittleEndian(value, record.data() + offset); }
-
-// The configuration file of these devices, from the record layout.
+// The configuration file of these devices, from the record layout: a new
+// device has unit gains on a converter, zero elsewhere, blank units and a
+// period of one second.
 QByteArray expectedFile()
 {
-    QByteArray file(140, '\0');
-    file.replace(0, 16, name16("00"));
+    QByteArray file = QByteArray("00").leftJustified(16, ' ').leftJustified(140, '\0');
     for (const Device &d : devices) {
         QByteArray record(140, '\0');
-        record.replace(0, 16, name16(d.name));
-        const Serial serial = sn(d.serial);
-        record.replace(16, 8, QByteArray(reinterpret_cast<const char *>(serial.data()), 8));
-        putInt16(record, 24, d.code);
-        const bool avi = d.code == AVI;
+        record.replace(0, 16, QByteArray(d.name).leftJustified(16, ' '));
+        record.replace(16, 8, QByteArray::fromHex(d.serial));
+        qToLittleEndian(d.code, record.data() + 24);
         for (int k = 0; k < 4; ++k) {
-            putInt16(record, 26 + 2 * k, avi ? 1 : 0);
-            putFloat(record, 50 + 4 * k, avi ? 1.0f : 0.0f);
+            qToLittleEndian<std::int16_t>(d.code == AVI ? 1 : 0, record.data() + 26 + 2 * k);
+            qToLittleEndian<float>(d.code == AVI ? 1.0f : 0.0f, record.data() + 50 + 4 * k);
             record.replace(66 + 8 * k, 8, QByteArray(8, ' '));
         }
-        putInt16(record, 138, 1);
+        qToLittleEndian<std::int16_t>(1, record.data() + 138);
         file += record;
     }
     return file;
 }
 
-void fixWords()
-{
-    sim::setWords(0, sn("20C4001A0F000044"), 100, 200, 300, 400);
-    sim::setWords(0, sn("1D5EE30700000055"), 0, 1);
-    sim::setWords(0, sn("26E1905C00000033"), 23, 45);
-    sim::setWords(0, sn("28A3F2C501080011"), 215);
-}
+const char *const network = "port COM1 open\n"
+                            "device STT 28A3F2C501080011 words 215 0 0 0\n"
+                            "device HRT 26E1905C00000033 words 23 45 0 0\n"
+                            "device AVI 20C4001A0F000044 words 100 200 300 400\n"
+                            "device DET 1D5EE30700000055 words 0 1 0 0\n"
+                            "device CTR 3A7C11B200000077\n";
 
 TEST(EndToEnd, addSaveEndAndStartAgain)
 {
     MainFixture f;
+    sim::load(network);
     ASSERT_TRUE(f.start(QStringLiteral("/1")));
     f.window->show();
     ASSERT_FALSE(f.window->Nsensor->isHidden());
-    fixWords();
     for (const Device &d : devices) {
         f.window->nombre->clear();
-        QTest::keyClicks(f.window->nombre, QString::fromLatin1(d.name));
+        QTest::keyClicks(f.window->nombre, QString::fromLatin1(d.typed));
         f.window->SN->clear();
         QTest::keyClicks(f.window->SN, QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
         ASSERT_TRUE(f.window->anadir->isEnabled()) << d.name;
         QTest::mouseClick(f.window->anadir, Qt::LeftButton);
     }
     ASSERT_EQ(f.g.n(), 5);
-    for (int k = 0; k < 3; ++k) {
-        f.clock.advance(3);
-        f.window->Timer1_Timer();
-    }
     f.window->salvar->trigger();
     EXPECT_FALSE(f.g.modificado);
     f.window->fin_Click();
@@ -101,18 +83,17 @@ TEST(EndToEnd, addSaveEndAndStartAgain)
     EXPECT_EQ(f.exitCodes, std::vector<int>{0});
     EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), expectedFile());
 
-    // A new run on the same folder finds the same devices and polls them.
-    General g2;
-    g2.appFolder = f.folder.path();
-    sim::load(nullptr);
-    fixWords();
-    std::vector<int> exits;
-    principal again(g2, f.io.get(), {f.clock, f.messages, f.explorer, [&](int c) { exits.push_back(c); }, nullptr});
-    ASSERT_TRUE(again.Form_Load(QString()));
-    EXPECT_TRUE(again.Nsensor->isHidden());
+    // A new run on the same folder takes its only configuration, closes the
+    // pane and shows every device read once during start-up.
+    MainFixture again;
+    again.g.appFolder = f.folder.path();
+    sim::load(network);
+    ASSERT_TRUE(again.start(QString()));
+    EXPECT_EQ(again.window->windowTitle(), QStringLiteral("Climalog [COM1]"));
+    EXPECT_TRUE(again.window->Nsensor->isHidden());
     QStringList lines;
-    for (int row = 0; row < again.model()->rowCount(); ++row)
-        lines << again.model()->index(row).data().toString();
+    for (int row = 0; row < again.window->model()->rowCount(); ++row)
+        lines << again.window->model()->index(row).data().toString();
     // Narrow names get one separator more before the serial.
     QStringList expected{
         QStringLiteral("AVI  Conversor           20C4001A0F000044  100   200   300   400 "),
@@ -129,41 +110,32 @@ TEST(EndToEnd, addSaveEndAndStartAgain)
             line = line.simplified();
 #endif
     EXPECT_EQ(lines, expected);
-    again.fin_Click();
-    EXPECT_EQ(exits, std::vector<int>{0});
 }
 
 // The built program in a folder of its own, as a user installs it.
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
     TempFolder folder;
+    const QDir bin(binFolder());
 #ifdef _WIN32
     // The program with the runtime libraries and the platform plugin.
-    const QDir bin(binFolder());
     QStringList files = bin.entryList({QStringLiteral("*.dll"), QStringLiteral("*.DLL")}, QDir::Files);
     files << QStringLiteral("Climalog.exe");
     QDir(folder.path()).mkdir(QStringLiteral("platforms"));
     for (const QString &name : QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
         files << QStringLiteral("platforms/") + name;
-    for (const QString &name : files)
-        ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
     const QString exe = folder.file(QStringLiteral("Climalog.exe"));
 #else
-    for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
-        ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(name), folder.file(name)));
+    const QStringList files{QStringLiteral("Climalog"), SondaIO::fileName()};
     const QString exe = folder.file(QStringLiteral("Climalog"));
-    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 #endif
+    for (const QString &name : files)
+        ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QByteArray config = expectedFile();
     folder.write(QStringLiteral("config1.ini"), config);
     // The simulator writes every call it serves to this log.
-    folder.write(QStringLiteral("sondanet.txt"),
-                 QByteArray("calllog llamadas.txt\nport COM1 open\n"
-                            "device STT 28A3F2C501080011 value 215\n"
-                            "device HRT 26E1905C00000033 value 23 45\n"
-                            "device AVI 20C4001A0F000044 value 100 200 300 400\n"
-                            "device DET 1D5EE30700000055 value 0 1\n"
-                            "device CTR 3A7C11B200000077\n"));
+    folder.write(QStringLiteral("sondanet.txt"), QByteArray("calllog llamadas.txt\n") + network);
 
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

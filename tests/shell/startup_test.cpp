@@ -1,253 +1,239 @@
+// Start-up and shutdown of the main window: the command line, the port
+// and its window, the splash, the save question and the connection's end.
+#include "registry/configfile.h"
 #include "shell/cmdline.h"
 #include "shell/inicio.h"
-#include "support/windows.h"
+#include "shell/logo.h"
+#include "shell/running.h"
 
-#include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenuBar>
+#include <QLabel>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// A configuration file holding entry 0 alone, built from the record layout.
-QByteArray emptyConfig()
+TEST(CommandLine, everyFormOfTheTable)
 {
-    QByteArray record(140, '\0');
-    record.replace(0, 16, QByteArray("00              "));
-    return record;
-}
-
-long iniciarCalls(int port) { return sim::callCount(port, nullptr, "IniciarCNX"); }
-
-TEST(StartUp, namedPortConnectsAndShowsItsCaption)
-{
-    MainFixture f;
-    ASSERT_TRUE(f.start(QStringLiteral("/2")));
-    EXPECT_EQ(f.window->windowTitle(), QStringLiteral("Climalog [COM2]"));
-    EXPECT_EQ(f.g.puerto, 1);
-    EXPECT_TRUE(f.g.conectado);
-    EXPECT_TRUE(f.messages.texts.isEmpty());
-    // No configuration: the pane opens and the list is empty.
-    EXPECT_TRUE(f.window->mnueditar->isChecked());
-    EXPECT_FALSE(f.window->Nsensor->isHidden());
-    EXPECT_EQ(f.g.carpeta, f.folder.path() + QStringLiteral("/2/"));
-    ASSERT_EQ(f.window->titulo->count(), 1);
-    EXPECT_EQ(f.window->titulo->item(0)->text(), QStringLiteral("Tipo  Nombre            N. Serie          Datos"));
-    EXPECT_EQ(f.window->titulo->item(0)->text().size(), 47);
-    ASSERT_EQ(f.window->lblalarmas->count(), 1);
-    EXPECT_EQ(f.window->lblalarmas->item(0)->text(), QStringLiteral("Alarmas"));
-}
-
-TEST(StartUp, rejectedCommandLinesShowTheUsageMessageAndEnd)
-{
-    for (const char *line : {"/5", "12", "/22", "/CAPX", "/test /cap", "/cap /test"}) {
-        SCOPED_TRACE(line);
-        MainFixture f;
-        EXPECT_FALSE(f.start(QString::fromLatin1(line)));
-        ASSERT_EQ(f.messages.texts.size(), 1);
-        EXPECT_EQ(f.messages.texts[0], usoTexto());
-        EXPECT_EQ(f.messages.buttons[0], Messages::Buttons::Ok);
-        EXPECT_EQ(iniciarCalls(0) + iniciarCalls(1) + iniciarCalls(2) + iniciarCalls(3), 0);
-    }
-}
-
-TEST(StartUp, failedConnectionShowsTheLibraryMessageAndEnds)
-{
-    struct Row {
-        const char *commandLine;
-        bool silent; // the port does not answer: the library leaves no text
-        const char *message;
+    using P = Orden::Puerto;
+    const struct {
+        const char *line;
+        P puerto;
+        int numero;
+        bool captura;
+    } rows[] = {
+        {"", P::Automatico, 0, false},        {"   ", P::Automatico, 0, false},     {"/1", P::Numero, 1, false},
+        {"/4", P::Numero, 4, false},          {"  /2  ", P::Numero, 2, false},      {"/0", P::SinConexion, 0, false},
+        {"/X", P::SinConexion, 0, false},     {"/x", P::SinConexion, 0, false},     {"/5", P::Rechazo, 0, false},
+        {"/9", P::Rechazo, 0, false},         {"12", P::Rechazo, 0, false},         {"/22", P::Rechazo, 0, false},
+        {"/", P::Rechazo, 0, false},          {"/test", P::Ventana, 0, false},      {"/TEST", P::Ventana, 0, false},
+        {"/test /cap", P::Rechazo, 0, true},  {"/cap /test", P::Rechazo, 0, true},  {"/cap", P::Automatico, 0, true},
+        {"/Cap", P::Automatico, 0, true},     {"/CAP/2", P::Numero, 2, true},       {"/2 /cap", P::Numero, 2, true},
+        {"  /2/Cap  ", P::Numero, 2, true},   {"/cap /3", P::Numero, 3, true},      {"/CAPX", P::Rechazo, 0, true},
+        {"/cap/cap", P::Rechazo, 0, true},    {"/cap /0", P::SinConexion, 0, true}, {"hola", P::Rechazo, 0, false},
+        {"/\xef\xbc\x92", P::SinConexion, 0, false}, // a full-width digit
     };
-    const Row rows[] = {
-        {"/3", false, "No se puede abrir el puerto COM3: no hay respuesta de la red"},
-        {"/2", true, "No se puede abrir el puerto COM2."},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.commandLine);
-        MainFixture f;
-        sim::silent(1, row.silent);
-        bool windowShown = false;
-        f.choosePort = [&] { windowShown = true; };
-        EXPECT_FALSE(f.start(QString::fromLatin1(row.commandLine)));
-        EXPECT_EQ(f.messages.texts, QStringList{QString::fromUtf8(row.message)});
-        EXPECT_FALSE(windowShown);
-        EXPECT_EQ(f.g.puerto, -1);
-        sim::silent(1, false);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.line);
+        const Orden o = interpreta(QString::fromUtf8(row.line));
+        EXPECT_EQ(o.puerto, row.puerto);
+        EXPECT_EQ(o.numero, row.numero);
+        EXPECT_EQ(o.captura, row.captura);
     }
+    EXPECT_EQ(usoTexto(), QStringLiteral("Argumentos en línea de comandos incorrectos.\r\nUsar:\r\n"
+                                         "Climalog /n   [n=COMn=1,2,3,4]\r\nClimalog /test\r\nClimalog /cap\r\n"
+                                         "Climalog /cap /n    [n=COMn=1,2,3,4]"));
 }
 
-TEST(StartUp, noConnectionFormsStartUnconnected)
+const QByteArray emptyConfig = QByteArray("00").leftJustified(140, ' ');
+
+long calls(const char *call)
 {
-    for (const char *line : {"/0", "/X"}) {
-        SCOPED_TRACE(line);
-        MainFixture f;
-        f.folder.write(QStringLiteral("config1.ini"), emptyConfig());
-        ASSERT_TRUE(f.start(QString::fromLatin1(line)));
-        EXPECT_EQ(f.window->windowTitle(), QStringLiteral("Climalog []"));
-        EXPECT_EQ(f.g.puerto, 0);
-        EXPECT_FALSE(f.g.conectado);
-        EXPECT_EQ(iniciarCalls(0), 0);
-        EXPECT_EQ(f.g.configPath(), f.folder.file(QStringLiteral("config1.ini")));
-        // The capture folder is the application folder, two separators on.
-        EXPECT_EQ(f.g.carpeta, f.folder.path() + QStringLiteral("//"));
-    }
+    long n = 0;
+    for (int port = 0; port < 4; ++port)
+        n += sim::callCount(port, nullptr, call);
+    return n;
 }
 
-TEST(StartUp, automaticChoiceFollowsTheConfigurationFiles)
-{
-    struct Row {
-        const char *name;
-        std::vector<int> files;
-        bool windowExpected;
-        int port;
-    };
-    const Row rows[] = {
-        {"none", {}, true, -1},
-        {"onlyConfig2", {2}, false, 1},
-        {"twoFiles", {1, 4}, true, -1},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        MainFixture f;
-        for (int n : row.files)
-            f.folder.write(QStringLiteral("config%1.ini").arg(n), emptyConfig());
-        bool windowShown = false;
-        f.choosePort = [&] { windowShown = true; };
-        const bool started = f.start(QString());
-        EXPECT_EQ(windowShown, row.windowExpected);
-        EXPECT_EQ(started, !row.windowExpected);
-        EXPECT_EQ(f.g.puerto, row.port);
-        EXPECT_TRUE(f.messages.texts.isEmpty());
-    }
-}
-
-TEST(StartUp, configuredDevicesCloseThePane)
-{
-    MainFixture f;
-    QByteArray file = emptyConfig();
-    QByteArray device(140, '\0');
-    device.replace(0, 16, QByteArray("Sala            "));
-    const Serial serial = sn("28A3F2C501080011");
-    device.replace(16, 8, QByteArray(reinterpret_cast<const char *>(serial.data()), 8));
-    device[24] = 1; // STT
-    device[138] = 1; // period 1 s
-    file += device;
-    f.folder.write(QStringLiteral("config1.ini"), file);
-    ASSERT_TRUE(f.start(QStringLiteral("/1")));
-    EXPECT_EQ(f.g.n(), 1);
-    EXPECT_FALSE(f.window->mnueditar->isChecked());
-    EXPECT_TRUE(f.window->Nsensor->isHidden());
-    // The first polling cycle ran during start-up.
-    EXPECT_EQ(sim::callCount(0, &serial, "LeerTemperatura"), 1);
-}
-
-TEST(StartUp, mainWindowHasTheWholeMenuBar)
-{
-    MainFixture f;
-    ASSERT_TRUE(f.start(QStringLiteral("/1")));
-    QStringList menus;
-    for (QAction *a : f.window->menuBar()->actions()) {
-        QStringList items;
-        for (QAction *item : a->menu()->actions())
-            items << item->text() + (item->shortcut().isEmpty() ? QString() : QStringLiteral(" ") + item->shortcut().toString());
-        menus << a->text() + QStringLiteral(": ") + items.join(QStringLiteral(", "));
-    }
-    EXPECT_EQ(menus, (QStringList{
-                         QStringLiteral("&Fichero: &Salvar Ctrl+S, &Cargar Ctrl+C, &Fin"),
-                         QStringLiteral("&Edicion: &Editar Ctrl+E, &Buscar Dispositivos"),
-                         QStringLiteral("&Captura: &Capturar, &Ver capturas, &Gráficas"),
-                         QStringLiteral("&Ayuda: &Acerca de Climalog"),
-                     }));
-}
-
-// The port selection window driven as a user would.
-struct PortWindow {
-    explicit PortWindow(MainFixture &f) : window(f.g, f.io.get(), f.messages) {}
-    void choose(int position)
-    {
-        window.RSport->setCurrentIndex(position);
-        emit window.RSport->activated(position);
-    }
-    inicio window;
+// A run from start-up to the end: the command line, the configuration
+// files, the port and its window; then a change or none, and Fin or the
+// close box with the answers to its questions.
+struct Session {
+    const char *name;
+    const char *line = "/1";
+    std::vector<int> configs = {}; // configN.ini files in the folder
+    bool silent = false;           // COM2 answers nothing: the library leaves no text
+    int choose = -2;               // the port window: the entry picked, -1 closed; -2 never shown
+    std::vector<Messages::Answer> answers = {};
+    bool changed = false, saveFails = false, closeBox = false;
+    bool capturing = false;
+    const char *caption = "Climalog [COM1]"; // "Climalog": it ended at start-up
+    QStringList messages = {};               // "…" first: only their ends
+    int tries = 1;                           // IniciarCNX calls
+    bool ends = true;                        // the program ended when asked to
+    bool saved = false;
 };
 
-TEST(PortWindow, startsDisabledAndListsTheFourPorts)
+TEST(StartUp, fromTheCommandLineToTheEnd)
 {
-    MainFixture f;
-    PortWindow p(f);
-    EXPECT_EQ(p.window.windowTitle(), QStringLiteral("Climalog - Inicio"));
-    ASSERT_EQ(p.window.RSport->count(), 4);
-    EXPECT_EQ(p.window.RSport->itemText(0), QStringLiteral("COM1"));
-    EXPECT_EQ(p.window.RSport->itemText(3), QStringLiteral("COM4"));
-    EXPECT_EQ(p.window.RSport->currentText(), QStringLiteral("Puerto"));
-    QTest::keyClicks(p.window.RSport->lineEdit(), QStringLiteral("COM2"));
-    EXPECT_FALSE(p.window.iniciar->isEnabled());
-    p.choose(2);
-    EXPECT_TRUE(p.window.iniciar->isEnabled());
-}
-
-TEST(PortWindow, outcomesOfTheConnection)
-{
-    struct Row {
-        const char *name;
-        int position;
-        Messages::Answer answer;
-        bool started;
-        int port;
-        bool connected;
-        const char *caption;
+    using A = Messages::Answer;
+    const QString uso = usoTexto();
+    const QString refused = u"Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"_s;
+    const QString ask = u"Los cambios se perderan.\r\n¿Desea salvar la configuración?"_s;
+    const QString stay = u"…\r\n¿Desea terminar sin salvar la configuración?"_s;
+    const Session runs[] = {
+        {.name = "named port", .line = "/2", .caption = "Climalog [COM2]"},
+        {.name = "refused port", .line = "/3", .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM3: no hay respuesta de la red"_s}},
+        {.name = "silent port", .line = "/2", .silent = true, .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM2."_s}},
+        {.name = "unconnected", .line = "/0", .configs = {1}, .caption = "Climalog []", .tries = 0},
+        {.name = "the only configuration", .line = "", .configs = {2}, .caption = "Climalog [COM2]"},
+        {.name = "capture", .line = "/cap /1", .capturing = true, .caption = "Climalog [COM1] - 07-12-2026-00.log"},
+        {.name = "no configuration, window closed", .line = "", .choose = -1, .caption = "Climalog", .tries = 0},
+        {.name = "two configurations, window", .line = "", .configs = {1, 4}, .choose = 1, .caption = "Climalog [COM2]"},
+        {.name = "window, refused, go on", .line = "/test", .choose = 2, .answers = {A::Yes}, .caption = "Climalog [COM3]", .messages = {refused}},
+        {.name = "window, refused, end", .line = "/test", .choose = 2, .answers = {A::No}, .caption = "Climalog", .messages = {refused}},
+        {.name = "usage /5", .line = "/5", .caption = "Climalog", .messages = {uso}, .tries = 0},
+        {.name = "usage /test /cap", .line = "/test /cap", .caption = "Climalog", .messages = {uso}, .tries = 0},
+        {.name = "unchanged: nothing asked"},
+        {.name = "changed: yes saves", .answers = {A::Yes}, .changed = true, .messages = {ask}, .saved = true},
+        {.name = "changed: no", .answers = {A::No}, .changed = true, .messages = {ask}},
+        {.name = "close box", .answers = {A::No}, .changed = true, .closeBox = true, .messages = {ask}},
+        {.name = "failed save: stays", .answers = {A::Yes, A::No}, .changed = true, .saveFails = true, .messages = {ask, stay}, .ends = false},
+        {.name = "failed save: ends", .answers = {A::Yes, A::Yes}, .changed = true, .saveFails = true, .messages = {ask, stay}},
+        {.name = "failed save, close box: stays", .answers = {A::Yes, A::No}, .changed = true, .saveFails = true,
+         .closeBox = true, .messages = {ask, stay}, .ends = false},
     };
-    const Row rows[] = {
-        {"com3Refused_yesKeepsTheChosenPort", 2, Messages::Answer::Yes, true, 2, false, "Climalog [COM3]"},
-        {"com3Refused_noEnds", 2, Messages::Answer::No, false, -1, false, ""},
-        {"com2Connects", 1, Messages::Answer::Yes, true, 1, true, "Climalog [COM2]"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        MainFixture f;
-        f.messages.answer(row.answer);
+    for (const Session &run : runs) {
+        SCOPED_TRACE(run.name);
+        Running f(nullptr);
+        sim::silent(1, run.silent);
+        for (int n : run.configs)
+            f.folder.write(u"config%1.ini"_s.arg(n), emptyConfig);
+        for (A a : run.answers)
+            f.messages.answer(a);
+        bool shown = false;
         f.choosePort = [&] {
-            PortWindow p(f);
-            p.window.show();
-            p.choose(row.position);
-            QTest::mouseClick(p.window.iniciar, Qt::LeftButton);
-            EXPECT_TRUE(p.window.isHidden());
+            shown = true;
+            inicio p(f.g, f.io.get(), f.messages);
+            p.show();
+            if (run.choose == -1) {
+                p.close();
+                return;
+            }
+            p.RSport->setCurrentIndex(run.choose);
+            emit p.RSport->activated(run.choose);
+            QTest::mouseClick(p.iniciar, Qt::LeftButton);
+            EXPECT_TRUE(p.isHidden());
         };
-        EXPECT_EQ(f.start(QStringLiteral("/test")), row.started);
-        EXPECT_EQ(f.g.puerto, row.port);
-        EXPECT_EQ(f.g.conectado, row.connected);
-        if (row.started) {
-            EXPECT_EQ(f.window->windowTitle(), QString::fromLatin1(row.caption));
+        const bool started = f.start(QString::fromLatin1(run.line));
+        EXPECT_EQ(started, QByteArray(run.caption) != "Climalog");
+        EXPECT_EQ(f.window->windowTitle(), QString::fromLatin1(run.caption));
+        EXPECT_EQ(shown, run.choose != -2);
+        EXPECT_EQ(calls("IniciarCNX"), run.tries);
+        // Connected when it runs on a port that did not refuse.
+        const int com = QString::fromLatin1(run.caption).section(u"COM"_s, 1).left(1).toInt();
+        const bool connected = started && com > 0 && run.messages.value(0) != refused;
+        EXPECT_EQ(f.g.conectado, connected);
+        if (started) {
+            // Unconnected runs use the first port's file and the program's
+            // folder, two separators on, for captures.
+            EXPECT_EQ(f.g.puerto, std::max(com - 1, 0));
+            EXPECT_EQ(f.g.configPath(), f.folder.file(u"config%1.ini"_s.arg(std::max(com, 1))));
+            EXPECT_EQ(f.g.carpeta, f.folder.path() + u"/%1/"_s.arg(com ? QString::number(com) : QString()));
+            EXPECT_EQ(f.g.fichero, run.capturing ? u"07-12-2026-00.log"_s : QString());
+            // No devices: the pane is open, unless a capture closed it.
+            EXPECT_EQ(f.window->mnueditar->isChecked() && !f.window->Nsensor->isHidden(), !run.capturing);
+            if (run.changed)
+                f.add("Sala", "STT28A3F2C501080011");
+            // A folder where the file should be: the save cannot replace it.
+            if (run.saveFails)
+                QDir(f.folder.path()).mkdir(u"config1.ini"_s);
+            if (run.closeBox) {
+                f.window->show();
+                f.window->close();
+                EXPECT_EQ(f.window->isVisible(), !run.ends);
+            } else {
+                f.window->fin_Click();
+            }
+            EXPECT_EQ(f.exitCodes, run.ends ? std::vector<int>{0} : std::vector<int>{});
+            EXPECT_EQ(f.folder.read(u"config1.ini"_s).contains("Sala"), run.saved);
+            EXPECT_EQ(f.g.modificado, run.changed && !run.saved);
         }
-        if (!row.connected) {
-            ASSERT_EQ(f.messages.texts.size(), 1);
-            EXPECT_EQ(f.messages.texts[0],
-                      QStringLiteral("Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"));
+        ASSERT_EQ(f.messages.texts.size(), run.messages.size()) << f.messages.texts.join(u'|').toStdString();
+        for (qsizetype k = 0; k < run.messages.size(); ++k) {
+            const QString &m = run.messages[k];
+            EXPECT_TRUE(m.startsWith(u'…') ? f.messages.texts[k].endsWith(m.mid(1)) : f.messages.texts[k] == m) << k;
+        }
+        if (run.messages.value(0) == refused) {
             EXPECT_EQ(f.messages.buttons[0], Messages::Buttons::YesNo);
             EXPECT_EQ(f.messages.icons[0], Messages::Icon::Information);
         }
-        if (row.started && !row.connected) {
-            // The configuration file of the chosen port, not another one's.
-            EXPECT_EQ(f.g.configPath(), f.folder.file(QStringLiteral("config3.ini")));
-        }
+        // The connection ends with the program only when it was made.
+        EXPECT_EQ(calls("FinalizarCNX"), connected && run.ends ? 1 : 0);
     }
 }
 
-TEST(PortWindow, closingWithoutAPortEndsSilently)
+TEST(About, namesTheProgramAndItsVersion)
+{
+    Running f;
+    f.window->mnuabout->trigger();
+    EXPECT_EQ(f.messages.texts, QStringList{QStringLiteral("Climalog v1.1\r\nEquipo de desarrollo de Climalog, "
+                                                           "2026\r\nclimalog.example.org")});
+}
+
+// A clock whose steady counter moves 100 ms per reading while its time of
+// day crosses midnight.
+class MidnightClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)).addMSecs(qint64(t_ * 1000)); }
+    double elapsed() const override
+    {
+        ++reads;
+        return t_ += 0.1;
+    }
+    mutable double t_ = 0;
+    mutable int reads = 0;
+};
+
+// The splash waits just over a second, midnight or not, then the first
+// tick runs behind it and it says which read is under way.
+TEST(Splash, waitsASecondThenSaysWhichReadTheFirstTickIsAt)
 {
     MainFixture f;
-    f.choosePort = [&] {
-        PortWindow p(f);
-        p.window.show();
-        p.window.close();
-    };
-    EXPECT_FALSE(f.start(QStringLiteral("/test")));
-    EXPECT_TRUE(f.messages.texts.isEmpty());
+    std::vector<Dispositivo> table(4);
+    table[0].nombre = u"00"_s;
+    for (int k = 1; k <= 3; ++k) {
+        table[k].nombre = u"D%1"_s.arg(k);
+        table[k].sn = sn(std::array{"28A3F2C501080011", "26E1905C00000033", "1D5EE30700000055"}[k - 1]);
+        table[k].tipo = std::array{STT, HRT, DET}[k - 1];
+        table[k].periodo = 1;
+    }
+    f.folder.write(u"config1.ini"_s, configfile::encode(table));
+    MidnightClock clock;
+    int shown = 0;
+    // As the program starts: the splash waits, then loads the main window.
+    logo splash(clock, [&] {
+        ++shown;
+        EXPECT_TRUE(f.window->Form_Load(u"/1"_s, [&](int k, int n) { splash.avance(k, n); }));
+    });
+    QStringList said;
+    sim::onCall([&](const char *call) {
+        if (QByteArray(call).startsWith("Leer") && splash.isVisible())
+            said << splash.estado->text();
+    });
+    splash.show();
+    QCoreApplication::processEvents();
+    sim::onCall({});
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(splash.isHidden());
+    // t0, then readings until more than one second has passed.
+    EXPECT_EQ(clock.reads, 12);
+    EXPECT_EQ(splash.Image1->size(), splash.size());
+    EXPECT_EQ(said, (QStringList{u"Leyendo dispositivos… 1 de 3"_s, u"Leyendo dispositivos… 2 de 3"_s, u"Leyendo dispositivos… 3 de 3"_s}));
 }
 
 }

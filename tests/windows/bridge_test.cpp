@@ -32,13 +32,10 @@ struct Bridged {
         io = SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error);
         EXPECT_TRUE(io) << error.toStdString();
     }
-    std::int16_t open(int port, QString *message = nullptr)
+    std::int16_t open(int port, FixedText<100> *message = nullptr)
     {
-        FixedText<100> m;
-        const std::int16_t r = io->IniciarCNX(std::int16_t(port), QStringLiteral("COM%1").arg(port + 1), m);
-        if (message)
-            *message = m.text().section(QChar(u'\0'), 0, 0);
-        return r;
+        FixedText<100> ignored;
+        return io->IniciarCNX(std::int16_t(port), QStringLiteral("COM%1").arg(port + 1), message ? *message : ignored);
     }
     TempFolder folder;
     QString error;
@@ -50,27 +47,26 @@ using Read = std::int16_t (SondaIO::*)(std::int16_t, Serial &, SondaIO::Words &)
 TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
 {
     Bridged b;
-    QString message;
+    FixedText<100> message;
     EXPECT_EQ(b.open(2, &message), 0);
-    EXPECT_EQ(message, QStringLiteral("No se abre COM3"));
+    EXPECT_EQ(message.text().section(QChar(u'\0'), 0, 0), QStringLiteral("No se abre COM3"));
     ASSERT_GT(b.open(0), 0);
     Serial relay = sn("3A7C11B200000077");
     b.io->EscribirCTR(0, relay, 1, 0);
-    struct Row {
+    const struct {
         const char *name;
         Read call;
         const char *serial;
         std::int16_t result;
         SondaIO::Words words;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"temperature", &SondaIO::LeerTemperatura, "28A3F2C501080011", 1, {215, -1, 2, 3}},
         {"humidity", &SondaIO::LeerHRT, "26E1905C00000033", 1, {23, 45, 6, 7}},
         {"detector", &SondaIO::LeerDET, "1D5EE30700000055", 1, {0, 1, 8, 9}},
         {"relay words as written", &SondaIO::LeerDET, "3A7C11B200000077", 1, {1, 0, 0, 0}},
         {"wrong kind keeps the block", &SondaIO::LeerHRT, "28A3F2C501080011", 0, {11, 12, 13, 14}},
     };
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Serial serial = sn(row.serial);
         SondaIO::Words words{11, 12, 13, 14};
@@ -80,8 +76,7 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
     }
     SondaIO::SearchBuffer found{};
     EXPECT_EQ(b.io->BuscarDetectores(0, found), 2);
-    EXPECT_EQ(seriehex(Serial{found[8], found[9], found[10], found[11], found[12], found[13], found[14], found[15]}),
-              QStringLiteral("3A7C11B200000077"));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(found.data()) + 8, 8).toHex().toUpper(), "3A7C11B200000077");
     Serial odd = sn("00FF10EF7F80A5C3");
     EXPECT_EQ(b.io->ConvertSerialNum(odd), QStringLiteral("00FF10EF7F80A5C3"));
 }
@@ -129,20 +124,18 @@ TEST(Bridge, callThatFaultsOrNeverReturnsFailsAloneAndTheNextOneWorks)
 
 TEST(Bridge, whatCannotStartIsNamedInSpanish)
 {
-    struct Row {
-        const char *name;
+    const struct {
         const char *library; // in the build's folder; null: none
         bool bridge;
         const char *error; // %1 the library, %2 the bridge
-    };
-    const Row rows[] = {
-        {"no bridge", "SondaIO.DLL", false, "La librería de acceso a la red %1 es de 32 bits y el programa puente %2 no se puede iniciar"},
-        {"no library", nullptr, true, "No se puede cargar la librería de acceso a la red %1."},
-        {"library without its calls", "partial/SondaIO.DLL", true, "La librería de acceso a la red %1 no tiene la función FinalizarCNX."},
+    } rows[] = {
+        {"SondaIO.DLL", false, "La librería de acceso a la red %1 es de 32 bits y el programa puente %2 no se puede iniciar"},
+        {nullptr, true, "No se puede cargar la librería de acceso a la red %1."},
+        {"partial/SondaIO.DLL", true, "La librería de acceso a la red %1 no tiene la función FinalizarCNX."},
     };
     const QDir bin(binFolder());
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.error);
         TempFolder t;
         const QString library = t.file(QStringLiteral("SondaIO.DLL"));
         const QString bridge = t.file(QStringLiteral("bridge64.exe"));

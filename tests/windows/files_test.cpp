@@ -1,7 +1,7 @@
 // Windows behaviour of the program's files: paths in the program's folder as
 // the system writes them, the configuration replaced whole, the capture file
-// held by another program, the network library taken from the program's
-// folder only.
+// held open by another program, the network library taken from the
+// program's folder only.
 #include "monitor/capture.h"
 #include "netaccess/binding.h"
 #include "registry/configfile.h"
@@ -9,32 +9,24 @@
 #include "support/support.h"
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
-#include <memory>
 #include <windows.h>
 
 namespace {
 
-// Another program holding a file open with the sharing it allows: "nada",
-// "lectura" (others may read) or "escritura" (others may read and write).
-class Holder {
-public:
+// A file held open with the sharing another program allows: none, "lectura"
+// (others may read) or "escritura" (others may read and write). Sharing is
+// checked against every open handle, whichever process holds it.
+struct Holder {
     Holder(const QString &path, const char *sharing)
+        : file(CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ | GENERIC_WRITE,
+                           !sharing ? 0 : sharing[0] == 'l' ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, 0, nullptr))
     {
-        process_.start(QDir(binFolder()).filePath(QStringLiteral("test_windows.exe")),
-                       {QStringLiteral("--hold"), QDir::toNativeSeparators(path), QString::fromLatin1(sharing)});
-        EXPECT_TRUE(process_.waitForReadyRead(30000) && process_.readAll().startsWith("ready"));
+        EXPECT_NE(file, INVALID_HANDLE_VALUE);
     }
-    ~Holder()
-    {
-        process_.closeWriteChannel();
-        process_.waitForFinished(30000);
-    }
-
-private:
-    QProcess process_;
+    ~Holder() { CloseHandle(file); }
+    HANDLE file;
 };
 
 // A program's folder whose name the ANSI code page cannot spell, with a
@@ -49,10 +41,7 @@ struct Program {
         addDevice(g, {STT, "Sala", true, {21.5f}});
     }
     QString native(const char *name) const { return QDir::toNativeSeparators(g.appFolder) + QString::fromLatin1(name); }
-    bool exists(const char *name) const
-    {
-        return GetFileAttributesW(native(name).toStdWString().c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    bool exists(const char *name) const { return GetFileAttributesW(native(name).toStdWString().c_str()) != INVALID_FILE_ATTRIBUTES; }
     bool capture() { return c.inicia(m, [] { return true; }); }
     TempFolder t;
     TestClock clock;
@@ -79,21 +68,17 @@ TEST(WindowsFiles, filesLiveInTheProgramsFolderAndMessagesNameThemNatively)
 
 TEST(WindowsFiles, savingReplacesTheConfigurationWholeOrLeavesItAsItWas)
 {
-    const struct {
-        const char *sharing; // another program holds the old file, or null
-        bool saved;
-    } rows[] = {{nullptr, true}, {"escritura", false}, {"lectura", false}};
     const QByteArray old(140, 'v');
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.sharing ? row.sharing : "not held");
+    for (const char *sharing : {"", "escritura", "lectura"}) {
+        SCOPED_TRACE(sharing);
         Program p;
         const QString path = p.g.configPath();
         p.t.write(QStringLiteral("Medición ºC ж/config1.ini"), old);
-        auto holder = row.sharing ? std::make_unique<Holder>(path, row.sharing) : nullptr;
+        auto holder = *sharing ? std::make_unique<Holder>(path, sharing) : nullptr;
         const configfile::WriteResult r = configfile::write(path, p.g.dispositivos);
         holder.reset();
-        EXPECT_EQ(r.ok, row.saved) << r.message.toStdString();
-        EXPECT_EQ(p.t.read(QStringLiteral("Medición ºC ж/config1.ini")), row.saved ? configfile::encode(p.g.dispositivos) : old);
+        EXPECT_EQ(r.ok, !*sharing) << r.message.toStdString();
+        EXPECT_EQ(p.t.read(QStringLiteral("Medición ºC ж/config1.ini")), *sharing ? old : configfile::encode(p.g.dispositivos));
         // No temporary file stays behind either way.
         EXPECT_EQ(QDir(p.g.appFolder).entryList(QDir::Files), QStringList{QStringLiteral("config1.ini")});
     }
@@ -101,23 +86,19 @@ TEST(WindowsFiles, savingReplacesTheConfigurationWholeOrLeavesItAsItWas)
 
 TEST(WindowsCapture, fileHeldWithoutSharingWritingIsBusyUntilReleased)
 {
-    const struct {
-        const char *sharing;
-        Captura::Estado whileHeld;
-    } rows[] = {{"nada", Captura::Estado::Ocupado}, {"lectura", Captura::Estado::Ocupado}, {"escritura", Captura::Estado::Escrito}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.sharing);
+    for (const char *sharing : {static_cast<const char *>(nullptr), "lectura", "escritura"}) {
+        SCOPED_TRACE(sharing ? sharing : "none");
+        const bool busy = !sharing || sharing[0] == 'l';
         Program p;
         ASSERT_TRUE(p.capture());
         const QString hora = QStringLiteral("07-12-2026 10:00:00");
         Captura::Escritura held;
         {
-            Holder holder(p.g.carpeta + p.g.fichero, row.sharing);
+            Holder holder(p.g.carpeta + p.g.fichero, sharing);
             held = p.c.escribe(hora);
         }
-        const bool busy = row.whileHeld == Captura::Estado::Ocupado;
-        EXPECT_EQ(held.estado, row.whileHeld);
-        EXPECT_EQ(held.mensaje, busy ? Captura::textoOcupado() : QString());
+        EXPECT_EQ(held.estado, busy ? Captura::Estado::Ocupado : Captura::Estado::Escrito);
+        EXPECT_EQ(held.mensaje, busy ? QStringLiteral("El fichero de datos está siendo utilizando por la aplicación. Cierrela") : QString());
         EXPECT_EQ(p.c.pendientes(), busy ? 1 : 0) << "a busy file's line waits";
         // Released, the waiting line goes in first; every line is in the file once.
         EXPECT_EQ(p.c.escribe(hora).estado, Captura::Estado::Escrito);
@@ -141,7 +122,6 @@ TEST(WindowsLibrary, takenFromTheProgramsFolderNeverFromTheSystemsPath)
     EXPECT_FALSE(SondaIO::load(empty.path(), &error));
     EXPECT_EQ(error, QStringLiteral("No se puede cargar la librería de acceso a la red %1\\SondaIO.DLL.")
                          .arg(QDir::toNativeSeparators(empty.path())));
-
     TempFolder program;
     ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(SondaIO::fileName()), program.file(SondaIO::fileName())));
     auto io = SondaIO::load(program.path(), &error);

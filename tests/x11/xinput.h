@@ -18,20 +18,16 @@ bool ready(QString *why);
 // Shift or Alt held when asked.
 enum Mod { None = 0, Control = 1, Shift = 2, Alt = 4 };
 void key(const char *name, int mods = None);
-// Text as typed on a US keyboard (letters, digits, blanks, . - + ( )).
+// Text as typed on a US keyboard (letters, digits, blanks, . -).
 void type(const QString &text);
-// The left button at a point of a widget (its centre when none is given).
-void click(QWidget *widget, QPoint at = QPoint(-1, -1));
-void doubleClick(QWidget *widget, QPoint at = QPoint(-1, -1));
+// The left button at a point of a widget (its centre when none is given),
+// once or twice.
+void click(QWidget *widget, QPoint at = QPoint(-1, -1), int times = 1);
 
 // Handles the program's events until `done` holds (five seconds at most);
 // false when it never did.
 bool waitFor(const std::function<bool()> &done);
 // Shows a window and waits until it is on the screen with the input focus.
 bool showActive(QWidget *window);
-// Waits (twenty seconds at most) until a dialog window of this title, of
-// any program, is on the screen with the input focus; false when it never
-// is or `gaveUp` holds first.
-bool waitForWindow(const QString &title, const std::function<bool()> &gaveUp);
 
 }
