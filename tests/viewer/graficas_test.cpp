@@ -1,6 +1,6 @@
 // The window "Climalog - Gráficas" offscreen: the folder's files, the plots
-// and their axes, the legend, the cursor, the figures of the range, live
-// following of the file being captured, export.
+// and their axes, the legend with the figures of the range in view, the
+// cursor, the file being captured followed live, export.
 #include "viewer/graficas.h"
 
 #include "support/windows.h"
@@ -26,44 +26,31 @@ QByteArray lines(const char *day, int hour, int count, int first = 0)
 {
     QByteArray out;
     for (int k = first; k < first + count; ++k)
-        out += QStringLiteral("%1 %2  %3  55  ,5  ERR  %4\r\n")
-                   .arg(QLatin1String(day), QTime(hour, 0).addSecs(k).toString(QStringLiteral("HH:mm:ss")),
-                        QString::number(20 + k * 0.5).replace(u'.', u','))
-                   .arg(k % 2)
-                   .toLatin1();
+        out += QStringLiteral("%1 %2  %3  55  ,5  ERR  %4\r\n").arg(QLatin1String(day), QTime(hour, 0).addSecs(k).toString(QStringLiteral("HH:mm:ss")),
+                                                                   QString::number(20 + k * 0.5).replace(u'.', u','), QString::number(k % 2)).toLatin1();
     return out;
 }
 
-QStringList texts(const QListWidget *list, bool selectedOnly = false)
+// The texts of the file list, or the names of its chosen files.
+QStringList texts(const QListWidget *list, bool chosen = false)
 {
     QStringList out;
     for (int i = 0; i < list->count(); ++i)
-        if (!selectedOnly || list->item(i)->isSelected())
-            out << (selectedOnly ? list->item(i)->data(Qt::UserRole).toString() : list->item(i)->text());
-    return out;
-}
-
-QStringList axisLabels(const graficas &w)
-{
-    QStringList out;
-    for (int i = 0; i < w.plot->axisRectCount(); ++i)
-        out << w.plot->axisRect(i)->axis(QCPAxis::atLeft)->label();
+        if (!chosen || list->item(i)->isSelected())
+            out << (chosen ? list->item(i)->data(Qt::UserRole).toString() : list->item(i)->text());
     return out;
 }
 
 // The legend's cell of a series (by its column name) and table column.
-QTableWidgetItem *cell(const graficas &w, const QString &name, int column)
+QString cell(const graficas &w, const QString &name, int column)
 {
     for (int r = 0; r < w.leyenda->rowCount(); ++r)
         if (w.leyenda->item(r, 0)->text() == name)
-            return w.leyenda->item(r, column);
-    return nullptr;
+            return w.leyenda->item(r, column)->text();
+    return u("no such series");
 }
 
-double at(int day, int h, int m, int s)
-{
-    return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch());
-}
+double at(int day, int h, int m, int s = 0) { return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch()); }
 
 // A port's capture folder: <temporary>/1/.
 struct Folder {
@@ -78,8 +65,8 @@ struct Folder {
     TempFolder t;
 };
 
-const QString d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d7b = u("07-12-2026-01.log"),
-              d8 = u("08-12-2026-00.log");
+const QString d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d7b = u("07-12-2026-01.log"), d8 = u("08-12-2026-00.log"),
+              n30 = u("30-11-2026-00.log");
 
 } // namespace
 
@@ -93,22 +80,19 @@ TEST(Graficas, ListsAndPlotsTheChosenFiles)
         QStringList list, axes;
         QString status, current = {}; // current: the file being captured
     };
-    const QStringList allAxes = {u("Temperatura (ºC)"), u("Humedad (%)"), u("Canales (bar)"), u("Canales (sin unidad)"),
-                                 u("Entradas")};
+    const QStringList all = {u("Temperatura (ºC)"), u("Humedad (%)"), u("Canales (bar)"), u("Canales (sin unidad)"), u("Entradas")};
     const Row rows[] = {
         {"newest day opened by itself, newest first, other files left out",
          {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}, {d7b, "Hora  Sala (\xBA" "C)\r\n07-12-2026 11:00:00  19\r\n"},
           {u("notas.log"), "x"}, {u("07-12-2026.log"), "x"}},
          {}, {d7b, d7, d6}, {u("Temperatura (ºC)")}, u("1 lectura en 1 fichero.")},
         {"the file being captured is opened and marked", {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}},
-         {}, {d7, d6 + u(" (en captura)")}, allAxes, u("5 lecturas en 1 fichero."), d6},
-        {"two days together, the months in order",
-         {{u("30-11-2026-00.log"), header + lines("30-11-2026", 23, 3)}, {d7, header + lines("07-12-2026", 10, 4)}},
-         {u("30-11-2026-00.log"), d7}, {d7, u("30-11-2026-00.log")}, allAxes, u("7 lecturas en 2 ficheros.")},
-        {"a file of another kind", {{d8, QByteArray("00              ") + QByteArray(124, '\0')}},
-         {}, {d8}, {}, d8 + u(": No es un fichero de captura.")},
-        {"bad lines are told", {{d8, header + lines("08-12-2026", 0, 2) + "08-12-2026 00:00:09  1\r\n"}},
-         {}, {d8}, allAxes, d8 + u(": 1 línea no válida, no se muestra.")},
+         {}, {d7, d6 + u(" (en captura)")}, all, u("5 lecturas en 1 fichero."), d6},
+        {"two days together, the months in order", {{n30, header + lines("30-11-2026", 23, 3)}, {d7, header + lines("07-12-2026", 10, 4)}},
+         {n30, d7}, {d7, n30}, all, u("7 lecturas en 2 ficheros.")},
+        {"a file of another kind", {{d8, QByteArray("00              ") + QByteArray(124, '\0')}}, {}, {d8}, {}, d8 + u(": No es un fichero de captura.")},
+        {"bad lines are told", {{d8, header + lines("08-12-2026", 0, 2) + "08-12-2026 00:00:09  1\r\n"}}, {}, {d8}, all,
+         d8 + u(": 1 línea no válida, no se muestra.")},
         {"no capture yet", {}, {}, {}, {}, u("No hay ficheros de captura en ")},
     };
     for (const Row &r : rows) {
@@ -116,13 +100,15 @@ TEST(Graficas, ListsAndPlotsTheChosenFiles)
         Folder f;
         for (const auto &[name, bytes] : r.files)
             f.put(name, bytes);
-        const QString current = r.current.isEmpty() ? QString() : f.path() + r.current;
-        graficas w(f.path(), [&] { return current; });
+        graficas w(f.path(), [&] { return r.current.isEmpty() ? QString() : f.path() + r.current; });
         if (!r.open.isEmpty())
             w.open(r.open);
         EXPECT_EQ(w.windowTitle(), u("Climalog - Gráficas"));
         EXPECT_EQ(texts(w.ficheros), r.list);
-        EXPECT_EQ(axisLabels(w), r.axes);
+        QStringList axes;
+        for (int i = 0; i < w.plot->axisRectCount(); ++i)
+            axes << w.plot->axisRect(i)->axis(QCPAxis::atLeft)->label();
+        EXPECT_EQ(axes, r.axes);
         EXPECT_TRUE(w.estado->text().startsWith(r.status)) << w.estado->text().toStdString();
         QStringList chosen = texts(w.ficheros, true), open = w.openFiles();
         chosen.sort();
@@ -143,52 +129,40 @@ TEST(Graficas, LegendCursorAndFiguresOfTheRange)
     EXPECT_EQ(series.join(u(", ")), u("Sala|ºC, Inv|%, Bomba|bar, Bomba|, Puerta|"));
     for (int s = 0; s < 5; ++s) {
         EXPECT_TRUE(w.seriesShown(s));
-        // Few points per pixel column however long the day.
         EXPECT_GT(w.plottedPoints(s), 0);
-        EXPECT_LE(w.plottedPoints(s), 5 * std::max(64, w.plot->width()) + 2);
+        EXPECT_LE(w.plottedPoints(s), 5 * std::max(64, w.plot->width()) + 2) << "few points per pixel column however long the day";
     }
-
     const QString sala = u("Sala (ºC)");
-    struct Step {
-        const char *name;
-        std::function<void()> act;
-        const char *min, *mean, *max, *cursor;
+    const std::pair<std::function<void()>, QStringList> steps[] = { // cursor, minimum, mean, maximum of Sala
+        {[] {}, {"", "20", "169.75", "319.5"}},
+        {[&] { w.setRange(at(7, 10, 1), at(7, 10, 2)); }, {"", "50", "65", "80"}},
+        {[&] { w.zoom(0.5, at(7, 10, 1, 30)); }, {"", "57.5", "65", "72.5"}},
+        {[&] { w.hover(at(7, 10, 1, 30)); }, {"65", "57.5", "65", "72.5"}},
+        {[&] { w.setRange(at(7, 10, 8), at(7, 10, 20)); }, {"65", "260", "289.75", "319.5"}},
+        {[&] { w.hover(at(7, 10, 15)); }, {"-", "260", "289.75", "319.5"}}, // after the last reading
+        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, {"-", "20", "169.75", "319.5"}}, // shows everything
+        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 10, 1), at(7, 10, 2)); }, {"-", "50", "65", "80"}},
     };
-    const Step steps[] = {
-        {"whole day in view", [] {}, "20", "169.75", "319.5", ""},
-        {"a part of it", [&] { w.setRange(at(7, 10, 1, 0), at(7, 10, 2, 0)); }, "50", "65", "80", ""},
-        {"zoomed in around its middle", [&] { w.zoom(0.5, at(7, 10, 1, 30)); }, "57.5", "65", "72.5", ""},
-        {"the cursor on a reading", [&] { w.hover(at(7, 10, 1, 30)); }, "57.5", "65", "72.5", "65"},
-        {"dragged elsewhere", [&] { w.setRange(at(7, 10, 8, 0), at(7, 10, 20, 0)); }, "260", "289.75", "319.5", "65"},
-        {"the cursor after the last reading", [&] { w.hover(at(7, 10, 15, 0)); }, "260", "289.75", "319.5", "-"},
-        {"a double click shows everything", [&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "20", "169.75", "319.5", "-"},
-        {"dragging one plot moves them all",
-         [&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 10, 1, 0), at(7, 10, 2, 0)); }, "50", "65", "80", "-"},
-    };
-    for (const Step &step : steps) {
-        SCOPED_TRACE(step.name);
-        step.act();
-        EXPECT_EQ(cell(w, sala, 2)->text(), u(step.min));
-        EXPECT_EQ(cell(w, sala, 3)->text(), u(step.mean));
-        EXPECT_EQ(cell(w, sala, 4)->text(), u(step.max));
-        EXPECT_EQ(cell(w, sala, 1)->text(), u(step.cursor));
-        for (int i = 0; i < w.plot->axisRectCount(); ++i) {
+    for (const auto &[act, figures] : steps) {
+        SCOPED_TRACE(figures.join(u' ').toStdString());
+        act();
+        EXPECT_EQ((QStringList{cell(w, sala, 1), cell(w, sala, 2), cell(w, sala, 3), cell(w, sala, 4)}), figures);
+        for (int i = 0; i < w.plot->axisRectCount(); ++i) { // dragging one plot moves them all
             EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().lower, w.from());
             EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().upper, w.to());
         }
     }
-    EXPECT_EQ(cell(w, u("Bomba - b ()"), 3)->text(), u("-")) << "only ERR: no figures";
+    EXPECT_EQ(cell(w, u("Bomba - b ()"), 3), u("-")) << "only ERR: no figures";
 
     // The legend turns a series off and on; the choice outlives opening again.
-    cell(w, sala, 0)->setCheckState(Qt::Unchecked);
+    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
     EXPECT_FALSE(w.seriesShown(0));
     EXPECT_EQ(w.plottedPoints(0), 0);
     EXPECT_TRUE(w.seriesShown(1));
     w.open({d7});
     EXPECT_FALSE(w.seriesShown(0));
-    EXPECT_EQ(cell(w, sala, 0)->checkState(), Qt::Unchecked);
-    cell(w, sala, 0)->setCheckState(Qt::Checked);
-    EXPECT_TRUE(w.seriesShown(0));
+    EXPECT_EQ(w.leyenda->item(0, 0)->checkState(), Qt::Unchecked);
+    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
     EXPECT_GT(w.plottedPoints(0), 0);
 }
 
@@ -201,7 +175,6 @@ TEST(Graficas, FollowsTheFileBeingCaptured)
     graficas w(f.path(), [&] { return current; });
     const CaptureReader *reader = w.reader(d7);
     ASSERT_TRUE(reader);
-
     struct Step {
         const char *name;
         std::function<void()> act;
@@ -212,12 +185,7 @@ TEST(Graficas, FollowsTheFileBeingCaptured)
         {"nothing new", [] {}, 3470, 0},
         {"a torn line waits", [&] { f.put(d7, "07-12-2026 23:58:", QIODevice::Append); }, 3470, 0},
         {"and comes when ended", [&] { f.put(d7, "50  1  2  3  4  1\r\n", QIODevice::Append); }, 3471, 0},
-        {"midnight: the next day's file is taken too",
-         [&] {
-             f.put(d8, header + lines("08-12-2026", 0, 2));
-             current = f.path() + d8;
-         },
-         3471, 2},
+        {"midnight: the next day's file is taken too", [&] { f.put(d8, header + lines("08-12-2026", 0, 2)), current = f.path() + d8; }, 3471, 2},
         {"and followed", [&] { f.put(d8, lines("08-12-2026", 0, 3, 2), QIODevice::Append); }, 3471, 5},
     };
     for (const Step &step : steps) {
@@ -227,8 +195,7 @@ TEST(Graficas, FollowsTheFileBeingCaptured)
         EXPECT_EQ(w.openFiles(), step.rows8 ? QStringList({d7, d8}) : QStringList{d7});
         EXPECT_EQ(w.reader(d7), reader) << "an open file is not read again";
         EXPECT_EQ(reader->rows(), step.rows7);
-        // Each byte read once: the file's size, never more.
-        EXPECT_EQ(reader->bytesRead(), QFileInfo(f.path() + d7).size());
+        EXPECT_EQ(reader->bytesRead(), QFileInfo(f.path() + d7).size()) << "each byte read once";
         if (const CaptureReader *r8 = w.reader(d8)) {
             EXPECT_EQ(r8->rows(), step.rows8);
             EXPECT_EQ(r8->bytesRead(), QFileInfo(f.path() + d8).size());
@@ -245,10 +212,10 @@ TEST(Graficas, FollowsTheFileBeingCaptured)
     w.followFiles();
     EXPECT_DOUBLE_EQ(w.to(), w.model().last());
     EXPECT_DOUBLE_EQ(w.to() - w.from(), 60);
-    w.setRange(at(7, 23, 0, 0), at(7, 23, 10, 0));
+    w.setRange(at(7, 23, 0), at(7, 23, 10));
     f.put(d8, lines("08-12-2026", 0, 2, 7), QIODevice::Append);
     w.followFiles();
-    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10, 0));
+    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10));
 }
 
 TEST(Graficas, ExportsImageAndTable)
@@ -257,23 +224,13 @@ TEST(Graficas, ExportsImageAndTable)
     Folder f;
     f.put(d7, header + lines("07-12-2026", 10, 2));
     graficas w(f.path(), [] { return QString(); });
-    struct Row {
-        const char *name;
-        std::function<bool(const QString &)> save;
-        const char *file;
-        bool ok;
-    };
-    const Row rows[] = {
-        {"plot as PNG", [&](const QString &p) { return w.exportPng(p, 640, 400); }, "dia.png", true},
-        {"readings as CSV", [&](const QString &p) { return w.exportCsv(p); }, "dia.csv", true},
-        {"PNG into a missing folder", [&](const QString &p) { return w.exportPng(p); }, "no/dia.png", false},
-        {"CSV into a missing folder", [&](const QString &p) { return w.exportCsv(p); }, "no/dia.csv", false},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString path = f.t.file(u(row.file));
-        EXPECT_EQ(row.save(path), row.ok);
-        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !row.ok);
+    const std::tuple<const char *, bool, bool> rows[] = {{"dia.png", true, true}, {"dia.csv", false, true}, {"no/dia.png", true, false},
+                                                         {"no/dia.csv", false, false}};
+    for (const auto &[file, image, ok] : rows) {
+        SCOPED_TRACE(file);
+        const QString path = f.t.file(u(file));
+        EXPECT_EQ(image ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok);
+        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok);
     }
     EXPECT_EQ(QImage(f.t.file(u("dia.png"))).size(), QSize(640, 400));
     EXPECT_TRUE(f.t.read(u("dia.csv")).startsWith("Hora,Sala (\xC2\xBA" "C),Inv (%)"));
