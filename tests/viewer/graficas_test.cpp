@@ -8,7 +8,6 @@
 #include <qcustomplot.h>
 
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -20,8 +19,8 @@ QString u(const char *text) { return QString::fromUtf8(text); }
 
 const QByteArray header = "Hora  Sala (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1\r\n";
 
-// `count` lines a second apart from hour:00:00 + `first` seconds: Sala climbs
-// from 20 by .5, the others hold still, Puerta opens on odd seconds.
+// Lines a second apart from hour:00:00 + `first` seconds: Sala climbs from
+// 20 by .5, the others hold still, Puerta opens on odd seconds.
 QByteArray lines(const char *day, int hour, int count, int first = 0)
 {
     QByteArray out;
@@ -31,7 +30,7 @@ QByteArray lines(const char *day, int hour, int count, int first = 0)
     return out;
 }
 
-// The texts of the file list, or the names of its chosen files.
+// What the list shows, or the names of the files chosen in it.
 QStringList texts(const QListWidget *list, bool chosen = false)
 {
     QStringList out;
@@ -41,32 +40,9 @@ QStringList texts(const QListWidget *list, bool chosen = false)
     return out;
 }
 
-// The legend's cell of a series (by its column name) and table column.
-QString cell(const graficas &w, const QString &name, int column)
-{
-    for (int r = 0; r < w.leyenda->rowCount(); ++r)
-        if (w.leyenda->item(r, 0)->text() == name)
-            return w.leyenda->item(r, column)->text();
-    return u("no such series");
-}
-
 double at(int day, int h, int m, int s = 0) { return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch()); }
 
-// A port's capture folder: <temporary>/1/.
-struct Folder {
-    Folder() { QDir(t.path()).mkpath(QStringLiteral("1")); }
-    QString path() const { return t.path() + QStringLiteral("/1/"); }
-    void put(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) const
-    {
-        QFile f(path() + name);
-        ASSERT_TRUE(f.open(mode));
-        f.write(bytes);
-    }
-    TempFolder t;
-};
-
-const QString d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d7b = u("07-12-2026-01.log"), d8 = u("08-12-2026-00.log"),
-              n30 = u("30-11-2026-00.log");
+const QString d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d8 = u("08-12-2026-00.log");
 
 } // namespace
 
@@ -83,13 +59,13 @@ TEST(Graficas, ListsAndPlotsTheChosenFiles)
     const QStringList all = {u("Temperatura (ºC)"), u("Humedad (%)"), u("Canales (bar)"), u("Canales (sin unidad)"), u("Entradas")};
     const Row rows[] = {
         {"newest day opened by itself, newest first, other files left out",
-         {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}, {d7b, "Hora  Sala (\xBA" "C)\r\n07-12-2026 11:00:00  19\r\n"},
+         {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}, {u("07-12-2026-01.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 11:00:00  19\r\n"},
           {u("notas.log"), "x"}, {u("07-12-2026.log"), "x"}},
-         {}, {d7b, d7, d6}, {u("Temperatura (ºC)")}, u("1 lectura en 1 fichero.")},
-        {"the file being captured is opened and marked", {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}},
-         {}, {d7, d6 + u(" (en captura)")}, all, u("5 lecturas en 1 fichero."), d6},
-        {"two days together, the months in order", {{n30, header + lines("30-11-2026", 23, 3)}, {d7, header + lines("07-12-2026", 10, 4)}},
-         {n30, d7}, {d7, n30}, all, u("7 lecturas en 2 ficheros.")},
+         {}, {u("07-12-2026-01.log"), d7, d6}, {u("Temperatura (ºC)")}, u("1 lectura en 1 fichero.")},
+        {"the file being captured is opened and marked", {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}}, {}, {d7, d6 + u(" (en captura)")}, all,
+         u("5 lecturas en 1 fichero."), d6},
+        {"two days together, the months in order", {{u("30-11-2026-00.log"), header + lines("30-11-2026", 23, 3)}, {d7, header + lines("07-12-2026", 10, 4)}},
+         {u("30-11-2026-00.log"), d7}, {d7, u("30-11-2026-00.log")}, all, u("7 lecturas en 2 ficheros.")},
         {"a file of another kind", {{d8, QByteArray("00              ") + QByteArray(124, '\0')}}, {}, {d8}, {}, d8 + u(": No es un fichero de captura.")},
         {"bad lines are told", {{d8, header + lines("08-12-2026", 0, 2) + "08-12-2026 00:00:09  1\r\n"}}, {}, {d8}, all,
          d8 + u(": 1 línea no válida, no se muestra.")},
@@ -97,10 +73,10 @@ TEST(Graficas, ListsAndPlotsTheChosenFiles)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        Folder f;
+        TempFolder t;
         for (const auto &[name, bytes] : r.files)
-            f.put(name, bytes);
-        graficas w(f.path(), [&] { return r.current.isEmpty() ? QString() : f.path() + r.current; });
+            t.write(name, bytes);
+        graficas w(t.path(), [&] { return r.current.isEmpty() ? QString() : t.file(r.current); });
         if (!r.open.isEmpty())
             w.open(r.open);
         EXPECT_EQ(w.windowTitle(), u("Climalog - Gráficas"));
@@ -111,127 +87,104 @@ TEST(Graficas, ListsAndPlotsTheChosenFiles)
         EXPECT_EQ(axes, r.axes);
         EXPECT_TRUE(w.estado->text().startsWith(r.status)) << w.estado->text().toStdString();
         QStringList chosen = texts(w.ficheros, true), open = w.openFiles();
-        chosen.sort();
-        open.sort();
+        chosen.sort(), open.sort();
         EXPECT_EQ(chosen, open) << "the list shows what is plotted";
     }
 }
 
-TEST(Graficas, LegendCursorAndFiguresOfTheRange)
+// One window on the file being captured: the figures of Sala for the range
+// in view and the cursor as the user moves over the plot; lines appended,
+// torn, and the next day's file at midnight; the legend; export.
+TEST(Graficas, FollowsTheFileBeingCapturedWithItsFigures)
 {
     application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 10, 600));
-    graficas w(f.path(), [] { return QString(); });
+    TempFolder t;
+    t.write(d7, header + lines("07-12-2026", 23, 600));
+    QString current = t.file(d7);
+    graficas w(t.path(), [&] { return current; });
     QStringList series;
     for (const Series &s : w.model().all())
         series << s.column.device + u'|' + s.column.unit;
     EXPECT_EQ(series.join(u(", ")), u("Sala|ºC, Inv|%, Bomba|bar, Bomba|, Puerta|"));
-    for (int s = 0; s < 5; ++s) {
-        EXPECT_TRUE(w.seriesShown(s));
-        EXPECT_GT(w.plottedPoints(s), 0);
-        EXPECT_LE(w.plottedPoints(s), 5 * std::max(64, w.plot->width()) + 2) << "few points per pixel column however long the day";
-    }
-    const QString sala = u("Sala (ºC)");
-    const std::pair<std::function<void()>, QStringList> steps[] = { // cursor, minimum, mean, maximum of Sala
-        {[] {}, {"", "20", "169.75", "319.5"}},
-        {[&] { w.setRange(at(7, 10, 1), at(7, 10, 2)); }, {"", "50", "65", "80"}},
-        {[&] { w.zoom(0.5, at(7, 10, 1, 30)); }, {"", "57.5", "65", "72.5"}},
-        {[&] { w.hover(at(7, 10, 1, 30)); }, {"65", "57.5", "65", "72.5"}},
-        {[&] { w.setRange(at(7, 10, 8), at(7, 10, 20)); }, {"65", "260", "289.75", "319.5"}},
-        {[&] { w.hover(at(7, 10, 15)); }, {"-", "260", "289.75", "319.5"}}, // after the last reading
-        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, {"-", "20", "169.75", "319.5"}}, // shows everything
-        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 10, 1), at(7, 10, 2)); }, {"-", "50", "65", "80"}},
+    for (int s = 0; s < 5; ++s)
+        EXPECT_TRUE(w.seriesShown(s) && w.plottedPoints(s) > 0 && w.plottedPoints(s) <= 5 * std::max(64, w.plot->width()) + 2)
+            << "few points per pixel column however long the day";
+    const auto figures = [&](int row) {
+        QStringList out;
+        for (int column = 1; column < 5; ++column)
+            out << w.leyenda->item(row, column)->text();
+        return out.join(u' ').toStdString();
     };
-    for (const auto &[act, figures] : steps) {
-        SCOPED_TRACE(figures.join(u' ').toStdString());
+    const std::pair<std::function<void()>, const char *> steps[] = { // Sala's cursor, minimum, mean, maximum
+        {[] {}, " 20 169.75 319.5"},
+        {[&] { w.setRange(at(7, 23, 1), at(7, 23, 2)); }, " 50 65 80"},
+        {[&] { w.zoom(0.5, at(7, 23, 1, 30)); }, " 57.5 65 72.5"},
+        {[&] { w.hover(at(7, 23, 1, 30)); }, "65 57.5 65 72.5"},
+        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); }, "65 57.5 65 72.5"}, // halfway takes the earlier reading
+        {[&] { w.setRange(at(7, 23, 8), at(7, 23, 20)); }, "65 260 289.75 319.5"},
+        {[&] { w.hover(at(7, 23, 15)); }, "- 260 289.75 319.5"}, // after the last reading
+        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169.75 319.5"}, // shows everything
+        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 1), at(7, 23, 2)); }, "- 50 65 80"},
+    };
+    for (const auto &[act, expected] : steps) {
         act();
-        EXPECT_EQ((QStringList{cell(w, sala, 1), cell(w, sala, 2), cell(w, sala, 3), cell(w, sala, 4)}), figures);
-        for (int i = 0; i < w.plot->axisRectCount(); ++i) { // dragging one plot moves them all
-            EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().lower, w.from());
-            EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().upper, w.to());
-        }
+        EXPECT_EQ(figures(0), expected);
+        for (int i = 0; i < w.plot->axisRectCount(); ++i) // dragging one plot moves them all
+            EXPECT_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range(), QCPRange(w.from(), w.to())) << expected;
     }
-    EXPECT_EQ(cell(w, u("Bomba - b ()"), 3), u("-")) << "only ERR: no figures";
+    EXPECT_EQ(figures(3), "- - - -") << "only ERR: no figures";
 
-    // The legend turns a series off and on; the choice outlives opening again.
-    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
-    EXPECT_FALSE(w.seriesShown(0));
-    EXPECT_EQ(w.plottedPoints(0), 0);
-    EXPECT_TRUE(w.seriesShown(1));
-    w.open({d7});
-    EXPECT_FALSE(w.seriesShown(0));
-    EXPECT_EQ(w.leyenda->item(0, 0)->checkState(), Qt::Unchecked);
-    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
-    EXPECT_GT(w.plottedPoints(0), 0);
-}
-
-TEST(Graficas, FollowsTheFileBeingCaptured)
-{
-    application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 23, 3440));
-    QString current = f.path() + d7;
-    graficas w(f.path(), [&] { return current; });
     const CaptureReader *reader = w.reader(d7);
-    ASSERT_TRUE(reader);
-    struct Step {
-        const char *name;
-        std::function<void()> act;
-        qint64 rows7, rows8;
+    const auto append = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(t.file(name));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(bytes);
     };
-    const Step steps[] = {
-        {"lines appended appear", [&] { f.put(d7, lines("07-12-2026", 23, 30, 3440), QIODevice::Append); }, 3470, 0},
-        {"nothing new", [] {}, 3470, 0},
-        {"a torn line waits", [&] { f.put(d7, "07-12-2026 23:58:", QIODevice::Append); }, 3470, 0},
-        {"and comes when ended", [&] { f.put(d7, "50  1  2  3  4  1\r\n", QIODevice::Append); }, 3471, 0},
-        {"midnight: the next day's file is taken too", [&] { f.put(d8, header + lines("08-12-2026", 0, 2)), current = f.path() + d8; }, 3471, 2},
-        {"and followed", [&] { f.put(d8, lines("08-12-2026", 0, 3, 2), QIODevice::Append); }, 3471, 5},
+    Q_EMIT w.plot->mouseDoubleClick(nullptr);
+    const std::tuple<const char *, std::function<void()>, qint64, qint64> follow[] = { // rows of each file
+        {"lines appended appear", [&] { append(d7, lines("07-12-2026", 23, 30, 600)); }, 630, 0},
+        {"nothing new", [] {}, 630, 0},
+        {"a torn line waits", [&] { append(d7, "07-12-2026 23:58:"); }, 630, 0},
+        {"and comes when ended", [&] { append(d7, "50  1  2  3  4  1\r\n"); }, 631, 0},
+        {"midnight: the next day's file is taken too", [&] { t.write(d8, header + lines("08-12-2026", 0, 2)), current = t.file(d8); }, 631, 2},
+        {"and followed", [&] { append(d8, lines("08-12-2026", 0, 3, 2)); }, 631, 5},
     };
-    for (const Step &step : steps) {
-        SCOPED_TRACE(step.name);
-        step.act();
+    for (const auto &[name, act, rows7, rows8] : follow) {
+        SCOPED_TRACE(name);
+        act();
         w.followFiles();
-        EXPECT_EQ(w.openFiles(), step.rows8 ? QStringList({d7, d8}) : QStringList{d7});
+        EXPECT_EQ(w.openFiles(), rows8 ? QStringList({d7, d8}) : QStringList{d7});
         EXPECT_EQ(w.reader(d7), reader) << "an open file is not read again";
-        EXPECT_EQ(reader->rows(), step.rows7);
-        EXPECT_EQ(reader->bytesRead(), QFileInfo(f.path() + d7).size()) << "each byte read once";
-        if (const CaptureReader *r8 = w.reader(d8)) {
-            EXPECT_EQ(r8->rows(), step.rows8);
-            EXPECT_EQ(r8->bytesRead(), QFileInfo(f.path() + d8).size());
-        }
-        EXPECT_EQ(static_cast<qint64>(w.model().all()[0].t.size()), step.rows7 + step.rows8 + (step.rows8 ? 1 : 0))
-            << "each reading once, and the break between the files";
+        EXPECT_EQ(reader->rows(), rows7);
+        EXPECT_EQ(reader->bytesRead(), QFileInfo(t.file(d7)).size()) << "each byte read once";
+        EXPECT_EQ(w.reader(d8) ? w.reader(d8)->rows() : 0, rows8);
+        EXPECT_EQ(static_cast<qint64>(w.model().all()[0].t.size()), rows7 + rows8 + (rows8 ? 1 : 0)) << "each reading once, a break between the files";
         EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the whole range in view grows with the readings";
     }
     EXPECT_EQ(texts(w.ficheros), QStringList({d8 + u(" (en captura)"), d7}));
-
     // A view of the newest readings moves on with them; one of older ones stays.
     w.setRange(w.model().last() - 60, w.model().last());
-    f.put(d8, lines("08-12-2026", 0, 2, 5), QIODevice::Append);
+    append(d8, lines("08-12-2026", 0, 2, 5));
     w.followFiles();
-    EXPECT_DOUBLE_EQ(w.to(), w.model().last());
-    EXPECT_DOUBLE_EQ(w.to() - w.from(), 60);
+    EXPECT_EQ(QCPRange(w.from(), w.to()), QCPRange(w.model().last() - 60, w.model().last()));
     w.setRange(at(7, 23, 0), at(7, 23, 10));
-    f.put(d8, lines("08-12-2026", 0, 2, 7), QIODevice::Append);
+    append(d8, lines("08-12-2026", 0, 2, 7));
     w.followFiles();
     EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10));
-}
 
-TEST(Graficas, ExportsImageAndTable)
-{
-    application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 10, 2));
-    graficas w(f.path(), [] { return QString(); });
-    const std::tuple<const char *, bool, bool> rows[] = {{"dia.png", true, true}, {"dia.csv", false, true}, {"no/dia.png", true, false},
-                                                         {"no/dia.csv", false, false}};
-    for (const auto &[file, image, ok] : rows) {
-        SCOPED_TRACE(file);
-        const QString path = f.t.file(u(file));
-        EXPECT_EQ(image ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok);
-        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok);
+    // The legend turns a series off and on; the choice outlives opening again.
+    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(std::tuple(w.seriesShown(0), w.plottedPoints(0), w.seriesShown(1)), std::tuple(false, 0, true));
+    w.open({d7});
+    EXPECT_EQ(std::tuple(w.seriesShown(0), w.leyenda->item(0, 0)->checkState()), std::tuple(false, Qt::Unchecked));
+    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
+    EXPECT_GT(w.plottedPoints(0), 0);
+
+    for (const auto &[file, ok] : {std::pair("dia.png", true), {"dia.csv", true}, {"no/dia.png", false}, {"no/dia.csv", false}}) {
+        const QString path = t.file(u(file));
+        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok) << file;
+        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok) << file;
     }
-    EXPECT_EQ(QImage(f.t.file(u("dia.png"))).size(), QSize(640, 400));
-    EXPECT_TRUE(f.t.read(u("dia.csv")).startsWith("Hora,Sala (\xC2\xBA" "C),Inv (%)"));
+    EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
+    EXPECT_TRUE(t.read(u("dia.csv")).startsWith("Hora,Sala (\xC2\xBA" "C),Inv (%)"));
 }
