@@ -1,5 +1,5 @@
 // A simulated week of the polling core on the simulated network: 500 devices,
-// each day with captures (one across midnight), edits, a save and reload, a
+// each day with captures (one across midnight), a save and reload, a
 // silent hour, the clock set forward and back, five hours suspended. Prints
 // simulated days per real minute, memory, calls made and the checks of
 // tests/soak/soak.h.
@@ -19,8 +19,8 @@ int main(int argc, char *argv[])
 
     std::printf("Real time: %.1f s, %.2f simulated days per real minute\n", r.seconds, o.days / (r.seconds / 60.0));
     std::printf("Ticks: %ld; reads %ld; network calls %ld (relay writes %ld)\n", r.ticks, r.reads, r.networkCalls, r.relayWrites);
-    std::printf("Edits %ld, saves %ld, captures %ld, capture lines %ld, headers repeated when a day came back %ld\n", r.edits, r.saves, r.captures,
-                r.captureLines, r.extraHeaders);
+    std::printf("Saves %ld, captures %ld, capture lines %ld, headers repeated when a day came back %ld\n", r.saves, r.captures, r.captureLines,
+                r.extraHeaders);
     std::printf("Resident memory at the end of each day (MB):");
     for (double mb : r.residentPerDay)
         std::printf(" %.1f", mb);

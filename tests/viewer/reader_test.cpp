@@ -250,45 +250,6 @@ TEST(CaptureReader, SurvivesRandomAndMutatedFiles)
     EXPECT_GT(captures, 2000) << "mutations must leave most files readable, or the fuzzing tests little";
 }
 
-TEST(SeriesSet, JoinsFilesOnOneTimeAxis)
-{
-    const QByteArray day7 = sala + "07-12-2026 23:59:58  21\r\n07-12-2026 23:59:59  ERR\r\n", day8 = "Hora  Sala (\xBA" "C)  Hum (%)\r\n08-12-2026 00:00:00  23  40\r\n";
-    // Files taken in order, the lines after them appended to the first and
-    // taken again; per series "name: day hh:mm:ss=value...", "/" a gap.
-    const std::tuple<const char *, std::vector<QByteArray>, QByteArray, std::string> rows[] = {
-        {"two days: a series per column name, no line across the files", {day7, day8}, "",
-         "Sala (ºC): 07 23:59:58=21 07 23:59:59=/ 08 00:00:00=/ 08 00:00:00=23\nHum (%): 08 00:00:00=40\n"},
-        {"files taken newest first still run forward in time", {day8, day7}, "",
-         "Sala (ºC): 07 23:59:58=/ 07 23:59:58=21 07 23:59:59=/ 07 23:59:59=/ 08 00:00:00=23\nHum (%): 08 00:00:00=40\n"},
-        {"a restart in one file breaks the line", {sala + "07-12-2026 10:00:00  21\r\n" + sala + "07-12-2026 10:05:00  22\r\n"}, "",
-         "Sala (ºC): 07 10:00:00=21 07 10:05:00=/ 07 10:05:00=22\n"},
-        {"a header alone gives a series without readings", {day8.left(day8.indexOf('\n') + 1)}, "", "Sala (ºC):\nHum (%):\n"},
-        {"lines followed later are added once", {sala + "07-12-2026 10:00:00  21\r\n"}, "07-12-2026 10:00:01  22\r\n07-12-2026 10:00:02  23\r\n",
-         "Sala (ºC): 07 10:00:00=21 07 10:00:01=22 07 10:00:02=23\n"},
-        {"a clock set back is put in order", {sala + "07-12-2026 10:00:00  21\r\n07-12-2026 09:00:00  20\r\n"}, "",
-         "Sala (ºC): 07 09:00:00=20 07 10:00:00=21 07 10:00:00=/\n"},
-    };
-    for (const auto &[name, texts, later, expected] : rows) {
-        std::vector<CaptureReader> files;
-        for (const QByteArray &f : texts)
-            files.push_back(fed(f));
-        SeriesSet set;
-        for (std::size_t k = 0; k < files.size(); ++k)
-            set.take(static_cast<int>(k), files[k]);
-        files[0].feed(later);
-        EXPECT_FALSE(!later.isEmpty() && set.take(0, files[0])) << name << ": no new series";
-        std::string out;
-        for (const Series &s : set.all()) {
-            out += s.column.name.toStdString() + ":";
-            for (std::size_t i = 0; i < s.t.size(); ++i)
-                out += " " + QDateTime::fromSecsSinceEpoch(static_cast<qint64>(s.t[i])).toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "=" +
-                       (std::isnan(s.v[i]) ? "/" : fmt(s.v[i]));
-            out += "\n";
-        }
-        EXPECT_EQ(out, expected) << name;
-    }
-}
-
 // On random series and ranges, every pixel column drawn from the reduced
 // points has the lowest and highest reading of the full data, and its gaps;
 // a reading either side of the range lets lines reach the edges. Blocks of
@@ -336,17 +297,6 @@ TEST(Decimation, EveryColumnKeepsItsExtremesAndGaps)
         };
         ASSERT_EQ(extremes(out.t, out.v), extremes(s.t, s.v));
     }
-}
-
-TEST(SeriesFigures, CursorValueIsTheNearestReadingNotABreak)
-{
-    Series s;
-    s.t = {0, 10, 20, 30, 40, 40, 50, 50};
-    s.v = {4, 8, gap, 6, gap, 2, 3, gap}; // gaps at 40 and 50 are the breaks between column sets
-    const std::tuple<double, double, const char *> cursors[] = {{13, 8, "before"}, {27, 6, "after"}, {5, 4, "halfway: the earlier"}, {20, gap, "a gap"},
-                                                                {39, 2, "after a break"}, {52, 3, "before a break"}, {70, gap, "too far"}, {-3, 4, "before the first"}};
-    for (const auto &[at, value, name] : cursors)
-        EXPECT_EQ(fmt(valueAt(s, at, 5)), fmt(value)) << name;
 }
 
 TEST(CsvExport, ReadingsOfAllFilesUnderOneHeader)
