@@ -24,18 +24,17 @@
 
 namespace {
 
-std::string join(std::vector<std::string> rows, bool sorted = false)
+std::string join(std::vector<std::string> rows)
 {
-    if (sorted)
-        std::sort(rows.begin(), rows.end());
+    std::sort(rows.begin(), rows.end());
     std::string out;
     for (const std::string &row : rows)
         out += row + "\n";
     return out;
 }
 
-// The tests' own database, emptied of what the archive program makes; times
-// read back in the test's local time, as the capture texts hold them.
+// The database of the tests' server, emptied of what the archive program
+// makes; times read back in the test's local time, as captures hold them.
 struct TestDatabase {
     TestDatabase()
     {
@@ -51,9 +50,9 @@ struct TestDatabase {
         conn = PQconnectdb("");
         PQclear(PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
     }
-    // Fields joined by '|', NULL as "ERR", a line a row; nothing when the
-    // query fails (the tables may not be there yet).
-    std::string rows(const char *sql, bool sorted = false) const
+    // Sorted rows of fields joined by '|', NULL as "ERR", one a line; none
+    // when the query fails (the tables may not be there yet).
+    std::string rows(const char *sql) const
     {
         std::vector<std::string> out;
         PGresult *r = PQexec(conn, sql);
@@ -61,14 +60,18 @@ struct TestDatabase {
             for (int f = 0; f < PQnfields(r); ++f)
                 (f ? out.back() += "|" : out.emplace_back()) += PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f);
         PQclear(r);
-        return join(out, sorted);
+        return join(out);
     }
     PGconn *conn = nullptr;
 };
 
 const QString program = binFolder() + QStringLiteral("/climalog-archivo");
 
-// The exit code (-1 for a crash) and all it said.
+QStringList words(const char *text) { return QString::fromUtf8(text).split(u' '); }
+const QString crlf = QStringLiteral("\r\n");
+
+// The exit code (-1 for a crash) and all it said; the database of the PG*
+// variables unless an address is given.
 std::pair<int, QString> runArchive(const QStringList &args)
 {
     QProcess p;
@@ -94,7 +97,8 @@ struct Station {
         for (const TestDevice &d : {TestDevice{STT, "Sala"}, {AVI, "Bomba", true, {}, {}, {"bar", "", "l/min", "V"}}, {DET, "Puerta"}, {CTR, "Rele"}})
             addDevice(g, d);
     }
-    void readings(const QString &file, const QDateTime &at)
+    // Sets the readings of the line of `at` and records its rows; returns its text.
+    QByteArray line(const QString &file, const QDateTime &at, bool header = false)
     {
         const int s = at.time().msecsSinceStartOfDay() / 1000;
         const float sala = (s % 80 - 20) / 4.0f, a = (s % 8) / 4.0f, b = static_cast<float>(s % 5 - 2), c = static_cast<float>(1000 + s % 7);
@@ -103,22 +107,16 @@ struct Station {
         g.estados[3] = {{static_cast<std::int16_t>(s % 2), static_cast<std::int16_t>(s / 2 % 2)}, true, {}, 0};
         g.estados[4] = {{0, 1}, s % 17 != 0, {}, 0};
         const auto valid = [&](int i, double v) { return g.estados[i].valido ? std::optional(v) : std::nullopt; };
-        const std::pair<const char *, std::optional<double>> columns[] = {
+        const std::pair<const char *, std::optional<double>> columns[] = { // an input word of 0 is an active input: 1
             {"Sala (\u00BAC)", valid(1, sala)}, {"Bomba - a (bar)", a}, {"Bomba - b ()", b}, {"Bomba - c (l/min)", c}, {"Bomba - d (V)", 0.5},
-            {"Puerta - 1", s % 2 == 0}, {"Puerta - 2", s / 2 % 2 == 0}, {"Rele - 1", valid(4, 1)}, {"Rele - 2", valid(4, 0)}}; // an input word of 0: 1
+            {"Puerta - 1", s % 2 == 0}, {"Puerta - 2", s / 2 % 2 == 0}, {"Rele - 1", valid(4, 1)}, {"Rele - 2", valid(4, 0)}};
+        const QString hora = at.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
         for (const auto &[column, v] : columns) {
             char text[32];
-            expected.push_back(file.toStdString() + "|" + column + "|" + at.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString() + "|" +
+            expected.push_back(file.toStdString() + "|" + column + "|" + hora.toStdString() + "|" +
                                (v ? std::string(text, std::to_chars(text, text + sizeof text, *v).ptr) : "ERR"));
         }
-    }
-    // The line of second s (past midnight: the next day) as the capture writes it, after the header when asked.
-    QByteArray line(const QString &file, int s, bool header = false)
-    {
-        const QDateTime at(QDate(2026, 12, 7).addDays(s / 86400), QTime(0, 0).addSecs(s % 86400));
-        readings(file, at);
-        return QByteArray::fromStdString(cp1252::encode((header ? cabecera(g) + QStringLiteral("\r\n") : QString()) +
-                                                        linea(g, at.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))) + QStringLiteral("\r\n")));
+        return QByteArray::fromStdString(cp1252::encode((header ? cabecera(g) + crlf : QString()) + linea(g, hora) + crlf));
     }
     General g;
     std::vector<std::string> expected;
@@ -139,17 +137,16 @@ TEST(Archive, SingleRunsOverChangingFiles)
 {
     const QByteArray h = "Hora  Sala (\xBA" "C)  Puerta - 1  Puerta - 2\r\n", l0 = "07-12-2026 10:00:00  21,5  1  0\r\n",
                      l1 = "07-12-2026 10:00:01  22,5  0  1\r\n", l2 = "07-12-2026 10:00:02  ERR  1  1\r\n", l3 = "07-12-2026 10:00:03  -3  0  0\r\n";
-    const std::string r0 = "Puerta - 1@10:00:00=1\nPuerta - 2@10:00:00=0\nSala (ºC)@10:00:00=21.5\n",
-                      r1 = "Puerta - 1@10:00:01=0\nPuerta - 2@10:00:01=1\nSala (ºC)@10:00:01=22.5\n",
-                      r2 = "Puerta - 1@10:00:02=1\nPuerta - 2@10:00:02=1\nSala (ºC)@10:00:02=ERR\n",
-                      r3 = "Puerta - 1@10:00:03=0\nPuerta - 2@10:00:03=0\nSala (ºC)@10:00:03=-3\n";
+    const std::string r0 = "00=Puerta - 1=1\n00=Puerta - 2=0\n00=Sala (ºC)=21.5\n", r1 = "01=Puerta - 1=0\n01=Puerta - 2=1\n01=Sala (ºC)=22.5\n",
+                      r2 = "02=Puerta - 1=1\n02=Puerta - 2=1\n02=Sala (ºC)=ERR\n", r3 = "03=Puerta - 1=0\n03=Puerta - 2=0\n03=Sala (ºC)=-3\n";
     // Per run: the bytes appended (or, after "=", the file written anew), the
-    // table by time and column, a text the program must print.
+    // table ("second=column=value"), a text the program must print.
     const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
         {"a torn line waits until it is whole", {{h + l0 + "07-12-2026 10:00:01  2", r0, ""}, {"2,5  0  1\r", r0, ""}, {"\n", r0 + r1, ""}}},
         {"a repeated header starts a new column set",
-         {{h + l0 + "Hora  Sala (\xBA" "C)  Hum (%)\r\n07-12-2026 10:00:05  20  55\r\n", r0 + "Hum (%)@10:00:05=55\nSala (ºC)@10:00:05=20\n", ""}}},
-        {"garbage and lines of other columns are skipped and counted", {{h + "basura\r\n07-12-2026 10:00:01  21\r\n" + l2, r2, "2 líneas descartadas"}}},
+         {{h + l0 + "Hora  Sala (\xBA" "C)  Hum (%)\r\n07-12-2026 10:00:05  20  55\r\n", r0 + "05=Hum (%)=55\n05=Sala (ºC)=20\n", ""}}},
+        {"garbage and lines of other columns are skipped and counted",
+         {{h + "basura\r\n07-12-2026 10:00:01  21\r\n" + l2, r2, "2 líneas descartadas"}}},
         {"a shrunk file is read again by key, without duplicates",
          {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1 + r2, "se lee de nuevo desde el principio"}, {l3, r0 + r1 + r2 + r3, ""}}},
         {"a file that is not a capture is reported", {{"Lista de la compra\r\n", "", "No es un fichero de captura."}}},
@@ -158,12 +155,13 @@ TEST(Archive, SingleRunsOverChangingFiles)
         TestDatabase db;
         TempFolder t;
         QDir().mkpath(t.file(QStringLiteral("1")));
+        const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
         for (const auto &[bytes, expected, says] : steps) {
-            bytes.startsWith('=') ? t.write(QStringLiteral("1/07-12-2026-00.log"), bytes.mid(1)) : append(t.file(QStringLiteral("1/07-12-2026-00.log")), bytes);
+            bytes.startsWith('=') ? void(QFile::remove(file)), append(file, bytes.mid(1)) : append(file, bytes);
             const auto [code, said] = runArchive({QStringLiteral("--una-vez"), t.file(QStringLiteral("1"))});
             EXPECT_EQ(code, 0) << name;
-            EXPECT_EQ(db.rows("SELECT columna || '@' || to_char(hora, 'HH24:MI:SS') || '=' || coalesce(valor::text, 'ERR') FROM climalog.lectura "
-                              "ORDER BY hora, columna"), expected) << name;
+            EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS') || '=' || columna || '=' || coalesce(valor::text, 'ERR') FROM climalog.lectura"), expected)
+                << name;
             EXPECT_TRUE(said.contains(QString::fromUtf8(says))) << name << ": " << said.toStdString();
         }
     }
@@ -174,10 +172,10 @@ TEST(Archive, CommandLineAndStartErrors)
     TestDatabase db;
     TempFolder t;
     const std::tuple<QStringList, int, const char *> rows[] = {
-        {{QStringLiteral("--nada")}, 2, "Opción desconocida o sin su valor: --nada."},
-        {{QStringLiteral("--lote"), QStringLiteral("0")}, 2, "El lote debe ser un número"},
-        {{QStringLiteral("--una-vez"), t.path(), QStringLiteral("postgresql:///nada?host=/nonexistent")}, 1, "No se puede conectar con la base de datos"},
-        {{QStringLiteral("--una-vez"), t.file(QStringLiteral("9"))}, 0, "No existe la carpeta de capturas"}, // reported, not fatal
+        {words("--nada"), 2, "Opción desconocida o sin su valor: --nada."},
+        {words("--lote 0"), 2, "El lote debe ser un número"},
+        {words("--una-vez postgresql:///nada?host=/nonexistent") << t.path(), 1, "No se puede conectar con la base de datos"},
+        {words("--una-vez") << t.file(QStringLiteral("9")), 0, "No existe la carpeta de capturas"}, // reported, not fatal
     };
     for (const auto &[args, code, says] : rows) {
         const auto [exit, said] = runArchive(args);
@@ -198,31 +196,29 @@ TEST(Archive, FollowsTheCaptureWriterThroughADatabaseRestart)
     ScriptedMessages messages;
     ASSERT_TRUE(capture.inicia(messages, [] { return true; }));
     QProcess follower;
-    follower.start(program, {st.g.carpeta}); // the database of the PG* variables
-    const auto write = [&] {
+    follower.start(program, {st.g.carpeta});
+    // Five lines; with `wait`, until the program has them all (a minute at
+    // most, far beyond any normal wait).
+    const auto write = [&](bool wait) {
         for (int k = 0; k < 5; ++k) {
             clock.advance(1);
-            st.readings(st.g.fichero, clock.now());
+            st.line(st.g.fichero, clock.now());
             ASSERT_EQ(capture.escribe(clock.now().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))).estado, Captura::Estado::Escrito);
         }
-    };
-    // Until the program has every line: a minute at most, far beyond any normal wait.
-    const auto archived = [&] {
+        const std::string all = std::to_string(st.expected.size()) + "\n";
         QElapsedTimer waited;
-        for (waited.start(); db.rows("SELECT count(*) FROM climalog.lectura") != std::to_string(st.expected.size()) + "\n" && waited.elapsed() < 60000;)
+        for (waited.start(); wait && db.rows("SELECT count(*) FROM climalog.lectura") != all && waited.elapsed() < 60000;)
             QThread::msleep(50);
     };
-    write();
-    archived();
+    write(true);
     ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop")}), 0);
-    write();
+    write(false);
     ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}), 0);
-    write();
     db.connect();
-    archived();
+    write(true);
     follower.kill();
     follower.waitForFinished();
-    EXPECT_EQ(db.rows(table, true), join(st.expected, true));
+    EXPECT_EQ(db.rows(table), join(st.expected));
     EXPECT_EQ(db.rows(duplicatesAndGaps), "0|0\n");
     EXPECT_TRUE(follower.readAll().contains("Conectado de nuevo con la base de datos."));
 }
@@ -240,23 +236,23 @@ TEST(Archive, ADayArchivedThroughKillsAtRandomMomentsValueByValue)
     const QString name = QStringLiteral("07-12-2026-00.log"), file = st.g.carpeta + name;
     std::vector<qint64> ends{0}; // where each line ends, the header's first
     const auto write = [&](int from, int count) {
-        for (int s = from; s < from + count; ++s)
-            append(file, st.line(name, s, ends.size() == 1)), ends.push_back(QFileInfo(file).size());
+        for (int s = from; s < from + count; ++s) {
+            append(file, st.line(name, QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(s), ends.size() == 1));
+            ends.push_back(QFileInfo(file).size());
+        }
     };
-    const QStringList args{QStringLiteral("--una-vez"), QStringLiteral("--lote"), QStringLiteral("100"), QStringLiteral("--estacion"), QStringLiteral("norte"),
-                           st.g.carpeta, QStringLiteral("postgresql:///postgres")};
-    const int first = 86400 - 7000;
-    write(first, 6000);
+    const QStringList args = words("--una-vez --lote 100 --estacion norte postgresql:///postgres") << st.g.carpeta;
+    write(86400 - 7000, 6000);
     const auto [code, said] = runArchive(args);
     ASSERT_EQ(code, 0) << said.toStdString();
-    EXPECT_TRUE(said.contains(QStringLiteral("Archivando: 1 fichero")) && said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 54.000 lecturas")))
+    EXPECT_TRUE(said.contains(QStringLiteral("Archivando: 1 fichero")) && said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 54.000")))
         << said.toStdString();
     std::mt19937 rng(17);
     for (int kill = 0; kill < 50; ++kill) {
-        write(first + 6000 + kill * 60, 60);
+        write(86400 - 1000 + kill * 60, 60);
         QProcess p;
         p.start(program, args);
-        while (p.waitForReadyRead(10000) && !p.readAllStandardOutput().contains("Conectado")) { // from here on every moment falls in some batch
+        while (p.waitForReadyRead(10000) && !p.readAllStandardOutput().contains("Conectado")) { // then every moment falls in some batch
         }
         QThread::usleep(rng() % 10000);
         p.kill();
@@ -271,7 +267,8 @@ TEST(Archive, ADayArchivedThroughKillsAtRandomMomentsValueByValue)
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(runArchive(args).first, 0);
         EXPECT_EQ(db.rows(duplicatesAndGaps), "0|0\n");
-        EXPECT_EQ(db.rows(table, true), join(st.expected, true));
-        EXPECT_EQ(db.rows("SELECT estacion, puerto, fichero, posicion FROM climalog.progreso"), "norte|1|" + name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
+        EXPECT_EQ(db.rows(table), join(st.expected));
+        EXPECT_EQ(db.rows("SELECT estacion, puerto, fichero, posicion FROM climalog.progreso"),
+                  "norte|1|" + name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
     }
 }

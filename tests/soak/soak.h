@@ -106,9 +106,13 @@ public:
         const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath();
         QTemporaryDir dir(base + QStringLiteral("/climalog-soak-XXXXXX"));
         if (setup(dir.path())) {
-            for (const qint64 end = ms() + o_.days * 86400000LL + 5 * 60 * 1000; ms() < end && r_.failures < 200; clock_.advance(capturing_ ? 1 : 3))
-                if (!events())
+            for (const qint64 end = ms() + o_.days * 86400000LL + 5 * 60 * 1000; ms() < end && r_.failures < 200; clock_.advance(capturing_ ? 1 : 3)) {
+                ticked_ = false; // a capture start ticks at once
+                while (!events_.empty() && events_.begin()->first <= ms())
+                    events_.extract(events_.begin()).mapped()();
+                if (!ticked_)
                     tick();
+            }
             checkpoint();
             check(QDir(g_.carpeta).entryList(QDir::Files).size() == static_cast<qsizetype>(files_.size()), [] { return std::string("files nobody made"); });
             for (const auto &[name, f] : files_)
@@ -209,41 +213,20 @@ private:
         // over another), a save and reload, the clock set forward, suspended
         // five hours, set back during the capture across midnight.
         for (int day = 0; day < o_.days; ++day) {
-            const auto at = [&](int h, int m, int s, Event e, int value = 0) {
-                events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::pair(e, value));
+            const auto at = [&](int h, int m, int s, std::function<void()> event) {
+                events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::move(event));
             };
             for (const auto &[h, m, stopH, stopM] : {std::array{1, 30, 1, 40}, {6, 0, 6, 10}, {14, 0, 14, 10}, {21, 45, 21, 55}, {23, 57, 24, 3}})
-                at(h, m, 0, CaptureStart), at(stopH, stopM, 0, CaptureStop);
-            at(1, 20, 0, Silent), at(2, 20, 0, Answering), at(12, 0, 0, SaveReload), at(23, 59, 59, SlowTick);
-            at(8, 30, 0, Shift, 2 * 3600), at(16, 30, 0, Shift, 5 * 3600), at(24, 1, 0, Shift, -3600);
+                at(h, m, 0, [this] { startCapture(); }), at(stopH, stopM, 0, [this] { captura_->para(), capturing_ = false; });
+            at(1, 20, 0, [this] { sim::silent(0, silent_ = true); }), at(2, 20, 0, [this] { sim::silent(0, silent_ = false); });
+            at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
+            for (const auto &[h, m, hours] : {std::array{8, 30, 2}, {16, 30, 5}, {24, 1, -1}})
+                at(h, m, 0, [this, hours = hours] { clock_.set(clock_.now().addSecs(hours * 3600)); });
             for (int h = 1; h < 24; ++h)
-                at(h, 0, 1, Checkpoint);
-            at(6, 0, 2, Quarter), at(24, 0, 1, DayEnd);
+                at(h, 0, 1, [this] { checkpoint(); });
+            at(6, 0, 2, [this] { r_.residentAfterQuarter = residentMb(); }), at(24, 0, 1, [this] { checkpoint(), r_.residentPerDay.push_back(residentMb()); });
         }
         return true;
-    }
-
-    enum Event { CaptureStart, CaptureStop, Silent, Answering, SaveReload, Shift, SlowTick, Checkpoint, Quarter, DayEnd };
-
-    // Between ticks; true when a tick ran (a capture start ticks at once).
-    bool events()
-    {
-        bool ticked = false;
-        for (auto e = events_.begin(); e != events_.end() && e->first <= ms(); e = events_.erase(e)) {
-            switch (const auto [what, value] = e->second; what) {
-            case CaptureStart: ticked = ticked || (!capturing_ && startCapture()); break;
-            case CaptureStop: captura_->para(), capturing_ = false; break;
-            case Silent:
-            case Answering: sim::silent(0, silent_ = what == Silent); break;
-            case SaveReload: saveAndLoad(); break;
-            case Shift: clock_.set(clock_.now().addSecs(value)); break;
-            case SlowTick: slow_ = true; break;
-            case Checkpoint: checkpoint(); break;
-            case Quarter: r_.residentAfterQuarter = residentMb(); break;
-            case DayEnd: checkpoint(), r_.residentPerDay.push_back(residentMb()); break;
-            }
-        }
-        return ticked;
     }
 
     // The window's load: the table sorted by type text and name, byte by
@@ -344,6 +327,7 @@ private:
     void tick()
     {
         ++r_.ticks;
+        ticked_ = true;
         const qint64 begin = ms();
         bool line = false; // the rules first: reads (their answers reach the simulator), relays, the line
         for (int pass = 0; pass < 2; ++pass) { // sensors and detectors, then relay devices
@@ -392,7 +376,7 @@ private:
 
     // The first start asks to save the table loading sorted; each start
     // resets the polling and ticks at once, as the window does.
-    bool startCapture()
+    void startCapture()
     {
         ++r_.captures;
         ScriptedMessages asked; // Ok to the question
@@ -406,7 +390,6 @@ private:
         restart(false);
         capturing_ = started, lastLine_ = ms();
         tick();
-        return true;
     }
 
     struct File {
@@ -443,12 +426,12 @@ private:
     std::unique_ptr<Monitor> monitor_;
     std::unique_ptr<Captura> captura_;
     Report r_;
-    std::multimap<qint64, std::pair<Event, int>> events_;
+    std::multimap<qint64, std::function<void()>> events_;
     // The model.
     std::vector<Dev> t_{Dev{}}; // t_[0] stands for entry 0
     std::vector<int> ctr_;      // the relay list: table indices
     std::int32_t reloj_ = 0, last_ = 0; // the polling clock; the time of day of the last tick
-    bool modified_ = false, silent_ = false, slow_ = false, capturing_ = false;
+    bool modified_ = false, silent_ = false, slow_ = false, capturing_ = false, ticked_ = false;
     QString captured_;
     qint64 lastLine_ = 0;
     std::map<QString, File> files_;
