@@ -19,8 +19,7 @@ int main(int argc, char *argv[])
 
     std::printf("Real time: %.1f s, %.2f simulated days per real minute\n", r.seconds, o.days / (r.seconds / 60.0));
     std::printf("Ticks: %ld; reads %ld; network calls %ld (relay writes %ld)\n", r.ticks, r.reads, r.networkCalls, r.relayWrites);
-    std::printf("Saves %ld, captures %ld, capture lines %ld, headers repeated when a day came back %ld\n", r.saves, r.captures, r.captureLines,
-                r.extraHeaders);
+    std::printf("Saves %ld, captures %ld, capture lines %ld\n", r.saves, r.captures, r.captureLines);
     std::printf("Resident memory at the end of each day (MB):");
     for (double mb : r.residentPerDay)
         std::printf(" %.1f", mb);

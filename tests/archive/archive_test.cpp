@@ -148,7 +148,8 @@ TEST(Archive, SingleRunsOverChangingFiles)
         {"garbage and lines of other columns are skipped and counted",
          {{h + "basura\r\n07-12-2026 10:00:01  21\r\n" + l2, r2, "2 líneas descartadas"}}},
         {"a shrunk file is read again by key, without duplicates",
-         {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1 + r2, "se lee de nuevo desde el principio"}, {l3, r0 + r1 + r2 + r3, ""}}},
+         {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1 + r2, "se lee de nuevo desde el principio"},
+          {l3, r0 + r1 + r2 + r3, ""}}},
         {"a file that is not a capture is reported", {{"Lista de la compra\r\n", "", "No es un fichero de captura."}}},
     };
     for (const auto &[name, steps] : rows) {
