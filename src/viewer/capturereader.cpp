@@ -266,15 +266,6 @@ private:
 
 } // namespace
 
-std::vector<QDateTime> ColumnSet::qtimes() const
-{
-    std::vector<QDateTime> out;
-    out.reserve(times.size());
-    for (const qint64 t : times)
-        out.push_back(CaptureReader::toDateTime(t));
-    return out;
-}
-
 CaptureReader::CaptureReader(QString path) : path_(std::move(path)) {}
 
 QString CaptureReader::notCapture() { return QStringLiteral("No es un fichero de captura."); }

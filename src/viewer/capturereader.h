@@ -29,7 +29,6 @@ struct ColumnSet {
     std::vector<Column> columns;
     std::vector<qint64> times;                // ms since the epoch, from local time
     std::vector<std::vector<double>> values;  // one per column, NaN for ERR
-    std::vector<QDateTime> qtimes() const;
 };
 
 class CaptureReader {

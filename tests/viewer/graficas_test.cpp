@@ -1,14 +1,12 @@
-// The window "Climalog - Gráficas" offscreen: the folder's files, the plots
-// and their axes, the legend, the cursor, the figures of the range, live
-// following of the file being captured, export.
+// The window "Climalog - Gráficas" offscreen on a capture folder: the files
+// newest first, the file being captured opened and followed, the plots, the
+// legend with the figures of the range in view, the cursor, export.
 #include "viewer/graficas.h"
 
 #include "support/windows.h"
 
 #include <qcustomplot.h>
 
-#include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -18,263 +16,130 @@ namespace {
 
 QString u(const char *text) { return QString::fromUtf8(text); }
 
-const QByteArray header = "Hora  Sala (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1\r\n";
-
-// `count` lines a second apart from hour:00:00 + `first` seconds: Sala climbs
-// from 20 by .5, the others hold still, Puerta opens on odd seconds.
+// Lines a second apart from hour:00:00 + `first` seconds (the header first
+// when 0): Sala climbs from 20 by .5, the others hold still.
 QByteArray lines(const char *day, int hour, int count, int first = 0)
 {
-    QByteArray out;
+    QByteArray out = first ? "" : "Hora  Sala (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1\r\n";
     for (int k = first; k < first + count; ++k)
         out += QStringLiteral("%1 %2  %3  55  ,5  ERR  %4\r\n")
                    .arg(QLatin1String(day), QTime(hour, 0).addSecs(k).toString(QStringLiteral("HH:mm:ss")),
-                        QString::number(20 + k * 0.5).replace(u'.', u','))
-                   .arg(k % 2)
+                        QString::number(20 + k * 0.5).replace(u'.', u','), QString::number(k % 2))
                    .toLatin1();
     return out;
 }
 
-QStringList texts(const QListWidget *list, bool selectedOnly = false)
-{
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-        if (!selectedOnly || list->item(i)->isSelected())
-            out << (selectedOnly ? list->item(i)->data(Qt::UserRole).toString() : list->item(i)->text());
-    return out;
-}
-
-QStringList axisLabels(const graficas &w)
-{
-    QStringList out;
-    for (int i = 0; i < w.plot->axisRectCount(); ++i)
-        out << w.plot->axisRect(i)->axis(QCPAxis::atLeft)->label();
-    return out;
-}
-
-// The legend's cell of a series (by its column name) and table column.
-QTableWidgetItem *cell(const graficas &w, const QString &name, int column)
-{
-    for (int r = 0; r < w.leyenda->rowCount(); ++r)
-        if (w.leyenda->item(r, 0)->text() == name)
-            return w.leyenda->item(r, column);
-    return nullptr;
-}
-
-double at(int day, int h, int m, int s)
-{
-    return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch());
-}
-
-// A port's capture folder: <temporary>/1/.
-struct Folder {
-    Folder() { QDir(t.path()).mkpath(QStringLiteral("1")); }
-    QString path() const { return t.path() + QStringLiteral("/1/"); }
-    void put(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) const
-    {
-        QFile f(path() + name);
-        ASSERT_TRUE(f.open(mode));
-        f.write(bytes);
-    }
-    TempFolder t;
-};
-
-const QString d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d7b = u("07-12-2026-01.log"),
-              d8 = u("08-12-2026-00.log");
+double at(int day, int h, int m, int s = 0) { return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch()); }
 
 } // namespace
 
-TEST(Graficas, ListsAndPlotsTheChosenFiles)
+TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
 {
     application();
-    struct Row {
-        const char *name;
-        std::map<QString, QByteArray> files;
-        QStringList open; // empty: what the window opens by itself
-        QStringList list, axes;
-        QString status, current = {}; // current: the file being captured
+    TempFolder t;
+    const QString d5 = u("05-12-2026-00.log"), d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d8 = u("08-12-2026-00.log");
+    t.write(d5, QByteArray("00              ") + QByteArray(124, '\0')); // a file of another kind
+    t.write(d6, lines("06-12-2026", 10, 2));
+    t.write(d7, lines("07-12-2026", 23, 600));
+    t.write(u("notas.log"), "x");
+    QString current = t.file(d7);
+    graficas w(t.path(), [&] { return current; });
+    const auto list = [&] {
+        QStringList out;
+        for (int i = 0; i < w.ficheros->count(); ++i)
+            out << w.ficheros->item(i)->text() + (w.ficheros->item(i)->isSelected() ? u("*") : QString());
+        return out.join(u(", "));
     };
-    const QStringList allAxes = {u("Temperatura (ºC)"), u("Humedad (%)"), u("Canales (bar)"), u("Canales (sin unidad)"),
-                                 u("Entradas")};
-    const Row rows[] = {
-        {"newest day opened by itself, newest first, other files left out",
-         {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}, {d7b, "Hora  Sala (\xBA" "C)\r\n07-12-2026 11:00:00  19\r\n"},
-          {u("notas.log"), "x"}, {u("07-12-2026.log"), "x"}},
-         {}, {d7b, d7, d6}, {u("Temperatura (ºC)")}, u("1 lectura en 1 fichero.")},
-        {"the file being captured is opened and marked", {{d6, header + lines("06-12-2026", 10, 5)}, {d7, header}},
-         {}, {d7, d6 + u(" (en captura)")}, allAxes, u("5 lecturas en 1 fichero."), d6},
-        {"two days together, the months in order",
-         {{u("30-11-2026-00.log"), header + lines("30-11-2026", 23, 3)}, {d7, header + lines("07-12-2026", 10, 4)}},
-         {u("30-11-2026-00.log"), d7}, {d7, u("30-11-2026-00.log")}, allAxes, u("7 lecturas en 2 ficheros.")},
-        {"a file of another kind", {{d8, QByteArray("00              ") + QByteArray(124, '\0')}},
-         {}, {d8}, {}, d8 + u(": No es un fichero de captura.")},
-        {"bad lines are told", {{d8, header + lines("08-12-2026", 0, 2) + "08-12-2026 00:00:09  1\r\n"}},
-         {}, {d8}, allAxes, d8 + u(": 1 línea no válida, no se muestra.")},
-        {"no capture yet", {}, {}, {}, {}, u("No hay ficheros de captura en ")},
-    };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.name);
-        Folder f;
-        for (const auto &[name, bytes] : r.files)
-            f.put(name, bytes);
-        const QString current = r.current.isEmpty() ? QString() : f.path() + r.current;
-        graficas w(f.path(), [&] { return current; });
-        if (!r.open.isEmpty())
-            w.open(r.open);
-        EXPECT_EQ(w.windowTitle(), u("Climalog - Gráficas"));
-        EXPECT_EQ(texts(w.ficheros), r.list);
-        EXPECT_EQ(axisLabels(w), r.axes);
-        EXPECT_TRUE(w.estado->text().startsWith(r.status)) << w.estado->text().toStdString();
-        QStringList chosen = texts(w.ficheros, true), open = w.openFiles();
-        chosen.sort();
-        open.sort();
-        EXPECT_EQ(chosen, open) << "the list shows what is plotted";
-    }
-}
+    EXPECT_EQ(std::tuple(w.windowTitle(), list(), w.estado->text(), w.plot->axisRectCount()),
+              std::tuple(u("Climalog - Gráficas"), u("07-12-2026-00.log (en captura)*, 06-12-2026-00.log, 05-12-2026-00.log"),
+                         u("600 lecturas en 1 fichero."), 5));
 
-TEST(Graficas, LegendCursorAndFiguresOfTheRange)
-{
-    application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 10, 600));
-    graficas w(f.path(), [] { return QString(); });
-    QStringList series;
-    for (const Series &s : w.model().all())
-        series << s.column.device + u'|' + s.column.unit;
-    EXPECT_EQ(series.join(u(", ")), u("Sala|ºC, Inv|%, Bomba|bar, Bomba|, Puerta|"));
-    for (int s = 0; s < 5; ++s) {
-        EXPECT_TRUE(w.seriesShown(s));
-        // Few points per pixel column however long the day.
-        EXPECT_GT(w.plottedPoints(s), 0);
-        EXPECT_LE(w.plottedPoints(s), 5 * std::max(64, w.plot->width()) + 2);
+    // Sala's row of the legend: cursor, minimum, mean, maximum.
+    const auto figures = [&] {
+        QStringList out;
+        for (int column = 1; column < 5; ++column)
+            out << w.leyenda->item(0, column)->text();
+        return out.join(u' ').toStdString();
+    };
+    const std::pair<std::function<void()>, const char *> steps[] = {
+        {[] {}, " 20 169.75 319.5"},
+        {[&] { w.setRange(at(7, 23, 1), at(7, 23, 2)); }, " 50 65 80"},
+        {[&] { w.zoom(0.5, at(7, 23, 1, 30)); }, " 57.5 65 72.5"},
+        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); }, "65 57.5 65 72.5"}, // halfway: the earlier reading
+        {[&] { w.hover(at(7, 23, 15)); }, "- 57.5 65 72.5"},         // after the last reading
+        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 8), at(7, 23, 20)); }, "- 260 289.75 319.5"}, // all plots move
+        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169.75 319.5"},                                              // everything
+    };
+    for (const auto &[act, expected] : steps) {
+        act();
+        EXPECT_EQ(figures(), expected);
+        EXPECT_EQ(w.plot->axisRect(0)->axis(QCPAxis::atBottom)->range(), QCPRange(w.from(), w.to())) << expected;
     }
 
-    const QString sala = u("Sala (ºC)");
-    struct Step {
-        const char *name;
-        std::function<void()> act;
-        const char *min, *mean, *max, *cursor;
-    };
-    const Step steps[] = {
-        {"whole day in view", [] {}, "20", "169.75", "319.5", ""},
-        {"a part of it", [&] { w.setRange(at(7, 10, 1, 0), at(7, 10, 2, 0)); }, "50", "65", "80", ""},
-        {"zoomed in around its middle", [&] { w.zoom(0.5, at(7, 10, 1, 30)); }, "57.5", "65", "72.5", ""},
-        {"the cursor on a reading", [&] { w.hover(at(7, 10, 1, 30)); }, "57.5", "65", "72.5", "65"},
-        {"dragged elsewhere", [&] { w.setRange(at(7, 10, 8, 0), at(7, 10, 20, 0)); }, "260", "289.75", "319.5", "65"},
-        {"the cursor after the last reading", [&] { w.hover(at(7, 10, 15, 0)); }, "260", "289.75", "319.5", "-"},
-        {"a double click shows everything", [&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "20", "169.75", "319.5", "-"},
-        {"dragging one plot moves them all",
-         [&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 10, 1, 0), at(7, 10, 2, 0)); }, "50", "65", "80", "-"},
-    };
-    for (const Step &step : steps) {
-        SCOPED_TRACE(step.name);
-        step.act();
-        EXPECT_EQ(cell(w, sala, 2)->text(), u(step.min));
-        EXPECT_EQ(cell(w, sala, 3)->text(), u(step.mean));
-        EXPECT_EQ(cell(w, sala, 4)->text(), u(step.max));
-        EXPECT_EQ(cell(w, sala, 1)->text(), u(step.cursor));
-        for (int i = 0; i < w.plot->axisRectCount(); ++i) {
-            EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().lower, w.from());
-            EXPECT_DOUBLE_EQ(w.plot->axisRect(i)->axis(QCPAxis::atBottom)->range().upper, w.to());
-        }
-    }
-    EXPECT_EQ(cell(w, u("Bomba - b ()"), 3)->text(), u("-")) << "only ERR: no figures";
-
-    // The legend turns a series off and on; the choice outlives opening again.
-    cell(w, sala, 0)->setCheckState(Qt::Unchecked);
-    EXPECT_FALSE(w.seriesShown(0));
-    EXPECT_EQ(w.plottedPoints(0), 0);
-    EXPECT_TRUE(w.seriesShown(1));
-    w.open({d7});
-    EXPECT_FALSE(w.seriesShown(0));
-    EXPECT_EQ(cell(w, sala, 0)->checkState(), Qt::Unchecked);
-    cell(w, sala, 0)->setCheckState(Qt::Checked);
-    EXPECT_TRUE(w.seriesShown(0));
-    EXPECT_GT(w.plottedPoints(0), 0);
-}
-
-TEST(Graficas, FollowsTheFileBeingCaptured)
-{
-    application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 23, 3440));
-    QString current = f.path() + d7;
-    graficas w(f.path(), [&] { return current; });
+    // Lines appended, one torn, one of a clock set back, and at midnight the
+    // next day's file: each byte read once, each reading taken once (with a
+    // break after the clock set back and between the files), in time order.
     const CaptureReader *reader = w.reader(d7);
-    ASSERT_TRUE(reader);
-
-    struct Step {
-        const char *name;
-        std::function<void()> act;
-        qint64 rows7, rows8;
+    const auto append = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(t.file(name));
+        ASSERT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size());
     };
-    const Step steps[] = {
-        {"lines appended appear", [&] { f.put(d7, lines("07-12-2026", 23, 30, 3440), QIODevice::Append); }, 3470, 0},
-        {"nothing new", [] {}, 3470, 0},
-        {"a torn line waits", [&] { f.put(d7, "07-12-2026 23:58:", QIODevice::Append); }, 3470, 0},
-        {"and comes when ended", [&] { f.put(d7, "50  1  2  3  4  1\r\n", QIODevice::Append); }, 3471, 0},
-        {"midnight: the next day's file is taken too",
-         [&] {
-             f.put(d8, header + lines("08-12-2026", 0, 2));
-             current = f.path() + d8;
-         },
-         3471, 2},
-        {"and followed", [&] { f.put(d8, lines("08-12-2026", 0, 3, 2), QIODevice::Append); }, 3471, 5},
+    const std::tuple<std::function<void()>, qint64, qint64, std::size_t> follow[] = { // rows of each file, points of Sala
+        {[&] { append(d7, lines("07-12-2026", 23, 30, 600)); }, 630, 0, 630},
+        {[&] { append(d7, "07-12-2026 23:58:"); }, 630, 0, 630},
+        {[&] { append(d7, "50  1  2  3  4  1\r\n07-12-2026 23:05:00  1  2  3  4  1\r\n"); }, 632, 0, 633},
+        {[&] { t.write(d8, lines("08-12-2026", 0, 2)), current = t.file(d8); }, 632, 2, 636},
+        {[&] { append(d8, lines("08-12-2026", 0, 3, 2) + "08-12-2026 00:00:09  1\r\n"); }, 632, 5, 639},
     };
-    for (const Step &step : steps) {
-        SCOPED_TRACE(step.name);
-        step.act();
+    for (const auto &[act, rows7, rows8, points] : follow) {
+        act();
         w.followFiles();
-        EXPECT_EQ(w.openFiles(), step.rows8 ? QStringList({d7, d8}) : QStringList{d7});
         EXPECT_EQ(w.reader(d7), reader) << "an open file is not read again";
-        EXPECT_EQ(reader->rows(), step.rows7);
-        // Each byte read once: the file's size, never more.
-        EXPECT_EQ(reader->bytesRead(), QFileInfo(f.path() + d7).size());
-        if (const CaptureReader *r8 = w.reader(d8)) {
-            EXPECT_EQ(r8->rows(), step.rows8);
-            EXPECT_EQ(r8->bytesRead(), QFileInfo(f.path() + d8).size());
-        }
-        EXPECT_EQ(static_cast<qint64>(w.model().all()[0].t.size()), step.rows7 + step.rows8 + (step.rows8 ? 1 : 0))
-            << "each reading once, and the break between the files";
-        EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the whole range in view grows with the readings";
+        EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()), std::tuple(rows7, QFileInfo(t.file(d7)).size()));
+        EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0, w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
+                  std::tuple(rows8, rows8 ? QFileInfo(t.file(d8)).size() : 0));
+        const std::vector<double> &times = w.model().all()[0].t;
+        EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end())) << times.size();
+        EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the range in view grows with the readings";
     }
-    EXPECT_EQ(texts(w.ficheros), QStringList({d8 + u(" (en captura)"), d7}));
-
+    EXPECT_EQ(list(), u("08-12-2026-00.log (en captura)*, 07-12-2026-00.log*, 06-12-2026-00.log, 05-12-2026-00.log"));
+    EXPECT_EQ(w.estado->text(), d8 + u(": 1 línea no válida, no se muestra."));
+    // The cursor on a break takes the reading there, not the break.
+    w.hover(at(8, 0, 0));
+    EXPECT_EQ(w.leyenda->item(0, 1)->text(), u("20"));
     // A view of the newest readings moves on with them; one of older ones stays.
     w.setRange(w.model().last() - 60, w.model().last());
-    f.put(d8, lines("08-12-2026", 0, 2, 5), QIODevice::Append);
+    append(d8, lines("08-12-2026", 0, 1, 5));
     w.followFiles();
-    EXPECT_DOUBLE_EQ(w.to(), w.model().last());
-    EXPECT_DOUBLE_EQ(w.to() - w.from(), 60);
-    w.setRange(at(7, 23, 0, 0), at(7, 23, 10, 0));
-    f.put(d8, lines("08-12-2026", 0, 2, 7), QIODevice::Append);
+    EXPECT_EQ(QCPRange(w.from(), w.to()), QCPRange(w.model().last() - 60, w.model().last()));
+    w.setRange(at(7, 23, 0), at(7, 23, 10));
+    append(d8, lines("08-12-2026", 0, 1, 6));
     w.followFiles();
-    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10, 0));
-}
+    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10));
+    // A file shortened by another program is read again from its start.
+    t.write(d8, lines("08-12-2026", 0, 1));
+    w.followFiles();
+    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.model().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
 
-TEST(Graficas, ExportsImageAndTable)
-{
-    application();
-    Folder f;
-    f.put(d7, header + lines("07-12-2026", 10, 2));
-    graficas w(f.path(), [] { return QString(); });
-    struct Row {
-        const char *name;
-        std::function<bool(const QString &)> save;
-        const char *file;
-        bool ok;
-    };
-    const Row rows[] = {
-        {"plot as PNG", [&](const QString &p) { return w.exportPng(p, 640, 400); }, "dia.png", true},
-        {"readings as CSV", [&](const QString &p) { return w.exportCsv(p); }, "dia.csv", true},
-        {"PNG into a missing folder", [&](const QString &p) { return w.exportPng(p); }, "no/dia.png", false},
-        {"CSV into a missing folder", [&](const QString &p) { return w.exportCsv(p); }, "no/dia.csv", false},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        const QString path = f.t.file(u(row.file));
-        EXPECT_EQ(row.save(path), row.ok);
-        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !row.ok);
+    // A series turned off in the legend stays off when files open again, in
+    // the order of their days; and on again.
+    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(std::tuple(w.seriesShown(0), w.plottedPoints(0), w.seriesShown(1)), std::tuple(false, 0, true));
+    w.open({d8, d6});
+    EXPECT_EQ(std::tuple(w.openFiles(), w.seriesShown(0)), std::tuple(QStringList{d6, d8}, false));
+    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
+    EXPECT_GT(w.plottedPoints(0), 0);
+    w.open({d5});
+    EXPECT_EQ(w.estado->text(), d5 + u(": No es un fichero de captura."));
+    w.open({d8});
+    EXPECT_EQ(graficas(t.path(), [] { return QString(); }).openFiles(), QStringList{d8}) << "no capture running: the newest day";
+    EXPECT_TRUE(graficas(t.file(u("nada")), [] { return QString(); }).estado->text().startsWith(u("No hay ficheros de captura en ")));
+    for (const auto &[file, ok] : {std::pair("dia.png", true), {"dia.csv", true}, {"no/dia.png", false}, {"no/dia.csv", false}}) {
+        const QString path = t.file(u(file));
+        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok) << file;
+        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok) << file;
     }
-    EXPECT_EQ(QImage(f.t.file(u("dia.png"))).size(), QSize(640, 400));
-    EXPECT_TRUE(f.t.read(u("dia.csv")).startsWith("Hora,Sala (\xC2\xBA" "C),Inv (%)"));
+    EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
+    EXPECT_EQ(t.read(u("dia.csv")), QByteArray("Hora,Sala (\xC2\xBA" "C),Inv (%),Bomba - a (bar),Bomba - b (),Puerta - 1\r\n"
+                                               "2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
 }
