@@ -4,18 +4,13 @@
 
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "registry/dispositivo.h"
+#include "registry/general.h"
+#include "simcontrol.h"
 
-#include <QByteArray>
-#include <array>
-#include <QDateTime>
-#include <QString>
 #include <QStringList>
-#include <cstdint>
 #include <deque>
 #include <functional>
 #include <ostream>
-#include <string>
 
 // Readable failures: texts print as text.
 inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
@@ -25,21 +20,17 @@ QString binFolder();
 
 // A fresh folder per test, removed when the test passes and kept (its path
 // printed) when it fails, so the evidence stays.
-class TempFolder {
-public:
+struct TempFolder {
     TempFolder();
     ~TempFolder();
     const QString &path() const { return path_; }
     QString file(const QString &name) const;
     QByteArray read(const QString &name) const;
     void write(const QString &name, const QByteArray &bytes) const;
-
-private:
     QString path_;
 };
 
-class TestClock final : public Clock {
-public:
+struct TestClock final : Clock {
     explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0))) : now_(start) {}
     QDateTime now() const override { return now_; }
     double elapsed() const override { return elapsed_; }
@@ -49,8 +40,6 @@ public:
         now_ = now_.addMSecs(static_cast<qint64>(seconds * 1000));
         elapsed_ += seconds;
     }
-
-private:
     QDateTime now_;
     double elapsed_ = 0;
 };
@@ -58,8 +47,7 @@ private:
 // Answers message boxes from a script (Ok/Yes, Cancel to a retry question,
 // when the script is empty) and records every text shown. whileShown runs
 // while a box is up, as the window's events do under a real one.
-class ScriptedMessages final : public Messages {
-public:
+struct ScriptedMessages final : Messages {
     Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
     void answer(Answer a) { answers.push_back(a); }
     std::deque<Answer> answers;
@@ -72,16 +60,29 @@ public:
 // The simulator's test exports, resolved by name from the library in the
 // program's folder (the program itself never calls them).
 namespace sim {
+// Throws when the library or the control is missing.
+QFunctionPointer resolve(const char *name);
+// A control by its name, typed as simcontrol.h declares it.
+#define SIM(name) reinterpret_cast<decltype(&name)>(sim::resolve(#name))
 bool available();
-int load(const char *description);
-void latency(int ms);
-int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0);
-int failRate(int port, const Serial &sn, double rate);
-void silent(int port, bool on);
-int addDevice(int port, int tipo, const Serial &sn);
-long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &out2);
-long callCount(int port, const Serial *sn, const char *call);
-void searchCount(int port, int count);
+inline int load(const char *description) { return SIM(SimLoad)(description); }
+inline void latency(int ms) { SIM(SimSetLatency)(ms); }
+inline int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0)
+{
+    return SIM(SimSetWords)(port, sn.data(), w0, w1, w2, w3);
+}
+inline int failRate(int port, const Serial &sn, double rate) { return SIM(SimSetFailRate)(port, sn.data(), rate); }
+inline void silent(int port, bool on) { SIM(SimSetPortSilent)(port, on ? 1 : 0); }
+inline int addDevice(int port, int tipo, const Serial &sn) { return SIM(SimAddDevice)(port, tipo, sn.data()); }
+inline long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &out2)
+{
+    return SIM(SimRelayWords)(port, sn.data(), &out1, &out2);
+}
+inline long callCount(int port, const Serial *sn, const char *call)
+{
+    return SIM(SimCallCount)(port, sn ? sn->data() : nullptr, call);
+}
+inline void searchCount(int port, int count) { SIM(SimSetSearchCount)(port, count); }
 // Runs for every network call, named, after its latency; empty ends it.
 void onCall(std::function<void(const char *)> hook);
 }
@@ -90,24 +91,17 @@ void onCall(std::function<void(const char *)> hook);
 // made read-only would. Root writes through any permission, so as root the
 // process runs meanwhile under another user's identity (effective only:
 // root is regained by abre, at the latest when the object goes).
-class SinEscritura {
-public:
+struct SinEscritura {
     explicit SinEscritura(QString folder) : folder_(std::move(folder)) {}
     ~SinEscritura() { abre(); }
-    SinEscritura(const SinEscritura &) = delete;
-    SinEscritura &operator=(const SinEscritura &) = delete;
     // False when access cannot be taken away here.
     bool cierra();
     void abre();
-
-private:
-    void modos(unsigned carpeta, unsigned fichero);
     QString folder_;
     bool root_ = false;
     bool cerrado_ = false;
 };
 
-class General;
 
 // A device with its latest reading, as the list, capture and viewer tests
 // describe them. Texts are UTF-8; a null unit is blank.
@@ -124,4 +118,4 @@ struct TestDevice {
 int addDevice(General &g, const TestDevice &d);
 
 // A serial from its 16 hex digits (test shorthand).
-Serial sn(const char *hex);
+inline Serial sn(const char *hex) { return hexserie(QString::fromLatin1(hex)); }

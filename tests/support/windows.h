@@ -3,13 +3,11 @@
 #pragma once
 
 #include "netaccess/binding.h"
-#include "registry/general.h"
 #include "shell/principal.h"
 #include "support/support.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
-#include <memory>
 
 inline QApplication &application()
 {
@@ -20,11 +18,10 @@ inline QApplication &application()
     static char option[] = "-platform";
     static char offscreen[] = "offscreen";
     static char *argv[] = {name, option, offscreen, nullptr};
-    static int argc = 3;
 #else
     static char *argv[] = {name, nullptr};
-    static int argc = 1;
 #endif
+    static int argc = int(std::size(argv)) - 1;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Never destroyed: at exit Qt's own input devices are gone before a
@@ -33,8 +30,7 @@ inline QApplication &application()
     return *app;
 }
 
-class RecordingExplorer final : public Explorer {
-public:
+struct RecordingExplorer final : Explorer {
     void open(const QString &folder) override { folders << folder; }
     QStringList folders;
 };
