@@ -13,6 +13,9 @@
 #include <QFile>
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <functional>
 #include <map>
 #include <random>
@@ -89,13 +92,21 @@ TEST(Capture, HeaderAndLineOfEveryType)
 TEST(Capture, StartRefusedMendedOrMovedOn)
 {
     const QByteArray otra = "Hora  Otra (\xBA" "C)\r\n";
+    // Every number of the day taken by other columns but `libre` (-1: none).
+    const auto llena = [&](Banco &b, int libre) {
+        for (int k = 0; k < 100; ++k)
+            if (k != libre)
+                b.pon(QStringLiteral("07-12-2026-%1.log").arg(k, 2, 10, QLatin1Char('0')), otra);
+    };
     const std::pair<std::function<void(Banco &)>, const char *> rows[] = {
         {[](Banco &b) { b.t.write("2", "x"); }, "No se puede crear la carpeta de capturas "},
         {[](Banco &b) { QDir(b.t.path()).mkpath("2/" + dia("00")); }, "No se puede leer el fichero de captura "},
-        {[&](Banco &b) { for (int k = 0; k < 100; ++k) b.pon(QStringLiteral("07-12-2026-%1.log").arg(k, 2, 10, QLatin1Char('0')), otra); },
+        {[&](Banco &b) { llena(b, -1); },
          "Todos los ficheros de captura de hoy (07-12-2026-00.log a 07-12-2026-99.log) tienen otras columnas. La captura no se inicia."},
         {[&](Banco &b) { b.pon(dia("00"), otra), QDir(b.t.path()).mkdir("config1.ini"); }, "La configuración ha sido modificada."}, // unsaved
         {[](Banco &b) { b.pon(dia("00"), ""); }, nullptr},
+        // A number of one digit taken too: the hundred two-digit numbers after it are all tried.
+        {[&](Banco &b) { llena(b, 7), b.pon(dia("7"), otra), b.g.dispositivos[0].nombre = QStringLiteral("7"); }, nullptr},
         {[](Banco &b) { b.pon(dia("00"), h0.chopped(2)); }, nullptr},
     };
     for (const auto &[estorbo, mensaje] : rows) {
@@ -108,7 +119,7 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
             continue;
         }
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
-        EXPECT_EQ(b.lee(dia("00")), h0 + l0);
+        EXPECT_EQ(b.lee(b.g.fichero), h0 + l0);
     }
     // The number a capture moves to when the day's file of its own holds other columns.
     for (const auto &[seq, next] : {std::pair("00", "01"), {"09", "10"}, {" 7", "08"}, {"99", "00"}})
@@ -171,6 +182,24 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         for (const auto &[name, bytes] : row.ficheros)
             EXPECT_EQ(b.lee(name), bytes) << name.toStdString();
     }
+}
+
+// An immutable file refuses even root (EPERM): a permission question as well.
+TEST(Capture, ImmutableFileIsDenied)
+{
+    Banco b;
+    ASSERT_TRUE(b.inicia());
+    const int fd = ::open(QFile::encodeName(b.g.carpeta + dia("00")).constData(), O_RDONLY);
+    int flags = 0;
+    const bool leidos = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags |= FS_IMMUTABLE_FL;
+    if (!leidos || ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0)
+        GTEST_SKIP() << "no immutable files here (not root, or the file system keeps no such flag)";
+    const Captura::Escritura r = b.c.escribe(b.marca());
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_EQ(r.estado, Captura::Estado::Denegado) << r.mensaje.toStdString();
 }
 
 TEST(Capture, KilledWriterLeavesWholeLines)

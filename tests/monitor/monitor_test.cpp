@@ -96,6 +96,7 @@ TEST(Monitor, DueTimesAndClock)
         {"both at noon", 43200, 43200, 36000, 36000, {43200, 43210, 36000}, true},
         {"next due time past midnight wraps to 0", 86395, 86390, 36000, 36000, {86395, 0, 36000}, true},
         {"midnight crossing", 500, 1000, 86390, 5, {515, 1015, 5}, false},
+        {"polling clock at exactly a day wraps to 0", 86390, 100, 36000, 36010, {0, 100, 36010}, false},
         {"gap of exactly 3500 s", 500, 1000, 36000, 39500, {4000, 1000, 39500}, false},
         {"gap beyond 3500 s", 500, 1000, 36000, 39501, {4001, 4501, 39501}, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, {82900, 83400, 36000}, false},
