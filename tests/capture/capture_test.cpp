@@ -1,6 +1,7 @@
 // Capture files on a real disk: the exact bytes of headers and lines, the
 // choice of the day's file, midnight, torn lines, a file the program may not
-// write, and a writer killed at random moments.
+// write, and a writer killed at random moments (a line written in pieces
+// would show there torn).
 #include "monitor/capture.h"
 
 #include "registry/configfile.h"
@@ -14,18 +15,18 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <functional>
+#include <linux/fs.h>
 #include <map>
 #include <random>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 const QByteArray h0 = "Hora  Sala (\xBA" "C)\r\n", l0 = "07-12-2026 10:00:00  21,5\r\n";
-const TestDevice sala{STT, "Sala", true, {21.5f}}, hum{HRT, "Hum", true, {22, 47}};
+const TestDevice sala{STT, "Sala", true, {21.5f}};
 QString dia(const char *seq) { return QStringLiteral("07-12-2026-%1.log").arg(QLatin1String(seq)); }
 
 // A capture on port COM2 from a fresh application folder: files in <folder>/2/.
@@ -38,11 +39,10 @@ struct Banco {
         g.modificado = false; // as loaded
     }
     QByteArray lee(const QString &name) const { return t.read(QStringLiteral("2/") + name); }
-    void pon(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) const
+    void pon(const QString &name, const QByteArray &bytes) const
     {
         QDir(t.path()).mkpath(QStringLiteral("2"));
-        QFile f(g.carpeta + name);
-        ASSERT_TRUE(f.open(mode) && f.write(bytes) == bytes.size());
+        t.write(QStringLiteral("2/") + name, bytes);
     }
     QString marca() const { return clock.now().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")); }
     bool inicia() { return c.inicia(m, [this] { return configfile::save(g).status != configfile::SaveStatus::Failed; }); }
@@ -54,37 +54,22 @@ struct Banco {
     Captura c{g, clock};
 };
 
-// write() calls made so far (-1 where the system does not say): a line must
-// reach the file in one call, or a crash can tear it.
-long escrituras()
-{
-    QFile io(QStringLiteral("/proc/self/io"));
-    const QByteArray text = io.open(QIODevice::ReadOnly) ? io.readAll() : QByteArray();
-    const qsizetype at = text.indexOf("syscw:");
-    return at < 0 ? -1 : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().toLong();
-}
-
 } // namespace
 
+// Inputs after the readings, word 0 an active input; humidity in point form;
+// no column for an unknown type; a failed reading an ERR in each column.
 TEST(Capture, HeaderAndLineOfEveryType)
 {
-    const struct Row { std::vector<TestDevice> devices; QByteArray header, values; } rows[] = {
-        {{{HRT, "Inv", true, {22, 47.5f}}}, "Hora  Inv (\xBA" "C)  Inv (%)", "  22  47.5"}, // humidity in point form
-        {{{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}}},
-         "Hora  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)", "  ,5  1380  -2,25  1,234568E+07"},
-        {{{STT, "T", false, {21.5f}}, {HRT, "H", false}, {AVI, "C", false, {}, {}, {"V", "V", "V", "V"}}, {CTR, "R", false}},
-         "Hora  T (\xBA" "C)  H (\xBA" "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  R - 1  R - 2",
-         "  ERR  ERR  ERR  ERR  ERR  ERR  ERR  ERR  ERR"},
-        // Inputs after the readings, word 0 an active input; no column for an unknown type.
-        {{{DET, "Puerta", true, {}, {0, 1}}, {9, "Raro"}, {STT, "  Cámara ", true, {-0.5f}}},
-         "Hora  C\xE1" "mara (\xBA" "C)  Puerta - 1  Puerta - 2", "  -,5  1  0"},
-    };
-    for (const Row &row : rows) {
-        Banco b(QTime(10, 0, 0), row.devices);
-        ASSERT_TRUE(b.inicia());
-        ASSERT_EQ(b.c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado, Captura::Estado::Escrito);
-        EXPECT_EQ(b.lee(dia("00")), row.header + "\r\n07-12-2026 10:00:00" + row.values + "\r\n");
-    }
+    Banco b(QTime(10, 0, 0), {{HRT, "Inv", true, {22, 47.5f}}, {DET, "Puerta", true, {}, {0, 1}}, {9, "Raro"},
+                              {AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
+                              {STT, "  Cámara ", true, {-0.5f}}, {STT, "T", false, {21.5f}}, {HRT, "H", false},
+                              {AVI, "C", false, {}, {}, {"V", "V", "V", "V"}}, {CTR, "R", false}});
+    ASSERT_TRUE(b.inicia());
+    ASSERT_EQ(b.c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado, Captura::Estado::Escrito);
+    EXPECT_EQ(b.lee(dia("00")), "Hora  Inv (\xBA" "C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)  C\xE1" "mara (\xBA" "C)"
+                                "  T (\xBA" "C)  H (\xBA" "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - 1  Puerta - 2  R - 1  R - 2\r\n"
+                                "07-12-2026 10:00:00  22  47.5  ,5  1380  -2,25  1,234568E+07  -,5"
+                                "  ERR  ERR  ERR  ERR  ERR  ERR  ERR  1  0  ERR  ERR\r\n");
 }
 
 // A capture that cannot start says why; a file a crash left empty or with
@@ -132,15 +117,13 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
     const QByteArray l1 = "07-12-2026 10:00:05  21,5\r\n", noche = h0 + "07-12-2026 23:59:58  21,5\r\n", manana = h0 + "08-12-2026 00:00:03  21,5\r\n";
     const QString hoy = dia("00"), luego = QStringLiteral("08-12-2026-00.log");
     using E = Captura::Estado;
-    // antes: what happens between the lines; estado: what the second line meets; marca: its time stamp, when not the clock's.
+    // antes: what happens between the lines; estado: what the second line meets (the line of its own date, and
+    // the new date's file headed, the soak's model pins across midnight).
     const struct Row { const char *name; QTime inicio; std::function<void(Banco &)> antes; E estado; const QString &fichero;
-                       std::map<QString, QByteArray> ficheros; const char *marca = nullptr; } rows[] = {
-        {"midnight: the new date's file, same number, headed again", QTime(23, 59, 58), {}, E::Escrito, luego, {{hoy, noche}, {luego, manana}}},
-        {"a line stamped before midnight and written after it stays in its day", QTime(23, 59, 58), {}, E::Escrito, hoy,
-         {{hoy, noche + "07-12-2026 23:59:59  21,5\r\n"}}, "07-12-2026 23:59:59"},
+                       std::map<QString, QByteArray> ficheros; } rows[] = {
         {"midnight into an existing file: appended, nothing lost", QTime(23, 59, 58), [](Banco &b) { b.pon("08-12-2026-00.log", "Hora  X\r\n"); },
          E::Escrito, luego, {{luego, "Hora  X\r\n" + manana}}},
-        {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), "07-12-2026 10:0", QIODevice::Append); },
+        {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
          E::Escrito, hoy, {{hoy, h0 + l0 + "07-12-2026 10:0\r\n" + l1}}},
         {"a file deleted meanwhile comes back with its header", QTime(10, 0, 0), [](Banco &b) { QFile::remove(b.g.carpeta + dia("00")); },
          E::Escrito, hoy, {{hoy, h0 + l1}}},
@@ -162,8 +145,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         b.clock.advance(5);
         SinEscritura cerrojo(b.g.carpeta);
         ASSERT_TRUE(row.estado != E::Denegado || cerrojo.cierra());
-        const long antes = escrituras();
-        Captura::Escritura r = b.c.escribe(row.marca ? QString::fromLatin1(row.marca) : b.marca());
+        Captura::Escritura r = b.c.escribe(b.marca());
         EXPECT_EQ(r.estado, row.estado);
         EXPECT_EQ(r.renombrado, b.g.fichero != hoy);
         if (row.estado == E::Fallo) {
@@ -178,7 +160,6 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         }
         EXPECT_EQ(r.estado, E::Escrito);
         EXPECT_EQ(b.c.pendientes(), 0);
-        EXPECT_EQ(antes < 0 ? 1 : escrituras() - antes, 1) << "one write() per line";
         for (const auto &[name, bytes] : row.ficheros)
             EXPECT_EQ(b.lee(name), bytes) << name.toStdString();
     }
@@ -204,7 +185,7 @@ TEST(Capture, ImmutableFileIsDenied)
 
 TEST(Capture, KilledWriterLeavesWholeLines)
 {
-    Banco b(QTime(0, 0, 1), {sala, hum, {DET, "Puerta", true, {}, {0, 1}}});
+    Banco b(QTime(0, 0, 1), {sala, {HRT, "Hum", true, {22, 47}}, {DET, "Puerta", true, {}, {0, 1}}});
     ASSERT_TRUE(b.inicia());
     const QByteArray header = b.lee(b.g.fichero), values = "  21,5  22  47  1  0\r";
     const unsigned seed = std::random_device{}();

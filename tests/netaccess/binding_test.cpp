@@ -9,7 +9,9 @@
 #include <QDir>
 #include <gtest/gtest.h>
 
-TEST(Binding, MissingLibraryOrCallIsAMessageNamingTheFile)
+// A failed call leaves the words it was given (their copy-back after a good
+// call, and that of texts: the monitor's and the simulator's tests).
+TEST(Binding, MissingLibraryOrCallIsAMessageAndFailedCallsLeaveTheWords)
 {
     TempFolder empty;
     QString error;
@@ -19,13 +21,6 @@ TEST(Binding, MissingLibraryOrCallIsAMessageNamingTheFile)
     EXPECT_FALSE(SondaIO::load(partial, &error));
     EXPECT_EQ(error, "La librería de acceso a la red " + QDir::toNativeSeparators(QDir(partial).filePath(SondaIO::fileName())) +
                          " no tiene la función FinalizarCNX.");
-}
-
-// A failed call leaves the words it was given (their copy-back after a good
-// call, and that of texts: the monitor's and the simulator's tests).
-TEST(Binding, FailedCallLeavesTheWords)
-{
-    QString error;
     const auto io = SondaIO::load(binFolder(), &error);
     ASSERT_TRUE(io) << error.toStdString();
     sim::load(nullptr);
