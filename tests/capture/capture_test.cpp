@@ -117,10 +117,12 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
     const QByteArray l1 = "07-12-2026 10:00:05  21,5\r\n", noche = h0 + "07-12-2026 23:59:58  21,5\r\n", manana = h0 + "08-12-2026 00:00:03  21,5\r\n";
     const QString hoy = dia("00"), luego = QStringLiteral("08-12-2026-00.log");
     using E = Captura::Estado;
-    // antes: what happens between the lines; estado: what the second line meets (the line of its own date, and
-    // the new date's file headed, the soak's model pins across midnight).
+    // antes: what happens between the lines; estado: what the second line meets; marca: its time stamp, when not
+    // the clock's (the new date's file headed across midnight: the soak's model).
     const struct Row { const char *name; QTime inicio; std::function<void(Banco &)> antes; E estado; const QString &fichero;
-                       std::map<QString, QByteArray> ficheros; } rows[] = {
+                       std::map<QString, QByteArray> ficheros; const char *marca = nullptr; } rows[] = {
+        {"a line stamped before midnight and written after it stays in its day", QTime(23, 59, 58), {},
+         E::Escrito, hoy, {{hoy, noche + "07-12-2026 23:59:59  21,5\r\n"}}, "07-12-2026 23:59:59"},
         {"midnight into an existing file: appended, nothing lost", QTime(23, 59, 58), [](Banco &b) { b.pon("08-12-2026-00.log", "Hora  X\r\n"); },
          E::Escrito, luego, {{luego, "Hora  X\r\n" + manana}}},
         {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
@@ -145,7 +147,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         b.clock.advance(5);
         SinEscritura cerrojo(b.g.carpeta);
         ASSERT_TRUE(row.estado != E::Denegado || cerrojo.cierra());
-        Captura::Escritura r = b.c.escribe(b.marca());
+        Captura::Escritura r = b.c.escribe(row.marca ? QString::fromLatin1(row.marca) : b.marca());
         EXPECT_EQ(r.estado, row.estado);
         EXPECT_EQ(r.renombrado, b.g.fichero != hoy);
         if (row.estado == E::Fallo) {

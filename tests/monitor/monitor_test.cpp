@@ -107,7 +107,11 @@ TEST(Monitor, DueTimesAndClock)
         rig.add(STT, "2800000000000001", {}, 10);
         rig.g.reloj = row.reloj, rig.g.ultimo = row.ultimo, rig.g.estados[1].proxima = row.proxima;
         rig.clock.set(QDateTime(QDate(2026, 12, 7), QTime::fromMSecsSinceStartOfDay(int(row.now * 1000 + 0.5))));
+        int lines = 0;
+        rig.g.fichero = QStringLiteral("07-12-2026-00.log");
+        rig.monitor->onCapture = [&](const QString &) { ++lines; };
         rig.monitor->Timer1_Timer();
+        EXPECT_EQ(lines, row.read ? 1 : 0) << row.name << ": a sensor read is a capture line";
         EXPECT_EQ(std::tuple(rig.g.reloj, rig.g.estados[1].proxima, rig.g.ultimo), row.after) << row.name;
         EXPECT_EQ(rig.view.log.count("actualizando"), row.read ? 1 : 0) << row.name;
     }
@@ -121,21 +125,19 @@ TEST(Monitor, RelayHysteresisAndFaults)
     // salida 0: no relay linked ("Ninguno"); before: the relay list's state before the tick, none: as built.
     struct Sensor { std::int16_t tipo, w0, salida; bool fails = false, unknownRelay = false; };
     const struct Row { const char *name; std::vector<Sensor> sensors; Pair relay; std::optional<Pair> before = {}; } rows[] = {
-        {"no sensor linked: relays written off", {{STT, 150, 0}}, {0, 0}},
+        // No relay linked, a detector, a relay not on the table (it differs in the last byte only), a type unknown.
+        {"sensors that drive nothing: relays written off", {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}}, {0, 0}},
         {"below the minimum switches on", {{STT, 179, 1}}, {1, 0}},
         {"on the minimum, held off", {{STT, 180, 1}}, {0, 0}},
         {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, Pair{1, 0}},
         {"above the maximum switches its output off only", {{STT, 221, 1}}, {0, 1}, Pair{1, 1}},
         {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}},
         {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}},
-        {"detector ignored", {{DET, 0, 1}}, {0, 0}},
         {"invalid reading cannot switch on", {{STT, 150, 1, true}}, {0, 0}},
         {"invalid reading cannot switch off", {{STT, 250, 1, true}}, {1, 0}, Pair{1, 0}},
         {"two sensors on one output: the later switches off", {{STT, 150, 1}, {STT, 250, 1}}, {0, 0}},
         {"two sensors on one output: the later switches on", {{STT, 250, 1}, {STT, 150, 1}}, {1, 0}},
         {"a damaged output number skips that sensor only", {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}}, {0, 1}},
-        {"relay not on the table", {{STT, 150, 1, false, true}}, {0, 0}},
-        {"a sensor of no known type is not read and drives nothing", {{7, 150, 1}}, {0, 0}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -148,7 +150,7 @@ TEST(Monitor, RelayHysteresisAndFaults)
             sim::failRate(0, sn(hex), s.fails ? 1 : 0);
             if (s.salida != 0)
                 rig.link(i, r, s.salida);
-            if (s.unknownRelay) // differs from the relay in the last byte only
+            if (s.unknownRelay)
                 rig.g.dispositivos[i].snrele[0] = sn("3A00000000000077");
         }
         if (row.before)
@@ -246,8 +248,7 @@ TEST(Monitor, EditsDuringYields)
 TEST(Texts, DeviceLines)
 {
     const struct Row { TestDevice device; bool narrow; const char *line; } rows[] = {
-        {{STT, "Sala", true, {-0.5f}}, false, "STT  Sala              28A3F2C501080011  -.5 ºC"},
-        {{STT, "Sala", true, {21.5f}}, true, "STT  Sala                28A3F2C501080011  21.5 ºC"}, // a narrow name: one separator more
+        {{STT, "Sala", true, {-0.5f}}, true, "STT  Sala                28A3F2C501080011  -.5 ºC"}, // a narrow name: one separator more
         {{HRT, "Invernadero", true, {22, 47}}, false, "HRT  Invernadero       28A3F2C501080011  22 ºC  47 %"},
         {{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}}, false,
          "AVI  Caudal            28A3F2C501080011  .5 V  1380 mA  -2.25   1.234568E+07 Pa"},
