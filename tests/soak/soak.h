@@ -16,7 +16,6 @@
 #include "registry/general.h"
 #include "support/support.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
@@ -39,7 +38,7 @@ struct Report {
     long checks = 0, failures = 0;
     std::vector<std::string> messages;  // the first failures
     std::vector<double> residentPerDay; // MB at the end of each day
-    double residentAfterQuarter = 0, peakMb = 0, seconds = 0;
+    double peakMb = 0, seconds = 0;
 };
 
 inline double residentMb()
@@ -62,8 +61,7 @@ struct Dev {
     std::array<std::int16_t, 4> w{}, signal{}; // the words of its last good read; what it answers
     float value = 0;                           // its first reading, as the relay rule sees it
     std::array<std::int16_t, 2> entry{};       // its index-list words: a relay's outputs, a detector's inputs captured
-    long calls = 0, writes = 0;                // its calls; the relay writes it took
-    std::array<std::int16_t, 2> relay{};       // the words last written to it
+    long calls = 0;                            // its calls
 };
 
 // The configuration file: entry 0 holds the sequence number as its name; then
@@ -102,8 +100,7 @@ public:
     {
         QElapsedTimer timer;
         timer.start();
-        const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-        QTemporaryDir dir(base + QStringLiteral("/climalog-soak-XXXXXX"));
+        QTemporaryDir dir;
         if (setup(dir.path())) {
             const qint64 end = ms() + o_.days * 86400000LL + 5 * 60 * 1000;
             for (; ms() < end && r_.failures < 200; clock_.advance(capturing_ ? 1 : 3)) {
@@ -114,10 +111,6 @@ public:
                     tick();
             }
             checkpoint();
-        }
-        if (r_.failures > 0) {
-            dir.setAutoRemove(false); // the files stay as evidence
-            r_.messages.push_back("files kept in " + dir.path().toStdString());
         }
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
@@ -206,22 +199,20 @@ private:
             check(w.estado == Captura::Estado::Escrito, [&] { return "capture line not written: " + w.mensaje.toStdString(); });
         };
         load();
-        // Each day: captures (one across midnight, an hour without answers
-        // over another), a save and reload, the clock set forward, suspended
-        // five hours, set back during the capture across midnight.
+        // Each day: captures (one across midnight), a save and reload, the
+        // clock set forward, suspended five hours, set back during the
+        // capture across midnight.
         for (int day = 0; day < o_.days; ++day) {
             const auto at = [&](int h, int m, int s, std::function<void()> event) {
                 events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::move(event));
             };
             for (const auto &[h, m, stopH, stopM] : {std::array{1, 30, 1, 40}, {6, 0, 6, 10}, {14, 0, 14, 10}, {21, 45, 21, 55}, {23, 57, 24, 3}})
                 at(h, m, 0, [this] { startCapture(); }), at(stopH, stopM, 0, [this] { captura_->para(), capturing_ = false; });
-            at(1, 20, 0, [this] { sim::silent(0, silent_ = true); }), at(2, 20, 0, [this] { sim::silent(0, silent_ = false); });
             at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
             for (const auto &[h, m, hours] : {std::array{8, 30, 2}, {16, 30, 5}, {24, 1, -1}})
                 at(h, m, 0, [this, hours = hours] { clock_.set(clock_.now().addSecs(hours * 3600)); });
             for (int h = 1; h < 24; ++h)
                 at(h, 0, 1, [this] { checkpoint(); });
-            at(6, 0, 2, [this] { r_.residentAfterQuarter = residentMb(); });
             at(24, 0, 1, [this] { checkpoint(), r_.residentPerDay.push_back(residentMb()); });
         }
         return true;
@@ -287,10 +278,10 @@ private:
     {
         v.calls += v.d.tipo == AVI ? 2 : 1; // a converter takes its set-up first
         ++r_.reads;
-        const bool fail = silent_ || pick(0, 9) == 0;
+        const bool fail = pick(0, 9) == 0;
         if (v.d.tipo == CTR)
             return; // nothing here depends on a relay device's inputs
-        if (!silent_ && fail != v.failing)
+        if (fail != v.failing)
             sim::failRate(0, v.d.sn, (v.failing = fail) ? 1.0 : 0.0);
         if (!(v.ok = !fail))
             return;
@@ -316,11 +307,10 @@ private:
             std::int16_t &w = t_[*std::find_if(ctr_.begin(), ctr_.end(), [&](int i) { return t_[i].d.sn == v.d.snrele[0]; })].entry[k - 1];
             w = v.value < v.d.alarma[0] ? w | 1 : v.value > v.d.alarma[1] ? 0 : w;
         }
-        for (const int i : ctr_) {
-            ++t_[i].calls, ++r_.relayWrites;
-            if (!silent_)
-                t_[i].relay = t_[i].entry, ++t_[i].writes;
-        }
+        for (const int i : ctr_)
+            ++t_[i].calls;
+        r_.relayWrites += static_cast<long>(ctr_.size());
+        ++relayPasses_;
     }
 
     void tick()
@@ -358,7 +348,7 @@ private:
         for (const int i : ctr_) {
             std::int16_t w1 = -1, w2 = -1;
             const long took = sim::relayWords(0, t_[i].d.sn, w1, w2);
-            check(std::tuple(w1, w2, took) == std::tuple(t_[i].relay[0], t_[i].relay[1], t_[i].writes), [&] {
+            check(std::tuple(w1, w2, took) == std::tuple(t_[i].entry[0], t_[i].entry[1], relayPasses_), [&] {
                 return "relay " + t_[i].name + " took " + std::to_string(took) + " writes, the last " + std::to_string(w1) + "," + std::to_string(w2);
             });
         }
@@ -371,15 +361,14 @@ private:
         check(wrong == 0, [&] { return std::to_string(wrong) + " devices called otherwise than their due times give"; });
     }
 
-    // The first start asks to save the table loading sorted; each start
-    // resets the polling and ticks at once, as the window does.
+    // The first start saves the table loading sorted; each start resets the
+    // polling and ticks at once, as the window does.
     void startCapture()
     {
         ++r_.captures;
-        ScriptedMessages asked; // Ok to the question
+        ScriptedMessages asked; // Ok to the question to save
         const bool started = captura_->inicia(asked, [this] { return configfile::save(g_).status == configfile::SaveStatus::Saved; });
-        check(started && asked.texts == (modified_ ? QStringList{QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero.")} : QStringList{}),
-              [&] { return "capture start asked: " + asked.texts.join(QStringLiteral(" | ")).toStdString(); });
+        check(started, [] { return std::string("capture not started"); });
         if (std::exchange(modified_, false)) // saved: the index lists rebuilt, their words back to 0
             ++r_.saves, lists(), checkConfig();
         check(g_.fichero == stamp(ms()).left(10) + QStringLiteral("-00.log"), [&] { return "capture file " + g_.fichero.toStdString(); });
@@ -402,7 +391,8 @@ private:
     std::vector<Dev> t_{Dev{}}; // t_[0] stands for entry 0
     std::vector<int> ctr_;      // the relay list: table indices
     std::int32_t reloj_ = 0, last_ = 0; // the polling clock; the time of day of the last tick
-    bool modified_ = false, silent_ = false, slow_ = false, capturing_ = false, ticked_ = false;
+    long relayPasses_ = 0;              // every relay of the list is written on each
+    bool modified_ = false, slow_ = false, capturing_ = false, ticked_ = false;
     QString captured_;
 };
 

