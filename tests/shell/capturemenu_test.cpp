@@ -6,17 +6,11 @@
 
 #include <QAction>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QListView>
 #include <QMenu>
 #include <QProcess>
 #include <QTimer>
-
-#ifndef _WIN32
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 namespace {
 
@@ -47,53 +41,46 @@ struct Capturing : Running {
     }
 };
 
-TEST(CaptureMenu, startsGoesOnAcrossMidnightAndStops)
-{
-    Capturing f;
-    sim::setWords(0, sn("28A3F2C501080011"), 215);
-    f.clock.set(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
-    f.window->mnucapturar->trigger();
-    EXPECT_TRUE(f.messages.texts.isEmpty());
-    f.expectCapturing(true);
-    EXPECT_TRUE(f.window->Nsensor->isHidden());
-    // The capture folder and the plots, during a capture too.
-    f.window->mnuver->trigger();
-    EXPECT_EQ(f.explorer.folders, QStringList{f.folder.path() + QStringLiteral("/1")});
-    f.window->mnugraficas->trigger();
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [](QWidget *w) {
-        return w->isVisible() && w->windowTitle() == QStringLiteral("Climalog - Gráficas");
-    }));
-    // Crossing midnight also shifts every due time by the small step.
-    for (int k = 0; k < 3; ++k)
-        f.tick();
-    f.expectCapturing(true, "08-12-2026-00.log");
-    EXPECT_EQ(f.lines(QStringLiteral("07-12-2026-00.log")), (QStringList{header, QStringLiteral("07-12-2026 23:59:59  21,5")}));
-    EXPECT_EQ(f.lines(QStringLiteral("08-12-2026-00.log")), (QStringList{header, QStringLiteral("08-12-2026 00:00:02  21,5")}));
-    f.window->mnucapturar->trigger();
-    f.expectCapturing(false);
-}
-
-TEST(CaptureMenu, changedDevicesAskToSaveFirst)
+// A capture across midnight, stopped; then a device more, whose columns
+// the day's file 00 lacks: the capture asks to save the table first.
+TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
 {
     for (auto answer : {Messages::Answer::Ok, Messages::Answer::Cancel}) {
         const bool ok = answer == Messages::Answer::Ok;
         Capturing f;
-        f.window->mnucapturar_Click();
-        f.window->mnucapturar_Click();
-        // A device more: the day's file 00 has other columns.
+        sim::setWords(0, sn("28A3F2C501080011"), 215);
+        f.clock.set(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)));
+        f.window->mnucapturar->trigger();
+        f.expectCapturing(true);
+        EXPECT_TRUE(f.window->Nsensor->isHidden());
+        // The capture folder and the plots, during a capture too.
+        f.window->mnuver->trigger();
+        EXPECT_EQ(f.explorer.folders, QStringList{f.folder.path() + QStringLiteral("/1")});
+        f.window->mnugraficas->trigger();
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [](QWidget *w) {
+            return w->isVisible() && w->windowTitle() == QStringLiteral("Climalog - Gráficas");
+        }));
+        // Crossing midnight also shifts every due time by the small step.
+        for (int k = 0; k < 3; ++k)
+            f.tick();
+        f.expectCapturing(true, "08-12-2026-00.log");
+        EXPECT_EQ(f.lines(QStringLiteral("07-12-2026-00.log")), (QStringList{header, QStringLiteral("07-12-2026 23:59:59  21,5")}));
+        EXPECT_EQ(f.lines(QStringLiteral("08-12-2026-00.log")), (QStringList{header, QStringLiteral("08-12-2026 00:00:02  21,5")}));
+        f.window->mnucapturar->trigger();
+        f.expectCapturing(false);
+
         f.add("Puerta", "DET1D5EE30700000055");
         f.messages.answer(answer);
         f.window->mnucapturar_Click();
         EXPECT_EQ(f.messages.texts, QStringList{QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero.")});
         EXPECT_EQ(f.messages.buttons.back(), Messages::Buttons::OkCancel);
-        f.expectCapturing(ok, "07-12-2026-01.log");
+        f.expectCapturing(ok, "08-12-2026-01.log");
         EXPECT_EQ(f.g.modificado, !ok);
         // The configuration keeps the new sequence number.
         EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).left(16), ok ? "01              " : "00              ");
-        if (ok) {
+        if (ok)
             EXPECT_EQ(f.lines(f.g.fichero).value(0), header + QStringLiteral("  Puerta - 1  Puerta - 2"));
-        }
     }
 }
 
@@ -143,29 +130,9 @@ TEST(CaptureMenu, stoppedDuringItsFirstTick)
 }
 
 #ifndef _WIN32
-// A limit on the size of the files this process writes, set at the capture
-// file's size: every further line fails to go in for real, as on a full disk.
-struct SinSitio {
-    void llena(const QString &file)
-    {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        rlimit tight = old;
-        tight.rlim_cur = static_cast<rlim_t>(QFileInfo(file).size());
-        lleno = ::setrlimit(RLIMIT_FSIZE, &tight) == 0;
-    }
-    ~SinSitio()
-    {
-        if (lleno)
-            ::setrlimit(RLIMIT_FSIZE, &old);
-    }
-    rlimit old{};
-    bool lleno = false;
-};
-
 TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
 {
-    enum Fallo { SoloLectura, Lleno, Borrado, Ocupado };
+    enum Fallo { SoloLectura, Carpeta, Ocupado };
     const QString noEscribe = QStringLiteral("No se puede escribir en el fichero de captura");
     const struct {
         const char *name;
@@ -180,8 +147,8 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
          Messages::Buttons::RetryCancel, true, 5},
         {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, noEscribe,
          Messages::Buttons::RetryCancel, false, 2},
-        {"no room: the capture stops and says why", Lleno, Messages::Answer::Ok, noEscribe, Messages::Buttons::Ok, false, 2},
-        {"file deleted: written again with its header", Borrado, Messages::Answer::Ok, {}, Messages::Buttons::Ok, true, 2},
+        {"a folder in the file's place: the capture stops and says why", Carpeta, Messages::Answer::Ok, noEscribe,
+         Messages::Buttons::Ok, false, 0},
         {"file another program runs: retried once closed", Ocupado, Messages::Answer::Ok,
          QStringLiteral("El fichero de datos está siendo utilizando por la aplicación. Cierrela"), Messages::Buttons::Ok, true, 0},
     };
@@ -198,11 +165,10 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         QProcess ejecutable;
         if (row.fallo == SoloLectura && !cerrojo.cierra())
             GTEST_SKIP() << "write access cannot be taken away here";
-        SinSitio disco;
-        if (row.fallo == Lleno)
-            disco.llena(path);
-        if (row.fallo == Borrado || row.fallo == Ocupado)
+        if (row.fallo != SoloLectura)
             QFile::remove(path);
+        if (row.fallo == Carpeta)
+            QDir().mkdir(path);
         if (row.fallo == Ocupado) {
             // A running program's file cannot be written: the system says busy.
             QFile::copy(QStringLiteral("/bin/sleep"), path);
@@ -229,22 +195,20 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         EXPECT_GE(sim::callCount(0, nullptr, "EscribirCTR") - reles, 2 + ticksDuringQuestion) << "a relay write on every tick";
         EXPECT_GE(sim::callCount(0, nullptr, "LeerTemperatura") - lecturas, 1 + ticksDuringQuestion / 2);
 
-        ASSERT_EQ(f.messages.texts.size(), row.message.isEmpty() ? 0 : 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
-        if (!row.message.isEmpty()) {
-            EXPECT_TRUE(f.messages.texts[0].startsWith(row.message)) << f.messages.texts[0].toStdString();
-            EXPECT_EQ(f.messages.buttons.front(), row.buttons);
-            EXPECT_EQ(ticksDuringQuestion, 2);
-        }
+        ASSERT_EQ(f.messages.texts.size(), 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(f.messages.texts[0].startsWith(row.message)) << f.messages.texts[0].toStdString();
+        EXPECT_EQ(f.messages.buttons.front(), row.buttons);
+        EXPECT_EQ(ticksDuringQuestion, 2);
         f.expectCapturing(row.sigue);
         const QStringList lines = f.lines(QStringLiteral("07-12-2026-00.log"));
-        if (row.lineas > 0) {
-            EXPECT_EQ(lines.size(), row.lineas) << lines.join(QLatin1Char('|')).toStdString();
-            EXPECT_EQ(lines.value(0), header + QStringLiteral("  Calefaccion - 1  Calefaccion - 2"));
-        } else {
+        if (row.fallo == Ocupado) {
             // The program's bytes, then every line that waited, in order.
             ASSERT_GE(lines.size(), 4);
             EXPECT_TRUE(lines[lines.size() - 3].startsWith(QStringLiteral("07-12-2026 10:00:02  ")));
             EXPECT_TRUE(lines.last().startsWith(QStringLiteral("07-12-2026 10:00:04  ")));
+        } else {
+            EXPECT_EQ(lines.size(), row.lineas) << lines.join(QLatin1Char('|')).toStdString();
+            EXPECT_EQ(lines.value(0), row.lineas ? header + QStringLiteral("  Calefaccion - 1  Calefaccion - 2") : QString());
         }
     }
 }
