@@ -23,7 +23,7 @@ struct Bridged {
         const QDir bin(binFolder());
         QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
         QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
-        folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\n"
+        folder.write(QStringLiteral("sondanet.txt"), "port COM1 open\n"
                                                      "device STT 28A3F2C501080011 words 215 -1 2 3\n"
                                                      "device HRT 26E1905C00000033 words 23 45 6 7\n"
                                                      "device DET 1D5EE30700000055 words 0 1 8 9\n"
