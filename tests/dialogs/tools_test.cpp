@@ -1,10 +1,15 @@
-// The check button: what the device in the pane reads, as the main window
-// says it; and the message boxes' own Spanish buttons.
+// The main window's tools: the check button, which says what the device in
+// the pane reads; the search window, which lists what each of its three
+// searches reports from one buffer; and the message boxes' own Spanish
+// buttons.
+#include "dialogs/buscar.h"
+#include "dialogs/searchslots.h"
 #include "platform/qtplatform.h"
 #include "support/windows.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -21,7 +26,6 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         const char *text; // null: nothing to show
     } rows[] = {
         {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
-        {"STT28A3F2C501080011", {{200, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = 20 ºC"},
         {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT",
          "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
         {"AVI20C4001A0F000044", {{512, 0, -7, 3650}}, "LeerAD",
@@ -29,7 +33,6 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         // Detector inputs are active at 0; a relay device answers as one.
         {"DET1D5EE30700000055", {{0, 3, 0, 0}}, "LeerDET", "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
         {"CTR3A7C11B200000077", {{1, 0, 0, 0}}, "LeerDET", "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
-        {"STT0102030405060708", {}, "LeerTemperatura", "0102030405060708 no encontrado"},
         {"AVI20000000000000FE", {}, "LeerAD", "20000000000000FE no encontrado"},
         {"XYZ28A3F2C501080011", {}, nullptr, nullptr},
     };
@@ -51,46 +54,71 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
     }
 }
 
+TEST(Search, listsWhatEachSearchReports)
+{
+    MainFixture f;
+    // Five serials fill the buffer, then three: slots 3 and 4 still hold the
+    // first search's serials and must not be listed again.
+    ASSERT_EQ(sim::load("port COM1 open\ndevice STT 0700000000000001\ndevice HRT 28000000000000A2\ndevice STT 28000000000000A3\n"
+                        "device STT 28000000000000A4\ndevice STT 28000000000000A5\ndevice AVI 20000000000000B1\n"
+                        "device AVI 20000000000000B2\ndevice AVI 20000000000000B3\n"),
+              0);
+    ASSERT_TRUE(f.start(u"/1"_s));
+    f.g.intervalo = 5000;
+    buscar b(f.g, f.io.get(), *f.window);
+    // The searches start once the window is up, each time it shows.
+    for (int shown = 0; shown < 2; ++shown) {
+        b.hide();
+        b.show();
+        QCoreApplication::processEvents();
+    }
+    QStringList listed;
+    for (int k = 0; k < b.sennet->count(); ++k)
+        listed << b.sennet->item(k)->text();
+    EXPECT_EQ(listed, (QStringList{u"0700000000000001"_s, u"28000000000000A2"_s, u"28000000000000A3"_s, u"28000000000000A4"_s,
+                                   u"28000000000000A5"_s, u"20000000000000B1"_s, u"20000000000000B2"_s, u"20000000000000B3"_s}));
+    for (const char *call : {"BuscarSensoresTra", "BuscarConversoresAD", "BuscarDetectores"})
+        EXPECT_EQ(sim::callCount(0, nullptr, call), 2) << call;
+    // Polling comes back at its interval.
+    EXPECT_EQ(f.window->timerInterval(), 5000);
+    EXPECT_TRUE(f.window->timerRunning());
+    // Counts no simulator reports.
+    SondaIO::SearchBuffer buffer{};
+    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
+    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
+}
+
 TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
 {
     using B = Messages::Buttons;
     using A = Messages::Answer;
     const struct {
         B buttons;
-        const char *texts, *press;
+        const char *texts;
+        int press; // which button
         A answer;
     } rows[] = {
-        {B::YesNo, "&No|&Sí", "&No", A::No},
-        {B::YesNo, "&No|&Sí", "&Sí", A::Yes},
-        {B::OkCancel, "Aceptar|Cancelar", "Cancelar", A::Cancel},
-        {B::RetryCancel, "Cancelar|Reintentar", "Reintentar", A::Retry},
-        {B::Ok, "Aceptar", "Aceptar", A::Ok},
+        {B::YesNo, "&Sí|&No", 1, A::No},
+        {B::OkCancel, "Aceptar|Cancelar", 1, A::Cancel},
+        {B::RetryCancel, "Reintentar|Cancelar", 0, A::Retry},
+        {B::Ok, "Aceptar", 0, A::Ok},
     };
     application();
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.press);
-        QStringList seen;
-        QString title;
-        // Presses the button once the box is up, or closes a box without it.
+        SCOPED_TRACE(row.texts);
+        QStringList seen; // the title, then the buttons
+        // Presses the button once the box is up.
         QTimer::singleShot(0, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             ASSERT_TRUE(box);
-            title = box->windowTitle();
-            QAbstractButton *press = nullptr;
-            for (QAbstractButton *b : box->buttons()) {
+            seen << box->windowTitle();
+            for (QAbstractButton *b : box->buttons())
                 seen << b->text();
-                press = b->text() == QString::fromUtf8(row.press) ? b : press;
-            }
-            if (press)
-                press->click();
-            else
-                box->close();
+            box->buttons().at(row.press)->click();
         });
         QtMessages messages;
         EXPECT_EQ(messages.show(u"Texto"_s, row.buttons), row.answer);
-        seen.sort();
-        EXPECT_EQ(seen.join(u'|'), QString::fromUtf8(row.texts));
-        EXPECT_EQ(title, u"Climalog"_s);
+        EXPECT_EQ(seen.join(u'|'), u"Climalog|"_s + QString::fromUtf8(row.texts));
     }
 }
 
