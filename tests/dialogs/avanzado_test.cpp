@@ -45,7 +45,6 @@ struct Advanced : MainFixture {
         window->listado();
         window->nombre->setText(d.nombre.trimmed());
         window->SN->setText(nomtipo(d.tipo) + seriehex(d.sn));
-        g.modificado = false;
         a = std::make_unique<avanzado>(g, io.get(), messages, *window);
         // A window shown before for another type shows nothing of it now.
         g.dispactual = device(AVI, "20C4001A0F000044", "Otro");
@@ -115,6 +114,7 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         {.name = "userPicksFirstRelayOutput2", .chosen = 3, .said = {modify}, .after = salida(relayA, 2)},
         {.name = "userPicksWarn", .chosen = 1, .said = {modify}, .after = salida(nullptr, 1)},
         // An entry that is not what the record holds is an edit.
+        {.name = "noRelayOutputMinus1", .stored = salida(nullptr, -1), .said = {modify}, .after = salida(nullptr, 0)},
         {.name = "relayOutput3", .stored = salida(relayA, 3), .said = {modify}, .after = salida(nullptr, 0)},
     };
     for (const Case &c : cases) {

@@ -26,8 +26,7 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         const char *text; // null: nothing to show
     } rows[] = {
         {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
-        {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT",
-         "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
+        {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT", "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
         {"AVI20C4001A0F000044", {{512, 0, -7, 3650}}, "LeerAD",
          "20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
         // Detector inputs are active at 0; a relay device answers as one.
@@ -99,13 +98,14 @@ TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
         A answer;
     } rows[] = {
         {B::YesNo, "&Sí|&No", 1, A::No},
+        {B::YesNo, "&Sí|&No", 0, A::Yes},
         {B::OkCancel, "Aceptar|Cancelar", 1, A::Cancel},
         {B::RetryCancel, "Reintentar|Cancelar", 0, A::Retry},
         {B::Ok, "Aceptar", 0, A::Ok},
     };
     application();
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.texts);
+        SCOPED_TRACE(int(row.answer));
         QStringList seen; // the title, then the buttons
         // Presses the button once the box is up.
         QTimer::singleShot(0, [&] {
