@@ -9,8 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <limits>
+#include <cmath>
 #include <map>
 
 using namespace Qt::Literals::StringLiterals;
@@ -20,17 +19,14 @@ namespace {
 const char *const relayA = "3A7C11B200000077";
 const char *const relayB = "3AFFFFFFFFFFFF88";
 
+// A device as the main window's add leaves it: blank units, a converter's
+// gains at one.
 Dispositivo device(Tipo tipo, const char *serial, const char *name)
 {
-    Dispositivo d;
-    d.tipo = tipo;
-    d.nombre = QString::fromLatin1(name);
-    d.sn = sn(serial);
-    d.periodo = 1;
-    d.magnitud.fill(QString()); // blanks, as the main window's add leaves them
-    if (tipo == AVI)
-        d.ajuste = {1, 1, 1, 1}, d.ganancia = {1, 1, 1, 1};
-    return d;
+    const std::int16_t one = tipo == AVI;
+    return {.nombre = QString::fromLatin1(name), .sn = sn(serial), .tipo = tipo, .ajuste = {one, one, one, one},
+            .ganancia = {float(one), float(one), float(one), float(one)},
+            .magnitud = {QString(), QString(), QString(), QString()}, .periodo = 1};
 }
 
 // The main window on COM1 with two relay devices, a detector and the
@@ -49,7 +45,6 @@ struct Advanced : MainFixture {
         window->listado();
         window->nombre->setText(d.nombre.trimmed());
         window->SN->setText(nomtipo(d.tipo) + seriehex(d.sn));
-        g.modificado = false;
         a = std::make_unique<avanzado>(g, io.get(), messages, *window);
         // A window shown before for another type shows nothing of it now.
         g.dispactual = device(AVI, "20C4001A0F000044", "Otro");
@@ -81,31 +76,20 @@ struct Case {
     int selected = 0;      // the relay entry selected on opening
     QStringList said = {}; // none: nothing edited; a refusal keeps the window and the table as they were
     Change after = {};     // how the table's record changed, byte for byte
-    const char *periodBox = nullptr;
 };
 
 TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
 {
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     const QString modify = u"El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"_s;
     const QString typeFixed = u"El tipo de sensor no se puede modificar desde esta ventana"_s;
     const auto range = [](const char *field) { return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))}; };
     const Case cases[] = {
-        {.name = "stt", .captions = "Offset|Alarma min|Alarma max", .shown = {{0, "0"}, {Periodo, "1"}}},
-        {.name = "hrt", .tipo = HRT, .captions = "Alarma min|Alarma max"},
         {.name = "avi", .tipo = AVI, .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma min|Alarma max"},
         {.name = "det", .tipo = DET, .captions = ""},
-        {.name = "ctr", .tipo = CTR, .captions = ""},
-        {.name = "offsetTenths", .stored = [](Dispositivo &d) { d.ajuste[0] = 15; }, .shown = {{0, "1.5"}}, .typed = {{0, "-1.25"}},
-         .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -12; }},
         {.name = "offsetUnderOne", .stored = [](Dispositivo &d) { d.ajuste[0] = 5; }, .shown = {{0, ".5"}}, .typed = {{0, "2.25"}},
          .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = 22; }},
-        {.name = "offsetUnderMinusOne", .stored = [](Dispositivo &d) { d.ajuste[0] = -5; }, .shown = {{0, "-.5"}},
-         .typed = {{0, "-.25"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -2; }},
         {.name = "offsetLargest", .typed = {{0, "3276.7"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = 32767; }},
-        {.name = "offsetLowest", .typed = {{0, "-3276.8"}}, .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = -32768; }},
-        {.name = "offsetOneTenthOver", .typed = {{0, "3276.8"}}, .said = range("Offset")},
-        {.name = "offsetOverflowingDouble", .typed = {{0, "1e309"}}, .said = range("Offset")},
+        {.name = "offsetOneTenthOver", .shown = {{0, "0"}, {Periodo, "1"}}, .typed = {{0, "3276.8"}}, .said = range("Offset")},
         {.name = "sttMaxBelowMin", .stored = [](Dispositivo &d) { d.alarma = {-2.5f, 40, 0, 0}; }, .shown = {{1, "-2.5"}, {2, "40"}},
          .typed = {{1, "30"}, {2, "20"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma = {30, 30, 0, 0}; }},
         {.name = "sttAlarmNearSingleTop", .typed = {{1, "3.4e38"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma[0] = d.alarma[1] = 3.4e38f; }},
@@ -117,32 +101,20 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .shown = {{0, "1"}, {3, ".5"}, {5, "bar"}, {4, ""}, {8, "0"}, {9, "9"}}, .typed = {{0, "2.5"}, {5, "kPa"}, {8, "12"}, {9, "3"}},
          .said = {modify}, .after = [](Dispositivo &d) { d.ganancia[0] = 2.5f, d.magnitud[1] = u"kPa"_s, d.alarma = {12, 12, 0, 0}; }},
         {.name = "aviGainBeyondSingle", .tipo = AVI, .typed = {{2, "1e39"}}, .said = range("Gan CHc")},
-        {.name = "aviAlarmBeyondSingle", .tipo = AVI, .typed = {{9, "-1e40"}}, .said = range("Alarma max")},
-        {.name = "typePrefixChanged", .typed = {{Serie, "HRT28A3F2C501080011"}}, .said = {typeFixed}},
         {.name = "typeCheckedBeforeTheRange", .typed = {{0, "3300"}, {Serie, "HRT28A3F2C501080011"}}, .said = {typeFixed}},
-        {.name = "storedNaNShownAndRefusedUntouched", .stored = [nan](Dispositivo &d) { d.alarma[1] = nan; }, .shown = {{2, "NaN"}},
+        {.name = "storedNaNShownAndRefusedUntouched", .stored = [](Dispositivo &d) { d.alarma[1] = std::nanf(""); }, .shown = {{2, "NaN"}},
          .typed = {{Periodo, "60"}}, .said = range("Alarma max")},
-        {.name = "storedInfinityShownAndRefused", .stored = [inf](Dispositivo &d) { d.alarma[0] = -inf; }, .shown = {{1, "-Inf"}},
-         .said = range("Alarma min")},
         {.name = "typedInfinityRefused", .typed = {{2, " inf"}}, .said = range("Alarma max")},
-        {.name = "periodZero", .tipo = HRT, .typed = {{Periodo, "0"}}, .said = {modify}},
-        {.name = "periodEmpty", .tipo = HRT, .typed = {{Periodo, ""}}, .said = {modify}},
+        {.name = "hrtPeriodZero", .tipo = HRT, .captions = "Alarma min|Alarma max", .typed = {{Periodo, "0"}}, .said = {modify}},
         {.name = "periodNegative", .tipo = HRT, .typed = {{Periodo, "-45"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 45; }},
         {.name = "periodHalfToEvenDown", .tipo = HRT, .typed = {{Periodo, "2.5"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 2; }},
-        {.name = "periodHalfToEvenUp", .tipo = HRT, .typed = {{Periodo, "3.5"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 4; }},
-        {.name = "periodTooLong", .tipo = HRT, .typed = {{Periodo, "40000"}}, .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 32767; }, .periodBox = "32767"},
-        {.name = "secondRelayOutput2", .stored = salida(relayB, 2), .selected = 5},
-        {.name = "firstRelayOutput1", .stored = salida(relayA, 1), .selected = 2},
+        {.name = "periodTooLong", .tipo = HRT, .typed = {{Periodo, "40000"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 32767; }},
+        {.name = "sttSecondRelayOutput2", .stored = salida(relayB, 2), .captions = "Offset|Alarma min|Alarma max", .selected = 5},
         {.name = "noRelayWarn", .stored = salida(nullptr, 1), .selected = 1},
         {.name = "userPicksFirstRelayOutput2", .chosen = 3, .said = {modify}, .after = salida(relayA, 2)},
         {.name = "userPicksWarn", .chosen = 1, .said = {modify}, .after = salida(nullptr, 1)},
-        {.name = "relayNoLongerThere", .stored = salida("3A0000000000AB01", 1),
-         .said = {u"El rele asiciado a este sensor ya no existe."_s, modify}, .after = salida(nullptr, 0)},
         // An entry that is not what the record holds is an edit.
-        {.name = "noRelayOutput2", .stored = salida(nullptr, 2), .said = {modify}, .after = salida(nullptr, 0)},
         {.name = "noRelayOutputMinus1", .stored = salida(nullptr, -1), .said = {modify}, .after = salida(nullptr, 0)},
-        {.name = "relayOutput0", .stored = salida(relayB, 0), .said = {modify}, .after = salida(nullptr, 0)},
         {.name = "relayOutput3", .stored = salida(relayA, 3), .said = {modify}, .after = salida(nullptr, 0)},
     };
     for (const Case &c : cases) {
@@ -156,22 +128,18 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         if (c.captions) {
             EXPECT_EQ(a.windowTitle(), u"Climalog - Propiedades "_s + nomtipo(c.tipo));
             EXPECT_EQ(a.nombre->text() + u' ' + a.SN->text(), u"Cuarto "_s + nomtipo(c.tipo) + u"28A3F2C501080011"_s);
-            QStringList shown;
-            for (int k = 0; k < kSlots; ++k) {
-                EXPECT_EQ(a.vprop[k]->isVisible(), a.prop[k]->isVisible());
-                shown << (a.prop[k]->isVisible() ? a.prop[k]->text() : QString());
-            }
-            EXPECT_EQ(shown.join(u'|').remove(QRegularExpression(u"\\|+$"_s)), QString::fromLatin1(c.captions));
+            QStringList shown; // the captions of the boxes shown
+            for (int k = 0; k < kSlots; ++k)
+                if (a.vprop[k]->isVisible() && a.prop[k]->isVisible())
+                    shown << a.prop[k]->text();
+            EXPECT_EQ(shown.join(u'|'), QString::fromLatin1(c.captions));
             for (QWidget *w : std::initializer_list<QWidget *>{a.tm, a.vtm, a.rele, a.listarele})
                 EXPECT_EQ(w->isVisible(), action);
-            EXPECT_EQ(r.g.tipoorig, c.tipo);
         }
         if (action) {
-            QStringList entries;
-            for (int k = 0; k < a.listarele->count(); ++k)
-                entries << a.listarele->itemText(k);
-            EXPECT_EQ(entries, (QStringList{u"Ninguno"_s, u"Avisar"_s, u"Rele A - 3A7C11B200000077 -1"_s, u"Rele A - 3A7C11B200000077 -2"_s,
-                                            u"Rele B - 3AFFFFFFFFFFFF88 -1"_s, u"Rele B - 3AFFFFFFFFFFFF88 -2"_s}));
+            // Ninguno, Avisar, then both outputs of each relay device.
+            EXPECT_EQ(a.listarele->count(), 6);
+            EXPECT_EQ(a.listarele->itemText(3) + u'|' + a.listarele->itemText(4), u"Rele A - 3A7C11B200000077 -2|Rele B - 3AFFFFFFFFFFFF88 -1"_s);
             EXPECT_EQ(a.listarele->currentIndex(), c.selected);
         }
         for (const auto &[k, text] : c.shown)
@@ -197,13 +165,6 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         if (c.after)
             c.after(expected);
         EXPECT_EQ(configfile::encode({r.g.dispositivos.back()}), configfile::encode({expected}));
-        EXPECT_TRUE(!c.periodBox || a.vtm->text() == QString::fromLatin1(c.periodBox)) << a.vtm->text().toStdString();
-        if (!refused)
-            continue;
-        // Nor in the working record.
-        Dispositivo now = r.g.dispactual;
-        now.tipo = d.tipo;
-        EXPECT_EQ(configfile::encode({now}), configfile::encode({d}));
     }
 }
 

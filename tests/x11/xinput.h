@@ -6,13 +6,14 @@
 #include <QPoint>
 #include <QString>
 #include <functional>
+#include <string>
 
 class QWidget;
 
 namespace xinput {
 
-// The display is there and takes synthetic input; otherwise why not.
-bool ready(QString *why);
+// Why the display cannot take synthetic input; empty when it can.
+std::string unready();
 
 // A key by its X name ("Return", "Delete", "Tab", "Down", "e"), with Control,
 // Shift or Alt held when asked.

@@ -1,0 +1,125 @@
+// The main window's tools: the check button, which says what the device in
+// the pane reads; the search window, which lists what each of its three
+// searches reports from one buffer; and the message boxes' own Spanish
+// buttons.
+#include "dialogs/buscar.h"
+#include "dialogs/searchslots.h"
+#include "platform/qtplatform.h"
+#include "support/windows.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+TEST(Check, saysWhatTheDeviceInThePaneReads)
+{
+    const struct {
+        const char *serialBox;
+        std::optional<SondaIO::Words> words; // fixed on the network; none: leave it
+        const char *call;
+        const char *text; // null: nothing to show
+    } rows[] = {
+        {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
+        {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT", "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
+        {"AVI20C4001A0F000044", {{512, 0, -7, 3650}}, "LeerAD",
+         "20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
+        // Detector inputs are active at 0; a relay device answers as one.
+        {"DET1D5EE30700000055", {{0, 3, 0, 0}}, "LeerDET", "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
+        {"CTR3A7C11B200000077", {{1, 0, 0, 0}}, "LeerDET", "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
+        {"AVI20000000000000FE", {}, "LeerAD", "20000000000000FE no encontrado"},
+        {"XYZ28A3F2C501080011", {}, nullptr, nullptr},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.serialBox);
+        MainFixture f;
+        ASSERT_TRUE(f.start(u"/1"_s));
+        const Serial serial = sn(row.serialBox + 3);
+        const SondaIO::Words w = row.words.value_or(SondaIO::Words{});
+        ASSERT_EQ(row.words ? sim::setWords(0, serial, w[0], w[1], w[2], w[3]) : 0, 0);
+        f.window->SN->setText(QString::fromLatin1(row.serialBox));
+        f.g.dispactual.ajuste = {5, 6, 7, 8};
+        f.window->CMP_Click();
+        EXPECT_EQ(f.messages.texts, row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)} : QStringList{});
+        // A converter is set to unit gain whether or not it answers.
+        const bool avi = row.call && QByteArray(row.call) == "LeerAD";
+        EXPECT_EQ(f.g.dispactual.ajuste, avi ? (std::array<std::int16_t, 4>{1, 1, 1, 1}) : (std::array<std::int16_t, 4>{5, 6, 7, 8}));
+        EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"), row.call ? 1 : 0);
+    }
+}
+
+TEST(Search, listsWhatEachSearchReports)
+{
+    MainFixture f;
+    // Five serials fill the buffer, then three: slots 3 and 4 still hold the
+    // first search's serials and must not be listed again.
+    ASSERT_EQ(sim::load("port COM1 open\ndevice STT 0700000000000001\ndevice HRT 28000000000000A2\ndevice STT 28000000000000A3\n"
+                        "device STT 28000000000000A4\ndevice STT 28000000000000A5\ndevice AVI 20000000000000B1\n"
+                        "device AVI 20000000000000B2\ndevice AVI 20000000000000B3\n"),
+              0);
+    ASSERT_TRUE(f.start(u"/1"_s));
+    f.g.intervalo = 5000;
+    buscar b(f.g, f.io.get(), *f.window);
+    // The searches start once the window is up, each time it shows.
+    for (int shown = 0; shown < 2; ++shown) {
+        b.hide();
+        b.show();
+        QCoreApplication::processEvents();
+    }
+    QStringList listed;
+    for (int k = 0; k < b.sennet->count(); ++k)
+        listed << b.sennet->item(k)->text();
+    EXPECT_EQ(listed, (QStringList{u"0700000000000001"_s, u"28000000000000A2"_s, u"28000000000000A3"_s, u"28000000000000A4"_s,
+                                   u"28000000000000A5"_s, u"20000000000000B1"_s, u"20000000000000B2"_s, u"20000000000000B3"_s}));
+    for (const char *call : {"BuscarSensoresTra", "BuscarConversoresAD", "BuscarDetectores"})
+        EXPECT_EQ(sim::callCount(0, nullptr, call), 2) << call;
+    // Polling comes back at its interval.
+    EXPECT_EQ(f.window->timerInterval(), 5000);
+    EXPECT_TRUE(f.window->timerRunning());
+    // Counts no simulator reports.
+    SondaIO::SearchBuffer buffer{};
+    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
+    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
+}
+
+TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
+{
+    using B = Messages::Buttons;
+    using A = Messages::Answer;
+    const struct {
+        B buttons;
+        const char *texts;
+        int press; // which button
+        A answer;
+    } rows[] = {
+        {B::YesNo, "&Sí|&No", 1, A::No},
+        {B::YesNo, "&Sí|&No", 0, A::Yes},
+        {B::OkCancel, "Aceptar|Cancelar", 1, A::Cancel},
+        {B::RetryCancel, "Reintentar|Cancelar", 0, A::Retry},
+        {B::Ok, "Aceptar", 0, A::Ok},
+    };
+    application();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(int(row.answer));
+        QStringList seen; // the title, then the buttons
+        // Presses the button once the box is up.
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(box);
+            seen << box->windowTitle();
+            for (QAbstractButton *b : box->buttons())
+                seen << b->text();
+            box->buttons().at(row.press)->click();
+        });
+        QtMessages messages;
+        EXPECT_EQ(messages.show(u"Texto"_s, row.buttons), row.answer);
+        EXPECT_EQ(seen.join(u'|'), u"Climalog|"_s + QString::fromUtf8(row.texts));
+    }
+}
+
+}
