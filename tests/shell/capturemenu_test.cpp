@@ -1,13 +1,11 @@
 // The capture menu: a capture started and stopped, across midnight, after
 // a change to the table, in the middle of a tick; and the faults of its
 // file, which never stop the readings or the relays.
-#include "monitor/sensoresmodel.h"
 #include "shell/running.h"
 
 #include <QAction>
 #include <QDir>
 #include <QGroupBox>
-#include <QListView>
 #include <QMenu>
 #include <QTimer>
 
@@ -84,23 +82,16 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
     }
 }
 
-QColor textColour(const principal &w) { return w.Sensores->palette().color(QPalette::Text); }
-
 // The menu used while a tick waits for the network: the capture starts when
-// the tick ends, so none of its lines is stamped before it began. Meanwhile
-// the list is red and says ERR, until the readings are in.
+// the tick ends, so none of its lines is stamped before it began.
 TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
 {
     Capturing f;
     f.add("Pasillo", "STT2800B74410FF0022");
     f.window->salvar_Click();
     f.clock.advance(3);
-    const QColor normal = textColour(*f.window);
-    ASSERT_NE(normal, QColor(Qt::red));
     bool clicked = false;
     QTimer::singleShot(0, [&] {
-        EXPECT_EQ(textColour(*f.window), QColor(Qt::red));
-        EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("ERR")));
         f.clock.advance(2);
         f.window->mnucapturar->trigger();
         clicked = true;
@@ -108,7 +99,6 @@ TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
     });
     f.window->Timer1_Timer();
     ASSERT_TRUE(clicked);
-    EXPECT_EQ(textColour(*f.window), normal);
     f.expectCapturing(true);
     const QStringList lines = f.lines(f.g.fichero);
     ASSERT_EQ(lines.size(), 2);
@@ -150,7 +140,6 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         f.add("Calefaccion", "CTR3A7C11B200000077");
         f.window->salvar_Click();
         f.window->mnucapturar->trigger();
-        ASSERT_EQ(f.g.fichero, QStringLiteral("07-12-2026-00.log"));
         const QString path = f.folder.file(QStringLiteral("1/07-12-2026-00.log"));
         SinEscritura cerrojo(f.folder.file(QStringLiteral("1")));
         if (row.soloLectura && !cerrojo.cierra())
