@@ -71,8 +71,9 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         EXPECT_EQ(f.g.modificado, !ok);
         // The configuration keeps the new sequence number.
         EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).left(16), ok ? "01              " : "00              ");
-        if (ok)
+        if (ok) {
             EXPECT_EQ(f.lines(f.g.fichero).value(0), header + QStringLiteral("  Puerta - 1  Puerta - 2"));
+        }
     }
 }
 
