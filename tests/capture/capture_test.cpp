@@ -126,8 +126,6 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
          E::Escrito, luego, {{luego, "Hora  X\r\n" + manana}}},
         {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
          E::Escrito, hoy, {{hoy, h0 + l0 + "07-12-2026 10:0\r\n" + l1}}},
-        {"the capture folder deleted meanwhile is made again", QTime(10, 0, 0), [](Banco &b) { QDir(b.g.carpeta).removeRecursively(); },
-         E::Escrito, hoy, {{hoy, h0 + l1}}},
         {"no write permission at midnight: the header waits with its line", QTime(23, 59, 58), {}, E::Denegado, luego,
          {{hoy, noche}, {luego, manana}}},
         {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0),
