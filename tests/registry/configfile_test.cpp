@@ -261,14 +261,3 @@ TEST(General, TableOperationsCarryReadingsAndMarkChanges)
     }
     EXPECT_EQ(full.n(), 32767) << "the table holds at most 32767 devices";
 }
-
-// Serials and type codes as typed: a letter that upper-cases to S is no S.
-TEST(General, SerialAndTypeTexts)
-{
-    const std::pair<QString, const char *> rows[] = {
-        {seriehex(hexserie("0123456789abcdef")), "0123456789ABCDEF"}, {seriehex(hexserie("0123456789ABCDEg")), "0000000000000000"},
-        {QString::number(codtipo("Ctr")), "5"}, {QString::number(codtipo("\u017Ftt")), "0"},
-    };
-    for (const auto &[text, expected] : rows)
-        EXPECT_EQ(text, QString::fromLatin1(expected));
-}
