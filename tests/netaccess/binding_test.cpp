@@ -44,8 +44,7 @@ TEST(PeFile, MachineOfTheLibrary)
     const std::pair<QByteArray, PeMachine> rows[] = {
         {header(char(0x80), "\x4C\x01"), PeMachine::X86},  {header(char(0x80), "\x64\x86"), PeMachine::X64},
         {header(char(0x80), "\x64\xAA"), PeMachine::Other}, {header(char(0xFC), "\x4C\x01"), PeMachine::None}, // machine field cut off
-        {header(char(0x40), "\x4C\x01"), PeMachine::None},  // no signature there
-        {"MZ", PeMachine::None},
+        {header(char(0x40), "\x4C\x01"), PeMachine::None}, {"MZ", PeMachine::None}, // no signature there; a file cut short
     };
     TempFolder t;
     for (const auto &[bytes, machine] : rows) {

@@ -66,7 +66,6 @@ QFunctionPointer resolve(const char *name);
 #define SIM(name) reinterpret_cast<decltype(&name)>(sim::resolve(#name))
 bool available();
 inline int load(const char *description) { return SIM(SimLoad)(description); }
-inline void latency(int ms) { SIM(SimSetLatency)(ms); }
 inline int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0)
 {
     return SIM(SimSetWords)(port, sn.data(), w0, w1, w2, w3);
@@ -82,7 +81,6 @@ inline long callCount(int port, const Serial *sn, const char *call)
 {
     return SIM(SimCallCount)(port, sn ? sn->data() : nullptr, call);
 }
-inline void searchCount(int port, int count) { SIM(SimSetSearchCount)(port, count); }
 // Runs for every network call, named, after its latency; empty ends it.
 void onCall(std::function<void(const char *)> hook);
 }
