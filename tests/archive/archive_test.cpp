@@ -20,19 +20,9 @@
 #include <QTimeZone>
 
 #include <charconv>
-#include <optional>
 #include <random>
 
 namespace {
-
-std::string join(std::vector<std::string> rows)
-{
-    std::sort(rows.begin(), rows.end());
-    std::string out;
-    for (const std::string &row : rows)
-        out += row + "\n";
-    return out;
-}
 
 // The database of the tests' server, emptied of what the archive program
 // makes; times read back in the test's local time, as captures hold them.
@@ -40,8 +30,7 @@ struct TestDatabase {
     TestDatabase()
     {
         connect();
-        EXPECT_EQ(PQstatus(conn), CONNECTION_OK) << "The tests' PostgreSQL server (scripts/testdb.sh) does not answer; its log: "
-                                                 << qgetenv("CLIMALOG_TEST_PG_DIR").toStdString() << "/server.log. " << PQerrorMessage(conn);
+        EXPECT_EQ(PQstatus(conn), CONNECTION_OK) << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
         PQclear(PQexec(conn, "DROP SCHEMA IF EXISTS climalog CASCADE"));
     }
     ~TestDatabase() { PQfinish(conn); }
@@ -61,7 +50,11 @@ struct TestDatabase {
             for (int f = 0; f < PQnfields(r); ++f)
                 (f ? out.back() += "|" : out.emplace_back()) += PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f);
         PQclear(r);
-        return join(out);
+        std::sort(out.begin(), out.end());
+        std::string text;
+        for (const std::string &row : out)
+            text += row + "\n";
+        return text;
     }
     PGconn *conn = nullptr;
 };
@@ -69,7 +62,6 @@ struct TestDatabase {
 const QString program = binFolder() + QStringLiteral("/climalog-archivo");
 
 QStringList words(const char *text) { return QString::fromUtf8(text).split(u' '); }
-const QString crlf = QStringLiteral("\r\n");
 
 // The exit code (-1 for a crash) and all it said; the database of the PG*
 // variables unless an address is given.
@@ -87,39 +79,30 @@ void append(const QString &path, const QByteArray &bytes)
     ASSERT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size());
 }
 
-// A station whose readings follow the second of the day, ERR now and then,
-// and the rows "file|column|time|value" its lines must give.
+// A station of one sensor whose readings follow the second of the day, ERR
+// now and then, and the rows "file|column|time|value" its lines must give,
+// in the order of their times.
 struct Station {
     explicit Station(const QString &root) : folder(root + QStringLiteral("/1/"))
     {
         QDir().mkpath(folder);
-        for (const TestDevice &d : {TestDevice{STT, "Sala"}, {AVI, "Bomba", true, {}, {}, {"bar", "", "l/min", "V"}}, {DET, "Puerta"}, {CTR, "Rele"}})
-            addDevice(g, d);
+        addDevice(g, {STT, "Sala"});
     }
-    // Sets the readings of the line of `at` and records its rows; returns its text.
+    // Sets the reading of the line of `at` and records its row; returns its text.
     QByteArray line(const QDateTime &at, bool header)
     {
         const int s = at.time().msecsSinceStartOfDay() / 1000;
-        const float sala = (s % 80 - 20) / 4.0f, a = (s % 8) / 4.0f, b = static_cast<float>(s % 5 - 2), c = static_cast<float>(1000 + s % 7);
+        const float sala = (s % 80 - 20) / 4.0f;
         g.estados[1] = {{}, s % 13 != 0, {sala}, 0};
-        g.estados[2] = {{}, true, {a, b, c, 0.5f}, 0};
-        g.estados[3] = {{static_cast<std::int16_t>(s % 2), static_cast<std::int16_t>(s / 2 % 2)}, true, {}, 0};
-        g.estados[4] = {{0, 1}, s % 17 != 0, {}, 0};
-        const auto valid = [&](int i, double v) { return g.estados[i].valido ? std::optional(v) : std::nullopt; };
-        const std::pair<const char *, std::optional<double>> columns[] = { // an input word of 0 is an active input: 1
-            {"Sala (\u00BAC)", valid(1, sala)}, {"Bomba - a (bar)", a}, {"Bomba - b ()", b}, {"Bomba - c (l/min)", c}, {"Bomba - d (V)", 0.5},
-            {"Puerta - 1", s % 2 == 0}, {"Puerta - 2", s / 2 % 2 == 0}, {"Rele - 1", valid(4, 1)}, {"Rele - 2", valid(4, 0)}};
         const QString hora = at.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
-        for (const auto &[column, v] : columns) {
-            char text[32];
-            expected.push_back(name.toStdString() + "|" + column + "|" + hora.toStdString() + "|" +
-                               (v ? std::string(text, std::to_chars(text, text + sizeof text, *v).ptr) : "ERR"));
-        }
-        return QByteArray::fromStdString(cp1252::encode((header ? cabecera(g) + crlf : QString()) + linea(g, hora) + crlf));
+        char text[32];
+        expected += name.toStdString() + "|Sala (\u00BAC)|" + hora.toStdString() + "|" +
+                    (s % 13 ? std::string(text, std::to_chars(text, text + sizeof text, double{sala}).ptr) : "ERR") + "\n";
+        return QByteArray::fromStdString(cp1252::encode((header ? cabecera(g) + QStringLiteral("\r\n") : QString()) + linea(g, hora) + QStringLiteral("\r\n")));
     }
     General g;
     const QString folder, name = QStringLiteral("07-12-2026-00.log");
-    std::vector<std::string> expected;
+    std::string expected;
 };
 
 const char *const table = "SELECT fichero, columna, to_char(hora, 'DD-MM-YYYY HH24:MI:SS'), valor FROM climalog.lectura";
@@ -136,8 +119,6 @@ TEST(Archive, SingleRunsOverChangingFiles)
     // table ("second=column=value"), a text the program must print.
     const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
         {"a torn line waits until it is whole", {{h + l0 + "07-12-2026 10:00:01  2", r0, ""}, {"2,5  0  1\r", r0, ""}, {"\n", r0 + r1, ""}}},
-        {"a repeated header starts a new column set",
-         {{h + l0 + "Hora  Sala (\xBA" "C)  Hum (%)\r\n07-12-2026 10:00:05  20  55\r\n", r0 + "05=Hum (%)=55\n05=Sala (ºC)=20\n", ""}}},
         {"garbage and lines of other columns are skipped and counted",
          {{h + "basura\r\n07-12-2026 10:00:01  21\r\n" + l2, r2, "2 líneas descartadas"}}},
         {"a shrunk file is read again by key, without duplicates",
@@ -171,7 +152,6 @@ TEST(Archive, CommandLineAndStartErrors)
     const std::tuple<QStringList, int, const char *> rows[] = { // what it says, a pattern
         {words("--nada"), 2, "Opción desconocida o sin su valor: --nada."},
         {words("--lote 0"), 2, "El lote debe ser un número"},
-        {words("--una-vez a/1 b/2 c/1"), 2, "Las carpetas .*a/1 y .*c/1 tienen el mismo nombre de puerto"}, // apart
         {words("--una-vez b/2 a/1 c/1"), 2, "Las carpetas .*a/1 y .*c/1 tienen el mismo nombre de puerto"}, // side by side
         {words("--una-vez postgresql:///nada?host=/nonexistent") << t.path(), 1, "No se puede conectar con la base de datos"},
         {words("--una-vez") << t.file(QStringLiteral("9")), 0, "No existe la carpeta de capturas"}, // reported, not fatal
@@ -208,13 +188,12 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     write(6000);
     const auto [code, said] = runArchive(args);
     ASSERT_EQ(code, 0) << said.toStdString();
-    EXPECT_TRUE(said.contains(QStringLiteral("Archivando: 1 fichero")) && said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 54.000")))
-        << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 6.000"))) << said.toStdString();
 
     QProcess follower;
     follower.start(program, args.mid(1));
     const auto waitForAll = [&] { // a minute at most, far beyond any normal wait
-        const std::string all = std::to_string(st.expected.size()) + "\n";
+        const std::string all = std::to_string(ends.size() - 1) + "\n";
         QElapsedTimer waited;
         for (waited.start(); db.rows("SELECT count(*) FROM climalog.lectura") != all && waited.elapsed() < 60000;)
             QThread::msleep(50);
@@ -246,11 +225,11 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
         const std::string r = db.rows("SELECT (SELECT max(posicion) FROM climalog.progreso), count(DISTINCT hora), count(*) FROM climalog.lectura");
         const std::size_t lines = std::stoul(r.substr(r.find('|') + 1));
         ASSERT_LT(lines, ends.size());
-        EXPECT_EQ(r, std::to_string(ends[lines]) + "|" + std::to_string(lines) + "|" + std::to_string(lines * 9) + "\n") << "kill " << kill;
+        EXPECT_EQ(r, std::to_string(ends[lines]) + "|" + std::to_string(lines) + "|" + std::to_string(lines) + "\n") << "kill " << kill;
     }
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(runArchive(args).first, 0);
-        EXPECT_EQ(db.rows(table), join(st.expected));
+        EXPECT_EQ(db.rows(table), st.expected);
         EXPECT_EQ(db.rows("SELECT estacion, puerto, fichero, posicion FROM climalog.progreso"),
                   "norte|1|" + st.name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
     }

@@ -16,48 +16,30 @@
 #include "registry/general.h"
 #include "support/support.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
-#include <fstream>
 #include <map>
 #include <random>
-
-#include <sys/resource.h>
-#include <unistd.h>
+#include <span>
 
 namespace soak {
 
-struct Options {
-    int devices = 500, days = 1;
-    std::uint32_t seed = 20260302;
-};
+constexpr std::uint32_t seed = 20260302;
 
 struct Report {
-    long ticks = 0, reads = 0, networkCalls = 0, relayWrites = 0, saves = 0, captures = 0, captureLines = 0;
-    long checks = 0, failures = 0;
-    std::vector<std::string> messages;  // the first failures
-    std::vector<double> residentPerDay; // MB at the end of each day
-    double peakMb = 0, seconds = 0;
+    long ticks = 0, captureLines = 0, checks = 0, failures = 0;
+    std::vector<std::string> messages; // the first failures
 };
-
-inline double residentMb()
-{
-    long pages = 0, resident = 0;
-    std::ifstream("/proc/self/statm") >> pages >> resident;
-    return static_cast<double>(resident * sysconf(_SC_PAGESIZE)) / (1 << 20);
-}
 
 inline std::int32_t plus(std::int32_t a, std::int32_t b) { return (a + b + 86400) % 86400; }
 inline std::string typeText(std::int16_t tipo) { return std::array{"", "STT", "HRT", "AVI", "DET", "CTR"}[tipo]; }
-inline std::string unit(std::int16_t tipo, int k) { return tipo != AVI ? "" : k % 2 ? "bar" : "mV"; }
 
 // A configured device as the model holds it, and what the network saw of it.
 struct Dev {
     std::string name; // Windows-1252 bytes
     Dispositivo d;    // the record as the window would hand it over
     std::int32_t due = 0;
-    bool ok = false, failing = false;
+    bool ok = false;
     std::array<std::int16_t, 4> w{}, signal{}; // the words of its last good read; what it answers
     float value = 0;                           // its first reading, as the relay rule sees it
     std::array<std::int16_t, 2> entry{};       // its index-list words: a relay's outputs, a detector's inputs captured
@@ -70,21 +52,16 @@ struct Dev {
 // serials, four outputs, period.
 inline std::string tableBytes(const std::vector<Dev> &t)
 {
-    std::string out = "00";
-    out.resize(16, ' ');
-    out.resize(140, '\0');
+    std::string out = "00" + std::string(14, ' ') + std::string(124, '\0');
     const auto text = [&](std::string s, std::size_t width) { s.resize(width, ' '), out += s; };
     const auto word = [&](std::uint32_t v, int bytes) { for (int k = 0; k < bytes; ++k) out += static_cast<char>(v >> 8 * k & 0xFF); };
     const auto words = [&](const auto &a) { for (const std::int16_t v : a) word(static_cast<std::uint16_t>(v), 2); };
     const auto reals = [&](const std::array<float, 4> &a) { for (const float f : a) word(std::bit_cast<std::uint32_t>(f), 4); };
-    for (const Dev &v : t) {
-        if (&v == &t[0])
-            continue;
+    for (const Dev &v : std::span(t).subspan(1)) {
         text(v.name, 16);
         out.append(v.d.sn.begin(), v.d.sn.end());
         words(std::array{v.d.tipo}), words(v.d.ajuste), reals(v.d.alarma), reals(v.d.ganancia);
-        for (int k = 0; k < 4; ++k)
-            text(unit(v.d.tipo, k), 8);
+        text("", 32); // no units
         for (const Serial &s : v.d.snrele)
             out.append(s.begin(), s.end());
         words(v.d.salrele), words(std::array{v.d.periodo});
@@ -94,15 +71,13 @@ inline std::string tableBytes(const std::vector<Dev> &t)
 
 class Harness final : public MainView {
 public:
-    explicit Harness(Options o) : o_(o), rng_(o.seed) {}
+    explicit Harness(int devices, int days = 1) : devices_(devices), days_(days) {}
 
     Report run()
     {
-        QElapsedTimer timer;
-        timer.start();
         QTemporaryDir dir;
         if (setup(dir.path())) {
-            const qint64 end = ms() + o_.days * 86400000LL + 5 * 60 * 1000;
+            const qint64 end = ms() + days_ * 86400000LL + 5 * 60 * 1000;
             for (; ms() < end && r_.failures < 200; clock_.advance(capturing_ ? 1 : 3)) {
                 ticked_ = false; // a capture start ticks at once
                 while (!events_.empty() && events_.begin()->first <= ms())
@@ -112,11 +87,6 @@ public:
             }
             checkpoint();
         }
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        r_.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;
-        r_.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        r_.networkCalls = sim::callCount(0, nullptr, nullptr);
         return r_;
     }
 
@@ -143,20 +113,17 @@ private:
     }
 
     // A realistic mix, relays first so that sensors can drive them, in a file
-    // out of order (loading sorts it), with names of both cases (the order is
-    // by character code). Every sensor reads about 20 at the start, between
+    // out of order (loading sorts it). Every sensor reads about 20 at the start, between
     // limits its drifting signal crosses both ways; now and then it drives a
     // relay output none has.
     bool setup(const QString &folder)
     {
-        QString error;
-        io_ = SondaIO::load(binFolder(), &error);
-        check(io_ && sim::available(), [&] { return "no simulator: " + error.toStdString(); });
+        io_ = SondaIO::load(binFolder(), nullptr);
         if (!io_ || !sim::available())
-            return false;
-        std::string network = "seed " + std::to_string(o_.seed) + "\nport COM1 open\n";
-        const int relays = std::max(2, o_.devices / 10);
-        for (int n = 0; n < o_.devices; ++n) {
+            return false; // no checks: the test fails
+        std::string network = "seed " + std::to_string(seed) + "\nport COM1 open\n";
+        const int relays = std::max(2, devices_ / 10);
+        for (int n = 0; n < devices_; ++n) {
             Dev &v = t_.emplace_back();
             Dispositivo &d = v.d;
             d.tipo = n < relays ? CTR : std::array{STT, STT, STT, HRT, HRT, AVI, DET, DET}[n % 8];
@@ -164,16 +131,13 @@ private:
                     static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(pick(0, 255)), 0};
             v.name = (n % 7 == 0 && d.tipo == STT ? "C\xE1mara" : std::array{"", "Sala", "Inver", "Bomba", "Puerta", "Rel\xE9"}[d.tipo]) +
                      QString::asprintf(" %04d", n).toStdString();
-            v.name[0] = static_cast<char>(n % 2 ? v.name[0] : v.name[0] + 'a' - 'A');
             d.nombre = QString::fromLatin1(v.name.c_str());
             d.periodo = static_cast<std::int16_t>(std::array{5, 10, 15, 30, 60, 120}[pick(0, 5)] * (d.tipo == HRT ? 2 : 1));
-            for (int k = 0; k < 4; ++k)
-                d.ajuste[k] = d.tipo == AVI, d.ganancia[k] = d.tipo == AVI, d.magnitud[k] = QString::fromStdString(unit(d.tipo, k));
             v.signal = std::array<std::array<std::int16_t, 4>, 6>{{{}, {200}, {20, 55}, {1000, 1200, 800, 1500}, {1, 1}, {}}}[d.tipo];
             network += "device " + typeText(d.tipo) + " " + seriehex(d.sn).toStdString() + "\n";
             if (d.tipo == DET || d.tipo == CTR)
                 continue;
-            d.ajuste[0] = d.tipo == STT ? static_cast<std::int16_t>(pick(-10, 10)) : d.ajuste[0];
+            d.ajuste[0] = static_cast<std::int16_t>(d.tipo == STT ? pick(-10, 10) : 0);
             d.ganancia[0] = d.tipo == AVI ? 0.02f : 0.0f;
             d.alarma[0] = static_cast<float>(pick(180, 195)) / 10;
             d.alarma[1] = d.alarma[0] + static_cast<float>(pick(5, 40)) / 10;
@@ -202,7 +166,7 @@ private:
         // Each day: captures (one across midnight), a save and reload, the
         // clock set forward, suspended five hours, set back during the
         // capture across midnight.
-        for (int day = 0; day < o_.days; ++day) {
+        for (int day = 0; day < days_; ++day) {
             const auto at = [&](int h, int m, int s, std::function<void()> event) {
                 events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::move(event));
             };
@@ -211,9 +175,8 @@ private:
             at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
             for (const auto &[h, m, hours] : {std::array{8, 30, 2}, {16, 30, 5}, {24, 1, -1}})
                 at(h, m, 0, [this, hours = hours] { clock_.set(clock_.now().addSecs(hours * 3600)); });
-            for (int h = 1; h < 24; ++h)
+            for (int h = 1; h <= 24; ++h)
                 at(h, 0, 1, [this] { checkpoint(); });
-            at(24, 0, 1, [this] { checkpoint(), r_.residentPerDay.push_back(residentMb()); });
         }
         return true;
     }
@@ -230,9 +193,8 @@ private:
         g_.reloj = 0;
         g_.ultimo = secondsOfDay(ms());
         const std::string before = tableBytes(t_);
-        std::stable_sort(t_.begin() + 1, t_.end(), [](const Dev &a, const Dev &b) {
-            const std::string x = typeText(a.d.tipo) + a.name, y = typeText(b.d.tipo) + b.name;
-            return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](unsigned char p, unsigned char q) { return p < q; });
+        std::stable_sort(t_.begin() + 1, t_.end(), [](const Dev &a, const Dev &b) { // strings compare as unsigned bytes
+            return typeText(a.d.tipo) + a.name < typeText(b.d.tipo) + b.name;
         });
         modified_ = tableBytes(t_) != before;
         lists();
@@ -260,7 +222,6 @@ private:
         const configfile::SaveResult s = configfile::save(g_);
         using enum configfile::SaveStatus;
         check(s.status == (modified_ ? Saved : NothingToDo), [&] { return "save: " + s.message.toStdString(); });
-        r_.saves += modified_;
         checkConfig();
         load();
     }
@@ -268,8 +229,7 @@ private:
     {
         QFile f(g_.configPath());
         const std::string expected = tableBytes(t_), actual = f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "";
-        const auto at = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end()).first - expected.begin();
-        check(actual == expected, [&] { return "configuration file wrong from record " + std::to_string(at / 140) + " on"; });
+        check(actual == expected, [] { return std::string("configuration file wrong"); });
     }
 
     // The harness answers for the device: one read in ten fails, the others
@@ -277,12 +237,10 @@ private:
     void read(Dev &v)
     {
         v.calls += v.d.tipo == AVI ? 2 : 1; // a converter takes its set-up first
-        ++r_.reads;
         const bool fail = pick(0, 9) == 0;
         if (v.d.tipo == CTR)
             return; // nothing here depends on a relay device's inputs
-        if (fail != v.failing)
-            sim::failRate(0, v.d.sn, (v.failing = fail) ? 1.0 : 0.0);
+        sim::failRate(0, v.d.sn, fail ? 1.0 : 0.0);
         if (!(v.ok = !fail))
             return;
         std::array<std::int16_t, 4> &w = v.signal;
@@ -309,7 +267,6 @@ private:
         }
         for (const int i : ctr_)
             ++t_[i].calls;
-        r_.relayWrites += static_cast<long>(ctr_.size());
         ++relayPasses_;
     }
 
@@ -348,9 +305,7 @@ private:
         for (const int i : ctr_) {
             std::int16_t w1 = -1, w2 = -1;
             const long took = sim::relayWords(0, t_[i].d.sn, w1, w2);
-            check(std::tuple(w1, w2, took) == std::tuple(t_[i].entry[0], t_[i].entry[1], relayPasses_), [&] {
-                return "relay " + t_[i].name + " took " + std::to_string(took) + " writes, the last " + std::to_string(w1) + "," + std::to_string(w2);
-            });
+            check(std::tuple(w1, w2, took) == std::tuple(t_[i].entry[0], t_[i].entry[1], relayPasses_), [&] { return "relay " + t_[i].name; });
         }
     }
 
@@ -365,21 +320,19 @@ private:
     // polling and ticks at once, as the window does.
     void startCapture()
     {
-        ++r_.captures;
         ScriptedMessages asked; // Ok to the question to save
         const bool started = captura_->inicia(asked, [this] { return configfile::save(g_).status == configfile::SaveStatus::Saved; });
         check(started, [] { return std::string("capture not started"); });
         if (std::exchange(modified_, false)) // saved: the index lists rebuilt, their words back to 0
-            ++r_.saves, lists(), checkConfig();
-        check(g_.fichero == stamp(ms()).left(10) + QStringLiteral("-00.log"), [&] { return "capture file " + g_.fichero.toStdString(); });
+            lists(), checkConfig();
         monitor_->reinicia();
         restart(false);
         capturing_ = started;
         tick();
     }
 
-    Options o_;
-    std::mt19937_64 rng_;
+    const int devices_, days_;
+    std::mt19937_64 rng_{seed};
     TestClock clock_{QDateTime(QDate(2026, 3, 2), QTime(0, 0), Qt::UTC)}; // no daylight-saving change moves the days
     std::unique_ptr<SondaIO> io_;
     General g_;
