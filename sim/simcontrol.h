@@ -35,10 +35,6 @@ SONDAIO_API long SimRelayWords(int16_t port, const unsigned char *sn, int16_t *o
  * one device since the last load. sn NULL counts every device of the port;
  * call NULL counts every call name. */
 SONDAIO_API long SimCallCount(int16_t port, const unsigned char *sn, const char *call);
-/* Makes every search on the port report this count instead of the number of
- * devices found (a misbehaving library; may exceed the announced maximum).
- * The simulator still writes at most the announced number of slots. -1 ends it. */
-SONDAIO_API void SimSetSearchCount(int16_t port, int count);
 
 /* Called with the call's name (for example "BuscarSensoresTra") by every
  * call that goes out on the network, after its latency and before it is

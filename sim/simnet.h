@@ -68,7 +68,6 @@ struct Port {
     std::vector<Device> devices;
     Tally calls{};                    // IniciarCNX, FinalizarCNX, searches
     std::map<Serial, Tally> strangers; // calls naming a serial not on the port
-    int searchCount = -1;
     // Serial -> position in `devices`, so a call on a port of thousands of
     // devices finds its device at once. Rebuilt when `devices` changed.
     std::unordered_map<std::uint64_t, std::size_t> index;

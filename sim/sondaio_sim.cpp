@@ -224,8 +224,6 @@ std::int16_t search(Call call, std::int16_t port, unsigned char *slots, std::int
             std::memcpy(slots + 8 * n, d.sn.data(), 8);
         ++n;
     }
-    if (p->searchCount >= 0)
-        n = p->searchCount;
     n = std::min(n, 32767L);
     logCall(kCallNames[call], nullptr, port, int(n));
     return std::int16_t(n);
@@ -436,13 +434,6 @@ SONDAIO_API long SimCallCount(std::int16_t port, const unsigned char *sn, const 
     for (const auto &[serial, tally] : p->strangers)
         n += !sn || same(serial, sn) ? total(tally) : 0;
     return n;
-}
-
-SONDAIO_API void SimSetSearchCount(std::int16_t port, int count)
-{
-    auto lock = lockNetwork();
-    if (Port *p = portAt(port))
-        p->searchCount = count < 0 ? -1 : count;
 }
 
 } // extern "C"

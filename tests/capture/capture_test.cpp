@@ -85,6 +85,7 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     };
     const std::pair<std::function<void(Banco &)>, const char *> rows[] = {
         {[](Banco &b) { b.t.write("2", "x"); }, "No se puede crear la carpeta de capturas "},
+        {[](Banco &b) { QDir(b.t.path()).mkpath("2/" + dia("00")); }, "No se puede leer el fichero de captura "},
         {[&](Banco &b) { llena(b, -1); },
          "Todos los ficheros de captura de hoy (07-12-2026-00.log a 07-12-2026-99.log) tienen otras columnas. La captura no se inicia."},
         {[&](Banco &b) { b.pon(dia("00"), otra), QDir(b.t.path()).mkdir("config1.ini"); }, "La configuración ha sido modificada."}, // unsaved
@@ -126,6 +127,8 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
          E::Escrito, luego, {{luego, "Hora  X\r\n" + manana}}},
         {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
          E::Escrito, hoy, {{hoy, h0 + l0 + "07-12-2026 10:0\r\n" + l1}}},
+        {"the capture folder deleted meanwhile is made again, the file headed", QTime(10, 0, 0),
+         [](Banco &b) { QDir(b.g.carpeta).removeRecursively(); }, E::Escrito, hoy, {{hoy, h0 + l1}}},
         {"no write permission at midnight: the header waits with its line", QTime(23, 59, 58), {}, E::Denegado, luego,
          {{hoy, noche}, {luego, manana}}},
         {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0),

@@ -1,12 +1,14 @@
 // The capture menu: a capture started and stopped, across midnight, after
 // a change to the table, in the middle of a tick; and the faults of its
 // file, which never stop the readings or the relays.
+#include "monitor/capture.h"
 #include "shell/running.h"
 
 #include <QAction>
 #include <QDir>
 #include <QGroupBox>
 #include <QMenu>
+#include <QProcess>
 #include <QTimer>
 
 namespace {
@@ -117,16 +119,18 @@ TEST(CaptureMenu, stoppedDuringItsFirstTick)
 #ifndef _WIN32
 TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
 {
+    enum Fallo { SoloLectura, Carpeta, Ocupado };
     const struct {
         const char *name;
-        bool soloLectura; // or a folder in the file's place
+        Fallo fallo;
         Messages::Answer answer;
         bool sigue; // the capture still runs afterwards
         int lineas; // lines of the file at the end, header included
     } rows[] = {
-        {"read-only file: retried once writable again, no line lost", true, Messages::Answer::Retry, true, 5},
-        {"read-only file: cancel stops the capture", true, Messages::Answer::Cancel, false, 2},
-        {"a folder in the file's place: the capture stops and says why", false, Messages::Answer::Ok, false, 0},
+        {"read-only file: retried once writable again, no line lost", SoloLectura, Messages::Answer::Retry, true, 5},
+        {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false, 2},
+        {"a folder in the file's place: the capture stops and says why", Carpeta, Messages::Answer::Ok, false, 0},
+        {"file another program runs: retried once it ends", Ocupado, Messages::Answer::Ok, true, 0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -136,11 +140,19 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         f.window->mnucapturar->trigger();
         const QString path = f.folder.file(QStringLiteral("1/07-12-2026-00.log"));
         SinEscritura cerrojo(f.folder.file(QStringLiteral("1")));
-        if (row.soloLectura && !cerrojo.cierra())
+        if (row.fallo == SoloLectura && !cerrojo.cierra())
             GTEST_SKIP() << "write access cannot be taken away here";
-        if (!row.soloLectura) {
+        if (row.fallo != SoloLectura)
             QFile::remove(path);
+        if (row.fallo == Carpeta)
             QDir().mkdir(path);
+        // A running program's file cannot be written: the system says busy.
+        QProcess ejecutable;
+        if (row.fallo == Ocupado) {
+            QFile::copy(QStringLiteral("/bin/sleep"), path);
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            ejecutable.start(path, {QStringLiteral("60")});
+            ASSERT_TRUE(ejecutable.waitForStarted());
         }
         // While the question is up the window's timer goes on ticking; then
         // the user makes the file writable again and answers.
@@ -152,6 +164,8 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
             for (; ticksDuringQuestion < 2; ++ticksDuringQuestion)
                 f.tick();
             cerrojo.abre();
+            ejecutable.kill();
+            ejecutable.waitForFinished();
         };
         f.tick();
         f.tick();
@@ -160,10 +174,16 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         EXPECT_GE(sim::callCount(0, nullptr, "LeerTemperatura") - lecturas, 1 + ticksDuringQuestion / 2);
 
         ASSERT_EQ(f.messages.texts.size(), 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
-        EXPECT_TRUE(f.messages.texts[0].startsWith(QStringLiteral("No se puede escribir en el fichero de captura"))) << f.messages.texts[0].toStdString();
-        EXPECT_EQ(f.messages.buttons.front(), row.soloLectura ? Messages::Buttons::RetryCancel : Messages::Buttons::Ok);
+        const QString dice = row.fallo == Ocupado ? Captura::textoOcupado() : QStringLiteral("No se puede escribir en el fichero de captura");
+        EXPECT_TRUE(f.messages.texts[0].startsWith(dice)) << f.messages.texts[0].toStdString();
+        EXPECT_EQ(f.messages.buttons.front(), row.fallo == SoloLectura ? Messages::Buttons::RetryCancel : Messages::Buttons::Ok);
         f.expectCapturing(row.sigue);
         const QStringList lines = f.lines(QStringLiteral("07-12-2026-00.log"));
+        if (row.fallo == Ocupado) { // the program's bytes, then the lines that waited, the last one last
+            EXPECT_TRUE(lines.value(lines.size() - 3).startsWith(QStringLiteral("07-12-2026 10:00:02  ")));
+            EXPECT_TRUE(lines.last().startsWith(QStringLiteral("07-12-2026 10:00:04  ")));
+            continue;
+        }
         EXPECT_EQ(lines.size(), row.lineas) << lines.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(lines.value(0), row.lineas ? header + QStringLiteral("  Calefaccion - 1  Calefaccion - 2") : QString());
     }
