@@ -93,8 +93,13 @@ TEST(Monitor, DueTimesAndClock)
         {"afternoon clock, morning due time waits for the wrap", 50000, 100, 36000, 36000, {50000, 100, 36000}, false},
         {"clock at noon, due time just before", 43200, 43199, 36000, 36000, {43200, 43199, 36000}, false},
         {"both at noon", 43200, 43200, 36000, 36000, {43200, 43210, 36000}, true},
+        {"next due time past midnight wraps to 0", 86395, 86390, 36000, 36000, {86395, 0, 36000}, true},
+        {"midnight crossing", 500, 1000, 86390, 5, {515, 1015, 5}, false},
         {"polling clock at exactly a day wraps to 0", 86390, 100, 36000, 36010, {0, 100, 36010}, false},
+        {"gap of exactly 3500 s", 500, 1000, 36000, 39500, {4000, 1000, 39500}, false},
+        {"gap beyond 3500 s", 500, 1000, 36000, 39501, {4001, 4501, 39501}, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, {82900, 83400, 36000}, false},
+        {"last half second of the day", 500, 1000, 86395, 86399.6, {505, 1005, 0}, false},
     };
     for (const Row &row : rows) {
         Rig rig(false);
@@ -125,6 +130,9 @@ TEST(Monitor, RelayHysteresisAndFaults)
         {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, Pair{1, 0}},
         {"above the maximum switches its output off only", {{STT, 221, 1}}, {0, 1}, Pair{1, 1}},
         {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}},
+        {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}},
+        {"invalid reading cannot switch off", {{STT, 250, 1, true}}, {1, 0}, Pair{1, 0}},
+        {"two sensors on one output: the later switches on", {{STT, 250, 1}, {STT, 150, 1}}, {1, 0}},
         {"invalid reading cannot switch on", {{STT, 150, 1, true}}, {0, 0}},
         {"two sensors on one output: the later switches off", {{STT, 150, 1}, {STT, 250, 1}}, {0, 0}},
         {"a damaged output number skips that sensor only", {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}}, {0, 1}},
@@ -149,21 +157,25 @@ TEST(Monitor, RelayHysteresisAndFaults)
         Pair out{-1, -1};
         EXPECT_EQ(sim::relayWords(0, sn("3A000000000000FF"), out[0], out[1]), 1) << "one write per tick";
         EXPECT_EQ(out, row.relay);
+        EXPECT_EQ((Pair{rig.g.estados[r].crudo[0], rig.g.estados[r].crudo[1]}), row.relay) << "the relay device is read after the write";
         EXPECT_EQ(sim::callCount(0, nullptr, "SetupAD"), row.sensors[0].tipo == AVI) << "a converter set up before its reading";
     }
 }
 
 // The warning list: sensors with a relay output outside their limits, active
-// detector inputs.
+// detector and relay-device inputs.
 TEST(Monitor, WarningList)
 {
     const struct Row { const char *name; std::int16_t tipo, salida; float lectura; Quad crudo; bool valido; QStringList lines; } rows[] = {
         {"below the minimum", STT, 1, 17.9f, {}, true, {"Sonda"}},
         {"above the maximum", HRT, 2, 22.5f, {}, true, {"Sonda"}},
+        {"on a limit", AVI, 1, 22, {}, true, {}},
+        {"unknown type", 9, 1, 100, {}, true, {}},
         {"no relay output (Ninguno) never listed", STT, 0, 5, {}, true, {}},
         {"failed reading listed from its last value", STT, 1, 30, {}, false, {"Sonda"}},
         {"detector inputs at 0 are active", DET, 0, 0, {0, 0}, true, {"Sonda - 1", "Sonda - 2"}},
         {"detector without a valid reading", DET, 0, 0, {0, 0}, false, {}},
+        {"relay device input", CTR, 0, 0, {0, 3}, true, {"Sonda - 1"}},
     };
     for (const Row &row : rows) {
         Rig rig(false);
@@ -237,6 +249,8 @@ TEST(Texts, DeviceLines)
         {{STT, "Sala", true, {-0.5f}}, true, "STT  Sala                28A3F2C501080011  -.5 ºC"}, // a narrow name: one separator more
         {{HRT, "Invernadero", true, {22, 47}}, false, "HRT  Invernadero       28A3F2C501080011  22 ºC  47 %"},
         {{DET, "Puerta", true, {}, {0, 1}}, false, "DET  Puerta            28A3F2C501080011  1  0"}, // word 0: an active input
+        {{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}}, false,
+         "AVI  Caudal            28A3F2C501080011  .5 V  1380 mA  -2.25   1.234568E+07 Pa"},
         {{9, "Raro", true, {1}}, false, "???"},
         {{0, "Raro", false}, false, "???  Raro              28A3F2C501080011    ERR"},
     };
