@@ -6,14 +6,14 @@
 #include <QPoint>
 #include <QString>
 #include <functional>
-#include <string>
 
 class QWidget;
 
 namespace xinput {
 
-// Why the display cannot take synthetic input; empty when it can.
-std::string unready();
+// The display takes synthetic input: the xcb platform on a server with
+// the test extension.
+bool ready();
 
 // A key by its X name ("Return", "Delete", "Tab", "Down", "e"), with Control,
 // Shift or Alt held when asked.
