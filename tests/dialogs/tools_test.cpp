@@ -3,6 +3,7 @@
 // searches reports from one buffer; and the message boxes' own Spanish
 // buttons.
 #include "dialogs/buscar.h"
+#include "dialogs/searchslots.h"
 #include "platform/qtplatform.h"
 #include "support/windows.h"
 
@@ -67,6 +68,11 @@ TEST(Search, listsWhatEachSearchReports)
         listed << b.sennet->item(k)->text();
     EXPECT_EQ(listed, (QStringList{u"28000000000000A1"_s, u"26000000000000A2"_s, u"20000000000000B1"_s}));
     EXPECT_EQ(sim::callCount(0, nullptr, "BuscarConversoresAD"), 2);
+    EXPECT_TRUE(f.window->timerRunning()) << "polling comes back";
+    // Counts of a misbehaving library: none listed, or never past the 100 slots.
+    SondaIO::SearchBuffer buffer{};
+    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
+    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
 }
 TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
 {
