@@ -14,8 +14,8 @@
 
 namespace {
 
-// One device of every type from the demo network of COM1, in sorted order,
-// with what is typed for its name: blanks before it go, and the box takes
+// Devices from the demo network of COM1, in sorted order, with what is
+// typed for its name: blanks before it go, and the box takes
 // 16 characters.
 struct Device {
     const char *typed, *name, *type, *serial;
@@ -24,8 +24,6 @@ struct Device {
 const Device devices[] = {
     {"   Conversor", "Conversor", "AVI", "20C4001A0F000044", AVI},
     {"Rele", "Rele", "CTR", "3A7C11B200000077", CTR},
-    {"Puerta", "Puerta", "DET", "1D5EE30700000055", DET},
-    {"Humedad", "Humedad", "HRT", "26E1905C00000033", HRT},
     {"MMMMMMMMMMMMMMMMX", "MMMMMMMMMMMMMMMM", "STT", "28A3F2C501080011", STT},
 };
 
@@ -36,15 +34,13 @@ QByteArray expectedFile()
 {
     QByteArray file = QByteArray("00").leftJustified(16, ' ').leftJustified(140, '\0');
     for (const Device &d : devices) {
-        QByteArray record(140, '\0');
-        record.replace(0, 16, QByteArray(d.name).leftJustified(16, ' '));
+        QByteArray record = QByteArray(d.name).leftJustified(16, ' ').leftJustified(140, '\0');
         record.replace(16, 8, QByteArray::fromHex(d.serial));
         qToLittleEndian(d.code, record.data() + 24);
-        for (int k = 0; k < 4; ++k) {
-            qToLittleEndian<std::int16_t>(d.code == AVI ? 1 : 0, record.data() + 26 + 2 * k);
-            qToLittleEndian<float>(d.code == AVI ? 1.0f : 0.0f, record.data() + 50 + 4 * k);
-            record.replace(66 + 8 * k, 8, QByteArray(8, ' '));
-        }
+        // A converter's four adjustments of 1, alarms of 0 and gains of 1.0.
+        if (d.code == AVI)
+            record.replace(26, 40, QByteArray("\1\0", 2).repeated(4) + QByteArray(16, '\0') + QByteArray("\0\0\x80\x3F", 4).repeated(4));
+        record.replace(66, 32, QByteArray(32, ' '));
         qToLittleEndian<std::int16_t>(1, record.data() + 138);
         file += record;
     }
@@ -53,9 +49,7 @@ QByteArray expectedFile()
 
 const char *const network = "port COM1 open\n"
                             "device STT 28A3F2C501080011 words 215 0 0 0\n"
-                            "device HRT 26E1905C00000033 words 23 45 0 0\n"
                             "device AVI 20C4001A0F000044 words 100 200 300 400\n"
-                            "device DET 1D5EE30700000055 words 0 1 0 0\n"
                             "device CTR 3A7C11B200000077\n";
 
 TEST(EndToEnd, addSaveAndEnd)
@@ -93,18 +87,16 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 #else
     const QStringList files{QStringLiteral("Climalog"), SondaIO::fileName()};
 #endif
-    const QString exe = folder.file(files.first());
     for (const QString &name : files)
         ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
     folder.write(QStringLiteral("config1.ini"), expectedFile());
     // The simulator writes every call it serves to this log.
     folder.write(QStringLiteral("sondanet.txt"), QByteArray("calllog llamadas.txt\n") + network);
 
-    // The program inherits the test's platform. Without a command line it
-    // takes the folder's only configuration and its port.
+    // The program inherits the test's platform and folder. Without a command
+    // line it takes its own folder's only configuration and its port.
     QProcess program;
-    program.setWorkingDirectory(folder.path());
-    program.start(exe, {});
+    program.start(folder.file(files.first()), {});
     ASSERT_TRUE(program.waitForStarted(10000));
     // Splash, start-up with its first tick, then the timer's ticks: the
     // polling clock moves at the end of a tick, so a device of period 1 is
@@ -126,7 +118,6 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
     EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
     EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);
 #ifndef _WIN32
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
     EXPECT_EQ(calls.count("FinalizarCNX"), 1);
 #endif

