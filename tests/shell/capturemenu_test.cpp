@@ -78,6 +78,16 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
 
 // The menu used while a tick waits for the network: the capture starts when
 // the tick ends, so none of its lines is stamped before it began.
+// A stop asked for during the capture start's own first tick: no capture,
+// and polling back at its saved interval.
+TEST(CaptureMenu, stoppedDuringItsFirstTick)
+{
+    Capturing f;
+    QTimer::singleShot(0, [&] { f.window->mnucapturar->trigger(); });
+    f.window->mnucapturar->trigger();
+    f.expectCapturing(false);
+}
+
 TEST(CaptureMenu, startedDuringATickWaitsForItsEnd)
 {
     Capturing f;

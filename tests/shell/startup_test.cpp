@@ -28,7 +28,8 @@ TEST(CommandLine, everyFormOfTheTable)
     } rows[] = {
         {"", P::Automatico, 0, false},       {"/4", P::Numero, 4, false},         {"/0", P::SinConexion, 0, false},
         {"/5", P::Rechazo, 0, false},        {"/test", P::Ventana, 0, false},     {"/test /cap", P::Rechazo, 0, true},
-        {"  /2/Cap  ", P::Numero, 2, true},  {"/cap /3", P::Numero, 3, true},
+        {"  /2/Cap  ", P::Numero, 2, true},  {"/cap /3", P::Numero, 3, true},     {"/X", P::SinConexion, 0, false},
+        {"12", P::Rechazo, 0, false},
         {"/\xef\xbc\x92", P::SinConexion, 0, false}, // a full-width digit
     };
     for (const auto &row : rows) {
@@ -55,6 +56,7 @@ struct Session {
     const char *name;
     const char *line = "/1";
     std::vector<int> configs = {}; // configN.ini files in the folder
+    bool silent = false;           // COM2 answers nothing: the library leaves no text
     int choose = -1;               // the port window: the entry picked; -1 never shown
     std::vector<Messages::Answer> answers = {};
     bool changed = false, saveFails = false, closeBox = false;
@@ -74,6 +76,7 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
     const QString stay = u"…\r\n¿Desea terminar sin salvar la configuración?"_s;
     const Session runs[] = {
         {.name = "refused port", .line = "/3", .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM3: no hay respuesta de la red"_s}},
+        {.name = "silent port", .line = "/2", .silent = true, .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM2."_s}},
         {.name = "unconnected", .line = "/0", .configs = {1}, .caption = "Climalog []", .tries = 0},
         {.name = "the only configuration", .line = "", .configs = {2}, .caption = "Climalog [COM2]"},
         {.name = "capture", .line = "/cap /1", .capturing = true, .caption = "Climalog [COM1] - 07-12-2026-00.log"},
@@ -88,6 +91,7 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
     for (const Session &run : runs) {
         SCOPED_TRACE(run.name);
         Running f(nullptr);
+        sim::silent(1, run.silent);
         for (int n : run.configs)
             f.folder.write(u"config%1.ini"_s.arg(n), QByteArray("00").leftJustified(140, ' '));
         for (A a : run.answers)
