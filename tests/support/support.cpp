@@ -58,11 +58,10 @@ void TempFolder::write(const QString &name, const QByteArray &bytes) const
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << "cannot write " << qPrintable(name);
 }
 
-Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon icon)
+Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon)
 {
     texts << text;
     buttons.push_back(b);
-    icons.push_back(icon);
     if (whileShown)
         whileShown(text);
     if (answers.empty()) // an unscripted retry question is cancelled, so a test never loops

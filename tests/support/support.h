@@ -53,7 +53,6 @@ struct ScriptedMessages final : Messages {
     std::deque<Answer> answers;
     QStringList texts;
     std::deque<Buttons> buttons;
-    std::deque<Icon> icons;
     std::function<void(const QString &)> whileShown;
 };
 
