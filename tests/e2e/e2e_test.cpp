@@ -8,7 +8,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <QtEndian>
 
 #include <csignal>
 
@@ -32,21 +31,16 @@ const Device devices[] = {
 // period of one second.
 QByteArray expectedFile()
 {
-    QByteArray file = QByteArray("00").leftJustified(16, ' ').leftJustified(140, '\0');
+    QByteArray file = Rec().text(0, 16, "00").b;
     for (const Device &d : devices) {
-        QByteArray record = QByteArray(d.name).leftJustified(16, ' ').leftJustified(140, '\0');
-        record.replace(16, 8, QByteArray::fromHex(d.serial));
-        qToLittleEndian(d.code, record.data() + 24);
+        Rec r = Rec().text(0, 16, d.name).raw(16, QByteArray::fromHex(d.serial)).num(24, d.code).text(66, 32, "").num(138, 1);
         // A converter's four adjustments of 1, alarms of 0 and gains of 1.0.
-        if (d.code == AVI)
-            record.replace(26, 40, QByteArray("\1\0", 2).repeated(4) + QByteArray(16, '\0') + QByteArray("\0\0\x80\x3F", 4).repeated(4));
-        record.replace(66, 32, QByteArray(32, ' '));
-        qToLittleEndian<std::int16_t>(1, record.data() + 138);
-        file += record;
+        for (int k = 0; d.code == AVI && k < 4; ++k)
+            r.num(26 + 2 * k, 1).num(50 + 4 * k, 0x3F800000, 4);
+        file += r.b;
     }
     return file;
 }
-
 const char *const network = "port COM1 open\n"
                             "device STT 28A3F2C501080011 words 215 0 0 0\n"
                             "device AVI 20C4001A0F000044 words 100 200 300 400\n"

@@ -23,19 +23,6 @@ using namespace configfile;
 
 namespace {
 
-// One 140-byte record, fields placed at their offsets, numbers little-endian.
-struct Rec {
-    QByteArray b = QByteArray(140, '\0');
-    Rec &raw(int off, const QByteArray &s) { return b.replace(off, s.size(), s), *this; }
-    Rec &text(int off, int width, const QByteArray &s) { return raw(off, s.leftJustified(width, ' ', true)); }
-    Rec &num(int off, std::uint32_t v, int width = 2)
-    {
-        for (int k = 0; k < width; ++k)
-            b[off + k] = char(v >> 8 * k);
-        return *this;
-    }
-};
-
 Rec entry0(const QByteArray &seq = "00") { return Rec().text(0, 16, seq); }
 Rec device(const QByteArray &name, int tipo = STT) { return Rec().text(0, 16, name).num(24, std::uint16_t(tipo)); }
 QByteArray join(std::initializer_list<Rec> recs)

@@ -50,21 +50,20 @@ struct Dev {
 // 140 bytes a device, little-endian: name 16, serial 8, type, four offsets,
 // four limits and four gains (floats), four 8-character units, four relay
 // serials, four outputs, period.
-inline std::string tableBytes(const std::vector<Dev> &t)
+inline QByteArray tableBytes(const std::vector<Dev> &t)
 {
-    std::string out = "00" + std::string(14, ' ') + std::string(124, '\0');
-    const auto text = [&](std::string s, std::size_t width) { s.resize(width, ' '), out += s; };
-    const auto word = [&](std::uint32_t v, int bytes) { for (int k = 0; k < bytes; ++k) out += static_cast<char>(v >> 8 * k & 0xFF); };
-    const auto words = [&](const auto &a) { for (const std::int16_t v : a) word(static_cast<std::uint16_t>(v), 2); };
-    const auto reals = [&](const std::array<float, 4> &a) { for (const float f : a) word(std::bit_cast<std::uint32_t>(f), 4); };
+    const auto serial = [](const Serial &sn) { return QByteArray(reinterpret_cast<const char *>(sn.data()), 8); };
+    QByteArray out = Rec().text(0, 16, "00").b;
     for (const Dev &v : std::span(t).subspan(1)) {
-        text(v.name, 16);
-        out.append(v.d.sn.begin(), v.d.sn.end());
-        words(std::array{v.d.tipo}), words(v.d.ajuste), reals(v.d.alarma), reals(v.d.ganancia);
-        text("", 32); // no units
-        for (const Serial &s : v.d.snrele)
-            out.append(s.begin(), s.end());
-        words(v.d.salrele), words(std::array{v.d.periodo});
+        const Dispositivo &d = v.d;
+        Rec r = Rec().text(0, 16, QByteArray::fromStdString(v.name)).raw(16, serial(d.sn)).num(24, std::uint16_t(d.tipo));
+        r.text(66, 32, "").num(138, std::uint16_t(d.periodo)); // no units
+        for (int k = 0; k < 4; ++k) {
+            r.num(26 + 2 * k, std::uint16_t(d.ajuste[k])).num(34 + 4 * k, std::bit_cast<std::uint32_t>(d.alarma[k]), 4);
+            r.num(50 + 4 * k, std::bit_cast<std::uint32_t>(d.ganancia[k]), 4).raw(98 + 8 * k, serial(d.snrele[k]));
+            r.num(130 + 2 * k, std::uint16_t(d.salrele[k]));
+        }
+        out += r.b;
     }
     return out;
 }
@@ -152,7 +151,7 @@ private:
         g_.carpeta = folder + QStringLiteral("/1/");
         check(io_->IniciarCNX(g_.puerto, g_.nombrepuerto, g_.mensaje) > 0, [] { return std::string("the simulated port did not open"); });
         QFile f(g_.configPath());
-        check(f.open(QIODevice::WriteOnly) && f.write(QByteArray::fromStdString(tableBytes(t_))) > 0, [] { return std::string("no first file"); });
+        check(f.open(QIODevice::WriteOnly) && f.write(tableBytes(t_)) > 0, [] { return std::string("no first file"); });
         f.close();
         monitor_ = std::make_unique<Monitor>(g_, io_.get(), clock_, *this);
         captura_ = std::make_unique<Captura>(g_, clock_);
@@ -192,7 +191,7 @@ private:
         configfile::apply(g_, std::move(file.table));
         g_.reloj = 0;
         g_.ultimo = secondsOfDay(ms());
-        const std::string before = tableBytes(t_);
+        const QByteArray before = tableBytes(t_);
         std::stable_sort(t_.begin() + 1, t_.end(), [](const Dev &a, const Dev &b) { // strings compare as unsigned bytes
             return typeText(a.d.tipo) + a.name < typeText(b.d.tipo) + b.name;
         });
@@ -228,7 +227,7 @@ private:
     void checkConfig()
     {
         QFile f(g_.configPath());
-        const std::string expected = tableBytes(t_), actual = f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "";
+        const QByteArray expected = tableBytes(t_), actual = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         check(actual == expected, [] { return std::string("configuration file wrong"); });
     }
 

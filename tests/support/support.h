@@ -114,5 +114,19 @@ struct TestDevice {
 // Appends the device to the table with its reading; returns its index.
 int addDevice(General &g, const TestDevice &d);
 
+// One 140-byte record of a configuration file laid out by hand, never by the
+// writer under test: fields at their offsets, numbers little-endian.
+struct Rec {
+    QByteArray b = QByteArray(140, '\0');
+    Rec &raw(int off, const QByteArray &s) { return b.replace(off, s.size(), s), *this; }
+    Rec &text(int off, int width, const QByteArray &s) { return raw(off, s.leftJustified(width, ' ', true)); }
+    Rec &num(int off, std::uint32_t v, int width = 2)
+    {
+        for (int k = 0; k < width; ++k)
+            b[off + k] = char(v >> 8 * k);
+        return *this;
+    }
+};
+
 // A serial from its 16 hex digits (test shorthand).
 inline Serial sn(const char *hex) { return hexserie(QString::fromLatin1(hex)); }
