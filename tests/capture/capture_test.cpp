@@ -106,9 +106,6 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
         EXPECT_EQ(b.lee(b.g.fichero), h0 + l0);
     }
-    // The number a capture moves to when the day's file of its own holds other columns.
-    for (const auto &[seq, next] : {std::pair("00", "01"), {"09", "10"}, {" 7", "08"}, {"99", "00"}})
-        EXPECT_EQ(siguienteSecuencia(QString::fromLatin1(seq)), QString::fromLatin1(next));
 }
 
 // A second line 5 s after the first, with what happened between them.

@@ -25,13 +25,6 @@ namespace {
 
 Rec entry0(const QByteArray &seq = "00") { return Rec().text(0, 16, seq); }
 Rec device(const QByteArray &name, int tipo = STT) { return Rec().text(0, 16, name).num(24, std::uint16_t(tipo)); }
-QByteArray join(std::initializer_list<Rec> recs)
-{
-    QByteArray out;
-    for (const Rec &r : recs)
-        out += r.b;
-    return out;
-}
 QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
 
 } // namespace
@@ -43,7 +36,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
 {
     TempFolder tf;
     QDir(tf.path()).mkpath(QStringLiteral("real"));
-    tf.write("real/config3.ini", join({entry0(), device("viejo")}));
+    tf.write("real/config3.ini", entry0().b + device("viejo").b);
     ASSERT_TRUE(QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini")));
     for (const char *name : {"config3.ini.tmp-0badf00d", "config3.ini.tmp-12345678", "config3.ini.tmp-x", "config2.ini.tmp-12345678"})
         tf.write(QStringLiteral("real/") + name, QByteArray(1000, 'x'));
@@ -60,7 +53,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
     EXPECT_FALSE(g.modificado);
     const Rec sala = device("Sala\xA0\xF1").raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8)).num(32, 0xFFFE).num(38, 0x3FC00000, 4)
                          .num(62, 0x7FA12345, 4).text(82, 8, "\xB0" "C").raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF").num(130, 0x8000).num(138, 300);
-    EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), join({entry0(), device("z", AVI), sala}).toHex(' '));
+    EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), (entry0().b + device("z", AVI).b + sala.b).toHex(' '));
     EXPECT_TRUE(QFileInfo(tf.file("config3.ini")).isSymbolicLink());
     EXPECT_EQ(entries(tf.file("real")), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-x"}))
         << "only this file's own leftovers go";
@@ -72,7 +65,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
 // largest: a refused or unreadable file leaves the table as it was.
 TEST(ConfigFile, LoadsOfDamagedFiles)
 {
-    const QByteArray two = join({entry0(), device("Sonda").num(138, 60)});
+    const QByteArray two = entry0().b + device("Sonda").num(138, 60).b;
     QByteArray full = entry0("x").b;
     for (int i = 1; i <= maxDispositivos + 1; ++i)
         full += device(QByteArray::number(100000 + i)).b;
@@ -82,7 +75,7 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         {"210 bytes round up to 2 records", two.left(210), Status::Loaded, 2},
         {"70 bytes refused", two.left(70), Status::Refused, 0, "El fichero de configuración %1 es demasiado corto (70 bytes) y no se ha cargado."},
         {"a pipe in its place", "pipe", Status::Unreadable, 0, "No se puede leer el fichero de configuración %1: no es un fichero normal."},
-        {"sequence number with blanks around", join({entry0(" 09"), device("S")}), Status::Loaded, 2},
+        {"sequence number with blanks around", entry0(" 09").b + device("S").b, Status::Loaded, 2},
         {"records past the largest table, a bad sequence number too", full, Status::Loaded, maxDispositivos + 1,
          "El fichero de configuración %1 tiene más dispositivos de los que admite el programa; solo se han cargado los 32767 primeros." + seq, "00"},
     };
@@ -118,7 +111,7 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
 // the old file byte for byte, no temporary and the table marked modified.
 TEST(ConfigFile, SaveFailureKeepsOldFile)
 {
-    const QByteArray old = join({entry0(), device("viejo"), device("otro")});
+    const QByteArray old = entry0().b + device("viejo").b + device("otro").b;
     TempFolder tf;
     tf.write("config1.ini", old);
     General g;

@@ -145,14 +145,13 @@ private:
             d.salrele[0] = static_cast<std::int16_t>(k == 0 ? 0 : k == 1 ? 3 : 1 + k % 2);
         }
         std::shuffle(t_.begin() + 1, t_.end(), rng_);
-        check(sim::load(network.c_str()) == 0, [] { return std::string("the simulator refused its network"); });
         g_.appFolder = folder;
         g_.nombrepuerto = QStringLiteral("COM1");
         g_.carpeta = folder + QStringLiteral("/1/");
-        check(io_->IniciarCNX(g_.puerto, g_.nombrepuerto, g_.mensaje) > 0, [] { return std::string("the simulated port did not open"); });
+        check(sim::load(network.c_str()) == 0 && io_->IniciarCNX(g_.puerto, g_.nombrepuerto, g_.mensaje) > 0,
+              [] { return std::string("the simulated network did not open"); });
         QFile f(g_.configPath());
-        check(f.open(QIODevice::WriteOnly) && f.write(tableBytes(t_)) > 0, [] { return std::string("no first file"); });
-        f.close();
+        check(f.open(QIODevice::WriteOnly) && f.write(tableBytes(t_)) > 0 && f.flush(), [] { return std::string("no first file"); });
         monitor_ = std::make_unique<Monitor>(g_, io_.get(), clock_, *this);
         captura_ = std::make_unique<Captura>(g_, clock_);
         monitor_->onFatal = [this](const QString &text) { check(false, [&] { return "fatal: " + text.toStdString(); }); };
