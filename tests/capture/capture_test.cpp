@@ -106,6 +106,16 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
         EXPECT_EQ(b.lee(b.g.fichero), h0 + l0);
     }
+    // The number a capture moves to when the day's file of its own holds other columns.
+    for (const auto &[seq, next] : {std::pair("09", "10"), {" 7", "08"}, {"99", "00"}})
+        EXPECT_EQ(siguienteSecuencia(QString::fromLatin1(seq)), QString::fromLatin1(next));
+    // Saving the changed table sorts it: the day's file that held its
+    // columns before the save holds other columns after it.
+    Banco b(QTime(10, 0, 0), {sala, {STT, "A", true, {1}}});
+    b.g.modificado = true;
+    b.pon(dia("00"), "Hora  Sala (\xBA" "C)  A (\xBA" "C)\r\n");
+    ASSERT_TRUE(b.inicia());
+    EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))), std::pair(dia("01"), QByteArray("Hora  A (\xBA" "C)  Sala (\xBA" "C)\r\n")));
 }
 
 // A second line 5 s after the first, with what happened between them.

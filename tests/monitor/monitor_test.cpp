@@ -268,6 +268,12 @@ TEST(Texts, DeviceLines)
     g.dispactual = g.dispositivos[1], g.dispactual.sn = sn("28A3F2C501080011"), g.modifica(1);
     list.rebuild();
     EXPECT_EQ(serielinea(list.data(list.index(0)).toString()), "28A3F2C501080011");
+    // A row past a table shortened meanwhile shows nothing until the rebuild.
+    g.borra(1);
+    EXPECT_EQ(list.data(list.index(0)).toString(), QString());
+    list.rebuild();
+    list.rebuild();
+    EXPECT_EQ(list.rowCount(), 0);
 }
 
 TEST(Texts, NumbersShownAndTyped)

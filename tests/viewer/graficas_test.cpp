@@ -107,10 +107,22 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     // The cursor on a break takes the reading there, not the break.
     w.hover(at(8, 0, 0));
     EXPECT_EQ(w.leyenda->item(0, 1)->text(), u("20"));
+    // A view of older readings stays when new ones come.
+    w.setRange(at(7, 23, 0), at(7, 23, 10));
+    append(d8, lines("08-12-2026", 0, 1, 5));
+    w.followFiles();
+    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10));
     // A file shortened by another program is read again from its start.
     t.write(d8, lines("08-12-2026", 0, 1));
     w.followFiles();
     EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.model().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
+    // A series turned off in the legend stays off when files open again, in
+    // the order of their days; and on again.
+    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
+    w.open({d8, d6});
+    EXPECT_EQ(std::tuple(w.openFiles(), w.seriesShown(0)), std::tuple(QStringList{d6, d8}, false));
+    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
+    EXPECT_GT(w.plottedPoints(0), 0);
 
     w.open({d5});
     EXPECT_EQ(w.estado->text(), d5 + u(": No es un fichero de captura."));
