@@ -4,9 +4,7 @@
 #include "monitor/capture.h"
 #include "shell/running.h"
 
-#include <QAction>
 #include <QDir>
-#include <QGroupBox>
 #include <QMenu>
 #include <QProcess>
 #include <QTimer>

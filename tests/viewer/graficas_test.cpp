@@ -8,9 +8,6 @@
 #include <qcustomplot.h>
 
 #include <QImage>
-#include <QLabel>
-#include <QListWidget>
-#include <QTableWidget>
 
 namespace {
 

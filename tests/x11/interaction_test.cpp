@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
-#include <QListView>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
