@@ -1,35 +1,9 @@
-// The pane: which buttons the boxes enable, and what an add does with a
-// device already listed.
+// The pane: what an add does with a device already listed.
 #include "monitor/sensoresmodel.h"
 #include "shell/running.h"
 
-#include <QPushButton>
-#include <QTest>
 
 namespace {
-
-TEST(Pane, buttonsFollowTheBoxes)
-{
-    Running f;
-    const struct {
-        QLineEdit *box;
-        const char *text;
-        const char *enabled; // Añadir, Avanzadas, Comprobar
-    } steps[] = {
-        {f.window->SN, "STT28A3F2C501080011", "001"}, // a serial, no name: check only
-        {f.window->nombre, "Sala", "101"},            // the name typed afterwards leaves Avanzadas off
-        {f.window->SN, "stt2800B74410FF0022", "111"},
-        {f.window->SN, "STT28A3F2C50108001", "000"},
-    };
-    for (const auto &step : steps) {
-        SCOPED_TRACE(step.text);
-        step.box->clear();
-        QTest::keyClicks(step.box, QString::fromLatin1(step.text));
-        const QString enabled = QStringLiteral("%1%2%3").arg(int(f.window->anadir->isEnabled()))
-                                    .arg(int(f.window->Avan->isEnabled())).arg(int(f.window->CMP->isEnabled()));
-        EXPECT_EQ(enabled, QString::fromLatin1(step.enabled));
-    }
-}
 
 TEST(Pane, addRefusesWhatIsListedAndModifiesWhenAsked)
 {

@@ -47,3 +47,24 @@ TEST(SimDescription, FirstBadLineIsReportedAndNoPortOpens)
     EXPECT_TRUE(io->IniciarCNX(0, QStringLiteral("COM1"), mensaje) > 0 && io->LeerDET(0, serial, words) > 0);
     EXPECT_EQ(words, (SondaIO::Words{1, 0, 0, 0}));
 }
+
+// Calls on a port number that does not exist or a port not opened, and test
+// controls given a device that is not there or a value out of range: each is
+// refused, and nothing is touched.
+TEST(SimCalls, RefuseWhatIsNotThere)
+{
+    const auto io = SondaIO::load(binFolder(), nullptr);
+    ASSERT_TRUE(io && sim::load("port COM1 open\ndevice CTR 3A00000000000001\n") == 0);
+    FixedText<100> mensaje;
+    SondaIO::SearchBuffer buffer{};
+    EXPECT_EQ(io->IniciarCNX(4, QStringLiteral("COM5"), mensaje), 0);
+    EXPECT_EQ(mensaje.text().section(QChar(0), 0, 0), QStringLiteral("No se puede abrir el puerto: número de puerto no válido"));
+    EXPECT_EQ(io->FinalizarCNX(4, mensaje) + io->BuscarDetectores(4, buffer) + io->BuscarDetectores(0, buffer), 0);
+    const Serial none = sn("3A000000000000FF"), relay = sn("3A00000000000001");
+    std::int16_t w = 0;
+    EXPECT_EQ(sim::setWords(0, none, 1) + sim::relayWords(0, none, w, w) + sim::failRate(0, relay, 2.0) + sim::failRate(0, relay, -0.5), -4);
+    EXPECT_EQ(sim::addDevice(0, 9, none) + sim::addDevice(0, CTR, relay) + sim::addDevice(7, CTR, none), -3);
+    EXPECT_EQ(sim::callCount(9, nullptr, nullptr) + sim::callCount(0, nullptr, "Nada") + SIM(SimRelayWords)(0, relay.data(), nullptr, nullptr), 0);
+    SIM(SimSetLatency)(0);
+    sim::silent(9, true);
+}

@@ -104,11 +104,6 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     // The cursor on a break takes the reading there, not the break.
     w.hover(at(8, 0, 0));
     EXPECT_EQ(w.leyenda->item(0, 1)->text(), u("20"));
-    // A view of older readings stays when new ones come.
-    w.setRange(at(7, 23, 0), at(7, 23, 10));
-    append(d8, lines("08-12-2026", 0, 1, 5));
-    w.followFiles();
-    EXPECT_DOUBLE_EQ(w.to(), at(7, 23, 10));
     // A file shortened by another program is read again from its start.
     t.write(d8, lines("08-12-2026", 0, 1));
     w.followFiles();
