@@ -138,7 +138,8 @@ TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
 
 // A pipe (a reader that opened it would wait for a writer forever) fails
 // until a file is there. (The window's test follows appended lines, torn
-// lines and shortened files.)
+// lines and shortened files.) Windows has no named pipes in folders.
+#ifndef _WIN32
 TEST(CaptureReader, FollowFailsOnAPipeUntilAFileIsThere)
 {
     TempFolder t;
@@ -152,6 +153,7 @@ TEST(CaptureReader, FollowFailsOnAPipeUntilAFileIsThere)
     EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
     EXPECT_EQ(std::tuple(r.rows(), r.error()), std::tuple(qint64{1}, QString()));
 }
+#endif
 
 // Random and mutated files, whole and in random pieces: never a crash (the
 // sanitized build checks memory), the same result however the bytes arrive,
