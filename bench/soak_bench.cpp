@@ -1,8 +1,7 @@
 // A simulated week of the polling core on the simulated network: 500 devices,
-// each day with captures (one across midnight), a save and reload, a
-// silent hour, the clock set forward and back, five hours suspended. Prints
-// simulated days per real minute, peak memory and the checks of
-// tests/soak/soak.h.
+// each day with captures (one across midnight), a save and reload, the clock
+// set forward and back, five hours suspended. Prints simulated days per real
+// minute, peak memory and the checks of tests/soak/soak.h.
 #include "../tests/soak/soak.h"
 
 #include <QElapsedTimer>
