@@ -67,12 +67,6 @@ std::pair<int, QString> runArchive(const QStringList &args)
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
-void append(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size());
-}
-
 // A station of one sensor whose readings follow the second of the day, ERR
 // now and then, and the rows "file|column|time|value" its lines must give,
 // in the order of their times.

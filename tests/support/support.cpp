@@ -58,6 +58,12 @@ void TempFolder::write(const QString &name, const QByteArray &bytes) const
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << "cannot write " << qPrintable(name);
 }
 
+void append(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size()) << "cannot append to " << qPrintable(path);
+}
+
 Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon)
 {
     texts << text;

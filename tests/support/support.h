@@ -30,6 +30,9 @@ struct TempFolder {
     QString path_;
 };
 
+// Bytes added to the end of a file, as a program capturing into it adds them.
+void append(const QString &path, const QByteArray &bytes);
+
 struct TestClock final : Clock {
     explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0))) : now_(start) {}
     QDateTime now() const override { return now_; }

@@ -77,16 +77,12 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     // next day's file: each byte read once, each reading taken once (with a
     // break after the clock set back and between the files), in time order.
     const CaptureReader *reader = w.reader(d7);
-    const auto append = [&](const QString &name, const QByteArray &bytes) {
-        QFile f(t.file(name));
-        ASSERT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size());
-    };
     const std::tuple<std::function<void()>, qint64, qint64, std::size_t> follow[] = { // rows of each file, points of Sala
-        {[&] { append(d7, lines("07-12-2026", 23, 30, 600)); }, 630, 0, 630},
-        {[&] { append(d7, "07-12-2026 23:58:"); }, 630, 0, 630},
-        {[&] { append(d7, "50  1  2  3  4  1\r\n07-12-2026 23:05:00  1  2  3  4  1\r\n"); }, 632, 0, 633},
+        {[&] { append(t.file(d7), lines("07-12-2026", 23, 30, 600)); }, 630, 0, 630},
+        {[&] { append(t.file(d7), "07-12-2026 23:58:"); }, 630, 0, 630},
+        {[&] { append(t.file(d7), "50  1  2  3  4  1\r\n07-12-2026 23:05:00  1  2  3  4  1\r\n"); }, 632, 0, 633},
         {[&] { t.write(d8, lines("08-12-2026", 0, 2)), current = t.file(d8); }, 632, 2, 636},
-        {[&] { append(d8, lines("08-12-2026", 0, 3, 2) + "08-12-2026 00:00:09  1\r\n"); }, 632, 5, 639},
+        {[&] { append(t.file(d8), lines("08-12-2026", 0, 3, 2) + "08-12-2026 00:00:09  1\r\n"); }, 632, 5, 639},
     };
     for (const auto &[act, rows7, rows8, points] : follow) {
         act();
