@@ -272,7 +272,6 @@ TEST(Texts, DeviceLines)
     g.borra(1);
     EXPECT_EQ(list.data(list.index(0)).toString(), QString());
     list.rebuild();
-    list.rebuild();
     EXPECT_EQ(list.rowCount(), 0);
 }
 
