@@ -24,6 +24,7 @@ TEST(SimDescription, FirstBadLineIsReportedAndNoPortOpens)
         {"port COM1 open\ndevice STT 010000000000001\n", 2}, {"port COM1 open\ndevice XYZ 0100000000000001\n", 2},
         {"port COM1 open\ndevice STT 0100000000000001 value 200 201\n", 2}, {"port COM1 open\ndevice STT 0100000000000001 value 20x\n", 2},
         {"port COM1 open\ndevice AVI 0100000000000001 value -1 0 0 0\n", 2}, {"port COM1 open\ndevice DET 0100000000000001 drift 2\n", 2},
+        {"port COM1 open\ndevice HRT 0100000000000001 drift 40000\n", 2},
         {"port COM1 open\ndevice DET 0100000000000001 toggle 2\n", 2}, {"port COM1 open\ndevice STT 0100000000000001 fail nan\n", 2},
         {"port COM1 open\ndevice STT 0100000000000001 words 1 2 3 40000\n", 2}, {"port COM1 open\ndevice STT -100000000000000\n", 2},
         {"calllog   # no file\n", 1},
