@@ -2,7 +2,8 @@
 // Windows itself): every call answered with the library's own bytes, a
 // bridge that is killed, faults or hangs failing only the call in hand and
 // started again with the ports it had open, a library reached through its
-// decorated names, and what cannot start named in Spanish.
+// decorated names, a library that prints served as in the program, and what
+// cannot start named in Spanish with its cause.
 #include "support/support.h"
 
 #include "netaccess/binding.h"
@@ -11,18 +12,23 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <windows.h>
 
 namespace {
 
 // A program's folder with the bridge and a library from the build's folder
 // (the simulator, or one from a subfolder) on this network.
+// A library's bytes may stand in for the build's file.
 struct Bridged {
-    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000)
+    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {})
     {
         const QDir bin(binFolder());
         QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
-        QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+        if (bytes.isEmpty())
+            QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+        else
+            folder.write(QStringLiteral("SondaIO.DLL"), bytes);
         folder.write(QStringLiteral("sondanet.txt"), "port COM1 open\n"
                                                      "device STT 28A3F2C501080011 words 215 -1 2 3\n"
                                                      "device DET 1D5EE30700000055 words 0 1 8 9\n"
@@ -51,6 +57,11 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
     // A call for the wrong kind of device keeps the caller's block.
     EXPECT_EQ(b.io->LeerHRT(0, serial, words), 0);
     EXPECT_EQ(words, (SondaIO::Words{215, -1, 2, 3}));
+    // Both relay words reach the library, each in its place.
+    Serial relay = sn("3A7C11B200000077");
+    b.io->EscribirCTR(0, relay, -1, 0);
+    EXPECT_EQ(b.io->LeerDET(0, relay, words), 1);
+    EXPECT_EQ(words, (SondaIO::Words{-1, 0, 0, 0}));
     SondaIO::SearchBuffer found{};
     EXPECT_EQ(b.io->BuscarDetectores(0, found), 2);
     EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(found.data()) + 8, 8).toHex().toUpper(), "3A7C11B200000077");
@@ -94,24 +105,86 @@ TEST(Bridge, killedFaultingOrHangingBridgeFailsOnlyTheCallInHand)
     }
 }
 
+// What the faulty library does besides, for the bridge it is loaded in.
+struct Fault {
+    explicit Fault(const char *what) { SetEnvironmentVariableA("SONDAIO_FAULT", what); }
+    ~Fault() { SetEnvironmentVariableA("SONDAIO_FAULT", nullptr); }
+};
+
+// A library that prints on its standard output and error works through the
+// bridge as in the program's process: its text never reaches the frames.
+TEST(Bridge, printingLibraryIsServedAsInProcess)
+{
+    for (const char *where : {"print on load", "print on open", "print on read"}) {
+        SCOPED_TRACE(where);
+        const Fault fault(where);
+        Bridged b(QStringLiteral("faulty"));
+        EXPECT_TRUE(b.io) << b.error.toStdString();
+        if (!b.io)
+            continue;
+        const unsigned long bridge = b.io->bridgeProcess();
+        FixedText<100> message;
+        EXPECT_GT(b.io->IniciarCNX(2, QStringLiteral("COM3"), message), 0);
+        Serial serial = sn("0102030405060708");
+        for (int read = 0; read < 2; ++read) {
+            SondaIO::Words words{};
+            EXPECT_GT(b.io->LeerTemperatura(2, serial, words), 0);
+            EXPECT_EQ(words, (SondaIO::Words{201, 202, 203, 204}));
+        }
+        EXPECT_EQ(b.io->bridgeProcess(), bridge);
+    }
+}
+
+// What keeps the library from starting, named in Spanish with its cause.
 TEST(Bridge, whatCannotStartIsNamedInSpanish)
 {
-    // The bridge is there; the library it loads lacks a call.
-    Bridged partial(QStringLiteral("partial"));
-    EXPECT_FALSE(partial.io);
-    const QString library = QDir::toNativeSeparators(partial.folder.file(QStringLiteral("SondaIO.DLL")));
-    EXPECT_TRUE(partial.error.startsWith(QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.").arg(library)))
-        << partial.error.toStdString();
-
-    // A 32-bit library goes to the 32-bit bridge beside the program, never
-    // into this process.
-    TempFolder t;
+    const QString bridged = QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 ");
+    const QString unloadable = QStringLiteral("No se puede cargar la librería de acceso a la red %1 (error del sistema ");
+    const QByteArray text = "Esto no es una librería.\r\n";
     // The old header, and right behind it the new one naming a 32-bit machine.
-    t.write(SondaIO::fileName(), QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10));
-    QString error;
-    EXPECT_FALSE(SondaIO::load(t.path(), &error));
-    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(t.file(SondaIO::bridgeFileName())) + QStringLiteral(" no se puede iniciar")))
-        << error.toStdString();
+    const QByteArray x86 = QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10);
+    struct Row {
+        const char *name;
+        bool throughBridge; // or loaded by the program, as it starts
+        const char *library; // the build's subfolder, or these bytes
+        QByteArray bytes;
+        const char *fault;
+        QString expected; // %1 the library, %2 the bridge
+    } rows[] = {
+        {"library lacks a call", true, "partial", {}, "", QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.")},
+        {"library is not a program file", true, nullptr, text, "",
+         unloadable + QStringLiteral("193: el fichero no es una librería que este sistema pueda cargar).")},
+        {"library needs one that is not there", true, "missing", {}, "",
+         unloadable + QStringLiteral("126: falta una librería que ella necesita; cópiela junto a ella).")},
+        {"library ends the bridge while loading", true, "faulty", {}, "end on load",
+         bridged + QStringLiteral("se ha cerrado al cargarla (código de salida 7).")},
+        {"library never returns while loading", true, "faulty", {}, "hang on load",
+         bridged + QStringLiteral("no ha contestado en 3 segundos al cargarla.")},
+        // A 64-bit program loads a file that is no program itself, and sends
+        // a 32-bit library to the bridge beside it, which is not there.
+        {"program: library is not a program file", false, nullptr, text, "",
+         unloadable + QStringLiteral("193: el fichero no es una librería que este sistema pueda cargar).")},
+        {"program: no bridge for a 32-bit library", false, nullptr, x86, "",
+         bridged + QStringLiteral("no se puede iniciar (error del sistema 2).")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Fault fault(row.fault);
+        QString folder, bridge, error;
+        if (row.throughBridge) {
+            Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes);
+            EXPECT_FALSE(b.io);
+            std::tie(folder, bridge, error) = std::tuple(b.folder.path(), QStringLiteral("bridge64.exe"), b.error);
+        } else {
+            TempFolder t;
+            t.write(SondaIO::fileName(), row.bytes);
+            EXPECT_FALSE(SondaIO::load(t.path(), &error));
+            std::tie(folder, bridge) = std::tuple(t.path(), SondaIO::bridgeFileName());
+        }
+        const QDir at(folder);
+        EXPECT_EQ(error, row.expected.arg(QDir::toNativeSeparators(at.filePath(SondaIO::fileName())),
+                                          QDir::toNativeSeparators(at.filePath(bridge))));
+    }
 }
 
 }
