@@ -82,13 +82,15 @@ void *openLibrary(const QString &path, unsigned long &systemError)
 
 QString libraryPath(const QString &folder) { return QDir(folder).filePath(SondaIO::fileName()); }
 
-// The two numbers a user meets most are said in words: the maker's
-// library without one of its own libraries beside it, and a file that is no
-// library of this system.
+// The two numbers a user meets most are said in words: the library not
+// there, or without one of its own libraries beside it (the system says the
+// same of both), and a file that is no library of this system.
 QString noLibrary(const QString &path, unsigned long systemError)
 {
     QString cause;
-    if (systemError == 126)
+    if (systemError == 126 && !QFile::exists(path))
+        cause = QStringLiteral(": no está en la carpeta del programa");
+    else if (systemError == 126)
         cause = QStringLiteral(": falta una librería que ella necesita; cópiela junto a ella");
     else if (systemError == 193)
         cause = QStringLiteral(": el fichero no es una librería que este sistema pueda cargar");

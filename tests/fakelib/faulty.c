@@ -1,8 +1,8 @@
 // A network library that fails as a real one can, for the bridge: LeerHRT
 // faults, LeerAD never returns. LeerTemperatura answers from the port and
 // the serial's bytes, only on a port opened in its own process. What
-// SONDAIO_FAULT names it does besides: prints on its standard output and
-// error while loading, in IniciarCNX or in LeerTemperatura ("print on load",
+// SONDAIO_FAULT names it does besides: prints on its standard output while
+// loading, in IniciarCNX or in LeerTemperatura ("print on load",
 // "print on open", "print on read"), or ends its process or never returns
 // while loading ("end on load", "hang on load").
 #include "sondaio.h"
@@ -12,35 +12,27 @@
 #include <windows.h>
 
 static int g_open[4];
+static char g_fault[32];
 
-static int asked(const char *fault)
-{
-    char want[32] = "";
-    GetEnvironmentVariableA("SONDAIO_FAULT", want, sizeof want);
-    return strcmp(want, fault) == 0;
-}
-
-// Through the C runtime and through the system's handles, as libraries do.
-static void print(const char *fault)
+// Through the C runtime and through the system's handle, as libraries do.
+static void print(const char *when)
 {
     DWORD put;
-    if (!asked(fault))
+    if (strcmp(g_fault, when) != 0)
         return;
-    printf("SondaIO: %s\n", fault);
+    printf("SondaIO: %s\n", when);
     fflush(stdout);
-    fprintf(stderr, "SondaIO: %s\n", fault);
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "SondaIO\r\n", 9, &put, NULL);
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "SondaIO\r\n", 9, &put, NULL);
 }
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved)
 {
-    if (reason != DLL_PROCESS_ATTACH)
+    if (reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("SONDAIO_FAULT", g_fault, sizeof g_fault))
         return TRUE;
     print("print on load");
-    if (asked("end on load"))
+    if (strcmp(g_fault, "end on load") == 0)
         TerminateProcess(GetCurrentProcess(), 7);
-    if (asked("hang on load"))
+    if (strcmp(g_fault, "hang on load") == 0)
         Sleep(INFINITE);
     return TRUE;
 }
