@@ -18,8 +18,7 @@
 namespace {
 
 // A program's folder with the bridge and a library from the build's folder
-// (the simulator, or one from a subfolder) on this network.
-// A library's bytes may stand in for the build's file.
+// (the simulator, or one from a subfolder), or these bytes, on this network.
 struct Bridged {
     explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {})
     {
@@ -97,9 +96,7 @@ TEST(Bridge, onlyTheCallInHandFailsAndPrintingChangesNothing)
         const Fault fault(row.fault);
         // Its calls are exported under decorated names only.
         Bridged b(QStringLiteral("faulty"), 3000);
-        EXPECT_TRUE(b.io) << b.error.toStdString();
-        if (!b.io)
-            continue;
+        ASSERT_TRUE(b.io) << b.error.toStdString();
         FixedText<100> message;
         EXPECT_GT(b.io->IniciarCNX(1, QStringLiteral("COM2"), message), 0);
         const unsigned long first = b.io->bridgeProcess();
