@@ -12,15 +12,17 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
-#include <tuple>
 #include <windows.h>
 
 namespace {
 
 // A program's folder with the bridge and a library from the build's folder
-// (the simulator, or one from a subfolder), or these bytes, on this network.
+// (the simulator, or one from a subfolder), or these bytes, on this network;
+// loaded through the bridge, the faulty library doing what fault says, or
+// (fault null) by the program itself.
 struct Bridged {
-    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {})
+    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {},
+                     const char *fault = "")
     {
         const QDir bin(binFolder());
         QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
@@ -33,7 +35,11 @@ struct Bridged {
                                                      "device DET 1D5EE30700000055 words 0 1 8 9\n"
                                                      "device CTR 3A7C11B200000077\n"
                                                      "port COM3 refuse No se abre COM3\n");
-        io = SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error);
+        // The library reads it as it is loaded.
+        SetEnvironmentVariableA("SONDAIO_FAULT", fault);
+        io = fault ? SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error)
+                   : SondaIO::load(folder.path(), &error);
+        SetEnvironmentVariableA("SONDAIO_FAULT", nullptr);
     }
     TempFolder folder;
     QString error;
@@ -68,12 +74,6 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
 
 using Read = std::int16_t (SondaIO::*)(std::int16_t, Serial &, SondaIO::Words &);
 
-// What the faulty library does besides, for the bridge it is loaded in.
-struct Fault {
-    explicit Fault(const char *what) { SetEnvironmentVariableA("SONDAIO_FAULT", what); }
-    ~Fault() { SetEnvironmentVariableA("SONDAIO_FAULT", nullptr); }
-};
-
 // A bridge killed between calls, or a call that faults or never returns:
 // only the call in hand fails, and a new bridge serves the next one. What
 // the library prints on its standard output and error changes nothing.
@@ -93,9 +93,8 @@ TEST(Bridge, onlyTheCallInHandFailsAndPrintingChangesNothing)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        const Fault fault(row.fault);
         // Its calls are exported under decorated names only.
-        Bridged b(QStringLiteral("faulty"), 3000);
+        Bridged b(QStringLiteral("faulty"), 3000, {}, row.fault);
         ASSERT_TRUE(b.io) << b.error.toStdString();
         FixedText<100> message;
         EXPECT_GT(b.io->IniciarCNX(1, QStringLiteral("COM2"), message), 0);
@@ -153,21 +152,11 @@ TEST(Bridge, whatCannotStartIsNamedInSpanish)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        const Fault fault(row.fault ? row.fault : "");
-        QString folder, bridge, error;
-        if (row.fault) {
-            Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes);
-            EXPECT_FALSE(b.io);
-            std::tie(folder, bridge, error) = std::tuple(b.folder.path(), QStringLiteral("bridge64.exe"), b.error);
-        } else {
-            TempFolder t;
-            t.write(SondaIO::fileName(), row.bytes);
-            EXPECT_FALSE(SondaIO::load(t.path(), &error));
-            std::tie(folder, bridge) = std::tuple(t.path(), SondaIO::bridgeFileName());
-        }
-        const QDir at(folder);
-        EXPECT_EQ(error, row.expected.arg(QDir::toNativeSeparators(at.filePath(SondaIO::fileName())),
-                                          QDir::toNativeSeparators(at.filePath(bridge))));
+        const Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes, row.fault);
+        EXPECT_FALSE(b.io);
+        const QString bridge = row.fault ? QStringLiteral("bridge64.exe") : SondaIO::bridgeFileName();
+        EXPECT_EQ(b.error, row.expected.arg(QDir::toNativeSeparators(b.folder.file(SondaIO::fileName())),
+                                            QDir::toNativeSeparators(b.folder.file(bridge))));
     }
 }
 
