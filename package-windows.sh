@@ -21,6 +21,10 @@ cp "$build/x86/bin/bridge32.exe" "$dir/"
 cp "$build/x86/bin/SondaIO.DLL" "$dir/simulador-32bits/"
 x86_64-w64-mingw32-strip "$dir/Climalog.exe" "$dir/SondaIO.DLL"
 i686-w64-mingw32-strip "$dir/bridge32.exe" "$dir/simulador-32bits/SondaIO.DLL"
+# What goes in the package is what the tests check: the 32-bit parts as
+# built, and the packaged program as a windowed one with its icon, version
+# and manifest.
+"$root/tests/win32/check_pe.sh" "$build/x86/bin" "$dir"
 # Windows reads the text with CR LF line ends.
 sed 's/$/\r/' "$root/docs/LEEME.txt" | iconv -f UTF-8 -t WINDOWS-1252 > "$dir/LEEME.txt"
 rm -f "$root/Climalog-windows-x64.zip"

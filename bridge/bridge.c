@@ -1,16 +1,22 @@
 /* The bridge: a small process of the network library's own width (32-bit
  * for the maker's library) that loads the library and makes its calls for
- * the program, one request at a time, over the pipe it was given as standard
- * input and output. It ends when the program closes the pipe.
+ * the program, one request at a time, over the pipe the program handed it.
+ * It ends when the program closes the pipe.
  *
- * usage: bridge LIBRARY_PATH */
+ * The pipe is not the standard input and output: those are the library's
+ * too, and whatever it prints (a banner when loaded, a line from a call)
+ * must never reach the frames. The program gives the bridge nothing there
+ * (the null device) and names the pipe's inherited handle on the command
+ * line.
+ *
+ * usage: bridge PIPE_HANDLE LIBRARY_PATH */
 #include "bridgewire.h"
 #include "sondaio_calls.h"
 
+#include <wchar.h>
 #include <windows.h>
 
-static HANDLE g_in;
-static HANDLE g_out;
+static HANDLE g_pipe;
 
 static int write_frame(const struct wire_frame *f)
 {
@@ -19,7 +25,7 @@ static int write_frame(const struct wire_frame *f)
     const unsigned char *p = bytes;
     while (size > 0) {
         DWORD put = 0;
-        if (!WriteFile(g_out, p, (DWORD)size, &put, NULL) || put == 0)
+        if (!WriteFile(g_pipe, p, (DWORD)size, &put, NULL) || put == 0)
             return -1;
         p += put;
         size -= put;
@@ -36,7 +42,7 @@ static int read_frame(struct wire_frame *f)
     size_t length = 0;
     while (have < 4 || have < 4 + length) {
         DWORD got = 0;
-        if (!ReadFile(g_in, bytes + have, (DWORD)(sizeof bytes - have), &got, NULL) || got == 0)
+        if (!ReadFile(g_pipe, bytes + have, (DWORD)(sizeof bytes - have), &got, NULL) || got == 0)
             return -1;
         have += got;
         if (have >= 4 && wire_body_length(bytes, &length) != 0)
@@ -85,15 +91,18 @@ int wmain(int argc, wchar_t **argv)
 
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(end_on_fault);
-    g_in = GetStdHandle(STD_INPUT_HANDLE);
-    g_out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (argc != 2)
+    if (argc != 3)
         return 2;
+    g_pipe = (HANDLE)(uintptr_t)wcstoull(argv[1], NULL, 10);
+    if (GetFileType(g_pipe) != FILE_TYPE_PIPE)
+        return 2;
+    /* A program the library starts does not hold the pipe open. */
+    SetHandleInformation(g_pipe, HANDLE_FLAG_INHERIT, 0);
 
     memset(&f, 0, sizeof f);
     f.call = BRIDGE_GREETING;
     /* Libraries the maker's library needs are found beside it. */
-    library = LoadLibraryExW(argv[1], NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    library = LoadLibraryExW(argv[2], NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) {
         f.value = BRIDGE_NO_LIBRARY;
         f.count = (int32_t)GetLastError();

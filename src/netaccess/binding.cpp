@@ -64,22 +64,38 @@ public:
     std::array<sondaio_fn, SONDAIO_CALL_COUNT + 1> fns{};
 };
 
-void *openLibrary(const QString &path)
+// The library, or null and the system's error number (0 where the system
+// gives none).
+void *openLibrary(const QString &path, unsigned long &systemError)
 {
 #ifdef _WIN32
     // Libraries the network library itself needs are found beside it.
-    return reinterpret_cast<void *>(
+    void *library = reinterpret_cast<void *>(
         LoadLibraryExW(reinterpret_cast<const wchar_t *>(path.utf16()), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    systemError = library ? 0 : GetLastError();
+    return library;
 #else
+    systemError = 0;
     return dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
 #endif
 }
 
 QString libraryPath(const QString &folder) { return QDir(folder).filePath(SondaIO::fileName()); }
 
-QString noLibrary(const QString &path)
+// The two numbers a user meets most are said in words: the library not
+// there, or without one of its own libraries beside it (the system says the
+// same of both), and a file that is no library of this system.
+QString noLibrary(const QString &path, unsigned long systemError)
 {
-    return QStringLiteral("No se puede cargar la librería de acceso a la red %1.").arg(QDir::toNativeSeparators(path));
+    QString cause;
+    if (systemError == 126 && !QFile::exists(path))
+        cause = QStringLiteral(": no está en la carpeta del programa");
+    else if (systemError == 126)
+        cause = QStringLiteral(": falta una librería que ella necesita; cópiela junto a ella");
+    else if (systemError == 193)
+        cause = QStringLiteral(": el fichero no es una librería que este sistema pueda cargar");
+    const QString number = systemError ? QStringLiteral(" (error del sistema %1%2)").arg(systemError).arg(cause) : QString();
+    return QStringLiteral("No se puede cargar la librería de acceso a la red %1%2.").arg(QDir::toNativeSeparators(path), number);
 }
 
 QString noCall(const QString &path, int call)
@@ -107,10 +123,11 @@ std::unique_ptr<SondaIO> SondaIO::load(const QString &folder, QString *error)
     if (sizeof(void *) == 8 && peMachine(path) == PeMachine::X86)
         return loadBridged(folder, {QDir(folder).filePath(bridgeFileName())}, error);
 #endif
-    void *library = openLibrary(path);
+    unsigned long systemError = 0;
+    void *library = openLibrary(path, systemError);
     if (!library) {
         if (error)
-            *error = noLibrary(path);
+            *error = noLibrary(path, systemError);
         return nullptr;
     }
     // The library stays loaded for the rest of the run.
@@ -133,18 +150,29 @@ std::unique_ptr<SondaIO> SondaIO::loadBridged(const QString &folder, const Bridg
 {
     const QString path = libraryPath(folder);
     BridgeStart start = startBridge(bridge.program, path, bridge.answerMs);
+    // What the bridge did, after the library's width and the bridge's name.
+    const auto bridgeDid = [&](const QString &what) {
+        return QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 %3")
+            .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bridge.program), what);
+    };
     QString message;
     switch (start.status) {
     case BridgeStart::Status::Started:
         return std::unique_ptr<SondaIO>(new SondaIO(std::move(start.calls)));
     case BridgeStart::Status::NoProgram:
-        message = QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 no se puede "
-                                 "iniciar (error del sistema %3).")
-                      .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bridge.program))
-                      .arg(start.systemError);
+        message = bridgeDid(QStringLiteral("no se puede iniciar (error del sistema %1).").arg(start.systemError));
+        break;
+    case BridgeStart::Status::Ended:
+        message = bridgeDid(QStringLiteral("se ha cerrado al cargarla (código de salida %1).").arg(start.exitCode));
+        break;
+    case BridgeStart::Status::Silent:
+        message = bridgeDid(QStringLiteral("no ha contestado en %1 segundos al cargarla.").arg((bridge.answerMs + 999) / 1000));
+        break;
+    case BridgeStart::Status::Garbled:
+        message = bridgeDid(QStringLiteral("ha contestado algo que no se entiende al cargarla."));
         break;
     case BridgeStart::Status::NoLibrary:
-        message = noLibrary(path);
+        message = noLibrary(path, start.systemError);
         break;
     case BridgeStart::Status::NoCall:
         message = noCall(path, start.missingCall);

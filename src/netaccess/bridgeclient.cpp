@@ -44,6 +44,7 @@ public:
 
 private:
     bool running();
+    BridgeStart::Status silence(ULONGLONG deadline, BridgeStart &why);
     bool exchange(const wire_frame &request, wire_frame &answer);
     DWORD transfer(bool out, unsigned char *bytes, DWORD size, ULONGLONG deadline);
     bool send(const wire_frame &frame, ULONGLONG deadline);
@@ -62,8 +63,8 @@ private:
     std::map<std::int16_t, QByteArray> open_; // ports opened, with their names, to open again in a new bridge
 };
 
-// A pipe of our own, one end for the bridge as its standard input and
-// output; ours is overlapped so every wait can also watch the bridge end.
+// A pipe of our own, one end for the bridge, which it finds on its command
+// line; ours is overlapped so every wait can also watch the bridge end.
 bool makePipe(HANDLE &ours, HANDLE &theirs)
 {
     static std::atomic<unsigned> serial{0};
@@ -95,19 +96,27 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
         why.systemError = GetLastError();
         return BridgeStart::Status::NoProgram;
     }
+    // The library's standard handles (the bridge's) lead nowhere: what it
+    // prints is lost, as in a program without a console.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE nowhere = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                       OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = theirs;
-    startup.hStdOutput = theirs;
-    startup.hStdError = INVALID_HANDLE_VALUE;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nowhere;
     const QString program = QDir::toNativeSeparators(program_);
-    std::wstring commandLine = wide(QStringLiteral("\"%1\" \"%2\"").arg(program, QDir::toNativeSeparators(library_)));
+    std::wstring commandLine = wide(QStringLiteral("\"%1\" %2 \"%3\"")
+                                        .arg(program)
+                                        .arg(quintptr(theirs))
+                                        .arg(QDir::toNativeSeparators(library_)));
     PROCESS_INFORMATION info{};
     const BOOL created = CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
     why.systemError = GetLastError();
     CloseHandle(theirs);
+    if (nowhere != INVALID_HANDLE_VALUE)
+        CloseHandle(nowhere);
     if (!created) {
         end();
         return BridgeStart::Status::NoProgram;
@@ -117,10 +126,12 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
     pid_ = info.dwProcessId;
 
     wire_frame greeting{};
-    if (!receive(greeting, GetTickCount64() + ULONGLONG(answerMs_)) || greeting.call != BRIDGE_GREETING) {
+    const ULONGLONG deadline = GetTickCount64() + ULONGLONG(answerMs_);
+    if (!receive(greeting, deadline) || greeting.call != BRIDGE_GREETING) {
         why.systemError = 0;
+        const BridgeStart::Status status = silence(deadline, why);
         end(false);
-        return BridgeStart::Status::NoProgram;
+        return status;
     }
     switch (greeting.value) {
     case 0:
@@ -134,6 +145,19 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
         end();
         return BridgeStart::Status::NoLibrary;
     }
+}
+
+// Why a bridge that started never greeted: it ended (the pipe breaks just
+// before the process ends, so that is waited for a moment), it let the time
+// pass, or it sent something else.
+BridgeStart::Status BridgedCalls::silence(ULONGLONG deadline, BridgeStart &why)
+{
+    DWORD code = 0;
+    if (WaitForSingleObject(process_, 500) == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &code)) {
+        why.exitCode = code;
+        return BridgeStart::Status::Ended;
+    }
+    return GetTickCount64() >= deadline ? BridgeStart::Status::Silent : BridgeStart::Status::Garbled;
 }
 
 // One read or write on the pipe, waiting for it, the bridge's end or the

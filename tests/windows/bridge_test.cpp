@@ -2,7 +2,8 @@
 // Windows itself): every call answered with the library's own bytes, a
 // bridge that is killed, faults or hangs failing only the call in hand and
 // started again with the ports it had open, a library reached through its
-// decorated names, and what cannot start named in Spanish.
+// decorated names, a library that prints served as in the program, and what
+// cannot start named in Spanish with its cause.
 #include "support/support.h"
 
 #include "netaccess/binding.h"
@@ -16,19 +17,29 @@
 namespace {
 
 // A program's folder with the bridge and a library from the build's folder
-// (the simulator, or one from a subfolder) on this network.
+// (the simulator, or one from a subfolder), or these bytes, on this network;
+// loaded through the bridge, the faulty library doing what fault says, or
+// (fault null) by the program itself.
 struct Bridged {
-    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000)
+    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {},
+                     const char *fault = "")
     {
         const QDir bin(binFolder());
         QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
-        QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+        if (bytes.isEmpty())
+            QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+        else
+            folder.write(QStringLiteral("SondaIO.DLL"), bytes);
         folder.write(QStringLiteral("sondanet.txt"), "port COM1 open\n"
                                                      "device STT 28A3F2C501080011 words 215 -1 2 3\n"
                                                      "device DET 1D5EE30700000055 words 0 1 8 9\n"
                                                      "device CTR 3A7C11B200000077\n"
                                                      "port COM3 refuse No se abre COM3\n");
-        io = SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error);
+        // The library reads it as it is loaded.
+        SetEnvironmentVariableA("SONDAIO_FAULT", fault);
+        io = fault ? SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error)
+                   : SondaIO::load(folder.path(), &error);
+        SetEnvironmentVariableA("SONDAIO_FAULT", nullptr);
     }
     TempFolder folder;
     QString error;
@@ -51,6 +62,11 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
     // A call for the wrong kind of device keeps the caller's block.
     EXPECT_EQ(b.io->LeerHRT(0, serial, words), 0);
     EXPECT_EQ(words, (SondaIO::Words{215, -1, 2, 3}));
+    // Both relay words reach the library, each in its place.
+    Serial relay = sn("3A7C11B200000077");
+    b.io->EscribirCTR(0, relay, -1, 0);
+    EXPECT_EQ(b.io->LeerDET(0, relay, words), 1);
+    EXPECT_EQ(words, (SondaIO::Words{-1, 0, 0, 0}));
     SondaIO::SearchBuffer found{};
     EXPECT_EQ(b.io->BuscarDetectores(0, found), 2);
     EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(found.data()) + 8, 8).toHex().toUpper(), "3A7C11B200000077");
@@ -59,33 +75,46 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
 using Read = std::int16_t (SondaIO::*)(std::int16_t, Serial &, SondaIO::Words &);
 
 // A bridge killed between calls, or a call that faults or never returns:
-// only the call in hand fails, and a new bridge serves the next one.
-TEST(Bridge, killedFaultingOrHangingBridgeFailsOnlyTheCallInHand)
+// only the call in hand fails, and a new bridge serves the next one. What
+// the library prints on its standard output and error changes nothing.
+TEST(Bridge, onlyTheCallInHandFailsAndPrintingChangesNothing)
 {
-    // null: the bridge is killed from outside.
-    for (const Read call : {Read(nullptr), Read(&SondaIO::LeerHRT), Read(&SondaIO::LeerAD)}) {
+    const struct {
+        const char *name, *fault;
+        Read call; // fails, or null
+        bool kill;
+    } rows[] = {
+        {"bridge killed from outside", "", nullptr, true},
+        {"call faults", "", &SondaIO::LeerHRT, false},
+        {"call never returns", "", &SondaIO::LeerAD, false},
+        {"library prints when loaded", "print on load", nullptr, false},
+        {"library prints opening a port", "print on open", nullptr, false},
+        {"library prints in a reading", "print on read", nullptr, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
         // Its calls are exported under decorated names only.
-        Bridged b(QStringLiteral("faulty"), 3000);
+        Bridged b(QStringLiteral("faulty"), 3000, {}, row.fault);
         ASSERT_TRUE(b.io) << b.error.toStdString();
         FixedText<100> message;
-        ASSERT_GT(b.io->IniciarCNX(1, QStringLiteral("COM2"), message), 0);
+        EXPECT_GT(b.io->IniciarCNX(1, QStringLiteral("COM2"), message), 0);
         const unsigned long first = b.io->bridgeProcess();
         Serial serial = sn("0102030405060708");
         SondaIO::Words words{11, 12, 13, 14};
-        if (call) {
-            EXPECT_EQ((b.io.get()->*call)(1, serial, words), 0);
+        if (row.call) {
+            EXPECT_EQ((b.io.get()->*row.call)(1, serial, words), 0);
             EXPECT_EQ(words, (SondaIO::Words{11, 12, 13, 14}));
-        } else {
+        } else if (row.kill) {
             const HANDLE killed = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, first);
             TerminateProcess(killed, 9);
             WaitForSingleObject(killed, INFINITE);
             CloseHandle(killed);
         }
-        // It answers only on a port opened in its own process: the new
+        // It answers only on a port opened in its own process: a new
         // bridge opened it again.
         EXPECT_GT(b.io->LeerTemperatura(1, serial, words), 0);
         EXPECT_EQ(words, (SondaIO::Words{101, 102, 103, 104}));
-        EXPECT_NE(b.io->bridgeProcess(), first);
+        EXPECT_EQ(b.io->bridgeProcess() != first, row.call || row.kill);
         // The bridge ends with the library.
         const HANDLE second = OpenProcess(SYNCHRONIZE, FALSE, b.io->bridgeProcess());
         b.io.reset();
@@ -94,24 +123,41 @@ TEST(Bridge, killedFaultingOrHangingBridgeFailsOnlyTheCallInHand)
     }
 }
 
+// What keeps the library from starting, named in Spanish with its cause.
 TEST(Bridge, whatCannotStartIsNamedInSpanish)
 {
-    // The bridge is there; the library it loads lacks a call.
-    Bridged partial(QStringLiteral("partial"));
-    EXPECT_FALSE(partial.io);
-    const QString library = QDir::toNativeSeparators(partial.folder.file(QStringLiteral("SondaIO.DLL")));
-    EXPECT_TRUE(partial.error.startsWith(QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.").arg(library)))
-        << partial.error.toStdString();
-
-    // A 32-bit library goes to the 32-bit bridge beside the program, never
-    // into this process.
-    TempFolder t;
+    const QString bridged = QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 ");
+    const QString unloadable = QStringLiteral("No se puede cargar la librería de acceso a la red %1 (error del sistema ");
+    const QString notProgram = QStringLiteral("193: el fichero no es una librería que este sistema pueda cargar).");
+    const QByteArray text = "Esto no es una librería.\r\n";
     // The old header, and right behind it the new one naming a 32-bit machine.
-    t.write(SondaIO::fileName(), QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10));
-    QString error;
-    EXPECT_FALSE(SondaIO::load(t.path(), &error));
-    EXPECT_TRUE(error.contains(QDir::toNativeSeparators(t.file(SondaIO::bridgeFileName())) + QStringLiteral(" no se puede iniciar")))
-        << error.toStdString();
+    const QByteArray x86 = QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10);
+    struct Row {
+        const char *name;
+        const char *library; // the build's subfolder, or these bytes
+        QByteArray bytes;
+        const char *fault; // null: the program loads the library as it starts
+        QString expected;  // %1 the library, %2 the bridge
+    } rows[] = {
+        {"library lacks a call", "partial", {}, "", QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.")},
+        {"library is not a program file", nullptr, text, "", unloadable + notProgram},
+        {"library needs one that is not there", "missing", {}, "",
+         unloadable + QStringLiteral("126: falta una librería que ella necesita; cópiela junto a ella).")},
+        {"library ends the bridge while loading", "faulty", {}, "end on load", bridged + QStringLiteral("se ha cerrado al cargarla (código de salida 7).")},
+        {"library never returns while loading", "faulty", {}, "hang on load", bridged + QStringLiteral("no ha contestado en 3 segundos al cargarla.")},
+        // A 64-bit program loads a file that is no program itself, and sends
+        // a 32-bit library to the bridge beside it, which is not there.
+        {"program: library is not a program file", nullptr, text, nullptr, unloadable + notProgram},
+        {"program: no bridge for a 32-bit library", nullptr, x86, nullptr, bridged + QStringLiteral("no se puede iniciar (error del sistema 2).")},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes, row.fault);
+        EXPECT_FALSE(b.io);
+        const QString bridge = row.fault ? QStringLiteral("bridge64.exe") : SondaIO::bridgeFileName();
+        EXPECT_EQ(b.error, row.expected.arg(QDir::toNativeSeparators(b.folder.file(SondaIO::fileName())),
+                                            QDir::toNativeSeparators(b.folder.file(bridge))));
+    }
 }
 
 }
