@@ -266,11 +266,14 @@ private:
 
 } // namespace
 
-CaptureReader::CaptureReader(QString path) : path_(std::move(path)) {}
+CaptureReader::CaptureReader(QString path, QTimeZone zone) : path_(std::move(path)), zone_(std::move(zone)) {}
 
 QString CaptureReader::notCapture() { return QStringLiteral("No es un fichero de captura."); }
 
-QDateTime CaptureReader::toDateTime(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms); }
+QDateTime CaptureReader::toDateTime(qint64 ms, const QTimeZone &zone)
+{
+    return zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms, zone) : QDateTime::fromMSecsSinceEpoch(ms);
+}
 
 qint64 CaptureReader::rows() const
 {
@@ -309,25 +312,103 @@ void CaptureReader::reset()
     offset_ = 0;
     whole_ = 0;
     rejected_ = 0;
+    headerAt_ = -1;
+    lastMs_ = ResumePoint::none;
 }
 
-qint64 CaptureReader::localMs(int y, int mo, int d, int h, int mi, int s)
+ResumePoint CaptureReader::resumePoint() const
 {
-    const qint64 key = ((static_cast<qint64>(y) * 13 + mo) * 32 + d) * 24 + h;
-    if (key != hourKey_) {
-        const QDate date(y, mo, d);
-        const QDateTime start(date, QTime(h, 0));
-        if (start.isValid()) {
-            hourMs_ = start.toMSecsSinceEpoch();
-        } else {
-            // An hour a clock change skips: its lines (from a clock not yet
-            // moved) are read with the offset in force before the change.
-            const qint64 utc = QDateTime(date, QTime(h, 0), Qt::UTC).toMSecsSinceEpoch();
-            hourMs_ = utc - QDateTime::fromMSecsSinceEpoch(utc - 12 * 3600000).offsetFromUtc() * qint64{1000};
+    ResumePoint p;
+    p.offset = whole_;
+    p.header = headerAt_;
+    // The columns are settled once a line stands under the header (or the
+    // header is of another writer's order, which is never cut again).
+    if (sawHeader_ && headerText_.isEmpty())
+        p.columns = static_cast<qint64>(sets_.back().columns.size());
+    p.lastMs = lastMs_;
+    return p;
+}
+
+bool CaptureReader::resume(const ResumePoint &p)
+{
+    reset();
+    notCapture_ = false;
+    error_.clear();
+    const auto refuse = [this] {
+        reset();
+        return false;
+    };
+    if (p.offset < 0 || p.header >= p.offset)
+        return refuse();
+    if (p.header >= 0) {
+        QFile f(path_);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(p.header)) {
+            error_ = QStringLiteral("No se puede leer el fichero %1.").arg(QFileInfo(path_).fileName());
+            return refuse();
         }
+        // The header line alone, however long (up to the longest there is).
+        const QByteArray text = f.readLine(std::min(qint64{longestLine} + 2, p.offset - p.header) + 1);
+        bytesRead_ += text.size();
+        whole_ = p.header;
+        const qsizetype end = text.size() - (text.endsWith("\r\n") ? 2 : 1);
+        if (!text.endsWith('\n') || !header(text.constData(), text.constData() + end))
+            return refuse();
+        if (p.columns >= 0 && !headerText_.isEmpty() && p.columns != static_cast<qint64>(sets_.back().columns.size())) {
+            if (!recut(sets_.back(), static_cast<std::size_t>(p.columns)))
+                return refuse();
+        }
+        if (p.columns >= 0)
+            headerText_.clear();
+    }
+    offset_ = whole_ = p.offset;
+    lastMs_ = p.lastMs;
+    return true;
+}
+
+int CaptureReader::offsetAt(qint64 ms) const
+{
+    return zone_.isValid() ? zone_.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC))
+                           : QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+}
+
+// The offsets from UTC a local time can be read with, `wall` being that time
+// on a clock kept in UTC: the same one twice, or in the hour a clock set back
+// repeats, the summer one (the earlier instant) and the winter one. A time
+// the clock skips forward is read with the offset in force before the change,
+// as a clock not moved yet shows it. Clock changes are taken to be more than
+// a day apart.
+void CaptureReader::offsets(qint64 wall, int &early, int &late) const
+{
+    constexpr qint64 day = 86400000;
+    const int before = offsetAt(wall - day), after = offsetAt(wall + day);
+    const bool beforeFits = offsetAt(wall - before * qint64{1000}) == before;
+    const bool afterFits = before != after && offsetAt(wall - after * qint64{1000}) == after;
+    early = afterFits && (!beforeFits || after > before) ? after : before;
+    late = beforeFits && (!afterFits || before < after) ? before : after;
+    if (!beforeFits && !afterFits)
+        early = late = before;
+}
+
+qint64 CaptureReader::instant(qint64 wall)
+{
+    constexpr qint64 hour = 3600000;
+    const qint64 key = wall >= 0 ? wall / hour : (wall - hour + 1) / hour;
+    if (key != hourKey_) {
+        int early = 0, late = 0;
+        offsets(key * hour, hourEarly_, hourLate_);
+        offsets(key * hour + hour - 1000, early, late);
+        hourMixed_ = early != hourEarly_ || late != hourLate_;
         hourKey_ = key;
     }
-    return hourMs_ + (mi * 60 + s) * 1000;
+    int early = hourEarly_, late = hourLate_;
+    if (hourMixed_)
+        offsets(wall, early, late);
+    // Of two equal local times the file's order settles which is meant: the
+    // first reading unless it would go back before the line above, which
+    // happens after the clock was set back (up to an hour: the repeated hour).
+    const qint64 first = wall - early * qint64{1000};
+    lastMs_ = lastMs_ == ResumePoint::none || first >= lastMs_ ? first : wall - late * qint64{1000};
+    return lastMs_;
 }
 
 bool CaptureReader::recut(ColumnSet &set, std::size_t count)
@@ -353,8 +434,8 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
     const int h = two(begin + 11), mi = two(begin + 14), s = two(begin + 17);
     if (d < 0 || mo < 0 || y1 < 0 || y2 < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return false;
-    const int y = y1 * 100 + y2;
-    if (!QDate::isValid(y, mo, d))
+    const QDate date(y1 * 100 + y2, mo, d);
+    if (!date.isValid())
         return false;
 
     ColumnSet &set = sets_.back();
@@ -382,9 +463,33 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
         return false;
     headerText_.clear();
     const std::size_t count = set.columns.size();
-    set.times.push_back(localMs(y, mo, d, h, mi, s));
+    constexpr qint64 unixDay = 2440588; // the Julian day of 1 January 1970
+    set.times.push_back(instant((date.toJulianDay() - unixDay) * 86400000 + (h * 3600 + mi * 60 + s) * qint64{1000}));
     for (std::size_t k = 0; k < count; ++k)
         set.values[k].push_back(row[k]);
+    return true;
+}
+
+// A header line starts a new column set; false when the line is none.
+bool CaptureReader::header(const char *begin, const char *end)
+{
+    if (end - begin < 4 || !std::equal(begin, begin + 4, "Hora"))
+        return false;
+    std::vector<Column> columns;
+    QString text = cp1252::decode(begin, static_cast<std::size_t>(end - begin));
+    bool ordered = false;
+    if (!parseHeader(text, columns, -1, &ordered))
+        return false;
+    ColumnSet set;
+    set.values.resize(columns.size());
+    set.columns = std::move(columns);
+    sets_.push_back(std::move(set));
+    sawHeader_ = true;
+    headerAt_ = whole_;
+    // A header of the writer's order may be cut otherwise; one of another
+    // writer's is cut by its endings alone, and a line that does not fit it
+    // (a torn one) is no reason to cut it again.
+    headerText_ = ordered ? std::move(text) : QString();
     return true;
 }
 
@@ -394,31 +499,14 @@ bool CaptureReader::line(const char *begin, const char *end)
         --end;
     if (end == begin)
         return true;
-    const bool hora = end - begin >= 4 && std::equal(begin, begin + 4, "Hora");
-    if (hora) {
-        std::vector<Column> columns;
-        QString text = cp1252::decode(begin, static_cast<std::size_t>(end - begin));
-        bool ordered = false;
-        if (parseHeader(text, columns, -1, &ordered)) {
-            ColumnSet set;
-            set.values.resize(columns.size());
-            set.columns = std::move(columns);
-            sets_.push_back(std::move(set));
-            sawHeader_ = true;
-            // A header of the writer's order may be cut otherwise; one of
-            // another writer's is cut by its endings alone, and a line that
-            // does not fit it (a torn one) is no reason to cut it again.
-            if (ordered)
-                headerText_ = std::move(text);
-            return true;
-        }
-    }
+    if (header(begin, end))
+        return true;
     if (!sawHeader_) {
         error_ = notCapture();
         notCapture_ = true;
         return false;
     }
-    if (hora || !dataLine(begin, end))
+    if ((end - begin >= 4 && std::equal(begin, begin + 4, "Hora")) || !dataLine(begin, end))
         ++rejected_;
     return true;
 }
