@@ -91,6 +91,8 @@ TEST(CaptureReader, ParsesCaptureTextsHoweverTheBytesArrive)
         {"a line torn by a crash and ended by the writer is dropped", hum + "07-12-2026 10:00:00  2\r\n07-12-2026 10:00:02  21  40\r\n",
          "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:02 21 40\n", 1},
         {"a line longer than any header is dropped, the rest read", sala + QByteArray(5 << 20, '7') + "\r\n" + l0, one, 1},
+        {"lines ended by CR alone", "Hora  Sala (\xBA" "C)\r07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", notCapture, 0},
+        {"lines ended by CR alone under a header", sala + "07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", "[ Sala|T|ºC ]\n", 1},
         {"readings before any header", l0 + sala, notCapture, 0},
         {"a first line longer than any header", "Hora  " + QByteArray(5 << 20, 'x'), notCapture, 0},
     };
