@@ -197,13 +197,25 @@ void graficas::startLoading(std::vector<CaptureReader *> readers)
 {
     loading_ = std::move(readers);
     stopLoading_ = false;
-    loader_.reset(QThread::create([this, readers = loading_] {
+    // The other open files are left alone meanwhile (followFiles waits), so
+    // the thread may make the series of them all: a day's series take long
+    // to make too.
+    std::vector<const CaptureReader *> all;
+    for (const QString &n : order_)
+        all.push_back(readers_.at(n).get());
+    loader_.reset(QThread::create([this, readers = loading_, all] {
         for (CaptureReader *r : readers)
             for (qint64 before = -1; !stopLoading_ && r->bytesRead() != before;) {
                 before = r->bytesRead();
                 if (r->follow(readAtOnce) == CaptureReader::Change::Failed)
                     break;
             }
+        if (stopLoading_)
+            return;
+        auto series = std::make_unique<SeriesSet>();
+        for (std::size_t i = 0; i < all.size(); ++i)
+            series->take(static_cast<int>(i), *all[i]);
+        built_ = std::move(series);
     }));
     connect(loader_.get(), &QThread::finished, this, &graficas::loaded);
     loader_->start();
@@ -216,10 +228,14 @@ void graficas::loaded()
     loader_.reset();
     loading_.clear();
     if (pending_) {
+        built_.reset();
         open(*std::exchange(pending_, std::nullopt));
         return;
     }
-    rebuildModel();
+    if (built_)
+        model_ = std::move(*std::exchange(built_, nullptr));
+    else
+        rebuildModel();
     buildPlot();
     if (whole_) {
         resetRange();

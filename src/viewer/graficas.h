@@ -125,6 +125,7 @@ private:
     std::vector<CaptureReader *> loading_;
     std::atomic<bool> stopLoading_{false};
     std::optional<QStringList> pending_;   // files chosen while reading: opened when it ends
+    std::unique_ptr<SeriesSet> built_;     // the series of all open files, made by the thread
     QStringList order_; // open files, oldest first
     SeriesSet model_;
     std::vector<Group> groups_;
