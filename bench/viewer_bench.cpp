@@ -85,6 +85,8 @@ int picture(const QString &out)
     graficas w(folder.path(), [&] { return path; });
     w.resize(1100, 760);
     w.show();
+    while (w.loading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
     w.leyenda->setColumnWidth(1, 70);
     const double t = static_cast<double>(QDateTime(day, QTime(12, 30)).toSecsSinceEpoch());

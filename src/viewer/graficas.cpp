@@ -136,6 +136,9 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     splitter->addWidget(leyenda);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
+    // Three quarters to the plot whatever it holds when first shown (a file
+    // may still be being read then).
+    splitter->setSizes({3000, 1000});
     auto *right = new QVBoxLayout;
     right->addWidget(splitter, 1);
     right->addWidget(cursor);
