@@ -1,7 +1,8 @@
 // Figures of the capture viewer on a day of captures at one line a second
 // with 40 columns, written by the program's own capture lines in a temporary
-// folder: reading the file, opening and plotting it, redraws while zooming
-// and panning, a live line followed, peak memory.
+// folder: reading the file, a hostile first line refused, opening and
+// plotting it (and how long the window's thread is held meanwhile), redraws
+// while zooming and panning, a live line followed, peak memory.
 //   viewer_bench                  prints the figures
 //   viewer_bench --imagen FILE    saves a picture of the window on a
 //                                 simulated day (the README's screenshot)
@@ -20,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -83,6 +85,8 @@ int picture(const QString &out)
     graficas w(folder.path(), [&] { return path; });
     w.resize(1100, 760);
     w.show();
+    while (w.loading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
     w.leyenda->setColumnWidth(1, 70);
     const double t = static_cast<double>(QDateTime(day, QTime(12, 30)).toSecsSinceEpoch());
@@ -115,6 +119,16 @@ int main(int argc, char *argv[])
     if (argc == 3 && QByteArray(argv[1]) == "--imagen")
         return picture(QString::fromLocal8Bit(argv[2]));
 
+    {
+        // A first line of 4 MiB that only looks like columns.
+        CaptureReader r;
+        const QByteArray hostile = "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n";
+        const long peakBefore = peakKb();
+        const double ms = timed([&] { r.feed(hostile); });
+        std::printf("A hostile first line of 4 MiB (\"x - 1  x - 2  \"...) refused in %.0f ms, peak resident %+.0f MB\n", ms,
+                    (peakKb() - peakBefore) / 1024.0);
+    }
+
     QTemporaryDir folder;
     QString path;
     const double writing = timed([&] { path = benchDay(folder.path()); });
@@ -130,15 +144,32 @@ int main(int argc, char *argv[])
 
     const long before = residentKb();
     std::unique_ptr<graficas> w;
+    // A timer as the monitor's tick, in the same thread: the longest wait
+    // between two of its turns is how long the window held the thread.
+    QElapsedTimer clock;
+    double lastTurn = 0, held = 0;
+    QTimer tick;
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = clock.nsecsElapsed() / 1e6;
+        held = std::max(held, now - lastTurn);
+        lastTurn = now;
+    });
+    tick.start();
+    clock.start();
     const double opening = timed([&] {
         w = std::make_unique<graficas>(folder.path(), [&] { return path; });
         w->resize(1280, 800);
         w->show();
+        while (w->loading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         w->plot->replot(QCustomPlot::rpImmediateRefresh);
     });
     QCoreApplication::processEvents();
+    tick.stop();
     std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu points in %zu series, plot %dx%d px\n",
                 opening, w->model().points(), w->model().all().size(), w->plot->width(), w->plot->height());
+    std::printf("  the window's thread (the monitor's tick's) held at most %.0f ms at a time while it opened\n", held);
 
     // A redraw as the wheel or a drag makes it: range, reduction, figures,
     // then painting the plot at once.
