@@ -574,7 +574,10 @@ void principal::fin_Click()
         return;
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNo);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNoOrBack);
+        // Closing the question is no answer: back to the program, nothing lost.
+        if (answer == Messages::Answer::Cancel)
+            return;
         if (answer == Messages::Answer::Yes) {
             const configfile::SaveResult result = configfile::save(g_);
             // A failed save must not silently drop the changes.
