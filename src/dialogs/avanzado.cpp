@@ -6,6 +6,7 @@
 #include "registry/general.h"
 #include "shell/principal.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -100,6 +102,12 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     connect(listarele, qOverload<int>(&QComboBox::activated), this, edited);
     connect(aceptar, &QPushButton::clicked, this, [this] { aceptar_Click(); });
     connect(cancelar, &QPushButton::clicked, this, [this] { cancelar_Click(); });
+
+    // One width for every type: the converter's ten slots, shown now, and
+    // the caption beside the title bar's icon and buttons, never cut.
+    const int caption = QFontMetrics(QApplication::font()).horizontalAdvance(QStringLiteral("Climalog - Propiedades ???")) +
+                        4 * style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    setFixedWidth(std::max(sizeHint().width(), caption));
 }
 
 void avanzado::showEvent(QShowEvent *event)
@@ -160,6 +168,8 @@ void avanzado::Form_Activate()
         mosvtm();
         lista();
     }
+    // Each showing starts in the first box, not where the last one ended.
+    nombre->setFocus();
 }
 
 void avanzado::ponprop(int pr, const QString &text, const QString &valor)

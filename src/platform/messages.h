@@ -6,7 +6,12 @@
 
 class Messages {
 public:
-    enum class Buttons { Ok, YesNo, OkCancel, RetryCancel };
+    // Escape or the box's close button give a question's safe answer, the one
+    // that discards nothing and changes no device: No, Cancel, or Retry (the
+    // waiting lines are kept). A question whose both answers act is asked
+    // with YesNoOrBack: Sí and No, and closing it answers Cancel, back to the
+    // program.
+    enum class Buttons { Ok, YesNo, YesNoOrBack, OkCancel, RetryCancel };
     enum class Icon { None, Information };
     enum class Answer { Ok, Cancel, Yes, No, Retry };
 

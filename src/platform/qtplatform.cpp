@@ -3,45 +3,90 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
 #include <QWindow>
 
+namespace {
+
+// A box that knows whether it was closed (Escape, its close button) rather
+// than answered with one of its buttons.
+class ClosableBox final : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+    bool closed = false;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (!event->matches(QKeySequence::Cancel))
+            return QMessageBox::keyPressEvent(event);
+        closed = true;
+        reject();
+    }
+    // The toolkit's box would refuse to close, or count it as its No.
+    void closeEvent(QCloseEvent *event) override
+    {
+        closed = true;
+        QDialog::closeEvent(event);
+    }
+};
+
+Messages::Answer safeAnswer(Messages::Buttons buttons)
+{
+    switch (buttons) {
+    case Messages::Buttons::Ok:
+        return Messages::Answer::Ok;
+    case Messages::Buttons::YesNo:
+        return Messages::Answer::No;
+    case Messages::Buttons::RetryCancel:
+        return Messages::Answer::Retry;
+    case Messages::Buttons::YesNoOrBack:
+    case Messages::Buttons::OkCancel:
+        break;
+    }
+    return Messages::Answer::Cancel;
+}
+
+}
+
 Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon icon)
 {
-    QMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
-                    QStringLiteral("Climalog"), text, QMessageBox::NoButton, QApplication::activeWindow());
+    ClosableBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::NoIcon, QStringLiteral("Climalog"),
+             text, QMessageBox::NoButton, QApplication::activeWindow());
     // The toolkit's own buttons would read in English; these are the program's.
     QPushButton *first = nullptr;
-    QPushButton *second = nullptr;
     switch (buttons) {
     case Buttons::Ok:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
         break;
     case Buttons::YesNo:
+    case Buttons::YesNoOrBack:
         first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
-        second = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
         break;
     case Buttons::OkCancel:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
-        second = box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+        box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
         break;
     case Buttons::RetryCancel:
         first = box.addButton(QStringLiteral("Reintentar"), QMessageBox::AcceptRole);
-        second = box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+        box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
         break;
     }
     box.setDefaultButton(first);
-    if (second)
-        box.setEscapeButton(second);
     box.exec();
-    const bool firstPressed = box.clickedButton() == first || !second;
+    if (box.closed)
+        return safeAnswer(buttons);
+    const bool firstPressed = box.clickedButton() == first;
     switch (buttons) {
     case Buttons::Ok:
         return Answer::Ok;
     case Buttons::YesNo:
+    case Buttons::YesNoOrBack:
         return firstPressed ? Answer::Yes : Answer::No;
     case Buttons::OkCancel:
         return firstPressed ? Answer::Ok : Answer::Cancel;

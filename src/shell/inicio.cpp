@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -50,6 +51,10 @@ inicio::inicio(General &g, SondaIO *io, Messages &messages, QWidget *parent)
     connect(RSport, qOverload<int>(&QComboBox::activated), this, [this] { RSport_Click(); });
     RSport->installEventFilter(this);
     connect(iniciar, &QPushButton::clicked, this, [this] { iniciar_Click(); });
+
+    // Start-up shows it before any other window: in the middle of the screen.
+    adjustSize();
+    move(screen()->availableGeometry().center() - rect().center());
 }
 
 void inicio::RSport_Click() { iniciar->setEnabled(true); }
@@ -58,14 +63,21 @@ int inicio::posicion() const { return RSport->findText(trimBlanks(RSport->curren
 
 bool inicio::eventFilter(QObject *watched, QEvent *event)
 {
-    // Return on a text that names no port gets the same answer as the
-    // button, whether or not the button is enabled yet.
+    // Return in the box picks the entry its text names, blanks and case
+    // aside, and starts; a text that names none gets the button's answer.
     if (watched == RSport && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && posicion() < 0) {
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return QDialog::eventFilter(watched, event);
+        const int position = posicion();
+        if (position < 0) {
             messages_.show(seleccione());
             return true;
         }
+        RSport->setCurrentIndex(position);
+        RSport_Click();
+        iniciar_Click();
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -98,6 +98,10 @@ private:
 
 namespace {
 
+// The window's inner size as designed, in twips.
+constexpr int designWidth = 120 + 8715 + 120;
+constexpr int designHeight = 1200 + 4815 + 120;
+
 QFont listFont()
 {
     QFont font(QStringLiteral("Courier New"));
@@ -150,7 +154,9 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
     buildMenus();
     buildPane();
     buildLists();
-    centralWidget()->setFixedSize(tw(120 + 8715 + 120), tw(1200 + 4815 + 120));
+    // The design size is the smallest; a larger window gives the lists room.
+    centralWidget()->setMinimumSize(tw(designWidth), tw(designHeight));
+    centralWidget()->installEventFilter(this);
     setWindowTitle(QStringLiteral("Climalog"));
 
     Timer1 = new QTimer(this);
@@ -227,6 +233,10 @@ void principal::buildPane()
     place(CMP, 4860, 240, 1215, 315);
     Avan = new QPushButton(QStringLiteral("&Avanzadas"), Nsensor);
     Avan->setToolTip(QStringLiteral("Editar propiedades avanzadas"));
+    // Its Alt+A is also "&Ayuda"'s: the menu bar alone owns the key and
+    // hands it to the button while the button can act.
+    Avan->setShortcut(QKeySequence());
+    menuBar()->installEventFilter(this);
     place(Avan, 4860, 720, 1215, 315);
     for (auto *b : {anadir, Borrar, CMP, Avan})
         b->setEnabled(false);
@@ -282,6 +292,8 @@ void principal::buildLists()
     infoalarmas = new QListWidget(lista);
     setupList(infoalarmas, 6900, 540, 1695, 3840);
     infoalarmas->installEventFilter(this);
+    designListaHeight_ = lista->height();
+    designSensoresHeight_ = Sensores->height();
 }
 
 // The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
@@ -312,6 +324,13 @@ bool principal::eventFilter(QObject *watched, QEvent *event)
         auto *box = static_cast<QLineEdit *>(watched);
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
     }
+    if (watched == menuBar() && event->type() == QEvent::Shortcut && Avan->isVisible() && Avan->isEnabled() &&
+        static_cast<QShortcutEvent *>(event)->key() == QKeySequence(Qt::ALT | Qt::Key_A)) {
+        Avan->animateClick();
+        return true;
+    }
+    if (watched == centralWidget() && event->type() == QEvent::Resize)
+        fitLists();
     if (watched == Sensores && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Delete) {
@@ -574,7 +593,10 @@ void principal::fin_Click()
         return;
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNo);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNoOrBack);
+        // Closing the question is no answer: back to the program, nothing lost.
+        if (answer == Messages::Answer::Cancel)
+            return;
         if (answer == Messages::Answer::Yes) {
             const configfile::SaveResult result = configfile::save(g_);
             // A failed save must not silently drop the changes.
@@ -622,23 +644,40 @@ void principal::mnueditar_Click()
 {
     if (savedListaTop_ == 0) {
         savedListaTop_ = toTwips(lista->y());
-        savedListaHeight_ = toTwips(lista->height());
-        savedSensoresHeight_ = toTwips(Sensores->height());
+        // At the design size, whatever the window's size now.
+        savedListaHeight_ = toTwips(designListaHeight_);
+        savedSensoresHeight_ = toTwips(designSensoresHeight_);
     }
     if (mnueditar->isChecked()) {
         mnueditar->setChecked(false);
         Nsensor->hide();
         const int listaHeight = savedListaHeight_ + toTwips(Nsensor->height());
-        lista->setGeometry(lista->x(), Nsensor->y(), lista->width(), tw(listaHeight));
-        const int sensoresHeight = listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y()));
-        Sensores->resize(Sensores->width(), tw(sensoresHeight));
+        lista->move(lista->x(), Nsensor->y());
+        designListaHeight_ = tw(listaHeight);
+        designSensoresHeight_ = tw(listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y())));
     } else {
         mnueditar->setChecked(true);
         Nsensor->show();
-        lista->setGeometry(lista->x(), tw(savedListaTop_), lista->width(), tw(savedListaHeight_));
-        Sensores->resize(Sensores->width(), tw(savedSensoresHeight_));
+        lista->move(lista->x(), tw(savedListaTop_));
+        designListaHeight_ = tw(savedListaHeight_);
+        designSensoresHeight_ = tw(savedSensoresHeight_);
     }
-    infoalarmas->resize(infoalarmas->width(), Sensores->height());
+    fitLists();
+}
+
+// The extra width is shared in the proportion of the lists' design widths;
+// the extra height goes to both lists whole. The warning list keeps the
+// height the device list took.
+void principal::fitLists()
+{
+    const int dx = std::max(0, centralWidget()->width() - tw(designWidth));
+    const int dy = std::max(0, centralWidget()->height() - tw(designHeight));
+    const int dxSensores = dx * 6675 / (6675 + 1695);
+    lista->resize(tw(8715) + dx, designListaHeight_ + dy);
+    titulo->resize(tw(6672) + dxSensores, titulo->height());
+    Sensores->resize(tw(6675) + dxSensores, designSensoresHeight_ + dy);
+    lblalarmas->setGeometry(tw(6900) + dxSensores, lblalarmas->y(), tw(1695) + dx - dxSensores, lblalarmas->height());
+    infoalarmas->setGeometry(tw(6900) + dxSensores, infoalarmas->y(), tw(1695) + dx - dxSensores, Sensores->height());
 }
 
 void principal::parseSN()
@@ -770,7 +809,7 @@ void principal::Sensores_Click()
     const int row = seleccionada();
     if (row < 0)
         return;
-    const Serial serial = hexserie(serielinea(model_->index(row).data().toString(), g_.separador));
+    const Serial serial = serialOfRow(row);
     for (int i = 1; i <= g_.n(); ++i) {
         if (g_.dispositivos[i].sn != serial)
             continue;
@@ -781,6 +820,11 @@ void principal::Sensores_Click()
         g_.dispactual = device;
         return;
     }
+}
+
+Serial principal::serialOfRow(int row) const
+{
+    return hexserie(serielinea(model_->index(row).data().toString(), g_.separador));
 }
 
 void principal::Sensores_DblClick()
@@ -795,8 +839,16 @@ void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
 {
     if (!mnueditar->isChecked() || keyCode != 46)
         return;
+    // The key deletes the device on the selected line and no other. With no
+    // line selected (a focus frame alone, a click below the rows, after a
+    // load), or a line whose device the click did not find, the working
+    // record names a device the user did not pick in the list.
+    const int row = seleccionada();
+    if (row < 0)
+        return;
     Sensores_Click();
-    Borrar_Click();
+    if (g_.dispactual.sn == serialOfRow(row))
+        Borrar_Click();
 }
 
 // ---- Later menus -----------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include "monitor/capture.h"
 #include "monitor/mainview.h"
+#include "registry/dispositivo.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -138,7 +139,11 @@ private:
     // (-1: none) does not raise Sensores_Click.
     int seleccionada() const;
     void selecciona(int row);
+    // The serial number printed on a line of the device list.
+    Serial serialOfRow(int row) const;
     bool atajoDelMenu(QObject *watched, QEvent *event) const;
+    // Gives the window's size beyond its design size to the two lists.
+    void fitLists();
     void applyTimer();
     void setCaption();
     void showAlarmas(const QStringList &lines);
@@ -182,4 +187,8 @@ private:
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;
     int savedSensoresHeight_ = 0;
+    // Heights of `lista` and `Sensores` at the design size, as the pane's
+    // toggle last set them (pixels).
+    int designListaHeight_ = 0;
+    int designSensoresHeight_ = 0;
 };

@@ -1,17 +1,12 @@
 // The main window's tools: the check button, which says what the device in
 // the pane reads; the search window, which lists what each of its three
-// searches reports from one buffer; and the message boxes' own Spanish
-// buttons.
+// searches reports from one buffer.
 #include "dialogs/buscar.h"
 #include "dialogs/searchslots.h"
-#include "platform/qtplatform.h"
 #include "support/windows.h"
 
-#include <QAbstractButton>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
-#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -73,39 +68,6 @@ TEST(Search, listsWhatEachSearchReports)
     SondaIO::SearchBuffer buffer{};
     EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
     EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
-}
-TEST(MessageBox, spanishButtonsAndTheAnswerPressed)
-{
-    using B = Messages::Buttons;
-    using A = Messages::Answer;
-    const struct {
-        B buttons;
-        const char *texts;
-        int press; // which button
-        A answer;
-    } rows[] = {
-        {B::YesNo, "&Sí|&No", 1, A::No},
-        {B::OkCancel, "Aceptar|Cancelar", 1, A::Cancel},
-        {B::RetryCancel, "Reintentar|Cancelar", 0, A::Retry},
-        {B::Ok, "Aceptar", 0, A::Ok},
-    };
-    application();
-    for (const auto &row : rows) {
-        SCOPED_TRACE(int(row.answer));
-        QStringList seen; // the title, then the buttons
-        // Presses the button once the box is up.
-        QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            ASSERT_TRUE(box);
-            seen << box->windowTitle();
-            for (QAbstractButton *b : box->buttons())
-                seen << b->text();
-            box->buttons().at(row.press)->click();
-        });
-        QtMessages messages;
-        EXPECT_EQ(messages.show(u"Texto"_s, row.buttons), row.answer);
-        EXPECT_EQ(seen.join(u'|'), u"Climalog|"_s + QString::fromUtf8(row.texts));
-    }
 }
 
 }

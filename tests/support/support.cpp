@@ -64,14 +64,16 @@ void append(const QString &path, const QByteArray &bytes)
     EXPECT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size()) << "cannot append to " << qPrintable(path);
 }
 
-Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon)
+Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon icon)
 {
     texts << text;
     buttons.push_back(b);
     if (whileShown)
         whileShown(text);
+    if (real)
+        return real->show(text, b, icon);
     if (answers.empty()) // an unscripted retry question is cancelled, so a test never loops
-        return b == Buttons::YesNo ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
+        return b == Buttons::YesNo || b == Buttons::YesNoOrBack ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
     const Answer a = answers.front();
     answers.pop_front();
     return a;

@@ -57,6 +57,8 @@ struct ScriptedMessages final : Messages {
     QStringList texts;
     std::deque<Buttons> buttons;
     std::function<void(const QString &)> whileShown;
+    // When set, the box is shown by it and answered by the user's keys.
+    Messages *real = nullptr;
 };
 
 // The simulator's test exports, resolved by name from the library in the

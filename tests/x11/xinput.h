@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <functional>
 
@@ -19,11 +20,16 @@ bool ready();
 // Shift or Alt held when asked.
 enum Mod { None = 0, Control = 1, Shift = 2, Alt = 4 };
 void key(const char *name, int mods = None);
-// Text as typed on a US keyboard (letters, digits, blanks, . -).
+// Text as typed: a character the US keyboard lacks is given a spare key.
 void type(const QString &text);
 // The left button at a point of a widget (its centre when none is given),
 // once or twice.
 void click(QWidget *widget, QPoint at = QPoint(-1, -1), int times = 1);
+
+// A window's place and inner size on the screen, as the X server has them;
+// and a size asked of it, as a window manager would.
+QRect geometry(QWidget *window);
+void resize(QWidget *window, QSize size);
 
 // Handles the program's events until `done` holds (five seconds at most);
 // false when it never did.
