@@ -448,15 +448,23 @@ void principal::Timer1_Timer()
     atiendeCaptura();
 }
 
-// A capture line that did not reach the disk. The question runs outside the
-// tick: while it is up the timer keeps ticking, so devices are read and
-// relays written whatever the user does with it.
+// A capture line that did not reach the disk, or readings the file will
+// never get. The questions run outside the tick: while one is up the timer
+// keeps ticking, so devices are read and relays written whatever the user
+// does with it.
 void principal::atiendeCaptura()
 {
-    if (preguntando_ || !falloCaptura_)
+    if (preguntando_)
         return;
     preguntando_ = true;
-    while (falloCaptura_) {
+    for (;;) {
+        if (!falloCaptura_) {
+            const QString perdidas = captura_->tomaAviso();
+            if (perdidas.isEmpty())
+                break;
+            platform_.messages.show(perdidas);
+            continue;
+        }
         const Captura::Escritura r = *falloCaptura_;
         falloCaptura_.reset();
         switch (r.estado) {
@@ -475,11 +483,15 @@ void principal::atiendeCaptura()
             else
                 paraCaptura();
             break;
-        case Captura::Estado::Fallo:
+        case Captura::Estado::Fallo: {
             paraCaptura();
-            platform_.messages.show(r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
-                                                                 "dispositivos y los relés siguen funcionando."));
+            QString text = r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
+                                                      "dispositivos y los relés siguen funcionando.");
+            if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+                text += QStringLiteral("\r\n") + perdidas;
+            platform_.messages.show(text);
             break;
+        }
         }
     }
     preguntando_ = false;
@@ -487,8 +499,10 @@ void principal::atiendeCaptura()
 
 void principal::reintentaCaptura()
 {
-    // What ticks met while the question was up is stale: the retry tells.
-    falloCaptura_.reset();
+    // A refusal the ticks met while the question was up is stale: the retry
+    // tells. A capture they had to stop is told.
+    if (falloCaptura_ && falloCaptura_->estado != Captura::Estado::Fallo)
+        falloCaptura_.reset();
     if (g_.fichero.isEmpty())
         return;
     const Captura::Escritura r = captura_->vuelca();
@@ -872,19 +886,20 @@ void principal::mnucapturar_Click()
     }
     if (!g_.fichero.isEmpty()) {
         paraCaptura();
+        atiendeCaptura();
         return;
     }
-    setTimerInterval(0);
+    // The timer goes on at the interval it had while the start asks its
+    // questions: polling never waits for an answer (at an unattended start
+    // there may be none). No capture runs until they are answered.
     const bool started = captura_->inicia(platform_.messages, [this] {
         const configfile::SaveResult result = configfile::save(g_);
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
         return result.status != configfile::SaveStatus::Failed;
     });
-    if (!started) {
-        setTimerInterval(g_.intervalo);
+    if (!started)
         return;
-    }
     setCaption();
     mnucapturar->setChecked(true);
     if (mnueditar->isChecked())
