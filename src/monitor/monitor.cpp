@@ -246,6 +246,11 @@ QStringList Monitor::ponalarmas() const
 void Monitor::reinicia()
 {
     g_.estados.assign(g_.dispositivos.size(), EstadoDisp{});
+    reiniciaReloj();
+}
+
+void Monitor::reiniciaReloj()
+{
     g_.reloj = 0;
     g_.ultimo = secondsNow();
 }

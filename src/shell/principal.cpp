@@ -401,7 +401,12 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
         return false;
 
     setCaption();
+    // What the load has to say waits for the window: polling starts first.
+    avisosArranque_.emplace();
     cargar_Click();
+    // Also without a configuration file: devices added later are then due
+    // at once, not after the polling clock has passed half a day.
+    monitor_->reiniciaReloj();
     const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
     g_.carpeta = g_.appFolder + u'/' + port + u'/';
     mnueditar->setChecked(g_.n() > 0);
@@ -411,6 +416,11 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     progreso_ = nullptr;
     if (orden.captura)
         mnucapturar_Click();
+    QTimer::singleShot(0, this, [this, avisos = *std::exchange(avisosArranque_, std::nullopt)] {
+        for (const QString &text : avisos)
+            if (!ended_)
+                platform_.messages.show(text);
+    });
     return !ended_;
 }
 
@@ -594,7 +604,9 @@ void principal::cargar_Click()
     model_->reset();
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
-    if (!file.message.isEmpty())
+    if (avisosArranque_ && !file.message.isEmpty())
+        avisosArranque_->append(file.message);
+    else if (!file.message.isEmpty())
         platform_.messages.show(file.message);
     view_->setTimerEnabled(true);
 }

@@ -183,6 +183,8 @@ private:
     // being asked about one.
     std::optional<Captura::Escritura> falloCaptura_;
     bool preguntando_ = false;
+    // During start-up: notices kept to show once the window is up.
+    std::optional<QStringList> avisosArranque_;
     // Layout with the pane shown, saved at the first toggle (twips).
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;

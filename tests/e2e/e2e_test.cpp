@@ -1,15 +1,20 @@
 // Whole-program runs: the real main window driven by key clicks, and the
 // built program started as a user would start it.
+#include "monitor/sensoresmodel.h"
 #include "support/windows.h"
 
 #include <QDir>
 #include <QDeadlineTimer>
 #include <QLineEdit>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
+#include <array>
+#include <bit>
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -46,10 +51,13 @@ const char *const network = "port COM1 open\n"
                             "device AVI 20C4001A0F000044 words 100 200 300 400\n"
                             "device CTR 3A7C11B200000077\n";
 
+// In the afternoon, without a configuration file: what is added is read on
+// the next tick.
 TEST(EndToEnd, addSaveAndEnd)
 {
     MainFixture f;
     sim::load(network);
+    f.clock.set(QDateTime(QDate(2026, 12, 7), QTime(14, 0)));
     ASSERT_TRUE(f.start(QStringLiteral("/1")));
     for (const Device &d : devices) {
         f.window->nombre->clear();
@@ -58,6 +66,9 @@ TEST(EndToEnd, addSaveAndEnd)
         QTest::keyClicks(f.window->SN, QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
         QTest::mouseClick(f.window->anadir, Qt::LeftButton);
     }
+    f.clock.advance(3), f.window->Timer1_Timer();
+    for (int row = 0; row < 3; ++row)
+        EXPECT_FALSE(f.window->model()->index(row).data().toString().endsWith(QStringLiteral("ERR"))) << row;
     // Saved: the end asks nothing.
     f.window->salvar->trigger();
     f.window->fin_Click();
@@ -66,55 +77,103 @@ TEST(EndToEnd, addSaveAndEnd)
     EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), expectedFile());
 }
 
-// The built program in a folder of its own, as a user installs it.
+// A table written by hand: a converter whose four channels have different
+// gains shows and captures each count times its own gain; deleting a device
+// that stands above the relay and the detector leaves the tick switching that
+// relay.
+TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
+{
+    MainFixture f;
+    sim::load("port COM1 open\ndevice AVI 2000000000000001 words 100 200 300 400\ndevice AVI 2000000000000002 words 1 1 1 1\n"
+              "device CTR 3A00000000000003\ndevice DET 1D00000000000004 words 0 1 0 0\ndevice STT 2800000000000005 words 150 0 0 0\n");
+    const auto rec = [](const char *name, const char *serial, int tipo) {
+        return Rec().text(0, 16, name).raw(16, QByteArray::fromHex(serial)).num(24, tipo).text(66, 32, "").num(138, 1);
+    };
+    Rec bomba = rec("Bomba", "2000000000000001", AVI);
+    for (int k = 0; k < 4; ++k)
+        bomba.num(50 + 4 * k, std::bit_cast<std::uint32_t>(std::array{0.5f, 2.0f, -1.0f, 0.25f}[k]), 4);
+    const Rec sala = rec("Sala", "2800000000000005", STT).num(34, 0x41900000, 4).num(38, 0x41B00000, 4).raw(98, QByteArray::fromHex("3A00000000000003")).num(130, 1);
+    f.folder.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + bomba.b + rec("Caudal", "2000000000000002", AVI).b +
+                                                      rec("Rele", "3A00000000000003", CTR).b + rec("Puerta", "1D00000000000004", DET).b + sala.b);
+    ASSERT_TRUE(f.start(QStringLiteral("/cap /1"))); // 15 ºC, below the minimum of 18: the relay on
+    EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("2000000000000001  50   400   -300   100 ")));
+    EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1),
+              "07-12-2026 10:00:00  50  400  -300  100  0  0  0  0  15  0  1  1  0\r");
+    f.window->mnucapturar->trigger(), f.window->mnueditar->trigger(), f.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.get()));
+    QTest::mouseClick(f.window->Sensores->viewport(), Qt::LeftButton, {}, f.window->Sensores->visualRect(f.window->model()->index(1)).center());
+    QTest::mouseClick(f.window->Borrar, Qt::LeftButton);
+    sim::setWords(0, sn("2800000000000005"), 250); // above the maximum of 22: off
+    f.clock.advance(3), f.window->Timer1_Timer(), f.clock.advance(3), f.window->Timer1_Timer();
+    std::int16_t w1 = -1, w2 = -1;
+    sim::relayWords(0, sn("3A00000000000003"), w1, w2);
+    EXPECT_EQ(std::tuple(f.g.n(), w1, w2), std::tuple(4, 0, 0));
+}
+
+// The built program in a folder of its own, as a user installs it. A
+// message at start-up never holds the polling: the program reads and writes
+// the relays while nobody answers it.
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
-    TempFolder folder;
-    const QDir bin(binFolder());
+    const QByteArray sorted = expectedFile(), unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) + sorted.mid(140, 140);
+    const struct {
+        const char *name, *line;
+        QByteArray config;
+        bool asks;
+    } runs[] = {
+        {"its own configuration", "", sorted, false},
+        {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "), true},
+        {"a capture that asks to save first", "/cap", unsorted, true},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run.name);
+        TempFolder folder;
+        const QDir bin(binFolder());
 #ifdef _WIN32
-    // The program with the runtime libraries and the platform plugin.
-    QStringList files{QStringLiteral("Climalog.exe")};
-    files += bin.entryList({QStringLiteral("*.dll"), QStringLiteral("*.DLL")}, QDir::Files);
-    QDir(folder.path()).mkdir(QStringLiteral("platforms"));
-    for (const QString &name : QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
-        files << QStringLiteral("platforms/") + name;
+        // The program with the runtime libraries and the platform plugin.
+        QStringList files{QStringLiteral("Climalog.exe")};
+        files += bin.entryList({QStringLiteral("*.dll"), QStringLiteral("*.DLL")}, QDir::Files);
+        QDir(folder.path()).mkdir(QStringLiteral("platforms"));
+        for (const QString &name : QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
+            files << QStringLiteral("platforms/") + name;
 #else
-    const QStringList files{QStringLiteral("Climalog"), SondaIO::fileName()};
+        const QStringList files{QStringLiteral("Climalog"), SondaIO::fileName()};
 #endif
-    for (const QString &name : files)
-        ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
-    folder.write(QStringLiteral("config1.ini"), expectedFile());
-    // The simulator writes every call it serves to this log.
-    folder.write(QStringLiteral("sondanet.txt"), QByteArray("calllog llamadas.txt\n") + network);
+        for (const QString &name : files)
+            ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
+        folder.write(QStringLiteral("config1.ini"), run.config);
+        // The simulator writes every call it serves to this log.
+        folder.write(QStringLiteral("sondanet.txt"), QByteArray("calllog llamadas.txt\n") + network);
 
-    // The program inherits the test's platform and folder. Without a command
-    // line it takes its own folder's only configuration and its port.
-    QProcess program;
-    program.start(folder.file(files.first()), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
-    // Splash, start-up with its first tick, then the timer's ticks: the
-    // polling clock moves at the end of a tick, so a device of period 1 is
-    // read again on the second timer tick.
-    const QDeadlineTimer deadline(30000);
-    while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
-           !deadline.hasExpired())
-        ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
+        // The program inherits the test's platform and folder. Without a port
+        // on its command line it takes its own folder's only configuration.
+        QProcess program;
+        program.start(folder.file(files.first()), QString::fromLatin1(run.line).split(u' ', Qt::SkipEmptyParts));
+        ASSERT_TRUE(program.waitForStarted(10000));
+        // Splash, start-up with its first tick, then the timer's ticks: the
+        // polling clock moves at the end of a tick, so a device of period 1 is
+        // read again on the second timer tick.
+        const QDeadlineTimer deadline(30000);
+        while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
+               !deadline.hasExpired())
+            ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
 #ifdef _WIN32
-    // Under wine the program's windows never see a close request from
-    // another process: it is ended, and the closing is left to the Linux run.
-    program.kill();
+        // Under wine the program's windows never see a close request from
+        // another process: it is ended, and the closing is left to the Linux run.
+        program.kill();
 #else
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        // A program with its question up is ended: closing would ask more.
+        run.asks ? program.kill() : void(::kill(static_cast<pid_t>(program.processId()), SIGTERM));
 #endif
-    ASSERT_TRUE(program.waitForFinished(10000));
+        ASSERT_TRUE(program.waitForFinished(10000));
 
-    const QByteArray calls = folder.read(QStringLiteral("llamadas.txt"));
-    EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
-    EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);
+        const QByteArray calls = folder.read(QStringLiteral("llamadas.txt"));
+        EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
+        EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);
 #ifndef _WIN32
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_EQ(calls.count("FinalizarCNX"), 1);
+        EXPECT_TRUE(run.asks || std::pair(program.exitCode(), calls.count("FinalizarCNX")) == std::pair(0, qsizetype(1))) << "closed as asked";
 #endif
+    }
 }
 
 }
