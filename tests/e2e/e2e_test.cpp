@@ -11,8 +11,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <array>
-#include <bit>
 #include <csignal>
 #include <tuple>
 
@@ -77,37 +75,28 @@ TEST(EndToEnd, addSaveAndEnd)
     EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), expectedFile());
 }
 
-// A table written by hand: a converter whose four channels have different
-// gains shows and captures each count times its own gain; deleting a device
-// that stands above the relay and the detector leaves the tick switching that
-// relay.
+// The devices above, by hand: the converter's gains 0.5, 2, -1 and 0.25;
+// the sensor driving output 1 of the relay device between 18 and 22 ºC. Each
+// channel is shown and captured times its own gain; deleting the converter,
+// above the relay device, leaves the tick switching that relay.
 TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 {
     MainFixture f;
-    sim::load("port COM1 open\ndevice AVI 2000000000000001 words 100 200 300 400\ndevice AVI 2000000000000002 words 1 1 1 1\n"
-              "device CTR 3A00000000000003\ndevice DET 1D00000000000004 words 0 1 0 0\ndevice STT 2800000000000005 words 150 0 0 0\n");
-    const auto rec = [](const char *name, const char *serial, int tipo) {
-        return Rec().text(0, 16, name).raw(16, QByteArray::fromHex(serial)).num(24, tipo).text(66, 32, "").num(138, 1);
-    };
-    Rec bomba = rec("Bomba", "2000000000000001", AVI);
-    for (int k = 0; k < 4; ++k)
-        bomba.num(50 + 4 * k, std::bit_cast<std::uint32_t>(std::array{0.5f, 2.0f, -1.0f, 0.25f}[k]), 4);
-    const Rec sala = rec("Sala", "2800000000000005", STT).num(34, 0x41900000, 4).num(38, 0x41B00000, 4).raw(98, QByteArray::fromHex("3A00000000000003")).num(130, 1);
-    f.folder.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + bomba.b + rec("Caudal", "2000000000000002", AVI).b +
-                                                      rec("Rele", "3A00000000000003", CTR).b + rec("Puerta", "1D00000000000004", DET).b + sala.b);
-    ASSERT_TRUE(f.start(QStringLiteral("/cap /1"))); // 15 ºC, below the minimum of 18: the relay on
-    EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("2000000000000001  50   400   -300   100 ")));
-    EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1),
-              "07-12-2026 10:00:00  50  400  -300  100  0  0  0  0  15  0  1  1  0\r");
-    f.window->mnucapturar->trigger(), f.window->mnueditar->trigger(), f.window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.window.get()));
-    QTest::mouseClick(f.window->Sensores->viewport(), Qt::LeftButton, {}, f.window->Sensores->visualRect(f.window->model()->index(1)).center());
+    sim::load(network);
+    f.folder.write(QStringLiteral("config1.ini"), expectedFile().replace(190, 16, QByteArray::fromHex("0000003f00000040000080bf0000803e"))
+                                                      .replace(454, 8, QByteArray::fromHex("000090410000b041")).replace(550, 1, "\x01")
+                                                      .replace(518, 8, QByteArray::fromHex("3A7C11B200000077")));
+    ASSERT_TRUE(f.start(QStringLiteral("/cap /1")));
+    EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("20C4001A0F000044  50   400   -300   100 ")));
+    EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1), "07-12-2026 10:00:00  50  400  -300  100  21,5  1  1\r");
+    f.window->mnucapturar->trigger(), f.window->mnueditar->trigger();
+    QTest::mouseClick(f.window->Sensores->viewport(), Qt::LeftButton, {}, f.window->Sensores->visualRect(f.window->model()->index(0)).center());
     QTest::mouseClick(f.window->Borrar, Qt::LeftButton);
-    sim::setWords(0, sn("2800000000000005"), 250); // above the maximum of 22: off
+    sim::setWords(0, sn("28A3F2C501080011"), 150); // 15 ºC, below the minimum: on
     f.clock.advance(3), f.window->Timer1_Timer(), f.clock.advance(3), f.window->Timer1_Timer();
     std::int16_t w1 = -1, w2 = -1;
-    sim::relayWords(0, sn("3A00000000000003"), w1, w2);
-    EXPECT_EQ(std::tuple(f.g.n(), w1, w2), std::tuple(4, 0, 0));
+    const long writes = sim::relayWords(0, sn("3A7C11B200000077"), w1, w2);
+    EXPECT_EQ(std::tuple(f.g.n(), writes, w1, w2), std::tuple(2, 4L, 1, 0)) << "the relay written on every tick, on at last";
 }
 
 // The built program in a folder of its own, as a user installs it. A
@@ -116,11 +105,7 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
     const QByteArray sorted = expectedFile(), unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) + sorted.mid(140, 140);
-    const struct {
-        const char *name, *line;
-        QByteArray config;
-        bool asks;
-    } runs[] = {
+    const struct { const char *name, *line; QByteArray config; bool asks; } runs[] = {
         {"its own configuration", "", sorted, false},
         {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "), true},
         {"a capture that asks to save first", "/cap", unsorted, true},
