@@ -191,10 +191,10 @@ bool parseDevice(std::string_view rest, Port &port, std::unordered_set<std::uint
         return false;
     if (port.devices.size() >= size_t(kMaxDevicesPerPort))
         return false;
-    std::uint64_t key = 0;
+    std::uint64_t id = 0;
     for (const unsigned char b : sn)
-        key = key << 8 | b;
-    if (!serials.insert(key).second)
+        id = id << 8 | b;
+    if (!serials.insert(id).second)
         return false;
     Device d = makeDevice(kind, sn);
     for (std::string_view key = token(rest); !key.empty(); key = token(rest)) {

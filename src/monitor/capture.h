@@ -55,7 +55,9 @@ public:
     // the file of the new date is used, its lines headed again; a file that
     // is missing or empty gets the header first. A line that cannot be
     // written waits in memory for the next call or for vuelca, so polling
-    // never waits for the disk. Nothing stays open afterwards.
+    // never waits for the disk; once an hour of lines waits, the lines that
+    // follow are left out (tomaAviso names them). Nothing stays open
+    // afterwards.
     Escritura escribe(const QString &hora);
     // Tries the waiting lines again.
     Escritura vuelca();

@@ -381,7 +381,8 @@ WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &tabl
     // caller keeps the table marked modified and saves again later.
     if (!syncFolder(QFileInfo(path).absolutePath()))
         return failed(shownPath, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
-    // Saves of a time the path named the file itself left theirs beside it.
+    // A link may once have been the file itself, with temporaries of its
+    // own beside it.
     for (const QString &p : chain)
         quitaTemporales(p);
     return {true, {}};

@@ -33,6 +33,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 // The polling core's view of this window. Rebuilds asked for by the tick run
 // under the list refresh flag, so the list's click handler ignores them.
 class principal::View final : public MainView {
@@ -426,6 +428,14 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
 
 void principal::setCaption() { setWindowTitle(::titulo(g_)); }
 
+void principal::avisa(const QString &text)
+{
+    if (avisosArranque_)
+        avisosArranque_->append(text);
+    else
+        platform_.messages.show(text);
+}
+
 // ---- Timer and lists -------------------------------------------------------
 
 void principal::applyTimer()
@@ -594,7 +604,7 @@ void principal::cargar_Click()
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
     if (file.status != configfile::Status::Loaded) {
-        platform_.messages.show(file.message);
+        avisa(file.message);
         return;
     }
     view_->setTimerEnabled(false);
@@ -604,10 +614,8 @@ void principal::cargar_Click()
     model_->reset();
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
-    if (avisosArranque_ && !file.message.isEmpty())
-        avisosArranque_->append(file.message);
-    else if (!file.message.isEmpty())
-        platform_.messages.show(file.message);
+    if (!file.message.isEmpty())
+        avisa(file.message);
     view_->setTimerEnabled(true);
 }
 

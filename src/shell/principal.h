@@ -146,6 +146,8 @@ private:
     void fitLists();
     void applyTimer();
     void setCaption();
+    // A notice for the user; during start-up it waits for the window.
+    void avisa(const QString &text);
     void showAlarmas(const QStringList &lines);
     void endProgram(int code);
     void atiendeCaptura();
