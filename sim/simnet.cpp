@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <unordered_set>
 
 namespace simnet {
 
@@ -180,7 +181,9 @@ std::string toWindows1252(std::string_view s)
     return out;
 }
 
-bool parseDevice(std::string_view rest, Port &port)
+// `serials`: those of the port's devices so far, so a description of
+// thousands of devices is read in one pass.
+bool parseDevice(std::string_view rest, Port &port, std::unordered_set<std::uint64_t> &serials)
 {
     Kind kind;
     Serial sn;
@@ -188,9 +191,11 @@ bool parseDevice(std::string_view rest, Port &port)
         return false;
     if (port.devices.size() >= size_t(kMaxDevicesPerPort))
         return false;
-    for (const Device &d : port.devices)
-        if (d.sn == sn)
-            return false;
+    std::uint64_t id = 0;
+    for (const unsigned char b : sn)
+        id = id << 8 | b;
+    if (!serials.insert(id).second)
+        return false;
     Device d = makeDevice(kind, sn);
     for (std::string_view key = token(rest); !key.empty(); key = token(rest)) {
         long long n;
@@ -228,7 +233,8 @@ bool parseDevice(std::string_view rest, Port &port)
 }
 
 // One line without its comment; false when it cannot be read.
-bool parseLine(std::string_view line, Network &net, std::array<bool, kPorts> &seen, int &current)
+bool parseLine(std::string_view line, Network &net, std::array<bool, kPorts> &seen, int &current,
+               std::array<std::unordered_set<std::uint64_t>, kPorts> &serials)
 {
     std::string_view rest = line;
     const std::string_view key = token(rest);
@@ -265,7 +271,7 @@ bool parseLine(std::string_view line, Network &net, std::array<bool, kPorts> &se
         if (!port.silent && !ieq(mode, "open"))
             return false;
     } else if (ieq(key, "device")) {
-        return current >= 0 && parseDevice(rest, net.ports[size_t(current)]);
+        return current >= 0 && parseDevice(rest, net.ports[size_t(current)], serials[size_t(current)]);
     } else {
         return false;
     }
@@ -282,6 +288,7 @@ int parse(std::string_view text, Network &out)
     if (text.substr(0, 3) == "\xEF\xBB\xBF") // editors on Windows start UTF-8 files with it
         text.remove_prefix(3);
     std::array<bool, kPorts> seen{};
+    std::array<std::unordered_set<std::uint64_t>, kPorts> serials;
     int current = -1;
     int lineNo = 0;
     while (!text.empty()) {
@@ -290,7 +297,7 @@ int parse(std::string_view text, Network &out)
         std::string_view line = text.substr(0, eol);
         text.remove_prefix(std::min(eol + 1, text.size()));
         line = line.substr(0, line.find('#'));
-        if (!parseLine(line, net, seen, current)) {
+        if (!parseLine(line, net, seen, current, serials)) {
             // Nothing opens, and the refusal tells the user where to look.
             char why[64];
             std::snprintf(why, sizeof why, "descripci\xF3n de red no v\xE1lida (l\xEDnea %d)", lineNo);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #ifdef _WIN32
 #include <direct.h>
@@ -169,6 +170,14 @@ int encabeza(const QString &folder, const QString &path, const QString &header)
 constexpr std::size_t maxCola = 3600;
 constexpr qint64 maxBytesCola = 64 << 20;
 
+// The readings from `desde` to `hasta` (time stamps) that the file lacks.
+QString noEscritas(const QString &desde, const QString &hasta)
+{
+    if (desde == hasta)
+        return QStringLiteral("No se ha escrito en la captura la lectura de %1").arg(desde);
+    return QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2").arg(desde, hasta);
+}
+
 Captura::Escritura fallo(const QString &path, int err)
 {
     Captura::Escritura r;
@@ -288,8 +297,23 @@ QString Captura::fechahoy() const { return clock_.now().date().toString(QStringL
 void Captura::para()
 {
     g_.fichero.clear();
+    if (!cola_.empty() || !perdidaDesde_.isEmpty()) {
+        const QString desde = cola_.empty() ? perdidaDesde_ : cola_.front().hora;
+        const QString hasta = perdidaHasta_.isEmpty() ? cola_.back().hora : perdidaHasta_;
+        avisos_ << noEscritas(desde, hasta) + u'.';
+    }
     cola_.clear();
     bytesCola_ = 0;
+    perdidaDesde_.clear();
+    perdidaHasta_.clear();
+    cabeceraPerdida_ = false;
+}
+
+QString Captura::tomaAviso()
+{
+    const QString text = avisos_.join(crlf);
+    avisos_.clear();
+    return text;
 }
 
 bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
@@ -362,17 +386,40 @@ Captura::Escritura Captura::escribe(const QString &hora)
         g_.fichero = hoy + g_.fichero.mid(10);
         renombrado = true;
     }
-    Linea l{g_.fichero, renombrado, cp1252::encode(linea(g_, hora) + crlf)};
+    Linea l{g_.fichero, hora, renombrado, cp1252::encode(linea(g_, hora) + crlf)};
+    // The lines that waited go first; while they still cannot be written,
+    // this one waits behind them, or is left out once they fill the memory
+    // set aside for them.
+    Escritura r = vuelca();
+    if (r.estado == Estado::Escrito) {
+        espera(std::move(l));
+        r = vuelca();
+    } else if (!perdidaDesde_.isEmpty() || cola_.size() >= maxCola ||
+               bytesCola_ + static_cast<qint64>(l.bytes.size()) > maxBytesCola) {
+        pierde(l);
+    } else {
+        espera(std::move(l));
+    }
+    r.renombrado = renombrado;
+    return r;
+}
+
+void Captura::espera(Linea l)
+{
+    // The day's header that a left-out line was to write comes with the
+    // first line written after it (the same file: lines are left out up to
+    // the current one).
+    l.cabecera = l.cabecera || std::exchange(cabeceraPerdida_, false);
     bytesCola_ += static_cast<qint64>(l.bytes.size());
     cola_.push_back(std::move(l));
+}
 
-    Escritura r = vuelca();
-    r.renombrado = renombrado;
-    // Lines wait in memory while the file cannot be written, but not for
-    // ever: past an hour of lines (or their size) the capture gives up.
-    if (r.estado != Estado::Escrito && (cola_.size() > maxCola || bytesCola_ > maxBytesCola))
-        r.estado = Estado::Fallo;
-    return r;
+void Captura::pierde(const Linea &l)
+{
+    if (perdidaDesde_.isEmpty())
+        perdidaDesde_ = l.hora;
+    perdidaHasta_ = l.hora;
+    cabeceraPerdida_ = cabeceraPerdida_ || l.cabecera;
 }
 
 Captura::Escritura Captura::vuelca()
@@ -383,6 +430,14 @@ Captura::Escritura Captura::vuelca()
             return r;
         bytesCola_ -= static_cast<qint64>(cola_.front().bytes.size());
         cola_.pop_front();
+    }
+    // Every line before the gap is on the disk: the gap is for good.
+    if (!perdidaDesde_.isEmpty()) {
+        avisos_ << noEscritas(perdidaDesde_, perdidaHasta_) +
+                       QStringLiteral(": mientras no se podía escribir en el fichero no cabían en memoria, que guarda como mucho "
+                                      "una hora de lecturas.");
+        perdidaDesde_.clear();
+        perdidaHasta_.clear();
     }
     return {};
 }

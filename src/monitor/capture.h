@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <string>
@@ -46,32 +47,48 @@ public:
     // when the capture runs; otherwise g.fichero stays empty and whatever
     // stopped it has been shown.
     bool inicia(Messages &messages, const std::function<bool()> &salva);
-    // Ends the capture; lines still waiting for the disk are dropped.
+    // Ends the capture. Lines still waiting for the disk are not written:
+    // tomaAviso names their time range.
     void para();
 
-    // Adds one line and writes every waiting line, oldest first. On a new
-    // day the file of the new date is used, its lines headed again; a file
-    // that is missing or empty gets the header first. A line that cannot be
+    // Writes every waiting line, oldest first, then this one. On a new day
+    // the file of the new date is used, its lines headed again; a file that
+    // is missing or empty gets the header first. A line that cannot be
     // written waits in memory for the next call or for vuelca, so polling
-    // never waits for the disk. Nothing stays open afterwards.
+    // never waits for the disk; once an hour of lines waits, the lines that
+    // follow are left out (tomaAviso names them). Nothing stays open
+    // afterwards.
     Escritura escribe(const QString &hora);
     // Tries the waiting lines again.
     Escritura vuelca();
     qsizetype pendientes() const { return static_cast<qsizetype>(cola_.size()); }
+    // What the user must be told of readings that will never reach the file
+    // (their time range), once; empty when nothing was lost.
+    QString tomaAviso();
 
     static QString textoOcupado();
 
 private:
     struct Linea {
         QString fichero;
+        QString hora;
         bool cabecera = false; // first line of a new day's file: headed even when the file has lines
         std::string bytes;     // Windows-1252, CR LF included
     };
     QString fechahoy() const;
     Escritura escribeLinea(Linea &l);
+    void espera(Linea l);
+    void pierde(const Linea &l);
 
     General &g_;
     const Clock &clock_;
     std::deque<Linea> cola_; // lines not yet on the disk, oldest first
     qint64 bytesCola_ = 0;
+    // Lines left out because the waiting ones filled their memory: the time
+    // stamps of the first and the last. Lines go on being left out until
+    // every waiting line is written, so what the file misses is one range,
+    // right after the waiting lines.
+    QString perdidaDesde_, perdidaHasta_;
+    bool cabeceraPerdida_ = false; // a left-out line was to head its day's file
+    QStringList avisos_;
 };

@@ -13,8 +13,10 @@ namespace {
 
 constexpr std::int32_t unDia = 86400;
 constexpr std::int32_t medioDia = 43200;
-// A jump of the wall clock larger than this (midnight, a clock change, a
-// machine that slept) moves every due time by the same amount.
+// A jump of the wall clock forward by more than this (a clock change, a
+// machine that slept) moves every due time by the same amount, and so does
+// any step back (midnight, a clock set back): due times left ahead of a
+// clock that went back would hold every reading for as long as the step.
 constexpr std::int32_t saltoReloj = 3500;
 
 std::uint64_t clave(const Serial &sn)
@@ -100,7 +102,7 @@ void Monitor::Timer1_Timer()
         const std::int32_t diferencia = ahora - g_.ultimo;
         std::int32_t avance = diferencia;
         sumatiempo(g_.reloj, avance);
-        if (std::abs(diferencia) > saltoReloj) {
+        if (diferencia < 0 || diferencia > saltoReloj) {
             for (std::size_t i = 1; i < g_.estados.size(); ++i) {
                 std::int32_t salto = diferencia; // sumatiempo rewrites a negative delta
                 sumatiempo(g_.estados[i].proxima, salto);
@@ -244,6 +246,11 @@ QStringList Monitor::ponalarmas() const
 void Monitor::reinicia()
 {
     g_.estados.assign(g_.dispositivos.size(), EstadoDisp{});
+    reiniciaReloj();
+}
+
+void Monitor::reiniciaReloj()
+{
     g_.reloj = 0;
     g_.ultimo = secondsNow();
 }

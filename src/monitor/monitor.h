@@ -26,8 +26,10 @@ public:
     void ponreles();
     QStringList ponalarmas() const;
 
-    // Polling reset: readings re-created all zero, clock 0, last tick = now.
+    // Polling reset: readings re-created all zero, then reiniciaReloj.
     void reinicia();
+    // Polling clock 0, last tick time = now: every due time counts from now.
+    void reiniciaReloj();
 
     // The tick's time stamp, dd-mm-yyyy hh:mm:ss.
     QString marca() const;

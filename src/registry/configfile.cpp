@@ -176,28 +176,31 @@ bool secuenciaValida(const QString &seq)
     return seq.size() == 2 && seq[0] >= u'0' && seq[0] <= u'9' && seq[1] >= u'0' && seq[1] <= u'9';
 }
 
-// The file a save replaces: through symbolic links to the file they name,
-// so the link stays and its target gets the new table.
-QString destino(const QString &path)
+// The path, the symbolic links it goes through and, last, the file a save
+// replaces: the links stay and the file they name gets the new table.
+QStringList cadena(const QString &path)
 {
-    QString target = path;
+    QStringList chain{path};
     for (int depth = 0; depth < 32; ++depth) {
-        const QFileInfo info(target);
+        const QFileInfo info(chain.last());
         if (!info.isSymbolicLink())
             break;
-        target = info.symLinkTarget();
+        chain << info.symLinkTarget();
     }
-    return target;
+    return chain;
 }
 
 // Temporaries of saves that were cut off (a crash, a power cut) are never
-// read; the next good save of the same file removes them.
+// read; the next good save of the same file removes them. Only files this
+// program makes: a plain file (no link, no folder) named after `path` and
+// eight lower-case hex digits.
 void quitaTemporales(const QString &path)
 {
     const QFileInfo info(path);
     const QString prefix = info.fileName() + QStringLiteral(".tmp-");
     QDir folder = info.absoluteDir();
-    for (const QString &name : folder.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+    const QDir::Filters plain = QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::System;
+    for (const QString &name : folder.entryList({prefix + QLatin1Char('*')}, plain)) {
         const QString tail = name.mid(prefix.size());
         bool hex = tail.size() == 8;
         for (const QChar c : tail)
@@ -354,7 +357,8 @@ ReadResult read(const QString &path)
 
 WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &table)
 {
-    const QString path = destino(shownPath);
+    const QStringList chain = cadena(shownPath);
+    const QString path = chain.last();
     const QByteArray bytes = encode(table);
     QString temp;
     const int fd = createTemp(path, temp);
@@ -377,7 +381,10 @@ WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &tabl
     // caller keeps the table marked modified and saves again later.
     if (!syncFolder(QFileInfo(path).absolutePath()))
         return failed(shownPath, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
-    quitaTemporales(path);
+    // A link may once have been the file itself, with temporaries of its
+    // own beside it.
+    for (const QString &p : chain)
+        quitaTemporales(p);
     return {true, {}};
 }
 

@@ -48,9 +48,15 @@ logo::logo(Clock &clock, std::function<void()> showMain, QWidget *parent)
 
 void logo::avance(int k, int n)
 {
+    // Painting the splash takes far longer than a read of the simulated or
+    // a fast network: the counter is painted a few times a second, and at
+    // the last read.
+    if (k < n && pintado_.isValid() && pintado_.elapsed() < pausaPintadoMs)
+        return;
     estado->setText(QStringLiteral("Leyendo dispositivos\u2026 %1 de %2").arg(k).arg(n));
     if (isVisible())
         repaint();
+    pintado_.start();
 }
 
 void logo::showEvent(QShowEvent *event)

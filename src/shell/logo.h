@@ -2,6 +2,7 @@
 // window.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 
@@ -25,9 +26,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    static constexpr int pausaPintadoMs = 100;
     Clock &clock_;
     std::function<void()> showMain_;
     bool activated_ = false;
+    QElapsedTimer pintado_; // when the counter was last painted
 };
 
 // The splash picture, drawn by the program (480 x 640 pixels).

@@ -33,6 +33,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 // The polling core's view of this window. Rebuilds asked for by the tick run
 // under the list refresh flag, so the list's click handler ignores them.
 class principal::View final : public MainView {
@@ -401,7 +403,12 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
         return false;
 
     setCaption();
+    // What the load has to say waits for the window: polling starts first.
+    avisosArranque_.emplace();
     cargar_Click();
+    // Also without a configuration file: devices added later are then due
+    // at once, not after the polling clock has passed half a day.
+    monitor_->reiniciaReloj();
     const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
     g_.carpeta = g_.appFolder + u'/' + port + u'/';
     mnueditar->setChecked(g_.n() > 0);
@@ -411,10 +418,23 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     progreso_ = nullptr;
     if (orden.captura)
         mnucapturar_Click();
+    QTimer::singleShot(0, this, [this, avisos = *std::exchange(avisosArranque_, std::nullopt)] {
+        for (const QString &text : avisos)
+            if (!ended_)
+                platform_.messages.show(text);
+    });
     return !ended_;
 }
 
 void principal::setCaption() { setWindowTitle(::titulo(g_)); }
+
+void principal::avisa(const QString &text)
+{
+    if (avisosArranque_)
+        avisosArranque_->append(text);
+    else
+        platform_.messages.show(text);
+}
 
 // ---- Timer and lists -------------------------------------------------------
 
@@ -448,15 +468,23 @@ void principal::Timer1_Timer()
     atiendeCaptura();
 }
 
-// A capture line that did not reach the disk. The question runs outside the
-// tick: while it is up the timer keeps ticking, so devices are read and
-// relays written whatever the user does with it.
+// A capture line that did not reach the disk, or readings the file will
+// never get. The questions run outside the tick: while one is up the timer
+// keeps ticking, so devices are read and relays written whatever the user
+// does with it.
 void principal::atiendeCaptura()
 {
-    if (preguntando_ || !falloCaptura_)
+    if (preguntando_)
         return;
     preguntando_ = true;
-    while (falloCaptura_) {
+    for (;;) {
+        if (!falloCaptura_) {
+            const QString perdidas = captura_->tomaAviso();
+            if (perdidas.isEmpty())
+                break;
+            platform_.messages.show(perdidas);
+            continue;
+        }
         const Captura::Escritura r = *falloCaptura_;
         falloCaptura_.reset();
         switch (r.estado) {
@@ -475,11 +503,15 @@ void principal::atiendeCaptura()
             else
                 paraCaptura();
             break;
-        case Captura::Estado::Fallo:
+        case Captura::Estado::Fallo: {
             paraCaptura();
-            platform_.messages.show(r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
-                                                                 "dispositivos y los relés siguen funcionando."));
+            QString text = r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
+                                                      "dispositivos y los relés siguen funcionando.");
+            if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+                text += QStringLiteral("\r\n") + perdidas;
+            platform_.messages.show(text);
             break;
+        }
         }
     }
     preguntando_ = false;
@@ -487,8 +519,10 @@ void principal::atiendeCaptura()
 
 void principal::reintentaCaptura()
 {
-    // What ticks met while the question was up is stale: the retry tells.
-    falloCaptura_.reset();
+    // A refusal the ticks met while the question was up is stale: the retry
+    // tells. A capture they had to stop is told.
+    if (falloCaptura_ && falloCaptura_->estado != Captura::Estado::Fallo)
+        falloCaptura_.reset();
     if (g_.fichero.isEmpty())
         return;
     const Captura::Escritura r = captura_->vuelca();
@@ -570,7 +604,7 @@ void principal::cargar_Click()
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
     if (file.status != configfile::Status::Loaded) {
-        platform_.messages.show(file.message);
+        avisa(file.message);
         return;
     }
     view_->setTimerEnabled(false);
@@ -581,7 +615,7 @@ void principal::cargar_Click()
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
     if (!file.message.isEmpty())
-        platform_.messages.show(file.message);
+        avisa(file.message);
     view_->setTimerEnabled(true);
 }
 
@@ -872,19 +906,20 @@ void principal::mnucapturar_Click()
     }
     if (!g_.fichero.isEmpty()) {
         paraCaptura();
+        atiendeCaptura();
         return;
     }
-    setTimerInterval(0);
+    // The timer goes on at the interval it had while the start asks its
+    // questions: polling never waits for an answer (at an unattended start
+    // there may be none). No capture runs until they are answered.
     const bool started = captura_->inicia(platform_.messages, [this] {
         const configfile::SaveResult result = configfile::save(g_);
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
         return result.status != configfile::SaveStatus::Failed;
     });
-    if (!started) {
-        setTimerInterval(g_.intervalo);
+    if (!started)
         return;
-    }
     setCaption();
     mnucapturar->setChecked(true);
     if (mnueditar->isChecked())

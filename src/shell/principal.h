@@ -146,6 +146,8 @@ private:
     void fitLists();
     void applyTimer();
     void setCaption();
+    // A notice for the user; during start-up it waits for the window.
+    void avisa(const QString &text);
     void showAlarmas(const QStringList &lines);
     void endProgram(int code);
     void atiendeCaptura();
@@ -183,6 +185,8 @@ private:
     // being asked about one.
     std::optional<Captura::Escritura> falloCaptura_;
     bool preguntando_ = false;
+    // During start-up: notices kept to show once the window is up.
+    std::optional<QStringList> avisosArranque_;
     // Layout with the pane shown, saved at the first toggle (twips).
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;

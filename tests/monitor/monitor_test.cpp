@@ -84,8 +84,9 @@ struct Rig {
 } // namespace
 
 // Which devices a tick reads, and how the polling clock follows the wall
-// clock: a jump beyond 3500 s (midnight, a clock set by hand, a sleeping
-// machine) moves every due time too. One device of period 10.
+// clock: a jump forward beyond 3500 s (a clock set by hand, a sleeping
+// machine) or any step back (midnight, a clock set back) moves every due
+// time too. One device of period 10.
 TEST(Monitor, DueTimesAndClock)
 {
     // now: seconds since midnight; after the tick: reloj, proxima, ultimo.
@@ -99,6 +100,8 @@ TEST(Monitor, DueTimesAndClock)
         {"gap of exactly 3500 s", 500, 1000, 36000, 39500, {4000, 1000, 39500}, false},
         {"gap beyond 3500 s", 500, 1000, 36000, 39501, {4001, 4501, 39501}, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, {82900, 83400, 36000}, false},
+        {"clock set back 2 minutes: still due in 5 s", 500, 505, 36120, 36000, {380, 385, 36000}, false},
+        {"clock set back 50 minutes: still due in 5 s", 500, 505, 39000, 36000, {83900, 83905, 36000}, false},
         {"last half second of the day", 500, 1000, 86395, 86399.6, {505, 1005, 0}, false},
     };
     for (const Row &row : rows) {

@@ -39,7 +39,9 @@ TEST(ConfigFile, SaveBytesThroughALink)
     tf.write("real/config3.ini", entry0().b + device("viejo").b);
     ASSERT_TRUE(QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini")));
     for (const char *name : {"config3.ini.tmp-0badf00d", "config3.ini.tmp-12345678", "config3.ini.tmp-x", "config2.ini.tmp-12345678"})
-        tf.write(QStringLiteral("real/") + name, QByteArray(1000, 'x'));
+        tf.write(QStringLiteral("real/") + name, QByteArray(1000, 'x')), tf.write(name, "x");
+    // Named as a temporary, but a folder and a link: not this program's.
+    QDir(tf.path()).mkdir("config3.ini.tmp-00000000"), QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini.tmp-abcdef01"));
     General g;
     g.appFolder = tf.path(), g.puerto = 2;
     Dispositivo &d = g.dispactual;
@@ -57,6 +59,9 @@ TEST(ConfigFile, SaveBytesThroughALink)
     EXPECT_TRUE(QFileInfo(tf.file("config3.ini")).isSymbolicLink());
     EXPECT_EQ(entries(tf.file("real")), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-x"}))
         << "only this file's own leftovers go";
+    EXPECT_EQ(entries(tf.path()), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-00000000",
+                                               "config3.ini.tmp-abcdef01", "config3.ini.tmp-x", "real"}))
+        << "beside the link too";
     EXPECT_EQ(save(g).status, SaveStatus::NothingToDo) << "nothing changed since";
 }
 
@@ -76,6 +81,7 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         {"70 bytes refused", two.left(70), Status::Refused, 0, "El fichero de configuración %1 es demasiado corto (70 bytes) y no se ha cargado."},
         {"a pipe in its place", "pipe", Status::Unreadable, 0, "No se puede leer el fichero de configuración %1: no es un fichero normal."},
         {"sequence number with blanks around", entry0(" 09").b + device("S").b, Status::Loaded, 2},
+        {"the largest table loads without a word", entry0().b + full.mid(140, maxDispositivos * 140), Status::Loaded, maxDispositivos + 1},
         {"records past the largest table, a bad sequence number too", full, Status::Loaded, maxDispositivos + 1,
          "El fichero de configuración %1 tiene más dispositivos de los que admite el programa; solo se han cargado los 32767 primeros." + seq, "00"},
     };

@@ -113,9 +113,19 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         Messages::Answer answer;
         bool sigue; // the capture still runs afterwards
         int lineas; // lines of the file at the end, header included
+        const char *dicho = ""; // the start of what the user is told next: the readings not written
+        int espera = 2, tras = 0; // ticks while the question is up, before and after the file is writable again
     } rows[] = {
         {"read-only file: retried once writable again, no line lost", SoloLectura, Messages::Answer::Retry, true, 5},
-        {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false, 2},
+        {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false, 2,
+         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 10:00:04."},
+        // The first hour of lines waits in memory; the rest is left out, and told.
+        {"read-only for more than an hour, then retried", SoloLectura, Messages::Answer::Retry, true, 3602,
+         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 11:00:07: ", 3605},
+        {"read-only for more than an hour, then cancelled", SoloLectura, Messages::Answer::Cancel, false, 2,
+         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 11:00:07.", 3605},
+        {"writable again after more than an hour, the question still up", SoloLectura, Messages::Answer::Retry, true, 3603,
+         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 11:00:07: ", 3605, 1},
         {"a folder in the file's place: the capture stops and says why", Carpeta, Messages::Answer::Ok, false, 0},
         {"file another program runs: retried once it ends", Ocupado, Messages::Answer::Ok, true, 0},
     };
@@ -148,11 +158,13 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         int ticksDuringQuestion = 0;
         f.messages.answer(row.answer);
         f.messages.whileShown = [&](const QString &) {
-            for (; ticksDuringQuestion < 2; ++ticksDuringQuestion)
+            for (; ticksDuringQuestion < row.espera; ++ticksDuringQuestion)
                 f.tick();
             cerrojo.abre();
             ejecutable.kill();
             ejecutable.waitForFinished();
+            for (; ticksDuringQuestion < row.espera + row.tras; ++ticksDuringQuestion)
+                f.tick();
         };
         f.tick();
         f.tick();
@@ -160,7 +172,9 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         EXPECT_GE(sim::callCount(0, nullptr, "EscribirCTR") - reles, 2 + ticksDuringQuestion) << "a relay write on every tick";
         EXPECT_GE(sim::callCount(0, nullptr, "LeerTemperatura") - lecturas, 1 + ticksDuringQuestion / 2);
 
-        ASSERT_EQ(f.messages.texts.size(), 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(f.messages.texts.mid(1).join(u'|').left(qstrlen(row.dicho)), QString::fromUtf8(row.dicho));
+        EXPECT_EQ(f.messages.texts.size(), *row.dicho ? 2 : 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
+        ASSERT_FALSE(f.messages.texts.isEmpty());
         const QString dice = row.fallo == Ocupado ? Captura::textoOcupado() : QStringLiteral("No se puede escribir en el fichero de captura");
         EXPECT_TRUE(f.messages.texts[0].startsWith(dice)) << f.messages.texts[0].toStdString();
         EXPECT_EQ(f.messages.buttons.front(), row.fallo == SoloLectura ? Messages::Buttons::RetryCancel : Messages::Buttons::Ok);

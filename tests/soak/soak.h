@@ -162,8 +162,8 @@ private:
         };
         load();
         // Each day: captures (one across midnight), a save and reload, the
-        // clock set forward, suspended five hours, set back during the
-        // capture across midnight.
+        // clock set forward, set back two minutes, suspended five hours, set
+        // back during the capture across midnight.
         for (int day = 0; day < days_; ++day) {
             const auto at = [&](int h, int m, int s, std::function<void()> event) {
                 events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::move(event));
@@ -171,8 +171,8 @@ private:
             for (const auto &[h, m, stopH, stopM] : {std::array{1, 30, 1, 40}, {6, 0, 6, 10}, {14, 0, 14, 10}, {21, 45, 21, 55}, {23, 57, 24, 3}})
                 at(h, m, 0, [this] { startCapture(); }), at(stopH, stopM, 0, [this] { captura_->para(), capturing_ = false; });
             at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
-            for (const auto &[h, m, hours] : {std::array{8, 30, 2}, {16, 30, 5}, {24, 1, -1}})
-                at(h, m, 0, [this, hours = hours] { clock_.set(clock_.now().addSecs(hours * 3600)); });
+            for (const auto &[h, m, seconds] : {std::array{8, 30, 7200}, {11, 0, -120}, {16, 30, 18000}, {24, 1, -3600}})
+                at(h, m, 0, [this, seconds = seconds] { clock_.set(clock_.now().addSecs(seconds)); });
             for (int h = 1; h <= 24; ++h)
                 at(h, 0, 1, [this] { checkpoint(); });
         }
@@ -289,7 +289,7 @@ private:
                 line = true, v.entry = {v.w[0], v.w[1]};
         const std::int32_t now = secondsOfDay(begin + (slow_ ? 1500 : 0)), jump = now - last_;
         reloj_ = plus(reloj_, jump), last_ = now;
-        if (std::abs(jump) > 3500) // a clock set or a machine that slept moves every due time
+        if (jump < 0 || jump > 3500) // a clock set back, set on or a machine that slept moves every due time
             for (Dev &v : t_)
                 v.due = plus(v.due, jump);
 
