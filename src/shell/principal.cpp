@@ -643,6 +643,14 @@ void principal::fin_Click()
             }
         }
     }
+    // Capture lines still waiting for the disk get one last try; whatever
+    // cannot be written is named before the program ends.
+    if (!g_.fichero.isEmpty() && captura_->pendientes() > 0) {
+        captura_->vuelca();
+        paraCaptura();
+        if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+            platform_.messages.show(perdidas);
+    }
     if (g_.conectado && io_)
         io_->FinalizarCNX(g_.puerto, g_.mensaje);
     endProgram(0);

@@ -115,6 +115,7 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         int lineas; // lines of the file at the end, header included
         const char *dicho = ""; // the start of what the user is told next: the readings not written
         int espera = 2, tras = 0; // ticks while the question is up, before and after the file is writable again
+        bool fin = false;         // the program is ended while the question is up
     } rows[] = {
         {"read-only file: retried once writable again, no line lost", SoloLectura, Messages::Answer::Retry, true, 5},
         {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false, 2,
@@ -126,6 +127,8 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
          "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 11:00:07.", 3605},
         {"writable again after more than an hour, the question still up", SoloLectura, Messages::Answer::Retry, true, 3603,
          "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 11:00:07: ", 3605, 1},
+        {"ended while the question is up: the waiting lines still reach the file", SoloLectura, Messages::Answer::Retry, false, 5,
+         "", 2, 0, true},
         {"a folder in the file's place: the capture stops and says why", Carpeta, Messages::Answer::Ok, false, 0},
         {"file another program runs: retried once it ends", Ocupado, Messages::Answer::Ok, true, 0},
     };
@@ -165,6 +168,8 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
             ejecutable.waitForFinished();
             for (; ticksDuringQuestion < row.espera + row.tras; ++ticksDuringQuestion)
                 f.tick();
+            if (row.fin)
+                f.window->fin_Click();
         };
         f.tick();
         f.tick();
