@@ -73,6 +73,7 @@ void archiveDay(const QString &root)
     std::printf("A day of one station: 86 400 lines x 40 columns = 3 456 000 readings, %.1f MB, written in %.1f s\n",
                 QFileInfo(path).size() / 1048576.0, t.elapsed() / 1000.0);
 
+    QProcess::execute(program(), {QStringLiteral("--preparar"), address()});
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     t.restart();

@@ -489,13 +489,15 @@ BEGIN
            SET lineas = r.lineas + EXCLUDED.lineas, n = climalog.sumar(r.n, EXCLUDED.n),
                minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo);
     ELSE
-        -- Readings of the same column and second whose value changes.
+        -- Stored readings of these seconds that the new lines do not keep:
+        -- another value, or a column the new line does not have.
         SELECT count(*) INTO v_cambiadas
           FROM (SELECT DISTINCT ON (hora) * FROM pg_temp.entrada ORDER BY hora, linea DESC) x
           JOIN climalog.linea l ON l.puerto = v_puerto AND l.hora = x.hora
-          JOIN climalog.juego_serie nx ON nx.juego = x.juego
-          JOIN climalog.juego_serie vl ON vl.juego = l.juego AND vl.serie = nx.serie
-         WHERE climalog.valor(x.valores, x.exactos, nx.posicion) IS DISTINCT FROM climalog.valor(l.valores, l.exactos, vl.posicion);
+          JOIN climalog.juego_serie vl ON vl.juego = l.juego
+          LEFT JOIN climalog.juego_serie nx ON nx.juego = x.juego AND nx.serie = vl.serie
+         WHERE nx.serie IS NULL
+            OR climalog.valor(x.valores, x.exactos, nx.posicion) IS DISTINCT FROM climalog.valor(l.valores, l.exactos, vl.posicion);
         INSERT INTO climalog.linea AS l (hora, puerto, fichero, juego, valores, exactos)
         SELECT DISTINCT ON (hora) hora, v_puerto, a_fichero, juego, valores, exactos
           FROM pg_temp.entrada ORDER BY hora, linea DESC
