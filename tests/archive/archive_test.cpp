@@ -156,7 +156,8 @@ TEST(Archive, SingleRunsOverChangingFiles)
 
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
 // the hour the spring change skips is read with the offset before it; the
-// autumn hour that comes twice keeps its own instants, by the file's order.
+// autumn hour that comes twice keeps its own instants, by the file's order,
+// also when the program stops in its middle and goes on from where it stopped.
 TEST(Archive, SummerTimeChangesKeepTheInstants)
 {
     TestDatabase db;
@@ -165,9 +166,11 @@ TEST(Archive, SummerTimeChangesKeepTheInstants)
     QDir().mkpath(t.file(QStringLiteral("1")));
     const QByteArray h = "Hora  Sala (\xBA" "C)\r\n";
     t.write(QStringLiteral("1/29-03-2026-00.log"), h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
-    t.write(QStringLiteral("1/25-10-2026-00.log"), h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n"
-                                                       "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
-    EXPECT_EQ(runArchive(words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"))).first, 0);
+    t.write(QStringLiteral("1/25-10-2026-00.log"), h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n");
+    const QStringList args = words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"));
+    EXPECT_EQ(runArchive(args).first, 0);
+    append(t.file(QStringLiteral("1/25-10-2026-00.log")), "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
+    EXPECT_EQ(runArchive(args).first, 0);
     EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"),
               "29 00:59:59|1\n29 01:00:00|3\n29 01:30:00|2\n"
               "25 00:30:00|4\n25 00:59:59|5\n25 01:00:00|6\n25 01:30:00|7\n25 02:00:00|8\n");
