@@ -103,7 +103,8 @@ bool Database::connected() const { return conn_ && PQstatus(conn_.get()) == CONN
 void Database::fail(const QString &what)
 {
     const bool alive = conn_ && PQstatus(conn_.get()) == CONNECTION_OK;
-    error_ = central::masked(conn_ ? what + QStringLiteral(": ") + central::serverText(conn_.get()) : what, conninfo_);
+    reason_ = conn_ ? central::masked(central::serverText(conn_.get()), conninfo_) : QString();
+    error_ = conn_ ? what + QStringLiteral(": ") + reason_ : what;
     if (!alive) {
         failure_ = Failure::Connection;
         close();
@@ -233,7 +234,7 @@ int Database::header(int port, const std::vector<Column> &columns)
         // A text parameter ends at a zero byte: such a name would be cut.
         if (c.name.contains(QChar(0))) {
             failure_ = Failure::Refused;
-            error_ = QStringLiteral("un nombre de columna tiene un byte nulo");
+            error_ = reason_ = QStringLiteral("un nombre de columna tiene un byte nulo");
             return 0;
         }
         names << c.name;

@@ -181,7 +181,7 @@ TEST(Archive, CommandLineAndStartErrors)
 {
     TestDatabase db;
     TempFolder t;
-    for (const char *port : {"1", "2", "3"})
+    for (const char *port : {"1", "2", "3", "4"})
         QDir().mkpath(t.file(QString::fromLatin1(port)));
     const auto args = [&](const char *text, const char *folder) { return words(text) << t.file(QString::fromLatin1(folder)); };
     // Archived oldest first (by year, month and day); each holds a line of
@@ -191,6 +191,9 @@ TEST(Archive, CommandLineAndStartErrors)
     // A header the database cannot hold (a zero byte in a name) beside a good folder.
     t.write(QStringLiteral("2/07-12-2026-00.log"), QByteArray("Hora  Sa") + '\0' + "la (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n");
     t.write(QStringLiteral("3/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  3\r\n");
+    // A value a rule of the site refuses, between two it takes.
+    t.write(QStringLiteral("4/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
+                                                   "07-12-2026 10:00:02  2\r\n");
     const std::tuple<QStringList, int, const char *> rows[] = { // what it says, a pattern
         {args("--una-vez", "1"), 1, "no tiene el esquema climalog: prepárela una vez con climalog-archivo --preparar"},
         {words("--preparar"), 0, "Esquema climalog puesto en la versión 1"},
@@ -207,16 +210,19 @@ TEST(Archive, CommandLineAndStartErrors)
         {args("--una-vez postgresql:///nada?host=/nonexistent&password=CLAVE", "1"), 1, "nonexistent&password=\\*\\*\\*: "},
         {args("--una-vez", "9"), 0, "No existe la carpeta de capturas"}, // reported, not fatal
         {args("--una-vez", "1"), 0, "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 [\\s\\S]*07-12-2026-00.log: 1 "},
-        {args("--una-vez", "2") << t.file(QStringLiteral("3")), 3,
-         "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de columna tiene un byte nulo\\); se saltan"},
+        {args("--una-vez", "2") << t.file(QStringLiteral("3")) << t.file(QStringLiteral("4")), 3,
+         "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de columna tiene un byte nulo\\); se saltan"
+         "[\\s\\S]*4.07-12-2026-00.log, línea 3: la base de datos no la acepta \\(.*razonable.*\\); se salta"},
     };
     for (const auto &[args, code, says] : rows) {
+        if (args.contains(t.file(QStringLiteral("4"))))
+            db.rows("ALTER TABLE climalog.linea ADD CONSTRAINT razonable CHECK (valores[1] < 64 * 500)");
         const auto [exit, said] = runArchive(args);
         EXPECT_EQ(exit, code) << says;
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says)))) << said.toStdString();
         EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) || said.contains(QStringLiteral("CLAVE2"))) << said.toStdString();
     }
-    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto > '1'"), "3|3\n");
+    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto > '1' ORDER BY puerto, hora"), "3|3\n4|1\n4|2\n");
 }
 
 // A station's role adds its own readings and moves its own progress, and
