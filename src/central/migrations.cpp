@@ -265,16 +265,16 @@ END $f$;
 CREATE FUNCTION climalog.resumir(a_puerto integer, desde timestamptz, hasta timestamptz) RETURNS void
 LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
-    m0 timestamptz := to_timestamp(floor(extract(epoch FROM desde) / 60) * 60);
-    m1 timestamptz := to_timestamp(floor(extract(epoch FROM hasta) / 60) * 60 + 60);
-    h0 timestamptz := to_timestamp(floor(extract(epoch FROM desde) / 3600) * 3600);
-    h1 timestamptz := to_timestamp(floor(extract(epoch FROM hasta) / 3600) * 3600 + 3600);
+    m0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 60) * 60);
+    m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
+    h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
+    h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
 BEGIN
     DELETE FROM climalog.minuto m USING climalog.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
     INSERT INTO climalog.minuto (juego, inicio, lineas, n, minimo, maximo)
     SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k)
-      FROM (SELECT l.juego, to_timestamp(floor(extract(epoch FROM l.hora) / 60) * 60) AS inicio, u.k,
+      FROM (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / 60) * 60) AS inicio, u.k,
                    count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx
               FROM climalog.linea l,
                    LATERAL (SELECT k, climalog.valor(l.valores, l.exactos, k) AS v
@@ -286,7 +286,7 @@ BEGIN
      WHERE j.puerto = a_puerto AND h.juego = j.id AND h.inicio >= h0 AND h.inicio < h1;
     INSERT INTO climalog.hora (juego, inicio, lineas, n, minimo, maximo)
     SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k)
-      FROM (SELECT m.juego, to_timestamp(floor(extract(epoch FROM m.inicio) / 3600) * 3600) AS inicio, u.k,
+      FROM (SELECT m.juego, to_timestamp(floor(date_part('epoch', m.inicio) / 3600) * 3600) AS inicio, u.k,
                    sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx
               FROM climalog.minuto m JOIN climalog.juego j ON j.id = m.juego,
                    LATERAL unnest(m.n, m.minimo, m.maximo) WITH ORDINALITY u(n, mn, mx, k)
@@ -592,7 +592,7 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
 
 CREATE FUNCTION climalog.lecturas(series integer[], desde timestamptz, hasta timestamptz)
 RETURNS TABLE (serie integer, hora timestamptz, valor double precision)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
 #variable_conflict use_column
 BEGIN
     IF lecturas.series IS NULL OR desde IS NULL OR hasta IS NULL THEN
@@ -620,17 +620,17 @@ CREATE FUNCTION climalog.piezas(s integer, desde timestamptz, hasta timestamptz,
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
-    d0 double precision := extract(epoch FROM desde);
-    d1 double precision := extract(epoch FROM hasta);
+    d0 double precision := date_part('epoch', desde);
+    d1 double precision := date_part('epoch', hasta);
     w double precision := (d1 - d0) / cubos;
 BEGIN
     IF w >= 3600 THEN
         RETURN QUERY
-        SELECT climalog.cubo(extract(epoch FROM h.inicio), d0, w, cubos), h.lineas::bigint, h.n[js.posicion]::bigint,
+        SELECT climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos), h.lineas::bigint, h.n[js.posicion]::bigint,
                h.minimo[js.posicion], h.maximo[js.posicion]
           FROM climalog.juego_serie js JOIN climalog.hora h ON h.juego = js.juego
          WHERE js.serie = s AND h.inicio >= desde AND h.inicio + interval '1 hour' <= hasta
-           AND climalog.cubo(extract(epoch FROM h.inicio), d0, w, cubos) = climalog.cubo(extract(epoch FROM h.inicio) + 3599, d0, w, cubos);
+           AND climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', h.inicio) + 3599, d0, w, cubos);
     END IF;
     IF w >= 60 THEN
         -- The minutes of the hours that no bucket holds whole (all of them
@@ -643,14 +643,14 @@ BEGIN
                AND NOT (hh >= d0 AND hh + 3600 <= d1 AND climalog.cubo(hh, d0, w, cubos) = climalog.cubo(hh + 3599, d0, w, cubos))
             UNION ALL
             SELECT d0 WHERE w < 3600)
-        SELECT climalog.cubo(extract(epoch FROM m.inicio), d0, w, cubos), m.lineas::bigint, m.n[js.posicion]::bigint,
+        SELECT climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos), m.lineas::bigint, m.n[js.posicion]::bigint,
                m.minimo[js.posicion], m.maximo[js.posicion]
           FROM horas, climalog.juego_serie js JOIN climalog.minuto m ON m.juego = js.juego
          WHERE js.serie = s
            AND m.inicio >= CASE WHEN w >= 3600 THEN to_timestamp(horas.hh) ELSE desde END
            AND m.inicio < CASE WHEN w >= 3600 THEN to_timestamp(horas.hh + 3600) ELSE hasta END
            AND m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
-           AND climalog.cubo(extract(epoch FROM m.inicio), d0, w, cubos) = climalog.cubo(extract(epoch FROM m.inicio) + 59, d0, w, cubos);
+           AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
         -- The lines of the minutes that no bucket holds whole.
         RETURN QUERY
         WITH minutos AS (
@@ -658,25 +658,27 @@ BEGIN
                    LATERAL (VALUES (floor((d0 + i * w) / 60) * 60), (floor((d0 + i * w) / 60) * 60 - 60)) v(mm)
              WHERE mm + 60 > d0 AND mm < d1
                AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)))
-        SELECT climalog.cubo(extract(epoch FROM l.hora), d0, w, cubos), 1::bigint, (v.v IS NOT NULL)::integer::bigint, v.v, v.v
-          FROM minutos, climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-          JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego,
-               LATERAL (SELECT climalog.valor(l.valores, l.exactos, js.posicion) AS v) v
-         WHERE js.serie = s
-           AND l.hora >= greatest(to_timestamp(minutos.mm), desde) AND l.hora < least(to_timestamp(minutos.mm + 60), hasta);
+        SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+          FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
+                  FROM minutos, climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+                  JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
+                 WHERE js.serie = s
+                   AND l.hora >= greatest(to_timestamp(minutos.mm), desde) AND l.hora < least(to_timestamp(minutos.mm + 60), hasta)) x
+         GROUP BY x.b;
     ELSE
         RETURN QUERY
-        SELECT climalog.cubo(extract(epoch FROM l.hora), d0, w, cubos), 1::bigint, (v.v IS NOT NULL)::integer::bigint, v.v, v.v
-          FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-          JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego,
-               LATERAL (SELECT climalog.valor(l.valores, l.exactos, js.posicion) AS v) v
-         WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta;
+        SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+          FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
+                  FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+                  JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
+                 WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta) x
+         GROUP BY x.b;
     END IF;
 END $f$;
 
 CREATE FUNCTION climalog.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (serie integer, hora timestamptz, minimo double precision, maximo double precision, lecturas integer)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
 #variable_conflict use_column
 DECLARE
     s integer;
@@ -692,7 +694,7 @@ BEGIN
     IF hasta <= desde THEN
         RAISE EXCEPTION 'climalog.tramo: el final debe ser posterior al principio' USING ERRCODE = '22023';
     END IF;
-    w := (extract(epoch FROM hasta) - extract(epoch FROM desde)) / cubos;
+    w := (date_part('epoch', hasta) - date_part('epoch', desde)) / cubos;
     FOR s IN SELECT DISTINCT x FROM unnest(tramo.series) x WHERE x IS NOT NULL ORDER BY 1 LOOP
         SELECT count(*) INTO n FROM (
             SELECT 1 FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
