@@ -21,6 +21,8 @@
 #include <QTimeZone>
 
 #include <bit>
+#include <cmath>
+#include <map>
 #include <random>
 
 namespace {
@@ -330,6 +332,64 @@ TEST(Archive, ConfigurationReachesTheSummary)
     config(-5.5, 30, 0);
     EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
     EXPECT_EQ(db.rows("SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM climalog.resumen WHERE orden = 1"), "Sala|-5.5|30|f|21.5\n");
+}
+
+// The read interface answers from what was archived, value by value: a
+// series' readings and its buckets (whole hours and minutes of the rollups,
+// the lines themselves at the edges) against the same figures worked out
+// here from the lines written, across two files whose headers order the
+// columns differently.
+TEST(Archive, ReadInterfaceAnswersFromTheLines)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    std::vector<std::pair<int, double>> a; // second of the day and value of column A, NaN for ERR
+    QByteArray first = "Hora  A (\xBA" "C)  B (\xBA" "C)\r\n", second = "Hora  B (\xBA" "C)  A (\xBA" "C)\r\n";
+    for (int s = 10 * 3600; s < 14 * 3600; ++s) {
+        const double v = s % 13 ? (s * 7 % 101) / 4.0 : std::nan("");
+        a.emplace_back(s, v);
+        const QByteArray text = std::isnan(v) ? QByteArray("ERR") : QByteArray::number(v).replace('.', ','), hora =
+            QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+        (s < 12 * 3600 ? first : second) += "07-12-2026 " + hora + (s < 12 * 3600 ? "  " + text + "  1\r\n" : "  1  " + text + "\r\n");
+    }
+    t.write(QStringLiteral("1/07-12-2026-00.log"), first);
+    t.write(QStringLiteral("1/07-12-2026-01.log"), second);
+    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1"))).first, 0);
+    const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)'");
+    const auto number = [](double v) { return std::isnan(v) ? std::string("ERR") : QString::number(v).toStdString(); };
+    // Seconds of the day: from, to, buckets.
+    const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
+                                              {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
+    for (const auto &[from, to, buckets] : rows) {
+        std::map<int, std::tuple<double, double, int, int>> expected; // min, max, readings, lines
+        for (const auto &[s, v] : a) {
+            if (s < from || s >= to)
+                continue;
+            auto &[lo, hi, readings, lines] = expected.try_emplace((s - from) / ((to - from) / buckets), NAN, NAN, 0, 0).first->second;
+            ++lines;
+            if (!std::isnan(v)) {
+                lo = std::isnan(lo) ? v : std::min(lo, v);
+                hi = std::isnan(hi) ? v : std::max(hi, v);
+                ++readings;
+            }
+        }
+        std::string want;
+        for (const auto &[b, m] : expected)
+            want += QDateTime(QDate(2026, 12, 7), QTime(0, 0), QTimeZone::utc()).addSecs(from + b * ((to - from) / buckets))
+                        .toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "|" + number(std::get<0>(m)) + "|" + number(std::get<1>(m)) +
+                    "|" + std::to_string(std::get<2>(m)) + "\n";
+        const std::string range = "'2026-12-07 00:00+00'::timestamptz + interval '" + std::to_string(from) + " s', '2026-12-07 00:00+00'::timestamptz + interval '" +
+                                  std::to_string(to) + " s'";
+        EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, maximo, lecturas FROM climalog.tramo(ARRAY[" +
+                           serie.substr(0, serie.size() - 1) + "], " + range + ", " + std::to_string(buckets) + ")").c_str()),
+                  want) << from << ".." << to << "/" << buckets;
+    }
+    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
+                       "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')").c_str()),
+              "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) + "\n12:00:00|" + number(a[7200].second) +
+                  "\n12:00:01|" + number(a[7201].second) + "\n");
 }
 
 // A day's capture: most of it archived in one run; then
