@@ -52,14 +52,16 @@ struct Connection {
         PQclear(r);
         return v;
     }
-    // The median of five runs after a first one, in ms, and the rows.
+    // The median of five runs after a first one, in ms, and the rows, all
+    // received (in binary: the server's time and the transfer, not the
+    // client's formatting of text).
     std::pair<double, int> query(const QByteArray &sql) const
     {
         std::vector<double> ms;
         int rows = 0;
         for (int run = 0; run < 6; ++run) {
             const double t = timed([&] {
-                PGresult *r = PQexec(c, sql.constData());
+                PGresult *r = PQexecParams(c, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1);
                 rows = PQntuples(r);
                 if (PQresultStatus(r) != PGRES_TUPLES_OK)
                     std::fprintf(stderr, "%s: %s", sql.left(80).constData(), PQerrorMessage(c));
@@ -157,11 +159,16 @@ void questions(const Connection &c, const QByteArray &station, const QByteArray 
     const QByteArray range = "'" + day + " 00:00+00', '" + day + " 00:00+00'::timestamptz + interval '1 day'";
     c.show("climalog.resumen, every series with its latest reading", "SELECT * FROM climalog.resumen", "goal < 20 ms");
     c.show("the same, one station", "SELECT * FROM climalog.resumen WHERE estacion = '" + station + "'", "goal < 20 ms");
-    c.show("hourly averages of one column over a day (README query)",
+    c.show("hourly averages of one column over a day (climalog.media_horaria)",
+           "SELECT hora, media, lecturas FROM climalog.media_horaria WHERE estacion = '" + station +
+               "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" + day + " 00:00+00' AND hora < '" + day +
+               " 00:00+00'::timestamptz + interval '1 day' ORDER BY 1",
+           "goal < 50 ms, today 180 ms");
+    c.show("the same from every reading (the first design's README query)",
            "SELECT date_trunc('hour', hora) AS hora, avg(valor), count(valor) FROM climalog.lectura WHERE estacion = '" + station +
                "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" + day + " 00:00+00' AND hora < '" + day +
                " 00:00+00'::timestamptz + interval '1 day' GROUP BY 1 ORDER BY 1",
-           "goal < 50 ms, today 180 ms");
+           "today 180 ms");
     c.show("one column of a day at full resolution (climalog.lecturas)",
            "SELECT * FROM climalog.lecturas(ARRAY[" + serie + "], " + range + ")", "goal < 100 ms");
     c.show("one column of a day in 2 000 buckets (climalog.tramo)", "SELECT * FROM climalog.tramo(ARRAY[" + serie + "], " + range + ", 2000)",
@@ -318,9 +325,9 @@ BEGIN
                 FOR d IN 0 .. 29 LOOP
                     INSERT INTO climalog.linea SELECT hora + d * interval '1 day', pt, fi, ju, valores, exactos
                       FROM climalog.linea WHERE juego = base AND hora < '2026-12-08';
-                    INSERT INTO climalog.minuto SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo
+                    INSERT INTO climalog.minuto SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
                       FROM climalog.minuto WHERE juego = base;
-                    INSERT INTO climalog.hora SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo
+                    INSERT INTO climalog.hora SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
                       FROM climalog.hora WHERE juego = base;
                 END LOOP;
             END IF;
@@ -353,9 +360,9 @@ BEGIN
     FOR d IN 1 .. 364 LOOP
         INSERT INTO climalog.linea SELECT hora + d * interval '1 day', puerto, fichero, juego, valores, exactos
           FROM climalog.linea WHERE juego = base AND hora < '2026-12-08';
-        INSERT INTO climalog.minuto SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo
+        INSERT INTO climalog.minuto SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
           FROM climalog.minuto WHERE juego = base AND inicio < '2026-12-08';
-        INSERT INTO climalog.hora SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo
+        INSERT INTO climalog.hora SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
           FROM climalog.hora WHERE juego = base AND inicio < '2026-12-08';
     END LOOP;
 END $$)sql");

@@ -21,6 +21,7 @@
 #include <QTimeZone>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <map>
 #include <random>
@@ -358,7 +359,10 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     t.write(QStringLiteral("1/07-12-2026-01.log"), second);
     EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1"))).first, 0);
     const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)'");
-    const auto number = [](double v) { return std::isnan(v) ? std::string("ERR") : QString::number(v).toStdString(); };
+    const auto number = [](double v) {
+        char text[32];
+        return std::isnan(v) ? std::string("ERR") : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+    };
     // Seconds of the day: from, to, buckets.
     const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
                                               {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
@@ -386,6 +390,13 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
                            serie.substr(0, serie.size() - 1) + "], " + range + ", " + std::to_string(buckets) + ")").c_str()),
                   want) << from << ".." << to << "/" << buckets;
     }
+    double sum = 0;
+    int readings = 0;
+    for (const auto &[s, v] : a)
+        if (s >= 12 * 3600 && s < 13 * 3600 && !std::isnan(v))
+            sum += v, ++readings;
+    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' AND hora = '2026-12-07 12:00+00'"),
+              number(sum / readings) + "|" + std::to_string(readings) + "\n");
     EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
                        "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')").c_str()),
               "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) + "\n12:00:00|" + number(a[7200].second) +
