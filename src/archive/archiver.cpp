@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int pollMs = 500;          // a line reaches the table within about this
+constexpr int pollMs = 250;          // a line reaches the database within about this
 constexpr qint64 progressMs = 2000;  // progress lines while catching up
 constexpr qint64 statusMs = 60000;   // status lines while following
 constexpr qint64 progressAfterLines = 5000;

@@ -584,7 +584,24 @@ SELECT e.nombre AS estacion, p.nombre AS puerto, s.columna, h.inicio AS hora,
   JOIN climalog.estacion e ON e.id = p.estacion
  GROUP BY e.nombre, p.nombre, s.columna, h.inicio;
 
+-- Set by set, not series by series: a site's every series at once.
 CREATE VIEW climalog.resumen AS
+WITH cabecera AS (      -- each port's latest header: that of its latest line, or the latest made
+    SELECT DISTINCT ON (j.puerto) j.puerto, j.id AS juego
+      FROM climalog.juego j LEFT JOIN climalog.ultima x ON x.juego = j.id
+     ORDER BY j.puerto, x.hora DESC NULLS LAST, j.id DESC),
+ultimo AS (             -- each series' latest reading
+    SELECT DISTINCT ON (js.serie) js.serie, x.hora, climalog.valor(x.valores, x.exactos, js.posicion) AS valor
+      FROM climalog.juego_serie js JOIN climalog.ultima x ON x.juego = js.juego
+     ORDER BY js.serie, x.hora DESC),
+equipo AS (             -- each series' device in its port's latest configuration
+    SELECT DISTINCT ON (s.id) s.id AS serie, d.*
+      FROM climalog.serie s
+      JOIN (SELECT puerto, max(id) AS id FROM climalog.configuracion GROUP BY puerto) c ON c.puerto = s.puerto
+      JOIN climalog.dispositivo d ON d.configuracion = c.id AND d.nombre = s.dispositivo
+     WHERE CASE s.clase WHEN 'T' THEN d.tipo IN (1, 2) WHEN 'H' THEN d.tipo = 2 WHEN '1' THEN d.tipo IN (4, 5)
+                        WHEN '2' THEN d.tipo IN (4, 5) ELSE d.tipo = 3 END
+     ORDER BY s.id, d.posicion)
 SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.columna, s.unidad,
        o.posicion AS orden, u.hora, u.valor,
        d.nombre AS dispositivo,
@@ -596,20 +613,10 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
   FROM climalog.serie s
   JOIN climalog.puerto p ON p.id = s.puerto
   JOIN climalog.estacion e ON e.id = p.estacion
-  -- The port's latest header: that of its latest line, or the latest made.
-  LEFT JOIN LATERAL (SELECT j.id FROM climalog.juego j LEFT JOIN climalog.ultima x ON x.juego = j.id
-                      WHERE j.puerto = p.id ORDER BY x.hora DESC NULLS LAST, j.id DESC LIMIT 1) h ON true
-  LEFT JOIN climalog.juego_serie o ON o.serie = s.id AND o.juego = h.id
-  LEFT JOIN LATERAL (SELECT x.hora, climalog.valor(x.valores, x.exactos, js.posicion) AS valor
-                       FROM climalog.juego_serie js JOIN climalog.ultima x ON x.juego = js.juego
-                      WHERE js.serie = s.id ORDER BY x.hora DESC LIMIT 1) u ON true
-  LEFT JOIN LATERAL (SELECT dd.* FROM climalog.dispositivo dd
-                      WHERE dd.configuracion = (SELECT max(c.id) FROM climalog.configuracion c WHERE c.puerto = p.id)
-                        AND dd.nombre = s.dispositivo
-                        AND CASE s.clase WHEN 'T' THEN dd.tipo IN (1, 2) WHEN 'H' THEN dd.tipo = 2
-                                         WHEN '1' THEN dd.tipo IN (4, 5) WHEN '2' THEN dd.tipo IN (4, 5)
-                                         ELSE dd.tipo = 3 END
-                      ORDER BY dd.posicion LIMIT 1) d ON true;
+  LEFT JOIN cabecera h ON h.puerto = p.id
+  LEFT JOIN climalog.juego_serie o ON o.serie = s.id AND o.juego = h.juego
+  LEFT JOIN ultimo u ON u.serie = s.id
+  LEFT JOIN equipo d ON d.serie = s.id;
 
 -- Every reading of the series, in the order of their times: the lines' key
 -- gives that order, which a sort of a day's readings costs more than.
@@ -690,15 +697,14 @@ BEGIN
            AND m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
            AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
         -- The lines of the minutes that no bucket holds whole: looked up
-        -- minute by minute over a long range, or in one pass over the range
-        -- when that reads fewer lines than the look-ups cost (about 200 a
-        -- look-up).
+        -- minute by minute, or in one pass over the range when that is
+        -- cheaper (a look-up costs about what a hundred seconds of lines do).
         cortados := ARRAY(
             SELECT DISTINCT mm FROM generate_series(0, cubos) i,
                    LATERAL (VALUES (floor((d0 + i * w) / 60) * 60), (floor((d0 + i * w) / 60) * 60 - 60)) v(mm)
              WHERE mm + 60 > d0 AND mm < d1
                AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)));
-        IF d1 - d0 < cardinality(cortados) * 60 * 200 THEN
+        IF d1 - d0 < cardinality(cortados) * 100 THEN
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
               FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v

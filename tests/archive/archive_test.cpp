@@ -365,7 +365,7 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     };
     // Seconds of the day: from, to, buckets.
     const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
-                                              {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
+                                              {10 * 3600, 14 * 3600, 200}, {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
     for (const auto &[from, to, buckets] : rows) {
         std::map<int, std::tuple<double, double, int, int>> expected; // min, max, readings, lines
         for (const auto &[s, v] : a) {
