@@ -632,6 +632,16 @@ BEGIN
         RAISE EXCEPTION 'climalog.lecturas: argumento nulo' USING ERRCODE = '22004';
     END IF;
     p := ARRAY(SELECT DISTINCT s.puerto FROM climalog.serie s WHERE s.id = ANY (lecturas.series));
+    IF cardinality(p) = 1 AND cardinality(lecturas.series) = 1 THEN
+        -- One series: its port's lines in their order.
+        RETURN QUERY
+        SELECT js.serie, l.hora, climalog.valor(l.valores, l.exactos, js.posicion)
+          FROM climalog.linea l
+          JOIN climalog.juego_serie js ON js.juego = l.juego AND js.serie = lecturas.series[1]
+         WHERE l.puerto = p[1] AND l.hora >= desde AND l.hora < hasta
+         ORDER BY l.hora;
+        RETURN;
+    END IF;
     IF cardinality(p) = 1 THEN
         -- One port: its lines in their order, each giving the series asked.
         RETURN QUERY
@@ -660,78 +670,91 @@ RETURNS integer LANGUAGE sql IMMUTABLE AS $f$ SELECT least(cubos - 1, greatest(0
 -- rollups where a bucket holds them whole, the lines themselves where a
 -- bucket edge or the range's edge cuts a minute. Each piece: its bucket,
 -- its lines, its readings that are not ERR, their minimum and maximum.
+-- Lines are reduced by hashing as they are read: a sort would carry every
+-- line whole.
 CREATE FUNCTION climalog.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
-LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
+LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET enable_sort = off AS $f$
 DECLARE
     d0 double precision := date_part('epoch', desde);
     d1 double precision := date_part('epoch', hasta);
     w double precision := (d1 - d0) / cubos;
-    cortados double precision[]; -- the minutes (their first second) that a bucket edge cuts
+    horas double precision[];    -- the hours (their first second) that a bucket edge or the range's edge cuts
+    cortados double precision[]; -- the minutes that a bucket edge or the range's edge cuts
+    g record;
 BEGIN
     IF w >= 3600 THEN
-        RETURN QUERY
-        SELECT climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos), h.lineas::bigint, h.n[js.posicion]::bigint,
-               h.minimo[js.posicion], h.maximo[js.posicion]
-          FROM climalog.juego_serie js JOIN climalog.hora h ON h.juego = js.juego
-         WHERE js.serie = s AND h.inicio >= desde AND h.inicio + interval '1 hour' <= hasta
-           AND climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', h.inicio) + 3599, d0, w, cubos);
-    END IF;
-    IF w >= 60 THEN
-        -- The minutes of the hours that no bucket holds whole (all of them
-        -- when buckets are shorter than an hour).
-        RETURN QUERY
-        WITH horas AS (
+        horas := ARRAY(
             SELECT DISTINCT hh FROM generate_series(0, cubos) i,
                    LATERAL (VALUES (floor((d0 + i * w) / 3600) * 3600), (floor((d0 + i * w) / 3600) * 3600 - 3600)) v(hh)
-             WHERE w >= 3600 AND hh + 3600 > d0 AND hh < d1
-               AND NOT (hh >= d0 AND hh + 3600 <= d1 AND climalog.cubo(hh, d0, w, cubos) = climalog.cubo(hh + 3599, d0, w, cubos))
-            UNION ALL
-            SELECT d0 WHERE w < 3600)
-        SELECT climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos), m.lineas::bigint, m.n[js.posicion]::bigint,
-               m.minimo[js.posicion], m.maximo[js.posicion]
-          FROM horas, climalog.juego_serie js JOIN climalog.minuto m ON m.juego = js.juego
-         WHERE js.serie = s
-           AND m.inicio >= CASE WHEN w >= 3600 THEN to_timestamp(horas.hh) ELSE desde END
-           AND m.inicio < CASE WHEN w >= 3600 THEN to_timestamp(horas.hh + 3600) ELSE hasta END
-           AND m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
-           AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
-        -- The lines of the minutes that no bucket holds whole: looked up
-        -- minute by minute, or in one pass over the range when that is
-        -- cheaper (a look-up costs about what a hundred seconds of lines do).
+             WHERE hh + 3600 > d0 AND hh < d1
+               AND NOT (hh >= d0 AND hh + 3600 <= d1 AND climalog.cubo(hh, d0, w, cubos) = climalog.cubo(hh + 3599, d0, w, cubos)));
+    END IF;
+    IF w >= 60 THEN
         cortados := ARRAY(
             SELECT DISTINCT mm FROM generate_series(0, cubos) i,
                    LATERAL (VALUES (floor((d0 + i * w) / 60) * 60), (floor((d0 + i * w) / 60) * 60 - 60)) v(mm)
              WHERE mm + 60 > d0 AND mm < d1
                AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)));
-        IF d1 - d0 < cardinality(cortados) * 100 THEN
+    END IF;
+    -- Header by header of the series: its column's place and its port are
+    -- then constants, and each look-up an index range (OFFSET 0 keeps the
+    -- look-ups one per hour or minute).
+    FOR g IN SELECT js.juego, j.puerto, js.posicion FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+              WHERE js.serie = s LOOP
+        IF w >= 3600 THEN
+            RETURN QUERY
+            SELECT climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos), h.lineas::bigint, h.n[g.posicion]::bigint,
+                   h.minimo[g.posicion], h.maximo[g.posicion]
+              FROM climalog.hora h
+             WHERE h.juego = g.juego AND h.inicio >= desde AND h.inicio + interval '1 hour' <= hasta
+               AND climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', h.inicio) + 3599, d0, w, cubos);
+            RETURN QUERY
+            SELECT climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos), m.lineas::bigint, m.n[g.posicion]::bigint,
+                   m.minimo[g.posicion], m.maximo[g.posicion]
+              FROM unnest(horas) c(hh),
+                   LATERAL (SELECT * FROM climalog.minuto m WHERE m.juego = g.juego AND m.inicio >= to_timestamp(c.hh)
+                               AND m.inicio < to_timestamp(c.hh + 3600) OFFSET 0) m
+             WHERE m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
+               AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
+        ELSIF w >= 60 THEN
+            RETURN QUERY
+            SELECT climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos), m.lineas::bigint, m.n[g.posicion]::bigint,
+                   m.minimo[g.posicion], m.maximo[g.posicion]
+              FROM climalog.minuto m
+             WHERE m.juego = g.juego AND m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
+               AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
+        END IF;
+        IF w < 60 THEN
+            -- Buckets shorter than a minute: every line.
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
-                      FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-                      JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
-                     WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta
+              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, g.posicion) AS v
+                      FROM climalog.linea l
+                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= desde AND l.hora < hasta) x
+             GROUP BY x.b;
+        ELSIF d1 - d0 < cardinality(cortados) * 100 THEN
+            -- The lines of the cut minutes, in one pass over the range when
+            -- that is cheaper than a look-up a minute (about what a hundred
+            -- seconds of lines cost).
+            RETURN QUERY
+            SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, g.posicion) AS v
+                      FROM climalog.linea l
+                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= desde AND l.hora < hasta
                        AND floor(date_part('epoch', l.hora) / 60) * 60 IN (SELECT unnest(cortados))) x
              GROUP BY x.b;
         ELSE
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
-                      FROM unnest(cortados) m(mm), climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-                      JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
-                     WHERE js.serie = s
-                       AND l.hora >= greatest(to_timestamp(m.mm), desde) AND l.hora < least(to_timestamp(m.mm + 60), hasta)) x
+              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, g.posicion) AS v
+                      FROM unnest(cortados) c(mm),
+                           LATERAL (SELECT l.hora, l.valores, l.exactos FROM climalog.linea l
+                                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= greatest(to_timestamp(c.mm), desde)
+                                       AND l.hora < least(to_timestamp(c.mm + 60), hasta) OFFSET 0) l) x
              GROUP BY x.b;
         END IF;
-    ELSE
-        RETURN QUERY
-        SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-          FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
-                  FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-                  JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
-                 WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta) x
-         GROUP BY x.b;
-    END IF;
+    END LOOP;
 END $f$;
 
 CREATE FUNCTION climalog.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
