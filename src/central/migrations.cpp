@@ -619,10 +619,12 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
   LEFT JOIN equipo d ON d.serie = s.id;
 
 -- Every reading of the series, in the order of their times: the lines' key
--- gives that order, which a sort of a day's readings costs more than.
+-- gives that order, which a sort of a day's readings costs more than. (The
+-- read functions compile nothing: their plans' costs, counted over a whole
+-- table, would make the server compile them for longer than they run.)
 CREATE FUNCTION climalog.lecturas(series integer[], desde timestamptz, hasta timestamptz)
 RETURNS TABLE (serie integer, hora timestamptz, valor double precision)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB'
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off
 SET enable_sort = off AS $f$
 #variable_conflict use_column
 DECLARE
@@ -674,7 +676,7 @@ RETURNS integer LANGUAGE sql IMMUTABLE AS $f$ SELECT least(cubos - 1, greatest(0
 -- line whole.
 CREATE FUNCTION climalog.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
-LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET enable_sort = off AS $f$
+LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off SET enable_sort = off AS $f$
 DECLARE
     d0 double precision := date_part('epoch', desde);
     d1 double precision := date_part('epoch', hasta);
@@ -759,7 +761,7 @@ END $f$;
 
 CREATE FUNCTION climalog.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (serie integer, hora timestamptz, minimo double precision, maximo double precision, lecturas integer)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off AS $f$
 #variable_conflict use_column
 DECLARE
     s integer;
