@@ -61,12 +61,12 @@ std::string arrayText(const std::vector<int> &keys)
 // Times travel as milliseconds since the epoch, both ways.
 const char *overviewSql =
     "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, (extract(epoch FROM now()) * 1000)::bigint"
-    " FROM climalog.resumen ORDER BY estacion, puerto, orden NULLS LAST, columna";
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint"
+    " FROM climalog.resumen WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
 
 const char *seriesSql =
     "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, 0"
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, 0"
     " FROM climalog.resumen WHERE serie = ANY ($1::integer[])";
 
 const char *spansSql =
@@ -97,6 +97,7 @@ SeriesInfo seriesRow(const PGresult *r, int i)
     s.alarmaMin = number<float>(r, i, 11);
     s.alarmaMax = number<float>(r, i, 12);
     s.vigilada = text(r, i, 13) == "t";
+    s.periodo = number<int>(r, i, 14).value_or(0);
     return s;
 }
 
@@ -182,7 +183,7 @@ bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::s
     rows.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
         rows.push_back(seriesRow(r.get(), i));
-    now = n > 0 ? number<std::int64_t>(r.get(), 0, 14).value_or(0) : 0;
+    now = n > 0 ? number<std::int64_t>(r.get(), 0, 15).value_or(0) : 0;
     if (n == 0) {
         const Result t = run(c.get(), "SELECT (extract(epoch FROM now()) * 1000)::bigint", {}, error);
         if (!t)
