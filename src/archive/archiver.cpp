@@ -1,5 +1,8 @@
 #include "archive/archiver.h"
 
+#include "central/connection.h"
+#include "registry/configfile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QLocale>
@@ -77,7 +80,10 @@ QStringList captureFiles(const QDir &dir)
 
 } // namespace
 
-Archiver::Archiver(ArchiveOptions options) : o_(std::move(options)), retryMs_(firstRetryMs) {}
+Archiver::Archiver(ArchiveOptions options)
+    : o_(std::move(options)), zone_(o_.zone.toUtf8()), retryMs_(firstRetryMs)
+{
+}
 
 void Archiver::report(const QString &key, const QString &text)
 {
@@ -91,7 +97,7 @@ void Archiver::report(const QString &key, const QString &text)
 
 bool Archiver::connect()
 {
-    if (!db_.connect(o_.conninfo) || !db_.loadProgress(o_.station, progress_)) {
+    if (!db_.connect(o_.conninfo, o_.station, o_.zone) || !db_.loadProgress(progress_, fileIds_)) {
         report(QStringLiteral("db"), db_.error() + u'.');
         db_.close();
         return false;
@@ -113,44 +119,176 @@ FollowedFile &Archiver::file(const QString &folder, const QString &name)
     const FileKey key(QFileInfo(folder).fileName(), name);
     std::unique_ptr<FollowedFile> &f = files_[key];
     if (!f) {
-        f = std::make_unique<FollowedFile>(o_.station, folder, name);
+        f = std::make_unique<FollowedFile>(folder, name, zone_);
         const auto p = progress_.find(key);
-        if (p != progress_.end())
+        if (p != progress_.end()) {
             f->setProgress(p->second);
+            f->id = fileIds_[key];
+        }
     }
     return *f;
 }
 
-Archiver::Cycle Archiver::archiveFile(FollowedFile &f)
+// The database ids of the headers the batch's lines stand under; the lines
+// of a header the database refuses are dropped, reported once by its line.
+bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &ids)
+{
+    for (BatchLine &l : b.lines) {
+        FollowedFile::Header &h = f.header(l.set);
+        if (h.id == 0) {
+            h.id = db_.header(port, h.columns);
+            if (h.id == 0 && db_.failure() != Database::Failure::Refused)
+                return false;
+            if (h.id == 0) {
+                h.id = -1;
+                warn(QStringLiteral("%1, línea %2: la base de datos no acepta esta cabecera (%3); se saltan sus líneas.")
+                         .arg(QDir::toNativeSeparators(f.path()),
+                              h.number ? QString::number(h.number) : QStringLiteral("que empieza en el byte %1").arg(h.offset),
+                              db_.error()));
+            }
+        }
+        if (ids.size() <= static_cast<std::size_t>(l.set))
+            ids.resize(static_cast<std::size_t>(l.set) + 1, 0);
+        ids[static_cast<std::size_t>(l.set)] = h.id;
+    }
+    const auto refused = std::remove_if(b.lines.begin(), b.lines.end(),
+                                        [&](const BatchLine &l) { return ids[static_cast<std::size_t>(l.set)] < 0; });
+    unstored_ += b.lines.end() - refused;
+    b.lines.erase(refused, b.lines.end());
+    return true;
+}
+
+// Lines [from, to) of the batch, with the file's progress from `before` to
+// `after`. Lines the database refuses for their content are found by
+// halving, skipped and reported; everything else stored.
+bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from, std::size_t to,
+                     const Progress &before, const Progress &after)
+{
+    qint64 changed = 0;
+    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed)) {
+        f.stored(after);
+        progress_[b.key] = after;
+        changed_[b.key] += changed;
+        for (std::size_t i = from; i < to; ++i)
+            readings_ += static_cast<qint64>(b.lines[i].count);
+        lines_ += static_cast<qint64>(to - from);
+        minuteLines_ += static_cast<qint64>(to - from);
+        if (to > from)
+            lastMs_ = std::max(lastMs_, b.lines[to - 1].ms);
+        return true;
+    }
+    if (db_.failure() != Database::Failure::Refused || to == from)
+        return false;
+    if (to - from == 1) {
+        warn(QStringLiteral("%1, línea %2: la base de datos no la acepta (%3); se salta.")
+                 .arg(QDir::toNativeSeparators(f.path()))
+                 .arg(b.lines[from].number)
+                 .arg(db_.error()));
+        ++unstored_;
+        return store(f, b, ids, from, from, before, after);
+    }
+    const std::size_t middle = from + (to - from) / 2;
+    const Progress half = f.progressAfter(b, middle - 1);
+    return store(f, b, ids, from, middle, before, half) && store(f, b, ids, middle, to, half, after);
+}
+
+// A batch that could not be stored: the file goes on from its stored
+// progress; the run starts again from the database's when the connection
+// failed or someone else moved the progress.
+Archiver::Cycle Archiver::failed(FollowedFile &f)
+{
+    const auto p = progress_.find(f.key());
+    f.setProgress(p == progress_.end() ? Progress{} : p->second);
+    f.rest();
+    const Database::Failure why = db_.failure();
+    if (why == Database::Failure::Connection || why == Database::Failure::Moved) {
+        warn(db_.error() + u'.');
+        return Cycle::Failed;
+    }
+    report(f.path(), db_.error() + u'.');
+    if (o_.once)
+        ++unstored_;
+    return Cycle::Idle;
+}
+
+Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
 {
     Cycle result = Cycle::Idle;
     for (;;) {
         Batch b;
         const bool read = f.next(o_.batch, b);
         report(f.path(), read ? QString() : f.error());
-        if (const QString note = f.takeShrinkNote(); !note.isEmpty())
+        if (const QString note = f.takeNote(); !note.isEmpty())
             warn(note);
         if (const qint64 skipped = f.takeRejected(); skipped > 0) {
             rejected_ += skipped;
             warn(QStringLiteral("%1: %2 (ni cabecera ni lecturas de las columnas de su cabecera).")
                      .arg(QDir::toNativeSeparators(f.path()), count(skipped, "línea descartada", "líneas descartadas")));
         }
-        if (!read || (b.after == b.before && b.rows.rows() == 0))
-            return result;
-        if (!db_.store(o_.station, b)) {
-            warn(db_.error() + u'.');
-            return Cycle::Failed;
+        if (const qint64 foreign = f.takeForeign(); foreign > 0) {
+            rejected_ += foreign;
+            warn(QStringLiteral("%1: %2 de otro día que el del fichero.")
+                     .arg(QDir::toNativeSeparators(f.path()), count(foreign, "línea descartada", "líneas descartadas")));
         }
-        f.stored(b);
-        progress_[b.key] = b.after;
+        if (!read || b.empty())
+            return result;
+        if (!f.id && !(f.id = db_.file(port, f.key().second)))
+            return failed(f);
+        std::vector<int> ids;
+        if (!headers(f, port, b, ids))
+            return failed(f);
+        if (!store(f, b, ids, 0, b.lines.size(), b.before, b.after))
+            return failed(f);
+        qint64 &changed = changed_[b.key];
+        if (b.byKey && b.after.byKeyUntil == 0) {
+            say(QStringLiteral("%1 leído de nuevo: %2.")
+                    .arg(QDir::toNativeSeparators(f.path()),
+                         changed ? count(changed, "lectura cambiada (gana el fichero nuevo)", "lecturas cambiadas (gana el fichero nuevo)")
+                                 : QStringLiteral("ninguna lectura cambiada")));
+            changed = 0;
+        } else if (!b.byKey && changed) {
+            warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana este fichero.")
+                     .arg(QDir::toNativeSeparators(f.path()), count(changed, "lectura", "lecturas")));
+            changed = 0;
+        }
         touched_.insert(b.key);
-        lines_ += b.lines;
-        minuteLines_ += b.lines;
-        readings_ += b.rows.rows();
-        lastMs_ = std::max(lastMs_, b.lastMs);
         result = Cycle::Worked;
         progressLine(false);
     }
+}
+
+// The port's configuration file beside the capture folders (config1.ini for
+// folder 1), archived whenever its device table changes.
+void Archiver::archiveConfiguration(const QString &folder, int port)
+{
+    const QString name = QFileInfo(folder).fileName();
+    bool digits = false;
+    name.toInt(&digits);
+    if (!digits)
+        return;
+    const QString path = QFileInfo(folder).dir().filePath(QStringLiteral("config%1.ini").arg(name));
+    const QFileInfo info(path);
+    ConfigLook &seen = configs_[folder];
+    if (!info.exists() || (info.size() == seen.size && info.lastModified() == seen.modified))
+        return;
+    const configfile::ReadResult r = configfile::read(path);
+    if (r.status != configfile::Status::Loaded) {
+        report(path, r.message.isEmpty() ? QStringLiteral("No se puede leer la configuración %1.").arg(QDir::toNativeSeparators(path))
+                                         : r.message);
+        return;
+    }
+    const QByteArray bytes = configfile::encode(r.table);
+    const std::uint64_t hash = hashBytes(hashStart, bytes.constData(), bytes.size());
+    bool stored = false;
+    if (hash != seen.hash && !db_.storeConfiguration(port, hash, r.table, stored)) {
+        report(path, db_.error() + u'.');
+        return;
+    }
+    report(path, QString());
+    seen = {info.size(), info.lastModified(), hash};
+    if (stored)
+        say(QStringLiteral("Configuración del puerto %1 archivada: %2.")
+                .arg(name, count(static_cast<qint64>(r.table.size()) - 1, "dispositivo", "dispositivos")));
 }
 
 Archiver::Cycle Archiver::archiveFolder(const QString &folder)
@@ -169,11 +307,19 @@ Archiver::Cycle Archiver::archiveFolder(const QString &folder)
     if (!reported_[folder].isEmpty())
         say(QStringLiteral("Carpeta de capturas %1 disponible.").arg(QDir::toNativeSeparators(folder)));
     reported_[folder].clear();
+    const int port = db_.port(dir.dirName());
+    if (!port) {
+        warn(db_.error() + u'.');
+        return db_.failure() == Database::Failure::Connection ? Cycle::Failed : Cycle::Idle;
+    }
+    archiveConfiguration(folder, port);
+    if (!db_.connected())
+        return Cycle::Failed;
     const QStringList names = captureFiles(dir);
     Cycle result = Cycle::Idle;
     for (int i = 0; i < names.size(); ++i) {
         FollowedFile &f = file(folder, names[i]);
-        const Cycle c = archiveFile(f);
+        const Cycle c = archiveFile(f, port);
         if (c == Cycle::Failed)
             return c;
         if (c == Cycle::Worked)
@@ -283,7 +429,7 @@ int Archiver::run()
         if (catchingUp_)
             caughtUp();
         if (o_.once)
-            return 0;
+            return unstored_ > 0 ? 3 : 0;
         statusLine();
         QThread::msleep(pollMs);
     }

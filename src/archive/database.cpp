@@ -1,244 +1,449 @@
 #include "archive/database.h"
 
-#include <QDate>
-#include <QDateTime>
+#include "archive/copystream.h"
+#include "archive/valuecode.h"
+#include "registry/general.h"
 
 #include <libpq-fe.h>
 
-#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
-
-// Creating the schema and partitions takes this lock, so stations starting
-// together do not trip over each other's CREATE.
-constexpr const char *lockSql = "SELECT pg_advisory_xact_lock(4354353746960623463)";
-
-const char *const schema = R"sql(
-CREATE SCHEMA IF NOT EXISTS climalog;
-CREATE TABLE IF NOT EXISTS climalog.lectura (
-    estacion text NOT NULL,
-    puerto   text NOT NULL,
-    fichero  text NOT NULL,
-    columna  text NOT NULL,
-    hora     timestamptz NOT NULL,
-    valor    double precision
-) PARTITION BY RANGE (hora);
-CREATE INDEX IF NOT EXISTS lectura_hora ON climalog.lectura USING brin (hora);
-CREATE TABLE IF NOT EXISTS climalog.progreso (
-    estacion        text NOT NULL,
-    puerto          text NOT NULL,
-    fichero         text NOT NULL,
-    posicion        bigint NOT NULL,
-    por_clave_hasta bigint NOT NULL DEFAULT 0,
-    actualizado     timestamptz NOT NULL DEFAULT now(),
-    PRIMARY KEY (estacion, puerto, fichero)
-);
-)sql";
 
 struct ResultFree {
     void operator()(PGresult *r) const { PQclear(r); }
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
-QString serverText(pg_conn *conn) { return QString::fromUtf8(PQerrorMessage(conn)).trimmed(); }
+// A batch's lines wait in the session's own tables until climalog.guardar,
+// which runs as the schema's owner, checks and moves them: the station's
+// role itself can write nothing else.
+const char *const sessionTables = R"sql(
+CREATE TEMP TABLE entrada (
+    hora timestamptz NOT NULL, juego integer NOT NULL, linea bigint NOT NULL,
+    valores integer[] NOT NULL, exactos double precision[]) ON COMMIT DELETE ROWS;
+CREATE TEMP TABLE entrada_resumen (
+    juego integer NOT NULL, periodo integer NOT NULL, inicio timestamptz NOT NULL, lineas integer NOT NULL,
+    n smallint[] NOT NULL, minimo double precision[] NOT NULL, maximo double precision[] NOT NULL) ON COMMIT DELETE ROWS;
+)sql";
+
+constexpr double gap = std::numeric_limits<double>::quiet_NaN();
 
 QByteArray number(qint64 v) { return QByteArray::number(v); }
+QByteArray hashText(std::uint64_t h) { return number(static_cast<qint64>(h)); }
+
+// An array literal of texts; a null QString is NULL.
+QByteArray textArray(const QStringList &items)
+{
+    QByteArray out = "{";
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (i)
+            out += ',';
+        if (items[i].isNull()) {
+            out += "NULL";
+            continue;
+        }
+        QByteArray item = items[i].toUtf8();
+        item.replace('\\', "\\\\").replace('"', "\\\"");
+        out += '"' + item + '"';
+    }
+    return out + '}';
+}
+
+QByteArray numberArray(const std::vector<double> &items)
+{
+    QByteArray out = "{";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i)
+            out += ',';
+        const double v = items[i];
+        out += std::isnan(v) ? QByteArray("NaN") : std::isinf(v) ? QByteArray(v < 0 ? "-Infinity" : "Infinity")
+                                                                  : QByteArray::number(v, 'g', 9);
+    }
+    return out + '}';
+}
+
+// The class of a column: T, H, the channel's letter or the input's digit.
+QString columnClass(const Column &c)
+{
+    switch (c.kind) {
+    case Kind::Temperature:
+        return QStringLiteral("T");
+    case Kind::Humidity:
+        return QStringLiteral("H");
+    case Kind::Channel:
+        return c.name.mid(c.device.size() + 3, 1);
+    case Kind::Input:
+        return c.name.right(1);
+    }
+    return QStringLiteral("T");
+}
+
+// Minute and hour rollups of a run of lines, as climalog.minuto and
+// climalog.hora hold them.
+struct Rollup {
+    int lines = 0;
+    std::vector<std::int16_t> n;
+    std::vector<double> min, max;
+};
 
 } // namespace
 
-Database::~Database() { close(); }
-
-const char *Database::schemaSql() { return schema; }
-
 void Database::close()
 {
-    if (conn_)
-        PQfinish(conn_);
-    conn_ = nullptr;
-    days_.clear();
+    conn_.reset();
+    ports_.clear();
+    station_ = 0;
 }
 
-bool Database::connected() const { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+bool Database::connected() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
 
 void Database::fail(const QString &what)
 {
-    error_ = conn_ ? what + QStringLiteral(": ") + serverText(conn_) : what;
-    abandon();
-}
-
-void Database::abandon()
-{
-    // A transaction left open by a failure is given up; a lost connection
-    // is closed, so the next look reconnects.
-    if (conn_ && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE)
-        Result(PQexec(conn_, "ROLLBACK"));
-    if (conn_ && PQstatus(conn_) != CONNECTION_OK)
+    const bool alive = conn_ && PQstatus(conn_.get()) == CONNECTION_OK;
+    error_ = central::masked(conn_ ? what + QStringLiteral(": ") + central::serverText(conn_.get()) : what, conninfo_);
+    if (!alive) {
+        failure_ = Failure::Connection;
         close();
+        return;
+    }
+    if (PQtransactionStatus(conn_.get()) != PQTRANS_IDLE)
+        Result(PQexec(conn_.get(), "ROLLBACK"));
 }
 
 bool Database::exec(const char *sql)
 {
-    Result r(PQexec(conn_, sql));
+    Result r(PQexec(conn_.get(), sql));
     const ExecStatusType s = PQresultStatus(r.get());
-    return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+    if (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK)
+        return true;
+    const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+    const QByteArray code = state ? state : "";
+    failure_ = PQstatus(conn_.get()) != CONNECTION_OK || code.startsWith("08") ? Failure::Connection
+               : code == "CLA01"                                          ? Failure::Moved
+               : code.startsWith("22") || code.startsWith("23")           ? Failure::Refused
+                                                                          : Failure::Other;
+    return false;
 }
 
-bool Database::connect(const QString &conninfo)
+bool Database::call(const char *sql, const std::vector<QByteArray> &params, int &result)
+{
+    std::vector<const char *> values;
+    for (const QByteArray &p : params)
+        values.push_back(p.isNull() ? nullptr : p.constData());
+    Result r(PQexecParams(conn_.get(), sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1) {
+        result = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+        return true;
+    }
+    const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+    const QByteArray code = state ? state : "";
+    failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
+               : code == "CLA01"                     ? Failure::Moved
+               : code == "23505"                     ? Failure::Refused
+               : code.startsWith("22")               ? Failure::Refused
+                                                     : Failure::Other;
+    return false;
+}
+
+bool Database::connect(const QString &conninfo, const QString &station, const QString &zone)
 {
     close();
-    const QByteArray address = conninfo.toUtf8();
-    // Defaults first: the address given overrides them. Keepalives notice a
-    // server that vanished without a word within minutes, not hours.
-    const char *keys[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
-                          "fallback_application_name", "dbname", nullptr};
-    const char *values[] = {"10", "60", "10", "6", "climalog-archivo", address.isEmpty() ? nullptr : address.constData(),
-                            nullptr};
-    conn_ = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(conn_) != CONNECTION_OK) {
-        fail(QStringLiteral("No se puede conectar con la base de datos"));
+    conninfo_ = conninfo;
+    failure_ = Failure::Connection;
+    conn_ = central::connect(conninfo, "climalog-archivo", error_);
+    if (!conn_)
+        return false;
+    failure_ = Failure::Other;
+    if (const QString problem = central::schemaProblem(conn_.get()); !problem.isEmpty()) {
+        error_ = problem;
         close();
         return false;
     }
-    PQsetNoticeProcessor(conn_, [](void *, const char *) {}, nullptr);
-    const QByteArray setup = QByteArray("SET client_encoding = 'UTF8'; BEGIN; ") + lockSql + "; " + schema +
-                             "COMMIT; CREATE TEMP TABLE entrada (LIKE climalog.lectura) ON COMMIT DELETE ROWS;";
-    if (!exec(setup.constData())) {
-        fail(QStringLiteral("No se puede preparar el esquema climalog"));
+    if (!call("SELECT climalog.alta_estacion($1, $2)", {station.toUtf8(), zone.toUtf8()}, station_)) {
+        fail(QStringLiteral("No se puede dar de alta la estación %1").arg(station));
         close();
         return false;
     }
+    // The schema's owner reads the session's tables inside climalog.guardar.
+    Result owner(PQexec(conn_.get(), "SELECT nspowner::regrole::text FROM pg_namespace WHERE nspname = 'climalog'"));
+    const QByteArray grant = QByteArray("GRANT SELECT ON pg_temp.entrada, pg_temp.entrada_resumen TO ") +
+                             (PQntuples(owner.get()) == 1 ? PQgetvalue(owner.get(), 0, 0) : "CURRENT_USER");
+    if (!exec(sessionTables) || !exec(grant.constData())) {
+        fail(QStringLiteral("No se pueden crear las tablas temporales de la sesión"));
+        close();
+        return false;
+    }
+    failure_ = Failure::None;
     return true;
 }
 
-bool Database::loadProgress(const QString &station, std::map<FileKey, Progress> &out)
+bool Database::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int> &ids)
 {
     out.clear();
-    const QByteArray name = station.toUtf8();
-    const char *params[] = {name.constData()};
-    Result r(PQexecParams(conn_, "SELECT puerto, fichero, posicion, por_clave_hasta FROM climalog.progreso WHERE estacion = $1",
+    ids.clear();
+    const QByteArray id = number(station_);
+    const char *params[] = {id.constData()};
+    Result r(PQexecParams(conn_.get(),
+                          "SELECT puerto, fichero, id, posicion, lineas, huella, muestra, cabecera, encode(estado, 'hex'), "
+                          "por_clave_hasta FROM climalog.progreso_de($1)",
                           1, nullptr, params, nullptr, nullptr, 0));
     if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
         fail(QStringLiteral("No se puede leer el progreso del archivo"));
         return false;
     }
+    const auto field = [&](int i, int f) { return QByteArray(PQgetvalue(r.get(), i, f)); };
     for (int i = 0; i < PQntuples(r.get()); ++i) {
-        const FileKey key{QString::fromUtf8(PQgetvalue(r.get(), i, 0)), QString::fromUtf8(PQgetvalue(r.get(), i, 1))};
-        out[key] = {QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong(), QByteArray(PQgetvalue(r.get(), i, 3)).toLongLong()};
+        const FileKey key{QString::fromUtf8(field(i, 0)), QString::fromUtf8(field(i, 1))};
+        Progress p;
+        p.at = {field(i, 3).toLongLong(), field(i, 4).toLongLong(), static_cast<std::uint64_t>(field(i, 5).toLongLong()),
+                field(i, 7).toLongLong()};
+        p.hashKnown = !PQgetisnull(r.get(), i, 5);
+        p.sample = static_cast<std::uint64_t>(field(i, 6).toLongLong());
+        p.state = QByteArray::fromHex(field(i, 8));
+        p.byKeyUntil = field(i, 9).toLongLong();
+        out[key] = p;
+        ids[key] = field(i, 2).toInt();
     }
     return true;
 }
 
-bool Database::ensureDays(const std::set<qint64> &days)
+int Database::port(const QString &name)
 {
-    for (const qint64 day : days) {
-        if (days_.count(day))
-            continue;
-        const QDate d = QDate(1970, 1, 1).addDays(day);
-        const QByteArray sql = QStringLiteral("BEGIN; %1; CREATE TABLE IF NOT EXISTS climalog.lectura_%2 PARTITION OF "
-                                              "climalog.lectura FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00'); COMMIT;")
-                                   .arg(QString::fromLatin1(lockSql), d.toString(QStringLiteral("yyyyMMdd")),
-                                        d.toString(Qt::ISODate), d.addDays(1).toString(Qt::ISODate))
-                                   .toUtf8();
-        if (!exec(sql.constData())) {
-            fail(QStringLiteral("No se puede crear la partición del día %1").arg(d.toString(QStringLiteral("dd-MM-yyyy"))));
-            return false;
+    int &id = ports_[name];
+    if (!id && !call("SELECT climalog.alta_puerto($1, $2)", {number(station_), name.toUtf8()}, id))
+        fail(QStringLiteral("No se puede dar de alta el puerto %1").arg(name));
+    return id;
+}
+
+int Database::file(int port, const QString &name)
+{
+    int id = 0;
+    if (!call("SELECT climalog.alta_fichero($1, $2)", {number(port), name.toUtf8()}, id))
+        fail(QStringLiteral("No se puede dar de alta el fichero %1").arg(name));
+    return id;
+}
+
+int Database::header(int port, const std::vector<Column> &columns)
+{
+    QStringList names, units, devices, classes;
+    for (const Column &c : columns) {
+        // A text parameter ends at a zero byte: such a name would be cut.
+        if (c.name.contains(QChar(0))) {
+            failure_ = Failure::Refused;
+            error_ = QStringLiteral("un nombre de columna tiene un byte nulo");
+            return 0;
         }
-        days_.insert(day);
+        names << c.name;
+        units << (c.kind == Kind::Input ? QString() : c.unit.isNull() ? QStringLiteral("") : c.unit);
+        devices << (c.device.isNull() ? QStringLiteral("") : c.device);
+        classes << columnClass(c);
     }
-    return true;
+    int id = 0;
+    if (!call("SELECT climalog.alta_juego($1, $2, $3, $4, $5)",
+              {number(port), textArray(names), textArray(units), textArray(devices), textArray(classes)}, id))
+        fail(QStringLiteral("No se puede dar de alta la cabecera"));
+    return id;
 }
 
 bool Database::copy(const char *sql, const QByteArray &data)
 {
-    Result start(PQexec(conn_, sql));
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN)
+    Result start(PQexec(conn_.get(), sql));
+    if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
+        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection : Failure::Other;
         return false;
-    constexpr qsizetype piece = 1 << 20;
+    }
+    constexpr qsizetype chunk = 1 << 20;
     bool sent = true;
-    for (qsizetype at = 0; sent && at < data.size(); at += piece)
-        sent = PQputCopyData(conn_, data.constData() + at, static_cast<int>(std::min(piece, data.size() - at))) == 1;
+    for (qsizetype at = 0; sent && at < data.size(); at += chunk)
+        sent = PQputCopyData(conn_.get(), data.constData() + at, static_cast<int>(std::min(chunk, data.size() - at))) == 1;
     // Ending the COPY with an error message makes the server drop it all.
-    if (PQputCopyEnd(conn_, sent ? nullptr : "envío interrumpido") != 1)
-        return false;
-    bool ok = sent;
-    while (PGresult *r = PQgetResult(conn_)) {
-        ok = ok && PQresultStatus(r) == PGRES_COMMAND_OK;
+    bool ok = PQputCopyEnd(conn_.get(), sent ? nullptr : "envío interrumpido") == 1 && sent;
+    QByteArray code;
+    while (PGresult *r = PQgetResult(conn_.get())) {
+        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+            ok = false;
+            if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+                code = state;
+        }
         PQclear(r);
     }
+    if (!ok)
+        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
+                   : code.startsWith("22")                ? Failure::Refused
+                                                          : Failure::Other;
     return ok;
 }
 
-Database::Saved Database::saveProgress(const QString &station, const Batch &b)
+bool Database::store(const Store &s, qint64 &changed)
 {
-    const QByteArray name = station.toUtf8(), port = b.key.first.toUtf8(), file = b.key.second.toUtf8();
-    const QByteArray offset = number(b.after.offset), byKey = number(b.after.byKeyUntil);
-    const QByteArray oldOffset = number(b.before.offset), oldByKey = number(b.before.byKeyUntil);
-    const char *params[] = {name.constData(), port.constData(), file.constData(), offset.constData(),
-                            byKey.constData(), oldOffset.constData(), oldByKey.constData()};
-    // Only from the progress this batch was read from: with anything else in
-    // the table, these lines may be there already.
-    Result r(PQexecParams(conn_,
-                          "INSERT INTO climalog.progreso AS p (estacion, puerto, fichero, posicion, por_clave_hasta) "
-                          "VALUES ($1, $2, $3, $4, $5) "
-                          "ON CONFLICT (estacion, puerto, fichero) DO UPDATE SET posicion = EXCLUDED.posicion, "
-                          "por_clave_hasta = EXCLUDED.por_clave_hasta, actualizado = now() "
-                          "WHERE p.posicion = $6 AND p.por_clave_hasta = $7",
-                          7, nullptr, params, nullptr, nullptr, 0));
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        return Saved::No;
-    return QByteArray(PQcmdTuples(r.get())) == "1" ? Saved::Yes : Saved::Moved;
-}
-
-bool Database::storeReadings(Batch &batch)
-{
-    if (batch.rows.rows() == 0)
-        return true;
-    const QByteArray &data = batch.rows.finish();
-    if (!batch.byKey)
-        return copy("COPY climalog.lectura (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data);
-    // A file read again: only the readings whose key is not there yet; the
-    // batch's time range keeps the look-up to its own days.
-    return copy("COPY entrada (estacion, puerto, fichero, columna, hora, valor) FROM STDIN (FORMAT binary)", data) &&
-           exec("INSERT INTO climalog.lectura SELECT e.* FROM entrada e WHERE NOT EXISTS ("
-                "SELECT 1 FROM climalog.lectura l WHERE l.estacion = e.estacion AND l.columna = e.columna AND "
-                "l.hora = e.hora AND l.puerto = e.puerto AND l.fichero = e.fichero "
-                "AND l.hora BETWEEN (SELECT min(hora) FROM entrada) AND (SELECT max(hora) FROM entrada))");
-}
-
-bool Database::store(const QString &station, Batch &batch)
-{
-    const QString file = batch.key.first + u'/' + batch.key.second;
+    changed = 0;
+    const Batch &b = *s.batch;
+    const QString file = b.key.first + u'/' + b.key.second;
     if (!connected()) {
+        failure_ = Failure::Connection;
         error_ = QStringLiteral("No hay conexión con la base de datos");
         return false;
     }
-    if (!ensureDays(batch.days))
-        return false;
-    if (!exec("BEGIN")) {
-        fail(QStringLiteral("No se puede empezar la transacción"));
+    // The lines, and (unless stored lines may be replaced, when the server
+    // recomputes them) their rollups per minute and hour.
+    CopyStream lines, rollups;
+    std::map<std::tuple<int, int, qint64>, Rollup> periods;
+    std::vector<std::int32_t> codes;
+    std::vector<std::uint8_t> nulls;
+    for (std::size_t i = s.from; i < s.to; ++i) {
+        const BatchLine &l = b.lines[i];
+        const int header = s.headerIds[static_cast<std::size_t>(l.set)];
+        const std::size_t count = l.count;
+        const std::span<const double> values(b.values.data() + l.values, count);
+        codes.assign(count, 0);
+        nulls.assign(count, 0);
+        bool whole = false;
+        for (std::size_t k = 0; k < count; ++k) {
+            nulls[k] = std::isnan(values[k]);
+            if (nulls[k])
+                continue;
+            if (const auto code = valueCode(values[k]))
+                codes[k] = *code;
+            else
+                whole = true;
+        }
+        lines.row(5);
+        lines.time(l.ms);
+        lines.int32(header);
+        lines.int64(l.number);
+        lines.int32Array(codes, nulls);
+        whole ? lines.float64Array(values) : lines.null();
+        if (b.byKey)
+            continue;
+        for (const qint64 period : {qint64{60}, qint64{3600}}) {
+            const qint64 startMs = l.ms - ((l.ms % (period * 1000)) + period * 1000) % (period * 1000);
+            Rollup &r = periods[{header, static_cast<int>(period), startMs}];
+            if (r.lines++ == 0) {
+                r.n.assign(count, 0);
+                r.min.assign(count, gap);
+                r.max.assign(count, gap);
+            }
+            for (std::size_t k = 0; k < count && k < r.n.size(); ++k) {
+                if (std::isnan(values[k]))
+                    continue;
+                ++r.n[k];
+                r.min[k] = std::isnan(r.min[k]) ? values[k] : std::min(r.min[k], values[k]);
+                r.max[k] = std::isnan(r.max[k]) ? values[k] : std::max(r.max[k], values[k]);
+            }
+        }
+    }
+    for (const auto &[key, r] : periods) {
+        rollups.row(7);
+        rollups.int32(std::get<0>(key));
+        rollups.int32(std::get<1>(key));
+        rollups.time(std::get<2>(key));
+        rollups.int32(r.lines);
+        rollups.int16Array(r.n);
+        rollups.float64Array(r.min);
+        rollups.float64Array(r.max);
+    }
+
+    const Progress &before = *s.before, &after = *s.after;
+    const auto guardar = [&](bool replace, qint64 &out) {
+        const std::vector<QByteArray> params{number(s.file),
+                                             number(before.at.offset),
+                                             before.hashKnown ? hashText(before.at.hash) : QByteArray(),
+                                             number(after.at.offset),
+                                             number(after.at.lines),
+                                             hashText(after.at.hash),
+                                             hashText(after.sample),
+                                             number(after.at.header),
+                                             after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
+                                             number(after.byKeyUntil),
+                                             replace ? "true" : "false"};
+        std::vector<const char *> values;
+        for (const QByteArray &p : params)
+            values.push_back(p.isNull() ? nullptr : p.constData());
+        Result r(PQexecParams(conn_.get(), "SELECT climalog.guardar($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+                              static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+        if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1) {
+            out = QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong();
+            return QByteArray();
+        }
+        const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+        return QByteArray(state ? state : "?");
+    };
+
+    if (!exec("BEGIN") || !copy("COPY pg_temp.entrada (hora, juego, linea, valores, exactos) FROM STDIN (FORMAT binary)",
+                                lines.finish())) {
+        fail(QStringLiteral("No se pueden enviar las lecturas de %1").arg(file));
         return false;
     }
-    if (!storeReadings(batch)) {
+    if (!b.byKey && rollups.rows() > 0 &&
+        !copy("COPY pg_temp.entrada_resumen (juego, periodo, inicio, lineas, n, minimo, maximo) FROM STDIN (FORMAT binary)",
+              rollups.finish())) {
+        fail(QStringLiteral("No se pueden enviar los resúmenes de %1").arg(file));
+        return false;
+    }
+    if (!b.byKey && !exec("SAVEPOINT lote")) {
         fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
         return false;
     }
-    switch (saveProgress(station, batch)) {
-    case Saved::Yes:
-        break;
-    case Saved::No:
-        fail(QStringLiteral("No se puede guardar el progreso de %1").arg(file));
-        return false;
-    case Saved::Moved:
-        abandon();
-        error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: ¿otro programa de archivo con el "
-                                "nombre de estación %2?")
-                     .arg(file, station);
+    QByteArray code = guardar(b.byKey, changed);
+    // A line of a second already stored (a file copied under another name,
+    // a clock set back): this file's lines replace the stored ones.
+    if (code == "23505" && !b.byKey && exec("ROLLBACK TO SAVEPOINT lote"))
+        code = guardar(true, changed);
+    if (!code.isEmpty()) {
+        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
+                   : code == "CLA01"                     ? Failure::Moved
+                   : code.startsWith("22") || code.startsWith("23") ? Failure::Refused
+                                                                     : Failure::Other;
+        if (failure_ == Failure::Moved) {
+            fail(QString());
+            error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: ¿otro programa de archivo con el "
+                                    "mismo nombre de estación?")
+                         .arg(file);
+            return false;
+        }
+        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
         return false;
     }
     if (!exec("COMMIT")) {
         fail(QStringLiteral("No se puede confirmar la transacción"));
         return false;
     }
+    return true;
+}
+
+bool Database::storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored)
+{
+    stored = false;
+    QStringList names, serials, types, actions, relays, units, periods;
+    std::vector<double> mins, maxs, gains;
+    const auto text = [](QString t) { return t.remove(QChar(0)); };
+    for (std::size_t i = 1; i < table.size(); ++i) {
+        const Dispositivo &d = table[i];
+        names << text(d.nombre.trimmed());
+        serials << seriehex(d.sn);
+        types << QString::number(d.tipo);
+        mins.push_back(d.alarma[0]);
+        maxs.push_back(d.alarma[1]);
+        actions << QString::number(d.salrele[0]);
+        relays << seriehex(d.snrele[0]);
+        for (int k = 0; k < 4; ++k) {
+            units << text(d.magnitud[static_cast<std::size_t>(k)].trimmed());
+            gains.push_back(d.ganancia[static_cast<std::size_t>(k)]);
+        }
+        periods << QString::number(d.periodo);
+    }
+    int result = 0;
+    if (!call("SELECT climalog.guardar_configuracion($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)::integer",
+              {number(port), hashText(hash), textArray(names), textArray(serials), textArray(types), numberArray(mins),
+               numberArray(maxs), textArray(actions), textArray(relays), textArray(units), numberArray(gains),
+               textArray(periods)},
+              result)) {
+        fail(QStringLiteral("No se puede archivar la configuración del puerto"));
+        return false;
+    }
+    stored = result != 0;
     return true;
 }

@@ -1,71 +1,73 @@
-// The archive's side of PostgreSQL, through libpq: the schema of its own,
-// a partition for every day, the progress of every capture file, and each
-// batch of readings stored with its file's progress in one transaction, so a
-// reading is in the table exactly when the progress says it is.
+// The archive's side of the central database, through libpq and the
+// functions a station's role may call: the station, its ports, files and
+// headers registered, the progress of every capture file, each batch of lines
+// stored with its file's progress in one transaction (so a reading is in the
+// database exactly when the progress says it is), and the ports'
+// configurations.
 #pragma once
 
-#include "archive/copyrows.h"
+#include "archive/batch.h"
+#include "central/connection.h"
+#include "registry/dispositivo.h"
+#include "viewer/capturereader.h"
 
 #include <QString>
 
 #include <map>
-#include <set>
-#include <utility>
-
-struct pg_conn;
-
-// How far a capture file is archived.
-struct Progress {
-    qint64 offset = 0;     // bytes of whole lines archived
-    qint64 byKeyUntil = 0; // a shrunk file: lines before this byte are stored only when their key is not there yet
-    bool operator==(const Progress &) const = default;
-};
-
-// Port folder name and file name.
-using FileKey = std::pair<QString, QString>;
-
-// The readings of a run of whole lines of one file, and where it leaves the file.
-struct Batch {
-    FileKey key;
-    Progress before, after;
-    bool byKey = false;
-    CopyRows rows;
-    std::set<qint64> days; // UTC days of the readings (days since the epoch)
-    qint64 lines = 0;
-    qint64 lastMs = 0;     // time of the last line, 0 when none
-};
+#include <vector>
 
 class Database {
 public:
-    Database() = default;
-    Database(const Database &) = delete;
-    Database &operator=(const Database &) = delete;
-    ~Database();
+    // Why the last call failed.
+    enum class Failure {
+        None,
+        Connection, // the connection is gone: reconnect and go on from the stored progress
+        Moved,      // the stored progress is not the one the batch was read from
+        Refused,    // the server refused the content (a bad byte, a value out of range)
+        Other,      // anything else (permissions, a full disk...): try again later
+    };
 
-    // Connects and creates the schema when it is missing.
-    bool connect(const QString &conninfo);
+    // Connects, checks the schema and takes the station (creating it, with
+    // its zone, the first time).
+    bool connect(const QString &conninfo, const QString &station, const QString &zone);
     void close();
     bool connected() const;
     const QString &error() const { return error_; } // Spanish, with the server's own words
+    Failure failure() const { return failure_; }
 
-    bool loadProgress(const QString &station, std::map<FileKey, Progress> &out);
-    // False (and nothing stored) on any failure, or when the stored progress
-    // of the file is not batch.before: then someone else moved it.
-    bool store(const QString &station, Batch &batch);
+    bool loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int> &ids);
+    // Ids of a port, a capture file and a header; 0 on failure.
+    int port(const QString &name);
+    int file(int port, const QString &name);
+    int header(int port, const std::vector<Column> &columns);
 
-    static const char *schemaSql();
+    // Batch lines [from, to) of a file, with the file's progress going from
+    // `before` to `after`. `byKey`: stored lines of the same seconds are
+    // replaced; otherwise that happens only when one turns out to be there.
+    // `changed` gets the readings whose value changed.
+    struct Store {
+        int file = 0;
+        const Batch *batch = nullptr;
+        std::size_t from = 0, to = 0;
+        const Progress *before = nullptr, *after = nullptr;
+        std::vector<int> headerIds; // by the batch lines' set
+    };
+    bool store(const Store &s, qint64 &changed);
+
+    // A port's configuration file, stored when it differs from the latest
+    // archived; `stored` says whether it did.
+    bool storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored);
 
 private:
     bool exec(const char *sql);
-    bool ensureDays(const std::set<qint64> &days);
     bool copy(const char *sql, const QByteArray &data);
-    bool storeReadings(Batch &batch);
-    enum class Saved { Yes, No, Moved };
-    Saved saveProgress(const QString &station, const Batch &b);
+    bool call(const char *sql, const std::vector<QByteArray> &params, int &result);
     void fail(const QString &what);
-    void abandon();
 
-    pg_conn *conn_ = nullptr;
+    central::Connection conn_;
+    QString conninfo_;
+    int station_ = 0;
     QString error_;
-    std::set<qint64> days_; // partitions known to exist
+    Failure failure_ = Failure::None;
+    std::map<QString, int> ports_;
 };

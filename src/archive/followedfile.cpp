@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -11,116 +14,245 @@ namespace {
 // Bytes taken from the file at a time: a batch grows by at most this much
 // text beyond its readings goal.
 constexpr qint64 piece = 1 << 20;
-// A batch's rows in memory stay below this, however long the lines are.
-constexpr qint64 mostBatchBytes = 64 << 20;
-constexpr qint64 msPerDay = 86400000;
-
-qint64 utcDay(qint64 ms) { return ms >= 0 ? ms / msPerDay : (ms - msPerDay + 1) / msPerDay; }
+// A batch's values in memory stay below this, however long the lines are.
+constexpr std::size_t mostBatchValues = 8 << 20;
+// The longest line the monitor writes is about 4.3 MB (a header of 32 767
+// converters); a longer one is no line of a capture and is skipped whole.
+constexpr qint64 longestLine = 8 << 20;
+// The samples of a file's archived part that a cheap look compares.
+constexpr qint64 sampleBytes = 4096;
+// A line's time may lie this far beyond its file's day: the tick that
+// wrote it took its time before midnight and its file name after.
+constexpr qint64 midnightToleranceMs = 10000;
 
 } // namespace
 
-FollowedFile::FollowedFile(const QString &station, const QString &folder, const QString &name)
-    : key_(QFileInfo(folder).fileName(), name), path_(QDir(folder).filePath(name)),
-      rowStart_(CopyRows::rowStart(station, key_.first, name))
+std::uint64_t hashBytes(std::uint64_t h, const char *p, qsizetype n)
 {
+    for (const char *end = p + n; p < end; ++p) {
+        h ^= static_cast<unsigned char>(*p);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+FollowedFile::FollowedFile(const QString &folder, const QString &name, const QTimeZone &zone)
+    : key_(QFileInfo(folder).fileName(), name), path_(QDir(folder).filePath(name)), zone_(zone)
+{
+    const QDate day = QDate::fromString(name.left(10), QStringLiteral("dd-MM-yyyy"));
+    dayValid_ = day.isValid();
+    if (dayValid_) {
+        dayStartMs_ = QDateTime(day, QTime(0, 0), zone_).toMSecsSinceEpoch() - midnightToleranceMs;
+        dayEndMs_ = QDateTime(day.addDays(1), QTime(0, 0), zone_).toMSecsSinceEpoch() + midnightToleranceMs;
+    }
 }
 
 void FollowedFile::setProgress(const Progress &p)
 {
     // Anything read past the stored progress was not stored: read it again.
-    if (reader_ && (p != progress_ || reader_->whole() != p.offset))
+    if (reader_ && (p != progress_ || pos_ != p.at))
         reader_.reset();
+    progress_ = p;
+    byKeyUntil_ = p.byKeyUntil;
+}
+
+void FollowedFile::stored(const Progress &p)
+{
     progress_ = p;
     byKeyUntil_ = p.byKeyUntil;
 }
 
 bool FollowedFile::caughtUp() const
 {
-    return QFileInfo(path_).size() == progress_.offset && (!reader_ || reader_->offset() == progress_.offset);
+    return QFileInfo(path_).size() == progress_.at.offset && (!reader_ || pos_ == progress_.at);
 }
 
-QString FollowedFile::takeShrinkNote() { return std::exchange(shrinkNote_, QString()); }
+QString FollowedFile::takeNote() { return std::exchange(note_, QString()); }
 
 qint64 FollowedFile::takeRejected()
 {
-    if (!reader_)
-        return 0;
-    const qint64 n = reader_->rejected() - rejectedSeen_;
-    rejectedSeen_ = reader_->rejected();
-    return n;
-}
-
-void FollowedFile::restart(qint64 archived)
-{
-    // Lines before the archived end may be stored already: each goes in
-    // only when its key is not there yet.
-    byKeyUntil_ = std::max({byKeyUntil_, archived, progress_.byKeyUntil});
-    shrinkNote_ = QStringLiteral("El fichero %1 no es el que se archivó (%2 bytes archivados, ahora tiene %3): se lee de "
-                                 "nuevo desde el principio, sin repetir lecturas.")
-                      .arg(QDir::toNativeSeparators(path_))
-                      .arg(archived)
-                      .arg(QFileInfo(path_).size());
-    columns_.clear();
-}
-
-// A reader placed at the archived end of the file: the lines before it are
-// read again (for the columns they stand under) and dropped.
-bool FollowedFile::open()
-{
-    reader_ = std::make_unique<CaptureReader>(path_);
-    columns_.clear();
-    const qint64 size = QFileInfo(path_).size();
-    if (size < progress_.offset) {
-        restart(progress_.offset);
-    } else {
-        while (reader_->offset() < progress_.offset) {
-            const qint64 before = reader_->offset();
-            if (reader_->follow(std::min(4 * piece, progress_.offset - before)) == CaptureReader::Change::Failed) {
-                error_ = reader_->error();
-                reader_.reset();
-                return false;
-            }
-            reader_->discardRows();
-            if (reader_->offset() == before)
-                break;
-        }
-        // The archived end is always a line end; anything else is another file.
-        if (reader_->whole() != progress_.offset) {
-            reader_ = std::make_unique<CaptureReader>(path_);
-            restart(progress_.offset);
-        }
+    if (reader_) {
+        rejected_ += reader_->rejected() - rejectedSeen_;
+        rejectedSeen_ = reader_->rejected();
     }
-    rejectedSeen_ = reader_->rejected();
+    return std::exchange(rejected_, 0);
+}
+
+std::uint64_t FollowedFile::sample(QFile &f, const Position &at) const
+{
+    // The start, the header line in force and the end of the archived part:
+    // a replaced file differs in one of them unless it is the same file.
+    std::uint64_t h = hashStart;
+    for (const qint64 from : {qint64{0}, at.header, std::max<qint64>(0, at.offset - sampleBytes)}) {
+        if (from < 0 || from >= at.offset || !f.seek(from))
+            continue;
+        const QByteArray bytes = f.read(std::min(sampleBytes, at.offset - from));
+        h = hashBytes(h, bytes.constData(), bytes.size());
+    }
+    return h;
+}
+
+bool FollowedFile::sameBytes(QFile &f) const
+{
+    if (!progress_.hashKnown || !f.seek(0))
+        return false;
+    std::uint64_t h = hashStart;
+    QByteArray buffer;
+    for (qint64 at = 0; at < progress_.at.offset;) {
+        buffer = f.read(std::min(piece, progress_.at.offset - at));
+        if (buffer.isEmpty())
+            return false;
+        h = hashBytes(h, buffer.constData(), buffer.size());
+        at += buffer.size();
+    }
+    return h == progress_.at.hash;
+}
+
+void FollowedFile::restart(const QString &why)
+{
+    // Lines before the archived end may be stored already: each replaces the
+    // stored line of its second, and the readings that change are counted.
+    byKeyUntil_ = std::max({byKeyUntil_, progress_.at.offset, progress_.byKeyUntil});
+    note_ = why;
+    reader_ = std::make_unique<CaptureReader>();
+    headers_.clear();
+    pos_ = Position{};
+    rejectedSeen_ = 0;
+}
+
+// A reader placed at the archived end of the file, with the header in force
+// there read again, after checking that the archived part is the file's.
+bool FollowedFile::open(QFile &f, bool suspicious)
+{
+    reader_ = std::make_unique<CaptureReader>();
+    headers_.clear();
+    rejectedSeen_ = 0;
+    pos_ = Position{};
+    byKeyUntil_ = progress_.byKeyUntil;
+    const QString shown = QDir::toNativeSeparators(path_);
+    if (progress_.at.offset == 0)
+        return true;
+    if (!progress_.hashKnown) {
+        restart(QStringLiteral("El fichero %1 se archivó con la versión anterior del programa: se lee de nuevo desde el "
+                               "principio para comprobarlo, sin repetir lecturas.")
+                    .arg(shown));
+        return true;
+    }
+    const bool same = f.size() >= progress_.at.offset &&
+                      (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
+    if (!same) {
+        restart(QStringLiteral("El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o reescrito): "
+                               "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
+                    .arg(shown));
+        return true;
+    }
+    if (progress_.at.header >= 0) {
+        if (!f.seek(progress_.at.header))
+            return false;
+        const QByteArray line = f.read(std::min(longestLine, progress_.at.offset - progress_.at.header));
+        const qsizetype end = line.indexOf('\n');
+        if (end < 0 || reader_->feed(QByteArrayView(line.constData(), end + 1)) == CaptureReader::Change::Failed ||
+            reader_->sets().empty()) {
+            restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
+                                   "sin repetir lecturas.")
+                        .arg(shown));
+            return true;
+        }
+        headers_.push_back({progress_.at.header, 0, {}, false, 0});
+        rejectedSeen_ = reader_->rejected();
+    }
+    pos_ = progress_.at;
     return true;
 }
 
-void FollowedFile::collect(Batch &b)
+// One whole line (with its line end): hashed, handed to the reader, and its
+// readings added to the batch when it gave some of this file's day.
+bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
 {
+    const qint64 start = pos_.offset;
+    pos_.hash = hashBytes(pos_.hash, begin, length);
+    pos_.offset += length;
+    ++pos_.lines;
+    const std::size_t setsBefore = reader_->sets().size();
+    if (reader_->feed(QByteArrayView(begin, length)) == CaptureReader::Change::Failed) {
+        error_ = reader_->error() + QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(path_));
+        return false;
+    }
     const std::vector<ColumnSet> &sets = reader_->sets();
-    for (std::size_t s = 0; s < sets.size(); ++s) {
-        const ColumnSet &set = sets[s];
-        if (set.times.empty())
-            continue;
-        // Columns are settled once a line stands under them.
-        if (columns_.size() <= s)
-            columns_.resize(s + 1);
-        if (columns_[s].empty())
-            for (const Column &c : set.columns)
-                columns_[s].push_back(CopyRows::textField(c.name));
-        qint64 day = -1;
-        for (std::size_t r = 0; r < set.times.size(); ++r) {
-            const qint64 ms = set.times[r];
-            if (utcDay(ms) != day) {
-                day = utcDay(ms);
-                b.days.insert(day);
-            }
-            for (std::size_t c = 0; c < set.columns.size(); ++c)
-                b.rows.add(rowStart_, columns_[s][c], ms, set.values[c][r]);
-        }
-        b.lines += static_cast<qint64>(set.times.size());
-        b.lastMs = set.times.back();
+    if (sets.size() > setsBefore) {
+        headers_.push_back({start, pos_.lines, {}, false, 0});
+        pos_.header = start;
+        return true;
+    }
+    if (sets.empty() || sets.back().times.empty())
+        return true;
+    const ColumnSet &set = sets.back();
+    Header &h = headers_.back();
+    if (!h.settled) {
+        h.columns = set.columns;
+        h.settled = true;
+    }
+    const qint64 ms = set.times.back();
+    if (ms < dayStartMs_ || ms >= dayEndMs_) {
+        ++foreign_;
+    } else {
+        b.lines.push_back({ms, static_cast<int>(sets.size() - 1), pos_.lines, pos_, b.values.size(), set.values.size()});
+        for (const std::vector<double> &column : set.values)
+            b.values.push_back(column.back());
     }
     reader_->discardRows();
+    return true;
+}
+
+bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
+{
+    QByteArray buffer;
+    while (static_cast<qint64>(b.values.size()) < most && b.values.size() < mostBatchValues) {
+        if (!f.seek(pos_.offset))
+            break;
+        buffer = f.read(piece);
+        if (buffer.isEmpty())
+            break;
+        qsizetype at = 0;
+        for (qsizetype nl; static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0; at = nl + 1)
+            if (!take(buffer.constData() + at, nl + 1 - at, b))
+                return false;
+        if (at > 0)
+            continue;
+        // A line longer than a piece: read on to its end.
+        qsizetype nl = -1;
+        while ((nl = buffer.indexOf('\n')) < 0 && buffer.size() <= longestLine) {
+            const QByteArray more = f.read(piece);
+            if (more.isEmpty())
+                return true; // its end is not written yet
+            buffer += more;
+        }
+        if (nl >= 0) {
+            if (!take(buffer.constData(), nl + 1, b))
+                return false;
+            continue;
+        }
+        // Longer than any line of a capture: skipped whole once it ends,
+        // hashed as it goes, so that only a piece of it is in memory.
+        std::uint64_t h = hashBytes(pos_.hash, buffer.constData(), buffer.size());
+        qint64 length = buffer.size();
+        for (;;) {
+            buffer = f.read(piece);
+            if (buffer.isEmpty())
+                return true; // its end is not written yet
+            nl = buffer.indexOf('\n');
+            const qsizetype used = nl < 0 ? buffer.size() : nl + 1;
+            h = hashBytes(h, buffer.constData(), used);
+            length += used;
+            if (nl >= 0)
+                break;
+        }
+        pos_.hash = h;
+        pos_.offset += length;
+        ++pos_.lines;
+        ++rejected_;
+    }
+    return true;
 }
 
 bool FollowedFile::next(qint64 most, Batch &b)
@@ -130,43 +262,66 @@ bool FollowedFile::next(qint64 most, Batch &b)
     b.before = progress_;
     b.after = progress_;
     error_.clear();
-    if (!reader_) {
-        const QFileInfo info(path_);
-        if (!info.exists() || info.size() == progress_.offset)
-            return true; // nothing new (or gone): the file need not be opened
-        if (!open())
-            return false;
+    if (!dayValid_) {
+        error_ = QStringLiteral("El nombre del fichero %1 no es una fecha.").arg(QDir::toNativeSeparators(path_));
+        return false;
     }
-    qint64 start = reader_->whole();
-    while (b.rows.rows() < most && b.rows.bytes() < mostBatchBytes) {
-        const qint64 before = reader_->offset();
-        const CaptureReader::Change change = reader_->follow(piece);
-        if (change == CaptureReader::Change::Failed) {
-            error_ = reader_->error();
+    struct stat st {};
+    if (::stat(QFile::encodeName(path_).constData(), &st) != 0)
+        return true; // gone: nothing to read
+    const Look look{static_cast<quint64>(st.st_ino), static_cast<qint64>(st.st_size),
+                    static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    const bool seen = look_.size >= 0;
+    // Another inode, a shorter file, or new bytes without new length: a
+    // replacement or a rewrite, unless the archived bytes are all the same.
+    const bool suspicious = seen && (look.inode != look_.inode || look.size < progress_.at.offset ||
+                                     (look.size == look_.size && look.mtimeNs != look_.mtimeNs));
+    const bool changed = look != look_;
+    look_ = look;
+    if (!reader_ && !changed && seen)
+        return true; // resting and untouched
+    QFile f(path_);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error_ = f.error() == QFileDevice::PermissionsError
+                     ? QStringLiteral("No se puede leer el fichero %1: permiso denegado.").arg(QDir::toNativeSeparators(path_))
+                     : QStringLiteral("No se puede leer el fichero %1.").arg(QDir::toNativeSeparators(path_));
+        return false;
+    }
+    if (!reader_) {
+        if (!open(f, suspicious)) {
+            error_ = QStringLiteral("No se puede leer el fichero %1.").arg(QDir::toNativeSeparators(path_));
             reader_.reset();
             return false;
         }
-        if (change == CaptureReader::Change::Reset) {
-            // Replaced by a shorter file: what this batch holds was read
-            // from the old one.
-            restart(std::max(progress_.offset, before));
-            b.rows.clear();
-            b.days.clear();
-            b.lines = 0;
-            start = 0;
-        }
-        collect(b);
-        if (change != CaptureReader::Change::Reset && reader_->offset() == before)
-            break;
+    } else if (changed && progress_.at.offset > 0 && pos_ == progress_.at && progress_.hashKnown) {
+        const bool same = look.size >= progress_.at.offset &&
+                          (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
+        if (!same)
+            restart(QStringLiteral("El fichero %1 ha cambiado (otro fichero con el mismo nombre, o reescrito): se lee de "
+                                   "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
+                        .arg(QDir::toNativeSeparators(path_)));
+    }
+    const qint64 start = pos_.offset;
+    if (!readLines(f, most, b)) {
+        reader_.reset();
+        return false;
     }
     b.byKey = start < byKeyUntil_;
-    b.after.offset = reader_->whole();
-    b.after.byKeyUntil = b.after.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
+    b.after.at = pos_;
+    b.after.hashKnown = true;
+    b.after.sample = sample(f, pos_);
+    b.after.state.clear();
+    b.after.byKeyUntil = pos_.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
     return true;
 }
 
-void FollowedFile::stored(const Batch &b)
+Progress FollowedFile::progressAfter(const Batch &b, std::size_t i) const
 {
-    progress_ = b.after;
-    byKeyUntil_ = b.after.byKeyUntil;
+    Progress p;
+    p.at = b.lines[i].end;
+    p.byKeyUntil = p.at.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
+    QFile f(path_);
+    if (f.open(QIODevice::ReadOnly))
+        p.sample = sample(f, p.at);
+    return p;
 }

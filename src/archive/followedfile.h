@@ -1,57 +1,90 @@
 // One capture file as the archive follows it: how far it is archived, and
 // the readings of the whole lines after that, read in bounded pieces so that
-// memory stays small whatever the backlog. The file is only ever read.
+// memory stays small whatever the backlog. The file is only ever read. A file
+// replaced or rewritten under the same name is noticed by its bytes (a hash of
+// its archived part, and of samples of it for a cheap look) and read again
+// from its start.
 #pragma once
 
-#include "archive/database.h"
+#include "archive/batch.h"
 #include "viewer/capturereader.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QDate>
+#include <QFile>
+#include <QTimeZone>
 
 #include <memory>
 #include <vector>
 
 class FollowedFile {
 public:
-    FollowedFile(const QString &station, const QString &folder, const QString &name);
+    // A header of the file as the reader settled it on its first line.
+    struct Header {
+        qint64 offset = -1; // where its line starts
+        qint64 number = 0;  // its line number; 0: not known (read again after a restart)
+        std::vector<Column> columns;
+        bool settled = false;
+        int id = 0;         // its id in the database; 0: not asked yet; -1: refused
+    };
+
+    FollowedFile(const QString &folder, const QString &name, const QTimeZone &zone);
 
     const FileKey &key() const { return key_; }
     const QString &path() const { return path_; }
+    int id = 0; // the file's id in the database; 0: not asked yet
+
     // Where the database says the file is archived; reading resumes there.
     void setProgress(const Progress &p);
+    const Progress &progress() const { return progress_; }
     // The readings of the whole lines after the archived part, until about
     // `most` readings (an empty batch when nothing is new). False when the
     // file cannot be read: error() says why.
     bool next(qint64 most, Batch &batch);
-    // The batch is in the database.
-    void stored(const Batch &batch);
+    // The progress just past batch line `i`, for storing part of a batch.
+    Progress progressAfter(const Batch &batch, std::size_t i) const;
+    // The batch (or its part up to `p`) is in the database.
+    void stored(const Progress &p);
     // Everything is archived and the reader's memory can go; a later change
     // of the file opens it again.
     void rest() { reader_.reset(); }
     bool caughtUp() const;
 
+    Header &header(int set) { return headers_[static_cast<std::size_t>(set)]; }
     const QString &error() const { return error_; }
-    // Set once when the file shrank or was replaced: it is read again from
-    // its start.
-    QString takeShrinkNote();
+    // Said once: the file was replaced, or is checked again from its start.
+    QString takeNote();
     // Lines skipped since the last call: neither header nor readings of
-    // their header's columns.
+    // their header's columns; and lines of another day than the file's.
     qint64 takeRejected();
+    qint64 takeForeign() { return std::exchange(foreign_, 0); }
 
 private:
-    bool open();
-    void restart(qint64 archived);
-    void collect(Batch &b);
+    struct Look {
+        quint64 inode = 0;
+        qint64 size = -1;
+        qint64 mtimeNs = 0;
+        bool operator==(const Look &) const = default;
+    };
+
+    bool open(QFile &f, bool suspicious);
+    void restart(const QString &why);
+    bool readLines(QFile &f, qint64 most, Batch &b);
+    bool take(const char *begin, qint64 length, Batch &b);
+    std::uint64_t sample(QFile &f, const Position &at) const;
+    bool sameBytes(QFile &f) const;
 
     FileKey key_;
     QString path_;
-    QByteArray rowStart_;                       // station, port and file of every row
-    Progress progress_;                         // as stored in the database
-    qint64 byKeyUntil_ = 0;                     // as the next batch will store it
-    std::unique_ptr<CaptureReader> reader_;     // none while resting
-    std::vector<std::vector<QByteArray>> columns_; // each column set's column fields
-    qint64 rejectedSeen_ = 0;
+    QTimeZone zone_;
+    qint64 dayStartMs_ = 0, dayEndMs_ = 0; // lines outside are of another day
+    bool dayValid_ = false;
+    Progress progress_;        // as stored in the database
+    qint64 byKeyUntil_ = 0;    // as the next batch will store it
+    Position pos_;             // how far the reader has read
+    Look look_;                // the file as last seen
+    std::unique_ptr<CaptureReader> reader_; // none while resting
+    std::vector<Header> headers_;           // by the reader's count
+    qint64 rejectedSeen_ = 0, rejected_ = 0, foreign_ = 0;
     QString error_;
-    QString shrinkNote_;
+    QString note_;
 };

@@ -1,20 +1,57 @@
 // climalog-archivo: copies the readings of a station's capture files into a
-// PostgreSQL database, each exactly once.
+// PostgreSQL database, each exactly once; with --preparar, sets the central
+// schema up once with its owner's connection.
 #include "archive/archiver.h"
 #include "archive/options.h"
+#include "central/connection.h"
+#include "central/migrations.h"
 
 #include <QCoreApplication>
 #include <QSysInfo>
+#include <QTimeZone>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A password written in an address on the command line would show in the
+// process list for the program's whole life: it is blanked there at once.
+void hideSecrets(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        for (const QString &secret : central::secrets(QString::fromLocal8Bit(argv[i]))) {
+            const QByteArray bytes = secret.toLocal8Bit();
+            for (char *at = std::strstr(argv[i], bytes.constData()); at && !bytes.isEmpty(); at = std::strstr(at, bytes.constData()))
+                std::memset(at, '*', static_cast<std::size_t>(bytes.size()));
+        }
+}
+
+int prepare(const ArchiveOptions &o)
+{
+    QString error;
+    const central::Connection c = central::connect(o.conninfo, "climalog-archivo", error);
+    QStringList report;
+    if (!c || !central::prepare(c.get(), report, error)) {
+        std::fputs((central::masked(error, o.conninfo) + QStringLiteral(".\n")).toUtf8().constData(), stderr);
+        return 1;
+    }
+    for (const QString &line : report)
+        std::fputs((line + u'\n').toUtf8().constData(), stdout);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    hideSecrets(argc, argv);
     ArchiveOptions options;
     QString error;
-    switch (parseArguments(app.arguments().mid(1), QCoreApplication::applicationDirPath(), QSysInfo::machineHostName(),
-                           options, error)) {
+    switch (parseArguments(args, QCoreApplication::applicationDirPath(), QSysInfo::machineHostName(),
+                           QString::fromUtf8(QTimeZone::systemTimeZoneId()), options, error)) {
     case Parsed::Help:
         std::fputs(usage().toUtf8().constData(), stdout);
         return 0;
@@ -24,5 +61,5 @@ int main(int argc, char *argv[])
     case Parsed::Run:
         break;
     }
-    return Archiver(options).run();
+    return options.prepare ? prepare(options) : Archiver(options).run();
 }

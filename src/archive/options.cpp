@@ -1,18 +1,25 @@
 #include "archive/options.h"
 
+#include "central/connection.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QTimeZone>
 
 QString usage()
 {
     return QStringLiteral(
-        "Uso: climalog-archivo [--una-vez] [--estacion NOMBRE] [--lote N] [postgresql://...] [CARPETA ...]\n"
+        "Uso: climalog-archivo [--una-vez] [--estacion NOMBRE] [--zona ZONA] [--lote N] [postgresql://...] [CARPETA ...]\n"
+        "     climalog-archivo --preparar [postgresql://...]\n"
         "Copia cada lectura de las capturas en la base de datos PostgreSQL, una sola vez.\n"
         "  CARPETA            carpeta de capturas de un puerto; sin ninguna, las carpetas 1 a 4 junto al programa\n"
         "  postgresql://...   la base de datos; sin ella, las variables PGHOST, PGDATABASE, PGUSER...\n"
+        "                     (la contraseña, en ~/.pgpass, PGPASSFILE o un fichero de servicio, no aquí)\n"
         "  --una-vez          archiva lo que haya y termina; si no, sigue las capturas sin parar\n"
         "  --estacion NOMBRE  nombre de esta estación en la base de datos (por omisión, el del equipo)\n"
-        "  --lote N           lecturas por transacción (por omisión, 200000)\n");
+        "  --zona ZONA        zona horaria de las capturas, como Europe/Madrid (por omisión, la del sistema)\n"
+        "  --lote N           lecturas por transacción (por omisión, 200000)\n"
+        "  --preparar         crea o pone al día el esquema, los roles y sus permisos (una vez, como propietario)\n");
 }
 
 namespace {
@@ -37,11 +44,12 @@ bool distinctPorts(const QStringList &folders, QString &error)
 
 } // namespace
 
-Parsed parseArguments(const QStringList &args, const QString &appFolder, const QString &hostName, ArchiveOptions &o,
-                      QString &error)
+Parsed parseArguments(const QStringList &args, const QString &appFolder, const QString &hostName, const QString &zone,
+                      ArchiveOptions &o, QString &error)
 {
     o = ArchiveOptions{};
     o.station = hostName;
+    o.zone = zone.isEmpty() ? QStringLiteral("UTC") : zone;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -49,6 +57,14 @@ Parsed parseArguments(const QStringList &args, const QString &appFolder, const Q
             return Parsed::Help;
         if (a == QLatin1String("--una-vez")) {
             o.once = true;
+        } else if (a == QLatin1String("--preparar")) {
+            o.prepare = true;
+        } else if (a == QLatin1String("--zona") && hasValue) {
+            o.zone = args[++i].trimmed();
+            if (!QTimeZone::isTimeZoneIdAvailable(o.zone.toUtf8())) {
+                error = QStringLiteral("Zona horaria desconocida: %1.").arg(o.zone);
+                return Parsed::Bad;
+            }
         } else if (a == QLatin1String("--estacion") && hasValue) {
             o.station = args[++i].trimmed();
             if (o.station.isEmpty()) {
@@ -64,7 +80,7 @@ Parsed parseArguments(const QStringList &args, const QString &appFolder, const Q
             }
         } else if (isAddress(a)) {
             if (!o.conninfo.isEmpty()) {
-                error = QStringLiteral("Sobra la segunda base de datos: %1.").arg(a);
+                error = central::masked(QStringLiteral("Sobra la segunda base de datos: %1.").arg(a), a);
                 return Parsed::Bad;
             }
             o.conninfo = a;

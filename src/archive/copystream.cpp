@@ -1,0 +1,125 @@
+#include "archive/copystream.h"
+
+#include <bit>
+#include <cmath>
+
+namespace {
+
+// Time stamps count microseconds from 2000-01-01 00:00 UTC.
+constexpr qint64 epoch2000Ms = 946684800000;
+// Element types of the arrays.
+constexpr std::uint32_t int2Type = 21, int4Type = 23, float8Type = 701;
+
+void put16(QByteArray &out, std::uint16_t v)
+{
+    const char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
+    out.append(b, 2);
+}
+
+void put32(QByteArray &out, std::uint32_t v)
+{
+    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+    out.append(b, 4);
+}
+
+void put64(QByteArray &out, std::uint64_t v)
+{
+    put32(out, static_cast<std::uint32_t>(v >> 32));
+    put32(out, static_cast<std::uint32_t>(v));
+}
+
+} // namespace
+
+void CopyStream::clear()
+{
+    data_.clear();
+    // Signature, flags and the length of a header extension there is none of.
+    data_.append("PGCOPY\n\377\r\n\0", 11);
+    put32(data_, 0);
+    put32(data_, 0);
+    rows_ = 0;
+}
+
+void CopyStream::row(std::uint16_t fields)
+{
+    put16(data_, fields);
+    ++rows_;
+}
+
+void CopyStream::null() { put32(data_, 0xFFFFFFFFu); }
+
+void CopyStream::int32(std::int32_t v)
+{
+    put32(data_, 4);
+    put32(data_, static_cast<std::uint32_t>(v));
+}
+
+void CopyStream::int64(std::int64_t v)
+{
+    put32(data_, 8);
+    put64(data_, static_cast<std::uint64_t>(v));
+}
+
+void CopyStream::time(qint64 ms) { int64((ms - epoch2000Ms) * 1000); }
+
+void CopyStream::arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize, qsizetype present)
+{
+    // Dimensions, null flag, element type, then the one dimension's length
+    // and lower bound; no dimension at all for an empty array.
+    const qsizetype header = count ? 20 : 12;
+    put32(data_, static_cast<std::uint32_t>(header + qsizetype(count) * 4 + present * elementSize));
+    put32(data_, count ? 1 : 0);
+    put32(data_, nulls ? 1 : 0);
+    put32(data_, type);
+    if (count) {
+        put32(data_, static_cast<std::uint32_t>(count));
+        put32(data_, 1);
+    }
+}
+
+void CopyStream::int32Array(std::span<const std::int32_t> v, std::span<const std::uint8_t> isNull)
+{
+    qsizetype present = 0;
+    for (const std::uint8_t n : isNull)
+        present += !n;
+    arrayStart(v.size(), present < qsizetype(v.size()), int4Type, 4, present);
+    for (std::size_t k = 0; k < v.size(); ++k) {
+        if (isNull[k]) {
+            null();
+        } else {
+            put32(data_, 4);
+            put32(data_, static_cast<std::uint32_t>(v[k]));
+        }
+    }
+}
+
+void CopyStream::int16Array(std::span<const std::int16_t> v)
+{
+    arrayStart(v.size(), false, int2Type, 2, qsizetype(v.size()));
+    for (const std::int16_t x : v) {
+        put32(data_, 2);
+        put16(data_, static_cast<std::uint16_t>(x));
+    }
+}
+
+void CopyStream::float64Array(std::span<const double> v)
+{
+    qsizetype present = 0;
+    for (const double x : v)
+        present += !std::isnan(x);
+    arrayStart(v.size(), present < qsizetype(v.size()), float8Type, 8, present);
+    for (const double x : v) {
+        if (std::isnan(x)) {
+            null();
+        } else {
+            put32(data_, 8);
+            put64(data_, std::bit_cast<std::uint64_t>(x));
+        }
+    }
+}
+
+const QByteArray &CopyStream::finish()
+{
+    put16(data_, 0xFFFF);
+    return data_;
+}

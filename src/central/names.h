@@ -1,0 +1,22 @@
+// The names of the central schema that the archive and the web program share:
+// the read interface the web reads, the roles, and the schema version both
+// programs check before they use it.
+#pragma once
+
+namespace central {
+
+// The version of the schema these programs are built for; the archive's
+// set-up step (climalog-archivo --preparar) brings a database to it.
+constexpr int schemaVersion = 1;
+
+constexpr const char *schemaName = "climalog";
+constexpr const char *readerRole = "climalog_lectura";   // NOLOGIN group of read-only roles
+constexpr const char *stationRole = "climalog_estacion"; // NOLOGIN group of the stations' login roles
+
+// The read interface.
+constexpr const char *summaryView = "climalog.resumen";    // a row per series with its latest reading
+constexpr const char *narrowView = "climalog.lectura";     // a row per reading: estacion, puerto, fichero, columna, hora, valor
+constexpr const char *spanFunction = "climalog.tramo";     // (series, desde, hasta, cubos): lines or min/max buckets
+constexpr const char *readingsFunction = "climalog.lecturas"; // (series, desde, hasta): every reading
+
+} // namespace central
