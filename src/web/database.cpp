@@ -1,32 +1,12 @@
 #include "web/database.h"
 
+#include "central/connection.h"
+#include "central/names.h"
+
 #include <charconv>
 #include <cstdlib>
 
 namespace {
-
-struct ResultFree {
-    void operator()(PGresult *r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
-
-// A statement with text parameters; null when it failed, with the server's
-// message in `error`.
-Result run(PGconn *conn, const char *sql, const std::vector<std::string> &params, std::string &error)
-{
-    std::vector<const char *> values;
-    values.reserve(params.size());
-    for (const std::string &p : params)
-        values.push_back(p.c_str());
-    Result r(PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    const ExecStatusType s = PQresultStatus(r.get());
-    if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK)
-        return r;
-    error = PQerrorMessage(conn);
-    while (!error.empty() && (error.back() == '\n' || error.back() == ' '))
-        error.pop_back();
-    return nullptr;
-}
 
 std::string text(const PGresult *r, int row, int col)
 {
@@ -59,26 +39,27 @@ std::string arrayText(const std::vector<int> &keys)
 }
 
 // Times travel as milliseconds since the epoch, both ways.
-const char *overviewSql =
+const std::string seriesColumns =
     "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint"
-    " FROM climalog.resumen WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint FROM ";
 
-const char *seriesSql =
-    "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, 0"
-    " FROM climalog.resumen WHERE serie = ANY ($1::integer[])";
+const std::string overviewSql =
+    seriesColumns + central::summaryView + " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
 
-const char *spansSql =
-    "SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
-    " FROM climalog.tramo($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
-    " $4::integer)";
+const std::string seriesSql = seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
 
-const char *readingsSql =
-    "DECLARE lecturas NO SCROLL CURSOR FOR"
-    " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), (extract(epoch FROM hora) * 1000)::bigint,"
-    " serie, valor"
-    " FROM climalog.lecturas($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0))";
+const std::string spansSql = std::string("SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
+                                         " FROM ") +
+                             central::spanFunction +
+                             "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
+                             " $4::integer)";
+
+const std::string readingsSql =
+    std::string("DECLARE lecturas NO SCROLL CURSOR FOR"
+                " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), (extract(epoch FROM hora) * 1000)::bigint,"
+                " serie, valor FROM ") +
+    central::readingsFunction +
+    "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0))";
 
 SeriesInfo seriesRow(const PGresult *r, int i)
 {
@@ -103,7 +84,7 @@ SeriesInfo seriesRow(const PGresult *r, int i)
 
 } // namespace
 
-Database::Database(std::string conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
+Database::Database(QString conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
 
 Database::~Database()
 {
@@ -117,22 +98,33 @@ Database::Lease::~Lease()
         db_->giveBack(conn_);
 }
 
+Database::Result Database::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
+                               std::string &error) const
+{
+    std::vector<const char *> values;
+    values.reserve(params.size());
+    for (const std::string &p : params)
+        values.push_back(p.c_str());
+    Result r(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    const ExecStatusType s = PQresultStatus(r.get());
+    if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK)
+        return r;
+    error = central::masked(central::serverText(conn), conninfo_).toStdString();
+    return nullptr;
+}
+
 PGconn *Database::open(std::string &error)
 {
-    const char *keys[] = {"dbname", "fallback_application_name", nullptr};
-    const char *values[] = {conninfo_.empty() ? nullptr : conninfo_.c_str(), "climalog-web", nullptr};
-    PGconn *conn = PQconnectdbParams(keys, values, 1);
-    if (PQstatus(conn) != CONNECTION_OK) {
-        error = PQerrorMessage(conn);
-        PQfinish(conn);
+    QString why;
+    central::Connection c = central::connect(conninfo_, "climalog-web", why);
+    if (!c) {
+        error = why.toStdString();
         return nullptr;
     }
     // Whatever the role may do, this program's transactions only read.
-    if (!run(conn, "SET default_transaction_read_only = on", {}, error)) {
-        PQfinish(conn);
+    if (!run(c.get(), "SET default_transaction_read_only = on", {}, error))
         return nullptr;
-    }
-    return conn;
+    return c.release();
 }
 
 Database::Lease Database::take(std::string &error)
@@ -261,11 +253,14 @@ bool Database::readings(const std::vector<int> &keys, std::int64_t desde, std::i
     return static_cast<bool>(run(c.get(), "COMMIT", {}, error));
 }
 
-bool Database::canWrite(std::string &role, bool &writes, std::string &error)
+bool Database::check(std::string &role, bool &writes, std::string &problem, std::string &error)
 {
     Lease c = take(error);
     if (!c)
         return false;
+    problem = central::schemaProblem(c.get()).toStdString();
+    if (!problem.empty())
+        return true;
     const Result r = run(c.get(),
                          "SELECT current_user, r.rolsuper OR EXISTS (SELECT 1 FROM pg_class t"
                          " JOIN pg_namespace n ON n.oid = t.relnamespace WHERE n.nspname = 'climalog'"

@@ -6,6 +6,8 @@
 
 #include <libpq-fe.h>
 
+#include <QString>
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -49,7 +51,7 @@ class Database {
 public:
     // `conninfo`: a postgresql:// address or key=value text; empty: the
     // PG* variables.
-    Database(std::string conninfo, int connections);
+    Database(QString conninfo, int connections);
     ~Database();
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
@@ -86,15 +88,24 @@ public:
     bool readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, const std::string &zone,
                   const std::function<bool(const std::vector<Reading> &)> &block, std::string &error);
 
-    // Whether the role can change anything in the archive: the web program
-    // needs only to read, so it says so at the start when it could write.
-    bool canWrite(std::string &role, bool &writes, std::string &error);
+    // At the start: false with `error` when the server cannot be reached;
+    // otherwise `problem` says what is wrong with the schema (empty when it
+    // is the one this program reads), and `writes` whether the role could
+    // change the archive (the web program needs only to read).
+    bool check(std::string &role, bool &writes, std::string &problem, std::string &error);
 
 private:
     PGconn *open(std::string &error);
     void giveBack(PGconn *conn);
+    // A statement with text parameters; null when it failed, with the
+    // server's message (passwords hidden) in `error`.
+    struct ResultFree {
+        void operator()(PGresult *r) const { PQclear(r); }
+    };
+    using Result = std::unique_ptr<PGresult, ResultFree>;
+    Result run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params, std::string &error) const;
 
-    const std::string conninfo_;
+    const QString conninfo_;
     const int most_;
     std::mutex mutex_;
     std::condition_variable freed_;

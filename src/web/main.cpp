@@ -80,14 +80,15 @@ int serve(const WebOptions &o)
             stderr);
         return 2;
     }
-    Database db(o.conninfo.toStdString(), o.connections);
-    std::string role, dbError;
+    Database db(o.conninfo, o.connections);
+    std::string role, problem, dbError;
     bool writes = false;
-    if (!db.canWrite(role, writes, dbError))
-        say(QStringLiteral("Aún no se puede leer la base de datos (se volverá a intentar en cada petición): %1")
-                .arg(QString::fromStdString(dbError).trimmed()),
-            stderr);
-    else if (writes)
+    if (!db.check(role, writes, problem, dbError)) {
+        say(QStringLiteral("%1 (se volverá a intentar en cada petición).").arg(QString::fromStdString(dbError)), stderr);
+    } else if (!problem.empty()) {
+        say(QString::fromStdString(problem) + u'.', stderr);
+        return 1;
+    } else if (writes)
         say(QStringLiteral("Aviso: el rol %1 puede cambiar el archivo de lecturas; a climalog-web le basta uno que "
                            "solo lea (miembro de climalog_lectura).")
                 .arg(QString::fromStdString(role)),

@@ -48,9 +48,12 @@ void add(General &g, std::int16_t tipo, const char *name, float low, float high,
     g.nuevo();
 }
 
-// Sets the device's reading from the given texts; any ERR fails the read.
-void reading(General &g, int i, const QStringList &values)
+// Sets the named device's reading from the given texts; any ERR fails the read.
+void reading(General &g, const char *name, const QStringList &values)
 {
+    int i = 1;
+    while (i < g.n() && g.dispositivos[static_cast<std::size_t>(i)].nombre.text().trimmed() != QLatin1String(name))
+        ++i;
     EstadoDisp &e = g.estados[static_cast<std::size_t>(i)];
     e.valido = !values.contains(QStringLiteral("ERR"));
     if (!e.valido)
@@ -77,6 +80,7 @@ int main(int argc, char *argv[])
     g.appFolder = QString::fromLocal8Bit(argv[1]);
     g.puerto = static_cast<std::int16_t>(std::atoi(argv[2]) - 1);
     g.nombrepuerto = QStringLiteral("COM%1").arg(argv[2]);
+    g.carpeta = g.appFolder + u'/' + QString::fromLocal8Bit(argv[2]) + u'/';
     add(g, STT, "Sala", 18, 22, 1);
     add(g, HRT, "Invernadero", 10, 30, 0);
     add(g, DET, "Puerta", 0, 0, 0);
@@ -96,10 +100,9 @@ int main(int argc, char *argv[])
         if (!started &&
             !(started = captura.inicia(messages, [&] { return configfile::save(g).status != configfile::SaveStatus::Failed; })))
             return 1;
-        // Table order after the save: Sala, Invernadero, Puerta.
-        reading(g, 1, f.mid(1, 1));
-        reading(g, 2, f.mid(2, 2));
-        reading(g, 3, f.mid(4, 2));
+        reading(g, "Sala", f.mid(1, 1));
+        reading(g, "Invernadero", f.mid(2, 2));
+        reading(g, "Puerta", f.mid(4, 2));
         const Captura::Escritura w = captura.escribe(clock.t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")));
         if (w.estado != Captura::Estado::Escrito) {
             std::fprintf(stderr, "%s\n", w.mensaje.toUtf8().constData());

@@ -258,7 +258,9 @@ const grafica = {
   vista: null,         // {min, max}: what the plots show, s
   zona: '',
   graficos: [],        // {u, claves, entradas}
-  pedida: 0,           // number of the latest plot request; older answers are dropped
+  pedida: 0,           // number of the latest plot request
+  enCurso: false,      // a plot request is on its way
+  pendiente: false,    // and another view waits for it
   espera: null,
 };
 window.climalog = {grafica};
@@ -427,33 +429,47 @@ function puntos(sr, cubo, desplaza) {
   return [xs, ys];
 }
 
+// One plot request at a time: a view asked for while one is on its way is
+// asked for when it arrives, so a slow answer is never thrown away for a
+// newer one that will be just as slow.
 async function carga() {
   if (!grafica.vista || grafica.claves.length === 0)
     return;
+  if (grafica.enCurso) {
+    grafica.pendiente = true;
+    return;
+  }
+  grafica.enCurso = true;
   const turno = ++grafica.pedida;
+  const pedidas = grafica.claves, graficos = grafica.graficos;
   const {min, max} = grafica.vista;
-  const q = new URLSearchParams({series: grafica.claves.join(','), desde: iso(Math.floor(min)),
+  const q = new URLSearchParams({series: pedidas.join(','), desde: iso(Math.floor(min)),
                                  hasta: iso(Math.ceil(max) + 1), cubos: String(Math.min(4000, ancho()))});
-  let datos;
   try {
-    datos = await pide(`/api/tramo?${q}`);
+    const datos = await pide(`/api/tramo?${q}`);
+    // The plots were drawn again for other columns meanwhile.
+    if (graficos !== grafica.graficos)
+      return;
+    $('mensaje').textContent = '';
+    const porSerie = new Map(datos.series.map(s => [s.serie, s]));
+    for (const g of graficos) {
+      const tablas = g.claves.map((k, i) => puntos(porSerie.get(k), datos.cubo, g.entradas ? i * pasoEntrada : 0));
+      const datosU = tablas.length === 1 ? tablas[0] : uPlot.join(tablas);
+      g.u.batch(() => {
+        g.u.setData(datosU);
+        g.u.setScale('x', grafica.vista);
+      });
+    }
+    $('lienzos').dataset.cargada = String(turno);
   } catch (e) {
     $('mensaje').textContent = e.message;
-    return;
+  } finally {
+    grafica.enCurso = false;
+    if (grafica.pendiente) {
+      grafica.pendiente = false;
+      carga();
+    }
   }
-  if (turno !== grafica.pedida)
-    return;
-  $('mensaje').textContent = '';
-  const porSerie = new Map(datos.series.map(s => [s.serie, s]));
-  for (const g of grafica.graficos) {
-    const tablas = g.claves.map((k, i) => puntos(porSerie.get(k), datos.cubo, g.entradas ? i * pasoEntrada : 0));
-    const datosU = tablas.length === 1 ? tablas[0] : uPlot.join(tablas);
-    g.u.batch(() => {
-      g.u.setData(datosU);
-      g.u.setScale('x', grafica.vista);
-    });
-  }
-  $('lienzos').dataset.cargada = String(turno);
 }
 
 function enlaceCsv() {
@@ -524,7 +540,7 @@ function inicia() {
       g.u.setSize({width: ancho(), height: g.u.height});
   });
   setInterval(() => {
-    if (grafica.siguiendo)
+    if (grafica.siguiendo && !grafica.enCurso)
       sigueAhora();
   }, seguimiento);
   refresca();
