@@ -121,8 +121,10 @@ PGconn *Database::open(std::string &error)
         error = why.toStdString();
         return nullptr;
     }
-    // Whatever the role may do, this program's transactions only read.
-    if (!run(c.get(), "SET default_transaction_read_only = on", {}, error))
+    // Whatever the role may do, this program's transactions only read; and
+    // no question holds a connection and a thread for more than a minute.
+    if (!run(c.get(), "SET default_transaction_read_only = on", {}, error) ||
+        !run(c.get(), "SET statement_timeout = '60s'", {}, error))
         return nullptr;
     return c.release();
 }
@@ -134,14 +136,17 @@ Database::Lease Database::take(std::string &error)
     if (!idle_.empty()) {
         PGconn *c = idle_.back();
         idle_.pop_back();
+        lent_.push_back(c);
         return Lease(this, c);
     }
     ++open_;
     lock.unlock();
     PGconn *c = open(error);
-    if (c)
-        return Lease(this, c);
     lock.lock();
+    if (c) {
+        lent_.push_back(c);
+        return Lease(this, c);
+    }
     --open_;
     freed_.notify_one();
     return {};
@@ -155,11 +160,24 @@ void Database::giveBack(PGconn *conn)
     if (!sound)
         PQfinish(conn);
     std::lock_guard lock(mutex_);
+    std::erase(lent_, conn);
     if (sound)
         idle_.push_back(conn);
     else
         --open_;
     freed_.notify_one();
+}
+
+void Database::cancelAll()
+{
+    std::lock_guard lock(mutex_);
+    for (PGconn *c : lent_) {
+        PGcancel *cancel = PQgetCancel(c);
+        char why[256];
+        if (cancel)
+            PQcancel(cancel, why, sizeof why);
+        PQfreeCancel(cancel);
+    }
 }
 
 bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)

@@ -88,6 +88,10 @@ public:
     bool readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, const std::string &zone,
                   const std::function<bool(const std::vector<Reading> &)> &block, std::string &error);
 
+    // Stops the statements running on lent connections: the program is
+    // ending and must not wait for a long plot or export.
+    void cancelAll();
+
     // At the start: false with `error` when the server cannot be reached;
     // otherwise `problem` says what is wrong with the schema (empty when it
     // is the one this program reads), and `writes` whether the role could
@@ -110,5 +114,6 @@ private:
     std::mutex mutex_;
     std::condition_variable freed_;
     std::vector<PGconn *> idle_;
+    std::vector<PGconn *> lent_;
     int open_ = 0;
 };

@@ -110,6 +110,7 @@ int serve(const WebOptions &o)
     std::thread watcher([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        db.cancelAll();
         server.stop();
     });
     const QString scheme = server.secure() ? QStringLiteral("https") : QStringLiteral("http");

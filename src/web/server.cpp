@@ -11,6 +11,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -79,6 +80,19 @@ std::string sessionCookie(const httplib::Request &req)
         }
     }
     return {};
+}
+
+// "127.0.0.1:8080", "[::1]:8080", "localhost": an address, not a name
+// that anyone's DNS can point anywhere.
+bool addressHost(const std::string &host)
+{
+    std::string name = host;
+    if (!name.empty() && name.front() == '[')
+        return name.find(']') != std::string::npos;
+    name = name.substr(0, name.find(':'));
+    if (name == "localhost")
+        return true;
+    return !name.empty() && name.find_first_not_of("0123456789.") == std::string::npos;
 }
 
 std::string exportName(const std::vector<SeriesInfo> &series, std::int64_t desde)
@@ -248,6 +262,19 @@ void WebServer::routes()
         }
         log("Error al atender " + req.path + ": " + what);
         jsonError(res, 500, "Error interno del servidor.");
+    });
+    // Without users the page is for this machine alone. A web site whose
+    // name someone pointed at 127.0.0.1 must not read it through the
+    // visitor's browser: such a request names that site as its host.
+    s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        if (!users_.empty() || addressHost(req.get_header_value("Host")))
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.status = 403;
+        res.set_content("Sin usuarios, esta página solo se sirve con la dirección del equipo, como "
+                        "http://127.0.0.1:" + std::to_string(port_) + "/. Para servirla con un nombre, "
+                        "añada usuarios (climalog-web --usuario NOMBRE).",
+                        "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
     });
     s.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
         res.set_header("X-Content-Type-Options", "nosniff");

@@ -111,12 +111,12 @@ class Web:
         assert code == 0, f"climalog-web ended with {code}: {err}"
         return err
 
-    def pide(self, method, path, body=None, cookie="", context=None):
+    def pide(self, method, path, body=None, cookie="", context=None, host=None):
         if context:
             c = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=30)
         else:
             c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-        headers = {"Cookie": cookie}
+        headers = {"Cookie": cookie, **({"Host": host} if host else {})}
         if body is not None:
             headers["Content-Type"] = "application/x-www-form-urlencoded"
         c.request(method, path, body=body, headers=headers)
@@ -341,11 +341,19 @@ class Pagina(unittest.TestCase):
             with self.subTest(path):
                 self.assertEqual(sitio.web.pide("GET", path, cookie="climalog_sesion=0123")[0], status)
         # Open to the network only with users; with them every request needs a login.
-        alone = Web("--escuchar", "0.0.0.0:0", "--usuarios", os.path.join(sitio.dir, "nadie.txt"), check=False)
+        nadie = os.path.join(sitio.dir, "nadie.txt")
+        alone = Web("--escuchar", "0.0.0.0:0", "--usuarios", nadie, check=False)
         self.assertEqual(alone.proc.wait(30), 2)
         self.assertIn("hace falta al menos un usuario", alone.proc.stderr.read())
         alone.proc.stdout.close()
         alone.proc.stderr.close()
+        # Without users, only this machine's address: not a site's name pointed at it.
+        local = Web("--escuchar", "127.0.0.1:0", "--usuarios", nadie)
+        try:
+            self.assertEqual(local.pide("GET", "/api/resumen")[0], 200)
+            self.assertEqual(local.pide("GET", "/api/resumen", host=f"otro.example:{local.port}")[0], 403)
+        finally:
+            local.stop()
         red = Web("--escuchar", "0.0.0.0:0", "--usuarios", sitio.usuarios, conn=f"postgresql:///{DB}")
         try:
             self.assertEqual(red.pide("GET", "/api/resumen")[0], 401)
