@@ -144,7 +144,7 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
                 warn(QStringLiteral("%1, línea %2: la base de datos no acepta esta cabecera (%3); se saltan sus líneas.")
                          .arg(QDir::toNativeSeparators(f.path()),
                               h.number ? QString::number(h.number) : QStringLiteral("que empieza en el byte %1").arg(h.offset),
-                              db_.error()));
+                              db_.reason()));
             }
         }
         if (ids.size() <= static_cast<std::size_t>(l.set))
@@ -183,7 +183,7 @@ bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &id
         warn(QStringLiteral("%1, línea %2: la base de datos no la acepta (%3); se salta.")
                  .arg(QDir::toNativeSeparators(f.path()))
                  .arg(b.lines[from].number)
-                 .arg(db_.error()));
+                 .arg(db_.reason()));
         ++unstored_;
         return store(f, b, ids, from, from, before, after);
     }

@@ -26,7 +26,8 @@ CREATE TEMP TABLE entrada (
     valores integer[] NOT NULL, exactos double precision[]) ON COMMIT DELETE ROWS;
 CREATE TEMP TABLE entrada_resumen (
     juego integer NOT NULL, periodo integer NOT NULL, inicio timestamptz NOT NULL, lineas integer NOT NULL,
-    n smallint[] NOT NULL, minimo double precision[] NOT NULL, maximo double precision[] NOT NULL) ON COMMIT DELETE ROWS;
+    n smallint[] NOT NULL, minimo double precision[] NOT NULL, maximo double precision[] NOT NULL,
+    suma double precision[] NOT NULL) ON COMMIT DELETE ROWS;
 )sql";
 
 constexpr double gap = std::numeric_limits<double>::quiet_NaN();
@@ -86,7 +87,7 @@ QString columnClass(const Column &c)
 struct Rollup {
     int lines = 0;
     std::vector<std::int16_t> n;
-    std::vector<double> min, max;
+    std::vector<double> min, max, sum;
 };
 
 } // namespace
@@ -103,7 +104,8 @@ bool Database::connected() const { return conn_ && PQstatus(conn_.get()) == CONN
 void Database::fail(const QString &what)
 {
     const bool alive = conn_ && PQstatus(conn_.get()) == CONNECTION_OK;
-    error_ = central::masked(conn_ ? what + QStringLiteral(": ") + central::serverText(conn_.get()) : what, conninfo_);
+    reason_ = conn_ ? central::masked(central::serverText(conn_.get()), conninfo_) : QString();
+    error_ = conn_ ? what + QStringLiteral(": ") + reason_ : what;
     if (!alive) {
         failure_ = Failure::Connection;
         close();
@@ -233,7 +235,7 @@ int Database::header(int port, const std::vector<Column> &columns)
         // A text parameter ends at a zero byte: such a name would be cut.
         if (c.name.contains(QChar(0))) {
             failure_ = Failure::Refused;
-            error_ = QStringLiteral("un nombre de columna tiene un byte nulo");
+            error_ = reason_ = QStringLiteral("un nombre de columna tiene un byte nulo");
             return 0;
         }
         names << c.name;
@@ -325,6 +327,7 @@ bool Database::store(const Store &s, qint64 &changed)
                 r.n.assign(count, 0);
                 r.min.assign(count, gap);
                 r.max.assign(count, gap);
+                r.sum.assign(count, gap);
             }
             for (std::size_t k = 0; k < count && k < r.n.size(); ++k) {
                 if (std::isnan(values[k]))
@@ -332,11 +335,12 @@ bool Database::store(const Store &s, qint64 &changed)
                 ++r.n[k];
                 r.min[k] = std::isnan(r.min[k]) ? values[k] : std::min(r.min[k], values[k]);
                 r.max[k] = std::isnan(r.max[k]) ? values[k] : std::max(r.max[k], values[k]);
+                r.sum[k] = std::isnan(r.sum[k]) ? values[k] : r.sum[k] + values[k];
             }
         }
     }
     for (const auto &[key, r] : periods) {
-        rollups.row(7);
+        rollups.row(8);
         rollups.int32(std::get<0>(key));
         rollups.int32(std::get<1>(key));
         rollups.time(std::get<2>(key));
@@ -344,6 +348,7 @@ bool Database::store(const Store &s, qint64 &changed)
         rollups.int16Array(r.n);
         rollups.float64Array(r.min);
         rollups.float64Array(r.max);
+        rollups.float64Array(r.sum);
     }
 
     const Progress &before = *s.before, &after = *s.after;
@@ -378,7 +383,7 @@ bool Database::store(const Store &s, qint64 &changed)
         return false;
     }
     if (!b.byKey && rollups.rows() > 0 &&
-        !copy("COPY pg_temp.entrada_resumen (juego, periodo, inicio, lineas, n, minimo, maximo) FROM STDIN (FORMAT binary)",
+        !copy("COPY pg_temp.entrada_resumen (juego, periodo, inicio, lineas, n, minimo, maximo, suma) FROM STDIN (FORMAT binary)",
               rollups.finish())) {
         fail(QStringLiteral("No se pueden enviar los resúmenes de %1").arg(file));
         return false;

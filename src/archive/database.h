@@ -33,6 +33,7 @@ public:
     void close();
     bool connected() const;
     const QString &error() const { return error_; } // Spanish, with the server's own words
+    const QString &reason() const { return reason_; } // the server's own words alone
     Failure failure() const { return failure_; }
 
     bool loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int> &ids);
@@ -67,7 +68,7 @@ private:
     central::Connection conn_;
     QString conninfo_;
     int station_ = 0;
-    QString error_;
+    QString error_, reason_;
     Failure failure_ = Failure::None;
     std::map<QString, int> ports_;
 };

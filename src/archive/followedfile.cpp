@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -24,6 +25,30 @@ constexpr qint64 sampleBytes = 4096;
 // A line's time may lie this far beyond its file's day: the tick that
 // wrote it took its time before midnight and its file name after.
 constexpr qint64 midnightToleranceMs = 10000;
+
+// What a restart needs of the reader beyond the offsets kept with the
+// progress: the header's settled columns and the last line's instant (which
+// of two equal local times of the autumn change is meant), 16 bytes.
+QByteArray readerState(const CaptureReader &r)
+{
+    const ResumePoint p = r.resumePoint();
+    QByteArray out(16, '\0');
+    qToLittleEndian(p.columns, out.data());
+    qToLittleEndian(p.lastMs, out.data() + 8);
+    return out;
+}
+
+ResumePoint resumePoint(const Progress &p)
+{
+    ResumePoint r;
+    r.offset = p.at.offset;
+    r.header = p.at.header;
+    if (p.state.size() == 16) {
+        r.columns = qFromLittleEndian<qint64>(p.state.constData());
+        r.lastMs = qFromLittleEndian<qint64>(p.state.constData() + 8);
+    }
+    return r;
+}
 
 } // namespace
 
@@ -114,7 +139,7 @@ void FollowedFile::restart(const QString &why)
     // stored line of its second, and the readings that change are counted.
     byKeyUntil_ = std::max({byKeyUntil_, progress_.at.offset, progress_.byKeyUntil});
     note_ = why;
-    reader_ = std::make_unique<CaptureReader>();
+    reader_ = std::make_unique<CaptureReader>(path_, zone_);
     headers_.clear();
     pos_ = Position{};
     rejectedSeen_ = 0;
@@ -124,7 +149,7 @@ void FollowedFile::restart(const QString &why)
 // there read again, after checking that the archived part is the file's.
 bool FollowedFile::open(QFile &f, bool suspicious)
 {
-    reader_ = std::make_unique<CaptureReader>();
+    reader_ = std::make_unique<CaptureReader>(path_, zone_);
     headers_.clear();
     rejectedSeen_ = 0;
     pos_ = Position{};
@@ -146,21 +171,19 @@ bool FollowedFile::open(QFile &f, bool suspicious)
                     .arg(shown));
         return true;
     }
-    if (progress_.at.header >= 0) {
-        if (!f.seek(progress_.at.header))
+    // The reader goes on from the stored point: the header line in force is
+    // read again, the rest of its state comes from the stored progress.
+    if (!reader_->resume(resumePoint(progress_))) {
+        if (!reader_->error().isEmpty())
             return false;
-        const QByteArray line = f.read(std::min(longestLine, progress_.at.offset - progress_.at.header));
-        const qsizetype end = line.indexOf('\n');
-        if (end < 0 || reader_->feed(QByteArrayView(line.constData(), end + 1)) == CaptureReader::Change::Failed ||
-            reader_->sets().empty()) {
-            restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
-                                   "sin repetir lecturas.")
-                        .arg(shown));
-            return true;
-        }
-        headers_.push_back({progress_.at.header, 0, {}, false, 0});
-        rejectedSeen_ = reader_->rejected();
+        restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
+                               "sin repetir lecturas.")
+                    .arg(shown));
+        return true;
     }
+    if (progress_.at.header >= 0)
+        headers_.push_back({progress_.at.header, 0, {}, false, 0});
+    rejectedSeen_ = reader_->rejected();
     pos_ = progress_.at;
     return true;
 }
@@ -310,7 +333,7 @@ bool FollowedFile::next(qint64 most, Batch &b)
     b.after.at = pos_;
     b.after.hashKnown = true;
     b.after.sample = sample(f, pos_);
-    b.after.state.clear();
+    b.after.state = readerState(*reader_);
     b.after.byKeyUntil = pos_.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
     return true;
 }

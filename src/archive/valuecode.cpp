@@ -3,7 +3,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -44,7 +43,9 @@ std::optional<std::int32_t> valueCode(double v)
             return std::nullopt;
         m = m * 10 + (*p - '0');
     }
-    int e = std::atoi(p + 1) - (digits - 1);
+    int exponent = 0;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, exponent);
+    int e = exponent - (digits - 1);
     while (e < mostExponent && m % 10 == 0) {
         m /= 10;
         ++e;

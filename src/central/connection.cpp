@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 #include <libpq-fe.h>
 
@@ -13,7 +14,16 @@ namespace central {
 
 void ConnectionClose::operator()(pg_conn *c) const { PQfinish(c); }
 
-QString serverText(pg_conn *c) { return QString::fromUtf8(PQerrorMessage(c)).trimmed(); }
+QString serverText(pg_conn *c)
+{
+    // The first line says it; the details and context after it can be long
+    // (a whole failing row).
+    QString text = QString::fromUtf8(PQerrorMessage(c)).trimmed().section(u'\n', 0, 0).trimmed();
+    for (const char *level : {"ERROR:", "FATAL:"})
+        if (text.startsWith(QLatin1String(level)))
+            text = text.mid(qsizetype(std::strlen(level))).trimmed();
+    return text;
+}
 
 QStringList secrets(const QString &conninfo)
 {

@@ -30,7 +30,8 @@ QStringList secrets(const QString &conninfo);
 QString masked(const QString &text, const QString &conninfo);
 inline QString masked(const QString &conninfo) { return masked(conninfo, conninfo); }
 
-// The server's last message on the connection, trimmed.
+// The server's last message on the connection: its first line, without
+// the level.
 QString serverText(pg_conn *c);
 
 // The version of the schema in the database: 0 when there is none yet, -1

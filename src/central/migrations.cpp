@@ -108,7 +108,7 @@ CREATE TABLE climalog.linea (
 ) PARTITION BY RANGE (hora);
 
 -- Per minute and per hour (periods from the epoch, UTC) of a header: lines,
--- and per column the readings that are not ERR, their minimum and maximum.
+-- and per column the readings that are not ERR, their minimum, maximum and sum.
 CREATE TABLE climalog.minuto (
     juego  integer NOT NULL,
     lineas integer NOT NULL,
@@ -116,6 +116,7 @@ CREATE TABLE climalog.minuto (
     n      smallint[] NOT NULL,
     minimo double precision[] NOT NULL,
     maximo double precision[] NOT NULL,
+    suma   double precision[] NOT NULL,
     PRIMARY KEY (juego, inicio)
 );
 CREATE TABLE climalog.hora (LIKE climalog.minuto INCLUDING ALL);
@@ -215,6 +216,10 @@ CREATE FUNCTION climalog.menor(a double precision[], b double precision[]) RETUR
 LANGUAGE sql IMMUTABLE AS $f$ SELECT array_agg(least(x, y) ORDER BY i) FROM unnest(a, b) WITH ORDINALITY u(x, y, i) $f$;
 CREATE FUNCTION climalog.mayor(a double precision[], b double precision[]) RETURNS double precision[]
 LANGUAGE sql IMMUTABLE AS $f$ SELECT array_agg(greatest(x, y) ORDER BY i) FROM unnest(a, b) WITH ORDINALITY u(x, y, i) $f$;
+CREATE FUNCTION climalog.sumar(a double precision[], b double precision[]) RETURNS double precision[]
+LANGUAGE sql IMMUTABLE AS $f$
+SELECT array_agg(CASE WHEN x IS NULL THEN y WHEN y IS NULL THEN x ELSE x + y END ORDER BY i) FROM unnest(a, b) WITH ORDINALITY u(x, y, i)
+$f$;
 
 -- The day a capture file's name gives ("07-12-2026-00.log").
 CREATE FUNCTION climalog.dia_de(nombre text) RETURNS date
@@ -265,17 +270,18 @@ END $f$;
 CREATE FUNCTION climalog.resumir(a_puerto integer, desde timestamptz, hasta timestamptz) RETURNS void
 LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
-    m0 timestamptz := to_timestamp(floor(extract(epoch FROM desde) / 60) * 60);
-    m1 timestamptz := to_timestamp(floor(extract(epoch FROM hasta) / 60) * 60 + 60);
-    h0 timestamptz := to_timestamp(floor(extract(epoch FROM desde) / 3600) * 3600);
-    h1 timestamptz := to_timestamp(floor(extract(epoch FROM hasta) / 3600) * 3600 + 3600);
+    m0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 60) * 60);
+    m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
+    h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
+    h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
 BEGIN
     DELETE FROM climalog.minuto m USING climalog.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
-    INSERT INTO climalog.minuto (juego, inicio, lineas, n, minimo, maximo)
-    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k)
-      FROM (SELECT l.juego, to_timestamp(floor(extract(epoch FROM l.hora) / 60) * 60) AS inicio, u.k,
-                   count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx
+    INSERT INTO climalog.minuto (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
+           array_agg(sm ORDER BY k)
+      FROM (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / 60) * 60) AS inicio, u.k,
+                   count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
               FROM climalog.linea l,
                    LATERAL (SELECT k, climalog.valor(l.valores, l.exactos, k) AS v
                               FROM generate_series(1, cardinality(l.valores)) k) u
@@ -284,12 +290,13 @@ BEGIN
      GROUP BY juego, inicio;
     DELETE FROM climalog.hora h USING climalog.juego j
      WHERE j.puerto = a_puerto AND h.juego = j.id AND h.inicio >= h0 AND h.inicio < h1;
-    INSERT INTO climalog.hora (juego, inicio, lineas, n, minimo, maximo)
-    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k)
-      FROM (SELECT m.juego, to_timestamp(floor(extract(epoch FROM m.inicio) / 3600) * 3600) AS inicio, u.k,
-                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx
+    INSERT INTO climalog.hora (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
+           array_agg(sm ORDER BY k)
+      FROM (SELECT m.juego, to_timestamp(floor(date_part('epoch', m.inicio) / 3600) * 3600) AS inicio, u.k,
+                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm
               FROM climalog.minuto m JOIN climalog.juego j ON j.id = m.juego,
-                   LATERAL unnest(m.n, m.minimo, m.maximo) WITH ORDINALITY u(n, mn, mx, k)
+                   LATERAL unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)
              WHERE j.puerto = a_puerto AND m.inicio >= h0 AND m.inicio < h1
              GROUP BY 1, 2, 3) x
      GROUP BY juego, inicio;
@@ -471,31 +478,35 @@ BEGIN
     IF EXISTS (SELECT 1 FROM pg_temp.entrada_resumen x LEFT JOIN climalog.juego j ON j.id = x.juego
                 WHERE j.puerto IS DISTINCT FROM v_puerto OR x.periodo NOT IN (60, 3600)
                    OR cardinality(x.n) <> cardinality(j.series) OR cardinality(x.minimo) <> cardinality(j.series)
-                   OR cardinality(x.maximo) <> cardinality(j.series)) THEN
+                   OR cardinality(x.maximo) <> cardinality(j.series) OR cardinality(x.suma) <> cardinality(j.series)) THEN
         RAISE EXCEPTION 'Resumen no válido para el fichero %', a_fichero USING ERRCODE = '22023';
     END IF;
 
     IF NOT a_reemplazo THEN
         INSERT INTO climalog.linea (hora, puerto, fichero, juego, valores, exactos)
         SELECT hora, v_puerto, a_fichero, juego, valores, exactos FROM pg_temp.entrada;
-        INSERT INTO climalog.minuto AS r (juego, inicio, lineas, n, minimo, maximo)
-        SELECT juego, inicio, lineas, n, minimo, maximo FROM pg_temp.entrada_resumen WHERE periodo = 60
+        INSERT INTO climalog.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+        SELECT juego, inicio, lineas, n, minimo, maximo, suma FROM pg_temp.entrada_resumen WHERE periodo = 60
         ON CONFLICT (juego, inicio) DO UPDATE
            SET lineas = r.lineas + EXCLUDED.lineas, n = climalog.sumar(r.n, EXCLUDED.n),
-               minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo);
-        INSERT INTO climalog.hora AS r (juego, inicio, lineas, n, minimo, maximo)
-        SELECT juego, inicio, lineas, n, minimo, maximo FROM pg_temp.entrada_resumen WHERE periodo = 3600
+               minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo),
+               suma = climalog.sumar(r.suma, EXCLUDED.suma);
+        INSERT INTO climalog.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+        SELECT juego, inicio, lineas, n, minimo, maximo, suma FROM pg_temp.entrada_resumen WHERE periodo = 3600
         ON CONFLICT (juego, inicio) DO UPDATE
            SET lineas = r.lineas + EXCLUDED.lineas, n = climalog.sumar(r.n, EXCLUDED.n),
-               minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo);
+               minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo),
+               suma = climalog.sumar(r.suma, EXCLUDED.suma);
     ELSE
-        -- Readings of the same column and second whose value changes.
+        -- Stored readings of these seconds that the new lines do not keep:
+        -- another value, or a column the new line does not have.
         SELECT count(*) INTO v_cambiadas
           FROM (SELECT DISTINCT ON (hora) * FROM pg_temp.entrada ORDER BY hora, linea DESC) x
           JOIN climalog.linea l ON l.puerto = v_puerto AND l.hora = x.hora
-          JOIN climalog.juego_serie nx ON nx.juego = x.juego
-          JOIN climalog.juego_serie vl ON vl.juego = l.juego AND vl.serie = nx.serie
-         WHERE climalog.valor(x.valores, x.exactos, nx.posicion) IS DISTINCT FROM climalog.valor(l.valores, l.exactos, vl.posicion);
+          JOIN climalog.juego_serie vl ON vl.juego = l.juego
+          LEFT JOIN climalog.juego_serie nx ON nx.juego = x.juego AND nx.serie = vl.serie
+         WHERE nx.serie IS NULL
+            OR climalog.valor(x.valores, x.exactos, nx.posicion) IS DISTINCT FROM climalog.valor(l.valores, l.exactos, vl.posicion);
         INSERT INTO climalog.linea AS l (hora, puerto, fichero, juego, valores, exactos)
         SELECT DISTINCT ON (hora) hora, v_puerto, a_fichero, juego, valores, exactos
           FROM pg_temp.entrada ORDER BY hora, linea DESC
@@ -561,6 +572,18 @@ SELECT e.nombre AS estacion, p.nombre AS puerto, f.nombre AS fichero, s.columna,
   JOIN climalog.juego_serie js ON js.juego = l.juego
   JOIN climalog.serie s ON s.id = js.serie;
 
+-- Hourly figures of every column (hours from the epoch, UTC), from the rollups.
+CREATE VIEW climalog.media_horaria AS
+SELECT e.nombre AS estacion, p.nombre AS puerto, s.columna, h.inicio AS hora,
+       sum(h.suma[js.posicion]) / nullif(sum(h.n[js.posicion]), 0) AS media,
+       min(h.minimo[js.posicion]) AS minimo, max(h.maximo[js.posicion]) AS maximo, sum(h.n[js.posicion])::integer AS lecturas
+  FROM climalog.hora h
+  JOIN climalog.juego_serie js ON js.juego = h.juego
+  JOIN climalog.serie s ON s.id = js.serie
+  JOIN climalog.puerto p ON p.id = s.puerto
+  JOIN climalog.estacion e ON e.id = p.estacion
+ GROUP BY e.nombre, p.nombre, s.columna, h.inicio;
+
 CREATE VIEW climalog.resumen AS
 SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.columna, s.unidad,
        o.posicion AS orden, u.hora, u.valor,
@@ -590,11 +613,24 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
 
 CREATE FUNCTION climalog.lecturas(series integer[], desde timestamptz, hasta timestamptz)
 RETURNS TABLE (serie integer, hora timestamptz, valor double precision)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
 #variable_conflict use_column
+DECLARE
+    p integer[];
 BEGIN
     IF lecturas.series IS NULL OR desde IS NULL OR hasta IS NULL THEN
         RAISE EXCEPTION 'climalog.lecturas: argumento nulo' USING ERRCODE = '22004';
+    END IF;
+    p := ARRAY(SELECT DISTINCT s.puerto FROM climalog.serie s WHERE s.id = ANY (lecturas.series));
+    IF cardinality(p) = 1 THEN
+        -- One port: its lines in their order, each giving the series asked.
+        RETURN QUERY
+        SELECT js.serie, l.hora, climalog.valor(l.valores, l.exactos, js.posicion)
+          FROM climalog.linea l
+          JOIN climalog.juego_serie js ON js.juego = l.juego AND js.serie = ANY (lecturas.series)
+         WHERE l.puerto = p[1] AND l.hora >= desde AND l.hora < hasta
+         ORDER BY l.hora, js.serie;
+        RETURN;
     END IF;
     RETURN QUERY
     SELECT js.serie, l.hora, climalog.valor(l.valores, l.exactos, js.posicion)
@@ -616,19 +652,20 @@ RETURNS integer LANGUAGE sql IMMUTABLE AS $f$ SELECT least(cubos - 1, greatest(0
 -- its lines, its readings that are not ERR, their minimum and maximum.
 CREATE FUNCTION climalog.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
-LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
 DECLARE
-    d0 double precision := extract(epoch FROM desde);
-    d1 double precision := extract(epoch FROM hasta);
+    d0 double precision := date_part('epoch', desde);
+    d1 double precision := date_part('epoch', hasta);
     w double precision := (d1 - d0) / cubos;
+    cortados double precision[]; -- the minutes (their first second) that a bucket edge cuts
 BEGIN
     IF w >= 3600 THEN
         RETURN QUERY
-        SELECT climalog.cubo(extract(epoch FROM h.inicio), d0, w, cubos), h.lineas::bigint, h.n[js.posicion]::bigint,
+        SELECT climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos), h.lineas::bigint, h.n[js.posicion]::bigint,
                h.minimo[js.posicion], h.maximo[js.posicion]
           FROM climalog.juego_serie js JOIN climalog.hora h ON h.juego = js.juego
          WHERE js.serie = s AND h.inicio >= desde AND h.inicio + interval '1 hour' <= hasta
-           AND climalog.cubo(extract(epoch FROM h.inicio), d0, w, cubos) = climalog.cubo(extract(epoch FROM h.inicio) + 3599, d0, w, cubos);
+           AND climalog.cubo(date_part('epoch', h.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', h.inicio) + 3599, d0, w, cubos);
     END IF;
     IF w >= 60 THEN
         -- The minutes of the hours that no bucket holds whole (all of them
@@ -641,40 +678,56 @@ BEGIN
                AND NOT (hh >= d0 AND hh + 3600 <= d1 AND climalog.cubo(hh, d0, w, cubos) = climalog.cubo(hh + 3599, d0, w, cubos))
             UNION ALL
             SELECT d0 WHERE w < 3600)
-        SELECT climalog.cubo(extract(epoch FROM m.inicio), d0, w, cubos), m.lineas::bigint, m.n[js.posicion]::bigint,
+        SELECT climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos), m.lineas::bigint, m.n[js.posicion]::bigint,
                m.minimo[js.posicion], m.maximo[js.posicion]
           FROM horas, climalog.juego_serie js JOIN climalog.minuto m ON m.juego = js.juego
          WHERE js.serie = s
            AND m.inicio >= CASE WHEN w >= 3600 THEN to_timestamp(horas.hh) ELSE desde END
            AND m.inicio < CASE WHEN w >= 3600 THEN to_timestamp(horas.hh + 3600) ELSE hasta END
            AND m.inicio >= desde AND m.inicio + interval '1 minute' <= hasta
-           AND climalog.cubo(extract(epoch FROM m.inicio), d0, w, cubos) = climalog.cubo(extract(epoch FROM m.inicio) + 59, d0, w, cubos);
-        -- The lines of the minutes that no bucket holds whole.
-        RETURN QUERY
-        WITH minutos AS (
+           AND climalog.cubo(date_part('epoch', m.inicio), d0, w, cubos) = climalog.cubo(date_part('epoch', m.inicio) + 59, d0, w, cubos);
+        -- The lines of the minutes that no bucket holds whole: looked up
+        -- minute by minute over a long range, or in one pass over the range
+        -- when that reads fewer lines than the look-ups cost (about 200 a
+        -- look-up).
+        cortados := ARRAY(
             SELECT DISTINCT mm FROM generate_series(0, cubos) i,
                    LATERAL (VALUES (floor((d0 + i * w) / 60) * 60), (floor((d0 + i * w) / 60) * 60 - 60)) v(mm)
              WHERE mm + 60 > d0 AND mm < d1
-               AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)))
-        SELECT climalog.cubo(extract(epoch FROM l.hora), d0, w, cubos), 1::bigint, (v.v IS NOT NULL)::integer::bigint, v.v, v.v
-          FROM minutos, climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-          JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego,
-               LATERAL (SELECT climalog.valor(l.valores, l.exactos, js.posicion) AS v) v
-         WHERE js.serie = s
-           AND l.hora >= greatest(to_timestamp(minutos.mm), desde) AND l.hora < least(to_timestamp(minutos.mm + 60), hasta);
+               AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)));
+        IF d1 - d0 < cardinality(cortados) * 60 * 200 THEN
+            RETURN QUERY
+            SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
+                      FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+                      JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
+                     WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta
+                       AND floor(date_part('epoch', l.hora) / 60) * 60 IN (SELECT unnest(cortados))) x
+             GROUP BY x.b;
+        ELSE
+            RETURN QUERY
+            SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+              FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
+                      FROM unnest(cortados) m(mm), climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+                      JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
+                     WHERE js.serie = s
+                       AND l.hora >= greatest(to_timestamp(m.mm), desde) AND l.hora < least(to_timestamp(m.mm + 60), hasta)) x
+             GROUP BY x.b;
+        END IF;
     ELSE
         RETURN QUERY
-        SELECT climalog.cubo(extract(epoch FROM l.hora), d0, w, cubos), 1::bigint, (v.v IS NOT NULL)::integer::bigint, v.v, v.v
-          FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
-          JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego,
-               LATERAL (SELECT climalog.valor(l.valores, l.exactos, js.posicion) AS v) v
-         WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta;
+        SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
+          FROM (SELECT climalog.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, climalog.valor(l.valores, l.exactos, js.posicion) AS v
+                  FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
+                  JOIN climalog.linea l ON l.puerto = j.puerto AND l.juego = js.juego
+                 WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta) x
+         GROUP BY x.b;
     END IF;
 END $f$;
 
 CREATE FUNCTION climalog.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (serie integer, hora timestamptz, minimo double precision, maximo double precision, lecturas integer)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' AS $f$
 #variable_conflict use_column
 DECLARE
     s integer;
@@ -690,7 +743,7 @@ BEGIN
     IF hasta <= desde THEN
         RAISE EXCEPTION 'climalog.tramo: el final debe ser posterior al principio' USING ERRCODE = '22023';
     END IF;
-    w := (extract(epoch FROM hasta) - extract(epoch FROM desde)) / cubos;
+    w := (date_part('epoch', hasta) - date_part('epoch', desde)) / cubos;
     FOR s IN SELECT DISTINCT x FROM unnest(tramo.series) x WHERE x IS NOT NULL ORDER BY 1 LOOP
         SELECT count(*) INTO n FROM (
             SELECT 1 FROM climalog.juego_serie js JOIN climalog.juego j ON j.id = js.juego
@@ -827,7 +880,7 @@ GRANT EXECUTE ON FUNCTION
     climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean),
     climalog.guardar_configuracion(integer, bigint, text[], text[], smallint[], real[], real[], smallint[], text[], text[], real[], smallint[])
   TO climalog_estacion;
-GRANT SELECT ON climalog.resumen, climalog.lectura TO climalog_lectura;
+GRANT SELECT ON climalog.resumen, climalog.lectura, climalog.media_horaria TO climalog_lectura;
 GRANT EXECUTE ON FUNCTION
     climalog.tramo(integer[], timestamptz, timestamptz, integer),
     climalog.lecturas(integer[], timestamptz, timestamptz),

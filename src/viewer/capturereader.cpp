@@ -111,132 +111,209 @@ char classify(const QString &text, Column &c)
 // detector and relay device) is taken, with the number of columns a data
 // line shows when it is known. Lines of other writers, that follow no such
 // order, are cut by the endings alone.
+//
+// Any line may come in a file of the capture name, so the search is bounded:
+// a few words per piece (what each piece's end allows is worked out once,
+// for any start), columns materialised only for the cut taken, and a column
+// never longer than longestColumn, so the work per piece is bounded too.
 class HeaderCut {
 public:
-    explicit HeaderCut(const QString &body)
+    explicit HeaderCut(QStringView body) : body_(body)
     {
-        qsizetype from = 0;
-        for (;;) {
+        qsizetype count = 1;
+        for (qsizetype sep = body.indexOf(QLatin1String("  ")); sep >= 0; sep = body.indexOf(QLatin1String("  "), sep + 2))
+            ++count;
+        pieces_.reserve(static_cast<std::size_t>(count));
+        for (qsizetype from = 0;;) {
             const qsizetype sep = body.indexOf(QLatin1String("  "), from);
-            pieces_.push_back({from, sep < 0 ? body.size() : sep});
+            const qsizetype end = sep < 0 ? body.size() : sep;
+            pieces_.push_back(ending(static_cast<int>(from), static_cast<int>(end)));
             if (sep < 0)
                 break;
             from = sep + 2;
         }
-        candidates_.resize(pieces_.size());
-        for (std::size_t p = 0; p < pieces_.size(); ++p)
-            findCandidates(body, p);
+        // Runs of pieces that end no column (blanks, words) are stepped over.
+        next_.resize(pieces_.size() + 1);
+        next_.back() = static_cast<int>(pieces_.size());
+        for (std::size_t q = pieces_.size(); q-- > 0;)
+            next_[q] = pieces_[q].tag || pieces_[q].paren ? static_cast<int>(q) : next_[q + 1];
     }
 
     // Columns of the cut with `count` columns (any count when negative).
     bool cut(bool ordered, qsizetype count, std::vector<Column> &columns)
     {
+        columns.clear();
+        if (!pieces_.back().tag && !pieces_.back().paren)
+            return false; // nothing can end the line
         ordered_ = ordered;
         reach(); // least and most columns from every piece to the end
-        columns.clear();
+        std::vector<std::pair<int, int>> chosen; // start and end of each column in the line
         std::size_t p = 0;
         int section = 0;
         while (p < pieces_.size()) {
-            const qsizetype left = count < 0 ? -1 : count - static_cast<qsizetype>(columns.size());
-            bool taken = false;
+            const qsizetype left = count < 0 ? -1 : count - static_cast<qsizetype>(chosen.size());
+            const Option *taken = nullptr;
             for (const Option &o : options(p, section)) {
-                const Span &s = span_[o.next][o.section];
-                const qsizetype n = static_cast<qsizetype>(o.columns.size());
-                if (s.least < 0 || (left >= 0 && (left - n < s.least || left - n > s.most)))
+                const Span &s = span_[o.next][static_cast<std::size_t>(o.section)];
+                if (s.least < 0 || (left >= 0 && (left - o.n < s.least || left - o.n > s.most)))
                     continue;
-                for (const Candidate *c : o.columns)
-                    columns.push_back(c->column);
-                p = o.next;
-                section = o.section;
-                taken = true;
+                taken = &o;
                 break;
             }
-            if (!taken)
+            if (!taken || static_cast<qsizetype>(chosen.size()) + taken->n > mostColumns)
                 return false;
+            for (int k = 0, from = static_cast<int>(p); k < taken->n; from = taken->last[k++] + 1)
+                chosen.emplace_back(pieces_[static_cast<std::size_t>(from)].start, pieces_[static_cast<std::size_t>(taken->last[k])].end);
+            p = static_cast<std::size_t>(taken->next);
+            section = taken->section;
         }
-        return count < 0 || static_cast<qsizetype>(columns.size()) == count;
+        if (count >= 0 && static_cast<qsizetype>(chosen.size()) != count)
+            return false;
+        columns.resize(chosen.size());
+        for (std::size_t k = 0; k < chosen.size(); ++k)
+            classify(body_.mid(chosen[k].first, chosen[k].second - chosen[k].first).toString(), columns[k]);
+        return true;
     }
 
 private:
     // The longest column the program writes, "name - a (unit)" with a
     // 16-character name and an 8-character unit, is 31 characters; other
     // writers get room to spare, and the search stays short per piece.
-    static constexpr qsizetype longestColumn = 96;
+    static constexpr int longestColumn = 96;
+    // Four channels of each of the most devices a table holds.
+    static constexpr qsizetype mostColumns = qsizetype{4} * 32767;
 
-    struct Candidate {
-        std::size_t end; // the piece after it
-        Column column;
-        char tag;
+    // A piece, and what a column that ends with it is, whatever its start.
+    struct Piece {
+        int start, end;
+        int channel = -1;  // ")" ending: where the last " - x (" before it is, -1: none
+        char letter = 0;   // that channel letter x
+        char tag = 0;      // the suffix's tag: 'T' " (ºC)", 'H' " (%)", '1' or '2' " - 1"/" - 2"
+        char suffix = 0;   // its length
+        bool paren = false;
     };
+    // A way on from a piece: n columns, each ending with piece last[k].
     struct Option {
-        std::vector<const Candidate *> columns;
-        std::size_t next;
+        int last[4];
+        int n;
+        int next;
         int section; // 0: any column may follow; 1: only detector and relay inputs
     };
     struct Span {
-        qsizetype least = -1, most = -1; // -1: the end cannot be reached
+        int least = -1, most = -1; // -1: the end cannot be reached
     };
 
-    void findCandidates(const QString &body, std::size_t p)
+    Piece ending(int start, int end) const
     {
-        const qsizetype start = pieces_[p].first;
-        for (std::size_t q = p; q < pieces_.size() && pieces_[q].second - start <= longestColumn; ++q) {
-            const qsizetype end = pieces_[q].second;
-            // Every column ends in ')', '1' or '2': a cheap test first.
-            const QChar last = end > start ? body[end - 1] : QChar();
-            if (last != u')' && last != u'1' && last != u'2')
-                continue;
-            Candidate c{q + 1, {}, 0};
-            c.tag = classify(body.mid(start, end - start), c.column);
-            if (c.tag)
-                candidates_[p].push_back(std::move(c));
+        Piece e{start, end};
+        if (end == 0)
+            return e;
+        const QStringView text = body_.first(end);
+        const QChar last = text.back();
+        e.paren = last == u')';
+        if (e.paren) {
+            for (int i = end - 7; i >= 0 && i >= end - longestColumn; --i) {
+                const QChar x = text[i + 3];
+                if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
+                    text[i + 4] == u' ' && text[i + 5] == u'(') {
+                    e.channel = i;
+                    e.letter = static_cast<char>(x.unicode());
+                    break;
+                }
+            }
+            // The writer puts the masculine ordinal (0xBA); a degree sign is taken too.
+            if (text.endsWith(QStringView(u" (\u00BAC)")) || text.endsWith(QStringView(u" (\u00B0C)")))
+                e.tag = 'T', e.suffix = 5;
+            else if (text.endsWith(QStringView(u" (%)")))
+                e.tag = 'H', e.suffix = 4;
+        } else if (text.endsWith(QStringView(u" - 1")) || text.endsWith(QStringView(u" - 2"))) {
+            e.tag = static_cast<char>(last.unicode());
+            e.suffix = 4;
         }
+        return e;
     }
 
-    const Candidate *follower(const Candidate &c, char tag) const
+    // What the column from `start` to the end of piece e is ('a'..'d' for a
+    // channel), and where its device name ends; 0 for no column.
+    static char tagOf(int start, const Piece &e, int &deviceEnd)
     {
-        if (c.end >= pieces_.size())
-            return nullptr;
-        for (const Candidate &n : candidates_[c.end])
-            if (n.tag == tag && n.column.device == c.column.device)
-                return &n;
-        return nullptr;
+        if (e.channel >= start) {
+            deviceEnd = e.channel;
+            return e.letter;
+        }
+        if (e.tag && e.end - start >= e.suffix) {
+            deviceEnd = e.end - e.suffix;
+            return e.tag;
+        }
+        return 0;
     }
 
-    // The ways to go on from piece p, the fewest pieces first.
-    std::vector<Option> options(std::size_t p, int section) const
+    // The column after piece q (from the next piece on) of the same device
+    // [start, deviceEnd) with tag `want`: the index of its last piece, or -1.
+    int follower(int q, int start, int deviceEnd, char want) const
     {
-        std::vector<Option> out;
-        for (const Candidate &c : candidates_[p]) {
+        const int from = q + 1;
+        if (from >= static_cast<int>(pieces_.size()))
+            return -1;
+        const int at = pieces_[static_cast<std::size_t>(from)].start;
+        const QStringView device = body_.mid(start, deviceEnd - start);
+        // A humidity or an input ends right after its name; a channel's unit may be anything.
+        const int farthest = at + (want == 'H' || want == '2' ? static_cast<int>(device.size()) + 4 : longestColumn);
+        for (int r = next_[static_cast<std::size_t>(from)]; r < static_cast<int>(pieces_.size()); r = next_[static_cast<std::size_t>(r) + 1]) {
+            const Piece &e = pieces_[static_cast<std::size_t>(r)];
+            if (e.end > farthest)
+                break;
+            int end = 0;
+            if (tagOf(at, e, end) == want && end - at == device.size() && body_.mid(at, device.size()) == device)
+                return r;
+        }
+        return -1;
+    }
+
+    // The ways on from piece p, the fewest pieces first.
+    const std::vector<Option> &options(std::size_t p, int section)
+    {
+        scratch_.clear();
+        const int start = pieces_[p].start;
+        for (int q = next_[p]; q < static_cast<int>(pieces_.size()); q = next_[static_cast<std::size_t>(q) + 1]) {
+            const Piece &e = pieces_[static_cast<std::size_t>(q)];
+            if (e.end - start > longestColumn)
+                break;
+            int deviceEnd = 0;
+            const char tag = tagOf(start, e, deviceEnd);
+            if (!tag)
+                continue;
             if (!ordered_) {
-                out.push_back({{&c}, c.end, 0});
+                scratch_.push_back({{q}, 1, q + 1, 0});
                 continue;
             }
-            if (c.tag == '1') {
-                if (const Candidate *two = follower(c, '2'))
-                    out.push_back({{&c, two}, two->end, 1});
+            if (tag == '1') {
+                if (const int two = follower(q, start, deviceEnd, '2'); two >= 0)
+                    scratch_.push_back({{q, two}, 2, two + 1, 1});
                 continue;
             }
             if (section == 1)
                 continue;
-            if (c.tag == 'T') {
-                out.push_back({{&c}, c.end, 0});
-                if (const Candidate *h = follower(c, 'H'))
-                    out.push_back({{&c, h}, h->end, 0});
-            } else if (c.tag == 'a') {
-                std::vector<const Candidate *> four{&c};
-                for (const char tag : {'b', 'c', 'd'}) {
-                    const Candidate *n = follower(*four.back(), tag);
-                    if (!n)
+            if (tag == 'T') {
+                scratch_.push_back({{q}, 1, q + 1, 0});
+                if (const int h = follower(q, start, deviceEnd, 'H'); h >= 0)
+                    scratch_.push_back({{q, h}, 2, h + 1, 0});
+            } else if (tag == 'a') {
+                Option four{{q}, 1, 0, 0};
+                for (const char next : {'b', 'c', 'd'}) {
+                    const int r = follower(four.last[four.n - 1], start, deviceEnd, next);
+                    if (r < 0)
                         break;
-                    four.push_back(n);
+                    four.last[four.n++] = r;
                 }
-                if (four.size() == 4)
-                    out.push_back({four, four.back()->end, 0});
+                if (four.n == 4) {
+                    four.next = four.last[3] + 1;
+                    scratch_.push_back(four);
+                }
             }
         }
-        std::stable_sort(out.begin(), out.end(), [](const Option &a, const Option &b) { return a.next < b.next; });
-        return out;
+        std::stable_sort(scratch_.begin(), scratch_.end(), [](const Option &a, const Option &b) { return a.next < b.next; });
+        return scratch_;
     }
 
     void reach()
@@ -244,33 +321,41 @@ private:
         span_.assign(pieces_.size() + 1, {});
         span_.back() = {Span{0, 0}, Span{0, 0}};
         for (std::size_t p = pieces_.size(); p-- > 0;) {
+            const std::vector<Option> &all = options(p, 0);
             for (int section = 0; section < 2; ++section) {
-                Span &s = span_[p][section];
-                for (const Option &o : options(p, section)) {
-                    const Span &rest = span_[o.next][o.section];
+                Span &s = span_[p][static_cast<std::size_t>(section)];
+                for (const Option &o : all) {
+                    // Among detector and relay inputs only their pairs go on.
+                    if (section == 1 && ordered_ && o.section != 1)
+                        continue;
+                    const Span &rest = span_[static_cast<std::size_t>(o.next)][static_cast<std::size_t>(o.section)];
                     if (rest.least < 0)
                         continue;
-                    const qsizetype n = static_cast<qsizetype>(o.columns.size());
-                    s.least = s.least < 0 ? rest.least + n : std::min(s.least, rest.least + n);
-                    s.most = std::max(s.most, rest.most + n);
+                    s.least = s.least < 0 ? rest.least + o.n : std::min(s.least, rest.least + o.n);
+                    s.most = std::max(s.most, rest.most + o.n);
                 }
             }
         }
     }
 
-    std::vector<std::pair<qsizetype, qsizetype>> pieces_; // start and end in the line
-    std::vector<std::vector<Candidate>> candidates_;       // columns that start at each piece
+    QStringView body_;
+    std::vector<Piece> pieces_;
+    std::vector<int> next_; // per piece: the first piece from it on that may end a column
     std::vector<std::array<Span, 2>> span_;
+    std::vector<Option> scratch_;
     bool ordered_ = true;
 };
 
 } // namespace
 
-CaptureReader::CaptureReader(QString path) : path_(std::move(path)) {}
+CaptureReader::CaptureReader(QString path, QTimeZone zone) : path_(std::move(path)), zone_(std::move(zone)) {}
 
 QString CaptureReader::notCapture() { return QStringLiteral("No es un fichero de captura."); }
 
-QDateTime CaptureReader::toDateTime(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms); }
+QDateTime CaptureReader::toDateTime(qint64 ms, const QTimeZone &zone)
+{
+    return zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms, zone) : QDateTime::fromMSecsSinceEpoch(ms);
+}
 
 qint64 CaptureReader::rows() const
 {
@@ -289,7 +374,7 @@ bool CaptureReader::parseHeader(const QString &line, std::vector<Column> &column
         return count <= 0;
     if (!line.startsWith(QLatin1String("Hora  ")))
         return false;
-    HeaderCut cut(line.mid(6));
+    HeaderCut cut(QStringView(line).mid(6));
     if (cut.cut(true, count, columns)) {
         if (ordered)
             *ordered = true;
@@ -309,25 +394,103 @@ void CaptureReader::reset()
     offset_ = 0;
     whole_ = 0;
     rejected_ = 0;
+    headerAt_ = -1;
+    lastMs_ = ResumePoint::none;
 }
 
-qint64 CaptureReader::localMs(int y, int mo, int d, int h, int mi, int s)
+ResumePoint CaptureReader::resumePoint() const
 {
-    const qint64 key = ((static_cast<qint64>(y) * 13 + mo) * 32 + d) * 24 + h;
-    if (key != hourKey_) {
-        const QDate date(y, mo, d);
-        const QDateTime start(date, QTime(h, 0));
-        if (start.isValid()) {
-            hourMs_ = start.toMSecsSinceEpoch();
-        } else {
-            // An hour a clock change skips: its lines (from a clock not yet
-            // moved) are read with the offset in force before the change.
-            const qint64 utc = QDateTime(date, QTime(h, 0), Qt::UTC).toMSecsSinceEpoch();
-            hourMs_ = utc - QDateTime::fromMSecsSinceEpoch(utc - 12 * 3600000).offsetFromUtc() * qint64{1000};
+    ResumePoint p;
+    p.offset = whole_;
+    p.header = headerAt_;
+    // The columns are settled once a line stands under the header (or the
+    // header is of another writer's order, which is never cut again).
+    if (sawHeader_ && headerText_.isEmpty())
+        p.columns = static_cast<qint64>(sets_.back().columns.size());
+    p.lastMs = lastMs_;
+    return p;
+}
+
+bool CaptureReader::resume(const ResumePoint &p)
+{
+    reset();
+    notCapture_ = false;
+    error_.clear();
+    const auto refuse = [this] {
+        reset();
+        return false;
+    };
+    if (p.offset < 0 || p.header >= p.offset)
+        return refuse();
+    if (p.header >= 0) {
+        QFile f(path_);
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(p.header)) {
+            error_ = QStringLiteral("No se puede leer el fichero %1.").arg(QFileInfo(path_).fileName());
+            return refuse();
         }
+        // The header line alone, however long (up to the longest there is).
+        const QByteArray text = f.readLine(std::min(qint64{longestLine} + 2, p.offset - p.header) + 1);
+        bytesRead_ += text.size();
+        whole_ = p.header;
+        const qsizetype end = text.size() - (text.endsWith("\r\n") ? 2 : 1);
+        if (!text.endsWith('\n') || !header(text.constData(), text.constData() + end))
+            return refuse();
+        if (p.columns >= 0 && !headerText_.isEmpty() && p.columns != static_cast<qint64>(sets_.back().columns.size())) {
+            if (!recut(sets_.back(), static_cast<std::size_t>(p.columns)))
+                return refuse();
+        }
+        if (p.columns >= 0)
+            headerText_.clear();
+    }
+    offset_ = whole_ = p.offset;
+    lastMs_ = p.lastMs;
+    return true;
+}
+
+int CaptureReader::offsetAt(qint64 ms) const
+{
+    return zone_.isValid() ? zone_.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC))
+                           : QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+}
+
+// The offsets from UTC a local time can be read with, `wall` being that time
+// on a clock kept in UTC: the same one twice, or in the hour a clock set back
+// repeats, the summer one (the earlier instant) and the winter one. A time
+// the clock skips forward is read with the offset in force before the change,
+// as a clock not moved yet shows it. Clock changes are taken to be more than
+// a day apart.
+void CaptureReader::offsets(qint64 wall, int &early, int &late) const
+{
+    constexpr qint64 day = 86400000;
+    const int before = offsetAt(wall - day), after = offsetAt(wall + day);
+    const bool beforeFits = offsetAt(wall - before * qint64{1000}) == before;
+    const bool afterFits = before != after && offsetAt(wall - after * qint64{1000}) == after;
+    early = afterFits && (!beforeFits || after > before) ? after : before;
+    late = beforeFits && (!afterFits || before < after) ? before : after;
+    if (!beforeFits && !afterFits)
+        early = late = before;
+}
+
+qint64 CaptureReader::instant(qint64 wall)
+{
+    constexpr qint64 hour = 3600000;
+    const qint64 key = wall >= 0 ? wall / hour : (wall - hour + 1) / hour;
+    if (key != hourKey_) {
+        int early = 0, late = 0;
+        offsets(key * hour, hourEarly_, hourLate_);
+        offsets(key * hour + hour - 1000, early, late);
+        hourMixed_ = early != hourEarly_ || late != hourLate_;
         hourKey_ = key;
     }
-    return hourMs_ + (mi * 60 + s) * 1000;
+    int early = hourEarly_, late = hourLate_;
+    if (hourMixed_)
+        offsets(wall, early, late);
+    // Of two equal local times the file's order settles which is meant: the
+    // first reading unless it would go back before the line above, which
+    // happens after the clock was set back (up to an hour: the repeated hour).
+    const qint64 first = wall - early * qint64{1000};
+    lastMs_ = lastMs_ == ResumePoint::none || first >= lastMs_ ? first : wall - late * qint64{1000};
+    return lastMs_;
 }
 
 bool CaptureReader::recut(ColumnSet &set, std::size_t count)
@@ -353,8 +516,8 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
     const int h = two(begin + 11), mi = two(begin + 14), s = two(begin + 17);
     if (d < 0 || mo < 0 || y1 < 0 || y2 < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return false;
-    const int y = y1 * 100 + y2;
-    if (!QDate::isValid(y, mo, d))
+    const QDate date(y1 * 100 + y2, mo, d);
+    if (!date.isValid())
         return false;
 
     ColumnSet &set = sets_.back();
@@ -382,43 +545,55 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
         return false;
     headerText_.clear();
     const std::size_t count = set.columns.size();
-    set.times.push_back(localMs(y, mo, d, h, mi, s));
+    constexpr qint64 unixDay = 2440588; // the Julian day of 1 January 1970
+    set.times.push_back(instant((date.toJulianDay() - unixDay) * 86400000 + (h * 3600 + mi * 60 + s) * qint64{1000}));
     for (std::size_t k = 0; k < count; ++k)
         set.values[k].push_back(row[k]);
     return true;
 }
 
+// A header line starts a new column set; false when the line is none.
+bool CaptureReader::header(const char *begin, const char *end)
+{
+    if (end - begin < 4 || !std::equal(begin, begin + 4, "Hora"))
+        return false;
+    std::vector<Column> columns;
+    QString text = cp1252::decode(begin, static_cast<std::size_t>(end - begin));
+    bool ordered = false;
+    if (!parseHeader(text, columns, -1, &ordered))
+        return false;
+    ColumnSet set;
+    set.values.resize(columns.size());
+    set.columns = std::move(columns);
+    sets_.push_back(std::move(set));
+    sawHeader_ = true;
+    headerAt_ = whole_;
+    // A header of the writer's order may be cut otherwise; one of another
+    // writer's is cut by its endings alone, and a line that does not fit it
+    // (a torn one) is no reason to cut it again.
+    headerText_ = ordered ? std::move(text) : QString();
+    return true;
+}
+
 bool CaptureReader::line(const char *begin, const char *end)
 {
+    // However the bytes arrive: a line longer than this is dropped unseen.
+    const bool overlong = end - begin > longestLine;
     if (end > begin && end[-1] == '\r')
         --end;
     if (end == begin)
         return true;
-    const bool hora = end - begin >= 4 && std::equal(begin, begin + 4, "Hora");
-    if (hora) {
-        std::vector<Column> columns;
-        QString text = cp1252::decode(begin, static_cast<std::size_t>(end - begin));
-        bool ordered = false;
-        if (parseHeader(text, columns, -1, &ordered)) {
-            ColumnSet set;
-            set.values.resize(columns.size());
-            set.columns = std::move(columns);
-            sets_.push_back(std::move(set));
-            sawHeader_ = true;
-            // A header of the writer's order may be cut otherwise; one of
-            // another writer's is cut by its endings alone, and a line that
-            // does not fit it (a torn one) is no reason to cut it again.
-            if (ordered)
-                headerText_ = std::move(text);
-            return true;
-        }
-    }
+    // A carriage return inside a line: lines ended by it alone (another
+    // system's text), never ours.
+    const bool bad = overlong || std::memchr(begin, '\r', static_cast<std::size_t>(end - begin));
+    if (!bad && header(begin, end))
+        return true;
     if (!sawHeader_) {
         error_ = notCapture();
         notCapture_ = true;
         return false;
     }
-    if (hora || !dataLine(begin, end))
+    if (bad || (end - begin >= 4 && std::equal(begin, begin + 4, "Hora")) || !dataLine(begin, end))
         ++rejected_;
     return true;
 }
@@ -445,7 +620,21 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
             continue;
         }
         if (!nl) {
+            // A carriage return followed by more than a line feed: the line
+            // in progress is already known to be bad (see line()).
+            const bool bad = (!tail_.isEmpty() && tail_.back() == '\r') ||
+                             (end - p > 1 && std::memchr(p, '\r', static_cast<std::size_t>(end - p - 1)));
             tail_.append(p, end - p);
+            if (bad && !sawHeader_) {
+                error_ = notCapture();
+                notCapture_ = true;
+                return Change::Failed;
+            }
+            if (bad) {
+                ++rejected_;
+                tail_.clear();
+                skipping_ = true;
+            }
             break;
         }
         bool ok;

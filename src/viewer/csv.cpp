@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -16,6 +17,15 @@ QByteArray cell(const QString &text)
         return bytes;
     bytes.replace("\"", "\"\"");
     return '"' + bytes + '"';
+}
+
+// ISO 8601 with the offset from UTC, so the hour a clock set back repeats
+// reads as the plot shows it: after the hour before it.
+void isoTime(QByteArray &out, const QDateTime &t)
+{
+    const int minutes = std::abs(t.offsetFromUtc()) / 60;
+    out += t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+    out += QString::asprintf("%c%02d:%02d", t.offsetFromUtc() < 0 ? '-' : '+', minutes / 60, minutes % 60).toLatin1();
 }
 
 void number(QByteArray &out, double v)
@@ -54,7 +64,7 @@ QByteArray csvText(const std::vector<const CaptureReader *> &files)
             for (std::size_t c = 0; c < s.columns.size(); ++c)
                 where[static_cast<std::size_t>(index.value(s.columns[c].name))] = static_cast<int>(c);
             for (std::size_t r = 0; r < s.times.size(); ++r) {
-                out += CaptureReader::toDateTime(s.times[r]).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+                isoTime(out, CaptureReader::toDateTime(s.times[r], f->zone()));
                 for (const int c : where) {
                     out += ',';
                     if (c >= 0)

@@ -1,5 +1,6 @@
-// Capture files as comma-separated text for other programs: ISO date-times,
-// decimal point, one column per column name of all the files.
+// Capture files as comma-separated text for other programs: ISO date-times
+// with their offset from UTC, decimal point, one column per column name of
+// all the files.
 #pragma once
 
 #include "viewer/capturereader.h"

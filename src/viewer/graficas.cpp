@@ -19,6 +19,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -45,12 +46,24 @@ QString chronoKey(const QString &name)
 const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e), QColor(0x9467bd),
                           QColor(0x8c564b), QColor(0xe377c2), QColor(0x7f7f7f), QColor(0xbcbd22), QColor(0x17becf)};
 
+// What is read between two events at most; more is read in a thread.
+constexpr qint64 readAtOnce = 1 << 20;
+
+// Bytes a reader has yet to read of its file (all of it when it shrank).
+qint64 behind(const CaptureReader &r)
+{
+    const qint64 size = QFileInfo(r.path()).size();
+    return size < r.offset() ? size : size - r.offset();
+}
+
 constexpr double inputStep = 1.5; // inputs stack in their strip, 0..1 each
 constexpr double shortestSpan = 10;
 constexpr int tableColumns = 5;
 
-// As the main window shows readings; means and readings of ordinary size
-// to two decimals, which is what the sensors resolve.
+// As a Spanish user writes them, with the decimal comma of the capture
+// files and a zero before it (0,06, -0,02): this window is read by people,
+// not by the program's lists. Means and readings of ordinary size to two
+// decimals, which is what the sensors resolve.
 QString number(double v)
 {
     if (std::isnan(v))
@@ -58,7 +71,11 @@ QString number(double v)
     const double a = std::abs(v);
     if (a >= 0.01 && a < 1e6)
         v = std::round(v * 100) / 100;
-    return txtsimple(static_cast<float>(v));
+    QString text = numcoma(static_cast<float>(v));
+    const qsizetype comma = text.startsWith(u'-') ? 1 : 0;
+    if (text.size() > comma && text[comma] == u',')
+        text.insert(comma, u'0');
+    return text;
 }
 
 QIcon swatch(const QColor &color)
@@ -87,6 +104,10 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     plot->setNoAntialiasingOnDrag(true);
     plot->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     plot->setMinimumSize(400, 300);
+    // The axes' numbers as the table's: decimal comma, no thousands separator.
+    QLocale spanish(QLocale::Spanish, QLocale::Spain);
+    spanish.setNumberOptions(QLocale::OmitGroupSeparator);
+    plot->setLocale(spanish);
     ticker_ = QSharedPointer<QCPAxisTickerDateTime>::create();
 
     leyenda = new QTableWidget(0, tableColumns);
@@ -159,7 +180,55 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
         showErrors();
 }
 
-graficas::~graficas() = default;
+graficas::~graficas()
+{
+    if (loader_) {
+        stopLoading_ = true;
+        loader_->wait();
+    }
+}
+
+bool graficas::isLoading(const CaptureReader *r) const
+{
+    return std::find(loading_.begin(), loading_.end(), r) != loading_.end();
+}
+
+void graficas::startLoading(std::vector<CaptureReader *> readers)
+{
+    loading_ = std::move(readers);
+    stopLoading_ = false;
+    loader_.reset(QThread::create([this, readers = loading_] {
+        for (CaptureReader *r : readers)
+            for (qint64 before = -1; !stopLoading_ && r->bytesRead() != before;) {
+                before = r->bytesRead();
+                if (r->follow(readAtOnce) == CaptureReader::Change::Failed)
+                    break;
+            }
+    }));
+    connect(loader_.get(), &QThread::finished, this, &graficas::loaded);
+    loader_->start();
+    showErrors();
+}
+
+void graficas::loaded()
+{
+    loader_->wait();
+    loader_.reset();
+    loading_.clear();
+    if (pending_) {
+        open(*std::exchange(pending_, std::nullopt));
+        return;
+    }
+    rebuildModel();
+    buildPlot();
+    if (whole_) {
+        resetRange();
+    } else {
+        applyRange();
+        redraw();
+    }
+    showErrors();
+}
 
 void graficas::showEvent(QShowEvent *event)
 {
@@ -252,33 +321,51 @@ void graficas::open(const QStringList &names)
             wanted << n;
     std::sort(wanted.begin(), wanted.end(), [](const QString &a, const QString &b) { return chronoKey(a) < chronoKey(b); });
     select(wanted);
+    if (loading()) {
+        // The files being read stay until the thread lets them go.
+        pending_ = wanted;
+        stopLoading_ = true;
+        return;
+    }
     for (auto it = readers_.begin(); it != readers_.end();)
         it = wanted.contains(it->first) ? std::next(it) : readers_.erase(it);
-    // Files kept open are not read again: only the new ones.
+    // Files kept open are not read again: only the new ones, and what a
+    // reading cut short left.
+    std::vector<CaptureReader *> big;
     for (const QString &n : wanted) {
-        if (readers_.count(n))
-            continue;
-        auto r = std::make_unique<CaptureReader>(QDir(folder_).filePath(n));
-        r->follow();
-        readers_[n] = std::move(r);
+        std::unique_ptr<CaptureReader> &r = readers_[n];
+        const bool fresh = !r;
+        if (fresh)
+            r = std::make_unique<CaptureReader>(QDir(folder_).filePath(n));
+        if (behind(*r) > readAtOnce)
+            big.push_back(r.get());
+        else if (fresh)
+            r->follow();
     }
     order_ = wanted;
     rebuildModel();
     buildPlot();
     resetRange();
-    showErrors();
+    if (big.empty())
+        showErrors();
+    else
+        startLoading(std::move(big));
 }
 
 void graficas::rebuildModel()
 {
     model_.clear();
     for (int i = 0; i < order_.size(); ++i)
-        model_.take(i, *readers_.at(order_[i]));
+        if (const CaptureReader *r = readers_.at(order_[i]).get(); !isLoading(r))
+            model_.take(i, *r);
 }
 
 void graficas::followFiles()
 {
     refreshFiles();
+    // What the thread reads is shown when it ends; later lines are taken then.
+    if (loading())
+        return;
     // At midnight the capture goes on in the new day's file: a window that
     // showed the old one takes the new one too.
     const QString current = currentName();
@@ -293,8 +380,13 @@ void graficas::followFiles()
 
     const double lastBefore = model_.last();
     bool appended = false, added = false, reset = false;
+    std::vector<CaptureReader *> big;
     for (int i = 0; i < order_.size(); ++i) {
         CaptureReader &r = *readers_.at(order_[i]);
+        if (behind(r) > readAtOnce) {
+            big.push_back(&r);
+            continue;
+        }
         switch (r.follow()) {
         case CaptureReader::Change::Reset:
             reset = true;
@@ -307,7 +399,10 @@ void graficas::followFiles()
             break;
         }
     }
-    showErrors();
+    if (!big.empty())
+        startLoading(std::move(big));
+    else
+        showErrors();
     if (reset) {
         rebuildModel();
         buildPlot();
@@ -338,6 +433,10 @@ void graficas::showErrors()
     qint64 rows = 0;
     for (const QString &n : order_) {
         const CaptureReader &r = *readers_.at(n);
+        if (isLoading(&r)) {
+            lines << QStringLiteral("Leyendo %1…").arg(n);
+            continue;
+        }
         rows += r.rows();
         if (r.failed())
             lines << n + QStringLiteral(": ") + r.error();
@@ -645,6 +744,10 @@ bool graficas::exportPng(const QString &path, int width, int height)
 
 bool graficas::exportCsv(const QString &path)
 {
+    if (loading()) {
+        estado->setText(QStringLiteral("Espere a que se terminen de leer los ficheros."));
+        return false;
+    }
     std::vector<const CaptureReader *> files;
     for (const QString &n : order_)
         files.push_back(readers_.at(n).get());

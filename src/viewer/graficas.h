@@ -14,9 +14,11 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCPAxisRect;
@@ -30,6 +32,7 @@ class QListWidget;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
+class QThread;
 class QTimer;
 
 class graficas : public QWidget {
@@ -46,6 +49,11 @@ public:
     void open(const QStringList &names);
     // Reads what the open files gained since the last look; the timer's work.
     void followFiles();
+    // A file too big to read between two events (more than a megabyte to
+    // read) is read in a thread of its own, as the monitor's tick runs in
+    // this window's thread: open() and followFiles() return at once, the
+    // status line says "Leyendo …", and the plot follows when it is read.
+    bool loading() const { return loader_ != nullptr; }
 
     // The time in view, seconds since the epoch.
     double from() const { return from_; }
@@ -94,6 +102,9 @@ private:
     };
 
     void onSelection();
+    void startLoading(std::vector<CaptureReader *> readers);
+    void loaded();
+    bool isLoading(const CaptureReader *r) const;
     void rebuildModel();
     void buildPlot();
     void fillTable();
@@ -110,6 +121,10 @@ private:
     std::function<QString()> current_;
     QString lastCurrent_;
     std::map<QString, std::unique_ptr<CaptureReader>> readers_;
+    std::unique_ptr<QThread> loader_;      // while it runs, only it touches the readers in loading_
+    std::vector<CaptureReader *> loading_;
+    std::atomic<bool> stopLoading_{false};
+    std::optional<QStringList> pending_;   // files chosen while reading: opened when it ends
     QStringList order_; // open files, oldest first
     SeriesSet model_;
     std::vector<Group> groups_;

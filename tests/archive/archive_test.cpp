@@ -1,7 +1,9 @@
 // The archive program end to end, against the private PostgreSQL server that
 // ./test.sh starts (scripts/testdb.sh): ERR and detector columns, torn lines,
-// repeated headers, bad and shrunk files, the command line, files archived
-// oldest first, a day archived while followed through a server restart and
+// repeated headers, files replaced and rewritten, summer time, lines of
+// another day, bad and refused files, the command line and its secrets, the
+// station role's limits, the first design's table migrated, configurations
+// archived, a day archived while followed through a server restart and
 // while the program is killed at random moments, read back value by value.
 #include "monitor/capture.h"
 #include "registry/cp1252.h"
@@ -18,12 +20,36 @@
 #include <QThread>
 #include <QTimeZone>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <map>
 #include <random>
 
 namespace {
 
+const QString program = binFolder() + QStringLiteral("/climalog-archivo");
+
+QStringList words(const char *text) { return QString::fromUtf8(text).split(u' '); }
+
+// The exit code (-1 for a crash) and all it said; the database of the PG*
+// variables unless an address is given, as `role` when one is.
+std::pair<int, QString> runArchive(const QStringList &args, const QString &role = {})
+{
+    QProcess p;
+    if (!role.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), role);
+        p.setProcessEnvironment(env);
+    }
+    p.start(program, args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
 // The database of the tests' server, emptied of what the archive program
-// makes; times read back in the test's local time, as captures hold them.
+// makes and set up again by its owner (--preparar); times read back in the
+// test's local time, as captures hold them.
 struct TestDatabase {
     TestDatabase()
     {
@@ -32,18 +58,23 @@ struct TestDatabase {
         PQclear(PQexec(conn, "DROP SCHEMA IF EXISTS climalog CASCADE"));
     }
     ~TestDatabase() { PQfinish(conn); }
+    void prepare() { runArchive({QStringLiteral("--preparar")}); }
     void connect() // again, after the server restarted
     {
         PQfinish(conn);
         conn = PQconnectdb("");
+        PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
         PQclear(PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
     }
     // Rows of fields joined by '|', NULL as "ERR", one a line; none when
-    // the query fails (the tables may not be there yet).
+    // the query fails (the tables may not be there yet); the error's code
+    // after "!" when it failed.
     std::string rows(const char *sql) const
     {
         std::string text;
         PGresult *r = PQexec(conn, sql);
+        if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+            text = std::string("!") + state;
         for (int i = 0; i < PQntuples(r); ++i)
             for (int f = 0; f < PQnfields(r); ++f)
                 text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
@@ -52,20 +83,6 @@ struct TestDatabase {
     }
     PGconn *conn = nullptr;
 };
-
-const QString program = binFolder() + QStringLiteral("/climalog-archivo");
-
-QStringList words(const char *text) { return QString::fromUtf8(text).split(u' '); }
-
-// The exit code (-1 for a crash) and all it said; the database of the PG*
-// variables unless an address is given.
-std::pair<int, QString> runArchive(const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
-}
 
 // A station of one sensor whose readings follow the second of the day, ERR
 // now and then, and the rows "file|column|time|value" its lines must give,
@@ -100,6 +117,11 @@ TEST(Archive, SingleRunsOverChangingFiles)
                      l1 = "07-12-2026 10:00:01  22,5  0  1\r\n", l2 = "07-12-2026 10:00:02  ERR  1  1\r\n", l3 = "07-12-2026 10:00:03  -3  0  0\r\n";
     const std::string r0 = "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.5\n", r1 = "01|Puerta - 1|0\n01|Puerta - 2|1\n01|Sala (ºC)|22.5\n",
                       r2 = "02|Puerta - 1|1\n02|Puerta - 2|1\n02|Sala (ºC)|ERR\n", r3 = "03|Puerta - 1|0\n03|Puerta - 2|0\n03|Sala (ºC)|-3\n";
+    // The same bytes up to the archived end, other names and values: the
+    // new file's readings replace the old ones, every name counted.
+    const QByteArray g = "Hora  Hall (\xBA" "C)  Portal - 1  Portal - 2\r\n", g0 = "07-12-2026 10:00:00  11,5  0  0\r\n",
+                     g1 = "07-12-2026 10:00:01  12,5  1  1\r\n";
+    const std::string s0 = "00|Hall (ºC)|11.5\n00|Portal - 1|0\n00|Portal - 2|0\n", s1 = "01|Hall (ºC)|12.5\n01|Portal - 1|1\n01|Portal - 2|1\n";
     // Per run: the bytes appended (or, after "=", the file written anew), the
     // table ("second|column|value"), a text the program must print.
     const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
@@ -107,9 +129,19 @@ TEST(Archive, SingleRunsOverChangingFiles)
         {"a shrunk file is read again by key, without duplicates",
          {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1 + r2, "se lee de nuevo desde el principio"},
           {l3, r0 + r1 + r2 + r3, ""}}},
+        {"replaced while stopped, the same line ends at the archived end",
+         {{h + l0 + l1, r0 + r1, ""}, {"=" + g + g0 + g1 + l2, s0 + s1 + "02|Hall (ºC)|ERR\n02|Portal - 1|1\n02|Portal - 2|1\n", "6 lecturas cambiadas"}}},
+        {"rewritten with longer lines: the new values, none twice",
+         {{h + l0 + l1 + l2, r0 + r1 + r2, ""},
+          {"=" + h + "07-12-2026 10:00:00  21,25  1  0\r\n07-12-2026 10:00:01  22,5  0  1\r\n07-12-2026 10:00:02  ERR  1  1\r\n" + l3,
+           "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.25\n" + r1 + r2 + r3, "1 lectura cambiada"}}},
+        {"lines of another day are skipped and make no partition",
+         {{h + l0 + "07-12-2031 10:00:01  22,5  0  1\r\n06-12-2026 10:00:01  22,5  0  1\r\n" + l2, r0 + r2,
+           "2 líneas descartadas de otro día"}}},
     };
     for (const auto &[name, steps] : rows) {
         TestDatabase db;
+        db.prepare();
         TempFolder t;
         QDir().mkpath(t.file(QStringLiteral("1")));
         const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
@@ -121,77 +153,322 @@ TEST(Archive, SingleRunsOverChangingFiles)
                 << name;
             EXPECT_TRUE(said.contains(QString::fromUtf8(says))) << name << ": " << said.toStdString();
         }
+        EXPECT_EQ(db.rows("SELECT count(*) FROM pg_class WHERE relname LIKE '%2031%'"), "0\n") << name;
     }
+}
+
+// Both summer-time changes of Europe/Madrid, whatever the test's own zone:
+// the hour the spring change skips is read with the offset before it; the
+// autumn hour that comes twice keeps its own instants, by the file's order,
+// also when the program stops in its middle and goes on from where it stopped.
+TEST(Archive, SummerTimeChangesKeepTheInstants)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    const QByteArray h = "Hora  Sala (\xBA" "C)\r\n";
+    t.write(QStringLiteral("1/29-03-2026-00.log"), h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
+    t.write(QStringLiteral("1/25-10-2026-00.log"), h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n");
+    const QStringList args = words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"));
+    EXPECT_EQ(runArchive(args).first, 0);
+    append(t.file(QStringLiteral("1/25-10-2026-00.log")), "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
+    EXPECT_EQ(runArchive(args).first, 0);
+    EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"),
+              "29 00:59:59|1\n29 01:00:00|3\n29 01:30:00|2\n"
+              "25 00:30:00|4\n25 00:59:59|5\n25 01:00:00|6\n25 01:30:00|7\n25 02:00:00|8\n");
+    EXPECT_EQ(db.rows("SELECT zona FROM climalog.estacion"), "Europe/Madrid\n");
 }
 
 TEST(Archive, CommandLineAndStartErrors)
 {
     TestDatabase db;
     TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
+    for (const char *port : {"1", "2", "3", "4"})
+        QDir().mkpath(t.file(QString::fromLatin1(port)));
+    const auto args = [&](const char *text, const char *folder) { return words(text) << t.file(QString::fromLatin1(folder)); };
     // Archived oldest first (by year, month and day); each holds a line of
     // no reading, counted.
     for (const char *day : {"07-12-2026", "08-11-2026", "09-10-2025"})
         t.write(QStringLiteral("1/%1-00.log").arg(QLatin1String(day)), "Hora  Sala (\xBA" "C)\r\n" + QByteArray(day) + "\r\n");
+    // A header the database cannot hold (a zero byte in a name) beside a good folder.
+    t.write(QStringLiteral("2/07-12-2026-00.log"), QByteArray("Hora  Sa") + '\0' + "la (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n");
+    t.write(QStringLiteral("3/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  3\r\n");
+    // A value a rule of the site refuses, between two it takes.
+    t.write(QStringLiteral("4/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
+                                                   "07-12-2026 10:00:02  2\r\n");
     const std::tuple<QStringList, int, const char *> rows[] = { // what it says, a pattern
+        {args("--una-vez", "1"), 1, "no tiene el esquema climalog: prepárela una vez con climalog-archivo --preparar"},
+        {words("--preparar"), 0, "Esquema climalog puesto en la versión 1"},
         {words("--nada"), 2, "Opción desconocida o sin su valor: --nada."},
+        {words("--lote 0"), 2, "El lote debe ser un número de lecturas mayor que cero: 0."},
+        {words("--lote -5"), 2, "El lote debe ser un número de lecturas mayor que cero: -5."},
+        {words("--lote 1O"), 2, "El lote debe ser un número de lecturas mayor que cero: 1O."},
+        {words("--zona Marte/Olimpo"), 2, "Zona horaria desconocida: Marte/Olimpo."},
         {words("--una-vez b/2 a/1 c/1"), 2, "Las carpetas .*a/1 y .*c/1 tienen el mismo nombre de puerto"}, // side by side
-        {words("--una-vez postgresql:///nada?host=/nonexistent") << t.path(), 1, "No se puede conectar con la base de datos"},
-        {words("--una-vez") << t.file(QStringLiteral("9")), 0, "No existe la carpeta de capturas"}, // reported, not fatal
-        {words("--una-vez") << t.file(QStringLiteral("1")), 0, "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 [\\s\\S]*07-12-2026-00.log: 1 "},
+        // Passwords shown nowhere, libpq's own messages included.
+        {words("postgresql://u:CLAVE@x postgresql://v:CL%41VE2@y/?password=CLAVE3"), 2,
+         "^Sobra la segunda base de datos: postgresql://v:\\*\\*\\*@y/\\?password=\\*\\*\\*\\.\\n"},
+        {args("--una-vez postgresql://u:CLAVE@[::1/nada", "1"), 1, "No se puede conectar con la base de datos postgresql://u:\\*\\*\\*@\\["},
+        {args("--una-vez postgresql:///nada?host=/nonexistent&password=CLAVE", "1"), 1, "nonexistent&password=\\*\\*\\*: "},
+        {args("--una-vez", "9"), 0, "No existe la carpeta de capturas"}, // reported, not fatal
+        {args("--una-vez", "1"), 0, "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 [\\s\\S]*07-12-2026-00.log: 1 "},
+        {args("--una-vez", "2") << t.file(QStringLiteral("3")) << t.file(QStringLiteral("4")), 3,
+         "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de columna tiene un byte nulo\\); se saltan"
+         "[\\s\\S]*4.07-12-2026-00.log, línea 3: la base de datos no la acepta \\(.*razonable.*\\); se salta"},
     };
     for (const auto &[args, code, says] : rows) {
+        if (args.contains(t.file(QStringLiteral("4"))))
+            db.rows("ALTER TABLE climalog.linea ADD CONSTRAINT razonable CHECK (valores[1] < 64 * 500)");
         const auto [exit, said] = runArchive(args);
         EXPECT_EQ(exit, code) << says;
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says)))) << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) || said.contains(QStringLiteral("CLAVE2"))) << said.toStdString();
     }
+    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto > '1' ORDER BY puerto, hora"), "3|3\n4|1\n4|2\n");
 }
 
-// A day's capture, across midnight: most of it archived in one run; then
-// followed while the server stops and starts again; the rest written while
+// A station's role adds its own readings and moves its own progress, and
+// nothing else: the program run as the role archives; every other write,
+// and every touch of another station, is refused by the database.
+TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
+{
+    TestDatabase db;
+    db.prepare();
+    db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE rol_sur LOGIN IN ROLE "
+            "climalog_estacion; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    t.write(QStringLiteral("1/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21,5\r\n");
+    const QString folder = t.file(QStringLiteral("1"));
+    EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << folder, QStringLiteral("rol_norte")).first, 0);
+    const auto [code, said] = runArchive(words("--una-vez --estacion norte") << folder, QStringLiteral("rol_sur"));
+    EXPECT_TRUE(code == 1 && said.contains(QStringLiteral("La estación norte es de otro rol de la base de datos, no de rol_sur")))
+        << code << said.toStdString();
+    const std::string stored = db.rows("SELECT * FROM climalog.lectura"), progress = db.rows("SELECT * FROM climalog.progreso");
+    const std::pair<const char *, const char *> refused[] = { // as rol_sur, after the archive's own calls; the answer
+        {"UPDATE climalog.linea SET valores = '{1}'", "!42501"},
+        {"DELETE FROM climalog.linea", "!42501"},
+        {"INSERT INTO climalog.linea SELECT * FROM climalog.linea", "!42501"},
+        {"UPDATE climalog.progreso SET posicion = 0", "!42501"},
+        {"SELECT * FROM climalog.resumen", "!42501"},
+        {"SELECT climalog.crear_meses('2030-01-01', '2030-02-01')", "!42501"},
+        {"SELECT climalog.alta_puerto(1, '2')", "!42501"},
+        {"SELECT climalog.alta_fichero(1, '08-12-2026-00.log')", "!42501"},
+        {"SELECT climalog.alta_juego(1, '{x}', '{x}', '{x}', '{T}')", "!42501"},
+        {"SELECT * FROM climalog.progreso_de(1)", ""},
+        {"SELECT climalog.guardar(1, 0, 0, 0, 0, 0, 0, -1, NULL, 0, false)", "!42501"},
+        {"SELECT climalog.guardar_configuracion(1, 0, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}')", "!42501"},
+    };
+    PGconn *sur = PQconnectdb("user=rol_sur");
+    for (const auto &[sql, answer] : refused) {
+        PGresult *r = PQexec(sur, sql);
+        const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
+        EXPECT_EQ((state ? std::string("!") + state : "") + (PQntuples(r) ? "rows" : ""), answer) << sql;
+        PQclear(r);
+    }
+    PQfinish(sur);
+    EXPECT_EQ(db.rows("SELECT * FROM climalog.lectura"), stored);
+    EXPECT_EQ(db.rows("SELECT * FROM climalog.progreso"), progress);
+}
+
+// A narrow table of the first design becomes the new schema on the first
+// set-up: every distinct reading once (its duplicate rows once), and the
+// file it came from archived on without doubling a line.
+TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
+{
+    TestDatabase db;
+    db.rows("CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto text NOT NULL, fichero text NOT NULL, "
+            "columna text NOT NULL, hora timestamptz NOT NULL, valor double precision) PARTITION BY RANGE (hora); "
+            "CREATE TABLE climalog.lectura_20261207 PARTITION OF climalog.lectura FOR VALUES FROM ('2026-12-07 00:00+00') TO ('2026-12-08 00:00+00'); "
+            "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion bigint, por_clave_hasta bigint, "
+            "actualizado timestamptz, PRIMARY KEY (estacion, puerto, fichero));");
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    const QByteArray h = "Hora  Sala (\xBA" "C)  Puerta - 1\r\n", l0 = "07-12-2026 10:00:00  21,5  1\r\n", l1 = "07-12-2026 10:00:01  ERR  0\r\n";
+    t.write(QStringLiteral("1/07-12-2026-00.log"), h + l0 + l1);
+    const std::string local = "SET TIME ZONE '" + QTimeZone::systemTimeZoneId().toStdString() + "'; ";
+    db.rows((local + "INSERT INTO climalog.lectura VALUES ('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:00', 21.5), "
+                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
+                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
+                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1); "
+                     "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
+             std::to_string(h.size() + l0.size()) + ", 0, now())")
+                .c_str());
+    const auto [code, said] = runArchive({QStringLiteral("--preparar")});
+    EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("climalog.lectura_anterior"))) << said.toStdString();
+    const char *sql = "SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\"";
+    const std::string migrated = "00|Puerta - 1|1\n00|Sala (ºC)|21.5\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n";
+    EXPECT_EQ(db.rows(sql), migrated);
+    EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(db.rows(sql), migrated);
+}
+
+// A port's configuration beside its capture folder gives each column its
+// device, its limits and whether the monitor watches it; a changed
+// configuration shows at the next look.
+TEST(Archive, ConfigurationReachesTheSummary)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    t.write(QStringLiteral("1/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
+                                                   "Puerta - 1  Puerta - 2\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0\r\n");
+    const auto config = [&](float min, float max, int action) {
+        const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+        t.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b +
+                                                   Rec().text(0, 16, "Sala").num(24, STT).num(34, limit(min), 4).num(38, limit(max), 4).num(130, action).num(138, 5).b +
+                                                   Rec().text(0, 16, "Bomba").num(24, AVI).num(34, limit(1), 4).num(38, limit(2), 4).num(130, 1).num(138, 60).b +
+                                                   Rec().text(0, 16, "Puerta").num(24, DET).b);
+    };
+    const char *sql = "SELECT columna, orden, dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen ORDER BY orden";
+    config(18, 22, 1);
+    EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(db.rows(sql), "Sala (ºC)|1|Sala|STT|18|22|t|5\nBomba - a (bar)|2|Bomba|AVI|1|2|t|60\nBomba - b ()|3|Bomba|AVI|ERR|ERR|f|60\n"
+                            "Bomba - c ()|4|Bomba|AVI|ERR|ERR|f|60\nBomba - d ()|5|Bomba|AVI|ERR|ERR|f|60\n"
+                            "Puerta - 1|6|Puerta|DET|ERR|ERR|t|0\nPuerta - 2|7|Puerta|DET|ERR|ERR|t|0\n");
+    config(-5.5, 30, 0);
+    EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(db.rows("SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM climalog.resumen WHERE orden = 1"), "Sala|-5.5|30|f|21.5\n");
+}
+
+// The read interface answers from what was archived, value by value: a
+// series' readings and its buckets (whole hours and minutes of the rollups,
+// the lines themselves at the edges) against the same figures worked out
+// here from the lines written, across two files whose headers order the
+// columns differently.
+TEST(Archive, ReadInterfaceAnswersFromTheLines)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    std::vector<std::pair<int, double>> a; // second of the day and value of column A, NaN for ERR
+    QByteArray first = "Hora  A (\xBA" "C)  B (\xBA" "C)\r\n", second = "Hora  B (\xBA" "C)  A (\xBA" "C)\r\n";
+    for (int s = 10 * 3600; s < 14 * 3600; ++s) {
+        const double v = s % 13 ? (s * 7 % 101) / 4.0 : std::nan("");
+        a.emplace_back(s, v);
+        const QByteArray text = std::isnan(v) ? QByteArray("ERR") : QByteArray::number(v).replace('.', ','), hora =
+            QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+        (s < 12 * 3600 ? first : second) += "07-12-2026 " + hora + (s < 12 * 3600 ? "  " + text + "  1\r\n" : "  1  " + text + "\r\n");
+    }
+    t.write(QStringLiteral("1/07-12-2026-00.log"), first);
+    t.write(QStringLiteral("1/07-12-2026-01.log"), second);
+    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1"))).first, 0);
+    const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)'");
+    const auto number = [](double v) {
+        char text[32];
+        return std::isnan(v) ? std::string("ERR") : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+    };
+    // Seconds of the day: from, to, buckets.
+    const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
+                                              {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
+    for (const auto &[from, to, buckets] : rows) {
+        std::map<int, std::tuple<double, double, int, int>> expected; // min, max, readings, lines
+        for (const auto &[s, v] : a) {
+            if (s < from || s >= to)
+                continue;
+            auto &[lo, hi, readings, lines] = expected.try_emplace((s - from) / ((to - from) / buckets), NAN, NAN, 0, 0).first->second;
+            ++lines;
+            if (!std::isnan(v)) {
+                lo = std::isnan(lo) ? v : std::min(lo, v);
+                hi = std::isnan(hi) ? v : std::max(hi, v);
+                ++readings;
+            }
+        }
+        std::string want;
+        for (const auto &[b, m] : expected)
+            want += QDateTime(QDate(2026, 12, 7), QTime(0, 0), QTimeZone::utc()).addSecs(from + b * ((to - from) / buckets))
+                        .toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "|" + number(std::get<0>(m)) + "|" + number(std::get<1>(m)) +
+                    "|" + std::to_string(std::get<2>(m)) + "\n";
+        const std::string range = "'2026-12-07 00:00+00'::timestamptz + interval '" + std::to_string(from) + " s', '2026-12-07 00:00+00'::timestamptz + interval '" +
+                                  std::to_string(to) + " s'";
+        EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, maximo, lecturas FROM climalog.tramo(ARRAY[" +
+                           serie.substr(0, serie.size() - 1) + "], " + range + ", " + std::to_string(buckets) + ")").c_str()),
+                  want) << from << ".." << to << "/" << buckets;
+    }
+    double sum = 0;
+    int readings = 0;
+    for (const auto &[s, v] : a)
+        if (s >= 12 * 3600 && s < 13 * 3600 && !std::isnan(v))
+            sum += v, ++readings;
+    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' AND hora = '2026-12-07 12:00+00'"),
+              number(sum / readings) + "|" + std::to_string(readings) + "\n");
+    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
+                       "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')").c_str()),
+              "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) + "\n12:00:00|" + number(a[7200].second) +
+                  "\n12:00:01|" + number(a[7201].second) + "\n");
+}
+
+// A day's capture: most of it archived in one run; then
+// followed while the server stops and starts again, and while the file is
+// replaced by one of the same size with other names; the rest written while
 // the program archives it in small batches and is killed with SIGKILL at
-// random moments. After every kill the table holds exactly the lines before
-// the stored progress; at the end it equals the file value by value, each
-// reading once, also after one run more.
+// random moments. After every kill the database holds exactly the lines
+// before the stored progress; at the end it equals the file value by value,
+// each reading once, also after one run more.
 TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
 {
     TestDatabase db;
+    db.prepare();
     TempFolder t;
     Station st(t.path());
     const QString file = st.folder + st.name;
     std::vector<qint64> ends{0}; // where each line ends, the header's first
-    int second = 86400 - 7000;
+    int second = 86400 - 10000;
     const auto write = [&](int count) {
         for (const int end = second + count; second < end; ++second) {
             append(file, st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(second), ends.size() == 1));
             ends.push_back(QFileInfo(file).size());
         }
     };
-    const QStringList args = words("--una-vez --lote 100 --estacion norte postgresql:///postgres") << st.folder;
+    const QStringList args = words("--una-vez --lote 100 --estacion norte postgresql://climalog:CLAVE@/postgres") << st.folder;
     write(6000);
     const auto [code, said] = runArchive(args);
     EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 6.000"))) << code << said.toStdString();
 
     QProcess follower;
+    follower.setProcessChannelMode(QProcess::MergedChannels);
     follower.start(program, args.mid(1));
-    const auto waitForAll = [&] { // a minute at most, far beyond any normal wait
-        const std::string all = std::to_string(ends.size() - 1) + "\n";
+    const auto waitFor = [&](const char *sql, const std::string &expected) { // a minute at most, far beyond any normal wait
         QElapsedTimer waited;
-        for (waited.start(); db.rows("SELECT count(*) FROM climalog.lectura") != all && waited.elapsed() < 60000;)
+        for (waited.start(); db.rows(sql) != expected && waited.elapsed() < 60000;)
             QThread::msleep(50);
+        return db.rows(sql);
     };
+    const auto waitForAll = [&] { waitFor("SELECT count(*) FROM climalog.linea", std::to_string(ends.size() - 1) + "\n"); };
     write(5);
     waitForAll();
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(follower.processId()));
+    EXPECT_TRUE(cmdline.open(QIODevice::ReadOnly) && !cmdline.readAll().contains("CLAVE"));
     ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop")}), 0);
     write(5);
     ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}), 0);
     db.connect();
     write(5);
     waitForAll();
+    // Replaced while followed: the same bytes but "Hall" for "Sala" and other values.
+    QByteArray other = t.read(st.folder.mid(t.path().size() + 1) + st.name).replace("Sala", "Hall").replace("  ERR\r\n", "  9,9\r\n");
+    QFile::remove(file);
+    t.write(st.folder.mid(t.path().size() + 1) + st.name, other);
+    const std::string hall = std::to_string(std::count(other.begin(), other.end(), '\n') - 1) + "\n";
+    EXPECT_EQ(waitFor("SELECT count(*) FROM climalog.lectura WHERE columna = 'Hall (ºC)'", hall), hall);
+    EXPECT_EQ(db.rows("SELECT count(*) FROM climalog.lectura WHERE columna = 'Sala (ºC)' OR valor IS NULL"), "0\n");
     follower.kill();
     follower.waitForFinished();
-    EXPECT_TRUE(follower.readAll().contains("Conectado de nuevo con la base de datos."));
+    const QByteArray followed = follower.readAll();
+    EXPECT_TRUE(followed.contains("Conectado de nuevo con la base de datos.") && followed.contains("ha cambiado")) << followed.toStdString();
 
+    // Written anew, as the test's station writes it, for the kills.
+    QFile::remove(file);
+    ends = {0};
+    second = 86400 - 10000;
+    st.expected.clear();
+    write(6015);
+    EXPECT_EQ(runArchive(args).first, 0);
     std::mt19937 rng(17);
     for (int kill = 0; kill < 50; ++kill) {
         write(60);
@@ -204,7 +481,7 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
         p.waitForFinished();
         // Progress and readings in one statement, one snapshot: the killed
         // program's last batch may still be committing.
-        const std::string r = db.rows("SELECT (SELECT max(posicion) FROM climalog.progreso), count(DISTINCT hora), count(*) FROM climalog.lectura");
+        const std::string r = db.rows("SELECT (SELECT max(posicion) FROM climalog.progreso), count(DISTINCT hora), count(*) FROM climalog.linea");
         const std::size_t lines = std::stoul(r.substr(r.find('|') + 1));
         ASSERT_LT(lines, ends.size());
         EXPECT_EQ(r, std::to_string(ends[lines]) + "|" + std::to_string(lines) + "|" + std::to_string(lines) + "\n") << "kill " << kill;
@@ -212,7 +489,8 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(runArchive(args).first, 0);
         EXPECT_EQ(db.rows("SELECT fichero, columna, to_char(hora, 'DD-MM-YYYY HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"), st.expected);
-        EXPECT_EQ(db.rows("SELECT estacion, puerto, fichero, posicion FROM climalog.progreso"),
+        EXPECT_EQ(db.rows("SELECT e.nombre, p.nombre, f.nombre, g.posicion FROM climalog.progreso g JOIN climalog.fichero f ON f.id = g.fichero "
+                          "JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e ON e.id = p.estacion"),
                   "norte|1|" + st.name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
     }
 }

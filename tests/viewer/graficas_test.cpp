@@ -8,6 +8,16 @@
 #include <qcustomplot.h>
 
 #include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <ctime>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -59,13 +69,13 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
         return out.join(u' ').toStdString();
     };
     const std::pair<std::function<void()>, const char *> steps[] = {
-        {[] {}, " 20 169.75 319.5"},
+        {[] {}, " 20 169,75 319,5"},
         {[&] { w.setRange(at(7, 23, 1), at(7, 23, 2)); }, " 50 65 80"},
-        {[&] { w.zoom(0.5, at(7, 23, 1, 30)); }, " 57.5 65 72.5"},
-        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); }, "65 57.5 65 72.5"}, // halfway: the earlier reading
-        {[&] { w.hover(at(7, 23, 15)); }, "- 57.5 65 72.5"},         // after the last reading
-        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 8), at(7, 23, 20)); }, "- 260 289.75 319.5"}, // all plots move
-        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169.75 319.5"},                                              // everything
+        {[&] { w.zoom(0.5, at(7, 23, 1, 30)); }, " 57,5 65 72,5"},
+        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); }, "65 57,5 65 72,5"}, // halfway: the earlier reading
+        {[&] { w.hover(at(7, 23, 15)); }, "- 57,5 65 72,5"},         // after the last reading
+        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 8), at(7, 23, 20)); }, "- 260 289,75 319,5"}, // all plots move
+        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169,75 319,5"},                                              // everything
     };
     for (const auto &[act, expected] : steps) {
         act();
@@ -123,6 +133,78 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
         EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok) << file;
     }
     EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
-    EXPECT_EQ(t.read(u("dia.csv")), QByteArray("Hora,Sala (\xC2\xBA" "C),Inv (%),Bomba - a (bar),Bomba - b (),\"Puerta, sur - 1\"\r\n"
-                                               "2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
+    EXPECT_TRUE(QRegularExpression(u("^Hora,Sala \\(ºC\\),Inv \\(%\\),Bomba - a \\(bar\\),Bomba - b \\(\\),\"Puerta, sur - 1\"\r\n"
+                                     "2026-12-08T00:00:00[+-]\\d\\d:\\d\\d,20,55,0\\.5,,0\r\n$"))
+                    .match(QString::fromUtf8(t.read(u("dia.csv"))))
+                    .hasMatch())
+        << t.read(u("dia.csv")).toStdString();
 }
+
+#ifndef _WIN32
+// The station's clock on Madrid time, 35 s captured across the autumn change
+// (02:59:45 summer time, then 02:00:20 winter time): drawn 35 s apart in the
+// file's order, the CSV with the same instants; the figures as a Spanish user
+// writes them.
+TEST(Graficas, PlotsTheRepeatedHourInTheFileOrderWithSpanishFigures)
+{
+    application();
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Madrid");
+    ::tzset();
+    TempFolder t;
+    t.write(u("25-10-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
+    graficas w(t.path(), [] { return QString(); });
+    const auto utc = [](int h, int m, int s) { return static_cast<double>(QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch()); };
+    EXPECT_EQ(w.model().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
+    w.hover(utc(1, 0, 20));
+    QStringList figures;
+    for (int column = 1; column < 5; ++column)
+        figures << w.leyenda->item(0, column)->text();
+    EXPECT_EQ(figures, (QStringList{u("-0,02"), u("-0,02"), u("0,02"), u("0,06")}));
+    EXPECT_TRUE(w.exportCsv(t.file(u("dia.csv"))));
+    EXPECT_EQ(t.read(u("dia.csv")), QByteArray("Hora,Sala (\xC2\xBA" "C)\r\n2026-10-25T02:59:45+02:00,0.06\r\n2026-10-25T02:00:20+01:00,-0.02\r\n"));
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ::tzset();
+}
+
+// A file of the capture name whose first line is 4 MiB of "x - 1  x - 2  ",
+// opened by the window by itself (the newest day) in a child process whose
+// address space may grow by 96 MiB only (24 times the file, the reading
+// thread's stack included): refused with the message. A tick due as the
+// window opens, as the monitor's is in the same thread, runs while the file
+// is being read.
+TEST(Graficas, RefusesAHostileFileInBoundedMemoryWithoutHoldingTheTick)
+{
+    application();
+    if (const QString folder = qEnvironmentVariable("CLIMALOG_HOSTIL"); !folder.isEmpty()) {
+#ifndef __SANITIZE_ADDRESS__ // its shadow memory takes any limit
+        QFile status(u("/proc/self/status"));
+        status.open(QIODevice::ReadOnly);
+        const QByteArray size = QRegularExpression(u("VmSize:\\s*(\\d+)")).match(QString::fromLatin1(status.readAll())).captured(1).toLatin1();
+        const rlimit limit{static_cast<rlim_t>(size.toLongLong() * 1024 + (96 << 20)), RLIM_INFINITY};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        QString atTick;
+        graficas *shown = nullptr;
+        QTimer::singleShot(0, [&] { atTick = shown->estado->text(); });
+        graficas w(folder, [] { return QString(); });
+        shown = &w;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 300000));
+        QCoreApplication::processEvents(); // the tick runs at the latest now
+        std::printf("\n%s|%s\n", qPrintable(atTick), qPrintable(w.estado->text()));
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    TempFolder t;
+    t.write(u("07-12-2026-00.log"), "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n");
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u("CLIMALOG_HOSTIL"), t.path());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {u("--gtest_filter=Graficas.RefusesAHostileFile*")});
+    ASSERT_TRUE(child.waitForFinished(300000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(std::tuple(child.exitStatus(), child.exitCode()), std::tuple(QProcess::NormalExit, 0)) << child.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains(u("\nLeyendo 07-12-2026-00.log…|07-12-2026-00.log: No es un fichero de captura.\n"))) << out.toStdString();
+}
+#endif

@@ -91,6 +91,8 @@ TEST(CaptureReader, ParsesCaptureTextsHoweverTheBytesArrive)
         {"a line torn by a crash and ended by the writer is dropped", hum + "07-12-2026 10:00:00  2\r\n07-12-2026 10:00:02  21  40\r\n",
          "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:02 21 40\n", 1},
         {"a line longer than any header is dropped, the rest read", sala + QByteArray(5 << 20, '7') + "\r\n" + l0, one, 1},
+        {"lines ended by CR alone", "Hora  Sala (\xBA" "C)\r07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", notCapture, 0},
+        {"lines ended by CR alone under a header", sala + "07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", "[ Sala|T|ºC ]\n", 1},
         {"readings before any header", l0 + sala, notCapture, 0},
         {"a first line longer than any header", "Hora  " + QByteArray(5 << 20, 'x'), notCapture, 0},
     };
@@ -134,6 +136,60 @@ TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
     const ColumnSet &s = r.sets()[0];
     EXPECT_EQ(std::tuple(s.columns.size(), s.columns.back().name, s.columns[1].unit, s.values.back()),
               std::tuple(std::size_t{maxDispositivos} * 4, QStringLiteral("Convertidor32766 - d (bar)"), QStringLiteral("unidad_b"), std::vector{-3.0}));
+}
+
+// Local times of Madrid across the clock changes, in the time zone given
+// (the system's may be any): the file's order settles which of two equal
+// local times is meant, a skipped one is read as a clock not moved yet shows
+// it. And a reader resumed at every line end from the point of one that read
+// up to there takes the rest as the one reader that read it all: the header
+// line and the rest of the file alone read again; the columns settled by a
+// line (a second line with another count is refused all the same), the clock
+// change seen.
+TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
+{
+    const QByteArray ambiguous = "Hora  X (\xBA" "C)  Y (\xBA" "C)  Z (\xBA" "C)  Rele - 1  Rele - 2\r\n"; // "Y (ºC)  Z" is one name
+    const std::tuple<const char *, QByteArray, std::string, qint64> rows[] = { // name, lines, UTC times read, lines refused
+        {"autumn, 35 s across the change and on in the repeated hour",
+         "25-10-2026 02:59:45  1\r\n25-10-2026 02:00:20  2\r\n25-10-2026 02:00:21  3\r\n25-10-2026 03:00:00  4\r\n",
+         "00:59:45 01:00:20 01:00:21 02:00:00", 0},
+        {"autumn, a capture started in the repeated hour", "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:01  1\r\n", "00:10:00 00:10:01", 0},
+        {"spring, a time the clock skips", "29-03-2026 01:59:59  1\r\n29-03-2026 02:00:00  1\r\n29-03-2026 03:00:01  1\r\n",
+         "00:59:59 01:00:00 01:00:01", 0},
+        {"a header cut by its first line", ambiguous + "25-10-2026 02:59:59  1  2  1  0\r\n25-10-2026 02:00:00  1  2  3  1  0\r\n"
+                                                   "25-10-2026 02:00:01  1  2  1  0\r\n",
+         "00:59:59 01:00:01", 1},
+    };
+    TempFolder t;
+    const QTimeZone madrid("Europe/Madrid");
+    for (const auto &[name, lines, utc, refused] : rows) {
+        const QByteArray text = (lines.startsWith("Hora") ? "" : sala) + lines;
+        t.write(QStringLiteral("c.log"), text);
+        const auto times = [](const CaptureReader &r) {
+            std::string out;
+            for (const ColumnSet &s : r.sets())
+                for (const qint64 ms : s.times)
+                    out += (out.empty() ? "" : " ") + QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("HH:mm:ss")).toStdString();
+            return out;
+        };
+        CaptureReader whole(t.file(QStringLiteral("c.log")), madrid);
+        whole.follow();
+        EXPECT_EQ(std::tuple(times(whole), whole.rejected()), std::tuple(utc, refused)) << name;
+        for (qint64 at = 1; at <= text.size(); ++at) {
+            CaptureReader first(whole.path(), madrid), rest(whole.path(), madrid);
+            first.follow(at);
+            const ResumePoint p = first.resumePoint();
+            ASSERT_TRUE(rest.resume(p)) << name << ", at " << at;
+            rest.follow();
+            const std::string both = times(first) + (times(first).empty() || times(rest).empty() ? "" : " ") + times(rest);
+            EXPECT_EQ(std::tuple(both, first.rejected() + rest.rejected()), std::tuple(utc, refused)) << name << ", at " << at;
+            EXPECT_EQ(rest.bytesRead(), (p.header < 0 ? 0 : text.indexOf('\n', p.header) + 1 - p.header) + text.size() - p.offset) << name;
+        }
+    }
+    // A point that does not fit the file: no header where it says.
+    CaptureReader r(t.file(QStringLiteral("c.log")));
+    EXPECT_FALSE(r.resume({ambiguous.size() + 10, ambiguous.size(), 4, ResumePoint::none}));
+    EXPECT_EQ(std::tuple(r.offset(), r.error()), std::tuple(qint64{0}, QString()));
 }
 
 // A pipe (a reader that opened it would wait for a writer forever) fails
