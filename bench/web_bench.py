@@ -40,7 +40,7 @@ def psql(sql, db=DB):
 
 
 def get(port, path, conn=None):
-    c = conn or http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+    c = conn or http.client.HTTPConnection("127.0.0.1", port, timeout=120)
     t = time.perf_counter()
     c.request("GET", path)
     r = c.getresponse()
