@@ -22,22 +22,13 @@ int main(int argc, char *argv[])
     QDir().mkpath(folder);
 
     General g;
-    if (wide) {
-        for (int k = 1; k <= 10; ++k)
-            add(g, STT, QStringLiteral("Sonda %1").arg(k));
-        for (int k = 1; k <= 5; ++k)
-            add(g, HRT, QStringLiteral("Higro %1").arg(k));
-        for (int k = 1; k <= 3; ++k)
-            add(g, AVI, QStringLiteral("Conv %1").arg(k), {"bar", "l/min", "V", ""});
-        for (int k = 1; k <= 4; ++k)
-            add(g, DET, QStringLiteral("Puerta %1").arg(k));
-    } else {
+    if (wide)
+        fortyColumns(g);
+    else
         add(g, STT, QStringLiteral("Sala"));
-    }
     for (int i = 1; i <= g.n(); ++i)
         g.estados[static_cast<std::size_t>(i)].lectura = {20, 50, 2, 1};
-    std::mt19937 rng(1);
-    std::normal_distribution<float> noise(0, 0.05f);
+    Drift drift;
     const QDateTime now = QDateTime::currentDateTime();
     for (int d = days - 1; d >= 0; --d) {
         const QDate date = now.date().addDays(-d);
@@ -50,15 +41,7 @@ int main(int argc, char *argv[])
             const QDateTime t(date, QTime(0, 0).addSecs(s));
             if (t > now)
                 break;
-            for (int i = 1; i <= g.n(); ++i) {
-                EstadoDisp &e = g.estados[static_cast<std::size_t>(i)];
-                e.valido = rng() % 500 != 0;
-                for (float &v : e.lectura)
-                    v += noise(rng);
-                for (auto &w : e.crudo)
-                    if (rng() % 600 == 0)
-                        w = static_cast<std::int16_t>(!w);
-            }
+            drift.step(g);
             block += cp1252::encode(linea(g, t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))) + QStringLiteral("\r\n"));
             if (block.size() > (1 << 20)) {
                 f.write(block.data(), static_cast<qint64>(block.size()));

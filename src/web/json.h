@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace json {
 
@@ -37,20 +38,11 @@ inline void text(std::string &out, std::string_view s)
     out += '"';
 }
 
-inline void number(std::string &out, double v)
-{
-    if (!std::isfinite(v)) {
-        out += "null";
-        return;
-    }
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-
-// A device's limits are single precision: their shortest text is the one
-// the user typed ("21.9", not 21.899999618530273).
-inline void number(std::string &out, float v)
+// A device's limits are single precision: their shortest text as a float
+// is the one the user typed ("21.9", not 21.899999618530273).
+template <typename Real>
+    requires std::is_floating_point_v<Real>
+void number(std::string &out, Real v)
 {
     if (!std::isfinite(v)) {
         out += "null";
