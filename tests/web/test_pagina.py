@@ -406,6 +406,8 @@ class Pagina(unittest.TestCase):
             print(f"new capture line on the standby's page after {time.monotonic() - t0:.2f} s", file=sys.stderr)
             self.assertEqual(sitio.celda("Sala (ºC)", "marca"), "Bajo el mínimo (18)")
         finally:
+            # Away from the standby's page before its program ends.
+            sitio.driver.get("about:blank")
             if web:
                 web.stop()
             owner([f"{pgbin}/pg_ctl", "-D", f"{standby}/data", "-m", "immediate", "-w", "stop"])
