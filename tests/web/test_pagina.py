@@ -63,9 +63,9 @@ def psql(sql, db=DB):
 class Captura:
     """A station's port: lines written by the monitor's capture writer."""
 
-    def __init__(self, folder):
-        self.folder = folder
-        self.proc = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, "1"], stdin=subprocess.PIPE,
+    def __init__(self, folder, port="1"):
+        self.folder, self.port = folder, port
+        self.proc = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, port], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, text=True)
 
     def linea(self, cuando, sala, inv_c="19", inv_h="55", p1="0", p2="0"):
@@ -76,7 +76,7 @@ class Captura:
     def lineas(self):
         """Every line of the capture files: (instant, {column: value or None})."""
         out = []
-        for path in sorted(glob.glob(os.path.join(self.folder, "1", "*.log"))):
+        for path in sorted(glob.glob(os.path.join(self.folder, self.port, "*.log"))):
             with open(path, encoding="cp1252", newline="") as f:
                 rows = f.read().split("\r\n")
             names = rows[0].split("  ")[1:]
@@ -152,8 +152,15 @@ class Sitio:
             t += datetime.timedelta(seconds=4)
             i += 1
         self.captura.linea(t, "25.5", "31", "48", "1", "0")
+        # Port 2 stopped capturing ten minutes ago.
+        parada = Captura(self.estacion, "2")
+        for k in range(10, 0, -1):
+            parada.linea(ahora() - datetime.timedelta(minutes=10, seconds=k), "20")
+        parada.proc.stdin.close()
+        parada.proc.wait(30)
+        parada.proc.stdout.close()
         archivo = [os.path.join(BIN, "climalog-archivo"), "--estacion", "invernadero-1", "--zona", ZONA,
-                   f"postgresql:///{DB}", os.path.join(self.estacion, "1")]
+                   f"postgresql:///{DB}", os.path.join(self.estacion, "1"), os.path.join(self.estacion, "2")]
         subprocess.run(archivo + ["--una-vez"], check=True, capture_output=True)
         self.archivo = subprocess.Popen(archivo, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.usuarios = os.path.join(self.dir, "usuarios.txt")
@@ -180,8 +187,8 @@ class Sitio:
         d.find_element(By.ID, "clave").send_keys(clave)
         d.find_element(By.ID, "entrar").click()
 
-    def fila(self, columna):
-        for tr in self.driver.find_elements(By.CSS_SELECTOR, "#resumen tr[data-serie]"):
+    def fila(self, columna, puerto="1"):
+        for tr in self.driver.find_elements(By.CSS_SELECTOR, f"#resumen table[data-puerto='{puerto}'] tr[data-serie]"):
             if tr.find_element(By.CSS_SELECTOR, ".columna").text == columna:
                 return tr
         return None
@@ -236,6 +243,9 @@ class Pagina(unittest.TestCase):
                 self.assertEqual(sitio.celda(columna, "hora"), f"{ultima[0]:%d-%m-%Y %H:%M:%S}")
                 self.assertEqual(sitio.celda(columna, "marca"), marca)
         self.assertIn("aviso", sitio.fila("Sala (ºC)").get_attribute("class"))
+        parada = sitio.fila("Sala (ºC)", "2")
+        self.assertRegex(parada.find_element(By.CSS_SELECTOR, ".marca").text, r"^Sin lecturas desde hace 1[0-2] min$")
+        self.assertIn("antigua", parada.get_attribute("class"))
 
     def test_3_nueva_linea(self):
         d = sitio.driver
