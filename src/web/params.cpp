@@ -144,6 +144,26 @@ bool instant(const std::string &text, std::int64_t &ms)
     return true;
 }
 
+void alignToClock(Plot &p)
+{
+    constexpr std::int64_t minute = 60000, hour = 3600000;
+    std::int64_t width = (p.hasta - p.desde + p.cubos - 1) / p.cubos;
+    if (width < minute)
+        return;
+    const std::int64_t unit = width >= hour ? hour : minute;
+    width = (width + unit - 1) / unit * unit;
+    p.desde = p.desde / unit * unit;
+    // Starting earlier may need one more bucket to reach the end; never
+    // more than the archive takes.
+    std::int64_t count = (p.hasta - p.desde + width - 1) / width;
+    while (count > 20000) {
+        width += unit;
+        count = (p.hasta - p.desde + width - 1) / width;
+    }
+    p.cubos = static_cast<int>(count);
+    p.hasta = p.desde + count * width;
+}
+
 bool none(const Map &m, std::string &error)
 {
     return known(m, {}, error);

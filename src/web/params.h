@@ -33,6 +33,13 @@ bool none(const Map &m, std::string &error);
 bool plot(const Map &m, Plot &out, std::string &error);
 bool exportCsv(const Map &m, Export &out, std::string &error);
 
+// Buckets of whole minutes, or of whole hours past an hour, starting on the
+// clock's minute or hour, at most as many as asked for: the archive answers
+// those from its per-minute and per-hour figures instead of the lines (a
+// year of one column: a second instead of more than a minute). Ranges whose
+// buckets are shorter than a minute stay as they are.
+void alignToClock(Plot &p);
+
 // "2026-12-07T14:03:09Z", with milliseconds or an offset ("+01:00"): ms
 // since the epoch. Exposed for the checks above.
 bool instant(const std::string &text, std::int64_t &ms);

@@ -385,6 +385,7 @@ void WebServer::plot(const httplib::Request &req, httplib::Response &res)
     std::vector<SeriesInfo> series;
     if (!knownSeries(p.series, series, res))
         return;
+    params::alignToClock(p);
     std::vector<Span> rows;
     if (!db_.spans(p.series, p.desde, p.hasta, p.cubos, rows, error)) {
         unavailable(res, error);
