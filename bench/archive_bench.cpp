@@ -326,9 +326,9 @@ BEGIN
                     INSERT INTO climalog.linea SELECT hora + d * interval '1 day', pt, fi, ju, valores, exactos
                       FROM climalog.linea WHERE juego = base AND hora < '2026-12-08';
                     INSERT INTO climalog.minuto SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
-                      FROM climalog.minuto WHERE juego = base;
+                      FROM climalog.minuto WHERE juego = base AND inicio < '2026-12-08';
                     INSERT INTO climalog.hora SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
-                      FROM climalog.hora WHERE juego = base;
+                      FROM climalog.hora WHERE juego = base AND inicio < '2026-12-08';
                 END LOOP;
             END IF;
         END LOOP;
