@@ -164,6 +164,14 @@ def main():
             else:
                 print(f"Plot request alone, a {label} reduced to 1380 buckets: "
                       f"median {sorted(a[0] for a in answers)[2]:.1f} ms")
+        # The export streams: a day of a 40-column station never sits whole in memory.
+        _, _, body = get(port, "/api/resumen")
+        keys = ",".join(str(x["serie"]) for x in json.loads(body)["series"] if x["estacion"] == "est01")
+        day = (f"/api/csv?series={keys}&desde={time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(now - 86400))}"
+               f"&hasta={time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(now))}")
+        ms, status, csv = get(port, day)
+        lines = csv.count(b"\n") - 1
+        print(f"CSV of a day of 40 columns: {lines} lines, {len(csv) / 1e6:.1f} MB in {ms / 1000:.1f} s")
         rss, peak = memory(web.pid)
         print(f"climalog-web resident memory: {rss} now, {peak} at most")
     finally:
