@@ -15,8 +15,9 @@ number does not depend on the lines per minute.
 Printed: the overview answered by the server with the database asked each
 time (median of 20) and as 50 clients refreshing every 2 s see it (median and
 95th percentile); a day and a year of one column from the click to the first
-paint in headless Chromium (median of 5) and the plot request alone; the
-program's resident memory. Nothing is asserted.
+paint in headless Chromium (median of 5) and the plot request alone; the CSV
+export of a day of 40 columns; the program's resident memory. Nothing is
+asserted.
 """
 import argparse
 import http.client
