@@ -75,11 +75,9 @@ inline QString writeDay(const QString &folder, General &g, const std::function<v
 }
 
 // 10 temperature sensors, 5 humidity sensors (2 columns), 3 converters (4)
-// and 4 detectors (2): 40 columns of drifting readings, a failed read now
-// and then.
-inline QString benchDay(const QString &folder)
+// and 4 detectors (2): 40 columns.
+inline void fortyColumns(General &g)
 {
-    General g;
     for (int k = 1; k <= 10; ++k)
         add(g, STT, QStringLiteral("Sonda %1").arg(k));
     for (int k = 1; k <= 5; ++k)
@@ -88,9 +86,14 @@ inline QString benchDay(const QString &folder)
         add(g, AVI, QStringLiteral("Conv %1").arg(k), {"bar", "l/min", "V", ""});
     for (int k = 1; k <= 4; ++k)
         add(g, DET, QStringLiteral("Puerta %1").arg(k));
-    std::mt19937 rng(1);
-    std::normal_distribution<float> noise(0, 0.05f);
-    return writeDay(folder, g, [&](int) {
+}
+
+// One second of drifting readings, a failed read now and then.
+struct Drift {
+    std::mt19937 rng{1};
+    std::normal_distribution<float> noise{0, 0.05f};
+    void step(General &g)
+    {
         for (int i = 1; i <= g.n(); ++i) {
             EstadoDisp &e = g.estados[static_cast<std::size_t>(i)];
             e.valido = rng() % 500 != 0;
@@ -100,6 +103,14 @@ inline QString benchDay(const QString &folder)
                 if (rng() % 600 == 0)
                     w = static_cast<std::int16_t>(!w);
         }
-    });
+    }
+};
+
+inline QString benchDay(const QString &folder)
+{
+    General g;
+    fortyColumns(g);
+    Drift drift;
+    return writeDay(folder, g, [&](int) { drift.step(g); });
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the main window of the built program in a
 # folder of its own, on the simulated network with a device of every type,
-# under a virtual display; then the capture viewer on a simulated day. With
-# --windows, the main window of the Windows build running under wine.
+# under a virtual display; then the capture viewer on a simulated day; then
+# the web page in headless Chromium, on a private database. With --windows,
+# the main window of the Windows build running under wine.
 # Usage: scripts/screenshot.sh [BUILD_FOLDER] | scripts/screenshot.sh --windows
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -82,3 +83,7 @@ echo "$out"
 # offscreen.
 QT_QPA_PLATFORM=offscreen "$build/bin/viewer_bench" --imagen "$root/docs/graficas.png" >/dev/null
 echo "$root/docs/graficas.png"
+
+# The web page of two stations archived into a private database.
+"$root/scripts/testdb.sh" run /usr/bin/python3 "$root/scripts/web_screenshots.py" "$build/bin" "$root/docs"
+echo "$root/docs/web-resumen.png $root/docs/web-graficas.png"

@@ -1,0 +1,99 @@
+#include "web/csvexport.h"
+
+#include "registry/cp1252.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+
+namespace {
+
+// One station and port: the column names alone, as the desktop export has
+// them. Several: each name says where it comes from.
+std::vector<std::string> columnNames(const std::vector<SeriesInfo> &series)
+{
+    std::set<std::pair<std::string, std::string>> places;
+    for (const SeriesInfo &s : series)
+        places.insert({s.estacion, s.puerto});
+    std::vector<std::string> names;
+    for (const SeriesInfo &s : series)
+        names.push_back(places.size() == 1 ? s.columna : s.estacion + " - puerto " + s.puerto + " - " + s.columna);
+    return names;
+}
+
+} // namespace
+
+CsvWriter::CsvWriter(CsvFormat format, const std::vector<SeriesInfo> &series)
+    : format_(format), separator_(format.comma ? ';' : ','), names_(columnNames(series))
+{
+    for (const SeriesInfo &s : series)
+        keys_.push_back(s.serie);
+    cells_.resize(keys_.size());
+    present_.resize(keys_.size());
+}
+
+std::string CsvWriter::encode(const std::string &utf8) const
+{
+    return format_.utf8 ? utf8 : cp1252::encode(QString::fromStdString(utf8));
+}
+
+std::string CsvWriter::header() const
+{
+    std::string out = "Hora";
+    for (const std::string &n : names_) {
+        out += separator_;
+        if (n.find_first_of(";,\"\r\n") == std::string::npos) {
+            out += n;
+            continue;
+        }
+        std::string quoted = "\"";
+        for (const char c : n)
+            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        out += quoted + '"';
+    }
+    return encode(out + "\r\n");
+}
+
+void CsvWriter::flush(std::string &out)
+{
+    if (hora_ < 0)
+        return;
+    out += local_;
+    for (std::size_t k = 0; k < cells_.size(); ++k) {
+        out += separator_;
+        if (!present_[k] || !cells_[k])
+            continue;
+        // The shortest text that reads back to the same value.
+        char text[32];
+        const auto r = std::to_chars(text, text + sizeof text, *cells_[k]);
+        if (format_.comma)
+            std::replace(text, r.ptr, '.', ',');
+        out.append(text, r.ptr);
+    }
+    out += "\r\n";
+    hora_ = -1;
+    std::fill(present_.begin(), present_.end(), false);
+    std::fill(cells_.begin(), cells_.end(), std::nullopt);
+}
+
+void CsvWriter::add(const std::vector<Reading> &rows, std::string &out)
+{
+    for (const Reading &r : rows) {
+        if (r.hora != hora_) {
+            flush(out);
+            hora_ = r.hora;
+            local_ = r.local;
+        }
+        const auto it = std::find(keys_.begin(), keys_.end(), r.serie);
+        if (it == keys_.end())
+            continue;
+        const auto k = static_cast<std::size_t>(it - keys_.begin());
+        present_[k] = true;
+        cells_[k] = r.valor;
+    }
+}
+
+void CsvWriter::finish(std::string &out)
+{
+    flush(out);
+}

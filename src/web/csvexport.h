@@ -1,0 +1,43 @@
+// The plotted series as comma-separated text, with the columns of the
+// desktop viewer's export: "Hora" as an ISO date-time in the station's own
+// time, then one column per series, an empty cell for ERR and where a line
+// lacks the column. The user picks Windows-1252 or UTF-8, and a decimal
+// comma (cells then separated by ';') or a point (by ',').
+#pragma once
+
+#include "web/database.h"
+
+#include <string>
+#include <vector>
+
+struct CsvFormat {
+    bool utf8 = false;
+    bool comma = true;
+};
+
+class CsvWriter {
+public:
+    CsvWriter(CsvFormat format, const std::vector<SeriesInfo> &series);
+
+    // The first line: "Hora" and the series' names.
+    std::string header() const;
+    // The lines of `rows` (ordered by time) appended to `out`; a line ends
+    // when the next reading is of another instant, so the last one waits
+    // for the next block or for finish().
+    void add(const std::vector<Reading> &rows, std::string &out);
+    void finish(std::string &out);
+
+private:
+    void flush(std::string &out);
+    std::string encode(const std::string &utf8) const;
+
+    CsvFormat format_;
+    char separator_;
+    std::vector<std::string> names_;
+    std::vector<int> keys_;
+    // The line being gathered.
+    std::int64_t hora_ = -1;
+    std::string local_;
+    std::vector<std::optional<double>> cells_;
+    std::vector<bool> present_;
+};

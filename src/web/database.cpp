@@ -1,0 +1,293 @@
+#include "web/database.h"
+
+#include "central/connection.h"
+#include "central/names.h"
+
+#include <charconv>
+#include <cstdlib>
+
+namespace {
+
+std::string text(const PGresult *r, int row, int col)
+{
+    return PQgetisnull(r, row, col) ? std::string() : std::string(PQgetvalue(r, row, col), PQgetlength(r, row, col));
+}
+
+template <typename T>
+std::optional<T> number(const PGresult *r, int row, int col)
+{
+    if (PQgetisnull(r, row, col))
+        return std::nullopt;
+    const char *v = PQgetvalue(r, row, col);
+    T out{};
+    const auto res = std::from_chars(v, v + PQgetlength(r, row, col), out);
+    if (res.ec != std::errc())
+        return std::nullopt;
+    return out;
+}
+
+// {1,2,3}: the series keys as one array parameter.
+std::string arrayText(const std::vector<int> &keys)
+{
+    std::string out = "{";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i)
+            out += ',';
+        out += std::to_string(keys[i]);
+    }
+    return out + '}';
+}
+
+// Times travel as milliseconds since the epoch, both ways.
+const std::string seriesColumns =
+    "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint FROM ";
+
+const std::string overviewSql =
+    seriesColumns + central::summaryView + " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
+
+const std::string seriesSql = seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
+
+const std::string spansSql = std::string("SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
+                                         " FROM ") +
+                             central::spanFunction +
+                             "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
+                             " $4::integer)";
+
+const std::string readingsSql =
+    std::string("DECLARE lecturas NO SCROLL CURSOR FOR"
+                " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), (extract(epoch FROM hora) * 1000)::bigint,"
+                " serie, valor FROM ") +
+    central::readingsFunction +
+    "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0))";
+
+SeriesInfo seriesRow(const PGresult *r, int i)
+{
+    SeriesInfo s;
+    s.serie = number<int>(r, i, 0).value_or(0);
+    s.estacion = text(r, i, 1);
+    s.zona = text(r, i, 2);
+    s.puerto = text(r, i, 3);
+    s.columna = text(r, i, 4);
+    s.unidad = text(r, i, 5);
+    s.orden = number<int>(r, i, 6).value_or(0);
+    s.hora = number<std::int64_t>(r, i, 7);
+    s.valor = number<double>(r, i, 8);
+    s.dispositivo = text(r, i, 9);
+    s.tipo = text(r, i, 10);
+    s.alarmaMin = number<float>(r, i, 11);
+    s.alarmaMax = number<float>(r, i, 12);
+    s.vigilada = text(r, i, 13) == "t";
+    s.periodo = number<int>(r, i, 14).value_or(0);
+    return s;
+}
+
+} // namespace
+
+Database::Database(QString conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
+
+Database::~Database()
+{
+    for (PGconn *c : idle_)
+        PQfinish(c);
+}
+
+Database::Lease::~Lease()
+{
+    if (conn_)
+        db_->giveBack(conn_);
+}
+
+Database::Result Database::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
+                               std::string &error) const
+{
+    std::vector<const char *> values;
+    values.reserve(params.size());
+    for (const std::string &p : params)
+        values.push_back(p.c_str());
+    Result r(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+    const ExecStatusType s = PQresultStatus(r.get());
+    if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK)
+        return r;
+    error = central::masked(central::serverText(conn), conninfo_).toStdString();
+    return nullptr;
+}
+
+PGconn *Database::open(std::string &error)
+{
+    QString why;
+    central::Connection c = central::connect(conninfo_, "climalog-web", why);
+    if (!c) {
+        error = why.toStdString();
+        return nullptr;
+    }
+    // Whatever the role may do, this program's transactions only read; and
+    // no question holds a connection and a thread for more than a minute.
+    if (!run(c.get(), "SET default_transaction_read_only = on", {}, error) ||
+        !run(c.get(), "SET statement_timeout = '60s'", {}, error))
+        return nullptr;
+    return c.release();
+}
+
+Database::Lease Database::take(std::string &error)
+{
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [this] { return !idle_.empty() || open_ < most_; });
+    if (!idle_.empty()) {
+        PGconn *c = idle_.back();
+        idle_.pop_back();
+        lent_.push_back(c);
+        return Lease(this, c);
+    }
+    ++open_;
+    lock.unlock();
+    PGconn *c = open(error);
+    lock.lock();
+    if (c) {
+        lent_.push_back(c);
+        return Lease(this, c);
+    }
+    --open_;
+    freed_.notify_one();
+    return {};
+}
+
+void Database::giveBack(PGconn *conn)
+{
+    // A connection the server dropped, or left inside a transaction by a
+    // failed statement, is closed; the next request opens a fresh one.
+    const bool sound = PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE;
+    if (!sound)
+        PQfinish(conn);
+    std::lock_guard lock(mutex_);
+    std::erase(lent_, conn);
+    if (sound)
+        idle_.push_back(conn);
+    else
+        --open_;
+    freed_.notify_one();
+}
+
+void Database::cancelAll()
+{
+    std::lock_guard lock(mutex_);
+    for (PGconn *c : lent_) {
+        PGcancel *cancel = PQgetCancel(c);
+        char why[256];
+        if (cancel)
+            PQcancel(cancel, why, sizeof why);
+        PQfreeCancel(cancel);
+    }
+}
+
+bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)
+{
+    Lease c = take(error);
+    if (!c)
+        return false;
+    const Result r = run(c.get(), overviewSql, {}, error);
+    if (!r)
+        return false;
+    rows.clear();
+    const int n = PQntuples(r.get());
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        rows.push_back(seriesRow(r.get(), i));
+    now = n > 0 ? number<std::int64_t>(r.get(), 0, 15).value_or(0) : 0;
+    if (n == 0) {
+        const Result t = run(c.get(), "SELECT (extract(epoch FROM now()) * 1000)::bigint", {}, error);
+        if (!t)
+            return false;
+        now = number<std::int64_t>(t.get(), 0, 0).value_or(0);
+    }
+    return true;
+}
+
+bool Database::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error)
+{
+    Lease c = take(error);
+    if (!c)
+        return false;
+    const Result r = run(c.get(), seriesSql, {arrayText(keys)}, error);
+    if (!r)
+        return false;
+    rows.clear();
+    for (int i = 0; i < PQntuples(r.get()); ++i)
+        rows.push_back(seriesRow(r.get(), i));
+    return true;
+}
+
+bool Database::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, int cubos,
+                     std::vector<Span> &rows, std::string &error)
+{
+    Lease c = take(error);
+    if (!c)
+        return false;
+    const Result r = run(c.get(), spansSql,
+                         {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)}, error);
+    if (!r)
+        return false;
+    const int n = PQntuples(r.get());
+    rows.clear();
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        rows.push_back(Span{number<int>(r.get(), i, 0).value_or(0), number<std::int64_t>(r.get(), i, 1).value_or(0),
+                            number<double>(r.get(), i, 2), number<double>(r.get(), i, 3),
+                            number<int>(r.get(), i, 4).value_or(0)});
+    return true;
+}
+
+bool Database::readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, const std::string &zone,
+                        const std::function<bool(const std::vector<Reading> &)> &block, std::string &error)
+{
+    Lease c = take(error);
+    if (!c)
+        return false;
+    // A cursor hands the rows over a block at a time: a year of readings
+    // never sits whole in this program's memory.
+    if (!run(c.get(), "BEGIN READ ONLY", {}, error) ||
+        !run(c.get(), readingsSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error)) {
+        run(c.get(), "ROLLBACK", {}, error);
+        return false;
+    }
+    std::vector<Reading> rows;
+    for (;;) {
+        const Result r = run(c.get(), "FETCH FORWARD 20000 FROM lecturas", {}, error);
+        if (!r) {
+            std::string ignored;
+            run(c.get(), "ROLLBACK", {}, ignored);
+            return false;
+        }
+        const int n = PQntuples(r.get());
+        if (n == 0)
+            break;
+        rows.clear();
+        for (int i = 0; i < n; ++i)
+            rows.push_back(Reading{text(r.get(), i, 0), number<std::int64_t>(r.get(), i, 1).value_or(0),
+                                   number<int>(r.get(), i, 2).value_or(0), number<double>(r.get(), i, 3)});
+        if (!block(rows))
+            break;
+    }
+    return static_cast<bool>(run(c.get(), "COMMIT", {}, error));
+}
+
+bool Database::check(std::string &role, bool &writes, std::string &problem, std::string &error)
+{
+    Lease c = take(error);
+    if (!c)
+        return false;
+    problem = central::schemaProblem(c.get()).toStdString();
+    if (!problem.empty())
+        return true;
+    const Result r = run(c.get(),
+                         "SELECT current_user, r.rolsuper OR EXISTS (SELECT 1 FROM pg_class t"
+                         " JOIN pg_namespace n ON n.oid = t.relnamespace WHERE n.nspname = 'climalog'"
+                         " AND t.relkind IN ('r', 'p') AND has_table_privilege(t.oid, 'INSERT, UPDATE, DELETE, TRUNCATE'))"
+                         " FROM pg_roles r WHERE r.rolname = current_user",
+                         {}, error);
+    if (!r || PQntuples(r.get()) != 1)
+        return false;
+    role = text(r.get(), 0, 0);
+    writes = text(r.get(), 0, 1) == "t";
+    return true;
+}

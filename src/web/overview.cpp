@@ -1,0 +1,143 @@
+#include "web/overview.h"
+
+#include "web/json.h"
+
+#include <algorithm>
+
+namespace {
+
+// A capture writes a line at least every sampling period; a few missed
+// lines mean it stopped. Without the period, a minute.
+constexpr std::int64_t staleFloor = 60000;
+
+const char *warningName(Warning w)
+{
+    switch (w) {
+    case Warning::Below: return "bajo";
+    case Warning::Above: return "alto";
+    case Warning::Active: return "activa";
+    case Warning::None: break;
+    }
+    return "";
+}
+
+bool isInput(const SeriesInfo &s)
+{
+    return s.tipo == "DET" || s.tipo == "CTR";
+}
+
+} // namespace
+
+Warning warningOf(const SeriesInfo &s)
+{
+    if (!s.vigilada || !s.valor)
+        return Warning::None;
+    if (isInput(s))
+        return *s.valor == 1 ? Warning::Active : Warning::None;
+    // The monitor compares its single-precision reading with the
+    // single-precision limits: 21.9 read against a limit of 21.9 is inside.
+    const float v = static_cast<float>(*s.valor);
+    if (s.alarmaMin && v < *s.alarmaMin)
+        return Warning::Below;
+    if (s.alarmaMax && v > *s.alarmaMax)
+        return Warning::Above;
+    return Warning::None;
+}
+
+bool isStale(const SeriesInfo &s, std::int64_t now)
+{
+    if (!s.hora)
+        return true;
+    const std::int64_t allowed = std::max<std::int64_t>(staleFloor, 3 * 1000 * static_cast<std::int64_t>(s.periodo));
+    return now - *s.hora > allowed;
+}
+
+std::string overviewJson(const std::vector<SeriesInfo> &rows, std::int64_t now, const std::string &user)
+{
+    std::string out;
+    out.reserve(256 + rows.size() * 220);
+    out += "{\"ahora\":";
+    json::number(out, now);
+    out += ",\"usuario\":";
+    if (user.empty())
+        out += "null";
+    else
+        json::text(out, user);
+    out += ",\"series\":[";
+    bool first = true;
+    for (const SeriesInfo &s : rows) {
+        if (!first)
+            out += ',';
+        first = false;
+        out += "{\"serie\":" + std::to_string(s.serie);
+        for (const auto &[name, value] : {std::pair{"estacion", &s.estacion}, std::pair{"zona", &s.zona},
+                                          std::pair{"puerto", &s.puerto}, std::pair{"columna", &s.columna},
+                                          std::pair{"unidad", &s.unidad}, std::pair{"dispositivo", &s.dispositivo},
+                                          std::pair{"tipo", &s.tipo}}) {
+            out += ',';
+            json::key(out, name);
+            json::text(out, *value);
+        }
+        out += ",\"orden\":" + std::to_string(s.orden) + ",\"hora\":";
+        json::optional(out, s.hora);
+        out += ",\"valor\":";
+        json::optional(out, s.valor);
+        out += ",\"min\":";
+        json::optional(out, s.alarmaMin);
+        out += ",\"max\":";
+        json::optional(out, s.alarmaMax);
+        out += ",\"vigilada\":";
+        out += s.vigilada ? "true" : "false";
+        out += ",\"aviso\":";
+        json::text(out, warningName(warningOf(s)));
+        out += ",\"antigua\":";
+        out += isStale(s, now) ? "true" : "false";
+        out += '}';
+    }
+    out += "]}";
+    return out;
+}
+
+std::string plotJson(const std::vector<int> &keys, const std::vector<Span> &rows, std::int64_t desde,
+                     std::int64_t hasta, int cubos)
+{
+    std::string out;
+    out.reserve(128 + rows.size() * 40);
+    out += "{\"desde\":";
+    json::number(out, static_cast<double>(desde) / 1000);
+    out += ",\"hasta\":";
+    json::number(out, static_cast<double>(hasta) / 1000);
+    out += ",\"cubo\":";
+    json::number(out, static_cast<double>(hasta - desde) / 1000 / cubos);
+    out += ",\"series\":[";
+    // Rows come ordered by series, then time; each requested series gets
+    // its arrays, empty when the range holds none of its readings.
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (k)
+            out += ',';
+        out += "{\"serie\":" + std::to_string(keys[k]);
+        const auto [lo, hi] = std::equal_range(rows.begin(), rows.end(), keys[k], [](const auto &a, const auto &b) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(a)>, Span>)
+                return a.serie < b;
+            else
+                return a < b.serie;
+        });
+        for (const char *field : {"t", "min", "max"}) {
+            out += ",\"";
+            out += field;
+            out += "\":[";
+            for (auto it = lo; it != hi; ++it) {
+                if (it != lo)
+                    out += ',';
+                if (field[0] == 't')
+                    json::number(out, static_cast<double>(it->hora) / 1000);
+                else
+                    json::optional(out, field[1] == 'i' ? it->minimo : it->maximo);
+            }
+            out += ']';
+        }
+        out += '}';
+    }
+    out += "]}";
+    return out;
+}

@@ -1,0 +1,196 @@
+#include "web/params.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+
+namespace params {
+
+namespace {
+
+constexpr std::int64_t day = 86400000;
+// A plot or export of more than ten years is a mistake, not a question.
+constexpr std::int64_t longest = 3653 * day;
+
+// A value as the message quotes it: short, on one line, valid UTF-8
+// whatever bytes came.
+std::string quoted(const std::string &v)
+{
+    QString text = QString::fromUtf8(v.data(), static_cast<qsizetype>(std::min<std::size_t>(v.size(), 160)));
+    if (text.size() > 40 || v.size() > 160)
+        text = text.left(40) + QStringLiteral("...");
+    for (QChar &c : text)
+        if (c.unicode() < 0x20)
+            c = u'?';
+    return "«" + text.toStdString() + "»";
+}
+
+// Every parameter known and given at most once.
+bool known(const Map &m, std::initializer_list<const char *> names, std::string &error)
+{
+    for (auto it = m.begin(); it != m.end(); it = m.upper_bound(it->first)) {
+        if (std::none_of(names.begin(), names.end(), [&](const char *n) { return it->first == n; })) {
+            error = "Parámetro desconocido: " + quoted(it->first) + ".";
+            return false;
+        }
+        if (m.count(it->first) > 1) {
+            error = "El parámetro " + quoted(it->first) + " está repetido.";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool required(const Map &m, const char *name, std::string &value, std::string &error)
+{
+    const auto it = m.find(name);
+    if (it == m.end()) {
+        error = std::string("Falta el parámetro «") + name + "».";
+        return false;
+    }
+    value = it->second;
+    return true;
+}
+
+bool seriesList(const Map &m, std::vector<int> &out, std::string &error)
+{
+    std::string text;
+    if (!required(m, "series", text, error))
+        return false;
+    out.clear();
+    std::set<int> seen;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int key = 0;
+        const auto r = std::from_chars(item.data(), item.data() + item.size(), key);
+        if (item.empty() || r.ec != std::errc() || r.ptr != item.data() + item.size() || key < 1) {
+            error = "La serie " + quoted(item) + " no es válida: las series se dan por su número, separadas por comas.";
+            return false;
+        }
+        if (!seen.insert(key).second) {
+            error = "La serie " + std::to_string(key) + " está repetida.";
+            return false;
+        }
+        out.push_back(key);
+        if (out.size() > mostSeries) {
+            error = "Son demasiadas series: como mucho " + std::to_string(mostSeries) + ".";
+            return false;
+        }
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+}
+
+bool range(const Map &m, std::int64_t &desde, std::int64_t &hasta, std::string &error)
+{
+    std::string from, to;
+    if (!required(m, "desde", from, error) || !required(m, "hasta", to, error))
+        return false;
+    for (const auto &[name, text, out] : {std::tuple{"desde", &from, &desde}, std::tuple{"hasta", &to, &hasta}}) {
+        if (!instant(*text, *out)) {
+            error = std::string("La fecha de «") + name + "» no es válida: " + quoted(*text) +
+                    ". Escríbala como 2026-12-07T14:00:00Z.";
+            return false;
+        }
+    }
+    if (hasta <= desde) {
+        error = "El intervalo está vacío: «hasta» debe ser posterior a «desde».";
+        return false;
+    }
+    if (hasta - desde > longest) {
+        error = "El intervalo es demasiado largo: como mucho diez años.";
+        return false;
+    }
+    return true;
+}
+
+bool choice(const Map &m, const char *name, const char *yes, const char *no, bool &out, std::string &error)
+{
+    const auto it = m.find(name);
+    if (it == m.end())
+        return true;
+    if (it->second == yes || it->second == no) {
+        out = it->second == yes;
+        return true;
+    }
+    error = std::string("El parámetro «") + name + "» debe ser «" + yes + "» o «" + no + "», no " + quoted(it->second) + ".";
+    return false;
+}
+
+} // namespace
+
+bool instant(const std::string &text, std::int64_t &ms)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "^(\\d{4})-(\\d\\d)-(\\d\\d)T(\\d\\d):(\\d\\d):(\\d\\d)(?:\\.(\\d{1,3}))?(?:(Z)|([+-])(\\d\\d):(\\d\\d))$"));
+    const QRegularExpressionMatch m = re.match(QString::fromStdString(text));
+    if (!m.hasMatch())
+        return false;
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(),
+                     m.captured(7).leftJustified(3, u'0').toInt());
+    const int hours = m.captured(10).toInt(), minutes = m.captured(11).toInt();
+    if (!date.isValid() || !time.isValid() || date.year() < 1970 || hours > 23 || minutes > 59)
+        return false;
+    const int offset = (m.captured(9) == QLatin1String("-") ? -1 : 1) * (hours * 3600 + minutes * 60);
+    ms = QDateTime(date, time, QTimeZone(offset)).toMSecsSinceEpoch();
+    return true;
+}
+
+void alignToClock(Plot &p)
+{
+    constexpr std::int64_t minute = 60000, hour = 3600000;
+    std::int64_t width = (p.hasta - p.desde + p.cubos - 1) / p.cubos;
+    if (width < minute)
+        return;
+    const std::int64_t unit = width >= hour ? hour : minute;
+    width = (width + unit - 1) / unit * unit;
+    p.desde = p.desde / unit * unit;
+    // Starting earlier may need one more bucket to reach the end; never
+    // more than the archive takes.
+    std::int64_t count = (p.hasta - p.desde + width - 1) / width;
+    while (count > 20000) {
+        width += unit;
+        count = (p.hasta - p.desde + width - 1) / width;
+    }
+    p.cubos = static_cast<int>(count);
+    p.hasta = p.desde + count * width;
+}
+
+bool none(const Map &m, std::string &error)
+{
+    return known(m, {}, error);
+}
+
+bool plot(const Map &m, Plot &out, std::string &error)
+{
+    if (!known(m, {"series", "desde", "hasta", "cubos"}, error) || !seriesList(m, out.series, error) ||
+        !range(m, out.desde, out.hasta, error))
+        return false;
+    std::string text;
+    if (!required(m, "cubos", text, error))
+        return false;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), out.cubos);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || out.cubos < 1 || out.cubos > 20000) {
+        error = "«cubos» debe ser un número entre 1 y 20000: " + quoted(text) + ".";
+        return false;
+    }
+    return true;
+}
+
+bool exportCsv(const Map &m, Export &out, std::string &error)
+{
+    return known(m, {"series", "desde", "hasta", "codificacion", "decimal"}, error) &&
+           seriesList(m, out.series, error) && range(m, out.desde, out.hasta, error) &&
+           choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
+           choice(m, "decimal", "coma", "punto", out.comma, error);
+}
+
+} // namespace params

@@ -1,0 +1,47 @@
+// The parameters of the page's requests, checked before anything reaches the
+// database: each one known, present once, of its type and within its range.
+// A request that fails gets the Spanish message for its 400 answer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace params {
+
+using Map = std::multimap<std::string, std::string>;
+
+// The most series one plot or export may ask for.
+constexpr std::size_t mostSeries = 40;
+
+struct Plot {
+    std::vector<int> series;
+    std::int64_t desde = 0, hasta = 0; // ms since the epoch, desde < hasta
+    int cubos = 0;                      // the plot's width in pixels
+};
+
+struct Export {
+    std::vector<int> series;
+    std::int64_t desde = 0, hasta = 0;
+    bool utf8 = false;  // otherwise Windows-1252
+    bool comma = true;  // decimal comma; otherwise point
+};
+
+// False with `error` set.
+bool none(const Map &m, std::string &error);
+bool plot(const Map &m, Plot &out, std::string &error);
+bool exportCsv(const Map &m, Export &out, std::string &error);
+
+// Buckets of whole minutes, or of whole hours past an hour, starting on the
+// clock's minute or hour, at most as many as asked for: the archive answers
+// those from its per-minute and per-hour figures instead of the lines (a
+// year of one column: a second instead of more than a minute). Ranges whose
+// buckets are shorter than a minute stay as they are.
+void alignToClock(Plot &p);
+
+// "2026-12-07T14:03:09Z", with milliseconds or an offset ("+01:00"): ms
+// since the epoch. Exposed for the checks above.
+bool instant(const std::string &text, std::int64_t &ms);
+
+} // namespace params

@@ -1,0 +1,436 @@
+#include "web/server.h"
+
+#include "web/csvexport.h"
+#include "web/json.h"
+#include "web/overview.h"
+#include "web/params.h"
+
+#include <httplib.h>
+
+#include <QDateTime>
+#include <QFile>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+constexpr const char *cookieName = "climalog_sesion";
+constexpr auto overviewLife = std::chrono::milliseconds(500);
+
+// The page's files, built into the program, and the types they are sent as.
+const std::pair<const char *, const char *> pageFiles[] = {
+    {"index.html", "text/html; charset=utf-8"},       {"entrar.html", "text/html; charset=utf-8"},
+    {"app.js", "text/javascript; charset=utf-8"},     {"app.css", "text/css; charset=utf-8"},
+    {"uplot.js", "text/javascript; charset=utf-8"},   {"uplot.css", "text/css; charset=utf-8"},
+};
+
+void log(const std::string &what)
+{
+    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString();
+    std::fprintf(stderr, "%s  %s\n", stamp.c_str(), what.c_str());
+}
+
+void jsonError(httplib::Response &res, int status, const std::string &message)
+{
+    std::string body = "{\"error\":";
+    json::text(body, message);
+    body += '}';
+    res.status = status;
+    res.set_content(body, "application/json; charset=utf-8");
+}
+
+// The database's own message stays in the log; the page reads why in
+// its own words.
+void unavailable(httplib::Response &res, const std::string &error)
+{
+    log("Base de datos: " + error);
+    jsonError(res, 503, "La base de datos no responde; se vuelve a intentar en la siguiente petición.");
+}
+
+std::string escapeHtml(const std::string &s)
+{
+    std::string out;
+    for (const char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string sessionCookie(const httplib::Request &req)
+{
+    const std::string prefix = std::string(cookieName) + '=';
+    for (std::size_t i = 0; i < req.get_header_value_count("Cookie"); ++i) {
+        const std::string header = req.get_header_value("Cookie", i);
+        std::size_t at = 0;
+        while (at < header.size()) {
+            while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
+                ++at;
+            const std::size_t end = std::min(header.find(';', at), header.size());
+            if (header.compare(at, prefix.size(), prefix) == 0)
+                return header.substr(at + prefix.size(), end - at - prefix.size());
+            at = end;
+        }
+    }
+    return {};
+}
+
+// "127.0.0.1:8080", "[::1]:8080", "localhost": an address, not a name
+// that anyone's DNS can point anywhere.
+bool addressHost(const std::string &host)
+{
+    std::string name = host;
+    if (!name.empty() && name.front() == '[')
+        return name.find(']') != std::string::npos;
+    name = name.substr(0, name.find(':'));
+    if (name == "localhost")
+        return true;
+    return !name.empty() && name.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+std::string exportName(const std::vector<SeriesInfo> &series, std::int64_t desde)
+{
+    std::string station;
+    for (const char c : series.front().estacion)
+        station += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    const QString day = QDateTime::fromMSecsSinceEpoch(desde, Qt::UTC).toString(QStringLiteral("yyyyMMdd-HHmm"));
+    return station + '-' + day.toStdString() + ".csv";
+}
+
+} // namespace
+
+WebServer::WebServer(const WebOptions &options, users::Table users, Database &db)
+    : options_(options), users_(std::move(users)), db_(db), sessions_(std::chrono::minutes(options.sessionMinutes))
+{
+    for (const auto &[name, type] : pageFiles) {
+        QFile f(QStringLiteral(":/pagina/") + QLatin1String(name));
+        if (f.open(QIODevice::ReadOnly))
+            files_[name] = File{type, f.readAll().toStdString()};
+    }
+}
+
+WebServer::~WebServer() = default;
+
+bool WebServer::bind(QString &error)
+{
+    if (options_.certificate.isEmpty()) {
+        http_ = std::make_unique<httplib::Server>();
+    } else {
+        const QByteArray cert = options_.certificate.toLocal8Bit(), key = options_.key.toLocal8Bit();
+        http_ = std::make_unique<httplib::SSLServer>(cert.constData(), key.constData());
+        secure_ = true;
+        if (!http_->is_valid()) {
+            error = QStringLiteral("No se pueden usar el certificado %1 y la clave %2 (ficheros PEM que se correspondan).")
+                        .arg(options_.certificate, options_.key);
+            return false;
+        }
+    }
+    // A page keeps its connection open between refreshes; a thread per open
+    // connection, so fifty pages never wait for each other.
+    http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    http_->set_keep_alive_max_count(1000);
+    http_->set_keep_alive_timeout(10);
+    http_->set_payload_max_length(64 * 1024);
+    routes();
+    const std::string host = options_.host.toStdString();
+    port_ = options_.port == 0 ? http_->bind_to_any_port(host) : (http_->bind_to_port(host, options_.port) ? options_.port : -1);
+    if (port_ <= 0) {
+        error = QStringLiteral("No se puede escuchar en %1:%2 (¿otro programa usa ese puerto?).")
+                    .arg(options_.host)
+                    .arg(options_.port);
+        return false;
+    }
+    return true;
+}
+
+bool WebServer::serve()
+{
+    return http_->listen_after_bind();
+}
+
+void WebServer::stop()
+{
+    if (http_)
+        http_->stop();
+}
+
+std::optional<std::string> WebServer::who(const httplib::Request &req)
+{
+    if (users_.empty())
+        return std::string();
+    return sessions_.user(sessionCookie(req));
+}
+
+bool WebServer::allowed(const httplib::Request &req, httplib::Response &res, std::string &user)
+{
+    const std::optional<std::string> u = who(req);
+    if (u) {
+        user = *u;
+        return true;
+    }
+    jsonError(res, 401, "Hace falta entrar con usuario y contraseña.");
+    return false;
+}
+
+void WebServer::sendFile(const std::string &name, httplib::Response &res) const
+{
+    const auto it = files_.find(name);
+    if (it == files_.end()) {
+        res.status = 404;
+        return;
+    }
+    res.set_content(it->second.body, it->second.type.c_str());
+}
+
+void WebServer::loginPage(httplib::Response &res, int status, const std::string &message) const
+{
+    const auto it = files_.find("entrar.html");
+    std::string page = it == files_.end() ? std::string() : it->second.body;
+    const std::string mark = "{{mensaje}}";
+    const std::size_t at = page.find(mark);
+    if (at != std::string::npos)
+        page.replace(at, mark.size(), escapeHtml(message));
+    res.status = status;
+    res.set_content(page, "text/html; charset=utf-8");
+}
+
+void WebServer::routes()
+{
+    httplib::Server &s = *http_;
+    s.Get("/", [this](const httplib::Request &req, httplib::Response &res) {
+        if (!who(req)) {
+            res.set_redirect("/entrar", 303);
+            return;
+        }
+        sendFile("index.html", res);
+    });
+    // The login page's style is the only file shown to anyone.
+    s.Get("/app.css", [this](const httplib::Request &, httplib::Response &res) { sendFile("app.css", res); });
+    for (const char *name : {"app.js", "uplot.js", "uplot.css"}) {
+        s.Get(std::string("/") + name, [this, name](const httplib::Request &req, httplib::Response &res) {
+            std::string user;
+            if (allowed(req, res, user))
+                sendFile(name, res);
+        });
+    }
+    s.Get("/entrar", [this](const httplib::Request &, httplib::Response &res) {
+        if (users_.empty())
+            res.set_redirect("/", 303);
+        else
+            loginPage(res, 200, "");
+    });
+    s.Post("/entrar", [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
+    s.Post("/salir", [this](const httplib::Request &req, httplib::Response &res) { logout(req, res); });
+    s.Get("/api/resumen", [this](const httplib::Request &req, httplib::Response &res) {
+        std::string user;
+        if (allowed(req, res, user))
+            overview(req, res, user);
+    });
+    s.Get("/api/tramo", [this](const httplib::Request &req, httplib::Response &res) {
+        std::string user;
+        if (allowed(req, res, user))
+            plot(req, res);
+    });
+    s.Get("/api/csv", [this](const httplib::Request &req, httplib::Response &res) {
+        std::string user;
+        if (allowed(req, res, user))
+            exportCsv(req, res);
+    });
+
+    s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty())
+            return;
+        if (res.status == 404)
+            res.set_content("No existe esta página.", "text/plain; charset=utf-8");
+        else if (res.status == 400)
+            res.set_content("Petición mal formada.", "text/plain; charset=utf-8");
+    });
+    s.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr e) {
+        std::string what = "?";
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception &x) {
+            what = x.what();
+        } catch (...) {
+        }
+        log("Error al atender " + req.path + ": " + what);
+        jsonError(res, 500, "Error interno del servidor.");
+    });
+    // Without users the page is for this machine alone. A web site whose
+    // name someone pointed at 127.0.0.1 must not read it through the
+    // visitor's browser: such a request names that site as its host.
+    s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        if (!users_.empty() || addressHost(req.get_header_value("Host")))
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.status = 403;
+        res.set_content("Sin usuarios, esta página solo se sirve con la dirección del equipo, como "
+                        "http://127.0.0.1:" + std::to_string(port_) + "/. Para servirla con un nombre, "
+                        "añada usuarios (climalog-web --usuario NOMBRE).",
+                        "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    s.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_header("X-Frame-Options", "DENY");
+        res.set_header("Referrer-Policy", "no-referrer");
+        res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
+                                                  "form-action 'self'; base-uri 'none'");
+        if (req.path.rfind("/api/", 0) == 0)
+            res.set_header("Cache-Control", "no-store");
+    });
+}
+
+void WebServer::login(const httplib::Request &req, httplib::Response &res)
+{
+    if (users_.empty()) {
+        res.set_redirect("/", 303);
+        return;
+    }
+    const std::string name = req.get_param_value("usuario"), password = req.get_param_value("clave");
+    for (const auto &[key, value] : req.params)
+        if (key != "usuario" && key != "clave") {
+            loginPage(res, 400, "El formulario trae un campo desconocido.");
+            return;
+        }
+    if (const int wait = throttle_.wait(name, req.remote_addr); wait > 0) {
+        loginPage(res, 429, "Demasiados intentos fallidos. Espere " + std::to_string(wait) +
+                                " segundos y vuelva a intentarlo.");
+        return;
+    }
+    bool ok = false;
+    {
+        std::lock_guard lock(checking_);
+        ok = users_.check(name, password);
+    }
+    if (!ok) {
+        throttle_.failed(name, req.remote_addr);
+        log("Contraseña equivocada para «" + name.substr(0, 64) + "» desde " + req.remote_addr);
+        loginPage(res, 401, "Usuario o contraseña incorrectos.");
+        return;
+    }
+    throttle_.succeeded(name, req.remote_addr);
+    const std::string token = sessions_.open(name);
+    std::string cookie = std::string(cookieName) + '=' + token + "; Path=/; Max-Age=" +
+                         std::to_string(sessions_.life().count()) + "; HttpOnly; SameSite=Strict";
+    if (secure_)
+        cookie += "; Secure";
+    res.set_header("Set-Cookie", cookie);
+    res.set_redirect("/", 303);
+}
+
+void WebServer::logout(const httplib::Request &req, httplib::Response &res)
+{
+    sessions_.close(sessionCookie(req));
+    res.set_header("Set-Cookie", std::string(cookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+    res.set_redirect(users_.empty() ? "/" : "/entrar", 303);
+}
+
+void WebServer::overview(const httplib::Request &req, httplib::Response &res, const std::string &user)
+{
+    std::string error;
+    if (!params::none(req.params, error)) {
+        jsonError(res, 400, error);
+        return;
+    }
+    std::unique_lock lock(overviewMutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - overviewAt_ > overviewLife) {
+        if (!db_.overview(overviewRows_, overviewNow_, error)) {
+            overviewAt_ = {};
+            lock.unlock();
+            unavailable(res, error);
+            return;
+        }
+        overviewAt_ = now;
+    }
+    res.set_content(overviewJson(overviewRows_, overviewNow_, user), "application/json; charset=utf-8");
+}
+
+bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res)
+{
+    std::string error;
+    if (!db_.series(keys, rows, error)) {
+        unavailable(res, error);
+        return false;
+    }
+    // In the order the request names them, which is the order of the columns.
+    std::vector<SeriesInfo> ordered;
+    for (const int k : keys) {
+        const auto it = std::find_if(rows.begin(), rows.end(), [k](const SeriesInfo &s) { return s.serie == k; });
+        if (it == rows.end()) {
+            jsonError(res, 400, "No hay ninguna serie " + std::to_string(k) + ": quizá la estación o la columna ya no existen.");
+            return false;
+        }
+        ordered.push_back(*it);
+    }
+    rows = std::move(ordered);
+    return true;
+}
+
+void WebServer::plot(const httplib::Request &req, httplib::Response &res)
+{
+    params::Plot p;
+    std::string error;
+    if (!params::plot(req.params, p, error)) {
+        jsonError(res, 400, error);
+        return;
+    }
+    std::vector<SeriesInfo> series;
+    if (!knownSeries(p.series, series, res))
+        return;
+    params::alignToClock(p);
+    std::vector<Span> rows;
+    if (!db_.spans(p.series, p.desde, p.hasta, p.cubos, rows, error)) {
+        unavailable(res, error);
+        return;
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Span &a, const Span &b) { return a.serie < b.serie; });
+    res.set_content(plotJson(p.series, rows, p.desde, p.hasta, p.cubos), "application/json; charset=utf-8");
+}
+
+void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
+{
+    params::Export p;
+    std::string error;
+    if (!params::exportCsv(req.params, p, error)) {
+        jsonError(res, 400, error);
+        return;
+    }
+    std::vector<SeriesInfo> series;
+    if (!knownSeries(p.series, series, res))
+        return;
+    res.set_header("Content-Disposition", "attachment; filename=\"" + exportName(series, p.desde) + '"');
+    const std::string type = p.utf8 ? "text/csv; charset=utf-8" : "text/csv; charset=windows-1252";
+    // The rows go out as the database hands them over, a block at a time.
+    res.set_chunked_content_provider(type, [this, p, series](std::size_t, httplib::DataSink &sink) {
+        CsvWriter csv(CsvFormat{p.utf8, p.comma}, series);
+        std::string out = csv.header();
+        std::string error;
+        const bool ok = db_.readings(p.series, p.desde, p.hasta, series.front().zona,
+                                     [&](const std::vector<Reading> &rows) {
+                                         csv.add(rows, out);
+                                         const bool written = sink.write(out.data(), out.size());
+                                         out.clear();
+                                         return written;
+                                     },
+                                     error);
+        if (!ok) {
+            // Cut the answer short, so the browser reports a failed download
+            // instead of keeping a file that lacks its end.
+            log("Exportación cortada: " + error);
+            return false;
+        }
+        csv.finish(out);
+        if (!out.empty())
+            sink.write(out.data(), out.size());
+        sink.done();
+        return true;
+    });
+}

@@ -1,0 +1,438 @@
+#!/usr/bin/python3
+"""The web page in a real browser: the real climalog-web on the private
+PostgreSQL of the test command (scripts/testdb.sh), capture files written by
+the monitor's own capture writer (captura_web) and archived by the real
+climalog-archivo, driven in headless Chromium."""
+import argparse
+import datetime
+import glob
+import http.client
+import json
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+import zoneinfo
+
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
+from selenium.webdriver.common.by import By
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import browser  # noqa: E402
+
+BIN = ""
+ZONA = "Europe/Madrid"
+DB = "climalog_web"
+CLAVE = "cierzo-de-enero"
+sitio = None
+
+
+def until(check, timeout=20, step=0.1):
+    """check()'s first true value within `timeout` seconds, else None."""
+    end = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value or time.monotonic() > end:
+            return value
+        time.sleep(step)
+
+
+def ahora():
+    """The station's wall-clock time now."""
+    return datetime.datetime.now(zoneinfo.ZoneInfo(ZONA)).replace(microsecond=0, tzinfo=None)
+
+
+def owner(cmd, **kw):
+    """A command as the database server's owner (not root)."""
+    if os.getuid() == 0:
+        cmd = ["runuser", "-u", "climalog-pg", "--"] + cmd
+    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw)
+
+
+def psql(sql, db=DB):
+    return subprocess.run(["psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", sql],
+                          check=True, capture_output=True, text=True).stdout
+
+
+class Captura:
+    """A station's port: lines written by the monitor's capture writer."""
+
+    def __init__(self, folder, port="1"):
+        self.folder, self.port = folder, port
+        self.proc = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, port], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+
+    def linea(self, cuando, sala, inv_c="19", inv_h="55", p1="0", p2="0"):
+        self.proc.stdin.write(f"{cuando:%Y-%m-%dT%H:%M:%S} {sala} {inv_c} {inv_h} {p1} {p2}\n")
+        self.proc.stdin.flush()
+        assert self.proc.stdout.readline().startswith("escrito"), "captura_web did not write the line"
+
+    def lineas(self):
+        """Every line of the capture files: (instant, {column: value or None})."""
+        out = []
+        for path in sorted(glob.glob(os.path.join(self.folder, self.port, "*.log"))):
+            with open(path, encoding="cp1252", newline="") as f:
+                rows = f.read().split("\r\n")
+            names = rows[0].split("  ")[1:]
+            for row in rows[1:]:
+                if row:
+                    cells = row.split("  ")
+                    t = datetime.datetime.strptime(cells[0], "%d-%m-%Y %H:%M:%S").replace(
+                        tzinfo=zoneinfo.ZoneInfo(ZONA))
+                    out.append((t, {n: None if v == "ERR" else float(v.replace(",", "."))
+                                    for n, v in zip(names, cells[1:])}))
+        return out
+
+
+class Web:
+    """A running climalog-web; its address from its first line."""
+
+    def __init__(self, *args, conn=f"postgresql:///{DB}?user=lector_web", check=True):
+        self.proc = subprocess.Popen([os.path.join(BIN, "climalog-web"), conn, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True)
+        first = self.proc.stdout.readline()
+        if check:
+            assert "sirve" in first, first + self.proc.stderr.read()
+            self.url = first.split()[2].rstrip("/")
+            self.port = int(self.url.rsplit(":", 1)[1])
+
+    def stop(self):
+        self.proc.terminate()
+        code = self.proc.wait(60)
+        err = self.proc.stderr.read()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        assert code == 0, f"climalog-web ended with {code}: {err}"
+        return err
+
+    def pide(self, method, path, body=None, cookie="", context=None, host=None):
+        if context:
+            c = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=30)
+        else:
+            c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        headers = {"Cookie": cookie, **({"Host": host} if host else {})}
+        if body is not None:
+            headers["Content-Type"] = "application/x-www-form-urlencoded"
+        c.request(method, path, body=body, headers=headers)
+        r = c.getresponse()
+        body = r.read()
+        c.close()
+        return r.status, body, r
+
+
+class Sitio:
+    """The database, one station with four hours of captures (a gap, failed
+    reads, the last reading outside its limits), the archive following it,
+    the web program with one user, and a browser."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="climalog-web-")
+        os.chmod(self.dir, 0o755)
+        psql(f"DROP DATABASE IF EXISTS {DB}", "postgres")
+        psql(f"CREATE DATABASE {DB}", "postgres")
+        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--preparar", f"postgresql:///{DB}"], check=True,
+                       capture_output=True)
+        psql("CREATE ROLE lector_web LOGIN IN ROLE climalog_lectura")
+        self.estacion = os.path.join(self.dir, "estacion")
+        os.mkdir(self.estacion)
+        self.captura = Captura(self.estacion)
+        now = ahora()
+        self.hueco = (now - datetime.timedelta(minutes=150), now - datetime.timedelta(minutes=130))
+        t, i = now - datetime.timedelta(hours=4), 0
+        while t < now - datetime.timedelta(seconds=30):
+            if not self.hueco[0] <= t < self.hueco[1]:
+                sala = "ERR" if i % 500 == 7 else f"{20 + (i % 60) / 10:.1f}".replace(".", ",")
+                self.captura.linea(t, sala.replace(",", "."), p1=str(i // 100 % 2))
+            t += datetime.timedelta(seconds=4)
+            i += 1
+        self.captura.linea(t, "25.5", "31", "48", "1", "0")
+        # Port 2 stopped capturing ten minutes ago.
+        parada = Captura(self.estacion, "2")
+        for k in range(10, 0, -1):
+            parada.linea(ahora() - datetime.timedelta(minutes=10, seconds=k), "20")
+        parada.proc.stdin.close()
+        parada.proc.wait(30)
+        parada.proc.stdout.close()
+        archivo = [os.path.join(BIN, "climalog-archivo"), "--estacion", "invernadero-1", "--zona", ZONA,
+                   f"postgresql:///{DB}", os.path.join(self.estacion, "1"), os.path.join(self.estacion, "2")]
+        subprocess.run(archivo + ["--una-vez"], check=True, capture_output=True)
+        self.archivo = subprocess.Popen(archivo, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.usuarios = os.path.join(self.dir, "usuarios.txt")
+        subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", "ana", "--usuarios", self.usuarios],
+                       input=CLAVE + "\n", check=True, capture_output=True, text=True)
+        self.web = Web("--escuchar", "127.0.0.1:0", "--usuarios", self.usuarios)
+        self.driver = browser.chromium(width=1400, height=1000)
+
+    def close(self):
+        browser.close(self.driver)
+        self.web.stop()
+        self.archivo.terminate()
+        self.archivo.wait(30)
+        self.captura.proc.stdin.close()
+        self.captura.proc.wait(30)
+        self.captura.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def entra(self, web, clave=CLAVE):
+        d = self.driver
+        d.get(web.url + "/")
+        until(lambda: d.current_url.endswith("/entrar"))
+        d.find_element(By.ID, "usuario").send_keys("ana")
+        d.find_element(By.ID, "clave").send_keys(clave)
+        d.find_element(By.ID, "entrar").click()
+
+    def fila(self, columna, puerto="1"):
+        for tr in self.driver.find_elements(By.CSS_SELECTOR, f"#resumen table[data-puerto='{puerto}'] tr[data-serie]"):
+            if tr.find_element(By.CSS_SELECTOR, ".columna").text == columna:
+                return tr
+        return None
+
+    def celda(self, columna, cell):
+        tr = self.fila(columna)
+        return tr.find_element(By.CSS_SELECTOR, "." + cell).text if tr else None
+
+    def cookie(self):
+        return "climalog_sesion=" + self.driver.get_cookie("climalog_sesion")["value"]
+
+
+def setUpModule():
+    global sitio
+    sitio = Sitio()
+
+
+def tearDownModule():
+    if sitio:
+        sitio.close()
+
+
+class Pagina(unittest.TestCase):
+    """In order: each step leaves the page where the next one starts."""
+
+    def test_1_entrar(self):
+        d = sitio.driver
+        sitio.entra(sitio.web, "otra")
+        self.assertTrue(until(lambda: "Usuario o contraseña incorrectos" in d.find_element(By.ID, "mensaje").text))
+        self.assertIsNone(d.get_cookie("climalog_sesion"))
+        sitio.entra(sitio.web)
+        self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")), "no overview after the login")
+        c = d.get_cookie("climalog_sesion")
+        self.assertTrue(c["httpOnly"])
+        self.assertEqual(c["sameSite"], "Strict")
+        self.assertGreater(c["expiry"], time.time() + 3600)
+
+    def test_2_resumen(self):
+        ultima = sitio.captura.lineas()[-1]
+        expected = {
+            # column: value, unit, mark
+            "Sala (ºC)": ("25,5", "ºC", "Sobre el máximo (22)"),
+            "Invernadero (ºC)": ("31", "ºC", ""),  # action "Ninguno": never a warning
+            "Invernadero (%)": ("48", "%", ""),
+            "Puerta - 1": ("1", "", "Entrada activa"),
+            "Puerta - 2": ("0", "", ""),
+        }
+        for columna, (valor, unidad, marca) in expected.items():
+            with self.subTest(columna):
+                self.assertEqual(sitio.celda(columna, "valor"), valor)
+                self.assertEqual(sitio.celda(columna, "unidad"), unidad)
+                self.assertEqual(sitio.celda(columna, "hora"), f"{ultima[0]:%d-%m-%Y %H:%M:%S}")
+                self.assertEqual(sitio.celda(columna, "marca"), marca)
+        self.assertIn("aviso", sitio.fila("Sala (ºC)").get_attribute("class"))
+        parada = sitio.fila("Sala (ºC)", "2")
+        self.assertRegex(parada.find_element(By.CSS_SELECTOR, ".marca").text, r"^Sin lecturas desde hace 1[0-2] min$")
+        self.assertIn("antigua", parada.get_attribute("class"))
+
+    def test_3_nueva_linea(self):
+        d = sitio.driver
+        d.execute_script("window.sinRecargar = true")
+        sitio.captura.linea(ahora(), "ERR", "21", "50", "0", "1")
+        t0 = time.monotonic()
+        self.assertTrue(until(lambda: sitio.celda("Sala (ºC)", "valor") == "ERR"), "the new line never showed")
+        print(f"new capture line on the page after {time.monotonic() - t0:.2f} s", file=sys.stderr)
+        self.assertIn("err", sitio.fila("Sala (ºC)").get_attribute("class"))
+        self.assertEqual(sitio.celda("Puerta - 2", "marca"), "Entrada activa")
+        self.assertTrue(d.execute_script("return window.sinRecargar === true"), "the page was reloaded")
+
+    def test_4_grafica(self):
+        d = sitio.driver
+        for columna in ("Sala (ºC)", "Invernadero (ºC)"):
+            sitio.fila(columna).find_element(By.TAG_NAME, "input").click()
+        d.find_element(By.ID, "dibujar").click()
+        state = "const g = window.climalog.grafica; return {vista: g.vista, cargada: +document.getElementById('lienzos').dataset.cargada || 0, data: g.graficos.map(x => x.u.data)};"
+        s = until(lambda: (lambda v: v if v["cargada"] else None)(d.execute_script(state)))
+        self.assertAlmostEqual(s["vista"]["max"] - s["vista"]["min"], 86400, delta=2)
+        xs, sala = s["data"][0][0], s["data"][0][1]
+        # Fewer points than lines (the server reduced them), and the station's
+        # twenty stopped minutes drawn as a gap.
+        self.assertLess(len(xs), len(sitio.captura.lineas()))
+        # (a bucket, about a minute wide here, may start before the first line after it)
+        zona = zoneinfo.ZoneInfo(ZONA)
+        inside = [i for i, x in enumerate(xs)
+                  if sitio.hueco[0].replace(tzinfo=zona).timestamp() + 150 < x < sitio.hueco[1].replace(tzinfo=zona).timestamp() - 150]
+        self.assertTrue(inside and all(sala[i] is None for i in inside), "no gap where the station stopped")
+        # The wheel near the right end (the last hours) zooms in about it; a
+        # drag to the left moves to later times; each view is asked for anew.
+        over = d.find_element(By.CSS_SELECTOR, ".grupo .u-over")
+        ActionChains(d).scroll_from_origin(ScrollOrigin.from_element(over, over.size["width"] // 2 - 30, 0), 0, -600).perform()
+        span = lambda v: v["vista"]["max"] - v["vista"]["min"]
+        z = until(lambda: (lambda v: v if v["cargada"] > s["cargada"] and span(v) < 86400 / 4 else None)(d.execute_script(state)))
+        self.assertTrue(z, "the wheel did not zoom")
+        ActionChains(d).move_to_element(over).click_and_hold().move_by_offset(-150, 0).release().perform()
+        p = until(lambda: (lambda v: v if v["cargada"] > z["cargada"] and v["vista"]["min"] > z["vista"]["min"] else None)(d.execute_script(state)))
+        self.assertTrue(p, "the drag did not move the view")
+        self.assertAlmostEqual(span(p), span(z), delta=1)
+        legend = d.find_elements(By.CSS_SELECTOR, ".grupo .u-legend .u-series")[2]
+        legend.find_element(By.CSS_SELECTOR, ".u-label").click()
+        self.assertIn("u-off", legend.get_attribute("class"))
+        self.assertFalse(d.execute_script("return window.climalog.grafica.graficos[0].u.series[2].show"))
+
+    def test_5_csv(self):
+        d = sitio.driver
+        capturas = dict(sitio.captura.lineas())
+        for codificacion, decimal, encoding, sep in (("cp1252", "coma", "cp1252", ";"), ("utf8", "punto", "utf-8", ",")):
+            with self.subTest(codificacion=codificacion, decimal=decimal):
+                for select, value in (("codificacion", codificacion), ("decimal", decimal)):
+                    d.execute_script(f"const s = document.getElementById('{select}'); s.value = '{value}';"
+                                     "s.dispatchEvent(new Event('change'));")
+                href = d.find_element(By.ID, "csv").get_attribute("href")
+                q = urllib.parse.parse_qs(urllib.parse.urlsplit(href).query)
+                status, body, _ = sitio.web.pide("GET", href[len(sitio.web.url):], cookie=sitio.cookie())
+                self.assertEqual(status, 200)
+                rows = body.decode(encoding).split("\r\n")
+                # The columns in the order of the capture's header (the monitor sorts its devices by name).
+                self.assertEqual(rows[0], sep.join(["Hora", "Invernadero (ºC)", "Sala (ºC)"]))
+                self.assertEqual(rows[-1], "")
+                desde, hasta = (datetime.datetime.fromisoformat(q[k][0].replace("Z", "+00:00")) for k in ("desde", "hasta"))
+                want = sorted(t for t in capturas if desde <= t < hasta)
+                self.assertGreater(len(want), 100)
+                got = []
+                for row in rows[1:-1]:
+                    cells = row.split(sep)
+                    t = datetime.datetime.fromisoformat(cells[0]).replace(tzinfo=zoneinfo.ZoneInfo(ZONA))
+                    got.append(t)
+                    values = [None if c == "" else float(c.replace(",", ".")) for c in cells[1:]]
+                    self.assertEqual(values, [capturas[t]["Invernadero (ºC)"], capturas[t]["Sala (ºC)"]], row)
+                self.assertEqual(got, want)
+
+    def test_6_parametros(self):
+        bad = {
+            # request: a word of its message
+            "/api/tramo?series=1;DROP%20TABLE%20x&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=999999&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=10": "No hay ninguna serie 999999",
+            "/api/tramo?series=99999999999999999999&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=ayer&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=2026-02-30T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=2026-12-08T00:00:00Z&hasta=2026-12-07T00:00:00Z&cubos=10": "vacío",
+            "/api/tramo?series=1&desde=1990-01-01T00:00:00Z&hasta=2026-12-07T00:00:00Z&cubos=10": "demasiado largo",
+            "/api/tramo?series=1&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=0": "cubos",
+            "/api/tramo?series=1&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z": "Falta el parámetro",
+            "/api/tramo?series=1&series=2&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=5": "repetido",
+            "/api/tramo?series=" + ",".join(map(str, range(1, 50))) + "&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=5": "demasiadas",
+            "/api/csv?series=1&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&codificacion=latin9": "codificacion",
+            "/api/csv?series=1&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z&x=%27%20OR%201=1": "desconocido",
+            "/api/resumen?estacion=%27%3B--": "desconocido",
+        }
+        for path, word in bad.items():
+            with self.subTest(path):
+                status, body, _ = sitio.web.pide("GET", path, cookie=sitio.cookie())
+                self.assertEqual(status, 400)
+                self.assertIn(word, json.loads(body)["error"])
+        self.assertEqual(sitio.web.pide("GET", "/api/resumen", cookie=sitio.cookie())[0], 200)
+
+    def test_7_sin_entrar_y_en_la_red(self):
+        # Without a session: no page, no data, no script.
+        for path, status in (("/", 303), ("/api/resumen", 401), ("/app.js", 401),
+                             ("/api/csv?series=1&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z", 401)):
+            with self.subTest(path):
+                self.assertEqual(sitio.web.pide("GET", path, cookie="climalog_sesion=0123")[0], status)
+        # Open to the network only with users; with them every request needs a login.
+        nadie = os.path.join(sitio.dir, "nadie.txt")
+        alone = Web("--escuchar", "0.0.0.0:0", "--usuarios", nadie, check=False)
+        self.assertEqual(alone.proc.wait(30), 2)
+        self.assertIn("hace falta al menos un usuario", alone.proc.stderr.read())
+        alone.proc.stdout.close()
+        alone.proc.stderr.close()
+        # Without users, only this machine's address: not a site's name pointed at it.
+        local = Web("--escuchar", "127.0.0.1:0", "--usuarios", nadie)
+        try:
+            self.assertEqual(local.pide("GET", "/api/resumen")[0], 200)
+            self.assertEqual(local.pide("GET", "/api/resumen", host=f"otro.example:{local.port}")[0], 403)
+        finally:
+            local.stop()
+        red = Web("--escuchar", "0.0.0.0:0", "--usuarios", sitio.usuarios, conn=f"postgresql:///{DB}")
+        try:
+            self.assertEqual(red.pide("GET", "/api/resumen")[0], 401)
+            # A few wrong passwords in a row slow the next tries, the right one too.
+            for n in range(3):
+                self.assertEqual(red.pide("POST", "/entrar", "usuario=ana&clave=mal")[0], 401)
+            status, body, _ = red.pide("POST", "/entrar", f"usuario=ana&clave={CLAVE}")
+            self.assertEqual(status, 429)
+            self.assertIn("Espere", body.decode())
+        finally:
+            # The owner's role can write: the program says so at the start.
+            self.assertIn("solo lea", red.stop())
+        # TLS from a certificate and key; the cookie is then only for https.
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                        "-keyout", os.path.join(sitio.dir, "clave.pem"), "-out", os.path.join(sitio.dir, "cert.pem")],
+                       check=True, capture_output=True)
+        tls = Web("--escuchar", "127.0.0.1:0", "--usuarios", sitio.usuarios, "--certificado",
+                  os.path.join(sitio.dir, "cert.pem"), "--clave", os.path.join(sitio.dir, "clave.pem"))
+        try:
+            self.assertTrue(tls.url.startswith("https://"))
+            context = ssl.create_default_context(cafile=os.path.join(sitio.dir, "cert.pem"))
+            context.check_hostname = False
+            status, _, r = tls.pide("POST", "/entrar", f"usuario=ana&clave={CLAVE}", context=context)
+            self.assertEqual(status, 303)
+            self.assertIn("Secure", r.getheader("Set-Cookie"))
+        finally:
+            tls.stop()
+
+    def test_8_replica(self):
+        # A hot standby streaming from the tests' primary, and the page served
+        # from it showing a line captured after it started.
+        pgbin = sorted(glob.glob("/usr/lib/postgresql/*/bin"))[-1]
+        standby = os.path.join(sitio.dir, "replica")
+        os.mkdir(standby)
+        if os.getuid() == 0:
+            shutil.chown(standby, "climalog-pg")
+        owner([f"{pgbin}/pg_basebackup", "-D", f"{standby}/data", "-R", "-X", "stream", "-c", "fast"])
+        owner([f"{pgbin}/pg_ctl", "-D", f"{standby}/data", "-l", f"{standby}/server.log", "-w", "-o",
+               f"-c listen_addresses='' -c unix_socket_directories='{standby}' -c port=5433", "start"])
+        web = None
+        try:
+            self.assertEqual(psql("SELECT pg_is_in_recovery()", f"host={standby} port=5433 dbname={DB}").strip(), "t")
+            web = Web("--escuchar", "127.0.0.1:0", "--usuarios", sitio.usuarios,
+                      conn=f"postgresql:///{DB}?host={standby}&port=5433&user=lector_web")
+            sitio.entra(web)
+            self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")))
+            sitio.captura.linea(ahora(), "17.5", "21", "50", "0", "0")
+            t0 = time.monotonic()
+            self.assertTrue(until(lambda: sitio.celda("Sala (ºC)", "valor") == "17,5"), "the standby's page never showed it")
+            print(f"new capture line on the standby's page after {time.monotonic() - t0:.2f} s", file=sys.stderr)
+            self.assertEqual(sitio.celda("Sala (ºC)", "marca"), "Bajo el mínimo (18)")
+        finally:
+            # Away from the standby's page before its program ends.
+            sitio.driver.get("about:blank")
+            if web:
+                web.stop()
+            owner([f"{pgbin}/pg_ctl", "-D", f"{standby}/data", "-m", "immediate", "-w", "stop"])
+
+    def test_9_consola(self):
+        # Nothing the page did made the browser complain (a refused script,
+        # a failed request, an error).
+        logs = [e for e in sitio.driver.get_log("browser") if e["level"] == "SEVERE" and "/entrar" not in e["message"]]
+        self.assertEqual(logs, [])
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    args, rest = parser.parse_known_args()
+    BIN = args.bin
+    os.environ["TZ"] = ZONA
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
