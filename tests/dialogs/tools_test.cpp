@@ -1,12 +1,8 @@
-// The main window's tools: the check button, which says what the device in
-// the pane reads; the search window, which lists what each of its three
-// searches reports from one buffer.
-#include "dialogs/buscar.h"
-#include "dialogs/searchslots.h"
+// The main window's check button, which says what the device in the pane
+// reads. (The search window: the window tests on the display.)
 #include "support/windows.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -42,32 +38,6 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         EXPECT_EQ(f.messages.texts, row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)} : QStringList{});
         EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"), row.call ? 1 : 0);
     }
-}
-
-TEST(Search, listsWhatEachSearchReports)
-{
-    MainFixture f;
-    // Two serials fill the buffer, then one: slot 1 still holds the first
-    // search's second serial and must not be listed again.
-    ASSERT_EQ(sim::load("port COM1 open\ndevice STT 28000000000000A1\ndevice HRT 26000000000000A2\ndevice AVI 20000000000000B1\n"), 0);
-    ASSERT_TRUE(f.start(u"/1"_s));
-    buscar b(f.g, f.io.get(), *f.window);
-    // The searches start once the window is up, each time it shows.
-    for (int shown = 0; shown < 2; ++shown) {
-        b.hide();
-        b.show();
-        QCoreApplication::processEvents();
-    }
-    QStringList listed;
-    for (int k = 0; k < b.sennet->count(); ++k)
-        listed << b.sennet->item(k)->text();
-    EXPECT_EQ(listed, (QStringList{u"28000000000000A1"_s, u"26000000000000A2"_s, u"20000000000000B1"_s}));
-    EXPECT_EQ(sim::callCount(0, nullptr, "BuscarConversoresAD"), 2);
-    EXPECT_TRUE(f.window->timerRunning()) << "polling comes back";
-    // Counts of a misbehaving library: none listed, or never past the 100 slots.
-    SondaIO::SearchBuffer buffer{};
-    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
-    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
 }
 
 }
