@@ -1,9 +1,8 @@
 // Windows behaviour of the program's files: paths in the program's folder as
 // the system writes them, the configuration replaced whole, the capture file
-// held open by another program, the network library taken from the
-// program's folder only.
+// held open by another program. (The network library taken from the
+// program's folder only: the binding's test.)
 #include "monitor/capture.h"
-#include "netaccess/binding.h"
 #include "registry/configfile.h"
 #include "registry/general.h"
 #include "support/support.h"
@@ -60,26 +59,6 @@ TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
         EXPECT_EQ(t.read(g.carpeta + g.fichero),
                   "Hora  Sala (\xBA" "C)\r\n" + QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(2));
     }
-}
-
-TEST(WindowsLibrary, takenFromTheProgramsFolderNeverFromTheSystemsPath)
-{
-    // A library of the same name that lacks calls, on the search path and as
-    // the current folder.
-    const QString elsewhere = QDir(binFolder()).filePath(QStringLiteral("partial"));
-    qputenv("PATH", QDir::toNativeSeparators(elsewhere).toLocal8Bit() + ';' + qgetenv("PATH"));
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(elsewhere);
-
-    TempFolder empty;
-    QString error;
-    EXPECT_FALSE(SondaIO::load(empty.path(), &error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("No se puede cargar la librería"))) << error.toStdString();
-    TempFolder program;
-    ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(SondaIO::fileName()), program.file(SondaIO::fileName())));
-    // The same name on the path lacks FinalizarCNX: this one is the program's.
-    ASSERT_TRUE(SondaIO::load(program.path(), &error)) << error.toStdString();
-    QDir::setCurrent(before);
 }
 
 }
