@@ -145,7 +145,8 @@ TEST(CaptureReader, ReadsWriterHeadersOfAnyLegalName)
 // up to there takes the rest as the one reader that read it all: the header
 // line and the rest of the file alone read again; the columns settled by a
 // line (a second line with another count is refused all the same), the clock
-// change seen.
+// change seen. (The window's test follows appended lines, torn lines and
+// shortened files.)
 TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
 {
     const QByteArray ambiguous = "Hora  X (\xBA" "C)  Y (\xBA" "C)  Z (\xBA" "C)  Rele - 1  Rele - 2\r\n"; // "Y (ºC)  Z" is one name
@@ -183,29 +184,24 @@ TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
         }
     }
     // A point that does not fit the file: no header where it says.
-    CaptureReader r(t.file(QStringLiteral("c.log")));
+    const QString path = t.file(QStringLiteral("c.log"));
+    CaptureReader r(path);
     EXPECT_FALSE(r.resume({ambiguous.size() + 10, ambiguous.size(), 4, ResumePoint::none}));
     EXPECT_EQ(std::tuple(r.offset(), r.error()), std::tuple(qint64{0}, QString()));
-}
-
-// A pipe (a reader that opened it would wait for a writer forever) fails
-// until a file is there. (The window's test follows appended lines, torn
-// lines and shortened files.) Windows has no named pipes in folders.
 #ifndef _WIN32
-TEST(CaptureReader, FollowFailsOnAPipeUntilAFileIsThere)
-{
-    TempFolder t;
-    const QString path = t.file(QStringLiteral("c.log"));
+    // A pipe in the file's place (a reader that opened it would wait for a
+    // writer forever) fails until a file is there. Windows has no named
+    // pipes in folders.
+    QFile::remove(path);
     ::mkfifo(QFile::encodeName(path).constData(), 0600);
-    CaptureReader r(path);
     EXPECT_EQ(r.follow(), CaptureReader::Change::Failed);
     EXPECT_EQ(r.error(), QStringLiteral("c.log no es un fichero normal."));
     QFile::remove(path);
     t.write(QStringLiteral("c.log"), sala + l0);
     EXPECT_EQ(r.follow(), CaptureReader::Change::Appended);
     EXPECT_EQ(std::tuple(r.rows(), r.error()), std::tuple(qint64{1}, QString()));
-}
 #endif
+}
 
 // Random and mutated files, whole and in random pieces: never a crash (the
 // sanitized build checks memory), the same result however the bytes arrive,
