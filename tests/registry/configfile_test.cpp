@@ -31,7 +31,9 @@ QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir:
 
 // A save writes the table sorted, every field at its offset, to the file a
 // link names (the link stays a link), and removes what earlier saves of that
-// file cut off left beside it.
+// file cut off left beside it. A save that fails half-way (the file size
+// limit, as a full disk) leaves that file byte for byte, no temporary and
+// the table marked modified.
 TEST(ConfigFile, SaveBytesThroughALink)
 {
     TempFolder tf;
@@ -55,14 +57,31 @@ TEST(ConfigFile, SaveBytesThroughALink)
     EXPECT_FALSE(g.modificado);
     const Rec sala = device("Sala\xA0\xF1").raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8)).num(32, 0xFFFE).num(38, 0x3FC00000, 4)
                          .num(62, 0x7FA12345, 4).text(82, 8, "\xB0" "C").raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF").num(130, 0x8000).num(138, 300);
-    EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), (entry0().b + device("z", AVI).b + sala.b).toHex(' '));
+    const QByteArray saved = entry0().b + device("z", AVI).b + sala.b;
+    const QStringList left{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-x"};
+    EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), saved.toHex(' '));
     EXPECT_TRUE(QFileInfo(tf.file("config3.ini")).isSymbolicLink());
-    EXPECT_EQ(entries(tf.file("real")), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-x"}))
-        << "only this file's own leftovers go";
+    EXPECT_EQ(entries(tf.file("real")), left) << "only this file's own leftovers go";
     EXPECT_EQ(entries(tf.path()), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-00000000",
                                                "config3.ini.tmp-abcdef01", "config3.ini.tmp-x", "real"}))
         << "beside the link too";
     EXPECT_EQ(save(g).status, SaveStatus::NothingToDo) << "nothing changed since";
+
+    for (int k = 0; k < 100; ++k)
+        g.nuevo();
+    rlimit limit{}, small{4096, RLIM_INFINITY};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    small.rlim_max = limit.rlim_max;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const SaveResult r = save(g);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(std::pair(r.status, g.modificado), std::pair(SaveStatus::Failed, true));
+    EXPECT_EQ(r.message, QStringLiteral("No se ha podido salvar la configuración en %1: el fichero supera el tamaño máximo permitido.")
+                             .arg(QDir::toNativeSeparators(tf.file("config3.ini"))));
+    EXPECT_EQ(entries(tf.file("real")), left);
+    EXPECT_EQ(tf.read("real/config3.ini"), saved);
 }
 
 // What a load makes of files of every length, files that are no files,
@@ -111,33 +130,6 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
             EXPECT_FALSE(g.modificado) << "a sorted file loads unmodified";
         }
     }
-}
-
-// A save that fails half-way (the file size limit, as a full disk) leaves
-// the old file byte for byte, no temporary and the table marked modified.
-TEST(ConfigFile, SaveFailureKeepsOldFile)
-{
-    const QByteArray old = entry0().b + device("viejo").b + device("otro").b;
-    TempFolder tf;
-    tf.write("config1.ini", old);
-    General g;
-    g.appFolder = tf.path();
-    for (int k = 0; k < 100; ++k)
-        g.nuevo();
-    rlimit saved{}, small{4096, RLIM_INFINITY};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    small.rlim_max = saved.rlim_max;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    const SaveResult r = save(g);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(r.status, SaveStatus::Failed);
-    EXPECT_EQ(r.message, QStringLiteral("No se ha podido salvar la configuración en %1: el fichero supera el tamaño máximo permitido.")
-                             .arg(QDir::toNativeSeparators(g.configPath())));
-    EXPECT_TRUE(g.modificado);
-    EXPECT_EQ(entries(tf.path()), QStringList{"config1.ini"});
-    EXPECT_EQ(tf.read("config1.ini"), old);
 }
 
 // Random files of every length and byte: reading never fails on content, and

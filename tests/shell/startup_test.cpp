@@ -20,12 +20,7 @@ namespace {
 TEST(CommandLine, everyFormOfTheTable)
 {
     using P = Orden::Puerto;
-    const struct {
-        const char *line;
-        P puerto;
-        int numero;
-        bool captura;
-    } rows[] = {
+    const struct { const char *line; P puerto; int numero; bool captura; } rows[] = {
         {"", P::Automatico, 0, false},       {"/4", P::Numero, 4, false},         {"/0", P::SinConexion, 0, false},
         {"/5", P::Rechazo, 0, false},        {"/test", P::Ventana, 0, false},     {"/test /cap", P::Rechazo, 0, true},
         {"  /2/Cap  ", P::Numero, 2, true},  {"/cap /3", P::Numero, 3, true},     {"/X", P::SinConexion, 0, false},
@@ -35,9 +30,7 @@ TEST(CommandLine, everyFormOfTheTable)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.line);
         const Orden o = interpreta(QString::fromUtf8(row.line));
-        EXPECT_EQ(o.puerto, row.puerto);
-        EXPECT_EQ(o.numero, row.numero);
-        EXPECT_EQ(o.captura, row.captura);
+        EXPECT_EQ(std::tuple(o.puerto, o.numero, o.captura), std::tuple(row.puerto, row.numero, row.captura));
     }
 }
 

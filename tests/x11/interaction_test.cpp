@@ -4,10 +4,10 @@
 // say.
 #include "dialogs/avanzado.h"
 #include "dialogs/buscar.h"
+#include "dialogs/searchslots.h"
 #include "platform/qtplatform.h"
 #include "monitor/sensoresmodel.h"
 #include "registry/configfile.h"
-#include "registry/cp1252.h"
 #include "shell/inicio.h"
 #include "shell/running.h"
 #include "x11/xinput.h"
@@ -57,12 +57,24 @@ struct OnScreen : Running {
     }
 };
 
-// The arrow keys load the device they move to; Delete deletes the selected
-// one, from the list only.
+// With no line selected Delete deletes nothing, whatever device the pane's
+// working record names ("b", the last one added): after a Tab into the list
+// (a focus frame on "a") and after a click below the rows. The arrow keys
+// load the device they move to; Delete deletes the selected one, from the
+// list only.
 TEST(OnScreen, keysActOnTheSelectedDevice)
 {
     OnScreen f;
     ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}}));
+    f.window->Sensores->setFocus(Qt::TabFocusReason);
+    xinput::key("Delete");
+    xinput::click(f.window->Sensores->viewport(), QPoint(9, 200));
+    xinput::key("Delete");
+    xinput::key("e", xinput::Control); // the pane hides once the keys are handled
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    EXPECT_EQ(std::pair(f.selected(), f.g.n()), std::pair(-1, 2));
+    xinput::key("e", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
     xinput::click(f.window->Sensores->viewport(), f.row(0));
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->text() == QStringLiteral("a"); }));
     xinput::key("Down");
@@ -94,29 +106,6 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
     EXPECT_EQ(f.g.n(), 1);
 }
 
-// With no line selected Delete deletes nothing, whatever device the pane's
-// working record names (here "b", the last one added).
-TEST(OnScreen, deleteWithNoLineSelectedKeepsEveryDevice)
-{
-    const std::pair<const char *, std::function<void(OnScreen &)>> rows[] = {
-        {"Tab into the list: a focus frame", [](OnScreen &f) { f.window->Sensores->setFocus(Qt::TabFocusReason); }},
-        {"a click below the rows", [](OnScreen &f) { xinput::click(f.window->Sensores->viewport(), QPoint(9, 200)); }},
-        {"a click on b, a save and a load",
-         [](OnScreen &f) { xinput::click(f.window->Sensores->viewport(), f.row(1)); xinput::key("s", xinput::Control); xinput::key("c", xinput::Control); }},
-    };
-    for (const auto &[name, leave] : rows) {
-        SCOPED_TRACE(name);
-        OnScreen f;
-        ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}}));
-        leave(f);
-        xinput::key("Delete");
-        xinput::key("e", xinput::Control); // the pane hides once the key is handled
-        ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
-        EXPECT_EQ(f.selected(), -1);
-        EXPECT_EQ(f.g.n(), 2);
-    }
-}
-
 // What the user types into the pane stays there through the readings; a
 // larger window gives its room to the lists.
 TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
@@ -131,6 +120,7 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
     xinput::key("c", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == -1; }));
+    xinput::key("Delete"); // no line selected: the pane's record ("b") stays
     f.tick(3);
     ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Otro")));
     ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(pasillo)));
@@ -149,48 +139,13 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     xinput::key("e", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
     const QPoint hidden = margins();
-    xinput::resize(w, xinput::geometry(w).size() + QSize(300, 200));
+    w->resize(w->size() + QSize(300, 200));
     ASSERT_TRUE(xinput::waitFor([&] { return w->width() > 800; }));
     EXPECT_EQ(margins(), hidden);
     xinput::key("e", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
     EXPECT_EQ(margins(), shown);
     EXPECT_EQ(right->height(), f.window->Sensores->height());
-}
-
-// Names holding every byte from 0x80 up, typed into the pane; the soft
-// hyphen and the five bytes Windows-1252 leaves undefined, which no key
-// types, come from a file (they read as the control characters of their
-// value). The configuration file and the capture header hold them as they
-// are.
-TEST(OnScreen, namesKeepEveryByteThroughFileAndCapture)
-{
-    const QByteArray untyped("\x81\x8D\x8F\x90\x9D\xAD");
-    OnScreen f;
-    f.folder.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + Rec().text(0, 16, untyped).num(16, 1).num(24, STT).b);
-    f.window->cargar_Click();
-    ASSERT_TRUE(f.show());
-    QList<QByteArray> names{untyped};
-    for (int k = 0; k < 8; ++k) {
-        names << QByteArray();
-        for (int b = 0x80 + k; b <= 0xFF; b += 8)
-            names.last() += untyped.contains(char(b)) ? QByteArray() : QByteArray(1, char(b));
-        ASSERT_TRUE(f.typeInto(f.window->nombre, cp1252::decode(names.last().toStdString())));
-        ASSERT_TRUE(f.typeInto(f.window->SN, QStringLiteral("STT100000000000000%1").arg(k)));
-        xinput::click(f.window->anadir);
-        ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == k + 2; }));
-    }
-    xinput::key("s", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
-    f.window->mnucapturar->trigger();
-    const QByteArray config = f.folder.read(QStringLiteral("config1.ini"));
-    const QByteArray header = f.folder.read(QStringLiteral("1/") + f.g.fichero).split('\r').value(0);
-    qsizetype size = 4; // "Hora", then a column "  name (ºC)" each
-    for (const QByteArray &name : names) {
-        EXPECT_TRUE(config.contains(name.leftJustified(16, ' ')) && header.contains("  " + name + " (\xBA" "C)")) << name.toHex().data();
-        size += name.size() + 7;
-    }
-    EXPECT_EQ(header.size(), size);
 }
 
 TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
@@ -231,12 +186,16 @@ void whenShown(std::function<void(Dialog &)> inside, std::function<bool(Dialog &
     });
 }
 
+// The searches start once the window shows, each time it shows, the busy
+// cursor up meanwhile and the polling back after them. A slot of the buffer
+// the sensors' search filled is not listed again by the converters' search,
+// which fills fewer; nor are the counts of a misbehaving library taken past
+// the buffer. A double click takes the serial under it to the pane, and
+// opens it.
 TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
 {
     OnScreen f;
     ASSERT_TRUE(f.show({{"a", sala}}));
-    // The searches start once the window shows;
-    // a double click takes the serial under it to the pane, and opens it.
     xinput::key("e", xinput::Control);
     bool searchedOnScreen = false;
     sim::onCall([&](const char *call) {
@@ -244,21 +203,34 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
             searchedOnScreen = onScreen(QApplication::activeModalWidget()) &&
                                QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     });
-    QString picked;
-    whenShown<buscar>(
-        [&](buscar &dialog) {
-            picked = dialog.sennet->item(2)->text();
-            xinput::click(dialog.sennet->viewport(), dialog.sennet->visualItemRect(dialog.sennet->item(2)).center(), 2);
-        },
-        [](buscar &dialog) { return dialog.sennet->count() > 0; });
-    xinput::key("e", xinput::Alt);
-    xinput::key("b");
-    ASSERT_TRUE(xinput::waitFor([&] { return !picked.isEmpty() && !QApplication::activeModalWidget(); }));
+    QStringList listed;
+    for (const bool pick : {false, true}) {
+        ASSERT_TRUE(xinput::showActive(f.window.get())); // no window manager gives it the focus back
+        whenShown<buscar>(
+            [&, pick](buscar &dialog) {
+                for (int k = 0; k < dialog.sennet->count(); ++k)
+                    listed << dialog.sennet->item(k)->text();
+                pick ? xinput::click(dialog.sennet->viewport(), dialog.sennet->visualItemRect(dialog.sennet->item(2)).center(), 2)
+                     : xinput::key("Escape");
+            },
+            [](buscar &dialog) { return dialog.sennet->count() == 8; });
+        xinput::key("e", xinput::Alt);
+        xinput::key("b");
+        ASSERT_TRUE(xinput::waitFor([&] { return listed.size() == (pick ? 16 : 8) && !QApplication::activeModalWidget(); }));
+    }
     EXPECT_TRUE(searchedOnScreen);
     sim::onCall({});
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(f.window->SN->text(), picked);
+    EXPECT_TRUE(f.window->timerRunning());
+    EXPECT_EQ(sim::callCount(0, nullptr, "BuscarConversoresAD"), 2);
+    const QStringList once{"28A3F2C501080011", "2800B74410FF0022", "26E1905C00000033", "20C4001A0F000044",
+                           "1D5EE30700000055", "1D0000FF00FF0066", "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
+    EXPECT_EQ(listed, once + once);
+    EXPECT_EQ(f.window->SN->text(), listed[2]);
     EXPECT_TRUE(f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible());
+    SondaIO::SearchBuffer buffer{};
+    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
+    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
 }
 
 // Every two-button question on the real box: Escape and the close request

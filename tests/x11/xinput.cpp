@@ -1,7 +1,6 @@
 #include "x11/xinput.h"
 
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QTest>
 #include <QWidget>
 
@@ -42,18 +41,6 @@ void stroke(KeySym sym, int mods)
     XSync(display(), False);
 }
 
-// Tells when the program has had the release of a key.
-struct Released final : QObject {
-    explicit Released(unsigned code) : code(code) { qApp->installEventFilter(this); }
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        seen = seen || (e->type() == QEvent::KeyRelease && static_cast<QKeyEvent *>(e)->nativeScanCode() == code);
-        return false;
-    }
-    unsigned code;
-    bool seen = false;
-};
-
 }
 
 bool ready()
@@ -69,26 +56,10 @@ void key(const char *name, int mods)
 
 void type(const QString &text)
 {
-    // The key symbols of ASCII and Latin-1 are their own codes, the others'
-    // the code plus 0x1000000; a capital on the keyboard is its small
-    // letter's key with Shift, any other character a spare key's.
-    static const KeyCode spare = XKeysymToKeycode(display(), XK_Pause); // a key no test presses
-    for (const QChar c : text) {
-        const KeySym sym = c.unicode() < 0x100 ? c.unicode() : 0x1000000 + c.unicode();
-        if (c.unicode() < 0x80 && XKeysymToKeycode(display(), c.toLower().unicode())) {
-            stroke(c.toLower().unicode(), c.isUpper() ? int(Shift) : int(None));
-            continue;
-        }
-        KeySym both[] = {sym, sym};
-        Released released(spare);
-        XChangeKeyboardMapping(display(), spare, 2, both, 1);
-        XTestFakeKeyEvent(display(), spare, True, CurrentTime);
-        XTestFakeKeyEvent(display(), spare, False, CurrentTime);
-        XSync(display(), False);
-        // The program reads the map when it reads the key: the next
-        // character changes it only after that.
-        waitFor([&] { return released.seen; });
-    }
+    // The key symbols of ASCII are its codes; a capital is its small
+    // letter's key with Shift.
+    for (const QChar c : text)
+        stroke(c.toLower().unicode(), c.isUpper() ? int(Shift) : int(None));
 }
 
 void click(QWidget *widget, QPoint at, int times)
@@ -110,12 +81,6 @@ QRect geometry(QWidget *window)
     Window child = 0;
     XTranslateCoordinates(display(), window->winId(), a.root, 0, 0, &x, &y, &child);
     return QRect(x, y, a.width, a.height);
-}
-
-void resize(QWidget *window, QSize size)
-{
-    XResizeWindow(display(), window->winId(), unsigned(size.width()), unsigned(size.height()));
-    XSync(display(), False);
 }
 
 bool waitFor(const std::function<bool()> &done) { return QTest::qWaitFor(done, 5000); }

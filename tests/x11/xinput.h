@@ -20,16 +20,14 @@ bool ready();
 // Shift or Alt held when asked.
 enum Mod { None = 0, Control = 1, Shift = 2, Alt = 4 };
 void key(const char *name, int mods = None);
-// Text as typed: a character the US keyboard lacks is given a spare key.
+// Text as typed on the US keyboard: letters, digits and blanks.
 void type(const QString &text);
 // The left button at a point of a widget (its centre when none is given),
 // once or twice.
 void click(QWidget *widget, QPoint at = QPoint(-1, -1), int times = 1);
 
-// A window's place and inner size on the screen, as the X server has them;
-// and a size asked of it, as a window manager would.
+// A window's place and inner size on the screen, as the X server has them.
 QRect geometry(QWidget *window);
-void resize(QWidget *window, QSize size);
 
 // Handles the program's events until `done` holds (five seconds at most);
 // false when it never did.

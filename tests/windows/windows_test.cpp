@@ -1,12 +1,18 @@
-// The bridge process in its 64-bit build (the 32-bit one runs only on
-// Windows itself): every call answered with the library's own bytes, a
-// bridge that is killed, faults or hangs failing only the call in hand and
-// started again with the ports it had open, a library reached through its
-// decorated names, a library that prints served as in the program, and what
-// cannot start named in Spanish with its cause.
+// Windows behaviour. The bridge process in its 64-bit build (the 32-bit one
+// runs only on Windows itself): every call answered with the library's own
+// bytes, a bridge that is killed, faults or hangs failing only the call in
+// hand and started again with the ports it had open, a library reached
+// through its decorated names, a library that prints served as in the
+// program, and what cannot start named in Spanish with its cause. The
+// program's files: paths in the program's folder as the system writes them,
+// the configuration replaced whole, the capture file held open by another
+// program. (The network library taken from the program's folder only: the
+// binding's test.)
 #include "support/support.h"
 
+#include "monitor/capture.h"
 #include "netaccess/binding.h"
+#include "registry/configfile.h"
 #include "registry/general.h"
 
 #include <QDir>
@@ -157,6 +163,54 @@ TEST(Bridge, whatCannotStartIsNamedInSpanish)
         const QString bridge = row.fault ? QStringLiteral("bridge64.exe") : SondaIO::bridgeFileName();
         EXPECT_EQ(b.error, row.expected.arg(QDir::toNativeSeparators(b.folder.file(SondaIO::fileName())),
                                             QDir::toNativeSeparators(b.folder.file(bridge))));
+    }
+}
+
+// The configuration and the capture file held by another program, whatever
+// it lets others do: the save leaves the configuration as it was, a capture
+// line waits while writing is refused. Released, the configuration is
+// replaced whole and the waiting line goes in first.
+TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
+{
+    for (const DWORD sharing : {DWORD(0), DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+        SCOPED_TRACE(sharing);
+        // A program's folder whose name the ANSI code page cannot spell, with
+        // a sensor on COM1 in its table.
+        TempFolder t;
+        QDir(t.path()).mkdir(QStringLiteral("Medición ºC ж"));
+        General g;
+        g.appFolder = t.file(QStringLiteral("Medición ºC ж"));
+        g.nombrepuerto = QStringLiteral("COM1");
+        g.carpeta = g.appFolder + QStringLiteral("/1/");
+        addDevice(g, {STT, "Sala", true, {21.5f}});
+        TestClock clock;
+        ScriptedMessages m;
+        Captura c{g, clock};
+        ASSERT_TRUE(c.inicia(m, [] { return true; }));
+        t.write(g.configPath(), QByteArray(140, 'v'));
+        // Sharing is checked against every open handle, whichever process
+        // holds it.
+        const auto hold = [sharing](const QString &path) {
+            return CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ | GENERIC_WRITE,
+                               sharing, nullptr, OPEN_ALWAYS, 0, nullptr);
+        };
+        const HANDLE held[] = {hold(g.configPath()), hold(g.carpeta + g.fichero)};
+        EXPECT_FALSE(configfile::write(g.configPath(), g.dispositivos).ok);
+        EXPECT_EQ(c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado,
+                  sharing & FILE_SHARE_WRITE ? Captura::Estado::Escrito : Captura::Estado::Ocupado);
+        for (const HANDLE file : held) {
+            EXPECT_NE(file, INVALID_HANDLE_VALUE);
+            CloseHandle(file);
+        }
+        EXPECT_EQ(t.read(g.configPath()), QByteArray(140, 'v'));
+
+        EXPECT_EQ(configfile::save(g).status, configfile::SaveStatus::Saved);
+        EXPECT_EQ(t.read(g.configPath()), configfile::encode(g.dispositivos));
+        // No temporary file stays behind.
+        EXPECT_EQ(QDir(g.appFolder).entryList(QDir::Files), QStringList{QStringLiteral("config1.ini")});
+        EXPECT_EQ(c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado, Captura::Estado::Escrito);
+        EXPECT_EQ(t.read(g.carpeta + g.fichero),
+                  "Hora  Sala (\xBA" "C)\r\n" + QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(2));
     }
 }
 
