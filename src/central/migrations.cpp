@@ -668,6 +668,17 @@ END $f$;
 CREATE FUNCTION climalog.cubo(t double precision, d0 double precision, w double precision, cubos integer)
 RETURNS integer LANGUAGE sql IMMUTABLE AS $f$ SELECT least(cubos - 1, greatest(0, floor((t - d0) / w)::integer)) $f$;
 
+-- The units of `paso` seconds (hours or minutes, each named by its first
+-- second) that a bucket edge or the range's edge cuts.
+CREATE FUNCTION climalog.cortes(d0 double precision, d1 double precision, w double precision, cubos integer, paso double precision)
+RETURNS double precision[] LANGUAGE sql IMMUTABLE AS $f$
+SELECT ARRAY(
+    SELECT DISTINCT u FROM generate_series(0, cubos) i,
+           LATERAL (VALUES (floor((d0 + i * w) / paso) * paso), (floor((d0 + i * w) / paso) * paso - paso)) v(u)
+     WHERE u + paso > d0 AND u < d1
+       AND NOT (u >= d0 AND u + paso <= d1 AND climalog.cubo(u, d0, w, cubos) = climalog.cubo(u + paso - 1, d0, w, cubos)))
+$f$;
+
 -- The pieces a series' buckets are made of: whole hours and minutes of the
 -- rollups where a bucket holds them whole, the lines themselves where a
 -- bucket edge or the range's edge cuts a minute. Each piece: its bucket,
@@ -686,18 +697,10 @@ DECLARE
     g record;
 BEGIN
     IF w >= 3600 THEN
-        horas := ARRAY(
-            SELECT DISTINCT hh FROM generate_series(0, cubos) i,
-                   LATERAL (VALUES (floor((d0 + i * w) / 3600) * 3600), (floor((d0 + i * w) / 3600) * 3600 - 3600)) v(hh)
-             WHERE hh + 3600 > d0 AND hh < d1
-               AND NOT (hh >= d0 AND hh + 3600 <= d1 AND climalog.cubo(hh, d0, w, cubos) = climalog.cubo(hh + 3599, d0, w, cubos)));
+        horas := climalog.cortes(d0, d1, w, cubos, 3600);
     END IF;
     IF w >= 60 THEN
-        cortados := ARRAY(
-            SELECT DISTINCT mm FROM generate_series(0, cubos) i,
-                   LATERAL (VALUES (floor((d0 + i * w) / 60) * 60), (floor((d0 + i * w) / 60) * 60 - 60)) v(mm)
-             WHERE mm + 60 > d0 AND mm < d1
-               AND NOT (mm >= d0 AND mm + 60 <= d1 AND climalog.cubo(mm, d0, w, cubos) = climalog.cubo(mm + 59, d0, w, cubos)));
+        cortados := climalog.cortes(d0, d1, w, cubos, 60);
     END IF;
     -- Header by header of the series: its column's place and its port are
     -- then constants, and each look-up an index range (OFFSET 0 keeps the
