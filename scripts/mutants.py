@@ -112,6 +112,10 @@ def sync(source, tree):
         dst.parent.mkdir(parents=True, exist_ok=True)
         dst.write_bytes(data)
         dst.chmod(src.stat().st_mode & 0o777)
+    # The web page's chart library is installed, not tracked: the build needs it.
+    modules = tree / "src/web/node_modules"
+    if (source / "src/web/node_modules").is_dir() and not modules.exists():
+        modules.symlink_to(source / "src/web/node_modules")
 
 
 def run(cmd, log, timeout=None, env=None, cwd=None):

@@ -122,8 +122,9 @@ TEST(Archive, SingleRunsOverChangingFiles)
     const QByteArray g = "Hora  Hall (\xBA" "C)  Portal - 1  Portal - 2\r\n", g0 = "07-12-2026 10:00:00  11,5  0  0\r\n",
                      g1 = "07-12-2026 10:00:01  12,5  1  1\r\n";
     const std::string s0 = "00|Hall (ºC)|11.5\n00|Portal - 1|0\n00|Portal - 2|0\n", s1 = "01|Hall (ºC)|12.5\n01|Portal - 1|1\n01|Portal - 2|1\n";
-    // Per run: the bytes appended (or, after "=", the file written anew), the
-    // table ("second|column|value"), a text the program must print.
+    // Per run: the bytes appended (or, after "=", the file written anew; after
+    // ">", appended to a second file of the same day), the table
+    // ("second|column|value"), a text the program must print.
     const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
         {"a torn line waits until it is whole", {{h + l0 + "07-12-2026 10:00:01  2", r0, ""}, {"2,5  0  1\r", r0, ""}, {"\n", r0 + r1, ""}}},
         {"a shrunk file is read again by key, without duplicates",
@@ -136,8 +137,11 @@ TEST(Archive, SingleRunsOverChangingFiles)
           {"=" + h + "07-12-2026 10:00:00  21,25  1  0\r\n07-12-2026 10:00:01  22,5  0  1\r\n07-12-2026 10:00:02  ERR  1  1\r\n" + l3,
            "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.25\n" + r1 + r2 + r3, "1 lectura cambiada"}}},
         {"lines of another day are skipped and make no partition",
-         {{h + l0 + "07-12-2031 10:00:01  22,5  0  1\r\n06-12-2026 10:00:01  22,5  0  1\r\n" + l2, r0 + r2,
-           "2 líneas descartadas de otro día"}}},
+         {{h + l0 + "07-12-2031 10:00:01  22,5  0  1\r\n06-12-2026 10:00:01  22,5  0  1\r\n08-12-2026 10:00:01  22,5  0  1\r\n" + l2,
+           r0 + r2, "3 líneas descartadas de otro día"}}},
+        {"a second already stored from another file takes the later file's line",
+         {{h + l0 + l1, r0 + r1, ""}, {">" + h + "07-12-2026 10:00:01  23  1  1\r\n" + l2,
+                                       r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n" + r2, "2 lecturas ya archivadas en los mismos segundos"}}},
     };
     for (const auto &[name, steps] : rows) {
         TestDatabase db;
@@ -146,7 +150,10 @@ TEST(Archive, SingleRunsOverChangingFiles)
         QDir().mkpath(t.file(QStringLiteral("1")));
         const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
         for (const auto &[bytes, expected, says] : steps) {
-            bytes.startsWith('=') ? void(QFile::remove(file)), append(file, bytes.mid(1)) : append(file, bytes);
+            if (bytes.startsWith('>'))
+                append(t.file(QStringLiteral("1/07-12-2026-01.log")), bytes.mid(1));
+            else
+                bytes.startsWith('=') ? void(QFile::remove(file)), append(file, bytes.mid(1)) : append(file, bytes);
             const auto [code, said] = runArchive({QStringLiteral("--una-vez"), t.file(QStringLiteral("1"))});
             EXPECT_EQ(code, 0) << name;
             EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\""), expected)
