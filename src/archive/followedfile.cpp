@@ -117,6 +117,13 @@ std::uint64_t FollowedFile::sample(QFile &f, const Position &at) const
     return h;
 }
 
+bool FollowedFile::stillArchived(QFile &f, bool suspicious) const
+{
+    // A suspicious look (another inode, a shorter file, bytes changed in
+    // place) compares the whole archived part; otherwise its samples do.
+    return f.size() >= progress_.at.offset && (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
+}
+
 bool FollowedFile::sameBytes(QFile &f) const
 {
     if (!progress_.hashKnown || !f.seek(0))
@@ -163,9 +170,7 @@ bool FollowedFile::open(QFile &f, bool suspicious)
                     .arg(shown));
         return true;
     }
-    const bool same = f.size() >= progress_.at.offset &&
-                      (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
-    if (!same) {
+    if (!stillArchived(f, suspicious)) {
         restart(QStringLiteral("El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o reescrito): "
                                "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
                     .arg(shown));
@@ -317,9 +322,7 @@ bool FollowedFile::next(qint64 most, Batch &b)
             return false;
         }
     } else if (changed && progress_.at.offset > 0 && pos_ == progress_.at && progress_.hashKnown) {
-        const bool same = look.size >= progress_.at.offset &&
-                          (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
-        if (!same)
+        if (!stillArchived(f, suspicious))
             restart(QStringLiteral("El fichero %1 ha cambiado (otro fichero con el mismo nombre, o reescrito): se lee de "
                                    "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
                         .arg(QDir::toNativeSeparators(path_)));

@@ -72,6 +72,8 @@ private:
     bool take(const char *begin, qint64 length, Batch &b);
     std::uint64_t sample(QFile &f, const Position &at) const;
     bool sameBytes(QFile &f) const;
+    // The archived part of the file is still the one archived.
+    bool stillArchived(QFile &f, bool suspicious) const;
 
     FileKey key_;
     QString path_;
