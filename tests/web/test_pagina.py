@@ -138,6 +138,8 @@ class Sitio:
         psql(f"CREATE DATABASE {DB}", "postgres")
         subprocess.run([os.path.join(BIN, "climalog-archivo"), "--preparar", f"postgresql:///{DB}"], check=True,
                        capture_output=True)
+        # Roles outlive the database: a second run on the same server makes it anew.
+        psql("DROP ROLE IF EXISTS lector_web")
         psql("CREATE ROLE lector_web LOGIN IN ROLE climalog_lectura")
         self.estacion = os.path.join(self.dir, "estacion")
         os.mkdir(self.estacion)
