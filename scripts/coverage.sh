@@ -44,7 +44,7 @@ gcovr --root "$root" --object-directory "$build" \
 python3 - "$out/coverage.json" <<'EOF'
 import json, sys
 folders = ["src/registry", "src/netaccess", "src/shell", "src/monitor", "src/dialogs",
-           "src/viewer", "src/platform", "src/archive", "sim"]
+           "src/viewer", "src/platform", "src/archive", "src/central", "src/web", "sim"]
 sums = {f: [0, 0, 0, 0] for f in folders + ["total"]}
 for f in json.load(open(sys.argv[1]))["files"]:
     name = f["file"]
