@@ -29,7 +29,6 @@ CsvWriter::CsvWriter(CsvFormat format, const std::vector<SeriesInfo> &series)
     for (const SeriesInfo &s : series)
         keys_.push_back(s.serie);
     cells_.resize(keys_.size());
-    present_.resize(keys_.size());
 }
 
 std::string CsvWriter::encode(const std::string &utf8) const
@@ -61,7 +60,7 @@ void CsvWriter::flush(std::string &out)
     out += local_;
     for (std::size_t k = 0; k < cells_.size(); ++k) {
         out += separator_;
-        if (!present_[k] || !cells_[k])
+        if (!cells_[k])
             continue;
         // The shortest text that reads back to the same value.
         char text[32];
@@ -72,7 +71,6 @@ void CsvWriter::flush(std::string &out)
     }
     out += "\r\n";
     hora_ = -1;
-    std::fill(present_.begin(), present_.end(), false);
     std::fill(cells_.begin(), cells_.end(), std::nullopt);
 }
 
@@ -88,7 +86,6 @@ void CsvWriter::add(const std::vector<Reading> &rows, std::string &out)
         if (it == keys_.end())
             continue;
         const auto k = static_cast<std::size_t>(it - keys_.begin());
-        present_[k] = true;
         cells_[k] = r.valor;
     }
 }

@@ -39,5 +39,4 @@ private:
     std::int64_t hora_ = -1;
     std::string local_;
     std::vector<std::optional<double>> cells_;
-    std::vector<bool> present_;
 };
