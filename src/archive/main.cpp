@@ -11,21 +11,8 @@
 #include <QTimeZone>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
-
-// A password written in an address on the command line would show in the
-// process list for the program's whole life: it is blanked there at once.
-void hideSecrets(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i)
-        for (const QString &secret : central::secrets(QString::fromLocal8Bit(argv[i]))) {
-            const QByteArray bytes = secret.toLocal8Bit();
-            for (char *at = std::strstr(argv[i], bytes.constData()); at && !bytes.isEmpty(); at = std::strstr(at, bytes.constData()))
-                std::memset(at, '*', static_cast<std::size_t>(bytes.size()));
-        }
-}
 
 int prepare(const ArchiveOptions &o)
 {
@@ -47,7 +34,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    hideSecrets(argc, argv);
+    central::hideSecrets(argc, argv);
     ArchiveOptions options;
     QString error;
     switch (parseArguments(args, QCoreApplication::applicationDirPath(), QSysInfo::machineHostName(),

@@ -56,6 +56,16 @@ QStringList secrets(const QString &conninfo)
     return out;
 }
 
+void hideSecrets(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        for (const QString &secret : secrets(QString::fromLocal8Bit(argv[i]))) {
+            const QByteArray bytes = secret.toLocal8Bit();
+            for (char *at = std::strstr(argv[i], bytes.constData()); at && !bytes.isEmpty(); at = std::strstr(at, bytes.constData()))
+                std::memset(at, '*', static_cast<std::size_t>(bytes.size()));
+        }
+}
+
 QString masked(const QString &text, const QString &conninfo)
 {
     QString out = text;

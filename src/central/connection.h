@@ -26,6 +26,10 @@ Connection connect(const QString &conninfo, const char *program, QString &error)
 // The passwords an address carries, as written and as decoded: in the
 // address's user part, in a password parameter, in a password= word.
 QStringList secrets(const QString &conninfo);
+// Blanks with * every password that the program's arguments carry: written
+// in an address on the command line, it would show in the process list for
+// the program's whole life. Take the arguments first.
+void hideSecrets(int argc, char *argv[]);
 // `text` with every password of `conninfo` replaced by ***.
 QString masked(const QString &text, const QString &conninfo);
 inline QString masked(const QString &conninfo) { return masked(conninfo, conninfo); }

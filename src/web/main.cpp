@@ -1,5 +1,6 @@
 // climalog-web: serves the page of every station's readings, warnings and
 // plots from the central database, which it only reads.
+#include "central/connection.h"
 #include "web/database.h"
 #include "web/options.h"
 #include "web/server.h"
@@ -135,9 +136,11 @@ int main(int argc, char *argv[])
         say(QStringLiteral("No se puede iniciar la biblioteca de cifrado."), stderr);
         return 1;
     }
+    const QStringList args = app.arguments().mid(1);
+    central::hideSecrets(argc, argv);
     WebOptions options;
     QString error;
-    switch (parseWebArguments(app.arguments().mid(1), QCoreApplication::applicationDirPath(), options, error)) {
+    switch (parseWebArguments(args, QCoreApplication::applicationDirPath(), options, error)) {
     case WebParsed::Help:
         say(webUsage());
         return 0;
