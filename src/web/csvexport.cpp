@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <set>
+#include <string_view>
 
 namespace {
 
@@ -41,12 +42,17 @@ std::string CsvWriter::header() const
     std::string out = "Hora";
     for (const std::string &n : names_) {
         out += separator_;
-        if (n.find_first_of(";,\"\r\n") == std::string::npos) {
-            out += n;
+        // A text cell that a spreadsheet would take for a formula starts
+        // with an apostrophe, as spreadsheets' own exports write it.
+        const std::string cell = !n.empty() && std::string_view("=+-@\t\r").find(n.front()) != std::string_view::npos
+                                     ? '\'' + n
+                                     : n;
+        if (cell.find_first_of(";,\"\r\n") == std::string::npos) {
+            out += cell;
             continue;
         }
         std::string quoted = "\"";
-        for (const char c : n)
+        for (const char c : cell)
             quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
         out += quoted + '"';
     }

@@ -2,7 +2,8 @@
 // desktop viewer's export: "Hora" as an ISO date-time in the station's own
 // time, then one column per series, an empty cell for ERR and where a line
 // lacks the column. The user picks Windows-1252 or UTF-8, and a decimal
-// comma (cells then separated by ';') or a point (by ',').
+// comma (cells then separated by ';') or a point (by ','). A name that
+// begins as a formula would is written as text.
 #pragma once
 
 #include "web/database.h"

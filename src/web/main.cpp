@@ -74,6 +74,8 @@ int serve(const WebOptions &o)
         say(error, stderr);
         return 1;
     }
+    if (const QString exposure = users::exposure(o.users); !exposure.isEmpty())
+        say(exposure, stderr);
     if (!isLoopback(o.host) && table.empty()) {
         say(QStringLiteral("Para escuchar en %1, fuera de este equipo, hace falta al menos un usuario: "
                            "climalog-web --usuario NOMBRE")

@@ -11,6 +11,7 @@ QString webUsage()
     return QStringLiteral(
         "Uso: climalog-web [postgresql://...] [--escuchar DIRECCION:PUERTO] [--usuarios FICHERO]\n"
         "                  [--certificado FICHERO --clave FICHERO] [--conexiones N] [--sesion MINUTOS]\n"
+        "                  [--proxy DIRECCION]\n"
         "     climalog-web --usuario NOMBRE [--usuarios FICHERO]\n"
         "Sirve la página web de las lecturas de todas las estaciones, leyendo la base de datos central.\n"
         "  postgresql://...          la base de datos; sin ella, las variables PGHOST, PGDATABASE, PGUSER...\n"
@@ -21,6 +22,8 @@ QString webUsage()
         "  --certificado, --clave    certificado y clave privada (PEM) para servir por https\n"
         "  --conexiones N            conexiones con la base de datos, como mucho (por omisión 4)\n"
         "  --sesion MINUTOS          lo que dura una entrada (por omisión 480)\n"
+        "  --proxy DIRECCION         un proxy inverso de confianza en esa dirección: de sus peticiones se\n"
+        "                            toma la dirección del cliente que añade a X-Forwarded-For\n"
         "  --usuario NOMBRE          añade el usuario o cambia su contraseña, que pide dos veces, y termina\n");
 }
 
@@ -129,7 +132,15 @@ WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, W
             o.key = args[++i];
         else if (a == QLatin1String("--usuario") && hasValue)
             o.user = args[++i];
-        else if (a == QLatin1String("--conexiones") && hasValue)
+        else if (a == QLatin1String("--proxy") && hasValue) {
+            unsigned char bytes[16];
+            int family = 0;
+            o.proxy = args[++i];
+            if (!isAddressText(o.proxy, bytes, family)) {
+                error = QStringLiteral("Dirección del proxy no válida: %1 (escriba su dirección, como 127.0.0.1).").arg(o.proxy);
+                ok = false;
+            }
+        } else if (a == QLatin1String("--conexiones") && hasValue)
             ok = parseCount(QStringLiteral("El número de conexiones"), args[++i], 1, 64, o.connections, error);
         else if (a == QLatin1String("--sesion") && hasValue)
             ok = parseCount(QStringLiteral("La duración de la sesión"), args[++i], 1, 10080, o.sessionMinutes, error);

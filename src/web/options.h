@@ -13,6 +13,7 @@ struct WebOptions {
     QString certificate;                       // TLS: certificate and private key files (PEM)
     QString key;
     QString user;                              // --usuario: set this user's password and end
+    QString proxy;                             // a reverse proxy trusted to say the client's address
     int connections = 4;                       // database connections, at most
     int sessionMinutes = 480;                  // a login lasts this long
 };

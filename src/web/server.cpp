@@ -4,6 +4,8 @@
 #include "web/json.h"
 #include "web/overview.h"
 #include "web/params.h"
+#include "web/requests.h"
+#include "web/workers.h"
 
 #include <httplib.h>
 
@@ -14,10 +16,16 @@
 #include <cctype>
 #include <cstdio>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
 constexpr const char *cookieName = "climalog_sesion";
 constexpr auto overviewLife = std::chrono::milliseconds(500);
+constexpr std::size_t mostThreads = 1000;
+constexpr int backlog = 1024;
 
 // The page's files, built into the program, and the types they are sent as.
 const std::pair<const char *, const char *> pageFiles[] = {
@@ -66,33 +74,10 @@ std::string escapeHtml(const std::string &s)
 
 std::string sessionCookie(const httplib::Request &req)
 {
-    const std::string prefix = std::string(cookieName) + '=';
-    for (std::size_t i = 0; i < req.get_header_value_count("Cookie"); ++i) {
-        const std::string header = req.get_header_value("Cookie", i);
-        std::size_t at = 0;
-        while (at < header.size()) {
-            while (at < header.size() && (header[at] == ' ' || header[at] == ';'))
-                ++at;
-            const std::size_t end = std::min(header.find(';', at), header.size());
-            if (header.compare(at, prefix.size(), prefix) == 0)
-                return header.substr(at + prefix.size(), end - at - prefix.size());
-            at = end;
-        }
-    }
-    return {};
-}
-
-// "127.0.0.1:8080", "[::1]:8080", "localhost": an address, not a name
-// that anyone's DNS can point anywhere.
-bool addressHost(const std::string &host)
-{
-    std::string name = host;
-    if (!name.empty() && name.front() == '[')
-        return name.find(']') != std::string::npos;
-    name = name.substr(0, name.find(':'));
-    if (name == "localhost")
-        return true;
-    return !name.empty() && name.find_first_not_of("0123456789.") == std::string::npos;
+    std::vector<std::string> headers;
+    for (std::size_t i = 0; i < req.get_header_value_count("Cookie"); ++i)
+        headers.push_back(req.get_header_value("Cookie", i));
+    return requests::cookie(headers, cookieName);
 }
 
 std::string exportName(const std::vector<SeriesInfo> &series, std::int64_t desde)
@@ -107,7 +92,9 @@ std::string exportName(const std::vector<SeriesInfo> &series, std::int64_t desde
 } // namespace
 
 WebServer::WebServer(const WebOptions &options, users::Table users, Database &db)
-    : options_(options), users_(std::move(users)), db_(db), sessions_(std::chrono::minutes(options.sessionMinutes))
+    : options_(options), db_(db), users_(std::make_shared<const users::Table>(std::move(users))),
+      required_(!users_->empty()), usersStamp_(users::stamp(options.users)), usersExposure_(users::exposure(options.users)),
+      sessions_(std::chrono::minutes(options.sessionMinutes))
 {
     for (const auto &[name, type] : pageFiles) {
         QFile f(QStringLiteral(":/pagina/") + QLatin1String(name));
@@ -116,7 +103,79 @@ WebServer::WebServer(const WebOptions &options, users::Table users, Database &db
     }
 }
 
-WebServer::~WebServer() = default;
+WebServer::~WebServer()
+{
+    {
+        std::lock_guard lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopped_.notify_all();
+    if (usersWatch_.joinable())
+        usersWatch_.join();
+}
+
+std::shared_ptr<const users::Table> WebServer::usersNow()
+{
+    std::lock_guard lock(usersMutex_);
+    return users_;
+}
+
+void WebServer::watchUsers()
+{
+    std::unique_lock lock(stopMutex_);
+    while (!stopped_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
+        lock.unlock();
+        reloadUsers();
+        lock.lock();
+    }
+}
+
+void WebServer::reloadUsers()
+{
+    const users::Stamp now = users::stamp(options_.users);
+    if (now == usersStamp_)
+        return;
+    usersStamp_ = now;
+    const QString exposure = users::exposure(options_.users);
+    if (!exposure.isEmpty() && exposure != usersExposure_)
+        log(exposure.toStdString());
+    usersExposure_ = exposure;
+    users::Table table;
+    QString error;
+    if (!table.load(options_.users, error)) {
+        // A file caught half written by an editor: the users stay as they
+        // were until it reads whole.
+        log(error.toStdString() + " Siguen valiendo los usuarios de antes.");
+        return;
+    }
+    const std::vector<std::string> gone = table.changedFrom(*usersNow());
+    const bool none = table.empty();
+    {
+        std::lock_guard lock(usersMutex_);
+        users_ = std::make_shared<const users::Table>(std::move(table));
+        if (!none)
+            required_ = true;
+    }
+    // The sessions end after the new table is in place: a login racing
+    // with the change already checks the new password.
+    for (const std::string &name : gone)
+        if (const int n = sessions_.closeUser(name); n > 0)
+            log("Sesiones de «" + name + "» cerradas: " + std::to_string(n) + " (usuario quitado o contraseña cambiada).");
+    log("Fichero de usuarios leído de nuevo: " + std::to_string(usersNow()->size()) + " usuarios.");
+    if (none && required_)
+        log("Sin usuarios en el fichero, nadie puede entrar hasta que se añada alguno.");
+}
+
+std::string WebServer::client(const httplib::Request &req) const
+{
+    const std::string peer = requests::canonical(req.remote_addr);
+    if (options_.proxy.isEmpty() || peer != requests::canonical(options_.proxy.toStdString()))
+        return peer;
+    std::vector<std::string> headers;
+    for (std::size_t i = 0; i < req.get_header_value_count("X-Forwarded-For"); ++i)
+        headers.push_back(req.get_header_value("X-Forwarded-For", i));
+    return requests::canonical(requests::forwardedClient(headers, peer));
+}
 
 bool WebServer::bind(QString &error)
 {
@@ -132,12 +191,22 @@ bool WebServer::bind(QString &error)
             return false;
         }
     }
-    // A page keeps its connection open between refreshes; a thread per open
-    // connection, so fifty pages never wait for each other.
-    http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // A page keeps its connection open between refreshes: a thread per open
+    // connection, as many as come, so no page waits for another's.
+    http_->new_task_queue = [] { return new Workers(mostThreads); };
     http_->set_keep_alive_max_count(1000);
-    http_->set_keep_alive_timeout(10);
+    http_->set_keep_alive_timeout(5);
+    http_->set_read_timeout(10);
     http_->set_payload_max_length(64 * 1024);
+    // A connection that has sent nothing yet stays with the system, not a
+    // thread; and hundreds of browsers connecting at once all wait in line.
+    int listening = -1;
+    http_->set_socket_options([&listening](socket_t sock) {
+        const int yes = 1, defer = 10;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer, sizeof defer);
+        listening = sock;
+    });
     routes();
     const std::string host = options_.host.toStdString();
     port_ = options_.port == 0 ? http_->bind_to_any_port(host) : (http_->bind_to_port(host, options_.port) ? options_.port : -1);
@@ -147,11 +216,16 @@ bool WebServer::bind(QString &error)
                     .arg(options_.port);
         return false;
     }
+    // Listening again changes only the length of the line of connections
+    // waiting to be taken.
+    if (listening >= 0)
+        ::listen(listening, backlog);
     return true;
 }
 
 bool WebServer::serve()
 {
+    usersWatch_ = std::thread([this] { watchUsers(); });
     return http_->listen_after_bind();
 }
 
@@ -163,7 +237,7 @@ void WebServer::stop()
 
 std::optional<std::string> WebServer::who(const httplib::Request &req)
 {
-    if (users_.empty())
+    if (!required_)
         return std::string();
     return sessions_.user(sessionCookie(req));
 }
@@ -221,7 +295,7 @@ void WebServer::routes()
         });
     }
     s.Get("/entrar", [this](const httplib::Request &, httplib::Response &res) {
-        if (users_.empty())
+        if (!required_)
             res.set_redirect("/", 303);
         else
             loginPage(res, 200, "");
@@ -267,7 +341,19 @@ void WebServer::routes()
     // name someone pointed at 127.0.0.1 must not read it through the
     // visitor's browser: such a request names that site as its host.
     s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        if (!users_.empty() || addressHost(req.get_header_value("Host")))
+        // Another site's page can make the browser POST here, with the
+        // user's cookies or without: only this page's own POSTs are served.
+        if (req.method == "POST" &&
+            !requests::sameOrigin(req.get_header_value("Origin"), req.get_header_value("Referer"), req.get_header_value("Host"))) {
+            log("POST a " + req.path + " rechazado: no viene de esta página (Origin «" +
+                req.get_header_value("Origin").substr(0, 100) + "») desde " + client(req));
+            res.status = 403;
+            res.set_content("Esta petición no viene de la propia página y no se atiende. Abra la página y "
+                            "vuelva a intentarlo desde ella.",
+                            "text/plain; charset=utf-8");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (required_ || requests::addressHost(req.get_header_value("Host")))
             return httplib::Server::HandlerResponse::Unhandled;
         res.status = 403;
         res.set_content("Sin usuarios, esta página solo se sirve con la dirección del equipo, como "
@@ -276,7 +362,10 @@ void WebServer::routes()
                         "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     });
-    s.set_post_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+    s.set_post_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // Served over https, the browser is told to come back only that way.
+        if (secure_)
+            res.set_header("Strict-Transport-Security", "max-age=31536000");
         res.set_header("X-Content-Type-Options", "nosniff");
         res.set_header("X-Frame-Options", "DENY");
         res.set_header("Referrer-Policy", "no-referrer");
@@ -289,7 +378,7 @@ void WebServer::routes()
 
 void WebServer::login(const httplib::Request &req, httplib::Response &res)
 {
-    if (users_.empty()) {
+    if (!required_) {
         res.set_redirect("/", 303);
         return;
     }
@@ -299,24 +388,36 @@ void WebServer::login(const httplib::Request &req, httplib::Response &res)
             loginPage(res, 400, "El formulario trae un campo desconocido.");
             return;
         }
-    if (const int wait = throttle_.wait(name, req.remote_addr); wait > 0) {
+    const std::string from = client(req);
+    if (const int wait = throttle_.begin(name, from); wait > 0) {
         loginPage(res, 429, "Demasiados intentos fallidos. Espere " + std::to_string(wait) +
                                 " segundos y vuelva a intentarlo.");
         return;
     }
     bool ok = false;
+    const std::shared_ptr<const users::Table> table = usersNow();
     {
         std::lock_guard lock(checking_);
-        ok = users_.check(name, password);
+        ok = table->check(name, password);
     }
     if (!ok) {
-        throttle_.failed(name, req.remote_addr);
-        log("Contraseña equivocada para «" + name.substr(0, 64) + "» desde " + req.remote_addr);
+        log("Contraseña equivocada para «" + name.substr(0, 64) + "» desde " + from);
         loginPage(res, 401, "Usuario o contraseña incorrectos.");
         return;
     }
-    throttle_.succeeded(name, req.remote_addr);
-    const std::string token = sessions_.open(name);
+    throttle_.succeeded(name, from);
+    // A session opens only on the table that let it in: one checked
+    // against a password changed meanwhile would outlive the change.
+    std::string token;
+    {
+        std::lock_guard lock(usersMutex_);
+        if (users_ == table)
+            token = sessions_.open(name);
+    }
+    if (token.empty()) {
+        loginPage(res, 409, "Los usuarios acaban de cambiar; vuelva a intentarlo.");
+        return;
+    }
     std::string cookie = std::string(cookieName) + '=' + token + "; Path=/; Max-Age=" +
                          std::to_string(sessions_.life().count()) + "; HttpOnly; SameSite=Strict";
     if (secure_)
@@ -329,7 +430,7 @@ void WebServer::logout(const httplib::Request &req, httplib::Response &res)
 {
     sessions_.close(sessionCookie(req));
     res.set_header("Set-Cookie", std::string(cookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
-    res.set_redirect(users_.empty() ? "/" : "/entrar", 303);
+    res.set_redirect(required_ ? "/entrar" : "/", 303);
 }
 
 void WebServer::overview(const httplib::Request &req, httplib::Response &res, const std::string &user)

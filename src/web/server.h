@@ -11,12 +11,15 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace httplib {
 class Server;
@@ -33,7 +36,7 @@ public:
     bool bind(QString &error);
     int port() const { return port_; }
     bool secure() const { return secure_; }
-    bool loginRequired() const { return !users_.empty(); }
+    bool loginRequired() const { return required_; }
     // Serves until stop().
     bool serve();
     void stop();
@@ -46,6 +49,14 @@ private:
     // The user of the request's session: empty when nobody needs to log in;
     // none when a login is needed and the request has no valid session.
     std::optional<std::string> who(const httplib::Request &req);
+    // The client's address: the peer's, or behind the trusted proxy the one
+    // it forwarded.
+    std::string client(const httplib::Request &req) const;
+    // Reads the users file again whenever it changes, and ends the
+    // sessions of the users it no longer lets in with the same password.
+    void watchUsers();
+    void reloadUsers();
+    std::shared_ptr<const users::Table> usersNow();
     bool allowed(const httplib::Request &req, httplib::Response &res, std::string &user);
     void sendFile(const std::string &name, httplib::Response &res) const;
     void loginPage(httplib::Response &res, int status, const std::string &message) const;
@@ -59,8 +70,19 @@ private:
     bool knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res);
 
     const WebOptions options_;
-    const users::Table users_;
     Database &db_;
+    // The users as last read; once any user was known, a login is needed
+    // even if the file is emptied, so the page never opens by itself.
+    std::mutex usersMutex_;
+    std::shared_ptr<const users::Table> users_;
+    std::atomic<bool> required_{false};
+    users::Stamp usersStamp_;
+    QString usersExposure_;
+    std::thread usersWatch_;
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+
     std::unique_ptr<httplib::Server> http_;
     bool secure_ = false;
     int port_ = 0;

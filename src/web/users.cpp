@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 namespace users {
 
 namespace {
@@ -101,14 +103,48 @@ bool Table::check(const std::string &name, const std::string &password) const
     return ok && it != hashes_.end();
 }
 
+std::vector<std::string> Table::changedFrom(const Table &before) const
+{
+    std::vector<std::string> out;
+    for (const auto &[name, h] : before.hashes_) {
+        const auto it = hashes_.find(name);
+        if (it == hashes_.end() || it->second != h)
+            out.push_back(name);
+    }
+    return out;
+}
+
+Stamp stamp(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return Stamp{true,
+                 static_cast<unsigned long long>(st.st_dev),
+                 static_cast<unsigned long long>(st.st_ino),
+                 static_cast<unsigned long long>(st.st_size),
+                 st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
+                 st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+}
+
+QString exposure(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return {};
+    return QStringLiteral("Aviso: otros usuarios del equipo pueden leer el fichero de usuarios %1 y probar "
+                          "contraseñas contra sus resúmenes; déjelo solo para su dueño: chmod 600 %1")
+        .arg(rawfile::shown(path));
+}
+
 bool setPassword(const QString &path, const QString &name, const std::string &password, QString &error)
 {
     if (!validName(name)) {
         error = QStringLiteral("Nombre de usuario no válido: %1 (letras, cifras, '.', '_' o '-', hasta 64).").arg(name);
         return false;
     }
-    if (password.empty()) {
-        error = QStringLiteral("La contraseña no puede estar vacía.");
+    if (QString::fromStdString(password).toUcs4().size() < shortestPassword) {
+        error = QStringLiteral("La contraseña es demasiado corta: al menos %1 caracteres.").arg(shortestPassword);
         return false;
     }
     std::string hashText;

@@ -1,0 +1,333 @@
+#!/usr/bin/python3
+"""The web program over HTTP, without a browser: the real climalog-web on the
+private PostgreSQL of the test command (scripts/testdb.sh), two stations'
+capture files written by the monitor's own capture writer (captura_web) and
+archived by the real climalog-archivo. What a browser's page cannot show:
+who gets in and for how long, how guessing is slowed, which POSTs are
+served, what the answers carry."""
+import argparse
+import concurrent.futures
+import datetime
+import gzip
+import http.client
+import json
+import os
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+BIN = ""
+DB = "climalog_web_servidor"
+CLAVE = "cierzo-de-enero"
+sitio = None
+
+
+def until(check, timeout=20, step=0.05):
+    """check()'s first true value within `timeout` seconds, else None."""
+    end = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value or time.monotonic() > end:
+            return value
+        time.sleep(step)
+
+
+def psql(sql, db=DB):
+    return subprocess.run(["psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", sql],
+                          check=True, capture_output=True, text=True).stdout
+
+
+def iso(t):
+    return t.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def usuario(path, name, clave):
+    return subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", name, "--usuarios", path],
+                          input=clave + "\n", capture_output=True, text=True)
+
+
+class Web:
+    """A running climalog-web on a free port of 127.0.0.1."""
+
+    def __init__(self, *args, conn=f"postgresql:///{DB}?user=lector_servidor", usuarios=None):
+        cmd = [os.path.join(BIN, "climalog-web"), conn, "--escuchar", "127.0.0.1:0", *args]
+        if usuarios:
+            cmd += ["--usuarios", usuarios]
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = self.proc.stdout.readline()
+        assert "sirve" in first, first + self.proc.stderr.read()
+        self.url = first.split()[2].rstrip("/")
+        self.port = int(self.url.rsplit(":", 1)[1])
+        self.https = self.url.startswith("https")
+        self.origin = self.url
+
+    def stop(self):
+        self.proc.terminate()
+        code = self.proc.wait(60)
+        err = self.proc.stderr.read()
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+        assert code == 0, f"climalog-web ended with {code}: {err}"
+        return err
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.stop()
+
+    def pide(self, method, path, body=None, cookie="", headers=None, context=None):
+        """Status, body and response; a POST carries the page's own Origin unless told otherwise."""
+        if self.https:
+            c = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=60)
+        else:
+            c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        h = {"Cookie": cookie} if cookie else {}
+        if method == "POST":
+            h["Origin"] = self.origin
+            h["Content-Type"] = "application/x-www-form-urlencoded"
+        h.update(headers or {})
+        h = {k: v for k, v in h.items() if v is not None}
+        c.request(method, path, body=body, headers=h)
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, data, r
+
+    def entra(self, name="ana", clave=CLAVE, headers=None):
+        """The session cookie of a login, or the status when refused."""
+        status, _, r = self.pide("POST", "/entrar", f"usuario={name}&clave={clave}", headers=headers)
+        if status != 303 or not r.getheader("Set-Cookie", "").startswith("climalog_sesion=") or \
+                r.getheader("Location") != "/":
+            return status
+        return r.getheader("Set-Cookie").split(";")[0]
+
+
+class Sitio:
+    """Two stations in UTC: "nave", a line a minute for the last three hours
+    (values known to the test), and a station whose name is a formula, a
+    line every two minutes; archived once; a users file with ana and luis."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="climalog-servidor-")
+        os.chmod(self.dir, 0o755)
+        psql(f"DROP DATABASE IF EXISTS {DB}", "postgres")
+        psql(f"CREATE DATABASE {DB}", "postgres")
+        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--preparar", f"postgresql:///{DB}"], check=True,
+                       capture_output=True)
+        psql("DROP ROLE IF EXISTS lector_servidor")
+        psql("CREATE ROLE lector_servidor LOGIN IN ROLE climalog_lectura")
+        now = datetime.datetime.now(datetime.timezone.utc).replace(second=0, microsecond=0, tzinfo=None)
+        self.lineas = {}  # station: [(instant, Sala value)]
+        for estacion, paso, base in (("nave", 1, 10.0), ('=HYPERLINK("http://x")', 2, 30.0)):
+            folder = os.path.join(self.dir, str(len(self.lineas)))
+            os.mkdir(folder)
+            cap = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, "1"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, text=True)
+            rows = []
+            t = now - datetime.timedelta(hours=3)
+            k = 0
+            while t <= now:
+                sala = base + (k * 7 % 23) / 2
+                cap.stdin.write(f"{t:%Y-%m-%dT%H:%M:%S} {sala} 19 55 0 0\n")
+                cap.stdin.flush()
+                assert cap.stdout.readline().startswith("escrito")
+                rows.append((t.replace(tzinfo=datetime.timezone.utc), sala))
+                t += datetime.timedelta(minutes=paso)
+                k += 1
+            cap.stdin.close()
+            cap.wait(30)
+            cap.stdout.close()
+            self.lineas[estacion] = rows
+            subprocess.run([os.path.join(BIN, "climalog-archivo"), "--una-vez", "--estacion", estacion, "--zona", "UTC",
+                            f"postgresql:///{DB}", os.path.join(folder, "1")], check=True, capture_output=True)
+        self.usuarios = os.path.join(self.dir, "usuarios.txt")
+        for name in ("ana", "luis"):
+            assert usuario(self.usuarios, name, CLAVE).returncode == 0
+        with Web() as w:
+            _, body, _ = w.pide("GET", "/api/resumen")
+        self.series = {(s["estacion"], s["columna"]): s["serie"] for s in json.loads(body)["series"]}
+
+    def close(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def setUpModule():
+    global sitio
+    sitio = Sitio()
+
+
+def tearDownModule():
+    if sitio:
+        sitio.close()
+
+
+class Usuarios(unittest.TestCase):
+
+    def test_cambios_del_fichero_valen_en_segundos(self):
+        usuarios = os.path.join(sitio.dir, "cambios.txt")
+        shutil.copy(sitio.usuarios, usuarios)
+        with Web(usuarios=usuarios) as w:
+            ana, luis = w.entra("ana"), w.entra("luis")
+            self.assertTrue(ana.startswith("climalog_sesion=") and luis.startswith("climalog_sesion="), (ana, luis))
+            ok = lambda cookie: w.pide("GET", "/api/resumen", cookie=cookie)[0] == 200
+            # Ana's password changed: her session ends, the old password no
+            # longer opens one, the new one does; Luis stays in.
+            self.assertEqual(usuario(usuarios, "ana", "viento-del-norte").returncode, 0)
+            self.assertTrue(until(lambda: not ok(ana), timeout=5), "ana's session outlived her password")
+            self.assertTrue(ok(luis))
+            self.assertEqual(w.entra("ana"), 401)
+            self.assertTrue(ok(w.entra("ana", "viento-del-norte")))
+            # Luis removed from the file: his session ends, he cannot enter.
+            with open(usuarios) as f:
+                kept = [line for line in f if not line.startswith("luis:")]
+            with open(usuarios + ".nuevo", "w") as f:
+                f.writelines(kept)
+            os.replace(usuarios + ".nuevo", usuarios)
+            self.assertTrue(until(lambda: not ok(luis), timeout=5), "a removed user's session went on")
+            self.assertEqual(w.entra("luis"), 401)
+
+    def test_fichero_que_todos_leen_avisado_al_empezar(self):
+        usuarios = os.path.join(sitio.dir, "abierto.txt")
+        shutil.copy(sitio.usuarios, usuarios)
+        os.chmod(usuarios, 0o644)
+        w = Web(usuarios=usuarios)
+        self.assertIn("chmod 600", w.stop())
+        self.assertNotIn("chmod 600", Web(usuarios=sitio.usuarios).stop())
+
+    def test_sin_entrar_nada(self):
+        q = f"series={sitio.series[('nave', 'Sala (ºC)')]}&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z"
+        with Web(usuarios=sitio.usuarios) as w:
+            for path, status in (("/api/resumen", 401), (f"/api/tramo?{q}&cubos=10", 401), (f"/api/csv?{q}", 401),
+                                 ("/app.js", 401), ("/", 303)):
+                with self.subTest(path):
+                    self.assertEqual(w.pide("GET", path, cookie="climalog_sesion=" + "0" * 64)[0], status)
+
+
+class Intentos(unittest.TestCase):
+
+    def test_frena_al_que_adivina_no_al_usuario(self):
+        otra = {"X-Forwarded-For": "198.51.100.4"}
+        atacante = {"X-Forwarded-For": "203.0.113.9"}
+        rows = (
+            # row, the program's options, the attacker's tries (name, headers), ana's try: status
+            ("three wrong for ana elsewhere, ana from her address",
+             ["--proxy", "127.0.0.1"], [("ana", atacante)] * 3, otra, 303),
+            ("three wrong for ana, ana from that address", ["--proxy", "127.0.0.1"], [("ana", atacante)] * 3,
+             atacante, 429),
+            ("guesses over many names from one address", ["--proxy", "127.0.0.1"],
+             [(f"u{k}", atacante) for k in range(10)], atacante, 429),
+            ("the forwarded address of a proxy not trusted is not believed", [],
+             [(f"u{k}", atacante) for k in range(10)], otra, 429),
+        )
+        for row, options, tries, ana, status in rows:
+            with self.subTest(row), Web(*options, usuarios=sitio.usuarios) as w:
+                for name, headers in tries:
+                    self.assertEqual(w.entra(name, "mal", headers=headers), 401, name)
+                got = w.entra("ana", headers=ana)
+                self.assertEqual(got if isinstance(got, int) else 303, status)
+
+    def test_intentos_a_la_vez_no_pasan_del_limite(self):
+        with Web(usuarios=sitio.usuarios) as w:
+            with concurrent.futures.ThreadPoolExecutor(60) as pool:
+                statuses = list(pool.map(lambda _: w.entra("ana", "mal"), range(60)))
+            self.assertEqual(statuses.count(401), 3, statuses)
+            self.assertEqual(statuses.count(429), 57, statuses)
+
+
+class Origen(unittest.TestCase):
+
+    def test_solo_los_post_de_la_pagina(self):
+        with Web(usuarios=sitio.usuarios) as w:
+            ana = w.entra()
+            ok = lambda: w.pide("GET", "/api/resumen", cookie=ana)[0] == 200
+            rows = (
+                # row, path, body, headers, status
+                ("a login from another site", "/entrar", f"usuario=luis&clave={CLAVE}",
+                 {"Origin": "http://atacante.example"}, 403),
+                ("a logout from another site", "/salir", "", {"Origin": "http://atacante.example"}, 403),
+                ("a logout without origin or referer", "/salir", "", {"Origin": None}, 403),
+                ("a logout from another port of this machine", "/salir", "",
+                 {"Origin": f"http://127.0.0.1:{w.port + 1}"}, 403),
+            )
+            for row, path, body, headers, status in rows:
+                with self.subTest(row):
+                    got, _, r = w.pide("POST", path, body, cookie=ana, headers=headers)
+                    self.assertEqual(got, status)
+                    self.assertIsNone(r.getheader("Set-Cookie"))
+                    self.assertTrue(ok(), "the session ended")
+            # The page's own logout ends the session on the server too.
+            status, _, r = w.pide("POST", "/salir", "", cookie=ana)
+            self.assertEqual((status, r.getheader("Location")), (303, "/entrar"))
+            self.assertFalse(ok(), "the session outlived its logout")
+
+    def test_hsts_solo_bajo_https(self):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                        "-keyout", os.path.join(sitio.dir, "clave.pem"), "-out", os.path.join(sitio.dir, "cert.pem")],
+                       check=True, capture_output=True)
+        context = ssl.create_default_context(cafile=os.path.join(sitio.dir, "cert.pem"))
+        context.check_hostname = False
+        for row, options, hsts in (("http", [], None), ("https", ["--certificado", os.path.join(sitio.dir, "cert.pem"),
+                                                                   "--clave", os.path.join(sitio.dir, "clave.pem")],
+                                                          "max-age=31536000")):
+            with self.subTest(row), Web(*options, usuarios=sitio.usuarios) as w:
+                _, _, r = w.pide("GET", "/entrar", context=context)
+                self.assertEqual(r.getheader("Strict-Transport-Security"), hsts)
+
+
+class Lecturas(unittest.TestCase):
+
+    def setUp(self):
+        self.web = Web()
+
+    def tearDown(self):
+        self.web.stop()
+
+    def test_cubos_de_una_hora_hasta_la_ultima(self):
+        nave = sitio.lineas["nave"]
+        serie = sitio.series[("nave", "Sala (ºC)")]
+        hasta = nave[-1][0] + datetime.timedelta(seconds=30)
+        desde = hasta - datetime.timedelta(days=3)
+        status, body, _ = self.web.pide("GET", f"/api/tramo?series={serie}&desde={iso(desde)}&hasta={iso(hasta)}&cubos=72")
+        self.assertEqual(status, 200, body)
+        got = json.loads(body)["series"][0]
+        hours = {}
+        for t, v in nave:
+            hours.setdefault(t.replace(minute=0).timestamp(), []).append(v)
+        self.assertEqual(got["t"], sorted(hours), "every hour with readings, the range's last one included")
+        self.assertEqual(got["min"], [min(hours[h]) for h in sorted(hours)])
+        self.assertEqual(got["max"], [max(hours[h]) for h in sorted(hours)])
+
+    def test_csv_de_dos_estaciones_sin_linea_de_mas(self):
+        hostil = '=HYPERLINK("http://x")'
+        nave, otra = sitio.lineas["nave"], sitio.lineas[hostil]
+        keys = f"{sitio.series[('nave', 'Sala (ºC)')]},{sitio.series[(hostil, 'Sala (ºC)')]}"
+        # The range ends on an instant of both stations' lines: that line is past its end.
+        desde, hasta = otra[10][0], otra[40][0]
+        status, body, r = self.web.pide("GET", f"/api/csv?series={keys}&desde={iso(desde)}&hasta={iso(hasta)}"
+                                               "&codificacion=utf8&decimal=punto")
+        self.assertEqual(status, 200)
+        rows = body.decode().split("\r\n")
+        self.assertEqual(rows[-1], "")
+        self.assertEqual(rows[0], 'Hora,nave - puerto 1 - Sala (ºC),'
+                                  '"\'=HYPERLINK(""http://x"") - puerto 1 - Sala (ºC)"')
+        a, b = dict(nave), dict(otra)
+        want = [f"{t:%Y-%m-%dT%H:%M:%S}," + ",".join("" if v is None else format(v, "g") for v in (a.get(t), b.get(t)))
+                for t in sorted(set(a) | set(b)) if desde <= t < hasta]
+        self.assertEqual(rows[1:-1], want)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    args, rest = parser.parse_known_args()
+    BIN = args.bin
+    os.environ["TZ"] = "UTC"
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
