@@ -100,3 +100,8 @@ void CsvWriter::finish(std::string &out)
 {
     flush(out);
 }
+
+std::string CsvWriter::cut() const
+{
+    return encode("Exportación incompleta: la base de datos dejó de responder y faltan las lecturas siguientes.\r\n");
+}

@@ -27,6 +27,8 @@ public:
     // for the next block or for finish().
     void add(const std::vector<Reading> &rows, std::string &out);
     void finish(std::string &out);
+    // The line that ends an export the database cut short.
+    std::string cut() const;
 
 private:
     void flush(std::string &out);

@@ -3,7 +3,9 @@
 #include "central/connection.h"
 #include "central/names.h"
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -48,18 +50,28 @@ const std::string overviewSql =
 
 const std::string seriesSql = seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
 
-const std::string spansSql = std::string("SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
+// Ordered by series for the plot's arrays; the function gives each
+// series' rows in time order.
+const std::string spansSql = std::string("DECLARE filas NO SCROLL CURSOR FOR"
+                                         " SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
                                          " FROM ") +
                              central::spanFunction +
                              "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
                              " $4::integer)";
 
 const std::string readingsSql =
-    std::string("DECLARE lecturas NO SCROLL CURSOR FOR"
+    std::string("DECLARE filas NO SCROLL CURSOR FOR"
                 " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), (extract(epoch FROM hora) * 1000)::bigint,"
                 " serie, valor FROM ") +
     central::readingsFunction +
     "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0))";
+
+// A block of rows of a cursor: a few megabytes.
+constexpr const char *fetchSql = "FETCH FORWARD 20000 FROM filas";
+
+// How long a request waits for a free connection: the page asks again
+// within seconds, and says meanwhile that its values are not current.
+constexpr auto longestWait = std::chrono::seconds(5);
 
 SeriesInfo seriesRow(const PGresult *r, int i)
 {
@@ -95,7 +107,7 @@ Database::~Database()
 Database::Lease::~Lease()
 {
     if (conn_)
-        db_->giveBack(conn_);
+        db_->giveBack(conn_, long_);
 }
 
 Database::Result Database::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
@@ -129,15 +141,26 @@ PGconn *Database::open(std::string &error)
     return c.release();
 }
 
-Database::Lease Database::take(std::string &error)
+Database::Lease Database::take(Use use, std::string &error)
 {
+    const bool isLong = use == Use::Long;
+    // Long questions leave one connection to the quick ones, so exports
+    // never stop the overview.
+    const int mostLong = std::max(1, most_ - 1);
     std::unique_lock lock(mutex_);
-    freed_.wait(lock, [this] { return !idle_.empty() || open_ < most_; });
+    if (!freed_.wait_for(lock, longestWait, [&] {
+            return (!isLong || long_ < mostLong) && (!idle_.empty() || open_ < most_);
+        })) {
+        error = busy;
+        return {};
+    }
+    if (isLong)
+        ++long_;
     if (!idle_.empty()) {
         PGconn *c = idle_.back();
         idle_.pop_back();
         lent_.push_back(c);
-        return Lease(this, c);
+        return Lease(this, c, isLong);
     }
     ++open_;
     lock.unlock();
@@ -145,14 +168,16 @@ Database::Lease Database::take(std::string &error)
     lock.lock();
     if (c) {
         lent_.push_back(c);
-        return Lease(this, c);
+        return Lease(this, c, isLong);
     }
     --open_;
-    freed_.notify_one();
+    if (isLong)
+        --long_;
+    freed_.notify_all();
     return {};
 }
 
-void Database::giveBack(PGconn *conn)
+void Database::giveBack(PGconn *conn, bool isLong)
 {
     // A connection the server dropped, or left inside a transaction by a
     // failed statement, is closed; the next request opens a fresh one.
@@ -165,7 +190,10 @@ void Database::giveBack(PGconn *conn)
         idle_.push_back(conn);
     else
         --open_;
-    freed_.notify_one();
+    if (isLong)
+        --long_;
+    // Waiting quick and long questions wait for different things.
+    freed_.notify_all();
 }
 
 void Database::cancelAll()
@@ -182,7 +210,7 @@ void Database::cancelAll()
 
 bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)
 {
-    Lease c = take(error);
+    Lease c = take(Use::Quick, error);
     if (!c)
         return false;
     const Result r = run(c.get(), overviewSql, {}, error);
@@ -205,7 +233,7 @@ bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::s
 
 bool Database::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error)
 {
-    Lease c = take(error);
+    Lease c = take(Use::Quick, error);
     if (!c)
         return false;
     const Result r = run(c.get(), seriesSql, {arrayText(keys)}, error);
@@ -217,63 +245,86 @@ bool Database::series(const std::vector<int> &keys, std::vector<SeriesInfo> &row
     return true;
 }
 
-bool Database::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, int cubos,
-                     std::vector<Span> &rows, std::string &error)
+std::unique_ptr<Database::Stream> Database::stream(const std::string &sql, const std::vector<std::string> &params,
+                                                   std::string &error)
 {
-    Lease c = take(error);
+    Lease c = take(Use::Long, error);
     if (!c)
-        return false;
-    const Result r = run(c.get(), spansSql,
-                         {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)}, error);
-    if (!r)
-        return false;
-    const int n = PQntuples(r.get());
+        return nullptr;
+    if (!run(c.get(), "BEGIN READ ONLY", {}, error))
+        return nullptr;
+    if (!run(c.get(), sql, params, error)) {
+        std::string ignored;
+        run(c.get(), "ROLLBACK", {}, ignored);
+        return nullptr;
+    }
+    return std::unique_ptr<Stream>(new Stream(*this, std::move(c)));
+}
+
+Database::Result Database::Stream::next(std::string &error)
+{
+    if (ended_)
+        return Result(PQmakeEmptyPGresult(lease_.get(), PGRES_TUPLES_OK));
+    Result r = db_.run(lease_.get(), fetchSql, {}, error);
+    if (!r) {
+        std::string ignored;
+        db_.run(lease_.get(), "ROLLBACK", {}, ignored);
+        ended_ = true;
+        return nullptr;
+    }
+    if (PQntuples(r.get()) == 0) {
+        ended_ = true;
+        if (!db_.run(lease_.get(), "COMMIT", {}, error))
+            return nullptr;
+    }
+    return r;
+}
+
+Database::Stream::~Stream()
+{
+    // Stopped early (the client went away): the transaction ends here, so
+    // the connection goes back idle.
+    if (!ended_ && lease_) {
+        std::string ignored;
+        db_.run(lease_.get(), "ROLLBACK", {}, ignored);
+    }
+}
+
+std::unique_ptr<Database::Stream> Database::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
+                                                  int cubos, std::string &error)
+{
+    return stream(spansSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)}, error);
+}
+
+std::unique_ptr<Database::Stream> Database::readings(const std::vector<int> &keys, std::int64_t desde,
+                                                     std::int64_t hasta, const std::string &zone, std::string &error)
+{
+    return stream(readingsSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error);
+}
+
+void Database::spanRows(const PGresult *r, std::vector<Span> &rows)
+{
+    const int n = PQntuples(r);
     rows.clear();
     rows.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        rows.push_back(Span{number<int>(r.get(), i, 0).value_or(0), number<std::int64_t>(r.get(), i, 1).value_or(0),
-                            number<double>(r.get(), i, 2), number<double>(r.get(), i, 3),
-                            number<int>(r.get(), i, 4).value_or(0)});
-    return true;
+        rows.push_back(Span{number<int>(r, i, 0).value_or(0), number<std::int64_t>(r, i, 1).value_or(0),
+                            number<double>(r, i, 2), number<double>(r, i, 3), number<int>(r, i, 4).value_or(0)});
 }
 
-bool Database::readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, const std::string &zone,
-                        const std::function<bool(const std::vector<Reading> &)> &block, std::string &error)
+void Database::readingRows(const PGresult *r, std::vector<Reading> &rows)
 {
-    Lease c = take(error);
-    if (!c)
-        return false;
-    // A cursor hands the rows over a block at a time: a year of readings
-    // never sits whole in this program's memory.
-    if (!run(c.get(), "BEGIN READ ONLY", {}, error) ||
-        !run(c.get(), readingsSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error)) {
-        run(c.get(), "ROLLBACK", {}, error);
-        return false;
-    }
-    std::vector<Reading> rows;
-    for (;;) {
-        const Result r = run(c.get(), "FETCH FORWARD 20000 FROM lecturas", {}, error);
-        if (!r) {
-            std::string ignored;
-            run(c.get(), "ROLLBACK", {}, ignored);
-            return false;
-        }
-        const int n = PQntuples(r.get());
-        if (n == 0)
-            break;
-        rows.clear();
-        for (int i = 0; i < n; ++i)
-            rows.push_back(Reading{text(r.get(), i, 0), number<std::int64_t>(r.get(), i, 1).value_or(0),
-                                   number<int>(r.get(), i, 2).value_or(0), number<double>(r.get(), i, 3)});
-        if (!block(rows))
-            break;
-    }
-    return static_cast<bool>(run(c.get(), "COMMIT", {}, error));
+    const int n = PQntuples(r);
+    rows.clear();
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        rows.push_back(Reading{text(r, i, 0), number<std::int64_t>(r, i, 1).value_or(0), number<int>(r, i, 2).value_or(0),
+                               number<double>(r, i, 3)});
 }
 
 bool Database::check(std::string &role, bool &writes, std::string &problem, std::string &error)
 {
-    Lease c = take(error);
+    Lease c = take(Use::Quick, error);
     if (!c)
         return false;
     problem = central::schemaProblem(c.get()).toStdString();

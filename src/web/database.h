@@ -56,12 +56,17 @@ public:
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
+    struct ResultFree {
+        void operator()(PGresult *r) const { PQclear(r); }
+    };
+    using Result = std::unique_ptr<PGresult, ResultFree>;
+
     // A connection lent to one request, given back when it goes.
     class Lease {
     public:
         Lease() = default;
-        Lease(Database *db, PGconn *conn) : db_(db), conn_(conn) {}
-        Lease(Lease &&o) noexcept : db_(o.db_), conn_(o.conn_) { o.conn_ = nullptr; }
+        Lease(Database *db, PGconn *conn, bool isLong) : db_(db), conn_(conn), long_(isLong) {}
+        Lease(Lease &&o) noexcept : db_(o.db_), conn_(o.conn_), long_(o.long_) { o.conn_ = nullptr; }
         Lease &operator=(Lease &&) = delete;
         ~Lease();
         explicit operator bool() const { return conn_ != nullptr; }
@@ -70,23 +75,53 @@ public:
     private:
         Database *db_ = nullptr;
         PGconn *conn_ = nullptr;
+        bool long_ = false;
     };
 
-    // Waits for a free connection, opening one when fewer than the most are
-    // open. Empty with `error` (for the log) when the server cannot be reached.
-    Lease take(std::string &error);
+    // Quick questions (the overview, a request's series) may take any
+    // connection; long ones (plots, exports) leave one free for them.
+    enum class Use { Quick, Long };
+    // The error text of a request that found every connection it may use
+    // busy for longer than it waits.
+    static constexpr const char *busy = "Todas las conexiones con la base de datos están ocupadas.";
 
-    // Each question: false with `error` (for the log) when the database
-    // failed; the connection is then dropped and opened anew next time.
+    // Waits for a free connection, a few seconds at most, opening one when
+    // fewer than the most are open. Empty with `error` (for the log, or
+    // `busy`) when the server cannot be reached or none was free in time.
+    Lease take(Use use, std::string &error);
+
+    // Rows handed over a block at a time from a cursor, on a connection lent
+    // for as long as the stream lives: a year of readings never sits whole
+    // in this program's memory.
+    class Stream {
+    public:
+        ~Stream();
+        // The next block of rows; none left: zero rows. Null when the
+        // database failed, with `error`.
+        Result next(std::string &error);
+
+    private:
+        friend class Database;
+        Stream(Database &db, Lease lease) : db_(db), lease_(std::move(lease)) {}
+        Database &db_;
+        Lease lease_;
+        bool ended_ = false;
+    };
+
+    // Each question: false (or null) with `error` (for the log) when the
+    // database failed; the connection is then dropped and opened anew next
+    // time.
     bool overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error);
     bool series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error);
-    bool spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, int cubos, std::vector<Span> &rows,
-               std::string &error);
-    // Streams every reading in [desde, hasta) in time order, a block of rows
-    // at a time, with wall-clock times in `zone`; `block` returns false to
-    // stop early (the client went away).
-    bool readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, const std::string &zone,
-                  const std::function<bool(const std::vector<Reading> &)> &block, std::string &error);
+    // The rows of climalog.tramo ordered by series, then time; see spanRows.
+    std::unique_ptr<Stream> spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, int cubos,
+                                  std::string &error);
+    // Every reading in [desde, hasta) in time order, with wall-clock times
+    // in `zone`; see readingRows.
+    std::unique_ptr<Stream> readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
+                                     const std::string &zone, std::string &error);
+    static void spanRows(const PGresult *r, std::vector<Span> &rows);
+    static void readingRows(const PGresult *r, std::vector<Reading> &rows);
 
     // Stops the statements running on lent connections: the program is
     // ending and must not wait for a long plot or export.
@@ -100,13 +135,10 @@ public:
 
 private:
     PGconn *open(std::string &error);
-    void giveBack(PGconn *conn);
+    std::unique_ptr<Stream> stream(const std::string &sql, const std::vector<std::string> &params, std::string &error);
+    void giveBack(PGconn *conn, bool isLong);
     // A statement with text parameters; null when it failed, with the
     // server's message (passwords hidden) in `error`.
-    struct ResultFree {
-        void operator()(PGresult *r) const { PQclear(r); }
-    };
-    using Result = std::unique_ptr<PGresult, ResultFree>;
     Result run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params, std::string &error) const;
 
     const QString conninfo_;
@@ -116,4 +148,5 @@ private:
     std::vector<PGconn *> idle_;
     std::vector<PGconn *> lent_;
     int open_ = 0;
+    int long_ = 0; // lent to long questions
 };

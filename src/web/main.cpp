@@ -10,9 +10,12 @@
 
 #include <sodium.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <termios.h>
@@ -110,11 +113,19 @@ int serve(const WebOptions &o)
         say(error, stderr);
         return 1;
     }
+    // A signal that comes before the server listens must still end it: the
+    // stop is repeated until serving has ended.
+    std::mutex servingMutex;
+    std::condition_variable servingEnded;
+    bool served = false;
     std::thread watcher([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         db.cancelAll();
-        server.stop();
+        std::unique_lock lock(servingMutex);
+        do
+            server.stop();
+        while (!servingEnded.wait_for(lock, std::chrono::milliseconds(50), [&] { return served; }));
     });
     const QString scheme = server.secure() ? QStringLiteral("https") : QStringLiteral("http");
     const QString host = o.host.contains(u':') ? u'[' + o.host + u']' : o.host;
@@ -124,6 +135,11 @@ int serve(const WebOptions &o)
             .arg(server.loginRequired() ? QStringLiteral("(con usuario y contraseña)")
                                         : QStringLiteral("(sin usuarios: solo para este equipo, sin contraseña)")));
     server.serve();
+    {
+        std::lock_guard lock(servingMutex);
+        served = true;
+    }
+    servingEnded.notify_all();
     pthread_kill(watcher.native_handle(), SIGTERM);
     watcher.join();
     return 0;

@@ -52,18 +52,11 @@ bool isStale(const SeriesInfo &s, std::int64_t now)
     return now - *s.hora > allowed;
 }
 
-std::string overviewJson(const std::vector<SeriesInfo> &rows, std::int64_t now, const std::string &user)
+std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now)
 {
     std::string out;
     out.reserve(256 + rows.size() * 220);
-    out += "{\"ahora\":";
-    json::number(out, now);
-    out += ",\"usuario\":";
-    if (user.empty())
-        out += "null";
-    else
-        json::text(out, user);
-    out += ",\"series\":[";
+    out += '[';
     bool first = true;
     for (const SeriesInfo &s : rows) {
         if (!first)
@@ -94,50 +87,96 @@ std::string overviewJson(const std::vector<SeriesInfo> &rows, std::int64_t now, 
         out += isStale(s, now) ? "true" : "false";
         out += '}';
     }
-    out += "]}";
+    out += ']';
     return out;
 }
 
-std::string plotJson(const std::vector<int> &keys, const std::vector<Span> &rows, std::int64_t desde,
-                     std::int64_t hasta, int cubos)
+std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user)
 {
     std::string out;
-    out.reserve(128 + rows.size() * 40);
-    out += "{\"desde\":";
-    json::number(out, static_cast<double>(desde) / 1000);
+    out.reserve(series.size() + 128);
+    out += "{\"ahora\":";
+    json::number(out, now);
+    out += ",\"usuario\":";
+    if (user.empty())
+        out += "null";
+    else
+        json::text(out, user);
+    out += ",\"series\":";
+    out += series;
+    out += '}';
+    return out;
+}
+
+PlotJson::PlotJson(std::vector<int> keys, std::int64_t desde, std::int64_t hasta, int cubos)
+    : keys_(std::move(keys)), desde_(desde), hasta_(hasta), cubos_(cubos)
+{
+}
+
+std::string PlotJson::begin() const
+{
+    std::string out = "{\"desde\":";
+    json::number(out, static_cast<double>(desde_) / 1000);
     out += ",\"hasta\":";
-    json::number(out, static_cast<double>(hasta) / 1000);
+    json::number(out, static_cast<double>(hasta_) / 1000);
     out += ",\"cubo\":";
-    json::number(out, static_cast<double>(hasta - desde) / 1000 / cubos);
+    json::number(out, static_cast<double>(hasta_ - desde_) / 1000 / cubos_);
     out += ",\"series\":[";
-    // Rows come ordered by series, then time; each requested series gets
-    // its arrays, empty when the range holds none of its readings.
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-        if (k)
-            out += ',';
-        out += "{\"serie\":" + std::to_string(keys[k]);
-        const auto [lo, hi] = std::equal_range(rows.begin(), rows.end(), keys[k], [](const auto &a, const auto &b) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(a)>, Span>)
-                return a.serie < b;
+    return out;
+}
+
+void PlotJson::series(int key, std::string &out) const
+{
+    if (!written_.empty())
+        out += ',';
+    out += "{\"serie\":" + std::to_string(key);
+    for (const char *field : {"t", "min", "max"}) {
+        out += ",\"";
+        out += field;
+        out += "\":[";
+        for (std::size_t i = 0; i < current_.size(); ++i) {
+            if (i)
+                out += ',';
+            if (field[0] == 't')
+                json::number(out, static_cast<double>(current_[i].hora) / 1000);
             else
-                return a < b.serie;
-        });
-        for (const char *field : {"t", "min", "max"}) {
-            out += ",\"";
-            out += field;
-            out += "\":[";
-            for (auto it = lo; it != hi; ++it) {
-                if (it != lo)
-                    out += ',';
-                if (field[0] == 't')
-                    json::number(out, static_cast<double>(it->hora) / 1000);
-                else
-                    json::optional(out, field[1] == 'i' ? it->minimo : it->maximo);
-            }
-            out += ']';
+                json::optional(out, field[1] == 'i' ? current_[i].minimo : current_[i].maximo);
         }
-        out += '}';
+        out += ']';
+    }
+    out += '}';
+}
+
+void PlotJson::flush(std::string &out)
+{
+    if (current_.empty())
+        return;
+    const int key = current_.front().serie;
+    if (std::find(keys_.begin(), keys_.end(), key) != keys_.end() &&
+        std::find(written_.begin(), written_.end(), key) == written_.end()) {
+        series(key, out);
+        written_.push_back(key);
+    }
+    current_.clear();
+}
+
+void PlotJson::add(const std::vector<Span> &rows, std::string &out)
+{
+    for (const Span &r : rows) {
+        if (!current_.empty() && current_.front().serie != r.serie)
+            flush(out);
+        current_.push_back(r);
+    }
+}
+
+void PlotJson::finish(std::string &out)
+{
+    flush(out);
+    for (const int key : keys_) {
+        if (std::find(written_.begin(), written_.end(), key) != written_.end())
+            continue;
+        series(key, out);
+        written_.push_back(key);
     }
     out += "]}";
-    return out;
 }

@@ -18,8 +18,30 @@ Warning warningOf(const SeriesInfo &s);
 // capture, has stopped.
 bool isStale(const SeriesInfo &s, std::int64_t now);
 
-std::string overviewJson(const std::vector<SeriesInfo> &rows, std::int64_t now, const std::string &user);
-// The rows of climalog.tramo per series, times in seconds as the charts
-// take them, with the width of a bucket so the page can tell a gap.
-std::string plotJson(const std::vector<int> &keys, const std::vector<Span> &rows, std::int64_t desde,
-                     std::int64_t hasta, int cubos);
+// The overview's answer: `{"ahora":…,"usuario":…,"series":[…]}`, the
+// series part alone so that an answer whose series did not change can be
+// told apart from one that did.
+std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now);
+std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user);
+
+// The plot's answer, written a series at a time as the rows of
+// climalog.tramo come (ordered by series, then time): the rows per series,
+// times in seconds as the charts take them, with the width of a bucket so
+// the page can tell a gap. Each requested series appears once, with empty
+// arrays when the range holds none of its readings.
+class PlotJson {
+public:
+    PlotJson(std::vector<int> keys, std::int64_t desde, std::int64_t hasta, int cubos);
+    std::string begin() const;
+    void add(const std::vector<Span> &rows, std::string &out);
+    void finish(std::string &out);
+
+private:
+    void flush(std::string &out);
+    void series(int key, std::string &out) const;
+
+    std::vector<int> keys_, written_;
+    std::int64_t desde_, hasta_;
+    int cubos_;
+    std::vector<Span> current_;
+};

@@ -72,8 +72,11 @@ std::string cookie(const std::vector<std::string> &headers, const std::string &n
     return {};
 }
 
-bool sameOrigin(const std::string &origin, const std::string &referer, const std::string &host)
+bool sameOrigin(const std::string &origin, const std::string &referer, const std::string &fetchSite,
+                const std::string &host)
 {
+    if (!fetchSite.empty())
+        return lower(fetchSite) == "same-origin";
     const std::string from = origin.empty() ? referer : origin;
     std::string scheme, authority;
     if (host.empty() || !splitUrl(from, scheme, authority))

@@ -13,10 +13,11 @@ namespace requests {
 std::string cookie(const std::vector<std::string> &headers, const std::string &name);
 
 // Whether a POST comes from a page of the site the request was sent to:
-// its Origin (or, lacking one, its Referer) names `host`, the request's
-// Host. A browser sends Origin with every POST; another site's page cannot
-// make it name this one.
-bool sameOrigin(const std::string &origin, const std::string &referer, const std::string &host);
+// the browser's Sec-Fetch-Site says "same-origin", or, from a browser that
+// does not send it, its Origin (lacking one, its Referer) names `host`, the
+// request's Host. Another site's page can make the browser name neither.
+bool sameOrigin(const std::string &origin, const std::string &referer, const std::string &fetchSite,
+                const std::string &host);
 
 // The client's address a reverse proxy appended to X-Forwarded-For (the
 // last one, the only one the proxy itself vouches for); `peer` when the

@@ -1,6 +1,7 @@
 #include "web/server.h"
 
 #include "web/csvexport.h"
+#include "web/gzip.h"
 #include "web/json.h"
 #include "web/overview.h"
 #include "web/params.h"
@@ -11,6 +12,8 @@
 
 #include <QDateTime>
 #include <QFile>
+
+#include <sodium.h>
 
 #include <algorithm>
 #include <cctype>
@@ -24,6 +27,7 @@ namespace {
 
 constexpr const char *cookieName = "climalog_sesion";
 constexpr auto overviewLife = std::chrono::milliseconds(500);
+constexpr auto overviewWait = std::chrono::seconds(6);
 constexpr std::size_t mostThreads = 1000;
 constexpr int backlog = 1024;
 
@@ -53,6 +57,12 @@ void jsonError(httplib::Response &res, int status, const std::string &message)
 // its own words.
 void unavailable(httplib::Response &res, const std::string &error)
 {
+    res.set_header("Retry-After", "5");
+    if (error == Database::busy) {
+        jsonError(res, 503, "Todas las conexiones con la base de datos están ocupadas (exportaciones o gráficas largas en "
+                            "curso); se vuelve a intentar en unos segundos.");
+        return;
+    }
     log("Base de datos: " + error);
     jsonError(res, 503, "La base de datos no responde; se vuelve a intentar en la siguiente petición.");
 }
@@ -344,7 +354,8 @@ void WebServer::routes()
         // Another site's page can make the browser POST here, with the
         // user's cookies or without: only this page's own POSTs are served.
         if (req.method == "POST" &&
-            !requests::sameOrigin(req.get_header_value("Origin"), req.get_header_value("Referer"), req.get_header_value("Host"))) {
+            !requests::sameOrigin(req.get_header_value("Origin"), req.get_header_value("Referer"),
+                                  req.get_header_value("Sec-Fetch-Site"), req.get_header_value("Host"))) {
             log("POST a " + req.path + " rechazado: no viene de esta página (Origin «" +
                 req.get_header_value("Origin").substr(0, 100) + "») desde " + client(req));
             res.status = 403;
@@ -368,7 +379,9 @@ void WebServer::routes()
             res.set_header("Strict-Transport-Security", "max-age=31536000");
         res.set_header("X-Content-Type-Options", "nosniff");
         res.set_header("X-Frame-Options", "DENY");
-        res.set_header("Referrer-Policy", "no-referrer");
+        // Other sites learn nothing of the page's addresses; the page's own
+        // requests keep their origin, which a POST must show.
+        res.set_header("Referrer-Policy", "same-origin");
         res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
                                                   "form-action 'self'; base-uri 'none'");
         if (req.path.rfind("/api/", 0) == 0)
@@ -433,6 +446,45 @@ void WebServer::logout(const httplib::Request &req, httplib::Response &res)
     res.set_redirect(required_ ? "/entrar" : "/", 303);
 }
 
+std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::string &user, std::string &error)
+{
+    std::unique_lock lock(overviewMutex_, std::defer_lock);
+    // Behind a question that hangs, the others give up in time.
+    if (!lock.try_lock_for(overviewWait)) {
+        error = Database::busy;
+        return nullptr;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - overviewAt_ > overviewLife) {
+        std::vector<SeriesInfo> rows;
+        std::int64_t at = 0;
+        if (!db_.overview(rows, at, error)) {
+            overviewAt_ = {};
+            return nullptr;
+        }
+        overviewSeries_ = overviewSeriesJson(rows, at);
+        overviewNow_ = at;
+        overviewAt_ = now;
+        overviewAnswers_.clear();
+    }
+    std::shared_ptr<const Answer> &a = overviewAnswers_[user];
+    if (!a) {
+        auto made = std::make_shared<Answer>();
+        made->body = overviewJson(overviewSeries_, overviewNow_, user);
+        made->gzip = gzip::compress(made->body);
+        // What the page shows: the series and who is in, not the server's
+        // clock, which moves every time.
+        unsigned char hash[16];
+        const std::string seen = user + '\n' + overviewSeries_;
+        crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char *>(seen.data()), seen.size(), nullptr, 0);
+        char hex[2 * sizeof hash + 1];
+        sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+        made->etag = std::string("\"") + hex + '"';
+        a = std::move(made);
+    }
+    return a;
+}
+
 void WebServer::overview(const httplib::Request &req, httplib::Response &res, const std::string &user)
 {
     std::string error;
@@ -440,18 +492,23 @@ void WebServer::overview(const httplib::Request &req, httplib::Response &res, co
         jsonError(res, 400, error);
         return;
     }
-    std::unique_lock lock(overviewMutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (now - overviewAt_ > overviewLife) {
-        if (!db_.overview(overviewRows_, overviewNow_, error)) {
-            overviewAt_ = {};
-            lock.unlock();
-            unavailable(res, error);
-            return;
-        }
-        overviewAt_ = now;
+    const std::shared_ptr<const Answer> a = overviewAnswer(user, error);
+    if (!a) {
+        unavailable(res, error);
+        return;
     }
-    res.set_content(overviewJson(overviewRows_, overviewNow_, user), "application/json; charset=utf-8");
+    res.set_header("ETag", a->etag);
+    res.set_header("Vary", "Accept-Encoding");
+    if (req.get_header_value("If-None-Match") == a->etag) {
+        res.status = 304;
+        return;
+    }
+    if (!a->gzip.empty() && gzip::accepted(req.get_header_value("Accept-Encoding"))) {
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(a->gzip, "application/json; charset=utf-8");
+        return;
+    }
+    res.set_content(a->body, "application/json; charset=utf-8");
 }
 
 bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res)
@@ -475,6 +532,30 @@ bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo
     return true;
 }
 
+namespace {
+
+// A long answer's rows, from the first block, fetched before the answer
+// starts so that a busy or failed database still gets its status, to the
+// last; the connection goes back when the answer is done with.
+struct Rows {
+    std::unique_ptr<Database::Stream> stream;
+    Database::Result first;
+};
+
+// Sends `out` once it holds a good part; false when the client went away.
+bool send(httplib::DataSink &sink, std::string &out, std::size_t least)
+{
+    if (out.size() < least)
+        return true;
+    const bool written = sink.write(out.data(), out.size());
+    out.clear();
+    return written;
+}
+
+constexpr std::size_t sendSize = 64 * 1024;
+
+} // namespace
+
 void WebServer::plot(const httplib::Request &req, httplib::Response &res)
 {
     params::Plot p;
@@ -487,13 +568,38 @@ void WebServer::plot(const httplib::Request &req, httplib::Response &res)
     if (!knownSeries(p.series, series, res))
         return;
     params::alignToClock(p);
-    std::vector<Span> rows;
-    if (!db_.spans(p.series, p.desde, p.hasta, p.cubos, rows, error)) {
+    auto rows = std::make_shared<Rows>();
+    rows->stream = db_.spans(p.series, p.desde, p.hasta, p.cubos, error);
+    if (rows->stream)
+        rows->first = rows->stream->next(error);
+    if (!rows->first) {
         unavailable(res, error);
         return;
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const Span &a, const Span &b) { return a.serie < b.serie; });
-    res.set_content(plotJson(p.series, rows, p.desde, p.hasta, p.cubos), "application/json; charset=utf-8");
+    // Written a series at a time as the rows come: forty series of twenty
+    // thousand buckets never sit whole in memory.
+    res.set_chunked_content_provider("application/json; charset=utf-8", [rows, p](std::size_t, httplib::DataSink &sink) {
+        PlotJson plot(p.series, p.desde, p.hasta, p.cubos);
+        std::string out = plot.begin(), error;
+        std::vector<Span> block;
+        for (Database::Result r = std::move(rows->first);; r = rows->stream->next(error)) {
+            if (!r) {
+                log("Gráfica cortada: " + error);
+                return false;
+            }
+            if (PQntuples(r.get()) == 0)
+                break;
+            Database::spanRows(r.get(), block);
+            r.reset();
+            plot.add(block, out);
+            if (!send(sink, out, sendSize))
+                return false;
+        }
+        plot.finish(out);
+        send(sink, out, 0);
+        sink.done();
+        return true;
+    });
 }
 
 void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
@@ -507,30 +613,41 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
     std::vector<SeriesInfo> series;
     if (!knownSeries(p.series, series, res))
         return;
+    auto rows = std::make_shared<Rows>();
+    rows->stream = db_.readings(p.series, p.desde, p.hasta, series.front().zona, error);
+    if (rows->stream)
+        rows->first = rows->stream->next(error);
+    if (!rows->first) {
+        unavailable(res, error);
+        return;
+    }
     res.set_header("Content-Disposition", "attachment; filename=\"" + exportName(series, p.desde) + '"');
     const std::string type = p.utf8 ? "text/csv; charset=utf-8" : "text/csv; charset=windows-1252";
     // The rows go out as the database hands them over, a block at a time.
-    res.set_chunked_content_provider(type, [this, p, series](std::size_t, httplib::DataSink &sink) {
+    res.set_chunked_content_provider(type, [rows, p, series](std::size_t, httplib::DataSink &sink) {
         CsvWriter csv(CsvFormat{p.utf8, p.comma}, series);
-        std::string out = csv.header();
-        std::string error;
-        const bool ok = db_.readings(p.series, p.desde, p.hasta, series.front().zona,
-                                     [&](const std::vector<Reading> &rows) {
-                                         csv.add(rows, out);
-                                         const bool written = sink.write(out.data(), out.size());
-                                         out.clear();
-                                         return written;
-                                     },
-                                     error);
-        if (!ok) {
-            // Cut the answer short, so the browser reports a failed download
-            // instead of keeping a file that lacks its end.
-            log("Exportación cortada: " + error);
-            return false;
+        std::string out = csv.header(), error;
+        std::vector<Reading> block;
+        for (Database::Result r = std::move(rows->first);; r = rows->stream->next(error)) {
+            if (!r) {
+                // The file says where it stops, and the answer is cut short
+                // so the browser reports a failed download instead of
+                // keeping a file that lacks its end.
+                log("Exportación cortada: " + error);
+                out += csv.cut();
+                sink.write(out.data(), out.size());
+                return false;
+            }
+            if (PQntuples(r.get()) == 0)
+                break;
+            Database::readingRows(r.get(), block);
+            r.reset();
+            csv.add(block, out);
+            if (!send(sink, out, sendSize))
+                return false;
         }
         csv.finish(out);
-        if (!out.empty())
-            sink.write(out.data(), out.size());
+        send(sink, out, 0);
         sink.done();
         return true;
     });

@@ -93,9 +93,15 @@ private:
     std::mutex checking_;
 
     // The overview, shared by every client for half a second: fifty pages
-    // refreshing cost the database two questions a second, not fifty.
-    std::mutex overviewMutex_;
+    // refreshing cost the database two questions a second, not fifty; and
+    // each user's answer is made and compressed once.
+    struct Answer {
+        std::string body, gzip, etag;
+    };
+    std::shared_ptr<const Answer> overviewAnswer(const std::string &user, std::string &error);
+    std::timed_mutex overviewMutex_;
     std::chrono::steady_clock::time_point overviewAt_{};
-    std::vector<SeriesInfo> overviewRows_;
+    std::string overviewSeries_;
     std::int64_t overviewNow_ = 0;
+    std::map<std::string, std::shared_ptr<const Answer>> overviewAnswers_;
 };

@@ -110,6 +110,76 @@ class Web:
         return r.getheader("Set-Cookie").split(";")[0]
 
 
+class Enlace:
+    """A relay between a web program and the private server's socket, for
+    database faults at a chosen point: the answers to an export's question
+    held back while `retener` is set (a slow or stuck export), and every
+    connection cut at the export's FETCH number `cortar`."""
+
+    def __init__(self):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        self.libre = threading.Event()
+        self.libre.set()
+        self.cortar = None
+        threading.Thread(target=self._acepta, daemon=True).start()
+
+    def conn(self):
+        return f"postgresql://lector_servidor@127.0.0.1:{self.port}/{DB}?sslmode=disable&gssencmode=disable"
+
+    def retener(self):
+        self.libre.clear()
+
+    def soltar(self):
+        self.libre.set()
+
+    def _acepta(self):
+        while True:
+            try:
+                web, _ = self.listener.accept()
+            except OSError:
+                return
+            db = socket.socket(socket.AF_UNIX)
+            db.connect(os.path.join(os.environ["PGHOST"], ".s.PGSQL.5432"))
+            estado = {"exporta": False, "fetch": 0}
+            threading.Thread(target=self._sube, args=(web, db, estado), daemon=True).start()
+            threading.Thread(target=self._baja, args=(db, web, estado), daemon=True).start()
+
+    def _sube(self, web, db, estado):
+        try:
+            while data := web.recv(65536):
+                if b"climalog.lecturas" in data:
+                    estado["exporta"] = True
+                if estado["exporta"] and b"FETCH" in data:
+                    estado["fetch"] += 1
+                    if self.cortar and estado["fetch"] >= self.cortar:
+                        break
+                db.sendall(data)
+        except OSError:
+            pass
+        for s in (web, db):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def _baja(self, db, web, estado):
+        try:
+            while data := db.recv(65536):
+                if estado["exporta"]:
+                    self.libre.wait()
+                web.sendall(data)
+        except OSError:
+            pass
+        web.close()
+        db.close()
+
+    def close(self):
+        self.listener.close()
+
+
 class Sitio:
     """Two stations in UTC: "nave", a line a minute for the last three hours
     (values known to the test), and a station whose name is a formula, a
@@ -256,6 +326,8 @@ class Origen(unittest.TestCase):
                 ("a logout without origin or referer", "/salir", "", {"Origin": None}, 403),
                 ("a logout from another port of this machine", "/salir", "",
                  {"Origin": f"http://127.0.0.1:{w.port + 1}"}, 403),
+                ("a logout the browser says comes from another site", "/salir", "",
+                 {"Sec-Fetch-Site": "cross-site"}, 403),
             )
             for row, path, body, headers, status in rows:
                 with self.subTest(row):
@@ -322,6 +394,118 @@ class Lecturas(unittest.TestCase):
         want = [f"{t:%Y-%m-%dT%H:%M:%S}," + ",".join("" if v is None else format(v, "g") for v in (a.get(t), b.get(t)))
                 for t in sorted(set(a) | set(b)) if desde <= t < hasta]
         self.assertEqual(rows[1:-1], want)
+
+
+class Conexiones(unittest.TestCase):
+
+    def setUp(self):
+        self.enlace = Enlace()
+
+    def tearDown(self):
+        self.enlace.soltar()
+        self.enlace.close()
+
+    def test_exportaciones_lentas_no_paran_el_resumen(self):
+        serie = sitio.series[("nave", "Sala (ºC)")]
+        nave = sitio.lineas["nave"]
+        q = f"/api/csv?series={serie}&desde={iso(nave[0][0])}&hasta={iso(nave[-1][0])}&codificacion=utf8"
+        with Web("--conexiones", "3", conn=self.enlace.conn()) as w:
+            self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
+            self.enlace.retener()
+            with concurrent.futures.ThreadPoolExecutor(3) as pool:
+                exports = [pool.submit(w.pide, "GET", q) for _ in range(3)]
+                # The export that finds no connection free says so within seconds.
+                first = next(concurrent.futures.as_completed(exports, timeout=15))
+                status, body, r = first.result()
+                self.assertEqual(status, 503)
+                self.assertIn("ocupadas", json.loads(body)["error"])
+                self.assertEqual(r.getheader("Retry-After"), "5")
+                # The overview is still answered while the others wait.
+                t0 = time.monotonic()
+                c = http.client.HTTPConnection("127.0.0.1", w.port, timeout=8)
+                try:
+                    c.request("GET", "/api/resumen")
+                    self.assertEqual(c.getresponse().status, 200)
+                finally:
+                    c.close()
+                self.assertLess(time.monotonic() - t0, 3)
+                self.enlace.soltar()
+                done = sorted(f.result()[0] for f in exports)
+                self.assertEqual(done, [200, 200, 503])
+                rows = [f.result()[1].decode().split("\r\n") for f in exports if f.result()[0] == 200]
+                self.assertEqual(len(rows[0]), len(nave) + 1)
+
+    def test_exportacion_cortada_se_ve(self):
+        serie = sitio.series[("nave", "Sala (ºC)")]
+        nave = sitio.lineas["nave"]
+        q = f"/api/csv?series={serie}&desde={iso(nave[0][0])}&hasta={iso(nave[-1][0])}&codificacion=utf8"
+        with Web(conn=self.enlace.conn()) as w:
+            self.enlace.cortar = 2
+            c = http.client.HTTPConnection("127.0.0.1", w.port, timeout=30)
+            c.request("GET", q)
+            r = c.getresponse()
+            self.assertEqual(r.status, 200)
+            with self.assertRaises(http.client.IncompleteRead) as cut:
+                r.read()
+            rows = cut.exception.partial.decode().split("\r\n")
+            self.assertTrue(rows[-2].startswith("Exportación incompleta"), rows[-2])
+            self.assertEqual(rows[-1], "")
+            # The next export is whole; the cut one held its lines up to
+            # the cut (the last one, which the next block could have
+            # completed, left out).
+            self.enlace.cortar = None
+            status, body, _ = w.pide("GET", q)
+            whole = body.decode().split("\r\n")
+            self.assertEqual((status, len(whole)), (200, len(nave) + 1))
+            self.assertEqual(rows[:-2], whole[:-2])
+
+
+class Resumen(unittest.TestCase):
+
+    def linea(self, sala):
+        """A new line of "nave", archived."""
+        nave = sitio.lineas["nave"]
+        t = max(datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0),
+                nave[-1][0] + datetime.timedelta(seconds=1))
+        cap = subprocess.Popen([os.path.join(BIN, "captura_web"), os.path.join(sitio.dir, "0"), "1"],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        cap.stdin.write(f"{t:%Y-%m-%dT%H:%M:%S} {sala} 19 55 0 0\n")
+        cap.stdin.close()
+        self.assertTrue(cap.stdout.readline().startswith("escrito"))
+        cap.wait(30)
+        cap.stdout.close()
+        nave.append((t, sala))
+        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--una-vez", "--estacion", "nave", "--zona", "UTC",
+                        f"postgresql:///{DB}", os.path.join(sitio.dir, "0", "1")], check=True, capture_output=True)
+
+    def test_comprimido_y_sin_cambios(self):
+        with Web() as w:
+            def sala(body):
+                return next(s["valor"] for s in json.loads(body)["series"]
+                            if s["estacion"] == "nave" and s["columna"] == "Sala (ºC)")
+
+            self.linea(99.5)
+            got = until(lambda: (lambda a: a if sala(gzip.decompress(a[1])) == 99.5 else None)(
+                w.pide("GET", "/api/resumen", headers={"Accept-Encoding": "gzip, deflate, br"})))
+            self.assertTrue(got, "the new line never showed")
+            status, packed, r = got
+            self.assertEqual(r.getheader("Content-Encoding"), "gzip")
+            etag = r.getheader("ETag")
+            _, plain, p = w.pide("GET", "/api/resumen")
+            self.assertIsNone(p.getheader("Content-Encoding"))
+            self.assertEqual(p.getheader("ETag"), etag)
+            self.assertEqual(json.loads(gzip.decompress(packed))["series"], json.loads(plain)["series"])
+            self.assertLess(len(packed) * 3, len(plain))
+            # Nothing changed: "not modified", without a body.
+            status, body, _ = w.pide("GET", "/api/resumen", headers={"If-None-Match": etag})
+            self.assertEqual((status, body), (304, b""))
+            # A new line: the whole answer again.
+            self.linea(98.5)
+            got = until(lambda: (lambda a: a if a[0] == 200 else None)(
+                w.pide("GET", "/api/resumen", headers={"If-None-Match": etag})))
+            self.assertTrue(got, "a change was answered as not modified")
+            self.assertEqual(sala(got[1]), 98.5)
+            self.assertNotEqual(got[2].getheader("ETag"), etag)
 
 
 if __name__ == "__main__":
