@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -198,14 +199,23 @@ void Database::giveBack(PGconn *conn, bool isLong)
 
 void Database::cancelAll()
 {
-    std::lock_guard lock(mutex_);
-    for (PGconn *c : lent_) {
-        PGcancel *cancel = PQgetCancel(c);
-        char why[256];
-        if (cancel)
-            PQcancel(cancel, why, sizeof why);
-        PQfreeCancel(cancel);
+    // The cancel requests go out on a thread of their own, with nothing of
+    // this object: a server that does not answer them holds neither the
+    // connections' lock nor the program's end.
+    std::vector<PGcancel *> cancels;
+    {
+        std::lock_guard lock(mutex_);
+        for (PGconn *c : lent_)
+            if (PGcancel *cancel = PQgetCancel(c))
+                cancels.push_back(cancel);
     }
+    std::thread([cancels] {
+        for (PGcancel *cancel : cancels) {
+            char why[256];
+            PQcancel(cancel, why, sizeof why);
+            PQfreeCancel(cancel);
+        }
+    }).detach();
 }
 
 bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)

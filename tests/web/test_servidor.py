@@ -173,8 +173,12 @@ class Enlace:
                 web.sendall(data)
         except OSError:
             pass
-        web.close()
-        db.close()
+        for s in (web, db):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
 
     def close(self):
         self.listener.close()
