@@ -63,13 +63,14 @@ std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::st
         made->body = overviewJson(overviewSeries_, overviewNow_, user);
         made->gzip = gzip::compress(made->body);
         // What the page shows: the series and who is in, not the server's
-        // clock, which moves every time.
+        // clock, which moves every time. Weak: the compressed answer and the
+        // plain one are the same to the page.
         unsigned char hash[16];
         const std::string seen = user + '\n' + overviewSeries_;
         crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char *>(seen.data()), seen.size(), nullptr, 0);
         char hex[2 * sizeof hash + 1];
         sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
-        made->etag = std::string("\"") + hex + '"';
+        made->etag = std::string("W/\"") + hex + '"';
         a = std::move(made);
     }
     return a;
