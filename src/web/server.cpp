@@ -31,7 +31,6 @@ const std::pair<const char *, const char *> pageFiles[] = {
     {"uplot.js", "text/javascript; charset=utf-8"},   {"uplot.css", "text/css; charset=utf-8"},
 };
 
-
 std::string escapeHtml(const std::string &s)
 {
     std::string out;
@@ -54,7 +53,6 @@ std::string sessionCookie(const httplib::Request &req)
         headers.push_back(req.get_header_value("Cookie", i));
     return requests::cookie(headers, cookieName);
 }
-
 
 } // namespace
 

@@ -1,7 +1,7 @@
 // The web program's HTTP side: the page and its files, login and sessions,
 // the overview, plot and export requests, each request checked before it
-// reaches the database. Requests are served by a pool of threads of the
-// HTTP server library; the database connections are shared among them.
+// reaches the database. Each connection is served by a thread of its own
+// (Workers); the database connections are shared among them.
 #pragma once
 
 #include "web/database.h"
