@@ -164,11 +164,12 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
 bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from, std::size_t to,
                      const Progress &before, const Progress &after)
 {
-    qint64 changed = 0;
-    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed)) {
+    qint64 changed = 0, dropped = 0;
+    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed, dropped)) {
         f.stored(after);
         progress_[b.key] = after;
         changed_[b.key] += changed;
+        dropped_[b.key] += dropped;
         for (std::size_t i = from; i < to; ++i)
             readings_ += static_cast<qint64>(b.lines[i].count);
         lines_ += static_cast<qint64>(to - from);
@@ -240,12 +241,16 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
         if (!store(f, b, ids, 0, b.lines.size(), b.before, b.after))
             return failed(f);
         qint64 &changed = changed_[b.key];
+        qint64 &dropped = dropped_[b.key];
         if (b.byKey && b.after.byKeyUntil == 0) {
-            say(QStringLiteral("%1 leído de nuevo: %2.")
+            say(QStringLiteral("%1 leído de nuevo: %2%3.")
                     .arg(QDir::toNativeSeparators(f.path()),
                          changed ? count(changed, "lectura cambiada (gana el fichero nuevo)", "lecturas cambiadas (gana el fichero nuevo)")
-                                 : QStringLiteral("ninguna lectura cambiada")));
-            changed = 0;
+                                 : QStringLiteral("ninguna lectura cambiada"),
+                         dropped ? QStringLiteral("; ") + count(dropped, "línea archivada que ya no tiene, borrada",
+                                                                "líneas archivadas que ya no tiene, borradas")
+                                 : QString()));
+            changed = dropped = 0;
         } else if (!b.byKey && changed) {
             warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana este fichero.")
                      .arg(QDir::toNativeSeparators(f.path()), count(changed, "lectura", "lecturas")));

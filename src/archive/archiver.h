@@ -57,6 +57,7 @@ private:
     std::map<FileKey, std::unique_ptr<FollowedFile>> files_;
     std::map<QString, ConfigLook> configs_;  // by capture folder
     std::map<FileKey, qint64> changed_;      // readings changed while a file is read again
+    std::map<FileKey, qint64> dropped_;      // its stored lines that the file read again no longer has
     std::map<QString, QString> reported_;    // the problem last shown for a folder or file
 
     // Figures for the progress and status lines and the exit code.

@@ -28,14 +28,29 @@ constexpr qint64 midnightToleranceMs = 10000;
 
 // What a restart needs of the reader beyond the offsets kept with the
 // progress: the header's settled columns and the last line's instant (which
-// of two equal local times of the autumn change is meant), 16 bytes.
-QByteArray readerState(const CaptureReader &r)
+// of two equal local times of the autumn change is meant), 16 bytes; then
+// the file's inode and modification time when it was read, 16 bytes more, so
+// that a restart compares the whole archived part when either changed.
+QByteArray readerState(const CaptureReader &r, quint64 inode, qint64 mtimeNs)
 {
     const ResumePoint p = r.resumePoint();
-    QByteArray out(16, '\0');
+    QByteArray out(32, '\0');
     qToLittleEndian(p.columns, out.data());
     qToLittleEndian(p.lastMs, out.data() + 8);
+    qToLittleEndian(inode, out.data() + 16);
+    qToLittleEndian(mtimeNs, out.data() + 24);
     return out;
+}
+
+// The file as it was when its stored progress was read; false when the
+// progress does not say (stored by an earlier version).
+bool storedLook(const Progress &p, quint64 &inode, qint64 &mtimeNs)
+{
+    if (p.state.size() < 32)
+        return false;
+    inode = qFromLittleEndian<quint64>(p.state.constData() + 16);
+    mtimeNs = qFromLittleEndian<qint64>(p.state.constData() + 24);
+    return true;
 }
 
 ResumePoint resumePoint(const Progress &p)
@@ -43,7 +58,7 @@ ResumePoint resumePoint(const Progress &p)
     ResumePoint r;
     r.offset = p.at.offset;
     r.header = p.at.header;
-    if (p.state.size() == 16) {
+    if (p.state.size() >= 16) {
         r.columns = qFromLittleEndian<qint64>(p.state.constData());
         r.lastMs = qFromLittleEndian<qint64>(p.state.constData() + 8);
     }
@@ -74,9 +89,11 @@ FollowedFile::FollowedFile(const QString &folder, const QString &name, const QTi
 
 void FollowedFile::setProgress(const Progress &p)
 {
-    // Anything read past the stored progress was not stored: read it again.
+    // Anything read past the stored progress was not stored: read it again,
+    // looked at anew, whether or not the file changed since.
     if (reader_ && (p != progress_ || pos_ != p.at))
         reader_.reset();
+    look_ = Look{};
     progress_ = p;
     byKeyUntil_ = p.byKeyUntil;
 }
@@ -140,8 +157,9 @@ bool FollowedFile::sameBytes(QFile &f) const
     return h == progress_.at.hash;
 }
 
-void FollowedFile::restart(const QString &why)
+void FollowedFile::restart(const QString &why, bool replaced)
 {
+    setAside_ = replaced;
     // Lines before the archived end may be stored already: each replaces the
     // stored line of its second, and the readings that change are counted.
     byKeyUntil_ = std::max({byKeyUntil_, progress_.at.offset, progress_.byKeyUntil});
@@ -167,13 +185,15 @@ bool FollowedFile::open(QFile &f, bool suspicious)
     if (!progress_.hashKnown) {
         restart(QStringLiteral("El fichero %1 se archivó con la versión anterior del programa: se lee de nuevo desde el "
                                "principio para comprobarlo, sin repetir lecturas.")
-                    .arg(shown));
+                    .arg(shown),
+                false);
         return true;
     }
     if (!stillArchived(f, suspicious)) {
         restart(QStringLiteral("El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o reescrito): "
                                "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
-                    .arg(shown));
+                    .arg(shown),
+                true);
         return true;
     }
     // The reader goes on from the stored point: the header line in force is
@@ -183,7 +203,8 @@ bool FollowedFile::open(QFile &f, bool suspicious)
             return false;
         restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
                                "sin repetir lecturas.")
-                    .arg(shown));
+                    .arg(shown),
+                true);
         return true;
     }
     if (progress_.at.header >= 0)
@@ -232,15 +253,18 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     return true;
 }
 
-bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
+bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
 {
     QByteArray buffer;
+    ended = false;
     while (static_cast<qint64>(b.values.size()) < most && b.values.size() < mostBatchValues) {
         if (!f.seek(pos_.offset))
             break;
         buffer = f.read(piece);
-        if (buffer.isEmpty())
+        if (buffer.isEmpty()) {
+            ended = true;
             break;
+        }
         qsizetype at = 0;
         for (qsizetype nl; static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0; at = nl + 1)
             if (!take(buffer.constData() + at, nl + 1 - at, b))
@@ -251,8 +275,10 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
         qsizetype nl = -1;
         while ((nl = buffer.indexOf('\n')) < 0 && buffer.size() <= longestLine) {
             const QByteArray more = f.read(piece);
-            if (more.isEmpty())
+            if (more.isEmpty()) {
+                ended = true;
                 return true; // its end is not written yet
+            }
             buffer += more;
         }
         if (nl >= 0) {
@@ -266,8 +292,10 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
         qint64 length = buffer.size();
         for (;;) {
             buffer = f.read(piece);
-            if (buffer.isEmpty())
+            if (buffer.isEmpty()) {
+                ended = true;
                 return true; // its end is not written yet
+            }
             nl = buffer.indexOf('\n');
             const qsizetype used = nl < 0 ? buffer.size() : nl + 1;
             h = hashBytes(h, buffer.constData(), used);
@@ -302,8 +330,15 @@ bool FollowedFile::next(qint64 most, Batch &b)
     const bool seen = look_.size >= 0;
     // Another inode, a shorter file, or new bytes without new length: a
     // replacement or a rewrite, unless the archived bytes are all the same.
-    const bool suspicious = seen && (look.inode != look_.inode || look.size < progress_.at.offset ||
-                                     (look.size == look_.size && look.mtimeNs != look_.mtimeNs));
+    // At a start (or after a reconnection) the look kept with the progress
+    // stands for the last one: another inode or modification time than the
+    // archived part was read with.
+    quint64 inode = 0;
+    qint64 mtimeNs = 0;
+    const bool suspicious = seen ? look.inode != look_.inode || look.size < progress_.at.offset ||
+                                       (look.size == look_.size && look.mtimeNs != look_.mtimeNs)
+                                 : look.size < progress_.at.offset ||
+                                       (storedLook(progress_, inode, mtimeNs) && (inode != look.inode || mtimeNs != look.mtimeNs));
     const bool changed = look != look_;
     look_ = look;
     if (!reader_ && !changed && seen)
@@ -325,19 +360,25 @@ bool FollowedFile::next(qint64 most, Batch &b)
         if (!stillArchived(f, suspicious))
             restart(QStringLiteral("El fichero %1 ha cambiado (otro fichero con el mismo nombre, o reescrito): se lee de "
                                    "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
-                        .arg(QDir::toNativeSeparators(path_)));
+                        .arg(QDir::toNativeSeparators(path_)),
+                    true);
     }
     const qint64 start = pos_.offset;
-    if (!readLines(f, most, b)) {
+    bool ended = false;
+    if (!readLines(f, most, b, ended)) {
         reader_.reset();
         return false;
     }
+    // The first batch of a replaced file sets its stored lines aside.
+    b.start = std::exchange(setAside_, false) ? start : b.before.at.offset;
     b.byKey = start < byKeyUntil_;
     b.after.at = pos_;
     b.after.hashKnown = true;
     b.after.sample = sample(f, pos_);
-    b.after.state = readerState(*reader_);
-    b.after.byKeyUntil = pos_.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
+    b.after.state = readerState(*reader_, look.inode, look.mtimeNs);
+    // Read again to its end (a shorter file) or past the part archived
+    // before: the stored lines it did not give again are no longer its own.
+    b.after.byKeyUntil = pos_.offset >= byKeyUntil_ || (ended && b.byKey) ? 0 : byKeyUntil_;
     return true;
 }
 

@@ -67,8 +67,10 @@ private:
     };
 
     bool open(QFile &f, bool suspicious);
-    void restart(const QString &why);
-    bool readLines(QFile &f, qint64 most, Batch &b);
+    // `replaced`: the archived part is another content; its stored lines are
+    // set aside until the file is read again.
+    void restart(const QString &why, bool replaced);
+    bool readLines(QFile &f, qint64 most, Batch &b, bool &ended);
     bool take(const char *begin, qint64 length, Batch &b);
     std::uint64_t sample(QFile &f, const Position &at) const;
     bool sameBytes(QFile &f) const;
@@ -82,6 +84,7 @@ private:
     bool dayValid_ = false;
     Progress progress_;        // as stored in the database
     qint64 byKeyUntil_ = 0;    // as the next batch will store it
+    bool setAside_ = false;    // the next batch reads a replaced file from its start
     Position pos_;             // how far the reader has read
     Look look_;                // the file as last seen
     std::unique_ptr<CaptureReader> reader_; // none while resting

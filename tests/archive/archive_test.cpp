@@ -109,6 +109,39 @@ struct Station {
     std::string expected;
 };
 
+// The rows of a query on a connection, as TestDatabase::rows gives them.
+std::string rowsOn(PGconn *c, const std::string &sql)
+{
+    std::string text;
+    PGresult *r = PQexec(c, sql.c_str());
+    if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+        text = std::string("!") + state;
+    for (int i = 0; i < PQntuples(r); ++i)
+        for (int f = 0; f < PQnfields(r); ++f)
+            text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
+    PQclear(r);
+    return text;
+}
+
+// Minutes and hours whose stored figures (lines, and per column readings,
+// minimum, maximum, sum) are not those of the stored lines: none.
+std::string rollupsAgainstLines(const TestDatabase &db)
+{
+    std::string out;
+    for (const char *table : {"minuto", "hora"}) {
+        const std::string period = table == std::string("minuto") ? "60" : "3600";
+        out += db.rows(("WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " + period + ") * " + period +
+                        ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm "
+                        "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(l.valores, l.exactos, k) AS v "
+                        "FROM generate_series(1, cardinality(l.valores)) k) u GROUP BY 1, 2, 3), "
+                        "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." + table +
+                        " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
+                        "SELECT '" + table + "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
+                        "WHERE (l.c, l.n, l.mn, l.mx, l.sm) IS DISTINCT FROM (r.lineas, r.n, r.mn, r.mx, r.sm)").c_str());
+    }
+    return out;
+}
+
 } // namespace
 
 TEST(Archive, SingleRunsOverChangingFiles)
@@ -127,9 +160,14 @@ TEST(Archive, SingleRunsOverChangingFiles)
     // ("second|column|value"), a text the program must print.
     const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
         {"a torn line waits until it is whole", {{h + l0 + "07-12-2026 10:00:01  2", r0, ""}, {"2,5  0  1\r", r0, ""}, {"\n", r0 + r1, ""}}},
-        {"a shrunk file is read again by key, without duplicates",
-         {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1 + r2, "se lee de nuevo desde el principio"},
-          {l3, r0 + r1 + r2 + r3, ""}}},
+        {"a shrunk file is read again by key, its old lines past its end dropped",
+         {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1, "ninguna lectura cambiada; 1 línea archivada que ya no tiene, borrada"},
+          {l3, r0 + r1 + r3, ""}}},
+        {"made again with other lines: only its own stay",
+         {{h + l0 + l1 + l2 + l3, r0 + r1 + r2 + r3, ""}, {"=" + h + l1 + l3, r1 + r3, "2 líneas archivadas que ya no tiene, borradas"}}},
+        {"a second twice in one batch is reported as across runs",
+         {{h + l0 + l1 + "07-12-2026 10:00:01  23  1  1\r\n", r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n",
+           "2 lecturas ya archivadas en los mismos segundos"}}},
         {"replaced while stopped, the same line ends at the archived end",
          {{h + l0 + l1, r0 + r1, ""}, {"=" + g + g0 + g1 + l2, s0 + s1 + "02|Hall (ºC)|ERR\n02|Portal - 1|1\n02|Portal - 2|1\n", "6 lecturas cambiadas"}}},
         {"rewritten with longer lines: the new values, none twice",
@@ -159,6 +197,7 @@ TEST(Archive, SingleRunsOverChangingFiles)
             EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\""), expected)
                 << name;
             EXPECT_TRUE(said.contains(QString::fromUtf8(says))) << name << ": " << said.toStdString();
+            EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n") << name;
         }
         EXPECT_EQ(db.rows("SELECT count(*) FROM pg_inherits WHERE inhrelid::regclass::text LIKE '%2031%'"), "0\n") << name;
     }
@@ -236,47 +275,126 @@ TEST(Archive, CommandLineAndStartErrors)
 }
 
 // A station's role adds its own readings and moves its own progress, and
-// nothing else: the program run as the role archives; every other write,
-// and every touch of another station, is refused by the database.
+// nothing else, however it calls what it may call: the program run as the
+// role archives; a station the owner did not give it, another station's
+// rows, a port too many, a direct write, and every function the schema's
+// owner runs for it, attacked with objects of the station's own session
+// named like what those functions read and call, are refused or harmless.
+// The read role may read and nothing more.
 TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
 {
     TestDatabase db;
     db.prepare();
     db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE rol_sur LOGIN IN ROLE "
-            "climalog_estacion; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+            "climalog_estacion; CREATE ROLE rol_lector LOGIN IN ROLE climalog_lectura; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+    EXPECT_EQ(db.rows("INSERT INTO climalog.estacion (nombre, rol) VALUES ('norte', 'rol_norte')"), "");
     TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
-    t.write(QStringLiteral("1/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21,5\r\n");
+    for (const char *port : {"1", "2"}) {
+        QDir().mkpath(t.file(QString::fromLatin1(port)));
+        t.write(QStringLiteral("%1/07-12-2026-00.log").arg(QLatin1String(port)), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21,5\r\n"
+                                                                              "07-12-2026 10:01:00  22\r\n");
+    }
     const QString folder = t.file(QStringLiteral("1"));
-    EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << folder, QStringLiteral("rol_norte")).first, 0);
-    const auto [code, said] = runArchive(words("--una-vez --estacion norte") << folder, QStringLiteral("rol_sur"));
-    EXPECT_TRUE(code == 1 && said.contains(QStringLiteral("La estación norte es de otro rol de la base de datos, no de rol_sur")))
-        << code << said.toStdString();
-    const std::string stored = db.rows("SELECT * FROM climalog.lectura"), progress = db.rows("SELECT * FROM climalog.progreso");
-    const std::pair<const char *, const char *> refused[] = { // as rol_sur, after the archive's own calls; the answer
+    EXPECT_EQ(runArchive(words("--una-vez --estacion norte --zona UTC") << folder, QStringLiteral("rol_norte")).first, 0);
+    // Another station, archived by the owner: what an attack would erase.
+    EXPECT_EQ(runArchive(words("--una-vez --estacion sur --zona UTC") << t.file(QStringLiteral("2"))).first, 0);
+    const std::pair<const char *, const char *> starts[] = { // station, role, what it says
+        {"norte", "La estación norte es de otro rol de la base de datos, no de rol_sur"},
+        {"libre", "La estación libre no está dada de alta para el rol rol_sur"},
+    };
+    for (const auto &[station, says] : starts) {
+        const auto [code, said] = runArchive(words("--una-vez --estacion") << QString::fromLatin1(station) << folder, QStringLiteral("rol_sur"));
+        EXPECT_TRUE(code == 1 && said.contains(QString::fromUtf8(says))) << code << said.toStdString();
+    }
+    const std::string stored = db.rows("SELECT * FROM climalog.lectura ORDER BY 1, 2, 5"), progress = db.rows("SELECT * FROM climalog.progreso ORDER BY 1"),
+                      stations = db.rows("SELECT * FROM climalog.estacion ORDER BY 1");
+    const auto id = [&](const char *sql) { const std::string r = db.rows(sql); return r.substr(0, r.size() - 1); };
+    const std::string norte = id("SELECT id FROM climalog.estacion WHERE nombre = 'norte'"),
+                      sur = id("SELECT id FROM climalog.estacion WHERE nombre = 'sur'"),
+                      surPort = id("SELECT p.id FROM climalog.puerto p JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'sur'"),
+                      surFile = id("SELECT f.id FROM climalog.fichero f JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e "
+                                   "ON e.id = p.estacion WHERE e.nombre = 'sur'"),
+                      header = id("SELECT j.id FROM climalog.juego j JOIN climalog.puerto p ON p.id = j.puerto JOIN climalog.estacion e "
+                                  "ON e.id = p.estacion WHERE e.nombre = 'norte'");
+    const std::string own = "(SELECT g.* FROM climalog.progreso_de(" + norte + ") g) g";
+    // The station's session first defines, in its own schema pg_temp, what
+    // an owner's function might read or call by name: a view that runs the
+    // station's code, tables of the schema's table names, functions of the
+    // names the functions call.
+    PGconn *station = PQconnectdb("user=rol_norte");
+    const char *trap = "CREATE FUNCTION pg_temp.mal() RETURNS SETOF record LANGUAGE plpgsql AS $f$ BEGIN "
+                       "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'ataque_hecho') THEN CREATE ROLE ataque_hecho; END IF; "
+                       "DELETE FROM climalog.linea; RETURN; END $f$; "
+                       "CREATE TEMP VIEW entrada AS SELECT now() AS hora, 1 AS juego, 1::bigint AS linea, '{1}'::integer[] AS valores, "
+                       "NULL::float8[] AS exactos FROM pg_temp.mal() AS m(x integer); "
+                       "CREATE TEMP VIEW entrada_resumen AS SELECT * FROM pg_temp.mal() AS m(juego integer, periodo integer, inicio timestamptz, "
+                       "lineas integer, n smallint[], minimo float8[], maximo float8[], suma float8[]); "
+                       "CREATE TEMP VIEW linea AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+                       "CREATE TEMP VIEW juego AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+                       "CREATE TEMP VIEW estacion AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+                       "CREATE TEMP VIEW pg_timezone_names AS SELECT * FROM pg_temp.mal() AS m(name text); "
+                       "CREATE FUNCTION pg_temp.valor_de(integer) RETURNS double precision LANGUAGE sql AS "
+                       "$f$ SELECT 1.0::double precision FROM pg_temp.mal() AS m(x integer) $f$; "
+                       "CREATE FUNCTION pg_temp.unnest(anyarray) RETURNS SETOF anyelement LANGUAGE sql AS $f$ SELECT $1[1] FROM pg_temp.mal() AS m(x integer) $f$; "
+                       "CREATE FUNCTION pg_temp.pg_has_role(name, oid, text) RETURNS boolean LANGUAGE sql AS $f$ SELECT true $f$; "
+                       "SET search_path = pg_temp, climalog, pg_catalog";
+    ASSERT_EQ(rowsOn(station, trap), "");
+    const std::string line = "ARRAY[ROW('2026-12-07 10:02:00+00', " + header + ", 9, '{96}', NULL)::climalog.entrada]";
+    const std::vector<std::pair<std::string, std::string>> calls = { // as rol_norte, in order; the answer
+        {"SELECT climalog.alta_estacion('norte', 'UTC') > 0", "t\n"},
+        {"SELECT climalog.alta_estacion('libre', 'UTC')", "!42501"},
+        {"SELECT climalog.alta_estacion('sur', 'UTC')", "!42501"},
+        {"SELECT climalog.alta_puerto(" + norte + ", '1') > 0", "t\n"},
+        {"SELECT climalog.alta_puerto(" + sur + ", '9')", "!42501"},
+        {"SELECT climalog.alta_puerto(" + norte + ", 'a/b')", "!22023"},
+        // Sixteen ports a station, the one it has among them.
+        {"SELECT count(climalog.alta_puerto(" + norte + ", 'p' || i)) FROM generate_series(1, 15) i", "15\n"},
+        {"SELECT climalog.alta_puerto(" + norte + ", 'p16')", "!54000"},
+        {"SELECT climalog.alta_fichero(climalog.alta_puerto(" + norte + ", '1'), '08-12-2026-00.log') > 0", "t\n"},
+        {"SELECT climalog.alta_fichero(" + surPort + ", '08-12-2026-00.log')", "!42501"},
+        {"SELECT * FROM climalog.progreso_de(" + sur + ")", ""},
+        {"SELECT count(*) FROM climalog.progreso_de(" + norte + ")", "1\n"},
+        // Its own line of a second more: stored, and its minute worked out by the server.
+        {"SELECT cambiadas, borradas FROM " + own + ", climalog.guardar(g.id, g.posicion, g.huella, g.posicion, g.posicion, g.lineas, g.huella, "
+         "g.muestra, g.cabecera, g.estado, 0, false, false, " + line + ")", "0|0\n"},
+        // Another station's file.
+        {"SELECT * FROM climalog.guardar(" + surFile + ", 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')", "!42501"},
+        {"SELECT climalog.guardar_configuracion(p.id, 0, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}') FROM "
+         "(SELECT climalog.alta_puerto(" + norte + ", '1') AS id) p", "t\n"},
+        {"SELECT climalog.guardar_configuracion(" + surPort + ", 1, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}')", "!42501"},
         {"UPDATE climalog.linea SET valores = '{1}'", "!42501"},
         {"DELETE FROM climalog.linea", "!42501"},
         {"INSERT INTO climalog.linea SELECT * FROM climalog.linea", "!42501"},
+        {"INSERT INTO climalog.minuto VALUES (1, 1, '2199-01-01', '{1}', '{1}', '{1}', '{1}')", "!42501"},
+        {"INSERT INTO climalog.estacion (nombre, rol) VALUES ('libre', 'rol_norte')", "!42501"},
         {"UPDATE climalog.progreso SET posicion = 0", "!42501"},
         {"SELECT * FROM climalog.resumen", "!42501"},
         {"SELECT climalog.crear_meses('2030-01-01', '2030-02-01')", "!42501"},
-        {"SELECT climalog.alta_puerto(1, '2')", "!42501"},
-        {"SELECT climalog.alta_fichero(1, '08-12-2026-00.log')", "!42501"},
-        {"SELECT climalog.alta_juego(1, '{x}', '{x}', '{x}', '{T}')", "!42501"},
-        {"SELECT * FROM climalog.progreso_de(1)", ""},
-        {"SELECT climalog.guardar(1, 0, 0, 0, 0, 0, 0, -1, NULL, 0, false)", "!42501"},
-        {"SELECT climalog.guardar_configuracion(1, 0, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}')", "!42501"},
+        {"SELECT climalog.resumir(1, now(), now())", "!42501"},
     };
-    PGconn *sur = PQconnectdb("user=rol_sur");
-    for (const auto &[sql, answer] : refused) {
-        PGresult *r = PQexec(sur, sql);
-        const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
-        EXPECT_EQ((state ? std::string("!") + state : "") + (PQntuples(r) ? "rows" : ""), answer) << sql;
-        PQclear(r);
-    }
-    PQfinish(sur);
-    EXPECT_EQ(db.rows("SELECT * FROM climalog.lectura"), stored);
-    EXPECT_EQ(db.rows("SELECT * FROM climalog.progreso"), progress);
+    for (const auto &[sql, answer] : calls)
+        EXPECT_EQ(rowsOn(station, sql), answer) << sql;
+    PQfinish(station);
+    // The read role: the read interface, the same with its own traps.
+    PGconn *reader = PQconnectdb("user=rol_lector");
+    ASSERT_EQ(rowsOn(reader, trap), "");
+    const std::vector<std::pair<std::string, std::string>> reads = {
+        {"SELECT count(*) FROM climalog.tramo(ARRAY(SELECT serie FROM climalog.resumen), '2026-12-07', '2026-12-08', 10)", "5\n"},
+        {"SELECT count(*) FROM climalog.lecturas(ARRAY(SELECT serie FROM climalog.resumen), '2026-12-07', '2026-12-08')", "5\n"},
+        {"SELECT climalog.alta_estacion('lector', 'UTC')", "!42501"},
+        {"SELECT climalog.alta_puerto(" + norte + ", '3')", "!42501"},
+        {"SELECT * FROM climalog.guardar(1, 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')", "!42501"},
+        {"SELECT * FROM climalog.progreso_de(" + norte + ")", "!42501"},
+        {"INSERT INTO climalog.linea SELECT * FROM climalog.linea", "!42501"},
+    };
+    for (const auto &[sql, answer] : reads)
+        EXPECT_EQ(rowsOn(reader, sql), answer) << sql;
+    PQfinish(reader);
+    EXPECT_EQ(db.rows("SELECT count(*) FROM pg_roles WHERE rolname = 'ataque_hecho'"), "0\n");
+    EXPECT_EQ(db.rows("SELECT * FROM climalog.lectura WHERE hora <> '2026-12-07 10:02:00+00' ORDER BY 1, 2, 5"), stored);
+    EXPECT_EQ(db.rows("SELECT estacion, valor FROM climalog.lectura WHERE hora = '2026-12-07 10:02:00+00'"), "norte|1\n");
+    EXPECT_EQ(db.rows("SELECT * FROM climalog.estacion ORDER BY 1"), stations);
+    EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
 }
 
 // A narrow table of the first design becomes the new schema on the first
