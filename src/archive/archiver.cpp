@@ -231,7 +231,13 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
             warn(QStringLiteral("%1: %2 de otro día que el del fichero.")
                      .arg(QDir::toNativeSeparators(f.path()), count(foreign, "línea descartada", "líneas descartadas")));
         }
-        if (!read || b.empty())
+        if (!read) {
+            // A file it cannot read is not archived: --una-vez says so by its code.
+            if (o_.once)
+                ++unstored_;
+            return result;
+        }
+        if (b.empty())
             return result;
         if (!f.id && !(f.id = db_.file(port, f.key().second)))
             return failed(f);

@@ -585,7 +585,11 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     follower.kill();
     follower.waitForFinished();
     const QByteArray followed = follower.readAll();
-    EXPECT_TRUE(followed.contains("Conectado de nuevo con la base de datos.") && followed.contains("ha cambiado")) << followed.toStdString();
+    // Said as "ha cambiado" when the replacement comes while the file is
+    // followed, as "no es el que se archivó" when it comes while the file is
+    // looked at anew after the reconnection: both read it again.
+    EXPECT_TRUE(followed.contains("Conectado de nuevo con la base de datos.") && followed.contains("se lee de nuevo desde el principio"))
+        << followed.toStdString();
 
     // Written anew, as the test's station writes it, for the kills.
     QFile::remove(file);
@@ -618,4 +622,48 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
                           "JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e ON e.id = p.estacion"),
                   "norte|1|" + st.name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
     }
+}
+
+// The server stops at once (as in a crash) in the middle of a catch-up,
+// while the program waits for a lock with a batch on its way: the program
+// waits for the server, goes on from the progress the database holds, and
+// ends 0 with every line stored; one more run finds nothing to do.
+TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    Station st(t.path());
+    const QString older = st.folder + QStringLiteral("06-12-2026-00.log"), file = st.folder + st.name;
+    QByteArray day = st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)), true);
+    for (int s = 1; s < 20000; ++s)
+        day += st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(s), false);
+    append(older, QByteArray(day).replace("07-12-2026", "06-12-2026"));
+    append(file, day);
+    const QStringList args = words("--una-vez --lote 200 --estacion norte") << st.folder;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    QElapsedTimer waited;
+    for (waited.start(); db.rows("SELECT count(*) > 20000 FROM climalog.linea") != "t\n" && waited.elapsed() < 60000;)
+        QThread::msleep(20);
+    // Its next batch waits behind this lock until the server goes.
+    ASSERT_EQ(db.rows("BEGIN; LOCK TABLE climalog.progreso IN EXCLUSIVE MODE"), "");
+    for (waited.restart(); db.rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'climalog-archivo' AND wait_event_type = 'Lock'") !=
+                           "1\n" && waited.elapsed() < 60000;)
+        QThread::msleep(20);
+    const std::string before = db.rows("SELECT count(*) < 40000 FROM climalog.linea");
+    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop"), QStringLiteral("immediate")}), 0);
+    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}), 0);
+    db.connect();
+    EXPECT_TRUE(p.waitForFinished(120000));
+    const QByteArray said = p.readAll();
+    EXPECT_EQ(before, "t\n");
+    EXPECT_EQ(p.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains("Conectado de nuevo") && said.contains("Al día: 2 ficheros")) << said.toStdString();
+    EXPECT_EQ(db.rows("SELECT count(*), count(DISTINCT hora) FROM climalog.linea"), "40000|40000\n");
+    EXPECT_EQ(db.rows("SELECT f.nombre, g.posicion FROM climalog.progreso g JOIN climalog.fichero f ON f.id = g.fichero ORDER BY 1"),
+              "06-12-2026-00.log|" + std::to_string(day.size()) + "\n07-12-2026-00.log|" + std::to_string(day.size()) + "\n");
+    const auto [code, again] = runArchive(args);
+    EXPECT_TRUE(code == 0 && again.contains(QStringLiteral("Al día: 0 ficheros, 0 líneas"))) << again.toStdString();
 }
