@@ -667,3 +667,71 @@ TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
     const auto [code, again] = runArchive(args);
     EXPECT_TRUE(code == 0 && again.contains(QStringLiteral("Al día: 0 ficheros, 0 líneas"))) << again.toStdString();
 }
+
+// Lines in the middle of a day's file changed with the same lengths, beyond
+// the samples of its start, header and end: saved to a new inode or in
+// place while the program was stopped, or in place while it follows. The
+// whole archived part is compared, the file read again, every changed
+// reading counted and stored.
+TEST(Archive, AnEditInTheMiddleIsFound)
+{
+    const std::tuple<const char *, bool, bool> rows[] = { // in place, followed
+        {"saved to a new inode while stopped", false, false},
+        {"changed in place while stopped", true, false},
+        {"changed in place while followed", true, true},
+    };
+    for (const auto &[name, inPlace, followed] : rows) {
+        TestDatabase db;
+        db.prepare();
+        TempFolder t;
+        QDir().mkpath(t.file(QStringLiteral("1")));
+        const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
+        const auto text = [](bool edited) {
+            QByteArray out = "Hora  Sala (\xBA" "C)\r\n";
+            for (int s = 0; s < 20000; ++s)
+                out += "07-12-2026 " + QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1() + "  " +
+                       QByteArray::number(edited && s >= 5000 && s <= 15000 ? 900 + s % 100 : 100 + s % 800) + "\r\n";
+            return out;
+        };
+        append(file, text(false));
+        const QStringList args = words("--una-vez --zona UTC") << t.file(QStringLiteral("1"));
+        EXPECT_EQ(runArchive(args).first, 0) << name;
+        QProcess follower;
+        follower.setProcessChannelMode(QProcess::MergedChannels);
+        if (followed) {
+            follower.start(program, args.mid(1));
+            QElapsedTimer waited;
+            for (waited.start(); !follower.readAllStandardOutput().contains("Conectado") && waited.elapsed() < 60000;)
+                follower.waitForReadyRead(1000);
+        }
+        const QByteArray edited = text(true);
+        if (inPlace) {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite)) << name;
+            const qsizetype from = edited.indexOf("07-12-2026 01:23:20"), to = edited.indexOf("07-12-2026 04:10:01");
+            f.seek(from);
+            f.write(edited.mid(from, to - from));
+        } else {
+            QFile::remove(file);
+            append(file, edited);
+        }
+        const char *sql = "SELECT count(*), count(*) FILTER (WHERE valor >= 900) FROM climalog.lectura";
+        std::string said;
+        if (followed) {
+            QElapsedTimer waited;
+            for (waited.start(); db.rows(sql) != "20000|10001\n" && waited.elapsed() < 60000;)
+                QThread::msleep(50);
+            follower.kill();
+            follower.waitForFinished();
+            said = follower.readAll().toStdString();
+        } else {
+            const auto [code, text] = runArchive(args);
+            EXPECT_EQ(code, 0) << name;
+            said = text.toStdString();
+        }
+        EXPECT_EQ(db.rows(sql), "20000|10001\n") << name;
+        EXPECT_NE(said.find("se lee de nuevo desde el principio"), std::string::npos) << name << ": " << said;
+        EXPECT_NE(said.find("leído de nuevo: 10.001 lecturas cambiadas"), std::string::npos) << name << ": " << said;
+        EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n") << name;
+    }
+}
