@@ -221,6 +221,11 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
         report(f.path(), read ? QString() : f.error());
         if (const QString note = f.takeNote(); !note.isEmpty())
             warn(note);
+        qint64 unnamed = 0;
+        for (const FollowedFile::BadLine &bad : f.takeBadLines(unnamed))
+            warn(QStringLiteral("%1, línea %2: se salta (%3).").arg(QDir::toNativeSeparators(f.path())).arg(bad.number).arg(bad.why));
+        if (unnamed > 0)
+            warn(QStringLiteral("%1: y %2 más.").arg(QDir::toNativeSeparators(f.path()), count(unnamed, "línea saltada", "líneas saltadas")));
         if (const qint64 skipped = f.takeRejected(); skipped > 0) {
             rejected_ += skipped;
             warn(QStringLiteral("%1: %2 (ni cabecera ni lecturas de las columnas de su cabecera).")

@@ -1,7 +1,9 @@
 #include "archive/followedfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -22,6 +24,8 @@ constexpr std::size_t mostBatchValues = 8 << 20;
 constexpr qint64 longestLine = 8 << 20;
 // The samples of a file's archived part that a cheap look compares.
 constexpr qint64 sampleBytes = 4096;
+// Skipped lines named one by one, at most this many at a time; the rest counted.
+constexpr std::size_t mostNamed = 20;
 // A line's time may lie this far beyond its file's day: the tick that
 // wrote it took its time before midnight and its file name after.
 constexpr qint64 midnightToleranceMs = 10000;
@@ -110,6 +114,34 @@ bool FollowedFile::caughtUp() const
 }
 
 QString FollowedFile::takeNote() { return std::exchange(note_, QString()); }
+
+std::vector<FollowedFile::BadLine> FollowedFile::takeBadLines(qint64 &more)
+{
+    more = std::exchange(moreBadLines_, 0);
+    return std::exchange(badLines_, {});
+}
+
+// Why a line that the capture reader did not take is no line of the file,
+// as far as its bytes say.
+void FollowedFile::skipped(qint64 number, QByteArrayView line, bool tooLong)
+{
+    if (badLines_.size() >= mostNamed) {
+        ++moreBadLines_;
+        return;
+    }
+    static const QRegularExpression stamp(QStringLiteral("^(\\d\\d-\\d\\d-\\d\\d\\d\\d \\d\\d:\\d\\d:\\d\\d)(\\s|$)"));
+    QString why;
+    if (tooLong)
+        why = QStringLiteral("tiene más de %1 MB").arg(longestLine >> 20);
+    else if (std::memchr(line.data(), 0, static_cast<std::size_t>(line.size())))
+        why = QStringLiteral("tiene un byte nulo");
+    else if (const auto m = stamp.match(QString::fromLatin1(line.first(std::min<qsizetype>(20, line.size()))));
+             m.hasMatch() && !QDateTime::fromString(m.captured(1), QStringLiteral("dd-MM-yyyy HH:mm:ss")).isValid())
+        why = QStringLiteral("la fecha u hora %1 no existe").arg(m.captured(1));
+    else
+        why = QStringLiteral("ni cabecera ni lecturas de las columnas de su cabecera");
+    badLines_.push_back({number, why});
+}
 
 qint64 FollowedFile::takeRejected()
 {
@@ -223,10 +255,13 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     pos_.offset += length;
     ++pos_.lines;
     const std::size_t setsBefore = reader_->sets().size();
+    const qint64 rejectedBefore = reader_->rejected();
     if (reader_->feed(QByteArrayView(begin, length)) == CaptureReader::Change::Failed) {
         error_ = reader_->error() + QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(path_));
         return false;
     }
+    if (reader_->rejected() > rejectedBefore)
+        skipped(pos_.lines, QByteArrayView(begin, length));
     const std::vector<ColumnSet> &sets = reader_->sets();
     if (sets.size() > setsBefore) {
         headers_.push_back({start, pos_.lines, {}, false, 0});
@@ -271,6 +306,12 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
                 return false;
         if (at > 0)
             continue;
+        // Line ends of a lone CR: no line of it ever ends.
+        if (const qsizetype cr = buffer.indexOf('\r'); cr >= 0 && cr + 1 < buffer.size()) {
+            error_ = QStringLiteral("El fichero %1 tiene finales de línea de un solo CR, sin LF: no se archiva.")
+                         .arg(QDir::toNativeSeparators(path_));
+            return false;
+        }
         // A line longer than a piece: read on to its end.
         qsizetype nl = -1;
         while ((nl = buffer.indexOf('\n')) < 0 && buffer.size() <= longestLine) {
@@ -307,6 +348,7 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
         pos_.offset += length;
         ++pos_.lines;
         ++rejected_;
+        skipped(pos_.lines, {}, true);
     }
     return true;
 }

@@ -57,6 +57,13 @@ public:
     // their header's columns; and lines of another day than the file's.
     qint64 takeRejected();
     qint64 takeForeign() { return std::exchange(foreign_, 0); }
+    // The first of those skipped lines since the last call, by number, with
+    // why in Spanish; `more`: how many others.
+    struct BadLine {
+        qint64 number = 0;
+        QString why;
+    };
+    std::vector<BadLine> takeBadLines(qint64 &more);
 
 private:
     struct Look {
@@ -89,7 +96,11 @@ private:
     Look look_;                // the file as last seen
     std::unique_ptr<CaptureReader> reader_; // none while resting
     std::vector<Header> headers_;           // by the reader's count
+    void skipped(qint64 number, QByteArrayView line, bool tooLong = false);
+
     qint64 rejectedSeen_ = 0, rejected_ = 0, foreign_ = 0;
+    std::vector<BadLine> badLines_;
+    qint64 moreBadLines_ = 0;
     QString error_;
     QString note_;
 };

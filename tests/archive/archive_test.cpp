@@ -230,7 +230,7 @@ TEST(Archive, CommandLineAndStartErrors)
 {
     TestDatabase db;
     TempFolder t;
-    for (const char *port : {"1", "2", "3", "4"})
+    for (const char *port : {"1", "2", "3", "4", "5", "6"})
         QDir().mkpath(t.file(QString::fromLatin1(port)));
     const auto args = [&](const char *text, const char *folder) { return words(text) << t.file(QString::fromLatin1(folder)); };
     // Archived oldest first (by year, month and day); each holds a line of
@@ -243,6 +243,15 @@ TEST(Archive, CommandLineAndStartErrors)
     // A value a rule of the site refuses, between two it takes.
     t.write(QStringLiteral("4/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
                                                    "07-12-2026 10:00:02  2\r\n");
+    // Lines no capture holds, each named: a zero byte, a line of a megabyte,
+    // a column too many, days and times that do not exist, a value beyond
+    // any double; and a file whose lines end in a lone CR.
+    const QByteArray good = "07-12-2026 10:00:00  1  0\r\n";
+    t.write(QStringLiteral("5/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)  Puerta - 1\r\n" + good + QByteArray("07-12-2026 10:00:01  2\0  0\r\n", 28) +
+                                                   "07-12-2026 10:00:02  " + QByteArray(1 << 20, '1') + "  0\r\n07-12-2026 10:00:03  1  0  5\r\n"
+                                                   "31-02-2026 10:00:04  1  0\r\n07-12-2026 24:00:00  1  0\r\n07-12-2026 10:00:06  1e400  0\r\n"
+                                                   "07-12-2026 10:00:07  3  1\r\n");
+    t.write(QStringLiteral("6/07-12-2026-00.log"), QByteArray("Hora  Sala (\xBA" "C)  Puerta - 1\r" + good).replace("\r\n", "\r"));
     const std::tuple<QStringList, int, const char *> rows[] = { // what it says, a pattern
         {args("--una-vez", "1"), 1, "no tiene el esquema climalog: prepárela una vez con climalog-archivo --preparar"},
         {words("--preparar"), 0, "Esquema climalog puesto en la versión 1"},
@@ -262,6 +271,11 @@ TEST(Archive, CommandLineAndStartErrors)
         {args("--una-vez", "2") << t.file(QStringLiteral("3")) << t.file(QStringLiteral("4")), 3,
          "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de columna tiene un byte nulo\\); se saltan"
          "[\\s\\S]*4.07-12-2026-00.log, línea 3: la base de datos no la acepta \\(.*razonable.*\\); se salta"},
+        {args("--una-vez", "5"), 0,
+         "5.07-12-2026-00.log, línea 3: se salta \\(tiene un byte nulo\\)\\.\\n.*línea 4: se salta \\(ni cabecera ni lecturas de las columnas de su "
+         "cabecera\\)\\.\\n.*línea 5: se salta .*\\n.*línea 6: se salta \\(la fecha u hora 31-02-2026 10:00:04 no existe\\)\\.\\n.*línea 7: "
+         "se salta \\(la fecha u hora 07-12-2026 24:00:00 no existe\\)\\.\\n.*línea 8: se salta .*\\n.*: 6 líneas descartadas"},
+        {args("--una-vez", "6"), 3, "6.07-12-2026-00.log tiene finales de línea de un solo CR, sin LF: no se archiva\\."},
     };
     for (const auto &[args, code, says] : rows) {
         if (args.contains(t.file(QStringLiteral("4"))))
@@ -271,7 +285,9 @@ TEST(Archive, CommandLineAndStartErrors)
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says)))) << said.toStdString();
         EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) || said.contains(QStringLiteral("CLAVE2"))) << said.toStdString();
     }
-    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto > '1' ORDER BY puerto, hora"), "3|3\n4|1\n4|2\n");
+    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto BETWEEN '2' AND '4' ORDER BY puerto, hora"), "3|3\n4|1\n4|2\n");
+    EXPECT_EQ(db.rows("SELECT puerto, to_char(hora, 'SS'), count(*) FROM climalog.lectura WHERE puerto > '4' GROUP BY 1, 2 ORDER BY 1, 2"),
+              "5|00|2\n5|07|2\n");
 }
 
 // A station's role adds its own readings and moves its own progress, and
