@@ -217,30 +217,29 @@ BEGIN
     IF NOT a_reemplazo THEN
         INSERT INTO climalog.linea (hora, puerto, fichero, juego, valores, exactos)
         SELECT hora, v_puerto, a_fichero, juego, valores, exactos FROM unnest(a_entrada);
-        -- The batch's minutes and hours, merged into those stored.
-        WITH v AS (
-            SELECT x.juego, x.hora, u.k, CASE WHEN x.exactos IS NULL THEN climalog.valor_de(u.c) ELSE u.e END AS v
-              FROM unnest(a_entrada) x, LATERAL unnest(x.valores, x.exactos) WITH ORDINALITY u(c, e, k)),
-        m AS MATERIALIZED (
-            SELECT juego, to_timestamp(floor(date_part('epoch', hora) / 60) * 60) AS inicio, k,
-                   count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
-              FROM v GROUP BY 1, 2, 3),
+        -- The batch's minutes and hours (numbered from the epoch), merged
+        -- into those stored.
+        WITH m AS MATERIALIZED (
+            SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
+              FROM (SELECT x.juego, floor(date_part('epoch', x.hora) / 60) AS minuto, x.valores, x.exactos FROM unnest(a_entrada) x) l,
+                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN climalog.valor_de(c) ELSE e END AS v
+                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
+             GROUP BY 1, 2, 3),
         minutos AS (
             INSERT INTO climalog.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma)
-            SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
-                   array_agg(sm ORDER BY k)
-              FROM m GROUP BY juego, inicio
+            SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+                   array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+              FROM m GROUP BY juego, minuto
             ON CONFLICT (juego, inicio) DO UPDATE
                SET lineas = r.lineas + EXCLUDED.lineas, n = climalog.sumar(r.n, EXCLUDED.n),
                    minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo),
                    suma = climalog.sumar(r.suma, EXCLUDED.suma))
         INSERT INTO climalog.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma)
-        SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
-               array_agg(sm ORDER BY k)
-          FROM (SELECT juego, to_timestamp(floor(date_part('epoch', inicio) / 3600) * 3600) AS inicio, k,
-                       sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm
+        SELECT juego, to_timestamp(hora * 3600), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+               array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+          FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm
                   FROM m GROUP BY 1, 2, 3) h
-         GROUP BY juego, inicio
+         GROUP BY juego, hora
         ON CONFLICT (juego, inicio) DO UPDATE
            SET lineas = r.lineas + EXCLUDED.lineas, n = climalog.sumar(r.n, EXCLUDED.n),
                minimo = climalog.menor(r.minimo, EXCLUDED.minimo), maximo = climalog.mayor(r.maximo, EXCLUDED.maximo),
@@ -277,7 +276,9 @@ BEGIN
     END IF;
 
     INSERT INTO climalog.ultima AS u (juego, hora, valores, exactos)
-    SELECT DISTINCT ON (juego) juego, hora, valores, exactos FROM unnest(a_entrada) ORDER BY juego, hora DESC, linea DESC
+    SELECT y.juego, y.hora, y.valores, y.exactos
+      FROM (SELECT DISTINCT juego FROM unnest(a_entrada)) g,
+           LATERAL (SELECT * FROM unnest(a_entrada) y WHERE y.juego = g.juego ORDER BY y.hora DESC, y.linea DESC LIMIT 1) y
     ON CONFLICT (juego) DO UPDATE SET hora = EXCLUDED.hora, valores = EXCLUDED.valores, exactos = EXCLUDED.exactos
      WHERE u.hora <= EXCLUDED.hora;
 
