@@ -266,6 +266,9 @@ TEST(Archive, CommandLineAndStartErrors)
          "^Sobra la segunda base de datos: postgresql://v:\\*\\*\\*@y/\\?password=\\*\\*\\*\\.\\n"},
         {args("--una-vez postgresql://u:CLAVE@[::1/nada", "1"), 1, "No se puede conectar con la base de datos postgresql://u:\\*\\*\\*@\\["},
         {args("--una-vez postgresql:///nada?host=/nonexistent&password=CLAVE", "1"), 1, "nonexistent&password=\\*\\*\\*: "},
+        // Key and value words are an address too, never a folder.
+        {QStringList{QStringLiteral("--una-vez"), QStringLiteral("host=/nonexistent password=CLAVE dbname=nada"), t.file(QStringLiteral("1"))}, 1,
+         "^Archivo de la estación .*1\\.\\nNo se puede conectar con la base de datos host=/nonexistent password=\\*\\*\\* dbname=nada: "},
         {args("--una-vez", "9"), 0, "No existe la carpeta de capturas"}, // reported, not fatal
         {args("--una-vez", "1"), 0, "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 [\\s\\S]*07-12-2026-00.log: 1 "},
         {args("--una-vez", "2") << t.file(QStringLiteral("3")) << t.file(QStringLiteral("4")), 3,
@@ -573,7 +576,7 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
 
     QProcess follower;
     follower.setProcessChannelMode(QProcess::MergedChannels);
-    follower.start(program, args.mid(1));
+    follower.start(program, words("--lote 100 --estacion norte") << st.folder << QStringLiteral("postgresql://climalog:CLAVE@/postgres"));
     const auto waitFor = [&](const char *sql, const std::string &expected) { // a minute at most, far beyond any normal wait
         QElapsedTimer waited;
         for (waited.start(); db.rows(sql) != expected && waited.elapsed() < 60000;)
