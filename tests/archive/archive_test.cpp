@@ -216,13 +216,20 @@ TEST(Archive, SummerTimeChangesKeepTheInstants)
     const QByteArray h = "Hora  Sala (\xBA" "C)\r\n";
     t.write(QStringLiteral("1/29-03-2026-00.log"), h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
     t.write(QStringLiteral("1/25-10-2026-00.log"), h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n");
+    // East of UTC, the first of a month whose partition is not made yet: its
+    // first hour belongs to the month before in UTC.
+    const QDate first = QDate::currentDate().addMonths(3);
+    const QByteArray month = QDate(first.year(), first.month(), 1).toString(QStringLiteral("dd-MM-yyyy")).toLatin1();
+    t.write(QStringLiteral("1/%1-00.log").arg(QString::fromLatin1(month)), h + month + " 00:30:00  9\r\n");
     const QStringList args = words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"));
     EXPECT_EQ(runArchive(args).first, 0);
     append(t.file(QStringLiteral("1/25-10-2026-00.log")), "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
     EXPECT_EQ(runArchive(args).first, 0);
     EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"),
               "29 00:59:59|1\n29 01:00:00|3\n29 01:30:00|2\n"
-              "25 00:30:00|4\n25 00:59:59|5\n25 01:00:00|6\n25 01:30:00|7\n25 02:00:00|8\n");
+              "25 00:30:00|4\n25 00:59:59|5\n25 01:00:00|6\n25 01:30:00|7\n25 02:00:00|8\n" +
+                  QDateTime(QDate(first.year(), first.month(), 1), QTime(0, 30), QTimeZone("Europe/Madrid")).toUTC()
+                      .toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "|9\n");
     EXPECT_EQ(db.rows("SELECT zona FROM climalog.estacion"), "Europe/Madrid\n");
 }
 
@@ -437,7 +444,8 @@ TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
                      "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
                      "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
                      "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
-                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1); "
+                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1), "
+                     "('norte', '1', '07-12-2026-01.log', 'Sala (ºC)', '2026-12-07 10:00:00', 30); "
                      "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
              std::to_string(h.size() + l0.size()) + ", 0, now())")
                 .c_str());
@@ -445,14 +453,17 @@ TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
     EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("climalog.lectura_anterior"))) << said.toStdString();
     const char *sql = "SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\"";
     const std::string migrated = "00|Puerta - 1|1\n00|Sala (ºC)|21.5\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n";
-    EXPECT_EQ(db.rows(sql), migrated);
+    // A second held by two files: the later file's line, whole.
+    EXPECT_EQ(db.rows(sql), "00|Sala (ºC)|30\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n");
     EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << t.file(QStringLiteral("1"))).first, 0);
     EXPECT_EQ(db.rows(sql), migrated);
 }
 
 // A port's configuration beside its capture folder gives each column its
-// device, its limits and whether the monitor watches it; a changed
-// configuration shows at the next look.
+// device, its limits and whether the monitor watches it (a sensor linked to
+// either output of a relay included, and both columns of a humidity sensor);
+// a changed configuration shows at the next look, also when the program
+// follows and the file keeps its size, as the monitor's files do.
 TEST(Archive, ConfigurationReachesTheSummary)
 {
     TestDatabase db;
@@ -460,23 +471,41 @@ TEST(Archive, ConfigurationReachesTheSummary)
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
     t.write(QStringLiteral("1/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
-                                                   "Puerta - 1  Puerta - 2\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0\r\n");
+                                                   "Puerta - 1  Puerta - 2  Aire (\xBA" "C)  Aire (%)\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0  19  55\r\n");
     const auto config = [&](float min, float max, int action) {
         const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
-        t.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b +
-                                                   Rec().text(0, 16, "Sala").num(24, STT).num(34, limit(min), 4).num(38, limit(max), 4).num(130, action).num(138, 5).b +
+        // Sala linked to the relay Puerta's output `action` when it is 2.
+        Rec sala = Rec().text(0, 16, "Sala").num(24, STT).num(34, limit(min), 4).num(38, limit(max), 4).num(130, action).num(138, 5);
+        if (action == 2)
+            sala.raw(98, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+        t.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + sala.b +
                                                    Rec().text(0, 16, "Bomba").num(24, AVI).num(34, limit(1), 4).num(38, limit(2), 4).num(130, 1).num(138, 60).b +
-                                                   Rec().text(0, 16, "Puerta").num(24, DET).b);
+                                                   Rec().text(0, 16, "Puerta").num(24, DET).raw(16, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8)).b +
+                                                   Rec().text(0, 16, "Aire").num(24, HRT).num(34, limit(10), 4).num(38, limit(min), 4).num(130, 1).num(138, 2).b);
     };
     const char *sql = "SELECT columna, orden, dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen ORDER BY orden";
     config(18, 22, 1);
     EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
     EXPECT_EQ(db.rows(sql), "Sala (ºC)|1|Sala|STT|18|22|t|5\nBomba - a (bar)|2|Bomba|AVI|1|2|t|60\nBomba - b ()|3|Bomba|AVI|ERR|ERR|f|60\n"
                             "Bomba - c ()|4|Bomba|AVI|ERR|ERR|f|60\nBomba - d ()|5|Bomba|AVI|ERR|ERR|f|60\n"
-                            "Puerta - 1|6|Puerta|DET|ERR|ERR|t|0\nPuerta - 2|7|Puerta|DET|ERR|ERR|t|0\n");
+                            "Puerta - 1|6|Puerta|DET|ERR|ERR|t|0\nPuerta - 2|7|Puerta|DET|ERR|ERR|t|0\n"
+                            "Aire (ºC)|8|Aire|HRT|10|18|t|2\nAire (%)|9|Aire|HRT|ERR|ERR|f|2\n");
+    const char *sala = "SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM climalog.resumen WHERE orden = 1";
     config(-5.5, 30, 0);
     EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
-    EXPECT_EQ(db.rows("SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM climalog.resumen WHERE orden = 1"), "Sala|-5.5|30|f|21.5\n");
+    EXPECT_EQ(db.rows(sala), "Sala|-5.5|30|f|21.5\n");
+    // Followed: the monitor rewrites the file at its size.
+    QProcess follower;
+    follower.start(program, QStringList{t.file(QStringLiteral("1"))});
+    for (const auto &[min, max, action, want] : {std::tuple{-6.5f, 31.0f, 2, "Sala|-6.5|31|t|21.5\n"}, std::tuple{-7.5f, 32.0f, 0, "Sala|-7.5|32|f|21.5\n"}}) {
+        config(min, max, action);
+        QElapsedTimer waited;
+        for (waited.start(); db.rows(sala) != want && waited.elapsed() < 60000;)
+            QThread::msleep(50);
+        EXPECT_EQ(db.rows(sala), want);
+    }
+    follower.kill();
+    follower.waitForFinished();
 }
 
 // The read interface answers from what was archived, value by value: a
@@ -501,15 +530,19 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     }
     t.write(QStringLiteral("1/07-12-2026-00.log"), first);
     t.write(QStringLiteral("1/07-12-2026-01.log"), second);
-    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1"))).first, 0);
-    const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)'");
+    QDir().mkpath(t.file(QStringLiteral("2")));
+    t.write(QStringLiteral("2/07-12-2026-00.log"), first);
+    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1")) << t.file(QStringLiteral("2"))).first, 0);
+    const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '1'"),
+                      other = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '2'");
     const auto number = [](double v) {
         char text[32];
         return std::isnan(v) ? std::string("ERR") : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
     };
     // Seconds of the day: from, to, buckets.
     const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
-                                              {10 * 3600, 14 * 3600, 200}, {11 * 3600 + 3500, 11 * 3600 + 3700, 200}};
+                                              {10 * 3600, 14 * 3600, 200}, {11 * 3600 + 3500, 11 * 3600 + 3700, 200},
+                                              {10 * 3600, 14 * 3600, 2}, {11 * 3600, 14 * 3600, 3}};
     for (const auto &[from, to, buckets] : rows) {
         std::map<int, std::tuple<double, double, int, int>> expected; // min, max, readings, lines
         for (const auto &[s, v] : a) {
@@ -539,12 +572,16 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     for (const auto &[s, v] : a)
         if (s >= 12 * 3600 && s < 13 * 3600 && !std::isnan(v))
             sum += v, ++readings;
-    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' AND hora = '2026-12-07 12:00+00'"),
+    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' AND puerto = '1' AND hora = '2026-12-07 12:00+00'"),
               number(sum / readings) + "|" + std::to_string(readings) + "\n");
     EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
                        "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')").c_str()),
               "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) + "\n12:00:00|" + number(a[7200].second) +
                   "\n12:00:01|" + number(a[7201].second) + "\n");
+    // Two ports' series, as a two-station export asks: the range's end is not in it.
+    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), count(*) FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
+                       ", " + other.substr(0, other.size() - 1) + "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:00+00') GROUP BY 1 ORDER BY 1").c_str()),
+              "11:59:58|2\n11:59:59|2\n");
 }
 
 // A day's capture: most of it archived in one run; then
