@@ -249,6 +249,7 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
         std::vector<int> ids;
         if (!headers(f, port, b, ids))
             return failed(f);
+        f.noteHeaderId(b);
         if (!store(f, b, ids, 0, b.lines.size(), b.before, b.after))
             return failed(f);
         qint64 &changed = changed_[b.key];

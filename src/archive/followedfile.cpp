@@ -34,7 +34,9 @@ constexpr qint64 midnightToleranceMs = 10000;
 // progress: the header's settled columns and the last line's instant (which
 // of two equal local times of the autumn change is meant), 16 bytes; then
 // the file's inode and modification time when it was read, 16 bytes more, so
-// that a restart compares the whole archived part when either changed.
+// that a restart compares the whole archived part when either changed; then
+// the database's id of the header in force, 4 bytes, so that a restart need
+// not register a header of thousands of columns again.
 QByteArray readerState(const CaptureReader &r, quint64 inode, qint64 mtimeNs)
 {
     const ResumePoint p = r.resumePoint();
@@ -48,6 +50,8 @@ QByteArray readerState(const CaptureReader &r, quint64 inode, qint64 mtimeNs)
 
 // The file as it was when its stored progress was read; false when the
 // progress does not say (stored by an earlier version).
+int storedHeaderId(const Progress &p) { return p.state.size() >= 36 ? qFromLittleEndian<qint32>(p.state.constData() + 32) : 0; }
+
 bool storedLook(const Progress &p, quint64 &inode, qint64 &mtimeNs)
 {
     if (p.state.size() < 32)
@@ -240,7 +244,7 @@ bool FollowedFile::open(QFile &f, bool suspicious)
         return true;
     }
     if (progress_.at.header >= 0)
-        headers_.push_back({progress_.at.header, 0, {}, false, 0});
+        headers_.push_back({progress_.at.header, 0, {}, false, storedHeaderId(progress_)});
     rejectedSeen_ = reader_->rejected();
     pos_ = progress_.at;
     return true;
@@ -418,10 +422,19 @@ bool FollowedFile::next(qint64 most, Batch &b)
     b.after.hashKnown = true;
     b.after.sample = sample(f, pos_);
     b.after.state = readerState(*reader_, look.inode, look.mtimeNs);
+    noteHeaderId(b);
     // Read again to its end (a shorter file) or past the part archived
     // before: the stored lines it did not give again are no longer its own.
     b.after.byKeyUntil = pos_.offset >= byKeyUntil_ || (ended && b.byKey) ? 0 : byKeyUntil_;
     return true;
+}
+
+void FollowedFile::noteHeaderId(Batch &b) const
+{
+    if (headers_.empty() || headers_.back().id <= 0 || b.after.state.size() != 32)
+        return;
+    b.after.state.resize(36);
+    qToLittleEndian<qint32>(headers_.back().id, b.after.state.data() + 32);
 }
 
 Progress FollowedFile::progressAfter(const Batch &b, std::size_t i) const

@@ -40,6 +40,9 @@ public:
     // `most` readings (an empty batch when nothing is new). False when the
     // file cannot be read: error() says why.
     bool next(qint64 most, Batch &batch);
+    // The batch's progress keeps the database's id of the header in force at
+    // its end, once the batch's headers are registered.
+    void noteHeaderId(Batch &b) const;
     // The progress just past batch line `i`, for storing part of a batch.
     Progress progressAfter(const Batch &batch, std::size_t i) const;
     // The batch (or its part up to `p`) is in the database.

@@ -132,6 +132,43 @@ BEGIN
     RETURN j;
 END $f$;
 
+-- Rollups of a port's lines recomputed from the lines themselves, for the
+-- minutes and hours that meet [desde, hasta]: after lines were replaced or
+-- dropped. Each line's values are read once, in order.
+CREATE OR REPLACE FUNCTION climalog.resumir(a_puerto integer, desde timestamptz, hasta timestamptz) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    m0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 60) * 60);
+    m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
+    h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
+    h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
+BEGIN
+    DELETE FROM climalog.minuto m USING climalog.juego j
+     WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
+    INSERT INTO climalog.minuto (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+           array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+      FROM (SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
+              FROM (SELECT l.juego, floor(date_part('epoch', l.hora) / 60) AS minuto, l.valores, l.exactos
+                      FROM climalog.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1) l,
+                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN climalog.valor_de(c) ELSE e END AS v
+                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
+             GROUP BY 1, 2, 3) x
+     GROUP BY juego, minuto;
+    DELETE FROM climalog.hora h USING climalog.juego j
+     WHERE j.puerto = a_puerto AND h.juego = j.id AND h.inicio >= h0 AND h.inicio < h1;
+    INSERT INTO climalog.hora (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
+           array_agg(sm ORDER BY k)
+      FROM (SELECT m.juego, to_timestamp(floor(date_part('epoch', m.inicio) / 3600) * 3600) AS inicio, u.k,
+                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm
+              FROM climalog.minuto m JOIN climalog.juego j ON j.id = m.juego,
+                   LATERAL unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)
+             WHERE j.puerto = a_puerto AND m.inicio >= h0 AND m.inicio < h1
+             GROUP BY 1, 2, 3) x
+     GROUP BY juego, inicio;
+END $f$;
+
 -- The latest line of each of these headers of the port, after lines went.
 CREATE FUNCTION climalog.ultimas(a_puerto integer, juegos integer[]) RETURNS void
 LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
@@ -247,6 +284,8 @@ BEGIN
     ELSE
         -- Readings that a later line of the same second replaces with
         -- another value, or drops: of stored lines, and of this batch's own.
+        -- Each line's values are read once, in order (a value picked by its
+        -- place would read a wide line whole for each of its columns).
         WITH nuevas AS MATERIALIZED (
             SELECT x.*, row_number() OVER (PARTITION BY x.hora ORDER BY x.linea DESC) AS orden FROM unnest(a_entrada) x),
         viejas AS (
@@ -254,14 +293,18 @@ BEGIN
               JOIN climalog.linea l ON l.puerto = v_puerto AND l.hora = x.hora
              WHERE x.orden = 1
             UNION ALL
-            SELECT hora, juego, valores, exactos FROM nuevas WHERE orden > 1)
+            SELECT hora, juego, valores, exactos FROM nuevas WHERE orden > 1),
+        antes AS (
+            SELECT o.hora, js.serie, CASE WHEN o.exactos IS NULL THEN climalog.valor_de(u.c) ELSE u.e END AS v
+              FROM viejas o, LATERAL unnest(o.valores, o.exactos) WITH ORDINALITY u(c, e, k), climalog.juego_serie js
+             WHERE js.juego = o.juego AND js.posicion = u.k),
+        despues AS (
+            SELECT x.hora, js.serie, CASE WHEN x.exactos IS NULL THEN climalog.valor_de(u.c) ELSE u.e END AS v
+              FROM nuevas x, LATERAL unnest(x.valores, x.exactos) WITH ORDINALITY u(c, e, k), climalog.juego_serie js
+             WHERE js.juego = x.juego AND js.posicion = u.k AND x.orden = 1 AND x.hora IN (SELECT hora FROM viejas))
         SELECT count(*) INTO cambiadas
-          FROM viejas o
-          JOIN nuevas x ON x.hora = o.hora AND x.orden = 1
-          JOIN climalog.juego_serie vl ON vl.juego = o.juego
-          LEFT JOIN climalog.juego_serie nx ON nx.juego = x.juego AND nx.serie = vl.serie
-         WHERE nx.serie IS NULL
-            OR climalog.valor(x.valores, x.exactos, nx.posicion) IS DISTINCT FROM climalog.valor(o.valores, o.exactos, vl.posicion);
+          FROM antes a LEFT JOIN despues d ON d.hora = a.hora AND d.serie = a.serie
+         WHERE d.serie IS NULL OR d.v IS DISTINCT FROM a.v;
         INSERT INTO climalog.linea AS l (hora, puerto, fichero, juego, valores, exactos)
         SELECT DISTINCT ON (hora) hora, v_puerto, a_fichero, juego, valores, exactos
           FROM unnest(a_entrada) ORDER BY hora, linea DESC
