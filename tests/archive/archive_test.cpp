@@ -132,8 +132,8 @@ std::string rollupsAgainstLines(const TestDatabase &db)
         const std::string period = table == std::string("minuto") ? "60" : "3600";
         out += db.rows(("WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " + period + ") * " + period +
                         ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm "
-                        "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(l.valores, l.exactos, k) AS v "
-                        "FROM generate_series(1, cardinality(l.valores)) k) u GROUP BY 1, 2, 3), "
+                        "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(ARRAY[c], CASE WHEN l.exactos IS NOT NULL THEN ARRAY[e] END, 1) AS v "
+                        "FROM unnest(l.valores, l.exactos) WITH ORDINALITY x(c, e, k)) u GROUP BY 1, 2, 3), "
                         "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." + table +
                         " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
                         "SELECT '" + table + "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
@@ -790,4 +790,44 @@ TEST(Archive, AnEditInTheMiddleIsFound)
         EXPECT_NE(said.find("leído de nuevo: 10.001 lecturas cambiadas"), std::string::npos) << name << ": " << said;
         EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n") << name;
     }
+}
+
+// A header of 20 000 columns, each text twice (two series of one name):
+// registered once, whatever the restarts, and every reading stored under
+// its own series, the second of a name included.
+TEST(Archive, AWideHeaderIsRegisteredOnce)
+{
+    TestDatabase db;
+    db.prepare();
+    TempFolder t;
+    QDir().mkpath(t.file(QStringLiteral("1")));
+    const int columns = 20000;
+    const auto line = [&](int second) {
+        QByteArray out = "07-12-2026 10:00:0" + QByteArray::number(second);
+        for (int k = 0; k < columns; ++k)
+            out += "  " + QByteArray::number(k * 10 + second);
+        return out + "\r\n";
+    };
+    QByteArray header = "Hora";
+    for (int k = 0; k < columns; ++k)
+        header += "  S" + QByteArray::number(k % (columns / 2)) + " (\xBA" "C)";
+    t.write(QStringLiteral("1/07-12-2026-00.log"), header + "\r\n" + line(0));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c track_functions=all"));
+    for (int second = 1; second <= 2; ++second) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, words("--una-vez --zona UTC") << t.file(QStringLiteral("1")));
+        EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << p.readAll().toStdString();
+        append(t.file(QStringLiteral("1/07-12-2026-00.log")), line(second));
+    }
+    EXPECT_EQ(db.rows("SELECT calls FROM pg_stat_user_functions WHERE schemaname = 'climalog' AND funcname = 'alta_juego'"), "1\n");
+    EXPECT_EQ(db.rows("SELECT count(*), max(ocurrencia) FROM climalog.serie"), "20000|2\n");
+    EXPECT_EQ(db.rows("SELECT count(*), sum(cardinality(valores)) FROM climalog.linea"), "2|40000\n");
+    // The second "S4321 (ºC)" is column 14 322: its readings 143 210 and 143 211.
+    EXPECT_EQ(db.rows("SELECT to_char(l.hora AT TIME ZONE 'UTC', 'SS'), climalog.valor(l.valores, l.exactos, js.posicion) FROM climalog.serie s "
+                      "JOIN climalog.juego_serie js ON js.serie = s.id JOIN climalog.linea l ON l.juego = js.juego "
+                      "WHERE s.columna = 'S4321 (ºC)' AND s.ocurrencia = 2 ORDER BY 1"),
+              "00|143210\n01|143211\n");
+    EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
 }
