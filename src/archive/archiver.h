@@ -20,8 +20,9 @@
 class Archiver {
 public:
     explicit Archiver(ArchiveOptions options);
-    // The exit code: 0; 1 when --una-vez finds no database at the start; 3
-    // when --una-vez skipped lines (or a configuration) the database refused.
+    // The exit code: 0, every whole line stored; 1 when --una-vez finds no
+    // database at the start; 3 when --una-vez skipped lines (or a
+    // configuration) the database refused, or a file it could not read.
     int run();
 
 private:
