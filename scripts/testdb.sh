@@ -8,8 +8,10 @@
 #                              and returns COMMAND's status. When the server
 #                              cannot start, COMMAND still runs, and the
 #                              archive tests fail saying why.
-#   testdb.sh stop | start     stops or starts again the server of the run
-#                              this process is part of (the tests use it)
+#   testdb.sh stop [immediate] | start
+#                              stops (fast, or at once as a crash would) or
+#                              starts again the server of the run this
+#                              process is part of (the tests use it)
 set -euo pipefail
 
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
@@ -29,12 +31,12 @@ start() {
 }
 
 stop() {
-  as_owner "$bin/pg_ctl" -D "$CLIMALOG_TEST_PG_DIR/data" -m fast -w stop >/dev/null
+  as_owner "$bin/pg_ctl" -D "$CLIMALOG_TEST_PG_DIR/data" -m "${1:-fast}" -w stop >/dev/null
 }
 
 case "${1:-}" in
   start) start; exit 0 ;;
-  stop) stop; exit 0 ;;
+  stop) stop "${2:-fast}"; exit 0 ;;
   run) shift ;;
   *) echo "usage: $0 run COMMAND... | start | stop" >&2; exit 2 ;;
 esac

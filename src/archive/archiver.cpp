@@ -164,11 +164,12 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
 bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from, std::size_t to,
                      const Progress &before, const Progress &after)
 {
-    qint64 changed = 0;
-    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed)) {
+    qint64 changed = 0, dropped = 0;
+    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed, dropped)) {
         f.stored(after);
         progress_[b.key] = after;
         changed_[b.key] += changed;
+        dropped_[b.key] += dropped;
         for (std::size_t i = from; i < to; ++i)
             readings_ += static_cast<qint64>(b.lines[i].count);
         lines_ += static_cast<qint64>(to - from);
@@ -220,6 +221,11 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
         report(f.path(), read ? QString() : f.error());
         if (const QString note = f.takeNote(); !note.isEmpty())
             warn(note);
+        qint64 unnamed = 0;
+        for (const FollowedFile::BadLine &bad : f.takeBadLines(unnamed))
+            warn(QStringLiteral("%1, línea %2: se salta (%3).").arg(QDir::toNativeSeparators(f.path())).arg(bad.number).arg(bad.why));
+        if (unnamed > 0)
+            warn(QStringLiteral("%1: y %2 más.").arg(QDir::toNativeSeparators(f.path()), count(unnamed, "línea saltada", "líneas saltadas")));
         if (const qint64 skipped = f.takeRejected(); skipped > 0) {
             rejected_ += skipped;
             warn(QStringLiteral("%1: %2 (ni cabecera ni lecturas de las columnas de su cabecera).")
@@ -230,22 +236,33 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
             warn(QStringLiteral("%1: %2 de otro día que el del fichero.")
                      .arg(QDir::toNativeSeparators(f.path()), count(foreign, "línea descartada", "líneas descartadas")));
         }
-        if (!read || b.empty())
+        if (!read) {
+            // A file it cannot read is not archived: --una-vez says so by its code.
+            if (o_.once)
+                ++unstored_;
+            return result;
+        }
+        if (b.empty())
             return result;
         if (!f.id && !(f.id = db_.file(port, f.key().second)))
             return failed(f);
         std::vector<int> ids;
         if (!headers(f, port, b, ids))
             return failed(f);
+        f.noteHeaderId(b);
         if (!store(f, b, ids, 0, b.lines.size(), b.before, b.after))
             return failed(f);
         qint64 &changed = changed_[b.key];
+        qint64 &dropped = dropped_[b.key];
         if (b.byKey && b.after.byKeyUntil == 0) {
-            say(QStringLiteral("%1 leído de nuevo: %2.")
+            say(QStringLiteral("%1 leído de nuevo: %2%3.")
                     .arg(QDir::toNativeSeparators(f.path()),
                          changed ? count(changed, "lectura cambiada (gana el fichero nuevo)", "lecturas cambiadas (gana el fichero nuevo)")
-                                 : QStringLiteral("ninguna lectura cambiada")));
-            changed = 0;
+                                 : QStringLiteral("ninguna lectura cambiada"),
+                         dropped ? QStringLiteral("; ") + count(dropped, "línea archivada que ya no tiene, borrada",
+                                                                "líneas archivadas que ya no tiene, borradas")
+                                 : QString()));
+            changed = dropped = 0;
         } else if (!b.byKey && changed) {
             warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana este fichero.")
                      .arg(QDir::toNativeSeparators(f.path()), count(changed, "lectura", "lecturas")));

@@ -20,8 +20,9 @@
 class Archiver {
 public:
     explicit Archiver(ArchiveOptions options);
-    // The exit code: 0; 1 when --una-vez finds no database at the start; 3
-    // when --una-vez skipped lines (or a configuration) the database refused.
+    // The exit code: 0, every whole line stored; 1 when --una-vez finds no
+    // database at the start; 3 when --una-vez skipped lines (or a
+    // configuration) the database refused, or a file it could not read.
     int run();
 
 private:
@@ -57,6 +58,7 @@ private:
     std::map<FileKey, std::unique_ptr<FollowedFile>> files_;
     std::map<QString, ConfigLook> configs_;  // by capture folder
     std::map<FileKey, qint64> changed_;      // readings changed while a file is read again
+    std::map<FileKey, qint64> dropped_;      // its stored lines that the file read again no longer has
     std::map<QString, QString> reported_;    // the problem last shown for a folder or file
 
     // Figures for the progress and status lines and the exit code.

@@ -50,6 +50,7 @@ struct BatchLine {
 struct Batch {
     FileKey key;
     Progress before, after;
+    qint64 start = 0;   // where reading started: before `before` when the file is read again from its start
     bool byKey = false; // lines may be stored already: stored ones are replaced
     std::vector<BatchLine> lines;
     std::vector<double> values;

@@ -123,3 +123,44 @@ const QByteArray &CopyStream::finish()
     put16(data_, 0xFFFF);
     return data_;
 }
+
+CopyStream CopyStream::records(std::uint32_t type, std::size_t count)
+{
+    CopyStream out;
+    out.data_.clear();
+    put32(out.data_, count ? 1 : 0);
+    put32(out.data_, 0);
+    put32(out.data_, type);
+    if (count) {
+        put32(out.data_, static_cast<std::uint32_t>(count));
+        put32(out.data_, 1);
+    }
+    return out;
+}
+
+void CopyStream::endRecord()
+{
+    if (recordAt_ < 0)
+        return;
+    const auto length = static_cast<std::uint32_t>(data_.size() - recordAt_ - 4);
+    for (int i = 0; i < 4; ++i)
+        data_[recordAt_ + i] = static_cast<char>(length >> (24 - 8 * i));
+    recordAt_ = -1;
+}
+
+void CopyStream::record(std::uint16_t fields)
+{
+    endRecord();
+    recordAt_ = data_.size();
+    put32(data_, 0);
+    put32(data_, fields);
+    ++rows_;
+}
+
+void CopyStream::type(std::uint32_t oid) { put32(data_, oid); }
+
+const QByteArray &CopyStream::finishRecords()
+{
+    endRecord();
+    return data_;
+}

@@ -12,6 +12,12 @@
 class CopyStream {
 public:
     CopyStream() { clear(); }
+    // Not a COPY stream but one array parameter of `count` records of the
+    // composite type `type`: record(), then each field's type before it.
+    static CopyStream records(std::uint32_t type, std::size_t count);
+    void record(std::uint16_t fields);
+    void type(std::uint32_t oid);
+    const QByteArray &finishRecords();
 
     void row(std::uint16_t fields);
     void null();
@@ -33,6 +39,9 @@ public:
 private:
     void arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize, qsizetype present);
 
+    void endRecord();
+
     QByteArray data_;
     qint64 rows_ = 0;
+    qsizetype recordAt_ = -1; // where the open record's length goes
 };

@@ -17,20 +17,8 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
-// A batch's lines wait in the session's own tables until climalog.guardar,
-// which runs as the schema's owner, checks and moves them: the station's
-// role itself can write nothing else.
-const char *const sessionTables = R"sql(
-CREATE TEMP TABLE entrada (
-    hora timestamptz NOT NULL, juego integer NOT NULL, linea bigint NOT NULL,
-    valores integer[] NOT NULL, exactos double precision[]) ON COMMIT DELETE ROWS;
-CREATE TEMP TABLE entrada_resumen (
-    juego integer NOT NULL, periodo integer NOT NULL, inicio timestamptz NOT NULL, lineas integer NOT NULL,
-    n smallint[] NOT NULL, minimo double precision[] NOT NULL, maximo double precision[] NOT NULL,
-    suma double precision[] NOT NULL) ON COMMIT DELETE ROWS;
-)sql";
-
-constexpr double gap = std::numeric_limits<double>::quiet_NaN();
+// Types of the fields of climalog.entrada, as a binary record names them.
+constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007, float8ArrayType = 1022;
 
 QByteArray number(qint64 v) { return QByteArray::number(v); }
 QByteArray hashText(std::uint64_t h) { return number(static_cast<qint64>(h)); }
@@ -81,14 +69,6 @@ QString columnClass(const Column &c)
     }
     return QStringLiteral("T");
 }
-
-// Minute and hour rollups of a run of lines, as climalog.minuto and
-// climalog.hora hold them.
-struct Rollup {
-    int lines = 0;
-    std::vector<std::int16_t> n;
-    std::vector<double> min, max, sum;
-};
 
 } // namespace
 
@@ -169,15 +149,15 @@ bool Database::connect(const QString &conninfo, const QString &station, const QS
         close();
         return false;
     }
-    // The schema's owner reads the session's tables inside climalog.guardar.
-    Result owner(PQexec(conn_.get(), "SELECT nspowner::regrole::text FROM pg_namespace WHERE nspname = 'climalog'"));
-    const QByteArray grant = QByteArray("GRANT SELECT ON pg_temp.entrada, pg_temp.entrada_resumen TO ") +
-                             (PQntuples(owner.get()) == 1 ? PQgetvalue(owner.get(), 0, 0) : "CURRENT_USER");
-    if (!exec(sessionTables) || !exec(grant.constData())) {
-        fail(QStringLiteral("No se pueden crear las tablas temporales de la sesión"));
+    // A batch goes to climalog.guardar as an array of climalog.entrada,
+    // which names its element type by number.
+    Result type(PQexec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid"));
+    if (PQresultStatus(type.get()) != PGRES_TUPLES_OK || PQntuples(type.get()) != 1) {
+        fail(QStringLiteral("No se puede leer el tipo climalog.entrada"));
         close();
         return false;
     }
+    entryType_ = static_cast<std::uint32_t>(QByteArray(PQgetvalue(type.get(), 0, 0)).toULong());
     failure_ = Failure::None;
     return true;
 }
@@ -250,38 +230,9 @@ int Database::header(int port, const std::vector<Column> &columns)
     return id;
 }
 
-bool Database::copy(const char *sql, const QByteArray &data)
+bool Database::store(const Store &s, qint64 &changed, qint64 &dropped)
 {
-    Result start(PQexec(conn_.get(), sql));
-    if (PQresultStatus(start.get()) != PGRES_COPY_IN) {
-        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection : Failure::Other;
-        return false;
-    }
-    constexpr qsizetype chunk = 1 << 20;
-    bool sent = true;
-    for (qsizetype at = 0; sent && at < data.size(); at += chunk)
-        sent = PQputCopyData(conn_.get(), data.constData() + at, static_cast<int>(std::min(chunk, data.size() - at))) == 1;
-    // Ending the COPY with an error message makes the server drop it all.
-    bool ok = PQputCopyEnd(conn_.get(), sent ? nullptr : "envío interrumpido") == 1 && sent;
-    QByteArray code;
-    while (PGresult *r = PQgetResult(conn_.get())) {
-        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-            ok = false;
-            if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
-                code = state;
-        }
-        PQclear(r);
-    }
-    if (!ok)
-        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
-                   : code.startsWith("22")                ? Failure::Refused
-                                                          : Failure::Other;
-    return ok;
-}
-
-bool Database::store(const Store &s, qint64 &changed)
-{
-    changed = 0;
+    changed = dropped = 0;
     const Batch &b = *s.batch;
     const QString file = b.key.first + u'/' + b.key.second;
     if (!connected()) {
@@ -289,15 +240,13 @@ bool Database::store(const Store &s, qint64 &changed)
         error_ = QStringLiteral("No hay conexión con la base de datos");
         return false;
     }
-    // The lines, and (unless stored lines may be replaced, when the server
-    // recomputes them) their rollups per minute and hour.
-    CopyStream lines, rollups;
-    std::map<std::tuple<int, int, qint64>, Rollup> periods;
+    // The lines as one binary array argument: the server works out their
+    // minutes and hours itself.
+    CopyStream lines = CopyStream::records(entryType_, s.to - s.from);
     std::vector<std::int32_t> codes;
     std::vector<std::uint8_t> nulls;
     for (std::size_t i = s.from; i < s.to; ++i) {
         const BatchLine &l = b.lines[i];
-        const int header = s.headerIds[static_cast<std::size_t>(l.set)];
         const std::size_t count = l.count;
         const std::span<const double> values(b.values.data() + l.values, count);
         codes.assign(count, 0);
@@ -312,50 +261,31 @@ bool Database::store(const Store &s, qint64 &changed)
             else
                 whole = true;
         }
-        lines.row(5);
+        lines.record(5);
+        lines.type(timestamptzType);
         lines.time(l.ms);
-        lines.int32(header);
+        lines.type(int4Type);
+        lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
+        lines.type(int8Type);
         lines.int64(l.number);
+        lines.type(int4ArrayType);
         lines.int32Array(codes, nulls);
+        lines.type(float8ArrayType);
         whole ? lines.float64Array(values) : lines.null();
-        if (b.byKey)
-            continue;
-        for (const qint64 period : {qint64{60}, qint64{3600}}) {
-            const qint64 startMs = l.ms - ((l.ms % (period * 1000)) + period * 1000) % (period * 1000);
-            Rollup &r = periods[{header, static_cast<int>(period), startMs}];
-            if (r.lines++ == 0) {
-                r.n.assign(count, 0);
-                r.min.assign(count, gap);
-                r.max.assign(count, gap);
-                r.sum.assign(count, gap);
-            }
-            for (std::size_t k = 0; k < count && k < r.n.size(); ++k) {
-                if (std::isnan(values[k]))
-                    continue;
-                ++r.n[k];
-                r.min[k] = std::isnan(r.min[k]) ? values[k] : std::min(r.min[k], values[k]);
-                r.max[k] = std::isnan(r.max[k]) ? values[k] : std::max(r.max[k], values[k]);
-                r.sum[k] = std::isnan(r.sum[k]) ? values[k] : r.sum[k] + values[k];
-            }
-        }
     }
-    for (const auto &[key, r] : periods) {
-        rollups.row(8);
-        rollups.int32(std::get<0>(key));
-        rollups.int32(std::get<1>(key));
-        rollups.time(std::get<2>(key));
-        rollups.int32(r.lines);
-        rollups.int16Array(r.n);
-        rollups.float64Array(r.min);
-        rollups.float64Array(r.max);
-        rollups.float64Array(r.sum);
-    }
+    const QByteArray &entries = lines.finishRecords();
 
     const Progress &before = *s.before, &after = *s.after;
-    const auto guardar = [&](bool replace, qint64 &out) {
+    // A batch that starts before the stored progress reads the file again
+    // from its start; the one whose end leaves no stored line to replace
+    // closes that reading.
+    const qint64 from = s.from == 0 ? b.start : before.at.offset;
+    const bool closes = b.byKey && after.byKeyUntil == 0;
+    const auto guardar = [&](bool replace) {
         const std::vector<QByteArray> params{number(s.file),
                                              number(before.at.offset),
                                              before.hashKnown ? hashText(before.at.hash) : QByteArray(),
+                                             number(from),
                                              number(after.at.offset),
                                              number(after.at.lines),
                                              hashText(after.at.hash),
@@ -363,40 +293,39 @@ bool Database::store(const Store &s, qint64 &changed)
                                              number(after.at.header),
                                              after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
                                              number(after.byKeyUntil),
-                                             replace ? "true" : "false"};
+                                             replace ? "true" : "false",
+                                             closes ? "true" : "false",
+                                             entries};
         std::vector<const char *> values;
-        for (const QByteArray &p : params)
+        std::vector<int> lengths, formats;
+        for (const QByteArray &p : params) {
             values.push_back(p.isNull() ? nullptr : p.constData());
-        Result r(PQexecParams(conn_.get(), "SELECT climalog.guardar($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-                              static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
+            lengths.push_back(static_cast<int>(p.size()));
+            formats.push_back(0);
+        }
+        formats.back() = 1;
+        Result r(PQexecParams(conn_.get(),
+                              "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, "
+                              "$13, $14)",
+                              static_cast<int>(values.size()), nullptr, values.data(), lengths.data(), formats.data(), 0));
         if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1) {
-            out = QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong();
+            changed = QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong();
+            dropped = QByteArray(PQgetvalue(r.get(), 0, 1)).toLongLong();
             return QByteArray();
         }
         const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
         return QByteArray(state ? state : "?");
     };
 
-    if (!exec("BEGIN") || !copy("COPY pg_temp.entrada (hora, juego, linea, valores, exactos) FROM STDIN (FORMAT binary)",
-                                lines.finish())) {
-        fail(QStringLiteral("No se pueden enviar las lecturas de %1").arg(file));
-        return false;
-    }
-    if (!b.byKey && rollups.rows() > 0 &&
-        !copy("COPY pg_temp.entrada_resumen (juego, periodo, inicio, lineas, n, minimo, maximo, suma) FROM STDIN (FORMAT binary)",
-              rollups.finish())) {
-        fail(QStringLiteral("No se pueden enviar los resúmenes de %1").arg(file));
-        return false;
-    }
-    if (!b.byKey && !exec("SAVEPOINT lote")) {
+    if (!exec("BEGIN") || (!b.byKey && !exec("SAVEPOINT lote"))) {
         fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
         return false;
     }
-    QByteArray code = guardar(b.byKey, changed);
+    QByteArray code = guardar(b.byKey);
     // A line of a second already stored (a file copied under another name,
-    // a clock set back): this file's lines replace the stored ones.
+    // a clock set back) or twice in the batch: the later line wins.
     if (code == "23505" && !b.byKey && exec("ROLLBACK TO SAVEPOINT lote"))
-        code = guardar(true, changed);
+        code = guardar(true);
     if (!code.isEmpty()) {
         failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
                    : code == "CLA01"                     ? Failure::Moved

@@ -45,7 +45,8 @@ public:
     // Batch lines [from, to) of a file, with the file's progress going from
     // `before` to `after`. `byKey`: stored lines of the same seconds are
     // replaced; otherwise that happens only when one turns out to be there.
-    // `changed` gets the readings whose value changed.
+    // `changed` gets the readings whose value changed, `dropped` the lines
+    // of a file's old content that its new one does not have.
     struct Store {
         int file = 0;
         const Batch *batch = nullptr;
@@ -53,7 +54,7 @@ public:
         const Progress *before = nullptr, *after = nullptr;
         std::vector<int> headerIds; // by the batch lines' set
     };
-    bool store(const Store &s, qint64 &changed);
+    bool store(const Store &s, qint64 &changed, qint64 &dropped);
 
     // A port's configuration file, stored when it differs from the latest
     // archived; `stored` says whether it did.
@@ -61,13 +62,13 @@ public:
 
 private:
     bool exec(const char *sql);
-    bool copy(const char *sql, const QByteArray &data);
     bool call(const char *sql, const std::vector<QByteArray> &params, int &result);
     void fail(const QString &what);
 
     central::Connection conn_;
     QString conninfo_;
     int station_ = 0;
+    std::uint32_t entryType_ = 0; // climalog.entrada's number
     QString error_, reason_;
     Failure failure_ = Failure::None;
     std::map<QString, int> ports_;

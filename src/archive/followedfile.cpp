@@ -1,7 +1,9 @@
 #include "archive/followedfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <sys/stat.h>
@@ -22,20 +24,41 @@ constexpr std::size_t mostBatchValues = 8 << 20;
 constexpr qint64 longestLine = 8 << 20;
 // The samples of a file's archived part that a cheap look compares.
 constexpr qint64 sampleBytes = 4096;
+// Skipped lines named one by one, at most this many at a time; the rest counted.
+constexpr std::size_t mostNamed = 20;
 // A line's time may lie this far beyond its file's day: the tick that
 // wrote it took its time before midnight and its file name after.
 constexpr qint64 midnightToleranceMs = 10000;
 
 // What a restart needs of the reader beyond the offsets kept with the
 // progress: the header's settled columns and the last line's instant (which
-// of two equal local times of the autumn change is meant), 16 bytes.
-QByteArray readerState(const CaptureReader &r)
+// of two equal local times of the autumn change is meant), 16 bytes; then
+// the file's inode and modification time when it was read, 16 bytes more, so
+// that a restart compares the whole archived part when either changed; then
+// the database's id of the header in force, 4 bytes, so that a restart need
+// not register a header of thousands of columns again.
+QByteArray readerState(const CaptureReader &r, quint64 inode, qint64 mtimeNs)
 {
     const ResumePoint p = r.resumePoint();
-    QByteArray out(16, '\0');
+    QByteArray out(32, '\0');
     qToLittleEndian(p.columns, out.data());
     qToLittleEndian(p.lastMs, out.data() + 8);
+    qToLittleEndian(inode, out.data() + 16);
+    qToLittleEndian(mtimeNs, out.data() + 24);
     return out;
+}
+
+// The file as it was when its stored progress was read; false when the
+// progress does not say (stored by an earlier version).
+int storedHeaderId(const Progress &p) { return p.state.size() >= 36 ? qFromLittleEndian<qint32>(p.state.constData() + 32) : 0; }
+
+bool storedLook(const Progress &p, quint64 &inode, qint64 &mtimeNs)
+{
+    if (p.state.size() < 32)
+        return false;
+    inode = qFromLittleEndian<quint64>(p.state.constData() + 16);
+    mtimeNs = qFromLittleEndian<qint64>(p.state.constData() + 24);
+    return true;
 }
 
 ResumePoint resumePoint(const Progress &p)
@@ -43,7 +66,7 @@ ResumePoint resumePoint(const Progress &p)
     ResumePoint r;
     r.offset = p.at.offset;
     r.header = p.at.header;
-    if (p.state.size() == 16) {
+    if (p.state.size() >= 16) {
         r.columns = qFromLittleEndian<qint64>(p.state.constData());
         r.lastMs = qFromLittleEndian<qint64>(p.state.constData() + 8);
     }
@@ -74,9 +97,11 @@ FollowedFile::FollowedFile(const QString &folder, const QString &name, const QTi
 
 void FollowedFile::setProgress(const Progress &p)
 {
-    // Anything read past the stored progress was not stored: read it again.
+    // Anything read past the stored progress was not stored: read it again,
+    // looked at anew, whether or not the file changed since.
     if (reader_ && (p != progress_ || pos_ != p.at))
         reader_.reset();
+    look_ = Look{};
     progress_ = p;
     byKeyUntil_ = p.byKeyUntil;
 }
@@ -93,6 +118,34 @@ bool FollowedFile::caughtUp() const
 }
 
 QString FollowedFile::takeNote() { return std::exchange(note_, QString()); }
+
+std::vector<FollowedFile::BadLine> FollowedFile::takeBadLines(qint64 &more)
+{
+    more = std::exchange(moreBadLines_, 0);
+    return std::exchange(badLines_, {});
+}
+
+// Why a line that the capture reader did not take is no line of the file,
+// as far as its bytes say.
+void FollowedFile::skipped(qint64 number, QByteArrayView line, bool tooLong)
+{
+    if (badLines_.size() >= mostNamed) {
+        ++moreBadLines_;
+        return;
+    }
+    static const QRegularExpression stamp(QStringLiteral("^(\\d\\d-\\d\\d-\\d\\d\\d\\d \\d\\d:\\d\\d:\\d\\d)(\\s|$)"));
+    QString why;
+    if (tooLong)
+        why = QStringLiteral("tiene más de %1 MB").arg(longestLine >> 20);
+    else if (std::memchr(line.data(), 0, static_cast<std::size_t>(line.size())))
+        why = QStringLiteral("tiene un byte nulo");
+    else if (const auto m = stamp.match(QString::fromLatin1(line.first(std::min<qsizetype>(20, line.size()))));
+             m.hasMatch() && !QDateTime::fromString(m.captured(1), QStringLiteral("dd-MM-yyyy HH:mm:ss")).isValid())
+        why = QStringLiteral("la fecha u hora %1 no existe").arg(m.captured(1));
+    else
+        why = QStringLiteral("ni cabecera ni lecturas de las columnas de su cabecera");
+    badLines_.push_back({number, why});
+}
 
 qint64 FollowedFile::takeRejected()
 {
@@ -140,8 +193,9 @@ bool FollowedFile::sameBytes(QFile &f) const
     return h == progress_.at.hash;
 }
 
-void FollowedFile::restart(const QString &why)
+void FollowedFile::restart(const QString &why, bool replaced)
 {
+    setAside_ = replaced;
     // Lines before the archived end may be stored already: each replaces the
     // stored line of its second, and the readings that change are counted.
     byKeyUntil_ = std::max({byKeyUntil_, progress_.at.offset, progress_.byKeyUntil});
@@ -167,13 +221,15 @@ bool FollowedFile::open(QFile &f, bool suspicious)
     if (!progress_.hashKnown) {
         restart(QStringLiteral("El fichero %1 se archivó con la versión anterior del programa: se lee de nuevo desde el "
                                "principio para comprobarlo, sin repetir lecturas.")
-                    .arg(shown));
+                    .arg(shown),
+                false);
         return true;
     }
     if (!stillArchived(f, suspicious)) {
         restart(QStringLiteral("El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o reescrito): "
                                "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
-                    .arg(shown));
+                    .arg(shown),
+                true);
         return true;
     }
     // The reader goes on from the stored point: the header line in force is
@@ -183,11 +239,12 @@ bool FollowedFile::open(QFile &f, bool suspicious)
             return false;
         restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
                                "sin repetir lecturas.")
-                    .arg(shown));
+                    .arg(shown),
+                true);
         return true;
     }
     if (progress_.at.header >= 0)
-        headers_.push_back({progress_.at.header, 0, {}, false, 0});
+        headers_.push_back({progress_.at.header, 0, {}, false, storedHeaderId(progress_)});
     rejectedSeen_ = reader_->rejected();
     pos_ = progress_.at;
     return true;
@@ -202,10 +259,13 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     pos_.offset += length;
     ++pos_.lines;
     const std::size_t setsBefore = reader_->sets().size();
+    const qint64 rejectedBefore = reader_->rejected();
     if (reader_->feed(QByteArrayView(begin, length)) == CaptureReader::Change::Failed) {
         error_ = reader_->error() + QStringLiteral(" (%1)").arg(QDir::toNativeSeparators(path_));
         return false;
     }
+    if (reader_->rejected() > rejectedBefore)
+        skipped(pos_.lines, QByteArrayView(begin, length));
     const std::vector<ColumnSet> &sets = reader_->sets();
     if (sets.size() > setsBefore) {
         headers_.push_back({start, pos_.lines, {}, false, 0});
@@ -232,27 +292,38 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     return true;
 }
 
-bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
+bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
 {
     QByteArray buffer;
+    ended = false;
     while (static_cast<qint64>(b.values.size()) < most && b.values.size() < mostBatchValues) {
         if (!f.seek(pos_.offset))
             break;
         buffer = f.read(piece);
-        if (buffer.isEmpty())
+        if (buffer.isEmpty()) {
+            ended = true;
             break;
+        }
         qsizetype at = 0;
         for (qsizetype nl; static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0; at = nl + 1)
             if (!take(buffer.constData() + at, nl + 1 - at, b))
                 return false;
         if (at > 0)
             continue;
+        // Line ends of a lone CR: no line of it ever ends.
+        if (const qsizetype cr = buffer.indexOf('\r'); cr >= 0 && cr + 1 < buffer.size()) {
+            error_ = QStringLiteral("El fichero %1 tiene finales de línea de un solo CR, sin LF: no se archiva.")
+                         .arg(QDir::toNativeSeparators(path_));
+            return false;
+        }
         // A line longer than a piece: read on to its end.
         qsizetype nl = -1;
         while ((nl = buffer.indexOf('\n')) < 0 && buffer.size() <= longestLine) {
             const QByteArray more = f.read(piece);
-            if (more.isEmpty())
+            if (more.isEmpty()) {
+                ended = true;
                 return true; // its end is not written yet
+            }
             buffer += more;
         }
         if (nl >= 0) {
@@ -266,8 +337,10 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
         qint64 length = buffer.size();
         for (;;) {
             buffer = f.read(piece);
-            if (buffer.isEmpty())
+            if (buffer.isEmpty()) {
+                ended = true;
                 return true; // its end is not written yet
+            }
             nl = buffer.indexOf('\n');
             const qsizetype used = nl < 0 ? buffer.size() : nl + 1;
             h = hashBytes(h, buffer.constData(), used);
@@ -279,6 +352,7 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b)
         pos_.offset += length;
         ++pos_.lines;
         ++rejected_;
+        skipped(pos_.lines, {}, true);
     }
     return true;
 }
@@ -302,8 +376,15 @@ bool FollowedFile::next(qint64 most, Batch &b)
     const bool seen = look_.size >= 0;
     // Another inode, a shorter file, or new bytes without new length: a
     // replacement or a rewrite, unless the archived bytes are all the same.
-    const bool suspicious = seen && (look.inode != look_.inode || look.size < progress_.at.offset ||
-                                     (look.size == look_.size && look.mtimeNs != look_.mtimeNs));
+    // At a start (or after a reconnection) the look kept with the progress
+    // stands for the last one: another inode or modification time than the
+    // archived part was read with.
+    quint64 inode = 0;
+    qint64 mtimeNs = 0;
+    const bool suspicious = seen ? look.inode != look_.inode || look.size < progress_.at.offset ||
+                                       (look.size == look_.size && look.mtimeNs != look_.mtimeNs)
+                                 : look.size < progress_.at.offset ||
+                                       (storedLook(progress_, inode, mtimeNs) && (inode != look.inode || mtimeNs != look.mtimeNs));
     const bool changed = look != look_;
     look_ = look;
     if (!reader_ && !changed && seen)
@@ -325,20 +406,35 @@ bool FollowedFile::next(qint64 most, Batch &b)
         if (!stillArchived(f, suspicious))
             restart(QStringLiteral("El fichero %1 ha cambiado (otro fichero con el mismo nombre, o reescrito): se lee de "
                                    "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
-                        .arg(QDir::toNativeSeparators(path_)));
+                        .arg(QDir::toNativeSeparators(path_)),
+                    true);
     }
     const qint64 start = pos_.offset;
-    if (!readLines(f, most, b)) {
+    bool ended = false;
+    if (!readLines(f, most, b, ended)) {
         reader_.reset();
         return false;
     }
+    // The first batch of a replaced file sets its stored lines aside.
+    b.start = std::exchange(setAside_, false) ? start : b.before.at.offset;
     b.byKey = start < byKeyUntil_;
     b.after.at = pos_;
     b.after.hashKnown = true;
     b.after.sample = sample(f, pos_);
-    b.after.state = readerState(*reader_);
-    b.after.byKeyUntil = pos_.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
+    b.after.state = readerState(*reader_, look.inode, look.mtimeNs);
+    noteHeaderId(b);
+    // Read again to its end (a shorter file) or past the part archived
+    // before: the stored lines it did not give again are no longer its own.
+    b.after.byKeyUntil = pos_.offset >= byKeyUntil_ || (ended && b.byKey) ? 0 : byKeyUntil_;
     return true;
+}
+
+void FollowedFile::noteHeaderId(Batch &b) const
+{
+    if (headers_.empty() || headers_.back().id <= 0 || b.after.state.size() != 32)
+        return;
+    b.after.state.resize(36);
+    qToLittleEndian<qint32>(headers_.back().id, b.after.state.data() + 32);
 }
 
 Progress FollowedFile::progressAfter(const Batch &b, std::size_t i) const

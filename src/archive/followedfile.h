@@ -40,6 +40,9 @@ public:
     // `most` readings (an empty batch when nothing is new). False when the
     // file cannot be read: error() says why.
     bool next(qint64 most, Batch &batch);
+    // The batch's progress keeps the database's id of the header in force at
+    // its end, once the batch's headers are registered.
+    void noteHeaderId(Batch &b) const;
     // The progress just past batch line `i`, for storing part of a batch.
     Progress progressAfter(const Batch &batch, std::size_t i) const;
     // The batch (or its part up to `p`) is in the database.
@@ -57,6 +60,13 @@ public:
     // their header's columns; and lines of another day than the file's.
     qint64 takeRejected();
     qint64 takeForeign() { return std::exchange(foreign_, 0); }
+    // The first of those skipped lines since the last call, by number, with
+    // why in Spanish; `more`: how many others.
+    struct BadLine {
+        qint64 number = 0;
+        QString why;
+    };
+    std::vector<BadLine> takeBadLines(qint64 &more);
 
 private:
     struct Look {
@@ -67,8 +77,10 @@ private:
     };
 
     bool open(QFile &f, bool suspicious);
-    void restart(const QString &why);
-    bool readLines(QFile &f, qint64 most, Batch &b);
+    // `replaced`: the archived part is another content; its stored lines are
+    // set aside until the file is read again.
+    void restart(const QString &why, bool replaced);
+    bool readLines(QFile &f, qint64 most, Batch &b, bool &ended);
     bool take(const char *begin, qint64 length, Batch &b);
     std::uint64_t sample(QFile &f, const Position &at) const;
     bool sameBytes(QFile &f) const;
@@ -82,11 +94,16 @@ private:
     bool dayValid_ = false;
     Progress progress_;        // as stored in the database
     qint64 byKeyUntil_ = 0;    // as the next batch will store it
+    bool setAside_ = false;    // the next batch reads a replaced file from its start
     Position pos_;             // how far the reader has read
     Look look_;                // the file as last seen
     std::unique_ptr<CaptureReader> reader_; // none while resting
     std::vector<Header> headers_;           // by the reader's count
+    void skipped(qint64 number, QByteArrayView line, bool tooLong = false);
+
     qint64 rejectedSeen_ = 0, rejected_ = 0, foreign_ = 0;
+    std::vector<BadLine> badLines_;
+    qint64 moreBadLines_ = 0;
     QString error_;
     QString note_;
 };

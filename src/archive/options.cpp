@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimeZone>
+
+#include <libpq-fe.h>
 
 QString usage()
 {
@@ -13,7 +16,8 @@ QString usage()
         "     climalog-archivo --preparar [postgresql://...]\n"
         "Copia cada lectura de las capturas en la base de datos PostgreSQL, una sola vez.\n"
         "  CARPETA            carpeta de capturas de un puerto; sin ninguna, las carpetas 1 a 4 junto al programa\n"
-        "  postgresql://...   la base de datos; sin ella, las variables PGHOST, PGDATABASE, PGUSER...\n"
+        "  postgresql://...   la base de datos (o \"host=... dbname=...\"); sin ella, las variables PGHOST, PGDATABASE,\n"
+        "                     PGUSER...\n"
         "                     (la contraseña, en ~/.pgpass, PGPASSFILE o un fichero de servicio, no aquí)\n"
         "  --una-vez          archiva lo que haya y termina; si no, sigue las capturas sin parar\n"
         "  --estacion NOMBRE  nombre de esta estación en la base de datos (por omisión, el del equipo)\n"
@@ -24,9 +28,20 @@ QString usage()
 
 namespace {
 
+// A postgresql:// address, or one of key=value words ("host=... dbname=...")
+// that libpq takes: never a folder, whose name would be shown.
 bool isAddress(const QString &arg)
 {
-    return arg.startsWith(QLatin1String("postgresql://")) || arg.startsWith(QLatin1String("postgres://"));
+    if (arg.startsWith(QLatin1String("postgresql://")) || arg.startsWith(QLatin1String("postgres://")))
+        return true;
+    static const QRegularExpression keyword(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));
+    if (!keyword.match(arg).hasMatch())
+        return false;
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(arg.toUtf8().constData(), &error);
+    PQfreemem(error);
+    PQconninfoFree(options);
+    return options != nullptr;
 }
 
 // Every folder names its port; two of one name would mix their files.

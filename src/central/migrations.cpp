@@ -2,6 +2,7 @@
 
 #include "central/connection.h"
 #include "central/names.h"
+#include "central/versions.h"
 
 #include <libpq-fe.h>
 
@@ -914,7 +915,8 @@ GRANT EXECUTE ON FUNCTION
     climalog.alta_fichero(integer, text),
     climalog.alta_juego(integer, text[], text[], text[], text[]),
     climalog.progreso_de(integer),
-    climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean),
+    climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, boolean,
+                     climalog.entrada[]),
     climalog.guardar_configuracion(integer, bigint, text[], text[], smallint[], real[], real[], smallint[], text[], text[], real[], smallint[])
   TO climalog_estacion;
 GRANT SELECT ON climalog.resumen, climalog.lectura, climalog.media_horaria TO climalog_lectura;
@@ -928,9 +930,9 @@ SELECT climalog.crear_meses(current_date - 1, current_date + 32);
 
 struct Migration {
     int version;
-    const char *sql;
+    const char *const *sql;
 };
-constexpr std::array<Migration, 1> migrations{{{1, version1}}};
+constexpr std::array<Migration, 2> migrations{{{1, &version1}, {2, &version2}}};
 static_assert(migrations.back().version == schemaVersion);
 
 bool run(pg_conn *c, const char *sql, QString &error)
@@ -968,7 +970,7 @@ bool prepare(pg_conn *c, QStringList &report, QString &error)
     for (const Migration &m : migrations) {
         if (m.version <= found)
             continue;
-        if (!run(c, m.sql, error)) {
+        if (!run(c, *m.sql, error)) {
             error = QStringLiteral("No se puede poner el esquema climalog en la versión %1: %2").arg(m.version).arg(error);
             QString ignored;
             run(c, "ROLLBACK", ignored);
