@@ -6,8 +6,9 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
 
-def chromium(downloads=None, width=1280, height=900, extra=()):
-    """A fresh headless Chromium with a profile of its own (removed with the driver's quit)."""
+def chromium(downloads=None, width=1280, height=900, extra=(), zone=None):
+    """A fresh headless Chromium with a profile of its own (removed with the
+    driver's quit); with `zone`, the browser's clock is in that time zone."""
     profile = tempfile.mkdtemp(prefix="climalog-chromium-")
     opts = webdriver.ChromeOptions()
     opts.binary_location = "/usr/bin/chromium"
@@ -18,7 +19,8 @@ def chromium(downloads=None, width=1280, height=900, extra=()):
         opts.add_argument(arg)
     if downloads:
         opts.add_experimental_option("prefs", {"download.default_directory": downloads})
-    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
+    env = dict(os.environ, **({"TZ": zone} if zone else {}))
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver", env=env), options=opts)
     driver.profile_dir = profile
     return driver
 
