@@ -210,7 +210,7 @@ class Sitio:
         subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", "ana", "--usuarios", self.usuarios],
                        input=CLAVE + "\n", check=True, capture_output=True, text=True)
         self.web = Web("--escuchar", "127.0.0.1:0", "--usuarios", self.usuarios)
-        self.driver = browser.chromium(width=1400, height=1000, zone=NAVEGADOR)
+        self.driver = browser.chromium(width=1400, height=1000, zone=NAVEGADOR, network=True)
 
     def archivar(self, estacion, zona, folder, *ports):
         subprocess.run([os.path.join(BIN, "climalog-archivo"), "--estacion", estacion, "--zona", zona, "--una-vez",
@@ -627,7 +627,10 @@ class Pagina(unittest.TestCase):
     def test_9b_salir(self):
         # The page's "Salir" posts its form as a browser does, and ends the
         # session on the server: the same cookie reads nothing afterwards.
+        # The login's form and this one name the page's origin, so that the
+        # server can tell them from another site's.
         d = sitio.driver
+        browser.sent(d, "POST")
         sitio.entra(sitio.web)
         self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")))
         cookie = sitio.cookie()
@@ -636,6 +639,8 @@ class Pagina(unittest.TestCase):
         WebDriverWait(d, 20).until(expected_conditions.staleness_of(boton))
         self.assertTrue(until(lambda: d.current_url.endswith("/entrar")), d.current_url)
         self.assertEqual(sitio.web.pide("GET", "/api/resumen", cookie=cookie)[0], 401)
+        origins = [(url[len(sitio.web.url):], h.get("origin")) for url, h in browser.sent(d, "POST")]
+        self.assertEqual(origins, [("/entrar", sitio.web.url), ("/salir", sitio.web.url)])
 
 
 if __name__ == "__main__":
