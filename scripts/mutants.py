@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
 """Runs the mutants of scripts/mutants.txt one at a time in a scratch copy
-of the tree with one scratch build: apply, rebuild the test programs that
-link the mutated file, run them (the mutant's own list first, then the
-others that link it, quickest first; each with a timeout, stopping at the
-first that fails), restore. scripts/mutants.sh calls this inside one virtual
-display and one private database server; see it for the options."""
+of the tree with one scratch build: apply, rebuild the tests that can see
+the mutated file, run them (the mutant's own list first, then the others
+that see it, quickest first; each with a timeout, stopping at the first that
+fails), restore. Two kinds of test: the C++ test programs (one per folder of
+tests/, named by their folder), which see the sources they link; and the
+tests CTest runs through scripts (the web page in a browser, the page's
+script under Node; named as CTest names them), which see the programs they
+drive and the files they read as they are. scripts/mutants.sh calls this
+inside one virtual display and one private database server; see it for the
+options."""
 
 import argparse
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -18,6 +24,15 @@ ROOT = Path(__file__).resolve().parent.parent
 # X11 tests drive real windows; every other program runs offscreen, as the
 # test list of tests/CMakeLists.txt says.
 PLATFORM = {"x11": "xcb"}
+# The tests CTest runs through a script: the programs each one drives (their
+# sources are what it sees of the build) and the folders or files it reads
+# without a build step (the page's files, which the web program also takes
+# in as resources, and the scripts themselves).
+SCRIPTED = {
+    "web_pagina": {"targets": ["climalog-web", "climalog-archivo", "captura_web"],
+                   "reads": ["src/web/page/", "tests/web/test_pagina.py", "tests/web/browser.py"]},
+    "web_script": {"targets": [], "reads": ["src/web/page/", "tests/web/app.test.mjs"]},
+}
 
 
 class Mutant:
@@ -136,12 +151,17 @@ def run(cmd, log, timeout=None, env=None, cwd=None):
 
 
 def first_failure(log, since):
-    """The first failed test named in the log after byte offset `since`."""
+    """The first failed test named in the log after byte offset `since`:
+    GoogleTest's, Python's unittest's or Node's test runner's."""
     with open(log, "rb") as f:
         f.seek(since)
         for line in f.read().decode(errors="replace").splitlines():
             if line.startswith("[  FAILED  ]"):
                 return line[12:].strip().split(" ")[0]
+            if line.startswith(("FAIL: ", "ERROR: ")):
+                return line.split(" ")[1]
+            if line.startswith("not ok "):
+                return line.split(" - ", 1)[-1].strip()
     return ""
 
 
@@ -157,6 +177,7 @@ class Runner:
         self.timeouts = {}
         self.seconds = {}
         self.linked = {}
+        self.reads = {}
 
     def configure(self):
         self.tree.mkdir(parents=True, exist_ok=True)
@@ -174,37 +195,69 @@ class Runner:
                 sys.exit(f"cmake failed: see {self.logs / 'configure.log'}")
 
     def programs(self):
-        """Every test program this build makes: one per folder of tests/, as
-        tests/CMakeLists.txt makes them (the Windows-only ones are not here)."""
+        """Every test this build makes: one program per folder of tests/, as
+        tests/CMakeLists.txt makes them (the Windows-only ones are not here),
+        then the scripted tests CTest knows."""
         targets = subprocess.run(["ninja", "-C", str(self.out), "-t", "targets", "all"],
                                  check=True, capture_output=True, text=True).stdout
         made = {line.split(":")[0].rsplit("/", 1)[-1] for line in targets.splitlines()}
         folders = (d for d in sorted((self.tree / "tests").iterdir()) if d.is_dir())
-        return [d.name for d in folders if f"test_{d.name}" in made]
+        listed = subprocess.run(["ctest", "-N"], cwd=self.out, check=True, capture_output=True, text=True).stdout
+        known = set(re.findall(r"^\s*Test\s+#\d+: (\S+)", listed, re.M))
+        return [d.name for d in folders if f"test_{d.name}" in made] + [t for t in SCRIPTED if t in known]
+
+    def targets(self, test):
+        return SCRIPTED[test]["targets"] if test in SCRIPTED else [f"test_{test}"]
 
     def link_map(self, programs):
-        """The sources each program is built from, its libraries and the
-        programs it runs (the monitor, the archive program) included."""
+        """The sources each test is built from: a program's, its libraries'
+        and those of the programs it runs (the monitor, the archive program);
+        a scripted test's, those of the programs it drives."""
         for p in programs:
-            commands = subprocess.run(["ninja", "-C", str(self.out), "-t", "commands", f"test_{p}"],
-                                      check=True, capture_output=True, text=True).stdout
-            self.linked[p] = {str(Path(w).resolve().relative_to(self.tree)) for w in commands.split()
-                              if w.startswith(str(self.tree) + "/") and w.endswith((".cpp", ".c"))}
+            self.linked[p] = set()
+            self.reads[p] = SCRIPTED.get(p, {}).get("reads", [])
+            for target in self.targets(p):
+                commands = subprocess.run(["ninja", "-C", str(self.out), "-t", "commands", target],
+                                          check=True, capture_output=True, text=True).stdout
+                self.linked[p] |= {str(Path(w).resolve().relative_to(self.tree)) for w in commands.split()
+                                   if w.startswith(str(self.tree) + "/") and w.endswith((".cpp", ".c"))}
+
+    def sees(self, p, name):
+        """Whether test p can see a change of the file: it links it, reads
+        it, or the file is a header (seen by every program). A file that some
+        scripted test reads is seen by those tests only."""
+        if name in self.linked[p] or any(name.startswith(r) for r in self.reads[p]):
+            return True
+        if any(name.startswith(r) for reads in self.reads.values() for r in reads):
+            return False
+        return not name.endswith((".cpp", ".c"))
 
     def order(self, m):
-        """The mutant's own programs, then every other one that links its
-        file, the quickest first. A header is seen by every program."""
-        sees = [p for p in self.linked if m.file in self.linked[p] or not m.file.endswith((".cpp", ".c"))]
+        """The mutant's own tests, then every other one that sees its file,
+        the quickest first."""
+        sees = [p for p in self.linked if self.sees(p, m.file)]
         rest = sorted((p for p in sees if p not in m.tests), key=lambda p: self.seconds[p])
         return m.tests + rest
 
     def make(self, programs, log):
-        status, seconds = run(["ninja", "-C", str(self.out), f"-j{self.jobs}"] + [f"test_{p}" for p in programs], log)
+        targets = sorted({t for p in programs for t in self.targets(p)})
+        if not targets:
+            return True, 0.0
+        status, seconds = run(["ninja", "-C", str(self.out), f"-j{self.jobs}"] + targets, log)
         return status == 0, seconds
 
     def run_test(self, program, log, timeout, only=None, skip=()):
         env = dict(os.environ, QT_QPA_PLATFORM=PLATFORM.get(program, "offscreen"))
         offset = log.stat().st_size if log.exists() else 0
+        if program in SCRIPTED:
+            # A script's cases build on each other: it runs whole, stopping
+            # at its first failure.
+            env["CLIMALOG_PRIMER_FALLO"] = "1"
+            status, seconds = run(["ctest", "--output-on-failure", "-R", f"^{program}$"], log, timeout=timeout,
+                                  env=env, cwd=self.out)
+            if status is None:
+                return "timeout", seconds, ""
+            return ("pass" if status == 0 else "fail"), seconds, first_failure(log, offset)
         left_out = list(skip) + self.excluded
         pattern = only or ("*-" + ":".join(left_out) if left_out else "*")
         status, seconds = run([str(self.out / "bin" / f"test_{program}"), "--gtest_fail_fast", "--gtest_brief=1",
@@ -223,6 +276,14 @@ class Runner:
             spent += seconds
             if result != "fail" or not failed:
                 return result, spent, failed
+            if program in SCRIPTED:
+                # Run whole again, twice: a kill when both fail too.
+                again = [self.run_test(program, log, timeout) for _ in range(2)]
+                spent += sum(a[1] for a in again)
+                if all(a[0] != "pass" for a in again):
+                    return result, spent, failed
+                self.flaky.setdefault(f"{program} {failed}", []).append(mutant or "baseline")
+                return "pass", spent, ""
             again = [self.run_test(program, log, timeout, only=failed) for _ in range(2)]
             spent += sum(a[1] for a in again)
             if all(a[0] != "pass" for a in again):
@@ -241,11 +302,15 @@ class Runner:
         print(f"baseline build {seconds:.0f} s", flush=True)
         for p in programs:
             result, seconds, failed = self.test(p, log, 1800)
-            print(f"baseline test_{p}: {result} {seconds:.0f} s {failed}", flush=True)
+            print(f"baseline {self.label(p)}: {result} {seconds:.0f} s {failed}", flush=True)
             if result != "pass":
-                sys.exit(f"test_{p} fails without any mutant: see {log}")
+                sys.exit(f"{self.label(p)} fails without any mutant: see {log}")
             self.seconds[p] = seconds
             self.timeouts[p] = max(60.0, 3 * seconds + 30)
+
+    @staticmethod
+    def label(test):
+        return test if test in SCRIPTED else f"test_{test}"
 
     def mutant(self, m):
         """'killed', 'survived' or 'no compila', and a note."""
@@ -266,7 +331,7 @@ class Runner:
                 result, seconds, failed = self.test(p, log, self.timeouts[p], m.id)
                 spent += seconds
                 if result != "pass":
-                    return "killed", f"test_{p} {result}{' ' + failed if failed else ''} ({spent:.0f} s)"
+                    return "killed", f"{self.label(p)} {result}{' ' + failed if failed else ''} ({spent:.0f} s)"
             return "survived", f"{len(programs)} programs pass ({spent:.0f} s)"
         finally:
             path.write_text(text, encoding="utf-8")
@@ -278,6 +343,8 @@ def main():
     parser.add_argument("--build", default=str(ROOT / "build-mutants"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--check", action="store_true", help="only check that every mutant applies")
+    parser.add_argument("--file", action="append", default=[],
+                        help="run only the mutants of files under this path (may be given more than once)")
     parser.add_argument("ids", nargs="*", help="run only these mutants")
     args = parser.parse_args()
 
@@ -287,6 +354,8 @@ def main():
         if unknown:
             sys.exit("unknown mutants: " + " ".join(sorted(unknown)))
         mutants = [m for m in mutants if m.id in args.ids]
+    if args.file:
+        mutants = [m for m in mutants if any(m.file.startswith(f) for f in args.file)]
 
     if args.check:
         bad = 0
@@ -306,7 +375,9 @@ def main():
     if unknown:
         sys.exit("no such test programs: " + " ".join(sorted(unknown)))
     runner.link_map(programs)
-    runner.baseline(programs)
+    # Only the tests that can see one of the mutants run, the baseline too.
+    needed = [p for p in programs if any(p in m.tests or runner.sees(p, m.file) for m in mutants)]
+    runner.baseline(needed)
 
     results = {}
     for m in mutants:
@@ -315,7 +386,7 @@ def main():
         print(f"{m.id:<5} {outcome:<10} {m.file}: {note}", flush=True)
     # The last mutant's file is restored; rebuilding it now keeps the next
     # run's baseline from paying for it.
-    runner.make(programs, runner.logs / "restore.log")
+    runner.make(needed, runner.logs / "restore.log")
 
     def count(what):
         return sum(1 for v in results.values() if v == what)

@@ -2,7 +2,9 @@
 """The web page in a real browser: the real climalog-web on the private
 PostgreSQL of the test command (scripts/testdb.sh), capture files written by
 the monitor's own capture writer (captura_web) and archived by the real
-climalog-archivo, driven in headless Chromium."""
+climalog-archivo, driven in headless Chromium whose clock is in another time
+zone than every station's. With CLIMALOG_PRIMER_FALLO=1 the run stops at
+the first failure (the mutation runner sets it)."""
 import argparse
 import datetime
 import glob
@@ -10,6 +12,7 @@ import http.client
 import json
 import os
 import shutil
+import signal
 import ssl
 import subprocess
 import sys
@@ -21,13 +24,20 @@ import zoneinfo
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.wait import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
 
 BIN = ""
 ZONA = "Europe/Madrid"
+CANARIAS = "Atlantic/Canary"   # the second station's zone, an hour behind
+NAVEGADOR = "Asia/Tokyo"       # the browser's own, far from both
+SUR = "<b>sur</b>"             # markup in names is text, never run
+LARGO = "mirador_de_la_sierra_norte_estacion_meteorologica_numero_3"  # nowhere to break
 DB = "climalog_web"
 CLAVE = "cierzo-de-enero"
 sitio = None
@@ -43,9 +53,9 @@ def until(check, timeout=20, step=0.1):
         time.sleep(step)
 
 
-def ahora():
-    """The station's wall-clock time now."""
-    return datetime.datetime.now(zoneinfo.ZoneInfo(ZONA)).replace(microsecond=0, tzinfo=None)
+def ahora(zona=ZONA):
+    """A station's wall-clock time now."""
+    return datetime.datetime.now(zoneinfo.ZoneInfo(zona)).replace(microsecond=0, tzinfo=None)
 
 
 def owner(cmd, **kw):
@@ -61,17 +71,29 @@ def psql(sql, db=DB):
 
 
 class Captura:
-    """A station's port: lines written by the monitor's capture writer."""
+    """A station's port: lines written by the monitor's capture writer, in
+    the station's time zone; `red` "reles" is the port of a heater and a
+    relay device read every five minutes."""
 
-    def __init__(self, folder, port="1"):
-        self.folder, self.port = folder, port
-        self.proc = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, port], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+    def __init__(self, folder, port="1", red=None, zona=ZONA):
+        self.folder, self.port, self.zona = folder, port, zona
+        os.makedirs(folder, exist_ok=True)
+        self.proc = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, port] + ([red] if red else []),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                     env=dict(os.environ, TZ=zona))
 
-    def linea(self, cuando, sala, inv_c="19", inv_h="55", p1="0", p2="0"):
-        self.proc.stdin.write(f"{cuando:%Y-%m-%dT%H:%M:%S} {sala} {inv_c} {inv_h} {p1} {p2}\n")
+    def escribe(self, cuando, *valores):
+        self.proc.stdin.write(f"{cuando:%Y-%m-%dT%H:%M:%S} {' '.join(valores)}\n")
         self.proc.stdin.flush()
         assert self.proc.stdout.readline().startswith("escrito"), "captura_web did not write the line"
+
+    def linea(self, cuando, sala, inv_c="19", inv_h="55", p1="0", p2="0"):
+        self.escribe(cuando, sala, inv_c, inv_h, p1, p2)
+
+    def cierra(self):
+        self.proc.stdin.close()
+        self.proc.wait(30)
+        self.proc.stdout.close()
 
     def lineas(self):
         """Every line of the capture files: (instant, {column: value or None})."""
@@ -84,7 +106,7 @@ class Captura:
                 if row:
                     cells = row.split("  ")
                     t = datetime.datetime.strptime(cells[0], "%d-%m-%Y %H:%M:%S").replace(
-                        tzinfo=zoneinfo.ZoneInfo(ZONA))
+                        tzinfo=zoneinfo.ZoneInfo(self.zona))
                     out.append((t, {n: None if v == "ERR" else float(v.replace(",", "."))
                                     for n, v in zip(names, cells[1:])}))
         return out
@@ -118,7 +140,9 @@ class Web:
             c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
         headers = {"Cookie": cookie, **({"Host": host} if host else {})}
         if body is not None:
+            # As a browser posts the page's own form.
             headers["Content-Type"] = "application/x-www-form-urlencoded"
+            headers["Origin"] = f"{'https' if context else 'http'}://{host or f'127.0.0.1:{self.port}'}"
         c.request(method, path, body=body, headers=headers)
         r = c.getresponse()
         body = r.read()
@@ -127,9 +151,13 @@ class Web:
 
 
 class Sitio:
-    """The database, one station with four hours of captures (a gap, failed
-    reads, the last reading outside its limits), the archive following it,
-    the web program with one user, and a browser."""
+    """The database and three stations: one with four hours of captures (a
+    gap, failed reads, the last reading outside its limits) followed by the
+    archive, and a second port stopped ten minutes ago; "<b>sur</b>", an hour
+    behind, read every five minutes, its heater last exactly at its minimum
+    and its relay device's first input active; and a station with a long
+    name stopped 87 minutes ago, its sensor last exactly at its maximum.
+    Then the web program with one user, and a browser."""
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="climalog-web-")
@@ -141,6 +169,21 @@ class Sitio:
         # Roles outlive the database: a second run on the same server makes it anew.
         psql("DROP ROLE IF EXISTS lector_web")
         psql("CREATE ROLE lector_web LOGIN IN ROLE climalog_lectura")
+        # The stations archived once, before the one followed: its last line
+        # must still be current when the tests look.
+        self.sur = Captura(os.path.join(self.dir, "sur"), red="reles", zona=CANARIAS)
+        # The last line four minutes ago: current for a port read every five.
+        self.fin_sur = ahora(CANARIAS) - datetime.timedelta(minutes=4, seconds=1)
+        for k in range(48, 0, -1):
+            self.sur.escribe(self.fin_sur - datetime.timedelta(minutes=5 * k), f"{19 + k % 5 * 0.5:.1f}", "0", "1")
+        self.sur.escribe(self.fin_sur, "18", "1", "0")
+        self.sur.cierra()
+        self.archivar(SUR, CANARIAS, os.path.join(self.dir, "sur"), "1")
+        self.largo = Captura(os.path.join(self.dir, "largo"))
+        for m in range(120, 87, -1):
+            self.largo.linea(ahora() - datetime.timedelta(minutes=m), "20" if m > 88 else "22")
+        self.largo.cierra()
+        self.archivar(LARGO, ZONA, os.path.join(self.dir, "largo"), "1")
         self.estacion = os.path.join(self.dir, "estacion")
         os.mkdir(self.estacion)
         self.captura = Captura(self.estacion)
@@ -153,51 +196,82 @@ class Sitio:
                 self.captura.linea(t, sala.replace(",", "."), p1=str(i // 100 % 2))
             t += datetime.timedelta(seconds=4)
             i += 1
-        self.captura.linea(t, "25.5", "31", "48", "1", "0")
+        self.captura.linea(ahora(), "25.5", "31", "48", "1", "0")
         # Port 2 stopped capturing ten minutes ago.
         parada = Captura(self.estacion, "2")
         for k in range(10, 0, -1):
             parada.linea(ahora() - datetime.timedelta(minutes=10, seconds=k), "20")
-        parada.proc.stdin.close()
-        parada.proc.wait(30)
-        parada.proc.stdout.close()
+        parada.cierra()
+        self.archivar("invernadero-1", ZONA, self.estacion, "1", "2")
         archivo = [os.path.join(BIN, "climalog-archivo"), "--estacion", "invernadero-1", "--zona", ZONA,
                    f"postgresql:///{DB}", os.path.join(self.estacion, "1"), os.path.join(self.estacion, "2")]
-        subprocess.run(archivo + ["--una-vez"], check=True, capture_output=True)
         self.archivo = subprocess.Popen(archivo, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.usuarios = os.path.join(self.dir, "usuarios.txt")
         subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", "ana", "--usuarios", self.usuarios],
                        input=CLAVE + "\n", check=True, capture_output=True, text=True)
         self.web = Web("--escuchar", "127.0.0.1:0", "--usuarios", self.usuarios)
-        self.driver = browser.chromium(width=1400, height=1000)
+        self.driver = browser.chromium(width=1400, height=1000, zone=NAVEGADOR, network=True)
+
+    def archivar(self, estacion, zona, folder, *ports):
+        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--estacion", estacion, "--zona", zona, "--una-vez",
+                        f"postgresql:///{DB}", *(os.path.join(folder, p) for p in ports)], check=True,
+                       capture_output=True)
 
     def close(self):
         browser.close(self.driver)
         self.web.stop()
         self.archivo.terminate()
         self.archivo.wait(30)
-        self.captura.proc.stdin.close()
-        self.captura.proc.wait(30)
-        self.captura.proc.stdout.close()
+        self.captura.cierra()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def entra(self, web, clave=CLAVE):
+        """The login form filled in and sent; returns once the browser has
+        left the form's page (the answer is another page, so the form's
+        elements go stale: nothing of the old page is read after that)."""
         d = self.driver
         d.get(web.url + "/")
         until(lambda: d.current_url.endswith("/entrar"))
+        form = d.find_element(By.TAG_NAME, "form")
         d.find_element(By.ID, "usuario").send_keys("ana")
         d.find_element(By.ID, "clave").send_keys(clave)
         d.find_element(By.ID, "entrar").click()
+        WebDriverWait(d, 20).until(expected_conditions.staleness_of(form))
 
-    def fila(self, columna, puerto="1"):
-        for tr in self.driver.find_elements(By.CSS_SELECTOR, f"#resumen table[data-puerto='{puerto}'] tr[data-serie]"):
-            if tr.find_element(By.CSS_SELECTOR, ".columna").text == columna:
-                return tr
-        return None
+    def filas(self):
+        """Every row of the overview as the user sees it, read at one moment
+        of the page (so no row is rebuilt halfway through)."""
+        return self.driver.execute_script("""
+            return [...document.querySelectorAll('#resumen tr[data-serie]')].map(tr => ({
+              estacion: tr.closest('article').dataset.estacion, puerto: tr.closest('table').dataset.puerto,
+              columna: tr.querySelector('.columna').innerText, valor: tr.querySelector('.valor').innerText,
+              unidad: tr.querySelector('.unidad').innerText, hora: tr.querySelector('.hora').innerText,
+              marca: tr.querySelector('.marca').innerText, clases: tr.className, serie: +tr.dataset.serie}));""")
 
-    def celda(self, columna, cell):
-        tr = self.fila(columna)
-        return tr.find_element(By.CSS_SELECTOR, "." + cell).text if tr else None
+    def fila(self, columna, puerto="1", estacion="invernadero-1"):
+        return next((f for f in self.filas()
+                     if (f["estacion"], f["puerto"], f["columna"]) == (estacion, puerto, columna)), None)
+
+    def celda(self, columna, cell, puerto="1", estacion="invernadero-1"):
+        f = self.fila(columna, puerto, estacion)
+        return f[cell] if f else None
+
+    def marca_casilla(self, columna, puerto="1", estacion="invernadero-1"):
+        """Ticks or unticks a column's box with a real click; a table rebuilt
+        between finding the box and the click is looked up again."""
+        d = self.driver
+
+        def click():
+            try:
+                d.find_element(By.CSS_SELECTOR, f"tr[data-serie='{self.fila(columna, puerto, estacion)['serie']}'] input").click()
+                return True
+            except StaleElementReferenceException:
+                return False
+        self.assertion(until(click), f"no box for {columna}")
+
+    @staticmethod
+    def assertion(ok, message):
+        assert ok, message
 
     def cookie(self):
         return "climalog_sesion=" + self.driver.get_cookie("climalog_sesion")["value"]
@@ -218,8 +292,9 @@ class Pagina(unittest.TestCase):
 
     def test_1_entrar(self):
         d = sitio.driver
+        self.assertEqual(d.execute_script("return Intl.DateTimeFormat().resolvedOptions().timeZone"), NAVEGADOR)
         sitio.entra(sitio.web, "otra")
-        self.assertTrue(until(lambda: "Usuario o contraseña incorrectos" in d.find_element(By.ID, "mensaje").text))
+        self.assertIn("Usuario o contraseña incorrectos", d.find_element(By.ID, "mensaje").text)
         self.assertIsNone(d.get_cookie("climalog_sesion"))
         sitio.entra(sitio.web)
         self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")), "no overview after the login")
@@ -229,25 +304,69 @@ class Pagina(unittest.TestCase):
         self.assertGreater(c["expiry"], time.time() + 3600)
 
     def test_2_resumen(self):
-        ultima = sitio.captura.lineas()[-1]
+        ultima = f"{sitio.captura.lineas()[-1][0]:%d-%m-%Y %H:%M:%S}"
+        sur = f"{sitio.fin_sur:%d-%m-%Y %H:%M:%S}"
+        until(lambda: sitio.fila("<b>Horno</b> (ºC)", estacion=SUR))
+        rows = {(f["estacion"], f["puerto"], f["columna"]): f for f in sitio.filas()}
         expected = {
-            # column: value, unit, mark
-            "Sala (ºC)": ("25,5", "ºC", "Sobre el máximo (22)"),
-            "Invernadero (ºC)": ("31", "ºC", ""),  # action "Ninguno": never a warning
-            "Invernadero (%)": ("48", "%", ""),
-            "Puerta - 1": ("1", "", "Entrada activa"),
-            "Puerta - 2": ("0", "", ""),
+            # (station, port, column): value, unit, time (the station's own), mark
+            ("invernadero-1", "1", "Sala (ºC)"): ("25,5", "ºC", ultima, "Sobre el máximo (22)"),
+            # action "Ninguno": never a warning
+            ("invernadero-1", "1", "Invernadero (ºC)"): ("31", "ºC", ultima, ""),
+            ("invernadero-1", "1", "Invernadero (%)"): ("48", "%", ultima, ""),
+            ("invernadero-1", "1", "Puerta - 1"): ("1", "", ultima, "Entrada activa"),
+            ("invernadero-1", "1", "Puerta - 2"): ("0", "", ultima, ""),
+            # exactly at the minimum is inside, as in the monitor's warning list;
+            # read every five minutes, four minutes ago is current
+            (SUR, "1", "<b>Horno</b> (ºC)"): ("18", "ºC", sur, ""),
+            (SUR, "1", "<i>Bomba</i> - 1"): ("1", "", sur, "Entrada activa"),
+            (SUR, "1", "<i>Bomba</i> - 2"): ("0", "", sur, ""),
         }
-        for columna, (valor, unidad, marca) in expected.items():
-            with self.subTest(columna):
-                self.assertEqual(sitio.celda(columna, "valor"), valor)
-                self.assertEqual(sitio.celda(columna, "unidad"), unidad)
-                self.assertEqual(sitio.celda(columna, "hora"), f"{ultima[0]:%d-%m-%Y %H:%M:%S}")
-                self.assertEqual(sitio.celda(columna, "marca"), marca)
-        self.assertIn("aviso", sitio.fila("Sala (ºC)").get_attribute("class"))
-        parada = sitio.fila("Sala (ºC)", "2")
-        self.assertRegex(parada.find_element(By.CSS_SELECTOR, ".marca").text, r"^Sin lecturas desde hace 1[0-2] min$")
-        self.assertIn("antigua", parada.get_attribute("class"))
+        for key, (valor, unidad, hora, marca) in expected.items():
+            with self.subTest(key):
+                self.assertIn(key, rows)
+                got = rows[key]
+                self.assertEqual((got["valor"], got["unidad"], got["hora"], got["marca"]), (valor, unidad, hora, marca))
+        self.assertIn("aviso", rows[("invernadero-1", "1", "Sala (ºC)")]["clases"])
+        parada = rows[("invernadero-1", "2", "Sala (ºC)")]
+        self.assertRegex(parada["marca"], r"^Sin lecturas desde hace 1[0-2] min$")
+        self.assertIn("antigua", parada["clases"])
+        # Exactly at the maximum is inside too: only the stop is marked.
+        self.assertRegex(rows[(LARGO, "1", "Sala (ºC)")]["marca"], r"^Sin lecturas desde hace (8[89]|9\d) min$")
+        d = sitio.driver
+        # Names are shown as written: no element comes from them.
+        self.assertEqual(d.execute_script("return document.querySelectorAll('#resumen b, #resumen i, #sumario b, #sumario i').length"), 0)
+        titulos = d.execute_script("return [...document.querySelectorAll('#resumen h2')].map(e => e.innerText)")
+        for nombre in (SUR, "invernadero-1", LARGO):
+            self.assertEqual(sum(t.startswith(nombre) for t in titulos), 1, (nombre, titulos))
+
+    def test_2b_avisos_y_sumario(self):
+        d = sitio.driver
+        cuentas = dict(d.execute_script("return [...document.querySelectorAll('article.estacion')].map(a => [a.dataset.estacion, a.querySelector('.cuenta').innerText])"))
+        # Warnings, ERR and stale rows alike: a row that deserves a look.
+        self.assertEqual(cuentas, {"invernadero-1": "7 avisos", SUR: "1 aviso", LARGO: "5 avisos"})
+        sumario = d.execute_script("""const s = document.getElementById('sumario'), r = s.getBoundingClientRect();
+            return {top: r.top, bottom: r.bottom, alto: innerHeight, enlaces: [...s.querySelectorAll('a')].map(a => a.innerText),
+                    antes: !!(s.compareDocumentPosition(document.getElementById('resumen')) & Node.DOCUMENT_POSITION_FOLLOWING)}""")
+        # Seen without scrolling, the stopped station first.
+        self.assertTrue(sumario["antes"] and 0 <= sumario["top"] and sumario["bottom"] <= sumario["alto"], sumario)
+        self.assertEqual(len(sumario["enlaces"]), 3, sumario)
+        self.assertRegex(sumario["enlaces"][0], "^" + LARGO + r": 5 avisos, sin lecturas desde hace (8[89]|9\d) min$")
+        self.assertEqual(sorted(sumario["enlaces"][1:]), sorted(["invernadero-1: 7 avisos", f"{SUR}: 1 aviso"]))
+
+    def test_2c_telefono(self):
+        d = sitio.driver
+        d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {"width": 390, "height": 844, "deviceScaleFactor": 3, "mobile": True})
+        try:
+            medidas = "return {ancho: document.documentElement.scrollWidth, vista: innerWidth, filas: [...document.querySelectorAll('#resumen tr[data-serie]')].map(tr => [tr.querySelector('.columna').innerText, tr.getBoundingClientRect().height / parseFloat(getComputedStyle(tr.querySelector('.columna')).lineHeight)])}"
+            m = until(lambda: (lambda v: v if v["vista"] == 390 else None)(d.execute_script(medidas)))
+            # A long name does not widen the page; a row is one line, and one more for its mark.
+            self.assertLessEqual(m["ancho"], m["vista"], "the page is wider than the phone")
+            altas = [(c, round(h, 1)) for c, h in m["filas"] if h >= 2.6]
+            self.assertEqual(altas, [], "rows of three lines or more")
+            self.assertTrue(any(h < 1.6 for _, h in m["filas"]), "no row of one line")
+        finally:
+            d.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def test_3_nueva_linea(self):
         d = sitio.driver
@@ -256,27 +375,64 @@ class Pagina(unittest.TestCase):
         t0 = time.monotonic()
         self.assertTrue(until(lambda: sitio.celda("Sala (ºC)", "valor") == "ERR"), "the new line never showed")
         print(f"new capture line on the page after {time.monotonic() - t0:.2f} s", file=sys.stderr)
-        self.assertIn("err", sitio.fila("Sala (ºC)").get_attribute("class"))
+        self.assertIn("err", sitio.fila("Sala (ºC)")["clases"])
         self.assertEqual(sitio.celda("Puerta - 2", "marca"), "Entrada activa")
+        self.assertEqual(d.execute_script("return document.querySelector('article[data-estacion=\"invernadero-1\"] .cuenta').innerText"), "7 avisos")
         self.assertTrue(d.execute_script("return window.sinRecargar === true"), "the page was reloaded")
+        # The page asks again every second (a line reaches it within about two).
+        pedidas = lambda: d.execute_script("return performance.getEntriesByType('resource').filter(e => e.name.endsWith('/api/resumen')).map(e => e.startTime)")
+        t = until(lambda: (lambda p: p if len(p) >= 8 else None)(pedidas()), timeout=60) or pedidas()
+        pasos = sorted(b - a for a, b in zip(t[-8:], t[-7:]))
+        self.assertEqual(len(pasos), 7, "fewer than eight overview requests in a minute")
+        self.assertLess(pasos[len(pasos) // 2], 2000, pasos)
+
+    def test_3b_sin_respuesta(self):
+        # The server stops answering: within seconds the page says so and
+        # marks every value as the last answer's, then comes back by itself.
+        d = sitio.driver
+        estado = lambda: d.find_element(By.ID, "estado").text
+        self.assertTrue(until(lambda: estado().startswith("Actualizado:")))
+        os.kill(sitio.web.proc.pid, signal.SIGSTOP)
+        try:
+            self.assertTrue(until(lambda: estado().startswith("Sin respuesta desde hace")), estado())
+            self.assertTrue(until(lambda: "(el servidor no contestó en 5 s)" in estado()), estado())
+            self.assertIn("Última actualización:", estado())
+            filas = sitio.filas()
+            self.assertTrue(filas)
+            for f in filas:
+                with self.subTest(f["columna"]):
+                    self.assertRegex(f["marca"], r"(^| · )Sin respuesta desde hace \d+ s$")
+                    self.assertIn("sinrespuesta", f["clases"])
+        finally:
+            os.kill(sitio.web.proc.pid, signal.SIGCONT)
+        self.assertTrue(until(lambda: estado().startswith("Actualizado:")), estado())
+        self.assertTrue(until(lambda: not any("sinrespuesta" in f["clases"] for f in sitio.filas())))
+        self.assertEqual(sitio.celda("Sala (ºC)", "marca"), "")
 
     def test_4_grafica(self):
         d = sitio.driver
         for columna in ("Sala (ºC)", "Invernadero (ºC)"):
-            sitio.fila(columna).find_element(By.TAG_NAME, "input").click()
+            sitio.marca_casilla(columna)
         d.find_element(By.ID, "dibujar").click()
-        state = "const g = window.climalog.grafica; return {vista: g.vista, cargada: +document.getElementById('lienzos').dataset.cargada || 0, data: g.graficos.map(x => x.u.data)};"
+        state = "const g = window.climalog.grafica; return {vista: g.vista, cargada: +document.getElementById('lienzos').dataset.cargada || 0, data: g.graficos.map(x => x.u.data), labels: g.graficos.map(x => x.u.series.map(s => s.label))};"
         s = until(lambda: (lambda v: v if v["cargada"] else None)(d.execute_script(state)))
         self.assertAlmostEqual(s["vista"]["max"] - s["vista"]["min"], 86400, delta=2)
-        xs, sala = s["data"][0][0], s["data"][0][1]
+        xs, sala = s["data"][0][0], s["data"][0][s["labels"][0].index("Sala (ºC)")]
         # Fewer points than lines (the server reduced them), and the station's
         # twenty stopped minutes drawn as a gap.
-        self.assertLess(len(xs), len(sitio.captura.lineas()))
+        lineas = sitio.captura.lineas()
+        self.assertLess(len(xs), len(lineas))
         # (a bucket, about a minute wide here, may start before the first line after it)
         zona = zoneinfo.ZoneInfo(ZONA)
         inside = [i for i, x in enumerate(xs)
                   if sitio.hueco[0].replace(tzinfo=zona).timestamp() + 150 < x < sitio.hueco[1].replace(tzinfo=zona).timestamp() - 150]
         self.assertTrue(inside and all(sala[i] is None for i in inside), "no gap where the station stopped")
+        # Each bucket keeps its lowest and its highest reading.
+        vistas = [v["Sala (ºC)"] for t, v in lineas
+                  if s["vista"]["min"] <= t.timestamp() <= s["vista"]["max"] and v["Sala (ºC)"] is not None]
+        dibujadas = [v for v in sala if v is not None]
+        self.assertAlmostEqual(max(dibujadas), max(vistas), places=3)
+        self.assertAlmostEqual(min(dibujadas), min(vistas), places=3)
         # The wheel near the right end (the last hours) zooms in about it; a
         # drag to the left moves to later times; each view is asked for anew.
         over = d.find_element(By.CSS_SELECTOR, ".grupo .u-over")
@@ -320,6 +476,43 @@ class Pagina(unittest.TestCase):
                     values = [None if c == "" else float(c.replace(",", ".")) for c in cells[1:]]
                     self.assertEqual(values, [capturas[t]["Invernadero (ºC)"], capturas[t]["Sala (ºC)"]], row)
                 self.assertEqual(got, want)
+
+    def test_5b_comparar(self):
+        # Two stations in one plot: their lines are at different times, and
+        # the first station's stop stays a gap beside the other's line.
+        d = sitio.driver
+        sitio.marca_casilla("Invernadero (ºC)")
+        sitio.marca_casilla("<b>Horno</b> (ºC)", estacion=SUR)
+        d.find_element(By.ID, "dibujar").click()
+        zona = zoneinfo.ZoneInfo(ZONA)
+        desde, hasta = (t.replace(tzinfo=zona).timestamp() for t in sitio.hueco)
+        v = until(lambda: d.execute_script("""
+            const g = window.climalog.grafica;
+            if (!(+document.getElementById('lienzos').dataset.cargada > 0) || g.graficos.length !== 1) return null;
+            const u = g.graficos[0].u;
+            if (u.series.length !== 3 || u.data[0].length === 0) return null;
+            const k = u.series.findIndex(s => s.label === 'invernadero-1 - puerto 1 - Sala (ºC)');
+            const otra = 3 - k;
+            const dentro = u.data[0].map((x, i) => [x, i]).filter(([x]) => x > arguments[0] + 300 && x < arguments[1] - 300);
+            // The canvas between the stop's edges: no pixel of the stopped line's colour.
+            const ctx = u.ctx, b = u.bbox, x0 = Math.ceil(u.valToPos(arguments[0] + 300, 'x', true)),
+                  x1 = Math.floor(u.valToPos(arguments[1] - 300, 'x', true));
+            const px = ctx.getImageData(x0, b.top, Math.max(1, x1 - x0), b.height).data;
+            let azul = 0, rojo = 0;
+            for (let i = 0; i < px.length; i += 4) {
+              if (px[i + 2] - px[i] > 40) azul++;
+              if (px[i] - px[i + 2] > 40 && px[i] - px[i + 1] > 40) rojo++;
+            }
+            return {k, labels: u.series.map(s => s.label), columnas: x1 - x0,
+                    otras: dentro.filter(([x, i]) => u.data[otra][i] != null).length,
+                    valores: dentro.map(([x, i]) => u.data[k][i] === null ? 'null' : String(u.data[k][i])),
+                    pixeles: k === 1 ? azul : rojo};""", desde, hasta))
+        self.assertTrue(v, "the two stations were not drawn in one plot")
+        self.assertGreater(v["k"], 0, v["labels"])
+        self.assertGreater(v["otras"], 0, "the other station has no point inside the stop")
+        self.assertGreater(v["columnas"], 2)
+        self.assertEqual(v["pixeles"], 0, "a line is drawn across the stop")
+        self.assertEqual(set(v["valores"]), {"null"}, "the stop is not a gap beside the other station")
 
     def test_6_parametros(self):
         bad = {
@@ -431,10 +624,29 @@ class Pagina(unittest.TestCase):
         self.assertEqual(logs, [])
 
 
+    def test_9b_salir(self):
+        # The page's "Salir" posts its form as a browser does, and ends the
+        # session on the server: the same cookie reads nothing afterwards.
+        # The login's form and this one name the page's origin, so that the
+        # server can tell them from another site's.
+        d = sitio.driver
+        browser.sent(d, "POST")
+        sitio.entra(sitio.web)
+        self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")))
+        cookie = sitio.cookie()
+        boton = d.find_element(By.CSS_SELECTOR, "#salir button")
+        boton.click()
+        WebDriverWait(d, 20).until(expected_conditions.staleness_of(boton))
+        self.assertTrue(until(lambda: d.current_url.endswith("/entrar")), d.current_url)
+        self.assertEqual(sitio.web.pide("GET", "/api/resumen", cookie=cookie)[0], 401)
+        origins = [(url[len(sitio.web.url):], h.get("origin")) for url, h in browser.sent(d, "POST")]
+        self.assertEqual(origins, [("/entrar", sitio.web.url), ("/salir", sitio.web.url)])
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     args, rest = parser.parse_known_args()
     BIN = args.bin
     os.environ["TZ"] = ZONA
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, failfast=os.environ.get("CLIMALOG_PRIMER_FALLO") == "1")

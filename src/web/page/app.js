@@ -1,13 +1,17 @@
-'use strict';
 // The page of every station: the overview, asked again every second and
-// updated in place; plots of the columns marked in it, from the server's
-// spans (a bucket's lowest and highest reading when the range holds more
-// lines than the plot has pixels); and the export of what the plot shows.
+// updated in place, with a summary of the stations that deserve a look;
+// plots of the columns marked in it, from the server's spans (a bucket's
+// lowest and highest reading when the range holds more lines than the plot
+// has pixels); and the export of what the plot shows. A module: the parts
+// that need no page are exported for the tests of tests/web.
 
 // The desktop viewer's colours, in the same order within each plot.
 const colores = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e', '#9467bd',
                  '#8c564b', '#e377c2', '#7f7f7f', '#bcbd22', '#17becf'];
 const refresco = 1000;     // ms between two overview requests
+const caduca = 5000;       // ms without an answer before what the page shows is marked as old
+const limiteResumen = 5000; // ms an overview request may take
+const limiteTramo = 30000;  // ms a plot request may take
 const seguimiento = 2000;  // ms between two plot requests while it follows the present
 const pasoEntrada = 1.5;   // inputs stack in their strip, 0..1 each
 const nombres = {
@@ -31,6 +35,18 @@ const $ = id => document.getElementById(id);
 let series = new Map(); // serie -> the overview's row
 let desfase = 0;        // the server's clock minus this one, ms
 let estructura = '';    // the series the tables show, to rebuild them only when they change
+// The last answer of the overview, by this browser's monotonic clock: what
+// the page shows is as old as that answer, whatever the server's clock says.
+const vigente = {
+  lista: [],      // the series of the last answer that brought them
+  ahora: 0,       // the server's time in that answer, ms
+  en: null,       // performance.now() at that answer; null before the first
+  ultima: null,   // performance.now() at the last answer, "not modified" included
+  etiqueta: '',   // the overview's ETag, when the server gives one
+  error: '',      // why the last request failed; empty when it did not
+  usuario: '',
+};
+let filas = new Map();  // serie -> the cells of its row
 
 // ---- texts
 
@@ -107,29 +123,52 @@ function el(tag, props = {}, ...hijos) {
 
 // ---- requests
 
-async function pide(url) {
-  const r = await fetch(url, {credentials: 'same-origin'});
-  if (r.status === 401) {
-    location.href = '/entrar';
-    throw new Error('Hace falta entrar de nuevo.');
-  }
-  let datos;
+// What an answer brings: its JSON, or null when the server says the
+// overview has not changed since the page last had it (304).
+async function respuesta(r) {
+  if (r.status === 304)
+    return null;
+  let datos = null;
   try {
     datos = await r.json();
   } catch (e) {
-    throw new Error(`respuesta ${r.status} del servidor`);
+    if (e.name === 'TimeoutError' || e.name === 'AbortError')
+      throw e;
   }
-  if (!r.ok)
-    throw new Error(datos.error || `respuesta ${r.status} del servidor`);
+  if (!r.ok || datos == null || typeof datos !== 'object')
+    throw new Error((datos && datos.error) || `respuesta ${r.status} del servidor`);
   return datos;
+}
+
+// Every request has a time limit: a stuck server shows as one, not as a
+// page that waits for ever.
+async function pide(url, limite, etiqueta = '') {
+  try {
+    const r = await fetch(url, {credentials: 'same-origin', cache: 'no-store', signal: AbortSignal.timeout(limite),
+                                headers: etiqueta ? {'If-None-Match': etiqueta} : {}});
+    if (r.status === 401) {
+      location.href = '/entrar';
+      throw new Error('Hace falta entrar de nuevo.');
+    }
+    return {datos: await respuesta(r), etiqueta: r.headers.get('ETag') || etiqueta};
+  } catch (e) {
+    if (e.name === 'TimeoutError' || e.name === 'AbortError')
+      throw new Error(`el servidor no contestó en ${limite / 1000} s`);
+    if (e instanceof TypeError)
+      throw new Error('no se puede conectar con el servidor');
+    throw e;
+  }
 }
 
 // ---- the overview
 
+// The mark of a series' latest reading, from the server's judgement of it
+// (the marks' one rule): `aviso` says the row deserves a look, and counts
+// in its station's "N avisos".
 function marca(s, ahora) {
-  const textos = [], clases = [];
   if (s.hora == null)
-    return {texto: 'Sin lecturas', clases: ['antigua']};
+    return {texto: 'Sin lecturas', clases: ['antigua'], aviso: true};
+  const textos = [], clases = [];
   if (s.valor == null)
     clases.push('err');
   if (s.aviso === 'alto')
@@ -144,7 +183,67 @@ function marca(s, ahora) {
     textos.push(`Sin lecturas desde hace ${duracion(ahora - s.hora)}`);
     clases.push('antigua');
   }
-  return {texto: textos.join(' · '), clases};
+  return {texto: textos.join(' · '), clases, aviso: clases.length > 0};
+}
+
+// What every row adds once the page has heard nothing for `caduca` ms:
+// its value is the last answer's, not the present one.
+function sinRespuesta(edad) {
+  return edad > caduca ? `Sin respuesta desde hace ${duracion(edad)}` : '';
+}
+
+// The status line, from the age of the last answer by this browser's clock
+// (`edad`, null before the first) and the server's time at that answer.
+function estado({edad, error, ahora, zona, vacia}) {
+  const ultima = () => `Última actualización: ${hora(ahora, zona)}; se vuelve a intentar.`;
+  if (edad == null)
+    return {texto: error ? `Sin respuesta: ${error}. Se vuelve a intentar.` : 'Cargando...', fallo: !!error};
+  if (edad > caduca)
+    return {texto: `Sin respuesta desde hace ${duracion(edad)}${error ? ` (${error})` : ''}. ${ultima()}`, fallo: true};
+  if (error)
+    return {texto: `Sin respuesta: ${error}. ${ultima()}`, fallo: true};
+  return {texto: vacia ? 'Aún no hay lecturas archivadas.' : `Actualizado: ${hora(ahora, zona)}`, fallo: false};
+}
+
+function cuenta(n) {
+  return n === 0 ? '' : n === 1 ? '1 aviso' : `${n} avisos`;
+}
+
+// Each station in the server's order: its rows that deserve a look and,
+// when not one of its rows is current, how long since its newest reading.
+function estaciones(lista, ahora) {
+  const todas = new Map();
+  for (const s of lista) {
+    if (!todas.has(s.estacion))
+      todas.set(s.estacion, {estacion: s.estacion, avisos: 0, ultima: null, viva: false});
+    const e = todas.get(s.estacion);
+    if (marca(s, ahora).aviso)
+      e.avisos++;
+    if (s.hora != null && !(e.ultima >= s.hora))
+      e.ultima = s.hora;
+    if (s.hora != null && !s.antigua)
+      e.viva = true;
+  }
+  return [...todas.values()].map(e => ({estacion: e.estacion, avisos: e.avisos,
+                                        parada: e.viva ? null : e.ultima == null ? Infinity : ahora - e.ultima}));
+}
+
+// The summary at the top: the stations that deserve a look, stopped ones
+// first, so that none is missed below the fold.
+function sumario(lista, ahora) {
+  const todas = estaciones(lista, ahora);
+  const malas = todas.map((e, i) => ({...e, i})).filter(e => e.avisos > 0)
+    .sort((a, b) => (b.parada ?? -1) - (a.parada ?? -1) || a.i - b.i);
+  const total = todas.length === 1 ? '1 estación' : `${todas.length} estaciones`;
+  return {
+    cabeza: malas.length === 0 ? `${total}, todas sin avisos.` : `${total}; con avisos:`,
+    estaciones: malas.map(e => ({
+      i: e.i,
+      texto: `${nombreEstacion(e.estacion)}: ${cuenta(e.avisos)}` +
+        (e.parada == null ? '' : e.parada === Infinity ? ', sin lecturas' : `, sin lecturas desde hace ${duracion(e.parada)}`),
+      parada: e.parada != null,
+    })),
+  };
 }
 
 function nombreEstacion(e) {
@@ -165,15 +264,19 @@ function agrupa(lista) {
   return estaciones;
 }
 
+// Names reach the page as text nodes only: markup in a device's or a
+// station's name is shown as written, never run.
 function construye(lista) {
   const marcadas = new Set(claves());
   const raiz = $('resumen');
   raiz.replaceChildren();
+  filas = new Map();
+  let n = 0;
   for (const [estacion, puertos] of agrupa(lista)) {
-    const art = el('article', {className: 'estacion'});
+    const art = el('article', {className: 'estacion', id: `estacion-${n++}`});
     art.dataset.estacion = estacion;
-    art.append(el('h2', {}, nombreEstacion(estacion), el('span', {className: 'cuenta'})));
-    for (const [puerto, filas] of puertos) {
+    art.append(el('h2', {}, el('span', {className: 'nombre'}, nombreEstacion(estacion)), el('span', {className: 'cuenta'})));
+    for (const [puerto, grupo] of puertos) {
       const tabla = el('table', {className: 'puerto'});
       tabla.dataset.puerto = puerto;
       tabla.append(el('caption', {}, `Puerto ${puerto}`));
@@ -182,13 +285,16 @@ function construye(lista) {
         cabecera.append(el('th', {}, t));
       tabla.append(el('thead', {}, cabecera));
       const cuerpo = el('tbody');
-      for (const s of filas) {
+      for (const s of grupo) {
         const casilla = el('input', {type: 'checkbox', checked: marcadas.has(s.serie), title: 'Dibujar'});
         casilla.setAttribute('aria-label', `Dibujar ${s.columna}`);
+        const celdas = {valor: el('td', {className: 'valor'}), unidad: el('td', {className: 'unidad'}),
+                        dia: el('span', {className: 'dia'}), reloj: el('span'), marca: el('td', {className: 'marca'})};
         const fila = el('tr', {},
-          el('td', {}, casilla), el('td', {className: 'columna'}, s.columna), el('td', {className: 'valor'}),
-          el('td', {className: 'unidad'}), el('td', {className: 'hora'}), el('td', {className: 'marca'}));
+          el('td', {}, casilla), el('td', {className: 'columna', title: s.columna}, s.columna), celdas.valor,
+          celdas.unidad, el('td', {className: 'hora'}, celdas.dia, celdas.reloj), celdas.marca);
         fila.dataset.serie = s.serie;
+        filas.set(s.serie, {fila, ...celdas});
         cuerpo.append(fila);
       }
       tabla.append(cuerpo);
@@ -198,48 +304,66 @@ function construye(lista) {
   }
 }
 
-function actualiza(lista, ahora) {
-  const avisos = new Map();
+function actualiza(lista, ahora, edad) {
+  const viejo = sinRespuesta(edad);
   for (const s of lista) {
-    const fila = document.querySelector(`tr[data-serie="${s.serie}"]`);
-    if (!fila)
+    const c = filas.get(s.serie);
+    if (!c)
       continue;
     const m = marca(s, ahora);
-    fila.className = m.clases.join(' ');
-    fila.querySelector('.valor').textContent = s.hora == null ? '' : s.valor == null ? 'ERR' : numero(s.valor);
-    fila.querySelector('.unidad').textContent = s.unidad;
-    fila.querySelector('.hora').textContent = s.hora == null ? '' : hora(s.hora, s.zona);
-    fila.querySelector('.marca').textContent = m.texto;
-    if (s.aviso)
-      avisos.set(s.estacion, (avisos.get(s.estacion) || 0) + 1);
+    c.fila.className = [...m.clases, ...(viejo ? ['sinrespuesta'] : [])].join(' ');
+    c.valor.textContent = s.hora == null ? '' : s.valor == null ? 'ERR' : numero(s.valor);
+    c.unidad.textContent = s.unidad;
+    const h = s.hora == null ? '' : hora(s.hora, s.zona);
+    c.dia.textContent = h.slice(0, 11);
+    c.reloj.textContent = h.slice(11);
+    c.marca.textContent = [m.texto, viejo].filter(Boolean).join(' · ');
   }
-  for (const art of document.querySelectorAll('article.estacion')) {
-    const n = avisos.get(art.dataset.estacion) || 0;
-    art.querySelector('.cuenta').textContent = n === 0 ? '' : n === 1 ? '1 aviso' : `${n} avisos`;
-  }
+  const porNombre = new Map(estaciones(lista, ahora).map(e => [e.estacion, e.avisos]));
+  for (const art of document.querySelectorAll('article.estacion'))
+    art.querySelector('.cuenta').textContent = cuenta(porNombre.get(art.dataset.estacion) || 0);
+  const r = sumario(lista, ahora);
+  $('sumario').replaceChildren(el('span', {}, r.cabeza), ...r.estaciones.map(e =>
+    el('a', {href: `#estacion-${e.i}`, className: e.parada ? 'parada' : 'aviso'}, e.texto)));
+}
+
+// The page as of now: the last answer's values, aged by this browser's
+// clock; run after every request and every second between them, so a
+// request that never ends still shows.
+function pinta() {
+  const v = vigente, ya = performance.now();
+  const edad = v.ultima == null ? null : ya - v.ultima;
+  if (v.en != null)
+    actualiza(v.lista, v.ahora + (ya - v.en), edad);
+  // The server's time at its last answer ("not modified" ones included).
+  const ultima = v.en == null ? 0 : v.ahora + (v.ultima - v.en);
+  const e = estado({edad, error: v.error, ahora: ultima, zona: (v.lista[0] || {}).zona, vacia: v.lista.length === 0});
+  $('estado').textContent = e.texto;
+  $('estado').classList.toggle('fallo', e.fallo);
+  $('salir').hidden = !v.usuario;
+  $('usuario').textContent = v.usuario;
 }
 
 async function refresca() {
   try {
-    const datos = await pide('/api/resumen');
-    desfase = datos.ahora - Date.now();
-    series = new Map(datos.series.map(s => [s.serie, s]));
-    const forma = datos.series.map(s => `${s.serie}:${s.estacion}:${s.puerto}`).join(',');
-    if (forma !== estructura) {
-      construye(datos.series);
-      estructura = forma;
+    const {datos, etiqueta} = await pide('/api/resumen', limiteResumen, vigente.etiqueta);
+    vigente.ultima = performance.now();
+    vigente.etiqueta = etiqueta;
+    vigente.error = '';
+    if (datos) {
+      desfase = datos.ahora - Date.now();
+      Object.assign(vigente, {lista: datos.series, ahora: datos.ahora, en: vigente.ultima, usuario: datos.usuario || ''});
+      series = new Map(datos.series.map(s => [s.serie, s]));
+      const forma = datos.series.map(s => `${s.serie}:${s.estacion}:${s.puerto}`).join(',');
+      if (forma !== estructura) {
+        construye(datos.series);
+        estructura = forma;
+      }
     }
-    actualiza(datos.series, datos.ahora);
-    $('salir').hidden = !datos.usuario;
-    $('usuario').textContent = datos.usuario || '';
-    $('estado').textContent = datos.series.length === 0
-      ? 'Aún no hay lecturas archivadas.'
-      : `Actualizado: ${hora(datos.ahora, datos.series[0].zona)}`;
-    $('estado').classList.remove('fallo');
   } catch (e) {
-    $('estado').textContent = `Sin respuesta: ${e.message}. Se vuelve a intentar.`;
-    $('estado').classList.add('fallo');
+    vigente.error = e.message;
   }
+  pinta();
   setTimeout(refresca, refresco);
 }
 
@@ -263,7 +387,6 @@ const grafica = {
   pendiente: false,    // and another view waits for it
   espera: null,
 };
-window.climalog = {grafica};
 
 function clase(s) {
   if (s.tipo === 'DET' || s.tipo === 'CTR' || (!s.unidad && / - [12]$/.test(s.columna)))
@@ -403,9 +526,10 @@ function ponVista(min, max, pedir = true) {
 
 // The points of one series: a line per row, or a bucket's lowest and
 // highest reading one after the other; a null where the readings stop for
-// longer than a bucket or than a few of their own intervals (a gap).
+// longer than a bucket or than a few of their own intervals (a gap), and
+// the gaps themselves, from the reading before to the reading after.
 function puntos(sr, cubo, desplaza) {
-  const xs = [], ys = [];
+  const xs = [], ys = [], huecos = [];
   const t = sr.t;
   const pasos = [];
   for (let i = 1; i < t.length && pasos.length < 2000; i++)
@@ -417,16 +541,40 @@ function puntos(sr, cubo, desplaza) {
     if (i > 0 && t[i] - t[i - 1] > hueco) {
       xs.push((t[i] + t[i - 1]) / 2);
       ys.push(null);
+      huecos.push([t[i - 1], t[i]]);
     }
     const lo = sr.min[i], hi = sr.max[i];
     xs.push(t[i]);
     ys.push(lo == null ? null : lo + desplaza);
-    if (lo != null && hi !== lo) {
+    if (lo != null && hi != null && hi !== lo) {
       xs.push(t[i] + cubo / 2);
       ys.push(hi + desplaza);
     }
   }
-  return [xs, ys];
+  return [xs, ys, huecos];
+}
+
+// Several series on one time axis (stations write at their own times).
+// At another series' time a line goes on through (undefined), but inside
+// one of its gaps it stays broken (null): a stop drawn beside another
+// station's column is still a stop, not a ramp.
+function junta(tablas) {
+  if (tablas.length === 1)
+    return [tablas[0][0], tablas[0][1]];
+  const xs = [...new Set(tablas.flatMap(t => t[0]))].sort((a, b) => a - b);
+  const indice = new Map(xs.map((x, i) => [x, i]));
+  const columnas = tablas.map(([txs, tys, huecos]) => {
+    const ys = new Array(xs.length).fill(undefined);
+    for (const [a, b] of huecos) {
+      let i = indice.get(a) + 1;
+      for (; i < xs.length && xs[i] < b; i++)
+        ys[i] = null;
+    }
+    for (let i = 0; i < txs.length; i++)
+      ys[indice.get(txs[i])] = tys[i];
+    return ys;
+  });
+  return [xs, ...columnas];
 }
 
 // One plot request at a time: a view asked for while one is on its way is
@@ -446,7 +594,7 @@ async function carga() {
   const q = new URLSearchParams({series: pedidas.join(','), desde: iso(Math.floor(min)),
                                  hasta: iso(Math.ceil(max) + 1), cubos: String(Math.min(4000, ancho()))});
   try {
-    const datos = await pide(`/api/tramo?${q}`);
+    const {datos} = await pide(`/api/tramo?${q}`, limiteTramo);
     // The plots were drawn again for other columns meanwhile.
     if (graficos !== grafica.graficos)
       return;
@@ -454,7 +602,7 @@ async function carga() {
     const porSerie = new Map(datos.series.map(s => [s.serie, s]));
     for (const g of graficos) {
       const tablas = g.claves.map((k, i) => puntos(porSerie.get(k), datos.cubo, g.entradas ? i * pasoEntrada : 0));
-      const datosU = tablas.length === 1 ? tablas[0] : uPlot.join(tablas);
+      const datosU = junta(tablas);
       g.u.batch(() => {
         g.u.setData(datosU);
         g.u.setScale('x', grafica.vista);
@@ -522,6 +670,7 @@ function dibuja() {
 }
 
 function inicia() {
+  window.climalog = {grafica};
   $('dibujar').addEventListener('click', dibuja);
   $('intervalo').addEventListener('change', () => {
     const otro = $('intervalo').value === '';
@@ -543,7 +692,12 @@ function inicia() {
     if (grafica.siguiendo && !grafica.enCurso)
       sigueAhora();
   }, seguimiento);
+  setInterval(pinta, 1000);
   refresca();
 }
 
-inicia();
+export {numero, hora, desdeZona, enZona, duracion, marca, sinRespuesta, estado, cuenta, estaciones, sumario, puntos,
+        junta, respuesta, caduca};
+
+if (typeof document !== 'undefined')
+  inicia();
