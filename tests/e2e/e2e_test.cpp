@@ -105,8 +105,9 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
     const QByteArray sorted = expectedFile(), unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) + sorted.mid(140, 140);
-    const struct { const char *name, *line; QByteArray config; bool asks; } runs[] = {
+    const struct { const char *name, *line; QByteArray config; bool asks; int sig = SIGTERM; } runs[] = {
         {"its own configuration", "", sorted, false},
+        {"its own configuration, Ctrl+C in its terminal", "", sorted, false, SIGINT},
         {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "), true},
         {"a capture that asks to save first", "/cap", unsorted, true},
     };
@@ -148,7 +149,7 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
         program.kill();
 #else
         // A program with its question up is ended: closing would ask more.
-        run.asks ? program.kill() : void(::kill(static_cast<pid_t>(program.processId()), SIGTERM));
+        run.asks ? program.kill() : void(::kill(static_cast<pid_t>(program.processId()), run.sig));
 #endif
         ASSERT_TRUE(program.waitForFinished(10000));
 
