@@ -41,6 +41,7 @@ Messages::Answer safeAnswer(Messages::Buttons buttons)
     case Messages::Buttons::Ok:
         return Messages::Answer::Ok;
     case Messages::Buttons::YesNo:
+    case Messages::Buttons::YesNoDefaultNo:
         return Messages::Answer::No;
     case Messages::Buttons::RetryCancel:
         return Messages::Answer::Retry;
@@ -59,6 +60,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
              text, QMessageBox::NoButton, QApplication::activeWindow());
     // The toolkit's own buttons would read in English; these are the program's.
     QPushButton *first = nullptr;
+    QPushButton *preferred = nullptr;
     switch (buttons) {
     case Buttons::Ok:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
@@ -67,6 +69,10 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
     case Buttons::YesNoOrBack:
         first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        break;
+    case Buttons::YesNoDefaultNo:
+        first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
+        preferred = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
         break;
     case Buttons::OkCancel:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
@@ -77,7 +83,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
         break;
     }
-    box.setDefaultButton(first);
+    box.setDefaultButton(preferred ? preferred : first);
     box.exec();
     if (box.closed)
         return safeAnswer(buttons);
@@ -87,6 +93,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         return Answer::Ok;
     case Buttons::YesNo:
     case Buttons::YesNoOrBack:
+    case Buttons::YesNoDefaultNo:
         return firstPressed ? Answer::Yes : Answer::No;
     case Buttons::OkCancel:
         return firstPressed ? Answer::Ok : Answer::Cancel;

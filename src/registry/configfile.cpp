@@ -406,14 +406,25 @@ ReadResult load(General &g)
     ReadResult result = read(g.configPath());
     if (result.status == Status::Loaded)
         apply(g, std::move(result.table));
+    g.configSinLeer = result.status == Status::Unreadable || result.status == Status::Refused;
     result.table.clear();
     return result;
 }
 
-SaveResult save(General &g)
+SaveResult save(General &g, bool replace)
 {
     if (g.n() <= 0 || !g.modificado)
         return {SaveStatus::NothingToDo, {}};
+    // Gone since (removed or renamed by the user): nothing left to lose.
+    if (g.configSinLeer && !QFileInfo::exists(g.configPath()))
+        g.configSinLeer = false;
+    if (g.configSinLeer && !replace)
+        return {SaveStatus::NeedsConsent,
+                QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda "
+                               "no está en la lista.\r\nSi lo salva, se reemplazará por los %2 dispositivos de la lista "
+                               "y lo que guardaba se perderá.\r\n¿Desea reemplazarlo?")
+                    .arg(shown(g.configPath()))
+                    .arg(g.n())};
     g.ordena();
     g.cogereldet();
     const WriteResult written = write(g.configPath(), g.dispositivos);
@@ -422,6 +433,7 @@ SaveResult save(General &g)
         return {SaveStatus::Failed, written.message};
     }
     g.modificado = false;
+    g.configSinLeer = false;
     return {SaveStatus::Saved, {}};
 }
 

@@ -586,9 +586,21 @@ void principal::showAlarmas(const QStringList &lines)
 
 void principal::salvar_Click()
 {
-    const configfile::SaveResult result = configfile::save(g_);
+    const configfile::SaveResult result = guarda();
     if (result.status == configfile::SaveStatus::Failed)
         platform_.messages.show(result.message);
+}
+
+// Every save of the table goes through here: a file the program could not
+// read is replaced only when the user says so, the safe answer the default.
+configfile::SaveResult principal::guarda()
+{
+    configfile::SaveResult result = configfile::save(g_);
+    if (result.status != configfile::SaveStatus::NeedsConsent)
+        return result;
+    if (platform_.messages.show(result.message, Messages::Buttons::YesNoDefaultNo) != Messages::Answer::Yes)
+        return result;
+    return configfile::save(g_, true);
 }
 
 void principal::cargar_Click()
@@ -600,6 +612,7 @@ void principal::cargar_Click()
             return;
     }
     configfile::ReadResult file = configfile::read(g_.configPath());
+    g_.configSinLeer = file.status == configfile::Status::Unreadable || file.status == configfile::Status::Refused;
     if (file.status == configfile::Status::Missing)
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
@@ -632,7 +645,10 @@ void principal::fin_Click()
         if (answer == Messages::Answer::Cancel)
             return;
         if (answer == Messages::Answer::Yes) {
-            const configfile::SaveResult result = configfile::save(g_);
+            const configfile::SaveResult result = guarda();
+            // The file that could not be read is kept: back to the program.
+            if (result.status == configfile::SaveStatus::NeedsConsent)
+                return;
             // A failed save must not silently drop the changes.
             if (result.status == configfile::SaveStatus::Failed) {
                 const auto go = platform_.messages.show(
@@ -921,10 +937,10 @@ void principal::mnucapturar_Click()
     // questions: polling never waits for an answer (at an unattended start
     // there may be none). No capture runs until they are answered.
     const bool started = captura_->inicia(platform_.messages, [this] {
-        const configfile::SaveResult result = configfile::save(g_);
+        const configfile::SaveResult result = guarda();
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
-        return result.status != configfile::SaveStatus::Failed;
+        return result.status == configfile::SaveStatus::Saved || result.status == configfile::SaveStatus::NothingToDo;
     });
     if (!started)
         return;

@@ -4,6 +4,7 @@
 
 #include "monitor/capture.h"
 #include "monitor/mainview.h"
+#include "registry/configfile.h"
 #include "registry/dispositivo.h"
 
 #include <QElapsedTimer>
@@ -129,6 +130,7 @@ private:
     class View;
     friend class View;
 
+    configfile::SaveResult guarda();
     void buildMenus();
     void buildPane();
     void buildLists();

@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QListWidget>
@@ -26,6 +27,7 @@
 #include <QWindow>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -306,6 +308,69 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         ASSERT_TRUE(xinput::waitFor([&] { return !asked.isEmpty() && !QApplication::activeModalWidget(); }));
         EXPECT_EQ(seen, QStringList(row.keys.size(), QStringLiteral("Climalog|") + QString::fromUtf8(row.buttons)));
         EXPECT_EQ(state(), asked);
+        EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
+    }
+}
+
+// A table the program could not read stays on the disk as it was unless
+// the user says to replace it, whatever ends the editing; Return never
+// throws it away. Run as an ordinary user: root reads through any mode.
+TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
+{
+    QByteArray five = Rec().text(0, 16, "03").b;
+    for (char k = '1'; k <= '5'; ++k)
+        five += Rec().text(0, 16, QByteArray("Sala ") + k).raw(16, QByteArray::fromHex(QByteArray("28A3F2C50108000") + k)).num(24, STT).num(138, 1).b;
+    const QByteArray mine = Rec().text(0, 16, "00").b +
+                            Rec().text(0, 16, "Nueva").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).text(66, 32, "").num(138, 1).b;
+    using Act = std::function<void(OnScreen &)>;
+    const Act save = [](OnScreen &) { xinput::key("s", xinput::Control); };
+    const Act end = [](OnScreen &f) { f.window->windowHandle()->close(); };
+    const struct {
+        const char *name;
+        unsigned mode;
+        Act act;
+        QStringList keys; // one per box after start-up
+        bool replaced;
+    } rows[] = {
+        {"unreadable, Ctrl+S, Return", 0000, save, {"Return"}, false},
+        {"unreadable, Ctrl+S, Sí", 0000, save, {"s"}, true},
+        {"unreadable, end, Sí to saving, Return", 0000, end, {"Return", "Return"}, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        OnScreen f(nullptr);
+        const QString config = f.folder.file(QStringLiteral("config1.ini"));
+        f.folder.write(QStringLiteral("config1.ini"), five);
+        QFile::setPermissions(config, QFile::Permissions::fromInt(row.mode == 0444 ? 0x4444 : 0));
+        std::optional<ComoUsuario> user(std::in_place, f.folder.path());
+        ASSERT_TRUE(f.start(QStringLiteral("/1")));
+        ASSERT_TRUE(f.show());
+        ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Nueva")));
+        ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
+        xinput::click(f.window->anadir);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
+
+        QtMessages real;
+        f.messages.real = &real;
+        const qsizetype before = f.messages.texts.size();
+        f.messages.whileShown = [&](const QString &) {
+            const QString key = row.keys.value(f.messages.texts.size() - 1 - before, QStringLiteral("Escape"));
+            whenShown<QMessageBox>([key](QMessageBox &) { xinput::key(qPrintable(key)); },
+                                   [](QMessageBox &box) { return box.isActiveWindow(); });
+        };
+        row.act(f);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.messages.texts.size() == before + row.keys.size() && !QApplication::activeModalWidget(); }));
+        user.reset();
+        const QString path = QDir::toNativeSeparators(config);
+        if (row.mode == 0) {
+            EXPECT_EQ(f.messages.texts.value(0), QStringLiteral("No se puede leer el fichero de configuración %1: permiso denegado.").arg(path));
+        }
+        EXPECT_EQ(f.messages.texts.last(),
+                  QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda no está en "
+                                 "la lista.\r\nSi lo salva, se reemplazará por los 1 dispositivos de la lista y lo que guardaba se "
+                                 "perderá.\r\n¿Desea reemplazarlo?").arg(path));
+        EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), row.replaced ? mine : five);
+        EXPECT_EQ(f.g.modificado, !row.replaced);
         EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
     }
 }
