@@ -607,7 +607,7 @@ void principal::cargar_Click()
 {
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNo);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNoDefaultNo);
         if (answer != Messages::Answer::Yes)
             return;
     }
@@ -653,7 +653,7 @@ void principal::fin_Click()
             if (result.status == configfile::SaveStatus::Failed) {
                 const auto go = platform_.messages.show(
                     result.message + QStringLiteral("\r\n¿Desea terminar sin salvar la configuración?"),
-                    Messages::Buttons::YesNo);
+                    Messages::Buttons::YesNoDefaultNo);
                 if (go != Messages::Answer::Yes)
                     return;
             }

@@ -236,8 +236,9 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
 }
 
 // Every two-button question on the real box: Escape and the close request
-// take the answer that discards nothing and changes no device, as does No
-// to a load; the program goes on. The boxes speak Spanish. "a" is saved,
+// take the answer that discards nothing and changes no device, as do No to
+// a load and Return to a question whose Sí would discard the edits; the
+// program goes on. The boxes speak Spanish. "a" is saved,
 // "b" added since.
 TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
 {
@@ -255,7 +256,9 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         {"exit, Escape", exit, {"Escape"}},
         {"exit, closed", exit, {"close"}},
         {"exit, Yes and a failed save, Escape", exit, {"Return", "Escape"}, "&Sí|&No", ""},
+        {"exit, Yes and a failed save, Return", exit, {"Return", "Return"}, "&Sí|&No", ""},
         {"load, No", load, {"n"}},
+        {"load, Return", load, {"Return"}},
         {"load, closed", load, {"close"}},
         {"modify, Escape", [](OnScreen &f, SinEscritura &) { f.add("c", sala); }, {"Escape"}},
         {"about, Escape", [](OnScreen &f, SinEscritura &) { f.window->mnuabout_Click(); }, {"Escape"}, "Aceptar"},
