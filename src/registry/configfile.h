@@ -60,6 +60,8 @@ struct WriteResult {
 // the file it names is replaced. On failure the old file is untouched and
 // the temporary removed; on success temporaries that earlier saves cut off
 // left beside it are removed too.
+// A file the user may not write (read-only on Windows, no write permission
+// elsewhere) is refused, never replaced.
 WriteResult write(const QString &path, const std::vector<Dispositivo> &table);
 
 // The pure-state part of loading: the table replaces the General's with one

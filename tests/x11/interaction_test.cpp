@@ -317,7 +317,8 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
 
 // A table the program could not read stays on the disk as it was unless
 // the user says to replace it, whatever ends the editing; Return never
-// throws it away. Run as an ordinary user: root reads through any mode.
+// throws it away. A read-only file is never replaced, and the save says so.
+// Run as an ordinary user: root reads and writes through any mode.
 TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
 {
     QByteArray five = Rec().text(0, 16, "03").b;
@@ -334,10 +335,14 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         Act act;
         QStringList keys; // one per box after start-up
         bool replaced;
+        const char *said = nullptr; // the last box, when not the question to replace
     } rows[] = {
         {"unreadable, Ctrl+S, Return", 0000, save, {"Return"}, false},
         {"unreadable, Ctrl+S, Sí", 0000, save, {"s"}, true},
         {"unreadable, end, Sí to saving, Return", 0000, end, {"Return", "Return"}, false},
+        {"read-only, Ctrl+S", 0444, save, {"Return"}, false, "No se ha podido salvar la configuración en %1: el fichero es de solo lectura."},
+        {"read-only, end, Sí to saving, Return", 0444, end, {"Return", "Return"}, false,
+         "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.\r\n¿Desea terminar sin salvar la configuración?"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -348,10 +353,12 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         std::optional<ComoUsuario> user(std::in_place, f.folder.path());
         ASSERT_TRUE(f.start(QStringLiteral("/1")));
         ASSERT_TRUE(f.show());
+        if (!f.window->mnueditar->isChecked()) // a table was loaded: the pane is closed
+            xinput::key("e", xinput::Control);
         ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Nueva")));
         ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
         xinput::click(f.window->anadir);
-        ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
+        ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == (row.mode ? 6 : 1); }));
 
         QtMessages real;
         f.messages.real = &real;
@@ -369,10 +376,13 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
             EXPECT_EQ(f.messages.texts.value(0), QStringLiteral("No se puede leer el fichero de configuración %1: permiso denegado.").arg(path));
         }
         EXPECT_EQ(f.messages.texts.last(),
-                  QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda no está en "
+                  row.said ? QString::fromUtf8(row.said).arg(path) : QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda no está en "
                                  "la lista.\r\nSi lo salva, se reemplazará por los 1 dispositivos de la lista y lo que guardaba se "
                                  "perderá.\r\n¿Desea reemplazarlo?").arg(path));
+        EXPECT_EQ(f.g.n(), row.mode ? 6 : 1);
         EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), row.replaced ? mine : five);
+        // A file replaced at the user's word is one the user can read again.
+        EXPECT_EQ(QFileInfo(config).permissions() & 0x7000, row.replaced ? 0x6000 : row.mode ? 0x4000 : 0);
         EXPECT_EQ(f.g.modificado, !row.replaced);
         EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
     }
