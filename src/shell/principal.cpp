@@ -15,6 +15,7 @@
 #include "registry/general.h"
 #include "shell/cmdline.h"
 #include "shell/inicio.h"
+#include "shell/portlock.h"
 #include "shell/startup.h"
 #include "viewer/graficas.h"
 
@@ -357,7 +358,27 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     lblalarmas->addItem(QStringLiteral("Alarmas"));
 
     const Orden orden = interpreta(commandLine);
-    auto connectOn = [this](int d) {
+    // One program per configuration file: a second one would save over the
+    // first one's table and capture into its files. It says so and ends,
+    // before it connects.
+    auto reserva = [this](int index) {
+        if (cerrojo_)
+            return true;
+        const QString path = QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
+        PortLock::Status status = PortLock::Status::Unavailable;
+        cerrojo_ = PortLock::take(path, status);
+        if (status != PortLock::Status::Busy)
+            return true;
+        platform_.messages.show(QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
+                                               "Dos programas no pueden usar la misma configuración ni capturar en la "
+                                               "misma carpeta: este se cierra.")
+                                    .arg(QDir::toNativeSeparators(path)));
+        g_.puerto = -3;
+        return false;
+    };
+    auto connectOn = [this, reserva](int d) {
+        if (!reserva(d - 1))
+            return;
         if (conecta(g_, io_, d))
             return;
         // A port that does not answer at all leaves no text behind.
@@ -390,12 +411,18 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
         g_.puerto = 0;
         g_.conectado = false;
         g_.nombrepuerto.clear();
+        reserva(0);
         break;
     case Orden::Puerto::Ventana:
         chooseInWindow();
         break;
     case Orden::Puerto::Rechazo:
         break;
+    }
+    // The port window connects by itself.
+    if (const std::int16_t elegido = g_.puerto; elegido >= 0 && !reserva(elegido) && g_.conectado && io_) {
+        io_->FinalizarCNX(elegido, g_.mensaje);
+        g_.conectado = false;
     }
     if (g_.puerto == -2)
         platform_.messages.show(usoTexto());

@@ -1,6 +1,7 @@
 // Whole-program runs: the real main window driven by key clicks, and the
 // built program started as a user would start it.
 #include "monitor/sensoresmodel.h"
+#include "shell/portlock.h"
 #include "support/windows.h"
 
 #include <QDir>
@@ -143,6 +144,11 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
         while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
                !deadline.hasExpired())
             ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
+        // The running program holds its configuration; ended in any way,
+        // killed too, it holds nothing.
+        PortLock::Status lock = PortLock::Status::Held;
+        EXPECT_FALSE(PortLock::take(folder.file(QStringLiteral("config1.ini")), lock));
+        EXPECT_EQ(lock, PortLock::Status::Busy);
 #ifdef _WIN32
         // Under wine the program's windows never see a close request from
         // another process: it is ended, and the closing is left to the Linux run.
@@ -153,6 +159,8 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 #endif
         ASSERT_TRUE(program.waitForFinished(10000));
 
+        EXPECT_TRUE(PortLock::take(folder.file(QStringLiteral("config1.ini")), lock));
+        EXPECT_EQ(lock, PortLock::Status::Held);
         const QByteArray calls = folder.read(QStringLiteral("llamadas.txt"));
         EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
         EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);

@@ -27,6 +27,7 @@
 #include <QWindow>
 
 #include <cmath>
+#include <csignal>
 #include <optional>
 
 namespace {
@@ -461,6 +462,57 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
     d.snrele[0] = Serial{};
     d.salrele[0] = 0;
     EXPECT_EQ(configfile::encode({f.g.dispositivos[1]}), configfile::encode({d}));
+}
+
+// One program per configuration file: beside a running program, another on
+// its port, without a connection, or choosing its only configuration says
+// so, ends when answered and never connects, while the first goes on. A
+// program killed leaves no lock behind: the next one starts.
+TEST(OnScreen, oneProgramPerConfiguration)
+{
+    application();
+    TempFolder folder;
+    for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
+        ASSERT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
+    folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n");
+    folder.write(QStringLiteral("config1.ini"),
+                 Rec().text(0, 16, "00").b + Rec().text(0, 16, "Sala").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).num(138, 1).b);
+    const auto calls = [&](const char *call) { return folder.read(QStringLiteral("llamadas.txt")).count(call); };
+    const auto runUntil = [&](QProcess &program, const char *line, const std::function<bool()> &done) {
+        program.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+        if (!program.waitForStarted(10000))
+            return false;
+        for (int k = 0; k < 120 && !done(); ++k)
+            if (program.waitForFinished(250))
+                return false;
+        return done();
+    };
+    QProcess first;
+    ASSERT_TRUE(runUntil(first, "/1", [&] { return calls("LeerTemperatura") >= 1; }));
+    for (const char *line : {"/1", "/0", ""}) {
+        SCOPED_TRACE(line);
+        QProcess second;
+        second.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+        ASSERT_TRUE(second.waitForStarted(10000));
+        // Return answers its message once it has the focus.
+        for (int k = 0; k < 100 && !second.waitForFinished(200); ++k)
+            xinput::key("Return");
+        EXPECT_EQ(second.state(), QProcess::NotRunning);
+        second.kill();
+        second.waitForFinished();
+        EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_EQ(first.state(), QProcess::Running);
+    }
+    EXPECT_EQ(calls("IniciarCNX"), 1);
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    const qsizetype read = calls("LeerTemperatura");
+    QProcess next;
+    EXPECT_TRUE(runUntil(next, "/1", [&] { return calls("LeerTemperatura") > read; }));
+    EXPECT_EQ(calls("IniciarCNX"), 2);
+    ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    EXPECT_EQ(std::pair(next.exitCode(), calls("FinalizarCNX")), std::pair(0, qsizetype(1)));
 }
 
 // The built program, started with options the toolkit would take for its
