@@ -755,6 +755,10 @@ void graficas::hover(double t)
 
 bool graficas::exportPng(const QString &path, int width, int height)
 {
+    if (esCaptura(path, current_ ? current_() : QString())) {
+        estado->setText(sobreCaptura(path));
+        return false;
+    }
     if (plot->savePng(path, width, height))
         return true;
     estado->setText(QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
@@ -765,6 +769,10 @@ bool graficas::exportCsv(const QString &path)
 {
     if (loading()) {
         estado->setText(QStringLiteral("Espere a que se terminen de leer los ficheros."));
+        return false;
+    }
+    if (esCaptura(path, current_ ? current_() : QString())) {
+        estado->setText(sobreCaptura(path));
         return false;
     }
     std::vector<const CaptureReader *> files;

@@ -128,11 +128,27 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     w.open({d8});
     EXPECT_EQ(graficas(t.path(), [] { return QString(); }).openFiles(), QStringList{d8}) << "no capture running: the newest day";
     EXPECT_TRUE(graficas(t.file(u("nada")), [] { return QString(); }).estado->text().startsWith(u("No hay ficheros de captura en ")));
-    for (const auto &[file, ok] : {std::pair("dia.png", true), {"dia.csv", true}, {"no/dia.png", false}, {"no/dia.csv", false}}) {
+    // Never over a capture: the file being captured, another day's, a day
+    // to come, a file of another name holding a capture, or a link to one.
+    t.write(u("copia.txt"), lines("04-12-2026", 10, 1));
+    QFile::link(t.file(d8), t.file(u("enlace.csv")));
+    const QByteArray captured = t.read(d8), earlier = t.read(d6), copy = t.read(u("copia.txt"));
+    const char *const unwritable = "No se puede escribir el fichero %1.", *const capture = "%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.";
+    const std::pair<const char *, const char *> exports[] = {
+        {"dia.png", nullptr}, {"dia.csv", nullptr}, {"no/dia.png", unwritable}, {"no/dia.csv", unwritable},
+        {"08-12-2026-00.log", capture}, {"06-12-2026-00.log", capture}, {"09-12-2026-00.log", capture}, {"09-12-2026-00.LOG", capture},
+        {"copia.txt", capture}, {"notas.log", nullptr},
+#ifndef _WIN32
+        {"enlace.csv", capture},
+#endif
+    };
+    for (const auto &[file, said] : exports) {
         const QString path = t.file(u(file));
-        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok) << file;
-        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok) << file;
+        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), !said) << file;
+        EXPECT_EQ(w.estado->text() == u(said ? said : "").arg(QDir::toNativeSeparators(path)), !!said) << file;
     }
+    EXPECT_EQ(std::tuple(t.read(d8), t.read(d6), t.read(u("copia.txt"))), std::tuple(captured, earlier, copy));
+    EXPECT_FALSE(QFile::exists(t.file(u("09-12-2026-00.log"))));
     EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
     const QString csv = QString::fromUtf8(t.read(u("dia.csv"))).remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))); // the zone's offset
     EXPECT_EQ(csv, u("Hora,Sala (ºC),Inv (%),Bomba - a (bar),Bomba - b (),\"Puerta, sur - 1\"\r\n2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
