@@ -34,6 +34,7 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     nombre = new QLineEdit(Nsensor);
     nombre->setToolTip(QStringLiteral("Nombre del sensor"));
     nombre->setMaxLength(16);
+    soloWindows1252(nombre);
     auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
     SN = new QLineEdit(Nsensor);
     SN->setToolTip(QStringLiteral("Número de serie del sensor"));
@@ -50,6 +51,7 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     for (int k = 0; k < kSlots; ++k) {
         prop[k] = new QLabel(Frame1);
         vprop[k] = new QLineEdit(Frame1);
+        soloWindows1252(vprop[k]); // the units are texts of the record
     }
     rele = new QLabel(QStringLiteral("Acción"), Frame1);
     listarele = new QComboBox(Frame1);

@@ -1,9 +1,13 @@
 #include "platform/qtplatform.h"
 
+#include "registry/cp1252.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QValidator>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -33,6 +37,12 @@ protected:
         closed = true;
         QDialog::closeEvent(event);
     }
+};
+
+class Windows1252 final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override { return cp1252::holds(input) ? Acceptable : Invalid; }
 };
 
 Messages::Answer safeAnswer(Messages::Buttons buttons)
@@ -123,3 +133,5 @@ void applyProgramFont(QWidget *window)
     font.setPointSizeF(8.25);
     window->setFont(font);
 }
+
+void soloWindows1252(QLineEdit *box) { box->setValidator(new Windows1252(box)); }

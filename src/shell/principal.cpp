@@ -218,6 +218,7 @@ void principal::buildPane()
     nombre = new QLineEdit(Nsensor);
     nombre->setToolTip(QStringLiteral("Nombre del sensor"));
     nombre->setMaxLength(16);
+    soloWindows1252(nombre);
     place(nombre, 1440, 240, 2175, 315);
     auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
     place(lblsn, 60, 780, 1392, 252);

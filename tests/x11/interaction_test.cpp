@@ -13,6 +13,7 @@
 #include "x11/xinput.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -149,6 +150,37 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
     EXPECT_EQ(margins(), shown);
     EXPECT_EQ(right->height(), f.window->Sensores->height());
+}
+
+// The name box takes, typed or pasted, only what the file's Windows-1252
+// field holds: a paste with "Ω" or an emoji changes nothing (the key after
+// it lands on the text as it was), "ñ", "º" and "€" are saved as their bytes.
+TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show());
+    const struct { const char *name, *pasted, *then; } rows[] = {
+        {"a letter the file cannot hold", "Baño Ω", "x"},
+        {"an emoji", "Sala \xF0\x9F\x98\x80", "x"},
+        {"what the file holds", "Baño ºC €", "Baño ºC €x"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        f.window->nombre->clear();
+        xinput::click(f.window->nombre);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->hasFocus(); }));
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
+        xinput::key("v", xinput::Control);
+        xinput::type(QStringLiteral("x"));
+        EXPECT_TRUE(xinput::waitFor([&] { return f.window->nombre->text().endsWith(u'x'); }));
+        EXPECT_EQ(f.window->nombre->text(), QString::fromUtf8(row.then));
+    }
+    ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
+    xinput::click(f.window->anadir);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
+    xinput::key("s", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
+    EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).mid(140, 16), QByteArray("Ba\xF1o \xBA" "C \x80x      "));
 }
 
 TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
