@@ -6,6 +6,8 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QLineEdit>
 #include <QValidator>
 #include <QMessageBox>
@@ -135,3 +137,15 @@ void applyProgramFont(QWidget *window)
 }
 
 void soloWindows1252(QLineEdit *box) { box->setValidator(new Windows1252(box)); }
+
+bool cargaTraducciones()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    const QString language = QStringLiteral("qtbase_es");
+    for (const QString &folder : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)})
+        if (translator->load(language, folder))
+            return QCoreApplication::installTranslator(translator);
+    delete translator;
+    return false;
+}

@@ -29,3 +29,8 @@ void pintaAhora(QWidget *window);
 // field cannot hold ("Ω", an emoji), typed or pasted, rather than letting
 // the file turn it into "?".
 void soloWindows1252(QLineEdit *box);
+
+// The toolkit's own texts in Spanish (the file dialogs and their
+// questions, the boxes' context menus): its translations from the
+// program's folder, else from the system's. False when neither has them.
+bool cargaTraducciones();

@@ -86,6 +86,7 @@ int main(int argc, char *argv[])
     char *toolkitArgv[] = {argv[0], nullptr};
     QApplication app(toolkitArgc, toolkitArgv);
     QApplication::setApplicationName(QStringLiteral("Climalog"));
+    cargaTraducciones();
     QtMessages messages;
     QtExplorer explorer;
     SystemClock clock;

@@ -8,7 +8,12 @@
 
 #include <qcustomplot.h>
 
+#include "platform/qtplatform.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -171,6 +176,54 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
 #endif
+}
+
+// Runs `inside` once a modal window of that class is up.
+template <typename Window>
+void whenUp(std::function<void(Window &)> inside)
+{
+    QTimer::singleShot(10, [inside] {
+        auto *w = qobject_cast<Window *>(QApplication::activeModalWidget());
+        if (!w || !w->isVisible())
+            return whenUp(inside);
+        inside(*w);
+    });
+}
+
+QString buttons(const QWidget &w)
+{
+    QStringList texts;
+    for (const QAbstractButton *b : w.findChildren<QAbstractButton *>())
+        if (b->isVisible() && !b->text().isEmpty())
+            texts << b->text();
+    return texts.join(u'|');
+}
+
+// The toolkit's own dialogs speak Spanish, with the translations the
+// program loads: the export's file dialog and its question before it
+// replaces a file, answered "No".
+TEST(Graficas, TheExportDialogAndItsQuestionSpeakSpanish)
+{
+    application();
+    ASSERT_TRUE(cargaTraducciones());
+    TempFolder t;
+    t.write(u("07-12-2026-00.log"), lines("07-12-2026", 10, 2));
+    t.write(u("dia.csv"), "mine");
+    graficas w(t.path(), [] { return QString(); });
+    QStringList seen;
+    whenUp<QFileDialog>([&](QFileDialog &dialog) {
+        seen << dialog.windowTitle() << buttons(dialog);
+        whenUp<QMessageBox>([&, d = &dialog](QMessageBox &box) {
+            seen << box.text() << buttons(box);
+            box.button(QMessageBox::No)->click();
+            QTimer::singleShot(0, d, &QDialog::reject);
+        });
+        dialog.selectFile(t.file(u("dia.csv")));
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    w.csv->click();
+    EXPECT_EQ(seen, (QStringList{u("Exportar CSV"), u("&Guardar|Cancelar"), u("El fichero dia.csv ya existe.\n¿Desea reemplazarlo?"), u("&Sí|&No")}));
+    EXPECT_EQ(t.read(u("dia.csv")), "mine");
 }
 
 #ifndef _WIN32
