@@ -172,6 +172,12 @@ void avanzado::Form_Activate()
     }
     // Each showing starts in the first box, not where the last one ended.
     nombre->setFocus();
+    // As high as this type's boxes need, as it is as wide as the widest
+    // type's: a relay device after a converter keeps no empty frame.
+    // The boxes just hidden and shown tell their frame on its next layout
+    // request: those requests first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    setFixedHeight(sizeHint().height());
 }
 
 void avanzado::ponprop(int pr, const QString &text, const QString &valor)

@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableWidget>
@@ -251,6 +253,12 @@ void graficas::loaded()
 
 void graficas::showEvent(QShowEvent *event)
 {
+    // The first showing in the middle of the screen, where a window manager
+    // may not put it; later ones where the user left it.
+    if (!event->spontaneous() && !placed_) {
+        placed_ = true;
+        move(screen()->availableGeometry().center() - QRect(QPoint(), size()).center());
+    }
     QWidget::showEvent(event);
     followFiles();
     timer->start();

@@ -9,6 +9,8 @@
 #include "monitor/sensoresmodel.h"
 #include "registry/configfile.h"
 #include "shell/inicio.h"
+#include "shell/logo.h"
+#include "viewer/graficas.h"
 #include "shell/running.h"
 #include "x11/xinput.h"
 
@@ -494,6 +496,58 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
     d.snrele[0] = Serial{};
     d.salrele[0] = 0;
     EXPECT_EQ(configfile::encode({f.g.dispositivos[1]}), configfile::encode({d}));
+}
+
+// The advanced window fits the type it shows: a relay device's after a
+// converter's is as high as it was before, with no empty frame.
+TEST(OnScreen, advancedWindowFitsTheTypeItShows)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show({{"Rele", "CTR3A7C11B200000077"}, {"Conv", "AVI20C4001A0F000044"}}));
+    std::vector<int> heights;
+    for (const int row : {0, 1, 0}) { // in the order added: the relay device first
+        const std::size_t before = heights.size();
+        whenShown<avanzado>(
+            [&](avanzado &dialog) {
+                heights.push_back(xinput::geometry(&dialog).height());
+                xinput::key("Escape");
+            },
+            [](avanzado &dialog) { return dialog.isActiveWindow(); });
+        ASSERT_TRUE(xinput::showActive(f.window.get()));
+        xinput::click(f.window->Sensores->viewport(), f.row(row));
+        ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == row; }));
+        xinput::key("a", xinput::Alt);
+        ASSERT_TRUE(xinput::waitFor([&] { return heights.size() > before && !QApplication::activeModalWidget(); }));
+    }
+    ASSERT_EQ(heights.size(), 3u);
+    EXPECT_GT(heights[1], heights[0]);
+    EXPECT_EQ(heights[2], heights[0]);
+}
+
+// The splash and "Gráficas" open in the middle of the screen, as the port
+// window does (no window manager places them here).
+TEST(OnScreen, windowsOpenInTheMiddleOfTheScreen)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show());
+    SystemClock clock;
+    QRect splashAt;
+    logo splash(clock, [&] { splashAt = xinput::geometry(&splash); });
+    splash.show();
+    ASSERT_TRUE(xinput::waitFor([&] { return splashAt.isValid(); }));
+    splash.hide();
+    f.window->mnugraficas_Click();
+    QWidget *plots = nullptr;
+    ASSERT_TRUE(xinput::waitFor([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<graficas *>(w) && onScreen(w))
+                plots = w;
+        return plots != nullptr;
+    }));
+    const QPoint middle = f.window->screen()->availableGeometry().center();
+    for (const auto &[name, at] : {std::pair("splash", splashAt), {"Gráficas", xinput::geometry(plots)}})
+        EXPECT_LE((at.center() - middle).manhattanLength(), 2) << name << " at " << at.x() << "," << at.y();
+    plots->hide();
 }
 
 // One program per configuration file: beside a running program, another on
