@@ -103,9 +103,12 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     EXPECT_EQ(f.selected(), 0);
-    // With the pane hidden the key deletes nothing: the pane shown again
-    // after it says the key was handled.
+    // With the pane hidden the key deletes nothing, on a line clicked in the
+    // list: the pane shown again after it says the key was handled.
     xinput::key("e", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    xinput::click(f.window->Sensores->viewport(), f.row(0));
+    ASSERT_TRUE(xinput::waitFor([&] { return f.window->Sensores->hasFocus() && f.selected() == 0; }));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible(); }));
