@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Climalog-windows-x64.zip: the 64-bit program with the simulator as
 # SondaIO.DLL, the 32-bit bridge for the maker's 32-bit library, the Qt and
-# C++ runtime libraries and plugins in Qt's layout, and LEEME.txt.
+# C++ runtime libraries and plugins in Qt's layout, the toolkit's Spanish
+# texts, and LEEME.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/setup.sh"
@@ -14,8 +15,9 @@ mkdir -p "$dir/simulador-32bits"
 bin=$build/x64/bin
 cp "$bin"/Climalog.exe "$bin"/SondaIO.DLL "$bin"/*.dll "$dir/"
 rm -f "$dir/Qt6Test.dll"
-mkdir -p "$dir/platforms" "$dir/styles"
+mkdir -p "$dir/platforms" "$dir/styles" "$dir/translations"
 cp "$bin/platforms/qwindows.dll" "$dir/platforms/"
+cp "$bin/translations/qtbase_es.qm" "$dir/translations/"
 cp "$bin/styles/qwindowsvistastyle.dll" "$dir/styles/"
 cp "$build/x86/bin/bridge32.exe" "$dir/"
 cp "$build/x86/bin/SondaIO.DLL" "$dir/simulador-32bits/"

@@ -19,11 +19,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QTime>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -299,6 +302,44 @@ int main(int argc, char *argv[])
                 captura.escribe(QStringLiteral("07-12-2026 10:00:%1").arg(k, 2, 10, QLatin1Char('0')));
         });
         std::printf("  %6d devices: start with header %6.1f ms, one data line %6.1f ms\n", count, start, total / lines);
+        captura.para();
+    }
+    std::printf("Capture: an hour of lines that waited for the disk, written by the ticks that follow (goal: no tick over 100 ms)\n");
+    for (int count : {100, 1000}) {
+        fillTable(w.g, count, 0);
+        for (auto &e : w.g.estados) {
+            e.valido = true;
+            e.lectura = {21.5f, 45.0f, 1234.5f, 0.25f};
+        }
+        w.g.dispositivos[0].nombre = QStringLiteral("00");
+        w.g.modificado = false;
+        w.g.fichero.clear();
+        QTemporaryDir day;
+        w.g.appFolder = day.path();
+        w.g.nombrepuerto = QStringLiteral("COM1");
+        const QString folder = day.path() + QStringLiteral("/1/");
+        w.g.carpeta = folder;
+        Captura captura(w.g, w.clock);
+        captura.inicia(w.messages, [] { return true; });
+        // A capture folder that cannot be reached: a file stands where its
+        // parent should be, and the lines wait.
+        QFile(day.path() + QStringLiteral("/no")).open(QIODevice::WriteOnly);
+        w.g.carpeta = day.path() + QStringLiteral("/no/1/");
+        for (int k = 0; k < 3600; ++k)
+            captura.escribe(QTime(10, 0).addSecs(k).toString(QStringLiteral("'07-12-2026 'HH:mm:ss")));
+        w.g.carpeta = folder;
+        const qsizetype waiting = captura.pendientes();
+        // The capture's ticks go on, each writing what it has time for.
+        double longest = 0, total = 0;
+        int ticks = 0;
+        while (captura.pendientes() > 0 && ticks < 100000) {
+            const double step = timed([&] { captura.escribe(QTime(11, 0).addSecs(ticks).toString(QStringLiteral("'07-12-2026 'HH:mm:ss"))); });
+            longest = std::max(longest, step);
+            total += step;
+            ++ticks;
+        }
+        std::printf("  %6d devices, %lld lines: longest tick %6.1f ms, %d ticks, %6.1f ms in all\n", count,
+                    static_cast<long long>(waiting), longest, ticks, total);
         captura.para();
     }
     std::printf("Peak resident memory: %.1f MB\n", peakKb() / 1024.0);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Windows build needs, when missing (the cross compilers
-# for 64-bit and 32-bit Windows, Qt's host tools, GoogleTest's sources, wine,
+# for 64-bit and 32-bit Windows, Qt's host tools and Spanish translations
+# (the same files serve every system), GoogleTest's sources, wine,
 # zip, Python for the program's icon), and unpacks the Qt SDK for Windows into FOLDER when it is not there
 # or older than its archive.
 # Usage: scripts/setup-windows.sh FOLDER
@@ -11,7 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 folder=$1
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
-          qt6-base-dev-tools googletest wine wine64 xz-utils zip xvfb xauth python3)
+          qt6-base-dev-tools qt6-translations-l10n googletest wine wine64 xz-utils zip xvfb xauth python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

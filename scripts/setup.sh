@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev
           libqcustomplot-dev libpq-dev postgresql
           libx11-dev libxtst-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth

@@ -34,6 +34,7 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     nombre = new QLineEdit(Nsensor);
     nombre->setToolTip(QStringLiteral("Nombre del sensor"));
     nombre->setMaxLength(16);
+    soloWindows1252(nombre);
     auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
     SN = new QLineEdit(Nsensor);
     SN->setToolTip(QStringLiteral("Número de serie del sensor"));
@@ -50,6 +51,7 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     for (int k = 0; k < kSlots; ++k) {
         prop[k] = new QLabel(Frame1);
         vprop[k] = new QLineEdit(Frame1);
+        soloWindows1252(vprop[k]); // the units are texts of the record
     }
     rele = new QLabel(QStringLiteral("Acción"), Frame1);
     listarele = new QComboBox(Frame1);
@@ -170,6 +172,12 @@ void avanzado::Form_Activate()
     }
     // Each showing starts in the first box, not where the last one ended.
     nombre->setFocus();
+    // As high as this type's boxes need, as it is as wide as the widest
+    // type's: a relay device after a converter keeps no empty frame.
+    // The boxes just hidden and shown tell their frame on its next layout
+    // request: those requests first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    setFixedHeight(sizeHint().height());
 }
 
 void avanzado::ponprop(int pr, const QString &text, const QString &valor)

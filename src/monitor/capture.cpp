@@ -169,6 +169,9 @@ int encabeza(const QString &folder, const QString &path, const QString &header)
 // one a second, and no more than this many bytes.
 constexpr std::size_t maxCola = 3600;
 constexpr qint64 maxBytesCola = 64 << 20;
+// What a tick writes of the waiting lines at most: the rest waits for the
+// next ticks, so the window is never held by a long write.
+constexpr qint64 porTick = 2 << 20;
 
 // The readings from `desde` to `hasta` (time stamps) that the file lacks.
 QString noEscritas(const QString &desde, const QString &hasta)
@@ -389,11 +392,14 @@ Captura::Escritura Captura::escribe(const QString &hora)
     Linea l{g_.fichero, hora, renombrado, cp1252::encode(linea(g_, hora) + crlf)};
     // The lines that waited go first; while they still cannot be written,
     // this one waits behind them, or is left out once they fill the memory
-    // set aside for them.
-    Escritura r = vuelca();
+    // set aside for them. Once they can, it waits behind those this tick
+    // had no time for: a tick writes at least one line, so they only shrink.
+    Escritura r = vuelca(porTick);
     if (r.estado == Estado::Escrito) {
+        const bool alDia = cola_.empty();
         espera(std::move(l));
-        r = vuelca();
+        if (alDia)
+            r = vuelca(porTick);
     } else if (!perdidaDesde_.isEmpty() || cola_.size() >= maxCola ||
                bytesCola_ + static_cast<qint64>(l.bytes.size()) > maxBytesCola) {
         pierde(l);
@@ -422,17 +428,29 @@ void Captura::pierde(const Linea &l)
     cabeceraPerdida_ = cabeceraPerdida_ || l.cabecera;
 }
 
-Captura::Escritura Captura::vuelca()
+Captura::Escritura Captura::vuelca(qint64 tope)
 {
-    while (!cola_.empty()) {
-        Escritura r = escribeLinea(cola_.front());
+    qint64 escritos = 0;
+    while (!cola_.empty() && (tope < 0 || escritos < tope)) {
+        // The waiting lines of one file go in one write and one sync: an
+        // hour of lines synced one by one would hold the window for seconds.
+        // A line that heads a new day's file starts a write of its own.
+        std::size_t n = 1;
+        qint64 bytes = static_cast<qint64>(cola_.front().bytes.size());
+        while (n < cola_.size() && cola_[n].fichero == cola_.front().fichero && !cola_[n].cabecera &&
+               (tope < 0 || escritos + bytes + static_cast<qint64>(cola_[n].bytes.size()) <= tope))
+            bytes += static_cast<qint64>(cola_[n++].bytes.size());
+        escritos += bytes;
+        Escritura r = escribeLineas(n);
         if (r.estado != Estado::Escrito)
             return r;
-        bytesCola_ -= static_cast<qint64>(cola_.front().bytes.size());
-        cola_.pop_front();
+        for (std::size_t k = 0; k < n; ++k) {
+            bytesCola_ -= static_cast<qint64>(cola_.front().bytes.size());
+            cola_.pop_front();
+        }
     }
     // Every line before the gap is on the disk: the gap is for good.
-    if (!perdidaDesde_.isEmpty()) {
+    if (cola_.empty() && !perdidaDesde_.isEmpty()) {
         avisos_ << noEscritas(perdidaDesde_, perdidaHasta_) +
                        QStringLiteral(": mientras no se podía escribir en el fichero no cabían en memoria, que guarda como mucho "
                                       "una hora de lecturas.");
@@ -442,8 +460,9 @@ Captura::Escritura Captura::vuelca()
     return {};
 }
 
-Captura::Escritura Captura::escribeLinea(Linea &l)
+Captura::Escritura Captura::escribeLineas(std::size_t n)
 {
+    Linea &l = cola_.front();
     const QString path = g_.carpeta + l.fichero;
     int fd = rawfile::openAppend(path);
     // A capture folder removed meanwhile is made again.
@@ -459,7 +478,8 @@ Captura::Escritura Captura::escribeLinea(Linea &l)
     // a capture file the viewer reads.
     if (err == 0 && (size == 0 || l.cabecera))
         bytes = cp1252::encode(cabecera(g_) + crlf);
-    bytes += l.bytes;
+    for (std::size_t k = 0; k < n; ++k)
+        bytes += cola_[k].bytes;
     if (err == 0 && size > 0) {
         // A line torn by a crash is ended first, so it cannot swallow this one.
         char last = '\n';

@@ -51,7 +51,8 @@ public:
     // tomaAviso names their time range.
     void para();
 
-    // Writes every waiting line, oldest first, then this one. On a new day
+    // Writes the waiting lines, oldest first, then this one; a few megabytes
+    // of them at most, the rest behind this one in the next calls. On a new day
     // the file of the new date is used, its lines headed again; a file that
     // is missing or empty gets the header first. A line that cannot be
     // written waits in memory for the next call or for vuelca, so polling
@@ -59,8 +60,9 @@ public:
     // follow are left out (tomaAviso names them). Nothing stays open
     // afterwards.
     Escritura escribe(const QString &hora);
-    // Tries the waiting lines again.
-    Escritura vuelca();
+    // Tries the waiting lines again: every one, or about `tope` bytes of
+    // them (at least one line) when it is not negative.
+    Escritura vuelca(qint64 tope = -1);
     qsizetype pendientes() const { return static_cast<qsizetype>(cola_.size()); }
     // What the user must be told of readings that will never reach the file
     // (their time range), once; empty when nothing was lost.
@@ -76,7 +78,8 @@ private:
         std::string bytes;     // Windows-1252, CR LF included
     };
     QString fechahoy() const;
-    Escritura escribeLinea(Linea &l);
+    // The first n waiting lines, all of one file, in one write and one sync.
+    Escritura escribeLineas(std::size_t n);
     void espera(Linea l);
     void pierde(const Linea &l);
 

@@ -10,8 +10,9 @@ public:
     // that discards nothing and changes no device: No, Cancel, or Retry (the
     // waiting lines are kept). A question whose both answers act is asked
     // with YesNoOrBack: Sí and No, and closing it answers Cancel, back to the
-    // program.
-    enum class Buttons { Ok, YesNo, YesNoOrBack, OkCancel, RetryCancel };
+    // program. A question whose Sí throws something away (unsaved edits, a
+    // file) is asked with YesNoDefaultNo: Return answers No.
+    enum class Buttons { Ok, YesNo, YesNoOrBack, OkCancel, RetryCancel, YesNoDefaultNo };
     enum class Icon { None, Information };
     enum class Answer { Ok, Cancel, Yes, No, Retry };
 

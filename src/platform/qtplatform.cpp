@@ -1,9 +1,15 @@
 #include "platform/qtplatform.h"
 
+#include "registry/cp1252.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <QLineEdit>
+#include <QValidator>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -35,12 +41,19 @@ protected:
     }
 };
 
+class Windows1252 final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override { return cp1252::holds(input) ? Acceptable : Invalid; }
+};
+
 Messages::Answer safeAnswer(Messages::Buttons buttons)
 {
     switch (buttons) {
     case Messages::Buttons::Ok:
         return Messages::Answer::Ok;
     case Messages::Buttons::YesNo:
+    case Messages::Buttons::YesNoDefaultNo:
         return Messages::Answer::No;
     case Messages::Buttons::RetryCancel:
         return Messages::Answer::Retry;
@@ -59,6 +72,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
              text, QMessageBox::NoButton, QApplication::activeWindow());
     // The toolkit's own buttons would read in English; these are the program's.
     QPushButton *first = nullptr;
+    QPushButton *preferred = nullptr;
     switch (buttons) {
     case Buttons::Ok:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
@@ -67,6 +81,10 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
     case Buttons::YesNoOrBack:
         first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
         box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        break;
+    case Buttons::YesNoDefaultNo:
+        first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
+        preferred = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
         break;
     case Buttons::OkCancel:
         first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
@@ -77,7 +95,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
         break;
     }
-    box.setDefaultButton(first);
+    box.setDefaultButton(preferred ? preferred : first);
     box.exec();
     if (box.closed)
         return safeAnswer(buttons);
@@ -87,6 +105,7 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
         return Answer::Ok;
     case Buttons::YesNo:
     case Buttons::YesNoOrBack:
+    case Buttons::YesNoDefaultNo:
         return firstPressed ? Answer::Yes : Answer::No;
     case Buttons::OkCancel:
         return firstPressed ? Answer::Ok : Answer::Cancel;
@@ -115,4 +134,18 @@ void applyProgramFont(QWidget *window)
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(8.25);
     window->setFont(font);
+}
+
+void soloWindows1252(QLineEdit *box) { box->setValidator(new Windows1252(box)); }
+
+bool cargaTraducciones()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    const QString language = QStringLiteral("qtbase_es");
+    for (const QString &folder : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)})
+        if (translator->load(language, folder))
+            return QCoreApplication::installTranslator(translator);
+    delete translator;
+    return false;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/messages.h"
 
+class QLineEdit;
 class QWidget;
 
 class QtMessages final : public Messages {
@@ -23,3 +24,13 @@ void applyProgramFont(QWidget *window);
 // work: waits (a second at most) for the window system to put it on the
 // screen, then paints it. Input stays queued meanwhile.
 void pintaAhora(QWidget *window);
+
+// A box whose text goes into a record's Windows-1252 field refuses what the
+// field cannot hold ("Ω", an emoji), typed or pasted, rather than letting
+// the file turn it into "?".
+void soloWindows1252(QLineEdit *box);
+
+// The toolkit's own texts in Spanish (the file dialogs and their
+// questions, the boxes' context menus): its translations from the
+// program's folder, else from the system's. False when neither has them.
+bool cargaTraducciones();

@@ -128,10 +128,11 @@ int createTemp(const QString &path, QString &temp)
 #else
         const int fd = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            // Keep the permissions the user gave the old file.
+            // Keep the permissions the user gave the old file, but the new
+            // table is one its owner can read and write again.
             struct stat st;
             if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-                ::fchmod(fd, st.st_mode & 07777);
+                ::fchmod(fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
             return fd;
         }
 #endif
@@ -208,6 +209,29 @@ void quitaTemporales(const QString &path)
         if (hex)
             removeFile(folder.filePath(name));
     }
+}
+
+// The user's word that the file stays as it is: its read-only attribute on
+// Windows, elsewhere a file that may be read but not written (root
+// included, as Windows binds its administrators). A rename over it would otherwise replace it
+// where the folder may be written.
+bool soloLectura(const QString &path)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(wide(shown(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+#else
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // A file nobody may read is no read-only table but a lost one: whether
+    // it is replaced is the user's answer to the save's question.
+    if ((st.st_mode & 0444) == 0 || ::faccessat(AT_FDCWD, name.constData(), R_OK, AT_EACCESS) != 0)
+        return false;
+    return (st.st_mode & 0222) == 0 || (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
+#endif
 }
 
 WriteResult failed(const QString &path, const QString &why)
@@ -359,6 +383,8 @@ WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &tabl
 {
     const QStringList chain = cadena(shownPath);
     const QString path = chain.last();
+    if (soloLectura(path))
+        return failed(shownPath, QStringLiteral("el fichero es de solo lectura"));
     const QByteArray bytes = encode(table);
     QString temp;
     const int fd = createTemp(path, temp);
@@ -406,14 +432,25 @@ ReadResult load(General &g)
     ReadResult result = read(g.configPath());
     if (result.status == Status::Loaded)
         apply(g, std::move(result.table));
+    g.configSinLeer = result.status == Status::Unreadable || result.status == Status::Refused;
     result.table.clear();
     return result;
 }
 
-SaveResult save(General &g)
+SaveResult save(General &g, bool replace)
 {
     if (g.n() <= 0 || !g.modificado)
         return {SaveStatus::NothingToDo, {}};
+    // Gone since (removed or renamed by the user): nothing left to lose.
+    if (g.configSinLeer && !QFileInfo::exists(g.configPath()))
+        g.configSinLeer = false;
+    if (g.configSinLeer && !replace)
+        return {SaveStatus::NeedsConsent,
+                QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda "
+                               "no está en la lista.\r\nSi lo salva, se reemplazará por los %2 dispositivos de la lista "
+                               "y lo que guardaba se perderá.\r\n¿Desea reemplazarlo?")
+                    .arg(shown(g.configPath()))
+                    .arg(g.n())};
     g.ordena();
     g.cogereldet();
     const WriteResult written = write(g.configPath(), g.dispositivos);
@@ -422,6 +459,7 @@ SaveResult save(General &g)
         return {SaveStatus::Failed, written.message};
     }
     g.modificado = false;
+    g.configSinLeer = false;
     return {SaveStatus::Saved, {}};
 }
 

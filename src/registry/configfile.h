@@ -60,6 +60,8 @@ struct WriteResult {
 // the file it names is replaced. On failure the old file is untouched and
 // the temporary removed; on success temporaries that earlier saves cut off
 // left beside it are removed too.
+// A file the user may not write (read-only on Windows, no write permission
+// elsewhere) is refused, never replaced.
 WriteResult write(const QString &path, const std::vector<Dispositivo> &table);
 
 // The pure-state part of loading: the table replaces the General's with one
@@ -69,18 +71,22 @@ WriteResult write(const QString &path, const std::vector<Dispositivo> &table);
 void apply(General &g, std::vector<Dispositivo> table);
 
 // read(g.configPath()) and, when Loaded, apply; the result's table is then
-// empty, handed to the General. Any other status leaves the General untouched.
+// empty, handed to the General. Any other status leaves the table untouched;
+// Unreadable and Refused mark the file as one a save must ask to replace.
 ReadResult load(General &g);
 
-enum class SaveStatus { Saved, NothingToDo, Failed };
+enum class SaveStatus { Saved, NothingToDo, Failed, NeedsConsent };
 
 struct SaveResult {
     SaveStatus status = SaveStatus::NothingToDo;
-    QString message; // Spanish, set when Failed
+    QString message; // Spanish: why it failed, or the question to ask
 };
 
 // Saves when there are devices and something changed: sorts, rebuilds the
 // index lists, writes, clears `modificado` on success (kept on failure).
-SaveResult save(General &g);
+// A file the last load could not read is still on the disk with a table
+// nobody has seen: unless `replace` says the user agreed, nothing is
+// written and the result is NeedsConsent with the question that names it.
+SaveResult save(General &g, bool replace = false);
 
 } // namespace configfile

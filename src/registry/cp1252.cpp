@@ -37,6 +37,21 @@ std::string encode(const QString &text)
     return out;
 }
 
+bool holds(const QString &text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+            continue;
+        bool found = false;
+        for (const char16_t h : high)
+            found = found || h == u;
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
 QString decode(const char *bytes, std::size_t size)
 {
     QString out;

@@ -21,6 +21,9 @@ public:
     std::vector<IndiceEntry> lstctr;
     Dispositivo dispactual;
     bool modificado = false;
+    // The port's configuration file was there but the last load could not
+    // read it: a save must not replace it unasked.
+    bool configSinLeer = false;
 
     // Connection.
     std::int16_t puerto = 0;

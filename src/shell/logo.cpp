@@ -7,6 +7,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScreen>
+#include <QShowEvent>
 #include <QThread>
 #include <QTimer>
 
@@ -61,6 +62,9 @@ void logo::avance(int k, int n)
 
 void logo::showEvent(QShowEvent *event)
 {
+    // In the middle of the screen, where a window manager may not put it.
+    if (!event->spontaneous())
+        move(screen()->availableGeometry().center() - rect().center());
     QWidget::showEvent(event);
     QTimer::singleShot(0, this, [this] { Form_Activate(); });
 }

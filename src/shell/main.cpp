@@ -30,9 +30,10 @@ void onTerminate(int)
     [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
 }
 
-// A request to end from the system (logout, shutdown, kill) closes the main
-// window as its close box would, so the configuration question and the
-// closing of the connection still happen.
+// A request to end from the system (logout, shutdown, kill) or Ctrl+C in the
+// terminal that started the program closes the main window as its close box
+// would, so the configuration question and the closing of the connection
+// still happen.
 void closeOnTerminate(QWidget &window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
@@ -49,6 +50,7 @@ void closeOnTerminate(QWidget &window)
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 }
@@ -84,6 +86,7 @@ int main(int argc, char *argv[])
     char *toolkitArgv[] = {argv[0], nullptr};
     QApplication app(toolkitArgc, toolkitArgv);
     QApplication::setApplicationName(QStringLiteral("Climalog"));
+    cargaTraducciones();
     QtMessages messages;
     QtExplorer explorer;
     SystemClock clock;

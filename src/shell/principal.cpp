@@ -15,6 +15,7 @@
 #include "registry/general.h"
 #include "shell/cmdline.h"
 #include "shell/inicio.h"
+#include "shell/portlock.h"
 #include "shell/startup.h"
 #include "viewer/graficas.h"
 
@@ -217,6 +218,7 @@ void principal::buildPane()
     nombre = new QLineEdit(Nsensor);
     nombre->setToolTip(QStringLiteral("Nombre del sensor"));
     nombre->setMaxLength(16);
+    soloWindows1252(nombre);
     place(nombre, 1440, 240, 2175, 315);
     auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
     place(lblsn, 60, 780, 1392, 252);
@@ -357,7 +359,27 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     lblalarmas->addItem(QStringLiteral("Alarmas"));
 
     const Orden orden = interpreta(commandLine);
-    auto connectOn = [this](int d) {
+    // One program per configuration file: a second one would save over the
+    // first one's table and capture into its files. It says so and ends,
+    // before it connects.
+    auto reserva = [this](int index) {
+        if (cerrojo_)
+            return true;
+        const QString path = QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
+        PortLock::Status status = PortLock::Status::Unavailable;
+        cerrojo_ = PortLock::take(path, status);
+        if (status != PortLock::Status::Busy)
+            return true;
+        platform_.messages.show(QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
+                                               "Dos programas no pueden usar la misma configuración ni capturar en la "
+                                               "misma carpeta: este se cierra.")
+                                    .arg(QDir::toNativeSeparators(path)));
+        g_.puerto = -3;
+        return false;
+    };
+    auto connectOn = [this, reserva](int d) {
+        if (!reserva(d - 1))
+            return;
         if (conecta(g_, io_, d))
             return;
         // A port that does not answer at all leaves no text behind.
@@ -390,12 +412,18 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
         g_.puerto = 0;
         g_.conectado = false;
         g_.nombrepuerto.clear();
+        reserva(0);
         break;
     case Orden::Puerto::Ventana:
         chooseInWindow();
         break;
     case Orden::Puerto::Rechazo:
         break;
+    }
+    // The port window connects by itself.
+    if (const std::int16_t elegido = g_.puerto; elegido >= 0 && !reserva(elegido) && g_.conectado && io_) {
+        io_->FinalizarCNX(elegido, g_.mensaje);
+        g_.conectado = false;
     }
     if (g_.puerto == -2)
         platform_.messages.show(usoTexto());
@@ -586,20 +614,33 @@ void principal::showAlarmas(const QStringList &lines)
 
 void principal::salvar_Click()
 {
-    const configfile::SaveResult result = configfile::save(g_);
+    const configfile::SaveResult result = guarda();
     if (result.status == configfile::SaveStatus::Failed)
         platform_.messages.show(result.message);
+}
+
+// Every save of the table goes through here: a file the program could not
+// read is replaced only when the user says so, the safe answer the default.
+configfile::SaveResult principal::guarda()
+{
+    configfile::SaveResult result = configfile::save(g_);
+    if (result.status != configfile::SaveStatus::NeedsConsent)
+        return result;
+    if (platform_.messages.show(result.message, Messages::Buttons::YesNoDefaultNo) != Messages::Answer::Yes)
+        return result;
+    return configfile::save(g_, true);
 }
 
 void principal::cargar_Click()
 {
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNo);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNoDefaultNo);
         if (answer != Messages::Answer::Yes)
             return;
     }
     configfile::ReadResult file = configfile::read(g_.configPath());
+    g_.configSinLeer = file.status == configfile::Status::Unreadable || file.status == configfile::Status::Refused;
     if (file.status == configfile::Status::Missing)
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
@@ -632,12 +673,15 @@ void principal::fin_Click()
         if (answer == Messages::Answer::Cancel)
             return;
         if (answer == Messages::Answer::Yes) {
-            const configfile::SaveResult result = configfile::save(g_);
+            const configfile::SaveResult result = guarda();
+            // The file that could not be read is kept: back to the program.
+            if (result.status == configfile::SaveStatus::NeedsConsent)
+                return;
             // A failed save must not silently drop the changes.
             if (result.status == configfile::SaveStatus::Failed) {
                 const auto go = platform_.messages.show(
                     result.message + QStringLiteral("\r\n¿Desea terminar sin salvar la configuración?"),
-                    Messages::Buttons::YesNo);
+                    Messages::Buttons::YesNoDefaultNo);
                 if (go != Messages::Answer::Yes)
                     return;
             }
@@ -921,10 +965,10 @@ void principal::mnucapturar_Click()
     // questions: polling never waits for an answer (at an unattended start
     // there may be none). No capture runs until they are answered.
     const bool started = captura_->inicia(platform_.messages, [this] {
-        const configfile::SaveResult result = configfile::save(g_);
+        const configfile::SaveResult result = guarda();
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
-        return result.status != configfile::SaveStatus::Failed;
+        return result.status == configfile::SaveStatus::Saved || result.status == configfile::SaveStatus::NothingToDo;
     });
     if (!started)
         return;

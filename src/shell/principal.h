@@ -4,6 +4,7 @@
 
 #include "monitor/capture.h"
 #include "monitor/mainview.h"
+#include "registry/configfile.h"
 #include "registry/dispositivo.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@ class Explorer;
 class General;
 class Messages;
 class Monitor;
+class PortLock;
 class SensoresModel;
 class SondaIO;
 class QAction;
@@ -129,6 +131,7 @@ private:
     class View;
     friend class View;
 
+    configfile::SaveResult guarda();
     void buildMenus();
     void buildPane();
     void buildLists();
@@ -168,6 +171,8 @@ private:
     std::unique_ptr<avanzado> avanzado_;
     std::unique_ptr<buscar> buscar_;
     std::unique_ptr<graficas> graficas_;
+    // Held from the choice of the port to the end of the program.
+    std::unique_ptr<PortLock> cerrojo_;
     bool refrescando_ = false;
     bool seleccionando_ = false;
     std::function<void(int, int)> progreso_;

@@ -1,7 +1,10 @@
 #include "viewer/csv.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <charconv>
@@ -85,4 +88,27 @@ bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &fil
         return false;
     }
     return true;
+}
+
+bool esCaptura(const QString &path, const QString &current)
+{
+    const QFileInfo info(path);
+    static const QRegularExpression name(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}-\\d\\d\\.log$"), QRegularExpression::CaseInsensitiveOption);
+    if (name.match(info.fileName()).hasMatch())
+        return true;
+    const QString target = info.exists() ? info.canonicalFilePath() : QString();
+    if (target.isEmpty())
+        return false;
+    if (!current.isEmpty() && QFileInfo(current).canonicalFilePath() == target)
+        return true;
+    if (name.match(QFileInfo(target).fileName()).hasMatch())
+        return true;
+    // A capture's header line: "Hora", then its columns two blanks apart.
+    QFile f(target);
+    return f.open(QIODevice::ReadOnly) && f.read(6) == "Hora  ";
+}
+
+QString sobreCaptura(const QString &path)
+{
+    return QStringLiteral("%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.").arg(QDir::toNativeSeparators(path));
 }

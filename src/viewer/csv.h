@@ -17,3 +17,10 @@ QByteArray csvText(const std::vector<const CaptureReader *> &files);
 // Writes csvText to `path` whole or not at all; false with a Spanish
 // message in `error`.
 bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &files, QString &error);
+
+// An export must never land on a capture: the file being captured
+// (`current`, through any link), a name the capture gives its files (a day
+// not begun yet included), or a file that begins as a capture does.
+bool esCaptura(const QString &path, const QString &current);
+// The status line's word for such a path.
+QString sobreCaptura(const QString &path);

@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableWidget>
@@ -251,6 +253,12 @@ void graficas::loaded()
 
 void graficas::showEvent(QShowEvent *event)
 {
+    // The first showing in the middle of the screen, where a window manager
+    // may not put it; later ones where the user left it.
+    if (!event->spontaneous() && !placed_) {
+        placed_ = true;
+        move(screen()->availableGeometry().center() - QRect(QPoint(), size()).center());
+    }
     QWidget::showEvent(event);
     followFiles();
     timer->start();
@@ -755,6 +763,10 @@ void graficas::hover(double t)
 
 bool graficas::exportPng(const QString &path, int width, int height)
 {
+    if (esCaptura(path, current_ ? current_() : QString())) {
+        estado->setText(sobreCaptura(path));
+        return false;
+    }
     if (plot->savePng(path, width, height))
         return true;
     estado->setText(QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
@@ -765,6 +777,10 @@ bool graficas::exportCsv(const QString &path)
 {
     if (loading()) {
         estado->setText(QStringLiteral("Espere a que se terminen de leer los ficheros."));
+        return false;
+    }
+    if (esCaptura(path, current_ ? current_() : QString())) {
+        estado->setText(sobreCaptura(path));
         return false;
     }
     std::vector<const CaptureReader *> files;

@@ -136,6 +136,7 @@ private:
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
     QCPMarginGroup *margins_ = nullptr;
     double from_ = 0, to_ = 1;
+    bool placed_ = false; // shown once: later showings keep the user's place
     bool whole_ = true;   // the range is everything read, and grows with it
     bool syncing_ = false;
     bool filling_ = false;

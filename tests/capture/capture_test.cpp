@@ -114,6 +114,59 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))), std::pair(dia("01"), QByteArray("Hora  A (\xBA" "C)  Sala (\xBA" "C)\r\n")));
 }
 
+// A file that cannot be written for longer than the memory set aside for
+// its lines: an hour of lines wait, or 64 MB of them when that is less; the
+// rest is left out. Once writable, the ticks that follow write every
+// waiting line once, in order, then theirs; the gap is the range named.
+TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
+{
+    const struct { const char *name; int sensores, ticks; } rows[] = {
+        {"one sensor: an hour of lines", 1, 3605},
+        {"4000 sensors: 64 MB of lines", 4000, 3000},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Banco b(QTime(10, 0, 0), std::vector<TestDevice>(static_cast<std::size_t>(row.sensores), sala));
+        ASSERT_TRUE(b.inicia());
+        ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
+        const qint64 header = static_cast<qint64>(b.lee(b.g.fichero).indexOf('\n')) + 1, line = b.lee(b.g.fichero).size() - header;
+        {
+            SinEscritura cerrojo(b.t.file(QStringLiteral("2")));
+            if (!cerrojo.cierra())
+                GTEST_SKIP() << "write access cannot be taken away here";
+            for (int k = 0; k < row.ticks; ++k)
+                b.clock.advance(1), b.c.escribe(b.marca());
+        }
+        const qint64 waiting = b.c.pendientes();
+        EXPECT_LE(waiting, 3600);
+        EXPECT_LE(waiting * line, qint64(64) << 20);
+        EXPECT_TRUE(waiting == 3600 || waiting * line > (qint64(64) << 20) - line) << waiting << " lines of " << line << " bytes";
+        int after = 0;
+        for (; b.c.pendientes() > 1 && after < 1000; ++after)
+            b.clock.advance(1), b.c.escribe(b.marca());
+        b.clock.advance(1), b.c.escribe(b.marca()), ++after;
+        EXPECT_EQ(b.c.pendientes(), 0);
+
+        const QList<QByteArray> lines = b.lee(b.g.fichero).mid(header).split('\n');
+        ASSERT_EQ(lines.size(), 1 + waiting + after + 1) << "the first line, those that waited, those after, the end";
+        // Seconds since 10:00 of each line's stamp, all of the same day.
+        std::vector<int> times;
+        for (qsizetype k = 0; k + 1 < lines.size(); ++k)
+            times.push_back((lines[k].mid(11, 2).toInt() - 10) * 3600 + lines[k].mid(14, 2).toInt() * 60 + lines[k].mid(17, 2).toInt());
+        const auto stamp = [](int s) { return QString::asprintf("07-12-2026 %02d:%02d:%02d", 10 + s / 3600, s / 60 % 60, s % 60); };
+        const QString aviso = b.c.tomaAviso();
+        for (std::size_t k = 1; k < times.size(); ++k) {
+            if (k == static_cast<std::size_t>(waiting + 1)) { // the gap: what was left out
+                EXPECT_TRUE(aviso.startsWith(QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2:")
+                                                 .arg(stamp(times[k - 1] + 1), stamp(times[k] - 1))))
+                    << aviso.toStdString();
+                continue;
+            }
+            ASSERT_EQ(times[k] - times[k - 1], 1) << "line " << k;
+        }
+    }
+}
+
 // A second line 5 s after the first, with what happened between them.
 TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
 {

@@ -1,6 +1,7 @@
 // Whole-program runs: the real main window driven by key clicks, and the
 // built program started as a user would start it.
 #include "monitor/sensoresmodel.h"
+#include "shell/portlock.h"
 #include "support/windows.h"
 
 #include <QDir>
@@ -105,8 +106,9 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
     const QByteArray sorted = expectedFile(), unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) + sorted.mid(140, 140);
-    const struct { const char *name, *line; QByteArray config; bool asks; } runs[] = {
+    const struct { const char *name, *line; QByteArray config; bool asks; int sig = SIGTERM; } runs[] = {
         {"its own configuration", "", sorted, false},
+        {"its own configuration, Ctrl+C in its terminal", "", sorted, false, SIGINT},
         {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "), true},
         {"a capture that asks to save first", "/cap", unsorted, true},
     };
@@ -142,16 +144,23 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
         while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
                !deadline.hasExpired())
             ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
+        // The running program holds its configuration; ended in any way,
+        // killed too, it holds nothing.
+        PortLock::Status lock = PortLock::Status::Held;
+        EXPECT_FALSE(PortLock::take(folder.file(QStringLiteral("config1.ini")), lock));
+        EXPECT_EQ(lock, PortLock::Status::Busy);
 #ifdef _WIN32
         // Under wine the program's windows never see a close request from
         // another process: it is ended, and the closing is left to the Linux run.
         program.kill();
 #else
         // A program with its question up is ended: closing would ask more.
-        run.asks ? program.kill() : void(::kill(static_cast<pid_t>(program.processId()), SIGTERM));
+        run.asks ? program.kill() : void(::kill(static_cast<pid_t>(program.processId()), run.sig));
 #endif
         ASSERT_TRUE(program.waitForFinished(10000));
 
+        EXPECT_TRUE(PortLock::take(folder.file(QStringLiteral("config1.ini")), lock));
+        EXPECT_EQ(lock, PortLock::Status::Held);
         const QByteArray calls = folder.read(QStringLiteral("llamadas.txt"));
         EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
         EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);

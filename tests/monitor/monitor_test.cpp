@@ -101,6 +101,7 @@ TEST(Monitor, DueTimesAndClock)
         {"gap of exactly 3500 s", 500, 1000, 36000, 39500, {4000, 1000, 39500}, false},
         {"gap beyond 3500 s", 500, 1000, 36000, 39501, {4001, 4501, 39501}, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, {82900, 83400, 36000}, false},
+        {"clock set back 30 s: still due in 5 s", 500, 505, 36030, 36000, {470, 475, 36000}, false},
         {"clock set back 2 minutes: still due in 5 s", 500, 505, 36120, 36000, {380, 385, 36000}, false},
         {"clock set back 50 minutes: still due in 5 s", 500, 505, 39000, 36000, {83900, 83905, 36000}, false},
         {"last half second of the day", 500, 1000, 86395, 86399.6, {505, 1005, 0}, false},

@@ -59,6 +59,7 @@ struct Session {
     int tries = 1;                           // IniciarCNX calls
     bool ends = true;                        // the program ended when asked to
     bool saved = false;
+    bool reload = false; // "&Cargar" once the window is up, the file's sequence number spoilt meanwhile
 };
 
 TEST(StartUp, fromTheCommandLineToTheEnd)
@@ -80,6 +81,7 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
         {.name = "close box", .answers = {A::No}, .changed = true, .closeBox = true, .messages = {ask}},
         {.name = "failed save: stays", .answers = {A::Yes, A::No}, .changed = true, .saveFails = true, .messages = {ask, stay}, .ends = false},
         {.name = "failed save: ends", .answers = {A::Yes, A::Yes}, .changed = true, .saveFails = true, .messages = {ask, stay}},
+        {.name = "a load once up says what it found", .configs = {1}, .messages = {u"…no es válido; se usa 00."_s}, .reload = true},
     };
     for (const Session &run : runs) {
         SCOPED_TRACE(run.name);
@@ -114,6 +116,10 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
             EXPECT_EQ(f.window->mnueditar->isChecked() && !f.window->Nsensor->isHidden(), !run.capturing);
             if (run.changed)
                 f.add("Sala", "STT28A3F2C501080011");
+            if (run.reload) {
+                f.folder.write(u"config1.ini"_s, QByteArray("7").leftJustified(140, ' '));
+                f.window->cargar_Click();
+            }
             // A folder where the file should be: the save cannot replace it.
             if (run.saveFails)
                 QDir(f.folder.path()).mkdir(u"config1.ini"_s);

@@ -73,7 +73,7 @@ Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon ico
     if (real)
         return real->show(text, b, icon);
     if (answers.empty()) // an unscripted retry question is cancelled, so a test never loops
-        return b == Buttons::YesNo || b == Buttons::YesNoOrBack ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
+        return b == Buttons::YesNo || b == Buttons::YesNoOrBack || b == Buttons::YesNoDefaultNo ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
     const Answer a = answers.front();
     answers.pop_front();
     return a;
@@ -105,6 +105,22 @@ void SinEscritura::abre()
         modos(folder_, 0755, 0644);
 }
 
+ComoUsuario::ComoUsuario(const QString &folder)
+{
+    if (::geteuid() != 0)
+        return;
+    ::chmod(QFile::encodeName(folder).constData(), 0777);
+    root_ = ::seteuid(65534) == 0;
+}
+
+ComoUsuario::~ComoUsuario()
+{
+    if (root_)
+        root_ = ::seteuid(0) != 0;
+}
+#else
+ComoUsuario::ComoUsuario(const QString &) {}
+ComoUsuario::~ComoUsuario() = default;
 #endif
 
 namespace sim {

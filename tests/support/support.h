@@ -104,6 +104,15 @@ struct SinEscritura {
     bool cerrado_ = false;
 };
 
+// The test acts as an ordinary user meanwhile, since root reads and writes
+// through any permission: as root the effective identity becomes another
+// user's (root is regained when the object goes) and the folder is opened
+// to it. Nothing changes for an ordinary user, nor on Windows.
+struct ComoUsuario {
+    explicit ComoUsuario(const QString &folder);
+    ~ComoUsuario();
+    bool root_ = false;
+};
 
 // A device with its latest reading, as the list, capture and viewer tests
 // describe them. Texts are UTF-8; a null unit is blank.

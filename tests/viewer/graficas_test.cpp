@@ -8,7 +8,12 @@
 
 #include <qcustomplot.h>
 
+#include "platform/qtplatform.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
@@ -128,11 +133,27 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     w.open({d8});
     EXPECT_EQ(graficas(t.path(), [] { return QString(); }).openFiles(), QStringList{d8}) << "no capture running: the newest day";
     EXPECT_TRUE(graficas(t.file(u("nada")), [] { return QString(); }).estado->text().startsWith(u("No hay ficheros de captura en ")));
-    for (const auto &[file, ok] : {std::pair("dia.png", true), {"dia.csv", true}, {"no/dia.png", false}, {"no/dia.csv", false}}) {
+    // Never over a capture: the file being captured, another day's, a day
+    // to come, a file of another name holding a capture, or a link to one.
+    t.write(u("copia.txt"), lines("04-12-2026", 10, 1));
+    QFile::link(t.file(d8), t.file(u("enlace.csv")));
+    const QByteArray captured = t.read(d8), earlier = t.read(d6), copy = t.read(u("copia.txt"));
+    const char *const unwritable = "No se puede escribir el fichero %1.", *const capture = "%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.";
+    const std::pair<const char *, const char *> exports[] = {
+        {"dia.png", nullptr}, {"dia.csv", nullptr}, {"no/dia.png", unwritable}, {"no/dia.csv", unwritable},
+        {"08-12-2026-00.log", capture}, {"06-12-2026-00.log", capture}, {"09-12-2026-00.log", capture}, {"09-12-2026-00.LOG", capture},
+        {"copia.txt", capture}, {"notas.log", nullptr},
+#ifndef _WIN32
+        {"enlace.csv", capture},
+#endif
+    };
+    for (const auto &[file, said] : exports) {
         const QString path = t.file(u(file));
-        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), ok) << file;
-        EXPECT_EQ(w.estado->text() == u("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)), !ok) << file;
+        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), !said) << file;
+        EXPECT_EQ(w.estado->text() == u(said ? said : "").arg(QDir::toNativeSeparators(path)), !!said) << file;
     }
+    EXPECT_EQ(std::tuple(t.read(d8), t.read(d6), t.read(u("copia.txt"))), std::tuple(captured, earlier, copy));
+    EXPECT_FALSE(QFile::exists(t.file(u("09-12-2026-00.log"))));
     EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
     const QString csv = QString::fromUtf8(t.read(u("dia.csv"))).remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))); // the zone's offset
     EXPECT_EQ(csv, u("Hora,Sala (ºC),Inv (%),Bomba - a (bar),Bomba - b (),\"Puerta, sur - 1\"\r\n2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
@@ -155,6 +176,54 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
 #endif
+}
+
+// Runs `inside` once a modal window of that class is up.
+template <typename Window>
+void whenUp(std::function<void(Window &)> inside)
+{
+    QTimer::singleShot(10, [inside] {
+        auto *w = qobject_cast<Window *>(QApplication::activeModalWidget());
+        if (!w || !w->isVisible())
+            return whenUp(inside);
+        inside(*w);
+    });
+}
+
+QString buttons(const QWidget &w)
+{
+    QStringList texts;
+    for (const QAbstractButton *b : w.findChildren<QAbstractButton *>())
+        if (b->isVisible() && !b->text().isEmpty())
+            texts << b->text();
+    return texts.join(u'|');
+}
+
+// The toolkit's own dialogs speak Spanish, with the translations the
+// program loads: the export's file dialog and its question before it
+// replaces a file, answered "No".
+TEST(Graficas, TheExportDialogAndItsQuestionSpeakSpanish)
+{
+    application();
+    ASSERT_TRUE(cargaTraducciones());
+    TempFolder t;
+    t.write(u("07-12-2026-00.log"), lines("07-12-2026", 10, 2));
+    t.write(u("dia.csv"), "mine");
+    graficas w(t.path(), [] { return QString(); });
+    QStringList seen;
+    whenUp<QFileDialog>([&](QFileDialog &dialog) {
+        seen << dialog.windowTitle() << buttons(dialog);
+        whenUp<QMessageBox>([&, d = &dialog](QMessageBox &box) {
+            seen << box.text() << buttons(box);
+            box.button(QMessageBox::No)->click();
+            QTimer::singleShot(0, d, &QDialog::reject);
+        });
+        dialog.selectFile(t.file(u("dia.csv")));
+        QMetaObject::invokeMethod(&dialog, "accept");
+    });
+    w.csv->click();
+    EXPECT_EQ(seen, (QStringList{u("Exportar CSV"), u("&Guardar|Cancelar"), u("El fichero dia.csv ya existe.\n¿Desea reemplazarlo?"), u("&Sí|&No")}));
+    EXPECT_EQ(t.read(u("dia.csv")), "mine");
 }
 
 #ifndef _WIN32

@@ -166,6 +166,31 @@ TEST(Bridge, whatCannotStartIsNamedInSpanish)
     }
 }
 
+// A configuration file made read-only is kept as it is and the save says
+// why, as on every system; the attribute taken off, it is replaced.
+TEST(WindowsFiles, aReadOnlyConfigurationIsKept)
+{
+    TempFolder t;
+    General g;
+    g.appFolder = t.path();
+    g.nombrepuerto = QStringLiteral("COM1");
+    g.puerto = 0;
+    addDevice(g, {STT, "Sala", true, {21.5f}});
+    g.modificado = true;
+    t.write(QStringLiteral("config1.ini"), QByteArray(140, 'v'));
+    const auto path = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(g.configPath()).utf16());
+    ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY));
+    const configfile::SaveResult refused = configfile::save(g);
+    EXPECT_EQ(refused.status, configfile::SaveStatus::Failed);
+    EXPECT_EQ(refused.message, QStringLiteral("No se ha podido salvar la configuración en %1: el fichero es de solo lectura.")
+                                   .arg(QDir::toNativeSeparators(g.configPath())));
+    EXPECT_EQ(t.read(QStringLiteral("config1.ini")), QByteArray(140, 'v'));
+    EXPECT_TRUE(g.modificado);
+    ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(configfile::save(g).status, configfile::SaveStatus::Saved);
+    EXPECT_EQ(t.read(QStringLiteral("config1.ini")), configfile::encode(g.dispositivos));
+}
+
 // The configuration and the capture file held by another program, whatever
 // it lets others do: the save leaves the configuration as it was, a capture
 // line waits while writing is refused. Released, the configuration is

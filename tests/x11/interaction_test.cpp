@@ -9,11 +9,15 @@
 #include "monitor/sensoresmodel.h"
 #include "registry/configfile.h"
 #include "shell/inicio.h"
+#include "shell/logo.h"
+#include "viewer/graficas.h"
 #include "shell/running.h"
 #include "x11/xinput.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QListWidget>
@@ -26,6 +30,8 @@
 #include <QWindow>
 
 #include <cmath>
+#include <csignal>
+#include <optional>
 
 namespace {
 
@@ -97,9 +103,12 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     EXPECT_EQ(f.selected(), 0);
-    // With the pane hidden the key deletes nothing: the pane shown again
-    // after it says the key was handled.
+    // With the pane hidden the key deletes nothing, on a line clicked in the
+    // list: the pane shown again after it says the key was handled.
     xinput::key("e", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    xinput::click(f.window->Sensores->viewport(), f.row(0));
+    ASSERT_TRUE(xinput::waitFor([&] { return f.window->Sensores->hasFocus() && f.selected() == 0; }));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible(); }));
@@ -146,6 +155,37 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
     EXPECT_EQ(margins(), shown);
     EXPECT_EQ(right->height(), f.window->Sensores->height());
+}
+
+// The name box takes, typed or pasted, only what the file's Windows-1252
+// field holds: a paste with "Ω" or an emoji changes nothing (the key after
+// it lands on the text as it was), "ñ", "º" and "€" are saved as their bytes.
+TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show());
+    const struct { const char *name, *pasted, *then; } rows[] = {
+        {"a letter the file cannot hold", "Baño Ω", "x"},
+        {"an emoji", "Sala \xF0\x9F\x98\x80", "x"},
+        {"what the file holds", "Baño ºC €", "Baño ºC €x"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        f.window->nombre->clear();
+        xinput::click(f.window->nombre);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->hasFocus(); }));
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
+        xinput::key("v", xinput::Control);
+        xinput::type(QStringLiteral("x"));
+        EXPECT_TRUE(xinput::waitFor([&] { return f.window->nombre->text().endsWith(u'x'); }));
+        EXPECT_EQ(f.window->nombre->text(), QString::fromUtf8(row.then));
+    }
+    ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
+    xinput::click(f.window->anadir);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
+    xinput::key("s", xinput::Control);
+    ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
+    EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).mid(140, 16), QByteArray("Ba\xF1o \xBA" "C \x80x      "));
 }
 
 TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
@@ -234,8 +274,9 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
 }
 
 // Every two-button question on the real box: Escape and the close request
-// take the answer that discards nothing and changes no device, as does No
-// to a load; the program goes on. The boxes speak Spanish. "a" is saved,
+// take the answer that discards nothing and changes no device, as do No to
+// a load and Return to a question whose Sí would discard the edits; the
+// program goes on. The boxes speak Spanish. "a" is saved,
 // "b" added since.
 TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
 {
@@ -253,7 +294,9 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         {"exit, Escape", exit, {"Escape"}},
         {"exit, closed", exit, {"close"}},
         {"exit, Yes and a failed save, Escape", exit, {"Return", "Escape"}, "&Sí|&No", ""},
+        {"exit, Yes and a failed save, Return", exit, {"Return", "Return"}, "&Sí|&No", ""},
         {"load, No", load, {"n"}},
+        {"load, Return", load, {"Return"}},
         {"load, closed", load, {"close"}},
         {"modify, Escape", [](OnScreen &f, SinEscritura &) { f.add("c", sala); }, {"Escape"}},
         {"about, Escape", [](OnScreen &f, SinEscritura &) { f.window->mnuabout_Click(); }, {"Escape"}, "Aceptar"},
@@ -306,6 +349,79 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         ASSERT_TRUE(xinput::waitFor([&] { return !asked.isEmpty() && !QApplication::activeModalWidget(); }));
         EXPECT_EQ(seen, QStringList(row.keys.size(), QStringLiteral("Climalog|") + QString::fromUtf8(row.buttons)));
         EXPECT_EQ(state(), asked);
+        EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
+    }
+}
+
+// A table the program could not read stays on the disk as it was unless
+// the user says to replace it, whatever ends the editing; Return never
+// throws it away. A read-only file is never replaced, and the save says so.
+// Run as an ordinary user: root reads and writes through any mode.
+TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
+{
+    QByteArray five = Rec().text(0, 16, "03").b;
+    for (char k = '1'; k <= '5'; ++k)
+        five += Rec().text(0, 16, QByteArray("Sala ") + k).raw(16, QByteArray::fromHex(QByteArray("28A3F2C50108000") + k)).num(24, STT).num(138, 1).b;
+    const QByteArray mine = Rec().text(0, 16, "00").b +
+                            Rec().text(0, 16, "Nueva").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).text(66, 32, "").num(138, 1).b;
+    using Act = std::function<void(OnScreen &)>;
+    const Act save = [](OnScreen &) { xinput::key("s", xinput::Control); };
+    const Act end = [](OnScreen &f) { f.window->windowHandle()->close(); };
+    const struct {
+        const char *name;
+        unsigned mode;
+        Act act;
+        QStringList keys; // one per box after start-up
+        bool replaced;
+        const char *said = nullptr; // the last box, when not the question to replace
+    } rows[] = {
+        {"unreadable, Ctrl+S, Return", 0000, save, {"Return"}, false},
+        {"unreadable, Ctrl+S, Sí", 0000, save, {"s"}, true},
+        {"unreadable, end, Sí to saving, Return", 0000, end, {"Return", "Return"}, false},
+        {"read-only, Ctrl+S", 0444, save, {"Return"}, false, "No se ha podido salvar la configuración en %1: el fichero es de solo lectura."},
+        {"read-only, end, Sí to saving, Return", 0444, end, {"Return", "Return"}, false,
+         "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.\r\n¿Desea terminar sin salvar la configuración?"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        OnScreen f(nullptr);
+        const QString config = f.folder.file(QStringLiteral("config1.ini"));
+        f.folder.write(QStringLiteral("config1.ini"), five);
+        QFile::setPermissions(config, QFile::Permissions::fromInt(row.mode == 0444 ? 0x4444 : 0));
+        std::optional<ComoUsuario> user(std::in_place, f.folder.path());
+        ASSERT_TRUE(f.start(QStringLiteral("/1")));
+        ASSERT_TRUE(f.show());
+        if (!f.window->mnueditar->isChecked()) // a table was loaded: the pane is closed
+            xinput::key("e", xinput::Control);
+        ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Nueva")));
+        ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
+        xinput::click(f.window->anadir);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == (row.mode ? 6 : 1); }));
+
+        QtMessages real;
+        f.messages.real = &real;
+        const qsizetype before = f.messages.texts.size();
+        f.messages.whileShown = [&](const QString &) {
+            const QString key = row.keys.value(f.messages.texts.size() - 1 - before, QStringLiteral("Escape"));
+            whenShown<QMessageBox>([key](QMessageBox &) { xinput::key(qPrintable(key)); },
+                                   [](QMessageBox &box) { return box.isActiveWindow(); });
+        };
+        row.act(f);
+        ASSERT_TRUE(xinput::waitFor([&] { return f.messages.texts.size() == before + row.keys.size() && !QApplication::activeModalWidget(); }));
+        user.reset();
+        const QString path = QDir::toNativeSeparators(config);
+        if (row.mode == 0) {
+            EXPECT_EQ(f.messages.texts.value(0), QStringLiteral("No se puede leer el fichero de configuración %1: permiso denegado.").arg(path));
+        }
+        EXPECT_EQ(f.messages.texts.last(),
+                  row.said ? QString::fromUtf8(row.said).arg(path) : QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda no está en "
+                                 "la lista.\r\nSi lo salva, se reemplazará por los 1 dispositivos de la lista y lo que guardaba se "
+                                 "perderá.\r\n¿Desea reemplazarlo?").arg(path));
+        EXPECT_EQ(f.g.n(), row.mode ? 6 : 1);
+        EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), row.replaced ? mine : five);
+        // A file replaced at the user's word is one the user can read again.
+        EXPECT_EQ(QFileInfo(config).permissions() & 0x7000, row.replaced ? 0x6000 : row.mode ? 0x4000 : 0);
+        EXPECT_EQ(f.g.modificado, !row.replaced);
         EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
     }
 }
@@ -383,6 +499,109 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
     d.snrele[0] = Serial{};
     d.salrele[0] = 0;
     EXPECT_EQ(configfile::encode({f.g.dispositivos[1]}), configfile::encode({d}));
+}
+
+// The advanced window fits the type it shows: a relay device's after a
+// converter's is as high as it was before, with no empty frame.
+TEST(OnScreen, advancedWindowFitsTheTypeItShows)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show({{"Rele", "CTR3A7C11B200000077"}, {"Conv", "AVI20C4001A0F000044"}}));
+    std::vector<int> heights;
+    for (const int row : {0, 1, 0}) { // in the order added: the relay device first
+        const std::size_t before = heights.size();
+        whenShown<avanzado>(
+            [&](avanzado &dialog) {
+                heights.push_back(xinput::geometry(&dialog).height());
+                xinput::key("Escape");
+            },
+            [](avanzado &dialog) { return dialog.isActiveWindow(); });
+        ASSERT_TRUE(xinput::showActive(f.window.get()));
+        xinput::click(f.window->Sensores->viewport(), f.row(row));
+        ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == row; }));
+        xinput::key("a", xinput::Alt);
+        ASSERT_TRUE(xinput::waitFor([&] { return heights.size() > before && !QApplication::activeModalWidget(); }));
+    }
+    ASSERT_EQ(heights.size(), 3u);
+    EXPECT_GT(heights[1], heights[0]);
+    EXPECT_EQ(heights[2], heights[0]);
+}
+
+// The splash and "Gráficas" open in the middle of the screen, as the port
+// window does (no window manager places them here).
+TEST(OnScreen, windowsOpenInTheMiddleOfTheScreen)
+{
+    OnScreen f;
+    ASSERT_TRUE(f.show());
+    SystemClock clock;
+    QRect splashAt;
+    logo splash(clock, [&] { splashAt = xinput::geometry(&splash); });
+    splash.show();
+    ASSERT_TRUE(xinput::waitFor([&] { return splashAt.isValid(); }));
+    splash.hide();
+    f.window->mnugraficas_Click();
+    QWidget *plots = nullptr;
+    ASSERT_TRUE(xinput::waitFor([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<graficas *>(w) && onScreen(w))
+                plots = w;
+        return plots != nullptr;
+    }));
+    const QPoint middle = f.window->screen()->availableGeometry().center();
+    for (const auto &[name, at] : {std::pair("splash", splashAt), {"Gráficas", xinput::geometry(plots)}})
+        EXPECT_LE((at.center() - middle).manhattanLength(), 2) << name << " at " << at.x() << "," << at.y();
+    plots->hide();
+}
+
+// One program per configuration file: beside a running program, another on
+// its port, without a connection, or choosing its only configuration says
+// so, ends when answered and never connects, while the first goes on. A
+// program killed leaves no lock behind: the next one starts.
+TEST(OnScreen, oneProgramPerConfiguration)
+{
+    application();
+    TempFolder folder;
+    for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
+        ASSERT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
+    folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n");
+    folder.write(QStringLiteral("config1.ini"),
+                 Rec().text(0, 16, "00").b + Rec().text(0, 16, "Sala").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).num(138, 1).b);
+    const auto calls = [&](const char *call) { return folder.read(QStringLiteral("llamadas.txt")).count(call); };
+    const auto runUntil = [&](QProcess &program, const char *line, const std::function<bool()> &done) {
+        program.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+        if (!program.waitForStarted(10000))
+            return false;
+        for (int k = 0; k < 120 && !done(); ++k)
+            if (program.waitForFinished(250))
+                return false;
+        return done();
+    };
+    QProcess first;
+    ASSERT_TRUE(runUntil(first, "/1", [&] { return calls("LeerTemperatura") >= 1; }));
+    for (const char *line : {"/1", "/0", ""}) {
+        SCOPED_TRACE(line);
+        QProcess second;
+        second.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+        ASSERT_TRUE(second.waitForStarted(10000));
+        // Return answers its message once it has the focus.
+        for (int k = 0; k < 100 && !second.waitForFinished(200); ++k)
+            xinput::key("Return");
+        EXPECT_EQ(second.state(), QProcess::NotRunning);
+        second.kill();
+        second.waitForFinished();
+        EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_EQ(first.state(), QProcess::Running);
+    }
+    EXPECT_EQ(calls("IniciarCNX"), 1);
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(10000));
+    const qsizetype read = calls("LeerTemperatura");
+    QProcess next;
+    EXPECT_TRUE(runUntil(next, "/1", [&] { return calls("LeerTemperatura") > read; }));
+    EXPECT_EQ(calls("IniciarCNX"), 2);
+    ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+    ASSERT_TRUE(next.waitForFinished(10000));
+    EXPECT_EQ(std::pair(next.exitCode(), calls("FinalizarCNX")), std::pair(0, qsizetype(1)));
 }
 
 // The built program, started with options the toolkit would take for its
