@@ -14,27 +14,11 @@
 
 namespace {
 
-// The arguments as given, kept before a password in them is blanked.
-QStringList &givenArguments()
-{
-    static QStringList given;
-    return given;
-}
-
-void takeArguments(int argc, char *argv[])
-{
-    if (!givenArguments().isEmpty())
-        return;
-    for (int i = 1; i < argc; ++i)
-        givenArguments() << QString::fromLocal8Bit(argv[i]);
-    central::hideSecrets(argc, argv);
-}
-
 #ifdef __GLIBC__
 // Before main and before Qt sets up its application: the window in which the
 // process list shows a password given on the command line is as short as the
 // program can make it. The C library hands constructors the arguments.
-[[gnu::constructor]] void takeArgumentsEarly(int argc, char **argv, char **) { takeArguments(argc, argv); }
+[[gnu::constructor]] void takeArgumentsEarly(int argc, char **argv, char **) { central::takeArguments(argc, argv); }
 #endif
 
 int prepare(const ArchiveOptions &o)
@@ -55,9 +39,8 @@ int prepare(const ArchiveOptions &o)
 
 int main(int argc, char *argv[])
 {
-    takeArguments(argc, argv);
+    const QStringList args = central::takeArguments(argc, argv);
     QCoreApplication app(argc, argv);
-    const QStringList args = givenArguments();
     ArchiveOptions options;
     QString error;
     switch (parseArguments(args, QCoreApplication::applicationDirPath(), QSysInfo::machineHostName(),

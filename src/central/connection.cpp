@@ -66,6 +66,18 @@ void hideSecrets(int argc, char *argv[])
         }
 }
 
+QStringList takeArguments(int argc, char *argv[])
+{
+    static const QStringList given = [&] {
+        QStringList out;
+        for (int i = 1; i < argc; ++i)
+            out << QString::fromLocal8Bit(argv[i]);
+        hideSecrets(argc, argv);
+        return out;
+    }();
+    return given;
+}
+
 QString masked(const QString &text, const QString &conninfo)
 {
     QString out = text;

@@ -30,6 +30,10 @@ QStringList secrets(const QString &conninfo);
 // in an address on the command line, it would show in the process list for
 // the program's whole life. Take the arguments first.
 void hideSecrets(int argc, char *argv[]);
+// The program's arguments as given, taken once (the first call keeps them)
+// and then blanked by hideSecrets. Call it before Qt sets its application up,
+// so that the process list shows a password for as short a time as it can.
+QStringList takeArguments(int argc, char *argv[]);
 // `text` with every password of `conninfo` replaced by ***.
 QString masked(const QString &text, const QString &conninfo);
 inline QString masked(const QString &conninfo) { return masked(conninfo, conninfo); }

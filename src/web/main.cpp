@@ -147,15 +147,21 @@ int serve(const WebOptions &o)
 
 } // namespace
 
+#ifdef __GLIBC__
+// Before main and before Qt sets up its application: the window in which the
+// process list shows a password given on the command line is as short as the
+// program can make it. The C library hands constructors the arguments.
+[[gnu::constructor]] static void takeArgumentsEarly(int argc, char **argv, char **) { central::takeArguments(argc, argv); }
+#endif
+
 int main(int argc, char *argv[])
 {
+    const QStringList args = central::takeArguments(argc, argv);
     QCoreApplication app(argc, argv);
     if (sodium_init() < 0) {
         say(QStringLiteral("No se puede iniciar la biblioteca de cifrado."), stderr);
         return 1;
     }
-    const QStringList args = app.arguments().mid(1);
-    central::hideSecrets(argc, argv);
     WebOptions options;
     QString error;
     switch (parseWebArguments(args, QCoreApplication::applicationDirPath(), options, error)) {
