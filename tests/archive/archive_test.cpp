@@ -47,6 +47,22 @@ std::pair<int, QString> runArchive(const QStringList &args, const QString &role 
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
+// The rows of a query on a connection: fields joined by '|', NULL as "ERR",
+// one a line; none when the query fails (the tables may not be there yet),
+// the error's code after "!" when it failed.
+std::string rowsOn(PGconn *c, const std::string &sql)
+{
+    std::string text;
+    PGresult *r = PQexec(c, sql.c_str());
+    if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+        text = std::string("!") + state;
+    for (int i = 0; i < PQntuples(r); ++i)
+        for (int f = 0; f < PQnfields(r); ++f)
+            text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
+    PQclear(r);
+    return text;
+}
+
 // The database of the tests' server, emptied of what the archive program
 // makes and set up again by its owner (--preparar); times read back in the
 // test's local time, as captures hold them.
@@ -66,21 +82,7 @@ struct TestDatabase {
         PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
         PQclear(PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
     }
-    // Rows of fields joined by '|', NULL as "ERR", one a line; none when
-    // the query fails (the tables may not be there yet); the error's code
-    // after "!" when it failed.
-    std::string rows(const char *sql) const
-    {
-        std::string text;
-        PGresult *r = PQexec(conn, sql);
-        if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
-            text = std::string("!") + state;
-        for (int i = 0; i < PQntuples(r); ++i)
-            for (int f = 0; f < PQnfields(r); ++f)
-                text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
-        PQclear(r);
-        return text;
-    }
+    std::string rows(const char *sql) const { return rowsOn(conn, sql); }
     PGconn *conn = nullptr;
 };
 
@@ -109,19 +111,6 @@ struct Station {
     std::string expected;
 };
 
-// The rows of a query on a connection, as TestDatabase::rows gives them.
-std::string rowsOn(PGconn *c, const std::string &sql)
-{
-    std::string text;
-    PGresult *r = PQexec(c, sql.c_str());
-    if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
-        text = std::string("!") + state;
-    for (int i = 0; i < PQntuples(r); ++i)
-        for (int f = 0; f < PQnfields(r); ++f)
-            text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
-    PQclear(r);
-    return text;
-}
 
 // Minutes and hours whose stored figures (lines, and per column readings,
 // minimum, maximum, sum) are not those of the stored lines: none.
