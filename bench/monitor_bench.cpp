@@ -106,6 +106,21 @@ void fillTable(General &g, int count, int relays, bool relayDevices = true)
     g.cogereldet();
 }
 
+// A table of `count` sensors, every one read, for a capture started in `folder`.
+void readyToCapture(General &g, int count, const QString &folder)
+{
+    fillTable(g, count, 0);
+    for (auto &e : g.estados) {
+        e.valido = true;
+        e.lectura = {21.5f, 45.0f, 1234.5f, 0.25f};
+    }
+    g.dispositivos[0].nombre = QStringLiteral("00");
+    g.modificado = false;
+    g.fichero.clear();
+    g.appFolder = folder;
+    g.nombrepuerto = QStringLiteral("COM1");
+}
+
 struct Window {
     Window()
     {
@@ -282,17 +297,8 @@ int main(int argc, char *argv[])
 
     std::printf("Capture: header, then data lines appended and synced to disk\n");
     for (int count : {100, 8000, 32767}) {
-        fillTable(w.g, count, 0);
-        for (auto &e : w.g.estados) {
-            e.valido = true;
-            e.lectura = {21.5f, 45.0f, 1234.5f, 0.25f};
-        }
-        w.g.dispositivos[0].nombre = QStringLiteral("00");
-        w.g.modificado = false;
-        w.g.fichero.clear();
         QTemporaryDir day;
-        w.g.appFolder = day.path();
-        w.g.nombrepuerto = QStringLiteral("COM1");
+        readyToCapture(w.g, count, day.path());
         w.g.carpeta = day.path() + QStringLiteral("/1/");
         Captura captura(w.g, w.clock);
         const double start = timed([&] { captura.inicia(w.messages, [] { return true; }); });
@@ -306,17 +312,8 @@ int main(int argc, char *argv[])
     }
     std::printf("Capture: an hour of lines that waited for the disk, written by the ticks that follow (goal: no tick over 100 ms)\n");
     for (int count : {100, 1000}) {
-        fillTable(w.g, count, 0);
-        for (auto &e : w.g.estados) {
-            e.valido = true;
-            e.lectura = {21.5f, 45.0f, 1234.5f, 0.25f};
-        }
-        w.g.dispositivos[0].nombre = QStringLiteral("00");
-        w.g.modificado = false;
-        w.g.fichero.clear();
         QTemporaryDir day;
-        w.g.appFolder = day.path();
-        w.g.nombrepuerto = QStringLiteral("COM1");
+        readyToCapture(w.g, count, day.path());
         const QString folder = day.path() + QStringLiteral("/1/");
         w.g.carpeta = folder;
         Captura captura(w.g, w.clock);

@@ -78,6 +78,30 @@ QString demoDay(const QString &folder)
     });
 }
 
+// A timer as the monitor's tick, in the same thread: the longest wait
+// between two of its turns is how long the window held the thread.
+struct HoldProbe {
+    HoldProbe()
+    {
+        tick.setInterval(5);
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            const double now = clock.nsecsElapsed() / 1e6;
+            held = std::max(held, now - lastTurn);
+            lastTurn = now;
+        });
+        tick.start();
+        clock.start();
+    }
+    double stop()
+    {
+        tick.stop();
+        return held;
+    }
+    QElapsedTimer clock;
+    QTimer tick;
+    double lastTurn = 0, held = 0;
+};
+
 // A valid capture file of 20 000 sensor columns, about 36 MB (600 lines),
 // opened by the window: how long its thread is held at a time, how long the
 // opening takes, and how much memory it keeps and peaks at.
@@ -97,17 +121,7 @@ void wideFile()
                     QByteArray("  2").repeated(20000) + "\r\n");
     }
     const long before = residentKb(), peakBefore = peakKb();
-    QElapsedTimer clock;
-    double lastTurn = 0, held = 0;
-    QTimer tick;
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double now = clock.nsecsElapsed() / 1e6;
-        held = std::max(held, now - lastTurn);
-        lastTurn = now;
-    });
-    tick.start();
-    clock.start();
+    HoldProbe probe;
     std::unique_ptr<graficas> w;
     const double opening = timed([&] {
         w = std::make_unique<graficas>(folder.path(), [] { return QString(); });
@@ -119,7 +133,7 @@ void wideFile()
         w->plot->replot(QCustomPlot::rpImmediateRefresh);
     });
     QCoreApplication::processEvents();
-    tick.stop();
+    const double held = probe.stop();
     std::printf("A capture of 20000 columns, %.1f MB, opened: %.0f ms; the window's thread held at most %.0f ms at a time "
                 "(goal 100 ms); resident %+.0f MB with it open, peak %+.0f MB\n",
                 QFileInfo(path).size() / 1048576.0, opening, held, (residentKb() - before) / 1024.0, (peakKb() - peakBefore) / 1024.0);
@@ -193,19 +207,7 @@ int main(int argc, char *argv[])
 
     const long before = residentKb();
     std::unique_ptr<graficas> w;
-    // A timer as the monitor's tick, in the same thread: the longest wait
-    // between two of its turns is how long the window held the thread.
-    QElapsedTimer clock;
-    double lastTurn = 0, held = 0;
-    QTimer tick;
-    tick.setInterval(5);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double now = clock.nsecsElapsed() / 1e6;
-        held = std::max(held, now - lastTurn);
-        lastTurn = now;
-    });
-    tick.start();
-    clock.start();
+    HoldProbe probe;
     const double opening = timed([&] {
         w = std::make_unique<graficas>(folder.path(), [&] { return path; });
         w->resize(1280, 800);
@@ -215,7 +217,7 @@ int main(int argc, char *argv[])
         w->plot->replot(QCustomPlot::rpImmediateRefresh);
     });
     QCoreApplication::processEvents();
-    tick.stop();
+    const double held = probe.stop();
     std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu points in %zu series, plot %dx%d px\n",
                 opening, w->model().points(), w->model().all().size(), w->plot->width(), w->plot->height());
     std::printf("  the window's thread (the monitor's tick's) held at most %.0f ms at a time while it opened\n", held);
