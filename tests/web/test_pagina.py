@@ -31,6 +31,8 @@ from selenium.webdriver.support.wait import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import browser  # noqa: E402
+import comun  # noqa: E402
+from comun import until  # noqa: E402
 
 BIN = ""
 ZONA = "Europe/Madrid"
@@ -41,16 +43,6 @@ LARGO = "mirador_de_la_sierra_norte_estacion_meteorologica_numero_3"  # nowhere 
 DB = "climalog_web"
 CLAVE = "cierzo-de-enero"
 sitio = None
-
-
-def until(check, timeout=20, step=0.1):
-    """check()'s first true value within `timeout` seconds, else None."""
-    end = time.monotonic() + timeout
-    while True:
-        value = check()
-        if value or time.monotonic() > end:
-            return value
-        time.sleep(step)
 
 
 def ahora(zona=ZONA):
@@ -66,8 +58,7 @@ def owner(cmd, **kw):
 
 
 def psql(sql, db=DB):
-    return subprocess.run(["psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", sql],
-                          check=True, capture_output=True, text=True).stdout
+    return comun.psql(sql, db)
 
 
 class Captura:

@@ -22,25 +22,18 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import comun  # noqa: E402
+from comun import until  # noqa: E402
+
 BIN = ""
 DB = "climalog_web_servidor"
 CLAVE = "cierzo-de-enero"
 sitio = None
 
 
-def until(check, timeout=20, step=0.05):
-    """check()'s first true value within `timeout` seconds, else None."""
-    end = time.monotonic() + timeout
-    while True:
-        value = check()
-        if value or time.monotonic() > end:
-            return value
-        time.sleep(step)
-
-
 def psql(sql, db=DB):
-    return subprocess.run(["psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", sql],
-                          check=True, capture_output=True, text=True).stdout
+    return comun.psql(sql, db)
 
 
 def iso(t):
@@ -159,11 +152,7 @@ class Enlace:
                 db.sendall(data)
         except OSError:
             pass
-        for s in (web, db):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+        self._corta(web, db)
 
     def _baja(self, db, web, estado):
         try:
@@ -173,12 +162,19 @@ class Enlace:
                 web.sendall(data)
         except OSError:
             pass
+        self._corta(web, db, cierra=True)
+
+    @staticmethod
+    def _corta(web, db, cierra=False):
+        """Both ends of a relayed connection cut, so the other direction's
+        read ends too; the direction that ends last closes them."""
         for s in (web, db):
             try:
                 s.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
-            s.close()
+            if cierra:
+                s.close()
 
     def close(self):
         self.listener.close()
