@@ -16,7 +16,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translat
           libqcustomplot-dev libpq-dev postgresql
           libx11-dev libxtst-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth
-          libcpp-httplib-dev libsodium-dev chromium chromium-driver python3-selenium libjs-dygraphs openssl)
+          libcpp-httplib-dev libsodium-dev chromium chromium-driver python3-selenium libjs-dygraphs openssl clang-format)
 # Node's own packages bring npm with them; Debian's nodejs needs its npm.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 missing=()
