@@ -11,7 +11,7 @@ if [[ ${1:-} == --check ]]; then
   bad=0
   for f in "${files[@]}"; do
     if ! clang-format --dry-run -Werror "$f" >/dev/null 2>&1; then
-      echo "Sin el formato del proyecto: $f (scripts/format.sh lo aplica)"
+      echo "Not in the project's style: $f (scripts/format.sh applies it)"
       bad=1
     fi
   done
