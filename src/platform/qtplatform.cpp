@@ -71,48 +71,45 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
     ClosableBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::NoIcon, QStringLiteral("Climalog"),
              text, QMessageBox::NoButton, QApplication::activeWindow());
     // The toolkit's own buttons would read in English; these are the program's.
-    QPushButton *first = nullptr;
-    QPushButton *preferred = nullptr;
+    struct Choice {
+        const char *label;
+        QMessageBox::ButtonRole role;
+        Answer answer;
+    };
+    struct Layout {
+        Choice first, second;
+        bool secondIsDefault;
+    };
+    constexpr Choice yes{"&Sí", QMessageBox::YesRole, Answer::Yes};
+    constexpr Choice no{"&No", QMessageBox::NoRole, Answer::No};
+    constexpr Choice cancel{"Cancelar", QMessageBox::RejectRole, Answer::Cancel};
+    constexpr Choice none{nullptr, QMessageBox::NoRole, Answer::Ok};
+    Layout layout{{"Aceptar", QMessageBox::AcceptRole, Answer::Ok}, none, false};
     switch (buttons) {
     case Buttons::Ok:
-        first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
         break;
     case Buttons::YesNo:
     case Buttons::YesNoOrBack:
-        first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        layout = {yes, no, false};
         break;
     case Buttons::YesNoDefaultNo:
-        first = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
-        preferred = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        layout = {yes, no, true};
         break;
     case Buttons::OkCancel:
-        first = box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole);
-        box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+        layout.second = cancel;
         break;
     case Buttons::RetryCancel:
-        first = box.addButton(QStringLiteral("Reintentar"), QMessageBox::AcceptRole);
-        box.addButton(QStringLiteral("Cancelar"), QMessageBox::RejectRole);
+        layout = {{"Reintentar", QMessageBox::AcceptRole, Answer::Retry}, cancel, false};
         break;
     }
-    box.setDefaultButton(preferred ? preferred : first);
+    QPushButton *first = box.addButton(QString::fromUtf8(layout.first.label), layout.first.role);
+    QPushButton *second = layout.second.label
+        ? box.addButton(QString::fromUtf8(layout.second.label), layout.second.role) : nullptr;
+    box.setDefaultButton(layout.secondIsDefault ? second : first);
     box.exec();
     if (box.closed)
         return safeAnswer(buttons);
-    const bool firstPressed = box.clickedButton() == first;
-    switch (buttons) {
-    case Buttons::Ok:
-        return Answer::Ok;
-    case Buttons::YesNo:
-    case Buttons::YesNoOrBack:
-    case Buttons::YesNoDefaultNo:
-        return firstPressed ? Answer::Yes : Answer::No;
-    case Buttons::OkCancel:
-        return firstPressed ? Answer::Ok : Answer::Cancel;
-    case Buttons::RetryCancel:
-        return firstPressed ? Answer::Retry : Answer::Cancel;
-    }
-    return Answer::Ok;
+    return box.clickedButton() == first ? layout.first.answer : layout.second.answer;
 }
 
 void QtExplorer::open(const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }

@@ -24,45 +24,37 @@ QString shown(const QString &path) { return QDir::toNativeSeparators(path); }
 
 QString reason(int err)
 {
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permiso denegado");
-    case ENOENT:
-        return QStringLiteral("la carpeta no existe");
-    case ENOSPC:
-        return QStringLiteral("no queda espacio en el disco");
+    struct Reason {
+        int err;
+        const char *text;
+    };
+    static const Reason reasons[] = {
+        {EACCES, "permiso denegado"},
+        {EPERM, "permiso denegado"},
+        {ENOENT, "la carpeta no existe"},
+        {ENOSPC, "no queda espacio en el disco"},
 #ifdef EDQUOT
-    case EDQUOT:
-        return QStringLiteral("se ha superado la cuota de disco");
+        {EDQUOT, "se ha superado la cuota de disco"},
 #endif
-    case EROFS:
-        return QStringLiteral("el disco es de solo lectura");
-    case EIO:
-        return QStringLiteral("error de entrada/salida del disco");
-    case EISDIR:
-        return QStringLiteral("es una carpeta, no un fichero");
-    case ENOTDIR:
-        return QStringLiteral("una parte de la ruta no es una carpeta");
-    case ENAMETOOLONG:
-        return QStringLiteral("la ruta es demasiado larga");
-    case EMFILE:
-    case ENFILE:
-        return QStringLiteral("hay demasiados ficheros abiertos");
-    case EBUSY:
+        {EROFS, "el disco es de solo lectura"},
+        {EIO, "error de entrada/salida del disco"},
+        {EISDIR, "es una carpeta, no un fichero"},
+        {ENOTDIR, "una parte de la ruta no es una carpeta"},
+        {ENAMETOOLONG, "la ruta es demasiado larga"},
+        {EMFILE, "hay demasiados ficheros abiertos"},
+        {ENFILE, "hay demasiados ficheros abiertos"},
+        {EBUSY, "el fichero está en uso"},
 #ifdef ETXTBSY
-    case ETXTBSY:
+        {ETXTBSY, "el fichero está en uso"},
 #endif
-        return QStringLiteral("el fichero está en uso");
-    case EFBIG:
-        return QStringLiteral("el fichero supera el tamaño máximo permitido");
-    case EEXIST:
-        return QStringLiteral("no se ha podido crear un fichero temporal");
-    case ENXIO:
-        return QStringLiteral("no es un fichero normal");
-    default:
-        return QStringLiteral("error del sistema %1").arg(err);
-    }
+        {EFBIG, "el fichero supera el tamaño máximo permitido"},
+        {EEXIST, "no se ha podido crear un fichero temporal"},
+        {ENXIO, "no es un fichero normal"},
+    };
+    for (const Reason &r : reasons)
+        if (r.err == err)
+            return QString::fromUtf8(r.text);
+    return QStringLiteral("error del sistema %1").arg(err);
 }
 
 #ifdef _WIN32
@@ -152,18 +144,18 @@ int regularSize(int fd, qint64 &size)
     return 0;
 }
 
-qint64 readFully(int fd, char *data, qint64 size)
+namespace {
+// Moves size bytes by step(offset, count), in pieces the system calls take,
+// again after an interrupted call: the bytes moved, fewer when step returned
+// 0 (the end of a file, a disk that takes no more), -1 on an error.
+template <typename Step>
+qint64 inPieces(qint64 size, Step step)
 {
     qint64 done = 0;
     while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
-#ifdef _WIN32
-        const int got = _read(fd, data + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t got = ::read(fd, data + done, static_cast<size_t>(chunk));
+        const qint64 got = step(done, std::min<qint64>(size - done, 1 << 30));
         if (got < 0 && errno == EINTR)
             continue;
-#endif
         if (got < 0)
             return -1;
         if (got == 0)
@@ -171,6 +163,18 @@ qint64 readFully(int fd, char *data, qint64 size)
         done += got;
     }
     return done;
+}
+}
+
+qint64 readFully(int fd, char *data, qint64 size)
+{
+    return inPieces(size, [&](qint64 at, qint64 n) -> qint64 {
+#ifdef _WIN32
+        return _read(fd, data + at, static_cast<unsigned>(n));
+#else
+        return ::read(fd, data + at, static_cast<size_t>(n));
+#endif
+    });
 }
 
 int lastByte(int fd, qint64 size, char &last)
@@ -192,26 +196,22 @@ int lastByte(int fd, qint64 size, char &last)
 
 bool writeFully(int fd, const char *data, qint64 size)
 {
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 chunk = std::min<qint64>(size - done, 1 << 30);
+    const qint64 done = inPieces(size, [&](qint64 at, qint64 n) -> qint64 {
 #ifdef _WIN32
         _doserrno = 0;
-        const int put = _write(fd, data + done, static_cast<unsigned>(chunk));
+        const int put = _write(fd, data + at, static_cast<unsigned>(n));
         if (put < 0)
             errno = busyOr(errno);
+        return put;
 #else
-        const ssize_t put = ::write(fd, data + done, static_cast<size_t>(chunk));
-        if (put < 0 && errno == EINTR)
-            continue;
+        return ::write(fd, data + at, static_cast<size_t>(n));
 #endif
-        if (put < 0)
-            return false;
-        if (put == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += put;
+    });
+    if (done < 0)
+        return false;
+    if (done < size) {
+        errno = ENOSPC;
+        return false;
     }
     return true;
 }
