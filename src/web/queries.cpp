@@ -145,25 +145,70 @@ bool send(httplib::DataSink &sink, std::string &out, std::size_t least)
 
 constexpr std::size_t sendSize = 64 * 1024;
 
+// The request's parameters read by `read`, or a 400 answer saying why not.
+template <typename P>
+bool accepted(const httplib::Request &req, httplib::Response &res,
+              bool (*read)(const params::Map &, P &, std::string &), P &p)
+{
+    std::string error;
+    if (read(req.params, p, error))
+        return true;
+    jsonError(res, 400, error);
+    return false;
+}
+
+// The rows with their first block fetched, or null when the database could
+// not give it (`error` says why).
+std::shared_ptr<Rows> firstBlock(std::unique_ptr<Database::Stream> stream, std::string &error)
+{
+    auto rows = std::make_shared<Rows>();
+    rows->stream = std::move(stream);
+    if (rows->stream)
+        rows->first = rows->stream->next(error);
+    return rows->first ? rows : nullptr;
+}
+
+// Sends the rows block by block as the database hands them over: each block
+// read into `block` by `read`, written into `out` by `add`; false when the
+// client went away or the rows were cut, after `cut` was told why; at the
+// end `finish` writes what closes the answer.
+template <typename Item, typename Read, typename Add, typename Cut, typename Finish>
+bool sendBlocks(Rows &rows, httplib::DataSink &sink, std::string &out, Read read, Add add, Cut cut,
+                Finish finish)
+{
+    std::string error;
+    std::vector<Item> block;
+    for (Database::Result r = std::move(rows.first);; r = rows.stream->next(error)) {
+        if (!r) {
+            cut(error);
+            return false;
+        }
+        if (PQntuples(r.get()) == 0) {
+            finish(out);
+            send(sink, out, 0);
+            sink.done();
+            return true;
+        }
+        read(r.get(), block);
+        r.reset();
+        add(block, out);
+        if (!send(sink, out, sendSize))
+            return false;
+    }
+}
+
 } // namespace
 
 void WebServer::plot(const httplib::Request &req, httplib::Response &res)
 {
     params::Plot p;
-    std::string error;
-    if (!params::plot(req.params, p, error)) {
-        jsonError(res, 400, error);
-        return;
-    }
     std::vector<SeriesInfo> series;
-    if (!knownSeries(p.series, series, res))
+    if (!accepted(req, res, params::plot, p) || !knownSeries(p.series, series, res))
         return;
     params::alignToClock(p);
-    auto rows = std::make_shared<Rows>();
-    rows->stream = db_.spans(p.series, p.desde, p.hasta, p.cubos, error);
-    if (rows->stream)
-        rows->first = rows->stream->next(error);
-    if (!rows->first) {
+    std::string error;
+    const auto rows = firstBlock(db_.spans(p.series, p.desde, p.hasta, p.cubos, error), error);
+    if (!rows) {
         unavailable(res, error);
         return;
     }
@@ -171,25 +216,12 @@ void WebServer::plot(const httplib::Request &req, httplib::Response &res)
     // thousand buckets never sit whole in memory.
     res.set_chunked_content_provider("application/json; charset=utf-8", [rows, p](std::size_t, httplib::DataSink &sink) {
         PlotJson plot(p.series, p.desde, p.hasta, p.cubos);
-        std::string out = plot.begin(), error;
-        std::vector<Span> block;
-        for (Database::Result r = std::move(rows->first);; r = rows->stream->next(error)) {
-            if (!r) {
-                log("Gráfica cortada: " + error);
-                return false;
-            }
-            if (PQntuples(r.get()) == 0)
-                break;
-            Database::spanRows(r.get(), block);
-            r.reset();
-            plot.add(block, out);
-            if (!send(sink, out, sendSize))
-                return false;
-        }
-        plot.finish(out);
-        send(sink, out, 0);
-        sink.done();
-        return true;
+        std::string out = plot.begin();
+        return sendBlocks<Span>(
+            *rows, sink, out, Database::spanRows,
+            [&](const std::vector<Span> &block, std::string &o) { plot.add(block, o); },
+            [](const std::string &error) { log("Gráfica cortada: " + error); },
+            [&](std::string &o) { plot.finish(o); });
     });
 }
 
@@ -197,18 +229,11 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
 {
     params::Export p;
     std::string error;
-    if (!params::exportCsv(req.params, p, error)) {
-        jsonError(res, 400, error);
-        return;
-    }
     std::vector<SeriesInfo> series;
-    if (!knownSeries(p.series, series, res))
+    if (!accepted(req, res, params::exportCsv, p) || !knownSeries(p.series, series, res))
         return;
-    auto rows = std::make_shared<Rows>();
-    rows->stream = db_.readings(p.series, p.desde, p.hasta, series.front().zona, error);
-    if (rows->stream)
-        rows->first = rows->stream->next(error);
-    if (!rows->first) {
+    const auto rows = firstBlock(db_.readings(p.series, p.desde, p.hasta, series.front().zona, error), error);
+    if (!rows) {
         unavailable(res, error);
         return;
     }
@@ -217,29 +242,18 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
     // The rows go out as the database hands them over, a block at a time.
     res.set_chunked_content_provider(type, [rows, p, series](std::size_t, httplib::DataSink &sink) {
         CsvWriter csv(CsvFormat{p.utf8, p.comma}, series);
-        std::string out = csv.header(), error;
-        std::vector<Reading> block;
-        for (Database::Result r = std::move(rows->first);; r = rows->stream->next(error)) {
-            if (!r) {
-                // The file says where it stops, and the answer is cut short
-                // so the browser reports a failed download instead of
-                // keeping a file that lacks its end.
-                log("Exportación cortada: " + error);
-                out += csv.cut();
-                sink.write(out.data(), out.size());
-                return false;
-            }
-            if (PQntuples(r.get()) == 0)
-                break;
-            Database::readingRows(r.get(), block);
-            r.reset();
-            csv.add(block, out);
-            if (!send(sink, out, sendSize))
-                return false;
-        }
-        csv.finish(out);
-        send(sink, out, 0);
-        sink.done();
-        return true;
+        std::string out = csv.header();
+        const auto cut = [&](const std::string &error) {
+            // The file says where it stops, and the answer is cut short so
+            // the browser reports a failed download instead of keeping a
+            // file that lacks its end.
+            log("Exportación cortada: " + error);
+            out += csv.cut();
+            sink.write(out.data(), out.size());
+        };
+        return sendBlocks<Reading>(
+            *rows, sink, out, Database::readingRows,
+            [&](const std::vector<Reading> &block, std::string &o) { csv.add(block, o); }, cut,
+            [&](std::string &o) { csv.finish(o); });
     });
 }
