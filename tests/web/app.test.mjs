@@ -1,10 +1,15 @@
-// The page's script without a page: its texts, marks, counts and plot
+// The page's modules that need no page: its texts, marks, counts and plot
 // points, under Node's own test runner (node --test). Each table's rows
 // are worked out by hand from what the page must show.
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import * as app from '../../src/web/page/app.js';
+import * as formatos from '../../src/web/page/formatos.js';
+import * as marcas from '../../src/web/page/marcas.js';
+import * as peticiones from '../../src/web/page/peticiones.js';
+import * as series from '../../src/web/page/series.js';
+
+const app = {...formatos, ...marcas, ...peticiones, ...series};
 
 const utc = (y, mo, d, h, mi, s = 0) => Date.UTC(y, mo - 1, d, h, mi, s);
 const ahora = utc(2026, 12, 7, 13, 3, 9);
