@@ -165,3 +165,25 @@ test('what an answer brings', async () => {
   for (const [name, r, message] of fallos)
     await assert.rejects(app.respuesta(r), {message}, name);
 });
+
+test('each column in its plot, the plots in the desktop viewer\'s order', () => {
+  const s = (columna, unidad, tipo = '') => ({columna, unidad, tipo});
+  const rows = [
+    ['a temperature sensor', s('Sala (ºC)', 'ºC', 'STT'), 'temperatura', 'Temperatura (ºC)'],
+    ['a humidity', s('Sala - H (%)', '%', 'HRT'), 'humedad', 'Humedad (%)'],
+    ['a converter\'s channel in degrees is a channel', s('Tanque - a (ºC)', 'ºC', 'AVI'), 'canal:ºC', 'Canales (ºC)'],
+    ['a channel without unit', s('Tanque - b ()', '', 'AVI'), 'canal:', 'Canales (sin unidad)'],
+    ['a detector\'s input', s('Puerta - 1', '', 'DET'), 'entradas', 'Entradas'],
+    ['a relay', s('Riego - 2', '', 'CTR'), 'entradas', 'Entradas'],
+    ['an input of a device no longer configured', s('Puerta - 2', ''), 'entradas', 'Entradas'],
+    ['a channel of a device no longer configured', s('Tanque - c (bar)', 'bar'), 'canal:bar', 'Canales (bar)'],
+    ['a humidity of a device no longer configured', s('Nave - H (%)', '%'), 'humedad', 'Humedad (%)'],
+  ];
+  for (const [name, col, clave, titulo] of rows)
+    assert.deepEqual(app.clase(col), {clave, titulo}, name);
+  const orden = app.grupos(rows.map(r => r[1])).map(g => [g.clave, g.series.length]);
+  assert.deepEqual(orden, [['temperatura', 1], ['humedad', 2], ['canal:ºC', 1], ['canal:', 1], ['canal:bar', 1],
+                           ['entradas', 3]]);
+  assert.equal(app.etiqueta({estacion: 'nave', puerto: '/1', columna: 'Sala (ºC)'}, true), 'nave - puerto /1 - Sala (ºC)');
+  assert.equal(app.iso(1765112589.4996), '2025-12-07T13:03:09.500Z');
+});
