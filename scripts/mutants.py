@@ -30,7 +30,9 @@ PLATFORM = {"x11": "xcb"}
 # in as resources, and the scripts themselves).
 SCRIPTED = {
     "web_pagina": {"targets": ["climalog-web", "climalog-archivo", "captura_web"],
-                   "reads": ["src/web/page/", "tests/web/test_pagina.py", "tests/web/browser.py"]},
+                   "reads": ["src/web/page/", "tests/web/test_pagina.py", "tests/web/browser.py", "tests/web/comun.py"]},
+    "web_servidor": {"targets": ["climalog-web", "climalog-archivo", "captura_web"],
+                     "reads": ["tests/web/test_servidor.py", "tests/web/comun.py"]},
     "web_script": {"targets": [], "reads": ["src/web/page/", "tests/web/app.test.mjs"]},
 }
 

@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -24,12 +25,22 @@ constexpr const char *cookieName = "climalog_sesion";
 constexpr std::size_t mostThreads = 1000;
 constexpr int backlog = 1024;
 
-// The page's files, built into the program, and the types they are sent as.
-const std::pair<const char *, const char *> pageFiles[] = {
-    {"index.html", "text/html; charset=utf-8"},       {"entrar.html", "text/html; charset=utf-8"},
-    {"app.js", "text/javascript; charset=utf-8"},     {"app.css", "text/css; charset=utf-8"},
-    {"uplot.js", "text/javascript; charset=utf-8"},   {"uplot.css", "text/css; charset=utf-8"},
-};
+// The page's files are those built into the program under this folder
+// (the list of src/web/CMakeLists.txt), each sent as its name's type.
+const QString pageFolder = QStringLiteral(":/pagina");
+// The login page's style: the one file shown to anyone.
+constexpr const char *publicFile = "app.css";
+
+const char *pageType(const QString &name)
+{
+    if (name.endsWith(QLatin1String(".html")))
+        return "text/html; charset=utf-8";
+    if (name.endsWith(QLatin1String(".js")))
+        return "text/javascript; charset=utf-8";
+    if (name.endsWith(QLatin1String(".css")))
+        return "text/css; charset=utf-8";
+    return nullptr;
+}
 
 std::string escapeHtml(const std::string &s)
 {
@@ -61,10 +72,10 @@ WebServer::WebServer(const WebOptions &options, users::Table users, Database &db
       required_(!users_->empty()), usersStamp_(users::stamp(options.users)), usersExposure_(users::exposure(options.users)),
       sessions_(std::chrono::minutes(options.sessionMinutes))
 {
-    for (const auto &[name, type] : pageFiles) {
-        QFile f(QStringLiteral(":/pagina/") + QLatin1String(name));
-        if (f.open(QIODevice::ReadOnly))
-            files_[name] = File{type, f.readAll().toStdString()};
+    for (const QString &name : QDir(pageFolder).entryList(QDir::Files, QDir::Name)) {
+        QFile f(pageFolder + QLatin1Char('/') + name);
+        if (const char *type = pageType(name); type && f.open(QIODevice::ReadOnly))
+            files_[name.toStdString()] = File{type, f.readAll().toStdString()};
     }
 }
 
@@ -250,12 +261,19 @@ void WebServer::routes()
         }
         sendFile("index.html", res);
     });
-    // The login page's style is the only file shown to anyone.
-    s.Get("/app.css", [this](const httplib::Request &, httplib::Response &res) { sendFile("app.css", res); });
-    for (const char *name : {"app.js", "uplot.js", "uplot.css"}) {
-        s.Get(std::string("/") + name, [this, name](const httplib::Request &req, httplib::Response &res) {
+    // Every script and style by its name; the two pages have addresses of
+    // their own.
+    for (const auto &[file, content] : files_) {
+        if (content.type.rfind("text/html", 0) == 0)
+            continue;
+        const std::string name = file;
+        // A route is a pattern: the name's dots match only themselves.
+        std::string pattern = "/";
+        for (const char c : name)
+            pattern += c == '.' ? std::string("\\.") : std::string(1, c);
+        s.Get(pattern, [this, name](const httplib::Request &req, httplib::Response &res) {
             std::string user;
-            if (allowed(req, res, user))
+            if (name == publicFile || allowed(req, res, user))
                 sendFile(name, res);
         });
     }

@@ -1,10 +1,15 @@
-// The page's script without a page: its texts, marks, counts and plot
+// The page's modules that need no page: its texts, marks, counts and plot
 // points, under Node's own test runner (node --test). Each table's rows
 // are worked out by hand from what the page must show.
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
-import * as app from '../../src/web/page/app.js';
+import * as formatos from '../../src/web/page/formatos.js';
+import * as marcas from '../../src/web/page/marcas.js';
+import * as peticiones from '../../src/web/page/peticiones.js';
+import * as series from '../../src/web/page/series.js';
+
+const app = {...formatos, ...marcas, ...peticiones, ...series};
 
 const utc = (y, mo, d, h, mi, s = 0) => Date.UTC(y, mo - 1, d, h, mi, s);
 const ahora = utc(2026, 12, 7, 13, 3, 9);
@@ -159,4 +164,26 @@ test('what an answer brings', async () => {
   ];
   for (const [name, r, message] of fallos)
     await assert.rejects(app.respuesta(r), {message}, name);
+});
+
+test('each column in its plot, the plots in the desktop viewer\'s order', () => {
+  const s = (columna, unidad, tipo = '') => ({columna, unidad, tipo});
+  const rows = [
+    ['a temperature sensor', s('Sala (ºC)', 'ºC', 'STT'), 'temperatura', 'Temperatura (ºC)'],
+    ['a humidity', s('Sala - H (%)', '%', 'HRT'), 'humedad', 'Humedad (%)'],
+    ['a converter\'s channel in degrees is a channel', s('Tanque - a (ºC)', 'ºC', 'AVI'), 'canal:ºC', 'Canales (ºC)'],
+    ['a channel without unit', s('Tanque - b ()', '', 'AVI'), 'canal:', 'Canales (sin unidad)'],
+    ['a detector\'s input', s('Puerta - 1', '', 'DET'), 'entradas', 'Entradas'],
+    ['a relay', s('Riego - 2', '', 'CTR'), 'entradas', 'Entradas'],
+    ['an input of a device no longer configured', s('Puerta - 2', ''), 'entradas', 'Entradas'],
+    ['a channel of a device no longer configured', s('Tanque - c (bar)', 'bar'), 'canal:bar', 'Canales (bar)'],
+    ['a humidity of a device no longer configured', s('Nave - H (%)', '%'), 'humedad', 'Humedad (%)'],
+  ];
+  for (const [name, col, clave, titulo] of rows)
+    assert.deepEqual(app.clase(col), {clave, titulo}, name);
+  const orden = app.grupos(rows.map(r => r[1])).map(g => [g.clave, g.series.length]);
+  assert.deepEqual(orden, [['temperatura', 1], ['humedad', 2], ['canal:ºC', 1], ['canal:', 1], ['canal:bar', 1],
+                           ['entradas', 3]]);
+  assert.equal(app.etiqueta({estacion: 'nave', puerto: '/1', columna: 'Sala (ºC)'}, true), 'nave - puerto /1 - Sala (ºC)');
+  assert.equal(app.iso(1765112589.4996), '2025-12-07T13:03:09.500Z');
 });

@@ -276,7 +276,9 @@ class Usuarios(unittest.TestCase):
         q = f"series={sitio.series[('nave', 'Sala (ºC)')]}&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z"
         with Web(usuarios=sitio.usuarios) as w:
             for path, status in (("/api/resumen", 401), (f"/api/tramo?{q}&cubos=10", 401), (f"/api/csv?{q}", 401),
-                                 ("/app.js", 401), ("/", 303)):
+                                 ("/app.js", 401), ("/resumen.js", 401), ("/uplot.js", 401), ("/", 303),
+                                 # The login page's style alone is for anyone; the pages only at their addresses.
+                                 ("/app.css", 200), ("/app-css", 404), ("/entrar.html", 404)):
                 with self.subTest(path):
                     self.assertEqual(w.pide("GET", path, cookie="climalog_sesion=" + "0" * 64)[0], status)
 
