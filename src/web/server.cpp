@@ -33,12 +33,14 @@ constexpr const char *publicFile = "app.css";
 
 const char *pageType(const QString &name)
 {
-    if (name.endsWith(QLatin1String(".html")))
-        return "text/html; charset=utf-8";
-    if (name.endsWith(QLatin1String(".js")))
-        return "text/javascript; charset=utf-8";
-    if (name.endsWith(QLatin1String(".css")))
-        return "text/css; charset=utf-8";
+    static const std::pair<const char *, const char *> types[] = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+    };
+    for (const auto &[ending, type] : types)
+        if (name.endsWith(QLatin1String(ending)))
+            return type;
     return nullptr;
 }
 
@@ -46,13 +48,15 @@ std::string escapeHtml(const std::string &s)
 {
     std::string out;
     for (const char c : s) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
+        const char *entity = c == '&' ? "&amp;"
+            : c == '<'               ? "&lt;"
+            : c == '>'               ? "&gt;"
+            : c == '"'               ? "&quot;"
+                                     : nullptr;
+        if (entity)
+            out += entity;
+        else
+            out += c;
     }
     return out;
 }
