@@ -90,8 +90,6 @@ void buscar::sennet_DblClick()
     const QListWidgetItem *item = sennet->currentItem();
     if (!item)
         return;
-    if (!main_.mnueditar->isChecked())
-        main_.mnueditar_Click();
-    main_.SN->setText(item->text());
+    main_.takeSerial(item->text());
     done(Accepted);
 }

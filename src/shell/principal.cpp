@@ -4,6 +4,7 @@
 #include "dialogs/buscar.h"
 #include "dialogs/check.h"
 #include "monitor/capture.h"
+#include "monitor/devicetable.h"
 #include "monitor/lines.h"
 #include "monitor/monitor.h"
 #include "monitor/sensoresmodel.h"
@@ -101,18 +102,6 @@ private:
 
 namespace {
 
-// The window's inner size as designed, in twips.
-constexpr int designWidth = 120 + 8715 + 120;
-constexpr int designHeight = 1200 + 4815 + 120;
-
-QFont listFont()
-{
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setPointSizeF(7.5);
-    return font;
-}
-
 // The library message as a text to show: it ends at its first zero byte.
 QString messageText(const FixedText<100> &mensaje)
 {
@@ -157,8 +146,7 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
     buildMenus();
     buildPane();
     buildLists();
-    // The design size is the smallest; a larger window gives the lists room.
-    centralWidget()->setMinimumSize(tw(designWidth), tw(designHeight));
+    setDesignSize();
     centralWidget()->installEventFilter(this);
     setWindowTitle(QStringLiteral("Climalog"));
 
@@ -168,9 +156,6 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
 }
 
 principal::~principal() = default;
-
-int principal::tw(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
-int principal::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiX()); }
 
 void principal::buildMenus()
 {
@@ -204,100 +189,6 @@ void principal::buildMenus()
 
     ayuda = menuBar()->addMenu(QStringLiteral("&Ayuda"));
     mnuabout = ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
-}
-
-void principal::buildPane()
-{
-    Nsensor = new QGroupBox(QStringLiteral("Propiedades Dispositivos"), centralWidget());
-    Nsensor->setGeometry(tw(120), tw(0), tw(6135), tw(1215));
-    auto place = [this](QWidget *w, int left, int top, int width, int height) {
-        w->setGeometry(tw(left), tw(top), tw(width), tw(height));
-    };
-    auto *lblnombre = new QLabel(QStringLiteral("Nombre"), Nsensor);
-    place(lblnombre, 120, 300, 1215, 255);
-    nombre = new QLineEdit(Nsensor);
-    nombre->setToolTip(QStringLiteral("Nombre del sensor"));
-    nombre->setMaxLength(16);
-    soloWindows1252(nombre);
-    place(nombre, 1440, 240, 2175, 315);
-    auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
-    place(lblsn, 60, 780, 1392, 252);
-    SN = new QLineEdit(Nsensor);
-    SN->setToolTip(QStringLiteral("Número de serie del sensor"));
-    SN->setMaxLength(19);
-    place(SN, 1440, 720, 2175, 315);
-    anadir = new QPushButton(QStringLiteral("Añadi&r"), Nsensor);
-    anadir->setToolTip(QStringLiteral("Añadir sensor a la lista"));
-    place(anadir, 3840, 240, 975, 315);
-    Borrar = new QPushButton(QStringLiteral("&Borrar"), Nsensor);
-    Borrar->setToolTip(QStringLiteral("Borrar sensor de la lista"));
-    place(Borrar, 3840, 720, 975, 315);
-    CMP = new QPushButton(QStringLiteral("Com&probar"), Nsensor);
-    CMP->setToolTip(QStringLiteral("Comprobar estado del sensor"));
-    place(CMP, 4860, 240, 1215, 315);
-    Avan = new QPushButton(QStringLiteral("&Avanzadas"), Nsensor);
-    Avan->setToolTip(QStringLiteral("Editar propiedades avanzadas"));
-    // Its Alt+A is also "&Ayuda"'s: the menu bar alone owns the key and
-    // hands it to the button while the button can act.
-    Avan->setShortcut(QKeySequence());
-    menuBar()->installEventFilter(this);
-    place(Avan, 4860, 720, 1215, 315);
-    for (auto *b : {anadir, Borrar, CMP, Avan})
-        b->setEnabled(false);
-    QWidget::setTabOrder(nombre, SN);
-    QWidget::setTabOrder(SN, anadir);
-    QWidget::setTabOrder(anadir, Borrar);
-    QWidget::setTabOrder(Borrar, CMP);
-    QWidget::setTabOrder(CMP, Avan);
-
-    connect(nombre, &QLineEdit::textChanged, this, [this] { nombre_Change(); });
-    connect(SN, &QLineEdit::textChanged, this, [this] { SN_Change(); });
-    connect(anadir, &QPushButton::clicked, this, [this] { anadir_Click(); });
-    connect(Borrar, &QPushButton::clicked, this, [this] { Borrar_Click(); });
-    connect(CMP, &QPushButton::clicked, this, [this] { CMP_Click(); });
-    connect(Avan, &QPushButton::clicked, this, [this] { Avan_Click(); });
-    // Entering a box selects its whole text.
-    nombre->installEventFilter(this);
-    SN->installEventFilter(this);
-}
-
-void principal::buildLists()
-{
-    lista = new QGroupBox(centralWidget());
-    lista->setGeometry(tw(120), tw(1200), tw(8715), tw(4815));
-    auto setupList = [this](QAbstractItemView *v, int left, int top, int width, int height) {
-        v->setFont(listFont());
-        v->setGeometry(tw(left), tw(top), tw(width), tw(height));
-    };
-    titulo = new QListWidget(lista);
-    setupList(titulo, 120, 240, 6672, 240);
-    titulo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    titulo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    titulo->setFocusPolicy(Qt::NoFocus);
-    Sensores = new QListView(lista);
-    setupList(Sensores, 120, 540, 6675, 3840);
-    Sensores->setUniformItemSizes(true);
-    Sensores->setTextElideMode(Qt::ElideNone);
-    Sensores->setSelectionMode(QAbstractItemView::SingleSelection);
-    Sensores->setModel(model_.get());
-    Sensores->installEventFilter(this);
-    // A line picked with the mouse or the arrow keys loads its device, as a
-    // click does; a selection the program sets raises Sensores_Click itself.
-    connect(Sensores->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (!seleccionando_)
-            Sensores_Click();
-    });
-    connect(Sensores, &QListView::clicked, this, [this] { Sensores_Click(); });
-    connect(Sensores, &QListView::doubleClicked, this, [this] { Sensores_DblClick(); });
-    lblalarmas = new QListWidget(lista);
-    setupList(lblalarmas, 6900, 240, 1695, 240);
-    lblalarmas->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    lblalarmas->setFocusPolicy(Qt::NoFocus);
-    infoalarmas = new QListWidget(lista);
-    setupList(infoalarmas, 6900, 540, 1695, 3840);
-    infoalarmas->installEventFilter(this);
-    designListaHeight_ = lista->height();
-    designSensoresHeight_ = Sensores->height();
 }
 
 // The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
@@ -437,8 +328,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     // Also without a configuration file: devices added later are then due
     // at once, not after the polling clock has passed half a day.
     monitor_->reiniciaReloj();
-    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    g_.carpeta = g_.appFolder + u'/' + port + u'/';
+    g_.carpeta = portFolder(g_) + u'/';
     mnueditar->setChecked(g_.n() > 0);
     mnueditar_Click();
     progreso_ = std::move(progreso);
@@ -726,46 +616,6 @@ void principal::mnuabout_Click()
 
 // ---- Pane ------------------------------------------------------------------
 
-void principal::mnueditar_Click()
-{
-    if (savedListaTop_ == 0) {
-        savedListaTop_ = toTwips(lista->y());
-        // At the design size, whatever the window's size now.
-        savedListaHeight_ = toTwips(designListaHeight_);
-        savedSensoresHeight_ = toTwips(designSensoresHeight_);
-    }
-    if (mnueditar->isChecked()) {
-        mnueditar->setChecked(false);
-        Nsensor->hide();
-        const int listaHeight = savedListaHeight_ + toTwips(Nsensor->height());
-        lista->move(lista->x(), Nsensor->y());
-        designListaHeight_ = tw(listaHeight);
-        designSensoresHeight_ = tw(listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y())));
-    } else {
-        mnueditar->setChecked(true);
-        Nsensor->show();
-        lista->move(lista->x(), tw(savedListaTop_));
-        designListaHeight_ = tw(savedListaHeight_);
-        designSensoresHeight_ = tw(savedSensoresHeight_);
-    }
-    fitLists();
-}
-
-// The extra width is shared in the proportion of the lists' design widths;
-// the extra height goes to both lists whole. The warning list keeps the
-// height the device list took.
-void principal::fitLists()
-{
-    const int dx = std::max(0, centralWidget()->width() - tw(designWidth));
-    const int dy = std::max(0, centralWidget()->height() - tw(designHeight));
-    const int dxSensores = dx * 6675 / (6675 + 1695);
-    lista->resize(tw(8715) + dx, designListaHeight_ + dy);
-    titulo->resize(tw(6672) + dxSensores, titulo->height());
-    Sensores->resize(tw(6675) + dxSensores, designSensoresHeight_ + dy);
-    lblalarmas->setGeometry(tw(6900) + dxSensores, lblalarmas->y(), tw(1695) + dx - dxSensores, lblalarmas->height());
-    infoalarmas->setGeometry(tw(6900) + dxSensores, infoalarmas->y(), tw(1695) + dx - dxSensores, Sensores->height());
-}
-
 void principal::parseSN()
 {
     const QString text = SN->text();
@@ -811,41 +661,22 @@ void principal::anadir_Click()
         platform_.messages.show(QStringLiteral("Número de serie incorrecto"));
         return;
     }
-    const QString name = d.nombre.text().toLower();
-    const int n = g_.n();
-    for (int i = 1; i <= n; ++i) {
-        if (g_.dispositivos[i].sn == d.sn) {
-            for (int j = i + 1; j <= n; ++j) {
-                if (g_.dispositivos[j].nombre.text().toLower() == name) {
-                    platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
-                    return;
-                }
-            }
-            const auto answer = platform_.messages.show(
-                QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
-                Messages::Buttons::YesNo);
-            if (answer == Messages::Answer::Yes) {
-                modifica(i);
-                g_.cogereldet();
-                listado();
-            }
-            return;
+    switch (const Duplicate found = findDuplicate(g_, d); found.kind) {
+    case Duplicate::Kind::None:
+        break;
+    case Duplicate::Kind::SameName:
+        platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
+        return;
+    case Duplicate::Kind::SameSerial:
+        if (platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
+                                    Messages::Buttons::YesNo) == Messages::Answer::Yes) {
+            modifica(found.index);
+            g_.cogereldet();
+            listado();
         }
-        if (g_.dispositivos[i].nombre.text().toLower() == name) {
-            platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
-            return;
-        }
+        return;
     }
-    const bool avi = d.tipo == AVI;
-    for (int k = 0; k < 4; ++k) {
-        d.ajuste[k] = avi ? 1 : 0;
-        d.ganancia[k] = avi ? 1.0f : 0.0f;
-        d.magnitud[k] = QString();
-        d.alarma[k] = 0;
-    }
-    d.salrele[0] = 0;
-    d.snrele[0] = Serial{};
-    d.periodo = 1;
+    setNewDeviceDefaults(d);
     nuevo();
 }
 
@@ -939,6 +770,22 @@ void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
 
 // ---- Later menus -----------------------------------------------------------
 
+void principal::takeSerial(const QString &text)
+{
+    if (!mnueditar->isChecked())
+        mnueditar_Click();
+    SN->setText(text);
+}
+
+QString principal::deviceName() const { return nombre->text(); }
+QString principal::deviceSerial() const { return SN->text(); }
+
+void principal::takeDevice(const QString &name, const QString &serial)
+{
+    SN->setText(serial);
+    nombre->setText(name);
+}
+
 void principal::mnubuscar_Click()
 {
     if (!buscar_)
@@ -1013,6 +860,5 @@ void principal::mnugraficas_Click()
 
 void principal::mnuver_Click()
 {
-    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    platform_.explorer.open(g_.appFolder + u'/' + port);
+    platform_.explorer.open(portFolder(g_));
 }

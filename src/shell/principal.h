@@ -85,6 +85,14 @@ public:
     void modifica(int i);
     void borra(int i);
 
+    // A serial picked in the search window: the pane opens to show it.
+    void takeSerial(const QString &text);
+    // The pane's two boxes, as the advanced properties window reads and
+    // writes them back.
+    QString deviceName() const;
+    QString deviceSerial() const;
+    void takeDevice(const QString &name, const QString &serial);
+
     Monitor &monitor() { return *monitor_; }
     bool refrescando() const { return refrescando_; }
     bool timerRunning() const;
@@ -147,6 +155,7 @@ private:
     bool atajoDelMenu(QObject *watched, QEvent *event) const;
     // Gives the window's size beyond its design size to the two lists.
     void fitLists();
+    void setDesignSize();
     void applyTimer();
     void setCaption();
     // A notice for the user; during start-up it waits for the window.
