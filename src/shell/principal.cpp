@@ -153,6 +153,7 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
     Timer1 = new QTimer(this);
     Timer1->setInterval(3000);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    nameControls();
 }
 
 principal::~principal() = default;

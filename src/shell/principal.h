@@ -102,6 +102,13 @@ public:
     int timerInterval() const { return timerInterval_; }
     bool timerEnabled() const { return timerEnabled_; }
 
+    SensoresModel *model() { return model_.get(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
     // Controls, named as the window's design names them.
     QGroupBox *Nsensor;
     QLineEdit *nombre;
@@ -129,13 +136,7 @@ public:
     QAction *mnugraficas;
     QAction *mnuabout;
     QTimer *Timer1;
-    SensoresModel *model() { return model_.get(); }
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
     class View;
     friend class View;
 
@@ -156,6 +157,8 @@ private:
     // Gives the window's size beyond its design size to the two lists.
     void fitLists();
     void setDesignSize();
+    // Gives each control its design name, by which the window's tests find it.
+    void nameControls();
     void applyTimer();
     void setCaption();
     // A notice for the user; during start-up it waits for the window.

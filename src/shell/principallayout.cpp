@@ -15,7 +15,11 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include <QMenu>
+#include <QTimer>
+
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -35,6 +39,40 @@ QFont listFont()
 
 int principal::tw(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
 int principal::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiX()); }
+
+void principal::nameControls()
+{
+    const std::pair<QObject *, const char *> named[] = {
+        {Nsensor, "Nsensor"},
+        {nombre, "nombre"},
+        {SN, "SN"},
+        {anadir, "anadir"},
+        {Borrar, "Borrar"},
+        {CMP, "CMP"},
+        {Avan, "Avan"},
+        {lista, "lista"},
+        {titulo, "titulo"},
+        {Sensores, "Sensores"},
+        {lblalarmas, "lblalarmas"},
+        {infoalarmas, "infoalarmas"},
+        {fichero, "fichero"},
+        {edicion, "edicion"},
+        {captura, "captura"},
+        {ayuda, "ayuda"},
+        {salvar, "salvar"},
+        {cargar, "cargar"},
+        {fin, "fin"},
+        {mnueditar, "mnueditar"},
+        {mnubuscar, "mnubuscar"},
+        {mnucapturar, "mnucapturar"},
+        {mnuver, "mnuver"},
+        {mnugraficas, "mnugraficas"},
+        {mnuabout, "mnuabout"},
+        {Timer1, "Timer1"},
+    };
+    for (const auto &[object, name] : named)
+        object->setObjectName(QLatin1StringView(name));
+}
 
 void principal::setDesignSize()
 {
