@@ -131,8 +131,8 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
             return;
         // Relays and readings go on without the capture.
         if (r.estado == Captura::Estado::Fallo)
-            paraCaptura();
-        falloCaptura_ = r;
+            stopCapture();
+        failedWrite_ = r;
     };
     // The name column's width is measured in this window's own font.
     const QFontMetricsF metrics(font());
@@ -192,7 +192,7 @@ void principal::buildMenus()
 
 // The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
 // goes to the end of the line): the box is told the key is not its own.
-bool principal::atajoDelMenu(QObject *watched, QEvent *event) const
+bool principal::isMenuShortcut(QObject *watched, QEvent *event) const
 {
     auto *widget = qobject_cast<QWidget *>(watched);
     if (event->type() != QEvent::ShortcutOverride || !widget || widget->window() != this)
@@ -210,7 +210,7 @@ bool principal::atajoDelMenu(QObject *watched, QEvent *event) const
 
 bool principal::eventFilter(QObject *watched, QEvent *event)
 {
-    if (atajoDelMenu(watched, event)) {
+    if (isMenuShortcut(watched, event)) {
         event->ignore();
         return true;
     }
@@ -228,7 +228,7 @@ bool principal::eventFilter(QObject *watched, QEvent *event)
     if (watched == Sensores && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Delete) {
-            Sensores_KeyDown(46, 0);
+            Sensores_KeyDown(deleteKey, 0);
             return true;
         }
     }
@@ -244,7 +244,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     g_.intervalo = Timer1->interval();
     g_.puerto = -2;
     titulo->clear();
-    titulo->addItem(::titulo(g_.separador));
+    titulo->addItem(listHeader(g_.separador));
     lblalarmas->clear();
     lblalarmas->addItem(QStringLiteral("Alarmas"));
 
@@ -253,11 +253,11 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     // first one's table and capture into its files. It says so and ends,
     // before it connects.
     auto reserva = [this](int index) {
-        if (cerrojo_)
+        if (portLock_)
             return true;
         const QString path = QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
         PortLock::Status status = PortLock::Status::Unavailable;
-        cerrojo_ = PortLock::take(path, status);
+        portLock_ = PortLock::take(path, status);
         if (status != PortLock::Status::Busy)
             return true;
         platform_.messages.show(QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
@@ -322,7 +322,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
 
     setCaption();
     // What the load has to say waits for the window: polling starts first.
-    avisosArranque_.emplace();
+    startupNotices_.emplace();
     cargar_Click();
     // Also without a configuration file: devices added later are then due
     // at once, not after the polling clock has passed half a day.
@@ -335,7 +335,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     progreso_ = nullptr;
     if (orden.captura)
         mnucapturar_Click();
-    QTimer::singleShot(0, this, [this, avisos = *std::exchange(avisosArranque_, std::nullopt)] {
+    QTimer::singleShot(0, this, [this, avisos = *std::exchange(startupNotices_, std::nullopt)] {
         for (const QString &text : avisos)
             if (!ended_)
                 platform_.messages.show(text);
@@ -343,12 +343,12 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     return !ended_;
 }
 
-void principal::setCaption() { setWindowTitle(::titulo(g_)); }
+void principal::setCaption() { setWindowTitle(windowCaption(g_)); }
 
-void principal::avisa(const QString &text)
+void principal::notify(const QString &text)
 {
-    if (avisosArranque_)
-        avisosArranque_->append(text);
+    if (startupNotices_)
+        startupNotices_->append(text);
     else
         platform_.messages.show(text);
 }
@@ -367,7 +367,6 @@ void principal::applyTimer()
 bool principal::timerRunning() const { return Timer1->isActive(); }
 
 void principal::setTimerInterval(int milliseconds) { view_->setTimerInterval(milliseconds); }
-void principal::setTimerEnabled(bool enabled) { view_->setTimerEnabled(enabled); }
 
 void principal::Timer1_Timer()
 {
@@ -378,11 +377,11 @@ void principal::Timer1_Timer()
     ticking_ = true;
     monitor_->Timer1_Timer();
     ticking_ = false;
-    if (capturaPendiente_) {
-        capturaPendiente_ = false;
+    if (captureToggleWaiting_) {
+        captureToggleWaiting_ = false;
         mnucapturar_Click();
     }
-    atiendeCaptura();
+    handleCaptureFaults();
 }
 
 void principal::rebuildList(bool red)
@@ -393,30 +392,30 @@ void principal::rebuildList(bool red)
         Sensores->setPalette(palette);
         rojo_ = red;
     }
-    int row = seleccionada();
+    int row = selectedRow();
     model_->rebuild();
     const int count = model_->rowCount();
     if (row > count - 1)
         row = count - 1;
-    selecciona(row);
+    selectRow(row);
     if (row >= 0)
         Sensores_Click();
 }
 
-int principal::seleccionada() const
+int principal::selectedRow() const
 {
     const QModelIndexList rows = Sensores->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void principal::selecciona(int row)
+void principal::selectRow(int row)
 {
-    seleccionando_ = true;
+    selecting_ = true;
     if (row < 0)
         Sensores->selectionModel()->clear();
-    else if (seleccionada() != row)
+    else if (selectedRow() != row)
         Sensores->selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::ClearAndSelect);
-    seleccionando_ = false;
+    selecting_ = false;
 }
 
 void principal::listado() { rebuildList(false); }
@@ -472,18 +471,18 @@ void principal::cargar_Click()
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
     if (file.status != configfile::Status::Loaded) {
-        avisa(file.message);
+        notify(file.message);
         return;
     }
     view_->setTimerEnabled(false);
     configfile::apply(g_, std::move(file.table));
     // A load leaves nothing selected: the old selection named other devices.
-    selecciona(-1);
+    selectRow(-1);
     model_->reset();
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
     if (!file.message.isEmpty())
-        avisa(file.message);
+        notify(file.message);
     view_->setTimerEnabled(true);
 }
 
@@ -517,9 +516,9 @@ void principal::fin_Click()
     // Capture lines still waiting for the disk get one last try; whatever
     // cannot be written is named before the program ends.
     if (!g_.fichero.isEmpty() && captura_->pendientes() > 0) {
-        captura_->vuelca();
-        paraCaptura();
-        if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+        captura_->flush();
+        stopCapture();
+        if (const QString perdidas = captura_->takeNotice(); !perdidas.isEmpty())
             platform_.messages.show(perdidas);
     }
     if (g_.conectado && io_)

@@ -17,62 +17,62 @@
 // never get. The questions run outside the tick: while one is up the timer
 // keeps ticking, so devices are read and relays written whatever the user
 // does with it.
-void principal::atiendeCaptura()
+void principal::handleCaptureFaults()
 {
-    if (preguntando_)
+    if (asking_)
         return;
-    preguntando_ = true;
+    asking_ = true;
     for (;;) {
-        if (!falloCaptura_) {
-            const QString perdidas = captura_->tomaAviso();
+        if (!failedWrite_) {
+            const QString perdidas = captura_->takeNotice();
             if (perdidas.isEmpty())
                 break;
             platform_.messages.show(perdidas);
             continue;
         }
-        const Captura::Escritura r = *falloCaptura_;
-        falloCaptura_.reset();
+        const Captura::Escritura r = *failedWrite_;
+        failedWrite_.reset();
         switch (r.estado) {
         case Captura::Estado::Escrito:
             break;
         case Captura::Estado::Ocupado:
             // Another program holds the file: tried again once it is closed.
             platform_.messages.show(r.mensaje);
-            reintentaCaptura();
+            retryCapture();
             break;
         case Captura::Estado::Denegado:
             if (platform_.messages.show(r.mensaje + QStringLiteral("\r\nReintentar vuelve a escribir las lecturas; "
                                                                      "Cancelar detiene la captura."),
                                         Messages::Buttons::RetryCancel) == Messages::Answer::Retry)
-                reintentaCaptura();
+                retryCapture();
             else
-                paraCaptura();
+                stopCapture();
             break;
         case Captura::Estado::Fallo: {
-            paraCaptura();
+            stopCapture();
             QString text = r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
                                                       "dispositivos y los relés siguen funcionando.");
-            if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+            if (const QString perdidas = captura_->takeNotice(); !perdidas.isEmpty())
                 text += QStringLiteral("\r\n") + perdidas;
             platform_.messages.show(text);
             break;
         }
         }
     }
-    preguntando_ = false;
+    asking_ = false;
 }
 
-void principal::reintentaCaptura()
+void principal::retryCapture()
 {
     // A refusal the ticks met while the question was up is stale: the retry
     // tells. A capture they had to stop is told.
-    if (falloCaptura_ && falloCaptura_->estado != Captura::Estado::Fallo)
-        falloCaptura_.reset();
+    if (failedWrite_ && failedWrite_->estado != Captura::Estado::Fallo)
+        failedWrite_.reset();
     if (g_.fichero.isEmpty())
         return;
-    const Captura::Escritura r = captura_->vuelca();
+    const Captura::Escritura r = captura_->flush();
     if (r.estado != Captura::Estado::Escrito)
-        falloCaptura_ = r;
+        failedWrite_ = r;
 }
 
 void principal::mnucapturar_Click()
@@ -83,18 +83,18 @@ void principal::mnucapturar_Click()
     // middle of a tick that would nest a tick and let the running one write
     // a line stamped before the capture began. It waits for the tick's end.
     if (ticking_) {
-        capturaPendiente_ = !capturaPendiente_;
+        captureToggleWaiting_ = !captureToggleWaiting_;
         return;
     }
     if (!g_.fichero.isEmpty()) {
-        paraCaptura();
-        atiendeCaptura();
+        stopCapture();
+        handleCaptureFaults();
         return;
     }
     // The timer goes on at the interval it had while the start asks its
     // questions: polling never waits for an answer (at an unattended start
     // there may be none). No capture runs until they are answered.
-    const bool started = captura_->inicia(platform_.messages, [this] {
+    const bool started = captura_->start(platform_.messages, [this] {
         const configfile::SaveResult result = guarda();
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
@@ -117,12 +117,12 @@ void principal::mnucapturar_Click()
         setTimerInterval(1000);
 }
 
-void principal::paraCaptura()
+void principal::stopCapture()
 {
-    captura_->para();
-    falloCaptura_.reset();
+    captura_->stop();
+    failedWrite_.reset();
     // A stop the user asked for during the tick has happened.
-    capturaPendiente_ = false;
+    captureToggleWaiting_ = false;
     mnucapturar->setChecked(false);
     edicion->setEnabled(true);
     fichero->setEnabled(true);

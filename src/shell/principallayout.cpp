@@ -158,7 +158,7 @@ void principal::buildLists()
     // A line picked with the mouse or the arrow keys loads its device, as a
     // click does; a selection the program sets raises Sensores_Click itself.
     connect(Sensores->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (!seleccionando_)
+        if (!selecting_)
             Sensores_Click();
     });
     connect(Sensores, &QListView::clicked, this, [this] { Sensores_Click(); });

@@ -124,7 +124,7 @@ void principal::Sensores_Click()
     if (refrescando_)
         return;
     Borrar->setEnabled(true);
-    const int row = seleccionada();
+    const int row = selectedRow();
     if (row < 0)
         return;
     const Serial serial = serialOfRow(row);
@@ -155,13 +155,13 @@ void principal::Sensores_DblClick()
 
 void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
 {
-    if (!mnueditar->isChecked() || keyCode != 46)
+    if (!mnueditar->isChecked() || keyCode != deleteKey)
         return;
     // The key deletes the device on the selected line and no other. With no
     // line selected (a focus frame alone, a click below the rows, after a
     // load), or a line whose device the click did not find, the working
     // record names a device the user did not pick in the list.
-    const int row = seleccionada();
+    const int row = selectedRow();
     if (row < 0)
         return;
     Sensores_Click();

@@ -4,7 +4,7 @@
 // say.
 #include "dialogs/avanzado.h"
 #include "dialogs/buscar.h"
-#include "dialogs/searchslots.h"
+#include "dialogs/foundserials.h"
 #include "platform/qtplatform.h"
 #include "monitor/sensoresmodel.h"
 #include "registry/configfile.h"
@@ -270,8 +270,8 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
     EXPECT_EQ(control<QLineEdit>(*f.window, "SN")->text(), listed[2]);
     EXPECT_TRUE(control<QAction>(*f.window, "mnueditar")->isChecked() && control<QGroupBox>(*f.window, "Nsensor")->isVisible());
     SondaIO::SearchBuffer buffer{};
-    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
-    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
+    EXPECT_TRUE(foundSerials(buffer, -3).isEmpty());
+    EXPECT_EQ(foundSerials(buffer, 32767).size(), 100);
 }
 
 // Every two-button question on the real box: Escape and the close request
