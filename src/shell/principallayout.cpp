@@ -100,22 +100,20 @@ void principal::buildPane()
     SN->setToolTip(QStringLiteral("Número de serie del sensor"));
     SN->setMaxLength(19);
     place(SN, 1440, 720, 2175, 315);
-    anadir = new QPushButton(QStringLiteral("Añadi&r"), Nsensor);
-    anadir->setToolTip(QStringLiteral("Añadir sensor a la lista"));
-    place(anadir, 3840, 240, 975, 315);
-    Borrar = new QPushButton(QStringLiteral("&Borrar"), Nsensor);
-    Borrar->setToolTip(QStringLiteral("Borrar sensor de la lista"));
-    place(Borrar, 3840, 720, 975, 315);
-    CMP = new QPushButton(QStringLiteral("Com&probar"), Nsensor);
-    CMP->setToolTip(QStringLiteral("Comprobar estado del sensor"));
-    place(CMP, 4860, 240, 1215, 315);
-    Avan = new QPushButton(QStringLiteral("&Avanzadas"), Nsensor);
-    Avan->setToolTip(QStringLiteral("Editar propiedades avanzadas"));
+    auto button = [this, place](const char *text, const char *tip, int left, int top, int width) {
+        auto *b = new QPushButton(QString::fromUtf8(text), Nsensor);
+        b->setToolTip(QString::fromUtf8(tip));
+        place(b, left, top, width, 315);
+        return b;
+    };
+    anadir = button("Añadi&r", "Añadir sensor a la lista", 3840, 240, 975);
+    Borrar = button("&Borrar", "Borrar sensor de la lista", 3840, 720, 975);
+    CMP = button("Com&probar", "Comprobar estado del sensor", 4860, 240, 1215);
+    Avan = button("&Avanzadas", "Editar propiedades avanzadas", 4860, 720, 1215);
     // Its Alt+A is also "&Ayuda"'s: the menu bar alone owns the key and
     // hands it to the button while the button can act.
     Avan->setShortcut(QKeySequence());
     menuBar()->installEventFilter(this);
-    place(Avan, 4860, 720, 1215, 315);
     for (auto *b : {anadir, Borrar, CMP, Avan})
         b->setEnabled(false);
     QWidget::setTabOrder(nombre, SN);
