@@ -259,7 +259,7 @@ void followLag(const QString &root, int lines)
     SystemClock clock;
     Answers answers;
     Captura capture(g, clock);
-    if (!capture.inicia(answers, [] { return true; })) {
+    if (!capture.start(answers, [] { return true; })) {
         std::fprintf(stderr, "The capture does not start in %s\n", qPrintable(g.carpeta));
         return;
     }

@@ -181,7 +181,7 @@ double naiveTick(Window &w, int count, int sample, int *timedReads)
         QStringList lines;
         for (int k = 1; k <= w.g.n(); ++k) {
             Serial sn = w.g.dispositivos[k].sn;
-            lines << anade(w.g, k, w.io->ConvertSerialNum(sn), true);
+            lines << deviceLine(w.g, k, w.io->ConvertSerialNum(sn), true);
         }
         list.clear();
         list.addItems(lines);
@@ -301,14 +301,14 @@ int main(int argc, char *argv[])
         readyToCapture(w.g, count, day.path());
         w.g.carpeta = day.path() + QStringLiteral("/1/");
         Captura captura(w.g, w.clock);
-        const double start = timed([&] { captura.inicia(w.messages, [] { return true; }); });
+        const double start = timed([&] { captura.start(w.messages, [] { return true; }); });
         const int lines = 20;
         const double total = timed([&] {
             for (int k = 0; k < lines; ++k)
                 captura.escribe(QStringLiteral("07-12-2026 10:00:%1").arg(k, 2, 10, QLatin1Char('0')));
         });
         std::printf("  %6d devices: start with header %6.1f ms, one data line %6.1f ms\n", count, start, total / lines);
-        captura.para();
+        captura.stop();
     }
     std::printf("Capture: an hour of lines that waited for the disk, written by the ticks that follow (goal: no tick over 100 ms)\n");
     for (int count : {100, 1000}) {
@@ -317,7 +317,7 @@ int main(int argc, char *argv[])
         const QString folder = day.path() + QStringLiteral("/1/");
         w.g.carpeta = folder;
         Captura captura(w.g, w.clock);
-        captura.inicia(w.messages, [] { return true; });
+        captura.start(w.messages, [] { return true; });
         // A capture folder that cannot be reached: a file stands where its
         // parent should be, and the lines wait.
         QFile(day.path() + QStringLiteral("/no")).open(QIODevice::WriteOnly);
@@ -337,7 +337,7 @@ int main(int argc, char *argv[])
         }
         std::printf("  %6d devices, %lld lines: longest tick %6.1f ms, %d ticks, %6.1f ms in all\n", count,
                     static_cast<long long>(waiting), longest, ticks, total);
-        captura.para();
+        captura.stop();
     }
     std::printf("Peak resident memory: %.1f MB\n", peakKb() / 1024.0);
     return 0;

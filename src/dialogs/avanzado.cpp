@@ -160,8 +160,8 @@ void avanzado::Form_Activate()
     rele->hide();
     tm->hide();
     vtm->hide();
-    nombre->setText(main_.nombre->text());
-    SN->setText(main_.SN->text());
+    nombre->setText(main_.deviceName());
+    SN->setText(main_.deviceSerial());
     g_.editado = false;
     g_.tipoorig = d.tipo;
     for (const Propiedad &p : propiedades(d))
@@ -245,8 +245,7 @@ void avanzado::chrele()
 
 void avanzado::aceptar_Click()
 {
-    main_.SN->setText(SN->text());
-    main_.nombre->setText(nombre->text());
+    main_.takeDevice(nombre->text(), SN->text());
     if (g_.dispactual.tipo != g_.tipoorig) {
         messages_.show(QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana"));
         return;

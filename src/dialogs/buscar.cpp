@@ -1,6 +1,6 @@
 #include "dialogs/buscar.h"
 
-#include "dialogs/searchslots.h"
+#include "dialogs/foundserials.h"
 #include "netaccess/binding.h"
 #include "platform/qtplatform.h"
 #include "registry/general.h"
@@ -80,9 +80,9 @@ void buscar::Form_Activate()
     // One buffer for the three searches: each lists only the slots its own
     // count covers, whatever an earlier search left beyond them.
     SondaIO::SearchBuffer buffer{};
-    sennet->addItems(serialesEncontrados(buffer, io_->BuscarSensoresTra(g_.puerto, buffer)));
-    sennet->addItems(serialesEncontrados(buffer, io_->BuscarConversoresAD(g_.puerto, buffer)));
-    sennet->addItems(serialesEncontrados(buffer, io_->BuscarDetectores(g_.puerto, buffer)));
+    sennet->addItems(foundSerials(buffer, io_->BuscarSensoresTra(g_.puerto, buffer)));
+    sennet->addItems(foundSerials(buffer, io_->BuscarConversoresAD(g_.puerto, buffer)));
+    sennet->addItems(foundSerials(buffer, io_->BuscarDetectores(g_.puerto, buffer)));
 }
 
 void buscar::sennet_DblClick()
@@ -90,8 +90,6 @@ void buscar::sennet_DblClick()
     const QListWidgetItem *item = sennet->currentItem();
     if (!item)
         return;
-    if (!main_.mnueditar->isChecked())
-        main_.mnueditar_Click();
-    main_.SN->setText(item->text());
+    main_.takeSerial(item->text());
     done(Accepted);
 }

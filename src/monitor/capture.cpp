@@ -278,7 +278,7 @@ QString linea(const General &g, const QString &hora)
 
 QString siguienteSecuencia(const QString &seq) { return (u'0' + txtdoble(valnum(seq) + 1)).right(2); }
 
-QString titulo(const General &g)
+QString windowCaption(const General &g)
 {
     QString caption = QStringLiteral("Climalog [") + g.nombrepuerto + u']';
     if (!g.fichero.isEmpty())
@@ -297,7 +297,7 @@ QString Captura::textoOcupado()
 
 QString Captura::fechahoy() const { return clock_.now().date().toString(QStringLiteral("dd-MM-yyyy")); }
 
-void Captura::para()
+void Captura::stop()
 {
     g_.fichero.clear();
     if (!cola_.empty() || !perdidaDesde_.isEmpty()) {
@@ -312,16 +312,16 @@ void Captura::para()
     cabeceraPerdida_ = false;
 }
 
-QString Captura::tomaAviso()
+QString Captura::takeNotice()
 {
     const QString text = avisos_.join(crlf);
     avisos_.clear();
     return text;
 }
 
-bool Captura::inicia(Messages &messages, const std::function<bool()> &salva)
+bool Captura::start(Messages &messages, const std::function<bool()> &salva)
 {
-    para();
+    stop();
     const QString carpeta = g_.appFolder + u'/' + g_.nombrepuerto.right(1);
     if (const int err = creaCarpeta(carpeta)) {
         messages.show(QStringLiteral("No se puede crear la carpeta de capturas %1: %2. La captura no se inicia.")
@@ -394,12 +394,12 @@ Captura::Escritura Captura::escribe(const QString &hora)
     // this one waits behind them, or is left out once they fill the memory
     // set aside for them. Once they can, it waits behind those this tick
     // had no time for: a tick writes at least one line, so they only shrink.
-    Escritura r = vuelca(porTick);
+    Escritura r = flush(porTick);
     if (r.estado == Estado::Escrito) {
         const bool alDia = cola_.empty();
         espera(std::move(l));
         if (alDia)
-            r = vuelca(porTick);
+            r = flush(porTick);
     } else if (!perdidaDesde_.isEmpty() || cola_.size() >= maxCola ||
                bytesCola_ + static_cast<qint64>(l.bytes.size()) > maxBytesCola) {
         pierde(l);
@@ -428,7 +428,7 @@ void Captura::pierde(const Linea &l)
     cabeceraPerdida_ = cabeceraPerdida_ || l.cabecera;
 }
 
-Captura::Escritura Captura::vuelca(qint64 tope)
+Captura::Escritura Captura::flush(qint64 tope)
 {
     qint64 escritos = 0;
     while (!cola_.empty() && (tope < 0 || escritos < tope)) {

@@ -21,7 +21,7 @@ QString linea(const General &g, const QString &hora);
 // The sequence number after `seq`, two digits: 00 -> 01, 09 -> 10, 99 -> 00.
 QString siguienteSecuencia(const QString &seq);
 // The main window's caption: port, and the capture file while one runs.
-QString titulo(const General &g);
+QString windowCaption(const General &g);
 
 class Captura {
 public:
@@ -46,27 +46,27 @@ public:
     // and creates the file with its header. Sets g.fichero and returns true
     // when the capture runs; otherwise g.fichero stays empty and whatever
     // stopped it has been shown.
-    bool inicia(Messages &messages, const std::function<bool()> &salva);
+    bool start(Messages &messages, const std::function<bool()> &salva);
     // Ends the capture. Lines still waiting for the disk are not written:
-    // tomaAviso names their time range.
-    void para();
+    // takeNotice names their time range.
+    void stop();
 
     // Writes the waiting lines, oldest first, then this one; a few megabytes
     // of them at most, the rest behind this one in the next calls. On a new day
     // the file of the new date is used, its lines headed again; a file that
     // is missing or empty gets the header first. A line that cannot be
-    // written waits in memory for the next call or for vuelca, so polling
+    // written waits in memory for the next call or for flush, so polling
     // never waits for the disk; once an hour of lines waits, the lines that
-    // follow are left out (tomaAviso names them). Nothing stays open
+    // follow are left out (takeNotice names them). Nothing stays open
     // afterwards.
     Escritura escribe(const QString &hora);
     // Tries the waiting lines again: every one, or about `tope` bytes of
     // them (at least one line) when it is not negative.
-    Escritura vuelca(qint64 tope = -1);
+    Escritura flush(qint64 tope = -1);
     qsizetype pendientes() const { return static_cast<qsizetype>(cola_.size()); }
     // What the user must be told of readings that will never reach the file
     // (their time range), once; empty when nothing was lost.
-    QString tomaAviso();
+    QString takeNotice();
 
     static QString textoOcupado();
 

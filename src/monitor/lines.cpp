@@ -9,7 +9,7 @@ const QString grados = QStringLiteral(" ") + QChar(0x00BA) + QStringLiteral("C")
 
 }
 
-QString anade(const General &g, int i, const QString &serie, bool narrow)
+QString deviceLine(const General &g, int i, const QString &serie, bool narrow)
 {
     if (!g.valid(i) || static_cast<std::size_t>(i) >= g.estados.size())
         return {};
@@ -41,7 +41,7 @@ QString anade(const General &g, int i, const QString &serie, bool narrow)
     }
 }
 
-QString titulo(const QString &sep)
+QString listHeader(const QString &sep)
 {
     return QStringLiteral("Tipo") + sep + QStringLiteral("Nombre") + sep.repeated(6) + QStringLiteral("N. Serie") +
            sep.repeated(5) + QStringLiteral("Datos");

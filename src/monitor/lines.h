@@ -10,10 +10,10 @@
 // library's 16-character printable serial; `narrow` says the 16-character
 // name shows narrower than the name column, so one separator more keeps the
 // serial column aligned. Empty when i has no record or reading block.
-QString anade(const General &g, int i, const QString &serie, bool narrow);
+QString deviceLine(const General &g, int i, const QString &serie, bool narrow);
 
 // The list's header, aligned with the lines for a two-blank separator.
-QString titulo(const QString &sep = QStringLiteral("  "));
+QString listHeader(const QString &sep = QStringLiteral("  "));
 
 // Position of the printable serial in a device line: after the type, a
 // separator, the 16-character name and a separator, one separator further

@@ -19,7 +19,7 @@ QVariant SensoresModel::data(const QModelIndex &index, int role) const
     const int i = index.row() + 1;
     if (!g_.valid(i) || static_cast<std::size_t>(i) >= g_.estados.size())
         return QString();
-    return anade(g_, i, serie(index.row()), narrow(g_.dispositivos[i].nombre.text()));
+    return deviceLine(g_, i, serie(index.row()), narrow(g_.dispositivos[i].nombre.text()));
 }
 
 void SensoresModel::rebuild()

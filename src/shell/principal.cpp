@@ -2,7 +2,6 @@
 
 #include "dialogs/avanzado.h"
 #include "dialogs/buscar.h"
-#include "dialogs/check.h"
 #include "monitor/capture.h"
 #include "monitor/lines.h"
 #include "monitor/monitor.h"
@@ -101,18 +100,6 @@ private:
 
 namespace {
 
-// The window's inner size as designed, in twips.
-constexpr int designWidth = 120 + 8715 + 120;
-constexpr int designHeight = 1200 + 4815 + 120;
-
-QFont listFont()
-{
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setPointSizeF(7.5);
-    return font;
-}
-
 // The library message as a text to show: it ends at its first zero byte.
 QString messageText(const FixedText<100> &mensaje)
 {
@@ -144,8 +131,8 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
             return;
         // Relays and readings go on without the capture.
         if (r.estado == Captura::Estado::Fallo)
-            paraCaptura();
-        falloCaptura_ = r;
+            stopCapture();
+        failedWrite_ = r;
     };
     // The name column's width is measured in this window's own font.
     const QFontMetricsF metrics(font());
@@ -157,20 +144,17 @@ principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent
     buildMenus();
     buildPane();
     buildLists();
-    // The design size is the smallest; a larger window gives the lists room.
-    centralWidget()->setMinimumSize(tw(designWidth), tw(designHeight));
+    setDesignSize();
     centralWidget()->installEventFilter(this);
     setWindowTitle(QStringLiteral("Climalog"));
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(3000);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    nameControls();
 }
 
 principal::~principal() = default;
-
-int principal::tw(int twips) const { return qRound(twips * logicalDpiX() / 1440.0); }
-int principal::toTwips(int pixels) const { return qRound(pixels * 1440.0 / logicalDpiX()); }
 
 void principal::buildMenus()
 {
@@ -206,103 +190,9 @@ void principal::buildMenus()
     mnuabout = ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
 }
 
-void principal::buildPane()
-{
-    Nsensor = new QGroupBox(QStringLiteral("Propiedades Dispositivos"), centralWidget());
-    Nsensor->setGeometry(tw(120), tw(0), tw(6135), tw(1215));
-    auto place = [this](QWidget *w, int left, int top, int width, int height) {
-        w->setGeometry(tw(left), tw(top), tw(width), tw(height));
-    };
-    auto *lblnombre = new QLabel(QStringLiteral("Nombre"), Nsensor);
-    place(lblnombre, 120, 300, 1215, 255);
-    nombre = new QLineEdit(Nsensor);
-    nombre->setToolTip(QStringLiteral("Nombre del sensor"));
-    nombre->setMaxLength(16);
-    soloWindows1252(nombre);
-    place(nombre, 1440, 240, 2175, 315);
-    auto *lblsn = new QLabel(QStringLiteral("Número de serie"), Nsensor);
-    place(lblsn, 60, 780, 1392, 252);
-    SN = new QLineEdit(Nsensor);
-    SN->setToolTip(QStringLiteral("Número de serie del sensor"));
-    SN->setMaxLength(19);
-    place(SN, 1440, 720, 2175, 315);
-    anadir = new QPushButton(QStringLiteral("Añadi&r"), Nsensor);
-    anadir->setToolTip(QStringLiteral("Añadir sensor a la lista"));
-    place(anadir, 3840, 240, 975, 315);
-    Borrar = new QPushButton(QStringLiteral("&Borrar"), Nsensor);
-    Borrar->setToolTip(QStringLiteral("Borrar sensor de la lista"));
-    place(Borrar, 3840, 720, 975, 315);
-    CMP = new QPushButton(QStringLiteral("Com&probar"), Nsensor);
-    CMP->setToolTip(QStringLiteral("Comprobar estado del sensor"));
-    place(CMP, 4860, 240, 1215, 315);
-    Avan = new QPushButton(QStringLiteral("&Avanzadas"), Nsensor);
-    Avan->setToolTip(QStringLiteral("Editar propiedades avanzadas"));
-    // Its Alt+A is also "&Ayuda"'s: the menu bar alone owns the key and
-    // hands it to the button while the button can act.
-    Avan->setShortcut(QKeySequence());
-    menuBar()->installEventFilter(this);
-    place(Avan, 4860, 720, 1215, 315);
-    for (auto *b : {anadir, Borrar, CMP, Avan})
-        b->setEnabled(false);
-    QWidget::setTabOrder(nombre, SN);
-    QWidget::setTabOrder(SN, anadir);
-    QWidget::setTabOrder(anadir, Borrar);
-    QWidget::setTabOrder(Borrar, CMP);
-    QWidget::setTabOrder(CMP, Avan);
-
-    connect(nombre, &QLineEdit::textChanged, this, [this] { nombre_Change(); });
-    connect(SN, &QLineEdit::textChanged, this, [this] { SN_Change(); });
-    connect(anadir, &QPushButton::clicked, this, [this] { anadir_Click(); });
-    connect(Borrar, &QPushButton::clicked, this, [this] { Borrar_Click(); });
-    connect(CMP, &QPushButton::clicked, this, [this] { CMP_Click(); });
-    connect(Avan, &QPushButton::clicked, this, [this] { Avan_Click(); });
-    // Entering a box selects its whole text.
-    nombre->installEventFilter(this);
-    SN->installEventFilter(this);
-}
-
-void principal::buildLists()
-{
-    lista = new QGroupBox(centralWidget());
-    lista->setGeometry(tw(120), tw(1200), tw(8715), tw(4815));
-    auto setupList = [this](QAbstractItemView *v, int left, int top, int width, int height) {
-        v->setFont(listFont());
-        v->setGeometry(tw(left), tw(top), tw(width), tw(height));
-    };
-    titulo = new QListWidget(lista);
-    setupList(titulo, 120, 240, 6672, 240);
-    titulo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    titulo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    titulo->setFocusPolicy(Qt::NoFocus);
-    Sensores = new QListView(lista);
-    setupList(Sensores, 120, 540, 6675, 3840);
-    Sensores->setUniformItemSizes(true);
-    Sensores->setTextElideMode(Qt::ElideNone);
-    Sensores->setSelectionMode(QAbstractItemView::SingleSelection);
-    Sensores->setModel(model_.get());
-    Sensores->installEventFilter(this);
-    // A line picked with the mouse or the arrow keys loads its device, as a
-    // click does; a selection the program sets raises Sensores_Click itself.
-    connect(Sensores->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (!seleccionando_)
-            Sensores_Click();
-    });
-    connect(Sensores, &QListView::clicked, this, [this] { Sensores_Click(); });
-    connect(Sensores, &QListView::doubleClicked, this, [this] { Sensores_DblClick(); });
-    lblalarmas = new QListWidget(lista);
-    setupList(lblalarmas, 6900, 240, 1695, 240);
-    lblalarmas->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    lblalarmas->setFocusPolicy(Qt::NoFocus);
-    infoalarmas = new QListWidget(lista);
-    setupList(infoalarmas, 6900, 540, 1695, 3840);
-    infoalarmas->installEventFilter(this);
-    designListaHeight_ = lista->height();
-    designSensoresHeight_ = Sensores->height();
-}
-
 // The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
 // goes to the end of the line): the box is told the key is not its own.
-bool principal::atajoDelMenu(QObject *watched, QEvent *event) const
+bool principal::isMenuShortcut(QObject *watched, QEvent *event) const
 {
     auto *widget = qobject_cast<QWidget *>(watched);
     if (event->type() != QEvent::ShortcutOverride || !widget || widget->window() != this)
@@ -320,7 +210,7 @@ bool principal::atajoDelMenu(QObject *watched, QEvent *event) const
 
 bool principal::eventFilter(QObject *watched, QEvent *event)
 {
-    if (atajoDelMenu(watched, event)) {
+    if (isMenuShortcut(watched, event)) {
         event->ignore();
         return true;
     }
@@ -338,7 +228,7 @@ bool principal::eventFilter(QObject *watched, QEvent *event)
     if (watched == Sensores && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Delete) {
-            Sensores_KeyDown(46, 0);
+            Sensores_KeyDown(deleteKey, 0);
             return true;
         }
     }
@@ -354,7 +244,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     g_.intervalo = Timer1->interval();
     g_.puerto = -2;
     titulo->clear();
-    titulo->addItem(::titulo(g_.separador));
+    titulo->addItem(listHeader(g_.separador));
     lblalarmas->clear();
     lblalarmas->addItem(QStringLiteral("Alarmas"));
 
@@ -363,11 +253,11 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     // first one's table and capture into its files. It says so and ends,
     // before it connects.
     auto reserva = [this](int index) {
-        if (cerrojo_)
+        if (portLock_)
             return true;
         const QString path = QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
         PortLock::Status status = PortLock::Status::Unavailable;
-        cerrojo_ = PortLock::take(path, status);
+        portLock_ = PortLock::take(path, status);
         if (status != PortLock::Status::Busy)
             return true;
         platform_.messages.show(QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
@@ -432,13 +322,12 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
 
     setCaption();
     // What the load has to say waits for the window: polling starts first.
-    avisosArranque_.emplace();
+    startupNotices_.emplace();
     cargar_Click();
     // Also without a configuration file: devices added later are then due
     // at once, not after the polling clock has passed half a day.
     monitor_->reiniciaReloj();
-    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    g_.carpeta = g_.appFolder + u'/' + port + u'/';
+    g_.carpeta = portFolder(g_) + u'/';
     mnueditar->setChecked(g_.n() > 0);
     mnueditar_Click();
     progreso_ = std::move(progreso);
@@ -446,7 +335,7 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     progreso_ = nullptr;
     if (orden.captura)
         mnucapturar_Click();
-    QTimer::singleShot(0, this, [this, avisos = *std::exchange(avisosArranque_, std::nullopt)] {
+    QTimer::singleShot(0, this, [this, avisos = *std::exchange(startupNotices_, std::nullopt)] {
         for (const QString &text : avisos)
             if (!ended_)
                 platform_.messages.show(text);
@@ -454,12 +343,12 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     return !ended_;
 }
 
-void principal::setCaption() { setWindowTitle(::titulo(g_)); }
+void principal::setCaption() { setWindowTitle(windowCaption(g_)); }
 
-void principal::avisa(const QString &text)
+void principal::notify(const QString &text)
 {
-    if (avisosArranque_)
-        avisosArranque_->append(text);
+    if (startupNotices_)
+        startupNotices_->append(text);
     else
         platform_.messages.show(text);
 }
@@ -478,7 +367,6 @@ void principal::applyTimer()
 bool principal::timerRunning() const { return Timer1->isActive(); }
 
 void principal::setTimerInterval(int milliseconds) { view_->setTimerInterval(milliseconds); }
-void principal::setTimerEnabled(bool enabled) { view_->setTimerEnabled(enabled); }
 
 void principal::Timer1_Timer()
 {
@@ -489,73 +377,11 @@ void principal::Timer1_Timer()
     ticking_ = true;
     monitor_->Timer1_Timer();
     ticking_ = false;
-    if (capturaPendiente_) {
-        capturaPendiente_ = false;
+    if (captureToggleWaiting_) {
+        captureToggleWaiting_ = false;
         mnucapturar_Click();
     }
-    atiendeCaptura();
-}
-
-// A capture line that did not reach the disk, or readings the file will
-// never get. The questions run outside the tick: while one is up the timer
-// keeps ticking, so devices are read and relays written whatever the user
-// does with it.
-void principal::atiendeCaptura()
-{
-    if (preguntando_)
-        return;
-    preguntando_ = true;
-    for (;;) {
-        if (!falloCaptura_) {
-            const QString perdidas = captura_->tomaAviso();
-            if (perdidas.isEmpty())
-                break;
-            platform_.messages.show(perdidas);
-            continue;
-        }
-        const Captura::Escritura r = *falloCaptura_;
-        falloCaptura_.reset();
-        switch (r.estado) {
-        case Captura::Estado::Escrito:
-            break;
-        case Captura::Estado::Ocupado:
-            // Another program holds the file: tried again once it is closed.
-            platform_.messages.show(r.mensaje);
-            reintentaCaptura();
-            break;
-        case Captura::Estado::Denegado:
-            if (platform_.messages.show(r.mensaje + QStringLiteral("\r\nReintentar vuelve a escribir las lecturas; "
-                                                                     "Cancelar detiene la captura."),
-                                        Messages::Buttons::RetryCancel) == Messages::Answer::Retry)
-                reintentaCaptura();
-            else
-                paraCaptura();
-            break;
-        case Captura::Estado::Fallo: {
-            paraCaptura();
-            QString text = r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
-                                                      "dispositivos y los relés siguen funcionando.");
-            if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
-                text += QStringLiteral("\r\n") + perdidas;
-            platform_.messages.show(text);
-            break;
-        }
-        }
-    }
-    preguntando_ = false;
-}
-
-void principal::reintentaCaptura()
-{
-    // A refusal the ticks met while the question was up is stale: the retry
-    // tells. A capture they had to stop is told.
-    if (falloCaptura_ && falloCaptura_->estado != Captura::Estado::Fallo)
-        falloCaptura_.reset();
-    if (g_.fichero.isEmpty())
-        return;
-    const Captura::Escritura r = captura_->vuelca();
-    if (r.estado != Captura::Estado::Escrito)
-        falloCaptura_ = r;
+    handleCaptureFaults();
 }
 
 void principal::rebuildList(bool red)
@@ -566,30 +392,30 @@ void principal::rebuildList(bool red)
         Sensores->setPalette(palette);
         rojo_ = red;
     }
-    int row = seleccionada();
+    int row = selectedRow();
     model_->rebuild();
     const int count = model_->rowCount();
     if (row > count - 1)
         row = count - 1;
-    selecciona(row);
+    selectRow(row);
     if (row >= 0)
         Sensores_Click();
 }
 
-int principal::seleccionada() const
+int principal::selectedRow() const
 {
     const QModelIndexList rows = Sensores->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void principal::selecciona(int row)
+void principal::selectRow(int row)
 {
-    seleccionando_ = true;
+    selecting_ = true;
     if (row < 0)
         Sensores->selectionModel()->clear();
-    else if (seleccionada() != row)
+    else if (selectedRow() != row)
         Sensores->selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::ClearAndSelect);
-    seleccionando_ = false;
+    selecting_ = false;
 }
 
 void principal::listado() { rebuildList(false); }
@@ -645,18 +471,18 @@ void principal::cargar_Click()
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
     if (file.status != configfile::Status::Loaded) {
-        avisa(file.message);
+        notify(file.message);
         return;
     }
     view_->setTimerEnabled(false);
     configfile::apply(g_, std::move(file.table));
     // A load leaves nothing selected: the old selection named other devices.
-    selecciona(-1);
+    selectRow(-1);
     model_->reset();
     g_.reloj = 0;
     g_.ultimo = static_cast<std::int32_t>(std::lround(platform_.clock.seconds()));
     if (!file.message.isEmpty())
-        avisa(file.message);
+        notify(file.message);
     view_->setTimerEnabled(true);
 }
 
@@ -690,9 +516,9 @@ void principal::fin_Click()
     // Capture lines still waiting for the disk get one last try; whatever
     // cannot be written is named before the program ends.
     if (!g_.fichero.isEmpty() && captura_->pendientes() > 0) {
-        captura_->vuelca();
-        paraCaptura();
-        if (const QString perdidas = captura_->tomaAviso(); !perdidas.isEmpty())
+        captura_->flush();
+        stopCapture();
+        if (const QString perdidas = captura_->takeNotice(); !perdidas.isEmpty())
             platform_.messages.show(perdidas);
     }
     if (g_.conectado && io_)
@@ -722,297 +548,4 @@ void principal::mnuabout_Click()
     platform_.messages.show(QStringLiteral("Climalog v1.1\r\n"
                                            "Equipo de desarrollo de Climalog, 2026\r\n"
                                            "climalog.example.org"));
-}
-
-// ---- Pane ------------------------------------------------------------------
-
-void principal::mnueditar_Click()
-{
-    if (savedListaTop_ == 0) {
-        savedListaTop_ = toTwips(lista->y());
-        // At the design size, whatever the window's size now.
-        savedListaHeight_ = toTwips(designListaHeight_);
-        savedSensoresHeight_ = toTwips(designSensoresHeight_);
-    }
-    if (mnueditar->isChecked()) {
-        mnueditar->setChecked(false);
-        Nsensor->hide();
-        const int listaHeight = savedListaHeight_ + toTwips(Nsensor->height());
-        lista->move(lista->x(), Nsensor->y());
-        designListaHeight_ = tw(listaHeight);
-        designSensoresHeight_ = tw(listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y())));
-    } else {
-        mnueditar->setChecked(true);
-        Nsensor->show();
-        lista->move(lista->x(), tw(savedListaTop_));
-        designListaHeight_ = tw(savedListaHeight_);
-        designSensoresHeight_ = tw(savedSensoresHeight_);
-    }
-    fitLists();
-}
-
-// The extra width is shared in the proportion of the lists' design widths;
-// the extra height goes to both lists whole. The warning list keeps the
-// height the device list took.
-void principal::fitLists()
-{
-    const int dx = std::max(0, centralWidget()->width() - tw(designWidth));
-    const int dy = std::max(0, centralWidget()->height() - tw(designHeight));
-    const int dxSensores = dx * 6675 / (6675 + 1695);
-    lista->resize(tw(8715) + dx, designListaHeight_ + dy);
-    titulo->resize(tw(6672) + dxSensores, titulo->height());
-    Sensores->resize(tw(6675) + dxSensores, designSensoresHeight_ + dy);
-    lblalarmas->setGeometry(tw(6900) + dxSensores, lblalarmas->y(), tw(1695) + dx - dxSensores, lblalarmas->height());
-    infoalarmas->setGeometry(tw(6900) + dxSensores, infoalarmas->y(), tw(1695) + dx - dxSensores, Sensores->height());
-}
-
-void principal::parseSN()
-{
-    const QString text = SN->text();
-    g_.dispactual.sn = hexserie(text.mid(3));
-    g_.dispactual.tipo = codtipo(text.left(3));
-}
-
-bool principal::nameValid() const { return !trimBlanks(nombre->text()).isEmpty(); }
-
-void principal::SN_Change()
-{
-    CMP->setEnabled(false);
-    anadir->setEnabled(false);
-    Avan->setEnabled(false);
-    parseSN();
-    if (g_.dispactual.tipo == 0 || isZero(g_.dispactual.sn))
-        return;
-    if (g_.conectado)
-        CMP->setEnabled(true);
-    if (nameValid()) {
-        anadir->setEnabled(true);
-        Avan->setEnabled(true);
-    }
-}
-
-void principal::nombre_Change()
-{
-    anadir->setEnabled(false);
-    parseSN();
-    if (g_.dispactual.tipo != 0 && !isZero(g_.dispactual.sn) && nameValid())
-        anadir->setEnabled(true);
-}
-
-void principal::anadir_Click()
-{
-    Dispositivo &d = g_.dispactual;
-    d.nombre = trimBlanks(nombre->text()).left(16);
-    if (trimBlanks(d.nombre.text()).isEmpty()) {
-        platform_.messages.show(QStringLiteral("Nombre incorrecto"));
-        return;
-    }
-    if (isZero(d.sn) || d.tipo == 0) {
-        platform_.messages.show(QStringLiteral("Número de serie incorrecto"));
-        return;
-    }
-    const QString name = d.nombre.text().toLower();
-    const int n = g_.n();
-    for (int i = 1; i <= n; ++i) {
-        if (g_.dispositivos[i].sn == d.sn) {
-            for (int j = i + 1; j <= n; ++j) {
-                if (g_.dispositivos[j].nombre.text().toLower() == name) {
-                    platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
-                    return;
-                }
-            }
-            const auto answer = platform_.messages.show(
-                QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
-                Messages::Buttons::YesNo);
-            if (answer == Messages::Answer::Yes) {
-                modifica(i);
-                g_.cogereldet();
-                listado();
-            }
-            return;
-        }
-        if (g_.dispositivos[i].nombre.text().toLower() == name) {
-            platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
-            return;
-        }
-    }
-    const bool avi = d.tipo == AVI;
-    for (int k = 0; k < 4; ++k) {
-        d.ajuste[k] = avi ? 1 : 0;
-        d.ganancia[k] = avi ? 1.0f : 0.0f;
-        d.magnitud[k] = QString();
-        d.alarma[k] = 0;
-    }
-    d.salrele[0] = 0;
-    d.snrele[0] = Serial{};
-    d.periodo = 1;
-    nuevo();
-}
-
-void principal::nuevo()
-{
-    if (g_.n() >= maxDispositivos) {
-        platform_.messages.show(QStringLiteral("La lista ya tiene el máximo de %1 dispositivos.").arg(maxDispositivos));
-        return;
-    }
-    anade(g_.nuevo());
-}
-
-void principal::modifica(int i) { g_.modifica(i); }
-void principal::borra(int i) { g_.borra(i); }
-
-void principal::Borrar_Click()
-{
-    for (int i = 1; i <= g_.n(); ++i) {
-        if (g_.dispositivos[i].sn == g_.dispactual.sn) {
-            borra(i);
-            g_.cogereldet();
-            listado();
-            return;
-        }
-    }
-    platform_.messages.show(QStringLiteral("El dispositivo no está en la lista"));
-}
-
-void principal::CMP_Click()
-{
-    if (const auto text = comprobar(g_, io_, g_.puerto))
-        platform_.messages.show(*text);
-}
-
-void principal::Avan_Click()
-{
-    if (!avanzado_)
-        avanzado_ = std::make_unique<avanzado>(g_, io_, platform_.messages, *this);
-    avanzado_->exec();
-}
-
-void principal::Sensores_Click()
-{
-    if (refrescando_)
-        return;
-    Borrar->setEnabled(true);
-    const int row = seleccionada();
-    if (row < 0)
-        return;
-    const Serial serial = serialOfRow(row);
-    for (int i = 1; i <= g_.n(); ++i) {
-        if (g_.dispositivos[i].sn != serial)
-            continue;
-        Dispositivo device = g_.dispositivos[i];
-        nombre->setText(trimBlanks(device.nombre.text()));
-        const QString printable = io_ ? io_->ConvertSerialNum(device.sn) : seriehex(device.sn);
-        SN->setText(nomtipo(device.tipo) + printable);
-        g_.dispactual = device;
-        return;
-    }
-}
-
-Serial principal::serialOfRow(int row) const
-{
-    return hexserie(serielinea(model_->index(row).data().toString(), g_.separador));
-}
-
-void principal::Sensores_DblClick()
-{
-    if (!mnueditar->isChecked())
-        return;
-    Sensores_Click();
-    Avan_Click();
-}
-
-void principal::Sensores_KeyDown(std::int16_t keyCode, std::int16_t)
-{
-    if (!mnueditar->isChecked() || keyCode != 46)
-        return;
-    // The key deletes the device on the selected line and no other. With no
-    // line selected (a focus frame alone, a click below the rows, after a
-    // load), or a line whose device the click did not find, the working
-    // record names a device the user did not pick in the list.
-    const int row = seleccionada();
-    if (row < 0)
-        return;
-    Sensores_Click();
-    if (g_.dispactual.sn == serialOfRow(row))
-        Borrar_Click();
-}
-
-// ---- Later menus -----------------------------------------------------------
-
-void principal::mnubuscar_Click()
-{
-    if (!buscar_)
-        buscar_ = std::make_unique<buscar>(g_, io_, *this);
-    buscar_->exec();
-}
-void principal::mnucapturar_Click()
-{
-    if (ended_)
-        return;
-    // Starting or stopping resets the polling and ticks at once; in the
-    // middle of a tick that would nest a tick and let the running one write
-    // a line stamped before the capture began. It waits for the tick's end.
-    if (ticking_) {
-        capturaPendiente_ = !capturaPendiente_;
-        return;
-    }
-    if (!g_.fichero.isEmpty()) {
-        paraCaptura();
-        atiendeCaptura();
-        return;
-    }
-    // The timer goes on at the interval it had while the start asks its
-    // questions: polling never waits for an answer (at an unattended start
-    // there may be none). No capture runs until they are answered.
-    const bool started = captura_->inicia(platform_.messages, [this] {
-        const configfile::SaveResult result = guarda();
-        if (result.status == configfile::SaveStatus::Failed)
-            platform_.messages.show(result.message);
-        return result.status == configfile::SaveStatus::Saved || result.status == configfile::SaveStatus::NothingToDo;
-    });
-    if (!started)
-        return;
-    setCaption();
-    mnucapturar->setChecked(true);
-    if (mnueditar->isChecked())
-        mnueditar_Click();
-    // The table cannot be edited, saved or reloaded while its columns are
-    // being captured.
-    edicion->setEnabled(false);
-    fichero->setEnabled(false);
-    monitor_->reinicia();
-    Timer1_Timer();
-    // A stop asked for during that first tick has already run.
-    if (!g_.fichero.isEmpty())
-        setTimerInterval(1000);
-}
-
-void principal::paraCaptura()
-{
-    captura_->para();
-    falloCaptura_.reset();
-    // A stop the user asked for during the tick has happened.
-    capturaPendiente_ = false;
-    mnucapturar->setChecked(false);
-    edicion->setEnabled(true);
-    fichero->setEnabled(true);
-    setCaption();
-    setTimerInterval(g_.intervalo);
-}
-
-void principal::mnugraficas_Click()
-{
-    // Made once and kept: hiding it keeps what it read.
-    if (!graficas_)
-        graficas_ = std::make_unique<graficas>(
-            g_.carpeta, [this] { return g_.fichero.isEmpty() ? QString() : g_.carpeta + g_.fichero; }, this);
-    graficas_->show();
-    graficas_->raise();
-    graficas_->activateWindow();
-}
-
-void principal::mnuver_Click()
-{
-    const QString port = g_.nombrepuerto.isEmpty() ? QString() : g_.nombrepuerto.right(1);
-    platform_.explorer.open(g_.appFolder + u'/' + port);
 }

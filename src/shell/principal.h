@@ -74,6 +74,8 @@ public:
     void Avan_Click();
     void Sensores_Click();
     void Sensores_DblClick();
+    // The key code the list's key handler is given for the Delete key.
+    static constexpr std::int16_t deleteKey = 46;
     void Sensores_KeyDown(std::int16_t keyCode, std::int16_t shift);
 
     // Polling.
@@ -85,15 +87,27 @@ public:
     void modifica(int i);
     void borra(int i);
 
+    // A serial picked in the search window: the pane opens to show it.
+    void takeSerial(const QString &text);
+    // The pane's two boxes, as the advanced properties window reads and
+    // writes them back.
+    QString deviceName() const;
+    QString deviceSerial() const;
+    void takeDevice(const QString &name, const QString &serial);
+
     Monitor &monitor() { return *monitor_; }
-    bool refrescando() const { return refrescando_; }
     bool timerRunning() const;
     // The timer as the handlers set it: an interval of 0 stops it.
     void setTimerInterval(int milliseconds);
-    void setTimerEnabled(bool enabled);
     int timerInterval() const { return timerInterval_; }
-    bool timerEnabled() const { return timerEnabled_; }
 
+    SensoresModel *model() { return model_.get(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
     // Controls, named as the window's design names them.
     QGroupBox *Nsensor;
     QLineEdit *nombre;
@@ -121,13 +135,7 @@ public:
     QAction *mnugraficas;
     QAction *mnuabout;
     QTimer *Timer1;
-    SensoresModel *model() { return model_.get(); }
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
     class View;
     friend class View;
 
@@ -140,23 +148,26 @@ private:
     void rebuildList(bool red);
     // The selected line of the device list, -1 when none; selecting one
     // (-1: none) does not raise Sensores_Click.
-    int seleccionada() const;
-    void selecciona(int row);
+    int selectedRow() const;
+    void selectRow(int row);
     // The serial number printed on a line of the device list.
     Serial serialOfRow(int row) const;
-    bool atajoDelMenu(QObject *watched, QEvent *event) const;
+    bool isMenuShortcut(QObject *watched, QEvent *event) const;
     // Gives the window's size beyond its design size to the two lists.
     void fitLists();
+    void setDesignSize();
+    // Gives each control its design name, by which the window's tests find it.
+    void nameControls();
     void applyTimer();
     void setCaption();
     // A notice for the user; during start-up it waits for the window.
-    void avisa(const QString &text);
+    void notify(const QString &text);
     void showAlarmas(const QStringList &lines);
     void endProgram(int code);
-    void atiendeCaptura();
-    void reintentaCaptura();
+    void handleCaptureFaults();
+    void retryCapture();
     // Stops a running capture as the capture menu does.
-    void paraCaptura();
+    void stopCapture();
     int tw(int twips) const;
     int toTwips(int pixels) const;
 
@@ -172,9 +183,9 @@ private:
     std::unique_ptr<buscar> buscar_;
     std::unique_ptr<graficas> graficas_;
     // Held from the choice of the port to the end of the program.
-    std::unique_ptr<PortLock> cerrojo_;
+    std::unique_ptr<PortLock> portLock_;
     bool refrescando_ = false;
-    bool seleccionando_ = false;
+    bool selecting_ = false;
     std::function<void(int, int)> progreso_;
     bool rojo_ = false;
     // When the window system was last serviced during a tick.
@@ -185,13 +196,13 @@ private:
     // A tick is under way (it yields to the window between reads).
     bool ticking_ = false;
     // The capture menu was used during a tick: acted on when it ends.
-    bool capturaPendiente_ = false;
+    bool captureToggleWaiting_ = false;
     // A capture line the last tick could not write, and whether the user is
     // being asked about one.
-    std::optional<Captura::Escritura> falloCaptura_;
-    bool preguntando_ = false;
+    std::optional<Captura::Escritura> failedWrite_;
+    bool asking_ = false;
     // During start-up: notices kept to show once the window is up.
-    std::optional<QStringList> avisosArranque_;
+    std::optional<QStringList> startupNotices_;
     // Layout with the pane shown, saved at the first toggle (twips).
     int savedListaTop_ = 0;
     int savedListaHeight_ = 0;

@@ -18,6 +18,12 @@ int puertoAutomatico(const QString &folder)
     return r;
 }
 
+QString portFolder(const General &g)
+{
+    const QString port = g.nombrepuerto.isEmpty() ? QString() : g.nombrepuerto.right(1);
+    return g.appFolder + u'/' + port;
+}
+
 bool conecta(General &g, SondaIO *io, int d)
 {
     g.puerto = static_cast<std::int16_t>(d - 1);

@@ -57,7 +57,7 @@ struct Banco {
         t.write(QStringLiteral("2/") + name, bytes);
     }
     QString marca() const { return clock.now().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")); }
-    bool inicia() { return c.inicia(m, [this] { return configfile::save(g).status != configfile::SaveStatus::Failed; }); }
+    bool start() { return c.start(m, [this] { return configfile::save(g).status != configfile::SaveStatus::Failed; }); }
 
     TempFolder t;
     TestClock clock;
@@ -94,7 +94,7 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
         Banco b;
         estorbo(b);
         b.m.answer(Messages::Answer::Ok);
-        EXPECT_EQ(b.inicia(), !mensaje);
+        EXPECT_EQ(b.start(), !mensaje);
         if (mensaje) {
             EXPECT_TRUE(b.m.texts.last().startsWith(QString::fromUtf8(mensaje)) && b.g.fichero.isEmpty()) << b.m.texts.join('|').toStdString();
             continue;
@@ -110,7 +110,7 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     Banco b(QTime(10, 0, 0), {sala, {STT, "A", true, {1}}});
     b.g.modificado = true;
     b.pon(dia("00"), "Hora  Sala (\xBA" "C)  A (\xBA" "C)\r\n");
-    ASSERT_TRUE(b.inicia());
+    ASSERT_TRUE(b.start());
     EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))), std::pair(dia("01"), QByteArray("Hora  A (\xBA" "C)  Sala (\xBA" "C)\r\n")));
 }
 
@@ -127,7 +127,7 @@ TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Banco b(QTime(10, 0, 0), std::vector<TestDevice>(static_cast<std::size_t>(row.sensores), sala));
-        ASSERT_TRUE(b.inicia());
+        ASSERT_TRUE(b.start());
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
         const qint64 header = static_cast<qint64>(b.lee(b.g.fichero).indexOf('\n')) + 1, line = b.lee(b.g.fichero).size() - header;
         {
@@ -154,7 +154,7 @@ TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
         for (qsizetype k = 0; k + 1 < lines.size(); ++k)
             times.push_back((lines[k].mid(11, 2).toInt() - 10) * 3600 + lines[k].mid(14, 2).toInt() * 60 + lines[k].mid(17, 2).toInt());
         const auto stamp = [](int s) { return QString::asprintf("07-12-2026 %02d:%02d:%02d", 10 + s / 3600, s / 60 % 60, s % 60); };
-        const QString aviso = b.c.tomaAviso();
+        const QString aviso = b.c.takeNotice();
         for (std::size_t k = 1; k < times.size(); ++k) {
             if (k == static_cast<std::size_t>(waiting + 1)) { // the gap: what was left out
                 EXPECT_TRUE(aviso.startsWith(QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2:")
@@ -195,7 +195,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         Banco b(row.inicio);
-        ASSERT_TRUE(b.inicia());
+        ASSERT_TRUE(b.start());
         ASSERT_EQ(b.c.escribe(b.marca()).estado, E::Escrito);
         if (row.antes)
             row.antes(b);
@@ -216,7 +216,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
             EXPECT_EQ(b.c.pendientes(), 1);
             cerrojo.abre();
             inmutable(b.g.carpeta + hoy, false);
-            r = b.c.vuelca();
+            r = b.c.flush();
         }
         EXPECT_EQ(r.estado, E::Escrito);
         EXPECT_EQ(b.c.pendientes(), 0);
@@ -235,7 +235,7 @@ TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
                              {AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
                              {STT, "  Cámara ", true, {-0.5f}}, {STT, "T", false, {21.5f}}, {HRT, "H", false},
                              {AVI, "C", false, {}, {}, {"V", "V", "V", "V"}}, {CTR, "R", false}});
-    ASSERT_TRUE(b.inicia());
+    ASSERT_TRUE(b.start());
     const QByteArray header = b.lee(b.g.fichero), values = "  22  47.5  ,5  1380  -2,25  1,234568E+07  -,5  ERR  ERR  ERR  ERR  ERR  ERR  ERR  1  0  ERR  ERR\r";
     EXPECT_EQ(header, "Hora  Inv (\xBA" "C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)  C\xE1" "mara (\xBA" "C)"
                       "  T (\xBA" "C)  H (\xBA" "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - 1  Puerta - 2  R - 1  R - 2\r\n");
@@ -246,7 +246,7 @@ TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) { // a program restarted on the same file, writing as fast as it can
-            bool ok = b.inicia();
+            bool ok = b.start();
             for (int k = 0; ok && k < 50000; ++k)
                 b.clock.advance(1), ok = b.c.escribe(b.marca()).estado == Captura::Estado::Escrito;
             ::_exit(ok ? 0 : 3);

@@ -5,6 +5,7 @@
 // search window: the window tests on the display.)
 #include "dialogs/avanzado.h"
 #include "registry/configfile.h"
+#include "support/controls.h"
 #include "support/windows.h"
 
 #include <QComboBox>
@@ -45,8 +46,8 @@ struct Advanced : MainFixture {
         }
         g.cogereldet();
         window->listado();
-        window->nombre->setText(d.nombre.trimmed());
-        window->SN->setText(nomtipo(d.tipo) + seriehex(d.sn));
+        control<QLineEdit>(*window, "nombre")->setText(d.nombre.trimmed());
+        control<QLineEdit>(*window, "SN")->setText(nomtipo(d.tipo) + seriehex(d.sn));
         a = std::make_unique<avanzado>(g, io.get(), messages, *window);
         // A window shown before for another type shows nothing of it now.
         g.dispactual = device(AVI, "20C4001A0F000044", "Otro");
@@ -158,7 +159,7 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         EXPECT_EQ(a.isVisible(), refused);
         EXPECT_EQ(r.g.modificado, !refused);
         // The boxes go to the main window first.
-        EXPECT_EQ(r.window->nombre->text() + r.window->SN->text(), a.nombre->text() + a.SN->text());
+        EXPECT_EQ(control<QLineEdit>(*r.window, "nombre")->text() + control<QLineEdit>(*r.window, "SN")->text(), a.nombre->text() + a.SN->text());
         Dispositivo expected = d;
         if (c.after)
             c.after(expected);
@@ -191,7 +192,7 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         const Serial serial = sn(row.serialBox + 3);
         const SondaIO::Words w = row.words.value_or(SondaIO::Words{});
         ASSERT_EQ(row.words ? sim::setWords(0, serial, w[0], w[1], w[2], w[3]) : 0, 0);
-        f.window->SN->setText(QString::fromLatin1(row.serialBox));
+        control<QLineEdit>(*f.window, "SN")->setText(QString::fromLatin1(row.serialBox));
         f.window->CMP_Click();
         EXPECT_EQ(f.messages.texts, row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)} : QStringList{});
         EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"), row.call ? 1 : 0);

@@ -2,6 +2,7 @@
 // built program started as a user would start it.
 #include "monitor/sensoresmodel.h"
 #include "shell/portlock.h"
+#include "support/controls.h"
 #include "support/windows.h"
 
 #include <QDir>
@@ -59,17 +60,17 @@ TEST(EndToEnd, addSaveAndEnd)
     f.clock.set(QDateTime(QDate(2026, 12, 7), QTime(14, 0)));
     ASSERT_TRUE(f.start(QStringLiteral("/1")));
     for (const Device &d : devices) {
-        f.window->nombre->clear();
-        QTest::keyClicks(f.window->nombre, QString::fromLatin1(d.typed));
-        f.window->SN->clear();
-        QTest::keyClicks(f.window->SN, QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
-        QTest::mouseClick(f.window->anadir, Qt::LeftButton);
+        control<QLineEdit>(*f.window, "nombre")->clear();
+        QTest::keyClicks(control<QLineEdit>(*f.window, "nombre"), QString::fromLatin1(d.typed));
+        control<QLineEdit>(*f.window, "SN")->clear();
+        QTest::keyClicks(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
+        QTest::mouseClick(control<QPushButton>(*f.window, "anadir"), Qt::LeftButton);
     }
     f.clock.advance(3), f.window->Timer1_Timer();
     for (int row = 0; row < 3; ++row)
         EXPECT_FALSE(f.window->model()->index(row).data().toString().endsWith(QStringLiteral("ERR"))) << row;
     // Saved: the end asks nothing.
-    f.window->salvar->trigger();
+    control<QAction>(*f.window, "salvar")->trigger();
     f.window->fin_Click();
     EXPECT_TRUE(f.messages.texts.isEmpty()) << f.messages.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(f.exitCodes, std::vector<int>{0});
@@ -90,9 +91,9 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
     ASSERT_TRUE(f.start(QStringLiteral("/cap /1")));
     EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("20C4001A0F000044  50   400   -300   100 ")));
     EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1), "07-12-2026 10:00:00  50  400  -300  100  21,5  1  1\r");
-    f.window->mnucapturar->trigger(), f.window->mnueditar->trigger();
-    QTest::mouseClick(f.window->Sensores->viewport(), Qt::LeftButton, {}, f.window->Sensores->visualRect(f.window->model()->index(0)).center());
-    QTest::mouseClick(f.window->Borrar, Qt::LeftButton);
+    control<QAction>(*f.window, "mnucapturar")->trigger(), control<QAction>(*f.window, "mnueditar")->trigger();
+    QTest::mouseClick(control<QListView>(*f.window, "Sensores")->viewport(), Qt::LeftButton, {}, control<QListView>(*f.window, "Sensores")->visualRect(f.window->model()->index(0)).center());
+    QTest::mouseClick(control<QPushButton>(*f.window, "Borrar"), Qt::LeftButton);
     sim::setWords(0, sn("28A3F2C501080011"), 150); // 15 ºC, below the minimum: on
     f.clock.advance(3), f.window->Timer1_Timer(), f.clock.advance(3), f.window->Timer1_Timer();
     std::int16_t w1 = -1, w2 = -1;

@@ -239,10 +239,10 @@ TEST(Texts, DeviceLines)
     for (const Row &row : rows) {
         General g;
         const int i = addDevice(g, row.device);
-        const QString line = anade(g, i, QStringLiteral("28A3F2C501080011"), row.narrow);
+        const QString line = deviceLine(g, i, QStringLiteral("28A3F2C501080011"), row.narrow);
         EXPECT_EQ(line, QString::fromUtf8(row.line));
         EXPECT_EQ(serielinea(line), row.device.tipo == 9 ? "" : "28A3F2C501080011");
-        EXPECT_EQ(anade(g, i + 1, QStringLiteral("28A3F2C501080011"), false), QString()) << "no such device";
+        EXPECT_EQ(deviceLine(g, i + 1, QStringLiteral("28A3F2C501080011"), false), QString()) << "no such device";
     }
     // A device changed in place keeps its row, which then shows the new serial.
     General g;

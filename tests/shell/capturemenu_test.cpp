@@ -3,6 +3,7 @@
 // file, which never stop the readings or the relays.
 #include "monitor/capture.h"
 #include "shell/running.h"
+#include "support/controls.h"
 
 #include <QDir>
 #include <QMenu>
@@ -27,8 +28,8 @@ struct Capturing : Running {
     // The state a capture leaves the menus, the timer and the caption in.
     void expectCapturing(bool on, const char *file = "07-12-2026-00.log")
     {
-        EXPECT_EQ(window->mnucapturar->isChecked(), on);
-        EXPECT_EQ(window->edicion->isEnabled(), !on);
+        EXPECT_EQ(control<QAction>(*window, "mnucapturar")->isChecked(), on);
+        EXPECT_EQ(control<QMenu>(*window, "edicion")->isEnabled(), !on);
         EXPECT_EQ(window->timerInterval(), on ? 1000 : 3000);
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Climalog [COM1]") + (on ? QStringLiteral(" - ") + file : QString()));
     }
@@ -50,14 +51,14 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         // Nothing else runs the timer's event: the click happens during the tick.
         QTimer::singleShot(0, [&] {
             f.clock.advance(2);
-            f.window->mnucapturar->trigger();
+            control<QAction>(*f.window, "mnucapturar")->trigger();
             EXPECT_TRUE(f.g.fichero.isEmpty());
         });
         f.window->Timer1_Timer();
         // The capture folder and the plots, during a capture too.
-        f.window->mnuver->trigger();
+        control<QAction>(*f.window, "mnuver")->trigger();
         EXPECT_EQ(f.explorer.folders, QStringList{f.folder.path() + QStringLiteral("/1")});
-        f.window->mnugraficas->trigger();
+        control<QAction>(*f.window, "mnugraficas")->trigger();
         EXPECT_TRUE(std::ranges::any_of(QApplication::topLevelWidgets(), [](QWidget *w) {
             return w->isVisible() && w->windowTitle() == QStringLiteral("Climalog - Gráficas");
         }));
@@ -67,9 +68,9 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         f.expectCapturing(true, "08-12-2026-00.log");
         EXPECT_EQ(f.lines(QStringLiteral("07-12-2026-00.log")), (QStringList{header, QStringLiteral("07-12-2026 23:59:59  21,5")}));
         EXPECT_EQ(f.lines(QStringLiteral("08-12-2026-00.log")), (QStringList{header, QStringLiteral("08-12-2026 00:00:02  21,5")}));
-        f.window->mnucapturar->trigger();
-        QTimer::singleShot(0, [&] { f.window->mnucapturar->trigger(); });
-        f.window->mnucapturar->trigger();
+        control<QAction>(*f.window, "mnucapturar")->trigger();
+        QTimer::singleShot(0, [&] { control<QAction>(*f.window, "mnucapturar")->trigger(); });
+        control<QAction>(*f.window, "mnucapturar")->trigger();
         f.expectCapturing(false);
 
         f.add("Puerta", "DET1D5EE30700000055");
@@ -123,7 +124,7 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         Capturing f;
         f.add("Calefaccion", "CTR3A7C11B200000077");
         f.window->salvar_Click();
-        f.window->mnucapturar->trigger();
+        control<QAction>(*f.window, "mnucapturar")->trigger();
         const QString path = f.folder.file(QStringLiteral("1/07-12-2026-00.log"));
         SinEscritura cerrojo(f.folder.file(QStringLiteral("1")));
         if (row.fallo == SoloLectura && !cerrojo.cierra())

@@ -4,6 +4,7 @@
 #include "monitor/sensoresmodel.h"
 #include "registry/cp1252.h"
 #include "shell/running.h"
+#include "support/controls.h"
 
 #include <QTest>
 
@@ -52,14 +53,14 @@ TEST(Pane, namesKeepEveryByteThroughFileAndCapture)
         names << QByteArray();
         for (int b = 0x80 + k; b <= 0xFF; b += 8)
             names.last() += untyped.contains(char(b)) ? QByteArray() : QByteArray(1, char(b));
-        f.window->nombre->clear();
+        control<QLineEdit>(*f.window, "nombre")->clear();
         for (const QChar c : cp1252::decode(names.last().toStdString()))
-            QTest::sendKeyEvent(QTest::Click, f.window->nombre, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        f.window->SN->setText(QStringLiteral("STT100000000000000%1").arg(k));
+            QTest::sendKeyEvent(QTest::Click, control<QLineEdit>(*f.window, "nombre"), Qt::Key_unknown, QString(c), Qt::NoModifier);
+        control<QLineEdit>(*f.window, "SN")->setText(QStringLiteral("STT100000000000000%1").arg(k));
         f.window->anadir_Click();
     }
     f.window->salvar_Click();
-    f.window->mnucapturar->trigger();
+    control<QAction>(*f.window, "mnucapturar")->trigger();
     const QByteArray config = f.folder.read(QStringLiteral("config1.ini"));
     const QByteArray header = f.folder.read(QStringLiteral("1/") + f.g.fichero).split('\r').value(0);
     qsizetype size = 4; // "Hora", then a column "  name (ºC)" each

@@ -2,6 +2,7 @@
 // devices put into its table through the pane.
 #pragma once
 
+#include "support/controls.h"
 #include "support/windows.h"
 
 #include <QLineEdit>
@@ -14,8 +15,8 @@ struct Running : MainFixture {
     }
     void add(const char *name, const char *serialBox)
     {
-        window->nombre->setText(QString::fromUtf8(name));
-        window->SN->setText(QString::fromLatin1(serialBox));
+        control<QLineEdit>(*window, "nombre")->setText(QString::fromUtf8(name));
+        control<QLineEdit>(*window, "SN")->setText(QString::fromLatin1(serialBox));
         window->anadir_Click();
     }
     QString names() const

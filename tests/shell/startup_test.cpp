@@ -5,6 +5,7 @@
 #include "shell/inicio.h"
 #include "shell/logo.h"
 #include "shell/running.h"
+#include "support/controls.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -113,7 +114,7 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
             EXPECT_EQ(f.g.configPath(), f.folder.file(u"config%1.ini"_s.arg(std::max(com, 1))));
             EXPECT_EQ(f.g.carpeta, f.folder.path() + u"/%1/"_s.arg(com ? QString::number(com) : QString()));
             // No devices: the pane is open, unless a capture closed it.
-            EXPECT_EQ(f.window->mnueditar->isChecked() && !f.window->Nsensor->isHidden(), !run.capturing);
+            EXPECT_EQ(control<QAction>(*f.window, "mnueditar")->isChecked() && !control<QGroupBox>(*f.window, "Nsensor")->isHidden(), !run.capturing);
             if (run.changed)
                 f.add("Sala", "STT28A3F2C501080011");
             if (run.reload) {

@@ -169,7 +169,7 @@ private:
                 events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL, std::move(event));
             };
             for (const auto &[h, m, stopH, stopM] : {std::array{1, 30, 1, 40}, {6, 0, 6, 10}, {14, 0, 14, 10}, {21, 45, 21, 55}, {23, 57, 24, 3}})
-                at(h, m, 0, [this] { startCapture(); }), at(stopH, stopM, 0, [this] { captura_->para(), capturing_ = false; });
+                at(h, m, 0, [this] { startCapture(); }), at(stopH, stopM, 0, [this] { captura_->stop(), capturing_ = false; });
             at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
             for (const auto &[h, m, seconds] : {std::array{8, 30, 7200}, {11, 0, -120}, {16, 30, 18000}, {24, 1, -3600}})
                 at(h, m, 0, [this, seconds = seconds] { clock_.set(clock_.now().addSecs(seconds)); });
@@ -319,7 +319,7 @@ private:
     void startCapture()
     {
         ScriptedMessages asked; // Ok to the question to save
-        const bool started = captura_->inicia(asked, [this] { return configfile::save(g_).status == configfile::SaveStatus::Saved; });
+        const bool started = captura_->start(asked, [this] { return configfile::save(g_).status == configfile::SaveStatus::Saved; });
         check(started, [] { return std::string("capture not started"); });
         if (std::exchange(modified_, false)) // saved: the index lists rebuilt, their words back to 0
             lists(), checkConfig();

@@ -118,7 +118,7 @@ int main(int argc, char *argv[])
             continue;
         clock.t = QDateTime::fromString(f[0], Qt::ISODate);
         if (!started &&
-            !(started = captura.inicia(messages, [&] { return configfile::save(g).status != configfile::SaveStatus::Failed; })))
+            !(started = captura.start(messages, [&] { return configfile::save(g).status != configfile::SaveStatus::Failed; })))
             return 1;
         int at = 1;
         for (const auto &[name, count] : fields) {

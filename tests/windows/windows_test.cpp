@@ -211,7 +211,7 @@ TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
         TestClock clock;
         ScriptedMessages m;
         Captura c{g, clock};
-        ASSERT_TRUE(c.inicia(m, [] { return true; }));
+        ASSERT_TRUE(c.start(m, [] { return true; }));
         t.write(g.configPath(), QByteArray(140, 'v'));
         // Sharing is checked against every open handle, whichever process
         // holds it.

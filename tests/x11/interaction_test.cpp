@@ -4,12 +4,13 @@
 // say.
 #include "dialogs/avanzado.h"
 #include "dialogs/buscar.h"
-#include "dialogs/searchslots.h"
+#include "dialogs/foundserials.h"
 #include "platform/qtplatform.h"
 #include "monitor/sensoresmodel.h"
 #include "registry/configfile.h"
 #include "shell/inicio.h"
 #include "shell/logo.h"
+#include "support/controls.h"
 #include "viewer/graficas.h"
 #include "shell/running.h"
 #include "x11/xinput.h"
@@ -49,8 +50,8 @@ struct OnScreen : Running {
             add(name, serial);
         return xinput::showActive(window.get());
     }
-    QPoint row(int r) const { return window->Sensores->visualRect(window->model()->index(r)).center(); }
-    int selected() const { return window->Sensores->selectionModel()->selectedRows().value(0).row(); }
+    QPoint row(int r) const { return control<QListView>(*window, "Sensores")->visualRect(window->model()->index(r)).center(); }
+    int selected() const { return control<QListView>(*window, "Sensores")->selectionModel()->selectedRows().value(0).row(); }
     // Clicks a box and types into it, replacing its text.
     static bool typeInto(QLineEdit *box, const QString &text)
     {
@@ -72,46 +73,46 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
 {
     OnScreen f;
     ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}}));
-    f.window->Sensores->setFocus(Qt::TabFocusReason);
+    control<QListView>(*f.window, "Sensores")->setFocus(Qt::TabFocusReason);
     xinput::key("Delete");
-    xinput::click(f.window->Sensores->viewport(), QPoint(9, 200));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), QPoint(9, 200));
     xinput::key("Delete");
     xinput::key("e", xinput::Control); // the pane hides once the keys are handled
-    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     EXPECT_EQ(std::pair(f.selected(), f.g.n()), std::pair(-1, 2));
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
-    xinput::click(f.window->Sensores->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->text() == QStringLiteral("a"); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("a"); }));
     xinput::key("Down");
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->text() == QStringLiteral("b"); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("b"); }));
     EXPECT_EQ(f.g.dispactual.sn, sn("26E1905C00000033"));
-    ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("c")));
-    ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(pasillo)));
-    xinput::click(f.window->anadir);
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("c")));
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(pasillo)));
+    xinput::click(control<QPushButton>(*f.window, "anadir"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 3; }));
 
     // The list takes the focus as a Tab into it gives it: the selection stays.
-    f.window->Sensores->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->Sensores->hasFocus(); }));
+    control<QListView>(*f.window, "Sensores")->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus(); }));
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     EXPECT_EQ(f.names(), QStringLiteral("a,c"));
-    EXPECT_EQ(f.window->nombre->text(), QStringLiteral("c")) << "the device now on the selected line";
+    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QStringLiteral("c")) << "the device now on the selected line";
     // Deleting the last line leaves the new last line selected.
-    xinput::click(f.window->Sensores->viewport(), f.row(1));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(1));
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     EXPECT_EQ(f.selected(), 0);
     // With the pane hidden the key deletes nothing, on a line clicked in the
     // list: the pane shown again after it says the key was handled.
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
-    xinput::click(f.window->Sensores->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->Sensores->hasFocus() && f.selected() == 0; }));
+    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus() && f.selected() == 0; }));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible(); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked() && control<QGroupBox>(*f.window, "Nsensor")->isVisible(); }));
     EXPECT_EQ(f.g.n(), 1);
 }
 
@@ -123,7 +124,7 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}, {"c", pasillo}}));
     // The list has the focus with nothing selected while the readings come:
     // a save and a load of the same number of devices leave no line selected.
-    xinput::click(f.window->Sensores->viewport(), f.row(1));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(1));
     ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == 1; }));
     xinput::key("s", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
@@ -131,30 +132,30 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == -1; }));
     xinput::key("Delete"); // no line selected: the pane's record ("b") stays
     f.tick(3);
-    ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Otro")));
-    ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(pasillo)));
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("Otro")));
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(pasillo)));
     // Deleting by the serial typed into the pane rebuilds the list.
-    xinput::click(f.window->Borrar);
+    xinput::click(control<QPushButton>(*f.window, "Borrar"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     f.tick(3);
     EXPECT_EQ(f.names(), QStringLiteral("b,a")) << "as the save sorted them";
-    EXPECT_EQ(f.window->nombre->text() + f.window->SN->text(), QStringLiteral("Otro") + QString::fromLatin1(pasillo));
+    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text() + control<QLineEdit>(*f.window, "SN")->text(), QStringLiteral("Otro") + QString::fromLatin1(pasillo));
     // The lists keep their distance to the window's right and bottom edges,
     // with the pane hidden and shown.
-    QWidget *w = f.window.get(), *right = f.window->infoalarmas;
+    QWidget *w = f.window.get(), *right = control<QListWidget>(*f.window, "infoalarmas");
     const auto margins = [&] { return QPoint(w->width(), w->height()) - right->mapTo(w, QPoint(right->width(), right->height())); };
     const QPoint shown = margins();
-    xinput::click(f.window->nombre); // the menu's shortcut from a box
+    xinput::click(control<QLineEdit>(*f.window, "nombre")); // the menu's shortcut from a box
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->mnueditar->isChecked(); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     const QPoint hidden = margins();
     w->resize(w->size() + QSize(300, 200));
     ASSERT_TRUE(xinput::waitFor([&] { return w->width() > 800; }));
     EXPECT_EQ(margins(), hidden);
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->mnueditar->isChecked(); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     EXPECT_EQ(margins(), shown);
-    EXPECT_EQ(right->height(), f.window->Sensores->height());
+    EXPECT_EQ(right->height(), control<QListView>(*f.window, "Sensores")->height());
 }
 
 // The name box takes, typed or pasted, only what the file's Windows-1252
@@ -171,17 +172,17 @@ TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        f.window->nombre->clear();
-        xinput::click(f.window->nombre);
-        ASSERT_TRUE(xinput::waitFor([&] { return f.window->nombre->hasFocus(); }));
+        control<QLineEdit>(*f.window, "nombre")->clear();
+        xinput::click(control<QLineEdit>(*f.window, "nombre"));
+        ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->hasFocus(); }));
         QGuiApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
         xinput::key("v", xinput::Control);
         xinput::type(QStringLiteral("x"));
-        EXPECT_TRUE(xinput::waitFor([&] { return f.window->nombre->text().endsWith(u'x'); }));
-        EXPECT_EQ(f.window->nombre->text(), QString::fromUtf8(row.then));
+        EXPECT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text().endsWith(u'x'); }));
+        EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QString::fromUtf8(row.then));
     }
-    ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
-    xinput::click(f.window->anadir);
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
+    xinput::click(control<QPushButton>(*f.window, "anadir"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     xinput::key("s", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
@@ -266,11 +267,11 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
     const QStringList once{"28A3F2C501080011", "2800B74410FF0022", "26E1905C00000033", "20C4001A0F000044",
                            "1D5EE30700000055", "1D0000FF00FF0066", "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
     EXPECT_EQ(listed, once + once);
-    EXPECT_EQ(f.window->SN->text(), listed[2]);
-    EXPECT_TRUE(f.window->mnueditar->isChecked() && f.window->Nsensor->isVisible());
+    EXPECT_EQ(control<QLineEdit>(*f.window, "SN")->text(), listed[2]);
+    EXPECT_TRUE(control<QAction>(*f.window, "mnueditar")->isChecked() && control<QGroupBox>(*f.window, "Nsensor")->isVisible());
     SondaIO::SearchBuffer buffer{};
-    EXPECT_TRUE(serialesEncontrados(buffer, -3).isEmpty());
-    EXPECT_EQ(serialesEncontrados(buffer, 32767).size(), 100);
+    EXPECT_TRUE(foundSerials(buffer, -3).isEmpty());
+    EXPECT_EQ(foundSerials(buffer, 32767).size(), 100);
 }
 
 // Every two-button question on the real box: Escape and the close request
@@ -283,7 +284,7 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
     using Ask = std::function<void(OnScreen &, SinEscritura &)>;
     const Ask exit = [](OnScreen &f, SinEscritura &) { f.window->windowHandle()->close(); };
     // The menu's shortcut from a box, whose own Ctrl+C would copy.
-    const Ask load = [](OnScreen &f, SinEscritura &) { xinput::click(f.window->nombre); xinput::key("c", xinput::Control); };
+    const Ask load = [](OnScreen &f, SinEscritura &) { xinput::click(control<QLineEdit>(*f.window, "nombre")); xinput::key("c", xinput::Control); };
     const struct {
         const char *name;
         Ask ask;
@@ -300,9 +301,9 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         {"load, closed", load, {"close"}},
         {"modify, Escape", [](OnScreen &f, SinEscritura &) { f.add("c", sala); }, {"Escape"}},
         {"about, Escape", [](OnScreen &f, SinEscritura &) { f.window->mnuabout_Click(); }, {"Escape"}, "Aceptar"},
-        {"capture after a change, closed", [](OnScreen &f, SinEscritura &) { f.window->mnucapturar->trigger(); }, {"close"}, "Aceptar|Cancelar"},
+        {"capture after a change, closed", [](OnScreen &f, SinEscritura &) { control<QAction>(*f.window, "mnucapturar")->trigger(); }, {"close"}, "Aceptar|Cancelar"},
         {"capture file not writable, Escape, then Reintentar once writable",
-         [](OnScreen &f, SinEscritura &locked) { f.window->salvar_Click(); f.window->mnucapturar->trigger(); locked.cierra(); f.tick(); },
+         [](OnScreen &f, SinEscritura &locked) { f.window->salvar_Click(); control<QAction>(*f.window, "mnucapturar")->trigger(); locked.cierra(); f.tick(); },
          {"Escape", "Return"}, "Reintentar|Cancelar", "1"},
         {"port refused, Escape", [](OnScreen &f, SinEscritura &) {
              inicio window(f.g, f.io.get(), f.messages);
@@ -391,11 +392,11 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         std::optional<ComoUsuario> user(std::in_place, f.folder.path());
         ASSERT_TRUE(f.start(QStringLiteral("/1")));
         ASSERT_TRUE(f.show());
-        if (!f.window->mnueditar->isChecked()) // a table was loaded: the pane is closed
+        if (!control<QAction>(*f.window, "mnueditar")->isChecked()) // a table was loaded: the pane is closed
             xinput::key("e", xinput::Control);
-        ASSERT_TRUE(f.typeInto(f.window->nombre, QStringLiteral("Nueva")));
-        ASSERT_TRUE(f.typeInto(f.window->SN, QString::fromLatin1(sala)));
-        xinput::click(f.window->anadir);
+        ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("Nueva")));
+        ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
+        xinput::click(control<QPushButton>(*f.window, "anadir"));
         ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == (row.mode ? 6 : 1); }));
 
         QtMessages real;
@@ -442,10 +443,10 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
     f.window->cargar_Click();
     ASSERT_TRUE(f.show());
     xinput::key("a", xinput::Alt);
-    ASSERT_TRUE(xinput::waitFor([&] { return f.window->ayuda->isVisible(); })) << "no device in the pane: the help menu";
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QMenu>(*f.window, "ayuda")->isVisible(); })) << "no device in the pane: the help menu";
     // Escape closes the menu, and then leaves the menu bar.
     xinput::key("Escape");
-    ASSERT_TRUE(xinput::waitFor([&] { return !f.window->ayuda->isVisible(); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return !control<QMenu>(*f.window, "ayuda")->isVisible(); }));
     xinput::key("Escape");
 
     bool saidOverTheWindow = false;
@@ -469,7 +470,7 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
             xinput::key("a", xinput::Alt);
         },
         [&](avanzado &) { return !f.messages.texts.isEmpty(); });
-    xinput::click(f.window->Sensores->viewport(), f.row(0));
+    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
     xinput::key("a", xinput::Alt);
     ASSERT_TRUE(xinput::waitFor([&] { return shown.size() == 7 && !QApplication::activeModalWidget(); }));
     EXPECT_EQ(shown, (QStringList{QStringLiteral("Celsius+"), QStringLiteral("bar"), QStringLiteral("m3/h"), QString(),
@@ -478,7 +479,7 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
                                              QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?")}));
     EXPECT_TRUE(saidOverTheWindow);
     // Shown again, for a sensor: typing goes to the name, and Escape.
-    ASSERT_TRUE(f.typeInto(f.window->SN, QStringLiteral("STT20C4001A0F000044")));
+    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QStringLiteral("STT20C4001A0F000044")));
     whenShown<avanzado>(
         [&](avanzado &dialog) {
             widths.push_back(xinput::geometry(&dialog).width());
@@ -517,7 +518,7 @@ TEST(OnScreen, advancedWindowFitsTheTypeItShows)
             },
             [](avanzado &dialog) { return dialog.isActiveWindow(); });
         ASSERT_TRUE(xinput::showActive(f.window.get()));
-        xinput::click(f.window->Sensores->viewport(), f.row(row));
+        xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(row));
         ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == row; }));
         xinput::key("a", xinput::Alt);
         ASSERT_TRUE(xinput::waitFor([&] { return heights.size() > before && !QApplication::activeModalWidget(); }));

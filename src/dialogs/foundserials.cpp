@@ -1,4 +1,4 @@
-#include "dialogs/searchslots.h"
+#include "dialogs/foundserials.h"
 
 #include "netaccess/sondaio.h"
 #include "registry/general.h"
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-QStringList serialesEncontrados(const SondaIO::SearchBuffer &buffer, int count)
+QStringList foundSerials(const SondaIO::SearchBuffer &buffer, int count)
 {
     static_assert(SONDAIO_SEARCH_MAX * 8 <= std::tuple_size_v<SondaIO::SearchBuffer>);
     const int n = std::clamp(count, 0, SONDAIO_SEARCH_MAX);
