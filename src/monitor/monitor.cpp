@@ -34,6 +34,16 @@ bool tieneLectura(const General &g, int i)
     return g.valid(i) && static_cast<std::size_t>(i) < g.estados.size();
 }
 
+// Calls f(device, its state) for every device of the list that has a state.
+template <typename F>
+void forEachRead(const General &g, F f)
+{
+    const int n = g.n();
+    for (int i = 1; i <= n; ++i)
+        if (tieneLectura(g, i))
+            f(g.dispositivos[i], g.estados[i]);
+}
+
 }
 
 Monitor::Monitor(General &g, SondaIO *io, Clock &clock, MainView &view) : g_(g), io_(io), clock_(clock), view_(view) {}
@@ -176,20 +186,15 @@ void Monitor::alarmas()
             reles.emplace(clave(g_.dispositivos[indice].sn), j);
     }
 
-    const int n = g_.n();
-    for (int i = 1; i <= n; ++i) {
-        if (!tieneLectura(g_, i))
-            continue;
-        const Dispositivo &d = g_.dispositivos[i];
-        const EstadoDisp &e = g_.estados[i];
+    forEachRead(g_, [&](const Dispositivo &d, const EstadoDisp &e) {
         if (isZero(d.snrele[0]) || !e.valido || d.tipo < STT || d.tipo > AVI)
-            continue;
+            return;
         const auto found = reles.find(clave(d.snrele[0]));
         if (found == reles.end())
-            continue;
+            return;
         const int k = d.salrele[0];
         if (k < 1 || k > 2)
-            continue; // a damaged output number: this sensor only
+            return; // a damaged output number: this sensor only
         std::int16_t &estado = g_.lstctr[found->second].estado[k - 1];
         // Hysteresis: on below the minimum, off above the maximum, held
         // between them and on either limit.
@@ -198,7 +203,7 @@ void Monitor::alarmas()
             estado |= 1;
         else if (v > d.alarma[1])
             estado = 0;
-    }
+    });
     ponreles();
 }
 
@@ -216,12 +221,7 @@ void Monitor::ponreles()
 QStringList Monitor::ponalarmas() const
 {
     QStringList lines;
-    const int n = g_.n();
-    for (int i = 1; i <= n; ++i) {
-        if (!tieneLectura(g_, i))
-            continue;
-        const Dispositivo &d = g_.dispositivos[i];
-        const EstadoDisp &e = g_.estados[i];
+    forEachRead(g_, [&](const Dispositivo &d, const EstadoDisp &e) {
         switch (d.tipo) {
         case DET:
         case CTR:
@@ -239,7 +239,7 @@ QStringList Monitor::ponalarmas() const
         default:
             break;
         }
-    }
+    });
     return lines;
 }
 

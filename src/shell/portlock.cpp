@@ -19,6 +19,15 @@ QString PortLock::lockPath(const QString &configPath)
     return info.dir().filePath(u'.' + info.fileName() + QStringLiteral(".lock"));
 }
 
+std::unique_ptr<PortLock> PortLock::take(const QString &configPath, Status &status)
+{
+    std::unique_ptr<PortLock> lock(new PortLock);
+    status = lock->lock(lockPath(configPath));
+    if (status != Status::Held)
+        return nullptr;
+    return lock;
+}
+
 #ifdef _WIN32
 
 PortLock::~PortLock()
@@ -30,20 +39,17 @@ PortLock::~PortLock()
 // Opened with no sharing: a second open fails while any process holds it,
 // and the system closes the handle of a process that ends, however it ends,
 // which also deletes the file.
-std::unique_ptr<PortLock> PortLock::take(const QString &configPath, Status &status)
+PortLock::Status PortLock::lock(const QString &path)
 {
-    const QString path = QDir::toNativeSeparators(lockPath(configPath));
-    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const QString shown = QDir::toNativeSeparators(path);
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(shown.utf16()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        status = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? Status::Busy : Status::Unavailable;
-        return nullptr;
+        return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? Status::Busy : Status::Unavailable;
     }
-    std::unique_ptr<PortLock> lock(new PortLock);
-    lock->handle_ = h;
-    status = Status::Held;
-    return lock;
+    handle_ = h;
+    return Status::Held;
 }
 
 #else
@@ -58,29 +64,25 @@ PortLock::~PortLock()
 // kernel drops with the program's last descriptor, however it ends.
 // Removing the file would let a program that opened it meanwhile lock a
 // name nobody else sees.
-std::unique_ptr<PortLock> PortLock::take(const QString &configPath, Status &status)
+PortLock::Status PortLock::lock(const QString &path)
 {
-    const QByteArray path = QFile::encodeName(lockPath(configPath));
-    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) // a read-only folder that already has one
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        status = Status::Unavailable;
-        return nullptr;
-    }
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Status::Unavailable;
     int r;
     do
         r = ::flock(fd, LOCK_EX | LOCK_NB);
     while (r != 0 && errno == EINTR);
     if (r != 0) {
-        status = errno == EWOULDBLOCK ? Status::Busy : Status::Unavailable;
+        const Status status = errno == EWOULDBLOCK ? Status::Busy : Status::Unavailable;
         ::close(fd);
-        return nullptr;
+        return status;
     }
-    std::unique_ptr<PortLock> lock(new PortLock);
-    lock->fd_ = fd;
-    status = Status::Held;
-    return lock;
+    fd_ = fd;
+    return Status::Held;
 }
 
 #endif

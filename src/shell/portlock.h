@@ -23,6 +23,8 @@ public:
 
 private:
     PortLock() = default;
+    // Takes the lock on the lock file at `path` for this object.
+    Status lock(const QString &path);
 #ifdef _WIN32
     void *handle_ = nullptr;
 #else
