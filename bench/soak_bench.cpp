@@ -1,8 +1,8 @@
 // A simulated week of the polling core on the simulated network: 500 devices,
 // each day with captures (one across midnight), a save and reload, the clock
 // set forward and back, five hours suspended. Prints simulated days per real
-// minute, peak memory and the checks of tests/soak/soak.h.
-#include "../tests/soak/soak.h"
+// minute, peak memory and the checks of tests/support/soak.cpp.
+#include "support/soak.h"
 
 #include <QElapsedTimer>
 
@@ -19,7 +19,7 @@ int main(int argc, char *argv[])
     std::printf("Soak: %d simulated days, %d devices on COM1\n", days, devices);
     QElapsedTimer timer;
     timer.start();
-    const soak::Report r = soak::Harness(devices, days).run();
+    const soak::Report r = soak::run(devices, days);
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

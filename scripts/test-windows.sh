@@ -10,6 +10,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 folder=$(mkdir -p "$1" && cd "$1" && pwd)
 "$root/scripts/build-windows.sh" "$folder" -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DCLIMALOG_BENCH=OFF
-"$root/tests/win32/check_pe.sh" "$folder/x86/bin" "$folder/x64/bin"
+"$root/tests/windows/check_pe.sh" "$folder/x86/bin" "$folder/x64/bin"
 xvfb-run -a -s "-screen 0 1024x768x24" \
   "$root/scripts/wine.sh" "$folder/wine" ctest --test-dir "$folder/x64" --output-on-failure -j2

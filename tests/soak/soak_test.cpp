@@ -1,6 +1,6 @@
 // One simulated day of the polling core on the simulated network, with every
 // fault of a week packed into it; the week itself is bench/soak_bench.
-#include "soak.h"
+#include "support/soak.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 TEST(Soak, OneSimulatedDay)
 {
 #if defined(__SANITIZE_ADDRESS__)
-    const soak::Report r = soak::Harness(120).run();
+    const soak::Report r = soak::run(120);
 #else
-    const soak::Report r = soak::Harness(500).run();
+    const soak::Report r = soak::run(500);
 #endif
     for (const std::string &m : r.messages)
         ADD_FAILURE() << m;

@@ -4,9 +4,7 @@
 // here from the rules alone, never from the program's state: the calls each
 // device gets (its due times), the relay words, the capture lines (when, their
 // time stamp and file), and the configuration file's bytes.
-//
-// Header only, so the soak test and the week's benchmark share it.
-#pragma once
+#include "support/soak.h"
 
 #include "monitor/capture.h"
 #include "monitor/mainview.h"
@@ -24,15 +22,12 @@
 
 namespace soak {
 
+namespace {
+
 constexpr std::uint32_t seed = 20260302;
 
-struct Report {
-    long ticks = 0, captureLines = 0, checks = 0, failures = 0;
-    std::vector<std::string> messages; // the first failures
-};
-
-inline std::int32_t plus(std::int32_t a, std::int32_t b) { return (a + b + 86400) % 86400; }
-inline std::string typeText(std::int16_t tipo) { return std::array{"", "STT", "HRT", "AVI", "DET", "CTR"}[tipo]; }
+std::int32_t plus(std::int32_t a, std::int32_t b) { return (a + b + 86400) % 86400; }
+std::string typeText(std::int16_t tipo) { return std::array{"", "STT", "HRT", "AVI", "DET", "CTR"}[tipo]; }
 
 // A configured device as the model holds it, and what the network saw of it.
 struct Dev {
@@ -50,7 +45,7 @@ struct Dev {
 // 140 bytes a device, little-endian: name 16, serial 8, type, four offsets,
 // four limits and four gains (floats), four 8-character units, four relay
 // serials, four outputs, period.
-inline QByteArray tableBytes(const std::vector<Dev> &t)
+QByteArray tableBytes(const std::vector<Dev> &t)
 {
     const auto serial = [](const Serial &sn) { return QByteArray(reinterpret_cast<const char *>(sn.data()), 8); };
     QByteArray out = Rec().text(0, 16, "00").b;
@@ -346,5 +341,9 @@ private:
     bool modified_ = false, slow_ = false, capturing_ = false, ticked_ = false;
     QString captured_;
 };
+
+} // namespace
+
+Report run(int devices, int days) { return Harness(devices, days).run(); }
 
 } // namespace soak
