@@ -1,6 +1,7 @@
 #include "central/connection.h"
 
 #include "central/names.h"
+#include "central/query.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -111,14 +112,12 @@ int storedSchemaVersion(pg_conn *c, QString &error)
     // Two statements: a query naming a missing table fails as a whole.
     int version = -1;
     for (const char *sql : {"SELECT to_regclass('climalog.version') IS NOT NULL", "SELECT max(version) FROM climalog.version"}) {
-        PGresult *r = PQexec(c, sql);
-        const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1;
-        const QByteArray value = ok ? QByteArray(PQgetvalue(r, 0, 0)) : QByteArray();
-        PQclear(r);
-        if (!ok) {
+        const Result r = exec(c, sql);
+        if (!r.ok() || r.rows() != 1) {
             error = QStringLiteral("No se puede leer la versión del esquema climalog: %1").arg(serverText(c));
             return -1;
         }
+        const QByteArray value = r.field(0, 0);
         if (value == "f")
             return 0;
         version = value.toInt();

@@ -1,6 +1,8 @@
 // The names of the central schema that the archive and the web program share:
-// the read interface the web reads, the roles, and the schema version both
-// programs check before they use it.
+// the read interface the web reads, the roles, the set-up's lock, and the
+// schema version both programs check before they use it. The schema's files
+// (schema/*.sql) name the schema, the roles and the lock by the placeholders
+// the set-up fills from here.
 #pragma once
 
 namespace central {
@@ -12,6 +14,9 @@ constexpr int schemaVersion = 2;
 constexpr const char *schemaName = "climalog";
 constexpr const char *readerRole = "climalog_lectura";   // NOLOGIN group of read-only roles
 constexpr const char *stationRole = "climalog_estacion"; // NOLOGIN group of the stations' login roles
+// The transaction lock that lets one set-up, or one month's partitions, be
+// made at a time.
+constexpr long long setupLock = 4354353746960623463;
 
 // The read interface.
 constexpr const char *summaryView = "climalog.resumen";    // a row per series with its latest reading

@@ -1,0 +1,55 @@
+#include "central/query.h"
+
+#include <libpq-fe.h>
+
+namespace central {
+
+void Result::Free::operator()(pg_result *r) const { PQclear(r); }
+
+bool Result::ok() const
+{
+    const ExecStatusType s = PQresultStatus(r_.get());
+    return r_ && (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK);
+}
+
+int Result::rows() const { return r_ ? PQntuples(r_.get()) : 0; }
+
+bool Result::isNull(int row, int column) const { return PQgetisnull(r_.get(), row, column) != 0; }
+
+QByteArray Result::field(int row, int column) const
+{
+    return QByteArray(PQgetvalue(r_.get(), row, column), PQgetlength(r_.get(), row, column));
+}
+
+QByteArray Result::state() const
+{
+    const char *s = r_ ? PQresultErrorField(r_.get(), PG_DIAG_SQLSTATE) : nullptr;
+    return s ? QByteArray(s) : QByteArray();
+}
+
+Result exec(pg_conn *c, const char *sql) { return Result(PQexec(c, sql)); }
+
+Result exec(pg_conn *c, const char *sql, const Params &params)
+{
+    std::vector<const char *> values;
+    std::vector<int> lengths, formats;
+    for (const QByteArray &p : params.values) {
+        values.push_back(p.isNull() ? nullptr : p.constData());
+        lengths.push_back(static_cast<int>(p.size()));
+        formats.push_back(0);
+    }
+    if (params.lastBinary && !formats.empty())
+        formats.back() = 1;
+    return Result(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), lengths.data(),
+                               formats.data(), 0));
+}
+
+bool lost(pg_conn *c, const QByteArray &state) { return !c || PQstatus(c) != CONNECTION_OK || state.startsWith("08"); }
+
+void rollBack(pg_conn *c)
+{
+    if (c && PQtransactionStatus(c) != PQTRANS_IDLE)
+        exec(c, "ROLLBACK");
+}
+
+} // namespace central

@@ -1,0 +1,428 @@
+-- The stations' write functions and what they call. Each function as it is
+-- now: run again by every version step that changes one.
+
+-- The day a capture file's name gives ("07-12-2026-00.log").
+CREATE OR REPLACE FUNCTION @schema@.dia_de(nombre text) RETURNS date
+LANGUAGE plpgsql IMMUTABLE AS $f$
+BEGIN
+    IF nombre !~ '^\d\d-\d\d-\d\d\d\d-\d\d\.log$' THEN
+        RETURN NULL;
+    END IF;
+    RETURN to_date(left(nombre, 10), 'DD-MM-YYYY');
+EXCEPTION WHEN OTHERS THEN
+    RETURN NULL;
+END $f$;
+
+-- Partitions of @schema@.linea, a month (UTC) each, for the months that meet
+-- the days given.
+CREATE OR REPLACE FUNCTION @schema@.crear_meses(desde date, hasta date) RETURNS integer
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    mes date := date_trunc('month', desde)::date;
+    nombre text;
+    hechos integer := 0;
+BEGIN
+    PERFORM pg_advisory_xact_lock(@lock@);
+    WHILE mes <= hasta LOOP
+        nombre := 'linea_' || to_char(mes, 'YYYYMM');
+        IF to_regclass('@schema@.' || nombre) IS NULL THEN
+            EXECUTE format('CREATE TABLE @schema@.%I PARTITION OF @schema@.linea FOR VALUES FROM (%L) TO (%L)',
+                           nombre, mes || ' 00:00:00+00', (mes + interval '1 month')::date || ' 00:00:00+00');
+            hechos := hechos + 1;
+        END IF;
+        mes := (mes + interval '1 month')::date;
+    END LOOP;
+    RETURN hechos;
+END $f$;
+
+-- Raises unless the port belongs to a station of the connected role.
+CREATE OR REPLACE FUNCTION @schema@.propio(a_puerto integer) RETURNS void
+LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM @schema@.puerto p JOIN @schema@.estacion e ON e.id = p.estacion
+                   WHERE p.id = a_puerto AND e.rol = session_user) THEN
+        RAISE EXCEPTION 'El puerto % no es de una estación del rol %', a_puerto, session_user USING ERRCODE = '42501';
+    END IF;
+END $f$;
+
+-- The connected role has the rights of the schema's owner.
+CREATE OR REPLACE FUNCTION @schema@.es_propietario() RETURNS boolean
+LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT pg_has_role(session_user, n.nspowner, 'USAGE') FROM pg_namespace n WHERE n.nspname = '@schema@'
+$f$;
+
+-- Rollups of a port's lines recomputed from the lines themselves, for the
+-- minutes and hours that meet [desde, hasta]: after lines were replaced or
+-- dropped. Each line's values are read once, in order.
+CREATE OR REPLACE FUNCTION @schema@.resumir(a_puerto integer, desde timestamptz, hasta timestamptz) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    m0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 60) * 60);
+    m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
+    h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
+    h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
+BEGIN
+    DELETE FROM @schema@.minuto m USING @schema@.juego j
+     WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
+    INSERT INTO @schema@.minuto (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+           array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+      FROM (SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
+              FROM (SELECT l.juego, floor(date_part('epoch', l.hora) / 60) AS minuto, l.valores, l.exactos
+                      FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1) l,
+                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN @schema@.valor_de(c) ELSE e END AS v
+                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
+             GROUP BY 1, 2, 3) x
+     GROUP BY juego, minuto;
+    DELETE FROM @schema@.hora h USING @schema@.juego j
+     WHERE j.puerto = a_puerto AND h.juego = j.id AND h.inicio >= h0 AND h.inicio < h1;
+    INSERT INTO @schema@.hora (juego, inicio, lineas, n, minimo, maximo, suma)
+    SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
+           array_agg(sm ORDER BY k)
+      FROM (SELECT m.juego, to_timestamp(floor(date_part('epoch', m.inicio) / 3600) * 3600) AS inicio, u.k,
+                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm
+              FROM @schema@.minuto m JOIN @schema@.juego j ON j.id = m.juego,
+                   LATERAL unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)
+             WHERE j.puerto = a_puerto AND m.inicio >= h0 AND m.inicio < h1
+             GROUP BY 1, 2, 3) x
+     GROUP BY juego, inicio;
+END $f$;
+
+-- The latest line of each of these headers of the port, after lines went.
+CREATE OR REPLACE FUNCTION @schema@.ultimas(a_puerto integer, juegos integer[]) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+BEGIN
+    DELETE FROM @schema@.ultima WHERE juego = ANY (juegos);
+    INSERT INTO @schema@.ultima (juego, hora, valores, exactos)
+    SELECT l.juego, l.hora, l.valores, l.exactos
+      FROM unnest(juegos) g(juego),
+           LATERAL (SELECT * FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.juego = g.juego ORDER BY l.hora DESC LIMIT 1) l;
+END $f$;
+
+-- ---- What a station's role may call: each checks that what it touches is
+-- ---- the connected role's own station.
+
+-- The station of this name, for the connected role, with its zone. A role
+-- takes only a station the owner gave it (a row of @schema@.estacion with
+-- its name in rol); the owner's own roles may make new stations and take
+-- those of no role.
+CREATE OR REPLACE FUNCTION @schema@.alta_estacion(a_nombre text, a_zona text) RETURNS integer
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    r integer;
+    dueno name;
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM pg_timezone_names WHERE name = a_zona) THEN
+        RAISE EXCEPTION 'Zona horaria desconocida para la base de datos: %', a_zona USING ERRCODE = '22023';
+    END IF;
+    IF a_nombre IS NULL OR length(a_nombre) NOT BETWEEN 1 AND 200 OR a_nombre ~ '[[:cntrl:]]' THEN
+        RAISE EXCEPTION 'Nombre de estación no válido' USING ERRCODE = '22023';
+    END IF;
+    SELECT id, rol INTO r, dueno FROM @schema@.estacion WHERE nombre = a_nombre FOR UPDATE;
+    IF r IS NULL THEN
+        IF NOT @schema@.es_propietario() THEN
+            RAISE EXCEPTION 'La estación % no está dada de alta para el rol %: el propietario del esquema la da de alta con INSERT INTO @schema@.estacion (nombre, rol)',
+                  a_nombre, session_user USING ERRCODE = '42501';
+        END IF;
+        INSERT INTO @schema@.estacion (nombre, zona, rol) VALUES (a_nombre, a_zona, session_user)
+        ON CONFLICT (nombre) DO NOTHING RETURNING id, rol INTO r, dueno;
+        IF r IS NULL THEN
+            SELECT id, rol INTO r, dueno FROM @schema@.estacion WHERE nombre = a_nombre FOR UPDATE;
+        END IF;
+    END IF;
+    IF dueno IS DISTINCT FROM session_user AND NOT (dueno IS NULL AND @schema@.es_propietario()) THEN
+        RAISE EXCEPTION 'La estación % es de otro rol de la base de datos, no de %', a_nombre, session_user
+              USING ERRCODE = '42501';
+    END IF;
+    UPDATE @schema@.estacion SET zona = a_zona, rol = session_user
+     WHERE id = r AND (zona, rol) IS DISTINCT FROM (a_zona, session_user);
+    RETURN r;
+END $f$;
+
+-- A port of the connected role's station: a folder's name, at most 16 a station.
+CREATE OR REPLACE FUNCTION @schema@.alta_puerto(a_estacion integer, a_nombre text) RETURNS integer
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    r integer;
+BEGIN
+    PERFORM 1 FROM @schema@.estacion WHERE id = a_estacion AND rol = session_user FOR UPDATE;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION 'La estación % no es del rol %', a_estacion, session_user USING ERRCODE = '42501';
+    END IF;
+    SELECT id INTO r FROM @schema@.puerto WHERE estacion = a_estacion AND nombre = a_nombre;
+    IF r IS NOT NULL THEN
+        RETURN r;
+    END IF;
+    IF a_nombre IS NULL OR length(a_nombre) NOT BETWEEN 1 AND 64 OR a_nombre ~ '[[:cntrl:]/\\]' THEN
+        RAISE EXCEPTION 'Nombre de puerto no válido' USING ERRCODE = '22023';
+    END IF;
+    IF (SELECT count(*) FROM @schema@.puerto WHERE estacion = a_estacion) >= 16 THEN
+        RAISE EXCEPTION 'La estación % tiene ya 16 puertos, los que puede tener', a_estacion USING ERRCODE = '54000';
+    END IF;
+    INSERT INTO @schema@.puerto (estacion, nombre) VALUES (a_estacion, a_nombre) RETURNING id INTO r;
+    RETURN r;
+END $f$;
+
+-- A capture file of the port, with the partitions its day needs.
+CREATE OR REPLACE FUNCTION @schema@.alta_fichero(a_puerto integer, a_nombre text)
+RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    r integer;
+    d date := @schema@.dia_de(a_nombre);
+BEGIN
+    PERFORM @schema@.propio(a_puerto);
+    IF d IS NULL OR d < date '2000-01-01' OR d > current_date + 366 THEN
+        RAISE EXCEPTION 'Nombre de fichero de captura no válido: %', a_nombre USING ERRCODE = '22023';
+    END IF;
+    SELECT id INTO r FROM @schema@.fichero WHERE puerto = a_puerto AND nombre = a_nombre;
+    IF r IS NULL THEN
+        -- A day of any zone lies within the day before and the day after in UTC.
+        PERFORM @schema@.crear_meses(d - 1, d + 2);
+        INSERT INTO @schema@.fichero (puerto, nombre, dia) VALUES (a_puerto, a_nombre, d)
+        ON CONFLICT DO NOTHING RETURNING id INTO r;
+    END IF;
+    IF r IS NULL THEN
+        SELECT id INTO r FROM @schema@.fichero WHERE puerto = a_puerto AND nombre = a_nombre;
+    END IF;
+    RETURN r;
+END $f$;
+
+-- The header of these columns (with their series) on the port, in one pass
+-- over the columns: the n-th column of a text is its n-th series.
+CREATE OR REPLACE FUNCTION @schema@.alta_juego(a_puerto integer, columnas text[], unidades text[], dispositivos text[], clases text[])
+RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    ids integer[];
+    j integer;
+    n integer := cardinality(columnas);
+BEGIN
+    PERFORM @schema@.propio(a_puerto);
+    IF n IS NULL OR n > 131068 OR cardinality(unidades) IS DISTINCT FROM n
+       OR cardinality(dispositivos) IS DISTINCT FROM n OR cardinality(clases) IS DISTINCT FROM n THEN
+        RAISE EXCEPTION 'Cabecera no válida' USING ERRCODE = '22023';
+    END IF;
+    INSERT INTO @schema@.serie (puerto, columna, ocurrencia, unidad, dispositivo, clase)
+    SELECT a_puerto, c.columna, row_number() OVER (PARTITION BY c.columna ORDER BY c.k), c.unidad, c.dispositivo, c.clase
+      FROM unnest(columnas, unidades, dispositivos, clases) WITH ORDINALITY c(columna, unidad, dispositivo, clase, k)
+    ON CONFLICT DO NOTHING;
+    ids := ARRAY(SELECT s.id
+                   FROM (SELECT c.columna, c.k, row_number() OVER (PARTITION BY c.columna ORDER BY c.k) AS oc
+                           FROM unnest(columnas) WITH ORDINALITY c(columna, k)) c
+                   JOIN @schema@.serie s ON s.puerto = a_puerto AND s.columna = c.columna AND s.ocurrencia = c.oc
+                  ORDER BY c.k);
+    IF cardinality(ids) <> n THEN
+        RAISE EXCEPTION 'Cabecera no válida' USING ERRCODE = '22023';
+    END IF;
+    SELECT id INTO j FROM @schema@.juego WHERE puerto = a_puerto AND @schema@.clave(series) = @schema@.clave(ids) AND series = ids;
+    IF j IS NULL THEN
+        INSERT INTO @schema@.juego (puerto, series) VALUES (a_puerto, ids) ON CONFLICT DO NOTHING RETURNING id INTO j;
+        IF j IS NULL THEN
+            SELECT id INTO j FROM @schema@.juego WHERE puerto = a_puerto AND @schema@.clave(series) = @schema@.clave(ids) AND series = ids;
+        ELSE
+            INSERT INTO @schema@.juego_serie (serie, juego, posicion)
+            SELECT x, j, k FROM unnest(ids) WITH ORDINALITY u(x, k) ON CONFLICT DO NOTHING;
+        END IF;
+    END IF;
+    RETURN j;
+END $f$;
+
+CREATE OR REPLACE FUNCTION @schema@.progreso_de(a_estacion integer)
+RETURNS TABLE (puerto text, fichero text, id integer, posicion bigint, lineas bigint, huella bigint, muestra bigint,
+               cabecera bigint, estado bytea, por_clave_hasta bigint)
+LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+SELECT p.nombre, f.nombre, f.id, g.posicion, g.lineas, g.huella, g.muestra, g.cabecera, g.estado, g.por_clave_hasta
+  FROM @schema@.progreso g
+  JOIN @schema@.fichero f ON f.id = g.fichero
+  JOIN @schema@.puerto p ON p.id = f.puerto
+  JOIN @schema@.estacion e ON e.id = p.estacion
+ WHERE e.id = a_estacion AND e.rol = session_user
+$f$;
+
+-- A batch of one file, stored with the file's new progress in the caller's
+-- transaction, only from the progress it was read from. `a_desde`: where
+-- its reading started, before `a_antes` when the file is read again from
+-- its start: its stored lines are then set aside (their file's id negated)
+-- until `a_cierre`, the batch that ends the reading again, drops those the
+-- new content did not give again. Plainly, a line of a port and second
+-- already stored, or twice in the batch, makes it fail (unique_violation);
+-- `a_reemplazo` then replaces such lines (the later line wins) and
+-- recomputes their minutes and hours. `cambiadas`: the readings whose stored
+-- or batch value a later line replaced with another; `borradas`: the lines
+-- dropped.
+CREATE OR REPLACE FUNCTION @schema@.guardar(a_fichero integer, a_antes bigint, a_antes_huella bigint, a_desde bigint, a_posicion bigint,
+                                 a_lineas bigint, a_huella bigint, a_muestra bigint, a_cabecera bigint, a_estado bytea,
+                                 a_por_clave bigint, a_reemplazo boolean, a_cierre boolean, a_entrada @schema@.entrada[],
+                                 OUT cambiadas bigint, OUT borradas bigint)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    v_puerto integer;
+    v_desde timestamptz;
+    v_hasta timestamptz;
+    v_linea bigint;
+    v_hecho integer;
+    v_min timestamptz;
+    v_max timestamptz;
+    v_juegos integer[];
+BEGIN
+    cambiadas := 0;
+    borradas := 0;
+    SELECT f.puerto, (f.dia::timestamp AT TIME ZONE e.zona) - interval '10 seconds',
+           ((f.dia + 1)::timestamp AT TIME ZONE e.zona) + interval '10 seconds'
+      INTO v_puerto, v_desde, v_hasta
+      FROM @schema@.fichero f JOIN @schema@.puerto p ON p.id = f.puerto JOIN @schema@.estacion e ON e.id = p.estacion
+     WHERE f.id = a_fichero AND e.rol = session_user;
+    IF v_puerto IS NULL THEN
+        RAISE EXCEPTION 'El fichero % no es de una estación del rol %', a_fichero, session_user USING ERRCODE = '42501';
+    END IF;
+
+    -- Progress first: two programs on one station cannot both store a batch.
+    UPDATE @schema@.progreso
+       SET posicion = a_posicion, lineas = a_lineas, huella = a_huella, muestra = a_muestra, cabecera = a_cabecera,
+           estado = a_estado, por_clave_hasta = a_por_clave, actualizado = now()
+     WHERE fichero = a_fichero AND posicion = a_antes AND huella IS NOT DISTINCT FROM a_antes_huella;
+    GET DIAGNOSTICS v_hecho = ROW_COUNT;
+    IF v_hecho = 0 AND a_antes = 0 THEN
+        INSERT INTO @schema@.progreso (fichero, posicion, lineas, huella, muestra, cabecera, estado, por_clave_hasta)
+        VALUES (a_fichero, a_posicion, a_lineas, a_huella, a_muestra, a_cabecera, a_estado, a_por_clave)
+        ON CONFLICT DO NOTHING;
+        GET DIAGNOSTICS v_hecho = ROW_COUNT;
+    END IF;
+    IF v_hecho = 0 THEN
+        RAISE EXCEPTION 'El progreso del fichero % no es el esperado', a_fichero USING ERRCODE = 'CLA01';
+    END IF;
+
+    -- Every line: a header of this port, a value per column, within its file's day.
+    SELECT coalesce(x.linea, 0) INTO v_linea
+      FROM unnest(a_entrada) x LEFT JOIN @schema@.juego j ON j.id = x.juego
+     WHERE j.puerto IS DISTINCT FROM v_puerto OR x.hora IS NULL OR x.valores IS NULL
+        OR cardinality(x.valores) <> cardinality(j.series) OR cardinality(x.exactos) <> cardinality(j.series)
+        OR x.hora < v_desde OR x.hora >= v_hasta
+     LIMIT 1;
+    IF v_linea IS NOT NULL THEN
+        RAISE EXCEPTION 'La línea % no cabe en el fichero %', v_linea, a_fichero USING ERRCODE = '22023';
+    END IF;
+
+    IF a_desde < a_antes THEN
+        UPDATE @schema@.linea SET fichero = -a_fichero
+         WHERE puerto = v_puerto AND fichero = a_fichero AND hora >= v_desde AND hora < v_hasta;
+    END IF;
+
+    IF NOT a_reemplazo THEN
+        INSERT INTO @schema@.linea (hora, puerto, fichero, juego, valores, exactos)
+        SELECT hora, v_puerto, a_fichero, juego, valores, exactos FROM unnest(a_entrada);
+        -- The batch's minutes and hours (numbered from the epoch), merged
+        -- into those stored.
+        WITH m AS MATERIALIZED (
+            SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
+              FROM (SELECT x.juego, floor(date_part('epoch', x.hora) / 60) AS minuto, x.valores, x.exactos FROM unnest(a_entrada) x) l,
+                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN @schema@.valor_de(c) ELSE e END AS v
+                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
+             GROUP BY 1, 2, 3),
+        minutos AS (
+            INSERT INTO @schema@.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+            SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+                   array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+              FROM m GROUP BY juego, minuto
+            ON CONFLICT (juego, inicio) DO UPDATE
+               SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
+                   minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
+                   suma = @schema@.sumar(r.suma, EXCLUDED.suma))
+        INSERT INTO @schema@.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+        SELECT juego, to_timestamp(hora * 3600), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+               array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+          FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm
+                  FROM m GROUP BY 1, 2, 3) h
+         GROUP BY juego, hora
+        ON CONFLICT (juego, inicio) DO UPDATE
+           SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
+               minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
+               suma = @schema@.sumar(r.suma, EXCLUDED.suma);
+    ELSE
+        -- Readings that a later line of the same second replaces with
+        -- another value, or drops: of stored lines, and of this batch's own.
+        -- Each line's values are read once, in order (a value picked by its
+        -- place would read a wide line whole for each of its columns).
+        WITH nuevas AS MATERIALIZED (
+            SELECT x.*, row_number() OVER (PARTITION BY x.hora ORDER BY x.linea DESC) AS orden FROM unnest(a_entrada) x),
+        viejas AS (
+            SELECT l.hora, l.juego, l.valores, l.exactos FROM nuevas x
+              JOIN @schema@.linea l ON l.puerto = v_puerto AND l.hora = x.hora
+             WHERE x.orden = 1
+            UNION ALL
+            SELECT hora, juego, valores, exactos FROM nuevas WHERE orden > 1),
+        antes AS (
+            SELECT o.hora, js.serie, CASE WHEN o.exactos IS NULL THEN @schema@.valor_de(u.c) ELSE u.e END AS v
+              FROM viejas o, LATERAL unnest(o.valores, o.exactos) WITH ORDINALITY u(c, e, k), @schema@.juego_serie js
+             WHERE js.juego = o.juego AND js.posicion = u.k),
+        despues AS (
+            SELECT x.hora, js.serie, CASE WHEN x.exactos IS NULL THEN @schema@.valor_de(u.c) ELSE u.e END AS v
+              FROM nuevas x, LATERAL unnest(x.valores, x.exactos) WITH ORDINALITY u(c, e, k), @schema@.juego_serie js
+             WHERE js.juego = x.juego AND js.posicion = u.k AND x.orden = 1 AND x.hora IN (SELECT hora FROM viejas))
+        SELECT count(*) INTO cambiadas
+          FROM antes a LEFT JOIN despues d ON d.hora = a.hora AND d.serie = a.serie
+         WHERE d.serie IS NULL OR d.v IS DISTINCT FROM a.v;
+        INSERT INTO @schema@.linea AS l (hora, puerto, fichero, juego, valores, exactos)
+        SELECT DISTINCT ON (hora) hora, v_puerto, a_fichero, juego, valores, exactos
+          FROM unnest(a_entrada) ORDER BY hora, linea DESC
+        ON CONFLICT (puerto, hora) DO UPDATE
+           SET fichero = EXCLUDED.fichero, juego = EXCLUDED.juego, valores = EXCLUDED.valores, exactos = EXCLUDED.exactos
+         WHERE (l.fichero, l.juego, l.valores, l.exactos)
+               IS DISTINCT FROM (EXCLUDED.fichero, EXCLUDED.juego, EXCLUDED.valores, EXCLUDED.exactos);
+        SELECT min(hora), max(hora) INTO v_min, v_max FROM unnest(a_entrada);
+        IF v_min IS NOT NULL THEN
+            PERFORM @schema@.resumir(v_puerto, v_min, v_max);
+        END IF;
+    END IF;
+
+    INSERT INTO @schema@.ultima AS u (juego, hora, valores, exactos)
+    SELECT y.juego, y.hora, y.valores, y.exactos
+      FROM (SELECT DISTINCT juego FROM unnest(a_entrada)) g,
+           LATERAL (SELECT * FROM unnest(a_entrada) y WHERE y.juego = g.juego ORDER BY y.hora DESC, y.linea DESC LIMIT 1) y
+    ON CONFLICT (juego) DO UPDATE SET hora = EXCLUDED.hora, valores = EXCLUDED.valores, exactos = EXCLUDED.exactos
+     WHERE u.hora <= EXCLUDED.hora;
+
+    IF a_cierre THEN
+        WITH idas AS (
+            DELETE FROM @schema@.linea
+             WHERE puerto = v_puerto AND fichero = -a_fichero AND hora >= v_desde AND hora < v_hasta
+            RETURNING hora, juego)
+        SELECT count(*), min(hora), max(hora), array_agg(DISTINCT juego) INTO borradas, v_min, v_max, v_juegos FROM idas;
+        IF borradas > 0 THEN
+            PERFORM @schema@.resumir(v_puerto, v_min, v_max);
+            PERFORM @schema@.ultimas(v_puerto, v_juegos);
+        END IF;
+    END IF;
+END $f$;
+
+-- A port's configuration file, stored when it differs from the latest one
+-- archived. Units and gains: four per device, one after another.
+CREATE OR REPLACE FUNCTION @schema@.guardar_configuracion(a_puerto integer, a_huella bigint, nombres text[], sns text[],
+                                               tipos smallint[], minimos real[], maximos real[], acciones smallint[],
+                                               reles text[], unidades text[], ganancias real[], periodos smallint[])
+RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    c integer;
+    n integer := coalesce(cardinality(nombres), 0);
+BEGIN
+    PERFORM @schema@.propio(a_puerto);
+    IF (SELECT huella FROM @schema@.configuracion WHERE puerto = a_puerto ORDER BY id DESC LIMIT 1) IS NOT DISTINCT FROM a_huella THEN
+        RETURN false;
+    END IF;
+    IF coalesce(cardinality(sns), 0) <> n OR coalesce(cardinality(tipos), 0) <> n OR coalesce(cardinality(minimos), 0) <> n
+       OR coalesce(cardinality(maximos), 0) <> n OR coalesce(cardinality(acciones), 0) <> n OR coalesce(cardinality(reles), 0) <> n
+       OR coalesce(cardinality(unidades), 0) <> 4 * n OR coalesce(cardinality(ganancias), 0) <> 4 * n
+       OR coalesce(cardinality(periodos), 0) <> n THEN
+        RAISE EXCEPTION 'Configuración no válida' USING ERRCODE = '22023';
+    END IF;
+    INSERT INTO @schema@.configuracion (puerto, huella) VALUES (a_puerto, a_huella) RETURNING id INTO c;
+    INSERT INTO @schema@.dispositivo (configuracion, posicion, nombre, sn, tipo, alarma_min, alarma_max, accion, rele,
+                                      unidades, ganancias, periodo)
+    SELECT c, d.k, d.nombre, d.sn, d.tipo, d.mn, d.mx, d.accion, d.rele, u.a, g.a, d.periodo
+      FROM unnest(nombres, sns, tipos, minimos, maximos, acciones, reles, periodos)
+           WITH ORDINALITY d(nombre, sn, tipo, mn, mx, accion, rele, periodo, k)
+      JOIN (SELECT (i - 1) / 4 + 1 AS k, array_agg(x ORDER BY i) AS a FROM unnest(unidades) WITH ORDINALITY t(x, i) GROUP BY 1) u
+        ON u.k = d.k
+      JOIN (SELECT (i - 1) / 4 + 1 AS k, array_agg(x ORDER BY i) AS a FROM unnest(ganancias) WITH ORDINALITY t(x, i) GROUP BY 1) g
+        ON g.k = d.k;
+    RETURN true;
+END $f$;

@@ -1,0 +1,34 @@
+-- Run on every set-up, whatever the version: the roles (when missing), who
+-- may do what, and the month partitions of the present and the next months.
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '@station@') THEN
+        CREATE ROLE @station@ NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '@reader@') THEN
+        CREATE ROLE @reader@ NOLOGIN;
+    END IF;
+END $$;
+REVOKE ALL ON SCHEMA @schema@ FROM PUBLIC;
+REVOKE ALL ON ALL TABLES IN SCHEMA @schema@ FROM PUBLIC;
+REVOKE ALL ON ALL SEQUENCES IN SCHEMA @schema@ FROM PUBLIC;
+REVOKE ALL ON ALL FUNCTIONS IN SCHEMA @schema@ FROM PUBLIC;
+GRANT USAGE ON SCHEMA @schema@ TO @station@, @reader@;
+GRANT SELECT ON @schema@.version TO @station@, @reader@;
+GRANT EXECUTE ON FUNCTION
+    @schema@.alta_estacion(text, text),
+    @schema@.alta_puerto(integer, text),
+    @schema@.alta_fichero(integer, text),
+    @schema@.alta_juego(integer, text[], text[], text[], text[]),
+    @schema@.progreso_de(integer),
+    @schema@.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, boolean,
+                     @schema@.entrada[]),
+    @schema@.guardar_configuracion(integer, bigint, text[], text[], smallint[], real[], real[], smallint[], text[], text[], real[], smallint[])
+  TO @station@;
+GRANT SELECT ON @schema@.resumen, @schema@.lectura, @schema@.media_horaria TO @reader@;
+GRANT EXECUTE ON FUNCTION
+    @schema@.tramo(integer[], timestamptz, timestamptz, integer),
+    @schema@.lecturas(integer[], timestamptz, timestamptz),
+    @schema@.valor(integer[], double precision[], integer)
+  TO @reader@;
+SELECT @schema@.crear_meses(current_date - 1, current_date + 32);
