@@ -8,53 +8,6 @@
 
 namespace {
 
-// A column's text and what ends it: 'T' and 'H' for " (ºC)" and " (%)",
-// the channel letter 'a'..'d', the input digit '1' or '2'; 0 for none.
-char classify(const QString &text, Column &c)
-{
-    c.name = text;
-    // "name - x (unit)": the last " - x (" before the closing parenthesis,
-    // as a unit may hold anything, even parentheses.
-    if (text.endsWith(u')')) {
-        for (qsizetype i = text.size() - 7; i >= 0; --i) {
-            const QChar x = text[i + 3];
-            if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
-                text[i + 4] == u' ' && text[i + 5] == u'(') {
-                c.device = text.left(i);
-                c.unit = text.mid(i + 6, text.size() - i - 7);
-                c.kind = Kind::Channel;
-                c.tag = static_cast<char>(x.unicode());
-                return c.tag;
-            }
-        }
-    }
-    // The writer puts the masculine ordinal (0xBA); a degree sign is taken too.
-    for (const QString &suffix : {QStringLiteral(" (\u00BAC)"), QStringLiteral(" (\u00B0C)")}) {
-        if (text.endsWith(suffix)) {
-            c.device = text.chopped(suffix.size());
-            c.unit = QStringLiteral("\u00BAC");
-            c.kind = Kind::Temperature;
-            c.tag = 'T';
-            return c.tag;
-        }
-    }
-    if (text.endsWith(QStringLiteral(" (%)"))) {
-        c.device = text.chopped(4);
-        c.unit = QStringLiteral("%");
-        c.kind = Kind::Humidity;
-        c.tag = 'H';
-        return c.tag;
-    }
-    if (text.endsWith(QStringLiteral(" - 1")) || text.endsWith(QStringLiteral(" - 2"))) {
-        c.device = text.chopped(4);
-        c.unit.clear();
-        c.kind = Kind::Input;
-        c.tag = static_cast<char>(text.back().unicode());
-        return c.tag;
-    }
-    return 0;
-}
-
 // Splitting a header line into columns. The columns are joined by two
 // blanks, but a device name may hold two blanks too, and even look like a
 // column ("Zona - 1  Norte"). A column is therefore one or more pieces
@@ -124,7 +77,7 @@ public:
             return false;
         columns.resize(chosen.size());
         for (std::size_t k = 0; k < chosen.size(); ++k)
-            classify(body_.mid(chosen[k].first, chosen[k].second - chosen[k].first).toString(), columns[k]);
+            captureheader::readColumn(body_.mid(chosen[k].first, chosen[k].second - chosen[k].first).toString(), columns[k]);
         return true;
     }
 
@@ -323,7 +276,50 @@ QString columnText(const QString &device, char tag, const QString &unit)
     }
 }
 
-bool readColumn(const QString &text, Column &c) { return classify(text, c) != 0; }
+bool readColumn(const QString &text, Column &c)
+{
+    c.name = text;
+    // "name - x (unit)": the last " - x (" before the closing parenthesis,
+    // as a unit may hold anything, even parentheses.
+    if (text.endsWith(u')')) {
+        for (qsizetype i = text.size() - 7; i >= 0; --i) {
+            const QChar x = text[i + 3];
+            if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
+                text[i + 4] == u' ' && text[i + 5] == u'(') {
+                c.device = text.left(i);
+                c.unit = text.mid(i + 6, text.size() - i - 7);
+                c.kind = Kind::Channel;
+                c.tag = static_cast<char>(x.unicode());
+                return true;
+            }
+        }
+    }
+    // The writer puts the masculine ordinal (0xBA); a degree sign is taken too.
+    for (const QString &suffix : {QStringLiteral(" (\u00BAC)"), QStringLiteral(" (\u00B0C)")}) {
+        if (text.endsWith(suffix)) {
+            c.device = text.chopped(suffix.size());
+            c.unit = QStringLiteral("\u00BAC");
+            c.kind = Kind::Temperature;
+            c.tag = 'T';
+            return true;
+        }
+    }
+    if (text.endsWith(QStringLiteral(" (%)"))) {
+        c.device = text.chopped(4);
+        c.unit = QStringLiteral("%");
+        c.kind = Kind::Humidity;
+        c.tag = 'H';
+        return true;
+    }
+    if (text.endsWith(QStringLiteral(" - 1")) || text.endsWith(QStringLiteral(" - 2"))) {
+        c.device = text.chopped(4);
+        c.unit.clear();
+        c.kind = Kind::Input;
+        c.tag = static_cast<char>(text.back().unicode());
+        return true;
+    }
+    return false;
+}
 
 bool parse(const QString &line, std::vector<Column> &columns, qsizetype count, bool *ordered)
 {
