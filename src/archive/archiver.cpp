@@ -1,12 +1,12 @@
 #include "archive/archiver.h"
 
 #include "central/connection.h"
+#include "monitor/capturename.h"
 #include "registry/configfile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -58,24 +58,6 @@ QString span(qint64 seconds)
     if (seconds < 2 * 86400)
         return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds / 60 % 60);
     return QStringLiteral("%1 d %2 h").arg(seconds / 86400).arg(seconds / 3600 % 24);
-}
-
-// Capture files of a folder in the order they were written: by date, then
-// by sequence number ("dd-mm-yyyy-NN.log").
-QStringList captureFiles(const QDir &dir)
-{
-    static const QRegularExpression name(QStringLiteral("^(\\d\\d)-(\\d\\d)-(\\d\\d\\d\\d)-(\\d\\d)\\.log$"));
-    std::vector<std::pair<QString, QString>> found;
-    for (const QString &n : dir.entryList({QStringLiteral("*.log")}, QDir::Files)) {
-        const QRegularExpressionMatch m = name.match(n);
-        if (m.hasMatch())
-            found.emplace_back(m.captured(3) + m.captured(2) + m.captured(1) + m.captured(4), n);
-    }
-    std::sort(found.begin(), found.end());
-    QStringList out;
-    for (const auto &f : found)
-        out << f.second;
-    return out;
 }
 
 } // namespace
@@ -332,7 +314,8 @@ Archiver::Cycle Archiver::archiveFolder(const QString &folder)
     archiveConfiguration(folder, port);
     if (!db_.connected())
         return Cycle::Failed;
-    const QStringList names = captureFiles(dir);
+    // Capture files in the order they were written: by date, then by sequence number.
+    const QStringList names = CaptureName::chronological(dir.entryList({QStringLiteral("*.log")}, QDir::Files));
     Cycle result = Cycle::Idle;
     for (int i = 0; i < names.size(); ++i) {
         FollowedFile &f = file(folder, names[i]);

@@ -55,20 +55,7 @@ QByteArray numberArray(const std::vector<double> &items)
 }
 
 // The class of a column: T, H, the channel's letter or the input's digit.
-QString columnClass(const Column &c)
-{
-    switch (c.kind) {
-    case Kind::Temperature:
-        return QStringLiteral("T");
-    case Kind::Humidity:
-        return QStringLiteral("H");
-    case Kind::Channel:
-        return c.name.mid(c.device.size() + 3, 1);
-    case Kind::Input:
-        return c.name.right(1);
-    }
-    return QStringLiteral("T");
-}
+QString columnClass(const Column &c) { return QString(QLatin1Char(c.tag)); }
 
 } // namespace
 

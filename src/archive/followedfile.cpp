@@ -1,5 +1,7 @@
 #include "archive/followedfile.h"
 
+#include "monitor/capturename.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -87,9 +90,10 @@ std::uint64_t hashBytes(std::uint64_t h, const char *p, qsizetype n)
 FollowedFile::FollowedFile(const QString &folder, const QString &name, const QTimeZone &zone)
     : key_(QFileInfo(folder).fileName(), name), path_(QDir(folder).filePath(name)), zone_(zone)
 {
-    const QDate day = QDate::fromString(name.left(10), QStringLiteral("dd-MM-yyyy"));
-    dayValid_ = day.isValid();
+    const std::optional<CaptureName> capture = CaptureName::parse(name);
+    dayValid_ = capture.has_value();
     if (dayValid_) {
+        const QDate day = capture->day();
         dayStartMs_ = QDateTime(day, QTime(0, 0), zone_).toMSecsSinceEpoch() - midnightToleranceMs;
         dayEndMs_ = QDateTime(day.addDays(1), QTime(0, 0), zone_).toMSecsSinceEpoch() + midnightToleranceMs;
     }

@@ -1,5 +1,7 @@
 #include "monitor/capture.h"
 
+#include "monitor/captureheader.h"
+#include "monitor/capturename.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/rawfile.h"
@@ -64,8 +66,6 @@ int creaCarpeta(const QString &folder)
 
 // ---- Choosing the day's file.
 
-QString nombreFichero(const QString &hoy, const QString &seq) { return hoy + u'-' + seq + QStringLiteral(".log"); }
-
 enum class Encaja {
     Libre,    // no such file, or an empty one: no lines under any header yet
     Igual,    // its first line is this header: lines may follow
@@ -122,7 +122,7 @@ Eleccion elige(const General &g, const QString &hoy, QString seq)
     const QString header = cabecera(g);
     Eleccion e;
     for (int vuelta = 0;; ++vuelta) {
-        const QString path = g.carpeta + nombreFichero(hoy, seq);
+        const QString path = g.carpeta + CaptureName::make(hoy, seq);
         int err = 0;
         if (comprueba(path, header, err) != Encaja::Distinta) {
             e.seq = seq;
@@ -136,7 +136,7 @@ Eleccion elige(const General &g, const QString &hoy, QString seq)
         if (vuelta == 100) {
             e.mensaje = QStringLiteral("Todos los ficheros de captura de hoy (%1 a %2) tienen otras columnas. "
                                        "La captura no se inicia.")
-                            .arg(nombreFichero(hoy, QStringLiteral("00")), nombreFichero(hoy, QStringLiteral("99")));
+                            .arg(CaptureName::make(hoy, QStringLiteral("00")), CaptureName::make(hoy, QStringLiteral("99")));
             return e;
         }
         seq = siguienteSecuencia(seq);
@@ -206,22 +206,22 @@ Captura::Escritura fallo(const QString &path, int err)
 
 QString cabecera(const General &g)
 {
+    using captureheader::columnText;
     const QString &sep = g.separador;
-    QString out = QStringLiteral("Hora");
+    QString out = captureheader::hora;
     for (int i = 1; i <= g.n(); ++i) {
         const Dispositivo &d = g.dispositivos[i];
         const QString name = d.nombre.trimmed();
         switch (d.tipo) {
         case STT:
-            out += sep + name + QStringLiteral(" (\u00BAC)");
+            out += sep + columnText(name, 'T');
             break;
         case HRT:
-            out += sep + name + QStringLiteral(" (\u00BAC)") + sep + name + QStringLiteral(" (%)");
+            out += sep + columnText(name, 'T') + sep + columnText(name, 'H');
             break;
         case AVI:
             for (int k = 0; k < 4; ++k)
-                out += sep + name + QStringLiteral(" - ") + QChar(u'a' + k) + QStringLiteral(" (") + d.magnitud[k].trimmed() +
-                       u')';
+                out += sep + columnText(name, static_cast<char>('a' + k), d.magnitud[k].trimmed());
             break;
         default:
             break;
@@ -232,7 +232,7 @@ QString cabecera(const General &g)
         if (d.tipo != DET && d.tipo != CTR)
             continue;
         const QString name = d.nombre.trimmed();
-        out += sep + name + QStringLiteral(" - 1") + sep + name + QStringLiteral(" - 2");
+        out += sep + columnText(name, '1') + sep + columnText(name, '2');
     }
     return out;
 }
@@ -295,7 +295,7 @@ QString Captura::textoOcupado()
     return QStringLiteral("El fichero de datos está siendo utilizando por la aplicación. Cierrela");
 }
 
-QString Captura::fechahoy() const { return clock_.now().date().toString(QStringLiteral("dd-MM-yyyy")); }
+QString Captura::fechahoy() const { return CaptureName::dayText(clock_.now().date()); }
 
 void Captura::stop()
 {
@@ -366,7 +366,7 @@ bool Captura::start(Messages &messages, const std::function<bool()> &salva)
         e.seq = otra.seq;
     }
 
-    const QString nombre = nombreFichero(hoy, e.seq);
+    const QString nombre = CaptureName::make(hoy, e.seq);
     const QString path = g_.carpeta + nombre;
     if (const int err = encabeza(g_.carpeta, path, cabecera(g_))) {
         messages.show(QStringLiteral("No se puede crear el fichero de captura %1: %2. La captura no se inicia.")
@@ -385,8 +385,8 @@ Captura::Escritura Captura::escribe(const QString &hora)
     // The line's own date names its file, so a tick that began before
     // midnight and writes after it still files its line under its day.
     const QString hoy = hora.size() >= 10 ? hora.left(10) : fechahoy();
-    if (g_.fichero.left(10) != hoy) {
-        g_.fichero = hoy + g_.fichero.mid(10);
+    if (!CaptureName::isOfDay(g_.fichero, hoy)) {
+        g_.fichero = CaptureName::redated(g_.fichero, hoy);
         renombrado = true;
     }
     Linea l{g_.fichero, hora, renombrado, cp1252::encode(linea(g_, hora) + crlf)};

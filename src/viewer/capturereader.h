@@ -3,28 +3,16 @@
 // captured is followed by reading only the bytes appended since the last look.
 #pragma once
 
-#include <QByteArray>
+#include "monitor/captureheader.h"
+#include "viewer/capturelines.h"
+#include "viewer/localtime.h"
+
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 #include <QTimeZone>
 
-#include <limits>
 #include <vector>
-
-enum class Kind {
-    Temperature, // "name (ºC)"
-    Humidity,    // "name (%)"
-    Channel,     // "name - a (unit)" .. "name - d (unit)", unit may be empty
-    Input,       // "name - 1", "name - 2": detector inputs and relays, 1 active
-};
-
-struct Column {
-    QString name;   // the header's text: a series keeps it across files
-    QString device; // the device's name
-    QString unit;   // "ºC", "%", the channel's unit; empty for inputs
-    Kind kind = Kind::Temperature;
-};
 
 // The lines under one header line.
 struct ColumnSet {
@@ -37,7 +25,7 @@ struct ColumnSet {
 // started there needs to go on exactly as this one would, without reading the
 // file from its start. Four numbers, to be stored with the progress of a file.
 struct ResumePoint {
-    static constexpr qint64 none = std::numeric_limits<qint64>::min();
+    static constexpr qint64 none = LocalTime::none;
     qint64 offset = 0;   // a line end (CaptureReader::whole()): the next byte to read
     qint64 header = -1;  // where the header line in force starts; -1: none read yet
     qint64 columns = -1; // the columns of that header as the first line under it
@@ -71,15 +59,15 @@ public:
     const std::vector<ColumnSet> &sets() const { return sets_; }
     bool failed() const { return !error_.isEmpty(); }
     const QString &error() const { return error_; } // Spanish, for the user
-    qint64 offset() const { return offset_; }       // bytes of the file taken so far
-    qint64 whole() const { return whole_; }         // bytes of the file in whole lines
+    qint64 offset() const { return framer_.offset(); } // bytes of the file taken so far
+    qint64 whole() const { return framer_.whole(); }   // bytes of the file in whole lines
     // Forgets the rows read so far, keeping the columns: a reader that hands
     // its rows on needs no memory for a whole file.
     void discardRows();
     qint64 bytesRead() const { return bytesRead_; } // bytes read from the disk in all
     qint64 rejected() const { return rejected_; }   // lines that were neither header nor readings
     qint64 rows() const;
-    const QTimeZone &zone() const { return zone_; }
+    const QTimeZone &zone() const { return time_.zone(); }
 
     // The reader's state at whole().
     ResumePoint resumePoint() const;
@@ -92,45 +80,28 @@ public:
 
     // The local time of a stored time stamp, in `zone` (the system's when
     // not valid).
-    static QDateTime toDateTime(qint64 ms, const QTimeZone &zone = {});
-    // Columns of a header line, "Hora" first; false when it is none. With a
-    // count (the fields of a line under it), only a cut into that many in
-    // the writer's order.
-    // `ordered`: the columns follow the writer's order of device kinds.
-    static bool parseHeader(const QString &line, std::vector<Column> &columns, qsizetype count = -1,
-                            bool *ordered = nullptr);
+    static QDateTime toDateTime(qint64 ms, const QTimeZone &zone = {}) { return LocalTime::toDateTime(ms, zone); }
 
     static QString notCapture();
 
 private:
     void reset();
-    bool line(const char *begin, const char *end);
+    bool line(const char *begin, const char *end, bool bad);
     bool dataLine(const char *begin, const char *end);
     bool header(const char *begin, const char *end);
     bool recut(ColumnSet &set, std::size_t count);
-    int offsetAt(qint64 ms) const;
-    void offsets(qint64 wall, int &early, int &late) const;
-    qint64 instant(qint64 wall);
+    bool fail(); // not a capture file, for good: false
 
     QString path_;
-    QTimeZone zone_;
+    LocalTime time_;
     std::vector<ColumnSet> sets_;
     QString error_;
-    QByteArray tail_;      // bytes after the last line end
-    bool skipping_ = false; // inside an overlong line, dropped up to its end
+    capturelines::LineFramer framer_;
     bool notCapture_ = false; // for good: read errors, unlike this, may pass
     bool sawHeader_ = false;
     QString headerText_;    // the last header, of the writer's order, while no line is under it
-    qint64 offset_ = 0;
-    qint64 whole_ = 0;
     qint64 bytesRead_ = 0;
     qint64 rejected_ = 0;
     qint64 headerAt_ = -1;                // where the header line in force starts
     qint64 lastMs_ = ResumePoint::none;   // the last line's instant
-    // The offsets of the last hour of local time met: lines come in order,
-    // so one time zone look-up serves an hour of lines. An hour a clock
-    // change falls inside is looked up line by line.
-    qint64 hourKey_ = std::numeric_limits<qint64>::min();
-    int hourEarly_ = 0, hourLate_ = 0; // seconds east of UTC; equal but in a repeated hour
-    bool hourMixed_ = false;
 };

@@ -1,5 +1,6 @@
 #include "viewer/graficas.h"
 
+#include "monitor/capturename.h"
 #include "platform/qtplatform.h"
 #include "registry/numtext.h"
 #include "viewer/csv.h"
@@ -30,20 +31,6 @@
 #include <limits>
 
 namespace {
-
-// dd-MM-yyyy-NN.log, as the capture names its files.
-const QRegularExpression &captureName()
-{
-    static const QRegularExpression re(QStringLiteral("^(\\d\\d)-(\\d\\d)-(\\d{4})-(\\d\\d)\\.log$"));
-    return re;
-}
-
-// Date first, then the sequence number: the order the files were written in.
-QString chronoKey(const QString &name)
-{
-    const QRegularExpressionMatch m = captureName().match(name);
-    return m.captured(3) + m.captured(2) + m.captured(1) + m.captured(4) + name;
-}
 
 const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e), QColor(0x9467bd),
                           QColor(0x8c564b), QColor(0xe377c2), QColor(0x7f7f7f), QColor(0xbcbd22), QColor(0x17becf)};
@@ -306,15 +293,9 @@ const CaptureReader *graficas::reader(const QString &name) const
 
 void graficas::refreshFiles()
 {
-    // Years of daily files: each name's key is made once, not per comparison.
-    std::vector<std::pair<QString, QString>> keyed;
-    for (const QString &n : QDir(folder_).entryList({QStringLiteral("*.log")}, QDir::Files))
-        if (captureName().match(n).hasMatch())
-            keyed.emplace_back(chronoKey(n), n);
-    std::sort(keyed.begin(), keyed.end(), std::greater<>());
-    QStringList names;
-    for (const auto &k : keyed)
-        names << k.second;
+    // The newest first.
+    QStringList names = CaptureName::chronological(QDir(folder_).entryList({QStringLiteral("*.log")}, QDir::Files));
+    std::reverse(names.begin(), names.end());
 
     QStringList listed;
     for (int i = 0; i < ficheros->count(); ++i)
@@ -342,11 +323,7 @@ void graficas::onSelection() { open(selectedNames()); }
 
 void graficas::open(const QStringList &names)
 {
-    QStringList wanted;
-    for (const QString &n : names)
-        if (captureName().match(n).hasMatch() && !wanted.contains(n))
-            wanted << n;
-    std::sort(wanted.begin(), wanted.end(), [](const QString &a, const QString &b) { return chronoKey(a) < chronoKey(b); });
+    const QStringList wanted = CaptureName::chronological(names);
     select(wanted);
     if (loading()) {
         // The files being read stay until the thread lets them go.
