@@ -17,11 +17,10 @@
 
 namespace {
 
-// The rows of a query: fields joined by '|', NULL as "NULL", one a line; the
-// error's code after "!" when it failed.
-std::string rowsOn(PGconn *c, const std::string &sql)
+// The rows of a result: fields joined by '|', NULL as "NULL", one a line;
+// the error's code after "!" when it failed.
+std::string rowsOf(const central::Result &r)
 {
-    const central::Result r = central::exec(c, sql.c_str());
     std::string text = r.state().isEmpty() ? std::string() : "!" + r.state().toStdString();
     const int columns = PQnfields(r.get());
     for (int i = 0; i < r.rows(); ++i)
@@ -29,6 +28,7 @@ std::string rowsOn(PGconn *c, const std::string &sql)
             text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) + (f + 1 < columns ? "|" : "\n");
     return text;
 }
+std::string rowsOn(PGconn *c, const std::string &sql) { return rowsOf(central::exec(c, sql.c_str())); }
 
 const char *const rolesLine = "Roles climalog_estacion (estaciones) y climalog_lectura (lectores) con sus permisos; "
                               "particiones hasta el mes que viene.";
@@ -175,4 +175,56 @@ TEST(Central, SetUpFromEachStartingPoint)
         for (const auto &[sql, rows] : c.after)
             EXPECT_EQ(rowsOn(conn.get(), sql), rows) << sql;
     }
+}
+
+// What a statement gives back, through the layer both programs use: its
+// rows, NULL and empty texts told apart, a binary last parameter whole, the
+// server's code when it fails, a failed transaction ended, and a connection
+// the server dropped known as lost.
+TEST(Central, StatementsSayWhatTheyDid)
+{
+    QString error;
+    const central::Connection conn = central::connect(QString(), "test_central", error);
+    const central::Connection other = central::connect(QString(), "test_central", error);
+    ASSERT_TRUE(conn && other) << "The tests' server (scripts/testdb.sh) does not answer: " << error.toStdString();
+    PGconn *c = conn.get();
+    const struct {
+        const char *sql;
+        central::Params params;
+        bool ok;
+        const char *rows;
+    } cases[] = {
+        {"SELECT 1, NULL::text", {}, true, "1|NULL\n"},
+        {"SELECT $1::integer + 1", {{"41"}}, true, "42\n"},
+        {"SELECT $1::text IS NULL, length($2::text)", {{QByteArray(), QByteArray("")}}, true, "t|0\n"},
+        {"SELECT $1::text, length($2::bytea), $2::bytea", {{QByteArray("x"), QByteArray("\0\1\0", 3)}, true}, true, "x|3|\\x000100\n"},
+        {"CREATE TEMP TABLE t (x integer)", {}, true, ""},
+        {"SELECT 1 / 0", {}, false, "!22012"},
+        {"SELEC 1", {}, false, "!42601"},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.sql);
+        const central::Result r = central::exec(c, k.sql, k.params);
+        EXPECT_EQ(r.ok(), k.ok);
+        EXPECT_EQ(rowsOf(r), k.rows);
+    }
+
+    // A failed statement in a transaction: ended, nothing of it kept.
+    EXPECT_TRUE(central::exec(c, "BEGIN; INSERT INTO t VALUES (1)").ok());
+    EXPECT_FALSE(central::exec(c, "INSERT INTO t VALUES (1 / 0)").ok());
+    central::rollBack(c);
+    EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+    EXPECT_EQ(rowsOn(c, "SELECT count(*) FROM t"), "0\n");
+    central::rollBack(c); // none open: nothing to end
+    EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+
+    // Lost: a connection the server ended, or a code of class 08; not
+    // another failure on a sound connection.
+    EXPECT_FALSE(central::lost(c));
+    EXPECT_FALSE(central::lost(c, "22012"));
+    EXPECT_TRUE(central::lost(c, "08006"));
+    EXPECT_TRUE(central::lost(nullptr));
+    EXPECT_EQ(rowsOn(other.get(), "SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(c)) + ")"), "t\n");
+    EXPECT_FALSE(central::exec(c, "SELECT 1").ok());
+    EXPECT_TRUE(central::lost(c));
 }
