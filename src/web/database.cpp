@@ -44,7 +44,7 @@ std::string arrayText(const std::vector<int> &keys)
 // Times travel as milliseconds since the epoch, both ways.
 const std::string seriesColumns =
     "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint FROM ";
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint, clase FROM ";
 
 const std::string overviewSql =
     seriesColumns + central::summaryView + " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
@@ -92,6 +92,7 @@ SeriesInfo seriesRow(const PGresult *r, int i)
     s.alarmaMax = number<float>(r, i, 12);
     s.vigilada = text(r, i, 13) == "t";
     s.periodo = number<int>(r, i, 14).value_or(0);
+    s.clase = text(r, i, 16);
     return s;
 }
 

@@ -24,6 +24,7 @@
 struct SeriesInfo {
     int serie = 0;
     std::string estacion, zona, puerto, columna, unidad, dispositivo, tipo;
+    std::string clase;                    // T, H, a..d (a channel), 1 2 (an input)
     int orden = 0;                        // 0: not in the latest header
     std::optional<std::int64_t> hora;     // ms since the epoch
     std::optional<double> valor;          // none: ERR
