@@ -119,7 +119,7 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
         FollowedFile::Header &h = f.header(l.set);
         if (h.id == 0) {
             h.id = db_.header(port, h.columns);
-            if (h.id == 0 && db_.failure() != Database::Failure::Refused)
+            if (h.id == 0 && db_.failure() != archive::Store::Failure::Refused)
                 return false;
             if (h.id == 0) {
                 h.id = -1;
@@ -160,7 +160,7 @@ bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &id
             lastMs_ = std::max(lastMs_, b.lines[to - 1].ms);
         return true;
     }
-    if (db_.failure() != Database::Failure::Refused || to == from)
+    if (db_.failure() != archive::Store::Failure::Refused || to == from)
         return false;
     if (to - from == 1) {
         warn(QStringLiteral("%1, línea %2: la base de datos no la acepta (%3); se salta.")
@@ -183,8 +183,8 @@ Archiver::Cycle Archiver::failed(FollowedFile &f)
     const auto p = progress_.find(f.key());
     f.setProgress(p == progress_.end() ? Progress{} : p->second);
     f.rest();
-    const Database::Failure why = db_.failure();
-    if (why == Database::Failure::Connection || why == Database::Failure::Moved) {
+    const archive::Store::Failure why = db_.failure();
+    if (why == archive::Store::Failure::Connection || why == archive::Store::Failure::Moved) {
         warn(db_.error() + u'.');
         return Cycle::Failed;
     }
@@ -309,7 +309,7 @@ Archiver::Cycle Archiver::archiveFolder(const QString &folder)
     const int port = db_.port(dir.dirName());
     if (!port) {
         warn(db_.error() + u'.');
-        return db_.failure() == Database::Failure::Connection ? Cycle::Failed : Cycle::Idle;
+        return db_.failure() == archive::Store::Failure::Connection ? Cycle::Failed : Cycle::Idle;
     }
     archiveConfiguration(folder, port);
     if (!db_.connected())

@@ -52,7 +52,7 @@ private:
 
     ArchiveOptions o_;
     QTimeZone zone_;
-    Database db_;
+    archive::Store db_;
     std::map<FileKey, Progress> progress_;
     std::map<FileKey, int> fileIds_;
     std::map<FileKey, std::unique_ptr<FollowedFile>> files_;

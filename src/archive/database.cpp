@@ -2,20 +2,13 @@
 
 #include "archive/copystream.h"
 #include "archive/valuecode.h"
+#include "central/query.h"
 #include "registry/general.h"
-
-#include <libpq-fe.h>
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace {
-
-struct ResultFree {
-    void operator()(PGresult *r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
 
 // Types of the fields of climalog.entrada, as a binary record names them.
 constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007, float8ArrayType = 1022;
@@ -59,65 +52,58 @@ QString columnClass(const Column &c) { return QString(QLatin1Char(c.tag)); }
 
 } // namespace
 
-void Database::close()
+namespace archive {
+
+void Store::close()
 {
     conn_.reset();
     ports_.clear();
     station_ = 0;
 }
 
-bool Database::connected() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
+bool Store::connected() const { return !central::lost(conn_.get()); }
 
-void Database::fail(const QString &what)
+void Store::fail(const QString &what)
 {
-    const bool alive = conn_ && PQstatus(conn_.get()) == CONNECTION_OK;
     reason_ = conn_ ? central::masked(central::serverText(conn_.get()), conninfo_) : QString();
     error_ = conn_ ? what + QStringLiteral(": ") + reason_ : what;
-    if (!alive) {
+    if (central::lost(conn_.get())) {
         failure_ = Failure::Connection;
         close();
         return;
     }
-    if (PQtransactionStatus(conn_.get()) != PQTRANS_IDLE)
-        Result(PQexec(conn_.get(), "ROLLBACK"));
+    central::rollBack(conn_.get());
 }
 
-bool Database::exec(const char *sql)
+Store::Failure Store::classify(const QByteArray &state, bool anyIntegrity) const
 {
-    Result r(PQexec(conn_.get(), sql));
-    const ExecStatusType s = PQresultStatus(r.get());
-    if (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK)
-        return true;
-    const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-    const QByteArray code = state ? state : "";
-    failure_ = PQstatus(conn_.get()) != CONNECTION_OK || code.startsWith("08") ? Failure::Connection
-               : code == "CLA01"                                          ? Failure::Moved
-               : code.startsWith("22") || code.startsWith("23")           ? Failure::Refused
-                                                                          : Failure::Other;
-    return false;
+    if (central::lost(conn_.get(), state))
+        return Failure::Connection;
+    if (state == "CLA01")
+        return Failure::Moved;
+    return state.startsWith("22") || state == "23505" || (anyIntegrity && state.startsWith("23")) ? Failure::Refused : Failure::Other;
 }
 
-bool Database::call(const char *sql, const std::vector<QByteArray> &params, int &result)
+bool Store::exec(const char *sql)
 {
-    std::vector<const char *> values;
-    for (const QByteArray &p : params)
-        values.push_back(p.isNull() ? nullptr : p.constData());
-    Result r(PQexecParams(conn_.get(), sql, static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1) {
-        result = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+    const central::Result r = central::exec(conn_.get(), sql);
+    if (!r.ok())
+        failure_ = classify(r.state(), true);
+    return r.ok();
+}
+
+bool Store::call(const char *sql, const std::vector<QByteArray> &params, int &result)
+{
+    const central::Result r = central::exec(conn_.get(), sql, central::Params{params});
+    if (r.ok() && r.rows() == 1) {
+        result = r.field(0, 0).toInt();
         return true;
     }
-    const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-    const QByteArray code = state ? state : "";
-    failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
-               : code == "CLA01"                     ? Failure::Moved
-               : code == "23505"                     ? Failure::Refused
-               : code.startsWith("22")               ? Failure::Refused
-                                                     : Failure::Other;
+    failure_ = classify(r.state(), false);
     return false;
 }
 
-bool Database::connect(const QString &conninfo, const QString &station, const QString &zone)
+bool Store::connect(const QString &conninfo, const QString &station, const QString &zone)
 {
     close();
     conninfo_ = conninfo;
@@ -138,38 +124,36 @@ bool Database::connect(const QString &conninfo, const QString &station, const QS
     }
     // A batch goes to climalog.guardar as an array of climalog.entrada,
     // which names its element type by number.
-    Result type(PQexec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid"));
-    if (PQresultStatus(type.get()) != PGRES_TUPLES_OK || PQntuples(type.get()) != 1) {
+    const central::Result type = central::exec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid");
+    if (!type.ok() || type.rows() != 1) {
         fail(QStringLiteral("No se puede leer el tipo climalog.entrada"));
         close();
         return false;
     }
-    entryType_ = static_cast<std::uint32_t>(QByteArray(PQgetvalue(type.get(), 0, 0)).toULong());
+    entryType_ = static_cast<std::uint32_t>(type.field(0, 0).toULong());
     failure_ = Failure::None;
     return true;
 }
 
-bool Database::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int> &ids)
+bool Store::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int> &ids)
 {
     out.clear();
     ids.clear();
-    const QByteArray id = number(station_);
-    const char *params[] = {id.constData()};
-    Result r(PQexecParams(conn_.get(),
-                          "SELECT puerto, fichero, id, posicion, lineas, huella, muestra, cabecera, encode(estado, 'hex'), "
-                          "por_clave_hasta FROM climalog.progreso_de($1)",
-                          1, nullptr, params, nullptr, nullptr, 0));
-    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+    const central::Result r = central::exec(conn_.get(),
+                                            "SELECT puerto, fichero, id, posicion, lineas, huella, muestra, cabecera, "
+                                            "encode(estado, 'hex'), por_clave_hasta FROM climalog.progreso_de($1)",
+                                            central::Params{{number(station_)}});
+    if (!r.ok()) {
         fail(QStringLiteral("No se puede leer el progreso del archivo"));
         return false;
     }
-    const auto field = [&](int i, int f) { return QByteArray(PQgetvalue(r.get(), i, f)); };
-    for (int i = 0; i < PQntuples(r.get()); ++i) {
+    const auto field = [&](int i, int f) { return r.field(i, f); };
+    for (int i = 0; i < r.rows(); ++i) {
         const FileKey key{QString::fromUtf8(field(i, 0)), QString::fromUtf8(field(i, 1))};
         Progress p;
         p.at = {field(i, 3).toLongLong(), field(i, 4).toLongLong(), static_cast<std::uint64_t>(field(i, 5).toLongLong()),
                 field(i, 7).toLongLong()};
-        p.hashKnown = !PQgetisnull(r.get(), i, 5);
+        p.hashKnown = !r.isNull(i, 5);
         p.sample = static_cast<std::uint64_t>(field(i, 6).toLongLong());
         p.state = QByteArray::fromHex(field(i, 8));
         p.byKeyUntil = field(i, 9).toLongLong();
@@ -179,7 +163,7 @@ bool Database::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, 
     return true;
 }
 
-int Database::port(const QString &name)
+int Store::port(const QString &name)
 {
     int &id = ports_[name];
     if (!id && !call("SELECT climalog.alta_puerto($1, $2)", {number(station_), name.toUtf8()}, id))
@@ -187,7 +171,7 @@ int Database::port(const QString &name)
     return id;
 }
 
-int Database::file(int port, const QString &name)
+int Store::file(int port, const QString &name)
 {
     int id = 0;
     if (!call("SELECT climalog.alta_fichero($1, $2)", {number(port), name.toUtf8()}, id))
@@ -195,7 +179,7 @@ int Database::file(int port, const QString &name)
     return id;
 }
 
-int Database::header(int port, const std::vector<Column> &columns)
+int Store::header(int port, const std::vector<Column> &columns)
 {
     QStringList names, units, devices, classes;
     for (const Column &c : columns) {
@@ -217,7 +201,7 @@ int Database::header(int port, const std::vector<Column> &columns)
     return id;
 }
 
-bool Database::store(const Store &s, qint64 &changed, qint64 &dropped)
+bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
 {
     changed = dropped = 0;
     const Batch &b = *s.batch;
@@ -283,25 +267,16 @@ bool Database::store(const Store &s, qint64 &changed, qint64 &dropped)
                                              replace ? "true" : "false",
                                              closes ? "true" : "false",
                                              entries};
-        std::vector<const char *> values;
-        std::vector<int> lengths, formats;
-        for (const QByteArray &p : params) {
-            values.push_back(p.isNull() ? nullptr : p.constData());
-            lengths.push_back(static_cast<int>(p.size()));
-            formats.push_back(0);
-        }
-        formats.back() = 1;
-        Result r(PQexecParams(conn_.get(),
-                              "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, "
-                              "$13, $14)",
-                              static_cast<int>(values.size()), nullptr, values.data(), lengths.data(), formats.data(), 0));
-        if (PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1) {
-            changed = QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong();
-            dropped = QByteArray(PQgetvalue(r.get(), 0, 1)).toLongLong();
+        const central::Result r = central::exec(conn_.get(),
+                                                "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, "
+                                                "$8, $9, $10, $11, $12, $13, $14)",
+                                                central::Params{params, true});
+        if (r.ok() && r.rows() == 1) {
+            changed = r.field(0, 0).toLongLong();
+            dropped = r.field(0, 1).toLongLong();
             return QByteArray();
         }
-        const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-        return QByteArray(state ? state : "?");
+        return r.state().isEmpty() ? QByteArray("?") : r.state();
     };
 
     if (!exec("BEGIN") || (!b.byKey && !exec("SAVEPOINT lote"))) {
@@ -314,10 +289,7 @@ bool Database::store(const Store &s, qint64 &changed, qint64 &dropped)
     if (code == "23505" && !b.byKey && exec("ROLLBACK TO SAVEPOINT lote"))
         code = guardar(true);
     if (!code.isEmpty()) {
-        failure_ = PQstatus(conn_.get()) != CONNECTION_OK ? Failure::Connection
-                   : code == "CLA01"                     ? Failure::Moved
-                   : code.startsWith("22") || code.startsWith("23") ? Failure::Refused
-                                                                     : Failure::Other;
+        failure_ = classify(code, true);
         if (failure_ == Failure::Moved) {
             fail(QString());
             error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: ¿otro programa de archivo con el "
@@ -335,7 +307,7 @@ bool Database::store(const Store &s, qint64 &changed, qint64 &dropped)
     return true;
 }
 
-bool Database::storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored)
+bool Store::storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored)
 {
     stored = false;
     QStringList names, serials, types, actions, relays, units, periods;
@@ -368,3 +340,5 @@ bool Database::storeConfiguration(int port, std::uint64_t hash, const std::vecto
     stored = result != 0;
     return true;
 }
+
+} // namespace archive

@@ -16,7 +16,9 @@
 #include <map>
 #include <vector>
 
-class Database {
+namespace archive {
+
+class Store {
 public:
     // Why the last call failed.
     enum class Failure {
@@ -47,14 +49,14 @@ public:
     // replaced; otherwise that happens only when one turns out to be there.
     // `changed` gets the readings whose value changed, `dropped` the lines
     // of a file's old content that its new one does not have.
-    struct Store {
+    struct Lines {
         int file = 0;
         const Batch *batch = nullptr;
         std::size_t from = 0, to = 0;
         const Progress *before = nullptr, *after = nullptr;
         std::vector<int> headerIds; // by the batch lines' set
     };
-    bool store(const Store &s, qint64 &changed, qint64 &dropped);
+    bool store(const Lines &s, qint64 &changed, qint64 &dropped);
 
     // A port's configuration file, stored when it differs from the latest
     // archived; `stored` says whether it did.
@@ -64,6 +66,9 @@ private:
     bool exec(const char *sql);
     bool call(const char *sql, const std::vector<QByteArray> &params, int &result);
     void fail(const QString &what);
+    // Why a statement failed, from its SQLSTATE; `anyIntegrity`: every
+    // integrity violation is the content's fault, not only a repeated key.
+    Failure classify(const QByteArray &state, bool anyIntegrity) const;
 
     central::Connection conn_;
     QString conninfo_;
@@ -73,3 +78,5 @@ private:
     Failure failure_ = Failure::None;
     std::map<QString, int> ports_;
 };
+
+} // namespace archive

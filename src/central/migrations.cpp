@@ -31,7 +31,7 @@ constexpr std::array<SchemaFile, 8> schemaFiles{{
     {2, "4-replaced-version2.sql", false, true},
     {2, "5-values.sql", true, true},
     {2, "6-station.sql", true, true},
-    {1, "7-read.sql", true, false},
+    {3, "7-read.sql", true, true},
     {1, "8-first-design.sql", true, false},
 }};
 // Run on every set-up, whatever the version.

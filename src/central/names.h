@@ -9,7 +9,7 @@ namespace central {
 
 // The version of the schema these programs are built for; the archive's
 // set-up step (climalog-archivo --preparar) brings a database to it.
-constexpr int schemaVersion = 2;
+constexpr int schemaVersion = 3;
 
 constexpr const char *schemaName = "climalog";
 constexpr const char *readerRole = "climalog_lectura";   // NOLOGIN group of read-only roles
@@ -19,7 +19,7 @@ constexpr const char *stationRole = "climalog_estacion"; // NOLOGIN group of the
 constexpr long long setupLock = 4354353746960623463;
 
 // The read interface.
-constexpr const char *summaryView = "climalog.resumen";    // a row per series with its latest reading
+constexpr const char *summaryView = "climalog.resumen";    // a row per series with its latest reading and class
 constexpr const char *narrowView = "climalog.lectura";     // a row per reading: estacion, puerto, fichero, columna, hora, valor
 constexpr const char *spanFunction = "climalog.tramo";     // (series, desde, hasta, cubos): lines or min/max buckets
 constexpr const char *readingsFunction = "climalog.lecturas"; // (series, desde, hasta): every reading

@@ -44,7 +44,7 @@ std::string arrayText(const std::vector<int> &keys)
 // Times travel as milliseconds since the epoch, both ways.
 const std::string seriesColumns =
     "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint FROM ";
+    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint, clase FROM ";
 
 const std::string overviewSql =
     seriesColumns + central::summaryView + " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
@@ -92,41 +92,43 @@ SeriesInfo seriesRow(const PGresult *r, int i)
     s.alarmaMax = number<float>(r, i, 12);
     s.vigilada = text(r, i, 13) == "t";
     s.periodo = number<int>(r, i, 14).value_or(0);
+    s.clase = text(r, i, 16);
     return s;
 }
 
 } // namespace
 
-Database::Database(QString conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
+namespace web {
 
-Database::~Database()
+Reader::Reader(QString conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
+
+Reader::~Reader()
 {
     for (PGconn *c : idle_)
         PQfinish(c);
 }
 
-Database::Lease::~Lease()
+Reader::Lease::~Lease()
 {
     if (conn_)
         db_->giveBack(conn_, long_);
 }
 
-Database::Result Database::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
-                               std::string &error) const
+Reader::Result Reader::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
+                           std::string &error) const
 {
-    std::vector<const char *> values;
-    values.reserve(params.size());
+    central::Params values;
+    values.values.reserve(params.size());
     for (const std::string &p : params)
-        values.push_back(p.c_str());
-    Result r(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    const ExecStatusType s = PQresultStatus(r.get());
-    if (s == PGRES_TUPLES_OK || s == PGRES_COMMAND_OK)
+        values.values.emplace_back(p.data(), static_cast<qsizetype>(p.size()));
+    Result r = central::exec(conn, sql.c_str(), values);
+    if (r.ok())
         return r;
     error = central::masked(central::serverText(conn), conninfo_).toStdString();
-    return nullptr;
+    return Result();
 }
 
-PGconn *Database::open(std::string &error)
+PGconn *Reader::open(std::string &error)
 {
     QString why;
     central::Connection c = central::connect(conninfo_, "climalog-web", why);
@@ -142,7 +144,7 @@ PGconn *Database::open(std::string &error)
     return c.release();
 }
 
-Database::Lease Database::take(Use use, std::string &error)
+Reader::Lease Reader::take(Use use, std::string &error)
 {
     const bool isLong = use == Use::Long;
     // Long questions leave one connection to the quick ones, so exports
@@ -178,11 +180,11 @@ Database::Lease Database::take(Use use, std::string &error)
     return {};
 }
 
-void Database::giveBack(PGconn *conn, bool isLong)
+void Reader::giveBack(PGconn *conn, bool isLong)
 {
     // A connection the server dropped, or left inside a transaction by a
     // failed statement, is closed; the next request opens a fresh one.
-    const bool sound = PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE;
+    const bool sound = !central::lost(conn) && PQtransactionStatus(conn) == PQTRANS_IDLE;
     if (!sound)
         PQfinish(conn);
     std::lock_guard lock(mutex_);
@@ -197,7 +199,7 @@ void Database::giveBack(PGconn *conn, bool isLong)
     freed_.notify_all();
 }
 
-void Database::cancelAll()
+void Reader::cancelAll()
 {
     // The cancel requests go out on a thread of their own, with nothing of
     // this object: a server that does not answer them holds neither the
@@ -218,7 +220,7 @@ void Database::cancelAll()
     }).detach();
 }
 
-bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)
+bool Reader::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error)
 {
     Lease c = take(Use::Quick, error);
     if (!c)
@@ -241,7 +243,7 @@ bool Database::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::s
     return true;
 }
 
-bool Database::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error)
+bool Reader::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error)
 {
     Lease c = take(Use::Quick, error);
     if (!c)
@@ -255,7 +257,7 @@ bool Database::series(const std::vector<int> &keys, std::vector<SeriesInfo> &row
     return true;
 }
 
-std::unique_ptr<Database::Stream> Database::stream(const std::string &sql, const std::vector<std::string> &params,
+std::unique_ptr<Reader::Stream> Reader::stream(const std::string &sql, const std::vector<std::string> &params,
                                                    std::string &error)
 {
     Lease c = take(Use::Long, error);
@@ -264,55 +266,51 @@ std::unique_ptr<Database::Stream> Database::stream(const std::string &sql, const
     if (!run(c.get(), "BEGIN READ ONLY", {}, error))
         return nullptr;
     if (!run(c.get(), sql, params, error)) {
-        std::string ignored;
-        run(c.get(), "ROLLBACK", {}, ignored);
+        central::rollBack(c.get());
         return nullptr;
     }
     return std::unique_ptr<Stream>(new Stream(*this, std::move(c)));
 }
 
-Database::Result Database::Stream::next(std::string &error)
+Reader::Result Reader::Stream::next(std::string &error)
 {
     if (ended_)
         return Result(PQmakeEmptyPGresult(lease_.get(), PGRES_TUPLES_OK));
     Result r = db_.run(lease_.get(), fetchSql, {}, error);
     if (!r) {
-        std::string ignored;
-        db_.run(lease_.get(), "ROLLBACK", {}, ignored);
+        central::rollBack(lease_.get());
         ended_ = true;
-        return nullptr;
+        return Result();
     }
     if (PQntuples(r.get()) == 0) {
         ended_ = true;
         if (!db_.run(lease_.get(), "COMMIT", {}, error))
-            return nullptr;
+            return Result();
     }
     return r;
 }
 
-Database::Stream::~Stream()
+Reader::Stream::~Stream()
 {
     // Stopped early (the client went away): the transaction ends here, so
     // the connection goes back idle.
-    if (!ended_ && lease_) {
-        std::string ignored;
-        db_.run(lease_.get(), "ROLLBACK", {}, ignored);
-    }
+    if (!ended_ && lease_)
+        central::rollBack(lease_.get());
 }
 
-std::unique_ptr<Database::Stream> Database::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
+std::unique_ptr<Reader::Stream> Reader::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
                                                   int cubos, std::string &error)
 {
     return stream(spansSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)}, error);
 }
 
-std::unique_ptr<Database::Stream> Database::readings(const std::vector<int> &keys, std::int64_t desde,
+std::unique_ptr<Reader::Stream> Reader::readings(const std::vector<int> &keys, std::int64_t desde,
                                                      std::int64_t hasta, const std::string &zone, std::string &error)
 {
     return stream(readingsSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error);
 }
 
-void Database::spanRows(const PGresult *r, std::vector<Span> &rows)
+void Reader::spanRows(const PGresult *r, std::vector<Span> &rows)
 {
     const int n = PQntuples(r);
     rows.clear();
@@ -322,7 +320,7 @@ void Database::spanRows(const PGresult *r, std::vector<Span> &rows)
                             number<double>(r, i, 2), number<double>(r, i, 3), number<int>(r, i, 4).value_or(0)});
 }
 
-void Database::readingRows(const PGresult *r, std::vector<Reading> &rows)
+void Reader::readingRows(const PGresult *r, std::vector<Reading> &rows)
 {
     const int n = PQntuples(r);
     rows.clear();
@@ -332,7 +330,7 @@ void Database::readingRows(const PGresult *r, std::vector<Reading> &rows)
                                number<double>(r, i, 3)});
 }
 
-bool Database::check(std::string &role, bool &writes, std::string &problem, std::string &error)
+bool Reader::check(std::string &role, bool &writes, std::string &problem, std::string &error)
 {
     Lease c = take(Use::Quick, error);
     if (!c)
@@ -352,3 +350,5 @@ bool Database::check(std::string &role, bool &writes, std::string &problem, std:
     writes = text(r.get(), 0, 1) == "t";
     return true;
 }
+
+} // namespace web

@@ -4,6 +4,8 @@
 // from a request reaches the server as a bound parameter, never as SQL text.
 #pragma once
 
+#include "central/query.h"
+
 #include <libpq-fe.h>
 
 #include <QString>
@@ -22,6 +24,7 @@
 struct SeriesInfo {
     int serie = 0;
     std::string estacion, zona, puerto, columna, unidad, dispositivo, tipo;
+    std::string clase;                    // T, H, a..d (a channel), 1 2 (an input)
     int orden = 0;                        // 0: not in the latest header
     std::optional<std::int64_t> hora;     // ms since the epoch
     std::optional<double> valor;          // none: ERR
@@ -47,25 +50,24 @@ struct Reading {
     std::optional<double> valor;
 };
 
-class Database {
+namespace web {
+
+class Reader {
 public:
     // `conninfo`: a postgresql:// address or key=value text; empty: the
     // PG* variables.
-    Database(QString conninfo, int connections);
-    ~Database();
-    Database(const Database &) = delete;
-    Database &operator=(const Database &) = delete;
+    Reader(QString conninfo, int connections);
+    ~Reader();
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
 
-    struct ResultFree {
-        void operator()(PGresult *r) const { PQclear(r); }
-    };
-    using Result = std::unique_ptr<PGresult, ResultFree>;
+    using Result = central::Result;
 
     // A connection lent to one request, given back when it goes.
     class Lease {
     public:
         Lease() = default;
-        Lease(Database *db, PGconn *conn, bool isLong) : db_(db), conn_(conn), long_(isLong) {}
+        Lease(Reader *db, PGconn *conn, bool isLong) : db_(db), conn_(conn), long_(isLong) {}
         Lease(Lease &&o) noexcept : db_(o.db_), conn_(o.conn_), long_(o.long_) { o.conn_ = nullptr; }
         Lease &operator=(Lease &&) = delete;
         ~Lease();
@@ -73,7 +75,7 @@ public:
         PGconn *get() const { return conn_; }
 
     private:
-        Database *db_ = nullptr;
+        Reader *db_ = nullptr;
         PGconn *conn_ = nullptr;
         bool long_ = false;
     };
@@ -101,9 +103,9 @@ public:
         Result next(std::string &error);
 
     private:
-        friend class Database;
-        Stream(Database &db, Lease lease) : db_(db), lease_(std::move(lease)) {}
-        Database &db_;
+        friend class Reader;
+        Stream(Reader &db, Lease lease) : db_(db), lease_(std::move(lease)) {}
+        Reader &db_;
         Lease lease_;
         bool ended_ = false;
     };
@@ -150,3 +152,5 @@ private:
     int open_ = 0;
     int long_ = 0; // lent to long questions
 };
+
+} // namespace web

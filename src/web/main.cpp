@@ -86,7 +86,7 @@ int serve(const WebOptions &o)
             stderr);
         return 2;
     }
-    Database db(o.conninfo, o.connections);
+    web::Reader db(o.conninfo, o.connections);
     std::string role, problem, dbError;
     bool writes = false;
     if (!db.check(role, writes, problem, dbError)) {

@@ -66,7 +66,7 @@ std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t
         for (const auto &[name, value] : {std::pair{"estacion", &s.estacion}, std::pair{"zona", &s.zona},
                                           std::pair{"puerto", &s.puerto}, std::pair{"columna", &s.columna},
                                           std::pair{"unidad", &s.unidad}, std::pair{"dispositivo", &s.dispositivo},
-                                          std::pair{"tipo", &s.tipo}}) {
+                                          std::pair{"tipo", &s.tipo}, std::pair{"clase", &s.clase}}) {
             out += ',';
             json::key(out, name);
             json::text(out, *value);

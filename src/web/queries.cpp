@@ -41,7 +41,7 @@ std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::st
     std::unique_lock lock(overviewMutex_, std::defer_lock);
     // Behind a question that hangs, the others give up in time.
     if (!lock.try_lock_for(overviewWait)) {
-        error = Database::busy;
+        error = web::Reader::busy;
         return nullptr;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -129,8 +129,8 @@ namespace {
 // starts so that a busy or failed database still gets its status, to the
 // last; the connection goes back when the answer is done with.
 struct Rows {
-    std::unique_ptr<Database::Stream> stream;
-    Database::Result first;
+    std::unique_ptr<web::Reader::Stream> stream;
+    web::Reader::Result first;
 };
 
 // Sends `out` once it holds a good part; false when the client went away.
@@ -159,7 +159,7 @@ bool accepted(const httplib::Request &req, httplib::Response &res,
 
 // The rows with their first block fetched, or null when the database could
 // not give it (`error` says why).
-std::shared_ptr<Rows> firstBlock(std::unique_ptr<Database::Stream> stream, std::string &error)
+std::shared_ptr<Rows> firstBlock(std::unique_ptr<web::Reader::Stream> stream, std::string &error)
 {
     auto rows = std::make_shared<Rows>();
     rows->stream = std::move(stream);
@@ -178,7 +178,7 @@ bool sendBlocks(Rows &rows, httplib::DataSink &sink, std::string &out, Read read
 {
     std::string error;
     std::vector<Item> block;
-    for (Database::Result r = std::move(rows.first);; r = rows.stream->next(error)) {
+    for (web::Reader::Result r = std::move(rows.first);; r = rows.stream->next(error)) {
         if (!r) {
             cut(error);
             return false;
@@ -190,7 +190,7 @@ bool sendBlocks(Rows &rows, httplib::DataSink &sink, std::string &out, Read read
             return true;
         }
         read(r.get(), block);
-        r.reset();
+        r = web::Reader::Result(); // the block is read: its rows go before the next come
         add(block, out);
         if (!send(sink, out, sendSize))
             return false;
@@ -218,7 +218,7 @@ void WebServer::plot(const httplib::Request &req, httplib::Response &res)
         PlotJson plot(p.series, p.desde, p.hasta, p.cubos);
         std::string out = plot.begin();
         return sendBlocks<Span>(
-            *rows, sink, out, Database::spanRows,
+            *rows, sink, out, web::Reader::spanRows,
             [&](const std::vector<Span> &block, std::string &o) { plot.add(block, o); },
             [](const std::string &error) { log("Gráfica cortada: " + error); },
             [&](std::string &o) { plot.finish(o); });
@@ -252,7 +252,7 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
             sink.write(out.data(), out.size());
         };
         return sendBlocks<Reading>(
-            *rows, sink, out, Database::readingRows,
+            *rows, sink, out, web::Reader::readingRows,
             [&](const std::vector<Reading> &block, std::string &o) { csv.add(block, o); }, cut,
             [&](std::string &o) { csv.finish(o); });
     });

@@ -29,7 +29,7 @@ void jsonError(httplib::Response &res, int status, const std::string &message)
 void unavailable(httplib::Response &res, const std::string &error)
 {
     res.set_header("Retry-After", "5");
-    if (error == Database::busy) {
+    if (error == web::Reader::busy) {
         jsonError(res, 503, "Todas las conexiones con la base de datos están ocupadas (exportaciones o gráficas largas en "
                             "curso); se vuelve a intentar en unos segundos.");
         return;

@@ -71,7 +71,7 @@ std::string sessionCookie(const httplib::Request &req)
 
 } // namespace
 
-WebServer::WebServer(const WebOptions &options, users::Table users, Database &db)
+WebServer::WebServer(const WebOptions &options, users::Table users, web::Reader &db)
     : options_(options), db_(db), users_(std::make_shared<const users::Table>(std::move(users))),
       required_(!users_->empty()), usersStamp_(users::stamp(options.users)), usersExposure_(users::exposure(options.users)),
       sessions_(std::chrono::minutes(options.sessionMinutes))

@@ -29,7 +29,7 @@ struct Response;
 
 class WebServer {
 public:
-    WebServer(const WebOptions &options, users::Table users, Database &db);
+    WebServer(const WebOptions &options, users::Table users, web::Reader &db);
     ~WebServer();
 
     // Takes the address and port; false with a Spanish message.
@@ -70,7 +70,7 @@ private:
     bool knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res);
 
     const WebOptions options_;
-    Database &db_;
+    web::Reader &db_;
     // The users as last read; once any user was known, a login is needed
     // even if the file is emptied, so the page never opens by itself.
     std::mutex usersMutex_;

@@ -1,7 +1,8 @@
 // The central schema's set-up by itself, against the private PostgreSQL
 // server of scripts/testdb.sh: on an empty database, on one of the first
-// design's narrow table, run again, on a database of version 1, on one newer
-// than this program, and on one where it cannot finish.
+// design's narrow table, run again, on databases of versions 1 and 2, on one
+// newer than this program, and on one where it cannot finish; and the layer
+// both programs run their statements through.
 #include "central/connection.h"
 #include "central/migrations.h"
 #include "central/query.h"
@@ -17,11 +18,10 @@
 
 namespace {
 
-// The rows of a query: fields joined by '|', NULL as "NULL", one a line; the
-// error's code after "!" when it failed.
-std::string rowsOn(PGconn *c, const std::string &sql)
+// The rows of a result: fields joined by '|', NULL as "NULL", one a line;
+// the error's code after "!" when it failed.
+std::string rowsOf(const central::Result &r)
 {
-    const central::Result r = central::exec(c, sql.c_str());
     std::string text = r.state().isEmpty() ? std::string() : "!" + r.state().toStdString();
     const int columns = PQnfields(r.get());
     for (int i = 0; i < r.rows(); ++i)
@@ -29,6 +29,7 @@ std::string rowsOn(PGconn *c, const std::string &sql)
             text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) + (f + 1 < columns ? "|" : "\n");
     return text;
 }
+std::string rowsOn(PGconn *c, const std::string &sql) { return rowsOf(central::exec(c, sql.c_str())); }
 
 const char *const rolesLine = "Roles climalog_estacion (estaciones) y climalog_lectura (lectores) con sus permisos; "
                               "particiones hasta el mes que viene.";
@@ -64,8 +65,9 @@ TEST(Central, SetUpFromEachStartingPoint)
     const std::string roles = QRegularExpression::escape(QString::fromUtf8(rolesLine)).toStdString();
     const std::vector<Case> cases{
         {"empty", false, "", true,
-         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la "
+         "versión 3\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "3\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -100,7 +102,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:01:00+00', 23.5);"
          "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', 500, 0, now()), "
          "('norte', '1', 'otro.log', 10, 20, now())",
-         true, "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nLas lecturas de la tabla anterior",
+         true, "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\n"
+         "Esquema climalog puesto en la versión 3\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - 1|NULL|Puerta|1\nSala (ºC)|ºC|Sala|T\n"},
           {"SELECT f.nombre, f.dia, p.posicion, p.lineas, p.cabecera, p.por_clave_hasta, p.huella IS NULL "
@@ -122,7 +125,7 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"SELECT count(*) FROM climalog.lectura_anterior", "6\n"}}},
         // Run again: nothing of the schema is made twice, its rows stay.
         {"twice", true, oneLine, true, "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -136,8 +139,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           "CREATE FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean) "
           "RETURNS bigint LANGUAGE sql AS 'SELECT 0::bigint';"
           "UPDATE climalog.version SET version = 1"),
-         true, "^Esquema climalog puesto en la versión 2\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         true, "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = 'climalog'::regnamespace", "1\n"},
@@ -146,9 +149,21 @@ TEST(Central, SetUpFromEachStartingPoint)
            "boolean, climalog.entrada[])', 'EXECUTE')",
            "-0.25|t\n"},
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"}}},
-        {"newer", true, "UPDATE climalog.version SET version = 3", false,
-         "^El esquema climalog es de la versión 3, más nueva que la 2 de este programa$",
-         {{"SELECT version FROM climalog.version", "3\n"}}},
+        // Version 2's summary, without the series' class: brought to
+        // version 3, which gives it.
+        {"version 2", true,
+         std::string(oneLine) +
+             "ALTER VIEW climalog.resumen RENAME TO resumen_nuevo;"
+             "CREATE VIEW climalog.resumen AS SELECT estacion, zona, puerto, serie, columna, unidad, orden, hora, valor, dispositivo, "
+             "tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen_nuevo;"
+             "UPDATE climalog.version SET version = 2",
+         true, "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "3\n"},
+          {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
+          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"}}},
+        {"newer", true, "UPDATE climalog.version SET version = 4", false,
+         "^El esquema climalog es de la versión 4, más nueva que la 3 de este programa$",
+         {{"SELECT version FROM climalog.version", "4\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish", false, "CREATE SCHEMA climalog; CREATE TABLE climalog.estacion (x integer)", false,
          "^No se puede poner el esquema climalog en la versión 1: .*estacion",
@@ -175,4 +190,56 @@ TEST(Central, SetUpFromEachStartingPoint)
         for (const auto &[sql, rows] : c.after)
             EXPECT_EQ(rowsOn(conn.get(), sql), rows) << sql;
     }
+}
+
+// What a statement gives back, through the layer both programs use: its
+// rows, NULL and empty texts told apart, a binary last parameter whole, the
+// server's code when it fails, a failed transaction ended, and a connection
+// the server dropped known as lost.
+TEST(Central, StatementsSayWhatTheyDid)
+{
+    QString error;
+    const central::Connection conn = central::connect(QString(), "test_central", error);
+    const central::Connection other = central::connect(QString(), "test_central", error);
+    ASSERT_TRUE(conn && other) << "The tests' server (scripts/testdb.sh) does not answer: " << error.toStdString();
+    PGconn *c = conn.get();
+    const struct {
+        const char *sql;
+        central::Params params;
+        bool ok;
+        const char *rows;
+    } cases[] = {
+        {"SELECT 1, NULL::text", {}, true, "1|NULL\n"},
+        {"SELECT $1::integer + 1", {{"41"}}, true, "42\n"},
+        {"SELECT $1::text IS NULL, length($2::text)", {{QByteArray(), QByteArray("")}}, true, "t|0\n"},
+        {"SELECT $1::text, length($2::bytea), $2::bytea", {{QByteArray("x"), QByteArray("\0\1\0", 3)}, true}, true, "x|3|\\x000100\n"},
+        {"CREATE TEMP TABLE t (x integer)", {}, true, ""},
+        {"SELECT 1 / 0", {}, false, "!22012"},
+        {"SELEC 1", {}, false, "!42601"},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.sql);
+        const central::Result r = central::exec(c, k.sql, k.params);
+        EXPECT_EQ(r.ok(), k.ok);
+        EXPECT_EQ(rowsOf(r), k.rows);
+    }
+
+    // A failed statement in a transaction: ended, nothing of it kept.
+    EXPECT_TRUE(central::exec(c, "BEGIN; INSERT INTO t VALUES (1)").ok());
+    EXPECT_FALSE(central::exec(c, "INSERT INTO t VALUES (1 / 0)").ok());
+    central::rollBack(c);
+    EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+    EXPECT_EQ(rowsOn(c, "SELECT count(*) FROM t"), "0\n");
+    central::rollBack(c); // none open: nothing to end
+    EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+
+    // Lost: a connection the server ended, or a code of class 08; not
+    // another failure on a sound connection.
+    EXPECT_FALSE(central::lost(c));
+    EXPECT_FALSE(central::lost(c, "22012"));
+    EXPECT_TRUE(central::lost(c, "08006"));
+    EXPECT_TRUE(central::lost(nullptr));
+    EXPECT_EQ(rowsOn(other.get(), "SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(c)) + ")"), "t\n");
+    EXPECT_FALSE(central::exec(c, "SELECT 1").ok());
+    EXPECT_TRUE(central::lost(c));
 }

@@ -167,19 +167,24 @@ test('what an answer brings', async () => {
 });
 
 test('each column in its plot, the plots in the desktop viewer\'s order', () => {
-  const s = (columna, unidad, tipo = '') => ({columna, unidad, tipo});
+  const s = (columna, unidad, clase, tipo = '') => ({columna, unidad, clase, tipo});
   const rows = [
-    ['a temperature sensor', s('Sala (ºC)', 'ºC', 'STT'), 'temperatura', 'Temperatura (ºC)'],
-    ['a humidity', s('Sala - H (%)', '%', 'HRT'), 'humedad', 'Humedad (%)'],
-    ['a converter\'s channel in degrees is a channel', s('Tanque - a (ºC)', 'ºC', 'AVI'), 'canal:ºC', 'Canales (ºC)'],
-    ['a channel without unit', s('Tanque - b ()', '', 'AVI'), 'canal:', 'Canales (sin unidad)'],
-    ['a detector\'s input', s('Puerta - 1', '', 'DET'), 'entradas', 'Entradas'],
-    ['a relay', s('Riego - 2', '', 'CTR'), 'entradas', 'Entradas'],
-    ['an input of a device no longer configured', s('Puerta - 2', ''), 'entradas', 'Entradas'],
-    ['a channel of a device no longer configured', s('Tanque - c (bar)', 'bar'), 'canal:bar', 'Canales (bar)'],
-    ['a humidity of a device no longer configured', s('Nave - H (%)', '%'), 'humedad', 'Humedad (%)'],
+    ['a temperature sensor', s('Sala (ºC)', 'ºC', 'T', 'STT'), 'temperatura', 'Temperatura (ºC)'],
+    ['a humidity', s('Sala - H (%)', '%', 'H', 'HRT'), 'humedad', 'Humedad (%)'],
+    ['a converter\'s channel in degrees is a channel', s('Tanque - a (ºC)', 'ºC', 'a', 'AVI'), 'canal:ºC', 'Canales (ºC)'],
+    ['a channel without unit', s('Tanque - b ()', '', 'b', 'AVI'), 'canal:', 'Canales (sin unidad)'],
+    ['a detector\'s input', s('Puerta - 1', '', '1', 'DET'), 'entradas', 'Entradas'],
+    ['a relay', s('Riego - 2', '', '2', 'CTR'), 'entradas', 'Entradas'],
+    ['an input of a device no longer configured', s('Puerta - 2', '', '2'), 'entradas', 'Entradas'],
+    ['a channel of a device no longer configured', s('Tanque - c (bar)', 'bar', 'c'), 'canal:bar', 'Canales (bar)'],
+    ['a humidity of a device no longer configured', s('Nave - H (%)', '%', 'H'), 'humedad', 'Humedad (%)'],
   ];
-  for (const [name, col, clave, titulo] of rows)
+  // The class, not the text: a device whose name looks like a channel.
+  const parecidas = [
+    ['a temperature of a device named like a channel', s('Cámara - b (x) (ºC)', 'ºC', 'T'), 'temperatura', 'Temperatura (ºC)'],
+    ['its humidity', s('Cámara - b (x) (%)', '%', 'H'), 'humedad', 'Humedad (%)'],
+  ];
+  for (const [name, col, clave, titulo] of [...rows, ...parecidas])
     assert.deepEqual(app.clase(col), {clave, titulo}, name);
   const orden = app.grupos(rows.map(r => r[1])).map(g => [g.clave, g.series.length]);
   assert.deepEqual(orden, [['temperatura', 1], ['humedad', 2], ['canal:ºC', 1], ['canal:', 1], ['canal:bar', 1],

@@ -1,6 +1,7 @@
--- ---- The read interface.
+-- ---- The read interface. Each view and function as it is now: run again
+-- ---- by every version step that changes one.
 
-CREATE VIEW @schema@.lectura AS
+CREATE OR REPLACE VIEW @schema@.lectura AS
 SELECT e.nombre AS estacion, p.nombre AS puerto, f.nombre AS fichero, s.columna, l.hora,
        @schema@.valor(l.valores, l.exactos, js.posicion) AS valor
   FROM @schema@.linea l
@@ -11,7 +12,7 @@ SELECT e.nombre AS estacion, p.nombre AS puerto, f.nombre AS fichero, s.columna,
   JOIN @schema@.serie s ON s.id = js.serie;
 
 -- Hourly figures of every column (hours from the epoch, UTC), from the rollups.
-CREATE VIEW @schema@.media_horaria AS
+CREATE OR REPLACE VIEW @schema@.media_horaria AS
 SELECT e.nombre AS estacion, p.nombre AS puerto, s.columna, h.inicio AS hora,
        sum(h.suma[js.posicion]) / nullif(sum(h.n[js.posicion]), 0) AS media,
        min(h.minimo[js.posicion]) AS minimo, max(h.maximo[js.posicion]) AS maximo, sum(h.n[js.posicion])::integer AS lecturas
@@ -23,7 +24,7 @@ SELECT e.nombre AS estacion, p.nombre AS puerto, s.columna, h.inicio AS hora,
  GROUP BY e.nombre, p.nombre, s.columna, h.inicio;
 
 -- Set by set, not series by series: a site's every series at once.
-CREATE VIEW @schema@.resumen AS
+CREATE OR REPLACE VIEW @schema@.resumen AS
 WITH cabecera AS (      -- each port's latest header: that of its latest line, or the latest made
     SELECT DISTINCT ON (j.puerto) j.puerto, j.id AS juego
       FROM @schema@.juego j LEFT JOIN @schema@.ultima x ON x.juego = j.id
@@ -47,7 +48,8 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
        CASE WHEN s.clase IN ('T', 'a') AND d.tipo IN (1, 2, 3) THEN d.alarma_min END AS alarma_min,
        CASE WHEN s.clase IN ('T', 'a') AND d.tipo IN (1, 2, 3) THEN d.alarma_max END AS alarma_max,
        coalesce(d.tipo IN (4, 5) OR (s.clase IN ('T', 'a') AND d.tipo IN (1, 2, 3) AND d.accion <> 0), false) AS vigilada,
-       d.periodo::integer AS periodo
+       d.periodo::integer AS periodo,
+       s.clase         -- T temperature, H humidity, a..d channel, 1 2 input
   FROM @schema@.serie s
   JOIN @schema@.puerto p ON p.id = s.puerto
   JOIN @schema@.estacion e ON e.id = p.estacion
@@ -60,7 +62,7 @@ SELECT e.nombre AS estacion, e.zona, p.nombre AS puerto, s.id AS serie, s.column
 -- gives that order, which a sort of a day's readings costs more than. (The
 -- read functions compile nothing: their plans' costs, counted over a whole
 -- table, would make the server compile them for longer than they run.)
-CREATE FUNCTION @schema@.lecturas(series integer[], desde timestamptz, hasta timestamptz)
+CREATE OR REPLACE FUNCTION @schema@.lecturas(series integer[], desde timestamptz, hasta timestamptz)
 RETURNS TABLE (serie integer, hora timestamptz, valor double precision)
 LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off
 SET enable_sort = off AS $f$
@@ -103,12 +105,12 @@ END $f$;
 
 -- The bucket of an instant (seconds from the epoch) among `cubos` equal
 -- buckets from d0 on, each w seconds.
-CREATE FUNCTION @schema@.cubo(t double precision, d0 double precision, w double precision, cubos integer)
+CREATE OR REPLACE FUNCTION @schema@.cubo(t double precision, d0 double precision, w double precision, cubos integer)
 RETURNS integer LANGUAGE sql IMMUTABLE AS $f$ SELECT least(cubos - 1, greatest(0, floor((t - d0) / w)::integer)) $f$;
 
 -- The units of `paso` seconds (hours or minutes, each named by its first
 -- second) that a bucket edge or the range's edge cuts.
-CREATE FUNCTION @schema@.cortes(d0 double precision, d1 double precision, w double precision, cubos integer, paso double precision)
+CREATE OR REPLACE FUNCTION @schema@.cortes(d0 double precision, d1 double precision, w double precision, cubos integer, paso double precision)
 RETURNS double precision[] LANGUAGE sql IMMUTABLE AS $f$
 SELECT ARRAY(
     SELECT DISTINCT u FROM generate_series(0, cubos) i,
@@ -123,7 +125,7 @@ $f$;
 -- its lines, its readings that are not ERR, their minimum and maximum.
 -- Lines are reduced by hashing as they are read: a sort would carry every
 -- line whole.
-CREATE FUNCTION @schema@.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
+CREATE OR REPLACE FUNCTION @schema@.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off SET enable_sort = off AS $f$
 DECLARE
@@ -200,7 +202,7 @@ BEGIN
     END LOOP;
 END $f$;
 
-CREATE FUNCTION @schema@.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
+CREATE OR REPLACE FUNCTION @schema@.tramo(series integer[], desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (serie integer, hora timestamptz, minimo double precision, maximo double precision, lecturas integer)
 LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off AS $f$
 #variable_conflict use_column

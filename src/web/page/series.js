@@ -17,14 +17,16 @@ export const marcasX = [
   [1, '{HH}:{mm}:{ss}', '\n{D} {MMM} {YYYY}', null, '\n{D} {MMM}', null, null, null, 1],
 ];
 
+// The plot of a column, from its class as the archive read it from the
+// header (T, H, a..d a channel, 1 2 an input) and its device's type.
 export function clase(s) {
-  if (s.tipo === 'DET' || s.tipo === 'CTR' || (!s.unidad && / - [12]$/.test(s.columna)))
+  if (s.tipo === 'DET' || s.tipo === 'CTR' || s.clase === '1' || s.clase === '2')
     return {clave: 'entradas', titulo: 'Entradas'};
-  if (s.tipo === 'AVI' || / - [a-d] \(/.test(s.columna))
+  if (s.tipo === 'AVI' || ['a', 'b', 'c', 'd'].includes(s.clase))
     return {clave: `canal:${s.unidad}`, titulo: s.unidad ? `Canales (${s.unidad})` : 'Canales (sin unidad)'};
-  if (s.unidad === 'ºC')
+  if (s.clase === 'T' && s.unidad === 'ºC')
     return {clave: 'temperatura', titulo: 'Temperatura (ºC)'};
-  if (s.unidad === '%')
+  if (s.clase === 'H')
     return {clave: 'humedad', titulo: 'Humedad (%)'};
   return {clave: `canal:${s.unidad}`, titulo: s.unidad ? `Canales (${s.unidad})` : 'Canales (sin unidad)'};
 }
