@@ -345,6 +345,7 @@ def main():
     parser.add_argument("--build", default=str(ROOT / "build-mutants"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--check", action="store_true", help="only check that every mutant applies")
+    parser.add_argument("--bin", help="with --check: a build's program folder; every mutant's tests must be made there")
     parser.add_argument("--file", action="append", default=[],
                         help="run only the mutants of files under this path (may be given more than once)")
     parser.add_argument("ids", nargs="*", help="run only these mutants")
@@ -360,9 +361,18 @@ def main():
         mutants = [m for m in mutants if any(m.file.startswith(f) for f in args.file)]
 
     if args.check:
+        # Without a build only the texts are checked; with one, the names on
+        # 'tests:' too, which a run would otherwise refuse only after its
+        # configure step.
+        made = None
+        if args.bin:
+            made = {p.name[len("test_"):] for p in Path(args.bin).glob("test_*")} | set(SCRIPTED)
         bad = 0
         for m in mutants:
             _, problem = locate(ROOT, m)
+            missing = [t for t in m.tests if made is not None and t not in made]
+            if not problem and missing:
+                problem = "no such test programs: " + " ".join(missing)
             if problem:
                 bad += 1
                 print(f"{m.id} {m.file}: refused: {problem}")
