@@ -5,6 +5,7 @@
 // both programs run their statements through.
 #include "central/connection.h"
 #include "central/migrations.h"
+#include "central/names.h"
 #include "central/query.h"
 
 #include <libpq-fe.h>
@@ -63,6 +64,12 @@ struct Case {
 TEST(Central, SetUpFromEachStartingPoint)
 {
     const std::string roles = QRegularExpression::escape(QString::fromUtf8(rolesLine)).toStdString();
+    // Another program's view of the set-up's lock: free again once the
+    // set-up has ended, however it ended, while its connection stays.
+    QString otherError;
+    const central::Connection other = central::connect(QString(), "test_central", otherError);
+    ASSERT_TRUE(other) << otherError.toStdString();
+    const std::string takeLock = "SELECT pg_try_advisory_xact_lock(" + std::to_string(central::setupLock) + ")";
     const std::vector<Case> cases{
         {"empty", false, "", true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la "
@@ -84,7 +91,11 @@ TEST(Central, SetUpFromEachStartingPoint)
           // A new station takes the zone UTC unless given one.
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"},
           {"SELECT climalog.dia_de('07-12-2026-00.log'), climalog.dia_de('31-02-2026-00.log'), climalog.dia_de('07-12-2026-0.log')",
-           "2026-12-07|NULL|NULL\n"}}},
+           "2026-12-07|NULL|NULL\n"},
+          // The month of a file of its first day, and a range ending on one.
+          {"SELECT climalog.crear_meses('2031-04-01', '2031-04-01'), climalog.crear_meses('2031-05-20', '2031-07-01'), "
+           "to_regclass('climalog.linea_203104') IS NOT NULL, to_regclass('climalog.linea_203107') IS NOT NULL",
+           "1|3|t|t\n"}}},
         // The first design's narrow table: each column's unit, device and
         // class read from its text, rollups and latest line from the
         // readings, the file's progress read again by key.
@@ -185,6 +196,7 @@ TEST(Central, SetUpFromEachStartingPoint)
         report.clear();
         error.clear();
         EXPECT_EQ(central::prepare(conn.get(), report, error), c.ok) << error.toStdString();
+        EXPECT_EQ(rowsOn(other.get(), takeLock), "t\n");
         const QString said = c.ok ? report.join(u'\n') : error;
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromStdString(c.says)))) << said.toStdString();
         for (const auto &[sql, rows] : c.after)
@@ -232,12 +244,21 @@ TEST(Central, StatementsSayWhatTheyDid)
     EXPECT_EQ(rowsOn(c, "SELECT count(*) FROM t"), "0\n");
     central::rollBack(c); // none open: nothing to end
     EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+    // One still sound, left by a caller whose check of a result failed:
+    // ended all the same.
+    EXPECT_TRUE(central::exec(c, "BEGIN; INSERT INTO t VALUES (2)").ok());
+    central::rollBack(c);
+    EXPECT_EQ(PQtransactionStatus(c), PQTRANS_IDLE);
+    EXPECT_EQ(rowsOn(c, "SELECT count(*) FROM t"), "0\n");
 
-    // Lost: a connection the server ended, or a code of class 08; not
+    // Lost: a connection the server ended, or any code of class 08; not
     // another failure on a sound connection.
-    EXPECT_FALSE(central::lost(c));
-    EXPECT_FALSE(central::lost(c, "22012"));
-    EXPECT_TRUE(central::lost(c, "08006"));
+    const std::pair<const char *, bool> codes[] = {
+        {"", false}, {"22012", false}, {"40001", false}, {"57014", false}, {"80000", false},
+        {"08000", true}, {"08001", true}, {"08003", true}, {"08006", true}, {"08P01", true},
+    };
+    for (const auto &[code, gone] : codes)
+        EXPECT_EQ(central::lost(c, code), gone) << code;
     EXPECT_TRUE(central::lost(nullptr));
     EXPECT_EQ(rowsOn(other.get(), "SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(c)) + ")"), "t\n");
     EXPECT_FALSE(central::exec(c, "SELECT 1").ok());

@@ -63,6 +63,7 @@ TEST(CaptureLines, ReadsValuesAndGaps)
         {"a word", "  21  x", false, {}},
         {"err in lower case", "  err", false, {}},
         {"a sign after it", "  1-", false, {}},
+        {"a sign inside it", "  2+3", false, {}},
         {"beyond any double", "  1e400", false, {}},
         {"a thousands point and a comma", "  1.000,5", false, {}},
         {"a number longer than any value", "  " + std::string(64, '1'), false, {}},
@@ -109,6 +110,7 @@ TEST(CaptureLines, FramesLinesWhereverTheBytesSplit)
     };
     const std::string huge(static_cast<std::size_t>(capturelines::longestLine) + 1, 'x');
     const std::string hugeEnd = std::to_string(huge.size() + 5);
+    const std::string longest(static_cast<std::size_t>(capturelines::longestLine), 'x');
     const Row rows[] = {
         {"CR LF and LF", "a\r\nb\nc\r\n", "a|b|c|8", ""},
         {"blank lines left out", "\r\n\n\r\na\r\n", "a|8", ""},
@@ -116,6 +118,7 @@ TEST(CaptureLines, FramesLinesWhereverTheBytesSplit)
         {"a lone CR at the end waits for its LF", "a\r", "0", ""},
         {"a carriage return inside", "a\rb\r\nc\n", "!a\rb|c|7", "X|c|7"},
         {"a line longer than any", "a\n" + huge + "\nb\n", "a|!" + huge + "|b|" + hugeEnd, "a|X|b|" + hugeEnd},
+        {"the longest line the program writes", "a\n" + longest + "\nb\n", "a|" + longest + "|b|" + std::to_string(longest.size() + 5), ""},
     };
     for (const Row &r : rows) {
         std::vector<std::size_t> splits;

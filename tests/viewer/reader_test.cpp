@@ -152,6 +152,8 @@ TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
          "25-10-2026 02:59:45  1\r\n25-10-2026 02:00:20  2\r\n25-10-2026 02:00:21  3\r\n25-10-2026 03:00:00  4\r\n",
          "00:59:45 01:00:20 01:00:21 02:00:00 ", 0},
         {"autumn, a capture started in the repeated hour", "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:01  1\r\n", "00:10:00 00:10:01 ", 0},
+        {"autumn, two lines of one second in the repeated hour", "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:00  2\r\n",
+         "00:10:00 00:10:00 ", 0},
         {"spring, a time the clock skips", "29-03-2026 01:59:59  1\r\n29-03-2026 02:00:00  1\r\n29-03-2026 03:00:01  1\r\n",
          "00:59:59 01:00:00 01:00:01 ", 0},
         {"a header cut by its first line", ambiguous + "25-10-2026 02:59:59  1  2  1  0\r\n25-10-2026 02:00:00  1  2  3  1  0\r\n"
