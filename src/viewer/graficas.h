@@ -5,8 +5,7 @@
 // view; export to PNG and CSV; the file being captured followed live.
 #pragma once
 
-#include "viewer/capturereader.h"
-#include "viewer/series.h"
+#include "viewer/capturefiles.h"
 
 #include <QSet>
 #include <QSharedPointer>
@@ -14,11 +13,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
 #include <vector>
 
 class QCPAxisRect;
@@ -32,7 +27,6 @@ class QListWidget;
 class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
-class QThread;
 class QTimer;
 
 class graficas : public QWidget {
@@ -53,7 +47,7 @@ public:
     // read) is read in a thread of its own, as the monitor's tick runs in
     // this window's thread: open() and followFiles() return at once, the
     // status line says "Leyendo …", and the plot follows when it is read.
-    bool loading() const { return loader_ != nullptr; }
+    bool loading() const { return files_.loading(); }
 
     // The time in view, seconds since the epoch.
     double from() const { return from_; }
@@ -74,10 +68,11 @@ public:
     // Updates the plot data for the range in view; `now` repaints at once.
     void redraw(bool now = false);
 
-    const SeriesSet &model() const { return model_; }
-    const CaptureReader *reader(const QString &name) const;
-    QStringList openFiles() const { return order_; }
-    QString folder() const { return folder_; }
+    // The series of the open files, as plotted.
+    const SeriesSet &series() const { return files_.series(); }
+    const CaptureReader *reader(const QString &name) const { return files_.reader(name); }
+    QStringList openFiles() const { return files_.openFiles(); }
+    QString folder() const { return files_.folder(); }
 
     QListWidget *ficheros;
     QCustomPlot *plot;
@@ -93,6 +88,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    static constexpr int tableColumns = 5;
     struct Group {
         Kind kind;
         QString unit;
@@ -102,10 +98,7 @@ private:
     };
 
     void onSelection();
-    void startLoading(std::vector<CaptureReader *> readers);
     void loaded();
-    bool isLoading(const CaptureReader *r) const;
-    void rebuildModel();
     void buildPlot();
     void fillTable();
     void onRangeDragged(double from, double to);
@@ -117,17 +110,9 @@ private:
     QStringList selectedNames() const;
     void select(const QStringList &names);
 
-    QString folder_;
+    CaptureFiles files_;
     std::function<QString()> current_;
     QString lastCurrent_;
-    std::map<QString, std::unique_ptr<CaptureReader>> readers_;
-    std::unique_ptr<QThread> loader_;      // while it runs, only it touches the readers in loading_
-    std::vector<CaptureReader *> loading_;
-    std::atomic<bool> stopLoading_{false};
-    std::optional<QStringList> pending_;   // files chosen while reading: opened when it ends
-    std::unique_ptr<SeriesSet> built_;     // the series of all open files, made by the thread
-    QStringList order_; // open files, oldest first
-    SeriesSet model_;
     std::vector<Group> groups_;
     std::vector<QCPGraph *> graphs_;          // per series
     std::vector<double> offsets_;             // per series: inputs stack in their strip

@@ -107,9 +107,9 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
         EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()), std::tuple(rows7, QFileInfo(t.file(d7)).size()));
         EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0, w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
                   std::tuple(rows8, rows8 ? QFileInfo(t.file(d8)).size() : 0));
-        const std::vector<double> &times = w.model().all()[0].t;
+        const std::vector<double> &times = w.series().all()[0].t;
         EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end())) << times.size();
-        EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the range in view grows with the readings";
+        EXPECT_DOUBLE_EQ(w.to(), w.series().last()) << "the range in view grows with the readings";
     }
     EXPECT_EQ(list(), u("08-12-2026-00.log (en captura)*, 07-12-2026-00.log*, 06-12-2026-00.log, 05-12-2026-00.log"));
     EXPECT_EQ(w.estado->text(), d8 + u(": 1 línea no válida, no se muestra."));
@@ -119,7 +119,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     // A file shortened by another program is read again from its start.
     t.write(d8, lines("08-12-2026", 0, 1));
     w.followFiles();
-    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.model().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
+    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.series().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
     // A series turned off in the legend stays off when files open again, in
     // the order of their days; and on again.
     w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
@@ -168,7 +168,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     t.write(u("25-10-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
     const auto utc = [](int h, int m, int s) { return static_cast<double>(QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch()); };
-    EXPECT_EQ(w.model().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
+    EXPECT_EQ(w.series().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
     w.hover(utc(1, 0, 20));
     EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));
