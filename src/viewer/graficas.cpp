@@ -20,7 +20,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -72,10 +72,13 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     plot->setLocale(spanish);
     ticker_ = QSharedPointer<QCPAxisTickerDateTime>::create();
 
-    leyenda = new QTableWidget(0, tableColumns);
-    leyenda->setHorizontalHeaderLabels({QStringLiteral("Serie"), QStringLiteral("Cursor"), QStringLiteral("Mínimo"),
-                                        QStringLiteral("Media"), QStringLiteral("Máximo")});
+    // A model, not an item per cell: a file may hold thousands of columns.
+    legend_ = new LegendModel([this](int s) { return seriesShown(s); }, [this](int s, bool on) { setSeriesShown(s, on); }, this);
+    leyenda = new QTableView;
+    leyenda->setObjectName(QStringLiteral("leyenda"));
+    leyenda->setModel(legend_);
     leyenda->verticalHeader()->hide();
+    leyenda->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     leyenda->verticalHeader()->setDefaultSectionSize(leyenda->fontMetrics().height() + 6);
     leyenda->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     leyenda->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -114,10 +117,6 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     ficheros->setMaximumWidth(190);
 
     connect(ficheros, &QListWidget::itemSelectionChanged, this, &graficas::onSelection);
-    connect(leyenda, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!filling_ && item->column() == 0)
-            setSeriesShown(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
-    });
     connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent *e) {
         if (!groups_.empty())
             hover(groups_.front().rect->axis(QCPAxis::atBottom)->pixelToCoord(e->position().x()));

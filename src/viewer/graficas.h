@@ -6,6 +6,7 @@
 #pragma once
 
 #include "viewer/capturefiles.h"
+#include "viewer/legendmodel.h"
 
 #include <QSet>
 #include <QSharedPointer>
@@ -25,8 +26,7 @@ class QCustomPlot;
 class QLabel;
 class QListWidget;
 class QPushButton;
-class QTableWidget;
-class QTableWidgetItem;
+class QTableView;
 class QTimer;
 
 class graficas : public QWidget {
@@ -57,6 +57,9 @@ public:
     void zoom(double factor, double center);
     // Time under the cursor: its line and the table's "Cursor" column.
     void hover(double t);
+    // A file of many columns opens with this many series shown, the first
+    // rows of the legend: a graph is made only for a series shown.
+    static constexpr int shownAtOnce = 64;
     void setSeriesShown(int series, bool shown);
     bool seriesShown(int series) const;
     // Points the plot holds for a series (after reduction).
@@ -76,7 +79,7 @@ public:
 
     QListWidget *ficheros;
     QCustomPlot *plot;
-    QTableWidget *leyenda; // a row per series: shown, cursor value, minimum, mean, maximum
+    QTableView *leyenda; // a row per series: shown, cursor value, minimum, mean, maximum
     QLabel *cursor;
     QLabel *estado;
     QPushButton *png;
@@ -88,7 +91,6 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    static constexpr int tableColumns = 5;
     struct Group {
         Kind kind;
         QString unit;
@@ -99,8 +101,8 @@ private:
 
     void onSelection();
     void loaded();
-    void buildPlot();
-    void fillTable();
+    // `keepLegend`: the same series in the same order, a graph more.
+    void buildPlot(bool keepLegend = false);
     void onRangeDragged(double from, double to);
     void applyRange();
     QString currentName() const;
@@ -116,14 +118,14 @@ private:
     std::vector<Group> groups_;
     std::vector<QCPGraph *> graphs_;          // per series
     std::vector<double> offsets_;             // per series: inputs stack in their strip
-    std::vector<int> rows_;                   // per series: its table row
+    LegendModel *legend_;
     QSet<QString> hidden_;                    // column names the legend turned off
+    QSet<QString> turnedOn_;                  // past the first rows, column names the legend turned on
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
     QCPMarginGroup *margins_ = nullptr;
     double from_ = 0, to_ = 1;
     bool placed_ = false; // shown once: later showings keep the user's place
     bool whole_ = true;   // the range is everything read, and grows with it
     bool syncing_ = false;
-    bool filling_ = false;
     Points scratch_;
 };

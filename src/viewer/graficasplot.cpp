@@ -2,11 +2,8 @@
 // kind of series on one time axis, and the figures of the range in view.
 #include "viewer/graficas.h"
 
-#include "registry/numtext.h"
-
 #include <qcustomplot.h>
 
-#include <QTableWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -19,34 +16,9 @@ const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), Q
 
 constexpr double inputStep = 1.5; // inputs stack in their strip, 0..1 each
 
-// As a Spanish user writes them, with the decimal comma of the capture
-// files and a zero before it (0,06, -0,02): this window is read by people,
-// not by the program's lists. Means and readings of ordinary size to two
-// decimals, which is what the sensors resolve.
-QString number(double v)
-{
-    if (std::isnan(v))
-        return QStringLiteral("-");
-    const double a = std::abs(v);
-    if (a >= 0.01 && a < 1e6)
-        v = std::round(v * 100) / 100;
-    QString text = numcoma(static_cast<float>(v));
-    const qsizetype comma = text.startsWith(u'-') ? 1 : 0;
-    if (text.size() > comma && text[comma] == u',')
-        text.insert(comma, u'0');
-    return text;
-}
-
-QIcon swatch(const QColor &color)
-{
-    QPixmap p(12, 12);
-    p.fill(color);
-    return QIcon(p);
-}
-
 } // namespace
 
-void graficas::buildPlot()
+void graficas::buildPlot(bool keepLegend)
 {
     plot->clearItems();
     plot->clearGraphs();
@@ -71,9 +43,14 @@ void graficas::buildPlot()
             if (all[s].column.kind == kind)
                 groupFor(kind, all[s].column.unit).series.push_back(static_cast<int>(s));
 
+    std::vector<LegendModel::Row> rows;
+    const auto fillLegend = [&] {
+        if (!keepLegend)
+            legend_->setRows(&series(), std::move(rows));
+    };
     if (groups_.empty()) {
         plot->plotLayout()->addElement(0, 0, new QCPTextElement(plot, QStringLiteral("Sin lecturas")));
-        fillTable();
+        fillLegend();
         plot->replot(QCustomPlot::rpQueuedReplot);
         return;
     }
@@ -113,25 +90,30 @@ void graficas::buildPlot()
         }
 
         auto labels = QSharedPointer<QCPAxisTickerText>::create();
+        int stacked = 0; // inputs with a graph, stacked in their strip
         for (std::size_t k = 0; k < g.series.size(); ++k) {
             const int s = g.series[k];
+            const QString &name = all[static_cast<std::size_t>(s)].column.name;
+            rows.push_back({s, colors[k % std::size(colors)]});
+            if (static_cast<int>(rows.size()) > shownAtOnce && !turnedOn_.contains(name))
+                continue;
             QCPGraph *graph = plot->addGraph(x, y);
             // One pixel wide: wider lines take twice as long to draw.
             graph->setPen(QPen(colors[k % std::size(colors)], 1));
-            graph->setName(all[static_cast<std::size_t>(s)].column.name);
-            graph->setVisible(!hidden_.contains(all[static_cast<std::size_t>(s)].column.name));
+            graph->setName(name);
+            graph->setVisible(!hidden_.contains(name));
             if (g.kind == Kind::Input) {
                 graph->setLineStyle(QCPGraph::lsStepLeft);
-                offsets_[static_cast<std::size_t>(s)] = static_cast<double>(k) * inputStep;
-                labels->addTick(static_cast<double>(k) * inputStep + 0.5, all[static_cast<std::size_t>(s)].column.name);
+                offsets_[static_cast<std::size_t>(s)] = stacked * inputStep;
+                labels->addTick(stacked * inputStep + 0.5, name);
+                ++stacked;
             }
             graphs_[static_cast<std::size_t>(s)] = graph;
         }
         if (g.kind == Kind::Input) {
             y->setTicker(labels);
-            y->setRange(-0.3, static_cast<double>(g.series.size()) * inputStep - 0.2);
-            plot->plotLayout()->setRowStretchFactor(static_cast<int>(row),
-                                                     std::min(1.0, 0.15 * static_cast<double>(g.series.size()) + 0.2));
+            y->setRange(-0.3, stacked * inputStep - 0.2);
+            plot->plotLayout()->setRowStretchFactor(static_cast<int>(row), std::min(1.0, 0.15 * stacked + 0.2));
         }
 
         g.line = new QCPItemStraightLine(plot);
@@ -141,37 +123,8 @@ void graficas::buildPlot()
         g.line->setPen(QPen(Qt::gray, 1, Qt::DashLine));
         g.line->setVisible(false);
     }
-    fillTable();
+    fillLegend();
     applyRange();
-}
-
-void graficas::fillTable()
-{
-    filling_ = true;
-    const std::vector<Series> &all = series().all();
-    rows_.assign(all.size(), -1);
-    leyenda->clearContents();
-    leyenda->setRowCount(static_cast<int>(all.size()));
-    int row = 0;
-    for (const Group &g : groups_) {
-        for (std::size_t k = 0; k < g.series.size(); ++k) {
-            const int s = g.series[k];
-            auto *name = new QTableWidgetItem(swatch(colors[k % std::size(colors)]),
-                                              all[static_cast<std::size_t>(s)].column.name);
-            name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-            name->setCheckState(hidden_.contains(all[static_cast<std::size_t>(s)].column.name) ? Qt::Unchecked : Qt::Checked);
-            name->setData(Qt::UserRole, s);
-            leyenda->setItem(row, 0, name);
-            for (int c = 1; c < tableColumns; ++c) {
-                auto *cell = new QTableWidgetItem;
-                cell->setFlags(Qt::ItemIsEnabled);
-                cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                leyenda->setItem(row, c, cell);
-            }
-            rows_[static_cast<std::size_t>(s)] = row++;
-        }
-    }
-    filling_ = false;
 }
 
 void graficas::applyRange()
@@ -191,13 +144,14 @@ void graficas::setSeriesShown(int series, bool shown)
         hidden_.remove(name);
     else
         hidden_.insert(name);
-    if (QCPGraph *g = graphs_[static_cast<std::size_t>(series)])
+    if (QCPGraph *g = graphs_[static_cast<std::size_t>(series)]) {
         g->setVisible(shown);
-    if (QTableWidgetItem *item = leyenda->item(rows_[static_cast<std::size_t>(series)], 0)) {
-        filling_ = true;
-        item->setCheckState(shown ? Qt::Checked : Qt::Unchecked);
-        filling_ = false;
+    } else if (shown) {
+        // Its graph is made now; the name stays on, as hidden ones stay off.
+        turnedOn_.insert(name);
+        buildPlot(true);
     }
+    legend_->shownChanged(series);
     redraw();
 }
 
@@ -222,23 +176,22 @@ void graficas::redraw(bool now)
     ticker_->setDateTimeFormat(span < 2 * 3600      ? QStringLiteral("HH:mm:ss")
                                : span <= 2 * 86400 ? QStringLiteral("HH:mm")
                                                     : QStringLiteral("dd-MM\nHH:mm"));
+    legend_->setRange(from_, to_);
     // A few points per pixel column whatever the range: redraws stay fast.
     const int columns = std::max(64, plot->width());
     QVector<QCPGraphData> data;
     for (Group &g : groups_) {
         double low = std::numeric_limits<double>::infinity(), high = -low;
         for (const int s : g.series) {
-            const Series &se = all[static_cast<std::size_t>(s)];
-            const Stats st = stats(se, from_, to_);
-            const int row = rows_[static_cast<std::size_t>(s)];
-            leyenda->item(row, 2)->setText(number(st.min));
-            leyenda->item(row, 3)->setText(number(st.mean));
-            leyenda->item(row, 4)->setText(number(st.max));
             QCPGraph *graph = graphs_[static_cast<std::size_t>(s)];
+            if (!graph)
+                continue;
             if (!graph->visible()) {
                 graph->data()->clear();
                 continue;
             }
+            const Series &se = all[static_cast<std::size_t>(s)];
+            const Stats st = stats(se, from_, to_);
             decimate(se, from_, to_, columns, scratch_);
             const double offset = offsets_[static_cast<std::size_t>(s)];
             data.resize(static_cast<qsizetype>(scratch_.t.size()));
@@ -262,13 +215,10 @@ void graficas::redraw(bool now)
 
 void graficas::hover(double t)
 {
-    const std::vector<Series> &all = series().all();
     const double within = std::max(3 * (to_ - from_) / std::max(64, plot->width()), 5.0);
     cursor->setText(QStringLiteral("Cursor: %1")
                         .arg(CaptureReader::toDateTime(std::llround(t * 1000)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))));
-    for (std::size_t s = 0; s < all.size(); ++s)
-        if (rows_[s] >= 0)
-            leyenda->item(rows_[s], 1)->setText(number(valueAt(all[s], t, within)));
+    legend_->setCursor(t, within);
     for (Group &g : groups_) {
         g.line->point1->setCoords(t, 0);
         g.line->point2->setCoords(t, 1);
