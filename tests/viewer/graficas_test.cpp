@@ -107,7 +107,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
         EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()), std::tuple(rows7, QFileInfo(t.file(d7)).size()));
         EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0, w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
                   std::tuple(rows8, rows8 ? QFileInfo(t.file(d8)).size() : 0));
-        const std::vector<double> &times = w.series().all()[0].t;
+        const std::vector<double> &times = w.series().all()[0].t.values();
         EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end())) << times.size();
         EXPECT_DOUBLE_EQ(w.to(), w.series().last()) << "the range in view grows with the readings";
     }
@@ -168,7 +168,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     t.write(u("25-10-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
     const auto utc = [](int h, int m, int s) { return static_cast<double>(QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch()); };
-    EXPECT_EQ(w.series().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
+    EXPECT_EQ(w.series().all()[0].t.values(), (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
     w.hover(utc(1, 0, 20));
     EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));

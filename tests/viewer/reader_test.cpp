@@ -258,7 +258,7 @@ TEST(Decimation, ColumnsKeepTheirExtremesAndGaps)
 {
     Series plain;
     for (int k = 0; k < 100; ++k) {
-        plain.t.push_back(k);
+        plain.t.edit().push_back(k);
         plain.v.push_back(k == 37 ? std::nan("") : k == 50 ? 99 : k % 10);
     }
     Series s = plain;
