@@ -16,7 +16,8 @@ void sortByTime(Series &s)
     std::vector<std::size_t> order(times.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
-    std::vector<double> t(order.size()), v(order.size());
+    std::vector<double> t(order.size());
+    std::vector<float> v(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
         t[k] = times[order[k]];
         v[k] = s.v[order[k]];
@@ -46,7 +47,7 @@ struct Span {
 
 void scan(const Series &s, std::size_t i, std::size_t j, Span &r)
 {
-    const double *v = s.v.data();
+    const float *v = s.v.data();
     for (std::size_t k = i; k < j; ++k) {
         const double x = v[k];
         if (x != x) { // NaN
@@ -236,7 +237,7 @@ bool SeriesSet::take(int source, const CaptureReader &file)
             makeRoom(se.v, t.size() + (to - from));
             for (std::size_t r = from; r < to; ++r) {
                 t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
-                se.v.push_back(values[r]);
+                se.v.push_back(static_cast<float>(values[r]));
             }
             if (!ordered || !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
                 // Rows that go before others: a break after them too, so the

@@ -53,7 +53,10 @@ private:
 struct Series {
     Column column;
     Times t;
-    std::vector<double> v; // NaN: no reading (ERR, or the break between two column sets)
+    // NaN: no reading (ERR, or the break between two column sets). The
+    // capture writes what the devices' single-precision values hold: no
+    // more is kept.
+    std::vector<float> v;
     // One per Block::size readings, kept by SeriesSet (summarize() for a
     // series made by hand); without them every reading is looked at.
     std::vector<Block> blocks;
