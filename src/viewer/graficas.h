@@ -118,7 +118,7 @@ private:
     std::vector<Group> groups_;
     std::vector<QCPGraph *> graphs_;          // per series
     std::vector<double> offsets_;             // per series: inputs stack in their strip
-    LegendModel *legend_;
+    LegendModel *legend_ = nullptr;
     QSet<QString> hidden_;                    // column names the legend turned off
     QSet<QString> turnedOn_;                  // past the first rows, column names the legend turned on
     QSharedPointer<QCPAxisTickerDateTime> ticker_;

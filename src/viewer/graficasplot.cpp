@@ -1,9 +1,9 @@
-// The plot and the legend of the window "Climalog - Gráficas": a strip per
-// kind of series on one time axis, and the figures of the range in view.
+// The plot of the window "Climalog - Gráficas": a strip per kind of series
+// on one time axis, a graph per series shown, reduced to the range in view;
+// and the legend's rows in the order of the strips.
 #include "viewer/graficas.h"
 
 #include <qcustomplot.h>
-
 
 #include <algorithm>
 #include <cmath>
