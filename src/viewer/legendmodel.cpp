@@ -98,6 +98,9 @@ QVariant LegendModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || !series_ || index.row() >= static_cast<int>(rows_.size()))
         return {};
     const Row &row = rows_[static_cast<std::size_t>(index.row())];
+    // The series are made anew before the rows are: a look in between finds none.
+    if (row.series < 0 || static_cast<std::size_t>(row.series) >= series_->all().size())
+        return {};
     const Series &s = series_->all()[static_cast<std::size_t>(row.series)];
     if (index.column() == 0) {
         switch (role) {
