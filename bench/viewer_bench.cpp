@@ -219,7 +219,7 @@ int main(int argc, char *argv[])
     QCoreApplication::processEvents();
     const double held = probe.stop();
     std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu points in %zu series, plot %dx%d px\n",
-                opening, w->model().points(), w->model().all().size(), w->plot->width(), w->plot->height());
+                opening, w->series().points(), w->series().all().size(), w->plot->width(), w->plot->height());
     std::printf("  the window's thread (the monitor's tick's) held at most %.0f ms at a time while it opened\n", held);
 
     // A redraw as the wheel or a drag makes it: range, reduction, figures,
@@ -233,7 +233,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
         return prepared + painted;
     };
-    const double first = w->model().first(), last = w->model().last();
+    const double first = w->series().first(), last = w->series().last();
     std::vector<double> zoomIn, zoomOut, pan, panWide;
     // Wheel steps in from the whole day to a minute around 14:00, and back out.
     const double centre = first + 14 * 3600;

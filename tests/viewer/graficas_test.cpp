@@ -45,7 +45,7 @@ std::string figures(const graficas &w)
 {
     QStringList out;
     for (int column = 1; column < 5; ++column)
-        out << w.leyenda->item(0, column)->text();
+        out << w.leyenda->model()->index(0, column).data().toString();
     return out.join(u' ').toStdString();
 }
 
@@ -107,25 +107,25 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
         EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()), std::tuple(rows7, QFileInfo(t.file(d7)).size()));
         EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0, w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
                   std::tuple(rows8, rows8 ? QFileInfo(t.file(d8)).size() : 0));
-        const std::vector<double> &times = w.model().all()[0].t;
+        const std::vector<double> &times = w.series().all()[0].t.values();
         EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end())) << times.size();
-        EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the range in view grows with the readings";
+        EXPECT_DOUBLE_EQ(w.to(), w.series().last()) << "the range in view grows with the readings";
     }
     EXPECT_EQ(list(), u("08-12-2026-00.log (en captura)*, 07-12-2026-00.log*, 06-12-2026-00.log, 05-12-2026-00.log"));
     EXPECT_EQ(w.estado->text(), d8 + u(": 1 línea no válida, no se muestra."));
     // The cursor on a break takes the reading there, not the break.
     w.hover(at(8, 0, 0));
-    EXPECT_EQ(w.leyenda->item(0, 1)->text(), u("20"));
+    EXPECT_EQ(w.leyenda->model()->index(0, 1).data().toString(), u("20"));
     // A file shortened by another program is read again from its start.
     t.write(d8, lines("08-12-2026", 0, 1));
     w.followFiles();
-    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.model().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
+    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.series().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
     // A series turned off in the legend stays off when files open again, in
     // the order of their days; and on again.
-    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
+    w.leyenda->model()->setData(w.leyenda->model()->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
     w.open({d8, d6});
     EXPECT_EQ(std::tuple(w.openFiles(), w.seriesShown(0)), std::tuple(QStringList{d6, d8}, false));
-    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
+    w.leyenda->model()->setData(w.leyenda->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
     EXPECT_GT(w.plottedPoints(0), 0);
 
     w.open({d5});
@@ -168,7 +168,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     t.write(u("25-10-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
     const auto utc = [](int h, int m, int s) { return static_cast<double>(QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch()); };
-    EXPECT_EQ(w.model().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
+    EXPECT_EQ(w.series().all()[0].t.values(), (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
     w.hover(utc(1, 0, 20));
     EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));
@@ -176,6 +176,79 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
 #endif
+}
+
+namespace {
+
+// A capture of `columns` sensors, three lines: sensor c reads c, c+1, c+2.
+QByteArray wide(int columns)
+{
+    QByteArray out = "Hora";
+    for (int c = 0; c < columns; ++c)
+        out += "  S" + QByteArray::number(c) + " (\xBA" "C)";
+    out += "\r\n";
+    for (int k = 0; k < 3; ++k) {
+        out += "07-12-2026 10:00:0" + QByteArray::number(k);
+        for (int c = 0; c < columns; ++c)
+            out += "  " + QByteArray::number(c + k);
+        out += "\r\n";
+    }
+    return out;
+}
+
+// A legend row: shown, name, minimum, mean, maximum.
+std::string row(const graficas &w, int r)
+{
+    const QAbstractItemModel &m = *w.leyenda->model();
+    QStringList out{m.index(r, 0).data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked ? u("[x]") : u("[ ]")};
+    for (const int column : {0, 2, 3, 4})
+        out << m.index(r, column).data().toString();
+    return out.join(u' ').toStdString();
+}
+
+} // namespace
+
+// A file of 20 000 columns lists every series in the legend but draws only
+// the first rows' until others are ticked: the window holds no more objects
+// than for a file of as many columns as it shows.
+TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
+{
+    application();
+    const int most = graficas::shownAtOnce;
+    struct Case {
+        const char *name;
+        int columns;
+        int graphs;
+        std::vector<std::pair<int, std::string>> rows;
+    };
+    const Case cases[] = {
+        {"forty columns", 40, 40, {{0, "[x] S0 (ºC) 0 1 2"}, {39, "[x] S39 (ºC) 39 40 41"}}},
+        {"as many as shown", most, most, {{most - 1, "[x] S63 (ºC) 63 64 65"}}},
+        {"twenty thousand", 20000, most,
+         {{most - 1, "[x] S63 (ºC) 63 64 65"}, {most, "[ ] S64 (ºC) 64 65 66"}, {19999, "[ ] S19999 (ºC) 19999 20000 20001"}}},
+    };
+    qsizetype objects = 0;
+    for (const Case &c : cases) {
+        TempFolder t;
+        t.write(u("07-12-2026-00.log"), wide(c.columns));
+        graficas w(t.path(), [] { return QString(); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 60000)) << c.name;
+        EXPECT_EQ(std::tuple(w.plot->graphCount(), w.leyenda->model()->rowCount()), std::tuple(c.graphs, c.columns)) << c.name;
+        for (const auto &[r, expected] : c.rows)
+            EXPECT_EQ(row(w, r), expected) << c.name;
+        if (c.columns == most)
+            objects = w.findChildren<QObject *>().size();
+        if (c.columns < 20000)
+            continue;
+        EXPECT_LE(w.findChildren<QObject *>().size(), objects);
+        // The last series ticked: drawn with its own readings; and off again.
+        const int last = w.leyenda->model()->index(19999, 0).data(Qt::UserRole).toInt();
+        w.leyenda->model()->setData(w.leyenda->model()->index(19999, 0), Qt::Checked, Qt::CheckStateRole);
+        EXPECT_EQ(std::tuple(row(w, 19999), w.plot->graphCount(), w.plottedPoints(last)),
+                  std::tuple(std::string("[x] S19999 (ºC) 19999 20000 20001"), most + 1, 3));
+        w.setSeriesShown(last, false);
+        EXPECT_EQ(std::tuple(row(w, 19999), w.plottedPoints(last)), std::tuple(std::string("[ ] S19999 (ºC) 19999 20000 20001"), 0));
+    }
 }
 
 // Runs `inside` once a modal window of that class is up.

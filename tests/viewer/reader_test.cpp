@@ -258,7 +258,7 @@ TEST(Decimation, ColumnsKeepTheirExtremesAndGaps)
 {
     Series plain;
     for (int k = 0; k < 100; ++k) {
-        plain.t.push_back(k);
+        plain.t.edit().push_back(k);
         plain.v.push_back(k == 37 ? std::nan("") : k == 50 ? 99 : k % 10);
     }
     Series s = plain;
@@ -279,4 +279,53 @@ TEST(Decimation, ColumnsKeepTheirExtremesAndGaps)
     const Stats figures = stats(s, 5.5, 95.5);
     EXPECT_EQ(std::tuple(figures.count, figures.min, figures.max), std::tuple(std::size_t{89}, 0.0, 99.0));
     EXPECT_DOUBLE_EQ(figures.mean, 497.0 / 89);
+}
+
+// Two files joined: the columns of a file share one copy of their times
+// while their readings come at the same instants, and a column that goes
+// on in another file, or in an earlier part of time, gets times of its own
+// without touching those of the columns it shared them with.
+TEST(SeriesSet, ColumnsShareTheirTimesOnlyWhileTheyAgree)
+{
+    CaptureReader first(QString(), QTimeZone::utc()), second(QString(), QTimeZone::utc());
+    const double base = static_cast<double>(QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc()).toSecsSinceEpoch());
+    SeriesSet set;
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        const char *series; // "name: seconds=value ..." per series
+        const char *shared; // the pairs that share their times
+    };
+    const Step steps[] = {
+        {"one file", [&] {
+             first.feed("Hora  A (\xBA" "C)  B (\xBA" "C)\r\n07-12-2026 10:00:00  1  2\r\n07-12-2026 10:00:01  3  4\r\n");
+             set.take(0, first);
+         }, "A: 0=1 1=3 | B: 0=2 1=4", "A=B"},
+        {"B goes on in a second file, beside C and D", [&] {
+             second.feed("Hora  B (\xBA" "C)  C (\xBA" "C)  D (\xBA" "C)\r\n07-12-2026 10:00:05  5  6  7\r\n");
+             set.take(1, second);
+         }, "A: 0=1 1=3 | B: 0=2 1=4 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
+        {"the first file gains a line earlier than the second's", [&] {
+             first.feed("07-12-2026 10:00:02  7  8\r\n");
+             set.take(0, first);
+         }, "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
+        {"and the second a line", [&] {
+             second.feed("07-12-2026 10:00:06  9  10  11\r\n");
+             set.take(1, second);
+         }, "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 6=ERR 6=9 | C: 5=6 6=10 | D: 5=7 6=11", "C=D"},
+    };
+    for (const Step &step : steps) {
+        step.act();
+        std::string series, shared;
+        const std::vector<Series> &all = set.all();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            series += (i ? " | " : "") + all[i].column.device.toStdString() + ":";
+            for (std::size_t k = 0; k < all[i].t.size(); ++k)
+                series += " " + fmt(all[i].t[k] - base) + "=" + fmt(all[i].v[k]);
+            for (std::size_t j = i + 1; j < all.size(); ++j)
+                if (all[i].t.id() == all[j].t.id())
+                    shared += (shared.empty() ? "" : " ") + all[i].column.device.toStdString() + "=" + all[j].column.device.toStdString();
+        }
+        EXPECT_EQ(std::tuple(series, shared), std::tuple(std::string(step.series), std::string(step.shared))) << step.what;
+    }
 }
