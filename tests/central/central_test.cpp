@@ -1,6 +1,6 @@
 // The central schema's set-up by itself, against the private PostgreSQL
 // server of scripts/testdb.sh: on an empty database, on one of the first
-// design's narrow table, run again, on a database of version 1, on one newer
+// design's narrow table, run again, on databases of versions 1 and 2, on one newer
 // than this program, and on one where it cannot finish.
 #include "central/connection.h"
 #include "central/migrations.h"
@@ -64,8 +64,9 @@ TEST(Central, SetUpFromEachStartingPoint)
     const std::string roles = QRegularExpression::escape(QString::fromUtf8(rolesLine)).toStdString();
     const std::vector<Case> cases{
         {"empty", false, "", true,
-         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\n"
+         "Esquema climalog puesto en la versión 3\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "3\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -100,7 +101,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:01:00+00', 23.5);"
          "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', 500, 0, now()), "
          "('norte', '1', 'otro.log', 10, 20, now())",
-         true, "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nLas lecturas de la tabla anterior",
+         true,
+         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\n"
+         "Esquema climalog puesto en la versión 3\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - 1|NULL|Puerta|1\nSala (ºC)|ºC|Sala|T\n"},
           {"SELECT f.nombre, f.dia, p.posicion, p.lineas, p.cabecera, p.por_clave_hasta, p.huella IS NULL "
@@ -122,7 +125,7 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"SELECT count(*) FROM climalog.lectura_anterior", "6\n"}}},
         // Run again: nothing of the schema is made twice, its rows stay.
         {"twice", true, oneLine, true, "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -130,14 +133,15 @@ TEST(Central, SetUpFromEachStartingPoint)
          (std::string(oneLine) +
           "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
+          "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
           "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
           "ALTER TABLE climalog.estacion ALTER COLUMN zona DROP DEFAULT;"
           "CREATE FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean) "
           "RETURNS bigint LANGUAGE sql AS 'SELECT 0::bigint';"
           "UPDATE climalog.version SET version = 1"),
-         true, "^Esquema climalog puesto en la versión 2\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "2\n"},
+         true, "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = 'climalog'::regnamespace", "1\n"},
@@ -146,9 +150,25 @@ TEST(Central, SetUpFromEachStartingPoint)
            "boolean, climalog.entrada[])', 'EXECUTE')",
            "-0.25|t\n"},
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"}}},
-        {"newer", true, "UPDATE climalog.version SET version = 3", false,
-         "^El esquema climalog es de la versión 3, más nueva que la 2 de este programa$",
-         {{"SELECT version FROM climalog.version", "3\n"}}},
+        // Version 2's batch, whose rollups read the lines' values through a
+        // query that decoded each value once per figure: brought to version
+        // 3, where the batch's readings come decoded once, each with its
+        // header, minute and place, an exact line's own values as they are.
+        {"version 2", true,
+         (std::string(oneLine) + "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]); UPDATE climalog.version SET version = 2"),
+         true, "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "3\n"},
+          {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
+          {"SELECT juego, to_timestamp(minuto * 60) AT TIME ZONE 'UTC', k, v FROM climalog.lecturas_de(ARRAY["
+           "ROW('2026-12-07 10:00:59+00', 7, 1, ARRAY[climalog.codigo(21.5), NULL, climalog.codigo(-0.25)], NULL),"
+           "ROW('2026-12-07 10:01:00+00', 7, 2, ARRAY[NULL, climalog.codigo(1e22), NULL], '{NaN,1e30,NULL}'),"
+           "ROW('2026-12-07 10:01:01+00', 8, 3, ARRAY[climalog.codigo(123456e-22)], NULL)]::climalog.entrada[])",
+           "7|2026-12-07 10:00:00|1|21.5\n7|2026-12-07 10:00:00|2|NULL\n7|2026-12-07 10:00:00|3|-0.25\n"
+           "7|2026-12-07 10:01:00|1|NaN\n7|2026-12-07 10:01:00|2|1e+30\n7|2026-12-07 10:01:00|3|NULL\n"
+           "8|2026-12-07 10:01:00|1|1.23456e-17\n"}}},
+        {"newer", true, "UPDATE climalog.version SET version = 4", false,
+         "^El esquema climalog es de la versión 4, más nueva que la 3 de este programa$",
+         {{"SELECT version FROM climalog.version", "4\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish", false, "CREATE SCHEMA climalog; CREATE TABLE climalog.estacion (x integer)", false,
          "^No se puede poner el esquema climalog en la versión 1: .*estacion",
