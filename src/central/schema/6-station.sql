@@ -75,6 +75,10 @@ DECLARE
     m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
     h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
     h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
+    -- The lines in a variable: a sub-select as the argument would keep the
+    -- readings' query apart from the query aggregating them.
+    v_lineas @schema@.entrada[] := ARRAY(SELECT ROW(l.hora, l.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
+                                           FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1);
 BEGIN
     DELETE FROM @schema@.minuto m USING @schema@.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
@@ -82,8 +86,7 @@ BEGIN
     SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
            array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
       FROM (SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
-              FROM @schema@.lecturas_de(ARRAY(SELECT ROW(l.hora, l.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
-                                                FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1))
+              FROM @schema@.lecturas_de(v_lineas)
              GROUP BY 1, 2, 3) x
      GROUP BY juego, minuto;
     DELETE FROM @schema@.hora h USING @schema@.juego j
