@@ -18,19 +18,21 @@ namespace {
 // `fresh`: the schema as it is now, migrating a narrow table of the first
 // design. One of an earlier version gets the files marked `step` of each
 // later version, in order; the function files hold each function as it is
-// now, so a step that changes one runs its file again.
+// now, so a step that changes one runs its file again: version 3 rewrote
+// the station's batch and gave the summary each series' class.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 8> schemaFiles{{
+constexpr std::array<SchemaFile, 9> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {2, "3-tables-version2.sql", true, true},
     {2, "4-replaced-version2.sql", false, true},
     {2, "5-values.sql", true, true},
     {2, "6-station.sql", true, true},
+    {3, "6-station.sql", false, true},
     {3, "7-read.sql", true, true},
     {1, "8-first-design.sql", true, false},
 }};

@@ -133,6 +133,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          (std::string(oneLine) +
           "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
+          "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
           "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
           "ALTER TABLE climalog.estacion ALTER COLUMN zona DROP DEFAULT;"
@@ -149,10 +150,14 @@ TEST(Central, SetUpFromEachStartingPoint)
            "boolean, climalog.entrada[])', 'EXECUTE')",
            "-0.25|t\n"},
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"}}},
-        // Version 2's summary, without the series' class: brought to
-        // version 3, which gives it.
+        // Version 2: its batch's rollups read the lines' values through a
+        // query that decoded each value once per figure, and its summary
+        // gave no series' class. Brought to version 3, the batch's readings
+        // come decoded once, each with its header, minute and place (an
+        // exact line's own values as they are), and the summary gives the class.
         {"version 2", true,
          std::string(oneLine) +
+             "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
              "ALTER VIEW climalog.resumen RENAME TO resumen_nuevo;"
              "CREATE VIEW climalog.resumen AS SELECT estacion, zona, puerto, serie, columna, unidad, orden, hora, valor, dispositivo, "
              "tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen_nuevo;"
@@ -160,7 +165,15 @@ TEST(Central, SetUpFromEachStartingPoint)
          true, "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
          {{"SELECT version FROM climalog.version", "3\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
-          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"}}},
+          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
+          {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
+          {"SELECT juego, to_timestamp(minuto * 60) AT TIME ZONE 'UTC', k, v FROM climalog.lecturas_de(ARRAY["
+           "ROW('2026-12-07 10:00:59+00', 7, 1, ARRAY[climalog.codigo(21.5), NULL, climalog.codigo(-0.25)], NULL),"
+           "ROW('2026-12-07 10:01:00+00', 7, 2, ARRAY[NULL, climalog.codigo(1e22), NULL], '{NaN,1e30,NULL}'),"
+           "ROW('2026-12-07 10:01:01+00', 8, 3, ARRAY[climalog.codigo(123456e-22)], NULL)]::climalog.entrada[])",
+           "7|2026-12-07 10:00:00|1|21.5\n7|2026-12-07 10:00:00|2|NULL\n7|2026-12-07 10:00:00|3|-0.25\n"
+           "7|2026-12-07 10:01:00|1|NaN\n7|2026-12-07 10:01:00|2|1e+30\n7|2026-12-07 10:01:00|3|NULL\n"
+           "8|2026-12-07 10:01:00|1|1.23456e-17\n"}}},
         {"newer", true, "UPDATE climalog.version SET version = 4", false,
          "^El esquema climalog es de la versión 4, más nueva que la 3 de este programa$",
          {{"SELECT version FROM climalog.version", "4\n"}}},
