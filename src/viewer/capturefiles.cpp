@@ -170,7 +170,9 @@ QStringList CaptureFiles::problems() const
         else if (r.rejected() == 1)
             lines << n + QStringLiteral(": 1 línea no válida, no se muestra.");
         else if (r.rejected() > 1)
-            lines << QStringLiteral("%1: %2 líneas no válidas, no se muestran.").arg(n).arg(r.rejected());
+            lines << QStringLiteral("%1: %2 líneas no válidas, no se muestran.")
+                         .arg(n)
+                         .arg(r.rejected());
     }
     return lines;
 }

@@ -24,9 +24,9 @@ class CaptureFiles : public QObject {
 public:
     // What following the open files found.
     struct Growth {
-        bool reset = false;    // a file shrank and was read again
+        bool reset = false; // a file shrank and was read again
         bool appended = false; // readings were added
-        bool added = false;    // and new series with them
+        bool added = false; // and new series with them
     };
 
     explicit CaptureFiles(QString folder);
@@ -73,6 +73,6 @@ private:
     std::atomic<bool> stopLoading_{false};
     std::optional<QStringList> pending_;
     std::unique_ptr<SeriesSet> built_; // the series of all open files, made by the thread
-    QStringList order_;                // open files, oldest first
+    QStringList order_; // open files, oldest first
     SeriesSet series_;
 };

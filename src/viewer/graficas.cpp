@@ -32,7 +32,8 @@ constexpr double shortestSpan = 10;
 
 } // namespace
 
-graficas::graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile, QWidget *parent)
+graficas::graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile,
+                   QWidget *parent)
     : QWidget(parent, Qt::Window), files_(captureFolder), current_(std::move(currentCaptureFile))
 {
     applyProgramFont(this);
@@ -56,7 +57,8 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     ticker_ = QSharedPointer<QCPAxisTickerDateTime>::create();
 
     // A model, not an item per cell: a file may hold thousands of columns.
-    legend_ = new LegendModel([this](int s) { return seriesShown(s); }, [this](int s, bool on) { setSeriesShown(s, on); }, this);
+    legend_ = new LegendModel([this](int s) { return seriesShown(s); },
+                              [this](int s, bool on) { setSeriesShown(s, on); }, this);
     leyenda = new QTableView;
     leyenda->setObjectName(QStringLiteral("leyenda"));
     leyenda->setModel(legend_);
@@ -120,7 +122,8 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     refreshFiles();
     buildPlot();
     // The day being captured, or else the newest day.
-    if (!lastCurrent_.isEmpty() && !ficheros->findItems(lastCurrent_, Qt::MatchStartsWith).isEmpty())
+    if (!lastCurrent_.isEmpty() &&
+        !ficheros->findItems(lastCurrent_, Qt::MatchStartsWith).isEmpty())
         open({lastCurrent_});
     else if (ficheros->count() > 0)
         open({ficheros->item(0)->data(Qt::UserRole).toString()});
@@ -196,7 +199,8 @@ void graficas::select(const QStringList &names)
 void graficas::refreshFiles()
 {
     // The newest first.
-    QStringList names = CaptureName::chronological(QDir(folder()).entryList({QStringLiteral("*.log")}, QDir::Files));
+    QStringList names = CaptureName::chronological(
+        QDir(folder()).entryList({QStringLiteral("*.log")}, QDir::Files));
     std::reverse(names.begin(), names.end());
 
     QStringList listed;
@@ -245,7 +249,8 @@ void graficas::followFiles()
     const QString current = currentName();
     if (current != lastCurrent_) {
         const QStringList open = openFiles();
-        const bool follow = open.contains(lastCurrent_) && !current.isEmpty() && !open.contains(current);
+        const bool follow =
+            open.contains(lastCurrent_) && !current.isEmpty() && !open.contains(current);
         lastCurrent_ = current;
         if (follow) {
             this->open(open + QStringList{current});
@@ -284,12 +289,15 @@ void graficas::showErrors()
     QStringList lines = files_.problems();
     const QStringList open = openFiles();
     if (ficheros->count() == 0)
-        lines << QStringLiteral("No hay ficheros de captura en %1.").arg(QDir::toNativeSeparators(folder()));
+        lines << QStringLiteral("No hay ficheros de captura en %1.")
+                     .arg(QDir::toNativeSeparators(folder()));
     else if (open.isEmpty())
         lines << QStringLiteral("Elija uno o varios ficheros de la lista.");
     else if (lines.isEmpty())
-        lines << (files_.rows() == 1 ? QStringLiteral("1 lectura") : QStringLiteral("%1 lecturas").arg(files_.rows())) +
-                     (open.size() == 1 ? QStringLiteral(" en 1 fichero.") : QStringLiteral(" en %1 ficheros.").arg(open.size()));
+        lines << (files_.rows() == 1 ? QStringLiteral("1 lectura")
+                                     : QStringLiteral("%1 lecturas").arg(files_.rows())) +
+                (open.size() == 1 ? QStringLiteral(" en 1 fichero.")
+                                  : QStringLiteral(" en %1 ficheros.").arg(open.size()));
     const QString text = lines.join(u'\n');
     if (estado->text() != text)
         estado->setText(text);
@@ -349,7 +357,8 @@ bool graficas::exportPng(const QString &path, int width, int height)
     }
     if (plot->savePng(path, width, height))
         return true;
-    estado->setText(QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
+    estado->setText(
+        QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
     return false;
 }
 
@@ -372,12 +381,15 @@ bool graficas::exportCsv(const QString &path)
 
 void graficas::askPng()
 {
-    const QString base = openFiles().isEmpty() ? QStringLiteral("graficas") : QFileInfo(openFiles().front()).completeBaseName();
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar imagen"),
-                                                      QDir(folder()).filePath(base + QStringLiteral(".png")),
-                                                      QStringLiteral("Imagen PNG (*.png)"));
+    const QString base = openFiles().isEmpty() ? QStringLiteral("graficas")
+                                               : QFileInfo(openFiles().front()).completeBaseName();
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar imagen"),
+                                     QDir(folder()).filePath(base + QStringLiteral(".png")),
+                                     QStringLiteral("Imagen PNG (*.png)"));
     if (!path.isEmpty() && exportPng(path))
-        estado->setText(QStringLiteral("Imagen guardada en %1.").arg(QDir::toNativeSeparators(path)));
+        estado->setText(
+            QStringLiteral("Imagen guardada en %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 void graficas::askCsv()
@@ -387,9 +399,11 @@ void graficas::askCsv()
         return;
     }
     const QString base = QFileInfo(openFiles().front()).completeBaseName();
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
-                                                      QDir(folder()).filePath(base + QStringLiteral(".csv")),
-                                                      QStringLiteral("Texto CSV (*.csv)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
+                                     QDir(folder()).filePath(base + QStringLiteral(".csv")),
+                                     QStringLiteral("Texto CSV (*.csv)"));
     if (!path.isEmpty() && exportCsv(path))
-        estado->setText(QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path)));
+        estado->setText(
+            QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path)));
 }

@@ -34,7 +34,8 @@ class graficas : public QWidget {
 public:
     // `currentCaptureFile` gives the path of the file being captured, empty
     // while no capture runs. A window of its own even with a parent.
-    graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile, QWidget *parent = nullptr);
+    graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile,
+             QWidget *parent = nullptr);
     ~graficas() override;
 
     // The folder's capture files again, newest first; the choice stays.
@@ -116,16 +117,16 @@ private:
     std::function<QString()> current_;
     QString lastCurrent_;
     std::vector<Group> groups_;
-    std::vector<QCPGraph *> graphs_;          // per series
-    std::vector<double> offsets_;             // per series: inputs stack in their strip
+    std::vector<QCPGraph *> graphs_; // per series
+    std::vector<double> offsets_; // per series: inputs stack in their strip
     LegendModel *legend_ = nullptr;
-    QSet<QString> hidden_;                    // column names the legend turned off
-    QSet<QString> turnedOn_;                  // past the first rows, column names the legend turned on
+    QSet<QString> hidden_; // column names the legend turned off
+    QSet<QString> turnedOn_; // past the first rows, column names the legend turned on
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
     QCPMarginGroup *margins_ = nullptr;
     double from_ = 0, to_ = 1;
     bool placed_ = false; // shown once: later showings keep the user's place
-    bool whole_ = true;   // the range is everything read, and grows with it
+    bool whole_ = true; // the range is everything read, and grows with it
     bool syncing_ = false;
     Points scratch_;
 };

@@ -11,8 +11,9 @@
 
 namespace {
 
-const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e), QColor(0x9467bd),
-                          QColor(0x8c564b), QColor(0xe377c2), QColor(0x7f7f7f), QColor(0xbcbd22), QColor(0x17becf)};
+const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e),
+                         QColor(0x9467bd), QColor(0x8c564b), QColor(0xe377c2), QColor(0x7f7f7f),
+                         QColor(0xbcbd22), QColor(0x17becf)};
 
 constexpr double inputStep = 1.5; // inputs stack in their strip, 0..1 each
 
@@ -49,7 +50,8 @@ void graficas::buildPlot(bool keepLegend)
             legend_->setRows(&series(), std::move(rows));
     };
     if (groups_.empty()) {
-        plot->plotLayout()->addElement(0, 0, new QCPTextElement(plot, QStringLiteral("Sin lecturas")));
+        plot->plotLayout()->addElement(0, 0,
+                                       new QCPTextElement(plot, QStringLiteral("Sin lecturas")));
         fillLegend();
         plot->replot(QCustomPlot::rpQueuedReplot);
         return;
@@ -113,7 +115,8 @@ void graficas::buildPlot(bool keepLegend)
         if (g.kind == Kind::Input) {
             y->setTicker(labels);
             y->setRange(-0.3, stacked * inputStep - 0.2);
-            plot->plotLayout()->setRowStretchFactor(static_cast<int>(row), std::min(1.0, 0.15 * stacked + 0.2));
+            plot->plotLayout()->setRowStretchFactor(static_cast<int>(row),
+                                                    std::min(1.0, 0.15 * stacked + 0.2));
         }
 
         g.line = new QCPItemStraightLine(plot);
@@ -157,14 +160,16 @@ void graficas::setSeriesShown(int series, bool shown)
 
 bool graficas::seriesShown(int series) const
 {
-    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() || !graphs_[static_cast<std::size_t>(series)])
+    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() ||
+        !graphs_[static_cast<std::size_t>(series)])
         return false;
     return graphs_[static_cast<std::size_t>(series)]->visible();
 }
 
 int graficas::plottedPoints(int series) const
 {
-    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() || !graphs_[static_cast<std::size_t>(series)])
+    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() ||
+        !graphs_[static_cast<std::size_t>(series)])
         return 0;
     return graphs_[static_cast<std::size_t>(series)]->data()->size();
 }
@@ -173,9 +178,9 @@ void graficas::redraw(bool now)
 {
     const std::vector<Series> &all = series().all();
     const double span = to_ - from_;
-    ticker_->setDateTimeFormat(span < 2 * 3600      ? QStringLiteral("HH:mm:ss")
-                               : span <= 2 * 86400 ? QStringLiteral("HH:mm")
-                                                    : QStringLiteral("dd-MM\nHH:mm"));
+    ticker_->setDateTimeFormat(span < 2 * 3600         ? QStringLiteral("HH:mm:ss")
+                                   : span <= 2 * 86400 ? QStringLiteral("HH:mm")
+                                                       : QStringLiteral("dd-MM\nHH:mm"));
     legend_->setRange(from_, to_);
     // A few points per pixel column whatever the range: redraws stay fast.
     const int columns = std::max(64, plot->width());
@@ -196,7 +201,8 @@ void graficas::redraw(bool now)
             const double offset = offsets_[static_cast<std::size_t>(s)];
             data.resize(static_cast<qsizetype>(scratch_.t.size()));
             for (std::size_t i = 0; i < scratch_.t.size(); ++i)
-                data[static_cast<qsizetype>(i)] = QCPGraphData(scratch_.t[i], scratch_.v[i] + offset);
+                data[static_cast<qsizetype>(i)] =
+                    QCPGraphData(scratch_.t[i], scratch_.v[i] + offset);
             graph->data()->set(data, true);
             if (st.count > 0) {
                 low = std::min(low, st.min);
@@ -217,7 +223,8 @@ void graficas::hover(double t)
 {
     const double within = std::max(3 * (to_ - from_) / std::max(64, plot->width()), 5.0);
     cursor->setText(QStringLiteral("Cursor: %1")
-                        .arg(CaptureReader::toDateTime(std::llround(t * 1000)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))));
+                        .arg(CaptureReader::toDateTime(std::llround(t * 1000))
+                                 .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))));
     legend_->setCursor(t, within);
     for (Group &g : groups_) {
         g.line->point1->setCoords(t, 0);

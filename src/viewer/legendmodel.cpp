@@ -28,7 +28,8 @@ QString number(double v)
 
 } // namespace
 
-LegendModel::LegendModel(std::function<bool(int)> shown, std::function<void(int, bool)> setShown, QObject *parent)
+LegendModel::LegendModel(std::function<bool(int)> shown, std::function<void(int, bool)> setShown,
+                         QObject *parent)
     : QAbstractTableModel(parent), shown_(std::move(shown)), setShown_(std::move(setShown))
 {
 }
@@ -50,7 +51,8 @@ void LegendModel::setRows(const SeriesSet *series, std::vector<Row> rows)
 void LegendModel::figuresChanged(int first, int last)
 {
     if (!rows_.empty())
-        Q_EMIT dataChanged(index(0, first), index(static_cast<int>(rows_.size()) - 1, last), {Qt::DisplayRole});
+        Q_EMIT dataChanged(index(0, first), index(static_cast<int>(rows_.size()) - 1, last),
+                           {Qt::DisplayRole});
 }
 
 void LegendModel::setRange(double from, double to)
@@ -75,7 +77,9 @@ void LegendModel::shownChanged(int series)
 
 int LegendModel::rowOf(int series) const
 {
-    return series >= 0 && static_cast<std::size_t>(series) < rowOf_.size() ? rowOf_[static_cast<std::size_t>(series)] : -1;
+    return series >= 0 && static_cast<std::size_t>(series) < rowOf_.size()
+        ? rowOf_[static_cast<std::size_t>(series)]
+        : -1;
 }
 
 int LegendModel::rowCount(const QModelIndex &parent) const
@@ -83,13 +87,18 @@ int LegendModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int LegendModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : columns; }
+int LegendModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : columns;
+}
 
 const Stats &LegendModel::figures(int row) const
 {
     std::optional<Stats> &f = figures_[static_cast<std::size_t>(row)];
     if (!f)
-        f = stats(series_->all()[static_cast<std::size_t>(rows_[static_cast<std::size_t>(row)].series)], from_, to_);
+        f = stats(
+            series_->all()[static_cast<std::size_t>(rows_[static_cast<std::size_t>(row)].series)],
+            from_, to_);
     return *f;
 }
 
@@ -143,7 +152,8 @@ QVariant LegendModel::data(const QModelIndex &index, int role) const
 QVariant LegendModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     static const char *const titles[columns] = {"Serie", "Cursor", "Mínimo", "Media", "Máximo"};
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columns)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= columns)
         return QAbstractTableModel::headerData(section, orientation, role);
     return QString::fromUtf8(titles[section]);
 }
@@ -157,8 +167,10 @@ Qt::ItemFlags LegendModel::flags(const QModelIndex &index) const
 
 bool LegendModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole || index.row() >= static_cast<int>(rows_.size()))
+    if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole ||
+        index.row() >= static_cast<int>(rows_.size()))
         return false;
-    setShown_(rows_[static_cast<std::size_t>(index.row())].series, static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked);
+    setShown_(rows_[static_cast<std::size_t>(index.row())].series,
+              static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked);
     return true;
 }

@@ -25,7 +25,8 @@ public:
 
     // `shown` tells whether a series is drawn; `setShown` is asked when the
     // user ticks or unticks one.
-    LegendModel(std::function<bool(int)> shown, std::function<void(int, bool)> setShown, QObject *parent = nullptr);
+    LegendModel(std::function<bool(int)> shown, std::function<void(int, bool)> setShown,
+                QObject *parent = nullptr);
 
     // New rows over `series` (kept by the caller): the cursor is forgotten.
     void setRows(const SeriesSet *series, std::vector<Row> rows);
@@ -40,7 +41,8 @@ public:
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 

@@ -15,7 +15,8 @@ void sortByTime(Series &s)
     std::vector<double> &times = s.t.edit();
     std::vector<std::size_t> order(times.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
     std::vector<double> t(order.size());
     std::vector<float> v(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
@@ -103,7 +104,8 @@ void add(const Block &b, Span &r)
 
 bool summarized(const Series &s)
 {
-    return s.t.size() < Block::none && s.blocks.size() == (s.t.size() + Block::size - 1) / Block::size;
+    return s.t.size() < Block::none &&
+        s.blocks.size() == (s.t.size() + Block::size - 1) / Block::size;
 }
 
 // Readings i..j-1: whole blocks from their figures, the ends one by one.
@@ -239,10 +241,12 @@ bool SeriesSet::take(int source, const CaptureReader &file)
                 t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
                 se.v.push_back(static_cast<float>(values[r]));
             }
-            if (!ordered || !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
+            if (!ordered ||
+                !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
                 // Rows that go before others: a break after them too, so the
                 // sort leaves them apart from whatever follows in time.
-                t.push_back(*std::max_element(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end()));
+                t.push_back(
+                    *std::max_element(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end()));
                 se.v.push_back(gap);
                 sortByTime(se);
                 summarize(se);
@@ -296,8 +300,10 @@ void decimate(const Series &s, double from, double to, int columns, Points &out)
     if (hi < s.t.size())
         ++hi;
     if (hi - lo <= 4 * static_cast<std::size_t>(columns)) {
-        out.t.assign(s.t.begin() + static_cast<std::ptrdiff_t>(lo), s.t.begin() + static_cast<std::ptrdiff_t>(hi));
-        out.v.assign(s.v.begin() + static_cast<std::ptrdiff_t>(lo), s.v.begin() + static_cast<std::ptrdiff_t>(hi));
+        out.t.assign(s.t.begin() + static_cast<std::ptrdiff_t>(lo),
+                     s.t.begin() + static_cast<std::ptrdiff_t>(hi));
+        out.v.assign(s.v.begin() + static_cast<std::ptrdiff_t>(lo),
+                     s.v.begin() + static_cast<std::ptrdiff_t>(hi));
         return;
     }
     out.t.reserve(5 * static_cast<std::size_t>(columns) + 8);
@@ -309,7 +315,8 @@ void decimate(const Series &s, double from, double to, int columns, Points &out)
         const double c = std::floor((x - from) * scale);
         return c < 0 ? -1L : c >= columns ? static_cast<long>(columns) : static_cast<long>(c);
     };
-    const std::size_t expected = std::max<std::size_t>(1, (hi - lo) / static_cast<std::size_t>(columns));
+    const std::size_t expected =
+        std::max<std::size_t>(1, (hi - lo) / static_cast<std::size_t>(columns));
     std::size_t i = lo;
     while (i < hi) {
         const long c = column(s.t[i]);

@@ -85,7 +85,8 @@ private:
         std::size_t row = 0;
     };
     std::vector<Series> series_;
-    std::vector<std::pair<int, std::size_t>> origin_; // per series: file and column set of its last rows
+    std::vector<std::pair<int, std::size_t>>
+        origin_; // per series: file and column set of its last rows
     QHash<QString, int> byName_;
     std::vector<Taken> taken_; // per source
 };

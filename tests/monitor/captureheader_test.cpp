@@ -35,37 +35,52 @@ TEST(CaptureHeader, CutsLinesAtTheirEdges)
     };
     const Row rows[] = {
         {"no devices", QStringLiteral("Hora"), -1, true, false, ""},
-        {"one temperature", QStringLiteral("Hora  Sala (\u00BAC)"), -1, true, true, "Sala|T|\u00BAC"},
+        {"one temperature", QStringLiteral("Hora  Sala (\u00BAC)"), -1, true, true,
+         "Sala|T|\u00BAC"},
         {"every kind in the writer's order",
-         QStringLiteral("Hora  Sala (\u00BAC)  Inv (\u00BAC)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Bomba - c (m3 (n))  "
+         QStringLiteral("Hora  Sala (\u00BAC)  Inv (\u00BAC)  Inv (%)  Bomba - a (bar)  Bomba - b "
+                        "()  Bomba - c (m3 (n))  "
                         "Bomba - d (%)  Puerta - 1  Puerta - 2"),
          -1, true, true,
-         "Sala|T|\u00BAC; Inv|T|\u00BAC; Inv|H|%; Bomba|a|bar; Bomba|b|; Bomba|c|m3 (n); Bomba|d|%; Puerta|1|; Puerta|2|"},
-        {"names holding parentheses", QStringLiteral("Hora  Sala (norte) (\u00BAC)  Hum (1) (\u00BAC)  Hum (1) (%)"), -1, true,
+         "Sala|T|\u00BAC; Inv|T|\u00BAC; Inv|H|%; Bomba|a|bar; Bomba|b|; Bomba|c|m3 (n); "
+         "Bomba|d|%; Puerta|1|; Puerta|2|"},
+        {"names holding parentheses",
+         QStringLiteral("Hora  Sala (norte) (\u00BAC)  Hum (1) (\u00BAC)  Hum (1) (%)"), -1, true,
          true, "Sala (norte)|T|\u00BAC; Hum (1)|T|\u00BAC; Hum (1)|H|%"},
-        {"names holding the separator", QStringLiteral("Hora  Zona  A (\u00BAC)  Puerta  B - 1  Puerta  B - 2"), -1, true, true,
+        {"names holding the separator",
+         QStringLiteral("Hora  Zona  A (\u00BAC)  Puerta  B - 1  Puerta  B - 2"), -1, true, true,
          "Zona  A|T|\u00BAC; Puerta  B|1|; Puerta  B|2|"},
-        {"a name that looks like an input", QStringLiteral("Hora  Zona - 1  Norte (\u00BAC)"), -1, true, true,
-         "Zona - 1  Norte|T|\u00BAC"},
-        {"a unit of blanks and dashes", QStringLiteral("Hora  P - a (- -)  P - b (a b)  P - c ( )  P - d (%)"), -1, true, true,
+        {"a name that looks like an input", QStringLiteral("Hora  Zona - 1  Norte (\u00BAC)"), -1,
+         true, true, "Zona - 1  Norte|T|\u00BAC"},
+        {"a unit of blanks and dashes",
+         QStringLiteral("Hora  P - a (- -)  P - b (a b)  P - c ( )  P - d (%)"), -1, true, true,
          "P|a|- -; P|b|a b; P|c| ; P|d|%"},
-        {"a degree sign for the ordinal", QStringLiteral("Hora  Sala (\u00B0C)"), -1, true, true, "Sala|T|\u00BAC"},
-        {"the fewest pieces per column first", QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"),
-         -1, true, true, "X|T|\u00BAC; Y|T|\u00BAC; Z|T|\u00BAC; Rele|1|; Rele|2|"},
-        {"four values under it join two names", QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"),
-         4, true, true, "X|T|\u00BAC; Y (\u00BAC)  Z|T|\u00BAC; Rele|1|; Rele|2|"},
-        {"three values under it join three", QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), 3,
-         true, true, "X (\u00BAC)  Y (\u00BAC)  Z|T|\u00BAC; Rele|1|; Rele|2|"},
-        {"more values than any cut", QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), 6, false,
-         false, ""},
-        {"a channel without its others, of another writer", QStringLiteral("Hora  Bomba - c (bar)"), -1, true, false,
-         "Bomba|c|bar"},
-        {"an input before a sensor would be one name", QStringLiteral("Hora  Puerta - 1  Sala (\u00BAC)"), -1, true, true,
+        {"a degree sign for the ordinal", QStringLiteral("Hora  Sala (\u00B0C)"), -1, true, true,
+         "Sala|T|\u00BAC"},
+        {"the fewest pieces per column first",
+         QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), -1,
+         true, true, "X|T|\u00BAC; Y|T|\u00BAC; Z|T|\u00BAC; Rele|1|; Rele|2|"},
+        {"four values under it join two names",
+         QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), 4, true,
+         true, "X|T|\u00BAC; Y (\u00BAC)  Z|T|\u00BAC; Rele|1|; Rele|2|"},
+        {"three values under it join three",
+         QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), 3, true,
+         true, "X (\u00BAC)  Y (\u00BAC)  Z|T|\u00BAC; Rele|1|; Rele|2|"},
+        {"more values than any cut",
+         QStringLiteral("Hora  X (\u00BAC)  Y (\u00BAC)  Z (\u00BAC)  Rele - 1  Rele - 2"), 6,
+         false, false, ""},
+        {"a channel without its others, of another writer", QStringLiteral("Hora  Bomba - c (bar)"),
+         -1, true, false, "Bomba|c|bar"},
+        {"an input before a sensor would be one name",
+         QStringLiteral("Hora  Puerta - 1  Sala (\u00BAC)"), -1, true, true,
          "Puerta - 1  Sala|T|\u00BAC"},
-        {"inputs before sensors, of another writer", QStringLiteral("Hora  Puerta - 1  Puerta - 2  Sala (\u00BAC)  Hum (%)"), -1,
-         true, false, "Puerta|1|; Puerta|2|; Sala|T|\u00BAC; Hum|H|%"},
-        {"a humidity alone, of another writer", QStringLiteral("Hora  Hum (%)"), -1, true, false, "Hum|H|%"},
-        {"another writer's order takes no count", QStringLiteral("Hora  Hum (%)"), 1, false, false, ""},
+        {"inputs before sensors, of another writer",
+         QStringLiteral("Hora  Puerta - 1  Puerta - 2  Sala (\u00BAC)  Hum (%)"), -1, true, false,
+         "Puerta|1|; Puerta|2|; Sala|T|\u00BAC; Hum|H|%"},
+        {"a humidity alone, of another writer", QStringLiteral("Hora  Hum (%)"), -1, true, false,
+         "Hum|H|%"},
+        {"another writer's order takes no count", QStringLiteral("Hora  Hum (%)"), 1, false, false,
+         ""},
         {"no devices takes no values", QStringLiteral("Hora"), 1, false, false, ""},
         {"a column of no kind", QStringLiteral("Hora  Sala"), -1, false, false, ""},
         {"a separator at the end", QStringLiteral("Hora  Sala (\u00BAC)  "), -1, false, false, ""},
@@ -103,7 +118,8 @@ TEST(CaptureHeader, WritesAndReadsOneColumn)
     const Row rows[] = {
         {'T', {}, QStringLiteral("Sala 2 (\u00BAC)"), Kind::Temperature, QStringLiteral("\u00BAC")},
         {'H', {}, QStringLiteral("Sala 2 (%)"), Kind::Humidity, QStringLiteral("%")},
-        {'a', QStringLiteral("bar"), QStringLiteral("Sala 2 - a (bar)"), Kind::Channel, QStringLiteral("bar")},
+        {'a', QStringLiteral("bar"), QStringLiteral("Sala 2 - a (bar)"), Kind::Channel,
+         QStringLiteral("bar")},
         {'d', {}, QStringLiteral("Sala 2 - d ()"), Kind::Channel, QString()},
         {'1', {}, QStringLiteral("Sala 2 - 1"), Kind::Input, QString()},
         {'2', {}, QStringLiteral("Sala 2 - 2"), Kind::Input, QString()},
@@ -131,7 +147,9 @@ TEST(CaptureHeader, ReadsBackTheMonitorsHeaderOfManyDevices)
     General g;
     std::string expected;
     std::string inputs;
-    const auto add = [&](std::string &to, const std::string &columns) { to += (to.empty() ? "" : "; ") + columns; };
+    const auto add = [&](std::string &to, const std::string &columns) {
+        to += (to.empty() ? "" : "; ") + columns;
+    };
     for (int i = 0; i < 120; ++i) {
         const std::string n = std::to_string(i);
         switch (i % 4) {
