@@ -38,16 +38,20 @@ public:
 };
 
 struct Connection {
-    explicit Connection(const char *database) : c(PQconnectdb((QByteArray("dbname=") + database).constData()))
+    explicit Connection(const char *database)
+        : c(PQconnectdb((QByteArray("dbname=") + database).constData()))
     {
-        PQsetNoticeProcessor(c, [](void *, const char *) {}, nullptr);
+        PQsetNoticeProcessor(
+            c, [](void *, const char *) {}, nullptr);
     }
     ~Connection() { PQfinish(c); }
     // One number from a query, or -1.
     double scalar(const QByteArray &sql) const
     {
         PGresult *r = PQexec(c, sql.constData());
-        const double v = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1 ? QByteArray(PQgetvalue(r, 0, 0)).toDouble() : -1;
+        const double v = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1
+            ? QByteArray(PQgetvalue(r, 0, 0)).toDouble()
+            : -1;
         if (PQresultStatus(r) != PGRES_TUPLES_OK && PQresultStatus(r) != PGRES_COMMAND_OK)
             std::fprintf(stderr, "%s: %s", sql.left(80).constData(), PQerrorMessage(c));
         PQclear(r);
@@ -62,7 +66,8 @@ struct Connection {
         int rows = 0;
         for (int run = 0; run < 6; ++run) {
             const double t = timed([&] {
-                PGresult *r = PQexecParams(c, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1);
+                PGresult *r =
+                    PQexecParams(c, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1);
                 rows = PQntuples(r);
                 if (PQresultStatus(r) != PGRES_TUPLES_OK)
                     std::fprintf(stderr, "%s: %s", sql.left(80).constData(), PQerrorMessage(c));
@@ -86,7 +91,9 @@ bool freshDatabase(const char *name)
 {
     Connection c("postgres");
     if (PQstatus(c.c) != CONNECTION_OK) {
-        std::fprintf(stderr, "No database server: %s(start the benchmark through scripts/testdb.sh run)\n", PQerrorMessage(c.c));
+        std::fprintf(stderr,
+                     "No database server: %s(start the benchmark through scripts/testdb.sh run)\n",
+                     PQerrorMessage(c.c));
         return false;
     }
     c.scalar(QByteArray("DROP DATABASE IF EXISTS ") + name);
@@ -94,8 +101,14 @@ bool freshDatabase(const char *name)
     return true;
 }
 
-QString program() { return QCoreApplication::applicationDirPath() + QStringLiteral("/climalog-archivo"); }
-QString address(const char *database) { return QStringLiteral("postgresql:///") + QString::fromLatin1(database); }
+QString program()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/climalog-archivo");
+}
+QString address(const char *database)
+{
+    return QStringLiteral("postgresql:///") + QString::fromLatin1(database);
+}
 
 // climalog-archivo with these arguments, to its end: seconds, exit code.
 std::pair<double, int> archive(const QStringList &args)
@@ -111,7 +124,8 @@ std::pair<double, int> archive(const QStringList &args)
 }
 
 // All the archive's tables with their indexes, in bytes.
-const char *const schemaBytes = "SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+const char *const schemaBytes = "SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c JOIN "
+                                "pg_namespace n ON n.oid = c.relnamespace "
                                 "WHERE n.nspname = 'climalog' AND c.relkind IN ('r', 'm')";
 
 // Two temperature sensors and a detector: 4 columns.
@@ -137,7 +151,10 @@ double plainCopy(const Connection &c)
     double ms = 0;
     for (const char *table : {"climalog.linea", "climalog.minuto", "climalog.hora"}) {
         QByteArray rows;
-        PGresult *r = PQexec(c.c, (QByteArray("COPY (SELECT * FROM ") + table + ") TO STDOUT (FORMAT binary)").constData());
+        PGresult *r =
+            PQexec(c.c,
+                   (QByteArray("COPY (SELECT * FROM ") + table + ") TO STDOUT (FORMAT binary)")
+                       .constData());
         PQclear(r);
         char *buffer = nullptr;
         for (int n; (n = PQgetCopyData(c.c, &buffer, 0)) > 0; PQfreemem(buffer))
@@ -145,7 +162,8 @@ double plainCopy(const Connection &c)
         PQclear(PQgetResult(c.c));
         c.scalar(QByteArray("TRUNCATE ") + table);
         ms += timed([&] {
-            PQclear(PQexec(c.c, (QByteArray("COPY ") + table + " FROM STDIN (FORMAT binary)").constData()));
+            PQclear(PQexec(
+                c.c, (QByteArray("COPY ") + table + " FROM STDIN (FORMAT binary)").constData()));
             PQputCopyData(c.c, rows.constData(), static_cast<int>(rows.size()));
             PQputCopyEnd(c.c, nullptr);
             PQclear(PQgetResult(c.c));
@@ -155,30 +173,40 @@ double plainCopy(const Connection &c)
 }
 
 // The site's questions on one column of one station and day; `serie` names it.
-void questions(const Connection &c, const QByteArray &station, const QByteArray &serie, const QByteArray &day, bool site = false)
+void questions(const Connection &c, const QByteArray &station, const QByteArray &serie,
+               const QByteArray &day, bool site = false)
 {
-    const QByteArray range = "'" + day + " 00:00+00', '" + day + " 00:00+00'::timestamptz + interval '1 day'";
-    c.show("climalog.resumen, every series with its latest reading", "SELECT * FROM climalog.resumen", "goal < 20 ms");
-    c.show("the same, one station", "SELECT * FROM climalog.resumen WHERE estacion = '" + station + "'", "goal < 20 ms");
+    const QByteArray range =
+        "'" + day + " 00:00+00', '" + day + " 00:00+00'::timestamptz + interval '1 day'";
+    c.show("climalog.resumen, every series with its latest reading",
+           "SELECT * FROM climalog.resumen", "goal < 20 ms");
+    c.show("the same, one station",
+           "SELECT * FROM climalog.resumen WHERE estacion = '" + station + "'", "goal < 20 ms");
     c.show("hourly averages of one column over a day (climalog.media_horaria)",
            "SELECT hora, media, lecturas FROM climalog.media_horaria WHERE estacion = '" + station +
-               "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" + day + " 00:00+00' AND hora < '" + day +
+               "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" + day +
+               " 00:00+00' AND hora < '" + day +
                " 00:00+00'::timestamptz + interval '1 day' ORDER BY 1",
            "goal < 50 ms, today 180 ms");
     c.show("the same from every reading (the first design's README query)",
-           "SELECT date_trunc('hour', hora) AS hora, avg(valor), count(valor) FROM climalog.lectura WHERE estacion = '" + station +
-               "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" + day + " 00:00+00' AND hora < '" + day +
+           "SELECT date_trunc('hour', hora) AS hora, avg(valor), count(valor) FROM "
+           "climalog.lectura WHERE estacion = '" +
+               station + "' AND puerto = '1' AND columna = 'Sonda 1 (\u00BAC)' AND hora >= '" +
+               day + " 00:00+00' AND hora < '" + day +
                " 00:00+00'::timestamptz + interval '1 day' GROUP BY 1 ORDER BY 1",
            "today 180 ms");
     c.show("one column of a day at full resolution (climalog.lecturas)",
            "SELECT * FROM climalog.lecturas(ARRAY[" + serie + "], " + range + ")", "goal < 100 ms");
-    c.show("one column of a day in 2 000 buckets (climalog.tramo)", "SELECT * FROM climalog.tramo(ARRAY[" + serie + "], " + range + ", 2000)",
+    c.show("one column of a day in 2 000 buckets (climalog.tramo)",
+           "SELECT * FROM climalog.tramo(ARRAY[" + serie + "], " + range + ", 2000)",
            "goal < 100 ms");
     if (site)
         return; // the narrow view's question below reads every reading of a day of the site: minutes
     c.show("the latest value of every column (README query, one day back)",
-           "SELECT DISTINCT ON (puerto, columna) puerto, columna, hora, valor FROM climalog.lectura WHERE estacion = '" + station +
-               "' AND hora > '" + day + " 23:00+00'::timestamptz - interval '1 day' ORDER BY puerto, columna, hora DESC",
+           "SELECT DISTINCT ON (puerto, columna) puerto, columna, hora, valor FROM "
+           "climalog.lectura WHERE estacion = '" +
+               station + "' AND hora > '" + day +
+               " 23:00+00'::timestamptz - interval '1 day' ORDER BY puerto, columna, hora DESC",
            "today 3 800 ms");
 }
 
@@ -189,26 +217,40 @@ void archiveDay(const QString &root)
     QDir().mkpath(folder);
     QString path;
     const double writing = timed([&] { path = benchDay(folder); });
-    std::printf("A day of one station: 86 400 lines x 40 columns = 3 456 000 readings, %.1f MB of capture text "
+    std::printf("A day of one station: 86 400 lines x 40 columns = 3 456 000 readings, %.1f MB of "
+                "capture text "
                 "(%.1f bytes a reading), written in %.1f s\n",
-                QFileInfo(path).size() / 1048576.0, QFileInfo(path).size() / 3456000.0, writing / 1000);
+                QFileInfo(path).size() / 1048576.0, QFileInfo(path).size() / 3456000.0,
+                writing / 1000);
     archive({QStringLiteral("--preparar"), address(database)});
-    const auto [seconds, code] = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("banco"), folder, address(database)});
+    const auto [seconds, code] = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                                          QStringLiteral("banco"), folder, address(database)});
     rusage children{};
     getrusage(RUSAGE_CHILDREN, &children);
     Connection c(database);
     c.scalar("VACUUM ANALYZE");
     const double readings = c.scalar("SELECT count(*) FROM climalog.lectura");
     const double bytes = c.scalar(schemaBytes);
-    std::printf("Archived from scratch (--una-vez, exit %d): %.2f s, %.0f readings/s (goal >= 1 000 000/s or a plain COPY's; "
+    std::printf("Archived from scratch (--una-vez, exit %d): %.2f s, %.0f readings/s (goal >= 1 "
+                "000 000/s or a plain COPY's; "
                 "today 1.1 M); %.0f readings in the database\n",
                 code, seconds, 3456000 / seconds, readings);
-    std::printf("Peak resident memory of the archive program: %.0f MB (goal < 100 MB)\n", children.ru_maxrss / 1024.0);
-    std::printf("On disk, every table and index of the schema: %.1f MB, %.2f bytes a reading (goal <= 10, today 85); lines %.1f MB, "
-                "their key %.1f MB, minute and hour rollups %.1f MB\n",
-                bytes / 1048576, bytes / 3456000, c.scalar("SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE 'linea\\_2%'") / 1048576,
-                c.scalar("SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE 'linea\\_2%pkey'") / 1048576,
-                c.scalar("SELECT pg_total_relation_size('climalog.minuto') + pg_total_relation_size('climalog.hora')") / 1048576);
+    std::printf("Peak resident memory of the archive program: %.0f MB (goal < 100 MB)\n",
+                children.ru_maxrss / 1024.0);
+    std::printf(
+        "On disk, every table and index of the schema: %.1f MB, %.2f bytes a reading (goal <= 10, "
+        "today 85); lines %.1f MB, "
+        "their key %.1f MB, minute and hour rollups %.1f MB\n",
+        bytes / 1048576, bytes / 3456000,
+        c.scalar(
+            "SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE 'linea\\_2%'") /
+            1048576,
+        c.scalar("SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
+                 "'linea\\_2%pkey'") /
+            1048576,
+        c.scalar("SELECT pg_total_relation_size('climalog.minuto') + "
+                 "pg_total_relation_size('climalog.hora')") /
+            1048576);
 
     std::printf("The site's questions on that day:\n");
     questions(c, "banco", "1", "2026-12-07");
@@ -223,12 +265,16 @@ void archiveDay(const QString &root)
         more.write(line + "\r\n");
     }
     more.close();
-    const double restart = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("banco"), folder, address(database)}).first;
-    std::printf("Restart with 5 new lines at the end of the %.0f MB file: %.2f s in all, connection included (today 1.3 s for a 2.2 GB file)\n",
+    const double restart = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                                    QStringLiteral("banco"), folder, address(database)})
+                               .first;
+    std::printf("Restart with 5 new lines at the end of the %.0f MB file: %.2f s in all, "
+                "connection included (today 1.3 s for a 2.2 GB file)\n",
                 QFileInfo(path).size() / 1048576.0, restart);
 
     const double copy = plainCopy(c);
-    std::printf("A plain COPY of the same rows into the same tables (lines and rollups): %.2f s, %.0f readings/s; "
+    std::printf("A plain COPY of the same rows into the same tables (lines and rollups): %.2f s, "
+                "%.0f readings/s; "
                 "the archive program reached %.0f %% of it, parsing the capture text included\n",
                 copy, 3456000 / copy, 100 * copy / seconds);
 
@@ -238,10 +284,13 @@ void archiveDay(const QString &root)
     const QString folder4 = root + QStringLiteral("/4col/1");
     QDir().mkpath(folder4);
     fourColumnDay(folder4);
-    const double seconds4 = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("banco4"), folder4, address(database4)}).first;
+    const double seconds4 = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                                     QStringLiteral("banco4"), folder4, address(database4)})
+                                .first;
     Connection c4(database4);
     c4.scalar("VACUUM ANALYZE");
-    std::printf("A day of a 4-column station (345 600 readings): archived in %.2f s, %.2f bytes a reading on disk (per-line "
+    std::printf("A day of a 4-column station (345 600 readings): archived in %.2f s, %.2f bytes a "
+                "reading on disk (per-line "
                 "costs weigh more: a row header, its time, its key)\n",
                 seconds4, c4.scalar(schemaBytes) / 345600);
 }
@@ -266,14 +315,18 @@ void followLag(const QString &root, int lines)
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.setStandardOutputFile(QProcess::nullDevice());
-    p.start(program(), {QStringLiteral("--estacion"), QStringLiteral("banco"), root + QStringLiteral("/2"), address(database)});
+    p.start(program(),
+            {QStringLiteral("--estacion"), QStringLiteral("banco"), root + QStringLiteral("/2"),
+             address(database)});
     Connection c(database);
     std::vector<double> lags;
-    const QByteArray count = "SELECT count(*) FROM climalog.linea l JOIN climalog.puerto p ON p.id = l.puerto WHERE p.nombre = '2'";
+    const QByteArray count = "SELECT count(*) FROM climalog.linea l JOIN climalog.puerto p ON p.id "
+                             "= l.puerto WHERE p.nombre = '2'";
     for (int k = 0; k < lines; ++k) {
         // At the start of a second, as the capture tick writes.
         QThread::msleep(static_cast<unsigned long>(1000 - QTime::currentTime().msec()));
-        const QString hora = QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
+        const QString hora =
+            QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
         QElapsedTimer t;
         t.start();
         capture.escribe(hora);
@@ -290,8 +343,10 @@ void followLag(const QString &root, int lines)
     p.kill();
     p.waitForFinished();
     std::sort(lags.begin(), lags.end());
-    std::printf("Follow mode, one line a second for %d s: lag from the line on the disk to its readings in the database: "
-                "median %.2f s, worst %.2f s (goal < 1 s, today median 0.22 s); the follower's peak memory %s\n",
+    std::printf("Follow mode, one line a second for %d s: lag from the line on the disk to its "
+                "readings in the database: "
+                "median %.2f s, worst %.2f s (goal < 1 s, today median 0.22 s); the follower's "
+                "peak memory %s\n",
                 lines, lags[lags.size() / 2], lags.back(), peak.constData());
 }
 
@@ -303,8 +358,10 @@ void site()
 {
     const char *database = "climalog_banco";
     Connection c(database);
-    std::printf("A model of a site, made by the database from the archived day (method: the day's lines copied a day "
-                "later each time, with their rollups): ten stations x 4 ports x 40 columns, port 1 over 30 days ...\n");
+    std::printf("A model of a site, made by the database from the archived day (method: the day's "
+                "lines copied a day "
+                "later each time, with their rollups): ten stations x 4 ports x 40 columns, port 1 "
+                "over 30 days ...\n");
     const double making = timed([&] {
         c.scalar(R"sql(
 DO $$
@@ -340,16 +397,22 @@ END $$)sql");
         c.scalar("VACUUM ANALYZE");
     });
     const double lines = c.scalar("SELECT count(*) FROM climalog.linea");
-    std::printf("  made in %.0f s: %.0f lines, %.0f readings, %.1f GB on disk (%.2f bytes a reading)\n", making / 1000, lines, lines * 40,
-                c.scalar(schemaBytes) / 1073741824, c.scalar(schemaBytes) / (lines * 40));
-    const QByteArray serie = QByteArray::number(c.scalar("SELECT s.id FROM climalog.serie s JOIN climalog.puerto p ON p.id = s.puerto "
-                                                         "JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'sitio-5' "
-                                                         "AND p.nombre = '1' AND s.columna = 'Sonda 1 (\u00BAC)'"),
-                                                'f', 0);
-    std::printf("The site's questions (%0.f series), on station sitio-5's day 20:\n", c.scalar("SELECT count(*) FROM climalog.serie"));
+    std::printf(
+        "  made in %.0f s: %.0f lines, %.0f readings, %.1f GB on disk (%.2f bytes a reading)\n",
+        making / 1000, lines, lines * 40, c.scalar(schemaBytes) / 1073741824,
+        c.scalar(schemaBytes) / (lines * 40));
+    const QByteArray serie = QByteArray::number(
+        c.scalar("SELECT s.id FROM climalog.serie s JOIN climalog.puerto p ON p.id = s.puerto "
+                 "JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'sitio-5' "
+                 "AND p.nombre = '1' AND s.columna = 'Sonda 1 (\u00BAC)'"),
+        'f', 0);
+    std::printf("The site's questions (%0.f series), on station sitio-5's day 20:\n",
+                c.scalar("SELECT count(*) FROM climalog.serie"));
     questions(c, "sitio-5", serie, "2026-12-27", true);
     c.show("one column of 30 days in 2 000 buckets (climalog.tramo)",
-           "SELECT * FROM climalog.tramo(ARRAY[" + serie + "], '2026-12-07 00:00+00', '2027-01-06 00:00+00', 2000)", "goal < 1 s");
+           "SELECT * FROM climalog.tramo(ARRAY[" + serie +
+               "], '2026-12-07 00:00+00', '2027-01-06 00:00+00', 2000)",
+           "goal < 1 s");
 
     // A year of the 4-column port.
     std::printf("One 4-column port over a year, its day copied a day later each time ...\n");
@@ -371,11 +434,16 @@ BEGIN
 END $$)sql");
         c4.scalar("VACUUM ANALYZE");
     });
-    std::printf("  made in %.0f s: %.0f lines\n", year / 1000, c4.scalar("SELECT count(*) FROM climalog.linea"));
+    std::printf("  made in %.0f s: %.0f lines\n", year / 1000,
+                c4.scalar("SELECT count(*) FROM climalog.linea"));
     c4.show("one column of a year in 2 000 buckets (climalog.tramo)",
-            "SELECT * FROM climalog.tramo(ARRAY[1], '2026-12-07 00:00+00', '2027-12-07 00:00+00', 2000)", "goal < 1 s");
+            "SELECT * FROM climalog.tramo(ARRAY[1], '2026-12-07 00:00+00', '2027-12-07 00:00+00', "
+            "2000)",
+            "goal < 1 s");
     c4.show("one column of a year in 2 000 buckets from 13:17:05 on",
-            "SELECT * FROM climalog.tramo(ARRAY[1], '2026-12-07 13:17:05+00', '2027-12-07 13:17:05+00', 2000)", "goal < 1 s");
+            "SELECT * FROM climalog.tramo(ARRAY[1], '2026-12-07 13:17:05+00', '2027-12-07 "
+            "13:17:05+00', 2000)",
+            "goal < 1 s");
 }
 
 // Headers of many columns, as wide as the monitor writes them: a file of
@@ -384,7 +452,8 @@ END $$)sql");
 void wideHeaders(const QString &root)
 {
     const char *database = "climalog_ancho";
-    std::printf("Wide headers: a file of one header and one line, archived, then one line more after a restart:\n");
+    std::printf("Wide headers: a file of one header and one line, archived, then one line more "
+                "after a restart:\n");
     for (const int columns : {8000, 40000, 131068}) {
         freshDatabase(database);
         archive({QStringLiteral("--preparar"), address(database)});
@@ -392,7 +461,9 @@ void wideHeaders(const QString &root)
         QDir().mkpath(folder);
         QByteArray header = "Hora", line = "07-12-2026 10:00:00", next = "07-12-2026 10:00:01";
         for (int k = 0; k < columns; ++k) {
-            header += "  S" + QByteArray::number(k) + " (\xBA" "C)";
+            header += "  S" + QByteArray::number(k) +
+                " (\xBA"
+                "C)";
             line += "  1";
             next += "  2";
         }
@@ -400,16 +471,20 @@ void wideHeaders(const QString &root)
         f.open(QIODevice::WriteOnly);
         f.write(header + "\r\n" + line + "\r\n");
         f.close();
-        const QStringList args{QStringLiteral("--una-vez"), QStringLiteral("--zona"), QStringLiteral("UTC"), folder, address(database)};
+        const QStringList args{QStringLiteral("--una-vez"), QStringLiteral("--zona"),
+                               QStringLiteral("UTC"), folder, address(database)};
         const auto [first, code] = archive(args);
         f.open(QIODevice::Append);
         f.write(next + "\r\n");
         f.close();
         const auto [again, code2] = archive(args);
         Connection c(database);
-        std::printf("  %6d columns: first %.2f s (exit %d), restart %.2f s (exit %d); %.0f readings stored "
-                    "(goal: linear, and the header registered once; today 7.6 s at 10 000, 89.6 s at 40 000, 2.7 s a restart at 8 000)\n",
-                    columns, first, code, again, code2, c.scalar("SELECT sum(cardinality(valores)) FROM climalog.linea"));
+        std::printf(
+            "  %6d columns: first %.2f s (exit %d), restart %.2f s (exit %d); %.0f readings stored "
+            "(goal: linear, and the header registered once; today 7.6 s at 10 000, 89.6 s at 40 "
+            "000, 2.7 s a restart at 8 000)\n",
+            columns, first, code, again, code2,
+            c.scalar("SELECT sum(cardinality(valores)) FROM climalog.linea"));
     }
 }
 

@@ -35,7 +35,8 @@ int main(int argc, char **argv)
     const int calls = 20000;
     QString error;
     auto direct = SondaIO::load(bin, &error);
-    auto bridged = SondaIO::loadBridged(bin, {QDir(bin).filePath(QStringLiteral("bridge64.exe"))}, &error);
+    auto bridged =
+        SondaIO::loadBridged(bin, {QDir(bin).filePath(QStringLiteral("bridge64.exe"))}, &error);
     if (!direct || !bridged) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -45,6 +46,7 @@ int main(int argc, char **argv)
     std::printf("LeerTemperatura, %d calls each, simulator at zero latency:\n", calls);
     std::printf("  in this process      %8.4f ms per call\n", inProcess);
     std::printf("  through the bridge   %8.4f ms per call\n", throughBridge);
-    std::printf("  cost of the bridge   %8.4f ms per call (goal: under 0.2 ms)\n", throughBridge - inProcess);
+    std::printf("  cost of the bridge   %8.4f ms per call (goal: under 0.2 ms)\n",
+                throughBridge - inProcess);
     return 0;
 }

@@ -39,8 +39,8 @@ inline long residentKb()
     return 0;
 }
 
-
-inline void add(General &g, std::int16_t tipo, const QString &name, std::array<const char *, 4> units = {"", "", "", ""})
+inline void add(General &g, std::int16_t tipo, const QString &name,
+                std::array<const char *, 4> units = {"", "", "", ""})
 {
     g.dispactual = Dispositivo{};
     g.dispactual.tipo = tipo;
@@ -55,7 +55,8 @@ inline void add(General &g, std::int16_t tipo, const QString &name, std::array<c
 // of second `s` into g.estados before each line.
 inline QString writeDay(const QString &folder, General &g, const std::function<void(int)> &step)
 {
-    const QString path = QDir(folder).filePath(day.toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral("-00.log"));
+    const QString path = QDir(folder).filePath(day.toString(QStringLiteral("dd-MM-yyyy")) +
+                                               QStringLiteral("-00.log"));
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return {};
@@ -63,7 +64,8 @@ inline QString writeDay(const QString &folder, General &g, const std::function<v
     std::string block;
     for (int s = 0; s < 86400; ++s) {
         step(s);
-        const QString hora = QDateTime(day, QTime(0, 0).addSecs(s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
+        const QString hora =
+            QDateTime(day, QTime(0, 0).addSecs(s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
         block += cp1252::encode(linea(g, hora) + QStringLiteral("\r\n"));
         if (block.size() > (1 << 20)) {
             f.write(block.data(), static_cast<qint64>(block.size()));
@@ -113,4 +115,3 @@ inline QString benchDay(const QString &folder)
     Drift drift;
     return writeDay(folder, g, [&](int) { drift.step(g); });
 }
-

@@ -34,7 +34,10 @@
 namespace {
 
 struct Silent final : Messages {
-    Answer show(const QString &, Buttons b, Icon) override { return b == Buttons::YesNo ? Answer::Yes : Answer::Ok; }
+    Answer show(const QString &, Buttons b, Icon) override
+    {
+        return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
 };
 struct NoExplorer final : Explorer {
     void open(const QString &) override {}
@@ -52,8 +55,11 @@ struct NoView final : MainView {
 template <typename Fn>
 Fn simCall(const char *name)
 {
-    static void *lib = dlopen(QFile::encodeName(QDir(QCoreApplication::applicationDirPath()).filePath(SondaIO::fileName())).constData(),
-                              RTLD_NOW | RTLD_LOCAL);
+    static void *lib =
+        dlopen(QFile::encodeName(
+                   QDir(QCoreApplication::applicationDirPath()).filePath(SondaIO::fileName()))
+                   .constData(),
+               RTLD_NOW | RTLD_LOCAL);
     return reinterpret_cast<Fn>(dlsym(lib, name));
 }
 
@@ -131,7 +137,8 @@ struct Window {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             std::exit(1);
         }
-        main = std::make_unique<principal>(g, io.get(), principal::Platform{clock, messages, explorer, [](int) {}, nullptr});
+        main = std::make_unique<principal>(
+            g, io.get(), principal::Platform{clock, messages, explorer, [](int) {}, nullptr});
         main->Form_Load(QStringLiteral("/1"));
         main->show();
     }
@@ -232,7 +239,6 @@ long peakKb()
     return usage.ru_maxrss;
 }
 
-
 }
 
 int main(int argc, char *argv[])
@@ -264,17 +270,21 @@ int main(int argc, char *argv[])
     int timed8000 = 0;
     const double n1000 = naiveTick(w, 1000, 1000, &timed1000);
     const double n8000 = naiveTick(w, 8000, 300, &timed8000);
-    std::printf("    1000 devices: %8.1f ms (%d reads timed)\n    8000 devices: %8.1f ms (extrapolated from %d reads)\n"
+    std::printf("    1000 devices: %8.1f ms (%d reads timed)\n    8000 devices: %8.1f ms "
+                "(extrapolated from %d reads)\n"
                 "  ratio 8000 / 1000: %.1f (quadratic growth would be 64)\n",
                 n1000, timed1000, n8000, timed8000, n8000 / n1000);
-    std::printf("  the model-based list at 1000 and 8000 devices: %.0fx and %.0fx faster\n", n1000 / t1000, n8000 / t8000);
+    std::printf("  the model-based list at 1000 and 8000 devices: %.0fx and %.0fx faster\n",
+                n1000 / t1000, n8000 / t8000);
 
-    std::printf("Longest pause between two window events during a tick at 20 ms per call (goal 50 ms)\n");
+    std::printf(
+        "Longest pause between two window events during a tick at 20 ms per call (goal 50 ms)\n");
     std::printf("  60 devices, no relay devices: %.1f ms\n", longestGap(w, 60, 20, false));
     // Between relay writes the window paints and its timers run; the user's
     // input waits for the end of the writes.
     std::printf("  60 devices, 10 of them relay devices: %.1f ms\n", longestGap(w, 60, 20, true));
-    std::printf("  110 devices, 100 of them relay devices: %.1f ms\n", longestGap(w, 110, 20, true, 100));
+    std::printf("  110 devices, 100 of them relay devices: %.1f ms\n",
+                longestGap(w, 110, 20, true, 100));
 
     fillTable(w.g, 32767, 0);
     w.g.modificado = true;
@@ -285,7 +295,9 @@ int main(int argc, char *argv[])
         w.g.modificado = false;
         w.main->cargar_Click();
     });
-    std::printf("Configuration of 32767 devices: save %.1f ms, load %.1f ms (sort, list and index lists included)\n", save, load);
+    std::printf("Configuration of 32767 devices: save %.1f ms, load %.1f ms (sort, list and index "
+                "lists included)\n",
+                save, load);
 
     w.tick(32767, 4000);
     // The window paints what the tick left once, between two of the writes;
@@ -293,7 +305,8 @@ int main(int argc, char *argv[])
     double rules = 1e9;
     for (int run = 0; run < 3; ++run)
         rules = std::min(rules, timed([&] { w.main->monitor().alarmas(); }));
-    std::printf("Relay rules and relay writes, 32767 devices of which 4000 relays: %.1f ms\n", rules);
+    std::printf("Relay rules and relay writes, 32767 devices of which 4000 relays: %.1f ms\n",
+                rules);
 
     std::printf("Capture: header, then data lines appended and synced to disk\n");
     for (int count : {100, 8000, 32767}) {
@@ -305,12 +318,15 @@ int main(int argc, char *argv[])
         const int lines = 20;
         const double total = timed([&] {
             for (int k = 0; k < lines; ++k)
-                captura.escribe(QStringLiteral("07-12-2026 10:00:%1").arg(k, 2, 10, QLatin1Char('0')));
+                captura.escribe(
+                    QStringLiteral("07-12-2026 10:00:%1").arg(k, 2, 10, QLatin1Char('0')));
         });
-        std::printf("  %6d devices: start with header %6.1f ms, one data line %6.1f ms\n", count, start, total / lines);
+        std::printf("  %6d devices: start with header %6.1f ms, one data line %6.1f ms\n", count,
+                    start, total / lines);
         captura.stop();
     }
-    std::printf("Capture: an hour of lines that waited for the disk, written by the ticks that follow (goal: no tick over 100 ms)\n");
+    std::printf("Capture: an hour of lines that waited for the disk, written by the ticks that "
+                "follow (goal: no tick over 100 ms)\n");
     for (int count : {100, 1000}) {
         QTemporaryDir day;
         readyToCapture(w.g, count, day.path());
@@ -323,20 +339,24 @@ int main(int argc, char *argv[])
         QFile(day.path() + QStringLiteral("/no")).open(QIODevice::WriteOnly);
         w.g.carpeta = day.path() + QStringLiteral("/no/1/");
         for (int k = 0; k < 3600; ++k)
-            captura.escribe(QTime(10, 0).addSecs(k).toString(QStringLiteral("'07-12-2026 'HH:mm:ss")));
+            captura.escribe(
+                QTime(10, 0).addSecs(k).toString(QStringLiteral("'07-12-2026 'HH:mm:ss")));
         w.g.carpeta = folder;
         const qsizetype waiting = captura.pendientes();
         // The capture's ticks go on, each writing what it has time for.
         double longest = 0, total = 0;
         int ticks = 0;
         while (captura.pendientes() > 0 && ticks < 100000) {
-            const double step = timed([&] { captura.escribe(QTime(11, 0).addSecs(ticks).toString(QStringLiteral("'07-12-2026 'HH:mm:ss"))); });
+            const double step = timed([&] {
+                captura.escribe(
+                    QTime(11, 0).addSecs(ticks).toString(QStringLiteral("'07-12-2026 'HH:mm:ss")));
+            });
             longest = std::max(longest, step);
             total += step;
             ++ticks;
         }
-        std::printf("  %6d devices, %lld lines: longest tick %6.1f ms, %d ticks, %6.1f ms in all\n", count,
-                    static_cast<long long>(waiting), longest, ticks, total);
+        std::printf("  %6d devices, %lld lines: longest tick %6.1f ms, %d ticks, %6.1f ms in all\n",
+                    count, static_cast<long long>(waiting), longest, ticks, total);
         captura.stop();
     }
     std::printf("Peak resident memory: %.1f MB\n", peakKb() / 1024.0);

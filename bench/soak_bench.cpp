@@ -24,8 +24,10 @@ int main(int argc, char *argv[])
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
 
-    std::printf("Real time: %.1f s, %.2f simulated days per real minute\n", seconds, days / (seconds / 60.0));
-    std::printf("Ticks: %ld; capture lines %ld; peak resident %.1f MB\n", r.ticks, r.captureLines, static_cast<double>(usage.ru_maxrss) / 1024);
+    std::printf("Real time: %.1f s, %.2f simulated days per real minute\n", seconds,
+                days / (seconds / 60.0));
+    std::printf("Ticks: %ld; capture lines %ld; peak resident %.1f MB\n", r.ticks, r.captureLines,
+                static_cast<double>(usage.ru_maxrss) / 1024);
     std::printf("Checks: %ld passed of %ld\n", r.checks - r.failures, r.checks);
     for (const auto &m : r.messages)
         std::printf("  FAILED %s\n", m.c_str());

@@ -48,8 +48,14 @@ bool prepare(const QString &folder, int count)
         d.tipo = mixed[k % 6];
         d.nombre = QStringLiteral("Disp %1").arg(k);
         d.periodo = 1;
-        d.sn = {static_cast<std::uint8_t>(0x10 * d.tipo), 0, 0, 0, 0, static_cast<std::uint8_t>(k >> 16),
-                static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)};
+        d.sn = {static_cast<std::uint8_t>(0x10 * d.tipo),
+                0,
+                0,
+                0,
+                0,
+                static_cast<std::uint8_t>(k >> 16),
+                static_cast<std::uint8_t>(k >> 8),
+                static_cast<std::uint8_t>(k)};
         if (d.tipo == AVI)
             d.ganancia = {1, 1, 1, 1};
         g.nuevo();
@@ -57,8 +63,8 @@ bool prepare(const QString &folder, int count)
     }
     g.ordena();
     QFile description(QDir(folder).filePath(QStringLiteral("sondanet.txt")));
-    return configfile::write(g.configPath(), g.dispositivos).ok && description.open(QIODevice::WriteOnly) &&
-           description.write(network) == network.size();
+    return configfile::write(g.configPath(), g.dispositivos).ok &&
+        description.open(QIODevice::WriteOnly) && description.write(network) == network.size();
 }
 
 // The main window's caption: the splash has none of its own.
@@ -69,10 +75,11 @@ bool isMainWindow(Display *display, Window window)
         int format = 0;
         unsigned long items = 0, after = 0;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(display, window, property, 0, 16, False, AnyPropertyType, &type, &format, &items, &after, &data) !=
-            Success)
+        if (XGetWindowProperty(display, window, property, 0, 16, False, AnyPropertyType, &type,
+                               &format, &items, &after, &data) != Success)
             continue;
-        const bool main = data && format == 8 && items >= 10 && std::memcmp(data, "Climalog [", 10) == 0;
+        const bool main =
+            data && format == 8 && items >= 10 && std::memcmp(data, "Climalog [", 10) == 0;
         if (data)
             XFree(data);
         if (main)
@@ -100,7 +107,8 @@ double launch(Display *display, const QString &program)
     if (spawned != 0)
         return -1;
     double seconds = -1;
-    while (seconds < 0 && Clock::now() - start < std::chrono::minutes(1) && waitpid(pid, nullptr, WNOHANG) == 0) {
+    while (seconds < 0 && Clock::now() - start < std::chrono::minutes(1) &&
+           waitpid(pid, nullptr, WNOHANG) == 0) {
         while (seconds < 0 && XPending(display)) {
             XEvent event;
             XNextEvent(display, &event);
@@ -125,8 +133,9 @@ int main(int argc, char *argv[])
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                     : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Climalog"));
+    const QString program = argc > 1
+        ? QString::fromLocal8Bit(argv[1])
+        : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Climalog"));
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "No X display: run it under xvfb-run -a.\n");
@@ -136,14 +145,17 @@ int main(int argc, char *argv[])
     setenv("QT_QPA_PLATFORM", "xcb", 1);
 
     constexpr int runs = 5;
-    std::printf("Start-up of %s, launch to main window shown (splash second included), %d runs\n", qPrintable(program), runs);
+    std::printf("Start-up of %s, launch to main window shown (splash second included), %d runs\n",
+                qPrintable(program), runs);
     for (const int count : {1000, 32767}) {
         QTemporaryDir folder;
         const QString copy = QDir(folder.path()).filePath(QStringLiteral("Climalog"));
         const QString library = QFileInfo(program).dir().filePath(SondaIO::fileName());
-        if (!QFile::copy(program, copy) || !QFile::copy(library, QDir(folder.path()).filePath(SondaIO::fileName())) ||
+        if (!QFile::copy(program, copy) ||
+            !QFile::copy(library, QDir(folder.path()).filePath(SondaIO::fileName())) ||
             !prepare(folder.path(), count)) {
-            std::fprintf(stderr, "Cannot set up the program's folder %s\n", qPrintable(folder.path()));
+            std::fprintf(stderr, "Cannot set up the program's folder %s\n",
+                         qPrintable(folder.path()));
             return 1;
         }
         std::vector<double> times;
@@ -154,8 +166,9 @@ int main(int argc, char *argv[])
             std::printf("  %6d devices: the main window did not show\n", count);
             continue;
         }
-        std::printf("  %6d devices: median %.2f s (fastest %.2f s, slowest %.2f s)%s\n", count, times[runs / 2], times.front(),
-                    times.back(), count == 32767 ? "; goal under 1.5 s" : "");
+        std::printf("  %6d devices: median %.2f s (fastest %.2f s, slowest %.2f s)%s\n", count,
+                    times[runs / 2], times.front(), times.back(),
+                    count == 32767 ? "; goal under 1.5 s" : "");
     }
     XCloseDisplay(display);
     return 0;

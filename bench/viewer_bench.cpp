@@ -55,7 +55,8 @@ QString demoDay(const QString &folder)
             heating = true;
         if (!day || sala > 21)
             heating = false;
-        sala += (heating ? 0.0012f : 0) - (sala - (12 + 3 * static_cast<float>(sun))) * 0.00008f + noise(rng) * 0.05f;
+        sala += (heating ? 0.0012f : 0) - (sala - (12 + 3 * static_cast<float>(sun))) * 0.00008f +
+            noise(rng) * 0.05f;
         pasillo += (sala - 2 - pasillo) * 0.0002f + noise(rng) * 0.05f;
         auto &e = g.estados;
         e[1].lectura[0] = sala + noise(rng);
@@ -63,8 +64,9 @@ QString demoDay(const QString &folder)
         e[3].lectura[0] = 9 + 11 * static_cast<float>(sun) + noise(rng);
         e[3].lectura[1] = 88 - 30 * static_cast<float>(sun) + noise(rng) * 10;
         const bool pump = (s / 60) % 45 < 12 && day;
-        e[4].lectura = {pump ? 2.4f + noise(rng) : 0.1f + noise(rng), pump ? 1.9f + noise(rng) : 0.05f,
-                        pump ? 38 + noise(rng) * 20 : 0, pump ? 12 + noise(rng) * 10 : 0};
+        e[4].lectura = {pump ? 2.4f + noise(rng) : 0.1f + noise(rng),
+                        pump ? 1.9f + noise(rng) : 0.05f, pump ? 38 + noise(rng) * 20 : 0,
+                        pump ? 12 + noise(rng) * 10 : 0};
         if (rng() % 1800 == 0 && day)
             e[5].crudo[0] = 0; // opened (word 0 is an active input)
         else if (rng() % 90 == 0)
@@ -114,10 +116,14 @@ void wideFile()
         f.open(QIODevice::WriteOnly);
         QByteArray header = "Hora";
         for (int c = 0; c < 20000; ++c)
-            header += "  S" + QByteArray::number(c) + " (\xBA" "C)";
+            header += "  S" + QByteArray::number(c) +
+                " (\xBA"
+                "C)";
         f.write(header + "\r\n");
         for (int s = 0; s < 600; ++s)
-            f.write(QDateTime(day, QTime(10, 0).addSecs(s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toLatin1() +
+            f.write(QDateTime(day, QTime(10, 0).addSecs(s))
+                        .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
+                        .toLatin1() +
                     QByteArray("  2").repeated(20000) + "\r\n");
     }
     const long before = residentKb(), peakBefore = peakKb();
@@ -134,9 +140,11 @@ void wideFile()
     });
     QCoreApplication::processEvents();
     const double held = probe.stop();
-    std::printf("A capture of 20000 columns, %.1f MB, opened: %.0f ms; the window's thread held at most %.0f ms at a time "
+    std::printf("A capture of 20000 columns, %.1f MB, opened: %.0f ms; the window's thread held at "
+                "most %.0f ms at a time "
                 "(goal 100 ms); resident %+.0f MB with it open, peak %+.0f MB\n",
-                QFileInfo(path).size() / 1048576.0, opening, held, (residentKb() - before) / 1024.0, (peakKb() - peakBefore) / 1024.0);
+                QFileInfo(path).size() / 1048576.0, opening, held, (residentKb() - before) / 1024.0,
+                (peakKb() - peakBefore) / 1024.0);
 }
 
 int picture(const QString &out)
@@ -166,8 +174,9 @@ int picture(const QString &out)
 void summary(const char *what, std::vector<double> ms, double goal)
 {
     std::sort(ms.begin(), ms.end());
-    std::printf("  %-44s median %6.1f ms, 90%% %6.1f ms, max %6.1f ms (%zu redraws, goal < %.0f ms)\n", what,
-                ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), ms.size(), goal);
+    std::printf(
+        "  %-44s median %6.1f ms, 90%% %6.1f ms, max %6.1f ms (%zu redraws, goal < %.0f ms)\n",
+        what, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back(), ms.size(), goal);
 }
 
 } // namespace
@@ -185,24 +194,27 @@ int main(int argc, char *argv[])
     {
         // A first line of 4 MiB that only looks like columns.
         CaptureReader r;
-        const QByteArray hostile = "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n";
+        const QByteArray hostile =
+            "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n";
         const long peakBefore = peakKb();
         const double ms = timed([&] { r.feed(hostile); });
-        std::printf("A hostile first line of 4 MiB (\"x - 1  x - 2  \"...) refused in %.0f ms, peak resident %+.0f MB\n", ms,
-                    (peakKb() - peakBefore) / 1024.0);
+        std::printf("A hostile first line of 4 MiB (\"x - 1  x - 2  \"...) refused in %.0f ms, "
+                    "peak resident %+.0f MB\n",
+                    ms, (peakKb() - peakBefore) / 1024.0);
     }
 
     QTemporaryDir folder;
     QString path;
     const double writing = timed([&] { path = benchDay(folder.path()); });
     const qint64 size = QFileInfo(path).size();
-    std::printf("A day at one line a second, 40 columns: %.1f MB, written in %.0f ms\n", size / 1048576.0, writing);
+    std::printf("A day at one line a second, 40 columns: %.1f MB, written in %.0f ms\n",
+                size / 1048576.0, writing);
 
     {
         CaptureReader r(path);
         const double ms = timed([&] { r.follow(); });
-        std::printf("Reading the file alone: %.0f ms (%lld lines, %.0f MB/s)\n", ms, static_cast<long long>(r.rows()),
-                    size / 1048576.0 / (ms / 1000));
+        std::printf("Reading the file alone: %.0f ms (%lld lines, %.0f MB/s)\n", ms,
+                    static_cast<long long>(r.rows()), size / 1048576.0 / (ms / 1000));
     }
 
     const long before = residentKb();
@@ -218,9 +230,13 @@ int main(int argc, char *argv[])
     });
     QCoreApplication::processEvents();
     const double held = probe.stop();
-    std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu points in %zu series, plot %dx%d px\n",
-                opening, w->model().points(), w->model().all().size(), w->plot->width(), w->plot->height());
-    std::printf("  the window's thread (the monitor's tick's) held at most %.0f ms at a time while it opened\n", held);
+    std::printf("Opening the window on it, parsed and plotted: %.0f ms (goal < 1000 ms), %zu "
+                "points in %zu series, plot %dx%d px\n",
+                opening, w->series().points(), w->series().all().size(), w->plot->width(),
+                w->plot->height());
+    std::printf("  the window's thread (the monitor's tick's) held at most %.0f ms at a time while "
+                "it opened\n",
+                held);
 
     // A redraw as the wheel or a drag makes it: range, reduction, figures,
     // then painting the plot at once.
@@ -233,7 +249,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
         return prepared + painted;
     };
-    const double first = w->model().first(), last = w->model().last();
+    const double first = w->series().first(), last = w->series().last();
     std::vector<double> zoomIn, zoomOut, pan, panWide;
     // Wheel steps in from the whole day to a minute around 14:00, and back out.
     const double centre = first + 14 * 3600;
@@ -253,7 +269,8 @@ int main(int argc, char *argv[])
         pan.push_back(redraw(first + 6 * 3600 + k * 120, first + 7 * 3600 + k * 120));
     for (int k = 0; k < 30; ++k)
         panWide.push_back(redraw(first + k * 1200, first + 12 * 3600 + k * 1200));
-    std::printf("Redraws (range, reduction to a few points per pixel column, figures, painting):\n");
+    std::printf(
+        "Redraws (range, reduction to a few points per pixel column, figures, painting):\n");
     summary("zooming in, whole day to a minute", zoomIn, 30);
     summary("zooming out, back to the whole day", zoomOut, 30);
     summary("panning an hour in view", pan, 30);
@@ -275,7 +292,9 @@ int main(int argc, char *argv[])
     for (int s = 0; s < 10; ++s) {
         QFile f(path);
         f.open(QIODevice::Append);
-        f.write(QDateTime(day.addDays(1), QTime(0, 0, s)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toLatin1() +
+        f.write(QDateTime(day.addDays(1), QTime(0, 0, s))
+                    .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
+                    .toLatin1() +
                 QByteArray("  2").repeated(40) + "\r\n");
         f.close();
         following.push_back(timed([&] {
@@ -285,9 +304,11 @@ int main(int argc, char *argv[])
     }
     summary("a new line followed and shown (whole day)", following, 750);
     std::printf("  bytes read for 10 lines: %lld (the lines' own size: %lld)\n",
-                static_cast<long long>(reader->bytesRead() - readBefore), static_cast<long long>(10 * (19 + 3 * 40 + 2)));
+                static_cast<long long>(reader->bytesRead() - readBefore),
+                static_cast<long long>(10 * (19 + 3 * 40 + 2)));
 
-    std::printf("Memory: %.0f MB resident more with the day open; peak resident %.0f MB for the whole process (goal < 200 MB)\n",
+    std::printf("Memory: %.0f MB resident more with the day open; peak resident %.0f MB for the "
+                "whole process (goal < 200 MB)\n",
                 (residentKb() - before) / 1024.0, peakKb() / 1024.0);
     w.reset();
     wideFile();

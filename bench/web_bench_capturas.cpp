@@ -32,7 +32,8 @@ int main(int argc, char *argv[])
     const QDateTime now = QDateTime::currentDateTime();
     for (int d = days - 1; d >= 0; --d) {
         const QDate date = now.date().addDays(-d);
-        QFile f(QDir(folder).filePath(date.toString(QStringLiteral("dd-MM-yyyy")) + QStringLiteral("-00.log")));
+        QFile f(QDir(folder).filePath(date.toString(QStringLiteral("dd-MM-yyyy")) +
+                                      QStringLiteral("-00.log")));
         if (!f.open(QIODevice::WriteOnly))
             return 1;
         f.write(QByteArray::fromStdString(cp1252::encode(cabecera(g) + QStringLiteral("\r\n"))));
@@ -42,7 +43,8 @@ int main(int argc, char *argv[])
             if (t > now)
                 break;
             drift.step(g);
-            block += cp1252::encode(linea(g, t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))) + QStringLiteral("\r\n"));
+            block += cp1252::encode(linea(g, t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))) +
+                                    QStringLiteral("\r\n"));
             if (block.size() > (1 << 20)) {
                 f.write(block.data(), static_cast<qint64>(block.size()));
                 block.clear();

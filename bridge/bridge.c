@@ -124,7 +124,8 @@ int wmain(int argc, wchar_t **argv)
     while (read_frame(&f) == 0) {
         if (!sound(&f))
             return 2;
-        f.value = sondaio_invoke(fns, f.call, f.value, f.out1, f.out2, f.count, f.data[0], f.data[1]);
+        f.value =
+            sondaio_invoke(fns, f.call, f.value, f.out1, f.out2, f.count, f.data[0], f.data[1]);
         if (write_frame(&f) != 0)
             return 1;
     }

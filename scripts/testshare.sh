@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The size of the tests against the program they test: non-blank lines that
-# are not comments, of the C, C++ and Python files under tests/ against those
-# of the program (src/ with the web page's own scripts, page and styles,
-# sim/, bridge/). bench/ is neither: it measures, it asserts nothing.
+# are not comments, of the C, C++, Python and script files under tests/
+# against those of the program (src/ with the central schema's SQL and the
+# web page's own scripts, page and styles, sim/, bridge/). bench/ is neither: it measures, it asserts nothing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 count() {
   find "$@" -path '*/node_modules' -prune -o -type f \
-    \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' -o -name '*.js' -o -name '*.html' -o -name '*.css' \) -print0 |
-    xargs -0 -r cat | grep -cvE '^\s*((//|#(\s|$)).*)?$' || true
+    \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.py' -o -name '*.js' -o -name '*.mjs' \
+       -o -name '*.html' -o -name '*.css' -o -name '*.sql' \) -print0 |
+    xargs -0 -r cat | grep -cvE '^\s*((//|--|#(\s|$)).*)?$' || true
 }
 code=$(count src sim bridge)
 tests=$(count tests)

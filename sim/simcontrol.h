@@ -19,7 +19,8 @@ SONDAIO_API int SimLoad(const char *description);
 SONDAIO_API void SimSetLatency(int milliseconds);
 /* Fixes the words a device returns from now on (its signal stops drifting).
  * sn points to 8 raw bytes. Returns 0, or -1 for an unknown device. */
-SONDAIO_API int SimSetWords(int16_t port, const unsigned char *sn, int16_t w0, int16_t w1, int16_t w2, int16_t w3);
+SONDAIO_API int SimSetWords(int16_t port, const unsigned char *sn, int16_t w0, int16_t w1,
+                            int16_t w2, int16_t w3);
 /* Share of failing calls of one device, 0.0 .. 1.0. Returns 0 or -1. */
 SONDAIO_API int SimSetFailRate(int16_t port, const unsigned char *sn, double rate);
 /* A silent port fails every device call (IniciarCNX included while silent). */

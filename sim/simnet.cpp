@@ -9,8 +9,12 @@
 namespace simnet {
 
 const char *const kCallNames[kCallKinds] = {
-    "IniciarCNX", "FinalizarCNX", "LeerTemperatura", "LeerHRT", "SetupAD", "LeerAD",
-    "LeerDET", "EscribirCTR", "BuscarSensoresTra", "BuscarConversoresAD", "BuscarDetectores",
+    "IniciarCNX",        "FinalizarCNX",
+    "LeerTemperatura",   "LeerHRT",
+    "SetupAD",           "LeerAD",
+    "LeerDET",           "EscribirCTR",
+    "BuscarSensoresTra", "BuscarConversoresAD",
+    "BuscarDetectores",
 };
 
 // Every type once, serials with 0x00 and 0xFF bytes in them, COM3 refusing
@@ -52,11 +56,16 @@ struct Limits {
 int channels(Kind k)
 {
     switch (k) {
-    case Kind::STT: return 1;
-    case Kind::HRT: return 2;
-    case Kind::AVI: return 4;
-    case Kind::DET: return 2;
-    case Kind::CTR: return 0;
+    case Kind::STT:
+        return 1;
+    case Kind::HRT:
+        return 2;
+    case Kind::AVI:
+        return 4;
+    case Kind::DET:
+        return 2;
+    case Kind::CTR:
+        return 0;
     }
     return 0;
 }
@@ -65,10 +74,14 @@ int channels(Kind k)
 Limits limits(Kind k, int ch)
 {
     switch (k) {
-    case Kind::STT: return {-550, 1250}; // tenths of °C
-    case Kind::HRT: return ch == 0 ? Limits{-40, 125} : Limits{0, 100};
-    case Kind::AVI: return {0, 32767};
-    default: return {-32768, 32767};
+    case Kind::STT:
+        return {-550, 1250}; // tenths of °C
+    case Kind::HRT:
+        return ch == 0 ? Limits{-40, 125} : Limits{0, 100};
+    case Kind::AVI:
+        return {0, 32767};
+    default:
+        return {-32768, 32767};
     }
 }
 
@@ -90,7 +103,8 @@ std::string defaultRefusal(int port, const char *why)
 bool ieq(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                   std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -171,7 +185,8 @@ std::string toWindows1252(std::string_view s)
     for (size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
         const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
-        if ((c == 0xC2 || c == 0xC3) && (next & 0xC0) == 0x80 && ((c & 0x03) << 6 | (next & 0x3F)) >= 0xA0) {
+        if ((c == 0xC2 || c == 0xC3) && (next & 0xC0) == 0x80 &&
+            ((c & 0x03) << 6 | (next & 0x3F)) >= 0xA0) {
             out += static_cast<char>((c & 0x03) << 6 | (next & 0x3F));
             ++i;
         } else {
@@ -206,7 +221,8 @@ bool parseDevice(std::string_view rest, Port &port, std::unordered_set<std::uint
                     return false;
                 d.base[ch] = d.value[ch] = int(n);
             }
-        } else if (ieq(key, "drift") && (kind == Kind::STT || kind == Kind::HRT || kind == Kind::AVI)) {
+        } else if (ieq(key, "drift") &&
+                   (kind == Kind::STT || kind == Kind::HRT || kind == Kind::AVI)) {
             if (!toInt(token(rest), 0, 32767, n))
                 return false;
             d.drift = int(n);
@@ -263,7 +279,8 @@ bool parseLine(std::string_view line, Network &net, std::array<bool, kPorts> &se
         port.refuses = ieq(mode, "refuse");
         if (port.refuses) {
             const std::string_view text = trim(rest);
-            port.message = text.empty() ? defaultRefusal(p, "no hay respuesta de la red") : toWindows1252(text);
+            port.message = text.empty() ? defaultRefusal(p, "no hay respuesta de la red")
+                                        : toWindows1252(text);
             return true;
         }
         port.silent = ieq(mode, "silent");
@@ -271,7 +288,8 @@ bool parseLine(std::string_view line, Network &net, std::array<bool, kPorts> &se
         if (!port.silent && !ieq(mode, "open"))
             return false;
     } else if (ieq(key, "device")) {
-        return current >= 0 && parseDevice(rest, net.ports[size_t(current)], serials[size_t(current)]);
+        return current >= 0 &&
+            parseDevice(rest, net.ports[size_t(current)], serials[size_t(current)]);
     } else {
         return false;
     }
@@ -300,7 +318,8 @@ int parse(std::string_view text, Network &out)
         if (!parseLine(line, net, seen, current, serials)) {
             // Nothing opens, and the refusal tells the user where to look.
             char why[64];
-            std::snprintf(why, sizeof why, "descripci\xF3n de red no v\xE1lida (l\xEDnea %d)", lineNo);
+            std::snprintf(why, sizeof why, "descripci\xF3n de red no v\xE1lida (l\xEDnea %d)",
+                          lineNo);
             out = Network();
             for (int p = 0; p < kPorts; ++p)
                 out.ports[size_t(p)].message = defaultRefusal(p, why);
@@ -318,11 +337,24 @@ Device makeDevice(Kind kind, const Serial &sn)
     d.kind = kind;
     d.sn = sn;
     switch (kind) {
-    case Kind::STT: d.base = {210, 0, 0, 0}; d.drift = 10; break;
-    case Kind::HRT: d.base = {21, 50, 0, 0}; d.drift = 2; break;
-    case Kind::AVI: d.base = {1000, 1000, 1000, 1000}; d.drift = 20; break;
-    case Kind::DET: d.base = {1, 1, 0, 0}; d.toggle = 0.02; break;
-    case Kind::CTR: break;
+    case Kind::STT:
+        d.base = {210, 0, 0, 0};
+        d.drift = 10;
+        break;
+    case Kind::HRT:
+        d.base = {21, 50, 0, 0};
+        d.drift = 2;
+        break;
+    case Kind::AVI:
+        d.base = {1000, 1000, 1000, 1000};
+        d.drift = 20;
+        break;
+    case Kind::DET:
+        d.base = {1, 1, 0, 0};
+        d.toggle = 0.02;
+        break;
+    case Kind::CTR:
+        break;
     }
     d.value = d.base;
     return d;
@@ -385,9 +417,12 @@ Call searchOf(Kind kind)
 {
     switch (kind) {
     case Kind::STT:
-    case Kind::HRT: return kBuscarSensoresTra;
-    case Kind::AVI: return kBuscarConversoresAD;
-    default: return kBuscarDetectores;
+    case Kind::HRT:
+        return kBuscarSensoresTra;
+    case Kind::AVI:
+        return kBuscarConversoresAD;
+    default:
+        return kBuscarDetectores;
     }
 }
 

@@ -45,19 +45,19 @@ using Tally = std::array<long, kCallKinds>;
 struct Device {
     Kind kind = Kind::STT;
     Serial sn{};
-    std::array<int, 4> base{};  // centre of the wander band
+    std::array<int, 4> base{}; // centre of the wander band
     std::array<int, 4> value{}; // current signal
-    int drift = 0;              // how far the signal may wander from base
-    double toggle = 0;          // DET: chance per read that an input flips
-    double fail = 0;            // share of failing reads
-    bool fixed = false;         // words below replace the signal
+    int drift = 0; // how far the signal may wander from base
+    double toggle = 0; // DET: chance per read that an input flips
+    double fail = 0; // share of failing reads
+    bool fixed = false; // words below replace the signal
     Words words{};
     std::array<std::int16_t, 2> relay{}; // CTR: what EscribirCTR last wrote
     long relayWrites = 0;
     Words setup{}; // AVI: what SetupAD last wrote
     Tally calls{};
     std::uint64_t rng = 0; // own stream: a device's values do not depend on
-                           // how the program interleaves its other devices
+        // how the program interleaves its other devices
 };
 
 struct Port {
@@ -66,7 +66,7 @@ struct Port {
     bool open = false;
     std::string message;
     std::vector<Device> devices;
-    Tally calls{};                    // IniciarCNX, FinalizarCNX, searches
+    Tally calls{}; // IniciarCNX, FinalizarCNX, searches
     std::map<Serial, Tally> strangers; // calls naming a serial not on the port
     // Serial -> position in `devices`, so a call on a port of thousands of
     // devices finds its device at once. Rebuilt when `devices` changed.

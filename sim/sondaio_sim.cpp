@@ -35,7 +35,8 @@ std::filesystem::path libraryFolder()
 {
 #ifdef _WIN32
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&kAnchor), &module))
         return {};
     std::wstring name(32768, L'\0');
@@ -57,7 +58,8 @@ int parseText(const char *description)
     std::ifstream file(libraryFolder() / "sondanet.txt", std::ios::binary);
     if (!file)
         return parse(kDemoDescription, g_net);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     return parse(text, g_net);
 }
 
@@ -68,7 +70,8 @@ int loadLocked(const char *description)
     g_log.close();
     g_log.clear();
     if (!g_net.callLog.empty()) // a log that cannot be opened just stays silent
-        g_log.open(libraryFolder() / std::filesystem::path(g_net.callLog), std::ios::app | std::ios::binary);
+        g_log.open(libraryFolder() / std::filesystem::path(g_net.callLog),
+                   std::ios::app | std::ios::binary);
     return bad;
 }
 
@@ -134,7 +137,10 @@ std::unique_lock<std::mutex> networkCall(const char *name)
 
 Port *portAt(int port) { return port >= 0 && port < kPorts ? &g_net.ports[size_t(port)] : nullptr; }
 
-bool same(const Serial &s, const void *sn) { return sn && std::memcmp(s.data(), sn, s.size()) == 0; }
+bool same(const Serial &s, const void *sn)
+{
+    return sn && std::memcmp(s.data(), sn, s.size()) == 0;
+}
 
 std::uint64_t key(const void *sn)
 {
@@ -194,7 +200,8 @@ std::int16_t deviceCall(Call call, std::int16_t port, const void *sn, Act act)
     return r;
 }
 
-std::int16_t readCall(Call call, Kind kind, Kind alsoKind, std::int16_t port, const char *sn, void *block)
+std::int16_t readCall(Call call, Kind kind, Kind alsoKind, std::int16_t port, const char *sn,
+                      void *block)
 {
     return deviceCall(call, port, sn, [&](Device &d) {
         Words w;
@@ -295,7 +302,8 @@ SONDAIO_API std::int16_t SONDAIO_CALL SetupAD(std::int16_t port, char *sn, std::
     });
 }
 
-SONDAIO_API std::int16_t SONDAIO_CALL EscribirCTR(std::int16_t port, char *sn, std::int16_t out1, std::int16_t out2)
+SONDAIO_API std::int16_t SONDAIO_CALL EscribirCTR(std::int16_t port, char *sn, std::int16_t out1,
+                                                  std::int16_t out2)
 {
     return deviceCall(kEscribirCTR, port, sn, [&](Device &d) {
         if (d.kind != Kind::CTR)
@@ -306,17 +314,20 @@ SONDAIO_API std::int16_t SONDAIO_CALL EscribirCTR(std::int16_t port, char *sn, s
     });
 }
 
-SONDAIO_API std::int16_t SONDAIO_CALL BuscarSensoresTra(std::int16_t port, unsigned char *slots, std::int32_t maxCount)
+SONDAIO_API std::int16_t SONDAIO_CALL BuscarSensoresTra(std::int16_t port, unsigned char *slots,
+                                                        std::int32_t maxCount)
 {
     return search(kBuscarSensoresTra, port, slots, maxCount);
 }
 
-SONDAIO_API std::int16_t SONDAIO_CALL BuscarConversoresAD(std::int16_t port, unsigned char *slots, std::int32_t maxCount)
+SONDAIO_API std::int16_t SONDAIO_CALL BuscarConversoresAD(std::int16_t port, unsigned char *slots,
+                                                          std::int32_t maxCount)
 {
     return search(kBuscarConversoresAD, port, slots, maxCount);
 }
 
-SONDAIO_API std::int16_t SONDAIO_CALL BuscarDetectores(std::int16_t port, unsigned char *slots, std::int32_t maxCount)
+SONDAIO_API std::int16_t SONDAIO_CALL BuscarDetectores(std::int16_t port, unsigned char *slots,
+                                                       std::int32_t maxCount)
 {
     return search(kBuscarDetectores, port, slots, maxCount);
 }
@@ -352,8 +363,8 @@ SONDAIO_API void SimSetLatency(int milliseconds)
     g_net.latencyMs = std::clamp(milliseconds, 0, kMaxLatencyMs);
 }
 
-SONDAIO_API int SimSetWords(std::int16_t port, const unsigned char *sn, std::int16_t w0, std::int16_t w1,
-                            std::int16_t w2, std::int16_t w3)
+SONDAIO_API int SimSetWords(std::int16_t port, const unsigned char *sn, std::int16_t w0,
+                            std::int16_t w1, std::int16_t w2, std::int16_t w3)
 {
     auto lock = lockNetwork();
     Device *d = deviceAt(port, sn);
@@ -385,7 +396,8 @@ SONDAIO_API int SimAddDevice(std::int16_t port, std::int16_t tipo, const unsigne
 {
     auto lock = lockNetwork();
     Port *p = portAt(port);
-    if (!p || !sn || tipo < 1 || tipo > 5 || find(*p, sn) || p->devices.size() >= size_t(kMaxDevicesPerPort))
+    if (!p || !sn || tipo < 1 || tipo > 5 || find(*p, sn) ||
+        p->devices.size() >= size_t(kMaxDevicesPerPort))
         return -1;
     Serial s;
     std::memcpy(s.data(), sn, s.size());
@@ -397,7 +409,8 @@ SONDAIO_API int SimAddDevice(std::int16_t port, std::int16_t tipo, const unsigne
     return 0;
 }
 
-SONDAIO_API long SimRelayWords(std::int16_t port, const unsigned char *sn, std::int16_t *out1, std::int16_t *out2)
+SONDAIO_API long SimRelayWords(std::int16_t port, const unsigned char *sn, std::int16_t *out1,
+                               std::int16_t *out2)
 {
     auto lock = lockNetwork();
     Device *d = deviceAt(port, sn);

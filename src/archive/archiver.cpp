@@ -14,9 +14,9 @@
 
 namespace {
 
-constexpr int pollMs = 250;          // a line reaches the database within about this
-constexpr qint64 progressMs = 2000;  // progress lines while catching up
-constexpr qint64 statusMs = 60000;   // status lines while following
+constexpr int pollMs = 250; // a line reaches the database within about this
+constexpr qint64 progressMs = 2000; // progress lines while catching up
+constexpr qint64 statusMs = 60000; // status lines while following
 constexpr qint64 progressAfterLines = 5000;
 constexpr int firstRetryMs = 1000, lastRetryMs = 30000; // waits between attempts to reconnect
 
@@ -123,9 +123,11 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
                 return false;
             if (h.id == 0) {
                 h.id = -1;
-                warn(QStringLiteral("%1, línea %2: la base de datos no acepta esta cabecera (%3); se saltan sus líneas.")
+                warn(QStringLiteral("%1, línea %2: la base de datos no acepta esta cabecera (%3); "
+                                    "se saltan sus líneas.")
                          .arg(QDir::toNativeSeparators(f.path()),
-                              h.number ? QString::number(h.number) : QStringLiteral("que empieza en el byte %1").arg(h.offset),
+                              h.number ? QString::number(h.number)
+                                       : QStringLiteral("que empieza en el byte %1").arg(h.offset),
                               db_.reason()));
             }
         }
@@ -133,8 +135,9 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
             ids.resize(static_cast<std::size_t>(l.set) + 1, 0);
         ids[static_cast<std::size_t>(l.set)] = h.id;
     }
-    const auto refused = std::remove_if(b.lines.begin(), b.lines.end(),
-                                        [&](const BatchLine &l) { return ids[static_cast<std::size_t>(l.set)] < 0; });
+    const auto refused = std::remove_if(b.lines.begin(), b.lines.end(), [&](const BatchLine &l) {
+        return ids[static_cast<std::size_t>(l.set)] < 0;
+    });
     unstored_ += b.lines.end() - refused;
     b.lines.erase(refused, b.lines.end());
     return true;
@@ -143,8 +146,8 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
 // Lines [from, to) of the batch, with the file's progress from `before` to
 // `after`. Lines the database refuses for their content are found by
 // halving, skipped and reported; everything else stored.
-bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from, std::size_t to,
-                     const Progress &before, const Progress &after)
+bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from,
+                     std::size_t to, const Progress &before, const Progress &after)
 {
     qint64 changed = 0, dropped = 0;
     if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed, dropped)) {
@@ -172,7 +175,8 @@ bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &id
     }
     const std::size_t middle = from + (to - from) / 2;
     const Progress half = f.progressAfter(b, middle - 1);
-    return store(f, b, ids, from, middle, before, half) && store(f, b, ids, middle, to, half, after);
+    return store(f, b, ids, from, middle, before, half) &&
+        store(f, b, ids, middle, to, half, after);
 }
 
 // A batch that could not be stored: the file goes on from its stored
@@ -205,18 +209,25 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
             warn(note);
         qint64 unnamed = 0;
         for (const FollowedFile::BadLine &bad : f.takeBadLines(unnamed))
-            warn(QStringLiteral("%1, línea %2: se salta (%3).").arg(QDir::toNativeSeparators(f.path())).arg(bad.number).arg(bad.why));
+            warn(QStringLiteral("%1, línea %2: se salta (%3).")
+                     .arg(QDir::toNativeSeparators(f.path()))
+                     .arg(bad.number)
+                     .arg(bad.why));
         if (unnamed > 0)
-            warn(QStringLiteral("%1: y %2 más.").arg(QDir::toNativeSeparators(f.path()), count(unnamed, "línea saltada", "líneas saltadas")));
+            warn(QStringLiteral("%1: y %2 más.")
+                     .arg(QDir::toNativeSeparators(f.path()),
+                          count(unnamed, "línea saltada", "líneas saltadas")));
         if (const qint64 skipped = f.takeRejected(); skipped > 0) {
             rejected_ += skipped;
             warn(QStringLiteral("%1: %2 (ni cabecera ni lecturas de las columnas de su cabecera).")
-                     .arg(QDir::toNativeSeparators(f.path()), count(skipped, "línea descartada", "líneas descartadas")));
+                     .arg(QDir::toNativeSeparators(f.path()),
+                          count(skipped, "línea descartada", "líneas descartadas")));
         }
         if (const qint64 foreign = f.takeForeign(); foreign > 0) {
             rejected_ += foreign;
             warn(QStringLiteral("%1: %2 de otro día que el del fichero.")
-                     .arg(QDir::toNativeSeparators(f.path()), count(foreign, "línea descartada", "líneas descartadas")));
+                     .arg(QDir::toNativeSeparators(f.path()),
+                          count(foreign, "línea descartada", "líneas descartadas")));
         }
         if (!read) {
             // A file it cannot read is not archived: --una-vez says so by its code.
@@ -239,15 +250,19 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
         if (b.byKey && b.after.byKeyUntil == 0) {
             say(QStringLiteral("%1 leído de nuevo: %2%3.")
                     .arg(QDir::toNativeSeparators(f.path()),
-                         changed ? count(changed, "lectura cambiada (gana el fichero nuevo)", "lecturas cambiadas (gana el fichero nuevo)")
+                         changed ? count(changed, "lectura cambiada (gana el fichero nuevo)",
+                                         "lecturas cambiadas (gana el fichero nuevo)")
                                  : QStringLiteral("ninguna lectura cambiada"),
-                         dropped ? QStringLiteral("; ") + count(dropped, "línea archivada que ya no tiene, borrada",
-                                                                "líneas archivadas que ya no tiene, borradas")
+                         dropped ? QStringLiteral("; ") +
+                                 count(dropped, "línea archivada que ya no tiene, borrada",
+                                       "líneas archivadas que ya no tiene, borradas")
                                  : QString()));
             changed = dropped = 0;
         } else if (!b.byKey && changed) {
-            warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana este fichero.")
-                     .arg(QDir::toNativeSeparators(f.path()), count(changed, "lectura", "lecturas")));
+            warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana "
+                                "este fichero.")
+                     .arg(QDir::toNativeSeparators(f.path()),
+                          count(changed, "lectura", "lecturas")));
             changed = 0;
         }
         touched_.insert(b.key);
@@ -272,8 +287,10 @@ void Archiver::archiveConfiguration(const QString &folder, int port)
         return;
     const configfile::ReadResult r = configfile::read(path);
     if (r.status != configfile::Status::Loaded) {
-        report(path, r.message.isEmpty() ? QStringLiteral("No se puede leer la configuración %1.").arg(QDir::toNativeSeparators(path))
-                                         : r.message);
+        report(path,
+               r.message.isEmpty() ? QStringLiteral("No se puede leer la configuración %1.")
+                                         .arg(QDir::toNativeSeparators(path))
+                                   : r.message);
         return;
     }
     const QByteArray bytes = configfile::encode(r.table);
@@ -287,24 +304,29 @@ void Archiver::archiveConfiguration(const QString &folder, int port)
     seen = {info.size(), info.lastModified(), hash};
     if (stored)
         say(QStringLiteral("Configuración del puerto %1 archivada: %2.")
-                .arg(name, count(static_cast<qint64>(r.table.size()) - 1, "dispositivo", "dispositivos")));
+                .arg(
+                    name,
+                    count(static_cast<qint64>(r.table.size()) - 1, "dispositivo", "dispositivos")));
 }
 
 Archiver::Cycle Archiver::archiveFolder(const QString &folder)
 {
     const QDir dir(folder);
     if (!dir.exists()) {
-        report(folder, QStringLiteral("No existe la carpeta de capturas %1; se espera a que aparezca.")
-                           .arg(QDir::toNativeSeparators(folder)));
+        report(folder,
+               QStringLiteral("No existe la carpeta de capturas %1; se espera a que aparezca.")
+                   .arg(QDir::toNativeSeparators(folder)));
         return Cycle::Idle;
     }
     if (!dir.isReadable()) {
-        report(folder, QStringLiteral("No se puede leer la carpeta de capturas %1: permiso denegado.")
-                           .arg(QDir::toNativeSeparators(folder)));
+        report(folder,
+               QStringLiteral("No se puede leer la carpeta de capturas %1: permiso denegado.")
+                   .arg(QDir::toNativeSeparators(folder)));
         return Cycle::Idle;
     }
     if (!reported_[folder].isEmpty())
-        say(QStringLiteral("Carpeta de capturas %1 disponible.").arg(QDir::toNativeSeparators(folder)));
+        say(QStringLiteral("Carpeta de capturas %1 disponible.")
+                .arg(QDir::toNativeSeparators(folder)));
     reported_[folder].clear();
     const int port = db_.port(dir.dirName());
     if (!port) {
@@ -315,7 +337,8 @@ Archiver::Cycle Archiver::archiveFolder(const QString &folder)
     if (!db_.connected())
         return Cycle::Failed;
     // Capture files in the order they were written: by date, then by sequence number.
-    const QStringList names = CaptureName::chronological(dir.entryList({QStringLiteral("*.log")}, QDir::Files));
+    const QStringList names =
+        CaptureName::chronological(dir.entryList({QStringLiteral("*.log")}, QDir::Files));
     Cycle result = Cycle::Idle;
     for (int i = 0; i < names.size(); ++i) {
         FollowedFile &f = file(folder, names[i]);
@@ -348,21 +371,25 @@ QString Archiver::lag() const
 {
     if (lastMs_ == 0)
         return QStringLiteral("sin lecturas");
-    const qint64 seconds = std::max<qint64>(0, (QDateTime::currentMSecsSinceEpoch() - lastMs_) / 1000);
+    const qint64 seconds =
+        std::max<qint64>(0, (QDateTime::currentMSecsSinceEpoch() - lastMs_) / 1000);
     return QStringLiteral("última lectura %1 (hace %2)")
-        .arg(QDateTime::fromMSecsSinceEpoch(lastMs_).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")), span(seconds));
+        .arg(
+            QDateTime::fromMSecsSinceEpoch(lastMs_).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")),
+            span(seconds));
 }
 
 void Archiver::progressLine(bool force)
 {
-    if (!catchingUp_ || lines_ < progressAfterLines || (!force && sinceLine_.isValid() && sinceLine_.elapsed() < progressMs))
+    if (!catchingUp_ || lines_ < progressAfterLines ||
+        (!force && sinceLine_.isValid() && sinceLine_.elapsed() < progressMs))
         return;
     sinceLine_.restart();
     shownProgress_ = true;
     const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
     say(QStringLiteral("Archivando: %1, %2, %3, %4 lecturas/s, %5.")
-            .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"), count(lines_, "línea", "líneas"),
-                 count(readings_, "lectura", "lecturas"),
+            .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"),
+                 count(lines_, "línea", "líneas"), count(readings_, "lectura", "lecturas"),
                  count(static_cast<qint64>(readings_ / seconds)), lag()));
 }
 
@@ -373,7 +400,8 @@ void Archiver::statusLine()
     sinceLine_.restart();
     say(QStringLiteral("Siguiendo %1: %2 en el último minuto, %3 descartadas en total, %4.")
             .arg(count(static_cast<qint64>(files_.size()), "fichero", "ficheros"),
-                 count(minuteLines_, "línea archivada", "líneas archivadas"), count(rejected_, "línea", "líneas"), lag()));
+                 count(minuteLines_, "línea archivada", "líneas archivadas"),
+                 count(rejected_, "línea", "líneas"), lag()));
     minuteLines_ = 0;
 }
 
@@ -393,8 +421,9 @@ void Archiver::caughtUp()
     const double seconds = std::max(sinceStart_.elapsed(), qint64{1}) / 1000.0;
     if (shownProgress_ || o_.once)
         say(QStringLiteral("Al día: %1, %2, %3 en %4 s (%5 lecturas/s).")
-                .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"), count(lines_, "línea", "líneas"),
-                     count(readings_, "lectura", "lecturas"), spanish.toString(seconds, 'f', 1),
+                .arg(count(static_cast<qint64>(touched_.size()), "fichero", "ficheros"),
+                     count(lines_, "línea", "líneas"), count(readings_, "lectura", "lecturas"),
+                     spanish.toString(seconds, 'f', 1),
                      count(static_cast<qint64>(readings_ / seconds))));
     minuteLines_ = 0;
     sinceLine_.restart();
@@ -405,7 +434,8 @@ int Archiver::run()
     QStringList shown;
     for (const QString &f : o_.folders)
         shown << QDir::toNativeSeparators(f);
-    say(QStringLiteral("Archivo de la estación %1: %2.").arg(o_.station, shown.join(QStringLiteral(", "))));
+    say(QStringLiteral("Archivo de la estación %1: %2.")
+            .arg(o_.station, shown.join(QStringLiteral(", "))));
     sinceStart_.start();
     if (!connect() && o_.once)
         return 1;

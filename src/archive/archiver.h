@@ -39,8 +39,8 @@ private:
     Cycle archiveFile(FollowedFile &f, int port);
     void archiveConfiguration(const QString &folder, int port);
     bool headers(FollowedFile &f, int port, Batch &b, std::vector<int> &ids);
-    bool store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from, std::size_t to,
-               const Progress &before, const Progress &after);
+    bool store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from,
+               std::size_t to, const Progress &before, const Progress &after);
     Cycle failed(FollowedFile &f);
     FollowedFile &file(const QString &folder, const QString &name);
     void report(const QString &key, const QString &text);
@@ -56,10 +56,10 @@ private:
     std::map<FileKey, Progress> progress_;
     std::map<FileKey, int> fileIds_;
     std::map<FileKey, std::unique_ptr<FollowedFile>> files_;
-    std::map<QString, ConfigLook> configs_;  // by capture folder
-    std::map<FileKey, qint64> changed_;      // readings changed while a file is read again
-    std::map<FileKey, qint64> dropped_;      // its stored lines that the file read again no longer has
-    std::map<QString, QString> reported_;    // the problem last shown for a folder or file
+    std::map<QString, ConfigLook> configs_; // by capture folder
+    std::map<FileKey, qint64> changed_; // readings changed while a file is read again
+    std::map<FileKey, qint64> dropped_; // its stored lines that the file read again no longer has
+    std::map<QString, QString> reported_; // the problem last shown for a folder or file
 
     // Figures for the progress and status lines and the exit code.
     QElapsedTimer sinceStart_, sinceLine_;

@@ -19,38 +19,39 @@ std::uint64_t hashBytes(std::uint64_t h, const char *p, qsizetype n);
 
 // A point of a capture file just past a whole line.
 struct Position {
-    qint64 offset = 0;             // bytes before it
-    qint64 lines = 0;              // lines before it
+    qint64 offset = 0; // bytes before it
+    qint64 lines = 0; // lines before it
     std::uint64_t hash = hashStart; // of the bytes before it
-    qint64 header = -1;            // where the header line in force starts; -1: none yet
+    qint64 header = -1; // where the header line in force starts; -1: none yet
     bool operator==(const Position &) const = default;
 };
 
 // How far a file is archived, as the database keeps it.
 struct Progress {
     Position at;
-    bool hashKnown = true;  // false: archived by the first design, its hash never taken
+    bool hashKnown = true; // false: archived by the first design, its hash never taken
     std::uint64_t sample = 0; // hash of the start, the header and the end before `at`
-    QByteArray state;       // the capture reader's state at `at`; empty: not known
-    qint64 byKeyUntil = 0;  // a replaced file: its lines before this replace stored ones
+    QByteArray state; // the capture reader's state at `at`; empty: not known
+    qint64 byKeyUntil = 0; // a replaced file: its lines before this replace stored ones
     bool operator==(const Progress &) const = default;
 };
 
 // A line that gave readings.
 struct BatchLine {
-    qint64 ms = 0;        // its instant
-    int set = 0;          // its header, by the reader's count
-    qint64 number = 0;    // its line number in the file, from 1
-    Position end;         // the file just past it
+    qint64 ms = 0; // its instant
+    int set = 0; // its header, by the reader's count
+    qint64 number = 0; // its line number in the file, from 1
+    Position end; // the file just past it
     std::size_t values = 0; // where its values start in Batch::values, NaN for ERR
-    std::size_t count = 0;  // its values, one per column
+    std::size_t count = 0; // its values, one per column
 };
 
 // The lines read from a file since its archived point.
 struct Batch {
     FileKey key;
     Progress before, after;
-    qint64 start = 0;   // where reading started: before `before` when the file is read again from its start
+    qint64 start =
+        0; // where reading started: before `before` when the file is read again from its start
     bool byKey = false; // lines may be stored already: stored ones are replaced
     std::vector<BatchLine> lines;
     std::vector<double> values;

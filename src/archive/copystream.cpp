@@ -18,7 +18,8 @@ void put16(QByteArray &out, std::uint16_t v)
 
 void put32(QByteArray &out, std::uint32_t v)
 {
-    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 8), static_cast<char>(v)};
     out.append(b, 4);
 }
 
@@ -62,7 +63,8 @@ void CopyStream::int64(std::int64_t v)
 
 void CopyStream::time(qint64 ms) { int64((ms - epoch2000Ms) * 1000); }
 
-void CopyStream::arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize, qsizetype present)
+void CopyStream::arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize,
+                            qsizetype present)
 {
     // Dimensions, null flag, element type, then the one dimension's length
     // and lower bound; no dimension at all for an empty array.

@@ -37,7 +37,8 @@ public:
     void clear();
 
 private:
-    void arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize, qsizetype present);
+    void arrayStart(std::size_t count, bool nulls, std::uint32_t type, int elementSize,
+                    qsizetype present);
 
     void endRecord();
 

@@ -11,7 +11,8 @@
 namespace {
 
 // Types of the fields of climalog.entrada, as a binary record names them.
-constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007, float8ArrayType = 1022;
+constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007,
+                        float8ArrayType = 1022;
 
 QByteArray number(qint64 v) { return QByteArray::number(v); }
 QByteArray hashText(std::uint64_t h) { return number(static_cast<qint64>(h)); }
@@ -41,8 +42,9 @@ QByteArray numberArray(const std::vector<double> &items)
         if (i)
             out += ',';
         const double v = items[i];
-        out += std::isnan(v) ? QByteArray("NaN") : std::isinf(v) ? QByteArray(v < 0 ? "-Infinity" : "Infinity")
-                                                                  : QByteArray::number(v, 'g', 9);
+        out += std::isnan(v) ? QByteArray("NaN")
+            : std::isinf(v)  ? QByteArray(v < 0 ? "-Infinity" : "Infinity")
+                             : QByteArray::number(v, 'g', 9);
     }
     return out + '}';
 }
@@ -81,7 +83,9 @@ Store::Failure Store::classify(const QByteArray &state, bool anyIntegrity) const
         return Failure::Connection;
     if (state == "CLA01")
         return Failure::Moved;
-    return state.startsWith("22") || state == "23505" || (anyIntegrity && state.startsWith("23")) ? Failure::Refused : Failure::Other;
+    return state.startsWith("22") || state == "23505" || (anyIntegrity && state.startsWith("23"))
+        ? Failure::Refused
+        : Failure::Other;
 }
 
 bool Store::exec(const char *sql)
@@ -117,14 +121,16 @@ bool Store::connect(const QString &conninfo, const QString &station, const QStri
         close();
         return false;
     }
-    if (!call("SELECT climalog.alta_estacion($1, $2)", {station.toUtf8(), zone.toUtf8()}, station_)) {
+    if (!call("SELECT climalog.alta_estacion($1, $2)", {station.toUtf8(), zone.toUtf8()},
+              station_)) {
         fail(QStringLiteral("No se puede dar de alta la estación %1").arg(station));
         close();
         return false;
     }
     // A batch goes to climalog.guardar as an array of climalog.entrada,
     // which names its element type by number.
-    const central::Result type = central::exec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid");
+    const central::Result type =
+        central::exec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid");
     if (!type.ok() || type.rows() != 1) {
         fail(QStringLiteral("No se puede leer el tipo climalog.entrada"));
         close();
@@ -139,10 +145,11 @@ bool Store::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int
 {
     out.clear();
     ids.clear();
-    const central::Result r = central::exec(conn_.get(),
-                                            "SELECT puerto, fichero, id, posicion, lineas, huella, muestra, cabecera, "
-                                            "encode(estado, 'hex'), por_clave_hasta FROM climalog.progreso_de($1)",
-                                            central::Params{{number(station_)}});
+    const central::Result r =
+        central::exec(conn_.get(),
+                      "SELECT puerto, fichero, id, posicion, lineas, huella, muestra, cabecera, "
+                      "encode(estado, 'hex'), por_clave_hasta FROM climalog.progreso_de($1)",
+                      central::Params{{number(station_)}});
     if (!r.ok()) {
         fail(QStringLiteral("No se puede leer el progreso del archivo"));
         return false;
@@ -151,8 +158,8 @@ bool Store::loadProgress(std::map<FileKey, Progress> &out, std::map<FileKey, int
     for (int i = 0; i < r.rows(); ++i) {
         const FileKey key{QString::fromUtf8(field(i, 0)), QString::fromUtf8(field(i, 1))};
         Progress p;
-        p.at = {field(i, 3).toLongLong(), field(i, 4).toLongLong(), static_cast<std::uint64_t>(field(i, 5).toLongLong()),
-                field(i, 7).toLongLong()};
+        p.at = {field(i, 3).toLongLong(), field(i, 4).toLongLong(),
+                static_cast<std::uint64_t>(field(i, 5).toLongLong()), field(i, 7).toLongLong()};
         p.hashKnown = !r.isNull(i, 5);
         p.sample = static_cast<std::uint64_t>(field(i, 6).toLongLong());
         p.state = QByteArray::fromHex(field(i, 8));
@@ -190,13 +197,17 @@ int Store::header(int port, const std::vector<Column> &columns)
             return 0;
         }
         names << c.name;
-        units << (c.kind == Kind::Input ? QString() : c.unit.isNull() ? QStringLiteral("") : c.unit);
+        units << (c.kind == Kind::Input ? QString()
+                      : c.unit.isNull() ? QStringLiteral("")
+                                        : c.unit);
         devices << (c.device.isNull() ? QStringLiteral("") : c.device);
         classes << columnClass(c);
     }
     int id = 0;
     if (!call("SELECT climalog.alta_juego($1, $2, $3, $4, $5)",
-              {number(port), textArray(names), textArray(units), textArray(devices), textArray(classes)}, id))
+              {number(port), textArray(names), textArray(units), textArray(devices),
+               textArray(classes)},
+              id))
         fail(QStringLiteral("No se puede dar de alta la cabecera"));
     return id;
 }
@@ -253,24 +264,26 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
     const qint64 from = s.from == 0 ? b.start : before.at.offset;
     const bool closes = b.byKey && after.byKeyUntil == 0;
     const auto guardar = [&](bool replace) {
-        const std::vector<QByteArray> params{number(s.file),
-                                             number(before.at.offset),
-                                             before.hashKnown ? hashText(before.at.hash) : QByteArray(),
-                                             number(from),
-                                             number(after.at.offset),
-                                             number(after.at.lines),
-                                             hashText(after.at.hash),
-                                             hashText(after.sample),
-                                             number(after.at.header),
-                                             after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
-                                             number(after.byKeyUntil),
-                                             replace ? "true" : "false",
-                                             closes ? "true" : "false",
-                                             entries};
-        const central::Result r = central::exec(conn_.get(),
-                                                "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, "
-                                                "$8, $9, $10, $11, $12, $13, $14)",
-                                                central::Params{params, true});
+        const std::vector<QByteArray> params{
+            number(s.file),
+            number(before.at.offset),
+            before.hashKnown ? hashText(before.at.hash) : QByteArray(),
+            number(from),
+            number(after.at.offset),
+            number(after.at.lines),
+            hashText(after.at.hash),
+            hashText(after.sample),
+            number(after.at.header),
+            after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
+            number(after.byKeyUntil),
+            replace ? "true" : "false",
+            closes ? "true" : "false",
+            entries};
+        const central::Result r = central::exec(
+            conn_.get(),
+            "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, "
+            "$8, $9, $10, $11, $12, $13, $14)",
+            central::Params{params, true});
         if (r.ok() && r.rows() == 1) {
             changed = r.field(0, 0).toLongLong();
             dropped = r.field(0, 1).toLongLong();
@@ -292,7 +305,8 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
         failure_ = classify(code, true);
         if (failure_ == Failure::Moved) {
             fail(QString());
-            error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: ¿otro programa de archivo con el "
+            error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: "
+                                    "¿otro programa de archivo con el "
                                     "mismo nombre de estación?")
                          .arg(file);
             return false;
@@ -307,7 +321,8 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
     return true;
 }
 
-bool Store::storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored)
+bool Store::storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table,
+                               bool &stored)
 {
     stored = false;
     QStringList names, serials, types, actions, relays, units, periods;
@@ -329,10 +344,11 @@ bool Store::storeConfiguration(int port, std::uint64_t hash, const std::vector<D
         periods << QString::number(d.periodo);
     }
     int result = 0;
-    if (!call("SELECT climalog.guardar_configuracion($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)::integer",
-              {number(port), hashText(hash), textArray(names), textArray(serials), textArray(types), numberArray(mins),
-               numberArray(maxs), textArray(actions), textArray(relays), textArray(units), numberArray(gains),
-               textArray(periods)},
+    if (!call("SELECT climalog.guardar_configuracion($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
+              "$12)::integer",
+              {number(port), hashText(hash), textArray(names), textArray(serials), textArray(types),
+               numberArray(mins), numberArray(maxs), textArray(actions), textArray(relays),
+               textArray(units), numberArray(gains), textArray(periods)},
               result)) {
         fail(QStringLiteral("No se puede archivar la configuración del puerto"));
         return false;

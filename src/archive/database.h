@@ -24,9 +24,9 @@ public:
     enum class Failure {
         None,
         Connection, // the connection is gone: reconnect and go on from the stored progress
-        Moved,      // the stored progress is not the one the batch was read from
-        Refused,    // the server refused the content (a bad byte, a value out of range)
-        Other,      // anything else (permissions, a full disk...): try again later
+        Moved, // the stored progress is not the one the batch was read from
+        Refused, // the server refused the content (a bad byte, a value out of range)
+        Other, // anything else (permissions, a full disk...): try again later
     };
 
     // Connects, checks the schema and takes the station (creating it, with
@@ -60,7 +60,8 @@ public:
 
     // A port's configuration file, stored when it differs from the latest
     // archived; `stored` says whether it did.
-    bool storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table, bool &stored);
+    bool storeConfiguration(int port, std::uint64_t hash, const std::vector<Dispositivo> &table,
+                            bool &stored);
 
 private:
     bool exec(const char *sql);

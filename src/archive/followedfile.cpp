@@ -53,7 +53,10 @@ QByteArray readerState(const CaptureReader &r, quint64 inode, qint64 mtimeNs)
 
 // The file as it was when its stored progress was read; false when the
 // progress does not say (stored by an earlier version).
-int storedHeaderId(const Progress &p) { return p.state.size() >= 36 ? qFromLittleEndian<qint32>(p.state.constData() + 32) : 0; }
+int storedHeaderId(const Progress &p)
+{
+    return p.state.size() >= 36 ? qFromLittleEndian<qint32>(p.state.constData() + 32) : 0;
+}
 
 bool storedLook(const Progress &p, quint64 &inode, qint64 &mtimeNs)
 {
@@ -95,7 +98,8 @@ FollowedFile::FollowedFile(const QString &folder, const QString &name, const QTi
     if (dayValid_) {
         const QDate day = capture->day();
         dayStartMs_ = QDateTime(day, QTime(0, 0), zone_).toMSecsSinceEpoch() - midnightToleranceMs;
-        dayEndMs_ = QDateTime(day.addDays(1), QTime(0, 0), zone_).toMSecsSinceEpoch() + midnightToleranceMs;
+        dayEndMs_ =
+            QDateTime(day.addDays(1), QTime(0, 0), zone_).toMSecsSinceEpoch() + midnightToleranceMs;
     }
 }
 
@@ -137,14 +141,17 @@ void FollowedFile::skipped(qint64 number, QByteArrayView line, bool tooLong)
         ++moreBadLines_;
         return;
     }
-    static const QRegularExpression stamp(QStringLiteral("^(\\d\\d-\\d\\d-\\d\\d\\d\\d \\d\\d:\\d\\d:\\d\\d)(\\s|$)"));
+    static const QRegularExpression stamp(
+        QStringLiteral("^(\\d\\d-\\d\\d-\\d\\d\\d\\d \\d\\d:\\d\\d:\\d\\d)(\\s|$)"));
     QString why;
     if (tooLong)
         why = QStringLiteral("tiene más de %1 MB").arg(longestLine >> 20);
     else if (std::memchr(line.data(), 0, static_cast<std::size_t>(line.size())))
         why = QStringLiteral("tiene un byte nulo");
-    else if (const auto m = stamp.match(QString::fromLatin1(line.first(std::min<qsizetype>(20, line.size()))));
-             m.hasMatch() && !QDateTime::fromString(m.captured(1), QStringLiteral("dd-MM-yyyy HH:mm:ss")).isValid())
+    else if (const auto m =
+                 stamp.match(QString::fromLatin1(line.first(std::min<qsizetype>(20, line.size()))));
+             m.hasMatch() &&
+             !QDateTime::fromString(m.captured(1), QStringLiteral("dd-MM-yyyy HH:mm:ss")).isValid())
         why = QStringLiteral("la fecha u hora %1 no existe").arg(m.captured(1));
     else
         why = QStringLiteral("ni cabecera ni lecturas de las columnas de su cabecera");
@@ -178,7 +185,8 @@ bool FollowedFile::stillArchived(QFile &f, bool suspicious) const
 {
     // A suspicious look (another inode, a shorter file, bytes changed in
     // place) compares the whole archived part; otherwise its samples do.
-    return f.size() >= progress_.at.offset && (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
+    return f.size() >= progress_.at.offset &&
+        (suspicious ? sameBytes(f) : sample(f, progress_.at) == progress_.sample);
 }
 
 bool FollowedFile::sameBytes(QFile &f) const
@@ -223,17 +231,21 @@ bool FollowedFile::open(QFile &f, bool suspicious)
     if (progress_.at.offset == 0)
         return true;
     if (!progress_.hashKnown) {
-        restart(QStringLiteral("El fichero %1 se archivó con la versión anterior del programa: se lee de nuevo desde el "
+        restart(QStringLiteral("El fichero %1 se archivó con la versión anterior del programa: se "
+                               "lee de nuevo desde el "
                                "principio para comprobarlo, sin repetir lecturas.")
                     .arg(shown),
                 false);
         return true;
     }
     if (!stillArchived(f, suspicious)) {
-        restart(QStringLiteral("El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o reescrito): "
-                               "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
-                    .arg(shown),
-                true);
+        restart(
+            QStringLiteral(
+                "El fichero %1 no es el que se archivó (otro fichero con el mismo nombre, o "
+                "reescrito): "
+                "se lee de nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
+                .arg(shown),
+            true);
         return true;
     }
     // The reader goes on from the stored point: the header line in force is
@@ -241,7 +253,8 @@ bool FollowedFile::open(QFile &f, bool suspicious)
     if (!reader_->resume(resumePoint(progress_))) {
         if (!reader_->error().isEmpty())
             return false;
-        restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de nuevo desde el principio, "
+        restart(QStringLiteral("El fichero %1 no tiene la cabecera donde se archivó: se lee de "
+                               "nuevo desde el principio, "
                                "sin repetir lecturas.")
                     .arg(shown),
                 true);
@@ -288,7 +301,8 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     if (ms < dayStartMs_ || ms >= dayEndMs_) {
         ++foreign_;
     } else {
-        b.lines.push_back({ms, static_cast<int>(sets.size() - 1), pos_.lines, pos_, b.values.size(), set.values.size()});
+        b.lines.push_back({ms, static_cast<int>(sets.size() - 1), pos_.lines, pos_, b.values.size(),
+                           set.values.size()});
         for (const std::vector<double> &column : set.values)
             b.values.push_back(column.back());
     }
@@ -309,15 +323,19 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
             break;
         }
         qsizetype at = 0;
-        for (qsizetype nl; static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0; at = nl + 1)
+        for (qsizetype nl;
+             static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0;
+             at = nl + 1)
             if (!take(buffer.constData() + at, nl + 1 - at, b))
                 return false;
         if (at > 0)
             continue;
         // Line ends of a lone CR: no line of it ever ends.
         if (const qsizetype cr = buffer.indexOf('\r'); cr >= 0 && cr + 1 < buffer.size()) {
-            error_ = QStringLiteral("El fichero %1 tiene finales de línea de un solo CR, sin LF: no se archiva.")
-                         .arg(QDir::toNativeSeparators(path_));
+            error_ =
+                QStringLiteral(
+                    "El fichero %1 tiene finales de línea de un solo CR, sin LF: no se archiva.")
+                    .arg(QDir::toNativeSeparators(path_));
             return false;
         }
         // A line longer than a piece: read on to its end.
@@ -369,7 +387,8 @@ bool FollowedFile::next(qint64 most, Batch &b)
     b.after = progress_;
     error_.clear();
     if (!dayValid_) {
-        error_ = QStringLiteral("El nombre del fichero %1 no es una fecha.").arg(QDir::toNativeSeparators(path_));
+        error_ = QStringLiteral("El nombre del fichero %1 no es una fecha.")
+                     .arg(QDir::toNativeSeparators(path_));
         return false;
     }
     struct stat st {};
@@ -386,9 +405,10 @@ bool FollowedFile::next(qint64 most, Batch &b)
     quint64 inode = 0;
     qint64 mtimeNs = 0;
     const bool suspicious = seen ? look.inode != look_.inode || look.size < progress_.at.offset ||
-                                       (look.size == look_.size && look.mtimeNs != look_.mtimeNs)
+            (look.size == look_.size && look.mtimeNs != look_.mtimeNs)
                                  : look.size < progress_.at.offset ||
-                                       (storedLook(progress_, inode, mtimeNs) && (inode != look.inode || mtimeNs != look.mtimeNs));
+            (storedLook(progress_, inode, mtimeNs) &&
+             (inode != look.inode || mtimeNs != look.mtimeNs));
     const bool changed = look != look_;
     look_ = look;
     if (!reader_ && !changed && seen)
@@ -396,20 +416,25 @@ bool FollowedFile::next(qint64 most, Batch &b)
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly)) {
         error_ = f.error() == QFileDevice::PermissionsError
-                     ? QStringLiteral("No se puede leer el fichero %1: permiso denegado.").arg(QDir::toNativeSeparators(path_))
-                     : QStringLiteral("No se puede leer el fichero %1.").arg(QDir::toNativeSeparators(path_));
+            ? QStringLiteral("No se puede leer el fichero %1: permiso denegado.")
+                  .arg(QDir::toNativeSeparators(path_))
+            : QStringLiteral("No se puede leer el fichero %1.")
+                  .arg(QDir::toNativeSeparators(path_));
         return false;
     }
     if (!reader_) {
         if (!open(f, suspicious)) {
-            error_ = QStringLiteral("No se puede leer el fichero %1.").arg(QDir::toNativeSeparators(path_));
+            error_ = QStringLiteral("No se puede leer el fichero %1.")
+                         .arg(QDir::toNativeSeparators(path_));
             reader_.reset();
             return false;
         }
     } else if (changed && progress_.at.offset > 0 && pos_ == progress_.at && progress_.hashKnown) {
         if (!stillArchived(f, suspicious))
-            restart(QStringLiteral("El fichero %1 ha cambiado (otro fichero con el mismo nombre, o reescrito): se lee de "
-                                   "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
+            restart(QStringLiteral(
+                        "El fichero %1 ha cambiado (otro fichero con el mismo nombre, o "
+                        "reescrito): se lee de "
+                        "nuevo desde el principio, sin repetir lecturas; gana el fichero nuevo.")
                         .arg(QDir::toNativeSeparators(path_)),
                     true);
     }

@@ -21,10 +21,10 @@ public:
     // A header of the file as the reader settled it on its first line.
     struct Header {
         qint64 offset = -1; // where its line starts
-        qint64 number = 0;  // its line number; 0: not known (read again after a restart)
+        qint64 number = 0; // its line number; 0: not known (read again after a restart)
         std::vector<Column> columns;
         bool settled = false;
-        int id = 0;         // its id in the database; 0: not asked yet; -1: refused
+        int id = 0; // its id in the database; 0: not asked yet; -1: refused
     };
 
     FollowedFile(const QString &folder, const QString &name, const QTimeZone &zone);
@@ -92,13 +92,13 @@ private:
     QTimeZone zone_;
     qint64 dayStartMs_ = 0, dayEndMs_ = 0; // lines outside are of another day
     bool dayValid_ = false;
-    Progress progress_;        // as stored in the database
-    qint64 byKeyUntil_ = 0;    // as the next batch will store it
-    bool setAside_ = false;    // the next batch reads a replaced file from its start
-    Position pos_;             // how far the reader has read
-    Look look_;                // the file as last seen
+    Progress progress_; // as stored in the database
+    qint64 byKeyUntil_ = 0; // as the next batch will store it
+    bool setAside_ = false; // the next batch reads a replaced file from its start
+    Position pos_; // how far the reader has read
+    Look look_; // the file as last seen
     std::unique_ptr<CaptureReader> reader_; // none while resting
-    std::vector<Header> headers_;           // by the reader's count
+    std::vector<Header> headers_; // by the reader's count
     void skipped(qint64 number, QByteArrayView line, bool tooLong = false);
 
     qint64 rejectedSeen_ = 0, rejected_ = 0, foreign_ = 0;

@@ -18,7 +18,10 @@ namespace {
 // Before main and before Qt sets up its application: the window in which the
 // process list shows a password given on the command line is as short as the
 // program can make it. The C library hands constructors the arguments.
-[[gnu::constructor]] void takeArgumentsEarly(int argc, char **argv, char **) { central::takeArguments(argc, argv); }
+[[gnu::constructor]] void takeArgumentsEarly(int argc, char **argv, char **)
+{
+    central::takeArguments(argc, argv);
+}
 #endif
 
 int prepare(const ArchiveOptions &o)
@@ -27,7 +30,9 @@ int prepare(const ArchiveOptions &o)
     const central::Connection c = central::connect(o.conninfo, "climalog-archivo", error);
     QStringList report;
     if (!c || !central::prepare(c.get(), report, error)) {
-        std::fputs((central::masked(error, o.conninfo) + QStringLiteral(".\n")).toUtf8().constData(), stderr);
+        std::fputs(
+            (central::masked(error, o.conninfo) + QStringLiteral(".\n")).toUtf8().constData(),
+            stderr);
         return 1;
     }
     for (const QString &line : report)
@@ -43,7 +48,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     ArchiveOptions options;
     QString error;
-    switch (parseArguments(args, QCoreApplication::applicationDirPath(), QSysInfo::machineHostName(),
+    switch (parseArguments(args, QCoreApplication::applicationDirPath(),
+                           QSysInfo::machineHostName(),
                            QString::fromUtf8(QTimeZone::systemTimeZoneId()), options, error)) {
     case Parsed::Help:
         std::fputs(usage().toUtf8().constData(), stdout);

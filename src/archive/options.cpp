@@ -12,18 +12,25 @@
 QString usage()
 {
     return QStringLiteral(
-        "Uso: climalog-archivo [--una-vez] [--estacion NOMBRE] [--zona ZONA] [--lote N] [postgresql://...] [CARPETA ...]\n"
+        "Uso: climalog-archivo [--una-vez] [--estacion NOMBRE] [--zona ZONA] [--lote N] "
+        "[postgresql://...] [CARPETA ...]\n"
         "     climalog-archivo --preparar [postgresql://...]\n"
         "Copia cada lectura de las capturas en la base de datos PostgreSQL, una sola vez.\n"
-        "  CARPETA            carpeta de capturas de un puerto; sin ninguna, las carpetas 1 a 4 junto al programa\n"
-        "  postgresql://...   la base de datos (o \"host=... dbname=...\"); sin ella, las variables PGHOST, PGDATABASE,\n"
+        "  CARPETA            carpeta de capturas de un puerto; sin ninguna, las carpetas 1 a 4 "
+        "junto al programa\n"
+        "  postgresql://...   la base de datos (o \"host=... dbname=...\"); sin ella, las "
+        "variables PGHOST, PGDATABASE,\n"
         "                     PGUSER...\n"
-        "                     (la contraseña, en ~/.pgpass, PGPASSFILE o un fichero de servicio, no aquí)\n"
+        "                     (la contraseña, en ~/.pgpass, PGPASSFILE o un fichero de servicio, "
+        "no aquí)\n"
         "  --una-vez          archiva lo que haya y termina; si no, sigue las capturas sin parar\n"
-        "  --estacion NOMBRE  nombre de esta estación en la base de datos (por omisión, el del equipo)\n"
-        "  --zona ZONA        zona horaria de las capturas, como Europe/Madrid (por omisión, la del sistema)\n"
+        "  --estacion NOMBRE  nombre de esta estación en la base de datos (por omisión, el del "
+        "equipo)\n"
+        "  --zona ZONA        zona horaria de las capturas, como Europe/Madrid (por omisión, la "
+        "del sistema)\n"
         "  --lote N           lecturas por transacción (por omisión, 200000)\n"
-        "  --preparar         crea o pone al día el esquema, los roles y sus permisos (una vez, como propietario)\n");
+        "  --preparar         crea o pone al día el esquema, los roles y sus permisos (una vez, "
+        "como propietario)\n");
 }
 
 namespace {
@@ -32,7 +39,8 @@ namespace {
 // that libpq takes: never a folder, whose name would be shown.
 bool isAddress(const QString &arg)
 {
-    if (arg.startsWith(QLatin1String("postgresql://")) || arg.startsWith(QLatin1String("postgres://")))
+    if (arg.startsWith(QLatin1String("postgresql://")) ||
+        arg.startsWith(QLatin1String("postgres://")))
         return true;
     static const QRegularExpression keyword(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));
     if (!keyword.match(arg).hasMatch())
@@ -51,7 +59,8 @@ bool distinctPorts(const QStringList &folders, QString &error)
         for (int j = 0; j < i; ++j)
             if (QFileInfo(folders[i]).fileName() == QFileInfo(folders[j]).fileName()) {
                 error = QStringLiteral("Las carpetas %1 y %2 tienen el mismo nombre de puerto.")
-                            .arg(QDir::toNativeSeparators(folders[j]), QDir::toNativeSeparators(folders[i]));
+                            .arg(QDir::toNativeSeparators(folders[j]),
+                                 QDir::toNativeSeparators(folders[i]));
                 return false;
             }
     return true;
@@ -59,8 +68,8 @@ bool distinctPorts(const QStringList &folders, QString &error)
 
 } // namespace
 
-Parsed parseArguments(const QStringList &args, const QString &appFolder, const QString &hostName, const QString &zone,
-                      ArchiveOptions &o, QString &error)
+Parsed parseArguments(const QStringList &args, const QString &appFolder, const QString &hostName,
+                      const QString &zone, ArchiveOptions &o, QString &error)
 {
     o = ArchiveOptions{};
     o.station = hostName;
@@ -68,7 +77,8 @@ Parsed parseArguments(const QStringList &args, const QString &appFolder, const Q
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--ayuda") || a == QLatin1String("-h") || a == QLatin1String("--help"))
+        if (a == QLatin1String("--ayuda") || a == QLatin1String("-h") ||
+            a == QLatin1String("--help"))
             return Parsed::Help;
         if (a == QLatin1String("--una-vez")) {
             o.once = true;
@@ -90,12 +100,14 @@ Parsed parseArguments(const QStringList &args, const QString &appFolder, const Q
             bool ok = false;
             o.batch = args[++i].toLongLong(&ok);
             if (!ok || o.batch < 1) {
-                error = QStringLiteral("El lote debe ser un número de lecturas mayor que cero: %1.").arg(args[i]);
+                error = QStringLiteral("El lote debe ser un número de lecturas mayor que cero: %1.")
+                            .arg(args[i]);
                 return Parsed::Bad;
             }
         } else if (isAddress(a)) {
             if (!o.conninfo.isEmpty()) {
-                error = central::masked(QStringLiteral("Sobra la segunda base de datos: %1.").arg(a), a);
+                error = central::masked(
+                    QStringLiteral("Sobra la segunda base de datos: %1.").arg(a), a);
                 return Parsed::Bad;
             }
             o.conninfo = a;

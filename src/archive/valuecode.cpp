@@ -9,8 +9,9 @@ namespace {
 constexpr int mostExponent = 22; // 10^22 is the largest exact power of ten
 constexpr std::int64_t mostMantissa = (std::int64_t{1} << 25) - 1;
 
-constexpr std::array<double, 23> powers{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::array<double, 23> powers{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 } // namespace
 
@@ -18,7 +19,8 @@ double codeValue(std::int32_t code)
 {
     const int e = (code & 63) - 32;
     const double m = static_cast<double>(code >> 6);
-    return e >= 0 ? m * powers[static_cast<std::size_t>(e)] : m / powers[static_cast<std::size_t>(-e)];
+    return e >= 0 ? m * powers[static_cast<std::size_t>(e)]
+                  : m / powers[static_cast<std::size_t>(-e)];
 }
 
 std::optional<std::int32_t> valueCode(double v)

@@ -18,19 +18,21 @@ namespace {
 // `fresh`: the schema as it is now, migrating a narrow table of the first
 // design. One of an earlier version gets the files marked `step` of each
 // later version, in order; the function files hold each function as it is
-// now, so a step that changes one runs its file again.
+// now, so a step that changes one runs its file again: version 3 rewrote
+// the station's batch and gave the summary each series' class.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 8> schemaFiles{{
+constexpr std::array<SchemaFile, 9> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {2, "3-tables-version2.sql", true, true},
     {2, "4-replaced-version2.sql", false, true},
     {2, "5-values.sql", true, true},
     {2, "6-station.sql", true, true},
+    {3, "6-station.sql", false, true},
     {3, "7-read.sql", true, true},
     {1, "8-first-design.sql", true, false},
 }};
@@ -52,14 +54,16 @@ QByteArray schemaText(const char *name, QString &error)
 {
     QFile f(QStringLiteral(":/schema/") + QLatin1String(name));
     if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("Falta el fichero %1 del esquema en el programa").arg(QLatin1String(name));
+        error = QStringLiteral("Falta el fichero %1 del esquema en el programa")
+                    .arg(QLatin1String(name));
         return {};
     }
     QByteArray sql = f.readAll();
     for (const auto &[key, value] : placeholders)
         sql.replace(key, value);
     if (sql.contains('@')) {
-        error = QStringLiteral("El fichero %1 del esquema nombra algo desconocido con @").arg(QLatin1String(name));
+        error = QStringLiteral("El fichero %1 del esquema nombra algo desconocido con @")
+                    .arg(QLatin1String(name));
         return {};
     }
     return sql;
@@ -91,13 +95,17 @@ bool fail(pg_conn *c)
 bool prepare(pg_conn *c, QStringList &report, QString &error)
 {
     // One set-up at a time: the lock is the transaction's.
-    if (!run(c, "BEGIN; SELECT pg_advisory_xact_lock(" + QByteArray::number(setupLock) + ")", error))
+    if (!run(c, "BEGIN; SELECT pg_advisory_xact_lock(" + QByteArray::number(setupLock) + ")",
+             error))
         return false;
     const int found = storedSchemaVersion(c, error);
     if (found < 0)
         return fail(c);
     if (found > schemaVersion) {
-        error = QStringLiteral("El esquema climalog es de la versión %1, más nueva que la %2 de este programa").arg(found).arg(schemaVersion);
+        error = QStringLiteral(
+                    "El esquema climalog es de la versión %1, más nueva que la %2 de este programa")
+                    .arg(found)
+                    .arg(schemaVersion);
         return fail(c);
     }
     const bool legacy = found == 0 && [&] {
@@ -108,14 +116,19 @@ bool prepare(pg_conn *c, QStringList &report, QString &error)
         if (found == 0 ? !f.fresh : !f.step || f.version <= found)
             continue;
         if (!runFile(c, f.name, error)) {
-            error = QStringLiteral("No se puede poner el esquema climalog en la versión %1: %2").arg(f.version).arg(error);
+            error = QStringLiteral("No se puede poner el esquema climalog en la versión %1: %2")
+                        .arg(f.version)
+                        .arg(error);
             return fail(c);
         }
     }
     for (int version = found + 1; version <= schemaVersion; ++version)
         report << QStringLiteral("Esquema climalog puesto en la versión %1.").arg(version);
-    if (!run(c, "UPDATE climalog.version SET version = " + QByteArray::number(schemaVersion), error) || !runFile(c, grantsFile, error)) {
-        error = QStringLiteral("No se pueden dar los permisos del esquema climalog (el propietario necesita poder crear roles, "
+    if (!run(c, "UPDATE climalog.version SET version = " + QByteArray::number(schemaVersion),
+             error) ||
+        !runFile(c, grantsFile, error)) {
+        error = QStringLiteral("No se pueden dar los permisos del esquema climalog (el propietario "
+                               "necesita poder crear roles, "
                                "o que un superusuario cree antes %1 y %2): %3")
                     .arg(QLatin1String(stationRole), QLatin1String(readerRole), error);
         return fail(c);
@@ -123,9 +136,12 @@ bool prepare(pg_conn *c, QStringList &report, QString &error)
     if (!run(c, "COMMIT", error))
         return false;
     if (legacy)
-        report << QStringLiteral("Las lecturas de la tabla anterior están ya en el esquema nuevo; la tabla queda como "
-                                 "climalog.lectura_anterior (y su progreso como climalog.progreso_anterior) hasta que la borre.");
-    report << QStringLiteral("Roles %1 (estaciones) y %2 (lectores) con sus permisos; particiones hasta el mes que viene.")
+        report << QStringLiteral(
+            "Las lecturas de la tabla anterior están ya en el esquema nuevo; la tabla queda como "
+            "climalog.lectura_anterior (y su progreso como climalog.progreso_anterior) hasta que "
+            "la borre.");
+    report << QStringLiteral("Roles %1 (estaciones) y %2 (lectores) con sus permisos; particiones "
+                             "hasta el mes que viene.")
                   .arg(QLatin1String(stationRole), QLatin1String(readerRole));
     return true;
 }

@@ -12,16 +12,21 @@ namespace central {
 constexpr int schemaVersion = 3;
 
 constexpr const char *schemaName = "climalog";
-constexpr const char *readerRole = "climalog_lectura";   // NOLOGIN group of read-only roles
-constexpr const char *stationRole = "climalog_estacion"; // NOLOGIN group of the stations' login roles
+constexpr const char *readerRole = "climalog_lectura"; // NOLOGIN group of read-only roles
+constexpr const char *stationRole =
+    "climalog_estacion"; // NOLOGIN group of the stations' login roles
 // The transaction lock that lets one set-up, or one month's partitions, be
 // made at a time.
 constexpr long long setupLock = 4354353746960623463;
 
 // The read interface.
-constexpr const char *summaryView = "climalog.resumen";    // a row per series with its latest reading and class
-constexpr const char *narrowView = "climalog.lectura";     // a row per reading: estacion, puerto, fichero, columna, hora, valor
-constexpr const char *spanFunction = "climalog.tramo";     // (series, desde, hasta, cubos): lines or min/max buckets
-constexpr const char *readingsFunction = "climalog.lecturas"; // (series, desde, hasta): every reading
+constexpr const char *summaryView =
+    "climalog.resumen"; // a row per series with its latest reading and class
+constexpr const char *narrowView =
+    "climalog.lectura"; // a row per reading: estacion, puerto, fichero, columna, hora, valor
+constexpr const char *spanFunction =
+    "climalog.tramo"; // (series, desde, hasta, cubos): lines or min/max buckets
+constexpr const char *readingsFunction =
+    "climalog.lecturas"; // (series, desde, hasta): every reading
 
 } // namespace central

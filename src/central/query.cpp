@@ -40,11 +40,14 @@ Result exec(pg_conn *c, const char *sql, const Params &params)
     }
     if (params.lastBinary && !formats.empty())
         formats.back() = 1;
-    return Result(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(), lengths.data(),
-                               formats.data(), 0));
+    return Result(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                               lengths.data(), formats.data(), 0));
 }
 
-bool lost(pg_conn *c, const QByteArray &state) { return !c || PQstatus(c) != CONNECTION_OK || state.startsWith("08"); }
+bool lost(pg_conn *c, const QByteArray &state)
+{
+    return !c || PQstatus(c) != CONNECTION_OK || state.startsWith("08");
+}
 
 void rollBack(pg_conn *c)
 {

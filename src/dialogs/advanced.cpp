@@ -44,7 +44,9 @@ std::vector<std::pair<int, QString>> titulos(std::int16_t tipo)
 {
     switch (tipo) {
     case STT:
-        return {{0, QStringLiteral("Offset")}, {1, QStringLiteral("Alarma min")}, {2, QStringLiteral("Alarma max")}};
+        return {{0, QStringLiteral("Offset")},
+                {1, QStringLiteral("Alarma min")},
+                {2, QStringLiteral("Alarma max")}};
     case HRT:
         return {{0, QStringLiteral("Alarma min")}, {1, QStringLiteral("Alarma max")}};
     case AVI: {
@@ -112,8 +114,8 @@ std::optional<QString> leePropiedades(Dispositivo &d, const std::array<QString, 
             continue;
         }
         float *campo = d.tipo == STT && slot == 0 ? nullptr
-                       : d.tipo == AVI && slot < 4 ? &r.ganancia[slot]
-                                                   : &r.alarma[slot - alarmas];
+            : d.tipo == AVI && slot < 4           ? &r.ganancia[slot]
+                                                  : &r.alarma[slot - alarmas];
         if (intacto && (!campo || std::isfinite(*campo)))
             continue;
         if (d.tipo == STT && slot == 0) {
@@ -150,7 +152,8 @@ Periodo reglaPeriodo(const QString &texto)
 
 QString entradaRele(const QString &nombre, const QString &impreso, int salida)
 {
-    return trimBlanks(nombre) + QStringLiteral(" - ") + impreso + QStringLiteral(" -") + QString::number(salida);
+    return trimBlanks(nombre) + QStringLiteral(" - ") + impreso + QStringLiteral(" -") +
+        QString::number(salida);
 }
 
 SeleccionRele seleccionRele(const QString &impreso, std::int16_t salida, const QStringList &reles)

@@ -85,8 +85,9 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
     layout->addWidget(Frame1);
     layout->addLayout(buttons);
 
-    QWidget *order[] = {nombre,   SN,       vtm,      vprop[0], vprop[4],  vprop[1],  vprop[5], vprop[2],
-                        vprop[6], vprop[3], vprop[7], vprop[8], vprop[9],  listarele, aceptar,  cancelar};
+    QWidget *order[] = {nombre,   SN,        vtm,      vprop[0], vprop[4], vprop[1],
+                        vprop[5], vprop[2],  vprop[6], vprop[3], vprop[7], vprop[8],
+                        vprop[9], listarele, aceptar,  cancelar};
     for (std::size_t k = 1; k < std::size(order); ++k)
         QWidget::setTabOrder(order[k - 1], order[k]);
 
@@ -107,8 +108,9 @@ avanzado::avanzado(General &g, SondaIO *io, Messages &messages, principal &main)
 
     // One width for every type: the converter's ten slots, shown now, and
     // the caption beside the title bar's icon and buttons, never cut.
-    const int caption = QFontMetrics(QApplication::font()).horizontalAdvance(QStringLiteral("Climalog - Propiedades ???")) +
-                        4 * style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int caption = QFontMetrics(QApplication::font())
+                            .horizontalAdvance(QStringLiteral("Climalog - Propiedades ???")) +
+        4 * style()->pixelMetric(QStyle::PM_TitleBarHeight);
     setFixedWidth(std::max(sizeHint().width(), caption));
 }
 
@@ -129,7 +131,8 @@ bool avanzado::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         auto *box = qobject_cast<QLineEdit *>(watched);
         const auto *key = static_cast<QKeyEvent *>(event);
-        const int slot = box ? static_cast<int>(std::find(vprop.begin(), vprop.end(), box) - vprop.begin()) : -1;
+        const int slot =
+            box ? static_cast<int>(std::find(vprop.begin(), vprop.end(), box) - vprop.begin()) : -1;
         const QString typed = key->text();
         if (slot >= 4 && slot < kSlots && !typed.isEmpty() && typed[0].isPrint() &&
             !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
@@ -145,7 +148,10 @@ bool avanzado::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-QString avanzado::impreso(Serial sn) const { return io_ ? io_->ConvertSerialNum(sn) : seriehex(sn); }
+QString avanzado::impreso(Serial sn) const
+{
+    return io_ ? io_->ConvertSerialNum(sn) : seriehex(sn);
+}
 
 void avanzado::Form_Activate()
 {
@@ -247,7 +253,8 @@ void avanzado::aceptar_Click()
 {
     main_.takeDevice(nombre->text(), SN->text());
     if (g_.dispactual.tipo != g_.tipoorig) {
-        messages_.show(QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana"));
+        messages_.show(
+            QStringLiteral("El tipo de sensor no se puede modificar desde esta ventana"));
         return;
     }
     if (tieneAccion(g_.dispactual.tipo)) {

@@ -42,7 +42,8 @@ private:
 
 }
 
-buscar::buscar(General &g, SondaIO *io, principal &main) : QDialog(&main), g_(g), io_(io), main_(main)
+buscar::buscar(General &g, SondaIO *io, principal &main)
+    : QDialog(&main), g_(g), io_(io), main_(main)
 {
     applyProgramFont(this);
     setWindowTitle(QStringLiteral("Climalog - Búsqueda"));

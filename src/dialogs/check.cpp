@@ -48,18 +48,20 @@ std::optional<QString> comprobar(General &g, SondaIO *io, std::int16_t port)
         line = QStringLiteral("Temperatura = ") + num(w[0] / 10.0) + QStringLiteral(" ºC");
         break;
     case HRT:
-        line = QStringLiteral("Temperatura = ") + num(w[0]) + QStringLiteral(" ºC , Humedad = ") + num(w[1]) +
-               QStringLiteral(" %");
+        line = QStringLiteral("Temperatura = ") + num(w[0]) + QStringLiteral(" ºC , Humedad = ") +
+            num(w[1]) + QStringLiteral(" %");
         break;
     case AVI:
         line = QStringLiteral("CHa = ") + num(w[0]) + QStringLiteral(" , CHb = ") + num(w[1]) +
-               QStringLiteral(" , CHc = ") + num(w[2]) + QStringLiteral(" , CHd = ") + num(w[3]);
+            QStringLiteral(" , CHc = ") + num(w[2]) + QStringLiteral(" , CHd = ") + num(w[3]);
         break;
     case DET:
-        line = QStringLiteral("IN1 = ") + txtestado(w[0]) + QStringLiteral(" , IN2 = ") + txtestado(w[1]);
+        line = QStringLiteral("IN1 = ") + txtestado(w[0]) + QStringLiteral(" , IN2 = ") +
+            txtestado(w[1]);
         break;
     default:
-        line = QStringLiteral("RELÉ1 = ") + txtestado(w[0]) + QStringLiteral(" , RELÉ2 = ") + txtestado(w[1]);
+        line = QStringLiteral("RELÉ1 = ") + txtestado(w[0]) + QStringLiteral(" , RELÉ2 = ") +
+            txtestado(w[1]);
         break;
     }
     return head + QStringLiteral(" encontrado\r\n") + line;

@@ -50,7 +50,7 @@ int creaCarpeta(const QString &folder)
 #endif
     if (errno != EEXIST)
         return errno;
-    // Something of that name: good only when it is a folder.
+        // Something of that name: good only when it is a folder.
 #ifdef _WIN32
     struct _stat64 st;
     if (_wstat64(wide(shown(folder)), &st) != 0)
@@ -67,8 +67,8 @@ int creaCarpeta(const QString &folder)
 // ---- Choosing the day's file.
 
 enum class Encaja {
-    Libre,    // no such file, or an empty one: no lines under any header yet
-    Igual,    // its first line is this header: lines may follow
+    Libre, // no such file, or an empty one: no lines under any header yet
+    Igual, // its first line is this header: lines may follow
     Distinta, // other columns, or unreadable (err set)
 };
 
@@ -88,7 +88,8 @@ Encaja comprueba(const QString &path, const QString &header, int &err)
     if (err == 0 && size > 0) {
         // The header and its CR LF tell everything: a longer first line
         // differs anyway. Bounded, so a huge file costs nothing.
-        const qint64 limit = std::min<qint64>(size, static_cast<qint64>(cp1252::encode(header).size()) + 2);
+        const qint64 limit =
+            std::min<qint64>(size, static_cast<qint64>(cp1252::encode(header).size()) + 2);
         bytes.resize(static_cast<std::size_t>(limit));
         const qint64 got = rawfile::readFully(fd, bytes.data(), limit);
         if (got < 0)
@@ -129,14 +130,18 @@ Eleccion elige(const General &g, const QString &hoy, QString seq)
             return e;
         }
         if (err != 0) {
-            e.mensaje = QStringLiteral("No se puede leer el fichero de captura %1: %2. La captura no se inicia.")
-                            .arg(shown(path), rawfile::reason(err));
+            e.mensaje =
+                QStringLiteral(
+                    "No se puede leer el fichero de captura %1: %2. La captura no se inicia.")
+                    .arg(shown(path), rawfile::reason(err));
             return e;
         }
         if (vuelta == 100) {
-            e.mensaje = QStringLiteral("Todos los ficheros de captura de hoy (%1 a %2) tienen otras columnas. "
-                                       "La captura no se inicia.")
-                            .arg(CaptureName::make(hoy, QStringLiteral("00")), CaptureName::make(hoy, QStringLiteral("99")));
+            e.mensaje = QStringLiteral(
+                            "Todos los ficheros de captura de hoy (%1 a %2) tienen otras columnas. "
+                            "La captura no se inicia.")
+                            .arg(CaptureName::make(hoy, QStringLiteral("00")),
+                                 CaptureName::make(hoy, QStringLiteral("99")));
             return e;
         }
         seq = siguienteSecuencia(seq);
@@ -155,7 +160,8 @@ int encabeza(const QString &folder, const QString &path, const QString &header)
     int err = rawfile::regularSize(fd, size);
     if (err == 0 && size == 0) {
         const std::string bytes = cp1252::encode(header + crlf);
-        if (!rawfile::writeFully(fd, bytes.data(), static_cast<qint64>(bytes.size())) || !rawfile::syncFile(fd))
+        if (!rawfile::writeFully(fd, bytes.data(), static_cast<qint64>(bytes.size())) ||
+            !rawfile::syncFile(fd))
             err = errno;
     }
     if (rawfile::closeFile(fd) != 0 && err == 0)
@@ -178,7 +184,8 @@ QString noEscritas(const QString &desde, const QString &hasta)
 {
     if (desde == hasta)
         return QStringLiteral("No se ha escrito en la captura la lectura de %1").arg(desde);
-    return QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2").arg(desde, hasta);
+    return QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2")
+        .arg(desde, hasta);
 }
 
 Captura::Escritura fallo(const QString &path, int err)
@@ -195,8 +202,10 @@ Captura::Escritura fallo(const QString &path, int err)
     }
     const bool denegado = err == EACCES || err == EPERM;
     r.estado = denegado ? Captura::Estado::Denegado : Captura::Estado::Fallo;
-    r.mensaje = QStringLiteral("No se puede escribir en el fichero de captura %1: %2.")
-                    .arg(shown(path), denegado ? QStringLiteral("sin permiso de escritura") : rawfile::reason(err));
+    r.mensaje =
+        QStringLiteral("No se puede escribir en el fichero de captura %1: %2.")
+            .arg(shown(path),
+                 denegado ? QStringLiteral("sin permiso de escritura") : rawfile::reason(err));
     return r;
 }
 
@@ -243,7 +252,9 @@ QString linea(const General &g, const QString &hora)
     const QString err = sep + QStringLiteral("ERR");
     // A device without its reading block is shown as a failed reading, so
     // the line keeps the header's columns.
-    const auto valido = [&](int i) { return static_cast<std::size_t>(i) < g.estados.size() && g.estados[i].valido; };
+    const auto valido = [&](int i) {
+        return static_cast<std::size_t>(i) < g.estados.size() && g.estados[i].valido;
+    };
     QString out = hora;
     for (int i = 1; i <= g.n(); ++i) {
         const std::int16_t tipo = g.dispositivos[i].tipo;
@@ -276,7 +287,10 @@ QString linea(const General &g, const QString &hora)
     return out;
 }
 
-QString siguienteSecuencia(const QString &seq) { return (u'0' + txtdoble(valnum(seq) + 1)).right(2); }
+QString siguienteSecuencia(const QString &seq)
+{
+    return (u'0' + txtdoble(valnum(seq) + 1)).right(2);
+}
 
 QString windowCaption(const General &g)
 {
@@ -324,8 +338,10 @@ bool Captura::start(Messages &messages, const std::function<bool()> &salva)
     stop();
     const QString carpeta = g_.appFolder + u'/' + g_.nombrepuerto.right(1);
     if (const int err = creaCarpeta(carpeta)) {
-        messages.show(QStringLiteral("No se puede crear la carpeta de capturas %1: %2. La captura no se inicia.")
-                          .arg(shown(carpeta), rawfile::reason(err)));
+        messages.show(
+            QStringLiteral(
+                "No se puede crear la carpeta de capturas %1: %2. La captura no se inicia.")
+                .arg(shown(carpeta), rawfile::reason(err)));
         return false;
     }
 
@@ -343,7 +359,8 @@ bool Captura::start(Messages &messages, const std::function<bool()> &salva)
 
     if (g_.modificado) {
         const auto answer = messages.show(
-            QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero."), Messages::Buttons::OkCancel);
+            QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero."),
+            Messages::Buttons::OkCancel);
         if (answer != Messages::Answer::Ok)
             return false;
         if (e.avanzada)
@@ -369,8 +386,10 @@ bool Captura::start(Messages &messages, const std::function<bool()> &salva)
     const QString nombre = CaptureName::make(hoy, e.seq);
     const QString path = g_.carpeta + nombre;
     if (const int err = encabeza(g_.carpeta, path, cabecera(g_))) {
-        messages.show(QStringLiteral("No se puede crear el fichero de captura %1: %2. La captura no se inicia.")
-                          .arg(shown(path), rawfile::reason(err)));
+        messages.show(
+            QStringLiteral(
+                "No se puede crear el fichero de captura %1: %2. La captura no se inicia.")
+                .arg(shown(path), rawfile::reason(err)));
         return false;
     }
     g_.fichero = nombre;
@@ -437,7 +456,8 @@ Captura::Escritura Captura::flush(qint64 tope)
         // A line that heads a new day's file starts a write of its own.
         std::size_t n = 1;
         qint64 bytes = static_cast<qint64>(cola_.front().bytes.size());
-        while (n < cola_.size() && cola_[n].fichero == cola_.front().fichero && !cola_[n].cabecera &&
+        while (n < cola_.size() && cola_[n].fichero == cola_.front().fichero &&
+               !cola_[n].cabecera &&
                (tope < 0 || escritos + bytes + static_cast<qint64>(cola_[n].bytes.size()) <= tope))
             bytes += static_cast<qint64>(cola_[n++].bytes.size());
         escritos += bytes;
@@ -452,8 +472,9 @@ Captura::Escritura Captura::flush(qint64 tope)
     // Every line before the gap is on the disk: the gap is for good.
     if (cola_.empty() && !perdidaDesde_.isEmpty()) {
         avisos_ << noEscritas(perdidaDesde_, perdidaHasta_) +
-                       QStringLiteral(": mientras no se podía escribir en el fichero no cabían en memoria, que guarda como mucho "
-                                      "una hora de lecturas.");
+                QStringLiteral(": mientras no se podía escribir en el fichero no cabían en "
+                               "memoria, que guarda como mucho "
+                               "una hora de lecturas.");
         perdidaDesde_.clear();
         perdidaHasta_.clear();
     }

@@ -26,15 +26,15 @@ QString windowCaption(const General &g);
 class Captura {
 public:
     enum class Estado {
-        Escrito,  // every line is on the disk (or no capture runs)
-        Ocupado,  // another program holds the file: the line waits, try again
+        Escrito, // every line is on the disk (or no capture runs)
+        Ocupado, // another program holds the file: the line waits, try again
         Denegado, // no permission to write: the line waits; try again or stop
-        Fallo,    // any other error (a full disk...): the capture cannot go on
+        Fallo, // any other error (a full disk...): the capture cannot go on
     };
     struct Escritura {
         Estado estado = Estado::Escrito;
         bool renombrado = false; // a new day began: the caption must follow g.fichero
-        QString mensaje;         // Spanish, for the user; set unless Escrito
+        QString mensaje; // Spanish, for the user; set unless Escrito
     };
 
     Captura(General &g, const Clock &clock);
@@ -74,8 +74,9 @@ private:
     struct Linea {
         QString fichero;
         QString hora;
-        bool cabecera = false; // first line of a new day's file: headed even when the file has lines
-        std::string bytes;     // Windows-1252, CR LF included
+        bool cabecera =
+            false; // first line of a new day's file: headed even when the file has lines
+        std::string bytes; // Windows-1252, CR LF included
     };
     QString fechahoy() const;
     // The first n waiting lines, all of one file, in one write and one sync.

@@ -27,7 +27,8 @@ public:
     explicit HeaderCut(QStringView body) : body_(body)
     {
         qsizetype count = 1;
-        for (qsizetype sep = body.indexOf(QLatin1String("  ")); sep >= 0; sep = body.indexOf(QLatin1String("  "), sep + 2))
+        for (qsizetype sep = body.indexOf(QLatin1String("  ")); sep >= 0;
+             sep = body.indexOf(QLatin1String("  "), sep + 2))
             ++count;
         pieces_.reserve(static_cast<std::size_t>(count));
         for (qsizetype from = 0;;) {
@@ -69,7 +70,8 @@ public:
             if (!taken || static_cast<qsizetype>(chosen.size()) + taken->n > mostColumns)
                 return false;
             for (int k = 0, from = static_cast<int>(p); k < taken->n; from = taken->last[k++] + 1)
-                chosen.emplace_back(pieces_[static_cast<std::size_t>(from)].start, pieces_[static_cast<std::size_t>(taken->last[k])].end);
+                chosen.emplace_back(pieces_[static_cast<std::size_t>(from)].start,
+                                    pieces_[static_cast<std::size_t>(taken->last[k])].end);
             p = static_cast<std::size_t>(taken->next);
             section = taken->section;
         }
@@ -77,7 +79,9 @@ public:
             return false;
         columns.resize(chosen.size());
         for (std::size_t k = 0; k < chosen.size(); ++k)
-            captureheader::readColumn(body_.mid(chosen[k].first, chosen[k].second - chosen[k].first).toString(), columns[k]);
+            captureheader::readColumn(
+                body_.mid(chosen[k].first, chosen[k].second - chosen[k].first).toString(),
+                columns[k]);
         return true;
     }
 
@@ -92,10 +96,10 @@ private:
     // A piece, and what a column that ends with it is, whatever its start.
     struct Piece {
         int start, end;
-        int channel = -1;  // ")" ending: where the last " - x (" before it is, -1: none
-        char letter = 0;   // that channel letter x
-        char tag = 0;      // the suffix's tag: 'T' " (ºC)", 'H' " (%)", '1' or '2' " - 1"/" - 2"
-        char suffix = 0;   // its length
+        int channel = -1; // ")" ending: where the last " - x (" before it is, -1: none
+        char letter = 0; // that channel letter x
+        char tag = 0; // the suffix's tag: 'T' " (ºC)", 'H' " (%)", '1' or '2' " - 1"/" - 2"
+        char suffix = 0; // its length
         bool paren = false;
     };
     // A way on from a piece: n columns, each ending with piece last[k].
@@ -120,15 +124,16 @@ private:
         if (e.paren) {
             for (int i = end - 7; i >= 0 && i >= end - longestColumn; --i) {
                 const QChar x = text[i + 3];
-                if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
-                    text[i + 4] == u' ' && text[i + 5] == u'(') {
+                if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' &&
+                    x <= u'd' && text[i + 4] == u' ' && text[i + 5] == u'(') {
                     e.channel = i;
                     e.letter = static_cast<char>(x.unicode());
                     break;
                 }
             }
             // The writer puts the masculine ordinal (0xBA); a degree sign is taken too.
-            if (text.endsWith(QStringView(u" (\u00BAC)")) || text.endsWith(QStringView(u" (\u00B0C)")))
+            if (text.endsWith(QStringView(u" (\u00BAC)")) ||
+                text.endsWith(QStringView(u" (\u00B0C)")))
                 e.tag = 'T', e.suffix = 5;
             else if (text.endsWith(QStringView(u" (%)")))
                 e.tag = 'H', e.suffix = 4;
@@ -164,13 +169,16 @@ private:
         const int at = pieces_[static_cast<std::size_t>(from)].start;
         const QStringView device = body_.mid(start, deviceEnd - start);
         // A humidity or an input ends right after its name; a channel's unit may be anything.
-        const int farthest = at + (want == 'H' || want == '2' ? static_cast<int>(device.size()) + 4 : longestColumn);
-        for (int r = next_[static_cast<std::size_t>(from)]; r < static_cast<int>(pieces_.size()); r = next_[static_cast<std::size_t>(r) + 1]) {
+        const int farthest =
+            at + (want == 'H' || want == '2' ? static_cast<int>(device.size()) + 4 : longestColumn);
+        for (int r = next_[static_cast<std::size_t>(from)]; r < static_cast<int>(pieces_.size());
+             r = next_[static_cast<std::size_t>(r) + 1]) {
             const Piece &e = pieces_[static_cast<std::size_t>(r)];
             if (e.end > farthest)
                 break;
             int end = 0;
-            if (tagOf(at, e, end) == want && end - at == device.size() && body_.mid(at, device.size()) == device)
+            if (tagOf(at, e, end) == want && end - at == device.size() &&
+                body_.mid(at, device.size()) == device)
                 return r;
         }
         return -1;
@@ -181,7 +189,8 @@ private:
     {
         scratch_.clear();
         const int start = pieces_[p].start;
-        for (int q = next_[p]; q < static_cast<int>(pieces_.size()); q = next_[static_cast<std::size_t>(q) + 1]) {
+        for (int q = next_[p]; q < static_cast<int>(pieces_.size());
+             q = next_[static_cast<std::size_t>(q) + 1]) {
             const Piece &e = pieces_[static_cast<std::size_t>(q)];
             if (e.end - start > longestColumn)
                 break;
@@ -218,7 +227,8 @@ private:
                 }
             }
         }
-        std::stable_sort(scratch_.begin(), scratch_.end(), [](const Option &a, const Option &b) { return a.next < b.next; });
+        std::stable_sort(scratch_.begin(), scratch_.end(),
+                         [](const Option &a, const Option &b) { return a.next < b.next; });
         return scratch_;
     }
 
@@ -234,7 +244,8 @@ private:
                     // Among detector and relay inputs only their pairs go on.
                     if (section == 1 && ordered_ && o.section != 1)
                         continue;
-                    const Span &rest = span_[static_cast<std::size_t>(o.next)][static_cast<std::size_t>(o.section)];
+                    const Span &rest = span_[static_cast<std::size_t>(o.next)]
+                                            [static_cast<std::size_t>(o.section)];
                     if (rest.least < 0)
                         continue;
                     s.least = s.least < 0 ? rest.least + o.n : std::min(s.least, rest.least + o.n);
@@ -267,7 +278,8 @@ QString columnText(const QString &device, char tag, const QString &unit)
     case 'b':
     case 'c':
     case 'd':
-        return device + QStringLiteral(" - ") + QLatin1Char(tag) + QStringLiteral(" (") + unit + u')';
+        return device + QStringLiteral(" - ") + QLatin1Char(tag) + QStringLiteral(" (") + unit +
+            u')';
     case '1':
     case '2':
         return device + QStringLiteral(" - ") + QLatin1Char(tag);
@@ -284,8 +296,8 @@ bool readColumn(const QString &text, Column &c)
     if (text.endsWith(u')')) {
         for (qsizetype i = text.size() - 7; i >= 0; --i) {
             const QChar x = text[i + 3];
-            if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' && x <= u'd' &&
-                text[i + 4] == u' ' && text[i + 5] == u'(') {
+            if (text[i] == u' ' && text[i + 1] == u'-' && text[i + 2] == u' ' && x >= u'a' &&
+                x <= u'd' && text[i + 4] == u' ' && text[i + 5] == u'(') {
                 c.device = text.left(i);
                 c.unit = text.mid(i + 6, text.size() - i - 7);
                 c.kind = Kind::Channel;

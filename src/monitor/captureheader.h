@@ -11,15 +11,15 @@
 
 enum class Kind {
     Temperature, // "name (ºC)"
-    Humidity,    // "name (%)"
-    Channel,     // "name - a (unit)" .. "name - d (unit)", unit may be empty
-    Input,       // "name - 1", "name - 2": detector inputs and relays, 1 active
+    Humidity, // "name (%)"
+    Channel, // "name - a (unit)" .. "name - d (unit)", unit may be empty
+    Input, // "name - 1", "name - 2": detector inputs and relays, 1 active
 };
 
 struct Column {
-    QString name;   // the header's text: a series keeps it across files
+    QString name; // the header's text: a series keeps it across files
     QString device; // the device's name
-    QString unit;   // "ºC", "%", the channel's unit; empty for inputs
+    QString unit; // "ºC", "%", the channel's unit; empty for inputs
     Kind kind = Kind::Temperature;
     // The class the archive keeps of it: 'T', 'H', the channel's letter
     // 'a'..'d' or the input's digit '1', '2'.
@@ -42,6 +42,7 @@ bool readColumn(const QString &text, Column &c);
 // count (the fields of a line under it), only a cut into that many in the
 // writer's order. `ordered`: the columns follow the writer's order of device
 // kinds.
-bool parse(const QString &line, std::vector<Column> &columns, qsizetype count = -1, bool *ordered = nullptr);
+bool parse(const QString &line, std::vector<Column> &columns, qsizetype count = -1,
+           bool *ordered = nullptr);
 
 } // namespace captureheader

@@ -23,9 +23,15 @@ int digits(QStringView text, qsizetype at, int n)
 
 } // namespace
 
-QString CaptureName::dayText(const QDate &day) { return day.toString(QStringLiteral("dd-MM-yyyy")); }
+QString CaptureName::dayText(const QDate &day)
+{
+    return day.toString(QStringLiteral("dd-MM-yyyy"));
+}
 
-QString CaptureName::make(const QString &day, const QString &seq) { return day + u'-' + seq + extension; }
+QString CaptureName::make(const QString &day, const QString &seq)
+{
+    return day + u'-' + seq + extension;
+}
 
 bool CaptureName::isOfDay(const QString &name, const QString &day) { return name.left(10) == day; }
 
@@ -35,9 +41,11 @@ std::optional<CaptureName> CaptureName::parse(QStringView text)
 {
     // dd-MM-yyyy-NN.log
     constexpr qsizetype size = 13 + 4;
-    if (text.size() != size || text[2] != u'-' || text[5] != u'-' || text[10] != u'-' || !text.endsWith(extension))
+    if (text.size() != size || text[2] != u'-' || text[5] != u'-' || text[10] != u'-' ||
+        !text.endsWith(extension))
         return std::nullopt;
-    const int d = digits(text, 0, 2), m = digits(text, 3, 2), y = digits(text, 6, 4), seq = digits(text, 11, 2);
+    const int d = digits(text, 0, 2), m = digits(text, 3, 2), y = digits(text, 6, 4),
+              seq = digits(text, 11, 2);
     if (d < 0 || m < 0 || y < 0 || seq < 0)
         return std::nullopt;
     const QDate day(y, m, d);

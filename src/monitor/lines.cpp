@@ -28,7 +28,8 @@ QString deviceLine(const General &g, int i, const QString &serie, bool narrow)
     case STT:
         return s + sep + txtsimple(e.lectura[0]) + grados;
     case HRT:
-        return s + sep + txtsimple(e.lectura[0]) + grados + sep + txtsimple(e.lectura[1]) + QStringLiteral(" %");
+        return s + sep + txtsimple(e.lectura[0]) + grados + sep + txtsimple(e.lectura[1]) +
+            QStringLiteral(" %");
     case AVI:
         for (int k = 0; k < 4; ++k)
             s += sep + txtsimple(e.lectura[k]) + u' ' + d.magnitud[k].trimmed();
@@ -43,8 +44,8 @@ QString deviceLine(const General &g, int i, const QString &serie, bool narrow)
 
 QString listHeader(const QString &sep)
 {
-    return QStringLiteral("Tipo") + sep + QStringLiteral("Nombre") + sep.repeated(6) + QStringLiteral("N. Serie") +
-           sep.repeated(5) + QStringLiteral("Datos");
+    return QStringLiteral("Tipo") + sep + QStringLiteral("Nombre") + sep.repeated(6) +
+        QStringLiteral("N. Serie") + sep.repeated(5) + QStringLiteral("Datos");
 }
 
 qsizetype posserie(const QString &linea, const QString &sep)
@@ -55,4 +56,7 @@ qsizetype posserie(const QString &linea, const QString &sep)
     return pos;
 }
 
-QString serielinea(const QString &linea, const QString &sep) { return linea.mid(posserie(linea, sep), 16); }
+QString serielinea(const QString &linea, const QString &sep)
+{
+    return linea.mid(posserie(linea, sep), 16);
+}

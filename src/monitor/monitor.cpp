@@ -46,7 +46,10 @@ void forEachRead(const General &g, F f)
 
 }
 
-Monitor::Monitor(General &g, SondaIO *io, Clock &clock, MainView &view) : g_(g), io_(io), clock_(clock), view_(view) {}
+Monitor::Monitor(General &g, SondaIO *io, Clock &clock, MainView &view)
+    : g_(g), io_(io), clock_(clock), view_(view)
+{
+}
 
 void Monitor::Timer1_Timer()
 {
@@ -121,7 +124,8 @@ void Monitor::Timer1_Timer()
         g_.ultimo = ahora;
     } catch (const std::exception &error) {
         if (onFatal)
-            onFatal(QStringLiteral("Error inesperado en la lectura de la red: %1").arg(QString::fromLocal8Bit(error.what())));
+            onFatal(QStringLiteral("Error inesperado en la lectura de la red: %1")
+                        .arg(QString::fromLocal8Bit(error.what())));
         return;
     } catch (...) {
         if (onFatal)
@@ -213,7 +217,8 @@ void Monitor::ponreles()
         const IndiceEntry &entry = g_.lstctr[j];
         if (!g_.valid(entry.indice) || !io_)
             continue;
-        io_->EscribirCTR(g_.puerto, g_.dispositivos[entry.indice].sn, entry.estado[0], entry.estado[1]);
+        io_->EscribirCTR(g_.puerto, g_.dispositivos[entry.indice].sn, entry.estado[0],
+                         entry.estado[1]);
         view_.repinta();
     }
 }
@@ -259,7 +264,8 @@ QString Monitor::marca() const
 {
     // One reading of the clock, so date and time agree across midnight.
     const QDateTime now = clock_.now();
-    return now.date().toString(QStringLiteral("dd-MM-yyyy")) + u' ' + now.time().toString(QStringLiteral("HH:mm:ss"));
+    return now.date().toString(QStringLiteral("dd-MM-yyyy")) + u' ' +
+        now.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
 bool Monitor::due(const EstadoDisp &e) const

@@ -4,11 +4,15 @@
 #include "netaccess/binding.h"
 
 SensoresModel::SensoresModel(const General &g, SondaIO *io, Narrow narrow, QObject *parent)
-    : QAbstractListModel(parent), g_(g), io_(io), narrow_(std::move(narrow)), rows_(std::max(0, g.n()))
+    : QAbstractListModel(parent), g_(g), io_(io), narrow_(std::move(narrow)),
+      rows_(std::max(0, g.n()))
 {
 }
 
-int SensoresModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : rows_; }
+int SensoresModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rows_;
+}
 
 QVariant SensoresModel::data(const QModelIndex &index, int role) const
 {

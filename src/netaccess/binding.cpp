@@ -27,7 +27,10 @@ struct Block {
 };
 
 struct MessageBuffer {
-    explicit MessageBuffer(const FixedText<100> &text) { std::memcpy(bytes, text.bytes().data(), 100); }
+    explicit MessageBuffer(const FixedText<100> &text)
+    {
+        std::memcpy(bytes, text.bytes().data(), 100);
+    }
     void copyBack(FixedText<100> &text) const { std::memcpy(text.bytes().data(), bytes, 100); }
     unsigned char bytes[SONDAIO_MSG_LEN + 1] = {};
 };
@@ -59,7 +62,8 @@ class DirectCalls final : public LibraryCalls {
 public:
     std::int16_t invoke(const Invocation &c) override
     {
-        return sondaio_invoke(fns.data(), c.call, c.port, c.out1, c.out2, c.count, c.data[0], c.data[1]);
+        return sondaio_invoke(fns.data(), c.call, c.port, c.out1, c.out2, c.count, c.data[0],
+                              c.data[1]);
     }
     std::array<sondaio_fn, SONDAIO_CALL_COUNT + 1> fns{};
 };
@@ -70,8 +74,8 @@ void *openLibrary(const QString &path, unsigned long &systemError)
 {
 #ifdef _WIN32
     // Libraries the network library itself needs are found beside it.
-    void *library = reinterpret_cast<void *>(
-        LoadLibraryExW(reinterpret_cast<const wchar_t *>(path.utf16()), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    void *library = reinterpret_cast<void *>(LoadLibraryExW(
+        reinterpret_cast<const wchar_t *>(path.utf16()), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     systemError = library ? 0 : GetLastError();
     return library;
 #else
@@ -94,8 +98,11 @@ QString noLibrary(const QString &path, unsigned long systemError)
         cause = QStringLiteral(": falta una librería que ella necesita; cópiela junto a ella");
     else if (systemError == 193)
         cause = QStringLiteral(": el fichero no es una librería que este sistema pueda cargar");
-    const QString number = systemError ? QStringLiteral(" (error del sistema %1%2)").arg(systemError).arg(cause) : QString();
-    return QStringLiteral("No se puede cargar la librería de acceso a la red %1%2.").arg(QDir::toNativeSeparators(path), number);
+    const QString number = systemError
+        ? QStringLiteral(" (error del sistema %1%2)").arg(systemError).arg(cause)
+        : QString();
+    return QStringLiteral("No se puede cargar la librería de acceso a la red %1%2.")
+        .arg(QDir::toNativeSeparators(path), number);
 }
 
 QString noCall(const QString &path, int call)
@@ -146,13 +153,15 @@ std::unique_ptr<SondaIO> SondaIO::load(const QString &folder, QString *error)
 #ifdef _WIN32
 QString SondaIO::bridgeFileName() { return QStringLiteral("bridge32.exe"); }
 
-std::unique_ptr<SondaIO> SondaIO::loadBridged(const QString &folder, const Bridge &bridge, QString *error)
+std::unique_ptr<SondaIO> SondaIO::loadBridged(const QString &folder, const Bridge &bridge,
+                                              QString *error)
 {
     const QString path = libraryPath(folder);
     BridgeStart start = startBridge(bridge.program, path, bridge.answerMs);
     // What the bridge did, after the library's width and the bridge's name.
     const auto bridgeDid = [&](const QString &what) {
-        return QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 %3")
+        return QStringLiteral(
+                   "La librería de acceso a la red %1 es de 32 bits y el programa puente %2 %3")
             .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(bridge.program), what);
     };
     QString message;
@@ -160,13 +169,16 @@ std::unique_ptr<SondaIO> SondaIO::loadBridged(const QString &folder, const Bridg
     case BridgeStart::Status::Started:
         return std::unique_ptr<SondaIO>(new SondaIO(std::move(start.calls)));
     case BridgeStart::Status::NoProgram:
-        message = bridgeDid(QStringLiteral("no se puede iniciar (error del sistema %1).").arg(start.systemError));
+        message = bridgeDid(
+            QStringLiteral("no se puede iniciar (error del sistema %1).").arg(start.systemError));
         break;
     case BridgeStart::Status::Ended:
-        message = bridgeDid(QStringLiteral("se ha cerrado al cargarla (código de salida %1).").arg(start.exitCode));
+        message = bridgeDid(
+            QStringLiteral("se ha cerrado al cargarla (código de salida %1).").arg(start.exitCode));
         break;
     case BridgeStart::Status::Silent:
-        message = bridgeDid(QStringLiteral("no ha contestado en %1 segundos al cargarla.").arg((bridge.answerMs + 999) / 1000));
+        message = bridgeDid(QStringLiteral("no ha contestado en %1 segundos al cargarla.")
+                                .arg((bridge.answerMs + 999) / 1000));
         break;
     case BridgeStart::Status::Garbled:
         message = bridgeDid(QStringLiteral("ha contestado algo que no se entiende al cargarla."));
@@ -189,15 +201,17 @@ SondaIO::~SondaIO() = default;
 
 unsigned long SondaIO::bridgeProcess() const { return calls_->process(); }
 
-std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName, FixedText<100> &mensaje)
+std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName,
+                                 FixedText<100> &mensaje)
 {
     // Port names are "COM" and a digit; the buffer holds any name whole.
     QByteArray name = portName.toLatin1();
     name.resize(std::max<qsizetype>(name.size(), SONDAIO_PORTNAME_LEN) + 1, '\0');
     MessageBuffer message(mensaje);
-    const std::int16_t r = calls_->invoke(invocation(
-        SONDAIO_INICIAR, port,
-        {{reinterpret_cast<unsigned char *>(name.data()), std::size_t(name.size())}, buffer(message.bytes)}));
+    const std::int16_t r = calls_->invoke(
+        invocation(SONDAIO_INICIAR, port,
+                   {{reinterpret_cast<unsigned char *>(name.data()), std::size_t(name.size())},
+                    buffer(message.bytes)}));
     message.copyBack(mensaje);
     return r;
 }
@@ -205,17 +219,20 @@ std::int16_t SondaIO::IniciarCNX(std::int16_t port, const QString &portName, Fix
 std::int16_t SondaIO::FinalizarCNX(std::int16_t port, FixedText<100> &mensaje)
 {
     MessageBuffer message(mensaje);
-    const std::int16_t r = calls_->invoke(invocation(SONDAIO_FINALIZAR, port, {buffer(message.bytes)}));
+    const std::int16_t r =
+        calls_->invoke(invocation(SONDAIO_FINALIZAR, port, {buffer(message.bytes)}));
     message.copyBack(mensaje);
     return r;
 }
 
 namespace {
-std::int16_t readCall(LibraryCalls &calls, int call, std::int16_t port, Serial &sn, SondaIO::Words &words)
+std::int16_t readCall(LibraryCalls &calls, int call, std::int16_t port, Serial &sn,
+                      SondaIO::Words &words)
 {
     SerialBuffer serial(sn);
     Block block(words);
-    const std::int16_t r = calls.invoke(invocation(call, port, {buffer(serial.bytes), buffer(block.bytes)}));
+    const std::int16_t r =
+        calls.invoke(invocation(call, port, {buffer(serial.bytes), buffer(block.bytes)}));
     serial.copyBack(sn);
     block.copyBack(words);
     return r;
@@ -234,22 +251,33 @@ std::int16_t SondaIO::LeerTemperatura(std::int16_t port, Serial &sn, Words &word
     return readCall(*calls_, SONDAIO_TEMPERATURA, port, sn, words);
 }
 
-std::int16_t SondaIO::LeerHRT(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_HRT, port, sn, words); }
-std::int16_t SondaIO::LeerAD(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_LEERAD, port, sn, words); }
-std::int16_t SondaIO::LeerDET(std::int16_t port, Serial &sn, Words &words) { return readCall(*calls_, SONDAIO_LEERDET, port, sn, words); }
+std::int16_t SondaIO::LeerHRT(std::int16_t port, Serial &sn, Words &words)
+{
+    return readCall(*calls_, SONDAIO_HRT, port, sn, words);
+}
+std::int16_t SondaIO::LeerAD(std::int16_t port, Serial &sn, Words &words)
+{
+    return readCall(*calls_, SONDAIO_LEERAD, port, sn, words);
+}
+std::int16_t SondaIO::LeerDET(std::int16_t port, Serial &sn, Words &words)
+{
+    return readCall(*calls_, SONDAIO_LEERDET, port, sn, words);
+}
 
 std::int16_t SondaIO::SetupAD(std::int16_t port, Serial &sn, std::array<std::int16_t, 4> &ajuste)
 {
     SerialBuffer serial(sn);
     unsigned char setup[8];
     std::memcpy(setup, ajuste.data(), sizeof(setup));
-    const std::int16_t r = calls_->invoke(invocation(SONDAIO_SETUPAD, port, {buffer(serial.bytes), buffer(setup)}));
+    const std::int16_t r =
+        calls_->invoke(invocation(SONDAIO_SETUPAD, port, {buffer(serial.bytes), buffer(setup)}));
     serial.copyBack(sn);
     std::memcpy(ajuste.data(), setup, sizeof(setup));
     return r;
 }
 
-std::int16_t SondaIO::EscribirCTR(std::int16_t port, Serial &sn, std::int16_t out1, std::int16_t out2)
+std::int16_t SondaIO::EscribirCTR(std::int16_t port, Serial &sn, std::int16_t out1,
+                                  std::int16_t out2)
 {
     SerialBuffer serial(sn);
     Invocation c = invocation(SONDAIO_ESCRIBIRCTR, port, {buffer(serial.bytes)});

@@ -28,14 +28,15 @@ public:
 #ifdef _WIN32
     // How a library is reached through a bridge process.
     struct Bridge {
-        QString program;      // the bridge's executable
+        QString program; // the bridge's executable
         int answerMs = 20000; // a call unanswered by then ends the bridge and fails
     };
     // The bridge beside the program for a 32-bit library.
     static QString bridgeFileName();
     // Through a bridge whatever the library's width (the tests run the
     // 64-bit bridge on the 64-bit simulator).
-    static std::unique_ptr<SondaIO> loadBridged(const QString &folder, const Bridge &bridge, QString *error);
+    static std::unique_ptr<SondaIO> loadBridged(const QString &folder, const Bridge &bridge,
+                                                QString *error);
 #endif
     // The bridge's process id; 0 when the library runs in this process.
     unsigned long bridgeProcess() const;

@@ -22,13 +22,15 @@ std::wstring wide(const QString &text) { return text.toStdWString(); }
 // gone, so the user reads why the port is not there.
 QString lostMessage()
 {
-    return QStringLiteral("Se ha perdido la comunicación con el programa puente de la librería de acceso a la red.");
+    return QStringLiteral(
+        "Se ha perdido la comunicación con el programa puente de la librería de acceso a la red.");
 }
 
 class BridgedCalls final : public LibraryCalls {
 public:
     BridgedCalls(QString program, QString library, int answerMs)
-        : program_(std::move(program)), library_(std::move(library)), answerMs_(std::max(answerMs, 1))
+        : program_(std::move(program)), library_(std::move(library)),
+          answerMs_(std::max(answerMs, 1))
     {
     }
     ~BridgedCalls() override
@@ -60,7 +62,8 @@ private:
     HANDLE event_ = nullptr;
     DWORD pid_ = 0;
     std::uint16_t seq_ = 0;
-    std::map<std::int16_t, QByteArray> open_; // ports opened, with their names, to open again in a new bridge
+    std::map<std::int16_t, QByteArray>
+        open_; // ports opened, with their names, to open again in a new bridge
 };
 
 // A pipe of our own, one end for the bridge, which it finds on its command
@@ -72,13 +75,16 @@ bool makePipe(HANDLE &ours, HANDLE &theirs)
                              .arg(GetCurrentProcessId())
                              .arg(++serial)
                              .arg(GetTickCount64());
-    ours = CreateNamedPipeW(wide(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                            WIRE_FRAME_MAX, WIRE_FRAME_MAX, 0, nullptr);
+    ours = CreateNamedPipeW(
+        wide(name).c_str(),
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+        WIRE_FRAME_MAX, WIRE_FRAME_MAX, 0, nullptr);
     if (ours == INVALID_HANDLE_VALUE)
         return false;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    theirs = CreateFileW(wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+    theirs = CreateFileW(wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
+                         OPEN_EXISTING, 0, nullptr);
     if (theirs == INVALID_HANDLE_VALUE) {
         CloseHandle(ours);
         ours = INVALID_HANDLE_VALUE;
@@ -99,8 +105,9 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
     // The library's standard handles (the bridge's) lead nowhere: what it
     // prints is lost, as in a program without a console.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    const HANDLE nowhere = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                       OPEN_EXISTING, 0, nullptr);
+    const HANDLE nowhere =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -111,8 +118,8 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
                                         .arg(quintptr(theirs))
                                         .arg(QDir::toNativeSeparators(library_)));
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+    const BOOL created = CreateProcessW(wide(program).c_str(), commandLine.data(), nullptr, nullptr,
+                                        TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
     why.systemError = GetLastError();
     CloseHandle(theirs);
     if (nowhere != INVALID_HANDLE_VALUE)
@@ -153,11 +160,13 @@ BridgeStart::Status BridgedCalls::start(BridgeStart &why)
 BridgeStart::Status BridgedCalls::silence(ULONGLONG deadline, BridgeStart &why)
 {
     DWORD code = 0;
-    if (WaitForSingleObject(process_, 500) == WAIT_OBJECT_0 && GetExitCodeProcess(process_, &code)) {
+    if (WaitForSingleObject(process_, 500) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process_, &code)) {
         why.exitCode = code;
         return BridgeStart::Status::Ended;
     }
-    return GetTickCount64() >= deadline ? BridgeStart::Status::Silent : BridgeStart::Status::Garbled;
+    return GetTickCount64() >= deadline ? BridgeStart::Status::Silent
+                                        : BridgeStart::Status::Garbled;
 }
 
 // One read or write on the pipe, waiting for it, the bridge's end or the
@@ -166,13 +175,15 @@ DWORD BridgedCalls::transfer(bool out, unsigned char *bytes, DWORD size, ULONGLO
 {
     OVERLAPPED o{};
     o.hEvent = event_;
-    const BOOL done = out ? WriteFile(pipe_, bytes, size, nullptr, &o) : ReadFile(pipe_, bytes, size, nullptr, &o);
+    const BOOL done = out ? WriteFile(pipe_, bytes, size, nullptr, &o)
+                          : ReadFile(pipe_, bytes, size, nullptr, &o);
     if (!done && GetLastError() != ERROR_IO_PENDING)
         return 0;
     DWORD woke = WAIT_OBJECT_0;
     if (!done) {
         const ULONGLONG now = GetTickCount64();
-        const DWORD wait = now >= deadline ? 0 : DWORD(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+        const DWORD wait =
+            now >= deadline ? 0 : DWORD(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
         const HANDLE both[2] = {event_, process_};
         woke = WaitForMultipleObjects(2, both, FALSE, wait);
         if (woke != WAIT_OBJECT_0)
@@ -223,7 +234,8 @@ bool BridgedCalls::exchange(const wire_frame &request, wire_frame &answer)
         return false;
     // An answer to another call, or with other buffers, is a bridge gone
     // wrong: none of it reaches the program.
-    if (answer.call != request.call || answer.seq != request.seq || answer.buffers != request.buffers)
+    if (answer.call != request.call || answer.seq != request.seq ||
+        answer.buffers != request.buffers)
         return false;
     for (int k = 0; k < request.buffers; ++k)
         if (answer.length[k] != request.length[k])
@@ -266,14 +278,16 @@ std::int16_t BridgedCalls::lost(const Invocation &c)
     if (message >= 0) {
         const std::string text = cp1252::encode(lostMessage());
         std::memset(c.data[message], 0, SONDAIO_MSG_LEN);
-        std::memcpy(c.data[message], text.data(), std::min<std::size_t>(text.size(), SONDAIO_MSG_LEN));
+        std::memcpy(c.data[message], text.data(),
+                    std::min<std::size_t>(text.size(), SONDAIO_MSG_LEN));
     }
     return 0;
 }
 
 std::int16_t BridgedCalls::invoke(const Invocation &c)
 {
-    if (c.call == SONDAIO_FINALIZAR && !(process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)) {
+    if (c.call == SONDAIO_FINALIZAR &&
+        !(process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)) {
         // A bridge that is gone took the port with it: nothing to close.
         open_.erase(c.port);
         return 0;
@@ -300,7 +314,8 @@ std::int16_t BridgedCalls::invoke(const Invocation &c)
     for (int k = 0; k < answer.buffers; ++k)
         std::memcpy(c.data[k], answer.data[k], answer.length[k]);
     if (c.call == SONDAIO_INICIAR && answer.value > 0)
-        open_[c.port] = QByteArray(reinterpret_cast<const char *>(request.data[0]), request.length[0]);
+        open_[c.port] =
+            QByteArray(reinterpret_cast<const char *>(request.data[0]), request.length[0]);
     if (c.call == SONDAIO_FINALIZAR)
         open_.erase(c.port);
     return answer.value;

@@ -68,9 +68,12 @@ SONDAIO_API int16_t SONDAIO_CALL SetupAD(int16_t port, char *sn, int16_t *setup)
 SONDAIO_API int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block);
 SONDAIO_API int16_t SONDAIO_CALL LeerDET(int16_t port, char *sn, void *block);
 SONDAIO_API int16_t SONDAIO_CALL EscribirCTR(int16_t port, char *sn, int16_t out1, int16_t out2);
-SONDAIO_API int16_t SONDAIO_CALL BuscarSensoresTra(int16_t port, unsigned char *slots, int32_t maxCount);
-SONDAIO_API int16_t SONDAIO_CALL BuscarConversoresAD(int16_t port, unsigned char *slots, int32_t maxCount);
-SONDAIO_API int16_t SONDAIO_CALL BuscarDetectores(int16_t port, unsigned char *slots, int32_t maxCount);
+SONDAIO_API int16_t SONDAIO_CALL BuscarSensoresTra(int16_t port, unsigned char *slots,
+                                                   int32_t maxCount);
+SONDAIO_API int16_t SONDAIO_CALL BuscarConversoresAD(int16_t port, unsigned char *slots,
+                                                     int32_t maxCount);
+SONDAIO_API int16_t SONDAIO_CALL BuscarDetectores(int16_t port, unsigned char *slots,
+                                                  int32_t maxCount);
 SONDAIO_API int16_t SONDAIO_CALL ConvertSerialNum(char *sn, char *printable);
 
 #ifdef __cplusplus

@@ -89,8 +89,9 @@ static inline sondaio_fn sondaio_resolve(void *library, int call)
 
 /* Makes one call with its arguments and buffers; the buffers hold at least
  * the table's sizes. */
-static inline int16_t sondaio_invoke(sondaio_fn const fns[SONDAIO_CALL_COUNT + 1], int call, int16_t port,
-                                     int16_t out1, int16_t out2, int32_t count, unsigned char *b0, unsigned char *b1)
+static inline int16_t sondaio_invoke(sondaio_fn const fns[SONDAIO_CALL_COUNT + 1], int call,
+                                     int16_t port, int16_t out1, int16_t out2, int32_t count,
+                                     unsigned char *b0, unsigned char *b1)
 {
     char *t0 = (char *)b0;
     char *t1 = (char *)b1;

@@ -17,7 +17,8 @@ public:
     enum class Answer { Ok, Cancel, Yes, No, Retry };
 
     virtual ~Messages() = default;
-    virtual Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
+    virtual Answer show(const QString &text, Buttons buttons = Buttons::Ok,
+                        Icon icon = Icon::None) = 0;
 };
 
 // Opens the desktop's file manager on a folder; does not wait for it.

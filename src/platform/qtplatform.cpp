@@ -44,7 +44,10 @@ protected:
 class Windows1252 final : public QValidator {
 public:
     using QValidator::QValidator;
-    State validate(QString &input, int &) const override { return cp1252::holds(input) ? Acceptable : Invalid; }
+    State validate(QString &input, int &) const override
+    {
+        return cp1252::holds(input) ? Acceptable : Invalid;
+    }
 };
 
 Messages::Answer safeAnswer(Messages::Buttons buttons)
@@ -68,8 +71,9 @@ Messages::Answer safeAnswer(Messages::Buttons buttons)
 
 Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon icon)
 {
-    ClosableBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::NoIcon, QStringLiteral("Climalog"),
-             text, QMessageBox::NoButton, QApplication::activeWindow());
+    ClosableBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
+                    QStringLiteral("Climalog"), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
     // The toolkit's own buttons would read in English; these are the program's.
     struct Choice {
         const char *label;
@@ -104,7 +108,8 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
     }
     QPushButton *first = box.addButton(QString::fromUtf8(layout.first.label), layout.first.role);
     QPushButton *second = layout.second.label
-        ? box.addButton(QString::fromUtf8(layout.second.label), layout.second.role) : nullptr;
+        ? box.addButton(QString::fromUtf8(layout.second.label), layout.second.role)
+        : nullptr;
     box.setDefaultButton(layout.secondIsDefault ? second : first);
     box.exec();
     if (box.closed)
@@ -112,13 +117,17 @@ Messages::Answer QtMessages::show(const QString &text, Buttons buttons, Icon ico
     return box.clickedButton() == first ? layout.first.answer : layout.second.answer;
 }
 
-void QtExplorer::open(const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); }
+void QtExplorer::open(const QString &folder)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
 
 void pintaAhora(QWidget *window)
 {
     QElapsedTimer waited;
     waited.start();
-    while (window->isVisible() && window->windowHandle() && !window->windowHandle()->isExposed() && waited.elapsed() < 1000) {
+    while (window->isVisible() && window->windowHandle() && !window->windowHandle()->isExposed() &&
+           waited.elapsed() < 1000) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         QThread::msleep(5);
     }
@@ -139,8 +148,9 @@ bool cargaTraducciones()
 {
     auto *translator = new QTranslator(QCoreApplication::instance());
     const QString language = QStringLiteral("qtbase_es");
-    for (const QString &folder : {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
-                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)})
+    for (const QString &folder :
+         {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+          QLibraryInfo::path(QLibraryInfo::TranslationsPath)})
         if (translator->load(language, folder))
             return QCoreApplication::installTranslator(translator);
     delete translator;

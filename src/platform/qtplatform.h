@@ -9,7 +9,8 @@ class QWidget;
 
 class QtMessages final : public Messages {
 public:
-    Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
+    Answer show(const QString &text, Buttons buttons = Buttons::Ok,
+                Icon icon = Icon::None) override;
 };
 
 class QtExplorer final : public Explorer {

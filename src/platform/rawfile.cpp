@@ -58,7 +58,10 @@ QString reason(int err)
 }
 
 #ifdef _WIN32
-const wchar_t *wide(const QString &native) { return reinterpret_cast<const wchar_t *>(native.utf16()); }
+const wchar_t *wide(const QString &native)
+{
+    return reinterpret_cast<const wchar_t *>(native.utf16());
+}
 
 namespace {
 // The runtime reports another program's hold on the file as a denied
@@ -72,7 +75,8 @@ int open(const QString &path, int flags)
 {
     int fd = -1;
     _doserrno = 0;
-    const errno_t e = _wsopen_s(&fd, wide(shown(path)), flags | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    const errno_t e = _wsopen_s(&fd, wide(shown(path)), flags | _O_BINARY | _O_NOINHERIT,
+                                _SH_DENYNO, _S_IREAD | _S_IWRITE);
     if (e != 0) {
         errno = busyOr(e);
         return -1;
@@ -237,7 +241,8 @@ bool syncFolder(const QString &folder)
     Q_UNUSED(folder);
     return true;
 #else
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     bool ok = ::fsync(fd) == 0;

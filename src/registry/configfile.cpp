@@ -99,6 +99,7 @@ void getText(const char *p, FixedText<N> &t)
 }
 
 using rawfile::closeFile;
+using rawfile::openRead;
 using rawfile::readFully;
 using rawfile::reason;
 using rawfile::regularSize;
@@ -107,7 +108,6 @@ using rawfile::shown;
 using rawfile::syncFile;
 using rawfile::syncFolder;
 using rawfile::writeFully;
-using rawfile::openRead;
 #ifdef _WIN32
 using rawfile::wide;
 #endif
@@ -117,16 +117,20 @@ using rawfile::wide;
 int createTemp(const QString &path, QString &temp)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = path + QStringLiteral(".tmp-%1").arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
+        temp = path +
+            QStringLiteral(".tmp-%1").arg(QRandomGenerator::system()->generate(), 8, 16,
+                                          QLatin1Char('0'));
 #ifdef _WIN32
         int fd = -1;
-        const errno_t e = _wsopen_s(&fd, wide(shown(temp)), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+        const errno_t e = _wsopen_s(&fd, wide(shown(temp)),
+                                    _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                                     _SH_DENYRW, _S_IREAD | _S_IWRITE);
         if (e == 0)
             return fd;
         errno = e;
 #else
-        const int fd = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(QFile::encodeName(temp).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             // Keep the permissions the user gave the old file, but the new
             // table is one its owner can read and write again.
@@ -145,7 +149,8 @@ int createTemp(const QString &path, QString &temp)
 bool replaceFile(const QString &temp, const QString &path)
 {
 #ifdef _WIN32
-    if (MoveFileExW(wide(shown(temp)), wide(shown(path)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExW(wide(shown(temp)), wide(shown(path)),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     switch (GetLastError()) {
     case ERROR_ACCESS_DENIED:
@@ -220,7 +225,7 @@ bool soloLectura(const QString &path)
 #ifdef _WIN32
     const DWORD attributes = GetFileAttributesW(wide(shown(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 #else
     const QByteArray name = QFile::encodeName(path);
     struct stat st;
@@ -230,13 +235,16 @@ bool soloLectura(const QString &path)
     // it is replaced is the user's answer to the save's question.
     if ((st.st_mode & 0444) == 0 || ::faccessat(AT_FDCWD, name.constData(), R_OK, AT_EACCESS) != 0)
         return false;
-    return (st.st_mode & 0222) == 0 || (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
+    return (st.st_mode & 0222) == 0 ||
+        (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
 #endif
 }
 
 WriteResult failed(const QString &path, const QString &why)
 {
-    return {false, QStringLiteral("No se ha podido salvar la configuración en %1: %2.").arg(shown(path), why)};
+    return {
+        false,
+        QStringLiteral("No se ha podido salvar la configuración en %1: %2.").arg(shown(path), why)};
 }
 
 } // namespace
@@ -310,7 +318,8 @@ std::vector<Dispositivo> decode(const QByteArray &bytes)
         } else {
             // The rounding kept a partial last record: its missing bytes are zero.
             char record[recordSize] = {};
-            std::memcpy(record, bytes.constData() + begin, static_cast<std::size_t>(std::max<qint64>(available, 0)));
+            std::memcpy(record, bytes.constData() + begin,
+                        static_cast<std::size_t>(std::max<qint64>(available, 0)));
             table.push_back(decode(record));
         }
     }
@@ -328,7 +337,8 @@ ReadResult read(const QString &path)
             return result;
         }
         result.status = Status::Unreadable;
-        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.").arg(shown(path), reason(err));
+        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.")
+                             .arg(shown(path), reason(err));
         return result;
     }
 
@@ -348,23 +358,28 @@ ReadResult read(const QString &path)
     closeFile(fd);
     if (err != 0) {
         result.status = Status::Unreadable;
-        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.").arg(shown(path), reason(err));
+        result.message = QStringLiteral("No se puede leer el fichero de configuración %1: %2.")
+                             .arg(shown(path), reason(err));
         return result;
     }
 
     if (recordCount(bytes.size()) == 0) {
         result.status = Status::Refused;
-        result.message = QStringLiteral("El fichero de configuración %1 es demasiado corto (%2 bytes) y no se ha cargado.")
-                             .arg(shown(path))
-                             .arg(bytes.size());
+        result.message =
+            QStringLiteral(
+                "El fichero de configuración %1 es demasiado corto (%2 bytes) y no se ha cargado.")
+                .arg(shown(path))
+                .arg(bytes.size());
         return result;
     }
     if (recordCount(bytes.size()) > maxRecords) {
         bytes.truncate(maxRecords * recordSize);
-        result.message = QStringLiteral("El fichero de configuración %1 tiene más dispositivos de los que admite el "
-                                        "programa; solo se han cargado los %2 primeros.")
-                             .arg(shown(path))
-                             .arg(maxDispositivos);
+        result.message =
+            QStringLiteral(
+                "El fichero de configuración %1 tiene más dispositivos de los que admite el "
+                "programa; solo se han cargado los %2 primeros.")
+                .arg(shown(path))
+                .arg(maxDispositivos);
     }
     result.status = Status::Loaded;
     result.table = decode(bytes);
@@ -374,7 +389,9 @@ ReadResult read(const QString &path)
         result.table[0].nombre = QStringLiteral("00");
         if (!result.message.isEmpty())
             result.message += QStringLiteral("\r\n");
-        result.message += QStringLiteral("El número de secuencia de las capturas en %1 no es válido; se usa 00.").arg(shown(path));
+        result.message +=
+            QStringLiteral("El número de secuencia de las capturas en %1 no es válido; se usa 00.")
+                .arg(shown(path));
     }
     return result;
 }
@@ -406,7 +423,9 @@ WriteResult write(const QString &shownPath, const std::vector<Dispositivo> &tabl
     // The new table is in place; only its durability is unconfirmed, so the
     // caller keeps the table marked modified and saves again later.
     if (!syncFolder(QFileInfo(path).absolutePath()))
-        return failed(shownPath, QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)").arg(reason(errno)));
+        return failed(shownPath,
+                      QStringLiteral("no se ha podido confirmar la escritura en el disco (%1)")
+                          .arg(reason(errno)));
     // A link may once have been the file itself, with temporaries of its
     // own beside it.
     for (const QString &p : chain)
@@ -446,8 +465,10 @@ SaveResult save(General &g, bool replace)
         g.configSinLeer = false;
     if (g.configSinLeer && !replace)
         return {SaveStatus::NeedsConsent,
-                QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda "
-                               "no está en la lista.\r\nSi lo salva, se reemplazará por los %2 dispositivos de la lista "
+                QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha "
+                               "cargado: lo que guarda "
+                               "no está en la lista.\r\nSi lo salva, se reemplazará por los %2 "
+                               "dispositivos de la lista "
                                "y lo que guardaba se perderá.\r\n¿Desea reemplazarlo?")
                     .arg(shown(g.configPath()))
                     .arg(g.n())};

@@ -33,9 +33,9 @@ qint64 recordCount(qint64 length);
 std::vector<Dispositivo> decode(const QByteArray &bytes);
 
 enum class Status {
-    Loaded,     // table holds at least entry 0; message set when it was cut
-    Missing,    // no such file: the program starts with an empty table
-    Refused,    // too short to hold entry 0
+    Loaded, // table holds at least entry 0; message set when it was cut
+    Missing, // no such file: the program starts with an empty table
+    Refused, // too short to hold entry 0
     Unreadable, // exists but cannot be read
 };
 

@@ -145,7 +145,10 @@ QString nomtipo(std::int16_t code)
     return QString::fromLatin1(typeTexts[code - 1]);
 }
 
-QString txtestado(std::int16_t word) { return word == 0 ? QStringLiteral("1") : QStringLiteral("0"); }
+QString txtestado(std::int16_t word)
+{
+    return word == 0 ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 QString seriehex(const Serial &sn)
 {

@@ -35,7 +35,7 @@ public:
     QString appFolder;
     QString separador = QStringLiteral("  ");
     int intervalo = 3000; // saved polling interval, ms
-    std::int32_t reloj = 0;  // polling clock, seconds 0..86399
+    std::int32_t reloj = 0; // polling clock, seconds 0..86399
     std::int32_t ultimo = 0; // last tick time, whole seconds since midnight
 
     // Capture.

@@ -20,7 +20,8 @@ QString general(double x, int digits)
         return QStringLiteral("0"); // minus zero too
 
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, digits);
     std::string text(buffer, result.ptr);
 
     const std::size_t e = text.find('e');
@@ -48,7 +49,8 @@ bool overflows(const std::string &number)
     std::size_t first = mantissa.find_first_not_of("0.");
     if (first == std::string::npos)
         return false;
-    place = first < whole ? static_cast<long long>(whole - first) : -static_cast<long long>(first - whole - 1);
+    place = first < whole ? static_cast<long long>(whole - first)
+                          : -static_cast<long long>(first - whole - 1);
     long long exponent = 0;
     if (e != std::string::npos) {
         std::size_t k = e + 1;

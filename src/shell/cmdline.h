@@ -5,11 +5,11 @@
 
 struct Orden {
     enum class Puerto {
-        Automatico,  // no port named: the configuration files decide
-        Numero,      // "/d", d = 1..4: connect on COMd
+        Automatico, // no port named: the configuration files decide
+        Numero, // "/d", d = 1..4: connect on COMd
         SinConexion, // "/0" or "/X": no connection attempt
-        Ventana,     // "/TEST": the port selection window decides
-        Rechazo,     // anything else: usage message and end
+        Ventana, // "/TEST": the port selection window decides
+        Rechazo, // anything else: usage message and end
     };
     Puerto puerto = Puerto::Rechazo;
     int numero = 0; // 1..4 with Puerto::Numero

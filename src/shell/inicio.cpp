@@ -59,7 +59,10 @@ inicio::inicio(General &g, SondaIO *io, Messages &messages, QWidget *parent)
 
 void inicio::RSport_Click() { iniciar->setEnabled(true); }
 
-int inicio::posicion() const { return RSport->findText(trimBlanks(RSport->currentText()), Qt::MatchFixedString); }
+int inicio::posicion() const
+{
+    return RSport->findText(trimBlanks(RSport->currentText()), Qt::MatchFixedString);
+}
 
 bool inicio::eventFilter(QObject *watched, QEvent *event)
 {
@@ -102,8 +105,9 @@ void inicio::iniciar_Click()
     }
     g_.puerto = -1;
     g_.conectado = false;
-    const auto answer = messages_.show(QStringLiteral("Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"),
-                                       Messages::Buttons::YesNo, Messages::Icon::Information);
+    const auto answer = messages_.show(
+        QStringLiteral("Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"),
+        Messages::Buttons::YesNo, Messages::Icon::Information);
     // Continuing keeps the chosen port, so its caption, its configuration
     // file and its capture folder all name the same port.
     if (answer == Messages::Answer::Yes)

@@ -29,7 +29,8 @@ QPixmap splashPicture()
     p.drawText(QRect(0, 220, 480, 80), Qt::AlignCenter, QStringLiteral("Climalog"));
     QFont sub(QStringLiteral("Arial"), 14);
     p.setFont(sub);
-    p.drawText(QRect(0, 300, 480, 40), Qt::AlignCenter, QStringLiteral("Monitorización de sensores"));
+    p.drawText(QRect(0, 300, 480, 40), Qt::AlignCenter,
+               QStringLiteral("Monitorización de sensores"));
     p.drawText(QRect(0, 580, 480, 40), Qt::AlignCenter, QStringLiteral("v1.1"));
     return picture;
 }

@@ -42,11 +42,13 @@ PortLock::~PortLock()
 PortLock::Status PortLock::lock(const QString &path)
 {
     const QString shown = QDir::toNativeSeparators(path);
-    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(shown.utf16()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(shown.utf16()),
+                                 GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? Status::Busy : Status::Unavailable;
+        return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? Status::Busy
+                                                                             : Status::Unavailable;
     }
     handle_ = h;
     return Status::Held;

@@ -111,7 +111,8 @@ QString messageText(const FixedText<100> &mensaje)
 }
 
 principal::principal(General &g, SondaIO *io, Platform platform, QWidget *parent)
-    : QMainWindow(parent), g_(g), io_(io), platform_(std::move(platform)), view_(std::make_unique<View>(*this))
+    : QMainWindow(parent), g_(g), io_(io), platform_(std::move(platform)),
+      view_(std::make_unique<View>(*this))
 {
     applyProgramFont(this);
     monitor_ = std::make_unique<Monitor>(g_, io_, platform_.clock, *view_);
@@ -174,7 +175,8 @@ void principal::buildMenus()
     });
     mnueditar->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     mnueditar->setCheckable(true);
-    mnubuscar = edicion->addAction(QStringLiteral("&Buscar Dispositivos"), this, [this] { mnubuscar_Click(); });
+    mnubuscar = edicion->addAction(QStringLiteral("&Buscar Dispositivos"), this,
+                                   [this] { mnubuscar_Click(); });
 
     captura = menuBar()->addMenu(QStringLiteral("&Captura"));
     mnucapturar = captura->addAction(QStringLiteral("&Capturar"), this, [this] {
@@ -184,10 +186,12 @@ void principal::buildMenus()
     mnucapturar->setCheckable(true);
     mnuver = captura->addAction(QStringLiteral("&Ver capturas"), this, [this] { mnuver_Click(); });
     // Only reads the capture files: always available, during a capture too.
-    mnugraficas = captura->addAction(QStringLiteral("&Gráficas"), this, [this] { mnugraficas_Click(); });
+    mnugraficas =
+        captura->addAction(QStringLiteral("&Gráficas"), this, [this] { mnugraficas_Click(); });
 
     ayuda = menuBar()->addMenu(QStringLiteral("&Ayuda"));
-    mnuabout = ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
+    mnuabout =
+        ayuda->addAction(QStringLiteral("&Acerca de Climalog"), this, [this] { mnuabout_Click(); });
 }
 
 // The menus' shortcuts win over the boxes' own keys (Ctrl+C copies, Ctrl+E
@@ -202,7 +206,8 @@ bool principal::isMenuShortcut(QObject *watched, QEvent *event) const
         if (!menu->isEnabled())
             continue;
         for (const QAction *action : menu->actions())
-            if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed)
+            if (action->isEnabled() && !action->shortcut().isEmpty() &&
+                action->shortcut() == pressed)
                 return true;
     }
     return false;
@@ -218,7 +223,8 @@ bool principal::eventFilter(QObject *watched, QEvent *event)
         auto *box = static_cast<QLineEdit *>(watched);
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
     }
-    if (watched == menuBar() && event->type() == QEvent::Shortcut && Avan->isVisible() && Avan->isEnabled() &&
+    if (watched == menuBar() && event->type() == QEvent::Shortcut && Avan->isVisible() &&
+        Avan->isEnabled() &&
         static_cast<QShortcutEvent *>(event)->key() == QKeySequence(Qt::ALT | Qt::Key_A)) {
         Avan->animateClick();
         return true;
@@ -255,15 +261,17 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
     auto reserva = [this](int index) {
         if (portLock_)
             return true;
-        const QString path = QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
+        const QString path =
+            QDir(g_.appFolder).filePath(QStringLiteral("config%1.ini").arg(index + 1));
         PortLock::Status status = PortLock::Status::Unavailable;
         portLock_ = PortLock::take(path, status);
         if (status != PortLock::Status::Busy)
             return true;
-        platform_.messages.show(QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
-                                               "Dos programas no pueden usar la misma configuración ni capturar en la "
-                                               "misma carpeta: este se cierra.")
-                                    .arg(QDir::toNativeSeparators(path)));
+        platform_.messages.show(
+            QStringLiteral("Ya hay otro Climalog en marcha con el fichero de configuración %1.\r\n"
+                           "Dos programas no pueden usar la misma configuración ni capturar en la "
+                           "misma carpeta: este se cierra.")
+                .arg(QDir::toNativeSeparators(path)));
         g_.puerto = -3;
         return false;
     };
@@ -274,7 +282,9 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
             return;
         // A port that does not answer at all leaves no text behind.
         const QString text = messageText(g_.mensaje);
-        platform_.messages.show(text.trimmed().isEmpty() ? QStringLiteral("No se puede abrir el puerto COM%1.").arg(d) : text);
+        platform_.messages.show(text.trimmed().isEmpty()
+                                    ? QStringLiteral("No se puede abrir el puerto COM%1.").arg(d)
+                                    : text);
     };
     auto chooseInWindow = [this] {
         g_.puerto = -1;
@@ -311,7 +321,8 @@ bool principal::Form_Load(const QString &commandLine, std::function<void(int, in
         break;
     }
     // The port window connects by itself.
-    if (const std::int16_t elegido = g_.puerto; elegido >= 0 && !reserva(elegido) && g_.conectado && io_) {
+    if (const std::int16_t elegido = g_.puerto;
+        elegido >= 0 && !reserva(elegido) && g_.conectado && io_) {
         io_->FinalizarCNX(elegido, g_.mensaje);
         g_.conectado = false;
     }
@@ -388,7 +399,9 @@ void principal::rebuildList(bool red)
 {
     if (red != rojo_) {
         QPalette palette = Sensores->palette();
-        palette.setColor(QPalette::Text, red ? QColor(255, 0, 0) : QApplication::palette(Sensores).color(QPalette::Text));
+        palette.setColor(QPalette::Text,
+                         red ? QColor(255, 0, 0)
+                             : QApplication::palette(Sensores).color(QPalette::Text));
         Sensores->setPalette(palette);
         rojo_ = red;
     }
@@ -414,7 +427,8 @@ void principal::selectRow(int row)
     if (row < 0)
         Sensores->selectionModel()->clear();
     else if (selectedRow() != row)
-        Sensores->selectionModel()->setCurrentIndex(model_->index(row), QItemSelectionModel::ClearAndSelect);
+        Sensores->selectionModel()->setCurrentIndex(model_->index(row),
+                                                    QItemSelectionModel::ClearAndSelect);
     selecting_ = false;
 }
 
@@ -452,7 +466,8 @@ configfile::SaveResult principal::guarda()
     configfile::SaveResult result = configfile::save(g_);
     if (result.status != configfile::SaveStatus::NeedsConsent)
         return result;
-    if (platform_.messages.show(result.message, Messages::Buttons::YesNoDefaultNo) != Messages::Answer::Yes)
+    if (platform_.messages.show(result.message, Messages::Buttons::YesNoDefaultNo) !=
+        Messages::Answer::Yes)
         return result;
     return configfile::save(g_, true);
 }
@@ -461,12 +476,14 @@ void principal::cargar_Click()
 {
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"), Messages::Buttons::YesNoDefaultNo);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea cargar la configuración?"),
+            Messages::Buttons::YesNoDefaultNo);
         if (answer != Messages::Answer::Yes)
             return;
     }
     configfile::ReadResult file = configfile::read(g_.configPath());
-    g_.configSinLeer = file.status == configfile::Status::Unreadable || file.status == configfile::Status::Refused;
+    g_.configSinLeer =
+        file.status == configfile::Status::Unreadable || file.status == configfile::Status::Refused;
     if (file.status == configfile::Status::Missing)
         return;
     // A file that cannot be read changes nothing, and nothing overwrites it.
@@ -494,7 +511,8 @@ void principal::fin_Click()
         return;
     if (g_.modificado) {
         const auto answer = platform_.messages.show(
-            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"), Messages::Buttons::YesNoOrBack);
+            QStringLiteral("Los cambios se perderan.\r\n¿Desea salvar la configuración?"),
+            Messages::Buttons::YesNoOrBack);
         // Closing the question is no answer: back to the program, nothing lost.
         if (answer == Messages::Answer::Cancel)
             return;
@@ -506,7 +524,8 @@ void principal::fin_Click()
             // A failed save must not silently drop the changes.
             if (result.status == configfile::SaveStatus::Failed) {
                 const auto go = platform_.messages.show(
-                    result.message + QStringLiteral("\r\n¿Desea terminar sin salvar la configuración?"),
+                    result.message +
+                        QStringLiteral("\r\n¿Desea terminar sin salvar la configuración?"),
                     Messages::Buttons::YesNoDefaultNo);
                 if (go != Messages::Answer::Yes)
                     return;

@@ -41,17 +41,20 @@ void principal::handleCaptureFaults()
             retryCapture();
             break;
         case Captura::Estado::Denegado:
-            if (platform_.messages.show(r.mensaje + QStringLiteral("\r\nReintentar vuelve a escribir las lecturas; "
-                                                                     "Cancelar detiene la captura."),
-                                        Messages::Buttons::RetryCancel) == Messages::Answer::Retry)
+            if (platform_.messages.show(
+                    r.mensaje +
+                        QStringLiteral("\r\nReintentar vuelve a escribir las lecturas; "
+                                       "Cancelar detiene la captura."),
+                    Messages::Buttons::RetryCancel) == Messages::Answer::Retry)
                 retryCapture();
             else
                 stopCapture();
             break;
         case Captura::Estado::Fallo: {
             stopCapture();
-            QString text = r.mensaje + QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
-                                                      "dispositivos y los relés siguen funcionando.");
+            QString text = r.mensaje +
+                QStringLiteral("\r\nLa captura se ha detenido. La lectura de los "
+                               "dispositivos y los relés siguen funcionando.");
             if (const QString perdidas = captura_->takeNotice(); !perdidas.isEmpty())
                 text += QStringLiteral("\r\n") + perdidas;
             platform_.messages.show(text);
@@ -98,7 +101,8 @@ void principal::mnucapturar_Click()
         const configfile::SaveResult result = guarda();
         if (result.status == configfile::SaveStatus::Failed)
             platform_.messages.show(result.message);
-        return result.status == configfile::SaveStatus::Saved || result.status == configfile::SaveStatus::NothingToDo;
+        return result.status == configfile::SaveStatus::Saved ||
+            result.status == configfile::SaveStatus::NothingToDo;
     });
     if (!started)
         return;
@@ -135,13 +139,11 @@ void principal::mnugraficas_Click()
     // Made once and kept: hiding it keeps what it read.
     if (!graficas_)
         graficas_ = std::make_unique<graficas>(
-            g_.carpeta, [this] { return g_.fichero.isEmpty() ? QString() : g_.carpeta + g_.fichero; }, this);
+            g_.carpeta,
+            [this] { return g_.fichero.isEmpty() ? QString() : g_.carpeta + g_.fichero; }, this);
     graficas_->show();
     graficas_->raise();
     graficas_->activateWindow();
 }
 
-void principal::mnuver_Click()
-{
-    platform_.explorer.open(portFolder(g_));
-}
+void principal::mnuver_Click() { platform_.explorer.open(portFolder(g_)); }

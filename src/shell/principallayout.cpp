@@ -186,7 +186,8 @@ void principal::mnueditar_Click()
         const int listaHeight = savedListaHeight_ + toTwips(Nsensor->height());
         lista->move(lista->x(), Nsensor->y());
         designListaHeight_ = tw(listaHeight);
-        designSensoresHeight_ = tw(listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y())));
+        designSensoresHeight_ =
+            tw(listaHeight - toTwips(titulo->height()) - qRound(1.5 * toTwips(titulo->y())));
     } else {
         mnueditar->setChecked(true);
         Nsensor->show();
@@ -208,6 +209,8 @@ void principal::fitLists()
     lista->resize(tw(8715) + dx, designListaHeight_ + dy);
     titulo->resize(tw(6672) + dxSensores, titulo->height());
     Sensores->resize(tw(6675) + dxSensores, designSensoresHeight_ + dy);
-    lblalarmas->setGeometry(tw(6900) + dxSensores, lblalarmas->y(), tw(1695) + dx - dxSensores, lblalarmas->height());
-    infoalarmas->setGeometry(tw(6900) + dxSensores, infoalarmas->y(), tw(1695) + dx - dxSensores, Sensores->height());
+    lblalarmas->setGeometry(tw(6900) + dxSensores, lblalarmas->y(), tw(1695) + dx - dxSensores,
+                            lblalarmas->height());
+    infoalarmas->setGeometry(tw(6900) + dxSensores, infoalarmas->y(), tw(1695) + dx - dxSensores,
+                             Sensores->height());
 }

@@ -69,8 +69,10 @@ void principal::anadir_Click()
         platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista"));
         return;
     case Duplicate::Kind::SameSerial:
-        if (platform_.messages.show(QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
-                                    Messages::Buttons::YesNo) == Messages::Answer::Yes) {
+        if (platform_.messages.show(
+                QStringLiteral(
+                    "El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"),
+                Messages::Buttons::YesNo) == Messages::Answer::Yes) {
             modifica(found.index);
             g_.cogereldet();
             listado();
@@ -84,7 +86,8 @@ void principal::anadir_Click()
 void principal::nuevo()
 {
     if (g_.n() >= maxDispositivos) {
-        platform_.messages.show(QStringLiteral("La lista ya tiene el máximo de %1 dispositivos.").arg(maxDispositivos));
+        platform_.messages.show(
+            QStringLiteral("La lista ya tiene el máximo de %1 dispositivos.").arg(maxDispositivos));
         return;
     }
     anade(g_.nuevo());

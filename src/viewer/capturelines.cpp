@@ -53,12 +53,13 @@ bool number(const char *begin, const char *end, double &out)
 bool stamp(const char *begin, const char *end, qint64 &wall)
 {
     // dd-MM-yyyy hh:mm:ss
-    if (end - begin < 19 || begin[2] != '-' || begin[5] != '-' || begin[10] != ' ' || begin[13] != ':' ||
-        begin[16] != ':')
+    if (end - begin < 19 || begin[2] != '-' || begin[5] != '-' || begin[10] != ' ' ||
+        begin[13] != ':' || begin[16] != ':')
         return false;
     const int d = two(begin), mo = two(begin + 3), y1 = two(begin + 6), y2 = two(begin + 8);
     const int h = two(begin + 11), mi = two(begin + 14), s = two(begin + 17);
-    if (d < 0 || mo < 0 || y1 < 0 || y2 < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+    if (d < 0 || mo < 0 || y1 < 0 || y2 < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+        s > 59)
         return false;
     const QDate date(y1 * 100 + y2, mo, d);
     if (!date.isValid())
@@ -99,7 +100,7 @@ void LineFramer::restart(qint64 at)
 bool LineFramer::tornByReturn(const char *p, const char *end) const
 {
     return (!tail_.isEmpty() && tail_.back() == '\r') ||
-           (end - p > 1 && std::memchr(p, '\r', static_cast<std::size_t>(end - p - 1)));
+        (end - p > 1 && std::memchr(p, '\r', static_cast<std::size_t>(end - p - 1)));
 }
 
 } // namespace capturelines

@@ -33,7 +33,7 @@ bool values(const char *begin, const char *end, std::vector<double> &row);
 class LineFramer {
 public:
     qint64 offset() const { return offset_; } // bytes taken
-    qint64 whole() const { return whole_; }   // bytes in whole lines: where the next one starts
+    qint64 whole() const { return whole_; } // bytes in whole lines: where the next one starts
     const QByteArray &partial() const { return tail_; } // bytes after the last line end
     // Goes on at `at`, the start of a line of the file, with nothing kept.
     void restart(qint64 at);
@@ -49,7 +49,8 @@ public:
         const qint64 start = offset_;
         offset_ += bytes.size();
         while (p < end) {
-            const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char *nl =
+                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (skipping_) {
                 if (!nl)
                     break;
@@ -105,7 +106,8 @@ private:
             --end;
         if (end == begin)
             return true;
-        return line(begin, end, overlong || std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)));
+        return line(begin, end,
+                    overlong || std::memchr(begin, '\r', static_cast<std::size_t>(end - begin)));
     }
 
     QByteArray tail_;

@@ -18,7 +18,10 @@ bool startsWithHora(const char *begin, const char *end)
 
 } // namespace
 
-CaptureReader::CaptureReader(QString path, QTimeZone zone) : path_(std::move(path)), time_(std::move(zone)) {}
+CaptureReader::CaptureReader(QString path, QTimeZone zone)
+    : path_(std::move(path)), time_(std::move(zone))
+{
+}
 
 QString CaptureReader::notCapture() { return QStringLiteral("No es un fichero de captura."); }
 
@@ -68,17 +71,20 @@ bool CaptureReader::resume(const ResumePoint &p)
     if (p.header >= 0) {
         QFile f(path_);
         if (!f.open(QIODevice::ReadOnly) || !f.seek(p.header)) {
-            error_ = QStringLiteral("No se puede leer el fichero %1.").arg(QFileInfo(path_).fileName());
+            error_ =
+                QStringLiteral("No se puede leer el fichero %1.").arg(QFileInfo(path_).fileName());
             return refuse();
         }
         // The header line alone, however long (up to the longest there is).
-        const QByteArray text = f.readLine(std::min(qint64{capturelines::longestLine} + 2, p.offset - p.header) + 1);
+        const QByteArray text =
+            f.readLine(std::min(qint64{capturelines::longestLine} + 2, p.offset - p.header) + 1);
         bytesRead_ += text.size();
         framer_.restart(p.header);
         const qsizetype end = text.size() - (text.endsWith("\r\n") ? 2 : 1);
         if (!text.endsWith('\n') || !header(text.constData(), text.constData() + end))
             return refuse();
-        if (p.columns >= 0 && !headerText_.isEmpty() && p.columns != static_cast<qint64>(sets_.back().columns.size())) {
+        if (p.columns >= 0 && !headerText_.isEmpty() &&
+            p.columns != static_cast<qint64>(sets_.back().columns.size())) {
             if (!recut(sets_.back(), static_cast<std::size_t>(p.columns)))
                 return refuse();
         }
@@ -171,7 +177,9 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
         return Change::Failed;
     const std::size_t setsBefore = sets_.size();
     const qint64 rowsBefore = sets_.empty() ? 0 : static_cast<qint64>(sets_.back().times.size());
-    const auto line = [this](const char *begin, const char *end, bool bad) { return this->line(begin, end, bad); };
+    const auto line = [this](const char *begin, const char *end, bool bad) {
+        return this->line(begin, end, bad);
+    };
     // A line given up on before a header: a file of other bytes.
     const auto dropped = [this] {
         if (!sawHeader_)
@@ -183,7 +191,8 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
         return Change::Failed;
     // An incomplete line: a file of other bytes shows it early.
     const QByteArray &partial = framer_.partial();
-    if (!sawHeader_ && !partial.isEmpty() && partial != "\r" && !QByteArrayView("Hora").startsWith(partial.left(4))) {
+    if (!sawHeader_ && !partial.isEmpty() && partial != "\r" &&
+        !QByteArrayView("Hora").startsWith(partial.left(4))) {
         fail();
         return Change::Failed;
     }
@@ -217,8 +226,8 @@ CaptureReader::Change CaptureReader::follow(qint64 most)
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error_ = f.error() == QFileDevice::PermissionsError
-                     ? QStringLiteral("No se puede leer el fichero %1: permiso denegado.").arg(shown)
-                     : QStringLiteral("No se puede leer el fichero %1.").arg(shown);
+            ? QStringLiteral("No se puede leer el fichero %1: permiso denegado.").arg(shown)
+            : QStringLiteral("No se puede leer el fichero %1.").arg(shown);
         return Change::Failed;
     }
     error_.clear();

@@ -17,8 +17,8 @@
 // The lines under one header line.
 struct ColumnSet {
     std::vector<Column> columns;
-    std::vector<qint64> times;                // ms since the epoch, from the station's local time
-    std::vector<std::vector<double>> values;  // one per column, NaN for ERR
+    std::vector<qint64> times; // ms since the epoch, from the station's local time
+    std::vector<std::vector<double>> values; // one per column, NaN for ERR
 };
 
 // Where a reader stands after the whole lines it has read: what a reader
@@ -26,22 +26,22 @@ struct ColumnSet {
 // file from its start. Four numbers, to be stored with the progress of a file.
 struct ResumePoint {
     static constexpr qint64 none = LocalTime::none;
-    qint64 offset = 0;   // a line end (CaptureReader::whole()): the next byte to read
-    qint64 header = -1;  // where the header line in force starts; -1: none read yet
+    qint64 offset = 0; // a line end (CaptureReader::whole()): the next byte to read
+    qint64 header = -1; // where the header line in force starts; -1: none read yet
     qint64 columns = -1; // the columns of that header as the first line under it
-                         // settled them; -1: no line under it yet (the next one may)
+        // settled them; -1: no line under it yet (the next one may)
     qint64 lastMs = none; // the instant of the last line of readings: which of two
-                          // equal local times of a clock set back is meant
+        // equal local times of a clock set back is meant
     bool operator==(const ResumePoint &) const = default;
 };
 
 class CaptureReader {
 public:
     enum class Change {
-        None,     // nothing new
+        None, // nothing new
         Appended, // rows or columns were added to sets()
-        Reset,    // the file shrank: it was read again from its start
-        Failed,   // error() says why; nothing more is read
+        Reset, // the file shrank: it was read again from its start
+        Failed, // error() says why; nothing more is read
     };
 
     // Local times are read in `zone`, or in the system's time zone when it
@@ -60,12 +60,12 @@ public:
     bool failed() const { return !error_.isEmpty(); }
     const QString &error() const { return error_; } // Spanish, for the user
     qint64 offset() const { return framer_.offset(); } // bytes of the file taken so far
-    qint64 whole() const { return framer_.whole(); }   // bytes of the file in whole lines
+    qint64 whole() const { return framer_.whole(); } // bytes of the file in whole lines
     // Forgets the rows read so far, keeping the columns: a reader that hands
     // its rows on needs no memory for a whole file.
     void discardRows();
     qint64 bytesRead() const { return bytesRead_; } // bytes read from the disk in all
-    qint64 rejected() const { return rejected_; }   // lines that were neither header nor readings
+    qint64 rejected() const { return rejected_; } // lines that were neither header nor readings
     qint64 rows() const;
     const QTimeZone &zone() const { return time_.zone(); }
 
@@ -80,7 +80,10 @@ public:
 
     // The local time of a stored time stamp, in `zone` (the system's when
     // not valid).
-    static QDateTime toDateTime(qint64 ms, const QTimeZone &zone = {}) { return LocalTime::toDateTime(ms, zone); }
+    static QDateTime toDateTime(qint64 ms, const QTimeZone &zone = {})
+    {
+        return LocalTime::toDateTime(ms, zone);
+    }
 
     static QString notCapture();
 
@@ -99,9 +102,9 @@ private:
     capturelines::LineFramer framer_;
     bool notCapture_ = false; // for good: read errors, unlike this, may pass
     bool sawHeader_ = false;
-    QString headerText_;    // the last header, of the writer's order, while no line is under it
+    QString headerText_; // the last header, of the writer's order, while no line is under it
     qint64 bytesRead_ = 0;
     qint64 rejected_ = 0;
-    qint64 headerAt_ = -1;                // where the header line in force starts
-    qint64 lastMs_ = ResumePoint::none;   // the last line's instant
+    qint64 headerAt_ = -1; // where the header line in force starts
+    qint64 lastMs_ = ResumePoint::none; // the last line's instant
 };

@@ -16,7 +16,8 @@ namespace {
 QByteArray cell(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
-    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') &&
+        !bytes.contains('\r'))
         return bytes;
     bytes.replace("\"", "\"\"");
     return '"' + bytes + '"';
@@ -28,7 +29,9 @@ void isoTime(QByteArray &out, const QDateTime &t)
 {
     const int minutes = std::abs(t.offsetFromUtc()) / 60;
     out += t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
-    out += QString::asprintf("%c%02d:%02d", t.offsetFromUtc() < 0 ? '-' : '+', minutes / 60, minutes % 60).toLatin1();
+    out += QString::asprintf("%c%02d:%02d", t.offsetFromUtc() < 0 ? '-' : '+', minutes / 60,
+                             minutes % 60)
+               .toLatin1();
 }
 
 void number(QByteArray &out, double v)
@@ -65,7 +68,8 @@ QByteArray csvText(const std::vector<const CaptureReader *> &files)
             // Cell of each column of the whole table, -1 where this set has none.
             where.assign(static_cast<std::size_t>(names.size()), -1);
             for (std::size_t c = 0; c < s.columns.size(); ++c)
-                where[static_cast<std::size_t>(index.value(s.columns[c].name))] = static_cast<int>(c);
+                where[static_cast<std::size_t>(index.value(s.columns[c].name))] =
+                    static_cast<int>(c);
             for (std::size_t r = 0; r < s.times.size(); ++r) {
                 isoTime(out, CaptureReader::toDateTime(s.times[r], f->zone()));
                 for (const int c : where) {
@@ -84,7 +88,8 @@ bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &fil
 {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(csvText(files)) < 0 || !f.commit()) {
-        error = QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path));
+        error = QStringLiteral("No se puede escribir el fichero %1.")
+                    .arg(QDir::toNativeSeparators(path));
         return false;
     }
     return true;
@@ -93,7 +98,8 @@ bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &fil
 bool esCaptura(const QString &path, const QString &current)
 {
     const QFileInfo info(path);
-    static const QRegularExpression name(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}-\\d\\d\\.log$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression name(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}-\\d\\d\\.log$"),
+                                         QRegularExpression::CaseInsensitiveOption);
     if (name.match(info.fileName()).hasMatch())
         return true;
     const QString target = info.exists() ? info.canonicalFilePath() : QString();
@@ -110,5 +116,7 @@ bool esCaptura(const QString &path, const QString &current)
 
 QString sobreCaptura(const QString &path)
 {
-    return QStringLiteral("%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.").arg(QDir::toNativeSeparators(path));
+    return QStringLiteral(
+               "%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.")
+        .arg(QDir::toNativeSeparators(path));
 }

@@ -2,7 +2,6 @@
 
 #include "monitor/capturename.h"
 #include "platform/qtplatform.h"
-#include "registry/numtext.h"
 #include "viewer/csv.h"
 
 #include <qcustomplot.h>
@@ -14,15 +13,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QPainter>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
-#include <QTableWidget>
-#include <QThread>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -32,52 +28,13 @@
 
 namespace {
 
-const QColor colors[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e), QColor(0x9467bd),
-                          QColor(0x8c564b), QColor(0xe377c2), QColor(0x7f7f7f), QColor(0xbcbd22), QColor(0x17becf)};
-
-// What is read between two events at most; more is read in a thread.
-constexpr qint64 readAtOnce = 1 << 20;
-
-// Bytes a reader has yet to read of its file (all of it when it shrank).
-qint64 behind(const CaptureReader &r)
-{
-    const qint64 size = QFileInfo(r.path()).size();
-    return size < r.offset() ? size : size - r.offset();
-}
-
-constexpr double inputStep = 1.5; // inputs stack in their strip, 0..1 each
 constexpr double shortestSpan = 10;
-constexpr int tableColumns = 5;
-
-// As a Spanish user writes them, with the decimal comma of the capture
-// files and a zero before it (0,06, -0,02): this window is read by people,
-// not by the program's lists. Means and readings of ordinary size to two
-// decimals, which is what the sensors resolve.
-QString number(double v)
-{
-    if (std::isnan(v))
-        return QStringLiteral("-");
-    const double a = std::abs(v);
-    if (a >= 0.01 && a < 1e6)
-        v = std::round(v * 100) / 100;
-    QString text = numcoma(static_cast<float>(v));
-    const qsizetype comma = text.startsWith(u'-') ? 1 : 0;
-    if (text.size() > comma && text[comma] == u',')
-        text.insert(comma, u'0');
-    return text;
-}
-
-QIcon swatch(const QColor &color)
-{
-    QPixmap p(12, 12);
-    p.fill(color);
-    return QIcon(p);
-}
 
 } // namespace
 
-graficas::graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile, QWidget *parent)
-    : QWidget(parent, Qt::Window), folder_(captureFolder), current_(std::move(currentCaptureFile))
+graficas::graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile,
+                   QWidget *parent)
+    : QWidget(parent, Qt::Window), files_(captureFolder), current_(std::move(currentCaptureFile))
 {
     applyProgramFont(this);
     setWindowTitle(QStringLiteral("Climalog - Gr\u00E1ficas"));
@@ -99,10 +56,14 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     plot->setLocale(spanish);
     ticker_ = QSharedPointer<QCPAxisTickerDateTime>::create();
 
-    leyenda = new QTableWidget(0, tableColumns);
-    leyenda->setHorizontalHeaderLabels({QStringLiteral("Serie"), QStringLiteral("Cursor"), QStringLiteral("Mínimo"),
-                                        QStringLiteral("Media"), QStringLiteral("Máximo")});
+    // A model, not an item per cell: a file may hold thousands of columns.
+    legend_ = new LegendModel([this](int s) { return seriesShown(s); },
+                              [this](int s, bool on) { setSeriesShown(s, on); }, this);
+    leyenda = new QTableView;
+    leyenda->setObjectName(QStringLiteral("leyenda"));
+    leyenda->setModel(legend_);
     leyenda->verticalHeader()->hide();
+    leyenda->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     leyenda->verticalHeader()->setDefaultSectionSize(leyenda->fontMetrics().height() + 6);
     leyenda->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     leyenda->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -141,15 +102,12 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     ficheros->setMaximumWidth(190);
 
     connect(ficheros, &QListWidget::itemSelectionChanged, this, &graficas::onSelection);
-    connect(leyenda, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
-        if (!filling_ && item->column() == 0)
-            setSeriesShown(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
-    });
     connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent *e) {
         if (!groups_.empty())
             hover(groups_.front().rect->axis(QCPAxis::atBottom)->pixelToCoord(e->position().x()));
     });
     connect(plot, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent *) { resetRange(); });
+    connect(&files_, &CaptureFiles::loaded, this, &graficas::loaded);
     connect(png, &QPushButton::clicked, this, &graficas::askPng);
     connect(csv, &QPushButton::clicked, this, &graficas::askCsv);
 
@@ -164,7 +122,8 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
     refreshFiles();
     buildPlot();
     // The day being captured, or else the newest day.
-    if (!lastCurrent_.isEmpty() && !ficheros->findItems(lastCurrent_, Qt::MatchStartsWith).isEmpty())
+    if (!lastCurrent_.isEmpty() &&
+        !ficheros->findItems(lastCurrent_, Qt::MatchStartsWith).isEmpty())
         open({lastCurrent_});
     else if (ficheros->count() > 0)
         open({ficheros->item(0)->data(Qt::UserRole).toString()});
@@ -172,62 +131,14 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
         showErrors();
 }
 
-graficas::~graficas()
-{
-    if (loader_) {
-        stopLoading_ = true;
-        loader_->wait();
-    }
-}
-
-bool graficas::isLoading(const CaptureReader *r) const
-{
-    return std::find(loading_.begin(), loading_.end(), r) != loading_.end();
-}
-
-void graficas::startLoading(std::vector<CaptureReader *> readers)
-{
-    loading_ = std::move(readers);
-    stopLoading_ = false;
-    // The other open files are left alone meanwhile (followFiles waits), so
-    // the thread may make the series of them all: a day's series take long
-    // to make too.
-    std::vector<const CaptureReader *> all;
-    for (const QString &n : order_)
-        all.push_back(readers_.at(n).get());
-    loader_.reset(QThread::create([this, readers = loading_, all] {
-        for (CaptureReader *r : readers)
-            for (qint64 before = -1; !stopLoading_ && r->bytesRead() != before;) {
-                before = r->bytesRead();
-                if (r->follow(readAtOnce) == CaptureReader::Change::Failed)
-                    break;
-            }
-        if (stopLoading_)
-            return;
-        auto series = std::make_unique<SeriesSet>();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            series->take(static_cast<int>(i), *all[i]);
-        built_ = std::move(series);
-    }));
-    connect(loader_.get(), &QThread::finished, this, &graficas::loaded);
-    loader_->start();
-    showErrors();
-}
+graficas::~graficas() = default;
 
 void graficas::loaded()
 {
-    loader_->wait();
-    loader_.reset();
-    loading_.clear();
-    if (pending_) {
-        built_.reset();
-        open(*std::exchange(pending_, std::nullopt));
+    if (std::optional<QStringList> names = files_.takePending()) {
+        open(*names);
         return;
     }
-    if (built_)
-        model_ = std::move(*std::exchange(built_, nullptr));
-    else
-        rebuildModel();
     buildPlot();
     if (whole_) {
         resetRange();
@@ -263,7 +174,7 @@ QString graficas::currentName() const
     if (path.isEmpty())
         return {};
     const QFileInfo info(path);
-    if (QDir::cleanPath(info.absolutePath()) != QDir::cleanPath(QDir(folder_).absolutePath()))
+    if (QDir::cleanPath(info.absolutePath()) != QDir::cleanPath(QDir(folder()).absolutePath()))
         return {};
     return info.fileName();
 }
@@ -285,16 +196,11 @@ void graficas::select(const QStringList &names)
     }
 }
 
-const CaptureReader *graficas::reader(const QString &name) const
-{
-    const auto it = readers_.find(name);
-    return it == readers_.end() ? nullptr : it->second.get();
-}
-
 void graficas::refreshFiles()
 {
     // The newest first.
-    QStringList names = CaptureName::chronological(QDir(folder_).entryList({QStringLiteral("*.log")}, QDir::Files));
+    QStringList names = CaptureName::chronological(
+        QDir(folder()).entryList({QStringLiteral("*.log")}, QDir::Files));
     std::reverse(names.begin(), names.end());
 
     QStringList listed;
@@ -307,7 +213,7 @@ void graficas::refreshFiles()
             auto *item = new QListWidgetItem(n, ficheros);
             item->setData(Qt::UserRole, n);
         }
-        select(order_);
+        select(openFiles());
     }
     const QString current = currentName();
     for (int i = 0; i < ficheros->count(); ++i) {
@@ -325,43 +231,11 @@ void graficas::open(const QStringList &names)
 {
     const QStringList wanted = CaptureName::chronological(names);
     select(wanted);
-    if (loading()) {
-        // The files being read stay until the thread lets them go.
-        pending_ = wanted;
-        stopLoading_ = true;
+    if (!files_.open(wanted))
         return;
-    }
-    for (auto it = readers_.begin(); it != readers_.end();)
-        it = wanted.contains(it->first) ? std::next(it) : readers_.erase(it);
-    // Files kept open are not read again: only the new ones, and what a
-    // reading cut short left.
-    std::vector<CaptureReader *> big;
-    for (const QString &n : wanted) {
-        std::unique_ptr<CaptureReader> &r = readers_[n];
-        const bool fresh = !r;
-        if (fresh)
-            r = std::make_unique<CaptureReader>(QDir(folder_).filePath(n));
-        if (behind(*r) > readAtOnce)
-            big.push_back(r.get());
-        else if (fresh)
-            r->follow();
-    }
-    order_ = wanted;
-    rebuildModel();
     buildPlot();
     resetRange();
-    if (big.empty())
-        showErrors();
-    else
-        startLoading(std::move(big));
-}
-
-void graficas::rebuildModel()
-{
-    model_.clear();
-    for (int i = 0; i < order_.size(); ++i)
-        if (const CaptureReader *r = readers_.at(order_[i]).get(); !isLoading(r))
-            model_.take(i, *r);
+    showErrors();
 }
 
 void graficas::followFiles()
@@ -374,55 +248,34 @@ void graficas::followFiles()
     // showed the old one takes the new one too.
     const QString current = currentName();
     if (current != lastCurrent_) {
-        const bool follow = order_.contains(lastCurrent_) && !current.isEmpty() && !order_.contains(current);
+        const QStringList open = openFiles();
+        const bool follow =
+            open.contains(lastCurrent_) && !current.isEmpty() && !open.contains(current);
         lastCurrent_ = current;
         if (follow) {
-            open(order_ + QStringList{current});
+            this->open(open + QStringList{current});
             return;
         }
     }
 
-    const double lastBefore = model_.last();
-    bool appended = false, added = false, reset = false;
-    std::vector<CaptureReader *> big;
-    for (int i = 0; i < order_.size(); ++i) {
-        CaptureReader &r = *readers_.at(order_[i]);
-        if (behind(r) > readAtOnce) {
-            big.push_back(&r);
-            continue;
-        }
-        switch (r.follow()) {
-        case CaptureReader::Change::Reset:
-            reset = true;
-            break;
-        case CaptureReader::Change::Appended:
-            appended = true;
-            added = model_.take(i, r) || added;
-            break;
-        default:
-            break;
-        }
-    }
-    if (!big.empty())
-        startLoading(std::move(big));
-    else
-        showErrors();
-    if (reset) {
-        rebuildModel();
+    const double lastBefore = series().last();
+    const CaptureFiles::Growth grown = files_.followFiles();
+    showErrors();
+    if (grown.reset) {
         buildPlot();
         resetRange();
         return;
     }
-    if (!appended)
+    if (!grown.appended)
         return;
-    if (added)
+    if (grown.added)
         buildPlot();
     if (whole_) {
         resetRange();
         return;
     }
     // A view that reached the newest reading moves on with the new ones.
-    const double lastNow = model_.last();
+    const double lastNow = series().last();
     if (to_ >= lastBefore && lastNow > lastBefore) {
         from_ += lastNow - lastBefore;
         to_ += lastNow - lastBefore;
@@ -433,168 +286,21 @@ void graficas::followFiles()
 
 void graficas::showErrors()
 {
-    QStringList lines;
-    qint64 rows = 0;
-    for (const QString &n : order_) {
-        const CaptureReader &r = *readers_.at(n);
-        if (isLoading(&r)) {
-            lines << QStringLiteral("Leyendo %1…").arg(n);
-            continue;
-        }
-        rows += r.rows();
-        if (r.failed())
-            lines << n + QStringLiteral(": ") + r.error();
-        else if (r.rejected() == 1)
-            lines << n + QStringLiteral(": 1 línea no válida, no se muestra.");
-        else if (r.rejected() > 1)
-            lines << QStringLiteral("%1: %2 líneas no válidas, no se muestran.").arg(n).arg(r.rejected());
-    }
+    QStringList lines = files_.problems();
+    const QStringList open = openFiles();
     if (ficheros->count() == 0)
-        lines << QStringLiteral("No hay ficheros de captura en %1.").arg(QDir::toNativeSeparators(folder_));
-    else if (order_.isEmpty())
+        lines << QStringLiteral("No hay ficheros de captura en %1.")
+                     .arg(QDir::toNativeSeparators(folder()));
+    else if (open.isEmpty())
         lines << QStringLiteral("Elija uno o varios ficheros de la lista.");
     else if (lines.isEmpty())
-        lines << (rows == 1 ? QStringLiteral("1 lectura") : QStringLiteral("%1 lecturas").arg(rows)) +
-                     (order_.size() == 1 ? QStringLiteral(" en 1 fichero.") : QStringLiteral(" en %1 ficheros.").arg(order_.size()));
+        lines << (files_.rows() == 1 ? QStringLiteral("1 lectura")
+                                     : QStringLiteral("%1 lecturas").arg(files_.rows())) +
+                (open.size() == 1 ? QStringLiteral(" en 1 fichero.")
+                                  : QStringLiteral(" en %1 ficheros.").arg(open.size()));
     const QString text = lines.join(u'\n');
     if (estado->text() != text)
         estado->setText(text);
-}
-
-void graficas::buildPlot()
-{
-    plot->clearItems();
-    plot->clearGraphs();
-    plot->plotLayout()->clear();
-    delete margins_;
-    margins_ = new QCPMarginGroup(plot);
-    groups_.clear();
-
-    const std::vector<Series> &all = model_.all();
-    graphs_.assign(all.size(), nullptr);
-    offsets_.assign(all.size(), 0.0);
-    // Temperatures, humidities, each channel unit in the order met, inputs.
-    const auto groupFor = [this](Kind kind, const QString &unit) -> Group & {
-        for (Group &g : groups_)
-            if (g.kind == kind && (kind != Kind::Channel || g.unit == unit))
-                return g;
-        groups_.push_back(Group{kind, unit, nullptr, nullptr, {}});
-        return groups_.back();
-    };
-    for (const Kind kind : {Kind::Temperature, Kind::Humidity, Kind::Channel, Kind::Input})
-        for (std::size_t s = 0; s < all.size(); ++s)
-            if (all[s].column.kind == kind)
-                groupFor(kind, all[s].column.unit).series.push_back(static_cast<int>(s));
-
-    if (groups_.empty()) {
-        plot->plotLayout()->addElement(0, 0, new QCPTextElement(plot, QStringLiteral("Sin lecturas")));
-        fillTable();
-        plot->replot(QCustomPlot::rpQueuedReplot);
-        return;
-    }
-    for (std::size_t row = 0; row < groups_.size(); ++row) {
-        Group &g = groups_[row];
-        auto *rect = new QCPAxisRect(plot);
-        g.rect = rect;
-        plot->plotLayout()->addElement(static_cast<int>(row), 0, rect);
-        rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
-        rect->axis(QCPAxis::atTop)->setVisible(false);
-        rect->axis(QCPAxis::atRight)->setVisible(false);
-        QCPAxis *x = rect->axis(QCPAxis::atBottom);
-        QCPAxis *y = rect->axis(QCPAxis::atLeft);
-        x->setTicker(ticker_);
-        x->setTickLabels(row + 1 == groups_.size());
-        rect->setRangeDrag(Qt::Horizontal);
-        rect->setRangeZoom(Qt::Horizontal);
-        rect->setRangeDragAxes(x, nullptr);
-        rect->setRangeZoomAxes(x, nullptr);
-        connect(x, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this,
-                [this](const QCPRange &r) { onRangeDragged(r.lower, r.upper); });
-
-        switch (g.kind) {
-        case Kind::Temperature:
-            y->setLabel(QStringLiteral("Temperatura (\u00BAC)"));
-            break;
-        case Kind::Humidity:
-            y->setLabel(QStringLiteral("Humedad (%)"));
-            break;
-        case Kind::Channel:
-            y->setLabel(g.unit.isEmpty() ? QStringLiteral("Canales (sin unidad)")
-                                         : QStringLiteral("Canales (%1)").arg(g.unit));
-            break;
-        case Kind::Input:
-            y->setLabel(QStringLiteral("Entradas"));
-            break;
-        }
-
-        auto labels = QSharedPointer<QCPAxisTickerText>::create();
-        for (std::size_t k = 0; k < g.series.size(); ++k) {
-            const int s = g.series[k];
-            QCPGraph *graph = plot->addGraph(x, y);
-            // One pixel wide: wider lines take twice as long to draw.
-            graph->setPen(QPen(colors[k % std::size(colors)], 1));
-            graph->setName(all[static_cast<std::size_t>(s)].column.name);
-            graph->setVisible(!hidden_.contains(all[static_cast<std::size_t>(s)].column.name));
-            if (g.kind == Kind::Input) {
-                graph->setLineStyle(QCPGraph::lsStepLeft);
-                offsets_[static_cast<std::size_t>(s)] = static_cast<double>(k) * inputStep;
-                labels->addTick(static_cast<double>(k) * inputStep + 0.5, all[static_cast<std::size_t>(s)].column.name);
-            }
-            graphs_[static_cast<std::size_t>(s)] = graph;
-        }
-        if (g.kind == Kind::Input) {
-            y->setTicker(labels);
-            y->setRange(-0.3, static_cast<double>(g.series.size()) * inputStep - 0.2);
-            plot->plotLayout()->setRowStretchFactor(static_cast<int>(row),
-                                                     std::min(1.0, 0.15 * static_cast<double>(g.series.size()) + 0.2));
-        }
-
-        g.line = new QCPItemStraightLine(plot);
-        g.line->setClipAxisRect(rect);
-        g.line->point1->setAxes(x, y);
-        g.line->point2->setAxes(x, y);
-        g.line->setPen(QPen(Qt::gray, 1, Qt::DashLine));
-        g.line->setVisible(false);
-    }
-    fillTable();
-    applyRange();
-}
-
-void graficas::fillTable()
-{
-    filling_ = true;
-    const std::vector<Series> &all = model_.all();
-    rows_.assign(all.size(), -1);
-    leyenda->clearContents();
-    leyenda->setRowCount(static_cast<int>(all.size()));
-    int row = 0;
-    for (const Group &g : groups_) {
-        for (std::size_t k = 0; k < g.series.size(); ++k) {
-            const int s = g.series[k];
-            auto *name = new QTableWidgetItem(swatch(colors[k % std::size(colors)]),
-                                              all[static_cast<std::size_t>(s)].column.name);
-            name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-            name->setCheckState(hidden_.contains(all[static_cast<std::size_t>(s)].column.name) ? Qt::Unchecked : Qt::Checked);
-            name->setData(Qt::UserRole, s);
-            leyenda->setItem(row, 0, name);
-            for (int c = 1; c < tableColumns; ++c) {
-                auto *cell = new QTableWidgetItem;
-                cell->setFlags(Qt::ItemIsEnabled);
-                cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                leyenda->setItem(row, c, cell);
-            }
-            rows_[static_cast<std::size_t>(s)] = row++;
-        }
-    }
-    filling_ = false;
-}
-
-void graficas::applyRange()
-{
-    syncing_ = true;
-    for (Group &g : groups_)
-        g.rect->axis(QCPAxis::atBottom)->setRange(from_, to_);
-    syncing_ = false;
 }
 
 void graficas::onRangeDragged(double from, double to)
@@ -621,7 +327,7 @@ void graficas::setRange(double from, double to)
 
 void graficas::resetRange()
 {
-    double a = model_.first(), b = model_.last();
+    double a = series().first(), b = series().last();
     if (std::isnan(a)) {
         const double now = static_cast<double>(QDateTime::currentSecsSinceEpoch());
         a = now - 3600;
@@ -643,101 +349,6 @@ void graficas::zoom(double factor, double center)
     setRange(center - (center - from_) * factor, center + (to_ - center) * factor);
 }
 
-void graficas::setSeriesShown(int series, bool shown)
-{
-    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size())
-        return;
-    const QString &name = model_.all()[static_cast<std::size_t>(series)].column.name;
-    if (shown)
-        hidden_.remove(name);
-    else
-        hidden_.insert(name);
-    if (QCPGraph *g = graphs_[static_cast<std::size_t>(series)])
-        g->setVisible(shown);
-    if (QTableWidgetItem *item = leyenda->item(rows_[static_cast<std::size_t>(series)], 0)) {
-        filling_ = true;
-        item->setCheckState(shown ? Qt::Checked : Qt::Unchecked);
-        filling_ = false;
-    }
-    redraw();
-}
-
-bool graficas::seriesShown(int series) const
-{
-    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() || !graphs_[static_cast<std::size_t>(series)])
-        return false;
-    return graphs_[static_cast<std::size_t>(series)]->visible();
-}
-
-int graficas::plottedPoints(int series) const
-{
-    if (series < 0 || static_cast<std::size_t>(series) >= graphs_.size() || !graphs_[static_cast<std::size_t>(series)])
-        return 0;
-    return graphs_[static_cast<std::size_t>(series)]->data()->size();
-}
-
-void graficas::redraw(bool now)
-{
-    const std::vector<Series> &all = model_.all();
-    const double span = to_ - from_;
-    ticker_->setDateTimeFormat(span < 2 * 3600      ? QStringLiteral("HH:mm:ss")
-                               : span <= 2 * 86400 ? QStringLiteral("HH:mm")
-                                                    : QStringLiteral("dd-MM\nHH:mm"));
-    // A few points per pixel column whatever the range: redraws stay fast.
-    const int columns = std::max(64, plot->width());
-    QVector<QCPGraphData> data;
-    for (Group &g : groups_) {
-        double low = std::numeric_limits<double>::infinity(), high = -low;
-        for (const int s : g.series) {
-            const Series &se = all[static_cast<std::size_t>(s)];
-            const Stats st = stats(se, from_, to_);
-            const int row = rows_[static_cast<std::size_t>(s)];
-            leyenda->item(row, 2)->setText(number(st.min));
-            leyenda->item(row, 3)->setText(number(st.mean));
-            leyenda->item(row, 4)->setText(number(st.max));
-            QCPGraph *graph = graphs_[static_cast<std::size_t>(s)];
-            if (!graph->visible()) {
-                graph->data()->clear();
-                continue;
-            }
-            decimate(se, from_, to_, columns, scratch_);
-            const double offset = offsets_[static_cast<std::size_t>(s)];
-            data.resize(static_cast<qsizetype>(scratch_.t.size()));
-            for (std::size_t i = 0; i < scratch_.t.size(); ++i)
-                data[static_cast<qsizetype>(i)] = QCPGraphData(scratch_.t[i], scratch_.v[i] + offset);
-            graph->data()->set(data, true);
-            if (st.count > 0) {
-                low = std::min(low, st.min);
-                high = std::max(high, st.max);
-            }
-        }
-        if (g.kind != Kind::Input && low <= high) {
-            double pad = (high - low) * 0.08;
-            if (pad == 0)
-                pad = std::max(std::abs(high) * 0.05, 0.5);
-            g.rect->axis(QCPAxis::atLeft)->setRange(low - pad, high + pad);
-        }
-    }
-    plot->replot(now ? QCustomPlot::rpImmediateRefresh : QCustomPlot::rpQueuedReplot);
-}
-
-void graficas::hover(double t)
-{
-    const std::vector<Series> &all = model_.all();
-    const double within = std::max(3 * (to_ - from_) / std::max(64, plot->width()), 5.0);
-    cursor->setText(QStringLiteral("Cursor: %1")
-                        .arg(CaptureReader::toDateTime(std::llround(t * 1000)).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))));
-    for (std::size_t s = 0; s < all.size(); ++s)
-        if (rows_[s] >= 0)
-            leyenda->item(rows_[s], 1)->setText(number(valueAt(all[s], t, within)));
-    for (Group &g : groups_) {
-        g.line->point1->setCoords(t, 0);
-        g.line->point2->setCoords(t, 1);
-        g.line->setVisible(true);
-    }
-    plot->replot(QCustomPlot::rpQueuedReplot);
-}
-
 bool graficas::exportPng(const QString &path, int width, int height)
 {
     if (esCaptura(path, current_ ? current_() : QString())) {
@@ -746,7 +357,8 @@ bool graficas::exportPng(const QString &path, int width, int height)
     }
     if (plot->savePng(path, width, height))
         return true;
-    estado->setText(QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
+    estado->setText(
+        QStringLiteral("No se puede escribir el fichero %1.").arg(QDir::toNativeSeparators(path)));
     return false;
 }
 
@@ -760,11 +372,8 @@ bool graficas::exportCsv(const QString &path)
         estado->setText(sobreCaptura(path));
         return false;
     }
-    std::vector<const CaptureReader *> files;
-    for (const QString &n : order_)
-        files.push_back(readers_.at(n).get());
     QString error;
-    if (writeCsv(path, files, error))
+    if (writeCsv(path, files_.readers(), error))
         return true;
     estado->setText(error);
     return false;
@@ -772,24 +381,29 @@ bool graficas::exportCsv(const QString &path)
 
 void graficas::askPng()
 {
-    const QString base = order_.isEmpty() ? QStringLiteral("graficas") : QFileInfo(order_.front()).completeBaseName();
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar imagen"),
-                                                      QDir(folder_).filePath(base + QStringLiteral(".png")),
-                                                      QStringLiteral("Imagen PNG (*.png)"));
+    const QString base = openFiles().isEmpty() ? QStringLiteral("graficas")
+                                               : QFileInfo(openFiles().front()).completeBaseName();
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar imagen"),
+                                     QDir(folder()).filePath(base + QStringLiteral(".png")),
+                                     QStringLiteral("Imagen PNG (*.png)"));
     if (!path.isEmpty() && exportPng(path))
-        estado->setText(QStringLiteral("Imagen guardada en %1.").arg(QDir::toNativeSeparators(path)));
+        estado->setText(
+            QStringLiteral("Imagen guardada en %1.").arg(QDir::toNativeSeparators(path)));
 }
 
 void graficas::askCsv()
 {
-    if (order_.isEmpty()) {
+    if (openFiles().isEmpty()) {
         estado->setText(QStringLiteral("Elija antes uno o varios ficheros de la lista."));
         return;
     }
-    const QString base = QFileInfo(order_.front()).completeBaseName();
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
-                                                      QDir(folder_).filePath(base + QStringLiteral(".csv")),
-                                                      QStringLiteral("Texto CSV (*.csv)"));
+    const QString base = QFileInfo(openFiles().front()).completeBaseName();
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
+                                     QDir(folder()).filePath(base + QStringLiteral(".csv")),
+                                     QStringLiteral("Texto CSV (*.csv)"));
     if (!path.isEmpty() && exportCsv(path))
-        estado->setText(QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path)));
+        estado->setText(
+            QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path)));
 }

@@ -5,8 +5,8 @@
 // view; export to PNG and CSV; the file being captured followed live.
 #pragma once
 
-#include "viewer/capturereader.h"
-#include "viewer/series.h"
+#include "viewer/capturefiles.h"
+#include "viewer/legendmodel.h"
 
 #include <QSet>
 #include <QSharedPointer>
@@ -14,11 +14,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
-#include <map>
-#include <memory>
-#include <optional>
 #include <vector>
 
 class QCPAxisRect;
@@ -30,9 +26,7 @@ class QCustomPlot;
 class QLabel;
 class QListWidget;
 class QPushButton;
-class QTableWidget;
-class QTableWidgetItem;
-class QThread;
+class QTableView;
 class QTimer;
 
 class graficas : public QWidget {
@@ -40,7 +34,8 @@ class graficas : public QWidget {
 public:
     // `currentCaptureFile` gives the path of the file being captured, empty
     // while no capture runs. A window of its own even with a parent.
-    graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile, QWidget *parent = nullptr);
+    graficas(const QString &captureFolder, std::function<QString()> currentCaptureFile,
+             QWidget *parent = nullptr);
     ~graficas() override;
 
     // The folder's capture files again, newest first; the choice stays.
@@ -53,7 +48,7 @@ public:
     // read) is read in a thread of its own, as the monitor's tick runs in
     // this window's thread: open() and followFiles() return at once, the
     // status line says "Leyendo …", and the plot follows when it is read.
-    bool loading() const { return loader_ != nullptr; }
+    bool loading() const { return files_.loading(); }
 
     // The time in view, seconds since the epoch.
     double from() const { return from_; }
@@ -63,6 +58,9 @@ public:
     void zoom(double factor, double center);
     // Time under the cursor: its line and the table's "Cursor" column.
     void hover(double t);
+    // A file of many columns opens with this many series shown, the first
+    // rows of the legend: a graph is made only for a series shown.
+    static constexpr int shownAtOnce = 64;
     void setSeriesShown(int series, bool shown);
     bool seriesShown(int series) const;
     // Points the plot holds for a series (after reduction).
@@ -74,14 +72,15 @@ public:
     // Updates the plot data for the range in view; `now` repaints at once.
     void redraw(bool now = false);
 
-    const SeriesSet &model() const { return model_; }
-    const CaptureReader *reader(const QString &name) const;
-    QStringList openFiles() const { return order_; }
-    QString folder() const { return folder_; }
+    // The series of the open files, as plotted.
+    const SeriesSet &series() const { return files_.series(); }
+    const CaptureReader *reader(const QString &name) const { return files_.reader(name); }
+    QStringList openFiles() const { return files_.openFiles(); }
+    QString folder() const { return files_.folder(); }
 
     QListWidget *ficheros;
     QCustomPlot *plot;
-    QTableWidget *leyenda; // a row per series: shown, cursor value, minimum, mean, maximum
+    QTableView *leyenda; // a row per series: shown, cursor value, minimum, mean, maximum
     QLabel *cursor;
     QLabel *estado;
     QPushButton *png;
@@ -102,12 +101,9 @@ private:
     };
 
     void onSelection();
-    void startLoading(std::vector<CaptureReader *> readers);
     void loaded();
-    bool isLoading(const CaptureReader *r) const;
-    void rebuildModel();
-    void buildPlot();
-    void fillTable();
+    // `keepLegend`: the same series in the same order, a graph more.
+    void buildPlot(bool keepLegend = false);
     void onRangeDragged(double from, double to);
     void applyRange();
     QString currentName() const;
@@ -117,28 +113,20 @@ private:
     QStringList selectedNames() const;
     void select(const QStringList &names);
 
-    QString folder_;
+    CaptureFiles files_;
     std::function<QString()> current_;
     QString lastCurrent_;
-    std::map<QString, std::unique_ptr<CaptureReader>> readers_;
-    std::unique_ptr<QThread> loader_;      // while it runs, only it touches the readers in loading_
-    std::vector<CaptureReader *> loading_;
-    std::atomic<bool> stopLoading_{false};
-    std::optional<QStringList> pending_;   // files chosen while reading: opened when it ends
-    std::unique_ptr<SeriesSet> built_;     // the series of all open files, made by the thread
-    QStringList order_; // open files, oldest first
-    SeriesSet model_;
     std::vector<Group> groups_;
-    std::vector<QCPGraph *> graphs_;          // per series
-    std::vector<double> offsets_;             // per series: inputs stack in their strip
-    std::vector<int> rows_;                   // per series: its table row
-    QSet<QString> hidden_;                    // column names the legend turned off
+    std::vector<QCPGraph *> graphs_; // per series
+    std::vector<double> offsets_; // per series: inputs stack in their strip
+    LegendModel *legend_ = nullptr;
+    QSet<QString> hidden_; // column names the legend turned off
+    QSet<QString> turnedOn_; // past the first rows, column names the legend turned on
     QSharedPointer<QCPAxisTickerDateTime> ticker_;
     QCPMarginGroup *margins_ = nullptr;
     double from_ = 0, to_ = 1;
     bool placed_ = false; // shown once: later showings keep the user's place
-    bool whole_ = true;   // the range is everything read, and grows with it
+    bool whole_ = true; // the range is everything read, and grows with it
     bool syncing_ = false;
-    bool filling_ = false;
     Points scratch_;
 };

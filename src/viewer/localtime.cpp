@@ -6,7 +6,8 @@ LocalTime::LocalTime(QTimeZone zone) : zone_(std::move(zone)) {}
 
 QDateTime LocalTime::toDateTime(qint64 ms, const QTimeZone &zone)
 {
-    return zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms, zone) : QDateTime::fromMSecsSinceEpoch(ms);
+    return zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms, zone)
+                          : QDateTime::fromMSecsSinceEpoch(ms);
 }
 
 int LocalTime::offsetAt(qint64 ms) const

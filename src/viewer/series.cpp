@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 
 namespace {
@@ -11,16 +12,29 @@ constexpr double gap = std::numeric_limits<double>::quiet_NaN();
 // Clock set back, or an older file growing: rare, so a full sort is fine.
 void sortByTime(Series &s)
 {
-    std::vector<std::size_t> order(s.t.size());
+    std::vector<double> &times = s.t.edit();
+    std::vector<std::size_t> order(times.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return s.t[a] < s.t[b]; });
-    std::vector<double> t(order.size()), v(order.size());
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return times[a] < times[b]; });
+    std::vector<double> t(order.size());
+    std::vector<float> v(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) {
-        t[k] = s.t[order[k]];
+        t[k] = times[order[k]];
         v[k] = s.v[order[k]];
     }
-    s.t = std::move(t);
+    times = std::move(t);
     s.v = std::move(v);
+}
+
+// Room to spare, a little: a line a second must not copy the day each
+// time, nor should a day take twice its size, nor a file of thousands of
+// short columns room for a day in each.
+template <typename T>
+void makeRoom(std::vector<T> &v, std::size_t needed, std::size_t least = 64)
+{
+    if (v.capacity() < needed)
+        v.reserve(needed + std::max(needed / 8, least));
 }
 
 constexpr std::size_t none = static_cast<std::size_t>(-1);
@@ -34,7 +48,7 @@ struct Span {
 
 void scan(const Series &s, std::size_t i, std::size_t j, Span &r)
 {
-    const double *v = s.v.data();
+    const float *v = s.v.data();
     for (std::size_t k = i; k < j; ++k) {
         const double x = v[k];
         if (x != x) { // NaN
@@ -90,7 +104,8 @@ void add(const Block &b, Span &r)
 
 bool summarized(const Series &s)
 {
-    return s.t.size() < Block::none && s.blocks.size() == (s.t.size() + Block::size - 1) / Block::size;
+    return s.t.size() < Block::none &&
+        s.blocks.size() == (s.t.size() + Block::size - 1) / Block::size;
 }
 
 // Readings i..j-1: whole blocks from their figures, the ends one by one.
@@ -116,6 +131,21 @@ std::pair<std::size_t, std::size_t> inRange(const Series &s, double from, double
 }
 
 } // namespace
+
+const std::vector<double> &Times::none()
+{
+    static const std::vector<double> empty;
+    return empty;
+}
+
+std::vector<double> &Times::edit()
+{
+    if (!p_)
+        p_ = std::make_shared<std::vector<double>>();
+    else if (p_.use_count() > 1)
+        p_ = std::make_shared<std::vector<double>>(*p_);
+    return *p_;
+}
 
 void SeriesSet::clear()
 {
@@ -164,6 +194,8 @@ bool SeriesSet::take(int source, const CaptureReader &file)
         const ColumnSet &cs = sets[s];
         const std::size_t from = s == k.set ? k.row : 0;
         const std::size_t to = cs.times.size();
+        // Per times before these rows (and a break or not): the times after.
+        std::map<std::pair<const void *, bool>, Times> same;
         for (std::size_t c = 0; c < cs.columns.size(); ++c) {
             int index = find(cs.columns[c].name);
             if (index < 0) {
@@ -178,38 +210,49 @@ bool SeriesSet::take(int source, const CaptureReader &file)
             if (from == to)
                 continue;
             Series &se = series_[static_cast<std::size_t>(index)];
-            const double t0 = static_cast<double>(cs.times[from]) / 1000.0;
-            const bool ordered = se.t.empty() || se.t.back() <= t0;
             const std::pair<int, std::size_t> here{source, s};
             // Another file or a restart: no line joins the two.
-            if (origin_[static_cast<std::size_t>(index)] != here && !se.t.empty()) {
-                se.t.push_back(t0);
-                se.v.push_back(gap);
-            }
+            const bool restart = origin_[static_cast<std::size_t>(index)] != here && !se.t.empty();
             origin_[static_cast<std::size_t>(index)] = here;
             const std::size_t before = se.t.size();
-            // Room to spare, a little: a line a second must not copy the
-            // day each time, nor should a day take twice its size.
-            const std::size_t needed = se.t.size() + (to - from);
-            if (se.t.capacity() < needed) {
-                const std::size_t room = needed + std::max<std::size_t>(4096, needed / 8);
-                se.t.reserve(room);
-                se.v.reserve(room);
-            }
             const std::vector<double> &values = cs.values[c];
-            for (std::size_t r = from; r < to; ++r) {
-                se.t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
-                se.v.push_back(values[r]);
+            const auto key = std::pair(se.t.id(), restart);
+            if (const auto it = same.find(key); it != same.end()) {
+                // The times a series before it made of the same ones.
+                se.t = it->second;
+                makeRoom(se.v, se.t.size());
+                if (restart)
+                    se.v.push_back(gap);
+                se.v.insert(se.v.end(), values.begin() + static_cast<std::ptrdiff_t>(from),
+                            values.begin() + static_cast<std::ptrdiff_t>(to));
+                summarize(se, before);
+                continue;
             }
-            if (!ordered || !std::is_sorted(se.t.end() - static_cast<std::ptrdiff_t>(to - from), se.t.end())) {
+            std::vector<double> &t = se.t.edit();
+            const double t0 = static_cast<double>(cs.times[from]) / 1000.0;
+            const bool ordered = t.empty() || t.back() <= t0;
+            if (restart) {
+                t.push_back(t0);
+                se.v.push_back(gap);
+            }
+            makeRoom(t, t.size() + (to - from));
+            makeRoom(se.v, t.size() + (to - from));
+            for (std::size_t r = from; r < to; ++r) {
+                t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
+                se.v.push_back(static_cast<float>(values[r]));
+            }
+            if (!ordered ||
+                !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
                 // Rows that go before others: a break after them too, so the
                 // sort leaves them apart from whatever follows in time.
-                se.t.push_back(*std::max_element(se.t.end() - static_cast<std::ptrdiff_t>(to - from), se.t.end()));
+                t.push_back(
+                    *std::max_element(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end()));
                 se.v.push_back(gap);
                 sortByTime(se);
                 summarize(se);
             } else {
                 summarize(se, before);
+                same.emplace(key, se.t);
             }
         }
         k.set = s;
@@ -225,6 +268,7 @@ void summarize(Series &s, std::size_t from)
     s.blocks.resize(std::min(s.blocks.size(), from / n));
     if (size >= Block::none)
         return; // too long to index in 32 bits: read one by one
+    makeRoom(s.blocks, (size + n - 1) / n, 4);
     for (std::size_t b = s.blocks.size(); b * n < size; ++b) {
         Span r;
         scan(s, b * n, std::min(size, (b + 1) * n), r);
@@ -256,8 +300,10 @@ void decimate(const Series &s, double from, double to, int columns, Points &out)
     if (hi < s.t.size())
         ++hi;
     if (hi - lo <= 4 * static_cast<std::size_t>(columns)) {
-        out.t.assign(s.t.begin() + static_cast<std::ptrdiff_t>(lo), s.t.begin() + static_cast<std::ptrdiff_t>(hi));
-        out.v.assign(s.v.begin() + static_cast<std::ptrdiff_t>(lo), s.v.begin() + static_cast<std::ptrdiff_t>(hi));
+        out.t.assign(s.t.begin() + static_cast<std::ptrdiff_t>(lo),
+                     s.t.begin() + static_cast<std::ptrdiff_t>(hi));
+        out.v.assign(s.v.begin() + static_cast<std::ptrdiff_t>(lo),
+                     s.v.begin() + static_cast<std::ptrdiff_t>(hi));
         return;
     }
     out.t.reserve(5 * static_cast<std::size_t>(columns) + 8);
@@ -269,7 +315,8 @@ void decimate(const Series &s, double from, double to, int columns, Points &out)
         const double c = std::floor((x - from) * scale);
         return c < 0 ? -1L : c >= columns ? static_cast<long>(columns) : static_cast<long>(c);
     };
-    const std::size_t expected = std::max<std::size_t>(1, (hi - lo) / static_cast<std::size_t>(columns));
+    const std::size_t expected =
+        std::max<std::size_t>(1, (hi - lo) / static_cast<std::size_t>(columns));
     std::size_t i = lo;
     while (i < hi) {
         const long c = column(s.t[i]);

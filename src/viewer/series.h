@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -26,10 +27,36 @@ struct Block {
     std::uint32_t first = none, last = none, lowest = none, highest = none, hole = none;
 };
 
+// The times of a series, seconds since the epoch, ascending; shared with
+// the other series of a column set while they agree, so a file of thousands
+// of columns keeps them once.
+class Times {
+public:
+    const std::vector<double> &values() const { return p_ ? *p_ : none(); }
+    std::size_t size() const { return values().size(); }
+    bool empty() const { return values().empty(); }
+    std::vector<double>::const_iterator begin() const { return values().begin(); }
+    std::vector<double>::const_iterator end() const { return values().end(); }
+    double operator[](std::size_t i) const { return (*p_)[i]; }
+    double front() const { return p_->front(); }
+    double back() const { return p_->back(); }
+    // The times to change, copied first while another series shares them.
+    std::vector<double> &edit();
+    // Which times these are: equal for series that share them.
+    const void *id() const { return p_.get(); }
+
+private:
+    static const std::vector<double> &none();
+    std::shared_ptr<std::vector<double>> p_;
+};
+
 struct Series {
     Column column;
-    std::vector<double> t; // seconds since the epoch, ascending
-    std::vector<double> v; // NaN: no reading (ERR, or the break between two column sets)
+    Times t;
+    // NaN: no reading (ERR, or the break between two column sets). The
+    // capture writes what the devices' single-precision values hold: no
+    // more is kept.
+    std::vector<float> v;
     // One per Block::size readings, kept by SeriesSet (summarize() for a
     // series made by hand); without them every reading is looked at.
     std::vector<Block> blocks;
@@ -58,7 +85,8 @@ private:
         std::size_t row = 0;
     };
     std::vector<Series> series_;
-    std::vector<std::pair<int, std::size_t>> origin_; // per series: file and column set of its last rows
+    std::vector<std::pair<int, std::size_t>>
+        origin_; // per series: file and column set of its last rows
     QHash<QString, int> byName_;
     std::vector<Taken> taken_; // per source
 };

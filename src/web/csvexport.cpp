@@ -18,7 +18,9 @@ std::vector<std::string> columnNames(const std::vector<SeriesInfo> &series)
         places.insert({s.estacion, s.puerto});
     std::vector<std::string> names;
     for (const SeriesInfo &s : series)
-        names.push_back(places.size() == 1 ? s.columna : s.estacion + " - puerto " + s.puerto + " - " + s.columna);
+        names.push_back(places.size() == 1
+                            ? s.columna
+                            : s.estacion + " - puerto " + s.puerto + " - " + s.columna);
     return names;
 }
 
@@ -44,9 +46,10 @@ std::string CsvWriter::header() const
         out += separator_;
         // A text cell that a spreadsheet would take for a formula starts
         // with an apostrophe, as spreadsheets' own exports write it.
-        const std::string cell = !n.empty() && std::string_view("=+-@\t\r").find(n.front()) != std::string_view::npos
-                                     ? '\'' + n
-                                     : n;
+        const std::string cell =
+            !n.empty() && std::string_view("=+-@\t\r").find(n.front()) != std::string_view::npos
+            ? '\'' + n
+            : n;
         if (cell.find_first_of(";,\"\r\n") == std::string::npos) {
             out += cell;
             continue;
@@ -96,12 +99,10 @@ void CsvWriter::add(const std::vector<Reading> &rows, std::string &out)
     }
 }
 
-void CsvWriter::finish(std::string &out)
-{
-    flush(out);
-}
+void CsvWriter::finish(std::string &out) { flush(out); }
 
 std::string CsvWriter::cut() const
 {
-    return encode("Exportación incompleta: la base de datos dejó de responder y faltan las lecturas siguientes.\r\n");
+    return encode("Exportación incompleta: la base de datos dejó de responder y faltan las "
+                  "lecturas siguientes.\r\n");
 }

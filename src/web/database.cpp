@@ -13,7 +13,9 @@ namespace {
 
 std::string text(const PGresult *r, int row, int col)
 {
-    return PQgetisnull(r, row, col) ? std::string() : std::string(PQgetvalue(r, row, col), PQgetlength(r, row, col));
+    return PQgetisnull(r, row, col)
+        ? std::string()
+        : std::string(PQgetvalue(r, row, col), PQgetlength(r, row, col));
 }
 
 template <typename T>
@@ -42,27 +44,31 @@ std::string arrayText(const std::vector<int> &keys)
 }
 
 // Times travel as milliseconds since the epoch, both ways.
-const std::string seriesColumns =
-    "SELECT serie, estacion, zona, puerto, columna, unidad, orden, (extract(epoch FROM hora) * 1000)::bigint, valor,"
-    " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, (extract(epoch FROM now()) * 1000)::bigint, clase FROM ";
+const std::string seriesColumns = "SELECT serie, estacion, zona, puerto, columna, unidad, orden, "
+                                  "(extract(epoch FROM hora) * 1000)::bigint, valor,"
+                                  " dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo, "
+                                  "(extract(epoch FROM now()) * 1000)::bigint, clase FROM ";
 
-const std::string overviewSql =
-    seriesColumns + central::summaryView + " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
+const std::string overviewSql = seriesColumns + central::summaryView +
+    " WHERE orden IS NOT NULL ORDER BY estacion, puerto, orden";
 
-const std::string seriesSql = seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
+const std::string seriesSql =
+    seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
 
 // Ordered by series for the plot's arrays; the function gives each
 // series' rows in time order.
-const std::string spansSql = std::string("DECLARE filas NO SCROLL CURSOR FOR"
-                                         " SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
-                                         " FROM ") +
-                             central::spanFunction +
-                             "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
-                             " $4::integer)";
+const std::string spansSql =
+    std::string("DECLARE filas NO SCROLL CURSOR FOR"
+                " SELECT serie, (extract(epoch FROM hora) * 1000)::bigint, minimo, maximo, lecturas"
+                " FROM ") +
+    central::spanFunction +
+    "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0),"
+    " $4::integer)";
 
 const std::string readingsSql =
     std::string("DECLARE filas NO SCROLL CURSOR FOR"
-                " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), (extract(epoch FROM hora) * 1000)::bigint,"
+                " SELECT to_char(hora AT TIME ZONE $4, 'YYYY-MM-DD\"T\"HH24:MI:SS'), "
+                "(extract(epoch FROM hora) * 1000)::bigint,"
                 " serie, valor FROM ") +
     central::readingsFunction +
     "($1::integer[], to_timestamp($2::bigint / 1000.0), to_timestamp($3::bigint / 1000.0))";
@@ -100,7 +106,10 @@ SeriesInfo seriesRow(const PGresult *r, int i)
 
 namespace web {
 
-Reader::Reader(QString conninfo, int connections) : conninfo_(std::move(conninfo)), most_(connections) {}
+Reader::Reader(QString conninfo, int connections)
+    : conninfo_(std::move(conninfo)), most_(connections)
+{
+}
 
 Reader::~Reader()
 {
@@ -114,8 +123,8 @@ Reader::Lease::~Lease()
         db_->giveBack(conn_, long_);
 }
 
-Reader::Result Reader::run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
-                           std::string &error) const
+Reader::Result Reader::run(PGconn *conn, const std::string &sql,
+                           const std::vector<std::string> &params, std::string &error) const
 {
     central::Params values;
     values.values.reserve(params.size());
@@ -235,7 +244,8 @@ bool Reader::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::str
         rows.push_back(seriesRow(r.get(), i));
     now = n > 0 ? number<std::int64_t>(r.get(), 0, 15).value_or(0) : 0;
     if (n == 0) {
-        const Result t = run(c.get(), "SELECT (extract(epoch FROM now()) * 1000)::bigint", {}, error);
+        const Result t =
+            run(c.get(), "SELECT (extract(epoch FROM now()) * 1000)::bigint", {}, error);
         if (!t)
             return false;
         now = number<std::int64_t>(t.get(), 0, 0).value_or(0);
@@ -257,8 +267,8 @@ bool Reader::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows,
     return true;
 }
 
-std::unique_ptr<Reader::Stream> Reader::stream(const std::string &sql, const std::vector<std::string> &params,
-                                                   std::string &error)
+std::unique_ptr<Reader::Stream>
+Reader::stream(const std::string &sql, const std::vector<std::string> &params, std::string &error)
 {
     Lease c = take(Use::Long, error);
     if (!c)
@@ -298,16 +308,21 @@ Reader::Stream::~Stream()
         central::rollBack(lease_.get());
 }
 
-std::unique_ptr<Reader::Stream> Reader::spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
-                                                  int cubos, std::string &error)
+std::unique_ptr<Reader::Stream> Reader::spans(const std::vector<int> &keys, std::int64_t desde,
+                                              std::int64_t hasta, int cubos, std::string &error)
 {
-    return stream(spansSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)}, error);
+    return stream(
+        spansSql,
+        {arrayText(keys), std::to_string(desde), std::to_string(hasta), std::to_string(cubos)},
+        error);
 }
 
 std::unique_ptr<Reader::Stream> Reader::readings(const std::vector<int> &keys, std::int64_t desde,
-                                                     std::int64_t hasta, const std::string &zone, std::string &error)
+                                                 std::int64_t hasta, const std::string &zone,
+                                                 std::string &error)
 {
-    return stream(readingsSql, {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error);
+    return stream(readingsSql,
+                  {arrayText(keys), std::to_string(desde), std::to_string(hasta), zone}, error);
 }
 
 void Reader::spanRows(const PGresult *r, std::vector<Span> &rows)
@@ -316,8 +331,9 @@ void Reader::spanRows(const PGresult *r, std::vector<Span> &rows)
     rows.clear();
     rows.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        rows.push_back(Span{number<int>(r, i, 0).value_or(0), number<std::int64_t>(r, i, 1).value_or(0),
-                            number<double>(r, i, 2), number<double>(r, i, 3), number<int>(r, i, 4).value_or(0)});
+        rows.push_back(Span{number<int>(r, i, 0).value_or(0),
+                            number<std::int64_t>(r, i, 1).value_or(0), number<double>(r, i, 2),
+                            number<double>(r, i, 3), number<int>(r, i, 4).value_or(0)});
 }
 
 void Reader::readingRows(const PGresult *r, std::vector<Reading> &rows)
@@ -326,8 +342,8 @@ void Reader::readingRows(const PGresult *r, std::vector<Reading> &rows)
     rows.clear();
     rows.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        rows.push_back(Reading{text(r, i, 0), number<std::int64_t>(r, i, 1).value_or(0), number<int>(r, i, 2).value_or(0),
-                               number<double>(r, i, 3)});
+        rows.push_back(Reading{text(r, i, 0), number<std::int64_t>(r, i, 1).value_or(0),
+                               number<int>(r, i, 2).value_or(0), number<double>(r, i, 3)});
 }
 
 bool Reader::check(std::string &role, bool &writes, std::string &problem, std::string &error)
@@ -338,12 +354,14 @@ bool Reader::check(std::string &role, bool &writes, std::string &problem, std::s
     problem = central::schemaProblem(c.get()).toStdString();
     if (!problem.empty())
         return true;
-    const Result r = run(c.get(),
-                         "SELECT current_user, r.rolsuper OR EXISTS (SELECT 1 FROM pg_class t"
-                         " JOIN pg_namespace n ON n.oid = t.relnamespace WHERE n.nspname = 'climalog'"
-                         " AND t.relkind IN ('r', 'p') AND has_table_privilege(t.oid, 'INSERT, UPDATE, DELETE, TRUNCATE'))"
-                         " FROM pg_roles r WHERE r.rolname = current_user",
-                         {}, error);
+    const Result r =
+        run(c.get(),
+            "SELECT current_user, r.rolsuper OR EXISTS (SELECT 1 FROM pg_class t"
+            " JOIN pg_namespace n ON n.oid = t.relnamespace WHERE n.nspname = 'climalog'"
+            " AND t.relkind IN ('r', 'p') AND has_table_privilege(t.oid, 'INSERT, UPDATE, DELETE, "
+            "TRUNCATE'))"
+            " FROM pg_roles r WHERE r.rolname = current_user",
+            {}, error);
     if (!r || PQntuples(r.get()) != 1)
         return false;
     role = text(r.get(), 0, 0);

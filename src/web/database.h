@@ -24,13 +24,13 @@
 struct SeriesInfo {
     int serie = 0;
     std::string estacion, zona, puerto, columna, unidad, dispositivo, tipo;
-    std::string clase;                    // T, H, a..d (a channel), 1 2 (an input)
-    int orden = 0;                        // 0: not in the latest header
-    std::optional<std::int64_t> hora;     // ms since the epoch
-    std::optional<double> valor;          // none: ERR
+    std::string clase; // T, H, a..d (a channel), 1 2 (an input)
+    int orden = 0; // 0: not in the latest header
+    std::optional<std::int64_t> hora; // ms since the epoch
+    std::optional<double> valor; // none: ERR
     std::optional<float> alarmaMin, alarmaMax;
     bool vigilada = false;
-    int periodo = 0;                      // seconds between readings; 0: unknown
+    int periodo = 0; // seconds between readings; 0: unknown
 };
 
 // One row of climalog.tramo: a line, or the figures of a time bucket.
@@ -68,7 +68,10 @@ public:
     public:
         Lease() = default;
         Lease(Reader *db, PGconn *conn, bool isLong) : db_(db), conn_(conn), long_(isLong) {}
-        Lease(Lease &&o) noexcept : db_(o.db_), conn_(o.conn_), long_(o.long_) { o.conn_ = nullptr; }
+        Lease(Lease &&o) noexcept : db_(o.db_), conn_(o.conn_), long_(o.long_)
+        {
+            o.conn_ = nullptr;
+        }
         Lease &operator=(Lease &&) = delete;
         ~Lease();
         explicit operator bool() const { return conn_ != nullptr; }
@@ -116,12 +119,13 @@ public:
     bool overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error);
     bool series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error);
     // The rows of climalog.tramo ordered by series, then time; see spanRows.
-    std::unique_ptr<Stream> spans(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta, int cubos,
-                                  std::string &error);
+    std::unique_ptr<Stream> spans(const std::vector<int> &keys, std::int64_t desde,
+                                  std::int64_t hasta, int cubos, std::string &error);
     // Every reading in [desde, hasta) in time order, with wall-clock times
     // in `zone`; see readingRows.
-    std::unique_ptr<Stream> readings(const std::vector<int> &keys, std::int64_t desde, std::int64_t hasta,
-                                     const std::string &zone, std::string &error);
+    std::unique_ptr<Stream> readings(const std::vector<int> &keys, std::int64_t desde,
+                                     std::int64_t hasta, const std::string &zone,
+                                     std::string &error);
     static void spanRows(const PGresult *r, std::vector<Span> &rows);
     static void readingRows(const PGresult *r, std::vector<Reading> &rows);
 
@@ -137,11 +141,13 @@ public:
 
 private:
     PGconn *open(std::string &error);
-    std::unique_ptr<Stream> stream(const std::string &sql, const std::vector<std::string> &params, std::string &error);
+    std::unique_ptr<Stream> stream(const std::string &sql, const std::vector<std::string> &params,
+                                   std::string &error);
     void giveBack(PGconn *conn, bool isLong);
     // A statement with text parameters; null when it failed, with the
     // server's message (passwords hidden) in `error`.
-    Result run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params, std::string &error) const;
+    Result run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
+               std::string &error) const;
 
     const QString conninfo_;
     const int most_;

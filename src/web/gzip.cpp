@@ -28,7 +28,8 @@ std::string compress(const std::string &text)
 bool accepted(const std::string &acceptEncoding)
 {
     std::string h = acceptEncoding;
-    std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(h.begin(), h.end(), h.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     h.erase(std::remove(h.begin(), h.end(), ' '), h.end());
     std::size_t at = 0;
     while (at < h.size()) {
@@ -36,7 +37,8 @@ bool accepted(const std::string &acceptEncoding)
         const std::string item = h.substr(at, end - at);
         const std::string coding = item.substr(0, item.find(';'));
         const std::size_t q = item.find(";q=");
-        if ((coding == "gzip" || coding == "*") && (q == std::string::npos || std::strtod(item.c_str() + q + 3, nullptr) > 0))
+        if ((coding == "gzip" || coding == "*") &&
+            (q == std::string::npos || std::strtod(item.c_str() + q + 3, nullptr) > 0))
             return true;
         at = end + 1;
     }

@@ -18,13 +18,25 @@ inline void text(std::string &out, std::string_view s)
     out += '"';
     for (const char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         // "</script>" and markup never appear as such inside an answer.
-        case '<': out += "\\u003c"; break;
+        case '<':
+            out += "\\u003c";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char hex[8];
@@ -41,7 +53,7 @@ inline void text(std::string &out, std::string_view s)
 // A device's limits are single precision: their shortest text as a float
 // is the one the user typed ("21.9", not 21.899999618530273).
 template <typename Real>
-    requires std::is_floating_point_v<Real>
+requires std::is_floating_point_v<Real>
 void number(std::string &out, Real v)
 {
     if (!std::isfinite(v)) {
@@ -53,10 +65,7 @@ void number(std::string &out, Real v)
     out.append(buf, r.ptr);
 }
 
-inline void number(std::string &out, std::int64_t v)
-{
-    out += std::to_string(v);
-}
+inline void number(std::string &out, std::int64_t v) { out += std::to_string(v); }
 
 template <typename T>
 void optional(std::string &out, const std::optional<T> &v)

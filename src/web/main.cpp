@@ -80,8 +80,9 @@ int serve(const WebOptions &o)
     if (const QString exposure = users::exposure(o.users); !exposure.isEmpty())
         say(exposure, stderr);
     if (!isLoopback(o.host) && table.empty()) {
-        say(QStringLiteral("Para escuchar en %1, fuera de este equipo, hace falta al menos un usuario: "
-                           "climalog-web --usuario NOMBRE")
+        say(QStringLiteral(
+                "Para escuchar en %1, fuera de este equipo, hace falta al menos un usuario: "
+                "climalog-web --usuario NOMBRE")
                 .arg(o.host),
             stderr);
         return 2;
@@ -90,12 +91,15 @@ int serve(const WebOptions &o)
     std::string role, problem, dbError;
     bool writes = false;
     if (!db.check(role, writes, problem, dbError)) {
-        say(QStringLiteral("%1 (se volverá a intentar en cada petición).").arg(QString::fromStdString(dbError)), stderr);
+        say(QStringLiteral("%1 (se volverá a intentar en cada petición).")
+                .arg(QString::fromStdString(dbError)),
+            stderr);
     } else if (!problem.empty()) {
         say(QString::fromStdString(problem) + u'.', stderr);
         return 1;
     } else if (writes)
-        say(QStringLiteral("Aviso: el rol %1 puede cambiar el archivo de lecturas; a climalog-web le basta uno que "
+        say(QStringLiteral("Aviso: el rol %1 puede cambiar el archivo de lecturas; a climalog-web "
+                           "le basta uno que "
                            "solo lea (miembro de climalog_lectura).")
                 .arg(QString::fromStdString(role)),
             stderr);
@@ -132,8 +136,9 @@ int serve(const WebOptions &o)
     say(QStringLiteral("climalog-web sirve %1://%2:%3/ %4")
             .arg(scheme, host)
             .arg(server.port())
-            .arg(server.loginRequired() ? QStringLiteral("(con usuario y contraseña)")
-                                        : QStringLiteral("(sin usuarios: solo para este equipo, sin contraseña)")));
+            .arg(server.loginRequired()
+                     ? QStringLiteral("(con usuario y contraseña)")
+                     : QStringLiteral("(sin usuarios: solo para este equipo, sin contraseña)")));
     server.serve();
     {
         std::lock_guard lock(servingMutex);
@@ -151,7 +156,10 @@ int serve(const WebOptions &o)
 // Before main and before Qt sets up its application: the window in which the
 // process list shows a password given on the command line is as short as the
 // program can make it. The C library hands constructors the arguments.
-[[gnu::constructor]] static void takeArgumentsEarly(int argc, char **argv, char **) { central::takeArguments(argc, argv); }
+[[gnu::constructor]] static void takeArgumentsEarly(int argc, char **argv, char **)
+{
+    central::takeArguments(argc, argv);
+}
 #endif
 
 int main(int argc, char *argv[])

@@ -10,21 +10,30 @@ QString webUsage()
 {
     return QStringLiteral(
         "Uso: climalog-web [postgresql://...] [--escuchar DIRECCION:PUERTO] [--usuarios FICHERO]\n"
-        "                  [--certificado FICHERO --clave FICHERO] [--conexiones N] [--sesion MINUTOS]\n"
+        "                  [--certificado FICHERO --clave FICHERO] [--conexiones N] [--sesion "
+        "MINUTOS]\n"
         "                  [--proxy DIRECCION]\n"
         "     climalog-web --usuario NOMBRE [--usuarios FICHERO]\n"
-        "Sirve la página web de las lecturas de todas las estaciones, leyendo la base de datos central.\n"
-        "  postgresql://...          la base de datos; sin ella, las variables PGHOST, PGDATABASE, PGUSER...\n"
-        "  --escuchar DIR:PUERTO     dónde escucha (por omisión 127.0.0.1:8080, solo este equipo);\n"
-        "                            otra dirección la abre a la red y entonces hace falta algún usuario\n"
-        "  --usuarios FICHERO        usuarios y contraseñas (por omisión usuarios-web.txt junto al programa);\n"
-        "                            con algún usuario, nadie ve nada sin entrar con su contraseña\n"
+        "Sirve la página web de las lecturas de todas las estaciones, leyendo la base de datos "
+        "central.\n"
+        "  postgresql://...          la base de datos; sin ella, las variables PGHOST, PGDATABASE, "
+        "PGUSER...\n"
+        "  --escuchar DIR:PUERTO     dónde escucha (por omisión 127.0.0.1:8080, solo este "
+        "equipo);\n"
+        "                            otra dirección la abre a la red y entonces hace falta algún "
+        "usuario\n"
+        "  --usuarios FICHERO        usuarios y contraseñas (por omisión usuarios-web.txt junto al "
+        "programa);\n"
+        "                            con algún usuario, nadie ve nada sin entrar con su "
+        "contraseña\n"
         "  --certificado, --clave    certificado y clave privada (PEM) para servir por https\n"
         "  --conexiones N            conexiones con la base de datos, como mucho (por omisión 4)\n"
         "  --sesion MINUTOS          lo que dura una entrada (por omisión 480)\n"
-        "  --proxy DIRECCION         un proxy inverso de confianza en esa dirección: de sus peticiones se\n"
+        "  --proxy DIRECCION         un proxy inverso de confianza en esa dirección: de sus "
+        "peticiones se\n"
         "                            toma la dirección del cliente que añade a X-Forwarded-For\n"
-        "  --usuario NOMBRE          añade el usuario o cambia su contraseña, que pide dos veces, y termina\n");
+        "  --usuario NOMBRE          añade el usuario o cambia su contraseña, que pide dos veces, "
+        "y termina\n");
 }
 
 namespace {
@@ -63,7 +72,10 @@ bool parseListen(const QString &text, WebOptions &o, QString &error)
         unsigned char bytes[16];
         int family = 0;
         if (host != QLatin1String("localhost") && !isAddressText(host, bytes, family)) {
-            error = QStringLiteral("Dirección no válida: %1 (escriba por ejemplo 127.0.0.1:8080 o 0.0.0.0:8080).").arg(text);
+            error =
+                QStringLiteral(
+                    "Dirección no válida: %1 (escriba por ejemplo 127.0.0.1:8080 o 0.0.0.0:8080).")
+                    .arg(text);
             return false;
         }
         o.host = host;
@@ -80,12 +92,17 @@ bool parseListen(const QString &text, WebOptions &o, QString &error)
     return true;
 }
 
-bool parseCount(const QString &name, const QString &text, int low, int high, int &out, QString &error)
+bool parseCount(const QString &name, const QString &text, int low, int high, int &out,
+                QString &error)
 {
     bool ok = false;
     const int v = text.toInt(&ok);
     if (!ok || v < low || v > high) {
-        error = QStringLiteral("%1 debe ser un número entre %2 y %3: %4.").arg(name).arg(low).arg(high).arg(text);
+        error = QStringLiteral("%1 debe ser un número entre %2 y %3: %4.")
+                    .arg(name)
+                    .arg(low)
+                    .arg(high)
+                    .arg(text);
         return false;
     }
     out = v;
@@ -94,7 +111,8 @@ bool parseCount(const QString &name, const QString &text, int low, int high, int
 
 bool isAddress(const QString &arg)
 {
-    return arg.startsWith(QLatin1String("postgresql://")) || arg.startsWith(QLatin1String("postgres://"));
+    return arg.startsWith(QLatin1String("postgresql://")) ||
+        arg.startsWith(QLatin1String("postgres://"));
 }
 
 } // namespace
@@ -113,14 +131,16 @@ bool isLoopback(const QString &host)
     return std::equal(bytes, bytes + 16, one);
 }
 
-WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, WebOptions &o, QString &error)
+WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, WebOptions &o,
+                            QString &error)
 {
     o = WebOptions{};
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
         bool ok = true;
-        if (a == QLatin1String("--ayuda") || a == QLatin1String("-h") || a == QLatin1String("--help"))
+        if (a == QLatin1String("--ayuda") || a == QLatin1String("-h") ||
+            a == QLatin1String("--help"))
             return WebParsed::Help;
         if (a == QLatin1String("--escuchar") && hasValue)
             ok = parseListen(args[++i], o, error);
@@ -137,13 +157,18 @@ WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, W
             int family = 0;
             o.proxy = args[++i];
             if (!isAddressText(o.proxy, bytes, family)) {
-                error = QStringLiteral("Dirección del proxy no válida: %1 (escriba su dirección, como 127.0.0.1).").arg(o.proxy);
+                error =
+                    QStringLiteral(
+                        "Dirección del proxy no válida: %1 (escriba su dirección, como 127.0.0.1).")
+                        .arg(o.proxy);
                 ok = false;
             }
         } else if (a == QLatin1String("--conexiones") && hasValue)
-            ok = parseCount(QStringLiteral("El número de conexiones"), args[++i], 1, 64, o.connections, error);
+            ok = parseCount(QStringLiteral("El número de conexiones"), args[++i], 1, 64,
+                            o.connections, error);
         else if (a == QLatin1String("--sesion") && hasValue)
-            ok = parseCount(QStringLiteral("La duración de la sesión"), args[++i], 1, 10080, o.sessionMinutes, error);
+            ok = parseCount(QStringLiteral("La duración de la sesión"), args[++i], 1, 10080,
+                            o.sessionMinutes, error);
         else if (isAddress(a) && o.conninfo.isEmpty())
             o.conninfo = a;
         else if (isAddress(a)) {
@@ -159,7 +184,8 @@ WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, W
     if (o.users.isEmpty())
         o.users = QDir(appFolder).filePath(QStringLiteral("usuarios-web.txt"));
     if (o.certificate.isEmpty() != o.key.isEmpty()) {
-        error = QStringLiteral("Para https hacen falta el certificado y la clave: --certificado FICHERO --clave FICHERO.");
+        error = QStringLiteral("Para https hacen falta el certificado y la clave: --certificado "
+                               "FICHERO --clave FICHERO.");
         return WebParsed::Bad;
     }
     return o.user.isEmpty() ? WebParsed::Serve : WebParsed::SetPassword;

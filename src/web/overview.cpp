@@ -13,18 +13,19 @@ constexpr std::int64_t staleFloor = 60000;
 const char *warningName(Warning w)
 {
     switch (w) {
-    case Warning::Below: return "bajo";
-    case Warning::Above: return "alto";
-    case Warning::Active: return "activa";
-    case Warning::None: break;
+    case Warning::Below:
+        return "bajo";
+    case Warning::Above:
+        return "alto";
+    case Warning::Active:
+        return "activa";
+    case Warning::None:
+        break;
     }
     return "";
 }
 
-bool isInput(const SeriesInfo &s)
-{
-    return s.tipo == "DET" || s.tipo == "CTR";
-}
+bool isInput(const SeriesInfo &s) { return s.tipo == "DET" || s.tipo == "CTR"; }
 
 } // namespace
 
@@ -48,7 +49,8 @@ bool isStale(const SeriesInfo &s, std::int64_t now)
 {
     if (!s.hora)
         return true;
-    const std::int64_t allowed = std::max<std::int64_t>(staleFloor, 3 * 1000 * static_cast<std::int64_t>(s.periodo));
+    const std::int64_t allowed =
+        std::max<std::int64_t>(staleFloor, 3 * 1000 * static_cast<std::int64_t>(s.periodo));
     return now - *s.hora > allowed;
 }
 
@@ -63,10 +65,11 @@ std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t
             out += ',';
         first = false;
         out += "{\"serie\":" + std::to_string(s.serie);
-        for (const auto &[name, value] : {std::pair{"estacion", &s.estacion}, std::pair{"zona", &s.zona},
-                                          std::pair{"puerto", &s.puerto}, std::pair{"columna", &s.columna},
-                                          std::pair{"unidad", &s.unidad}, std::pair{"dispositivo", &s.dispositivo},
-                                          std::pair{"tipo", &s.tipo}, std::pair{"clase", &s.clase}}) {
+        for (const auto &[name, value] :
+             {std::pair{"estacion", &s.estacion}, std::pair{"zona", &s.zona},
+              std::pair{"puerto", &s.puerto}, std::pair{"columna", &s.columna},
+              std::pair{"unidad", &s.unidad}, std::pair{"dispositivo", &s.dispositivo},
+              std::pair{"tipo", &s.tipo}, std::pair{"clase", &s.clase}}) {
             out += ',';
             json::key(out, name);
             json::text(out, *value);

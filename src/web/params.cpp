@@ -20,7 +20,8 @@ constexpr std::int64_t longest = 3653 * day;
 // whatever bytes came.
 std::string quoted(const std::string &v)
 {
-    QString text = QString::fromUtf8(v.data(), static_cast<qsizetype>(std::min<std::size_t>(v.size(), 160)));
+    QString text =
+        QString::fromUtf8(v.data(), static_cast<qsizetype>(std::min<std::size_t>(v.size(), 160)));
     if (text.size() > 40 || v.size() > 160)
         text = text.left(40) + QStringLiteral("...");
     for (QChar &c : text)
@@ -33,7 +34,8 @@ std::string quoted(const std::string &v)
 bool known(const Map &m, std::initializer_list<const char *> names, std::string &error)
 {
     for (auto it = m.begin(); it != m.end(); it = m.upper_bound(it->first)) {
-        if (std::none_of(names.begin(), names.end(), [&](const char *n) { return it->first == n; })) {
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const char *n) { return it->first == n; })) {
             error = "Parámetro desconocido: " + quoted(it->first) + ".";
             return false;
         }
@@ -66,11 +68,13 @@ bool seriesList(const Map &m, std::vector<int> &out, std::string &error)
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         int key = 0;
         const auto r = std::from_chars(item.data(), item.data() + item.size(), key);
         if (item.empty() || r.ec != std::errc() || r.ptr != item.data() + item.size() || key < 1) {
-            error = "La serie " + quoted(item) + " no es válida: las series se dan por su número, separadas por comas.";
+            error = "La serie " + quoted(item) +
+                " no es válida: las series se dan por su número, separadas por comas.";
             return false;
         }
         if (!seen.insert(key).second) {
@@ -93,10 +97,11 @@ bool range(const Map &m, std::int64_t &desde, std::int64_t &hasta, std::string &
     std::string from, to;
     if (!required(m, "desde", from, error) || !required(m, "hasta", to, error))
         return false;
-    for (const auto &[name, text, out] : {std::tuple{"desde", &from, &desde}, std::tuple{"hasta", &to, &hasta}}) {
+    for (const auto &[name, text, out] :
+         {std::tuple{"desde", &from, &desde}, std::tuple{"hasta", &to, &hasta}}) {
         if (!instant(*text, *out)) {
             error = std::string("La fecha de «") + name + "» no es válida: " + quoted(*text) +
-                    ". Escríbala como 2026-12-07T14:00:00Z.";
+                ". Escríbala como 2026-12-07T14:00:00Z.";
             return false;
         }
     }
@@ -111,7 +116,8 @@ bool range(const Map &m, std::int64_t &desde, std::int64_t &hasta, std::string &
     return true;
 }
 
-bool choice(const Map &m, const char *name, const char *yes, const char *no, bool &out, std::string &error)
+bool choice(const Map &m, const char *name, const char *yes, const char *no, bool &out,
+            std::string &error)
 {
     const auto it = m.find(name);
     if (it == m.end())
@@ -120,7 +126,8 @@ bool choice(const Map &m, const char *name, const char *yes, const char *no, boo
         out = it->second == yes;
         return true;
     }
-    error = std::string("El parámetro «") + name + "» debe ser «" + yes + "» o «" + no + "», no " + quoted(it->second) + ".";
+    error = std::string("El parámetro «") + name + "» debe ser «" + yes + "» o «" + no + "», no " +
+        quoted(it->second) + ".";
     return false;
 }
 
@@ -128,8 +135,9 @@ bool choice(const Map &m, const char *name, const char *yes, const char *no, boo
 
 bool instant(const std::string &text, std::int64_t &ms)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^(\\d{4})-(\\d\\d)-(\\d\\d)T(\\d\\d):(\\d\\d):(\\d\\d)(?:\\.(\\d{1,3}))?(?:(Z)|([+-])(\\d\\d):(\\d\\d))$"));
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4})-(\\d\\d)-(\\d\\d)T(\\d\\d):(\\d\\d):(\\d\\d)(?:\\.(\\d{1,3}))?(?:"
+                       "(Z)|([+-])(\\d\\d):(\\d\\d))$"));
     const QRegularExpressionMatch m = re.match(QString::fromStdString(text));
     if (!m.hasMatch())
         return false;
@@ -139,7 +147,8 @@ bool instant(const std::string &text, std::int64_t &ms)
     const int hours = m.captured(10).toInt(), minutes = m.captured(11).toInt();
     if (!date.isValid() || !time.isValid() || date.year() < 1970 || hours > 23 || minutes > 59)
         return false;
-    const int offset = (m.captured(9) == QLatin1String("-") ? -1 : 1) * (hours * 3600 + minutes * 60);
+    const int offset =
+        (m.captured(9) == QLatin1String("-") ? -1 : 1) * (hours * 3600 + minutes * 60);
     ms = QDateTime(date, time, QTimeZone(offset)).toMSecsSinceEpoch();
     return true;
 }
@@ -164,21 +173,19 @@ void alignToClock(Plot &p)
     p.hasta = p.desde + count * width;
 }
 
-bool none(const Map &m, std::string &error)
-{
-    return known(m, {}, error);
-}
+bool none(const Map &m, std::string &error) { return known(m, {}, error); }
 
 bool plot(const Map &m, Plot &out, std::string &error)
 {
-    if (!known(m, {"series", "desde", "hasta", "cubos"}, error) || !seriesList(m, out.series, error) ||
-        !range(m, out.desde, out.hasta, error))
+    if (!known(m, {"series", "desde", "hasta", "cubos"}, error) ||
+        !seriesList(m, out.series, error) || !range(m, out.desde, out.hasta, error))
         return false;
     std::string text;
     if (!required(m, "cubos", text, error))
         return false;
     const auto r = std::from_chars(text.data(), text.data() + text.size(), out.cubos);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || out.cubos < 1 || out.cubos > 20000) {
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || out.cubos < 1 ||
+        out.cubos > 20000) {
         error = "«cubos» debe ser un número entre 1 y 20000: " + quoted(text) + ".";
         return false;
     }
@@ -188,9 +195,9 @@ bool plot(const Map &m, Plot &out, std::string &error)
 bool exportCsv(const Map &m, Export &out, std::string &error)
 {
     return known(m, {"series", "desde", "hasta", "codificacion", "decimal"}, error) &&
-           seriesList(m, out.series, error) && range(m, out.desde, out.hasta, error) &&
-           choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
-           choice(m, "decimal", "coma", "punto", out.comma, error);
+        seriesList(m, out.series, error) && range(m, out.desde, out.hasta, error) &&
+        choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
+        choice(m, "decimal", "coma", "punto", out.comma, error);
 }
 
 } // namespace params

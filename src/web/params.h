@@ -18,14 +18,14 @@ constexpr std::size_t mostSeries = 40;
 struct Plot {
     std::vector<int> series;
     std::int64_t desde = 0, hasta = 0; // ms since the epoch, desde < hasta
-    int cubos = 0;                      // the plot's width in pixels
+    int cubos = 0; // the plot's width in pixels
 };
 
 struct Export {
     std::vector<int> series;
     std::int64_t desde = 0, hasta = 0;
-    bool utf8 = false;  // otherwise Windows-1252
-    bool comma = true;  // decimal comma; otherwise point
+    bool utf8 = false; // otherwise Windows-1252
+    bool comma = true; // decimal comma; otherwise point
 };
 
 // False with `error` set.

@@ -30,13 +30,15 @@ std::string exportName(const std::vector<SeriesInfo> &series, std::int64_t desde
     std::string station;
     for (const char c : series.front().estacion)
         station += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-    const QString day = QDateTime::fromMSecsSinceEpoch(desde, Qt::UTC).toString(QStringLiteral("yyyyMMdd-HHmm"));
+    const QString day =
+        QDateTime::fromMSecsSinceEpoch(desde, Qt::UTC).toString(QStringLiteral("yyyyMMdd-HHmm"));
     return station + '-' + day.toStdString() + ".csv";
 }
 
 } // namespace
 
-std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::string &user, std::string &error)
+std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::string &user,
+                                                                   std::string &error)
 {
     std::unique_lock lock(overviewMutex_, std::defer_lock);
     // Behind a question that hangs, the others give up in time.
@@ -67,7 +69,8 @@ std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::st
         // plain one are the same to the page.
         unsigned char hash[16];
         const std::string seen = user + '\n' + overviewSeries_;
-        crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char *>(seen.data()), seen.size(), nullptr, 0);
+        crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char *>(seen.data()),
+                           seen.size(), nullptr, 0);
         char hex[2 * sizeof hash + 1];
         sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
         made->etag = std::string("W/\"") + hex + '"';
@@ -76,7 +79,8 @@ std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::st
     return a;
 }
 
-void WebServer::overview(const httplib::Request &req, httplib::Response &res, const std::string &user)
+void WebServer::overview(const httplib::Request &req, httplib::Response &res,
+                         const std::string &user)
 {
     std::string error;
     if (!params::none(req.params, error)) {
@@ -102,7 +106,8 @@ void WebServer::overview(const httplib::Request &req, httplib::Response &res, co
     res.set_content(a->body, "application/json; charset=utf-8");
 }
 
-bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res)
+bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows,
+                            httplib::Response &res)
 {
     std::string error;
     if (!db_.series(keys, rows, error)) {
@@ -112,9 +117,12 @@ bool WebServer::knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo
     // In the order the request names them, which is the order of the columns.
     std::vector<SeriesInfo> ordered;
     for (const int k : keys) {
-        const auto it = std::find_if(rows.begin(), rows.end(), [k](const SeriesInfo &s) { return s.serie == k; });
+        const auto it = std::find_if(rows.begin(), rows.end(),
+                                     [k](const SeriesInfo &s) { return s.serie == k; });
         if (it == rows.end()) {
-            jsonError(res, 400, "No hay ninguna serie " + std::to_string(k) + ": quizá la estación o la columna ya no existen.");
+            jsonError(res, 400,
+                      "No hay ninguna serie " + std::to_string(k) +
+                          ": quizá la estación o la columna ya no existen.");
             return false;
         }
         ordered.push_back(*it);
@@ -214,15 +222,16 @@ void WebServer::plot(const httplib::Request &req, httplib::Response &res)
     }
     // Written a series at a time as the rows come: forty series of twenty
     // thousand buckets never sit whole in memory.
-    res.set_chunked_content_provider("application/json; charset=utf-8", [rows, p](std::size_t, httplib::DataSink &sink) {
-        PlotJson plot(p.series, p.desde, p.hasta, p.cubos);
-        std::string out = plot.begin();
-        return sendBlocks<Span>(
-            *rows, sink, out, web::Reader::spanRows,
-            [&](const std::vector<Span> &block, std::string &o) { plot.add(block, o); },
-            [](const std::string &error) { log("Gráfica cortada: " + error); },
-            [&](std::string &o) { plot.finish(o); });
-    });
+    res.set_chunked_content_provider(
+        "application/json; charset=utf-8", [rows, p](std::size_t, httplib::DataSink &sink) {
+            PlotJson plot(p.series, p.desde, p.hasta, p.cubos);
+            std::string out = plot.begin();
+            return sendBlocks<Span>(
+                *rows, sink, out, web::Reader::spanRows,
+                [&](const std::vector<Span> &block, std::string &o) { plot.add(block, o); },
+                [](const std::string &error) { log("Gráfica cortada: " + error); },
+                [&](std::string &o) { plot.finish(o); });
+        });
 }
 
 void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
@@ -232,12 +241,14 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
     std::vector<SeriesInfo> series;
     if (!accepted(req, res, params::exportCsv, p) || !knownSeries(p.series, series, res))
         return;
-    const auto rows = firstBlock(db_.readings(p.series, p.desde, p.hasta, series.front().zona, error), error);
+    const auto rows =
+        firstBlock(db_.readings(p.series, p.desde, p.hasta, series.front().zona, error), error);
     if (!rows) {
         unavailable(res, error);
         return;
     }
-    res.set_header("Content-Disposition", "attachment; filename=\"" + exportName(series, p.desde) + '"');
+    res.set_header("Content-Disposition",
+                   "attachment; filename=\"" + exportName(series, p.desde) + '"');
     const std::string type = p.utf8 ? "text/csv; charset=utf-8" : "text/csv; charset=windows-1252";
     // The rows go out as the database hands them over, a block at a time.
     res.set_chunked_content_provider(type, [rows, p, series](std::size_t, httplib::DataSink &sink) {

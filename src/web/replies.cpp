@@ -13,7 +13,8 @@ namespace replies {
 
 void log(const std::string &what)
 {
-    const std::string stamp = QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString();
+    const std::string stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString();
     std::fprintf(stderr, "%s  %s\n", stamp.c_str(), what.c_str());
 }
 
@@ -30,12 +31,15 @@ void unavailable(httplib::Response &res, const std::string &error)
 {
     res.set_header("Retry-After", "5");
     if (error == web::Reader::busy) {
-        jsonError(res, 503, "Todas las conexiones con la base de datos están ocupadas (exportaciones o gráficas largas en "
-                            "curso); se vuelve a intentar en unos segundos.");
+        jsonError(res, 503,
+                  "Todas las conexiones con la base de datos están ocupadas (exportaciones o "
+                  "gráficas largas en "
+                  "curso); se vuelve a intentar en unos segundos.");
         return;
     }
     log("Base de datos: " + error);
-    jsonError(res, 503, "La base de datos no responde; se vuelve a intentar en la siguiente petición.");
+    jsonError(res, 503,
+              "La base de datos no responde; se vuelve a intentar en la siguiente petición.");
 }
 
 } // namespace replies

@@ -11,7 +11,8 @@ namespace {
 
 std::string lower(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -42,7 +43,8 @@ bool splitUrl(const std::string &url, std::string &scheme, std::string &authorit
 std::string withoutDefaultPort(const std::string &authority, const std::string &scheme)
 {
     const std::string port = scheme == "https" ? ":443" : ":80";
-    if (authority.size() > port.size() && authority.compare(authority.size() - port.size(), port.size(), port) == 0)
+    if (authority.size() > port.size() &&
+        authority.compare(authority.size() - port.size(), port.size(), port) == 0)
         return authority.substr(0, authority.size() - port.size());
     return authority;
 }
@@ -50,7 +52,8 @@ std::string withoutDefaultPort(const std::string &authority, const std::string &
 bool isAddress(const std::string &text)
 {
     unsigned char bytes[16];
-    return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+    return inet_pton(AF_INET, text.c_str(), bytes) == 1 ||
+        inet_pton(AF_INET6, text.c_str(), bytes) == 1;
 }
 
 } // namespace

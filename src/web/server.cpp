@@ -49,10 +49,10 @@ std::string escapeHtml(const std::string &s)
     std::string out;
     for (const char c : s) {
         const char *entity = c == '&' ? "&amp;"
-            : c == '<'               ? "&lt;"
-            : c == '>'               ? "&gt;"
-            : c == '"'               ? "&quot;"
-                                     : nullptr;
+            : c == '<'                ? "&lt;"
+            : c == '>'                ? "&gt;"
+            : c == '"'                ? "&quot;"
+                                      : nullptr;
         if (entity)
             out += entity;
         else
@@ -73,7 +73,8 @@ std::string sessionCookie(const httplib::Request &req)
 
 WebServer::WebServer(const WebOptions &options, users::Table users, web::Reader &db)
     : options_(options), db_(db), users_(std::make_shared<const users::Table>(std::move(users))),
-      required_(!users_->empty()), usersStamp_(users::stamp(options.users)), usersExposure_(users::exposure(options.users)),
+      required_(!users_->empty()), usersStamp_(users::stamp(options.users)),
+      usersExposure_(users::exposure(options.users)),
       sessions_(std::chrono::minutes(options.sessionMinutes))
 {
     for (const QString &name : QDir(pageFolder).entryList(QDir::Files, QDir::Name)) {
@@ -140,7 +141,8 @@ void WebServer::reloadUsers()
     // with the change already checks the new password.
     for (const std::string &name : gone)
         if (const int n = sessions_.closeUser(name); n > 0)
-            log("Sesiones de «" + name + "» cerradas: " + std::to_string(n) + " (usuario quitado o contraseña cambiada).");
+            log("Sesiones de «" + name + "» cerradas: " + std::to_string(n) +
+                " (usuario quitado o contraseña cambiada).");
     log("Fichero de usuarios leído de nuevo: " + std::to_string(usersNow()->size()) + " usuarios.");
     if (none && required_)
         log("Sin usuarios en el fichero, nadie puede entrar hasta que se añada alguno.");
@@ -162,11 +164,13 @@ bool WebServer::bind(QString &error)
     if (options_.certificate.isEmpty()) {
         http_ = std::make_unique<httplib::Server>();
     } else {
-        const QByteArray cert = options_.certificate.toLocal8Bit(), key = options_.key.toLocal8Bit();
+        const QByteArray cert = options_.certificate.toLocal8Bit(),
+                         key = options_.key.toLocal8Bit();
         http_ = std::make_unique<httplib::SSLServer>(cert.constData(), key.constData());
         secure_ = true;
         if (!http_->is_valid()) {
-            error = QStringLiteral("No se pueden usar el certificado %1 y la clave %2 (ficheros PEM que se correspondan).")
+            error = QStringLiteral("No se pueden usar el certificado %1 y la clave %2 (ficheros "
+                                   "PEM que se correspondan).")
                         .arg(options_.certificate, options_.key);
             return false;
         }
@@ -189,7 +193,8 @@ bool WebServer::bind(QString &error)
     });
     routes();
     const std::string host = options_.host.toStdString();
-    port_ = options_.port == 0 ? http_->bind_to_any_port(host) : (http_->bind_to_port(host, options_.port) ? options_.port : -1);
+    port_ = options_.port == 0 ? http_->bind_to_any_port(host)
+                               : (http_->bind_to_port(host, options_.port) ? options_.port : -1);
     if (port_ <= 0) {
         error = QStringLiteral("No se puede escuchar en %1:%2 (¿otro programa usa ese puerto?).")
                     .arg(options_.host)
@@ -287,8 +292,10 @@ void WebServer::routes()
         else
             loginPage(res, 200, "");
     });
-    s.Post("/entrar", [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
-    s.Post("/salir", [this](const httplib::Request &req, httplib::Response &res) { logout(req, res); });
+    s.Post("/entrar",
+           [this](const httplib::Request &req, httplib::Response &res) { login(req, res); });
+    s.Post("/salir",
+           [this](const httplib::Request &req, httplib::Response &res) { logout(req, res); });
     s.Get("/api/resumen", [this](const httplib::Request &req, httplib::Response &res) {
         std::string user;
         if (allowed(req, res, user))
@@ -313,17 +320,18 @@ void WebServer::routes()
         else if (res.status == 400)
             res.set_content("Petición mal formada.", "text/plain; charset=utf-8");
     });
-    s.set_exception_handler([](const httplib::Request &req, httplib::Response &res, std::exception_ptr e) {
-        std::string what = "?";
-        try {
-            std::rethrow_exception(e);
-        } catch (const std::exception &x) {
-            what = x.what();
-        } catch (...) {
-        }
-        log("Error al atender " + req.path + ": " + what);
-        jsonError(res, 500, "Error interno del servidor.");
-    });
+    s.set_exception_handler(
+        [](const httplib::Request &req, httplib::Response &res, std::exception_ptr e) {
+            std::string what = "?";
+            try {
+                std::rethrow_exception(e);
+            } catch (const std::exception &x) {
+                what = x.what();
+            } catch (...) {
+            }
+            log("Error al atender " + req.path + ": " + what);
+            jsonError(res, 500, "Error interno del servidor.");
+        });
     // Without users the page is for this machine alone. A web site whose
     // name someone pointed at 127.0.0.1 must not read it through the
     // visitor's browser: such a request names that site as its host.
@@ -332,21 +340,25 @@ void WebServer::routes()
         // user's cookies or without: only this page's own POSTs are served.
         if (req.method == "POST" &&
             !requests::sameOrigin(req.get_header_value("Origin"), req.get_header_value("Referer"),
-                                  req.get_header_value("Sec-Fetch-Site"), req.get_header_value("Host"))) {
+                                  req.get_header_value("Sec-Fetch-Site"),
+                                  req.get_header_value("Host"))) {
             log("POST a " + req.path + " rechazado: no viene de esta página (Origin «" +
                 req.get_header_value("Origin").substr(0, 100) + "») desde " + client(req));
             res.status = 403;
-            res.set_content("Esta petición no viene de la propia página y no se atiende. Abra la página y "
-                            "vuelva a intentarlo desde ella.",
-                            "text/plain; charset=utf-8");
+            res.set_content(
+                "Esta petición no viene de la propia página y no se atiende. Abra la página y "
+                "vuelva a intentarlo desde ella.",
+                "text/plain; charset=utf-8");
             return httplib::Server::HandlerResponse::Handled;
         }
         if (required_ || requests::addressHost(req.get_header_value("Host")))
             return httplib::Server::HandlerResponse::Unhandled;
         res.status = 403;
         res.set_content("Sin usuarios, esta página solo se sirve con la dirección del equipo, como "
-                        "http://127.0.0.1:" + std::to_string(port_) + "/. Para servirla con un nombre, "
-                        "añada usuarios (climalog-web --usuario NOMBRE).",
+                        "http://127.0.0.1:" +
+                            std::to_string(port_) +
+                            "/. Para servirla con un nombre, "
+                            "añada usuarios (climalog-web --usuario NOMBRE).",
                         "text/plain; charset=utf-8");
         return httplib::Server::HandlerResponse::Handled;
     });
@@ -359,8 +371,9 @@ void WebServer::routes()
         // Other sites learn nothing of the page's addresses; the page's own
         // requests keep their origin, which a POST must show.
         res.set_header("Referrer-Policy", "same-origin");
-        res.set_header("Content-Security-Policy", "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
-                                                  "form-action 'self'; base-uri 'none'");
+        res.set_header("Content-Security-Policy",
+                       "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
+                       "form-action 'self'; base-uri 'none'");
         if (req.path.rfind("/api/", 0) == 0)
             res.set_header("Cache-Control", "no-store");
     });
@@ -372,7 +385,8 @@ void WebServer::login(const httplib::Request &req, httplib::Response &res)
         res.set_redirect("/", 303);
         return;
     }
-    const std::string name = req.get_param_value("usuario"), password = req.get_param_value("clave");
+    const std::string name = req.get_param_value("usuario"),
+                      password = req.get_param_value("clave");
     for (const auto &[key, value] : req.params)
         if (key != "usuario" && key != "clave") {
             loginPage(res, 400, "El formulario trae un campo desconocido.");
@@ -380,8 +394,9 @@ void WebServer::login(const httplib::Request &req, httplib::Response &res)
         }
     const std::string from = client(req);
     if (const int wait = throttle_.begin(name, from); wait > 0) {
-        loginPage(res, 429, "Demasiados intentos fallidos. Espere " + std::to_string(wait) +
-                                " segundos y vuelva a intentarlo.");
+        loginPage(res, 429,
+                  "Demasiados intentos fallidos. Espere " + std::to_string(wait) +
+                      " segundos y vuelva a intentarlo.");
         return;
     }
     bool ok = false;
@@ -408,8 +423,9 @@ void WebServer::login(const httplib::Request &req, httplib::Response &res)
         loginPage(res, 409, "Los usuarios acaban de cambiar; vuelva a intentarlo.");
         return;
     }
-    std::string cookie = std::string(cookieName) + '=' + token + "; Path=/; Max-Age=" +
-                         std::to_string(sessions_.life().count()) + "; HttpOnly; SameSite=Strict";
+    std::string cookie = std::string(cookieName) + '=' + token +
+        "; Path=/; Max-Age=" + std::to_string(sessions_.life().count()) +
+        "; HttpOnly; SameSite=Strict";
     if (secure_)
         cookie += "; Secure";
     res.set_header("Set-Cookie", cookie);
@@ -419,6 +435,7 @@ void WebServer::login(const httplib::Request &req, httplib::Response &res)
 void WebServer::logout(const httplib::Request &req, httplib::Response &res)
 {
     sessions_.close(sessionCookie(req));
-    res.set_header("Set-Cookie", std::string(cookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+    res.set_header("Set-Cookie",
+                   std::string(cookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
     res.set_redirect(required_ ? "/entrar" : "/", 303);
 }

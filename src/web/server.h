@@ -67,7 +67,8 @@ private:
     void exportCsv(const httplib::Request &req, httplib::Response &res);
     // The series named by a request, all of them known; false after
     // answering 400 or 503.
-    bool knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, httplib::Response &res);
+    bool knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows,
+                     httplib::Response &res);
 
     const WebOptions options_;
     web::Reader &db_;

@@ -43,7 +43,8 @@ void Sessions::close(const std::string &token)
 int Sessions::closeUser(const std::string &user)
 {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::erase_if(open_, [&](const auto &e) { return e.second.user == user; }));
+    return static_cast<int>(
+        std::erase_if(open_, [&](const auto &e) { return e.second.user == user; }));
 }
 
 namespace {
@@ -90,7 +91,9 @@ void Throttle::forget(Clock::time_point now)
 {
     if (counts_.size() < mostCounts)
         return;
-    std::erase_if(counts_, [now](const auto &e) { return e.second.next <= now && now - e.second.last > memory; });
+    std::erase_if(counts_, [now](const auto &e) {
+        return e.second.next <= now && now - e.second.last > memory;
+    });
     if (counts_.size() >= mostCounts)
         std::erase_if(counts_, [now](const auto &e) { return e.second.next <= now; });
 }

@@ -49,7 +49,8 @@ public:
 
     // 0: the try may go ahead, and is counted; otherwise the seconds to
     // wait, and nothing is counted.
-    int begin(const std::string &name, const std::string &address, Clock::time_point now = Clock::now());
+    int begin(const std::string &name, const std::string &address,
+              Clock::time_point now = Clock::now());
     // The password of a try that began was right.
     void succeeded(const std::string &name, const std::string &address);
 

@@ -23,7 +23,8 @@ constexpr std::size_t memory = 19 * 1024 * 1024;
 bool hash(const std::string &password, std::string &out)
 {
     char text[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str_alg(text, password.data(), password.size(), passes, memory, crypto_pwhash_ALG_ARGON2ID13) != 0)
+    if (crypto_pwhash_str_alg(text, password.data(), password.size(), passes, memory,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0)
         return false;
     out = text;
     return true;
@@ -36,7 +37,8 @@ bool readLines(const QString &path, QList<QByteArray> &lines, QString &error)
     if (!f.exists())
         return true;
     if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("No se puede leer el fichero de usuarios %1.").arg(rawfile::shown(path));
+        error =
+            QStringLiteral("No se puede leer el fichero de usuarios %1.").arg(rawfile::shown(path));
         return false;
     }
     lines = f.readAll().split('\n');
@@ -79,7 +81,8 @@ bool Table::load(const QString &path, QString &error)
         QString name;
         std::string hashText;
         if (!userLine(lines[i], name, hashText)) {
-            error = QStringLiteral("La línea %1 del fichero de usuarios %2 no es un usuario (nombre:hash).")
+            error = QStringLiteral(
+                        "La línea %1 del fichero de usuarios %2 no es un usuario (nombre:hash).")
                         .arg(i + 1)
                         .arg(rawfile::shown(path));
             hashes_.clear();
@@ -130,21 +133,27 @@ Stamp stamp(const QString &path)
 QString exposure(const QString &path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 ||
+        (st.st_mode & (S_IRGRP | S_IROTH)) == 0)
         return {};
-    return QStringLiteral("Aviso: otros usuarios del equipo pueden leer el fichero de usuarios %1 y probar "
-                          "contraseñas contra sus resúmenes; déjelo solo para su dueño: chmod 600 %1")
+    return QStringLiteral(
+               "Aviso: otros usuarios del equipo pueden leer el fichero de usuarios %1 y probar "
+               "contraseñas contra sus resúmenes; déjelo solo para su dueño: chmod 600 %1")
         .arg(rawfile::shown(path));
 }
 
-bool setPassword(const QString &path, const QString &name, const std::string &password, QString &error)
+bool setPassword(const QString &path, const QString &name, const std::string &password,
+                 QString &error)
 {
     if (!validName(name)) {
-        error = QStringLiteral("Nombre de usuario no válido: %1 (letras, cifras, '.', '_' o '-', hasta 64).").arg(name);
+        error = QStringLiteral(
+                    "Nombre de usuario no válido: %1 (letras, cifras, '.', '_' o '-', hasta 64).")
+                    .arg(name);
         return false;
     }
     if (QString::fromStdString(password).toUcs4().size() < shortestPassword) {
-        error = QStringLiteral("La contraseña es demasiado corta: al menos %1 caracteres.").arg(shortestPassword);
+        error = QStringLiteral("La contraseña es demasiado corta: al menos %1 caracteres.")
+                    .arg(shortestPassword);
         return false;
     }
     std::string hashText;
@@ -171,11 +180,13 @@ bool setPassword(const QString &path, const QString &name, const std::string &pa
         out += name.toUtf8() + ':' + QByteArray::fromStdString(hashText) + '\n';
 
     QSaveFile f(path);
-    const bool written = f.open(QIODevice::WriteOnly) && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                         f.write(out) == out.size() && f.commit();
+    const bool written = f.open(QIODevice::WriteOnly) &&
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+        f.write(out) == out.size() && f.commit();
     // The rename reaches the disk with the folder.
     if (!written || !rawfile::syncFolder(QFileInfo(path).absolutePath())) {
-        error = QStringLiteral("No se puede escribir el fichero de usuarios %1.").arg(rawfile::shown(path));
+        error = QStringLiteral("No se puede escribir el fichero de usuarios %1.")
+                    .arg(rawfile::shown(path));
         return false;
     }
     return true;

@@ -50,6 +50,7 @@ QString exposure(const QString &path);
 // Adds the user to the file or changes its password; the file is replaced
 // whole (readable by its owner only) so a crash leaves the old one or the
 // new one. False with a Spanish message.
-bool setPassword(const QString &path, const QString &name, const std::string &password, QString &error);
+bool setPassword(const QString &path, const QString &name, const std::string &password,
+                 QString &error);
 
 } // namespace users

@@ -16,10 +16,7 @@ constexpr auto idleLife = std::chrono::seconds(30);
 
 Workers::Workers(std::size_t most) : most_(most) {}
 
-Workers::~Workers()
-{
-    shutdown();
-}
+Workers::~Workers() { shutdown(); }
 
 void *Workers::start(void *self)
 {
@@ -45,7 +42,8 @@ void Workers::enqueue(std::function<void()> job)
     if (pthread_create(&thread, &attr, &Workers::start, this) == 0)
         ++threads_;
     else
-        std::fputs("climalog-web: no se puede crear otro hilo; la petición espera a uno libre.\n", stderr);
+        std::fputs("climalog-web: no se puede crear otro hilo; la petición espera a uno libre.\n",
+                   stderr);
     pthread_attr_destroy(&attr);
 }
 
@@ -54,7 +52,8 @@ void Workers::run()
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_;
-        const bool got = work_.wait_for(lock, idleLife, [this] { return stopping_ || !jobs_.empty(); });
+        const bool got =
+            work_.wait_for(lock, idleLife, [this] { return stopping_ || !jobs_.empty(); });
         --idle_;
         if (!got || jobs_.empty())
             break;

@@ -44,7 +44,8 @@ std::pair<int, QString> runArchive(const QStringList &args, const QString &role 
     }
     p.start(program, args);
     p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
 // The rows of a query on a connection: fields joined by '|', NULL as "ERR",
@@ -58,7 +59,8 @@ std::string rowsOn(PGconn *c, const std::string &sql)
         text = std::string("!") + state;
     for (int i = 0; i < PQntuples(r); ++i)
         for (int f = 0; f < PQnfields(r); ++f)
-            text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) + std::string(f + 1 < PQnfields(r) ? "|" : "\n");
+            text += (PQgetisnull(r, i, f) ? "ERR" : PQgetvalue(r, i, f)) +
+                std::string(f + 1 < PQnfields(r) ? "|" : "\n");
     PQclear(r);
     return text;
 }
@@ -70,7 +72,8 @@ struct TestDatabase {
     TestDatabase()
     {
         connect();
-        EXPECT_EQ(PQstatus(conn), CONNECTION_OK) << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
+        EXPECT_EQ(PQstatus(conn), CONNECTION_OK)
+            << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
         PQclear(PQexec(conn, "DROP SCHEMA IF EXISTS climalog CASCADE"));
     }
     ~TestDatabase() { PQfinish(conn); }
@@ -79,8 +82,10 @@ struct TestDatabase {
     {
         PQfinish(conn);
         conn = PQconnectdb("");
-        PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
-        PQclear(PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
+        PQsetNoticeProcessor(
+            conn, [](void *, const char *) {}, nullptr);
+        PQclear(
+            PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
     }
     std::string rows(const char *sql) const { return rowsOn(conn, sql); }
     PGconn *conn = nullptr;
@@ -103,14 +108,15 @@ struct Station {
         g.estados[1] = {{}, s % 13 != 0, {sala}, 0};
         const QString hora = at.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"));
         expected += name.toStdString() + "|Sala (\u00BAC)|" + hora.toStdString() + "|" +
-                    (s % 13 ? QString::number(sala).toStdString() : "ERR") + "\n";
-        return QByteArray::fromStdString(cp1252::encode((header ? cabecera(g) + QStringLiteral("\r\n") : QString()) + linea(g, hora) + QStringLiteral("\r\n")));
+            (s % 13 ? QString::number(sala).toStdString() : "ERR") + "\n";
+        return QByteArray::fromStdString(
+            cp1252::encode((header ? cabecera(g) + QStringLiteral("\r\n") : QString()) +
+                           linea(g, hora) + QStringLiteral("\r\n")));
     }
     General g;
     const QString folder, name = QStringLiteral("07-12-2026-00.log");
     std::string expected;
 };
-
 
 // Minutes and hours whose stored figures (lines, and per column readings,
 // minimum, maximum, sum) are not those of the stored lines: none.
@@ -119,14 +125,23 @@ std::string rollupsAgainstLines(const TestDatabase &db)
     std::string out;
     for (const char *table : {"minuto", "hora"}) {
         const std::string period = table == std::string("minuto") ? "60" : "3600";
-        out += db.rows(("WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " + period + ") * " + period +
-                        ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm "
-                        "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(ARRAY[c], CASE WHEN l.exactos IS NOT NULL THEN ARRAY[e] END, 1) AS v "
-                        "FROM unnest(l.valores, l.exactos) WITH ORDINALITY x(c, e, k)) u GROUP BY 1, 2, 3), "
-                        "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." + table +
-                        " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
-                        "SELECT '" + table + "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
-                        "WHERE (l.c, l.n, l.mn, l.mx, l.sm) IS DISTINCT FROM (r.lineas, r.n, r.mn, r.mx, r.sm)").c_str());
+        out += db.rows(
+            ("WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " +
+             period + ") * " + period +
+             ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, "
+             "sum(u.v) AS sm "
+             "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(ARRAY[c], CASE WHEN "
+             "l.exactos IS NOT NULL THEN ARRAY[e] END, 1) AS v "
+             "FROM unnest(l.valores, l.exactos) WITH ORDINALITY x(c, e, k)) u GROUP BY 1, 2, 3), "
+             "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." +
+             table +
+             " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
+             "SELECT '" +
+             table +
+             "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
+             "WHERE (l.c, l.n, l.mn, l.mx, l.sm) IS DISTINCT FROM (r.lineas, r.n, r.mn, r.mx, "
+             "r.sm)")
+                .c_str());
     }
     return out;
 }
@@ -135,41 +150,70 @@ std::string rollupsAgainstLines(const TestDatabase &db)
 
 TEST(Archive, SingleRunsOverChangingFiles)
 {
-    const QByteArray h = "Hora  Sala (\xBA" "C)  Puerta - 1  Puerta - 2\r\n", l0 = "07-12-2026 10:00:00  21,5  1  0\r\n",
-                     l1 = "07-12-2026 10:00:01  22,5  0  1\r\n", l2 = "07-12-2026 10:00:02  ERR  1  1\r\n", l3 = "07-12-2026 10:00:03  -3  0  0\r\n";
-    const std::string r0 = "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.5\n", r1 = "01|Puerta - 1|0\n01|Puerta - 2|1\n01|Sala (ºC)|22.5\n",
-                      r2 = "02|Puerta - 1|1\n02|Puerta - 2|1\n02|Sala (ºC)|ERR\n", r3 = "03|Puerta - 1|0\n03|Puerta - 2|0\n03|Sala (ºC)|-3\n";
+    const QByteArray h = "Hora  Sala (\xBA"
+                         "C)  Puerta - 1  Puerta - 2\r\n",
+                     l0 = "07-12-2026 10:00:00  21,5  1  0\r\n",
+                     l1 = "07-12-2026 10:00:01  22,5  0  1\r\n",
+                     l2 = "07-12-2026 10:00:02  ERR  1  1\r\n",
+                     l3 = "07-12-2026 10:00:03  -3  0  0\r\n";
+    const std::string r0 = "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.5\n",
+                      r1 = "01|Puerta - 1|0\n01|Puerta - 2|1\n01|Sala (ºC)|22.5\n",
+                      r2 = "02|Puerta - 1|1\n02|Puerta - 2|1\n02|Sala (ºC)|ERR\n",
+                      r3 = "03|Puerta - 1|0\n03|Puerta - 2|0\n03|Sala (ºC)|-3\n";
     // The same bytes up to the archived end, other names and values: the
     // new file's readings replace the old ones, every name counted.
-    const QByteArray g = "Hora  Hall (\xBA" "C)  Portal - 1  Portal - 2\r\n", g0 = "07-12-2026 10:00:00  11,5  0  0\r\n",
+    const QByteArray g = "Hora  Hall (\xBA"
+                         "C)  Portal - 1  Portal - 2\r\n",
+                     g0 = "07-12-2026 10:00:00  11,5  0  0\r\n",
                      g1 = "07-12-2026 10:00:01  12,5  1  1\r\n";
-    const std::string s0 = "00|Hall (ºC)|11.5\n00|Portal - 1|0\n00|Portal - 2|0\n", s1 = "01|Hall (ºC)|12.5\n01|Portal - 1|1\n01|Portal - 2|1\n";
+    const std::string s0 = "00|Hall (ºC)|11.5\n00|Portal - 1|0\n00|Portal - 2|0\n",
+                      s1 = "01|Hall (ºC)|12.5\n01|Portal - 1|1\n01|Portal - 2|1\n";
     // Per run: the bytes appended (or, after "=", the file written anew; after
     // ">", appended to a second file of the same day), the table
     // ("second|column|value"), a text the program must print.
-    const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>> rows[] = {
-        {"a torn line waits until it is whole", {{h + l0 + "07-12-2026 10:00:01  2", r0, ""}, {"2,5  0  1\r", r0, ""}, {"\n", r0 + r1, ""}}},
-        {"a shrunk file is read again by key, its old lines past its end dropped",
-         {{h + l0 + l1 + l2, r0 + r1 + r2, ""}, {"=" + h + l0 + l1, r0 + r1, "ninguna lectura cambiada; 1 línea archivada que ya no tiene, borrada"},
-          {l3, r0 + r1 + r3, ""}}},
-        {"made again with other lines: only its own stay",
-         {{h + l0 + l1 + l2 + l3, r0 + r1 + r2 + r3, ""}, {"=" + h + l1 + l3, r1 + r3, "2 líneas archivadas que ya no tiene, borradas"}}},
-        {"a second twice in one batch is reported as across runs",
-         {{h + l0 + l1 + "07-12-2026 10:00:01  23  1  1\r\n", r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n",
-           "2 lecturas ya archivadas en los mismos segundos"}}},
-        {"replaced while stopped, the same line ends at the archived end",
-         {{h + l0 + l1, r0 + r1, ""}, {"=" + g + g0 + g1 + l2, s0 + s1 + "02|Hall (ºC)|ERR\n02|Portal - 1|1\n02|Portal - 2|1\n", "6 lecturas cambiadas"}}},
-        {"rewritten with longer lines: the new values, none twice",
-         {{h + l0 + l1 + l2, r0 + r1 + r2, ""},
-          {"=" + h + "07-12-2026 10:00:00  21,25  1  0\r\n07-12-2026 10:00:01  22,5  0  1\r\n07-12-2026 10:00:02  ERR  1  1\r\n" + l3,
-           "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.25\n" + r1 + r2 + r3, "1 lectura cambiada"}}},
-        {"lines of another day are skipped and make no partition",
-         {{h + l0 + "07-12-2031 10:00:01  22,5  0  1\r\n06-12-2026 10:00:01  22,5  0  1\r\n08-12-2026 10:00:01  22,5  0  1\r\n" + l2,
-           r0 + r2, "3 líneas descartadas de otro día"}}},
-        {"a second already stored from another file takes the later file's line",
-         {{h + l0 + l1, r0 + r1, ""}, {">" + h + "07-12-2026 10:00:01  23  1  1\r\n" + l2,
-                                       r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n" + r2, "2 lecturas ya archivadas en los mismos segundos"}}},
-    };
+    const std::pair<const char *, std::vector<std::tuple<QByteArray, std::string, const char *>>>
+        rows[] = {
+            {"a torn line waits until it is whole",
+             {{h + l0 + "07-12-2026 10:00:01  2", r0, ""},
+              {"2,5  0  1\r", r0, ""},
+              {"\n", r0 + r1, ""}}},
+            {"a shrunk file is read again by key, its old lines past its end dropped",
+             {{h + l0 + l1 + l2, r0 + r1 + r2, ""},
+              {"=" + h + l0 + l1, r0 + r1,
+               "ninguna lectura cambiada; 1 línea archivada que ya no tiene, borrada"},
+              {l3, r0 + r1 + r3, ""}}},
+            {"made again with other lines: only its own stay",
+             {{h + l0 + l1 + l2 + l3, r0 + r1 + r2 + r3, ""},
+              {"=" + h + l1 + l3, r1 + r3, "2 líneas archivadas que ya no tiene, borradas"}}},
+            {"a second twice in one batch is reported as across runs",
+             {{h + l0 + l1 + "07-12-2026 10:00:01  23  1  1\r\n",
+               r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n",
+               "2 lecturas ya archivadas en los mismos segundos"}}},
+            {"replaced while stopped, the same line ends at the archived end",
+             {{h + l0 + l1, r0 + r1, ""},
+              {"=" + g + g0 + g1 + l2,
+               s0 + s1 + "02|Hall (ºC)|ERR\n02|Portal - 1|1\n02|Portal - 2|1\n",
+               "6 lecturas cambiadas"}}},
+            {"rewritten with longer lines: the new values, none twice",
+             {{h + l0 + l1 + l2, r0 + r1 + r2, ""},
+              {"=" + h +
+                   "07-12-2026 10:00:00  21,25  1  0\r\n07-12-2026 10:00:01  22,5  0  "
+                   "1\r\n07-12-2026 10:00:02  ERR  1  1\r\n" +
+                   l3,
+               "00|Puerta - 1|1\n00|Puerta - 2|0\n00|Sala (ºC)|21.25\n" + r1 + r2 + r3,
+               "1 lectura cambiada"}}},
+            {"lines of another day are skipped and make no partition",
+             {{h + l0 +
+                   "07-12-2031 10:00:01  22,5  0  1\r\n06-12-2026 10:00:01  22,5  0  "
+                   "1\r\n08-12-2026 10:00:01  22,5  0  1\r\n" +
+                   l2,
+               r0 + r2, "3 líneas descartadas de otro día"}}},
+            {"a second already stored from another file takes the later file's line",
+             {{h + l0 + l1, r0 + r1, ""},
+              {">" + h + "07-12-2026 10:00:01  23  1  1\r\n" + l2,
+               r0 + "01|Puerta - 1|1\n01|Puerta - 2|1\n01|Sala (ºC)|23\n" + r2,
+               "2 lecturas ya archivadas en los mismos segundos"}}},
+        };
     for (const auto &[name, steps] : rows) {
         TestDatabase db;
         db.prepare();
@@ -180,15 +224,24 @@ TEST(Archive, SingleRunsOverChangingFiles)
             if (bytes.startsWith('>'))
                 append(t.file(QStringLiteral("1/07-12-2026-01.log")), bytes.mid(1));
             else
-                bytes.startsWith('=') ? void(QFile::remove(file)), append(file, bytes.mid(1)) : append(file, bytes);
-            const auto [code, said] = runArchive({QStringLiteral("--una-vez"), t.file(QStringLiteral("1"))});
+                bytes.startsWith('=')          ? void(QFile::remove(file)),
+                    append(file, bytes.mid(1)) : append(file, bytes);
+            const auto [code, said] =
+                runArchive({QStringLiteral("--una-vez"), t.file(QStringLiteral("1"))});
             EXPECT_EQ(code, 0) << name;
-            EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\""), expected)
+            EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura "
+                              "ORDER BY hora, columna COLLATE \"C\""),
+                      expected)
                 << name;
-            EXPECT_TRUE(said.contains(QString::fromUtf8(says))) << name << ": " << said.toStdString();
+            EXPECT_TRUE(said.contains(QString::fromUtf8(says)))
+                << name << ": " << said.toStdString();
             EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n") << name;
         }
-        EXPECT_EQ(db.rows("SELECT count(*) FROM pg_inherits WHERE inhrelid::regclass::text LIKE '%2031%'"), "0\n") << name;
+        EXPECT_EQ(
+            db.rows(
+                "SELECT count(*) FROM pg_inherits WHERE inhrelid::regclass::text LIKE '%2031%'"),
+            "0\n")
+            << name;
     }
 }
 
@@ -202,23 +255,34 @@ TEST(Archive, SummerTimeChangesKeepTheInstants)
     db.prepare();
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
-    const QByteArray h = "Hora  Sala (\xBA" "C)\r\n";
-    t.write(QStringLiteral("1/29-03-2026-00.log"), h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
-    t.write(QStringLiteral("1/25-10-2026-00.log"), h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n");
+    const QByteArray h = "Hora  Sala (\xBA"
+                         "C)\r\n";
+    t.write(QStringLiteral("1/29-03-2026-00.log"),
+            h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
+    t.write(QStringLiteral("1/25-10-2026-00.log"),
+            h + "25-10-2026 02:30:00  4\r\n25-10-2026 02:59:59  5\r\n25-10-2026 02:00:00  6\r\n");
     // East of UTC, the first of a month whose partition is not made yet: its
     // first hour belongs to the month before in UTC.
     const QDate first = QDate::currentDate().addMonths(3);
-    const QByteArray month = QDate(first.year(), first.month(), 1).toString(QStringLiteral("dd-MM-yyyy")).toLatin1();
-    t.write(QStringLiteral("1/%1-00.log").arg(QString::fromLatin1(month)), h + month + " 00:30:00  9\r\n");
+    const QByteArray month =
+        QDate(first.year(), first.month(), 1).toString(QStringLiteral("dd-MM-yyyy")).toLatin1();
+    t.write(QStringLiteral("1/%1-00.log").arg(QString::fromLatin1(month)),
+            h + month + " 00:30:00  9\r\n");
     const QStringList args = words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"));
     EXPECT_EQ(runArchive(args).first, 0);
-    append(t.file(QStringLiteral("1/25-10-2026-00.log")), "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
+    append(t.file(QStringLiteral("1/25-10-2026-00.log")),
+           "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
     EXPECT_EQ(runArchive(args).first, 0);
-    EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"),
+    EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), valor FROM "
+                      "climalog.lectura ORDER BY hora"),
               "29 00:59:59|1\n29 01:00:00|3\n29 01:30:00|2\n"
               "25 00:30:00|4\n25 00:59:59|5\n25 01:00:00|6\n25 01:30:00|7\n25 02:00:00|8\n" +
-                  QDateTime(QDate(first.year(), first.month(), 1), QTime(0, 30), QTimeZone("Europe/Madrid")).toUTC()
-                      .toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "|9\n");
+                  QDateTime(QDate(first.year(), first.month(), 1), QTime(0, 30),
+                            QTimeZone("Europe/Madrid"))
+                      .toUTC()
+                      .toString(QStringLiteral("dd HH:mm:ss"))
+                      .toStdString() +
+                  "|9\n");
     EXPECT_EQ(db.rows("SELECT zona FROM climalog.estacion"), "Europe/Madrid\n");
 }
 
@@ -228,64 +292,109 @@ TEST(Archive, CommandLineAndStartErrors)
     TempFolder t;
     for (const char *port : {"1", "2", "3", "4", "5", "6"})
         QDir().mkpath(t.file(QString::fromLatin1(port)));
-    const auto args = [&](const char *text, const char *folder) { return words(text) << t.file(QString::fromLatin1(folder)); };
+    const auto args = [&](const char *text, const char *folder) {
+        return words(text) << t.file(QString::fromLatin1(folder));
+    };
     // Archived oldest first (by year, month and day); each holds a line of
     // no reading, counted.
     for (const char *day : {"07-12-2026", "08-11-2026", "09-10-2025"})
-        t.write(QStringLiteral("1/%1-00.log").arg(QLatin1String(day)), "Hora  Sala (\xBA" "C)\r\n" + QByteArray(day) + "\r\n");
+        t.write(QStringLiteral("1/%1-00.log").arg(QLatin1String(day)),
+                "Hora  Sala (\xBA"
+                "C)\r\n" +
+                    QByteArray(day) + "\r\n");
     // A header the database cannot hold (a zero byte in a name) beside a good folder.
-    t.write(QStringLiteral("2/07-12-2026-00.log"), QByteArray("Hora  Sa") + '\0' + "la (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n");
-    t.write(QStringLiteral("3/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  3\r\n");
+    t.write(QStringLiteral("2/07-12-2026-00.log"),
+            QByteArray("Hora  Sa") + '\0' +
+                "la (\xBA"
+                "C)\r\n07-12-2026 10:00:00  1\r\n");
+    t.write(QStringLiteral("3/07-12-2026-00.log"),
+            "Hora  Sala (\xBA"
+            "C)\r\n07-12-2026 10:00:00  3\r\n");
     // A value a rule of the site refuses, between two it takes.
-    t.write(QStringLiteral("4/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
-                                                   "07-12-2026 10:00:02  2\r\n");
+    t.write(QStringLiteral("4/07-12-2026-00.log"),
+            "Hora  Sala (\xBA"
+            "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
+            "07-12-2026 10:00:02  2\r\n");
     // Lines no capture holds, each named: a zero byte, a line of a megabyte,
     // a column too many, days and times that do not exist, a value beyond
     // any double; and a file whose lines end in a lone CR.
     const QByteArray good = "07-12-2026 10:00:00  1  0\r\n";
-    t.write(QStringLiteral("5/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)  Puerta - 1\r\n" + good + QByteArray("07-12-2026 10:00:01  2\0  0\r\n", 28) +
-                                                   "07-12-2026 10:00:02  " + QByteArray(1 << 20, '1') + "  0\r\n07-12-2026 10:00:03  1  0  5\r\n"
-                                                   "31-02-2026 10:00:04  1  0\r\n07-12-2026 24:00:00  1  0\r\n07-12-2026 10:00:06  1e400  0\r\n"
-                                                   "07-12-2026 10:00:07  3  1\r\n");
-    t.write(QStringLiteral("6/07-12-2026-00.log"), QByteArray("Hora  Sala (\xBA" "C)  Puerta - 1\r" + good).replace("\r\n", "\r"));
-    const std::tuple<QStringList, int, const char *> rows[] = { // what it says, a pattern
-        {args("--una-vez", "1"), 1, "no tiene el esquema climalog: prepárela una vez con climalog-archivo --preparar"},
+    t.write(QStringLiteral("5/07-12-2026-00.log"),
+            "Hora  Sala (\xBA"
+            "C)  Puerta - 1\r\n" +
+                good + QByteArray("07-12-2026 10:00:01  2\0  0\r\n", 28) + "07-12-2026 10:00:02  " +
+                QByteArray(1 << 20, '1') +
+                "  0\r\n07-12-2026 10:00:03  1  0  5\r\n"
+                "31-02-2026 10:00:04  1  0\r\n07-12-2026 24:00:00  1  0\r\n07-12-2026 10:00:06  "
+                "1e400  0\r\n"
+                "07-12-2026 10:00:07  3  1\r\n");
+    t.write(QStringLiteral("6/07-12-2026-00.log"),
+            QByteArray("Hora  Sala (\xBA"
+                       "C)  Puerta - 1\r" +
+                       good)
+                .replace("\r\n", "\r"));
+    const std::tuple<QStringList, int, const char *> rows[] = {
+        // what it says, a pattern
+        {args("--una-vez", "1"), 1,
+         "no tiene el esquema climalog: prepárela una vez con climalog-archivo --preparar"},
         {words("--preparar"), 0, "Esquema climalog puesto en la versión 1"},
         {words("--nada"), 2, "Opción desconocida o sin su valor: --nada."},
         {words("--lote 0"), 2, "El lote debe ser un número de lecturas mayor que cero: 0."},
         {words("--lote -5"), 2, "El lote debe ser un número de lecturas mayor que cero: -5."},
         {words("--lote 1O"), 2, "El lote debe ser un número de lecturas mayor que cero: 1O."},
         {words("--zona Marte/Olimpo"), 2, "Zona horaria desconocida: Marte/Olimpo."},
-        {words("--una-vez b/2 a/1 c/1"), 2, "Las carpetas .*a/1 y .*c/1 tienen el mismo nombre de puerto"}, // side by side
+        {words("--una-vez b/2 a/1 c/1"), 2,
+         "Las carpetas .*a/1 y .*c/1 tienen el mismo nombre de puerto"}, // side by side
         // Passwords shown nowhere, libpq's own messages included.
         {words("postgresql://u:CLAVE@x postgresql://v:CL%41VE2@y/?password=CLAVE3"), 2,
          "^Sobra la segunda base de datos: postgresql://v:\\*\\*\\*@y/\\?password=\\*\\*\\*\\.\\n"},
-        {args("--una-vez postgresql://u:CLAVE@[::1/nada", "1"), 1, "No se puede conectar con la base de datos postgresql://u:\\*\\*\\*@\\["},
-        {args("--una-vez postgresql:///nada?host=/nonexistent&password=CLAVE", "1"), 1, "nonexistent&password=\\*\\*\\*: "},
+        {args("--una-vez postgresql://u:CLAVE@[::1/nada", "1"), 1,
+         "No se puede conectar con la base de datos postgresql://u:\\*\\*\\*@\\["},
+        {args("--una-vez postgresql:///nada?host=/nonexistent&password=CLAVE", "1"), 1,
+         "nonexistent&password=\\*\\*\\*: "},
         // Key and value words are an address too, never a folder.
-        {QStringList{QStringLiteral("--una-vez"), QStringLiteral("host=/nonexistent password=CLAVE dbname=nada"), t.file(QStringLiteral("1"))}, 1,
-         "^Archivo de la estación .*1\\.\\nNo se puede conectar con la base de datos host=/nonexistent password=\\*\\*\\* dbname=nada: "},
+        {QStringList{QStringLiteral("--una-vez"),
+                     QStringLiteral("host=/nonexistent password=CLAVE dbname=nada"),
+                     t.file(QStringLiteral("1"))},
+         1,
+         "^Archivo de la estación .*1\\.\\nNo se puede conectar con la base de datos "
+         "host=/nonexistent password=\\*\\*\\* dbname=nada: "},
         {args("--una-vez", "9"), 0, "No existe la carpeta de capturas"}, // reported, not fatal
-        {args("--una-vez", "1"), 0, "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 [\\s\\S]*07-12-2026-00.log: 1 "},
+        {args("--una-vez", "1"), 0,
+         "09-10-2025-00.log: 1 línea descartada[\\s\\S]*08-11-2026-00.log: 1 "
+         "[\\s\\S]*07-12-2026-00.log: 1 "},
         {args("--una-vez", "2") << t.file(QStringLiteral("3")) << t.file(QStringLiteral("4")), 3,
-         "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de columna tiene un byte nulo\\); se saltan"
-         "[\\s\\S]*4.07-12-2026-00.log, línea 3: la base de datos no la acepta \\(.*razonable.*\\); se salta"},
+         "2.07-12-2026-00.log, línea 1: la base de datos no acepta esta cabecera \\(un nombre de "
+         "columna tiene un byte nulo\\); se saltan"
+         "[\\s\\S]*4.07-12-2026-00.log, línea 3: la base de datos no la acepta "
+         "\\(.*razonable.*\\); se salta"},
         {args("--una-vez", "5"), 0,
-         "5.07-12-2026-00.log, línea 3: se salta \\(tiene un byte nulo\\)\\.\\n.*línea 4: se salta \\(ni cabecera ni lecturas de las columnas de su "
-         "cabecera\\)\\.\\n.*línea 5: se salta .*\\n.*línea 6: se salta \\(la fecha u hora 31-02-2026 10:00:04 no existe\\)\\.\\n.*línea 7: "
-         "se salta \\(la fecha u hora 07-12-2026 24:00:00 no existe\\)\\.\\n.*línea 8: se salta .*\\n.*: 6 líneas descartadas"},
-        {args("--una-vez", "6"), 3, "6.07-12-2026-00.log tiene finales de línea de un solo CR, sin LF: no se archiva\\."},
+         "5.07-12-2026-00.log, línea 3: se salta \\(tiene un byte nulo\\)\\.\\n.*línea 4: se salta "
+         "\\(ni cabecera ni lecturas de las columnas de su "
+         "cabecera\\)\\.\\n.*línea 5: se salta .*\\n.*línea 6: se salta \\(la fecha u hora "
+         "31-02-2026 10:00:04 no existe\\)\\.\\n.*línea 7: "
+         "se salta \\(la fecha u hora 07-12-2026 24:00:00 no existe\\)\\.\\n.*línea 8: se salta "
+         ".*\\n.*: 6 líneas descartadas"},
+        {args("--una-vez", "6"), 3,
+         "6.07-12-2026-00.log tiene finales de línea de un solo CR, sin LF: no se archiva\\."},
     };
     for (const auto &[args, code, says] : rows) {
         if (args.contains(t.file(QStringLiteral("4"))))
-            db.rows("ALTER TABLE climalog.linea ADD CONSTRAINT razonable CHECK (valores[1] < 64 * 500)");
+            db.rows("ALTER TABLE climalog.linea ADD CONSTRAINT razonable CHECK (valores[1] < 64 * "
+                    "500)");
         const auto [exit, said] = runArchive(args);
         EXPECT_EQ(exit, code) << says;
-        EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says)))) << said.toStdString();
-        EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) || said.contains(QStringLiteral("CLAVE2"))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says))))
+            << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) ||
+                     said.contains(QStringLiteral("CLAVE2")))
+            << said.toStdString();
     }
-    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto BETWEEN '2' AND '4' ORDER BY puerto, hora"), "3|3\n4|1\n4|2\n");
-    EXPECT_EQ(db.rows("SELECT puerto, to_char(hora, 'SS'), count(*) FROM climalog.lectura WHERE puerto > '4' GROUP BY 1, 2 ORDER BY 1, 2"),
+    EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto BETWEEN '2' AND '4' "
+                      "ORDER BY puerto, hora"),
+              "3|3\n4|1\n4|2\n");
+    EXPECT_EQ(db.rows("SELECT puerto, to_char(hora, 'SS'), count(*) FROM climalog.lectura WHERE "
+                      "puerto > '4' GROUP BY 1, 2 ORDER BY 1, 2"),
               "5|00|2\n5|07|2\n");
 }
 
@@ -300,36 +409,58 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
 {
     TestDatabase db;
     db.prepare();
-    db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE rol_sur LOGIN IN ROLE "
-            "climalog_estacion; CREATE ROLE rol_lector LOGIN IN ROLE climalog_lectura; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
-    EXPECT_EQ(db.rows("INSERT INTO climalog.estacion (nombre, rol) VALUES ('norte', 'rol_norte')"), "");
+    db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE "
+            "rol_sur LOGIN IN ROLE "
+            "climalog_estacion; CREATE ROLE rol_lector LOGIN IN ROLE climalog_lectura; EXCEPTION "
+            "WHEN duplicate_object THEN NULL; END $$");
+    EXPECT_EQ(db.rows("INSERT INTO climalog.estacion (nombre, rol) VALUES ('norte', 'rol_norte')"),
+              "");
     TempFolder t;
     for (const char *port : {"1", "2"}) {
         QDir().mkpath(t.file(QString::fromLatin1(port)));
-        t.write(QStringLiteral("%1/07-12-2026-00.log").arg(QLatin1String(port)), "Hora  Sala (\xBA" "C)\r\n07-12-2026 10:00:00  21,5\r\n"
-                                                                              "07-12-2026 10:01:00  22\r\n");
+        t.write(QStringLiteral("%1/07-12-2026-00.log").arg(QLatin1String(port)),
+                "Hora  Sala (\xBA"
+                "C)\r\n07-12-2026 10:00:00  21,5\r\n"
+                "07-12-2026 10:01:00  22\r\n");
     }
     const QString folder = t.file(QStringLiteral("1"));
-    EXPECT_EQ(runArchive(words("--una-vez --estacion norte --zona UTC") << folder, QStringLiteral("rol_norte")).first, 0);
+    EXPECT_EQ(runArchive(words("--una-vez --estacion norte --zona UTC") << folder,
+                         QStringLiteral("rol_norte"))
+                  .first,
+              0);
     // Another station, archived by the owner: what an attack would erase.
-    EXPECT_EQ(runArchive(words("--una-vez --estacion sur --zona UTC") << t.file(QStringLiteral("2"))).first, 0);
-    const std::pair<const char *, const char *> starts[] = { // station, role, what it says
+    EXPECT_EQ(
+        runArchive(words("--una-vez --estacion sur --zona UTC") << t.file(QStringLiteral("2")))
+            .first,
+        0);
+    const std::pair<const char *, const char *> starts[] = {
+        // station, role, what it says
         {"norte", "La estación norte es de otro rol de la base de datos, no de rol_sur"},
         {"libre", "La estación libre no está dada de alta para el rol rol_sur"},
     };
     for (const auto &[station, says] : starts) {
-        const auto [code, said] = runArchive(words("--una-vez --estacion") << QString::fromLatin1(station) << folder, QStringLiteral("rol_sur"));
-        EXPECT_TRUE(code == 1 && said.contains(QString::fromUtf8(says))) << code << said.toStdString();
+        const auto [code, said] =
+            runArchive(words("--una-vez --estacion") << QString::fromLatin1(station) << folder,
+                       QStringLiteral("rol_sur"));
+        EXPECT_TRUE(code == 1 && said.contains(QString::fromUtf8(says)))
+            << code << said.toStdString();
     }
-    const std::string stored = db.rows("SELECT * FROM climalog.lectura ORDER BY 1, 2, 5"), progress = db.rows("SELECT * FROM climalog.progreso ORDER BY 1"),
+    const std::string stored = db.rows("SELECT * FROM climalog.lectura ORDER BY 1, 2, 5"),
+                      progress = db.rows("SELECT * FROM climalog.progreso ORDER BY 1"),
                       stations = db.rows("SELECT * FROM climalog.estacion ORDER BY 1");
-    const auto id = [&](const char *sql) { const std::string r = db.rows(sql); return r.substr(0, r.size() - 1); };
+    const auto id = [&](const char *sql) {
+        const std::string r = db.rows(sql);
+        return r.substr(0, r.size() - 1);
+    };
     const std::string norte = id("SELECT id FROM climalog.estacion WHERE nombre = 'norte'"),
                       sur = id("SELECT id FROM climalog.estacion WHERE nombre = 'sur'"),
-                      surPort = id("SELECT p.id FROM climalog.puerto p JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'sur'"),
-                      surFile = id("SELECT f.id FROM climalog.fichero f JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e "
+                      surPort = id("SELECT p.id FROM climalog.puerto p JOIN climalog.estacion e ON "
+                                   "e.id = p.estacion WHERE e.nombre = 'sur'"),
+                      surFile = id("SELECT f.id FROM climalog.fichero f JOIN climalog.puerto p ON "
+                                   "p.id = f.puerto JOIN climalog.estacion e "
                                    "ON e.id = p.estacion WHERE e.nombre = 'sur'"),
-                      header = id("SELECT j.id FROM climalog.juego j JOIN climalog.puerto p ON p.id = j.puerto JOIN climalog.estacion e "
+                      header = id("SELECT j.id FROM climalog.juego j JOIN climalog.puerto p ON "
+                                  "p.id = j.puerto JOIN climalog.estacion e "
                                   "ON e.id = p.estacion WHERE e.nombre = 'norte'");
     const std::string own = "(SELECT g.* FROM climalog.progreso_de(" + norte + ") g) g";
     // The station's session first defines, in its own schema pg_temp, what
@@ -337,25 +468,33 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     // station's code, tables of the schema's table names, functions of the
     // names the functions call.
     PGconn *station = PQconnectdb("user=rol_norte");
-    const char *trap = "CREATE FUNCTION pg_temp.mal() RETURNS SETOF record LANGUAGE plpgsql AS $f$ BEGIN "
-                       "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'ataque_hecho') THEN CREATE ROLE ataque_hecho; END IF; "
-                       "DELETE FROM climalog.linea; RETURN; END $f$; "
-                       "CREATE TEMP VIEW entrada AS SELECT now() AS hora, 1 AS juego, 1::bigint AS linea, '{1}'::integer[] AS valores, "
-                       "NULL::float8[] AS exactos FROM pg_temp.mal() AS m(x integer); "
-                       "CREATE TEMP VIEW entrada_resumen AS SELECT * FROM pg_temp.mal() AS m(juego integer, periodo integer, inicio timestamptz, "
-                       "lineas integer, n smallint[], minimo float8[], maximo float8[], suma float8[]); "
-                       "CREATE TEMP VIEW linea AS SELECT * FROM pg_temp.mal() AS m(x integer); "
-                       "CREATE TEMP VIEW juego AS SELECT * FROM pg_temp.mal() AS m(x integer); "
-                       "CREATE TEMP VIEW estacion AS SELECT * FROM pg_temp.mal() AS m(x integer); "
-                       "CREATE TEMP VIEW pg_timezone_names AS SELECT * FROM pg_temp.mal() AS m(name text); "
-                       "CREATE FUNCTION pg_temp.valor_de(integer) RETURNS double precision LANGUAGE sql AS "
-                       "$f$ SELECT 1.0::double precision FROM pg_temp.mal() AS m(x integer) $f$; "
-                       "CREATE FUNCTION pg_temp.unnest(anyarray) RETURNS SETOF anyelement LANGUAGE sql AS $f$ SELECT $1[1] FROM pg_temp.mal() AS m(x integer) $f$; "
-                       "CREATE FUNCTION pg_temp.pg_has_role(name, oid, text) RETURNS boolean LANGUAGE sql AS $f$ SELECT true $f$; "
-                       "SET search_path = pg_temp, climalog, pg_catalog";
+    const char *trap =
+        "CREATE FUNCTION pg_temp.mal() RETURNS SETOF record LANGUAGE plpgsql AS $f$ BEGIN "
+        "IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'ataque_hecho') THEN CREATE ROLE "
+        "ataque_hecho; END IF; "
+        "DELETE FROM climalog.linea; RETURN; END $f$; "
+        "CREATE TEMP VIEW entrada AS SELECT now() AS hora, 1 AS juego, 1::bigint AS linea, "
+        "'{1}'::integer[] AS valores, "
+        "NULL::float8[] AS exactos FROM pg_temp.mal() AS m(x integer); "
+        "CREATE TEMP VIEW entrada_resumen AS SELECT * FROM pg_temp.mal() AS m(juego integer, "
+        "periodo integer, inicio timestamptz, "
+        "lineas integer, n smallint[], minimo float8[], maximo float8[], suma float8[]); "
+        "CREATE TEMP VIEW linea AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+        "CREATE TEMP VIEW juego AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+        "CREATE TEMP VIEW estacion AS SELECT * FROM pg_temp.mal() AS m(x integer); "
+        "CREATE TEMP VIEW pg_timezone_names AS SELECT * FROM pg_temp.mal() AS m(name text); "
+        "CREATE FUNCTION pg_temp.valor_de(integer) RETURNS double precision LANGUAGE sql AS "
+        "$f$ SELECT 1.0::double precision FROM pg_temp.mal() AS m(x integer) $f$; "
+        "CREATE FUNCTION pg_temp.unnest(anyarray) RETURNS SETOF anyelement LANGUAGE sql AS $f$ "
+        "SELECT $1[1] FROM pg_temp.mal() AS m(x integer) $f$; "
+        "CREATE FUNCTION pg_temp.pg_has_role(name, oid, text) RETURNS boolean LANGUAGE sql AS $f$ "
+        "SELECT true $f$; "
+        "SET search_path = pg_temp, climalog, pg_catalog";
     ASSERT_EQ(rowsOn(station, trap), "");
-    const std::string line = "ARRAY[ROW('2026-12-07 10:02:00+00', " + header + ", 9, '{96}', NULL)::climalog.entrada]";
-    const std::vector<std::pair<std::string, std::string>> calls = { // as rol_norte, in order; the answer
+    const std::string line =
+        "ARRAY[ROW('2026-12-07 10:02:00+00', " + header + ", 9, '{96}', NULL)::climalog.entrada]";
+    const std::vector<std::pair<std::string, std::string>> calls = {
+        // as rol_norte, in order; the answer
         {"SELECT climalog.alta_estacion('norte', 'UTC') > 0", "t\n"},
         {"SELECT climalog.alta_estacion('libre', 'UTC')", "!42501"},
         {"SELECT climalog.alta_estacion('sur', 'UTC')", "!42501"},
@@ -363,24 +502,40 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
         {"SELECT climalog.alta_puerto(" + sur + ", '9')", "!42501"},
         {"SELECT climalog.alta_puerto(" + norte + ", 'a/b')", "!22023"},
         // Sixteen ports a station, the one it has among them.
-        {"SELECT count(climalog.alta_puerto(" + norte + ", 'p' || i)) FROM generate_series(1, 15) i", "15\n"},
+        {"SELECT count(climalog.alta_puerto(" + norte +
+             ", 'p' || i)) FROM generate_series(1, 15) i",
+         "15\n"},
         {"SELECT climalog.alta_puerto(" + norte + ", 'p16')", "!54000"},
-        {"SELECT climalog.alta_fichero(climalog.alta_puerto(" + norte + ", '1'), '08-12-2026-00.log') > 0", "t\n"},
+        {"SELECT climalog.alta_fichero(climalog.alta_puerto(" + norte +
+             ", '1'), '08-12-2026-00.log') > 0",
+         "t\n"},
         {"SELECT climalog.alta_fichero(" + surPort + ", '08-12-2026-00.log')", "!42501"},
         {"SELECT * FROM climalog.progreso_de(" + sur + ")", ""},
         {"SELECT count(*) FROM climalog.progreso_de(" + norte + ")", "1\n"},
         // Its own line of a second more: stored, and its minute worked out by the server.
-        {"SELECT cambiadas, borradas FROM " + own + ", climalog.guardar(g.id, g.posicion, g.huella, g.posicion, g.posicion, g.lineas, g.huella, "
-         "g.muestra, g.cabecera, g.estado, 0, false, false, " + line + ")", "0|0\n"},
+        {"SELECT cambiadas, borradas FROM " + own +
+             ", climalog.guardar(g.id, g.posicion, g.huella, g.posicion, g.posicion, g.lineas, "
+             "g.huella, "
+             "g.muestra, g.cabecera, g.estado, 0, false, false, " +
+             line + ")",
+         "0|0\n"},
         // Another station's file.
-        {"SELECT * FROM climalog.guardar(" + surFile + ", 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')", "!42501"},
-        {"SELECT climalog.guardar_configuracion(p.id, 0, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}') FROM "
-         "(SELECT climalog.alta_puerto(" + norte + ", '1') AS id) p", "t\n"},
-        {"SELECT climalog.guardar_configuracion(" + surPort + ", 1, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}')", "!42501"},
+        {"SELECT * FROM climalog.guardar(" + surFile +
+             ", 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')",
+         "!42501"},
+        {"SELECT climalog.guardar_configuracion(p.id, 0, '{}', '{}', '{}', '{}', '{}', '{}', '{}', "
+         "'{}', '{}', '{}') FROM "
+         "(SELECT climalog.alta_puerto(" +
+             norte + ", '1') AS id) p",
+         "t\n"},
+        {"SELECT climalog.guardar_configuracion(" + surPort +
+             ", 1, '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}', '{}')",
+         "!42501"},
         {"UPDATE climalog.linea SET valores = '{1}'", "!42501"},
         {"DELETE FROM climalog.linea", "!42501"},
         {"INSERT INTO climalog.linea SELECT * FROM climalog.linea", "!42501"},
-        {"INSERT INTO climalog.minuto VALUES (1, 1, '2199-01-01', '{1}', '{1}', '{1}', '{1}')", "!42501"},
+        {"INSERT INTO climalog.minuto VALUES (1, 1, '2199-01-01', '{1}', '{1}', '{1}', '{1}')",
+         "!42501"},
         {"INSERT INTO climalog.estacion (nombre, rol) VALUES ('libre', 'rol_norte')", "!42501"},
         {"UPDATE climalog.progreso SET posicion = 0", "!42501"},
         {"SELECT * FROM climalog.resumen", "!42501"},
@@ -394,11 +549,17 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     PGconn *reader = PQconnectdb("user=rol_lector");
     ASSERT_EQ(rowsOn(reader, trap), "");
     const std::vector<std::pair<std::string, std::string>> reads = {
-        {"SELECT count(*) FROM climalog.tramo(ARRAY(SELECT serie FROM climalog.resumen), '2026-12-07', '2026-12-08', 10)", "5\n"},
-        {"SELECT count(*) FROM climalog.lecturas(ARRAY(SELECT serie FROM climalog.resumen), '2026-12-07', '2026-12-08')", "5\n"},
+        {"SELECT count(*) FROM climalog.tramo(ARRAY(SELECT serie FROM climalog.resumen), "
+         "'2026-12-07', '2026-12-08', 10)",
+         "5\n"},
+        {"SELECT count(*) FROM climalog.lecturas(ARRAY(SELECT serie FROM climalog.resumen), "
+         "'2026-12-07', '2026-12-08')",
+         "5\n"},
         {"SELECT climalog.alta_estacion('lector', 'UTC')", "!42501"},
         {"SELECT climalog.alta_puerto(" + norte + ", '3')", "!42501"},
-        {"SELECT * FROM climalog.guardar(1, 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')", "!42501"},
+        {"SELECT * FROM climalog.guardar(1, 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, "
+         "'{}')",
+         "!42501"},
         {"SELECT * FROM climalog.progreso_de(" + norte + ")", "!42501"},
         {"INSERT INTO climalog.linea SELECT * FROM climalog.linea", "!42501"},
     };
@@ -406,8 +567,13 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
         EXPECT_EQ(rowsOn(reader, sql), answer) << sql;
     PQfinish(reader);
     EXPECT_EQ(db.rows("SELECT count(*) FROM pg_roles WHERE rolname = 'ataque_hecho'"), "0\n");
-    EXPECT_EQ(db.rows("SELECT * FROM climalog.lectura WHERE hora <> '2026-12-07 10:02:00+00' ORDER BY 1, 2, 5"), stored);
-    EXPECT_EQ(db.rows("SELECT estacion, valor FROM climalog.lectura WHERE hora = '2026-12-07 10:02:00+00'"), "norte|1\n");
+    EXPECT_EQ(db.rows("SELECT * FROM climalog.lectura WHERE hora <> '2026-12-07 10:02:00+00' ORDER "
+                      "BY 1, 2, 5"),
+              stored);
+    EXPECT_EQ(
+        db.rows(
+            "SELECT estacion, valor FROM climalog.lectura WHERE hora = '2026-12-07 10:02:00+00'"),
+        "norte|1\n");
     EXPECT_EQ(db.rows("SELECT * FROM climalog.estacion ORDER BY 1"), stations);
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
 }
@@ -418,33 +584,48 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
 TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
 {
     TestDatabase db;
-    db.rows("CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto text NOT NULL, fichero text NOT NULL, "
-            "columna text NOT NULL, hora timestamptz NOT NULL, valor double precision) PARTITION BY RANGE (hora); "
-            "CREATE TABLE climalog.lectura_20261207 PARTITION OF climalog.lectura FOR VALUES FROM ('2026-12-07 00:00+00') TO ('2026-12-08 00:00+00'); "
-            "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion bigint, por_clave_hasta bigint, "
+    db.rows("CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto "
+            "text NOT NULL, fichero text NOT NULL, "
+            "columna text NOT NULL, hora timestamptz NOT NULL, valor double precision) PARTITION "
+            "BY RANGE (hora); "
+            "CREATE TABLE climalog.lectura_20261207 PARTITION OF climalog.lectura FOR VALUES FROM "
+            "('2026-12-07 00:00+00') TO ('2026-12-08 00:00+00'); "
+            "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion "
+            "bigint, por_clave_hasta bigint, "
             "actualizado timestamptz, PRIMARY KEY (estacion, puerto, fichero));");
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
-    const QByteArray h = "Hora  Sala (\xBA" "C)  Puerta - 1\r\n", l0 = "07-12-2026 10:00:00  21,5  1\r\n", l1 = "07-12-2026 10:00:01  ERR  0\r\n";
+    const QByteArray h = "Hora  Sala (\xBA"
+                         "C)  Puerta - 1\r\n",
+                     l0 = "07-12-2026 10:00:00  21,5  1\r\n",
+                     l1 = "07-12-2026 10:00:01  ERR  0\r\n";
     t.write(QStringLiteral("1/07-12-2026-00.log"), h + l0 + l1);
-    const std::string local = "SET TIME ZONE '" + QTimeZone::systemTimeZoneId().toStdString() + "'; ";
-    db.rows((local + "INSERT INTO climalog.lectura VALUES ('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:00', 21.5), "
-                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
-                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
-                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
-                     "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
-                     "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1), "
-                     "('norte', '1', '07-12-2026-01.log', 'Sala (ºC)', '2026-12-07 10:00:00', 30); "
-                     "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
+    const std::string local =
+        "SET TIME ZONE '" + QTimeZone::systemTimeZoneId().toStdString() + "'; ";
+    db.rows((local +
+             "INSERT INTO climalog.lectura VALUES ('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', "
+             "'2026-12-07 10:00:00', 21.5), "
+             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+             "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
+             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
+             "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1), "
+             "('norte', '1', '07-12-2026-01.log', 'Sala (ºC)', '2026-12-07 10:00:00', 30); "
+             "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
              std::to_string(h.size() + l0.size()) + ", 0, now())")
                 .c_str());
     const auto [code, said] = runArchive({QStringLiteral("--preparar")});
-    EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("climalog.lectura_anterior"))) << said.toStdString();
-    const char *sql = "SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\"";
-    const std::string migrated = "00|Puerta - 1|1\n00|Sala (ºC)|21.5\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n";
+    EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("climalog.lectura_anterior")))
+        << said.toStdString();
+    const char *sql = "SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura ORDER BY "
+                      "hora, columna COLLATE \"C\"";
+    const std::string migrated =
+        "00|Puerta - 1|1\n00|Sala (ºC)|21.5\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n";
     // A second held by two files: the later file's line, whole.
-    EXPECT_EQ(db.rows(sql), "00|Sala (ºC)|30\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n");
-    EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(db.rows(sql),
+              "00|Sala (ºC)|30\n01|Puerta - 1|0\n01|Sala (ºC)|ERR\n02|Sala (ºC)|0.1\n");
+    EXPECT_EQ(runArchive(words("--una-vez --estacion norte") << t.file(QStringLiteral("1"))).first,
+              0);
     EXPECT_EQ(db.rows(sql), migrated);
 }
 
@@ -459,34 +640,68 @@ TEST(Archive, ConfigurationReachesTheSummary)
     db.prepare();
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
-    t.write(QStringLiteral("1/07-12-2026-00.log"), "Hora  Sala (\xBA" "C)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
-                                                   "Puerta - 1  Puerta - 2  Aire (\xBA" "C)  Aire (%)\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0  19  55\r\n");
+    t.write(QStringLiteral("1/07-12-2026-00.log"),
+            "Hora  Sala (\xBA"
+            "C)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
+            "Puerta - 1  Puerta - 2  Aire (\xBA"
+            "C)  Aire (%)\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0  19  55\r\n");
     const auto config = [&](float min, float max, int action) {
         const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
         // Sala linked to the relay Puerta's output `action` when it is 2.
-        Rec sala = Rec().text(0, 16, "Sala").num(24, STT).num(34, limit(min), 4).num(38, limit(max), 4).num(130, action).num(138, 5);
+        Rec sala = Rec()
+                       .text(0, 16, "Sala")
+                       .num(24, STT)
+                       .num(34, limit(min), 4)
+                       .num(38, limit(max), 4)
+                       .num(130, action)
+                       .num(138, 5);
         if (action == 2)
             sala.raw(98, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
-        t.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + sala.b +
-                                                   Rec().text(0, 16, "Bomba").num(24, AVI).num(34, limit(1), 4).num(38, limit(2), 4).num(130, 1).num(138, 60).b +
-                                                   Rec().text(0, 16, "Puerta").num(24, DET).raw(16, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8)).b +
-                                                   Rec().text(0, 16, "Aire").num(24, HRT).num(34, limit(10), 4).num(38, limit(min), 4).num(130, 1).num(138, 2).b);
+        t.write(QStringLiteral("config1.ini"),
+                Rec().text(0, 16, "00").b + sala.b +
+                    Rec()
+                        .text(0, 16, "Bomba")
+                        .num(24, AVI)
+                        .num(34, limit(1), 4)
+                        .num(38, limit(2), 4)
+                        .num(130, 1)
+                        .num(138, 60)
+                        .b +
+                    Rec()
+                        .text(0, 16, "Puerta")
+                        .num(24, DET)
+                        .raw(16, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8))
+                        .b +
+                    Rec()
+                        .text(0, 16, "Aire")
+                        .num(24, HRT)
+                        .num(34, limit(10), 4)
+                        .num(38, limit(min), 4)
+                        .num(130, 1)
+                        .num(138, 2)
+                        .b);
     };
-    const char *sql = "SELECT columna, orden, dispositivo, tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen ORDER BY orden";
+    const char *sql = "SELECT columna, orden, dispositivo, tipo, alarma_min, alarma_max, vigilada, "
+                      "periodo FROM climalog.resumen ORDER BY orden";
     config(18, 22, 1);
     EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
-    EXPECT_EQ(db.rows(sql), "Sala (ºC)|1|Sala|STT|18|22|t|5\nBomba - a (bar)|2|Bomba|AVI|1|2|t|60\nBomba - b ()|3|Bomba|AVI|ERR|ERR|f|60\n"
-                            "Bomba - c ()|4|Bomba|AVI|ERR|ERR|f|60\nBomba - d ()|5|Bomba|AVI|ERR|ERR|f|60\n"
-                            "Puerta - 1|6|Puerta|DET|ERR|ERR|t|0\nPuerta - 2|7|Puerta|DET|ERR|ERR|t|0\n"
-                            "Aire (ºC)|8|Aire|HRT|10|18|t|2\nAire (%)|9|Aire|HRT|ERR|ERR|f|2\n");
-    const char *sala = "SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM climalog.resumen WHERE orden = 1";
+    EXPECT_EQ(db.rows(sql),
+              "Sala (ºC)|1|Sala|STT|18|22|t|5\nBomba - a (bar)|2|Bomba|AVI|1|2|t|60\nBomba - b "
+              "()|3|Bomba|AVI|ERR|ERR|f|60\n"
+              "Bomba - c ()|4|Bomba|AVI|ERR|ERR|f|60\nBomba - d ()|5|Bomba|AVI|ERR|ERR|f|60\n"
+              "Puerta - 1|6|Puerta|DET|ERR|ERR|t|0\nPuerta - 2|7|Puerta|DET|ERR|ERR|t|0\n"
+              "Aire (ºC)|8|Aire|HRT|10|18|t|2\nAire (%)|9|Aire|HRT|ERR|ERR|f|2\n");
+    const char *sala = "SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM "
+                       "climalog.resumen WHERE orden = 1";
     config(-5.5, 30, 0);
     EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
     EXPECT_EQ(db.rows(sala), "Sala|-5.5|30|f|21.5\n");
     // Followed: the monitor rewrites the file at its size.
     QProcess follower;
     follower.start(program, QStringList{t.file(QStringLiteral("1"))});
-    for (const auto &[min, max, action, want] : {std::tuple{-6.5f, 31.0f, 2, "Sala|-6.5|31|t|21.5\n"}, std::tuple{-7.5f, 32.0f, 0, "Sala|-7.5|32|f|21.5\n"}}) {
+    for (const auto &[min, max, action, want] :
+         {std::tuple{-6.5f, 31.0f, 2, "Sala|-6.5|31|t|21.5\n"},
+          std::tuple{-7.5f, 32.0f, 0, "Sala|-7.5|32|f|21.5\n"}}) {
         config(min, max, action);
         QElapsedTimer waited;
         for (waited.start(); db.rows(sala) != want && waited.elapsed() < 60000;)
@@ -509,35 +724,56 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
     std::vector<std::pair<int, double>> a; // second of the day and value of column A, NaN for ERR
-    QByteArray first = "Hora  A (\xBA" "C)  B (\xBA" "C)\r\n", second = "Hora  B (\xBA" "C)  A (\xBA" "C)\r\n";
+    QByteArray first = "Hora  A (\xBA"
+                       "C)  B (\xBA"
+                       "C)\r\n",
+               second = "Hora  B (\xBA"
+                        "C)  A (\xBA"
+                        "C)\r\n";
     for (int s = 10 * 3600; s < 14 * 3600; ++s) {
         const double v = s % 13 ? (s * 7 % 101) / 4.0 : std::nan("");
         a.emplace_back(s, v);
-        const QByteArray text = std::isnan(v) ? QByteArray("ERR") : QByteArray::number(v).replace('.', ','), hora =
-            QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1();
-        (s < 12 * 3600 ? first : second) += "07-12-2026 " + hora + (s < 12 * 3600 ? "  " + text + "  1\r\n" : "  1  " + text + "\r\n");
+        const QByteArray text = std::isnan(v) ? QByteArray("ERR")
+                                              : QByteArray::number(v).replace('.', ','),
+                         hora =
+                             QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+        (s < 12 * 3600 ? first : second) += "07-12-2026 " + hora +
+            (s < 12 * 3600 ? "  " + text + "  1\r\n" : "  1  " + text + "\r\n");
     }
     t.write(QStringLiteral("1/07-12-2026-00.log"), first);
     t.write(QStringLiteral("1/07-12-2026-01.log"), second);
     QDir().mkpath(t.file(QStringLiteral("2")));
     t.write(QStringLiteral("2/07-12-2026-00.log"), first);
-    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << t.file(QStringLiteral("1")) << t.file(QStringLiteral("2"))).first, 0);
-    const std::string serie = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '1'"),
-                      other = db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '2'");
+    EXPECT_EQ(runArchive(words("--una-vez --zona UTC")
+                         << t.file(QStringLiteral("1")) << t.file(QStringLiteral("2")))
+                  .first,
+              0);
+    const std::string
+        serie =
+            db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '1'"),
+        other =
+            db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '2'");
     const auto number = [](double v) {
         char text[32];
-        return std::isnan(v) ? std::string("ERR") : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+        return std::isnan(v) ? std::string("ERR")
+                             : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
     };
     // Seconds of the day: from, to, buckets.
-    const std::tuple<int, int, int> rows[] = {{0, 86400, 3}, {10 * 3600 + 1025, 13 * 3600 + 2555, 5}, {-85000, 86000, 3},
-                                              {10 * 3600, 14 * 3600, 200}, {11 * 3600 + 3500, 11 * 3600 + 3700, 200},
-                                              {10 * 3600, 14 * 3600, 2}, {11 * 3600, 14 * 3600, 3}};
+    const std::tuple<int, int, int> rows[] = {{0, 86400, 3},
+                                              {10 * 3600 + 1025, 13 * 3600 + 2555, 5},
+                                              {-85000, 86000, 3},
+                                              {10 * 3600, 14 * 3600, 200},
+                                              {11 * 3600 + 3500, 11 * 3600 + 3700, 200},
+                                              {10 * 3600, 14 * 3600, 2},
+                                              {11 * 3600, 14 * 3600, 3}};
     for (const auto &[from, to, buckets] : rows) {
         std::map<int, std::tuple<double, double, int, int>> expected; // min, max, readings, lines
         for (const auto &[s, v] : a) {
             if (s < from || s >= to)
                 continue;
-            auto &[lo, hi, readings, lines] = expected.try_emplace((s - from) / ((to - from) / buckets), NAN, NAN, 0, 0).first->second;
+            auto &[lo, hi, readings, lines] =
+                expected.try_emplace((s - from) / ((to - from) / buckets), NAN, NAN, 0, 0)
+                    .first->second;
             ++lines;
             if (!std::isnan(v)) {
                 lo = std::isnan(lo) ? v : std::min(lo, v);
@@ -547,30 +783,47 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
         }
         std::string want;
         for (const auto &[b, m] : expected)
-            want += QDateTime(QDate(2026, 12, 7), QTime(0, 0), QTimeZone::utc()).addSecs(from + b * ((to - from) / buckets))
-                        .toString(QStringLiteral("dd HH:mm:ss")).toStdString() + "|" + number(std::get<0>(m)) + "|" + number(std::get<1>(m)) +
-                    "|" + std::to_string(std::get<2>(m)) + "\n";
-        const std::string range = "'2026-12-07 00:00+00'::timestamptz + interval '" + std::to_string(from) + " s', '2026-12-07 00:00+00'::timestamptz + interval '" +
-                                  std::to_string(to) + " s'";
-        EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, maximo, lecturas FROM climalog.tramo(ARRAY[" +
-                           serie.substr(0, serie.size() - 1) + "], " + range + ", " + std::to_string(buckets) + ")").c_str()),
-                  want) << from << ".." << to << "/" << buckets;
+            want += QDateTime(QDate(2026, 12, 7), QTime(0, 0), QTimeZone::utc())
+                        .addSecs(from + b * ((to - from) / buckets))
+                        .toString(QStringLiteral("dd HH:mm:ss"))
+                        .toStdString() +
+                "|" + number(std::get<0>(m)) + "|" + number(std::get<1>(m)) + "|" +
+                std::to_string(std::get<2>(m)) + "\n";
+        const std::string range = "'2026-12-07 00:00+00'::timestamptz + interval '" +
+            std::to_string(from) + " s', '2026-12-07 00:00+00'::timestamptz + interval '" +
+            std::to_string(to) + " s'";
+        EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, "
+                           "maximo, lecturas FROM climalog.tramo(ARRAY[" +
+                           serie.substr(0, serie.size() - 1) + "], " + range + ", " +
+                           std::to_string(buckets) + ")")
+                              .c_str()),
+                  want)
+            << from << ".." << to << "/" << buckets;
     }
     double sum = 0;
     int readings = 0;
     for (const auto &[s, v] : a)
         if (s >= 12 * 3600 && s < 13 * 3600 && !std::isnan(v))
             sum += v, ++readings;
-    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' AND puerto = '1' AND hora = '2026-12-07 12:00+00'"),
+    EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' "
+                      "AND puerto = '1' AND hora = '2026-12-07 12:00+00'"),
               number(sum / readings) + "|" + std::to_string(readings) + "\n");
-    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
-                       "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')").c_str()),
-              "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) + "\n12:00:00|" + number(a[7200].second) +
-                  "\n12:00:01|" + number(a[7201].second) + "\n");
+    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM "
+                       "climalog.lecturas(ARRAY[" +
+                       serie.substr(0, serie.size() - 1) +
+                       "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')")
+                          .c_str()),
+              "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) +
+                  "\n12:00:00|" + number(a[7200].second) + "\n12:00:01|" + number(a[7201].second) +
+                  "\n");
     // Two ports' series, as a two-station export asks: the range's end is not in it.
-    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), count(*) FROM climalog.lecturas(ARRAY[" + serie.substr(0, serie.size() - 1) +
-                       ", " + other.substr(0, other.size() - 1) + "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:00+00') GROUP BY 1 ORDER BY 1").c_str()),
-              "11:59:58|2\n11:59:59|2\n");
+    EXPECT_EQ(
+        db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), count(*) FROM "
+                 "climalog.lecturas(ARRAY[" +
+                 serie.substr(0, serie.size() - 1) + ", " + other.substr(0, other.size() - 1) +
+                 "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:00+00') GROUP BY 1 ORDER BY 1")
+                    .c_str()),
+        "11:59:58|2\n11:59:59|2\n");
 }
 
 // A day's capture: most of it archived in one run; then
@@ -591,49 +844,73 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     int second = 86400 - 10000;
     const auto write = [&](int count) {
         for (const int end = second + count; second < end; ++second) {
-            append(file, st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(second), ends.size() == 1));
+            append(file,
+                   st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(second),
+                           ends.size() == 1));
             ends.push_back(QFileInfo(file).size());
         }
     };
-    const QStringList args = words("--una-vez --lote 100 --estacion norte postgresql://climalog:CLAVE@/postgres") << st.folder;
+    const QStringList args =
+        words("--una-vez --lote 100 --estacion norte postgresql://climalog:CLAVE@/postgres")
+        << st.folder;
     write(6000);
     const auto [code, said] = runArchive(args);
-    EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 6.000"))) << code << said.toStdString();
+    EXPECT_TRUE(code == 0 &&
+                said.contains(QStringLiteral("Al día: 1 fichero, 6.000 líneas, 6.000")))
+        << code << said.toStdString();
 
     QProcess follower;
     follower.setProcessChannelMode(QProcess::MergedChannels);
-    follower.start(program, words("--lote 100 --estacion norte") << st.folder << QStringLiteral("postgresql://climalog:CLAVE@/postgres"));
-    const auto waitFor = [&](const char *sql, const std::string &expected) { // a minute at most, far beyond any normal wait
-        QElapsedTimer waited;
-        for (waited.start(); db.rows(sql) != expected && waited.elapsed() < 60000;)
-            QThread::msleep(50);
-        return db.rows(sql);
+    follower.start(program,
+                   words("--lote 100 --estacion norte")
+                       << st.folder << QStringLiteral("postgresql://climalog:CLAVE@/postgres"));
+    const auto waitFor =
+        [&](const char *sql,
+            const std::string &expected) { // a minute at most, far beyond any normal wait
+            QElapsedTimer waited;
+            for (waited.start(); db.rows(sql) != expected && waited.elapsed() < 60000;)
+                QThread::msleep(50);
+            return db.rows(sql);
+        };
+    const auto waitForAll = [&] {
+        waitFor("SELECT count(*) FROM climalog.linea", std::to_string(ends.size() - 1) + "\n");
     };
-    const auto waitForAll = [&] { waitFor("SELECT count(*) FROM climalog.linea", std::to_string(ends.size() - 1) + "\n"); };
     write(5);
     waitForAll();
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(follower.processId()));
     EXPECT_TRUE(cmdline.open(QIODevice::ReadOnly) && !cmdline.readAll().contains("CLAVE"));
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop")}), 0);
+    ASSERT_EQ(
+        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop")}),
+        0);
     write(5);
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}), 0);
+    ASSERT_EQ(
+        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}),
+        0);
     db.connect();
     write(5);
     waitForAll();
     // Replaced while followed: the same bytes but "Hall" for "Sala" and other values.
-    QByteArray other = t.read(st.folder.mid(t.path().size() + 1) + st.name).replace("Sala", "Hall").replace("  ERR\r\n", "  9,9\r\n");
+    QByteArray other = t.read(st.folder.mid(t.path().size() + 1) + st.name)
+                           .replace("Sala", "Hall")
+                           .replace("  ERR\r\n", "  9,9\r\n");
     QFile::remove(file);
     t.write(st.folder.mid(t.path().size() + 1) + st.name, other);
-    const std::string hall = std::to_string(std::count(other.begin(), other.end(), '\n') - 1) + "\n";
-    EXPECT_EQ(waitFor("SELECT count(*) FROM climalog.lectura WHERE columna = 'Hall (ºC)'", hall), hall);
-    EXPECT_EQ(db.rows("SELECT count(*) FROM climalog.lectura WHERE columna = 'Sala (ºC)' OR valor IS NULL"), "0\n");
+    const std::string hall =
+        std::to_string(std::count(other.begin(), other.end(), '\n') - 1) + "\n";
+    EXPECT_EQ(waitFor("SELECT count(*) FROM climalog.lectura WHERE columna = 'Hall (ºC)'", hall),
+              hall);
+    EXPECT_EQ(
+        db.rows(
+            "SELECT count(*) FROM climalog.lectura WHERE columna = 'Sala (ºC)' OR valor IS NULL"),
+        "0\n");
     follower.kill();
     follower.waitForFinished();
     const QByteArray followed = follower.readAll();
     // Said as "ha cambiado" when the replacement comes while the file is
     // followed, as "no es el que se archivó" when it comes while the file is
     // looked at anew after the reconnection: both read it again.
-    EXPECT_TRUE(followed.contains("Conectado de nuevo con la base de datos.") && followed.contains("se lee de nuevo desde el principio"))
+    EXPECT_TRUE(followed.contains("Conectado de nuevo con la base de datos.") &&
+                followed.contains("se lee de nuevo desde el principio"))
         << followed.toStdString();
 
     // Written anew, as the test's station writes it, for the kills.
@@ -648,23 +925,33 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
         write(60);
         QProcess p;
         p.start(program, args);
-        while (p.waitForReadyRead(10000) && !p.readAllStandardOutput().contains("Conectado")) { // then every moment falls in some batch
+        while (p.waitForReadyRead(10000) &&
+               !p.readAllStandardOutput().contains(
+                   "Conectado")) { // then every moment falls in some batch
         }
         QThread::usleep(rng() % 10000);
         p.kill();
         p.waitForFinished();
         // Progress and readings in one statement, one snapshot: the killed
         // program's last batch may still be committing.
-        const std::string r = db.rows("SELECT (SELECT max(posicion) FROM climalog.progreso), count(DISTINCT hora), count(*) FROM climalog.linea");
+        const std::string r = db.rows("SELECT (SELECT max(posicion) FROM climalog.progreso), "
+                                      "count(DISTINCT hora), count(*) FROM climalog.linea");
         const std::size_t lines = std::stoul(r.substr(r.find('|') + 1));
         ASSERT_LT(lines, ends.size());
-        EXPECT_EQ(r, std::to_string(ends[lines]) + "|" + std::to_string(lines) + "|" + std::to_string(lines) + "\n") << "kill " << kill;
+        EXPECT_EQ(r,
+                  std::to_string(ends[lines]) + "|" + std::to_string(lines) + "|" +
+                      std::to_string(lines) + "\n")
+            << "kill " << kill;
     }
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(runArchive(args).first, 0);
-        EXPECT_EQ(db.rows("SELECT fichero, columna, to_char(hora, 'DD-MM-YYYY HH24:MI:SS'), valor FROM climalog.lectura ORDER BY hora"), st.expected);
-        EXPECT_EQ(db.rows("SELECT e.nombre, p.nombre, f.nombre, g.posicion FROM climalog.progreso g JOIN climalog.fichero f ON f.id = g.fichero "
-                          "JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e ON e.id = p.estacion"),
+        EXPECT_EQ(db.rows("SELECT fichero, columna, to_char(hora, 'DD-MM-YYYY HH24:MI:SS'), valor "
+                          "FROM climalog.lectura ORDER BY hora"),
+                  st.expected);
+        EXPECT_EQ(db.rows("SELECT e.nombre, p.nombre, f.nombre, g.posicion FROM climalog.progreso "
+                          "g JOIN climalog.fichero f ON f.id = g.fichero "
+                          "JOIN climalog.puerto p ON p.id = f.puerto JOIN climalog.estacion e ON "
+                          "e.id = p.estacion"),
                   "norte|1|" + st.name.toStdString() + "|" + std::to_string(ends.back()) + "\n");
     }
 }
@@ -679,7 +966,8 @@ TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
     db.prepare();
     TempFolder t;
     Station st(t.path());
-    const QString older = st.folder + QStringLiteral("06-12-2026-00.log"), file = st.folder + st.name;
+    const QString older = st.folder + QStringLiteral("06-12-2026-00.log"),
+                  file = st.folder + st.name;
     QByteArray day = st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)), true);
     for (int s = 1; s < 20000; ++s)
         day += st.line(QDateTime(QDate(2026, 12, 7), QTime(0, 0)).addSecs(s), false);
@@ -690,27 +978,38 @@ TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     QElapsedTimer waited;
-    for (waited.start(); db.rows("SELECT count(*) > 20000 FROM climalog.linea") != "t\n" && waited.elapsed() < 60000;)
+    for (waited.start(); db.rows("SELECT count(*) > 20000 FROM climalog.linea") != "t\n" &&
+         waited.elapsed() < 60000;)
         QThread::msleep(20);
     // Its next batch waits behind this lock until the server goes.
     ASSERT_EQ(db.rows("BEGIN; LOCK TABLE climalog.progreso IN EXCLUSIVE MODE"), "");
-    for (waited.restart(); db.rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'climalog-archivo' AND wait_event_type = 'Lock'") !=
-                           "1\n" && waited.elapsed() < 60000;)
+    for (waited.restart(); db.rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                                   "'climalog-archivo' AND wait_event_type = 'Lock'") != "1\n" &&
+         waited.elapsed() < 60000;)
         QThread::msleep(20);
     const std::string before = db.rows("SELECT count(*) < 40000 FROM climalog.linea");
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop"), QStringLiteral("immediate")}), 0);
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}), 0);
+    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"),
+                                {QStringLiteral("stop"), QStringLiteral("immediate")}),
+              0);
+    ASSERT_EQ(
+        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}),
+        0);
     db.connect();
     EXPECT_TRUE(p.waitForFinished(120000));
     const QByteArray said = p.readAll();
     EXPECT_EQ(before, "t\n");
     EXPECT_EQ(p.exitCode(), 0) << said.toStdString();
-    EXPECT_TRUE(said.contains("Conectado de nuevo") && said.contains("Al día: 2 ficheros")) << said.toStdString();
-    EXPECT_EQ(db.rows("SELECT count(*), count(DISTINCT hora) FROM climalog.linea"), "40000|40000\n");
-    EXPECT_EQ(db.rows("SELECT f.nombre, g.posicion FROM climalog.progreso g JOIN climalog.fichero f ON f.id = g.fichero ORDER BY 1"),
-              "06-12-2026-00.log|" + std::to_string(day.size()) + "\n07-12-2026-00.log|" + std::to_string(day.size()) + "\n");
+    EXPECT_TRUE(said.contains("Conectado de nuevo") && said.contains("Al día: 2 ficheros"))
+        << said.toStdString();
+    EXPECT_EQ(db.rows("SELECT count(*), count(DISTINCT hora) FROM climalog.linea"),
+              "40000|40000\n");
+    EXPECT_EQ(db.rows("SELECT f.nombre, g.posicion FROM climalog.progreso g JOIN climalog.fichero "
+                      "f ON f.id = g.fichero ORDER BY 1"),
+              "06-12-2026-00.log|" + std::to_string(day.size()) + "\n07-12-2026-00.log|" +
+                  std::to_string(day.size()) + "\n");
     const auto [code, again] = runArchive(args);
-    EXPECT_TRUE(code == 0 && again.contains(QStringLiteral("Al día: 0 ficheros, 0 líneas"))) << again.toStdString();
+    EXPECT_TRUE(code == 0 && again.contains(QStringLiteral("Al día: 0 ficheros, 0 líneas")))
+        << again.toStdString();
 }
 
 // Lines in the middle of a day's file changed with the same lengths, beyond
@@ -720,7 +1019,8 @@ TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
 // reading counted and stored.
 TEST(Archive, AnEditInTheMiddleIsFound)
 {
-    const std::tuple<const char *, bool, bool> rows[] = { // in place, followed
+    const std::tuple<const char *, bool, bool> rows[] = {
+        // in place, followed
         {"saved to a new inode while stopped", false, false},
         {"changed in place while stopped", true, false},
         {"changed in place while followed", true, true},
@@ -732,10 +1032,14 @@ TEST(Archive, AnEditInTheMiddleIsFound)
         QDir().mkpath(t.file(QStringLiteral("1")));
         const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
         const auto text = [](bool edited) {
-            QByteArray out = "Hora  Sala (\xBA" "C)\r\n";
+            QByteArray out = "Hora  Sala (\xBA"
+                             "C)\r\n";
             for (int s = 0; s < 20000; ++s)
-                out += "07-12-2026 " + QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1() + "  " +
-                       QByteArray::number(edited && s >= 5000 && s <= 15000 ? 900 + s % 100 : 100 + s % 800) + "\r\n";
+                out += "07-12-2026 " +
+                    QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1() + "  " +
+                    QByteArray::number(edited && s >= 5000 && s <= 15000 ? 900 + s % 100
+                                                                         : 100 + s % 800) +
+                    "\r\n";
             return out;
         };
         append(file, text(false));
@@ -746,21 +1050,24 @@ TEST(Archive, AnEditInTheMiddleIsFound)
         if (followed) {
             follower.start(program, args.mid(1));
             QElapsedTimer waited;
-            for (waited.start(); !follower.readAllStandardOutput().contains("Conectado") && waited.elapsed() < 60000;)
+            for (waited.start(); !follower.readAllStandardOutput().contains("Conectado") &&
+                 waited.elapsed() < 60000;)
                 follower.waitForReadyRead(1000);
         }
         const QByteArray edited = text(true);
         if (inPlace) {
             QFile f(file);
             ASSERT_TRUE(f.open(QIODevice::ReadWrite)) << name;
-            const qsizetype from = edited.indexOf("07-12-2026 01:23:20"), to = edited.indexOf("07-12-2026 04:10:01");
+            const qsizetype from = edited.indexOf("07-12-2026 01:23:20"),
+                            to = edited.indexOf("07-12-2026 04:10:01");
             f.seek(from);
             f.write(edited.mid(from, to - from));
         } else {
             QFile::remove(file);
             append(file, edited);
         }
-        const char *sql = "SELECT count(*), count(*) FILTER (WHERE valor >= 900) FROM climalog.lectura";
+        const char *sql =
+            "SELECT count(*), count(*) FILTER (WHERE valor >= 900) FROM climalog.lectura";
         std::string said;
         if (followed) {
             QElapsedTimer waited;
@@ -775,8 +1082,10 @@ TEST(Archive, AnEditInTheMiddleIsFound)
             said = text.toStdString();
         }
         EXPECT_EQ(db.rows(sql), "20000|10001\n") << name;
-        EXPECT_NE(said.find("se lee de nuevo desde el principio"), std::string::npos) << name << ": " << said;
-        EXPECT_NE(said.find("leído de nuevo: 10.001 lecturas cambiadas"), std::string::npos) << name << ": " << said;
+        EXPECT_NE(said.find("se lee de nuevo desde el principio"), std::string::npos)
+            << name << ": " << said;
+        EXPECT_NE(said.find("leído de nuevo: 10.001 lecturas cambiadas"), std::string::npos)
+            << name << ": " << said;
         EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n") << name;
     }
 }
@@ -799,7 +1108,9 @@ TEST(Archive, AWideHeaderIsRegisteredOnce)
     };
     QByteArray header = "Hora";
     for (int k = 0; k < columns; ++k)
-        header += "  S" + QByteArray::number(k % (columns / 2)) + " (\xBA" "C)";
+        header += "  S" + QByteArray::number(k % (columns / 2)) +
+            " (\xBA"
+            "C)";
     t.write(QStringLiteral("1/07-12-2026-00.log"), header + "\r\n" + line(0));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c track_functions=all"));
@@ -810,12 +1121,17 @@ TEST(Archive, AWideHeaderIsRegisteredOnce)
         EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << p.readAll().toStdString();
         append(t.file(QStringLiteral("1/07-12-2026-00.log")), line(second));
     }
-    EXPECT_EQ(db.rows("SELECT calls FROM pg_stat_user_functions WHERE schemaname = 'climalog' AND funcname = 'alta_juego'"), "1\n");
+    EXPECT_EQ(db.rows("SELECT calls FROM pg_stat_user_functions WHERE schemaname = 'climalog' AND "
+                      "funcname = 'alta_juego'"),
+              "1\n");
     EXPECT_EQ(db.rows("SELECT count(*), max(ocurrencia) FROM climalog.serie"), "20000|2\n");
-    EXPECT_EQ(db.rows("SELECT count(*), sum(cardinality(valores)) FROM climalog.linea"), "2|40000\n");
+    EXPECT_EQ(db.rows("SELECT count(*), sum(cardinality(valores)) FROM climalog.linea"),
+              "2|40000\n");
     // The second "S4321 (ºC)" is column 14 322: its readings 143 210 and 143 211.
-    EXPECT_EQ(db.rows("SELECT to_char(l.hora AT TIME ZONE 'UTC', 'SS'), climalog.valor(l.valores, l.exactos, js.posicion) FROM climalog.serie s "
-                      "JOIN climalog.juego_serie js ON js.serie = s.id JOIN climalog.linea l ON l.juego = js.juego "
+    EXPECT_EQ(db.rows("SELECT to_char(l.hora AT TIME ZONE 'UTC', 'SS'), climalog.valor(l.valores, "
+                      "l.exactos, js.posicion) FROM climalog.serie s "
+                      "JOIN climalog.juego_serie js ON js.serie = s.id JOIN climalog.linea l ON "
+                      "l.juego = js.juego "
                       "WHERE s.columna = 'S4321 (ºC)' AND s.ocurrencia = 2 ORDER BY 1"),
               "00|143210\n01|143211\n");
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");

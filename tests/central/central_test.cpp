@@ -27,35 +27,43 @@ std::string rowsOf(const central::Result &r)
     const int columns = PQnfields(r.get());
     for (int i = 0; i < r.rows(); ++i)
         for (int f = 0; f < columns; ++f)
-            text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) + (f + 1 < columns ? "|" : "\n");
+            text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) +
+                (f + 1 < columns ? "|" : "\n");
     return text;
 }
-std::string rowsOn(PGconn *c, const std::string &sql) { return rowsOf(central::exec(c, sql.c_str())); }
+std::string rowsOn(PGconn *c, const std::string &sql)
+{
+    return rowsOf(central::exec(c, sql.c_str()));
+}
 
-const char *const rolesLine = "Roles climalog_estacion (estaciones) y climalog_lectura (lectores) con sus permisos; "
-                              "particiones hasta el mes que viene.";
+const char *const rolesLine =
+    "Roles climalog_estacion (estaciones) y climalog_lectura (lectores) con sus permisos; "
+    "particiones hasta el mes que viene.";
 
 // A station, a port, a file, a series and a line of 21.5 at 10:00:00 UTC,
 // written by the owner straight into the tables.
 const char *const oneLine =
     "INSERT INTO climalog.estacion (nombre, zona) VALUES ('norte', 'UTC');"
     "INSERT INTO climalog.puerto (estacion, nombre) SELECT id, '1' FROM climalog.estacion;"
-    "INSERT INTO climalog.fichero (puerto, nombre, dia) SELECT id, '07-12-2026-00.log', '2026-12-07' FROM climalog.puerto;"
+    "INSERT INTO climalog.fichero (puerto, nombre, dia) SELECT id, '07-12-2026-00.log', "
+    "'2026-12-07' FROM climalog.puerto;"
     "INSERT INTO climalog.serie (puerto, columna, ocurrencia, unidad, dispositivo, clase)"
     " SELECT id, 'Sala (ºC)', 1, 'ºC', 'Sala', 'T' FROM climalog.puerto;"
     "INSERT INTO climalog.juego (puerto, series) SELECT puerto, ARRAY[id] FROM climalog.serie;"
     "INSERT INTO climalog.juego_serie SELECT s.id, j.id, 1 FROM climalog.serie s, climalog.juego j;"
     "SELECT climalog.crear_meses('2026-12-07', '2026-12-07');"
-    "INSERT INTO climalog.linea SELECT '2026-12-07 10:00:00+00', p.id, f.id, j.id, ARRAY[climalog.codigo(21.5)], NULL"
+    "INSERT INTO climalog.linea SELECT '2026-12-07 10:00:00+00', p.id, f.id, j.id, "
+    "ARRAY[climalog.codigo(21.5)], NULL"
     " FROM climalog.puerto p, climalog.fichero f, climalog.juego j;";
-const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM climalog.lectura";
+const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
+                             "'HH24:MI:SS'), valor FROM climalog.lectura";
 
 struct Case {
     const char *name;
-    bool preparedBefore;    // a set-up ran before `before`
-    std::string before;     // SQL run as the owner before the set-up
+    bool preparedBefore; // a set-up ran before `before`
+    std::string before; // SQL run as the owner before the set-up
     bool ok;
-    std::string says;       // a pattern of the report's lines joined by '\n', or of the error
+    std::string says; // a pattern of the report's lines joined by '\n', or of the error
     std::vector<std::pair<const char *, const char *>> after; // queries and their rows
 };
 
@@ -63,16 +71,22 @@ struct Case {
 
 TEST(Central, SetUpFromEachStartingPoint)
 {
-    const std::string roles = QRegularExpression::escape(QString::fromUtf8(rolesLine)).toStdString();
+    const std::string roles =
+        QRegularExpression::escape(QString::fromUtf8(rolesLine)).toStdString();
     // Another program's view of the set-up's lock: free again once the
     // set-up has ended, however it ended, while its connection stays.
     QString otherError;
     const central::Connection other = central::connect(QString(), "test_central", otherError);
     ASSERT_TRUE(other) << otherError.toStdString();
-    const std::string takeLock = "SELECT pg_try_advisory_xact_lock(" + std::to_string(central::setupLock) + ")";
+    const std::string takeLock =
+        "SELECT pg_try_advisory_xact_lock(" + std::to_string(central::setupLock) + ")";
     const std::vector<Case> cases{
-        {"empty", false, "", true,
-         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la "
+        {"empty",
+         false,
+         "",
+         true,
+         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
+         "2\\.\\nEsquema climalog puesto en la "
          "versión 3\\.\\nRoles climalog_estacion",
          {{"SELECT version FROM climalog.version", "3\n"},
           // The present month's partition and the next one's.
@@ -84,108 +98,175 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT'), "
            "has_table_privilege('climalog_lectura', 'climalog.linea', 'SELECT'), "
            "has_table_privilege('climalog_estacion', 'climalog.linea', 'SELECT'), "
-           "has_function_privilege('climalog_estacion', 'climalog.alta_estacion(text, text)', 'EXECUTE'), "
-           "has_function_privilege('climalog_lectura', 'climalog.alta_estacion(text, text)', 'EXECUTE'), "
-           "has_function_privilege('public', 'climalog.tramo(integer[], timestamptz, timestamptz, integer)', 'EXECUTE')",
+           "has_function_privilege('climalog_estacion', 'climalog.alta_estacion(text, text)', "
+           "'EXECUTE'), "
+           "has_function_privilege('climalog_lectura', 'climalog.alta_estacion(text, text)', "
+           "'EXECUTE'), "
+           "has_function_privilege('public', 'climalog.tramo(integer[], timestamptz, timestamptz, "
+           "integer)', 'EXECUTE')",
            "t|f|f|t|f|f\n"},
           // A new station takes the zone UTC unless given one.
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"},
-          {"SELECT climalog.dia_de('07-12-2026-00.log'), climalog.dia_de('31-02-2026-00.log'), climalog.dia_de('07-12-2026-0.log')",
+          {"SELECT climalog.dia_de('07-12-2026-00.log'), climalog.dia_de('31-02-2026-00.log'), "
+           "climalog.dia_de('07-12-2026-0.log')",
            "2026-12-07|NULL|NULL\n"},
           // The month of a file of its first day, and a range ending on one.
-          {"SELECT climalog.crear_meses('2031-04-01', '2031-04-01'), climalog.crear_meses('2031-05-20', '2031-07-01'), "
-           "to_regclass('climalog.linea_203104') IS NOT NULL, to_regclass('climalog.linea_203107') IS NOT NULL",
+          {"SELECT climalog.crear_meses('2031-04-01', '2031-04-01'), "
+           "climalog.crear_meses('2031-05-20', '2031-07-01'), "
+           "to_regclass('climalog.linea_203104') IS NOT NULL, to_regclass('climalog.linea_203107') "
+           "IS NOT NULL",
            "1|3|t|t\n"}}},
         // The first design's narrow table: each column's unit, device and
         // class read from its text, rollups and latest line from the
         // readings, the file's progress read again by key.
-        {"first design", false,
-         "CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto text NOT NULL, fichero text NOT NULL, "
+        {"first design",
+         false,
+         "CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto "
+         "text NOT NULL, fichero text NOT NULL, "
          "columna text NOT NULL, hora timestamptz NOT NULL, valor double precision);"
-         "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion bigint, por_clave_hasta bigint, "
+         "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion "
+         "bigint, por_clave_hasta bigint, "
          "actualizado timestamptz, PRIMARY KEY (estacion, puerto, fichero));"
          "INSERT INTO climalog.lectura VALUES "
          "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:00+00', 21.5),"
          "('norte', '1', '07-12-2026-00.log', 'Humedad (%)', '2026-12-07 10:00:00+00', 40),"
-         "('norte', '1', '07-12-2026-00.log', 'Caudal - b (l/min)', '2026-12-07 10:00:00+00', 1e30),"
+         "('norte', '1', '07-12-2026-00.log', 'Caudal - b (l/min)', '2026-12-07 10:00:00+00', "
+         "1e30),"
          "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00+00', 1),"
          "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:30+00', NULL),"
          "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:01:00+00', 23.5);"
          "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', 500, 0, now()), "
          "('norte', '1', 'otro.log', 10, 20, now())",
-         true, "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión 2\\.\\n"
+         true,
+         "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
+         "2\\.\\n"
          "Esquema climalog puesto en la versión 3\\.\\nLas lecturas de la tabla anterior",
-         {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER BY columna COLLATE \"C\"",
-           "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - 1|NULL|Puerta|1\nSala (ºC)|ºC|Sala|T\n"},
-          {"SELECT f.nombre, f.dia, p.posicion, p.lineas, p.cabecera, p.por_clave_hasta, p.huella IS NULL "
+         {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
+           "BY columna COLLATE \"C\"",
+           "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
+           "1|NULL|Puerta|1\nSala (ºC)|ºC|Sala|T\n"},
+          {"SELECT f.nombre, f.dia, p.posicion, p.lineas, p.cabecera, p.por_clave_hasta, p.huella "
+           "IS NULL "
            "FROM climalog.progreso p JOIN climalog.fichero f ON f.id = p.fichero ORDER BY 1",
            "07-12-2026-00.log|2026-12-07|500|0|-1|500|t\notro.log|2000-01-01|10|0|-1|20|t\n"},
           // A value beyond a code keeps its line's values exact.
-          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), exactos IS NOT NULL, cardinality(valores) FROM climalog.linea ORDER BY hora",
+          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), exactos IS NOT NULL, "
+           "cardinality(valores) FROM climalog.linea ORDER BY hora",
            "00:00|t|4\n00:30|f|1\n01:00|f|1\n"},
-          {"SELECT columna, to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), valor FROM climalog.lectura ORDER BY hora, columna COLLATE \"C\"",
-           "Caudal - b (l/min)|00:00|1e+30\nHumedad (%)|00:00|40\nPuerta - 1|00:00|1\nSala (ºC)|00:00|21.5\nSala (ºC)|00:30|NULL\n"
+          {"SELECT columna, to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), valor FROM climalog.lectura "
+           "ORDER BY hora, columna COLLATE \"C\"",
+           "Caudal - b (l/min)|00:00|1e+30\nHumedad (%)|00:00|40\nPuerta - 1|00:00|1\nSala "
+           "(ºC)|00:00|21.5\nSala (ºC)|00:30|NULL\n"
            "Sala (ºC)|01:00|23.5\n"},
-          {"SELECT to_char(m.inicio AT TIME ZONE 'UTC', 'MI'), m.lineas, m.n, m.minimo, m.maximo FROM climalog.minuto m "
-           "JOIN climalog.juego j ON j.id = m.juego WHERE cardinality(j.series) = 1 ORDER BY m.inicio",
+          {"SELECT to_char(m.inicio AT TIME ZONE 'UTC', 'MI'), m.lineas, m.n, m.minimo, m.maximo "
+           "FROM climalog.minuto m "
+           "JOIN climalog.juego j ON j.id = m.juego WHERE cardinality(j.series) = 1 ORDER BY "
+           "m.inicio",
            "00|1|{0}|{NULL}|{NULL}\n01|1|{1}|{23.5}|{23.5}\n"},
-          {"SELECT h.lineas, h.n, h.minimo, h.maximo FROM climalog.hora h JOIN climalog.juego j ON j.id = h.juego "
+          {"SELECT h.lineas, h.n, h.minimo, h.maximo FROM climalog.hora h JOIN climalog.juego j ON "
+           "j.id = h.juego "
            "WHERE cardinality(j.series) = 1",
            "2|{1}|{23.5}|{23.5}\n"},
-          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS') FROM climalog.ultima ORDER BY hora", "00:00\n01:00\n"},
+          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS') FROM climalog.ultima ORDER BY hora",
+           "00:00\n01:00\n"},
           {"SELECT count(*) FROM climalog.lectura_anterior", "6\n"}}},
         // Run again: nothing of the schema is made twice, its rows stay.
-        {"twice", true, oneLine, true, "^" + roles + "$",
+        {"twice",
+         true,
+         oneLine,
+         true,
+         "^" + roles + "$",
          {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
-        {"version 1", true,
+        {"version 1",
+         true,
          (std::string(oneLine) +
-          "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, "
+          "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, "
+          "bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
-          "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), climalog.es_propietario(), "
+          "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
+          "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), "
+          "climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
           "ALTER TABLE climalog.estacion ALTER COLUMN zona DROP DEFAULT;"
-          "CREATE FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean) "
+          "CREATE FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, "
+          "bigint, bigint, bytea, bigint, boolean) "
           "RETURNS bigint LANGUAGE sql AS 'SELECT 0::bigint';"
           "UPDATE climalog.version SET version = 1"),
-         true, "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         true,
+         "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
+         "3\\.\\n" +
+             roles + "$",
          {{"SELECT version FROM climalog.version", "3\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
-          {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = 'climalog'::regnamespace", "1\n"},
-          {"SELECT climalog.valor_de(climalog.codigo(-0.25)), has_function_privilege('climalog_estacion', "
-           "'climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, "
+          {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
+           "'climalog'::regnamespace",
+           "1\n"},
+          {"SELECT climalog.valor_de(climalog.codigo(-0.25)), "
+           "has_function_privilege('climalog_estacion', "
+           "'climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, "
+           "bigint, bytea, bigint, boolean, "
            "boolean, climalog.entrada[])', 'EXECUTE')",
            "-0.25|t\n"},
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"}}},
-        // Version 2's summary, without the series' class: brought to
-        // version 3, which gives it.
-        {"version 2", true,
+        // Version 2: its batch's rollups read the lines' values through a
+        // query that decoded each value once per figure, and its summary
+        // gave no series' class. Brought to version 3, the batch's readings
+        // come decoded once, each with its header, minute and place (an
+        // exact line's own values as they are), and the summary gives the class.
+        {"version 2",
+         true,
          std::string(oneLine) +
+             "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
              "ALTER VIEW climalog.resumen RENAME TO resumen_nuevo;"
-             "CREATE VIEW climalog.resumen AS SELECT estacion, zona, puerto, serie, columna, unidad, orden, hora, valor, dispositivo, "
+             "CREATE VIEW climalog.resumen AS SELECT estacion, zona, puerto, serie, columna, "
+             "unidad, orden, hora, valor, dispositivo, "
              "tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen_nuevo;"
              "UPDATE climalog.version SET version = 2",
-         true, "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
+         true,
+         "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
          {{"SELECT version FROM climalog.version", "3\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
-          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"}}},
-        {"newer", true, "UPDATE climalog.version SET version = 4", false,
+          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
+          {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
+          {"SELECT juego, to_timestamp(minuto * 60) AT TIME ZONE 'UTC', k, v FROM "
+           "climalog.lecturas_de(ARRAY["
+           "ROW('2026-12-07 10:00:59+00', 7, 1, ARRAY[climalog.codigo(21.5), NULL, "
+           "climalog.codigo(-0.25)], NULL),"
+           "ROW('2026-12-07 10:01:00+00', 7, 2, ARRAY[NULL, climalog.codigo(1e22), NULL], "
+           "'{NaN,1e30,NULL}'),"
+           "ROW('2026-12-07 10:01:01+00', 8, 3, ARRAY[climalog.codigo(123456e-22)], "
+           "NULL)]::climalog.entrada[])",
+           "7|2026-12-07 10:00:00|1|21.5\n7|2026-12-07 10:00:00|2|NULL\n7|2026-12-07 "
+           "10:00:00|3|-0.25\n"
+           "7|2026-12-07 10:01:00|1|NaN\n7|2026-12-07 10:01:00|2|1e+30\n7|2026-12-07 "
+           "10:01:00|3|NULL\n"
+           "8|2026-12-07 10:01:00|1|1.23456e-17\n"}}},
+        {"newer",
+         true,
+         "UPDATE climalog.version SET version = 4",
+         false,
          "^El esquema climalog es de la versión 4, más nueva que la 3 de este programa$",
          {{"SELECT version FROM climalog.version", "4\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
-        {"cannot finish", false, "CREATE SCHEMA climalog; CREATE TABLE climalog.estacion (x integer)", false,
+        {"cannot finish",
+         false,
+         "CREATE SCHEMA climalog; CREATE TABLE climalog.estacion (x integer)",
+         false,
          "^No se puede poner el esquema climalog en la versión 1: .*estacion",
-         {{"SELECT to_regclass('climalog.version') IS NULL, to_regclass('climalog.puerto') IS NULL", "t|t\n"},
+         {{"SELECT to_regclass('climalog.version') IS NULL, to_regclass('climalog.puerto') IS NULL",
+           "t|t\n"},
           {"SELECT count(*) FROM pg_proc WHERE pronamespace = 'climalog'::regnamespace", "0\n"}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QString error;
         const central::Connection conn = central::connect(QString(), "test_central", error);
-        ASSERT_TRUE(conn) << "The tests' server (scripts/testdb.sh) does not answer: " << error.toStdString();
+        ASSERT_TRUE(conn) << "The tests' server (scripts/testdb.sh) does not answer: "
+                          << error.toStdString();
         PQclear(PQexec(conn.get(), "DROP SCHEMA IF EXISTS climalog CASCADE"));
         QStringList report;
         if (c.preparedBefore) {
@@ -198,7 +279,8 @@ TEST(Central, SetUpFromEachStartingPoint)
         EXPECT_EQ(central::prepare(conn.get(), report, error), c.ok) << error.toStdString();
         EXPECT_EQ(rowsOn(other.get(), takeLock), "t\n");
         const QString said = c.ok ? report.join(u'\n') : error;
-        EXPECT_TRUE(said.contains(QRegularExpression(QString::fromStdString(c.says)))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QRegularExpression(QString::fromStdString(c.says))))
+            << said.toStdString();
         for (const auto &[sql, rows] : c.after)
             EXPECT_EQ(rowsOn(conn.get(), sql), rows) << sql;
     }
@@ -213,7 +295,8 @@ TEST(Central, StatementsSayWhatTheyDid)
     QString error;
     const central::Connection conn = central::connect(QString(), "test_central", error);
     const central::Connection other = central::connect(QString(), "test_central", error);
-    ASSERT_TRUE(conn && other) << "The tests' server (scripts/testdb.sh) does not answer: " << error.toStdString();
+    ASSERT_TRUE(conn && other) << "The tests' server (scripts/testdb.sh) does not answer: "
+                               << error.toStdString();
     PGconn *c = conn.get();
     const struct {
         const char *sql;
@@ -223,8 +306,14 @@ TEST(Central, StatementsSayWhatTheyDid)
     } cases[] = {
         {"SELECT 1, NULL::text", {}, true, "1|NULL\n"},
         {"SELECT $1::integer + 1", {{"41"}}, true, "42\n"},
-        {"SELECT $1::text IS NULL, length($2::text)", {{QByteArray(), QByteArray("")}}, true, "t|0\n"},
-        {"SELECT $1::text, length($2::bytea), $2::bytea", {{QByteArray("x"), QByteArray("\0\1\0", 3)}, true}, true, "x|3|\\x000100\n"},
+        {"SELECT $1::text IS NULL, length($2::text)",
+         {{QByteArray(), QByteArray("")}},
+         true,
+         "t|0\n"},
+        {"SELECT $1::text, length($2::bytea), $2::bytea",
+         {{QByteArray("x"), QByteArray("\0\1\0", 3)}, true},
+         true,
+         "x|3|\\x000100\n"},
         {"CREATE TEMP TABLE t (x integer)", {}, true, ""},
         {"SELECT 1 / 0", {}, false, "!22012"},
         {"SELEC 1", {}, false, "!42601"},
@@ -254,13 +343,15 @@ TEST(Central, StatementsSayWhatTheyDid)
     // Lost: a connection the server ended, or any code of class 08; not
     // another failure on a sound connection.
     const std::pair<const char *, bool> codes[] = {
-        {"", false}, {"22012", false}, {"40001", false}, {"57014", false}, {"80000", false},
-        {"08000", true}, {"08001", true}, {"08003", true}, {"08006", true}, {"08P01", true},
+        {"", false},     {"22012", false}, {"40001", false}, {"57014", false}, {"80000", false},
+        {"08000", true}, {"08001", true},  {"08003", true},  {"08006", true},  {"08P01", true},
     };
     for (const auto &[code, gone] : codes)
         EXPECT_EQ(central::lost(c, code), gone) << code;
     EXPECT_TRUE(central::lost(nullptr));
-    EXPECT_EQ(rowsOn(other.get(), "SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(c)) + ")"), "t\n");
+    EXPECT_EQ(
+        rowsOn(other.get(), "SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(c)) + ")"),
+        "t\n");
     EXPECT_FALSE(central::exec(c, "SELECT 1").ok());
     EXPECT_TRUE(central::lost(c));
 }

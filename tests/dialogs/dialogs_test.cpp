@@ -27,9 +27,13 @@ const char *const relayB = "3AFFFFFFFFFFFF88";
 Dispositivo device(Tipo tipo, const char *serial, const char *name)
 {
     const std::int16_t one = tipo == AVI;
-    return {.nombre = QString::fromLatin1(name), .sn = sn(serial), .tipo = tipo, .ajuste = {one, one, one, one},
+    return {.nombre = QString::fromLatin1(name),
+            .sn = sn(serial),
+            .tipo = tipo,
+            .ajuste = {one, one, one, one},
             .ganancia = {float(one), float(one), float(one), float(one)},
-            .magnitud = {QString(), QString(), QString(), QString()}, .periodo = 1};
+            .magnitud = {QString(), QString(), QString(), QString()},
+            .periodo = 1};
 }
 
 // The main window on COM1 with two relay devices, a detector and the
@@ -39,8 +43,9 @@ struct Advanced : MainFixture {
     explicit Advanced(const Dispositivo &d)
     {
         EXPECT_TRUE(start(u"/1"_s));
-        for (const Dispositivo &t : {device(CTR, relayA, "Rele A"), device(DET, "1D5EE30700000055", "Puerta"),
-                                     device(CTR, relayB, "Rele B"), d}) {
+        for (const Dispositivo &t :
+             {device(CTR, relayA, "Rele A"), device(DET, "1D5EE30700000055", "Puerta"),
+              device(CTR, relayB, "Rele B"), d}) {
             g.dispactual = t;
             g.nuevo();
         }
@@ -66,57 +71,137 @@ QLineEdit *box(avanzado &a, int k) { return k == Periodo ? a.vtm : k == Serie ? 
 using Change = std::function<void(Dispositivo &)>;
 Change salida(const char *serial, std::int16_t output)
 {
-    return [=](Dispositivo &d) { d.snrele[0] = serial ? sn(serial) : Serial{}, d.salrele[0] = output; };
+    return [=](Dispositivo &d) {
+        d.snrele[0] = serial ? sn(serial) : Serial{}, d.salrele[0] = output;
+    };
 }
 
 struct Case {
     const char *name;
     Tipo tipo = STT;
-    Change stored = {};             // what the table holds beyond a new device's values
+    Change stored = {}; // what the table holds beyond a new device's values
     const char *captions = nullptr; // the slots' captions in order, when checked
     std::map<int, QString> shown = {}, typed = {};
-    int chosen = -1;       // the relay entry the user picks
-    int selected = 0;      // the relay entry selected on opening
-    QStringList said = {}; // none: nothing edited; a refusal keeps the window and the table as they were
-    Change after = {};     // how the table's record changed, byte for byte
+    int chosen = -1; // the relay entry the user picks
+    int selected = 0; // the relay entry selected on opening
+    QStringList said =
+        {}; // none: nothing edited; a refusal keeps the window and the table as they were
+    Change after = {}; // how the table's record changed, byte for byte
 };
 
 TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
 {
-    const QString modify = u"El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"_s;
+    const QString modify =
+        u"El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?"_s;
     const QString typeFixed = u"El tipo de sensor no se puede modificar desde esta ventana"_s;
-    const auto range = [](const char *field) { return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))}; };
+    const auto range = [](const char *field) {
+        return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))};
+    };
     const Case cases[] = {
-        {.name = "avi", .tipo = AVI, .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma min|Alarma max"},
+        {.name = "avi",
+         .tipo = AVI,
+         .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma "
+                     "min|Alarma max"},
         {.name = "det", .tipo = DET, .captions = ""},
-        {.name = "offsetUnderOne", .stored = [](Dispositivo &d) { d.ajuste[0] = 5; }, .shown = {{0, ".5"}}, .typed = {{0, "2.25"}},
-         .said = {modify}, .after = [](Dispositivo &d) { d.ajuste[0] = 22; }},
-        {.name = "offsetOneTenthOver", .shown = {{0, "0"}, {Periodo, "1"}}, .typed = {{0, "3276.8"}}, .said = range("Offset")},
-        {.name = "sttMaxBelowMin", .stored = [](Dispositivo &d) { d.alarma = {-2.5f, 40, 0, 0}; }, .shown = {{1, "-2.5"}, {2, "40"}},
-         .typed = {{1, "30"}, {2, "20"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma = {30, 30, 0, 0}; }},
-        {.name = "sttAlarmNearSingleTop", .typed = {{1, "3.4e38"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma[0] = d.alarma[1] = 3.4e38f; }},
+        {.name = "offsetUnderOne",
+         .stored = [](Dispositivo &d) { d.ajuste[0] = 5; },
+         .shown = {{0, ".5"}},
+         .typed = {{0, "2.25"}},
+         .said = {modify},
+         .after = [](Dispositivo &d) { d.ajuste[0] = 22; }},
+        {.name = "offsetOneTenthOver",
+         .shown = {{0, "0"}, {Periodo, "1"}},
+         .typed = {{0, "3276.8"}},
+         .said = range("Offset")},
+        {.name = "sttMaxBelowMin",
+         .stored =
+             [](Dispositivo &d) {
+                 d.alarma = {-2.5f, 40, 0, 0};
+             },
+         .shown = {{1, "-2.5"}, {2, "40"}},
+         .typed = {{1, "30"}, {2, "20"}},
+         .said = {modify},
+         .after =
+             [](Dispositivo &d) {
+                 d.alarma = {30, 30, 0, 0};
+             }},
+        {.name = "sttAlarmNearSingleTop",
+         .typed = {{1, "3.4e38"}},
+         .said = {modify},
+         .after = [](Dispositivo &d) { d.alarma[0] = d.alarma[1] = 3.4e38f; }},
         {.name = "sttAlarmBeyondSingle", .typed = {{2, "3.5e38"}}, .said = range("Alarma max")},
-        {.name = "hrtAlarms", .tipo = HRT, .stored = [](Dispositivo &d) { d.alarma = {.25f, 80, 0, 0}; }, .shown = {{0, ".25"}, {1, "80"}},
-         .typed = {{0, "35"}, {1, "1E+07"}}, .said = {modify}, .after = [](Dispositivo &d) { d.alarma = {35, 1e7f, 0, 0}; }},
-        {.name = "aviGainsUnitsAlarms", .tipo = AVI,
-         .stored = [](Dispositivo &d) { d.ganancia[3] = .5f, d.magnitud[1] = u"bar"_s, d.alarma[1] = 9; },
-         .shown = {{0, "1"}, {3, ".5"}, {5, "bar"}, {4, ""}, {8, "0"}, {9, "9"}}, .typed = {{0, "2.5"}, {5, "kPa"}, {8, "12"}, {9, "3"}},
-         .said = {modify}, .after = [](Dispositivo &d) { d.ganancia[0] = 2.5f, d.magnitud[1] = u"kPa"_s, d.alarma = {12, 12, 0, 0}; }},
-        {.name = "typeCheckedBeforeTheRange", .typed = {{0, "3300"}, {Serie, "HRT28A3F2C501080011"}}, .said = {typeFixed}},
-        {.name = "storedNaNShownAndRefusedUntouched", .stored = [](Dispositivo &d) { d.alarma[1] = std::nanf(""); }, .shown = {{2, "NaN"}},
-         .typed = {{Periodo, "60"}}, .said = range("Alarma max")},
+        {.name = "hrtAlarms",
+         .tipo = HRT,
+         .stored =
+             [](Dispositivo &d) {
+                 d.alarma = {.25f, 80, 0, 0};
+             },
+         .shown = {{0, ".25"}, {1, "80"}},
+         .typed = {{0, "35"}, {1, "1E+07"}},
+         .said = {modify},
+         .after =
+             [](Dispositivo &d) {
+                 d.alarma = {35, 1e7f, 0, 0};
+             }},
+        {.name = "aviGainsUnitsAlarms",
+         .tipo = AVI,
+         .stored =
+             [](Dispositivo &d) { d.ganancia[3] = .5f, d.magnitud[1] = u"bar"_s, d.alarma[1] = 9; },
+         .shown = {{0, "1"}, {3, ".5"}, {5, "bar"}, {4, ""}, {8, "0"}, {9, "9"}},
+         .typed = {{0, "2.5"}, {5, "kPa"}, {8, "12"}, {9, "3"}},
+         .said = {modify},
+         .after =
+             [](Dispositivo &d) {
+                 d.ganancia[0] = 2.5f, d.magnitud[1] = u"kPa"_s, d.alarma = {12, 12, 0, 0};
+             }},
+        {.name = "typeCheckedBeforeTheRange",
+         .typed = {{0, "3300"}, {Serie, "HRT28A3F2C501080011"}},
+         .said = {typeFixed}},
+        {.name = "storedNaNShownAndRefusedUntouched",
+         .stored = [](Dispositivo &d) { d.alarma[1] = std::nanf(""); },
+         .shown = {{2, "NaN"}},
+         .typed = {{Periodo, "60"}},
+         .said = range("Alarma max")},
         {.name = "typedInfinityRefused", .typed = {{2, " inf"}}, .said = range("Alarma max")},
-        {.name = "hrtPeriodZero", .tipo = HRT, .captions = "Alarma min|Alarma max", .typed = {{Periodo, "0"}}, .said = {modify}},
-        {.name = "periodNegative", .tipo = HRT, .typed = {{Periodo, "-45"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 45; }},
-        {.name = "periodHalfToEvenDown", .tipo = HRT, .typed = {{Periodo, "2.5"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 2; }},
-        {.name = "periodTooLong", .tipo = HRT, .typed = {{Periodo, "40000"}}, .said = {modify}, .after = [](Dispositivo &d) { d.periodo = 32767; }},
-        {.name = "sttSecondRelayOutput2", .stored = salida(relayB, 2), .captions = "Offset|Alarma min|Alarma max", .selected = 5},
+        {.name = "hrtPeriodZero",
+         .tipo = HRT,
+         .captions = "Alarma min|Alarma max",
+         .typed = {{Periodo, "0"}},
+         .said = {modify}},
+        {.name = "periodNegative",
+         .tipo = HRT,
+         .typed = {{Periodo, "-45"}},
+         .said = {modify},
+         .after = [](Dispositivo &d) { d.periodo = 45; }},
+        {.name = "periodHalfToEvenDown",
+         .tipo = HRT,
+         .typed = {{Periodo, "2.5"}},
+         .said = {modify},
+         .after = [](Dispositivo &d) { d.periodo = 2; }},
+        {.name = "periodTooLong",
+         .tipo = HRT,
+         .typed = {{Periodo, "40000"}},
+         .said = {modify},
+         .after = [](Dispositivo &d) { d.periodo = 32767; }},
+        {.name = "sttSecondRelayOutput2",
+         .stored = salida(relayB, 2),
+         .captions = "Offset|Alarma min|Alarma max",
+         .selected = 5},
         {.name = "noRelayWarn", .stored = salida(nullptr, 1), .selected = 1},
-        {.name = "userPicksFirstRelayOutput2", .chosen = 3, .said = {modify}, .after = salida(relayA, 2)},
+        {.name = "userPicksFirstRelayOutput2",
+         .chosen = 3,
+         .said = {modify},
+         .after = salida(relayA, 2)},
         {.name = "userPicksWarn", .chosen = 1, .said = {modify}, .after = salida(nullptr, 1)},
         // An entry that is not what the record holds is an edit.
-        {.name = "noRelayOutputMinus1", .stored = salida(nullptr, -1), .said = {modify}, .after = salida(nullptr, 0)},
-        {.name = "relayOutput3", .stored = salida(relayA, 3), .said = {modify}, .after = salida(nullptr, 0)},
+        {.name = "noRelayOutputMinus1",
+         .stored = salida(nullptr, -1),
+         .said = {modify},
+         .after = salida(nullptr, 0)},
+        {.name = "relayOutput3",
+         .stored = salida(relayA, 3),
+         .said = {modify},
+         .after = salida(nullptr, 0)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -138,7 +223,8 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         if (action) {
             // Ninguno, Avisar, then both outputs of each relay device.
             EXPECT_EQ(a.listarele->count(), 6);
-            EXPECT_EQ(a.listarele->itemText(3) + u'|' + a.listarele->itemText(4), u"Rele A - 3A7C11B200000077 -2|Rele B - 3AFFFFFFFFFFFF88 -1"_s);
+            EXPECT_EQ(a.listarele->itemText(3) + u'|' + a.listarele->itemText(4),
+                      u"Rele A - 3A7C11B200000077 -2|Rele B - 3AFFFFFFFFFFFF88 -1"_s);
             EXPECT_EQ(a.listarele->currentIndex(), c.selected);
         }
         for (const auto &[k, text] : c.shown)
@@ -159,7 +245,9 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         EXPECT_EQ(a.isVisible(), refused);
         EXPECT_EQ(r.g.modificado, !refused);
         // The boxes go to the main window first.
-        EXPECT_EQ(control<QLineEdit>(*r.window, "nombre")->text() + control<QLineEdit>(*r.window, "SN")->text(), a.nombre->text() + a.SN->text());
+        EXPECT_EQ(control<QLineEdit>(*r.window, "nombre")->text() +
+                      control<QLineEdit>(*r.window, "SN")->text(),
+                  a.nombre->text() + a.SN->text());
         Dispositivo expected = d;
         if (c.after)
             c.after(expected);
@@ -175,13 +263,27 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         const char *call;
         const char *text; // null: nothing to show
     } rows[] = {
-        {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
-        {"HRT26E1905C00000033", {{21, 55, 0, 0}}, "LeerHRT", "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
-        {"AVI20C4001A0F000044", {{512, 0, -7, 3650}}, "LeerAD",
+        {"STT28A3F2C501080011",
+         {{-12, 0, 0, 0}},
+         "LeerTemperatura",
+         "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
+        {"HRT26E1905C00000033",
+         {{21, 55, 0, 0}},
+         "LeerHRT",
+         "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
+        {"AVI20C4001A0F000044",
+         {{512, 0, -7, 3650}},
+         "LeerAD",
          "20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
         // Detector inputs are active at 0; a relay device answers as one.
-        {"DET1D5EE30700000055", {{0, 3, 0, 0}}, "LeerDET", "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
-        {"CTR3A7C11B200000077", {{1, 0, 0, 0}}, "LeerDET", "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
+        {"DET1D5EE30700000055",
+         {{0, 3, 0, 0}},
+         "LeerDET",
+         "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
+        {"CTR3A7C11B200000077",
+         {{1, 0, 0, 0}},
+         "LeerDET",
+         "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
         {"AVI20000000000000FE", {}, "LeerAD", "20000000000000FE no encontrado"},
         {"XYZ28A3F2C501080011", {}, nullptr, nullptr},
     };
@@ -194,8 +296,11 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         ASSERT_EQ(row.words ? sim::setWords(0, serial, w[0], w[1], w[2], w[3]) : 0, 0);
         control<QLineEdit>(*f.window, "SN")->setText(QString::fromLatin1(row.serialBox));
         f.window->CMP_Click();
-        EXPECT_EQ(f.messages.texts, row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)} : QStringList{});
-        EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"), row.call ? 1 : 0);
+        EXPECT_EQ(f.messages.texts,
+                  row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)}
+                           : QStringList{});
+        EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"),
+                  row.call ? 1 : 0);
     }
 }
 

@@ -38,7 +38,12 @@ QByteArray expectedFile()
 {
     QByteArray file = Rec().text(0, 16, "00").b;
     for (const Device &d : devices) {
-        Rec r = Rec().text(0, 16, d.name).raw(16, QByteArray::fromHex(d.serial)).num(24, d.code).text(66, 32, "").num(138, 1);
+        Rec r = Rec()
+                    .text(0, 16, d.name)
+                    .raw(16, QByteArray::fromHex(d.serial))
+                    .num(24, d.code)
+                    .text(66, 32, "")
+                    .num(138, 1);
         // A converter's four adjustments of 1, alarms of 0 and gains of 1.0.
         for (int k = 0; d.code == AVI && k < 4; ++k)
             r.num(26 + 2 * k, 1).num(50 + 4 * k, 0x3F800000, 4);
@@ -63,16 +68,20 @@ TEST(EndToEnd, addSaveAndEnd)
         control<QLineEdit>(*f.window, "nombre")->clear();
         QTest::keyClicks(control<QLineEdit>(*f.window, "nombre"), QString::fromLatin1(d.typed));
         control<QLineEdit>(*f.window, "SN")->clear();
-        QTest::keyClicks(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
+        QTest::keyClicks(control<QLineEdit>(*f.window, "SN"),
+                         QString::fromLatin1(d.type) + QString::fromLatin1(d.serial));
         QTest::mouseClick(control<QPushButton>(*f.window, "anadir"), Qt::LeftButton);
     }
     f.clock.advance(3), f.window->Timer1_Timer();
     for (int row = 0; row < 3; ++row)
-        EXPECT_FALSE(f.window->model()->index(row).data().toString().endsWith(QStringLiteral("ERR"))) << row;
+        EXPECT_FALSE(
+            f.window->model()->index(row).data().toString().endsWith(QStringLiteral("ERR")))
+            << row;
     // Saved: the end asks nothing.
     control<QAction>(*f.window, "salvar")->trigger();
     f.window->fin_Click();
-    EXPECT_TRUE(f.messages.texts.isEmpty()) << f.messages.texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(f.messages.texts.isEmpty())
+        << f.messages.texts.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(f.exitCodes, std::vector<int>{0});
     EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), expectedFile());
 }
@@ -85,20 +94,30 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 {
     MainFixture f;
     sim::load(network);
-    f.folder.write(QStringLiteral("config1.ini"), expectedFile().replace(190, 16, QByteArray::fromHex("0000003f00000040000080bf0000803e"))
-                                                      .replace(454, 8, QByteArray::fromHex("000090410000b041")).replace(550, 1, "\x01")
-                                                      .replace(518, 8, QByteArray::fromHex("3A7C11B200000077")));
+    f.folder.write(QStringLiteral("config1.ini"),
+                   expectedFile()
+                       .replace(190, 16, QByteArray::fromHex("0000003f00000040000080bf0000803e"))
+                       .replace(454, 8, QByteArray::fromHex("000090410000b041"))
+                       .replace(550, 1, "\x01")
+                       .replace(518, 8, QByteArray::fromHex("3A7C11B200000077")));
     ASSERT_TRUE(f.start(QStringLiteral("/cap /1")));
-    EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(QStringLiteral("20C4001A0F000044  50   400   -300   100 ")));
-    EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1), "07-12-2026 10:00:00  50  400  -300  100  21,5  1  1\r");
-    control<QAction>(*f.window, "mnucapturar")->trigger(), control<QAction>(*f.window, "mnueditar")->trigger();
-    QTest::mouseClick(control<QListView>(*f.window, "Sensores")->viewport(), Qt::LeftButton, {}, control<QListView>(*f.window, "Sensores")->visualRect(f.window->model()->index(0)).center());
+    EXPECT_TRUE(f.window->model()->index(0).data().toString().endsWith(
+        QStringLiteral("20C4001A0F000044  50   400   -300   100 ")));
+    EXPECT_EQ(f.folder.read(QStringLiteral("1/07-12-2026-00.log")).split('\n').value(1),
+              "07-12-2026 10:00:00  50  400  -300  100  21,5  1  1\r");
+    control<QAction>(*f.window, "mnucapturar")->trigger(),
+        control<QAction>(*f.window, "mnueditar")->trigger();
+    QTest::mouseClick(control<QListView>(*f.window, "Sensores")->viewport(), Qt::LeftButton, {},
+                      control<QListView>(*f.window, "Sensores")
+                          ->visualRect(f.window->model()->index(0))
+                          .center());
     QTest::mouseClick(control<QPushButton>(*f.window, "Borrar"), Qt::LeftButton);
     sim::setWords(0, sn("28A3F2C501080011"), 150); // 15 ºC, below the minimum: on
     f.clock.advance(3), f.window->Timer1_Timer(), f.clock.advance(3), f.window->Timer1_Timer();
     std::int16_t w1 = -1, w2 = -1;
     const long writes = sim::relayWords(0, sn("3A7C11B200000077"), w1, w2);
-    EXPECT_EQ(std::tuple(f.g.n(), writes, w1, w2), std::tuple(2, 4L, 1, 0)) << "the relay written on every tick, on at last";
+    EXPECT_EQ(std::tuple(f.g.n(), writes, w1, w2), std::tuple(2, 4L, 1, 0))
+        << "the relay written on every tick, on at last";
 }
 
 // The built program in a folder of its own, as a user installs it. A
@@ -106,11 +125,19 @@ TEST(EndToEnd, gainsPerChannelAndADeletionAboveTheRelay)
 // the relays while nobody answers it.
 TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
 {
-    const QByteArray sorted = expectedFile(), unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) + sorted.mid(140, 140);
-    const struct { const char *name, *line; QByteArray config; bool asks; int sig = SIGTERM; } runs[] = {
+    const QByteArray sorted = expectedFile(),
+                     unsorted = sorted.left(140) + sorted.mid(420) + sorted.mid(280, 140) +
+        sorted.mid(140, 140);
+    const struct {
+        const char *name, *line;
+        QByteArray config;
+        bool asks;
+        int sig = SIGTERM;
+    } runs[] = {
         {"its own configuration", "", sorted, false},
         {"its own configuration, Ctrl+C in its terminal", "", sorted, false, SIGINT},
-        {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "), true},
+        {"a sequence number that is not two digits", "", QByteArray(sorted).replace(0, 2, "7 "),
+         true},
         {"a capture that asks to save first", "/cap", unsorted, true},
     };
     for (const auto &run : runs) {
@@ -122,7 +149,8 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
         QStringList files{QStringLiteral("Climalog.exe")};
         files += bin.entryList({QStringLiteral("*.dll"), QStringLiteral("*.DLL")}, QDir::Files);
         QDir(folder.path()).mkdir(QStringLiteral("platforms"));
-        for (const QString &name : QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
+        for (const QString &name :
+             QDir(bin.filePath(QStringLiteral("platforms"))).entryList(QDir::Files))
             files << QStringLiteral("platforms/") + name;
 #else
         const QStringList files{QStringLiteral("Climalog"), SondaIO::fileName()};
@@ -131,20 +159,25 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
             ASSERT_TRUE(QFile::copy(bin.filePath(name), folder.file(name))) << name.toStdString();
         folder.write(QStringLiteral("config1.ini"), run.config);
         // The simulator writes every call it serves to this log.
-        folder.write(QStringLiteral("sondanet.txt"), QByteArray("calllog llamadas.txt\n") + network);
+        folder.write(QStringLiteral("sondanet.txt"),
+                     QByteArray("calllog llamadas.txt\n") + network);
 
         // The program inherits the test's platform and folder. Without a port
         // on its command line it takes its own folder's only configuration.
         QProcess program;
-        program.start(folder.file(files.first()), QString::fromLatin1(run.line).split(u' ', Qt::SkipEmptyParts));
+        program.start(folder.file(files.first()),
+                      QString::fromLatin1(run.line).split(u' ', Qt::SkipEmptyParts));
         ASSERT_TRUE(program.waitForStarted(10000));
         // Splash, start-up with its first tick, then the timer's ticks: the
         // polling clock moves at the end of a tick, so a device of period 1 is
         // read again on the second timer tick.
         const QDeadlineTimer deadline(30000);
-        while (folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") < 2 &&
-               !deadline.hasExpired())
-            ASSERT_FALSE(program.waitForFinished(250)) << program.readAllStandardError().toStdString();
+        while (
+            folder.read(QStringLiteral("llamadas.txt")).count("LeerTemperatura 28A3F2C501080011") <
+                2 &&
+            !deadline.hasExpired())
+            ASSERT_FALSE(program.waitForFinished(250))
+                << program.readAllStandardError().toStdString();
         // The running program holds its configuration; ended in any way,
         // killed too, it holds nothing.
         PortLock::Status lock = PortLock::Status::Held;
@@ -166,7 +199,10 @@ TEST(EndToEnd, programStartsPollsAndEndsOnCloseRequest)
         EXPECT_GE(calls.count("LeerTemperatura 28A3F2C501080011"), 2) << calls.toStdString();
         EXPECT_GE(calls.count("EscribirCTR 3A7C11B200000077"), 2);
 #ifndef _WIN32
-        EXPECT_TRUE(run.asks || std::pair(program.exitCode(), calls.count("FinalizarCNX")) == std::pair(0, qsizetype(1))) << "closed as asked";
+        EXPECT_TRUE(run.asks ||
+                    std::pair(program.exitCode(), calls.count("FinalizarCNX")) ==
+                        std::pair(0, qsizetype(1)))
+            << "closed as asked";
 #endif
     }
 }

@@ -27,7 +27,8 @@ static void print(const char *when)
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved)
 {
-    if (reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("SONDAIO_FAULT", g_fault, sizeof g_fault))
+    if (reason != DLL_PROCESS_ATTACH ||
+        !GetEnvironmentVariableA("SONDAIO_FAULT", g_fault, sizeof g_fault))
         return TRUE;
     print("print on load");
     if (strcmp(g_fault, "end on load") == 0)
@@ -60,13 +61,25 @@ int16_t SONDAIO_CALL LeerHRT(int16_t port, char *sn, void *block)
     return 1;
 }
 
-int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block) { return (int16_t)(Sleep(INFINITE), 1); }
+int16_t SONDAIO_CALL LeerAD(int16_t port, char *sn, void *block)
+{
+    return (int16_t)(Sleep(INFINITE), 1);
+}
 
 int16_t SONDAIO_CALL FinalizarCNX(int16_t port, char *message) { return 1; }
 int16_t SONDAIO_CALL SetupAD(int16_t port, char *sn, int16_t *setup) { return 1; }
 int16_t SONDAIO_CALL LeerDET(int16_t port, char *sn, void *block) { return 0; }
 int16_t SONDAIO_CALL EscribirCTR(int16_t port, char *sn, int16_t out1, int16_t out2) { return 1; }
-int16_t SONDAIO_CALL BuscarSensoresTra(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
-int16_t SONDAIO_CALL BuscarConversoresAD(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
-int16_t SONDAIO_CALL BuscarDetectores(int16_t port, unsigned char *slots, int32_t maxCount) { return 0; }
+int16_t SONDAIO_CALL BuscarSensoresTra(int16_t port, unsigned char *slots, int32_t maxCount)
+{
+    return 0;
+}
+int16_t SONDAIO_CALL BuscarConversoresAD(int16_t port, unsigned char *slots, int32_t maxCount)
+{
+    return 0;
+}
+int16_t SONDAIO_CALL BuscarDetectores(int16_t port, unsigned char *slots, int32_t maxCount)
+{
+    return 0;
+}
 int16_t SONDAIO_CALL ConvertSerialNum(char *sn, char *printable) { return 1; }

@@ -5,4 +5,7 @@
 
 __declspec(dllimport) int absent(void);
 
-SONDAIO_API int16_t SONDAIO_CALL IniciarCNX(int16_t port, char *portName, char *message) { return (void)port, (void)portName, (void)message, (int16_t)absent(); }
+SONDAIO_API int16_t SONDAIO_CALL IniciarCNX(int16_t port, char *portName, char *message)
+{
+    return (void)port, (void)portName, (void)message, (int16_t)absent();
+}

@@ -25,7 +25,9 @@
 
 namespace {
 
-const QByteArray h0 = "Hora  Sala (\xBA" "C)\r\n", l0 = "07-12-2026 10:00:00  21,5\r\n";
+const QByteArray h0 = "Hora  Sala (\xBA"
+                      "C)\r\n",
+                 l0 = "07-12-2026 10:00:00  21,5\r\n";
 const TestDevice sala{STT, "Sala", true, {21.5f}};
 QString dia(const char *seq) { return QStringLiteral("07-12-2026-%1.log").arg(QLatin1String(seq)); }
 
@@ -36,16 +38,19 @@ bool inmutable(const QString &path, bool on)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     int flags = 0;
     const bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                    ::ioctl(fd, FS_IOC_SETFLAGS, (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, &flags)) == 0;
+        ::ioctl(fd, FS_IOC_SETFLAGS,
+                (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, &flags)) == 0;
     ::close(fd);
     return ok;
 }
 
 // A capture on port COM2 from a fresh application folder: files in <folder>/2/.
 struct Banco {
-    explicit Banco(QTime hora = QTime(10, 0, 0), std::vector<TestDevice> devices = {sala}) : clock(QDateTime(QDate(2026, 12, 7), hora))
+    explicit Banco(QTime hora = QTime(10, 0, 0), std::vector<TestDevice> devices = {sala})
+        : clock(QDateTime(QDate(2026, 12, 7), hora))
     {
-        g.appFolder = t.path(), g.nombrepuerto = QStringLiteral("COM2"), g.carpeta = t.path() + QStringLiteral("/2/");
+        g.appFolder = t.path(), g.nombrepuerto = QStringLiteral("COM2"),
+        g.carpeta = t.path() + QStringLiteral("/2/");
         for (const TestDevice &d : devices)
             addDevice(g, d);
         g.modificado = false; // as loaded
@@ -57,7 +62,11 @@ struct Banco {
         t.write(QStringLiteral("2/") + name, bytes);
     }
     QString marca() const { return clock.now().toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")); }
-    bool start() { return c.start(m, [this] { return configfile::save(g).status != configfile::SaveStatus::Failed; }); }
+    bool start()
+    {
+        return c.start(
+            m, [this] { return configfile::save(g).status != configfile::SaveStatus::Failed; });
+    }
 
     TempFolder t;
     TestClock clock;
@@ -72,7 +81,8 @@ struct Banco {
 // its header torn is taken and mended; other columns move to the next number.
 TEST(Capture, StartRefusedMendedOrMovedOn)
 {
-    const QByteArray otra = "Hora  Otra (\xBA" "C)\r\n";
+    const QByteArray otra = "Hora  Otra (\xBA"
+                            "C)\r\n";
     // Every number of the day taken by other columns but `libre` (-1: none).
     const auto llena = [&](Banco &b, int libre) {
         for (int k = 0; k < 100; ++k)
@@ -81,13 +91,19 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     };
     const std::pair<std::function<void(Banco &)>, const char *> rows[] = {
         {[](Banco &b) { b.t.write("2", "x"); }, "No se puede crear la carpeta de capturas "},
-        {[](Banco &b) { QDir(b.t.path()).mkpath("2/" + dia("00")); }, "No se puede leer el fichero de captura "},
+        {[](Banco &b) { QDir(b.t.path()).mkpath("2/" + dia("00")); },
+         "No se puede leer el fichero de captura "},
         {[&](Banco &b) { llena(b, -1); },
-         "Todos los ficheros de captura de hoy (07-12-2026-00.log a 07-12-2026-99.log) tienen otras columnas. La captura no se inicia."},
-        {[&](Banco &b) { b.pon(dia("00"), otra), QDir(b.t.path()).mkdir("config1.ini"); }, "La configuración ha sido modificada."}, // unsaved
+         "Todos los ficheros de captura de hoy (07-12-2026-00.log a 07-12-2026-99.log) tienen "
+         "otras columnas. La captura no se inicia."},
+        {[&](Banco &b) { b.pon(dia("00"), otra), QDir(b.t.path()).mkdir("config1.ini"); },
+         "La configuración ha sido modificada."}, // unsaved
         {[](Banco &b) { b.pon(dia("00"), ""); }, nullptr},
         // A number of one digit taken too: the hundred two-digit numbers after it are all tried.
-        {[&](Banco &b) { llena(b, 7), b.pon(dia("7"), otra), b.g.dispositivos[0].nombre = QStringLiteral("7"); }, nullptr},
+        {[&](Banco &b) {
+             llena(b, 7), b.pon(dia("7"), otra), b.g.dispositivos[0].nombre = QStringLiteral("7");
+         },
+         nullptr},
         {[](Banco &b) { b.pon(dia("00"), h0.chopped(2)); }, nullptr},
     };
     for (const auto &[estorbo, mensaje] : rows) {
@@ -96,7 +112,9 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
         b.m.answer(Messages::Answer::Ok);
         EXPECT_EQ(b.start(), !mensaje);
         if (mensaje) {
-            EXPECT_TRUE(b.m.texts.last().startsWith(QString::fromUtf8(mensaje)) && b.g.fichero.isEmpty()) << b.m.texts.join('|').toStdString();
+            EXPECT_TRUE(b.m.texts.last().startsWith(QString::fromUtf8(mensaje)) &&
+                        b.g.fichero.isEmpty())
+                << b.m.texts.join('|').toStdString();
             continue;
         }
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
@@ -109,9 +127,16 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     // columns before the save holds other columns after it.
     Banco b(QTime(10, 0, 0), {sala, {STT, "A", true, {1}}});
     b.g.modificado = true;
-    b.pon(dia("00"), "Hora  Sala (\xBA" "C)  A (\xBA" "C)\r\n");
+    b.pon(dia("00"),
+          "Hora  Sala (\xBA"
+          "C)  A (\xBA"
+          "C)\r\n");
     ASSERT_TRUE(b.start());
-    EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))), std::pair(dia("01"), QByteArray("Hora  A (\xBA" "C)  Sala (\xBA" "C)\r\n")));
+    EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))),
+              std::pair(dia("01"),
+                        QByteArray("Hora  A (\xBA"
+                                   "C)  Sala (\xBA"
+                                   "C)\r\n")));
 }
 
 // A file that cannot be written for longer than the memory set aside for
@@ -120,16 +145,21 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
 // waiting line once, in order, then theirs; the gap is the range named.
 TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
 {
-    const struct { const char *name; int sensores, ticks; } rows[] = {
+    const struct {
+        const char *name;
+        int sensores, ticks;
+    } rows[] = {
         {"one sensor: an hour of lines", 1, 3605},
         {"4000 sensors: 64 MB of lines", 4000, 3000},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        Banco b(QTime(10, 0, 0), std::vector<TestDevice>(static_cast<std::size_t>(row.sensores), sala));
+        Banco b(QTime(10, 0, 0),
+                std::vector<TestDevice>(static_cast<std::size_t>(row.sensores), sala));
         ASSERT_TRUE(b.start());
         ASSERT_EQ(b.c.escribe(b.marca()).estado, Captura::Estado::Escrito);
-        const qint64 header = static_cast<qint64>(b.lee(b.g.fichero).indexOf('\n')) + 1, line = b.lee(b.g.fichero).size() - header;
+        const qint64 header = static_cast<qint64>(b.lee(b.g.fichero).indexOf('\n')) + 1,
+                     line = b.lee(b.g.fichero).size() - header;
         {
             SinEscritura cerrojo(b.t.file(QStringLiteral("2")));
             if (!cerrojo.cierra())
@@ -140,7 +170,8 @@ TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
         const qint64 waiting = b.c.pendientes();
         EXPECT_LE(waiting, 3600);
         EXPECT_LE(waiting * line, qint64(64) << 20);
-        EXPECT_TRUE(waiting == 3600 || waiting * line > (qint64(64) << 20) - line) << waiting << " lines of " << line << " bytes";
+        EXPECT_TRUE(waiting == 3600 || waiting * line > (qint64(64) << 20) - line)
+            << waiting << " lines of " << line << " bytes";
         int after = 0;
         for (; b.c.pendientes() > 1 && after < 1000; ++after)
             b.clock.advance(1), b.c.escribe(b.marca());
@@ -148,17 +179,23 @@ TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
         EXPECT_EQ(b.c.pendientes(), 0);
 
         const QList<QByteArray> lines = b.lee(b.g.fichero).mid(header).split('\n');
-        ASSERT_EQ(lines.size(), 1 + waiting + after + 1) << "the first line, those that waited, those after, the end";
+        ASSERT_EQ(lines.size(), 1 + waiting + after + 1)
+            << "the first line, those that waited, those after, the end";
         // Seconds since 10:00 of each line's stamp, all of the same day.
         std::vector<int> times;
         for (qsizetype k = 0; k + 1 < lines.size(); ++k)
-            times.push_back((lines[k].mid(11, 2).toInt() - 10) * 3600 + lines[k].mid(14, 2).toInt() * 60 + lines[k].mid(17, 2).toInt());
-        const auto stamp = [](int s) { return QString::asprintf("07-12-2026 %02d:%02d:%02d", 10 + s / 3600, s / 60 % 60, s % 60); };
+            times.push_back((lines[k].mid(11, 2).toInt() - 10) * 3600 +
+                            lines[k].mid(14, 2).toInt() * 60 + lines[k].mid(17, 2).toInt());
+        const auto stamp = [](int s) {
+            return QString::asprintf("07-12-2026 %02d:%02d:%02d", 10 + s / 3600, s / 60 % 60,
+                                     s % 60);
+        };
         const QString aviso = b.c.takeNotice();
         for (std::size_t k = 1; k < times.size(); ++k) {
             if (k == static_cast<std::size_t>(waiting + 1)) { // the gap: what was left out
-                EXPECT_TRUE(aviso.startsWith(QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2:")
-                                                 .arg(stamp(times[k - 1] + 1), stamp(times[k] - 1))))
+                EXPECT_TRUE(aviso.startsWith(
+                    QStringLiteral("No se han escrito en la captura las lecturas de %1 a %2:")
+                        .arg(stamp(times[k - 1] + 1), stamp(times[k] - 1))))
                     << aviso.toStdString();
                 continue;
             }
@@ -170,27 +207,71 @@ TEST(Capture, WaitingLinesStayWithinAnHourAnd64MBAndKeepTheirOrder)
 // A second line 5 s after the first, with what happened between them.
 TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
 {
-    const QByteArray l1 = "07-12-2026 10:00:05  21,5\r\n", noche = h0 + "07-12-2026 23:59:58  21,5\r\n", manana = h0 + "08-12-2026 00:00:03  21,5\r\n";
+    const QByteArray l1 = "07-12-2026 10:00:05  21,5\r\n",
+                     noche = h0 + "07-12-2026 23:59:58  21,5\r\n",
+                     manana = h0 + "08-12-2026 00:00:03  21,5\r\n";
     const QString hoy = dia("00"), luego = QStringLiteral("08-12-2026-00.log");
     using E = Captura::Estado;
     // antes: what happens between the lines; estado: what the second line meets; marca: its time stamp, when not
     // the clock's (the new date's file headed across midnight: the soak's model); inmutable: the file refuses
     // even root (EPERM), a permission question as well.
-    const struct Row { const char *name; QTime inicio; std::function<void(Banco &)> antes; E estado; const QString &fichero;
-                       std::map<QString, QByteArray> ficheros; const char *marca = nullptr; bool inmutable = false; } rows[] = {
-        {"a line stamped before midnight and written after it stays in its day", QTime(23, 59, 58), {},
-         E::Escrito, hoy, {{hoy, noche + "07-12-2026 23:59:59  21,5\r\n"}}, "07-12-2026 23:59:59"},
-        {"midnight into an existing file: appended, nothing lost", QTime(23, 59, 58), [](Banco &b) { b.pon("08-12-2026-00.log", "Hora  X\r\n"); },
-         E::Escrito, luego, {{luego, "Hora  X\r\n" + manana}}},
-        {"a torn last line is ended before the next", QTime(10, 0, 0), [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
-         E::Escrito, hoy, {{hoy, h0 + l0 + "07-12-2026 10:0\r\n" + l1}}},
-        {"the capture folder deleted meanwhile is made again, the file headed", QTime(10, 0, 0),
-         [](Banco &b) { QDir(b.g.carpeta).removeRecursively(); }, E::Escrito, hoy, {{hoy, h0 + l1}}},
-        {"no write permission at midnight: the header waits with its line", QTime(23, 59, 58), {}, E::Denegado, luego,
+    const struct Row {
+        const char *name;
+        QTime inicio;
+        std::function<void(Banco &)> antes;
+        E estado;
+        const QString &fichero;
+        std::map<QString, QByteArray> ficheros;
+        const char *marca = nullptr;
+        bool inmutable = false;
+    } rows[] = {
+        {"a line stamped before midnight and written after it stays in its day",
+         QTime(23, 59, 58),
+         {},
+         E::Escrito,
+         hoy,
+         {{hoy, noche + "07-12-2026 23:59:59  21,5\r\n"}},
+         "07-12-2026 23:59:59"},
+        {"midnight into an existing file: appended, nothing lost",
+         QTime(23, 59, 58),
+         [](Banco &b) { b.pon("08-12-2026-00.log", "Hora  X\r\n"); },
+         E::Escrito,
+         luego,
+         {{luego, "Hora  X\r\n" + manana}}},
+        {"a torn last line is ended before the next",
+         QTime(10, 0, 0),
+         [](Banco &b) { b.pon(dia("00"), b.lee(dia("00")) + "07-12-2026 10:0"); },
+         E::Escrito,
+         hoy,
+         {{hoy, h0 + l0 + "07-12-2026 10:0\r\n" + l1}}},
+        {"the capture folder deleted meanwhile is made again, the file headed",
+         QTime(10, 0, 0),
+         [](Banco &b) { QDir(b.g.carpeta).removeRecursively(); },
+         E::Escrito,
+         hoy,
+         {{hoy, h0 + l1}}},
+        {"no write permission at midnight: the header waits with its line",
+         QTime(23, 59, 58),
+         {},
+         E::Denegado,
+         luego,
          {{hoy, noche}, {luego, manana}}},
-        {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0),
-         [](Banco &b) { QFile::remove(b.g.carpeta + dia("00")), QDir(b.g.carpeta).mkdir(dia("00")); }, E::Fallo, hoy, {}},
-        {"an immutable file: the line waits", QTime(10, 0, 0), {}, E::Denegado, hoy, {{hoy, h0 + l0 + l1}}, nullptr, true},
+        {"file replaced by a folder: the capture cannot go on",
+         QTime(10, 0, 0),
+         [](Banco &b) {
+             QFile::remove(b.g.carpeta + dia("00")), QDir(b.g.carpeta).mkdir(dia("00"));
+         },
+         E::Fallo,
+         hoy,
+         {}},
+        {"an immutable file: the line waits",
+         QTime(10, 0, 0),
+         {},
+         E::Denegado,
+         hoy,
+         {{hoy, h0 + l0 + l1}},
+         nullptr,
+         true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -202,17 +283,25 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         b.clock.advance(5);
         SinEscritura cerrojo(b.g.carpeta);
         if (row.inmutable && !inmutable(b.g.carpeta + hoy, true))
-            GTEST_SKIP() << "no immutable files here (not root, or the file system keeps no such flag)";
+            GTEST_SKIP()
+                << "no immutable files here (not root, or the file system keeps no such flag)";
         ASSERT_TRUE(row.estado != E::Denegado || row.inmutable || cerrojo.cierra());
         Captura::Escritura r = b.c.escribe(row.marca ? QString::fromLatin1(row.marca) : b.marca());
         EXPECT_EQ(r.estado, row.estado);
         EXPECT_EQ(r.renombrado, b.g.fichero != hoy);
         if (row.estado == E::Fallo) {
-            EXPECT_EQ(r.mensaje, QStringLiteral("No se puede escribir en el fichero de captura %1: es una carpeta, no un fichero.").arg(b.g.carpeta + hoy));
+            EXPECT_EQ(r.mensaje,
+                      QStringLiteral("No se puede escribir en el fichero de captura %1: es una "
+                                     "carpeta, no un fichero.")
+                          .arg(b.g.carpeta + hoy));
             continue;
         }
         if (row.estado == E::Denegado) {
-            EXPECT_EQ(r.mensaje, QStringLiteral("No se puede escribir en el fichero de captura %1: sin permiso de escritura.").arg(b.g.carpeta + row.fichero));
+            EXPECT_EQ(
+                r.mensaje,
+                QStringLiteral(
+                    "No se puede escribir en el fichero de captura %1: sin permiso de escritura.")
+                    .arg(b.g.carpeta + row.fichero));
             EXPECT_EQ(b.c.pendientes(), 1);
             cerrojo.abre();
             inmutable(b.g.carpeta + hoy, false);
@@ -231,14 +320,29 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
 // leave whole lines only.
 TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
 {
-    Banco b(QTime(0, 0, 1), {{HRT, "Inv", true, {22, 47.5f}}, {DET, "Puerta", true, {}, {0, 1}}, {9, "Raro"},
-                             {AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
-                             {STT, "  Cámara ", true, {-0.5f}}, {STT, "T", false, {21.5f}}, {HRT, "H", false},
-                             {AVI, "C", false, {}, {}, {"V", "V", "V", "V"}}, {CTR, "R", false}});
+    Banco b(QTime(0, 0, 1),
+            {{HRT, "Inv", true, {22, 47.5f}},
+             {DET, "Puerta", true, {}, {0, 1}},
+             {9, "Raro"},
+             {AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
+             {STT, "  Cámara ", true, {-0.5f}},
+             {STT, "T", false, {21.5f}},
+             {HRT, "H", false},
+             {AVI, "C", false, {}, {}, {"V", "V", "V", "V"}},
+             {CTR, "R", false}});
     ASSERT_TRUE(b.start());
-    const QByteArray header = b.lee(b.g.fichero), values = "  22  47.5  ,5  1380  -2,25  1,234568E+07  -,5  ERR  ERR  ERR  ERR  ERR  ERR  ERR  1  0  ERR  ERR\r";
-    EXPECT_EQ(header, "Hora  Inv (\xBA" "C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)  C\xE1" "mara (\xBA" "C)"
-                      "  T (\xBA" "C)  H (\xBA" "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - 1  Puerta - 2  R - 1  R - 2\r\n");
+    const QByteArray header = b.lee(b.g.fichero),
+                     values = "  22  47.5  ,5  1380  -2,25  1,234568E+07  -,5  ERR  ERR  ERR  ERR  "
+                              "ERR  ERR  ERR  1  0  ERR  ERR\r";
+    EXPECT_EQ(header,
+              "Hora  Inv (\xBA"
+              "C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)  C\xE1"
+              "mara (\xBA"
+              "C)"
+              "  T (\xBA"
+              "C)  H (\xBA"
+              "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - 1  Puerta - 2  R - "
+              "1  R - 2\r\n");
     const unsigned seed = std::random_device{}();
     std::mt19937 rng(seed);
     QByteArray antes = header;
@@ -255,7 +359,8 @@ TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << "writer failed, seed " << seed;
+        ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+            << "writer failed, seed " << seed;
         const QByteArray ahora = b.lee(b.g.fichero);
         ASSERT_TRUE(ahora.startsWith(antes)) << "the file only grows, seed " << seed;
         antes = ahora;
@@ -268,5 +373,6 @@ TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
     EXPECT_EQ(lines.takeLast(), QByteArray());
     EXPECT_GT(lines.size(), 10) << "the writers got lines out";
     for (const QByteArray &l : lines)
-        EXPECT_TRUE(l.startsWith("07-12-2026 ") && l.mid(19) == values) << l.toStdString() << ", seed " << seed;
+        EXPECT_TRUE(l.startsWith("07-12-2026 ") && l.mid(19) == values)
+            << l.toStdString() << ", seed " << seed;
 }

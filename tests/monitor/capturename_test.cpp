@@ -19,9 +19,11 @@ TEST(CaptureName, ParsesOnlyTheExactForm)
     };
     const Row rows[] = {
         {"first of the day", QStringLiteral("05-12-2026-00.log"), true, QDate(2026, 12, 5), 0},
-        {"a sequence of two digits", QStringLiteral("31-01-2027-42.log"), true, QDate(2027, 1, 31), 42},
+        {"a sequence of two digits", QStringLiteral("31-01-2027-42.log"), true, QDate(2027, 1, 31),
+         42},
         {"the last sequence", QStringLiteral("01-03-1999-99.log"), true, QDate(1999, 3, 1), 99},
-        {"leap day of a leap year", QStringLiteral("29-02-2028-01.log"), true, QDate(2028, 2, 29), 1},
+        {"leap day of a leap year", QStringLiteral("29-02-2028-01.log"), true, QDate(2028, 2, 29),
+         1},
         {"leap day of a common year", QStringLiteral("29-02-2027-01.log"), false, {}, 0},
         {"a day February lacks", QStringLiteral("31-02-2026-00.log"), false, {}, 0},
         {"day zero", QStringLiteral("00-12-2026-00.log"), false, {}, 0},
@@ -65,16 +67,21 @@ TEST(CaptureName, OrdersByDayThenSequence)
     };
     const Row rows[] = {
         {"days across months and years, not by the text",
-         {"01-01-2027-00.log", "31-12-2026-00.log", "02-12-2026-00.log", "10-11-2026-00.log", "15-06-2025-00.log"},
-         {"15-06-2025-00.log", "10-11-2026-00.log", "02-12-2026-00.log", "31-12-2026-00.log", "01-01-2027-00.log"}},
+         {"01-01-2027-00.log", "31-12-2026-00.log", "02-12-2026-00.log", "10-11-2026-00.log",
+          "15-06-2025-00.log"},
+         {"15-06-2025-00.log", "10-11-2026-00.log", "02-12-2026-00.log", "31-12-2026-00.log",
+          "01-01-2027-00.log"}},
         {"sequence numbers past ten within a day",
-         {"07-12-2026-10.log", "07-12-2026-02.log", "07-12-2026-99.log", "07-12-2026-09.log", "07-12-2026-11.log"},
-         {"07-12-2026-02.log", "07-12-2026-09.log", "07-12-2026-10.log", "07-12-2026-11.log", "07-12-2026-99.log"}},
+         {"07-12-2026-10.log", "07-12-2026-02.log", "07-12-2026-99.log", "07-12-2026-09.log",
+          "07-12-2026-11.log"},
+         {"07-12-2026-02.log", "07-12-2026-09.log", "07-12-2026-10.log", "07-12-2026-11.log",
+          "07-12-2026-99.log"}},
         {"the day before the sequence",
          {"08-12-2026-00.log", "07-12-2026-12.log", "08-01-2027-00.log", "07-12-2026-03.log"},
          {"07-12-2026-03.log", "07-12-2026-12.log", "08-12-2026-00.log", "08-01-2027-00.log"}},
         {"repeated names once, others left out",
-         {"07-12-2026-01.log", "notas.log", "07-12-2026-01.log", "31-02-2026-00.log", "07-12-2026-00.log", "07-12-2026-1.log"},
+         {"07-12-2026-01.log", "notas.log", "07-12-2026-01.log", "31-02-2026-00.log",
+          "07-12-2026-00.log", "07-12-2026-1.log"},
          {"07-12-2026-00.log", "07-12-2026-01.log"}},
         {"none", {"config1.ini", "07-12-2026-00.LOG"}, {}},
     };
@@ -95,13 +102,18 @@ TEST(CaptureName, MadeFromADayAndASequence)
 {
     EXPECT_EQ(CaptureName::dayText(QDate(2026, 12, 5)), QStringLiteral("05-12-2026"));
     EXPECT_EQ(CaptureName::dayText(QDate(987, 1, 9)), QStringLiteral("09-01-0987"));
-    EXPECT_EQ(CaptureName::make(QStringLiteral("05-12-2026"), QStringLiteral("00")), QStringLiteral("05-12-2026-00.log"));
-    EXPECT_EQ(CaptureName::make(QStringLiteral("05-12-2026"), QStringLiteral("7")), QStringLiteral("05-12-2026-7.log"));
+    EXPECT_EQ(CaptureName::make(QStringLiteral("05-12-2026"), QStringLiteral("00")),
+              QStringLiteral("05-12-2026-00.log"));
+    EXPECT_EQ(CaptureName::make(QStringLiteral("05-12-2026"), QStringLiteral("7")),
+              QStringLiteral("05-12-2026-7.log"));
     EXPECT_EQ(CaptureName(QDate(2026, 1, 2), 3).text(), QStringLiteral("02-01-2026-03.log"));
-    EXPECT_TRUE(CaptureName::isOfDay(QStringLiteral("05-12-2026-04.log"), QStringLiteral("05-12-2026")));
-    EXPECT_FALSE(CaptureName::isOfDay(QStringLiteral("05-12-2026-04.log"), QStringLiteral("06-12-2026")));
-    EXPECT_EQ(CaptureName::redated(QStringLiteral("31-12-2026-04.log"), QStringLiteral("01-01-2027")),
-              QStringLiteral("01-01-2027-04.log"));
+    EXPECT_TRUE(
+        CaptureName::isOfDay(QStringLiteral("05-12-2026-04.log"), QStringLiteral("05-12-2026")));
+    EXPECT_FALSE(
+        CaptureName::isOfDay(QStringLiteral("05-12-2026-04.log"), QStringLiteral("06-12-2026")));
+    EXPECT_EQ(
+        CaptureName::redated(QStringLiteral("31-12-2026-04.log"), QStringLiteral("01-01-2027")),
+        QStringLiteral("01-01-2027-04.log"));
 }
 
 } // namespace

@@ -44,7 +44,8 @@ struct FakeView final : MainView {
 struct Rig {
     explicit Rig(bool network = true)
     {
-        if (network && (io = SondaIO::load(binFolder(), nullptr)) && sim::load("port COM1 open\n") == 0)
+        if (network && (io = SondaIO::load(binFolder(), nullptr)) &&
+            sim::load("port COM1 open\n") == 0)
             io->IniciarCNX(0, QStringLiteral("COM1"), g.mensaje);
         monitor = std::make_unique<Monitor>(g, io.get(), clock, view);
         monitor->onFatal = [this](const QString &text) { fatals << text; };
@@ -56,7 +57,8 @@ struct Rig {
     int add(std::int16_t tipo, const char *hex, Quad w = {}, std::int16_t periodo = 3)
     {
         g.dispactual = Dispositivo{};
-        g.dispactual.tipo = tipo, g.dispactual.sn = sn(hex), g.dispactual.nombre = QString::fromLatin1(hex + 14), g.dispactual.periodo = periodo;
+        g.dispactual.tipo = tipo, g.dispactual.sn = sn(hex),
+        g.dispactual.nombre = QString::fromLatin1(hex + 14), g.dispactual.periodo = periodo;
         g.dispactual.ganancia = {1, 1, 1, 1};
         if (io && tipo >= STT && tipo <= CTR)
             sim::addDevice(0, tipo, sn(hex));
@@ -91,29 +93,73 @@ struct Rig {
 TEST(Monitor, DueTimesAndClock)
 {
     // now: seconds since midnight; after the tick: reloj, proxima, ultimo.
-    const struct Row { const char *name; int reloj, proxima, ultimo; double now; std::tuple<int, int, int> after; bool read; } rows[] = {
-        {"afternoon clock, morning due time waits for the wrap", 50000, 100, 36000, 36000, {50000, 100, 36000}, false},
-        {"clock at noon, due time just before", 43200, 43199, 36000, 36000, {43200, 43199, 36000}, false},
+    const struct Row {
+        const char *name;
+        int reloj, proxima, ultimo;
+        double now;
+        std::tuple<int, int, int> after;
+        bool read;
+    } rows[] = {
+        {"afternoon clock, morning due time waits for the wrap",
+         50000,
+         100,
+         36000,
+         36000,
+         {50000, 100, 36000},
+         false},
+        {"clock at noon, due time just before",
+         43200,
+         43199,
+         36000,
+         36000,
+         {43200, 43199, 36000},
+         false},
         {"both at noon", 43200, 43200, 36000, 36000, {43200, 43210, 36000}, true},
-        {"next due time past midnight wraps to 0", 86395, 86390, 36000, 36000, {86395, 0, 36000}, true},
+        {"next due time past midnight wraps to 0",
+         86395,
+         86390,
+         36000,
+         36000,
+         {86395, 0, 36000},
+         true},
         {"midnight crossing", 500, 1000, 86390, 5, {515, 1015, 5}, false},
-        {"polling clock at exactly a day wraps to 0", 86390, 100, 36000, 36010, {0, 100, 36010}, false},
+        {"polling clock at exactly a day wraps to 0",
+         86390,
+         100,
+         36000,
+         36010,
+         {0, 100, 36010},
+         false},
         {"gap of exactly 3500 s", 500, 1000, 36000, 39500, {4000, 1000, 39500}, false},
         {"gap beyond 3500 s", 500, 1000, 36000, 39501, {4001, 4501, 39501}, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, {82900, 83400, 36000}, false},
         {"clock set back 30 s: still due in 5 s", 500, 505, 36030, 36000, {470, 475, 36000}, false},
-        {"clock set back 2 minutes: still due in 5 s", 500, 505, 36120, 36000, {380, 385, 36000}, false},
-        {"clock set back 50 minutes: still due in 5 s", 500, 505, 39000, 36000, {83900, 83905, 36000}, false},
+        {"clock set back 2 minutes: still due in 5 s",
+         500,
+         505,
+         36120,
+         36000,
+         {380, 385, 36000},
+         false},
+        {"clock set back 50 minutes: still due in 5 s",
+         500,
+         505,
+         39000,
+         36000,
+         {83900, 83905, 36000},
+         false},
         {"last half second of the day", 500, 1000, 86395, 86399.6, {505, 1005, 0}, false},
     };
     for (const Row &row : rows) {
         Rig rig(false);
         rig.add(STT, "2800000000000001", {}, 10);
         rig.g.reloj = row.reloj, rig.g.ultimo = row.ultimo, rig.g.estados[1].proxima = row.proxima;
-        rig.clock.set(QDateTime(QDate(2026, 12, 7), QTime::fromMSecsSinceStartOfDay(int(row.now * 1000 + 0.5))));
+        rig.clock.set(QDateTime(QDate(2026, 12, 7),
+                                QTime::fromMSecsSinceStartOfDay(int(row.now * 1000 + 0.5))));
         rig.monitor->Timer1_Timer();
         EXPECT_EQ(rig.view.log.contains(QStringLiteral("actualizando")), row.read) << row.name;
-        EXPECT_EQ(std::tuple(rig.g.reloj, rig.g.estados[1].proxima, rig.g.ultimo), row.after) << row.name;
+        EXPECT_EQ(std::tuple(rig.g.reloj, rig.g.estados[1].proxima, rig.g.ultimo), row.after)
+            << row.name;
     }
 }
 
@@ -127,20 +173,44 @@ TEST(Monitor, DueTimesAndClock)
 TEST(Monitor, RelayHysteresisAndWarnings)
 {
     // salida 0: no relay linked ("Ninguno"); before: the relay list's state before the tick, none: as built.
-    struct Sensor { std::int16_t tipo, w0, salida; bool fails = false, unknownRelay = false; };
-    const struct Row { const char *name; std::vector<Sensor> sensors; Pair relay; const char *warnings; std::optional<Pair> before = {}; } rows[] = {
+    struct Sensor {
+        std::int16_t tipo, w0, salida;
+        bool fails = false, unknownRelay = false;
+    };
+    const struct Row {
+        const char *name;
+        std::vector<Sensor> sensors;
+        Pair relay;
+        const char *warnings;
+        std::optional<Pair> before = {};
+    } rows[] = {
         // No relay linked, a detector, a relay not on the table (it differs in the last byte only), a type unknown.
-        {"sensors that drive nothing: relays written off", {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}}, {0, 0},
+        {"sensors that drive nothing: relays written off",
+         {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}},
+         {0, 0},
          "FF - 1|FF - 2|02 - 1|03"},
         {"below the minimum switches on", {{STT, 179, 1}}, {1, 0}, "FF - 2|01"},
         {"on the minimum, held off", {{STT, 180, 1}}, {0, 0}, "FF - 1|FF - 2"},
         {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, "FF - 2", Pair{1, 0}},
-        {"above the maximum switches its output off only", {{STT, 221, 1}}, {0, 1}, "FF - 1|01", Pair{1, 1}},
+        {"above the maximum switches its output off only",
+         {{STT, 221, 1}},
+         {0, 1},
+         "FF - 1|01",
+         Pair{1, 1}},
         {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}, "FF - 2|01"},
         {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}, "FF - 2|01"},
-        {"invalid readings cannot switch on; a failed detector lists nothing", {{STT, 150, 1, true}, {DET, 0, 0, true}}, {0, 0}, "FF - 1|FF - 2|01"},
-        {"two sensors on one output: the later switches off", {{STT, 150, 1}, {STT, 250, 1}}, {0, 0}, "FF - 1|FF - 2|01|02"},
-        {"a damaged output number skips that sensor only", {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}}, {0, 1}, "FF - 1|01|02|03"},
+        {"invalid readings cannot switch on; a failed detector lists nothing",
+         {{STT, 150, 1, true}, {DET, 0, 0, true}},
+         {0, 0},
+         "FF - 1|FF - 2|01"},
+        {"two sensors on one output: the later switches off",
+         {{STT, 150, 1}, {STT, 250, 1}},
+         {0, 0},
+         "FF - 1|FF - 2|01|02"},
+        {"a damaged output number skips that sensor only",
+         {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}},
+         {0, 1},
+         "FF - 1|01|02|03"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -160,10 +230,13 @@ TEST(Monitor, RelayHysteresisAndWarnings)
             rig.g.lstctr[1].estado = *row.before;
         rig.tick();
         Pair out{-1, -1};
-        EXPECT_EQ(sim::relayWords(0, sn("3A000000000000FF"), out[0], out[1]), 1) << "one write per tick";
+        EXPECT_EQ(sim::relayWords(0, sn("3A000000000000FF"), out[0], out[1]), 1)
+            << "one write per tick";
         EXPECT_EQ(out, row.relay);
-        EXPECT_EQ((Pair{rig.g.estados[r].crudo[0], rig.g.estados[r].crudo[1]}), row.relay) << "the relay device is read after the write";
-        EXPECT_EQ(sim::callCount(0, nullptr, "SetupAD"), row.sensors[0].tipo == AVI) << "a converter set up before its reading";
+        EXPECT_EQ((Pair{rig.g.estados[r].crudo[0], rig.g.estados[r].crudo[1]}), row.relay)
+            << "the relay device is read after the write";
+        EXPECT_EQ(sim::callCount(0, nullptr, "SetupAD"), row.sensors[0].tipo == AVI)
+            << "a converter set up before its reading";
         EXPECT_EQ(rig.monitor->ponalarmas().join(u'|'), QString::fromLatin1(row.warnings));
     }
 }
@@ -176,24 +249,41 @@ TEST(Monitor, EditsDuringYields)
 {
     const auto remove = [](int i) { return [i](Rig &rig) { rig.g.borra(i), rig.g.cogereldet(); }; };
     // devicesAfter -1: the tick ends in an error.
-    const struct Row { const char *name; int atYield; std::function<void(Rig &)> edit; int devicesAfter; } rows[] = {
+    const struct Row {
+        const char *name;
+        int atYield;
+        std::function<void(Rig &)> edit;
+        int devicesAfter;
+    } rows[] = {
         {"delete the device being read", 1, remove(1), 5},
         {"delete the relay device before the relay writes", 4, remove(5), 5},
         {"delete a detector, index lists left stale", 2, [](Rig &rig) { rig.g.borra(3); }, 5},
-        {"delete the relay device, index lists left stale", 2, [](Rig &rig) { rig.g.borra(6), rig.g.borra(5); }, 4},
+        {"delete the relay device, index lists left stale", 2,
+         [](Rig &rig) { rig.g.borra(6), rig.g.borra(5); }, 4},
         {"add a device", 2, [](Rig &rig) { rig.add(STT, "2800000000000009", {99}); }, 7},
-        {"reload a shorter table", 2, [](Rig &rig) { rig.g.vacia(), rig.add(HRT, "2600000000000006", {26, 66}); }, 1},
+        {"reload a shorter table", 2,
+         [](Rig &rig) {
+             rig.g.vacia(), rig.add(HRT, "2600000000000006", {26, 66});
+         },
+         1},
         {"empty the table", 3, [](Rig &rig) { rig.g.vacia(); }, 0},
         {"readings shorter than the table", 2, [](Rig &rig) { rig.g.estados.resize(2); }, 6},
         {"an unexpected error", 1, [](Rig &) { throw std::runtime_error("sin memoria"); }, -1},
     };
-    const std::map<QString, Quad> words = {{"2800000000000001", {201}}, {"2800000000000002", {202}}, {"1D00000000000003", {0, 1}},
-        {"2600000000000004", {23, 44}}, {"3A00000000000005", {1, 1}}, {"2600000000000006", {26, 66}}, {"2800000000000009", {99}}};
+    const std::map<QString, Quad> words = {
+        {"2800000000000001", {201}},  {"2800000000000002", {202}},
+        {"1D00000000000003", {0, 1}}, {"2600000000000004", {23, 44}},
+        {"3A00000000000005", {1, 1}}, {"2600000000000006", {26, 66}},
+        {"2800000000000009", {99}}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         Rig rig;
-        for (const auto &[tipo, hex] : {std::pair(STT, "2800000000000001"), {STT, "2800000000000002"}, {DET, "1D00000000000003"},
-                                        {HRT, "2600000000000004"}, {CTR, "3A00000000000005"}, {HRT, "2600000000000006"}})
+        for (const auto &[tipo, hex] : {std::pair(STT, "2800000000000001"),
+                                        {STT, "2800000000000002"},
+                                        {DET, "1D00000000000003"},
+                                        {HRT, "2600000000000004"},
+                                        {CTR, "3A00000000000005"},
+                                        {HRT, "2600000000000006"}})
             rig.add(tipo, hex, words.at(hex));
         rig.link(1, 5, 2), rig.link(6, 5, 1);
         rig.view.onYield = [&](int yield) {
@@ -203,11 +293,13 @@ TEST(Monitor, EditsDuringYields)
             // Fresh storage of exactly the new size, as a reload makes it: a
             // read past the end or through a reference kept across the yield
             // then meets freed or foreign memory, which the sanitizers report.
-            rig.g.dispositivos.shrink_to_fit(), rig.g.estados.shrink_to_fit(), rig.g.lstdet.shrink_to_fit(), rig.g.lstctr.shrink_to_fit();
+            rig.g.dispositivos.shrink_to_fit(), rig.g.estados.shrink_to_fit(),
+                rig.g.lstdet.shrink_to_fit(), rig.g.lstctr.shrink_to_fit();
         };
         rig.tick();
         if (row.devicesAfter < 0) {
-            EXPECT_EQ(rig.fatals, QStringList{"Error inesperado en la lectura de la red: sin memoria"});
+            EXPECT_EQ(rig.fatals,
+                      QStringList{"Error inesperado en la lectura de la red: sin memoria"});
             EXPECT_EQ(rig.view.log, QStringList({"timer off", "actualizando"}));
             continue;
         }
@@ -219,19 +311,30 @@ TEST(Monitor, EditsDuringYields)
         for (int i = 1; i <= rig.g.n() && std::size_t(i) < rig.g.estados.size(); ++i) {
             // Every device left was due on the second tick at the latest.
             EXPECT_TRUE(rig.g.estados[i].valido) << i;
-            EXPECT_EQ(rig.g.estados[i].crudo, words.at(seriehex(rig.g.dispositivos[i].sn))) << i << ": the reading of another device";
+            EXPECT_EQ(rig.g.estados[i].crudo, words.at(seriehex(rig.g.dispositivos[i].sn)))
+                << i << ": the reading of another device";
         }
     }
 }
 
-
 TEST(Texts, DeviceLines)
 {
-    const struct Row { TestDevice device; bool narrow; const char *line; } rows[] = {
-        {{STT, "Sala", true, {-0.5f}}, true, "STT  Sala                28A3F2C501080011  -.5 ºC"}, // a narrow name: one separator more
-        {{HRT, "Invernadero", true, {22, 47}}, false, "HRT  Invernadero       28A3F2C501080011  22 ºC  47 %"},
-        {{DET, "Puerta", true, {}, {0, 1}}, false, "DET  Puerta            28A3F2C501080011  1  0"}, // word 0: an active input
-        {{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}}, false,
+    const struct Row {
+        TestDevice device;
+        bool narrow;
+        const char *line;
+    } rows[] = {
+        {{STT, "Sala", true, {-0.5f}},
+         true,
+         "STT  Sala                28A3F2C501080011  -.5 ºC"}, // a narrow name: one separator more
+        {{HRT, "Invernadero", true, {22, 47}},
+         false,
+         "HRT  Invernadero       28A3F2C501080011  22 ºC  47 %"},
+        {{DET, "Puerta", true, {}, {0, 1}},
+         false,
+         "DET  Puerta            28A3F2C501080011  1  0"}, // word 0: an active input
+        {{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
+         false,
          "AVI  Caudal            28A3F2C501080011  .5 V  1380 mA  -2.25   1.234568E+07 Pa"},
         {{9, "Raro", true, {1}}, false, "???"},
         {{0, "Raro", false}, false, "???  Raro              28A3F2C501080011    ERR"},
@@ -242,7 +345,8 @@ TEST(Texts, DeviceLines)
         const QString line = deviceLine(g, i, QStringLiteral("28A3F2C501080011"), row.narrow);
         EXPECT_EQ(line, QString::fromUtf8(row.line));
         EXPECT_EQ(serielinea(line), row.device.tipo == 9 ? "" : "28A3F2C501080011");
-        EXPECT_EQ(deviceLine(g, i + 1, QStringLiteral("28A3F2C501080011"), false), QString()) << "no such device";
+        EXPECT_EQ(deviceLine(g, i + 1, QStringLiteral("28A3F2C501080011"), false), QString())
+            << "no such device";
     }
     // A device changed in place keeps its row, which then shows the new serial.
     General g;
@@ -262,9 +366,17 @@ TEST(Texts, DeviceLines)
 TEST(Texts, NumbersShownAndTyped)
 {
     const std::pair<float, const char *> singles[] = {
-        {20.0f, "20"}, {0.5f, ",5"}, {-0.25f, "-,25"}, {12345678.0f, "1,234568E+07"}, {1e7f, "1E+07"}, {123456.75f, "123456,8"},
-        {0.00001f, "1E-05"}, {-0.0f, "0"}, {std::numeric_limits<float>::quiet_NaN(), "NaN"},
-        {-std::numeric_limits<float>::infinity(), "-Inf"}, {std::numeric_limits<float>::infinity(), "Inf"},
+        {20.0f, "20"},
+        {0.5f, ",5"},
+        {-0.25f, "-,25"},
+        {12345678.0f, "1,234568E+07"},
+        {1e7f, "1E+07"},
+        {123456.75f, "123456,8"},
+        {0.00001f, "1E-05"},
+        {-0.0f, "0"},
+        {std::numeric_limits<float>::quiet_NaN(), "NaN"},
+        {-std::numeric_limits<float>::infinity(), "-Inf"},
+        {std::numeric_limits<float>::infinity(), "Inf"},
     };
     for (const auto &[value, comma] : singles) {
         EXPECT_EQ(numcoma(value), QString::fromLatin1(comma));
@@ -272,14 +384,34 @@ TEST(Texts, NumbersShownAndTyped)
     }
     // Numbers typed into the dialogs: blanks skipped anywhere, and words rounded with halves to even.
     const std::pair<const char *, double> texts[] = {
-        {"  21.5abc", 21.5}, {"+4", 4}, {"-.5", -0.5}, {"1E+3x", 1000}, {"2.5D-1", 0.25}, {"7e+", 7}, {"12,5", 12}, {"- 5", -5},
-        {"2 e 1 x", 20}, {"", 0}, {".", 0}, {"1e400", inf}, {"-1e400", -inf}, {"100000000000000000000e-10000000000000000000000", 0},
+        {"  21.5abc", 21.5},
+        {"+4", 4},
+        {"-.5", -0.5},
+        {"1E+3x", 1000},
+        {"2.5D-1", 0.25},
+        {"7e+", 7},
+        {"12,5", 12},
+        {"- 5", -5},
+        {"2 e 1 x", 20},
+        {"", 0},
+        {".", 0},
+        {"1e400", inf},
+        {"-1e400", -inf},
+        {"100000000000000000000e-10000000000000000000000", 0},
     };
     for (const auto &[text, value] : texts)
         EXPECT_EQ(valnum(QString::fromLatin1(text)), value) << text;
     const std::pair<double, std::optional<std::int16_t>> words[] = {
-        {2.5, 2}, {3.5, 4}, {-12.5, -12}, {-0.5, 0}, {1.51, 2}, {32767.4, 32767}, {32767.5, std::nullopt}, {-32768.5, -32768},
-        {-32768.6, std::nullopt}, {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+        {2.5, 2},
+        {3.5, 4},
+        {-12.5, -12},
+        {-0.5, 0},
+        {1.51, 2},
+        {32767.4, 32767},
+        {32767.5, std::nullopt},
+        {-32768.5, -32768},
+        {-32768.6, std::nullopt},
+        {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
     };
     for (const auto &[value, word] : words)
         EXPECT_EQ(redondea16(value), word) << value;

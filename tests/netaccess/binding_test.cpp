@@ -20,25 +20,33 @@ TEST(Binding, MissingLibraryOrCallIsAMessageAndFailedCallsLeaveTheWords)
     // For the rest of this program, whose tests name files by full paths.
     qputenv("PATH", QDir::toNativeSeparators(partial).toLocal8Bit() + ';' + qgetenv("PATH"));
     QDir::setCurrent(partial);
-    const QString cause = QStringLiteral(" (error del sistema 126: no está en la carpeta del programa)");
+    const QString cause =
+        QStringLiteral(" (error del sistema 126: no está en la carpeta del programa)");
 #else
     const QString cause;
 #endif
     TempFolder empty, program;
     QString error;
     EXPECT_FALSE(SondaIO::load(empty.path(), &error));
-    EXPECT_EQ(error, "No se puede cargar la librería de acceso a la red " + QDir::toNativeSeparators(empty.file(SondaIO::fileName())) + cause + ".");
+    EXPECT_EQ(error,
+              "No se puede cargar la librería de acceso a la red " +
+                  QDir::toNativeSeparators(empty.file(SondaIO::fileName())) + cause + ".");
     EXPECT_FALSE(SondaIO::load(partial, &error));
-    EXPECT_EQ(error, "La librería de acceso a la red " + QDir::toNativeSeparators(QDir(partial).filePath(SondaIO::fileName())) +
-                         " no tiene la función FinalizarCNX.");
-    ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(SondaIO::fileName()), program.file(SondaIO::fileName())));
+    EXPECT_EQ(error,
+              "La librería de acceso a la red " +
+                  QDir::toNativeSeparators(QDir(partial).filePath(SondaIO::fileName())) +
+                  " no tiene la función FinalizarCNX.");
+    ASSERT_TRUE(QFile::copy(QDir(binFolder()).filePath(SondaIO::fileName()),
+                            program.file(SondaIO::fileName())));
     const auto io = SondaIO::load(program.path(), &error);
     ASSERT_TRUE(io) << error.toStdString();
     SondaIO::SearchBuffer buffer{};
     SondaIO::Words words{11, 22, 33, 44};
     Serial serial = sn("28A3F2C501080011");
     // Not connected yet, or no such port.
-    EXPECT_EQ(io->BuscarDetectores(0, buffer) + io->LeerTemperatura(0, serial, words) + io->LeerTemperatura(4, serial, words), 0);
+    EXPECT_EQ(io->BuscarDetectores(0, buffer) + io->LeerTemperatura(0, serial, words) +
+                  io->LeerTemperatura(4, serial, words),
+              0);
     EXPECT_EQ(words, (SondaIO::Words{11, 22, 33, 44}));
 }
 
@@ -52,13 +60,17 @@ TEST(PeFile, MachineOfTheLibrary)
         return bytes.replace(0x80, 6, QByteArray("PE\0\0", 4) + machine);
     };
     const std::pair<QByteArray, PeMachine> rows[] = {
-        {header(char(0x80), "\x4C\x01"), PeMachine::X86},  {header(char(0x80), "\x64\x86"), PeMachine::X64},
-        {header(char(0x80), "\x64\xAA"), PeMachine::Other}, {header(char(0xFC), "\x4C\x01"), PeMachine::None}, // machine field cut off
-        {header(char(0x40), "\x4C\x01"), PeMachine::None}, {"MZ", PeMachine::None}, // no signature there; a file cut short
+        {header(char(0x80), "\x4C\x01"), PeMachine::X86},
+        {header(char(0x80), "\x64\x86"), PeMachine::X64},
+        {header(char(0x80), "\x64\xAA"), PeMachine::Other},
+        {header(char(0xFC), "\x4C\x01"), PeMachine::None}, // machine field cut off
+        {header(char(0x40), "\x4C\x01"), PeMachine::None},
+        {"MZ", PeMachine::None}, // no signature there; a file cut short
     };
     TempFolder t;
     for (const auto &[bytes, machine] : rows) {
         t.write(QStringLiteral("lib"), bytes);
-        EXPECT_EQ(peMachine(t.file(QStringLiteral("lib"))), machine) << bytes.left(8).toHex().toStdString();
+        EXPECT_EQ(peMachine(t.file(QStringLiteral("lib"))), machine)
+            << bytes.left(8).toHex().toStdString();
     }
 }

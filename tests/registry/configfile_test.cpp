@@ -24,8 +24,14 @@ using namespace configfile;
 namespace {
 
 Rec entry0(const QByteArray &seq = "00") { return Rec().text(0, 16, seq); }
-Rec device(const QByteArray &name, int tipo = STT) { return Rec().text(0, 16, name).num(24, std::uint16_t(tipo)); }
-QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
+Rec device(const QByteArray &name, int tipo = STT)
+{
+    return Rec().text(0, 16, name).num(24, std::uint16_t(tipo));
+}
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
 
 } // namespace
 
@@ -40,30 +46,44 @@ TEST(ConfigFile, SaveBytesThroughALink)
     QDir(tf.path()).mkpath(QStringLiteral("real"));
     tf.write("real/config3.ini", entry0().b + device("viejo").b);
     ASSERT_TRUE(QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini")));
-    for (const char *name : {"config3.ini.tmp-0badf00d", "config3.ini.tmp-12345678", "config3.ini.tmp-x", "config2.ini.tmp-12345678"})
+    for (const char *name : {"config3.ini.tmp-0badf00d", "config3.ini.tmp-12345678",
+                             "config3.ini.tmp-x", "config2.ini.tmp-12345678"})
         tf.write(QStringLiteral("real/") + name, QByteArray(1000, 'x')), tf.write(name, "x");
     // Named as a temporary, but a folder and a link: not this program's.
-    QDir(tf.path()).mkdir("config3.ini.tmp-00000000"), QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini.tmp-abcdef01"));
+    QDir(tf.path()).mkdir("config3.ini.tmp-00000000"),
+        QFile::link(tf.file("real/config3.ini"), tf.file("config3.ini.tmp-abcdef01"));
     General g;
     g.appFolder = tf.path(), g.puerto = 2;
     Dispositivo &d = g.dispactual;
-    d.nombre = QStringLiteral("Sala\u00A0ñ"), d.sn = {0x00, 0xFF, 0x00, 0xFF, 0x80, 0x01, 0x7F, 0xFE}, d.tipo = STT, d.ajuste[3] = -2;
-    d.alarma[1] = 1.5f, d.ganancia[3] = std::bit_cast<float>(0x7FA12345u), d.magnitud[2] = QStringLiteral("°C");
+    d.nombre = QStringLiteral("Sala\u00A0ñ"),
+    d.sn = {0x00, 0xFF, 0x00, 0xFF, 0x80, 0x01, 0x7F, 0xFE}, d.tipo = STT, d.ajuste[3] = -2;
+    d.alarma[1] = 1.5f, d.ganancia[3] = std::bit_cast<float>(0x7FA12345u),
+    d.magnitud[2] = QStringLiteral("°C");
     d.snrele[3] = {1, 2, 3, 4, 5, 6, 7, 0xFF}, d.salrele[0] = -32768, d.periodo = 300;
     g.nuevo();
     d = Dispositivo{}, d.nombre = QStringLiteral("z"), d.tipo = AVI;
     g.nuevo();
     ASSERT_EQ(save(g).status, SaveStatus::Saved);
     EXPECT_FALSE(g.modificado);
-    const Rec sala = device("Sala\xA0\xF1").raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8)).num(32, 0xFFFE).num(38, 0x3FC00000, 4)
-                         .num(62, 0x7FA12345, 4).text(82, 8, "\xB0" "C").raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF").num(130, 0x8000).num(138, 300);
+    const Rec sala = device("Sala\xA0\xF1")
+                         .raw(16, QByteArray("\x00\xFF\x00\xFF\x80\x01\x7F\xFE", 8))
+                         .num(32, 0xFFFE)
+                         .num(38, 0x3FC00000, 4)
+                         .num(62, 0x7FA12345, 4)
+                         .text(82, 8,
+                               "\xB0"
+                               "C")
+                         .raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF")
+                         .num(130, 0x8000)
+                         .num(138, 300);
     const QByteArray saved = entry0().b + device("z", AVI).b + sala.b;
     const QStringList left{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-x"};
     EXPECT_EQ(tf.read("real/config3.ini").toHex(' '), saved.toHex(' '));
     EXPECT_TRUE(QFileInfo(tf.file("config3.ini")).isSymbolicLink());
     EXPECT_EQ(entries(tf.file("real")), left) << "only this file's own leftovers go";
-    EXPECT_EQ(entries(tf.path()), (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-00000000",
-                                               "config3.ini.tmp-abcdef01", "config3.ini.tmp-x", "real"}))
+    EXPECT_EQ(entries(tf.path()),
+              (QStringList{"config2.ini.tmp-12345678", "config3.ini", "config3.ini.tmp-00000000",
+                           "config3.ini.tmp-abcdef01", "config3.ini.tmp-x", "real"}))
         << "beside the link too";
     EXPECT_EQ(save(g).status, SaveStatus::NothingToDo) << "nothing changed since";
 
@@ -78,8 +98,10 @@ TEST(ConfigFile, SaveBytesThroughALink)
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(std::pair(r.status, g.modificado), std::pair(SaveStatus::Failed, true));
-    EXPECT_EQ(r.message, QStringLiteral("No se ha podido salvar la configuración en %1: el fichero supera el tamaño máximo permitido.")
-                             .arg(QDir::toNativeSeparators(tf.file("config3.ini"))));
+    EXPECT_EQ(r.message,
+              QStringLiteral("No se ha podido salvar la configuración en %1: el fichero supera el "
+                             "tamaño máximo permitido.")
+                  .arg(QDir::toNativeSeparators(tf.file("config3.ini"))));
     EXPECT_EQ(entries(tf.file("real")), left);
     EXPECT_EQ(tf.read("real/config3.ini"), saved);
 }
@@ -95,14 +117,28 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         full += device(QByteArray::number(100000 + i)).b;
     const QString seq = "\r\nEl número de secuencia de las capturas en %1 no es válido; se usa 00.";
     // message: %1 is the file's path; seq: entry 0's name as read, when not as in the file.
-    const struct Row { const char *name; QByteArray file; Status status; int records; QString message = {}; const char *seq = nullptr; } rows[] = {
+    const struct Row {
+        const char *name;
+        QByteArray file;
+        Status status;
+        int records;
+        QString message = {};
+        const char *seq = nullptr;
+    } rows[] = {
         {"210 bytes round up to 2 records", two.left(210), Status::Loaded, 2},
-        {"70 bytes refused", two.left(70), Status::Refused, 0, "El fichero de configuración %1 es demasiado corto (70 bytes) y no se ha cargado."},
-        {"a pipe in its place", "pipe", Status::Unreadable, 0, "No se puede leer el fichero de configuración %1: no es un fichero normal."},
+        {"70 bytes refused", two.left(70), Status::Refused, 0,
+         "El fichero de configuración %1 es demasiado corto (70 bytes) y no se ha cargado."},
+        {"a pipe in its place", "pipe", Status::Unreadable, 0,
+         "No se puede leer el fichero de configuración %1: no es un fichero normal."},
         {"sequence number with blanks around", entry0(" 09").b + device("S").b, Status::Loaded, 2},
-        {"the largest table loads without a word", entry0().b + full.mid(140, maxDispositivos * 140), Status::Loaded, maxDispositivos + 1},
-        {"records past the largest table, a bad sequence number too", full, Status::Loaded, maxDispositivos + 1,
-         "El fichero de configuración %1 tiene más dispositivos de los que admite el programa; solo se han cargado los 32767 primeros." + seq, "00"},
+        {"the largest table loads without a word",
+         entry0().b + full.mid(140, maxDispositivos * 140), Status::Loaded, maxDispositivos + 1},
+        {"records past the largest table, a bad sequence number too", full, Status::Loaded,
+         maxDispositivos + 1,
+         "El fichero de configuración %1 tiene más dispositivos de los que admite el programa; "
+         "solo se han cargado los 32767 primeros." +
+             seq,
+         "00"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -117,16 +153,21 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         const ReadResult r = read(g.configPath());
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.message, row.message.arg(QDir::toNativeSeparators(g.configPath())));
-        QByteArray expected = row.file.left(row.records * 140).leftJustified(row.records * 140, '\0');
+        QByteArray expected =
+            row.file.left(row.records * 140).leftJustified(row.records * 140, '\0');
         if (row.seq)
             expected.replace(0, 16, QByteArray(row.seq).leftJustified(16));
         EXPECT_EQ(encode(r.table), expected);
 
         EXPECT_EQ(load(g).status, row.status);
-        EXPECT_EQ(g.n(), row.records ? row.records - 1 : 1) << "a refused file leaves the table as it was";
-        EXPECT_EQ(g.lstdet.size() - 1, std::size_t(std::count_if(g.dispositivos.begin() + 1, g.dispositivos.end(), [](auto &d) { return d.tipo == DET; })));
+        EXPECT_EQ(g.n(), row.records ? row.records - 1 : 1)
+            << "a refused file leaves the table as it was";
+        EXPECT_EQ(g.lstdet.size() - 1,
+                  std::size_t(std::count_if(g.dispositivos.begin() + 1, g.dispositivos.end(),
+                                            [](auto &d) { return d.tipo == DET; })));
         if (row.records) {
-            EXPECT_TRUE(std::all_of(g.estados.begin(), g.estados.end(), [](const EstadoDisp &e) { return e.valido; }));
+            EXPECT_TRUE(std::all_of(g.estados.begin(), g.estados.end(),
+                                    [](const EstadoDisp &e) { return e.valido; }));
             EXPECT_FALSE(g.modificado) << "a sorted file loads unmodified";
         }
     }
@@ -142,12 +183,15 @@ TEST(ConfigFile, RandomFiles)
     for (int round = 0; round < 3000; ++round) {
         SCOPED_TRACE(round);
         // A quarter of the lengths at and around the rounding edges.
-        const int length = round % 4 ? int(rng() % 5000) : std::max(0, 70 * int(rng() % 60) + int(rng() % 3) - 1);
+        const int length =
+            round % 4 ? int(rng() % 5000) : std::max(0, 70 * int(rng() % 60) + int(rng() % 3) - 1);
         QByteArray file(length, '\0');
         for (char &c : file)
             c = char(rng());
-        for (int r = 0; r * 140 + 140 <= length; r += 1 + rng() % 2) // every type, and some that are none
-            file.replace(r * 140 + 24, 2, Rec().num(0, std::uint16_t(int(rng() % 12) - 3)).b.left(2));
+        for (int r = 0; r * 140 + 140 <= length;
+             r += 1 + rng() % 2) // every type, and some that are none
+            file.replace(r * 140 + 24, 2,
+                         Rec().num(0, std::uint16_t(int(rng() % 12) - 3)).b.left(2));
         // A fresh file each round: truncating one makes the file system flush it.
         QFile::remove(tf.file("config1.ini"));
         tf.write("config1.ini", file);
@@ -159,7 +203,8 @@ TEST(ConfigFile, RandomFiles)
         ASSERT_EQ(got.mid(16), file.left(count * 140).leftJustified(count * 140, '\0').mid(16));
         General g; // sorted and indexed, whatever its types and names
         apply(g, r.table);
-        ASSERT_EQ(g.estados.size(), std::max<std::size_t>(r.table.size(), 1)); // nothing at all: entry 0 as it was
+        ASSERT_EQ(g.estados.size(),
+                  std::max<std::size_t>(r.table.size(), 1)); // nothing at all: entry 0 as it was
     }
 }
 
@@ -179,7 +224,8 @@ TEST(ConfigFile, KilledSaveLeavesOneWholeTable)
         ASSERT_EQ(::pipe(done), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
-        for (long i = 0; child == 0; ++i) // the child saves one table, then the other, until it is killed
+        for (long i = 0; child == 0;
+             ++i) // the child saves one table, then the other, until it is killed
             if (!configfile::write(path, i % 2 == 0 ? b : a).ok || ::write(done[1], "x", 1) != 1)
                 ::_exit(2);
         ::close(done[1]);
@@ -193,9 +239,11 @@ TEST(ConfigFile, KilledSaveLeavesOneWholeTable)
         int status = 0;
         ::waitpid(child, &status, 0);
         ::close(done[0]);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the saving child failed on its own";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "the saving child failed on its own";
         const QByteArray now = tf.read("config1.ini");
-        EXPECT_TRUE(now == encode(a) || now == encode(b)) << "round " << round << ": file of " << now.size() << " bytes";
+        EXPECT_TRUE(now == encode(a) || now == encode(b))
+            << "round " << round << ": file of " << now.size() << " bytes";
     }
 }
 
@@ -205,20 +253,50 @@ TEST(General, TableOperationsCarryReadingsAndMarkChanges)
 {
     const auto sort = [](General &g) { g.ordena(); };
     // order: the original positions after the operation.
-    const struct Row { const char *name; std::vector<std::pair<std::int16_t, QString>> devices; std::function<void(General &)> op;
-                       bool modificadoBefore; std::vector<int> order; QString names; bool modificadoAfter = true; } rows[] = {
+    const struct Row {
+        const char *name;
+        std::vector<std::pair<std::int16_t, QString>> devices;
+        std::function<void(General &)> op;
+        bool modificadoBefore;
+        std::vector<int> order;
+        QString names;
+        bool modificadoAfter = true;
+    } rows[] = {
         {"types then names", {{STT, "b"}, {STT, "A"}, {AVI, "z"}}, sort, false, {3, 2, 1}, "z A b"},
-        {"by character code: capitals first", {{STT, "b"}, {STT, "a"}, {STT, "B"}}, sort, false, {3, 2, 1}, "B a b"},
-        {"sorted stays unmodified", {{AVI, "z"}, {STT, "A"}, {STT, "b"}}, sort, false, {1, 2, 3}, "z A b", false},
-        {"delete the first of three", {{STT, "a"}, {STT, "b"}, {STT, "c"}}, [](General &g) { g.borra(1); }, false, {2, 3}, "b c"},
-        {"delete or modify out of range: nothing", {{STT, "a"}}, [](General &g) { g.borra(2), g.borra(0), g.modifica(2), g.modifica(0); }, false, {1}, "a", false},
+        {"by character code: capitals first",
+         {{STT, "b"}, {STT, "a"}, {STT, "B"}},
+         sort,
+         false,
+         {3, 2, 1},
+         "B a b"},
+        {"sorted stays unmodified",
+         {{AVI, "z"}, {STT, "A"}, {STT, "b"}},
+         sort,
+         false,
+         {1, 2, 3},
+         "z A b",
+         false},
+        {"delete the first of three",
+         {{STT, "a"}, {STT, "b"}, {STT, "c"}},
+         [](General &g) { g.borra(1); },
+         false,
+         {2, 3},
+         "b c"},
+        {"delete or modify out of range: nothing",
+         {{STT, "a"}},
+         [](General &g) { g.borra(2), g.borra(0), g.modifica(2), g.modifica(0); },
+         false,
+         {1},
+         "a",
+         false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         General g;
         g.estados[0].proxima = 999;
         for (const auto &[tipo, name] : row.devices) {
-            g.dispactual.tipo = tipo, g.dispactual.nombre = name, g.dispactual.periodo = std::int16_t(g.n() + 1);
+            g.dispactual.tipo = tipo, g.dispactual.nombre = name,
+            g.dispactual.periodo = std::int16_t(g.n() + 1);
             g.nuevo(), g.estados.back().proxima = 10 * g.n();
         }
         g.modificado = row.modificadoBefore;
@@ -228,10 +306,13 @@ TEST(General, TableOperationsCarryReadingsAndMarkChanges)
         QStringList names;
         for (int k = 1; k <= g.n(); ++k) {
             names << g.dispositivos[k].nombre.trimmed();
-            EXPECT_EQ(std::pair(int(g.dispositivos[k].periodo), g.estados[k].proxima), std::pair(row.order[k - 1], 10 * row.order[k - 1])) << k;
+            EXPECT_EQ(std::pair(int(g.dispositivos[k].periodo), g.estados[k].proxima),
+                      std::pair(row.order[k - 1], 10 * row.order[k - 1]))
+                << k;
         }
         EXPECT_EQ(names.join(' '), row.names);
-        EXPECT_EQ(std::pair(g.secuencia(), g.estados[0].proxima), std::pair(QStringLiteral("00"), 999));
+        EXPECT_EQ(std::pair(g.secuencia(), g.estados[0].proxima),
+                  std::pair(QStringLiteral("00"), 999));
         EXPECT_EQ(g.modificado, row.modificadoAfter);
     }
     General full;

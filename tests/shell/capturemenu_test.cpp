@@ -23,7 +23,8 @@ struct Capturing : Running {
     }
     QStringList lines(const QString &file) const
     {
-        return QString::fromLatin1(folder.read(QStringLiteral("1/") + file)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        return QString::fromLatin1(folder.read(QStringLiteral("1/") + file))
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }
     // The state a capture leaves the menus, the timer and the caption in.
     void expectCapturing(bool on, const char *file = "07-12-2026-00.log")
@@ -31,7 +32,9 @@ struct Capturing : Running {
         EXPECT_EQ(control<QAction>(*window, "mnucapturar")->isChecked(), on);
         EXPECT_EQ(control<QMenu>(*window, "edicion")->isEnabled(), !on);
         EXPECT_EQ(window->timerInterval(), on ? 1000 : 3000);
-        EXPECT_EQ(window->windowTitle(), QStringLiteral("Climalog [COM1]") + (on ? QStringLiteral(" - ") + file : QString()));
+        EXPECT_EQ(window->windowTitle(),
+                  QStringLiteral("Climalog [COM1]") +
+                      (on ? QStringLiteral(" - ") + file : QString()));
     }
 };
 
@@ -66,8 +69,10 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         for (int k = 0; k < 3; ++k)
             f.tick();
         f.expectCapturing(true, "08-12-2026-00.log");
-        EXPECT_EQ(f.lines(QStringLiteral("07-12-2026-00.log")), (QStringList{header, QStringLiteral("07-12-2026 23:59:59  21,5")}));
-        EXPECT_EQ(f.lines(QStringLiteral("08-12-2026-00.log")), (QStringList{header, QStringLiteral("08-12-2026 00:00:02  21,5")}));
+        EXPECT_EQ(f.lines(QStringLiteral("07-12-2026-00.log")),
+                  (QStringList{header, QStringLiteral("07-12-2026 23:59:59  21,5")}));
+        EXPECT_EQ(f.lines(QStringLiteral("08-12-2026-00.log")),
+                  (QStringList{header, QStringLiteral("08-12-2026 00:00:02  21,5")}));
         control<QAction>(*f.window, "mnucapturar")->trigger();
         QTimer::singleShot(0, [&] { control<QAction>(*f.window, "mnucapturar")->trigger(); });
         control<QAction>(*f.window, "mnucapturar")->trigger();
@@ -76,13 +81,17 @@ TEST(CaptureMenu, goesOnAcrossMidnightAndAsksToSaveAChangedTable)
         f.add("Puerta", "DET1D5EE30700000055");
         f.messages.answer(answer);
         f.window->mnucapturar_Click();
-        EXPECT_EQ(f.messages.texts, QStringList{QStringLiteral("La configuración ha sido modificada.\r\nDebe salvarla primero.")});
+        EXPECT_EQ(f.messages.texts,
+                  QStringList{QStringLiteral(
+                      "La configuración ha sido modificada.\r\nDebe salvarla primero.")});
         f.expectCapturing(ok, "08-12-2026-01.log");
         EXPECT_EQ(f.g.modificado, !ok);
         // The configuration keeps the new sequence number.
-        EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).left(16), ok ? "01              " : "00              ");
+        EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).left(16),
+                  ok ? "01              " : "00              ");
         if (ok) {
-            EXPECT_EQ(f.lines(f.g.fichero).value(0), header + QStringLiteral("  Puerta - 1  Puerta - 2"));
+            EXPECT_EQ(f.lines(f.g.fichero).value(0),
+                      header + QStringLiteral("  Puerta - 1  Puerta - 2"));
         }
     }
 }
@@ -98,25 +107,40 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         bool sigue; // the capture still runs afterwards
         int lineas; // lines of the file at the end, header included
         const char *dicho = ""; // the start of what the user is told next: the readings not written
-        int espera = 2, tras = 0; // ticks while the question is up, before and after the file is writable again
-        bool fin = false;         // the program is ended while the question is up
-        bool finCerrado = false;  // ... before the file is writable again
+        int espera = 2,
+            tras = 0; // ticks while the question is up, before and after the file is writable again
+        bool fin = false; // the program is ended while the question is up
+        bool finCerrado = false; // ... before the file is writable again
     } rows[] = {
-        {"read-only file: retried once writable again, no line lost", SoloLectura, Messages::Answer::Retry, true, 5},
-        {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false, 2,
-         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 10:00:04."},
+        {"read-only file: retried once writable again, no line lost", SoloLectura,
+         Messages::Answer::Retry, true, 5},
+        {"read-only file: cancel stops the capture", SoloLectura, Messages::Answer::Cancel, false,
+         2,
+         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 "
+         "10:00:04."},
         // The first hour of lines waits in memory; the rest is left out, and told.
-        {"read-only for more than an hour, then retried", SoloLectura, Messages::Answer::Retry, true, 3602,
-         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 11:00:07: ", 3605},
-        {"read-only for more than an hour, then cancelled", SoloLectura, Messages::Answer::Cancel, false, 2,
-         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 11:00:07.", 3605},
-        {"writable again after more than an hour, the question still up", SoloLectura, Messages::Answer::Retry, true, 3603,
-         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 11:00:07: ", 3605, 1},
-        {"ended while the question is up: the waiting lines still reach the file", SoloLectura, Messages::Answer::Retry, false, 5,
-         "", 2, 0, true},
-        {"ended with one line waiting, the file still read-only: that line is named", SoloLectura, Messages::Answer::Retry, false,
-         2, "No se ha escrito en la captura la lectura de 07-12-2026 10:00:02.", 0, 0, true, true},
-        {"a folder in the file's place: the capture stops and says why", Carpeta, Messages::Answer::Ok, false, 0},
+        {"read-only for more than an hour, then retried", SoloLectura, Messages::Answer::Retry,
+         true, 3602,
+         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 "
+         "11:00:07: ",
+         3605},
+        {"read-only for more than an hour, then cancelled", SoloLectura, Messages::Answer::Cancel,
+         false, 2,
+         "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 "
+         "11:00:07.",
+         3605},
+        {"writable again after more than an hour, the question still up", SoloLectura,
+         Messages::Answer::Retry, true, 3603,
+         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 "
+         "11:00:07: ",
+         3605, 1},
+        {"ended while the question is up: the waiting lines still reach the file", SoloLectura,
+         Messages::Answer::Retry, false, 5, "", 2, 0, true},
+        {"ended with one line waiting, the file still read-only: that line is named", SoloLectura,
+         Messages::Answer::Retry, false, 2,
+         "No se ha escrito en la captura la lectura de 07-12-2026 10:00:02.", 0, 0, true, true},
+        {"a folder in the file's place: the capture stops and says why", Carpeta,
+         Messages::Answer::Ok, false, 0},
         {"file another program runs: retried once it ends", Ocupado, Messages::Answer::Ok, true, 0},
     };
     for (const auto &row : rows) {
@@ -144,7 +168,8 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         // While the question is up the window's timer goes on ticking; then
         // the user makes the file writable again and answers.
         // Readings and relay writes: a logging fault must never stop them.
-        const long lecturas = sim::callCount(0, nullptr, "LeerTemperatura"), reles = sim::callCount(0, nullptr, "EscribirCTR");
+        const long lecturas = sim::callCount(0, nullptr, "LeerTemperatura"),
+                   reles = sim::callCount(0, nullptr, "EscribirCTR");
         int ticksDuringQuestion = 0;
         f.messages.answer(row.answer);
         bool ended = false;
@@ -164,23 +189,36 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
         f.tick();
         f.tick();
         f.messages.whileShown = nullptr;
-        EXPECT_GE(sim::callCount(0, nullptr, "EscribirCTR") - reles, (row.finCerrado ? 1 : 2) + ticksDuringQuestion) << "a relay write on every tick";
-        EXPECT_GE(sim::callCount(0, nullptr, "LeerTemperatura") - lecturas, 1 + ticksDuringQuestion / 2);
+        EXPECT_GE(sim::callCount(0, nullptr, "EscribirCTR") - reles,
+                  (row.finCerrado ? 1 : 2) + ticksDuringQuestion)
+            << "a relay write on every tick";
+        EXPECT_GE(sim::callCount(0, nullptr, "LeerTemperatura") - lecturas,
+                  1 + ticksDuringQuestion / 2);
 
-        EXPECT_EQ(f.messages.texts.mid(1).join(u'|').left(qstrlen(row.dicho)), QString::fromUtf8(row.dicho));
-        ASSERT_EQ(f.messages.texts.size(), *row.dicho ? 2 : 1) << f.messages.texts.join(QLatin1Char('|')).toStdString();
-        const QString dice = row.fallo == Ocupado ? Captura::textoOcupado() : QStringLiteral("No se puede escribir en el fichero de captura");
+        EXPECT_EQ(f.messages.texts.mid(1).join(u'|').left(qstrlen(row.dicho)),
+                  QString::fromUtf8(row.dicho));
+        ASSERT_EQ(f.messages.texts.size(), *row.dicho ? 2 : 1)
+            << f.messages.texts.join(QLatin1Char('|')).toStdString();
+        const QString dice = row.fallo == Ocupado
+            ? Captura::textoOcupado()
+            : QStringLiteral("No se puede escribir en el fichero de captura");
         EXPECT_TRUE(f.messages.texts[0].startsWith(dice)) << f.messages.texts[0].toStdString();
-        EXPECT_EQ(f.messages.buttons.front(), row.fallo == SoloLectura ? Messages::Buttons::RetryCancel : Messages::Buttons::Ok);
+        EXPECT_EQ(f.messages.buttons.front(),
+                  row.fallo == SoloLectura ? Messages::Buttons::RetryCancel
+                                           : Messages::Buttons::Ok);
         f.expectCapturing(row.sigue);
         const QStringList lines = f.lines(QStringLiteral("07-12-2026-00.log"));
-        if (row.fallo == Ocupado) { // the program's bytes, then the lines that waited, the last one last
-            EXPECT_TRUE(lines.value(lines.size() - 3).startsWith(QStringLiteral("07-12-2026 10:00:02  ")));
+        if (row.fallo ==
+            Ocupado) { // the program's bytes, then the lines that waited, the last one last
+            EXPECT_TRUE(
+                lines.value(lines.size() - 3).startsWith(QStringLiteral("07-12-2026 10:00:02  ")));
             EXPECT_TRUE(lines.last().startsWith(QStringLiteral("07-12-2026 10:00:04  ")));
             continue;
         }
         EXPECT_EQ(lines.size(), row.lineas) << lines.join(QLatin1Char('|')).toStdString();
-        EXPECT_EQ(lines.value(0), row.lineas ? header + QStringLiteral("  Calefaccion - 1  Calefaccion - 2") : QString());
+        EXPECT_EQ(lines.value(0),
+                  row.lineas ? header + QStringLiteral("  Calefaccion - 1  Calefaccion - 2")
+                             : QString());
     }
 }
 #endif

@@ -8,19 +8,25 @@
 
 #include <QTest>
 
-
 namespace {
 
 TEST(Pane, addRefusesWhatIsListedAndModifiesWhenAsked)
 {
     const QString already = QStringLiteral("El dispositivo ya está en la lista");
     const QString question = already + QStringLiteral(".\r\n¿Desea modificar sus propiedades?");
-    const struct { const char *nombre, *serial; Messages::Answer answer; QString message; const char *names; } rows[] = {
+    const struct {
+        const char *nombre, *serial;
+        Messages::Answer answer;
+        QString message;
+        const char *names;
+    } rows[] = {
         {"Sala", "STT2800B74410FF0022", Messages::Answer::Ok, already, "Sala,Pasillo"},
         {"pasillo", "STT28A3F2C501080011", Messages::Answer::Ok, already, "Sala,Pasillo"},
         {"Entrada", "STT2800B74410FF0022", Messages::Answer::Yes, question, "Sala,Entrada"},
-        {"   ", "STT26E1905C00000033", Messages::Answer::Ok, QStringLiteral("Nombre incorrecto"), "Sala,Pasillo"},
-        {"Otro", "XYZ26E1905C00000033", Messages::Answer::Ok, QStringLiteral("Número de serie incorrecto"), "Sala,Pasillo"},
+        {"   ", "STT26E1905C00000033", Messages::Answer::Ok, QStringLiteral("Nombre incorrecto"),
+         "Sala,Pasillo"},
+        {"Otro", "XYZ26E1905C00000033", Messages::Answer::Ok,
+         QStringLiteral("Número de serie incorrecto"), "Sala,Pasillo"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(std::string(row.nombre) + " " + row.serial);
@@ -30,7 +36,8 @@ TEST(Pane, addRefusesWhatIsListedAndModifiesWhenAsked)
         f.g.modificado = false;
         f.messages.answer(row.answer);
         f.add(row.nombre, row.serial);
-        EXPECT_EQ(f.messages.texts, row.message.isEmpty() ? QStringList{} : QStringList{row.message});
+        EXPECT_EQ(f.messages.texts,
+                  row.message.isEmpty() ? QStringList{} : QStringList{row.message});
         EXPECT_EQ(f.names(), QString::fromLatin1(row.names));
         EXPECT_EQ(f.g.modificado, row.answer == Messages::Answer::Yes || row.message.isEmpty());
         EXPECT_EQ(f.window->model()->rowCount(), f.g.n());
@@ -46,7 +53,9 @@ TEST(Pane, namesKeepEveryByteThroughFileAndCapture)
 {
     const QByteArray untyped("\x81\x8D\x8F\x90\x9D\xAD");
     Running f;
-    f.folder.write(QStringLiteral("config1.ini"), Rec().text(0, 16, "00").b + Rec().text(0, 16, untyped).num(16, 1).num(24, STT).b);
+    f.folder.write(QStringLiteral("config1.ini"),
+                   Rec().text(0, 16, "00").b +
+                       Rec().text(0, 16, untyped).num(16, 1).num(24, STT).b);
     f.window->cargar_Click();
     QList<QByteArray> names{untyped};
     for (int k = 0; k < 8; ++k) {
@@ -55,17 +64,23 @@ TEST(Pane, namesKeepEveryByteThroughFileAndCapture)
             names.last() += untyped.contains(char(b)) ? QByteArray() : QByteArray(1, char(b));
         control<QLineEdit>(*f.window, "nombre")->clear();
         for (const QChar c : cp1252::decode(names.last().toStdString()))
-            QTest::sendKeyEvent(QTest::Click, control<QLineEdit>(*f.window, "nombre"), Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Click, control<QLineEdit>(*f.window, "nombre"),
+                                Qt::Key_unknown, QString(c), Qt::NoModifier);
         control<QLineEdit>(*f.window, "SN")->setText(QStringLiteral("STT100000000000000%1").arg(k));
         f.window->anadir_Click();
     }
     f.window->salvar_Click();
     control<QAction>(*f.window, "mnucapturar")->trigger();
     const QByteArray config = f.folder.read(QStringLiteral("config1.ini"));
-    const QByteArray header = f.folder.read(QStringLiteral("1/") + f.g.fichero).split('\r').value(0);
+    const QByteArray header =
+        f.folder.read(QStringLiteral("1/") + f.g.fichero).split('\r').value(0);
     qsizetype size = 4; // "Hora", then a column "  name (ºC)" each
     for (const QByteArray &name : names) {
-        EXPECT_TRUE(config.contains(name.leftJustified(16, ' ')) && header.contains("  " + name + " (\xBA" "C)")) << name.toHex().data();
+        EXPECT_TRUE(config.contains(name.leftJustified(16, ' ')) &&
+                    header.contains("  " + name +
+                                    " (\xBA"
+                                    "C)"))
+            << name.toHex().data();
         size += name.size() + 7;
     }
     EXPECT_EQ(std::pair(f.g.n(), header.size()), std::pair(9, size));

@@ -21,17 +21,29 @@ namespace {
 TEST(CommandLine, everyFormOfTheTable)
 {
     using P = Orden::Puerto;
-    const struct { const char *line; P puerto; int numero; bool captura; } rows[] = {
-        {"", P::Automatico, 0, false},       {"/4", P::Numero, 4, false},         {"/0", P::SinConexion, 0, false},
-        {"/5", P::Rechazo, 0, false},        {"/test", P::Ventana, 0, false},     {"/test /cap", P::Rechazo, 0, true},
-        {"  /2/Cap  ", P::Numero, 2, true},  {"/cap /3", P::Numero, 3, true},     {"/X", P::SinConexion, 0, false},
+    const struct {
+        const char *line;
+        P puerto;
+        int numero;
+        bool captura;
+    } rows[] = {
+        {"", P::Automatico, 0, false},
+        {"/4", P::Numero, 4, false},
+        {"/0", P::SinConexion, 0, false},
+        {"/5", P::Rechazo, 0, false},
+        {"/test", P::Ventana, 0, false},
+        {"/test /cap", P::Rechazo, 0, true},
+        {"  /2/Cap  ", P::Numero, 2, true},
+        {"/cap /3", P::Numero, 3, true},
+        {"/X", P::SinConexion, 0, false},
         {"12", P::Rechazo, 0, false},
         {"/\xef\xbc\x92", P::SinConexion, 0, false}, // a full-width digit
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.line);
         const Orden o = interpreta(QString::fromUtf8(row.line));
-        EXPECT_EQ(std::tuple(o.puerto, o.numero, o.captura), std::tuple(row.puerto, row.numero, row.captura));
+        EXPECT_EQ(std::tuple(o.puerto, o.numero, o.captura),
+                  std::tuple(row.puerto, row.numero, row.captura));
     }
 }
 
@@ -50,39 +62,87 @@ struct Session {
     const char *name;
     const char *line = "/1";
     std::vector<int> configs = {}; // configN.ini files in the folder
-    bool silent = false;           // COM2 answers nothing: the library leaves no text
-    int choose = -1;               // the port window: the entry picked; -1 never shown
+    bool silent = false; // COM2 answers nothing: the library leaves no text
+    int choose = -1; // the port window: the entry picked; -1 never shown
     std::vector<Messages::Answer> answers = {};
     bool changed = false, saveFails = false, closeBox = false;
     bool capturing = false;
     const char *caption = "Climalog [COM1]"; // "Climalog": it ended at start-up
-    QStringList messages = {};               // "…" first: only their ends
-    int tries = 1;                           // IniciarCNX calls
-    bool ends = true;                        // the program ended when asked to
+    QStringList messages = {}; // "…" first: only their ends
+    int tries = 1; // IniciarCNX calls
+    bool ends = true; // the program ended when asked to
     bool saved = false;
-    bool reload = false; // "&Cargar" once the window is up, the file's sequence number spoilt meanwhile
+    bool reload =
+        false; // "&Cargar" once the window is up, the file's sequence number spoilt meanwhile
 };
 
 TEST(StartUp, fromTheCommandLineToTheEnd)
 {
     using A = Messages::Answer;
-    const QString refused = u"Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"_s;
+    const QString refused =
+        u"Error al intentar acceder en ese puerto\r\n¿ Continuar de todos modos ?"_s;
     const QString ask = u"Los cambios se perderan.\r\n¿Desea salvar la configuración?"_s;
     const QString stay = u"…\r\n¿Desea terminar sin salvar la configuración?"_s;
     const Session runs[] = {
-        {.name = "refused port", .line = "/3", .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM3: no hay respuesta de la red"_s}},
-        {.name = "silent port", .line = "/2", .silent = true, .caption = "Climalog", .messages = {u"No se puede abrir el puerto COM2."_s}},
+        {.name = "refused port",
+         .line = "/3",
+         .caption = "Climalog",
+         .messages = {u"No se puede abrir el puerto COM3: no hay respuesta de la red"_s}},
+        {.name = "silent port",
+         .line = "/2",
+         .silent = true,
+         .caption = "Climalog",
+         .messages = {u"No se puede abrir el puerto COM2."_s}},
         {.name = "unconnected", .line = "/0", .configs = {1}, .caption = "Climalog []", .tries = 0},
-        {.name = "the only configuration", .line = "", .configs = {2}, .caption = "Climalog [COM2]"},
-        {.name = "capture", .line = "/cap /1", .capturing = true, .caption = "Climalog [COM1] - 07-12-2026-00.log"},
-        {.name = "two configurations, window", .line = "", .configs = {1, 4}, .choose = 1, .caption = "Climalog [COM2]"},
-        {.name = "window, refused, go on", .line = "/test", .choose = 2, .answers = {A::Yes}, .caption = "Climalog [COM3]", .messages = {refused}},
-        {.name = "usage /5", .line = "/5", .caption = "Climalog", .messages = {usoTexto()}, .tries = 0},
-        {.name = "changed: yes saves", .answers = {A::Yes}, .changed = true, .messages = {ask}, .saved = true},
-        {.name = "close box", .answers = {A::No}, .changed = true, .closeBox = true, .messages = {ask}},
-        {.name = "failed save: stays", .answers = {A::Yes, A::No}, .changed = true, .saveFails = true, .messages = {ask, stay}, .ends = false},
-        {.name = "failed save: ends", .answers = {A::Yes, A::Yes}, .changed = true, .saveFails = true, .messages = {ask, stay}},
-        {.name = "a load once up says what it found", .configs = {1}, .messages = {u"…no es válido; se usa 00."_s}, .reload = true},
+        {.name = "the only configuration",
+         .line = "",
+         .configs = {2},
+         .caption = "Climalog [COM2]"},
+        {.name = "capture",
+         .line = "/cap /1",
+         .capturing = true,
+         .caption = "Climalog [COM1] - 07-12-2026-00.log"},
+        {.name = "two configurations, window",
+         .line = "",
+         .configs = {1, 4},
+         .choose = 1,
+         .caption = "Climalog [COM2]"},
+        {.name = "window, refused, go on",
+         .line = "/test",
+         .choose = 2,
+         .answers = {A::Yes},
+         .caption = "Climalog [COM3]",
+         .messages = {refused}},
+        {.name = "usage /5",
+         .line = "/5",
+         .caption = "Climalog",
+         .messages = {usoTexto()},
+         .tries = 0},
+        {.name = "changed: yes saves",
+         .answers = {A::Yes},
+         .changed = true,
+         .messages = {ask},
+         .saved = true},
+        {.name = "close box",
+         .answers = {A::No},
+         .changed = true,
+         .closeBox = true,
+         .messages = {ask}},
+        {.name = "failed save: stays",
+         .answers = {A::Yes, A::No},
+         .changed = true,
+         .saveFails = true,
+         .messages = {ask, stay},
+         .ends = false},
+        {.name = "failed save: ends",
+         .answers = {A::Yes, A::Yes},
+         .changed = true,
+         .saveFails = true,
+         .messages = {ask, stay}},
+        {.name = "a load once up says what it found",
+         .configs = {1},
+         .messages = {u"…no es válido; se usa 00."_s},
+         .reload = true},
     };
     for (const Session &run : runs) {
         SCOPED_TRACE(run.name);
@@ -112,9 +172,12 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
             // Unconnected runs use the first port's file and the program's
             // folder, two separators on, for captures.
             EXPECT_EQ(f.g.configPath(), f.folder.file(u"config%1.ini"_s.arg(std::max(com, 1))));
-            EXPECT_EQ(f.g.carpeta, f.folder.path() + u"/%1/"_s.arg(com ? QString::number(com) : QString()));
+            EXPECT_EQ(f.g.carpeta,
+                      f.folder.path() + u"/%1/"_s.arg(com ? QString::number(com) : QString()));
             // No devices: the pane is open, unless a capture closed it.
-            EXPECT_EQ(control<QAction>(*f.window, "mnueditar")->isChecked() && !control<QGroupBox>(*f.window, "Nsensor")->isHidden(), !run.capturing);
+            EXPECT_EQ(control<QAction>(*f.window, "mnueditar")->isChecked() &&
+                          !control<QGroupBox>(*f.window, "Nsensor")->isHidden(),
+                      !run.capturing);
             if (run.changed)
                 f.add("Sala", "STT28A3F2C501080011");
             if (run.reload) {
@@ -135,10 +198,13 @@ TEST(StartUp, fromTheCommandLineToTheEnd)
             EXPECT_EQ(f.folder.read(u"config1.ini"_s).contains("Sala"), run.saved);
             EXPECT_EQ(f.g.modificado, run.changed && !run.saved);
         }
-        ASSERT_EQ(f.messages.texts.size(), run.messages.size()) << f.messages.texts.join(u'|').toStdString();
+        ASSERT_EQ(f.messages.texts.size(), run.messages.size())
+            << f.messages.texts.join(u'|').toStdString();
         for (qsizetype k = 0; k < run.messages.size(); ++k) {
             const QString &m = run.messages[k];
-            EXPECT_TRUE(m.startsWith(u'…') ? f.messages.texts[k].endsWith(m.mid(1)) : f.messages.texts[k] == m) << k;
+            EXPECT_TRUE(m.startsWith(u'…') ? f.messages.texts[k].endsWith(m.mid(1))
+                                           : f.messages.texts[k] == m)
+                << k;
         }
         // The connection ends with the program only when it was made.
         EXPECT_EQ(calls("FinalizarCNX"), connected && run.ends ? 1 : 0);

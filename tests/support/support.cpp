@@ -55,13 +55,15 @@ QByteArray TempFolder::read(const QString &name) const
 void TempFolder::write(const QString &name, const QByteArray &bytes) const
 {
     QFile f(file(name));
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << "cannot write " << qPrintable(name);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size())
+        << "cannot write " << qPrintable(name);
 }
 
 void append(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size()) << "cannot append to " << qPrintable(path);
+    EXPECT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size())
+        << "cannot append to " << qPrintable(path);
 }
 
 Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon icon)
@@ -73,7 +75,10 @@ Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon ico
     if (real)
         return real->show(text, b, icon);
     if (answers.empty()) // an unscripted retry question is cancelled, so a test never loops
-        return b == Buttons::YesNo || b == Buttons::YesNoOrBack || b == Buttons::YesNoDefaultNo ? Answer::Yes : b == Buttons::RetryCancel ? Answer::Cancel : Answer::Ok;
+        return b == Buttons::YesNo || b == Buttons::YesNoOrBack || b == Buttons::YesNoDefaultNo
+            ? Answer::Yes
+            : b == Buttons::RetryCancel ? Answer::Cancel
+                                        : Answer::Ok;
     const Answer a = answers.front();
     answers.pop_front();
     return a;

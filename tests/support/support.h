@@ -13,7 +13,10 @@
 #include <ostream>
 
 // Readable failures: texts print as text.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // The folder the test programs, the program and the simulator library share.
 QString binFolder();
@@ -34,7 +37,10 @@ struct TempFolder {
 void append(const QString &path, const QByteArray &bytes);
 
 struct TestClock final : Clock {
-    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0))) : now_(start) {}
+    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)))
+        : now_(start)
+    {
+    }
     QDateTime now() const override { return now_; }
     double elapsed() const override { return elapsed_; }
     void set(const QDateTime &t) { now_ = t; }
@@ -51,7 +57,8 @@ struct TestClock final : Clock {
 // when the script is empty) and records every text shown. whileShown runs
 // while a box is up, as the window's events do under a real one.
 struct ScriptedMessages final : Messages {
-    Answer show(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) override;
+    Answer show(const QString &text, Buttons buttons = Buttons::Ok,
+                Icon icon = Icon::None) override;
     void answer(Answer a) { answers.push_back(a); }
     std::deque<Answer> answers;
     QStringList texts;
@@ -70,13 +77,20 @@ QFunctionPointer resolve(const char *name);
 #define SIM(name) reinterpret_cast<decltype(&name)>(sim::resolve(#name))
 bool available();
 inline int load(const char *description) { return SIM(SimLoad)(description); }
-inline int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0, std::int16_t w2 = 0, std::int16_t w3 = 0)
+inline int setWords(int port, const Serial &sn, std::int16_t w0, std::int16_t w1 = 0,
+                    std::int16_t w2 = 0, std::int16_t w3 = 0)
 {
     return SIM(SimSetWords)(port, sn.data(), w0, w1, w2, w3);
 }
-inline int failRate(int port, const Serial &sn, double rate) { return SIM(SimSetFailRate)(port, sn.data(), rate); }
+inline int failRate(int port, const Serial &sn, double rate)
+{
+    return SIM(SimSetFailRate)(port, sn.data(), rate);
+}
 inline void silent(int port, bool on) { SIM(SimSetPortSilent)(port, on ? 1 : 0); }
-inline int addDevice(int port, int tipo, const Serial &sn) { return SIM(SimAddDevice)(port, tipo, sn.data()); }
+inline int addDevice(int port, int tipo, const Serial &sn)
+{
+    return SIM(SimAddDevice)(port, tipo, sn.data());
+}
 inline long relayWords(int port, const Serial &sn, std::int16_t &out1, std::int16_t &out2)
 {
     return SIM(SimRelayWords)(port, sn.data(), &out1, &out2);
@@ -133,7 +147,10 @@ int addDevice(General &g, const TestDevice &d);
 struct Rec {
     QByteArray b = QByteArray(140, '\0');
     Rec &raw(int off, const QByteArray &s) { return b.replace(off, s.size(), s), *this; }
-    Rec &text(int off, int width, const QByteArray &s) { return raw(off, s.leftJustified(width, ' ', true)); }
+    Rec &text(int off, int width, const QByteArray &s)
+    {
+        return raw(off, s.leftJustified(width, ' ', true));
+    }
     Rec &num(int off, std::uint32_t v, int width = 2)
     {
         for (int k = 0; k < width; ++k)

@@ -48,8 +48,12 @@ struct MainFixture {
         sim::load(nullptr);
         window = std::make_unique<principal>(
             g, io.get(),
-            principal::Platform{clock, messages, explorer, [this](int code) { exitCodes.push_back(code); },
-                                [this] { if (choosePort) choosePort(); }});
+            principal::Platform{clock, messages, explorer,
+                                [this](int code) { exitCodes.push_back(code); },
+                                [this] {
+                                    if (choosePort)
+                                        choosePort();
+                                }});
     }
     // Start-up with the port window left to the test.
     bool start(const QString &commandLine) { return window->Form_Load(commandLine); }

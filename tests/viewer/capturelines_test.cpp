@@ -35,11 +35,15 @@ TEST(CaptureLines, ReadsTimeStampsAtTheirEdges)
         {"one digit short", "07-12-2026 10:00:0", false, 0},
         {"slashes", "07/12/2026 10:00:00", false, 0},
         {"a sign in it", "07-12-2026 +9:00:00", false, 0},
-        {"the header", "Hora  Sala (\xBA" "C)", false, 0},
+        {"the header",
+         "Hora  Sala (\xBA"
+         "C)",
+         false, 0},
     };
     for (const Row &r : rows) {
         qint64 wall = 0;
-        ASSERT_EQ(capturelines::stamp(r.line.data(), r.line.data() + r.line.size(), wall), r.good) << r.what;
+        ASSERT_EQ(capturelines::stamp(r.line.data(), r.line.data() + r.line.size(), wall), r.good)
+            << r.what;
         if (r.good) {
             EXPECT_EQ(wall, r.wall) << r.what;
         }
@@ -56,7 +60,10 @@ TEST(CaptureLines, ReadsValuesAndGaps)
     };
     const double gap = std::nan("");
     const Row rows[] = {
-        {"comma, point, sign and exponent", "  21,5  -0.25  +3  1,5E+02  ,5", true, {21.5, -0.25, 3, 150, 0.5}},
+        {"comma, point, sign and exponent",
+         "  21,5  -0.25  +3  1,5E+02  ,5",
+         true,
+         {21.5, -0.25, 3, 150, 0.5}},
         {"ERR and what cannot be drawn", "  ERR  NaN  -Inf", true, {gap, gap, gap}},
         {"blanks and tabs alike", " \t 1\t\t2 ", true, {1, 2}},
         {"none", "", true, {}},
@@ -70,12 +77,14 @@ TEST(CaptureLines, ReadsValuesAndGaps)
     };
     for (const Row &r : rows) {
         std::vector<double> row{99};
-        ASSERT_EQ(capturelines::values(r.text.data(), r.text.data() + r.text.size(), row), r.good) << r.what;
+        ASSERT_EQ(capturelines::values(r.text.data(), r.text.data() + r.text.size(), row), r.good)
+            << r.what;
         if (!r.good)
             continue;
         ASSERT_EQ(row.size(), r.values.size()) << r.what;
         for (std::size_t k = 0; k < row.size(); ++k)
-            EXPECT_TRUE(std::isnan(r.values[k]) ? std::isnan(row[k]) : row[k] == r.values[k]) << r.what << " " << k;
+            EXPECT_TRUE(std::isnan(r.values[k]) ? std::isnan(row[k]) : row[k] == r.values[k])
+                << r.what << " " << k;
     }
 }
 
@@ -93,7 +102,8 @@ std::string framed(capturelines::LineFramer &f, const std::string &bytes, std::s
         return true;
     };
     f.feed(QByteArrayView(bytes.data(), static_cast<qsizetype>(split)), line, dropped);
-    f.feed(QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)), line, dropped);
+    f.feed(QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)), line,
+           dropped);
     return out + std::to_string(f.whole());
 }
 
@@ -117,8 +127,10 @@ TEST(CaptureLines, FramesLinesWhereverTheBytesSplit)
         {"an unended line waits", "a\r\nb", "a|3", ""},
         {"a lone CR at the end waits for its LF", "a\r", "0", ""},
         {"a carriage return inside", "a\rb\r\nc\n", "!a\rb|c|7", "X|c|7"},
-        {"a line longer than any", "a\n" + huge + "\nb\n", "a|!" + huge + "|b|" + hugeEnd, "a|X|b|" + hugeEnd},
-        {"the longest line the program writes", "a\n" + longest + "\nb\n", "a|" + longest + "|b|" + std::to_string(longest.size() + 5), ""},
+        {"a line longer than any", "a\n" + huge + "\nb\n", "a|!" + huge + "|b|" + hugeEnd,
+         "a|X|b|" + hugeEnd},
+        {"the longest line the program writes", "a\n" + longest + "\nb\n",
+         "a|" + longest + "|b|" + std::to_string(longest.size() + 5), ""},
     };
     for (const Row &r : rows) {
         std::vector<std::size_t> splits;

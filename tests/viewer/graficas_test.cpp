@@ -31,10 +31,13 @@ QString u(const char *text) { return QString::fromUtf8(text); }
 // when 0): Sala climbs from 20 by .5, the others hold still.
 QByteArray lines(const char *day, int hour, int count, int first = 0)
 {
-    QByteArray out = first ? "" : "Hora  Sala (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta, sur - 1\r\n";
+    QByteArray out = first ? ""
+                           : "Hora  Sala (\xBA"
+                             "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta, sur - 1\r\n";
     for (int k = first; k < first + count; ++k)
         out += QStringLiteral("%1 %2  %3  55  ,5  ERR  %4\r\n")
-                   .arg(QLatin1String(day), QTime(hour, 0).addSecs(k).toString(QStringLiteral("HH:mm:ss")),
+                   .arg(QLatin1String(day),
+                        QTime(hour, 0).addSecs(k).toString(QStringLiteral("HH:mm:ss")),
                         QString::number(20 + k * 0.5).replace(u'.', u','), QString::number(k % 2))
                    .toLatin1();
     return out;
@@ -45,11 +48,14 @@ std::string figures(const graficas &w)
 {
     QStringList out;
     for (int column = 1; column < 5; ++column)
-        out << w.leyenda->item(0, column)->text();
+        out << w.leyenda->model()->index(0, column).data().toString();
     return out.join(u' ').toStdString();
 }
 
-double at(int day, int h, int m, int s = 0) { return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch()); }
+double at(int day, int h, int m, int s = 0)
+{
+    return static_cast<double>(QDateTime(QDate(2026, 12, day), QTime(h, m, s)).toSecsSinceEpoch());
+}
 
 } // namespace
 
@@ -57,7 +63,8 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
 {
     application();
     TempFolder t;
-    const QString d5 = u("05-12-2026-00.log"), d6 = u("06-12-2026-00.log"), d7 = u("07-12-2026-00.log"), d8 = u("08-12-2026-00.log");
+    const QString d5 = u("05-12-2026-00.log"), d6 = u("06-12-2026-00.log"),
+                  d7 = u("07-12-2026-00.log"), d8 = u("08-12-2026-00.log");
     t.write(d5, QByteArray("00              ") + QByteArray(124, '\0')); // a file of another kind
     t.write(d6, lines("06-12-2026", 10, 2));
     t.write(d7, lines("07-12-2026", 23, 600));
@@ -67,96 +74,127 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     const auto list = [&] {
         QStringList out;
         for (int i = 0; i < w.ficheros->count(); ++i)
-            out << w.ficheros->item(i)->text() + (w.ficheros->item(i)->isSelected() ? u("*") : QString());
+            out << w.ficheros->item(i)->text() +
+                    (w.ficheros->item(i)->isSelected() ? u("*") : QString());
         return out.join(u(", "));
     };
     EXPECT_EQ(std::tuple(w.windowTitle(), list(), w.estado->text(), w.plot->axisRectCount()),
-              std::tuple(u("Climalog - Gráficas"), u("07-12-2026-00.log (en captura)*, 06-12-2026-00.log, 05-12-2026-00.log"),
+              std::tuple(u("Climalog - Gráficas"),
+                         u("07-12-2026-00.log (en captura)*, 06-12-2026-00.log, 05-12-2026-00.log"),
                          u("600 lecturas en 1 fichero."), 5));
 
     const std::pair<std::function<void()>, const char *> steps[] = {
         {[] {}, " 20 169,75 319,5"},
         {[&] { w.setRange(at(7, 23, 1), at(7, 23, 2)); }, " 50 65 80"},
         {[&] { w.zoom(0.5, at(7, 23, 1, 30)); }, " 57,5 65 72,5"},
-        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); }, "65 57,5 65 72,5"}, // halfway: the earlier reading
-        {[&] { w.hover(at(7, 23, 15)); }, "- 57,5 65 72,5"},         // after the last reading
-        {[&] { w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 8), at(7, 23, 20)); }, "- 260 289,75 319,5"}, // all plots move
-        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169,75 319,5"},                                              // everything
+        {[&] { w.hover(at(7, 23, 1, 30) + 0.5); },
+         "65 57,5 65 72,5"}, // halfway: the earlier reading
+        {[&] { w.hover(at(7, 23, 15)); }, "- 57,5 65 72,5"}, // after the last reading
+        {[&] {
+             w.plot->axisRect(4)->axis(QCPAxis::atBottom)->setRange(at(7, 23, 8), at(7, 23, 20));
+         },
+         "- 260 289,75 319,5"}, // all plots move
+        {[&] { Q_EMIT w.plot->mouseDoubleClick(nullptr); }, "- 20 169,75 319,5"}, // everything
     };
     for (const auto &[act, expected] : steps) {
         act();
         EXPECT_EQ(figures(w), expected);
-        EXPECT_EQ(w.plot->axisRect(0)->axis(QCPAxis::atBottom)->range(), QCPRange(w.from(), w.to())) << expected;
+        EXPECT_EQ(w.plot->axisRect(0)->axis(QCPAxis::atBottom)->range(), QCPRange(w.from(), w.to()))
+            << expected;
     }
 
     // Lines appended, one torn, one of a clock set back, and at midnight the
     // next day's file: each byte read once, each reading taken once (with a
     // break after the clock set back and between the files), in time order.
     const CaptureReader *reader = w.reader(d7);
-    const std::tuple<std::function<void()>, qint64, qint64, std::size_t> follow[] = { // rows of each file, points of Sala
+    const std::tuple<std::function<void()>, qint64, qint64, std::size_t> follow[] = {
+        // rows of each file, points of Sala
         {[&] { append(t.file(d7), lines("07-12-2026", 23, 30, 600)); }, 630, 0, 630},
         {[&] { append(t.file(d7), "07-12-2026 23:58:"); }, 630, 0, 630},
-        {[&] { append(t.file(d7), "50  1  2  3  4  1\r\n07-12-2026 23:05:00  1  2  3  4  1\r\n"); }, 632, 0, 633},
+        {[&] { append(t.file(d7), "50  1  2  3  4  1\r\n07-12-2026 23:05:00  1  2  3  4  1\r\n"); },
+         632, 0, 633},
         {[&] { t.write(d8, lines("08-12-2026", 0, 2)), current = t.file(d8); }, 632, 2, 636},
-        {[&] { append(t.file(d8), lines("08-12-2026", 0, 3, 2) + "08-12-2026 00:00:09  1\r\n"); }, 632, 5, 639},
+        {[&] { append(t.file(d8), lines("08-12-2026", 0, 3, 2) + "08-12-2026 00:00:09  1\r\n"); },
+         632, 5, 639},
     };
     for (const auto &[act, rows7, rows8, points] : follow) {
         act();
         w.followFiles();
         EXPECT_EQ(w.reader(d7), reader) << "an open file is not read again";
-        EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()), std::tuple(rows7, QFileInfo(t.file(d7)).size()));
-        EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0, w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
+        EXPECT_EQ(std::tuple(reader->rows(), reader->bytesRead()),
+                  std::tuple(rows7, QFileInfo(t.file(d7)).size()));
+        EXPECT_EQ(std::tuple(w.reader(d8) ? w.reader(d8)->rows() : 0,
+                             w.reader(d8) ? w.reader(d8)->bytesRead() : 0),
                   std::tuple(rows8, rows8 ? QFileInfo(t.file(d8)).size() : 0));
-        const std::vector<double> &times = w.model().all()[0].t;
-        EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end())) << times.size();
-        EXPECT_DOUBLE_EQ(w.to(), w.model().last()) << "the range in view grows with the readings";
+        const std::vector<double> &times = w.series().all()[0].t.values();
+        EXPECT_TRUE(times.size() == points && std::is_sorted(times.begin(), times.end()))
+            << times.size();
+        EXPECT_DOUBLE_EQ(w.to(), w.series().last()) << "the range in view grows with the readings";
     }
-    EXPECT_EQ(list(), u("08-12-2026-00.log (en captura)*, 07-12-2026-00.log*, 06-12-2026-00.log, 05-12-2026-00.log"));
+    EXPECT_EQ(list(),
+              u("08-12-2026-00.log (en captura)*, 07-12-2026-00.log*, 06-12-2026-00.log, "
+                "05-12-2026-00.log"));
     EXPECT_EQ(w.estado->text(), d8 + u(": 1 línea no válida, no se muestra."));
     // The cursor on a break takes the reading there, not the break.
     w.hover(at(8, 0, 0));
-    EXPECT_EQ(w.leyenda->item(0, 1)->text(), u("20"));
+    EXPECT_EQ(w.leyenda->model()->index(0, 1).data().toString(), u("20"));
     // A file shortened by another program is read again from its start.
     t.write(d8, lines("08-12-2026", 0, 1));
     w.followFiles();
-    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.model().all()[0].t.size()), std::tuple(qint64{1}, std::size_t{635}));
+    EXPECT_EQ(std::tuple(w.reader(d8)->rows(), w.series().all()[0].t.size()),
+              std::tuple(qint64{1}, std::size_t{635}));
     // A series turned off in the legend stays off when files open again, in
     // the order of their days; and on again.
-    w.leyenda->item(0, 0)->setCheckState(Qt::Unchecked);
+    w.leyenda->model()->setData(w.leyenda->model()->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
     w.open({d8, d6});
     EXPECT_EQ(std::tuple(w.openFiles(), w.seriesShown(0)), std::tuple(QStringList{d6, d8}, false));
-    w.leyenda->item(0, 0)->setCheckState(Qt::Checked);
+    w.leyenda->model()->setData(w.leyenda->model()->index(0, 0), Qt::Checked, Qt::CheckStateRole);
     EXPECT_GT(w.plottedPoints(0), 0);
 
     w.open({d5});
     EXPECT_EQ(w.estado->text(), d5 + u(": No es un fichero de captura."));
     w.open({d8});
-    EXPECT_EQ(graficas(t.path(), [] { return QString(); }).openFiles(), QStringList{d8}) << "no capture running: the newest day";
-    EXPECT_TRUE(graficas(t.file(u("nada")), [] { return QString(); }).estado->text().startsWith(u("No hay ficheros de captura en ")));
+    EXPECT_EQ(graficas(t.path(), [] { return QString(); }).openFiles(), QStringList{d8})
+        << "no capture running: the newest day";
+    EXPECT_TRUE(graficas(t.file(u("nada")), [] { return QString(); })
+                    .estado->text()
+                    .startsWith(u("No hay ficheros de captura en ")));
     // Never over a capture: the file being captured, another day's, a day
     // to come, a file of another name holding a capture, or a link to one.
     t.write(u("copia.txt"), lines("04-12-2026", 10, 1));
     QFile::link(t.file(d8), t.file(u("enlace.csv")));
     const QByteArray captured = t.read(d8), earlier = t.read(d6), copy = t.read(u("copia.txt"));
-    const char *const unwritable = "No se puede escribir el fichero %1.", *const capture = "%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.";
+    const char *const
+        unwritable = "No se puede escribir el fichero %1.",
+        *const capture = "%1 es un fichero de captura y no se escribe sobre él: elija otro nombre.";
     const std::pair<const char *, const char *> exports[] = {
-        {"dia.png", nullptr}, {"dia.csv", nullptr}, {"no/dia.png", unwritable}, {"no/dia.csv", unwritable},
-        {"08-12-2026-00.log", capture}, {"06-12-2026-00.log", capture}, {"09-12-2026-00.log", capture}, {"09-12-2026-00.LOG", capture},
-        {"copia.txt", capture}, {"notas.log", nullptr},
+        {"dia.png", nullptr},           {"dia.csv", nullptr},
+        {"no/dia.png", unwritable},     {"no/dia.csv", unwritable},
+        {"08-12-2026-00.log", capture}, {"06-12-2026-00.log", capture},
+        {"09-12-2026-00.log", capture}, {"09-12-2026-00.LOG", capture},
+        {"copia.txt", capture},         {"notas.log", nullptr},
 #ifndef _WIN32
         {"enlace.csv", capture},
 #endif
     };
     for (const auto &[file, said] : exports) {
         const QString path = t.file(u(file));
-        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), !said) << file;
-        EXPECT_EQ(w.estado->text() == u(said ? said : "").arg(QDir::toNativeSeparators(path)), !!said) << file;
+        EXPECT_EQ(path.endsWith(u("png")) ? w.exportPng(path, 640, 400) : w.exportCsv(path), !said)
+            << file;
+        EXPECT_EQ(w.estado->text() == u(said ? said : "").arg(QDir::toNativeSeparators(path)),
+                  !!said)
+            << file;
     }
-    EXPECT_EQ(std::tuple(t.read(d8), t.read(d6), t.read(u("copia.txt"))), std::tuple(captured, earlier, copy));
+    EXPECT_EQ(std::tuple(t.read(d8), t.read(d6), t.read(u("copia.txt"))),
+              std::tuple(captured, earlier, copy));
     EXPECT_FALSE(QFile::exists(t.file(u("09-12-2026-00.log"))));
     EXPECT_EQ(QImage(t.file(u("dia.png"))).size(), QSize(640, 400));
-    const QString csv = QString::fromUtf8(t.read(u("dia.csv"))).remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))); // the zone's offset
-    EXPECT_EQ(csv, u("Hora,Sala (ºC),Inv (%),Bomba - a (bar),Bomba - b (),\"Puerta, sur - 1\"\r\n2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
+    const QString csv =
+        QString::fromUtf8(t.read(u("dia.csv")))
+            .remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))); // the zone's offset
+    EXPECT_EQ(csv,
+              u("Hora,Sala (ºC),Inv (%),Bomba - a (bar),Bomba - b (),\"Puerta, sur - "
+                "1\"\r\n2026-12-08T00:00:00,20,55,0.5,,0\r\n"));
 #ifndef _WIN32
     // The station's clock on Madrid time, 35 s captured across the autumn
     // change (02:59:45 summer time, then 02:00:20 winter time): drawn 35 s
@@ -165,17 +203,110 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     const QByteArray zone = qgetenv("TZ");
     qputenv("TZ", "Europe/Madrid");
     ::tzset();
-    t.write(u("25-10-2026-00.log"), "Hora  Sala (\xBA" "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
+    t.write(u("25-10-2026-00.log"),
+            "Hora  Sala (\xBA"
+            "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
-    const auto utc = [](int h, int m, int s) { return static_cast<double>(QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch()); };
-    EXPECT_EQ(w.model().all()[0].t, (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
+    const auto utc = [](int h, int m, int s) {
+        return static_cast<double>(
+            QDateTime(QDate(2026, 10, 25), QTime(h, m, s), Qt::UTC).toSecsSinceEpoch());
+    };
+    EXPECT_EQ(w.series().all()[0].t.values(), (std::vector<double>{utc(0, 59, 45), utc(1, 0, 20)}));
     w.hover(utc(1, 0, 20));
     EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));
-    EXPECT_EQ(t.read(u("otono.csv")), QByteArray("Hora,Sala (\xC2\xBA" "C)\r\n2026-10-25T02:59:45+02:00,0.06\r\n2026-10-25T02:00:20+01:00,-0.02\r\n"));
+    EXPECT_EQ(
+        t.read(u("otono.csv")),
+        QByteArray("Hora,Sala (\xC2\xBA"
+                   "C)\r\n2026-10-25T02:59:45+02:00,0.06\r\n2026-10-25T02:00:20+01:00,-0.02\r\n"));
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
 #endif
+}
+
+namespace {
+
+// A capture of `columns` sensors, three lines: sensor c reads c, c+1, c+2.
+QByteArray wide(int columns)
+{
+    QByteArray out = "Hora";
+    for (int c = 0; c < columns; ++c)
+        out += "  S" + QByteArray::number(c) +
+            " (\xBA"
+            "C)";
+    out += "\r\n";
+    for (int k = 0; k < 3; ++k) {
+        out += "07-12-2026 10:00:0" + QByteArray::number(k);
+        for (int c = 0; c < columns; ++c)
+            out += "  " + QByteArray::number(c + k);
+        out += "\r\n";
+    }
+    return out;
+}
+
+// A legend row: shown, name, minimum, mean, maximum.
+std::string row(const graficas &w, int r)
+{
+    const QAbstractItemModel &m = *w.leyenda->model();
+    QStringList out{m.index(r, 0).data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked
+                        ? u("[x]")
+                        : u("[ ]")};
+    for (const int column : {0, 2, 3, 4})
+        out << m.index(r, column).data().toString();
+    return out.join(u' ').toStdString();
+}
+
+} // namespace
+
+// A file of 20 000 columns lists every series in the legend but draws only
+// the first rows' until others are ticked: the window holds no more objects
+// than for a file of as many columns as it shows.
+TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
+{
+    application();
+    const int most = graficas::shownAtOnce;
+    struct Case {
+        const char *name;
+        int columns;
+        int graphs;
+        std::vector<std::pair<int, std::string>> rows;
+    };
+    const Case cases[] = {
+        {"forty columns", 40, 40, {{0, "[x] S0 (ºC) 0 1 2"}, {39, "[x] S39 (ºC) 39 40 41"}}},
+        {"as many as shown", most, most, {{most - 1, "[x] S63 (ºC) 63 64 65"}}},
+        {"twenty thousand",
+         20000,
+         most,
+         {{most - 1, "[x] S63 (ºC) 63 64 65"},
+          {most, "[ ] S64 (ºC) 64 65 66"},
+          {19999, "[ ] S19999 (ºC) 19999 20000 20001"}}},
+    };
+    qsizetype objects = 0;
+    for (const Case &c : cases) {
+        TempFolder t;
+        t.write(u("07-12-2026-00.log"), wide(c.columns));
+        graficas w(t.path(), [] { return QString(); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 60000)) << c.name;
+        EXPECT_EQ(std::tuple(w.plot->graphCount(), w.leyenda->model()->rowCount()),
+                  std::tuple(c.graphs, c.columns))
+            << c.name;
+        for (const auto &[r, expected] : c.rows)
+            EXPECT_EQ(row(w, r), expected) << c.name;
+        if (c.columns == most)
+            objects = w.findChildren<QObject *>().size();
+        if (c.columns < 20000)
+            continue;
+        EXPECT_LE(w.findChildren<QObject *>().size(), objects);
+        // The last series ticked: drawn with its own readings; and off again.
+        const int last = w.leyenda->model()->index(19999, 0).data(Qt::UserRole).toInt();
+        w.leyenda->model()->setData(w.leyenda->model()->index(19999, 0), Qt::Checked,
+                                    Qt::CheckStateRole);
+        EXPECT_EQ(std::tuple(row(w, 19999), w.plot->graphCount(), w.plottedPoints(last)),
+                  std::tuple(std::string("[x] S19999 (ºC) 19999 20000 20001"), most + 1, 3));
+        w.setSeriesShown(last, false);
+        EXPECT_EQ(std::tuple(row(w, 19999), w.plottedPoints(last)),
+                  std::tuple(std::string("[ ] S19999 (ºC) 19999 20000 20001"), 0));
+    }
 }
 
 // Runs `inside` once a modal window of that class is up.
@@ -222,7 +353,10 @@ TEST(Graficas, TheExportDialogAndItsQuestionSpeakSpanish)
         QMetaObject::invokeMethod(&dialog, "accept");
     });
     w.csv->click();
-    EXPECT_EQ(seen, (QStringList{u("Exportar CSV"), u("&Guardar|Cancelar"), u("El fichero dia.csv ya existe.\n¿Desea reemplazarlo?"), u("&Sí|&No")}));
+    EXPECT_EQ(
+        seen,
+        (QStringList{u("Exportar CSV"), u("&Guardar|Cancelar"),
+                     u("El fichero dia.csv ya existe.\n¿Desea reemplazarlo?"), u("&Sí|&No")}));
     EXPECT_EQ(t.read(u("dia.csv")), "mine");
 }
 
@@ -236,14 +370,18 @@ TEST(Graficas, RefusesAHostileFileInBoundedMemoryWithoutHoldingTheTick)
 {
     application();
     TempFolder t;
-    t.write(u("07-12-2026-00.log"), "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n");
+    t.write(u("07-12-2026-00.log"),
+            "Hora  " + QByteArray("x - 1  x - 2  ").repeated((4 << 20) / 14) + "\r\n");
     rlimit before{};
     ::getrlimit(RLIMIT_AS, &before);
 #ifndef __SANITIZE_ADDRESS__ // its shadow memory takes any limit
     QFile status(u("/proc/self/status"));
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-    const rlimit limit{static_cast<rlim_t>(text.mid(text.indexOf("VmSize:") + 7).trimmed().split(' ')[0].toLongLong() * 1024 + (96 << 20)),
-                       before.rlim_max};
+    const rlimit limit{
+        static_cast<rlim_t>(
+            text.mid(text.indexOf("VmSize:") + 7).trimmed().split(' ')[0].toLongLong() * 1024 +
+            (96 << 20)),
+        before.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_AS, &limit), 0);
 #endif
     QString atTick;
@@ -254,6 +392,8 @@ TEST(Graficas, RefusesAHostileFileInBoundedMemoryWithoutHoldingTheTick)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 300000));
     QCoreApplication::processEvents(); // the tick runs at the latest now
     ::setrlimit(RLIMIT_AS, &before);
-    EXPECT_EQ(std::tuple(atTick, w.estado->text()), std::tuple(u("Leyendo 07-12-2026-00.log…"), u("07-12-2026-00.log: No es un fichero de captura.")));
+    EXPECT_EQ(std::tuple(atTick, w.estado->text()),
+              std::tuple(u("Leyendo 07-12-2026-00.log…"),
+                         u("07-12-2026-00.log: No es un fichero de captura.")));
 }
 #endif

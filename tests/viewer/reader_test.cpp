@@ -24,7 +24,8 @@ namespace {
 std::string fmt(double v)
 {
     char text[32];
-    return std::isnan(v) ? "ERR" : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+    return std::isnan(v) ? "ERR"
+                         : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 // The reader's whole result: "[ device|kind|unit ... ]" per column set, then
@@ -35,10 +36,13 @@ std::string dump(const CaptureReader &r)
     for (const ColumnSet &s : r.sets()) {
         out += "[";
         for (const Column &c : s.columns)
-            out += " " + c.device.toStdString() + "|" + "THCI"[static_cast<int>(c.kind)] + "|" + c.unit.toStdString();
+            out += " " + c.device.toStdString() + "|" + "THCI"[static_cast<int>(c.kind)] + "|" +
+                c.unit.toStdString();
         out += " ]\n";
         for (std::size_t row = 0; row < s.times.size(); ++row) {
-            out += CaptureReader::toDateTime(s.times[row]).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")).toStdString();
+            out += CaptureReader::toDateTime(s.times[row])
+                       .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
+                       .toStdString();
             for (const std::vector<double> &column : s.values)
                 out += " " + fmt(column[row]);
             out += "\n";
@@ -48,7 +52,9 @@ std::string dump(const CaptureReader &r)
 }
 
 // Fed in pieces of the sizes `next` gives, as a file being written shows them.
-CaptureReader fed(const QByteArray &text, const std::function<qsizetype()> &next = [] { return qsizetype{1} << 30; })
+CaptureReader fed(
+    const QByteArray &text,
+    const std::function<qsizetype()> &next = [] { return qsizetype{1} << 30; })
 {
     CaptureReader r;
     for (qsizetype at = 0, n = 0; at < text.size(); at += n)
@@ -56,8 +62,12 @@ CaptureReader fed(const QByteArray &text, const std::function<qsizetype()> &next
     return r;
 }
 
-const QByteArray sala = "Hora  Sala (\xBA" "C)\r\n";
-const QByteArray everyKind = "Hora  Sala (\xBA" "C)  Inv (\xBA" "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1  Puerta - 2\r\n";
+const QByteArray sala = "Hora  Sala (\xBA"
+                        "C)\r\n";
+const QByteArray everyKind =
+    "Hora  Sala (\xBA"
+    "C)  Inv (\xBA"
+    "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta - 1  Puerta - 2\r\n";
 const char *const notCapture = "error: No es un fichero de captura.";
 const QString crlf = QStringLiteral("\r\n");
 const QByteArray l0 = "07-12-2026 10:00:00  21\r\n";
@@ -65,7 +75,8 @@ const QByteArray l0 = "07-12-2026 10:00:00  21\r\n";
 // The writer's header and a line of the readings, as its file holds them.
 QByteArray written(const General &g)
 {
-    return QByteArray::fromStdString(cp1252::encode(cabecera(g) + crlf + linea(g, QStringLiteral("07-12-2026 10:00:00")) + crlf));
+    return QByteArray::fromStdString(cp1252::encode(
+        cabecera(g) + crlf + linea(g, QStringLiteral("07-12-2026 10:00:00")) + crlf));
 }
 QByteArray written(const std::vector<TestDevice> &devices)
 {
@@ -79,37 +90,67 @@ QByteArray written(const std::vector<TestDevice> &devices)
 
 TEST(CaptureReader, ParsesCaptureTextsHoweverTheBytesArrive)
 {
-    const QByteArray hum = "Hora  Sala (\xBA" "C)  Hum (%)\r\n";
+    const QByteArray hum = "Hora  Sala (\xBA"
+                           "C)  Hum (%)\r\n";
     const std::string one = "[ Sala|T|ºC ]\n07-12-2026 10:00:00 21\n";
-    const std::tuple<const char *, QByteArray, std::string, qint64> rows[] = { // name, text, what is read, lines rejected
-        {"every column kind, comma and point decimals", everyKind + "07-12-2026 10:00:00  21,5  22.25  47  ,5  -,25  1  0\r\n",
-         "[ Sala|T|ºC Inv|T|ºC Inv|H|% Bomba|C|bar Bomba|C| Puerta|I| Puerta|I| ]\n07-12-2026 10:00:00 21.5 22.25 47 0.5 -0.25 1 0\n", 0},
+    const std::tuple<const char *, QByteArray, std::string, qint64> rows[] = {
+        // name, text, what is read, lines rejected
+        {"every column kind, comma and point decimals",
+         everyKind + "07-12-2026 10:00:00  21,5  22.25  47  ,5  -,25  1  0\r\n",
+         "[ Sala|T|ºC Inv|T|ºC Inv|H|% Bomba|C|bar Bomba|C| Puerta|I| Puerta|I| ]\n07-12-2026 "
+         "10:00:00 21.5 22.25 47 0.5 -0.25 1 0\n",
+         0},
         {"ERR, exponent, NaN and infinity",
-         "Hora  A (\xBA" "C)  B - a (Pa)  C - b ()  D - c (Pa)\r\n07-12-2026 10:00:00  ERR  1,234568E+07  NaN  -Inf\r\n",
+         "Hora  A (\xBA"
+         "C)  B - a (Pa)  C - b ()  D - c (Pa)\r\n07-12-2026 10:00:00  ERR  1,234568E+07  NaN  "
+         "-Inf\r\n",
          "[ A|T|ºC B|C|Pa C|C| D|C|Pa ]\n07-12-2026 10:00:00 ERR 12345680 ERR ERR\n", 0},
-        {"repeated header starts a new column set", sala + l0 + hum + "07-12-2026 10:05:00  22  40\r\n",
+        {"repeated header starts a new column set",
+         sala + l0 + hum + "07-12-2026 10:05:00  22  40\r\n",
          one + "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:05:00 22 40\n", 0},
-        {"LF alone ends lines too, blank lines before the header", "\r\n\nHora  Sala (\xBA" "C)\n07-12-2026 10:00:00  21\n", one, 0},
-        {"capture without devices", "Hora\r\n07-12-2026 10:00:00\r\n", "[ ]\n07-12-2026 10:00:00\n", 0},
-        {"bad lines (missing or extra value, no such day or hour, not a number, a header of nothing) counted and left out",
-         hum + l0 + "07-12-2026 10:00:01  21  40  7\r\n31-02-2026 10:00:02  21  40\r\n07-12-2026 24:00:00  21  40\r\n"
-               "07-12-2026 10:00:04  21x  40\r\n\r\nHora  Sala\r\n07-12-2026 10:00:05  21  40\r\n",
+        {"LF alone ends lines too, blank lines before the header",
+         "\r\n\nHora  Sala (\xBA"
+         "C)\n07-12-2026 10:00:00  21\n",
+         one, 0},
+        {"capture without devices", "Hora\r\n07-12-2026 10:00:00\r\n", "[ ]\n07-12-2026 10:00:00\n",
+         0},
+        {"bad lines (missing or extra value, no such day or hour, not a number, a header of "
+         "nothing) counted and left out",
+         hum + l0 +
+             "07-12-2026 10:00:01  21  40  7\r\n31-02-2026 10:00:02  21  40\r\n07-12-2026 24:00:00 "
+             " 21  40\r\n"
+             "07-12-2026 10:00:04  21x  40\r\n\r\nHora  Sala\r\n07-12-2026 10:00:05  21  40\r\n",
          "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:05 21 40\n", 6},
-        {"a line torn by a crash and ended by the writer is dropped", hum + "07-12-2026 10:00:00  2\r\n07-12-2026 10:00:02  21  40\r\n",
+        {"a line torn by a crash and ended by the writer is dropped",
+         hum + "07-12-2026 10:00:00  2\r\n07-12-2026 10:00:02  21  40\r\n",
          "[ Sala|T|ºC Hum|H|% ]\n07-12-2026 10:00:02 21 40\n", 1},
-        {"a line longer than any header is dropped, the rest read", sala + QByteArray(5 << 20, '7') + "\r\n" + l0, one, 1},
-        {"lines ended by CR alone", "Hora  Sala (\xBA" "C)\r07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", notCapture, 0},
-        {"lines ended by CR alone under a header", sala + "07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", "[ Sala|T|ºC ]\n", 1},
+        {"a line longer than any header is dropped, the rest read",
+         sala + QByteArray(5 << 20, '7') + "\r\n" + l0, one, 1},
+        {"lines ended by CR alone",
+         "Hora  Sala (\xBA"
+         "C)\r07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r",
+         notCapture, 0},
+        {"lines ended by CR alone under a header",
+         sala + "07-12-2026 10:00:00  21\r07-12-2026 10:00:01  22\r", "[ Sala|T|ºC ]\n", 1},
         {"readings before any header", l0 + sala, notCapture, 0},
         {"a first line longer than any header", "Hora  " + QByteArray(5 << 20, 'x'), notCapture, 0},
         // The writer's own header and line for names with two blanks, names that end like a column (" - 1", " (ºC)") or hold
         // parentheses, units with two blanks: the cut follows the writer's column order and the line's field count.
-        {"writer: a name with a column's end and two blanks", written({{STT, "Zona - 1  Norte", true, {21.5f}}, {DET, "Puerta", true, {}, {0, 1}}}),
+        {"writer: a name with a column's end and two blanks",
+         written({{STT, "Zona - 1  Norte", true, {21.5f}}, {DET, "Puerta", true, {}, {0, 1}}}),
          "[ Zona - 1  Norte|T|ºC Puerta|I| Puerta|I| ]\n07-12-2026 10:00:00 21.5 1 0\n", 0},
         {"writer: a name with a channel's end, units with blanks and parentheses",
          written({{AVI, "B - a (x)  Y", true, {1.5f, 2, 0, -3}, {}, {"m  s", "(%)", "", "bar"}}}),
-         "[ B - a (x)  Y|C|m  s B - a (x)  Y|C|(%) B - a (x)  Y|C| B - a (x)  Y|C|bar ]\n07-12-2026 10:00:00 1.5 2 0 -3\n", 0},
-        {"writer: a name with a unit's end", written({{STT, "X", true, {1}}, {STT, "Y (\xC2\xBA" "C)  Z", false}, {CTR, "Rele", false}}),
+         "[ B - a (x)  Y|C|m  s B - a (x)  Y|C|(%) B - a (x)  Y|C| B - a (x)  Y|C|bar "
+         "]\n07-12-2026 10:00:00 1.5 2 0 -3\n",
+         0},
+        {"writer: a name with a unit's end",
+         written({{STT, "X", true, {1}},
+                  {STT,
+                   "Y (\xC2\xBA"
+                   "C)  Z",
+                   false},
+                  {CTR, "Rele", false}}),
          "[ X|T|ºC Y (ºC)  Z|T|ºC Rele|I| Rele|I| ]\n07-12-2026 10:00:00 1 ERR ERR ERR\n", 0},
     };
     for (const auto &[name, text, expected, rejected] : rows)
@@ -126,13 +167,20 @@ TEST(CaptureReader, ReadsTheWritersLargestHeader)
 {
     General g;
     for (int i = 0; i < maxDispositivos; ++i)
-        addDevice(g, {AVI, qPrintable(QStringLiteral("Convertidor%1").arg(i, 5, 10, QLatin1Char('0'))), true, {1.5f, 2, 0, -3}, {},
-                      {"unidad_a", "unidad_b", "", "bar"}});
+        addDevice(g,
+                  {AVI,
+                   qPrintable(QStringLiteral("Convertidor%1").arg(i, 5, 10, QLatin1Char('0'))),
+                   true,
+                   {1.5f, 2, 0, -3},
+                   {},
+                   {"unidad_a", "unidad_b", "", "bar"}});
     const CaptureReader r = fed(written(g));
     ASSERT_EQ(r.sets().size(), 1u) << r.error().toStdString();
     const ColumnSet &s = r.sets()[0];
-    EXPECT_EQ(std::tuple(s.columns.size(), s.columns.back().name, s.columns[1].unit, s.values.back()),
-              std::tuple(std::size_t{maxDispositivos} * 4, QStringLiteral("Convertidor32766 - d (bar)"), QStringLiteral("unidad_b"), std::vector{-3.0}));
+    EXPECT_EQ(
+        std::tuple(s.columns.size(), s.columns.back().name, s.columns[1].unit, s.values.back()),
+        std::tuple(std::size_t{maxDispositivos} * 4, QStringLiteral("Convertidor32766 - d (bar)"),
+                   QStringLiteral("unidad_b"), std::vector{-3.0}));
 }
 
 // Local times of Madrid across the clock changes, in the time zone given
@@ -146,18 +194,27 @@ TEST(CaptureReader, ReadsTheWritersLargestHeader)
 // shortened files.)
 TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
 {
-    const QByteArray ambiguous = "Hora  X (\xBA" "C)  Y (\xBA" "C)  Z (\xBA" "C)  Rele - 1  Rele - 2\r\n"; // "Y (ºC)  Z" is one name
-    const std::tuple<const char *, QByteArray, std::string, qint64> rows[] = { // name, lines, UTC times read, lines refused
+    const QByteArray ambiguous = "Hora  X (\xBA"
+                                 "C)  Y (\xBA"
+                                 "C)  Z (\xBA"
+                                 "C)  Rele - 1  Rele - 2\r\n"; // "Y (ºC)  Z" is one name
+    const std::tuple<const char *, QByteArray, std::string, qint64> rows[] = {
+        // name, lines, UTC times read, lines refused
         {"autumn, 35 s across the change and on in the repeated hour",
-         "25-10-2026 02:59:45  1\r\n25-10-2026 02:00:20  2\r\n25-10-2026 02:00:21  3\r\n25-10-2026 03:00:00  4\r\n",
+         "25-10-2026 02:59:45  1\r\n25-10-2026 02:00:20  2\r\n25-10-2026 02:00:21  3\r\n25-10-2026 "
+         "03:00:00  4\r\n",
          "00:59:45 01:00:20 01:00:21 02:00:00 ", 0},
-        {"autumn, a capture started in the repeated hour", "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:01  1\r\n", "00:10:00 00:10:01 ", 0},
-        {"autumn, two lines of one second in the repeated hour", "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:00  2\r\n",
-         "00:10:00 00:10:00 ", 0},
-        {"spring, a time the clock skips", "29-03-2026 01:59:59  1\r\n29-03-2026 02:00:00  1\r\n29-03-2026 03:00:01  1\r\n",
+        {"autumn, a capture started in the repeated hour",
+         "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:01  1\r\n", "00:10:00 00:10:01 ", 0},
+        {"autumn, two lines of one second in the repeated hour",
+         "25-10-2026 02:10:00  1\r\n25-10-2026 02:10:00  2\r\n", "00:10:00 00:10:00 ", 0},
+        {"spring, a time the clock skips",
+         "29-03-2026 01:59:59  1\r\n29-03-2026 02:00:00  1\r\n29-03-2026 03:00:01  1\r\n",
          "00:59:59 01:00:00 01:00:01 ", 0},
-        {"a header cut by its first line", ambiguous + "25-10-2026 02:59:59  1  2  1  0\r\n25-10-2026 02:00:00  1  2  3  1  0\r\n"
-                                                   "25-10-2026 02:00:01  1  2  1  0\r\n",
+        {"a header cut by its first line",
+         ambiguous +
+             "25-10-2026 02:59:59  1  2  1  0\r\n25-10-2026 02:00:00  1  2  3  1  0\r\n"
+             "25-10-2026 02:00:01  1  2  1  0\r\n",
          "00:59:59 01:00:01 ", 1},
     };
     TempFolder t;
@@ -166,20 +223,28 @@ TEST(CaptureReader, ReadsTheRepeatedHourInTheFileOrderAndResumesAtAnyLine)
         std::string out;
         for (const ColumnSet &s : r.sets())
             for (const qint64 ms : s.times)
-                out += QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("HH:mm:ss ")).toStdString();
+                out += QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)
+                           .toString(QStringLiteral("HH:mm:ss "))
+                           .toStdString();
         return out;
     };
     for (const auto &[name, lines, utc, refused] : rows) {
         const QByteArray text = (lines.startsWith("Hora") ? "" : sala) + lines;
         t.write(QStringLiteral("c.log"), text);
         for (qint64 at = 0; at <= text.size(); ++at) { // 0: one reader reads it all
-            CaptureReader first(t.file(QStringLiteral("c.log")), madrid), rest(first.path(), madrid);
+            CaptureReader first(t.file(QStringLiteral("c.log")), madrid),
+                rest(first.path(), madrid);
             first.follow(at);
             const ResumePoint p = first.resumePoint();
             ASSERT_TRUE(rest.resume(p)) << name << ", at " << at;
             rest.follow();
-            EXPECT_EQ(std::tuple(times(first) + times(rest), first.rejected() + rest.rejected()), std::tuple(utc, refused)) << name << ", at " << at;
-            EXPECT_EQ(rest.bytesRead(), (p.header < 0 ? 0 : text.indexOf('\n', p.header) + 1 - p.header) + text.size() - p.offset) << name;
+            EXPECT_EQ(std::tuple(times(first) + times(rest), first.rejected() + rest.rejected()),
+                      std::tuple(utc, refused))
+                << name << ", at " << at;
+            EXPECT_EQ(rest.bytesRead(),
+                      (p.header < 0 ? 0 : text.indexOf('\n', p.header) + 1 - p.header) +
+                          text.size() - p.offset)
+                << name;
         }
     }
     // A point that does not fit the file: no header where it says.
@@ -209,34 +274,69 @@ TEST(CaptureReader, SurvivesRandomAndMutatedFiles)
 {
     QByteArray base = everyKind;
     for (int s = 10; s < 30; ++s)
-        base += "07-12-2026 10:00:" + QByteArray::number(s) + "  21,5  22.25  47  ,5  ERR  1  0\r\n";
-    base += "Hora  Sala (\xBA" "C)  Bomba - c (l/min)\r\n07-12-2026 10:01:00  1,234568E+07  -,25\r\n";
-    static const QByteArray pieces[] = {"Hora  ", "Hora  X (\xBA" "C)  Y - 1\r\n", "ERR", ",", ".", "  ", "\r\n", "\n", "\r", "E+99", "-",
-                                        "99-99-9999 99:99:99", "07-12-2026 10:00:00", QByteArray(1, '\0'), "\xBA", "(", ")", " - a ("};
+        base +=
+            "07-12-2026 10:00:" + QByteArray::number(s) + "  21,5  22.25  47  ,5  ERR  1  0\r\n";
+    base += "Hora  Sala (\xBA"
+            "C)  Bomba - c (l/min)\r\n07-12-2026 10:01:00  1,234568E+07  -,25\r\n";
+    static const QByteArray pieces[] = {"Hora  ",
+                                        "Hora  X (\xBA"
+                                        "C)  Y - 1\r\n",
+                                        "ERR",
+                                        ",",
+                                        ".",
+                                        "  ",
+                                        "\r\n",
+                                        "\n",
+                                        "\r",
+                                        "E+99",
+                                        "-",
+                                        "99-99-9999 99:99:99",
+                                        "07-12-2026 10:00:00",
+                                        QByteArray(1, '\0'),
+                                        "\xBA",
+                                        "(",
+                                        ")",
+                                        " - a ("};
     static const char alphabet[] = "0123456789,. -:\r\nHoraERR()\xBA%abcd";
     std::mt19937 rng(20261207);
-    const auto pick = [&](qsizetype n) { return n <= 0 ? qsizetype{0} : static_cast<qsizetype>(rng() % static_cast<unsigned>(n)); };
+    const auto pick = [&](qsizetype n) {
+        return n <= 0 ? qsizetype{0} : static_cast<qsizetype>(rng() % static_cast<unsigned>(n));
+    };
     int captures = 0;
     for (int iteration = 0; iteration < 4000; ++iteration) {
         QByteArray text = iteration % 4 ? base : QByteArray();
-        for (int n = iteration % 4 ? 0 : pick(600); n > 0; --n) // random bytes, or random text of capture characters
-            text += iteration % 8 == 0 ? static_cast<char>(rng()) : alphabet[pick(sizeof alphabet - 1)];
+        for (int n = iteration % 4 ? 0 : pick(600); n > 0;
+             --n) // random bytes, or random text of capture characters
+            text +=
+                iteration % 8 == 0 ? static_cast<char>(rng()) : alphabet[pick(sizeof alphabet - 1)];
         if (iteration % 4 == 0 && rng() % 2)
             text.prepend("Hora  A (%)\r\n");
-        for (int k = iteration % 4 ? 1 + pick(4) : 0; k > 0; --k) { // a few mutations of a good file
+        for (int k = iteration % 4 ? 1 + pick(4) : 0; k > 0;
+             --k) { // a few mutations of a good file
             const qsizetype at = pick(text.size() + 1);
             switch (rng() % 6) {
-            case 0: text.remove(at, pick(40)); break;
-            case 1: text.insert(at, pieces[pick(std::size(pieces))]); break;
-            case 2: text.insert(at, text.mid(pick(text.size()), pick(80))); break; // a line said twice
-            case 3: text.truncate(at); break;
-            case 4: text.isEmpty() ? void() : void(text[pick(text.size())] = static_cast<char>(rng())); break;
+            case 0:
+                text.remove(at, pick(40));
+                break;
+            case 1:
+                text.insert(at, pieces[pick(std::size(pieces))]);
+                break;
+            case 2:
+                text.insert(at, text.mid(pick(text.size()), pick(80)));
+                break; // a line said twice
+            case 3:
+                text.truncate(at);
+                break;
+            case 4:
+                text.isEmpty() ? void() : void(text[pick(text.size())] = static_cast<char>(rng()));
+                break;
             default:
                 for (int n = pick(20); n > 0; --n)
                     text.insert(pick(text.size() + 1), static_cast<char>(rng()));
             }
         }
-        SCOPED_TRACE(testing::Message() << "iteration " << iteration << ": " << text.toHex().toStdString());
+        SCOPED_TRACE(testing::Message()
+                     << "iteration " << iteration << ": " << text.toHex().toStdString());
         const CaptureReader whole = fed(text), parts = fed(text, [&] { return 1 + pick(64); });
         ASSERT_EQ(dump(parts), dump(whole));
         ASSERT_EQ(parts.rejected(), whole.rejected());
@@ -244,11 +344,14 @@ TEST(CaptureReader, SurvivesRandomAndMutatedFiles)
         for (const ColumnSet &s : whole.sets()) {
             ASSERT_EQ(s.values.size(), s.columns.size());
             for (const std::vector<double> &column : s.values)
-                ASSERT_TRUE(column.size() == s.times.size() && std::none_of(column.begin(), column.end(), [](double v) { return std::isinf(v); }));
+                ASSERT_TRUE(column.size() == s.times.size() &&
+                            std::none_of(column.begin(), column.end(),
+                                         [](double v) { return std::isinf(v); }));
         }
         captures += whole.failed() ? 0 : 1;
     }
-    EXPECT_GT(captures, 2000) << "mutations must leave most files readable, or the fuzzing tests little";
+    EXPECT_GT(captures, 2000)
+        << "mutations must leave most files readable, or the fuzzing tests little";
 }
 
 // A saw of readings 0 to 9 a second apart, a gap at 37, a spike at 50: each
@@ -260,12 +363,13 @@ TEST(Decimation, ColumnsKeepTheirExtremesAndGaps)
 {
     Series plain;
     for (int k = 0; k < 100; ++k) {
-        plain.t.push_back(k);
+        plain.t.edit().push_back(k);
         plain.v.push_back(k == 37 ? std::nan("") : k == 50 ? 99 : k % 10);
     }
     Series s = plain;
     summarize(s);
-    const std::tuple<double, double, int, std::string> rows[] = { // from, to, columns, "time=value" drawn
+    const std::tuple<double, double, int, std::string> rows[] = {
+        // from, to, columns, "time=value" drawn
         {10.5, 12.5, 1, "10=0 11=1 12=2 13=3"}, // few readings: all
         {5.5, 95.5, 2, "5=5 6=6 10=0 37=ERR 50=99 51=1 59=9 60=0 95=5 96=6"},
     };
@@ -279,6 +383,75 @@ TEST(Decimation, ColumnsKeepTheirExtremesAndGaps)
             EXPECT_EQ(drawn, expected) << (series == &s ? "by blocks" : "by reading");
         }
     const Stats figures = stats(s, 5.5, 95.5);
-    EXPECT_EQ(std::tuple(figures.count, figures.min, figures.max), std::tuple(std::size_t{89}, 0.0, 99.0));
+    EXPECT_EQ(std::tuple(figures.count, figures.min, figures.max),
+              std::tuple(std::size_t{89}, 0.0, 99.0));
     EXPECT_DOUBLE_EQ(figures.mean, 497.0 / 89);
+}
+
+// Two files joined: the columns of a file share one copy of their times
+// while their readings come at the same instants, and a column that goes
+// on in another file, or in an earlier part of time, gets times of its own
+// without touching those of the columns it shared them with.
+TEST(SeriesSet, ColumnsShareTheirTimesOnlyWhileTheyAgree)
+{
+    CaptureReader first(QString(), QTimeZone::utc()), second(QString(), QTimeZone::utc());
+    const double base = static_cast<double>(
+        QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc()).toSecsSinceEpoch());
+    SeriesSet set;
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        const char *series; // "name: seconds=value ..." per series
+        const char *shared; // the pairs that share their times
+    };
+    const Step steps[] = {
+        {"one file",
+         [&] {
+             first.feed("Hora  A (\xBA"
+                        "C)  B (\xBA"
+                        "C)\r\n07-12-2026 10:00:00  1  2\r\n07-12-2026 10:00:01  3  4\r\n");
+             set.take(0, first);
+         },
+         "A: 0=1 1=3 | B: 0=2 1=4", "A=B"},
+        {"B goes on in a second file, beside C and D",
+         [&] {
+             second.feed("Hora  B (\xBA"
+                         "C)  C (\xBA"
+                         "C)  D (\xBA"
+                         "C)\r\n07-12-2026 10:00:05  5  6  7\r\n");
+             set.take(1, second);
+         },
+         "A: 0=1 1=3 | B: 0=2 1=4 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
+        {"the first file gains a line earlier than the second's",
+         [&] {
+             first.feed("07-12-2026 10:00:02  7  8\r\n");
+             set.take(0, first);
+         },
+         "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
+        {"and the second a line",
+         [&] {
+             second.feed("07-12-2026 10:00:06  9  10  11\r\n");
+             set.take(1, second);
+         },
+         "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 6=ERR 6=9 | C: 5=6 6=10 | D: 5=7 "
+         "6=11",
+         "C=D"},
+    };
+    for (const Step &step : steps) {
+        step.act();
+        std::string series, shared;
+        const std::vector<Series> &all = set.all();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            series += (i ? " | " : "") + all[i].column.device.toStdString() + ":";
+            for (std::size_t k = 0; k < all[i].t.size(); ++k)
+                series += " " + fmt(all[i].t[k] - base) + "=" + fmt(all[i].v[k]);
+            for (std::size_t j = i + 1; j < all.size(); ++j)
+                if (all[i].t.id() == all[j].t.id())
+                    shared += (shared.empty() ? "" : " ") + all[i].column.device.toStdString() +
+                        "=" + all[j].column.device.toStdString();
+        }
+        EXPECT_EQ(std::tuple(series, shared),
+                  std::tuple(std::string(step.series), std::string(step.shared)))
+            << step.what;
+    }
 }

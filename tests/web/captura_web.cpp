@@ -43,8 +43,8 @@ struct Accept final : Messages {
     }
 };
 
-void add(General &g, std::int16_t tipo, const char *name, float low, float high, std::int16_t action,
-         std::int16_t periodo = 1)
+void add(General &g, std::int16_t tipo, const char *name, float low, float high,
+         std::int16_t action, std::int16_t periodo = 1)
 {
     g.dispactual = Dispositivo{};
     g.dispactual.tipo = tipo;
@@ -61,7 +61,9 @@ void add(General &g, std::int16_t tipo, const char *name, float low, float high,
 void reading(General &g, const char *name, const QStringList &values)
 {
     int i = 1;
-    while (i < g.n() && g.dispositivos[static_cast<std::size_t>(i)].nombre.text().trimmed() != QLatin1String(name))
+    while (i < g.n() &&
+           g.dispositivos[static_cast<std::size_t>(i)].nombre.text().trimmed() !=
+               QLatin1String(name))
         ++i;
     EstadoDisp &e = g.estados[static_cast<std::size_t>(i)];
     e.valido = !values.contains(QStringLiteral("ERR"));
@@ -117,15 +119,17 @@ int main(int argc, char *argv[])
         if (f.size() != (reles ? 4 : 6))
             continue;
         clock.t = QDateTime::fromString(f[0], Qt::ISODate);
-        if (!started &&
-            !(started = captura.start(messages, [&] { return configfile::save(g).status != configfile::SaveStatus::Failed; })))
+        if (!started && !(started = captura.start(messages, [&] {
+                return configfile::save(g).status != configfile::SaveStatus::Failed;
+            })))
             return 1;
         int at = 1;
         for (const auto &[name, count] : fields) {
             reading(g, name, f.mid(at, count));
             at += count;
         }
-        const Captura::Escritura w = captura.escribe(clock.t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")));
+        const Captura::Escritura w =
+            captura.escribe(clock.t.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")));
         if (w.estado != Captura::Estado::Escrito) {
             std::fprintf(stderr, "%s\n", w.mensaje.toUtf8().constData());
             return 1;

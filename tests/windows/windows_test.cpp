@@ -27,24 +27,29 @@ namespace {
 // loaded through the bridge, the faulty library doing what fault says, or
 // (fault null) by the program itself.
 struct Bridged {
-    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000, const QByteArray &bytes = {},
-                     const char *fault = "")
+    explicit Bridged(const QString &from = QStringLiteral("."), int answerMs = 20000,
+                     const QByteArray &bytes = {}, const char *fault = "")
     {
         const QDir bin(binFolder());
-        QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")), folder.file(QStringLiteral("bridge64.exe")));
+        QFile::copy(bin.filePath(QStringLiteral("bridge64.exe")),
+                    folder.file(QStringLiteral("bridge64.exe")));
         if (bytes.isEmpty())
-            QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")), folder.file(QStringLiteral("SondaIO.DLL")));
+            QFile::copy(bin.filePath(from + QStringLiteral("/SondaIO.DLL")),
+                        folder.file(QStringLiteral("SondaIO.DLL")));
         else
             folder.write(QStringLiteral("SondaIO.DLL"), bytes);
-        folder.write(QStringLiteral("sondanet.txt"), "port COM1 open\n"
-                                                     "device STT 28A3F2C501080011 words 215 -1 2 3\n"
-                                                     "device DET 1D5EE30700000055 words 0 1 8 9\n"
-                                                     "device CTR 3A7C11B200000077\n"
-                                                     "port COM3 refuse No se abre COM3\n");
+        folder.write(QStringLiteral("sondanet.txt"),
+                     "port COM1 open\n"
+                     "device STT 28A3F2C501080011 words 215 -1 2 3\n"
+                     "device DET 1D5EE30700000055 words 0 1 8 9\n"
+                     "device CTR 3A7C11B200000077\n"
+                     "port COM3 refuse No se abre COM3\n");
         // The library reads it as it is loaded.
         SetEnvironmentVariableA("SONDAIO_FAULT", fault);
-        io = fault ? SondaIO::loadBridged(folder.path(), {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error)
-                   : SondaIO::load(folder.path(), &error);
+        io = fault
+            ? SondaIO::loadBridged(folder.path(),
+                                   {folder.file(QStringLiteral("bridge64.exe")), answerMs}, &error)
+            : SondaIO::load(folder.path(), &error);
         SetEnvironmentVariableA("SONDAIO_FAULT", nullptr);
     }
     TempFolder folder;
@@ -75,7 +80,8 @@ TEST(Bridge, everyCallAnswersWithTheLibrarysOwnBytes)
     EXPECT_EQ(words, (SondaIO::Words{-1, 0, 0, 0}));
     SondaIO::SearchBuffer found{};
     EXPECT_EQ(b.io->BuscarDetectores(0, found), 2);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(found.data()) + 8, 8).toHex().toUpper(), "3A7C11B200000077");
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(found.data()) + 8, 8).toHex().toUpper(),
+              "3A7C11B200000077");
 }
 
 using Read = std::int16_t (SondaIO::*)(std::int16_t, Serial &, SondaIO::Words &);
@@ -132,37 +138,61 @@ TEST(Bridge, onlyTheCallInHandFailsAndPrintingChangesNothing)
 // What keeps the library from starting, named in Spanish with its cause.
 TEST(Bridge, whatCannotStartIsNamedInSpanish)
 {
-    const QString bridged = QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 ");
-    const QString unloadable = QStringLiteral("No se puede cargar la librería de acceso a la red %1 (error del sistema ");
-    const QString notProgram = QStringLiteral("193: el fichero no es una librería que este sistema pueda cargar).");
+    const QString bridged =
+        QStringLiteral("La librería de acceso a la red %1 es de 32 bits y el programa puente %2 ");
+    const QString unloadable =
+        QStringLiteral("No se puede cargar la librería de acceso a la red %1 (error del sistema ");
+    const QString notProgram =
+        QStringLiteral("193: el fichero no es una librería que este sistema pueda cargar).");
     const QByteArray text = "Esto no es una librería.\r\n";
     // The old header, and right behind it the new one naming a 32-bit machine.
-    const QByteArray x86 = QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10);
+    const QByteArray x86 =
+        QByteArray("MZ").leftJustified(0x3C, '\0') + QByteArray("\x40\0\0\0PE\0\0\x4C\x01", 10);
     struct Row {
         const char *name;
         const char *library; // the build's subfolder, or these bytes
         QByteArray bytes;
         const char *fault; // null: the program loads the library as it starts
-        QString expected;  // %1 the library, %2 the bridge
+        QString expected; // %1 the library, %2 the bridge
     } rows[] = {
-        {"library lacks a call", "partial", {}, "", QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.")},
+        {"library lacks a call",
+         "partial",
+         {},
+         "",
+         QStringLiteral("La librería de acceso a la red %1 no tiene la función FinalizarCNX.")},
         {"library is not a program file", nullptr, text, "", unloadable + notProgram},
-        {"library needs one that is not there", "missing", {}, "",
-         unloadable + QStringLiteral("126: falta una librería que ella necesita; cópiela junto a ella).")},
-        {"library ends the bridge while loading", "faulty", {}, "end on load", bridged + QStringLiteral("se ha cerrado al cargarla (código de salida 7).")},
-        {"library never returns while loading", "faulty", {}, "hang on load", bridged + QStringLiteral("no ha contestado en 3 segundos al cargarla.")},
+        {"library needs one that is not there",
+         "missing",
+         {},
+         "",
+         unloadable +
+             QStringLiteral("126: falta una librería que ella necesita; cópiela junto a ella).")},
+        {"library ends the bridge while loading",
+         "faulty",
+         {},
+         "end on load",
+         bridged + QStringLiteral("se ha cerrado al cargarla (código de salida 7).")},
+        {"library never returns while loading",
+         "faulty",
+         {},
+         "hang on load",
+         bridged + QStringLiteral("no ha contestado en 3 segundos al cargarla.")},
         // A 64-bit program loads a file that is no program itself, and sends
         // a 32-bit library to the bridge beside it, which is not there.
         {"program: library is not a program file", nullptr, text, nullptr, unloadable + notProgram},
-        {"program: no bridge for a 32-bit library", nullptr, x86, nullptr, bridged + QStringLiteral("no se puede iniciar (error del sistema 2).")},
+        {"program: no bridge for a 32-bit library", nullptr, x86, nullptr,
+         bridged + QStringLiteral("no se puede iniciar (error del sistema 2).")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        const Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes, row.fault);
+        const Bridged b(QString::fromLatin1(row.library ? row.library : "."), 3000, row.bytes,
+                        row.fault);
         EXPECT_FALSE(b.io);
-        const QString bridge = row.fault ? QStringLiteral("bridge64.exe") : SondaIO::bridgeFileName();
-        EXPECT_EQ(b.error, row.expected.arg(QDir::toNativeSeparators(b.folder.file(SondaIO::fileName())),
-                                            QDir::toNativeSeparators(b.folder.file(bridge))));
+        const QString bridge =
+            row.fault ? QStringLiteral("bridge64.exe") : SondaIO::bridgeFileName();
+        EXPECT_EQ(b.error,
+                  row.expected.arg(QDir::toNativeSeparators(b.folder.file(SondaIO::fileName())),
+                                   QDir::toNativeSeparators(b.folder.file(bridge))));
     }
 }
 
@@ -178,12 +208,15 @@ TEST(WindowsFiles, aReadOnlyConfigurationIsKept)
     addDevice(g, {STT, "Sala", true, {21.5f}});
     g.modificado = true;
     t.write(QStringLiteral("config1.ini"), QByteArray(140, 'v'));
-    const auto path = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(g.configPath()).utf16());
+    const auto path =
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(g.configPath()).utf16());
     ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY));
     const configfile::SaveResult refused = configfile::save(g);
     EXPECT_EQ(refused.status, configfile::SaveStatus::Failed);
-    EXPECT_EQ(refused.message, QStringLiteral("No se ha podido salvar la configuración en %1: el fichero es de solo lectura.")
-                                   .arg(QDir::toNativeSeparators(g.configPath())));
+    EXPECT_EQ(refused.message,
+              QStringLiteral(
+                  "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.")
+                  .arg(QDir::toNativeSeparators(g.configPath())));
     EXPECT_EQ(t.read(QStringLiteral("config1.ini")), QByteArray(140, 'v'));
     EXPECT_TRUE(g.modificado);
     ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
@@ -197,7 +230,8 @@ TEST(WindowsFiles, aReadOnlyConfigurationIsKept)
 // replaced whole and the waiting line goes in first.
 TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
 {
-    for (const DWORD sharing : {DWORD(0), DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
+    for (const DWORD sharing :
+         {DWORD(0), DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE)}) {
         SCOPED_TRACE(sharing);
         // A program's folder whose name the ANSI code page cannot spell, with
         // a sensor on COM1 in its table.
@@ -216,8 +250,9 @@ TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
         // Sharing is checked against every open handle, whichever process
         // holds it.
         const auto hold = [sharing](const QString &path) {
-            return CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), GENERIC_READ | GENERIC_WRITE,
-                               sharing, nullptr, OPEN_ALWAYS, 0, nullptr);
+            return CreateFileW(
+                reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS, 0, nullptr);
         };
         const HANDLE held[] = {hold(g.configPath()), hold(g.carpeta + g.fichero)};
         EXPECT_FALSE(configfile::write(g.configPath(), g.dispositivos).ok);
@@ -232,10 +267,14 @@ TEST(WindowsFiles, heldFilesAreLeftAsTheyWereOrWaitedFor)
         EXPECT_EQ(configfile::save(g).status, configfile::SaveStatus::Saved);
         EXPECT_EQ(t.read(g.configPath()), configfile::encode(g.dispositivos));
         // No temporary file stays behind.
-        EXPECT_EQ(QDir(g.appFolder).entryList(QDir::Files), QStringList{QStringLiteral("config1.ini")});
-        EXPECT_EQ(c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado, Captura::Estado::Escrito);
+        EXPECT_EQ(QDir(g.appFolder).entryList(QDir::Files),
+                  QStringList{QStringLiteral("config1.ini")});
+        EXPECT_EQ(c.escribe(QStringLiteral("07-12-2026 10:00:00")).estado,
+                  Captura::Estado::Escrito);
         EXPECT_EQ(t.read(g.carpeta + g.fichero),
-                  "Hora  Sala (\xBA" "C)\r\n" + QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(2));
+                  "Hora  Sala (\xBA"
+                  "C)\r\n" +
+                      QByteArray("07-12-2026 10:00:00  21,5\r\n").repeated(2));
     }
 }
 

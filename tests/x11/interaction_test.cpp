@@ -42,7 +42,10 @@ const char *const pasillo = "STT2800B74410FF0022";
 
 // The main window on COM1 of the demo network, on the screen with the focus.
 struct OnScreen : Running {
-    explicit OnScreen(const char *commandLine = "/1") : Running(commandLine) { EXPECT_TRUE(xinput::ready()); }
+    explicit OnScreen(const char *commandLine = "/1") : Running(commandLine)
+    {
+        EXPECT_TRUE(xinput::ready());
+    }
     // Devices put into the table as the pane would put them, then shown.
     bool show(const std::vector<std::pair<const char *, const char *>> &list = {})
     {
@@ -50,8 +53,20 @@ struct OnScreen : Running {
             add(name, serial);
         return xinput::showActive(window.get());
     }
-    QPoint row(int r) const { return control<QListView>(*window, "Sensores")->visualRect(window->model()->index(r)).center(); }
-    int selected() const { return control<QListView>(*window, "Sensores")->selectionModel()->selectedRows().value(0).row(); }
+    QPoint row(int r) const
+    {
+        return control<QListView>(*window, "Sensores")
+            ->visualRect(window->model()->index(r))
+            .center();
+    }
+    int selected() const
+    {
+        return control<QListView>(*window, "Sensores")
+            ->selectionModel()
+            ->selectedRows()
+            .value(0)
+            .row();
+    }
     // Clicks a box and types into it, replacing its text.
     static bool typeInto(QLineEdit *box, const QString &text)
     {
@@ -78,14 +93,18 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
     xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), QPoint(9, 200));
     xinput::key("Delete");
     xinput::key("e", xinput::Control); // the pane hides once the keys are handled
-    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     EXPECT_EQ(std::pair(f.selected(), f.g.n()), std::pair(-1, 2));
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("a"); }));
+    ASSERT_TRUE(xinput::waitFor(
+        [&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("a"); }));
     xinput::key("Down");
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("b"); }));
+    ASSERT_TRUE(xinput::waitFor(
+        [&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("b"); }));
     EXPECT_EQ(f.g.dispactual.sn, sn("26E1905C00000033"));
     ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("c")));
     ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(pasillo)));
@@ -94,11 +113,13 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
 
     // The list takes the focus as a Tab into it gives it: the selection stays.
     control<QListView>(*f.window, "Sensores")->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus(); }));
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     EXPECT_EQ(f.names(), QStringLiteral("a,c"));
-    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QStringLiteral("c")) << "the device now on the selected line";
+    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QStringLiteral("c"))
+        << "the device now on the selected line";
     // Deleting the last line leaves the new last line selected.
     xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(1));
     xinput::key("Delete");
@@ -107,12 +128,18 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
     // With the pane hidden the key deletes nothing, on a line clicked in the
     // list: the pane shown again after it says the key was handled.
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus() && f.selected() == 0; }));
+    ASSERT_TRUE(xinput::waitFor([&] {
+        return control<QListView>(*f.window, "Sensores")->hasFocus() && f.selected() == 0;
+    }));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked() && control<QGroupBox>(*f.window, "Nsensor")->isVisible(); }));
+    ASSERT_TRUE(xinput::waitFor([&] {
+        return control<QAction>(*f.window, "mnueditar")->isChecked() &&
+            control<QGroupBox>(*f.window, "Nsensor")->isVisible();
+    }));
     EXPECT_EQ(f.g.n(), 1);
 }
 
@@ -139,21 +166,28 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     f.tick(3);
     EXPECT_EQ(f.names(), QStringLiteral("b,a")) << "as the save sorted them";
-    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text() + control<QLineEdit>(*f.window, "SN")->text(), QStringLiteral("Otro") + QString::fromLatin1(pasillo));
+    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text() +
+                  control<QLineEdit>(*f.window, "SN")->text(),
+              QStringLiteral("Otro") + QString::fromLatin1(pasillo));
     // The lists keep their distance to the window's right and bottom edges,
     // with the pane hidden and shown.
     QWidget *w = f.window.get(), *right = control<QListWidget>(*f.window, "infoalarmas");
-    const auto margins = [&] { return QPoint(w->width(), w->height()) - right->mapTo(w, QPoint(right->width(), right->height())); };
+    const auto margins = [&] {
+        return QPoint(w->width(), w->height()) -
+            right->mapTo(w, QPoint(right->width(), right->height()));
+    };
     const QPoint shown = margins();
     xinput::click(control<QLineEdit>(*f.window, "nombre")); // the menu's shortcut from a box
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     const QPoint hidden = margins();
     w->resize(w->size() + QSize(300, 200));
     ASSERT_TRUE(xinput::waitFor([&] { return w->width() > 800; }));
     EXPECT_EQ(margins(), hidden);
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
     EXPECT_EQ(margins(), shown);
     EXPECT_EQ(right->height(), control<QListView>(*f.window, "Sensores")->height());
 }
@@ -165,7 +199,9 @@ TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
 {
     OnScreen f;
     ASSERT_TRUE(f.show());
-    const struct { const char *name, *pasted, *then; } rows[] = {
+    const struct {
+        const char *name, *pasted, *then;
+    } rows[] = {
         {"a letter the file cannot hold", "Baño Ω", "x"},
         {"an emoji", "Sala \xF0\x9F\x98\x80", "x"},
         {"what the file holds", "Baño ºC €", "Baño ºC €x"},
@@ -174,11 +210,13 @@ TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
         SCOPED_TRACE(row.name);
         control<QLineEdit>(*f.window, "nombre")->clear();
         xinput::click(control<QLineEdit>(*f.window, "nombre"));
-        ASSERT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->hasFocus(); }));
+        ASSERT_TRUE(
+            xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->hasFocus(); }));
         QGuiApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
         xinput::key("v", xinput::Control);
         xinput::type(QStringLiteral("x"));
-        EXPECT_TRUE(xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->text().endsWith(u'x'); }));
+        EXPECT_TRUE(xinput::waitFor(
+            [&] { return control<QLineEdit>(*f.window, "nombre")->text().endsWith(u'x'); }));
         EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QString::fromUtf8(row.then));
     }
     ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
@@ -186,7 +224,9 @@ TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     xinput::key("s", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
-    EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).mid(140, 16), QByteArray("Ba\xF1o \xBA" "C \x80x      "));
+    EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).mid(140, 16),
+              QByteArray("Ba\xF1o \xBA"
+                         "C \x80x      "));
 }
 
 TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
@@ -196,7 +236,9 @@ TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
     inicio window(f.g, f.io.get(), f.messages);
     ASSERT_TRUE(xinput::showActive(&window));
     // Start-up's first window opens in the middle of the screen.
-    EXPECT_LE((xinput::geometry(&window).center() - window.screen()->geometry().center()).manhattanLength(), 2);
+    EXPECT_LE((xinput::geometry(&window).center() - window.screen()->geometry().center())
+                  .manhattanLength(),
+              2);
     QLineEdit *box = window.RSport->lineEdit();
     ASSERT_TRUE(f.typeInto(box, QStringLiteral("COM5")));
     EXPECT_FALSE(window.iniciar->isEnabled()) << "typing is no choice";
@@ -211,7 +253,10 @@ TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
     EXPECT_EQ(window.RSport->count(), 4);
 }
 
-bool onScreen(QWidget *w) { return w && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed(); }
+bool onScreen(QWidget *w)
+{
+    return w && w->isVisible() && w->windowHandle() && w->windowHandle()->isExposed();
+}
 
 // Runs `inside` from the event loop once a modal dialog of that class is on
 // the screen and `ready`: the test goes on there while the dialog's own
@@ -242,33 +287,41 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
     sim::onCall([&](const char *call) {
         if (QByteArray(call) == "BuscarSensoresTra")
             searchedOnScreen = onScreen(QApplication::activeModalWidget()) &&
-                               QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                QApplication::overrideCursor() &&
+                QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     });
     QStringList listed;
     for (const bool pick : {false, true}) {
-        ASSERT_TRUE(xinput::showActive(f.window.get())); // no window manager gives it the focus back
+        ASSERT_TRUE(
+            xinput::showActive(f.window.get())); // no window manager gives it the focus back
         whenShown<buscar>(
             [&, pick](buscar &dialog) {
                 for (int k = 0; k < dialog.sennet->count(); ++k)
                     listed << dialog.sennet->item(k)->text();
-                pick ? xinput::click(dialog.sennet->viewport(), dialog.sennet->visualItemRect(dialog.sennet->item(2)).center(), 2)
+                pick ? xinput::click(dialog.sennet->viewport(),
+                                     dialog.sennet->visualItemRect(dialog.sennet->item(2)).center(),
+                                     2)
                      : xinput::key("Escape");
             },
             [](buscar &dialog) { return dialog.sennet->count() == 8; });
         xinput::key("e", xinput::Alt);
         xinput::key("b");
-        ASSERT_TRUE(xinput::waitFor([&] { return listed.size() == (pick ? 16 : 8) && !QApplication::activeModalWidget(); }));
+        ASSERT_TRUE(xinput::waitFor([&] {
+            return listed.size() == (pick ? 16 : 8) && !QApplication::activeModalWidget();
+        }));
     }
     EXPECT_TRUE(searchedOnScreen);
     sim::onCall({});
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(f.window->timerRunning());
     EXPECT_EQ(sim::callCount(0, nullptr, "BuscarConversoresAD"), 2);
-    const QStringList once{"28A3F2C501080011", "2800B74410FF0022", "26E1905C00000033", "20C4001A0F000044",
-                           "1D5EE30700000055", "1D0000FF00FF0066", "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
+    const QStringList once{"28A3F2C501080011", "2800B74410FF0022", "26E1905C00000033",
+                           "20C4001A0F000044", "1D5EE30700000055", "1D0000FF00FF0066",
+                           "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
     EXPECT_EQ(listed, once + once);
     EXPECT_EQ(control<QLineEdit>(*f.window, "SN")->text(), listed[2]);
-    EXPECT_TRUE(control<QAction>(*f.window, "mnueditar")->isChecked() && control<QGroupBox>(*f.window, "Nsensor")->isVisible());
+    EXPECT_TRUE(control<QAction>(*f.window, "mnueditar")->isChecked() &&
+                control<QGroupBox>(*f.window, "Nsensor")->isVisible());
     SondaIO::SearchBuffer buffer{};
     EXPECT_TRUE(foundSerials(buffer, -3).isEmpty());
     EXPECT_EQ(foundSerials(buffer, 32767).size(), 100);
@@ -284,7 +337,10 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
     using Ask = std::function<void(OnScreen &, SinEscritura &)>;
     const Ask exit = [](OnScreen &f, SinEscritura &) { f.window->windowHandle()->close(); };
     // The menu's shortcut from a box, whose own Ctrl+C would copy.
-    const Ask load = [](OnScreen &f, SinEscritura &) { xinput::click(control<QLineEdit>(*f.window, "nombre")); xinput::key("c", xinput::Control); };
+    const Ask load = [](OnScreen &f, SinEscritura &) {
+        xinput::click(control<QLineEdit>(*f.window, "nombre"));
+        xinput::key("c", xinput::Control);
+    };
     const struct {
         const char *name;
         Ask ask;
@@ -300,17 +356,32 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         {"load, Return", load, {"Return"}},
         {"load, closed", load, {"close"}},
         {"modify, Escape", [](OnScreen &f, SinEscritura &) { f.add("c", sala); }, {"Escape"}},
-        {"about, Escape", [](OnScreen &f, SinEscritura &) { f.window->mnuabout_Click(); }, {"Escape"}, "Aceptar"},
-        {"capture after a change, closed", [](OnScreen &f, SinEscritura &) { control<QAction>(*f.window, "mnucapturar")->trigger(); }, {"close"}, "Aceptar|Cancelar"},
+        {"about, Escape",
+         [](OnScreen &f, SinEscritura &) { f.window->mnuabout_Click(); },
+         {"Escape"},
+         "Aceptar"},
+        {"capture after a change, closed",
+         [](OnScreen &f, SinEscritura &) { control<QAction>(*f.window, "mnucapturar")->trigger(); },
+         {"close"},
+         "Aceptar|Cancelar"},
         {"capture file not writable, Escape, then Reintentar once writable",
-         [](OnScreen &f, SinEscritura &locked) { f.window->salvar_Click(); control<QAction>(*f.window, "mnucapturar")->trigger(); locked.cierra(); f.tick(); },
-         {"Escape", "Return"}, "Reintentar|Cancelar", "1"},
-        {"port refused, Escape", [](OnScreen &f, SinEscritura &) {
+         [](OnScreen &f, SinEscritura &locked) {
+             f.window->salvar_Click();
+             control<QAction>(*f.window, "mnucapturar")->trigger();
+             locked.cierra();
+             f.tick();
+         },
+         {"Escape", "Return"},
+         "Reintentar|Cancelar",
+         "1"},
+        {"port refused, Escape",
+         [](OnScreen &f, SinEscritura &) {
              inicio window(f.g, f.io.get(), f.messages);
              window.RSport->setCurrentIndex(2);
              window.show();
              window.iniciar_Click();
-         }, {"Escape"}},
+         },
+         {"Escape"}},
     };
     QtMessages real;
     for (const auto &row : rows) {
@@ -319,14 +390,17 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
         ASSERT_TRUE(f.show({{"a", sala}}));
         f.window->salvar_Click();
         f.add("b", humedad);
-        SinEscritura locked(f.folder.path() + u'/' + QString::fromLatin1(row.locked ? row.locked : ""));
+        SinEscritura locked(f.folder.path() + u'/' +
+                            QString::fromLatin1(row.locked ? row.locked : ""));
         if (row.locked && !*row.locked && !locked.cierra())
             GTEST_SKIP() << "write access cannot be taken away here";
         // A failed save has sorted the table: the order is no change.
         const auto state = [&] {
             QStringList names = f.names().split(u',');
             names.sort();
-            return names << f.g.fichero << QString::number(f.g.puerto) << QString::fromLatin1(f.folder.read(QStringLiteral("config1.ini")).toHex());
+            return names << f.g.fichero << QString::number(f.g.puerto)
+                         << QString::fromLatin1(
+                                f.folder.read(QStringLiteral("config1.ini")).toHex());
         };
         QStringList asked, seen; // the state when asked; each box's title and buttons
         f.messages.real = &real;
@@ -342,13 +416,17 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
                     seen << box.windowTitle();
                     for (QAbstractButton *b : box.buttons())
                         seen.last() += u'|' + b->text();
-                    key == QStringLiteral("close") ? void(box.windowHandle()->close()) : xinput::key(qPrintable(key));
+                    key == QStringLiteral("close") ? void(box.windowHandle()->close())
+                                                   : xinput::key(qPrintable(key));
                 },
                 [](QMessageBox &box) { return box.isActiveWindow(); });
         };
         row.ask(f, locked);
-        ASSERT_TRUE(xinput::waitFor([&] { return !asked.isEmpty() && !QApplication::activeModalWidget(); }));
-        EXPECT_EQ(seen, QStringList(row.keys.size(), QStringLiteral("Climalog|") + QString::fromUtf8(row.buttons)));
+        ASSERT_TRUE(xinput::waitFor(
+            [&] { return !asked.isEmpty() && !QApplication::activeModalWidget(); }));
+        EXPECT_EQ(seen,
+                  QStringList(row.keys.size(),
+                              QStringLiteral("Climalog|") + QString::fromUtf8(row.buttons)));
         EXPECT_EQ(state(), asked);
         EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
     }
@@ -362,9 +440,20 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
 {
     QByteArray five = Rec().text(0, 16, "03").b;
     for (char k = '1'; k <= '5'; ++k)
-        five += Rec().text(0, 16, QByteArray("Sala ") + k).raw(16, QByteArray::fromHex(QByteArray("28A3F2C50108000") + k)).num(24, STT).num(138, 1).b;
+        five += Rec()
+                    .text(0, 16, QByteArray("Sala ") + k)
+                    .raw(16, QByteArray::fromHex(QByteArray("28A3F2C50108000") + k))
+                    .num(24, STT)
+                    .num(138, 1)
+                    .b;
     const QByteArray mine = Rec().text(0, 16, "00").b +
-                            Rec().text(0, 16, "Nueva").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).text(66, 32, "").num(138, 1).b;
+        Rec()
+            .text(0, 16, "Nueva")
+            .raw(16, QByteArray::fromHex("28A3F2C501080011"))
+            .num(24, STT)
+            .text(66, 32, "")
+            .num(138, 1)
+            .b;
     using Act = std::function<void(OnScreen &)>;
     const Act save = [](OnScreen &) { xinput::key("s", xinput::Control); };
     const Act end = [](OnScreen &f) { f.window->windowHandle()->close(); };
@@ -379,9 +468,19 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         {"unreadable, Ctrl+S, Return", 0000, save, {"Return"}, false},
         {"unreadable, Ctrl+S, Sí", 0000, save, {"s"}, true},
         {"unreadable, end, Sí to saving, Return", 0000, end, {"Return", "Return"}, false},
-        {"read-only, Ctrl+S", 0444, save, {"Return"}, false, "No se ha podido salvar la configuración en %1: el fichero es de solo lectura."},
-        {"read-only, end, Sí to saving, Return", 0444, end, {"Return", "Return"}, false,
-         "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.\r\n¿Desea terminar sin salvar la configuración?"},
+        {"read-only, Ctrl+S",
+         0444,
+         save,
+         {"Return"},
+         false,
+         "No se ha podido salvar la configuración en %1: el fichero es de solo lectura."},
+        {"read-only, end, Sí to saving, Return",
+         0444,
+         end,
+         {"Return", "Return"},
+         false,
+         "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.\r\n¿Desea "
+         "terminar sin salvar la configuración?"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -392,7 +491,8 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         std::optional<ComoUsuario> user(std::in_place, f.folder.path());
         ASSERT_TRUE(f.start(QStringLiteral("/1")));
         ASSERT_TRUE(f.show());
-        if (!control<QAction>(*f.window, "mnueditar")->isChecked()) // a table was loaded: the pane is closed
+        if (!control<QAction>(*f.window, "mnueditar")
+                 ->isChecked()) // a table was loaded: the pane is closed
             xinput::key("e", xinput::Control);
         ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("Nueva")));
         ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
@@ -403,25 +503,39 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         f.messages.real = &real;
         const qsizetype before = f.messages.texts.size();
         f.messages.whileShown = [&](const QString &) {
-            const QString key = row.keys.value(f.messages.texts.size() - 1 - before, QStringLiteral("Escape"));
+            const QString key =
+                row.keys.value(f.messages.texts.size() - 1 - before, QStringLiteral("Escape"));
             whenShown<QMessageBox>([key](QMessageBox &) { xinput::key(qPrintable(key)); },
                                    [](QMessageBox &box) { return box.isActiveWindow(); });
         };
         row.act(f);
-        ASSERT_TRUE(xinput::waitFor([&] { return f.messages.texts.size() == before + row.keys.size() && !QApplication::activeModalWidget(); }));
+        ASSERT_TRUE(xinput::waitFor([&] {
+            return f.messages.texts.size() == before + row.keys.size() &&
+                !QApplication::activeModalWidget();
+        }));
         user.reset();
         const QString path = QDir::toNativeSeparators(config);
         if (row.mode == 0) {
-            EXPECT_EQ(f.messages.texts.value(0), QStringLiteral("No se puede leer el fichero de configuración %1: permiso denegado.").arg(path));
+            EXPECT_EQ(
+                f.messages.texts.value(0),
+                QStringLiteral("No se puede leer el fichero de configuración %1: permiso denegado.")
+                    .arg(path));
         }
         EXPECT_EQ(f.messages.texts.last(),
-                  row.said ? QString::fromUtf8(row.said).arg(path) : QStringLiteral("El fichero de configuración %1 no se ha podido leer y no se ha cargado: lo que guarda no está en "
-                                 "la lista.\r\nSi lo salva, se reemplazará por los 1 dispositivos de la lista y lo que guardaba se "
-                                 "perderá.\r\n¿Desea reemplazarlo?").arg(path));
+                  row.said ? QString::fromUtf8(row.said).arg(path)
+                           : QStringLiteral("El fichero de configuración %1 no se ha podido leer y "
+                                            "no se ha cargado: lo que guarda no está en "
+                                            "la lista.\r\nSi lo salva, se reemplazará por los 1 "
+                                            "dispositivos de la lista y lo que guardaba se "
+                                            "perderá.\r\n¿Desea reemplazarlo?")
+                                 .arg(path));
         EXPECT_EQ(f.g.n(), row.mode ? 6 : 1);
         EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")), row.replaced ? mine : five);
         // A file replaced at the user's word is one the user can read again.
-        EXPECT_EQ(QFileInfo(config).permissions() & 0x7000, row.replaced ? 0x6000 : row.mode ? 0x4000 : 0);
+        EXPECT_EQ(QFileInfo(config).permissions() & 0x7000,
+                  row.replaced   ? 0x6000
+                      : row.mode ? 0x4000
+                                 : 0);
         EXPECT_EQ(f.g.modificado, !row.replaced);
         EXPECT_TRUE(f.exitCodes.empty() && f.window->isVisible());
     }
@@ -434,16 +548,25 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
 // first box and keeps the window's width.
 TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
 {
-    Dispositivo d{.nombre = QStringLiteral("Caudal"), .sn = sn("20C4001A0F000044"), .tipo = AVI,
-                  .alarma = {-100.25f, 1234.5f, 0, 0}, .ganancia = {0.1f, std::nextafter(1.0f, 2.0f), 3, 4},
-                  .magnitud = {QStringLiteral("Celsius+"), QStringLiteral("bar"), QStringLiteral("  m3/h"), QString()},
-                  .snrele = {sn("3A0000000000AB01")}, .salrele = {1}, .periodo = 5};
+    Dispositivo d{.nombre = QStringLiteral("Caudal"),
+                  .sn = sn("20C4001A0F000044"),
+                  .tipo = AVI,
+                  .alarma = {-100.25f, 1234.5f, 0, 0},
+                  .ganancia = {0.1f, std::nextafter(1.0f, 2.0f), 3, 4},
+                  .magnitud = {QStringLiteral("Celsius+"), QStringLiteral("bar"),
+                               QStringLiteral("  m3/h"), QString()},
+                  .snrele = {sn("3A0000000000AB01")},
+                  .salrele = {1},
+                  .periodo = 5};
     OnScreen f;
-    f.folder.write(QStringLiteral("config1.ini"), configfile::encode(std::vector<Dispositivo>{{.nombre = QStringLiteral("00"), .magnitud = {}}, d}));
+    f.folder.write(QStringLiteral("config1.ini"),
+                   configfile::encode(std::vector<Dispositivo>{
+                       {.nombre = QStringLiteral("00"), .magnitud = {}}, d}));
     f.window->cargar_Click();
     ASSERT_TRUE(f.show());
     xinput::key("a", xinput::Alt);
-    ASSERT_TRUE(xinput::waitFor([&] { return control<QMenu>(*f.window, "ayuda")->isVisible(); })) << "no device in the pane: the help menu";
+    ASSERT_TRUE(xinput::waitFor([&] { return control<QMenu>(*f.window, "ayuda")->isVisible(); }))
+        << "no device in the pane: the help menu";
     // Escape closes the menu, and then leaves the menu bar.
     xinput::key("Escape");
     ASSERT_TRUE(xinput::waitFor([&] { return !control<QMenu>(*f.window, "ayuda")->isVisible(); }));
@@ -472,14 +595,22 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
         [&](avanzado &) { return !f.messages.texts.isEmpty(); });
     xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
     xinput::key("a", xinput::Alt);
-    ASSERT_TRUE(xinput::waitFor([&] { return shown.size() == 7 && !QApplication::activeModalWidget(); }));
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Celsius+"), QStringLiteral("bar"), QStringLiteral("m3/h"), QString(),
-                                  QStringLiteral("-100.25"), QStringLiteral("1234.5"), QStringLiteral("abcde")}));
-    EXPECT_EQ(f.messages.texts, (QStringList{QStringLiteral("El rele asiciado a este sensor ya no existe."),
-                                             QStringLiteral("El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?")}));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return shown.size() == 7 && !QApplication::activeModalWidget(); }));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("Celsius+"), QStringLiteral("bar"),
+                           QStringLiteral("m3/h"), QString(), QStringLiteral("-100.25"),
+                           QStringLiteral("1234.5"), QStringLiteral("abcde")}));
+    EXPECT_EQ(
+        f.messages.texts,
+        (QStringList{
+            QStringLiteral("El rele asiciado a este sensor ya no existe."),
+            QStringLiteral(
+                "El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?")}));
     EXPECT_TRUE(saidOverTheWindow);
     // Shown again, for a sensor: typing goes to the name, and Escape.
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QStringLiteral("STT20C4001A0F000044")));
+    ASSERT_TRUE(
+        f.typeInto(control<QLineEdit>(*f.window, "SN"), QStringLiteral("STT20C4001A0F000044")));
     whenShown<avanzado>(
         [&](avanzado &dialog) {
             widths.push_back(xinput::geometry(&dialog).width());
@@ -490,7 +621,8 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
         },
         [](avanzado &dialog) { return dialog.isActiveWindow(); });
     xinput::key("a", xinput::Alt);
-    ASSERT_TRUE(xinput::waitFor([&] { return shown.size() == 8 && !QApplication::activeModalWidget(); }));
+    ASSERT_TRUE(
+        xinput::waitFor([&] { return shown.size() == 8 && !QApplication::activeModalWidget(); }));
     EXPECT_EQ(shown.last(), QStringLiteral("9"));
     EXPECT_EQ(widths.back(), widths.front());
 
@@ -521,7 +653,8 @@ TEST(OnScreen, advancedWindowFitsTheTypeItShows)
         xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(row));
         ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == row; }));
         xinput::key("a", xinput::Alt);
-        ASSERT_TRUE(xinput::waitFor([&] { return heights.size() > before && !QApplication::activeModalWidget(); }));
+        ASSERT_TRUE(xinput::waitFor(
+            [&] { return heights.size() > before && !QApplication::activeModalWidget(); }));
     }
     ASSERT_EQ(heights.size(), 3u);
     EXPECT_GT(heights[1], heights[0]);
@@ -549,8 +682,10 @@ TEST(OnScreen, windowsOpenInTheMiddleOfTheScreen)
         return plots != nullptr;
     }));
     const QPoint middle = f.window->screen()->availableGeometry().center();
-    for (const auto &[name, at] : {std::pair("splash", splashAt), {"Gráficas", xinput::geometry(plots)}})
-        EXPECT_LE((at.center() - middle).manhattanLength(), 2) << name << " at " << at.x() << "," << at.y();
+    for (const auto &[name, at] :
+         {std::pair("splash", splashAt), {"Gráficas", xinput::geometry(plots)}})
+        EXPECT_LE((at.center() - middle).manhattanLength(), 2)
+            << name << " at " << at.x() << "," << at.y();
     plots->hide();
 }
 
@@ -564,12 +699,23 @@ TEST(OnScreen, oneProgramPerConfiguration)
     TempFolder folder;
     for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
         ASSERT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
-    folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n");
+    folder.write(QStringLiteral("sondanet.txt"),
+                 "calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n");
     folder.write(QStringLiteral("config1.ini"),
-                 Rec().text(0, 16, "00").b + Rec().text(0, 16, "Sala").raw(16, QByteArray::fromHex("28A3F2C501080011")).num(24, STT).num(138, 1).b);
-    const auto calls = [&](const char *call) { return folder.read(QStringLiteral("llamadas.txt")).count(call); };
-    const auto runUntil = [&](QProcess &program, const char *line, const std::function<bool()> &done) {
-        program.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+                 Rec().text(0, 16, "00").b +
+                     Rec()
+                         .text(0, 16, "Sala")
+                         .raw(16, QByteArray::fromHex("28A3F2C501080011"))
+                         .num(24, STT)
+                         .num(138, 1)
+                         .b);
+    const auto calls = [&](const char *call) {
+        return folder.read(QStringLiteral("llamadas.txt")).count(call);
+    };
+    const auto runUntil = [&](QProcess &program, const char *line,
+                              const std::function<bool()> &done) {
+        program.start(folder.file(QStringLiteral("Climalog")),
+                      QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
         if (!program.waitForStarted(10000))
             return false;
         for (int k = 0; k < 120 && !done(); ++k)
@@ -582,7 +728,8 @@ TEST(OnScreen, oneProgramPerConfiguration)
     for (const char *line : {"/1", "/0", ""}) {
         SCOPED_TRACE(line);
         QProcess second;
-        second.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+        second.start(folder.file(QStringLiteral("Climalog")),
+                     QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
         ASSERT_TRUE(second.waitForStarted(10000));
         // Return answers its message once it has the focus.
         for (int k = 0; k < 100 && !second.waitForFinished(200); ++k)
@@ -590,7 +737,8 @@ TEST(OnScreen, oneProgramPerConfiguration)
         EXPECT_EQ(second.state(), QProcess::NotRunning);
         second.kill();
         second.waitForFinished();
-        EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()), std::pair(QProcess::NormalExit, 0));
+        EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()),
+                  std::pair(QProcess::NormalExit, 0));
         EXPECT_EQ(first.state(), QProcess::Running);
     }
     EXPECT_EQ(calls("IniciarCNX"), 1);
@@ -611,7 +759,8 @@ TEST(OnScreen, oneProgramPerConfiguration)
 TEST(OnScreen, toolkitOptionsAreARejectedCommandLine)
 {
     application();
-    for (const char *line : {"-reverse", "-style fusion", "-qwindowtitle x", "-platform nosuch", "-display :99"}) {
+    for (const char *line :
+         {"-reverse", "-style fusion", "-qwindowtitle x", "-platform nosuch", "-display :99"}) {
         SCOPED_TRACE(line);
         TempFolder folder;
         for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
@@ -619,7 +768,8 @@ TEST(OnScreen, toolkitOptionsAreARejectedCommandLine)
         folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\n");
         folder.write(QStringLiteral("config1.ini"), QByteArray("00").leftJustified(140, ' '));
         QProcess program; // on the xcb platform, as the test command sets it
-        program.start(folder.file(QStringLiteral("Climalog")), QString::fromLatin1(line).split(QLatin1Char(' ')));
+        program.start(folder.file(QStringLiteral("Climalog")),
+                      QString::fromLatin1(line).split(QLatin1Char(' ')));
         ASSERT_TRUE(program.waitForStarted(10000));
         // Return answers the message box once it has the focus; a main
         // window would take it and go on running.
@@ -628,7 +778,8 @@ TEST(OnScreen, toolkitOptionsAreARejectedCommandLine)
         EXPECT_EQ(program.state(), QProcess::NotRunning);
         program.kill();
         program.waitForFinished();
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAllStandardError().toStdString();
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit)
+            << program.readAllStandardError().toStdString();
         EXPECT_EQ(program.exitCode(), 0);
         EXPECT_FALSE(folder.read(QStringLiteral("llamadas.txt")).contains("IniciarCNX"));
     }

@@ -24,7 +24,8 @@ Display *display()
 
 void press(KeySym sym, bool down)
 {
-    XTestFakeKeyEvent(display(), XKeysymToKeycode(display(), sym), down ? True : False, CurrentTime);
+    XTestFakeKeyEvent(display(), XKeysymToKeycode(display(), sym), down ? True : False,
+                      CurrentTime);
 }
 
 void stroke(KeySym sym, int mods)
@@ -46,13 +47,11 @@ void stroke(KeySym sym, int mods)
 bool ready()
 {
     int event = 0, error = 0, major = 0, minor = 0;
-    return QGuiApplication::platformName() == QStringLiteral("xcb") && XTestQueryExtension(display(), &event, &error, &major, &minor);
+    return QGuiApplication::platformName() == QStringLiteral("xcb") &&
+        XTestQueryExtension(display(), &event, &error, &major, &minor);
 }
 
-void key(const char *name, int mods)
-{
-    stroke(XStringToKeysym(name), mods);
-}
+void key(const char *name, int mods) { stroke(XStringToKeysym(name), mods); }
 
 void type(const QString &text)
 {

@@ -51,6 +51,20 @@ LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
 SELECT pg_has_role(session_user, n.nspowner, 'USAGE') FROM pg_namespace n WHERE n.nspname = '@schema@'
 $f$;
 
+-- Every reading of these lines with its header, minute (from the epoch)
+-- and place, decoded once: the readings come out of the lines beside them
+-- (no table function a line), and OFFSET 0 keeps the decoded value one
+-- column, which each aggregate over it would otherwise decode again.
+CREATE OR REPLACE FUNCTION @schema@.lecturas_de(lineas @schema@.entrada[])
+RETURNS TABLE (juego integer, minuto double precision, k integer, v double precision)
+LANGUAGE sql IMMUTABLE AS $f$
+SELECT juego, minuto, k, CASE WHEN exacta THEN e ELSE @schema@.valor_de(c) END
+  FROM (SELECT x.juego, floor(date_part('epoch', x.hora) / 60) AS minuto, x.exactos IS NOT NULL AS exacta,
+               unnest(x.valores) AS c, unnest(x.exactos) AS e, generate_series(1, cardinality(x.valores)) AS k
+          FROM unnest(lineas) x) u
+OFFSET 0
+$f$;
+
 -- Rollups of a port's lines recomputed from the lines themselves, for the
 -- minutes and hours that meet [desde, hasta]: after lines were replaced or
 -- dropped. Each line's values are read once, in order.
@@ -61,17 +75,18 @@ DECLARE
     m1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 60) * 60 + 60);
     h0 timestamptz := to_timestamp(floor(date_part('epoch', desde) / 3600) * 3600);
     h1 timestamptz := to_timestamp(floor(date_part('epoch', hasta) / 3600) * 3600 + 3600);
+    -- The lines in a variable: a sub-select as the argument would keep the
+    -- readings' query apart from the query aggregating them.
+    v_lineas @schema@.entrada[] := ARRAY(SELECT ROW(l.hora, l.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
+                                           FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1);
 BEGIN
     DELETE FROM @schema@.minuto m USING @schema@.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
     INSERT INTO @schema@.minuto (juego, inicio, lineas, n, minimo, maximo, suma)
     SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
            array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
-      FROM (SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
-              FROM (SELECT l.juego, floor(date_part('epoch', l.hora) / 60) AS minuto, l.valores, l.exactos
-                      FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1) l,
-                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN @schema@.valor_de(c) ELSE e END AS v
-                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
+      FROM (SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
+              FROM @schema@.lecturas_de(v_lineas)
              GROUP BY 1, 2, 3) x
      GROUP BY juego, minuto;
     DELETE FROM @schema@.hora h USING @schema@.juego j
@@ -248,12 +263,13 @@ $f$;
 -- `a_reemplazo` then replaces such lines (the later line wins) and
 -- recomputes their minutes and hours. `cambiadas`: the readings whose stored
 -- or batch value a later line replaced with another; `borradas`: the lines
--- dropped.
+-- dropped. (No compiling: a batch's readings, counted a thousand a line,
+-- would make the server compile its queries for longer than they run.)
 CREATE OR REPLACE FUNCTION @schema@.guardar(a_fichero integer, a_antes bigint, a_antes_huella bigint, a_desde bigint, a_posicion bigint,
                                  a_lineas bigint, a_huella bigint, a_muestra bigint, a_cabecera bigint, a_estado bytea,
                                  a_por_clave bigint, a_reemplazo boolean, a_cierre boolean, a_entrada @schema@.entrada[],
                                  OUT cambiadas bigint, OUT borradas bigint)
-LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
 DECLARE
     v_puerto integer;
     v_desde timestamptz;
@@ -313,11 +329,8 @@ BEGIN
         -- The batch's minutes and hours (numbered from the epoch), merged
         -- into those stored.
         WITH m AS MATERIALIZED (
-            SELECT l.juego, l.minuto, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, sum(u.v) AS sm
-              FROM (SELECT x.juego, floor(date_part('epoch', x.hora) / 60) AS minuto, x.valores, x.exactos FROM unnest(a_entrada) x) l,
-                   LATERAL (SELECT k, CASE WHEN l.exactos IS NULL THEN @schema@.valor_de(c) ELSE e END AS v
-                              FROM unnest(l.valores, l.exactos) WITH ORDINALITY u(c, e, k)) u
-             GROUP BY 1, 2, 3),
+            SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
+              FROM @schema@.lecturas_de(a_entrada) GROUP BY 1, 2, 3),
         minutos AS (
             INSERT INTO @schema@.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma)
             SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
