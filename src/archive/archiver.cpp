@@ -337,8 +337,7 @@ Archiver::Cycle Archiver::archiveFolder(const QString &folder)
     if (!db_.connected())
         return Cycle::Failed;
     // Capture files in the order they were written: by date, then by sequence number.
-    const QStringList names =
-        CaptureName::chronological(dir.entryList({QStringLiteral("*.log")}, QDir::Files));
+    const QStringList names = CaptureName::inFolder(dir);
     Cycle result = Cycle::Idle;
     for (int i = 0; i < names.size(); ++i) {
         FollowedFile &f = file(folder, names[i]);

@@ -59,6 +59,11 @@ QString CaptureName::text() const
     return make(dayText(day_), QStringLiteral("%1").arg(sequence_, 2, 10, QLatin1Char('0')));
 }
 
+QStringList CaptureName::inFolder(const QDir &folder)
+{
+    return chronological(folder.entryList({QStringLiteral("*.log")}, QDir::Files));
+}
+
 QStringList CaptureName::chronological(const QStringList &names)
 {
     std::vector<CaptureName> found;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -27,6 +28,8 @@ public:
     static std::optional<CaptureName> parse(QStringView text);
     // The capture files among `names`, each once, oldest first.
     static QStringList chronological(const QStringList &names);
+    // The capture files of `folder`, each once, oldest first.
+    static QStringList inFolder(const QDir &folder);
 
     CaptureName(const QDate &day, int sequence) : day_(day), sequence_(sequence) {}
     const QDate &day() const { return day_; }

@@ -199,8 +199,7 @@ void graficas::select(const QStringList &names)
 void graficas::refreshFiles()
 {
     // The newest first.
-    QStringList names = CaptureName::chronological(
-        QDir(folder()).entryList({QStringLiteral("*.log")}, QDir::Files));
+    QStringList names = CaptureName::inFolder(QDir(folder()));
     std::reverse(names.begin(), names.end());
 
     QStringList listed;
