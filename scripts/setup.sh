@@ -13,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev
-          libqcustomplot-dev libpq-dev postgresql
+          libqcustomplot-dev libpq-dev postgresql libcurl4-openssl-dev python3-aiosmtpd
           libx11-dev libxtst-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth
           libcpp-httplib-dev libsodium-dev chromium chromium-driver python3-selenium libjs-dygraphs openssl clang-format)
