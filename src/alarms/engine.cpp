@@ -49,10 +49,10 @@ bool applies(Condition c, const central::Watch &w)
 
 central::Mark markFor(Condition c)
 {
-    return c == Condition::Above   ? central::Mark::Above
-        : c == Condition::Below    ? central::Mark::Below
-        : c == Condition::Active   ? central::Mark::Active
-                                   : central::Mark::None;
+    return c == Condition::Above ? central::Mark::Above
+        : c == Condition::Below  ? central::Mark::Below
+        : c == Condition::Active ? central::Mark::Active
+                                 : central::Mark::None;
 }
 
 // A limit as the configuration holds it (single precision), as a person
@@ -83,7 +83,8 @@ std::string text(std::optional<double> v)
     char buf[32];
     return std::string(buf, std::to_chars(buf, buf + sizeof buf, *v).ptr);
 }
-template <typename T> std::optional<T> valueOf(const std::string &s)
+template <typename T>
+std::optional<T> valueOf(const std::string &s)
 {
     T v{};
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -120,10 +121,7 @@ const Rule *Engine::rule(const std::string &name) const
     return nullptr;
 }
 
-void Engine::setPort(PortDef port)
-{
-    ports_[port.id].def = std::move(port);
-}
+void Engine::setPort(PortDef port) { ports_[port.id].def = std::move(port); }
 
 bool Engine::ruleTakesPort(const Rule &r, const Port &p) const
 {
@@ -151,8 +149,7 @@ void Engine::step(Port &p, const Rule &r, const SeriesDef &s, Condition c,
     // An ERR reading tells nothing of a value's condition.
     if (c != Condition::Err && !value)
         return;
-    const bool holds =
-        c == Condition::Err ? !value : central::markOf(s.watch, value) == markFor(c);
+    const bool holds = c == Condition::Err ? !value : central::markOf(s.watch, value) == markFor(c);
     Track &t = p.tracks[{r.name, s.id, c}];
     const std::int64_t delay = std::int64_t(r.delaySeconds) * 1000;
     if (t.alarm) {
@@ -336,8 +333,8 @@ std::string Engine::state(int port) const
         if (!t.since && !t.goneSince && t.errRun == 0)
             continue;
         out += "P\t" + std::get<0>(key) + "\t" + std::to_string(std::get<1>(key)) + "\t" +
-            conditionName(std::get<2>(key)) + "\t" + text(t.since) + "\t" + text(t.extreme) +
-            "\t" + std::to_string(t.errRun) + "\t" + text(t.goneSince) + "\n";
+            conditionName(std::get<2>(key)) + "\t" + text(t.since) + "\t" + text(t.extreme) + "\t" +
+            std::to_string(t.errRun) + "\t" + text(t.goneSince) + "\n";
     }
     return out;
 }

@@ -115,8 +115,9 @@ private:
         std::optional<std::int64_t> since; // the first line of the condition not yet an alarm
         std::optional<double> extreme;
         int errRun = 0;
-        std::optional<Alarm> alarm;          // active
-        std::optional<std::int64_t> goneSince; // the first line the active alarm's condition was gone from
+        std::optional<Alarm> alarm; // active
+        std::optional<std::int64_t>
+            goneSince; // the first line the active alarm's condition was gone from
     };
     using TrackKey = std::tuple<std::string, int, Condition>;
     struct Port {
@@ -127,8 +128,8 @@ private:
 
     const Rule *rule(const std::string &name) const;
     bool ruleTakesPort(const Rule &r, const Port &p) const;
-    void step(Port &p, const Rule &r, const SeriesDef &s, Condition c,
-              std::optional<double> value, std::int64_t at, Outcome &out);
+    void step(Port &p, const Rule &r, const SeriesDef &s, Condition c, std::optional<double> value,
+              std::int64_t at, Outcome &out);
     void stopped(Port &p, const Rule &r, std::int64_t at, Outcome &out);
     void notify(const std::vector<std::string> &to, const AlarmKey &key, Event e, std::int64_t at,
                 Outcome &out) const;

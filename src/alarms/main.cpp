@@ -100,8 +100,8 @@ private:
     bool takeLock(pg_conn *c, bool &busy)
     {
         bool told = false;
-        const QByteArray sql = "SELECT pg_try_advisory_lock(" +
-            QByteArray::number(central::alarmsLock) + ")";
+        const QByteArray sql =
+            "SELECT pg_try_advisory_lock(" + QByteArray::number(central::alarmsLock) + ")";
         while (!stopAsked) {
             const central::Result r = central::exec(c, sql.constData());
             if (!r.ok())
@@ -162,8 +162,8 @@ private:
                 problem(central::serverText(c));
             return stopAsked ? 0 : -1;
         }
-        const QByteArray listen = QByteArray("LISTEN ") + central::linesChannel + "; LISTEN " +
-            central::alarmsChannel;
+        const QByteArray listen =
+            QByteArray("LISTEN ") + central::linesChannel + "; LISTEN " + central::alarmsChannel;
         alarms::Engine e;
         e.configure(settings_);
         alarms::Store store(c);
@@ -234,7 +234,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     // Not restarted: a signal ends the wait it comes in.
-    struct sigaction stop {}, reread {};
+    struct sigaction stop {
+    }, reread{};
     stop.sa_handler = [](int) { stopAsked = 1; };
     reread.sa_handler = [](int) { reloadAsked = 1; };
     sigaction(SIGTERM, &stop, nullptr);

@@ -43,8 +43,8 @@ Parsed parseArguments(const QStringList &args, Options &o, QString &error)
         } else if (a == QLatin1String("--reglas") && hasValue) {
             o.rules = args[++i];
         } else {
-            error = central::masked(
-                QStringLiteral("Opción desconocida o sin su valor: %1.").arg(a), a);
+            error =
+                central::masked(QStringLiteral("Opción desconocida o sin su valor: %1.").arg(a), a);
             return Parsed::Bad;
         }
     }

@@ -106,8 +106,8 @@ bool validName(std::string_view name)
 {
     return !name.empty() && name.size() <= 100 &&
         std::none_of(name.begin(), name.end(), [](char c) {
-               return static_cast<unsigned char>(c) < 0x20 || c == ',' || c == ']';
-           });
+            return static_cast<unsigned char>(c) < 0x20 || c == ',' || c == ']';
+        });
 }
 
 bool startsWith(std::string_view s, std::initializer_list<std::string_view> prefixes)
@@ -265,7 +265,8 @@ bool Reader::mailEntry(std::string_view key, std::string_view value)
     const std::string v(value);
     if (key == "servidor") {
         if (!startsWith(value, {"smtp://", "smtps://"}))
-            return fail("el servidor de correo va como smtp://máquina:puerto o smtps://máquina:puerto");
+            return fail(
+                "el servidor de correo va como smtp://máquina:puerto o smtps://máquina:puerto");
         m.url = v;
     } else if (key == "tls") {
         if (!yesNo(value, m.startTls))
@@ -353,7 +354,8 @@ bool Reader::ruleEntry(std::string_view key, std::string_view value)
         }
     } else if (key == "retardo") {
         if (!delayOf(value, r.delaySeconds))
-            return fail("«retardo» son segundos (o un número y «s», «min» o «h»), hasta una semana");
+            return fail(
+                "«retardo» son segundos (o un número y «s», «min» o «h»), hasta una semana");
     } else if (key == "err") {
         if (!wholeNumber(value, 1, 100000, r.errLines))
             return fail("«err» es el número de líneas ERR seguidas, de 1 a 100000");

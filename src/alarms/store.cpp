@@ -41,8 +41,8 @@ AlarmKey keyOf(const central::Result &r, int row, int col)
             ms(r, row, col + 4)};
 }
 // The columns keyOf reads, of the alarm table `a`.
-#define KEY_COLUMNS                                                                               \
-    "a.regla, a.puerto, coalesce(a.serie, 0), a.condicion, (extract(epoch FROM a.inicio) * "     \
+#define KEY_COLUMNS                                                                                \
+    "a.regla, a.puerto, coalesce(a.serie, 0), a.condicion, (extract(epoch FROM a.inicio) * "       \
     "1000)::bigint"
 
 std::vector<QByteArray> keyParams(const AlarmKey &k)
@@ -63,10 +63,11 @@ bool Store::failed(QString &error)
 bool Store::refreshPorts(Engine &e, QString &error)
 {
     const central::Result r = central::exec(
-        c_, "SELECT s.puerto, r.estacion, r.puerto, r.serie, r.columna, coalesce(r.tipo, ''), "
-            "r.alarma_min, r.alarma_max, r.vigilada, coalesce(r.periodo, 0), "
-            "(extract(epoch FROM r.hora) * 1000)::bigint "
-            "FROM climalog.resumen r JOIN climalog.serie s ON s.id = r.serie ORDER BY 1, 4");
+        c_,
+        "SELECT s.puerto, r.estacion, r.puerto, r.serie, r.columna, coalesce(r.tipo, ''), "
+        "r.alarma_min, r.alarma_max, r.vigilada, coalesce(r.periodo, 0), "
+        "(extract(epoch FROM r.hora) * 1000)::bigint "
+        "FROM climalog.resumen r JOIN climalog.serie s ON s.id = r.serie ORDER BY 1, 4");
     if (!r.ok())
         return failed(error);
     std::map<int, PortDef> ports;
@@ -102,16 +103,18 @@ bool Store::restore(Engine &e, QString &error)
 {
     if (!refreshPorts(e, error))
         return false;
-    const central::Result active = central::exec(
-        c_, "SELECT " KEY_COLUMNS ", a.extremo, a.limite, a.reconocido IS NOT NULL, "
-            "coalesce((extract(epoch FROM a.silenciado_hasta) * 1000)::bigint, 0), "
-            "coalesce((SELECT (extract(epoch FROM max(o.instante)) * 1000)::bigint FROM "
-            "climalog.salida o WHERE o.aviso = a.id AND o.suceso = 'recordatorio'), 0), "
-            "EXISTS (SELECT 1 FROM climalog.salida o WHERE o.aviso = a.id AND o.suceso = "
-            "'escalado') FROM climalog.aviso a WHERE a.fin IS NULL");
-    const central::Result progress = central::exec(
-        c_, "SELECT puerto, (extract(epoch FROM hasta) * 1000)::bigint, estado FROM "
-            "climalog.avisos_puerto");
+    const central::Result active =
+        central::exec(c_,
+                      "SELECT " KEY_COLUMNS ", a.extremo, a.limite, a.reconocido IS NOT NULL, "
+                      "coalesce((extract(epoch FROM a.silenciado_hasta) * 1000)::bigint, 0), "
+                      "coalesce((SELECT (extract(epoch FROM max(o.instante)) * 1000)::bigint FROM "
+                      "climalog.salida o WHERE o.aviso = a.id AND o.suceso = 'recordatorio'), 0), "
+                      "EXISTS (SELECT 1 FROM climalog.salida o WHERE o.aviso = a.id AND o.suceso = "
+                      "'escalado') FROM climalog.aviso a WHERE a.fin IS NULL");
+    const central::Result progress =
+        central::exec(c_,
+                      "SELECT puerto, (extract(epoch FROM hasta) * 1000)::bigint, estado FROM "
+                      "climalog.avisos_puerto");
     if (!active.ok() || !progress.ok())
         return failed(error);
     std::map<int, std::vector<Alarm>> alarms;
@@ -140,20 +143,20 @@ bool Store::restore(Engine &e, QString &error)
     return true;
 }
 
-bool Store::readLines(const std::vector<int> &series, std::int64_t after,
-                      std::int64_t upTo, std::vector<Line> &lines, QString &error)
+bool Store::readLines(const std::vector<int> &series, std::int64_t after, std::int64_t upTo,
+                      std::vector<Line> &lines, QString &error)
 {
     QByteArray ids = "{";
     for (const int s : series)
         ids += (ids.size() > 1 ? "," : "") + num(s);
     ids += "}";
     // Lines after `after`, up to `upTo` included (ms).
-    const central::Result r = central::exec(
-        c_,
-        "SELECT (extract(epoch FROM hora) * 1000)::bigint, serie, valor FROM "
-        "climalog.lecturas($1::integer[], to_timestamp(($2::bigint + 1) / 1000.0), "
-        "to_timestamp(($3::bigint + 1) / 1000.0)) ORDER BY 1, 2",
-        {{ids, num(after), num(upTo)}});
+    const central::Result r =
+        central::exec(c_,
+                      "SELECT (extract(epoch FROM hora) * 1000)::bigint, serie, valor FROM "
+                      "climalog.lecturas($1::integer[], to_timestamp(($2::bigint + 1) / 1000.0), "
+                      "to_timestamp(($3::bigint + 1) / 1000.0)) ORDER BY 1, 2",
+                      {{ids, num(after), num(upTo)}});
     if (!r.ok())
         return failed(error);
     lines.clear();
@@ -194,14 +197,16 @@ bool Store::tick(Engine &e, std::int64_t now, QString &error)
 
 bool Store::pageChanges(Engine &e, QString &error)
 {
-    const central::Result page = central::exec(
-        c_, "SELECT " KEY_COLUMNS ", a.reconocido IS NOT NULL, "
-            "coalesce((extract(epoch FROM a.silenciado_hasta) * 1000)::bigint, 0) "
-            "FROM climalog.aviso a WHERE a.fin IS NULL");
+    const central::Result page =
+        central::exec(c_,
+                      "SELECT " KEY_COLUMNS ", a.reconocido IS NOT NULL, "
+                      "coalesce((extract(epoch FROM a.silenciado_hasta) * 1000)::bigint, 0) "
+                      "FROM climalog.aviso a WHERE a.fin IS NULL");
     const central::Result acks = central::exec(
-        c_, "SELECT " KEY_COLUMNS ", (extract(epoch FROM a.reconocido) * 1000)::bigint, a.id "
-            "FROM climalog.aviso a WHERE a.reconocido IS NOT NULL AND NOT "
-            "a.reconocimiento_avisado ORDER BY a.id");
+        c_,
+        "SELECT " KEY_COLUMNS ", (extract(epoch FROM a.reconocido) * 1000)::bigint, a.id "
+        "FROM climalog.aviso a WHERE a.reconocido IS NOT NULL AND NOT "
+        "a.reconocimiento_avisado ORDER BY a.id");
     if (!page.ok() || !acks.ok())
         return failed(error);
     for (int i = 0; i < page.rows(); ++i)
@@ -259,14 +264,14 @@ bool Store::write(const Outcome &out, int port, std::int64_t judgedTo, const std
                 return failed(error);
             ids[n.alarm] = r.field(0, 0);
         }
-        if (!central::exec(c_,
-                           "INSERT INTO climalog.salida (aviso, suceso, instante, destinatario, "
-                           "canal, direccion) VALUES ($1::bigint, $2, to_timestamp($3::bigint / "
-                           "1000.0), $4, $5, $6)",
-                           {{ids[n.alarm], eventName(n.event), num(n.at),
-                             QByteArray::fromStdString(n.recipient),
-                             QByteArray::fromStdString(n.channel),
-                             QByteArray::fromStdString(n.address)}})
+        if (!central::exec(
+                 c_,
+                 "INSERT INTO climalog.salida (aviso, suceso, instante, destinatario, "
+                 "canal, direccion) VALUES ($1::bigint, $2, to_timestamp($3::bigint / "
+                 "1000.0), $4, $5, $6)",
+                 {{ids[n.alarm], eventName(n.event), num(n.at),
+                   QByteArray::fromStdString(n.recipient), QByteArray::fromStdString(n.channel),
+                   QByteArray::fromStdString(n.address)}})
                  .ok())
             return failed(error);
     }
@@ -280,8 +285,8 @@ bool Store::write(const Outcome &out, int port, std::int64_t judgedTo, const std
              .ok())
         return failed(error);
     if (!out.notices.empty() &&
-        !central::exec(c_, (QByteArray("SELECT pg_notify('") + central::outboxChannel + "', '')")
-                               .constData())
+        !central::exec(
+             c_, (QByteArray("SELECT pg_notify('") + central::outboxChannel + "', '')").constData())
              .ok())
         return failed(error);
     if (!central::exec(c_, "COMMIT").ok())

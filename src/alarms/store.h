@@ -42,7 +42,7 @@ private:
     bool failed(QString &error);
 
     pg_conn *c_;
-    std::map<int, std::vector<int>> series_;        // each port's series
+    std::map<int, std::vector<int>> series_; // each port's series
     std::map<int, std::int64_t> latest_, judgedTo_; // each port's latest line, and how far judged
 };
 

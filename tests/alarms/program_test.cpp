@@ -50,7 +50,8 @@ struct Plant {
         conn = PQconnectdb("");
         EXPECT_EQ(PQstatus(conn), CONNECTION_OK)
             << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
-        PQsetNoticeProcessor(conn, [](void *, const char *) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn, [](void *, const char *) {}, nullptr);
         rows("DROP SCHEMA IF EXISTS climalog CASCADE");
         EXPECT_EQ(runProgram(archivo, {QStringLiteral("--preparar")}).first, 0);
         rows(std::string("DROP ROLE IF EXISTS ") + role + "; CREATE ROLE " + role +
@@ -62,18 +63,20 @@ struct Plant {
         QDir().mkpath(t.file(QStringLiteral("1")));
         const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
         t.write(QStringLiteral("config1.ini"),
-                Rec().text(0, 16, "00").b + Rec()
-                                                .text(0, 16, "Sala")
-                                                .num(24, STT)
-                                                .num(34, limit(18), 4)
-                                                .num(38, limit(22), 4)
-                                                .num(130, 1)
-                                                .num(138, 5)
-                                                .b);
+                Rec().text(0, 16, "00").b +
+                    Rec()
+                        .text(0, 16, "Sala")
+                        .num(24, STT)
+                        .num(34, limit(18), 4)
+                        .num(38, limit(22), 4)
+                        .num(130, 1)
+                        .num(138, 5)
+                        .b);
         capture = t.file(QStringLiteral("1/") + base.toString(QStringLiteral("dd-MM-yyyy")) +
                          QStringLiteral("-00.log"));
-        append(capture, "Hora  Sala (\xBA"
-                        "C)\r\n");
+        append(capture,
+               "Hora  Sala (\xBA"
+               "C)\r\n");
     }
     ~Plant() { PQfinish(conn); }
     std::string rows(const std::string &sql) const
@@ -94,7 +97,8 @@ struct Plant {
     {
         QByteArray text;
         for (const double v : values) {
-            text += base.addSecs(10 * written++).toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
+            text += base.addSecs(10 * written++)
+                        .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
                         .toLatin1() +
                 "  " + QByteArray::number(v).replace('.', ',') + "\r\n";
         }
@@ -102,9 +106,10 @@ struct Plant {
     }
     void archive() const
     {
-        EXPECT_EQ(runProgram(archivo, {QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
-                                       QStringLiteral("norte"), QStringLiteral("--zona"),
-                                       QStringLiteral("UTC"), t.file(QStringLiteral("1"))})
+        EXPECT_EQ(runProgram(archivo,
+                             {QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                              QStringLiteral("norte"), QStringLiteral("--zona"),
+                              QStringLiteral("UTC"), t.file(QStringLiteral("1"))})
                       .first,
                   0);
     }
@@ -200,10 +205,11 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     const auto [code, said] = runProgram(avisos, once, role);
     EXPECT_EQ(code, 0) << said.toStdString();
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\n");
-    EXPECT_EQ(plant.notices(), "alta|2|ana|correo|ana@example.org\n"
-                               "alta|2|luis|webhook|http://127.0.0.1:9/avisos\n"
-                               "fin|4|ana|correo|ana@example.org\n"
-                               "fin|4|luis|webhook|http://127.0.0.1:9/avisos\n");
+    EXPECT_EQ(plant.notices(),
+              "alta|2|ana|correo|ana@example.org\n"
+              "alta|2|luis|webhook|http://127.0.0.1:9/avisos\n"
+              "fin|4|ana|correo|ana@example.org\n"
+              "fin|4|luis|webhook|http://127.0.0.1:9/avisos\n");
     EXPECT_EQ(runProgram(avisos, once, role).first, 0);
     EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
 
@@ -262,9 +268,11 @@ TEST(Program, StandbyTakesOver)
     Plant plant;
     const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
     auto first = std::make_unique<Running>(args);
-    EXPECT_TRUE(plant.waitFor([&] { return first->said("Vigilando"); })) << first->out.toStdString();
+    EXPECT_TRUE(plant.waitFor([&] { return first->said("Vigilando"); }))
+        << first->out.toStdString();
     Running second(args);
-    EXPECT_TRUE(plant.waitFor([&] { return second.said("En espera"); })) << second.out.toStdString();
+    EXPECT_TRUE(plant.waitFor([&] { return second.said("En espera"); }))
+        << second.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
     EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
@@ -302,9 +310,10 @@ TEST(Program, BadRulesFileAndSighup)
     ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
     EXPECT_TRUE(plant.waitFor([&] { return program.said("siguen en vigor"); }))
         << program.out.toStdString();
-    EXPECT_TRUE(program.out.contains(QString::fromStdString(
-        file.toStdString() + ":10: destinatario desconocido «nadie»: falta su [destinatario "
-                             "nadie]: siguen en vigor las reglas anteriores.")))
+    EXPECT_TRUE(program.out.contains(
+        QString::fromStdString(file.toStdString() +
+                               ":10: destinatario desconocido «nadie»: falta su [destinatario "
+                               "nadie]: siguen en vigor las reglas anteriores.")))
         << program.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();

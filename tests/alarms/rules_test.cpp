@@ -86,8 +86,9 @@ TEST(Rules, GoodFileReadWhole)
     EXPECT_EQ(joined(a.escalateTo), "guardia|ana");
     const alarms::Rule &b = s.rules[1];
     EXPECT_TRUE(b.stations.empty());
-    EXPECT_EQ(b.conditions, (std::vector<alarms::Condition>{alarms::Condition::Active,
-                                                            alarms::Condition::Stopped}));
+    EXPECT_EQ(
+        b.conditions,
+        (std::vector<alarms::Condition>{alarms::Condition::Active, alarms::Condition::Stopped}));
     EXPECT_EQ(b.delaySeconds, 90);
     EXPECT_EQ(b.errLines, 3);
     EXPECT_EQ(b.remindMinutes, 0);
@@ -102,11 +103,13 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
         const char *error;
     } cases[] = {
         {"clave = x\n", "avisos.conf:1: «clave» fuera de una sección"},
-        {"\n# nada\n[correos]\n", "avisos.conf:3: sección desconocida «correos»: las hay "
-                                  "[correo], [destinatario NOMBRE] y [regla NOMBRE]"},
+        {"\n# nada\n[correos]\n",
+         "avisos.conf:3: sección desconocida «correos»: las hay "
+         "[correo], [destinatario NOMBRE] y [regla NOMBRE]"},
         {"[regla r\n", "avisos.conf:1: falta el «]» de la sección"},
-        {"[regla]\n", "avisos.conf:1: falta el nombre de la sección, o tiene comas, «]» o "
-                      "caracteres de control"},
+        {"[regla]\n",
+         "avisos.conf:1: falta el nombre de la sección, o tiene comas, «]» o "
+         "caracteres de control"},
         {rule + "condiciones\n", "avisos.conf:3: se esperaba «clave = valor» o «[sección]»"},
         {rule + "retardo =\n", "avisos.conf:3: falta el valor de «retardo»"},
         {rule + "= 5\n", "avisos.conf:3: falta la clave antes de «=»"},
@@ -117,18 +120,22 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
          "avisos.conf:2: condición desconocida «frio»: las hay alto, bajo, activa, err y parada"},
         {"[regla r]\ncondiciones = alto,,bajo\n", "avisos.conf:2: una condición vacía en la lista"},
         {"[regla r]\nretardo = 5\n", "avisos.conf:1: la regla «r» no tiene «condiciones»"},
-        {rule + "retardo = 5 dias\n", "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-                                      "«min» o «h»), hasta una semana"},
-        {rule + "retardo = -5\n", "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-                                  "«min» o «h»), hasta una semana"},
-        {rule + "retardo = 169 h\n", "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-                                     "«min» o «h»), hasta una semana"},
+        {rule + "retardo = 5 dias\n",
+         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
+         "«min» o «h»), hasta una semana"},
+        {rule + "retardo = -5\n",
+         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
+         "«min» o «h»), hasta una semana"},
+        {rule + "retardo = 169 h\n",
+         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
+         "«min» o «h»), hasta una semana"},
         {rule + "err = 0\n",
          "avisos.conf:3: «err» es el número de líneas ERR seguidas, de 1 a 100000"},
         {rule + "recordar = 10081\n",
          "avisos.conf:3: «recordar» son los minutos entre recordatorios, de 1 a 10080"},
-        {rule + "escalar = 60\n", "avisos.conf:3: «escalar» son los minutos (de 1 a 10080) y a "
-                                  "quién: «escalar = 60 jefe, guardia»"},
+        {rule + "escalar = 60\n",
+         "avisos.conf:3: «escalar» son los minutos (de 1 a 10080) y a "
+         "quién: «escalar = 60 jefe, guardia»"},
         {ana + rule + "escalar = 60 ana, luis\n",
          "avisos.conf:5: destinatario desconocido «luis»: falta su [destinatario luis]"},
         {rule + "destinatarios = luis\n" + ana,
@@ -137,7 +144,8 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
         {ana + "\n" + ana, "avisos.conf:4: el destinatario «ana» está dos veces"},
         {"[destinatario ana]\nreconocimientos = si\n" + rule,
          "avisos.conf:1: el destinatario «ana» no tiene «correo» ni «webhook»"},
-        {"[destinatario ana]\ncorreo = ana\n", "avisos.conf:2: «ana» no es una dirección de correo"},
+        {"[destinatario ana]\ncorreo = ana\n",
+         "avisos.conf:2: «ana» no es una dirección de correo"},
         {"[destinatario ana]\ncorreo = @example.org\n",
          "avisos.conf:2: «@example.org» no es una dirección de correo"},
         {"[destinatario ana]\nwebhook = ftp://x\n",
@@ -148,15 +156,18 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
          "avisos.conf:3: «reconocimientos» es «si» o «no»"},
         {"[destinatario ana]\ncorreo = ana@example.org\n" + rule + "destinatarios = ana\n",
          "avisos.conf:5: el destinatario «ana» tiene correo, pero falta la sección [correo]"},
-        {"[correo]\nremitente = a@example.org\n", "avisos.conf:1: la sección [correo] no tiene "
-                                                  "«servidor»"},
-        {"[correo]\nservidor = smtp://x:25\n", "avisos.conf:1: la sección [correo] no tiene "
-                                               "«remitente»"},
+        {"[correo]\nremitente = a@example.org\n",
+         "avisos.conf:1: la sección [correo] no tiene "
+         "«servidor»"},
+        {"[correo]\nservidor = smtp://x:25\n",
+         "avisos.conf:1: la sección [correo] no tiene "
+         "«remitente»"},
         {"[correo]\nservidor = correo.example.org\n",
          "avisos.conf:2: el servidor de correo va como smtp://máquina:puerto o "
          "smtps://máquina:puerto"},
-        {"[correo]\nclave = secreto\n", "avisos.conf:2: «clave» es la ruta completa de un fichero "
-                                        "que guarda la contraseña, no la contraseña"},
+        {"[correo]\nclave = secreto\n",
+         "avisos.conf:2: «clave» es la ruta completa de un fichero "
+         "que guarda la contraseña, no la contraseña"},
         {"[correo]\nreunir = 3601\n", "avisos.conf:2: «reunir» son los segundos, de 0 a 3600"},
         {"[correo]\ntls = quizá\n", "avisos.conf:2: «tls» es «si» o «no»"},
         {"[correo]\nservidor = smtp://x:25\nremitente = a@example.org\n[correo]\n",
