@@ -78,6 +78,8 @@ public:
     {
         while (!stopAsked) {
             const int code = session();
+            if (stopAsked)
+                break;
             if (code >= 0)
                 return code;
             pause(o_.once ? 0 : 2000);
@@ -201,7 +203,6 @@ private:
                 return -1;
             }
         }
-        say(QStringLiteral("Terminado."));
         return 0;
     }
 

@@ -236,16 +236,21 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
     std::mt19937 random(20261209);
     std::string expected;
     for (int round = 0; round < 8; ++round) {
-        Running program(args);
-        // Each round: 3 alarms of 4 lines above the maximum, 6 inside between.
+        // Each round: 3 alarms of 4 lines above the maximum, 6 inside
+        // between; archived before the program starts (killed while it
+        // catches up) or while it runs (killed while it follows).
         for (int k = 0; k < 3; ++k) {
             const int first = plant.written;
             plant.add({21, 21, 21, 21, 21, 21, 23, 24, 25, 23});
             expected += "alto|salas|" + std::to_string(first + 6) + "|" +
                 std::to_string(first + 10) + "|25|22\n";
         }
-        plant.archive();
-        QThread::msleep(random() % 1500);
+        if (round % 2)
+            plant.archive();
+        Running program(args);
+        if (round % 2 == 0)
+            plant.archive();
+        QThread::msleep(random() % 400);
         ::kill(static_cast<pid_t>(program.p.processId()), SIGKILL);
     }
     plant.add({21});
@@ -262,7 +267,7 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
 }
 
 // Two programs: one works, the other waits; the working one killed, the
-// other judges the next lines within 10 s; SIGTERM ends it cleanly.
+// other judges the next lines within 10 s; SIGTERM ends either cleanly.
 TEST(Program, StandbyTakesOver)
 {
     Plant plant;
@@ -277,6 +282,15 @@ TEST(Program, StandbyTakesOver)
     plant.archive();
     EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
         << plant.alarms();
+    {
+        // A standby asked to end, ends.
+        Running third(args);
+        EXPECT_TRUE(plant.waitFor([&] { return third.said("En espera"); }));
+        ::kill(static_cast<pid_t>(third.p.processId()), SIGTERM);
+        EXPECT_TRUE(third.p.waitForFinished(10000));
+        EXPECT_EQ(third.p.exitCode(), 0);
+        EXPECT_TRUE(third.said("Terminado.")) << third.out.toStdString();
+    }
     ::kill(static_cast<pid_t>(first->p.processId()), SIGKILL);
     first.reset();
     plant.add({24, 21});
