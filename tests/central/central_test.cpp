@@ -409,7 +409,12 @@ TEST(Central, AlarmsAsEachRoleMayUseThem)
          "SELECT silenciado_por, silenciado_hasta - now() BETWEEN interval '6 days 23:59' AND "
          "interval '7 days' FROM climalog.avisos WHERE id = 1",
          "ana|t\n", ""},
-        {"climalog_lectura", "DROP TABLE aviso", "", ""},
+        // Nor the caller's own function of a name they call.
+        {"climalog_lectura",
+         "CREATE FUNCTION pg_temp.length(text) RETURNS integer LANGUAGE sql AS 'SELECT 0'", "", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, 'eva', repeat('x', 2001))", "!22023",
+         ""},
+        {"climalog_lectura", "DROP TABLE aviso; DROP FUNCTION pg_temp.length(text)", "", ""},
         {"climalog_estacion", "SELECT count(*) FROM climalog.aviso", "!42501", ""},
         {"climalog_estacion", "SELECT count(*) FROM climalog.avisos", "!42501", ""},
         {"climalog_estacion", "SELECT climalog.reconocer(1, 'ana', NULL)", "!42501", ""},
