@@ -1,14 +1,11 @@
 #include "web/overview.h"
 
+#include "central/marks.h"
 #include "web/json.h"
 
 #include <algorithm>
 
 namespace {
-
-// A capture writes a line at least every sampling period; a few missed
-// lines mean it stopped. Without the period, a minute.
-constexpr std::int64_t staleFloor = 60000;
 
 const char *warningName(Warning w)
 {
@@ -25,33 +22,26 @@ const char *warningName(Warning w)
     return "";
 }
 
-bool isInput(const SeriesInfo &s) { return s.tipo == "DET" || s.tipo == "CTR"; }
-
 } // namespace
 
 Warning warningOf(const SeriesInfo &s)
 {
-    if (!s.vigilada || !s.valor)
-        return Warning::None;
-    if (isInput(s))
-        return *s.valor == 1 ? Warning::Active : Warning::None;
-    // The monitor compares its single-precision reading with the
-    // single-precision limits: 21.9 read against a limit of 21.9 is inside.
-    const float v = static_cast<float>(*s.valor);
-    if (s.alarmaMin && v < *s.alarmaMin)
+    switch (central::markOf({s.alarmaMin, s.alarmaMax, s.tipo, s.vigilada}, s.valor)) {
+    case central::Mark::Below:
         return Warning::Below;
-    if (s.alarmaMax && v > *s.alarmaMax)
+    case central::Mark::Above:
         return Warning::Above;
+    case central::Mark::Active:
+        return Warning::Active;
+    case central::Mark::None:
+        break;
+    }
     return Warning::None;
 }
 
 bool isStale(const SeriesInfo &s, std::int64_t now)
 {
-    if (!s.hora)
-        return true;
-    const std::int64_t allowed =
-        std::max<std::int64_t>(staleFloor, 3 * 1000 * static_cast<std::int64_t>(s.periodo));
-    return now - *s.hora > allowed;
+    return central::isStale(s.hora, s.periodo, now);
 }
 
 std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now)
