@@ -168,5 +168,5 @@ void WebServer::silence(const httplib::Request &req, httplib::Response &res,
     if (w == web::Reader::Write::Done)
         log("Aviso " + std::to_string(s.aviso) + " silenciado " + std::to_string(s.minutos) +
             " min por «" + user + "».");
-    answer(res, w, error, "El aviso " + std::to_string(s.aviso) + " no existe.");
+    answer(res, w, error, "El aviso " + std::to_string(s.aviso) + " no existe o ya terminó.");
 }

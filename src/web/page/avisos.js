@@ -112,8 +112,10 @@ function fila(a, conAcciones) {
     if (a.reconocido == null)
       botones.append(el('button', {type: 'button', className: 'reconocer', onclick: () => abre(a, 'reconocer')},
         'Reconocer'));
-    botones.append(el('button', {type: 'button', className: 'silenciar', onclick: () => abre(a, 'silenciar')},
-      'Silenciar'));
+    // Only an active alarm has reminders to silence.
+    if (a.fin == null)
+      botones.append(el('button', {type: 'button', className: 'silenciar', onclick: () => abre(a, 'silenciar')},
+        'Silenciar'));
     tr.append(botones);
   }
   return tr;
