@@ -107,6 +107,9 @@ function fila(a, conAcciones) {
   tr.dataset.aviso = a.id;
   if (a.comentario)
     tr.title = `Comentario: ${a.comentario}`;
+  // The history shows each comment; the list, its buttons.
+  if (!conAcciones)
+    tr.append(el('td', {className: 'comentario'}, a.comentario));
   if (conAcciones) {
     const botones = el('td', {className: 'acciones'});
     if (a.reconocido == null)
@@ -123,7 +126,7 @@ function fila(a, conAcciones) {
 
 function cabecera(conAcciones) {
   const t = ['Estación', 'Puerto', 'Columna', 'Condición', 'Inicio', 'Fin', 'Extremo', 'Límite', 'Estado',
-             ...(conAcciones ? [''] : [])];
+             conAcciones ? '' : 'Comentario'];
   return el('thead', {}, el('tr', {}, ...t.map(x => el('th', {}, x))));
 }
 
