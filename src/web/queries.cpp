@@ -313,8 +313,8 @@ void WebServer::alarmCsv(const httplib::Request &req, httplib::Response &res)
         std::string out = csv.header();
         const auto cut = [&](const std::string &error) {
             log("Exportación de avisos cortada: " + error);
-            out += csv.cut();
-            sink.write(out.data(), out.size());
+            const std::string last = out + csv.cut();
+            sink.write(last.data(), last.size());
         };
         return sendBlocks<AlarmLine>(
             *rows, sink, out, web::Reader::alarmLines,

@@ -47,8 +47,8 @@ export async function pide(url, limite, etiqueta = '') {
 // session's write token, which only this page can read from the server.
 export async function envia(url, ficha, cuerpo, limite) {
   try {
-    const r = await fetch(url, {method: 'POST', credentials: 'same-origin', cache: 'no-store',
-                                signal: AbortSignal.timeout(limite),
+    const plazo = AbortSignal.timeout(limite);
+    const r = await fetch(url, {method: 'POST', credentials: 'same-origin', cache: 'no-store', signal: plazo,
                                 headers: {'Content-Type': 'application/json', 'X-Climalog-Ficha': ficha},
                                 body: JSON.stringify(cuerpo)});
     if (r.status === 401) {
