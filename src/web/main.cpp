@@ -113,6 +113,10 @@ int serve(const WebOptions &o)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    if (!o.primary.isEmpty())
+        say(QStringLiteral("Los cambios de la página (reconocer y silenciar avisos) van a %1.")
+                .arg(central::masked(o.primary)),
+            stderr);
     // The page's writes on connections of their own that may write: to
     // the primary when the database read is a standby, otherwise to it.
     web::Reader changes(o.primary.isEmpty() ? o.conninfo : o.primary, 2, false);

@@ -714,7 +714,8 @@ class Avisos(unittest.TestCase):
         psql(f"CREATE DATABASE {primaria} TEMPLATE {DB}", "postgres")
         try:
             alto = self.ids["alto"]
-            with Web("--primaria", f"postgresql:///{primaria}?user=lector_servidor") as w:
+            w = Web("--primaria", f"postgresql:///{primaria}?user=lector_servidor&password=no-se-dice")
+            with w:
                 ficha = self.lista(w)["ficha"]
                 status, body, _ = w.pide("POST", "/api/avisos/reconocer", json.dumps({"aviso": alto, "comentario": "allí"}).encode(),
                                          headers={"Content-Type": "application/json", "X-Climalog-Ficha": ficha})
@@ -724,6 +725,10 @@ class Avisos(unittest.TestCase):
                 self.assertEqual(self.fila(alto), ["", "", "f", "0"], "the write went to the database read")
                 # The page reads on from the one it reads.
                 self.assertIsNone(next(a for a in self.lista(w)["avisos"] if a["id"] == alto)["reconocido"])
+                err = w.stop()
+            # The program says where its writes go, never with the password.
+            self.assertIn(f"van a postgresql:///{primaria}?user=lector_servidor", err)
+            self.assertNotIn("no-se-dice", err)
         finally:
             psql(f"DROP DATABASE IF EXISTS {primaria}", "postgres")
 

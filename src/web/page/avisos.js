@@ -193,7 +193,9 @@ async function manda(event) {
       r = await envia(`/api/avisos/${x.accion}`, estado.ficha, cuerpo, limite);
     }
     if (r.estado !== 200) {
+      // Someone else may have acknowledged it meanwhile: the list shows so.
       $('accion-mensaje').textContent = r.datos.error || `respuesta ${r.estado} del servidor`;
+      refresca();
       return;
     }
     cierra();
