@@ -11,19 +11,19 @@ namespace alarms {
 
 // How the outbox reaches the mail server.
 struct MailSettings {
-    std::string url;          // smtp://host:port or smtps://host:port; empty: no mail
-    bool startTls = true;     // smtp:// only: STARTTLS required
-    std::string user;         // empty: no authentication
+    std::string url; // smtp://host:port or smtps://host:port; empty: no mail
+    bool startTls = true; // smtp:// only: STARTTLS required
+    std::string user; // empty: no authentication
     std::string passwordFile; // a file only its owner can read; never the password itself
-    std::string from;         // the sender's address
-    std::string page;         // the page's address, for the links in each message
-    int gatherSeconds = 10;   // how long the outbox gathers a recipient's events into one message
+    std::string from; // the sender's address
+    std::string page; // the page's address, for the links in each message
+    int gatherSeconds = 10; // how long the outbox gathers a recipient's events into one message
 };
 
 struct Recipient {
-    std::string name;             // its name in the rules file
-    std::string mail;             // an address, or empty
-    std::string webhook;          // a URL to POST JSON to, or empty
+    std::string name; // its name in the rules file
+    std::string mail; // an address, or empty
+    std::string webhook; // a URL to POST JSON to, or empty
     bool acknowledgements = false; // also told when an alarm is acknowledged
 };
 
@@ -37,11 +37,11 @@ struct Rule {
     // patterns ("*" any text, "?" one character); empty matches all.
     std::vector<std::string> stations, ports, columns;
     std::vector<Condition> conditions;
-    int delaySeconds = 0;      // a condition holds (and is gone) this long before it counts
-    int errLines = 3;          // consecutive ERR lines that make the condition err
+    int delaySeconds = 0; // a condition holds (and is gone) this long before it counts
+    int errLines = 3; // consecutive ERR lines that make the condition err
     std::vector<std::string> recipients;
-    int remindMinutes = 0;     // 0: no reminders while unacknowledged
-    int escalateMinutes = 0;   // 0: no escalation
+    int remindMinutes = 0; // 0: no reminders while unacknowledged
+    int escalateMinutes = 0; // 0: no escalation
     std::vector<std::string> escalateTo;
 };
 

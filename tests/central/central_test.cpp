@@ -71,7 +71,7 @@ struct Case {
     bool ok;
     std::string says; // a pattern of the report's lines joined by '\n', or of the error
     std::vector<std::pair<const char *, const char *>> after; // queries and their rows
-    std::string heard = "";  // the notifications `after` made: "channel:payload\n" each
+    std::string heard = ""; // the notifications `after` made: "channel:payload\n" each
 };
 
 // The notifications a connection has received since it last looked.
@@ -279,8 +279,7 @@ TEST(Central, SetUpFromEachStartingPoint)
         // the alarm program its port once per batch.
         {"version 3",
          true,
-         std::string(oneLine) +
-             "UPDATE climalog.estacion SET rol = session_user;" + noAlarms +
+         std::string(oneLine) + "UPDATE climalog.estacion SET rol = session_user;" + noAlarms +
              "DO $$ BEGIN EXECUTE replace(pg_get_functiondef('climalog.guardar(integer, bigint, "
              "bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, "
              "boolean, climalog.entrada[])'::regprocedure), 'PERFORM pg_notify', '-- '); END $$;"
@@ -353,14 +352,15 @@ TEST(Central, AlarmsAsEachRoleMayUseThem)
     PQclear(PQexec(c, "DROP SCHEMA IF EXISTS climalog CASCADE"));
     QStringList report;
     ASSERT_TRUE(central::prepare(c, report, error)) << error.toStdString();
-    ASSERT_EQ(rowsOn(c, std::string(oneLine) +
-                            "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, "
-                            "extremo, limite) SELECT puerto, id, 'alto', 'salas', "
-                            "'2026-12-07 10:00:00+00', 23.5, 22 FROM climalog.serie;"
-                            "INSERT INTO climalog.aviso (puerto, condicion, regla, inicio, fin) "
-                            "SELECT id, 'parada', 'salas', '2026-12-07 09:00:00+00', "
-                            "'2026-12-07 09:30:00+00' FROM climalog.puerto;"
-                            "LISTEN climalog_avisos"),
+    ASSERT_EQ(rowsOn(c,
+                     std::string(oneLine) +
+                         "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, "
+                         "extremo, limite) SELECT puerto, id, 'alto', 'salas', "
+                         "'2026-12-07 10:00:00+00', 23.5, 22 FROM climalog.serie;"
+                         "INSERT INTO climalog.aviso (puerto, condicion, regla, inicio, fin) "
+                         "SELECT id, 'parada', 'salas', '2026-12-07 09:00:00+00', "
+                         "'2026-12-07 09:30:00+00' FROM climalog.puerto;"
+                         "LISTEN climalog_avisos"),
               "");
     const struct {
         const char *role;
@@ -427,8 +427,8 @@ TEST(Central, AlarmsAsEachRoleMayUseThem)
          "SELECT d.alarma_max IS NULL, count(*) FROM climalog.dispositivo d, "
          "climalog.resumen r GROUP BY 1",
          "", ""},
-        {"climalog_avisos", "SELECT count(*) FROM climalog.lecturas(ARRAY[1], '-infinity', 'infinity')",
-         "1\n", ""},
+        {"climalog_avisos",
+         "SELECT count(*) FROM climalog.lecturas(ARRAY[1], '-infinity', 'infinity')", "1\n", ""},
         {"climalog_avisos", "DELETE FROM climalog.aviso", "!42501", ""},
     };
     for (const auto &k : cases) {

@@ -58,20 +58,16 @@ SELECT a.id, e.nombre AS estacion, e.zona, p.nombre AS puerto, a.puerto AS puert
 -- A person on the page acknowledges an alarm, active or ended: once.
 CREATE OR REPLACE FUNCTION @schema@.reconocer(a_aviso bigint, a_usuario text, a_comentario text) RETURNS boolean
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
-DECLARE
-    v_hecho integer;
 BEGIN
-    IF a_usuario IS NULL OR pg_catalog.length(a_usuario) = 0 THEN
+    IF coalesce(a_usuario, '') = '' THEN
         RAISE EXCEPTION 'Falta quién reconoce el aviso' USING ERRCODE = '22023';
-    END IF;
-    IF pg_catalog.length(a_comentario) > 2000 THEN
+    ELSIF pg_catalog.length(a_comentario) > 2000 THEN
         RAISE EXCEPTION 'El comentario pasa de 2000 caracteres' USING ERRCODE = '22023';
     END IF;
     UPDATE @schema@.aviso
        SET reconocido_por = a_usuario, reconocido = pg_catalog.now(), comentario = a_comentario
      WHERE id = a_aviso AND reconocido IS NULL;
-    GET DIAGNOSTICS v_hecho = ROW_COUNT;
-    IF v_hecho = 0 THEN
+    IF NOT FOUND THEN
         RETURN false;
     END IF;
     PERFORM pg_catalog.pg_notify('climalog_avisos', a_aviso::text);
@@ -83,21 +79,17 @@ END $f$;
 CREATE OR REPLACE FUNCTION @schema@.silenciar(a_aviso bigint, a_usuario text, a_minutos integer) RETURNS boolean
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
-    v_hecho integer;
+    v_id bigint;
 BEGIN
-    IF a_usuario IS NULL OR pg_catalog.length(a_usuario) = 0 THEN
-        RAISE EXCEPTION 'Falta quién silencia el aviso' USING ERRCODE = '22023';
-    END IF;
-    IF a_minutos IS NULL OR a_minutos NOT BETWEEN 1 AND 10080 THEN
-        RAISE EXCEPTION 'Los minutos de silencio van de 1 a 10080' USING ERRCODE = '22023';
+    IF a_usuario IS NULL OR a_usuario = '' OR a_minutos IS NULL OR a_minutos NOT BETWEEN 1 AND 10080 THEN
+        RAISE EXCEPTION 'Para silenciar un aviso hace falta quién y de 1 a 10080 minutos' USING ERRCODE = '22023';
     END IF;
     UPDATE @schema@.aviso
        SET silenciado_por = a_usuario, silenciado_hasta = pg_catalog.now() + pg_catalog.make_interval(mins => a_minutos)
-     WHERE id = a_aviso AND fin IS NULL;
-    GET DIAGNOSTICS v_hecho = ROW_COUNT;
-    IF v_hecho = 0 THEN
-        RETURN false;
+     WHERE id = a_aviso AND fin IS NULL
+    RETURNING id INTO v_id;
+    IF v_id IS NOT NULL THEN
+        PERFORM pg_catalog.pg_notify('climalog_avisos', v_id::text);
     END IF;
-    PERFORM pg_catalog.pg_notify('climalog_avisos', a_aviso::text);
-    RETURN true;
+    RETURN v_id IS NOT NULL;
 END $f$;

@@ -1,0 +1,338 @@
+// The engine at each edge of its rules: a limit (equal is inside, as the
+// monitor compares in single precision), the delay both ways, runs of ERR
+// lines, a stopped port by the lines' gaps and by the clock, reminders and
+// escalation by the clock, a past hour judged with that hour's times; and
+// the same alarms when the engine stops anywhere and goes on from what it
+// stored.
+#include "alarms/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+namespace {
+
+using alarms::Condition;
+
+// 2026-12-07 10:00:00 UTC; the cases' times are seconds after it.
+constexpr std::int64_t t0 = 1796637600000;
+
+constexpr int sala = 11, puerta = 12;
+
+alarms::PortDef port()
+{
+    alarms::PortDef p;
+    p.id = 3;
+    p.station = "norte";
+    p.name = "1";
+    p.periodSeconds = 5;
+    p.series.push_back({sala, "Sala (ºC)", {18.0f, 22.0f, "STT", true}});
+    p.series.push_back({puerta, "Puerta - 1", {{}, {}, "DET", true}});
+    return p;
+}
+
+alarms::Settings settings(std::vector<Condition> conditions, int delay)
+{
+    alarms::Settings s;
+    s.recipients.push_back({"ana", "ana@example.org", "", true});
+    s.recipients.push_back({"jefe", "", "https://avisos.example.org/", false});
+    alarms::Rule r;
+    r.name = "planta";
+    r.conditions = std::move(conditions);
+    r.delaySeconds = delay;
+    r.recipients = {"ana"};
+    s.rules.push_back(r);
+    return s;
+}
+
+std::string secs(std::int64_t ms)
+{
+    const std::int64_t d = ms - t0;
+    return d % 1000 ? std::to_string(d) + "ms" : std::to_string(d / 1000);
+}
+
+std::string number(std::optional<double> v)
+{
+    if (!v)
+        return "-";
+    std::ostringstream o;
+    o << *v;
+    return o.str();
+}
+
+// The alarms as the table would hold them after every change (by key, the
+// latest wins), and the notifications in order.
+struct Record {
+    std::map<alarms::AlarmKey, alarms::Alarm> alarms;
+    std::string notices;
+    void take(const alarms::Outcome &o)
+    {
+        for (const alarms::Alarm &a : o.changed)
+            alarms[a.key] = a;
+        for (const alarms::Notice &n : o.notices)
+            notices += std::string(alarms::eventName(n.event)) + "@" + secs(n.at) + " " +
+                n.recipient + " " + n.channel + "\n";
+    }
+    std::string text() const
+    {
+        std::string out;
+        for (const auto &[k, a] : alarms)
+            out += std::string(alarms::conditionName(k.condition)) + " " +
+                (k.serie ? std::to_string(k.serie) : "puerto") + " " + secs(k.start) + "-" +
+                (a.end ? secs(*a.end) : "") + " " + number(a.extreme) + " " + number(a.limit) +
+                "\n";
+        return out;
+    }
+};
+
+// Runs a case's steps: "S=V" a line at second S whose series' reading is V
+// (or ERR), "@S" the clock at second S, "ack@S" the alarm acknowledged on
+// the page, "quiet@S+M" silenced at S for M minutes. Lines of the door
+// carry the room's reading 20 and those of the room the door's 0.
+void run(alarms::Engine &e, int serie, const std::string &steps, Record &rec)
+{
+    std::istringstream in(steps);
+    for (std::string w; in >> w;) {
+        alarms::Outcome out;
+        if (w.starts_with("@")) {
+            e.tick(t0 + std::stoll(w.substr(1)) * 1000, out);
+        } else if (w.starts_with("ack@") || w.starts_with("quiet@")) {
+            const std::size_t at = w.find('@'), plus = w.find('+');
+            const std::int64_t s = std::stoll(w.substr(at + 1, plus - at - 1));
+            for (const alarms::Alarm &a : e.activeAlarms())
+                if (w[0] == 'a')
+                    e.pageChanged(a.key, true, 0);
+                else
+                    e.pageChanged(a.key, false,
+                                  t0 + (s + std::stoll(w.substr(plus + 1)) * 60) * 1000);
+        } else {
+            const std::size_t eq = w.find('=');
+            const std::string v = w.substr(eq + 1);
+            alarms::Line l{t0 + std::stoll(w.substr(0, eq)) * 1000, {}};
+            const std::optional<double> value =
+                v == "ERR" ? std::nullopt : std::optional<double>(std::stod(v));
+            l.readings = {{sala, serie == sala ? value : 20.0},
+                          {puerta, serie == puerta ? value : 0.0}};
+            e.judge(3, {l}, out);
+        }
+        rec.take(out);
+    }
+}
+
+// "S=V" lines every `step` seconds from `from` to `to` (both included).
+std::string lines(int from, int to, int step, const char *v)
+{
+    std::string s;
+    for (int t = from; t <= to; t += step)
+        s += std::to_string(t) + "=" + v + " ";
+    return s;
+}
+
+struct Case {
+    const char *name;
+    std::vector<Condition> conditions;
+    int delay;
+    int serie;
+    std::string steps;
+    const char *alarms;
+    const char *notices;
+    int errLines = 3, remind = 0, escalate = 0;
+};
+
+std::vector<Case> cases()
+{
+    const auto A = Condition::Above, B = Condition::Below, On = Condition::Active,
+               Err = Condition::Err, Stop = Condition::Stopped;
+    return {
+        {"above the maximum: raised at its first line, ended at the first inside",
+         {A, B},
+         0,
+         sala,
+         "0=21 10=22.5 20=23.25 30=22 40=23",
+         "alto 11 10-30 23.25 22\nalto 11 40- 23 22\n",
+         "alta@10 ana correo\nfin@30 ana correo\nalta@40 ana correo\n"},
+        {"equal to the maximum is inside", {A}, 0, sala, "0=22 10=22", "", ""},
+        {"in single precision the maximum itself", {A}, 0, sala, "0=22.0000001", "", ""},
+        {"just above it", {A}, 0, sala, "0=22.01", "alto 11 0- 22.01 22\n", "alta@0 ana correo\n"},
+        {"equal to the minimum is inside, below it the lowest kept",
+         {A, B},
+         0,
+         sala,
+         "0=18 10=17.5 20=17 30=17.9 40=18",
+         "bajo 11 10-40 17 18\n",
+         "alta@10 ana correo\nfin@40 ana correo\n"},
+        {"a door open 2 min under a 5 min delay raises nothing",
+         {On},
+         300,
+         puerta,
+         lines(0, 120, 10, "1") + lines(130, 900, 10, "0"),
+         "",
+         ""},
+        {"open for the whole delay: raised from its first line, ended after it is shut as long",
+         {On},
+         300,
+         puerta,
+         lines(0, 300, 10, "1") + lines(310, 600, 10, "0") + "610=0",
+         "activa 12 0-310 1 -\n",
+         "alta@0 ana correo\nfin@310 ana correo\n"},
+        {"shut for less than the delay: the same alarm goes on",
+         {On},
+         300,
+         puerta,
+         lines(0, 300, 10, "1") + lines(310, 600, 10, "0") + lines(610, 700, 10, "1"),
+         "activa 12 0- 1 -\n",
+         "alta@0 ana correo\n"},
+        {"ERR lines tell nothing of a limit",
+         {A},
+         0,
+         sala,
+         "0=23 10=ERR 20=ERR 30=23.5 40=21",
+         "alto 11 0-40 23.5 22\n",
+         "alta@0 ana correo\nfin@40 ana correo\n"},
+        {"three ERR lines in a row, not two",
+         {Err},
+         0,
+         sala,
+         "0=ERR 10=ERR 20=21 30=ERR 40=ERR 50=ERR 60=ERR 70=21",
+         "err 11 30-70 - -\n",
+         "alta@30 ana correo\nfin@70 ana correo\n"},
+        {"a gap longer than three periods (at least a minute) is a stop",
+         {Stop},
+         0,
+         sala,
+         "0=21 60=21 150=21 160=21",
+         "parada puerto 120-150 - -\n",
+         "alta@120 ana correo\nfin@150 ana correo\n"},
+        {"by the clock: stopped only past the allowance, ended by the next line",
+         {Stop},
+         0,
+         sala,
+         "0=21 10=21 @70 @71 @500 200=21 210=21",
+         "parada puerto 70-200 - -\n",
+         "alta@70 ana correo\nfin@200 ana correo\n"},
+        {"a past hour caught up later: that hour's times",
+         {A},
+         0,
+         sala,
+         "@36000 " + lines(0, 1790, 10, "21") + lines(1800, 2390, 10, "23") +
+             lines(2400, 3600, 10, "21"),
+         "alto 11 1800-2400 23 22\n",
+         "alta@1800 ana correo\nfin@2400 ana correo\n"},
+        {"reminders every 30 min and one escalation at 60 while unacknowledged",
+         {A},
+         0,
+         sala,
+         "0=23 @1799 @1800 @2700 @3600 @3601 ack@3700 @5400",
+         "alto 11 0- 23 22\n",
+         "alta@0 ana correo\nrecordatorio@1800 ana correo\nrecordatorio@3600 ana correo\n"
+         "escalado@3600 jefe webhook\n",
+         3,
+         30,
+         60},
+        {"silenced: nothing until the silence ends, then what is due",
+         {A},
+         0,
+         sala,
+         "0=23 quiet@10+100 @1800 @3600 @6010 @7200",
+         "alto 11 0- 23 22\n",
+         "alta@0 ana correo\nrecordatorio@5400 ana correo\nescalado@3600 jefe webhook\n"
+         "recordatorio@7200 ana correo\n",
+         3,
+         30,
+         60},
+        {"an alarm over is reminded of no more",
+         {A},
+         0,
+         sala,
+         "0=23 10=21 @1800",
+         "alto 11 0-10 23 22\n",
+         "alta@0 ana correo\nfin@10 ana correo\n",
+         3,
+         30,
+         60},
+    };
+}
+
+alarms::Settings settingsOf(const Case &c)
+{
+    alarms::Settings s = settings(c.conditions, c.delay);
+    s.rules[0].errLines = c.errLines;
+    s.rules[0].remindMinutes = c.remind;
+    s.rules[0].escalateMinutes = c.escalate;
+    if (c.escalate)
+        s.rules[0].escalateTo = {"jefe"};
+    return s;
+}
+
+} // namespace
+
+TEST(Engine, JudgesEachEdgeAsTheMonitorDoes)
+{
+    for (const Case &c : cases()) {
+        SCOPED_TRACE(c.name);
+        alarms::Engine e;
+        e.configure(settingsOf(c));
+        e.setPort(port());
+        Record rec;
+        run(e, c.serie, c.steps, rec);
+        EXPECT_EQ(rec.text(), c.alarms);
+        EXPECT_EQ(rec.notices, c.notices);
+    }
+}
+
+// Stopped after any step and started again from its stored state and active
+// alarms (as a kill and a restart would leave them): the same alarms, the
+// same notifications, none twice.
+TEST(Engine, GoesOnFromWhatItStored)
+{
+    for (const Case &c : cases()) {
+        std::istringstream in(c.steps);
+        std::vector<std::string> words;
+        for (std::string w; in >> w;)
+            words.push_back(w);
+        for (std::size_t cut = 1; cut < words.size(); cut += 1 + words.size() / 7) {
+            SCOPED_TRACE(std::string(c.name) + ", stopped after step " + std::to_string(cut));
+            std::string first, second;
+            for (std::size_t i = 0; i < words.size(); ++i)
+                (i < cut ? first : second) += words[i] + " ";
+            Record rec;
+            std::string state;
+            std::vector<alarms::Alarm> active;
+            {
+                alarms::Engine e;
+                e.configure(settingsOf(c));
+                e.setPort(port());
+                run(e, c.serie, first, rec);
+                state = e.state(3);
+                active = e.activeAlarms();
+            }
+            alarms::Engine again;
+            again.configure(settingsOf(c));
+            again.setPort(port());
+            again.restore(3, state, active);
+            run(again, c.serie, second, rec);
+            EXPECT_EQ(rec.text(), c.alarms);
+            EXPECT_EQ(rec.notices, c.notices);
+        }
+    }
+}
+
+// Acknowledgements go to those of the rule, and those it escalates to, who
+// asked for them; the rule's other recipients hear nothing of it.
+TEST(Engine, AcknowledgementToThoseWhoAsked)
+{
+    alarms::Settings s = settings({Condition::Above}, 0);
+    s.recipients.push_back({"eva", "eva@example.org", "https://eva.example.org/", true});
+    s.rules[0].recipients = {"ana", "jefe"};
+    s.rules[0].escalateTo = {"eva", "ana"};
+    alarms::Engine e;
+    e.configure(s);
+    const alarms::AlarmKey key{"planta", 3, sala, Condition::Above, t0};
+    Record rec;
+    rec.take({{}, e.acknowledgement(key, t0 + 5000)});
+    EXPECT_EQ(rec.notices,
+              "reconocido@5 ana correo\nreconocido@5 eva correo\n"
+              "reconocido@5 eva webhook\n");
+    EXPECT_TRUE(e.acknowledgement({"otra", 3, sala, Condition::Above, t0}, t0).empty());
+}

@@ -1,0 +1,334 @@
+// The real climalog-avisos on the private PostgreSQL server of
+// scripts/testdb.sh, as the alarm program's own login role, judging lines
+// that the real climalog-archivo archived from capture files: an alarm and
+// its notifications once each, also when the program is killed at random
+// moments while lines arrive; a standby that takes over from a program
+// killed; a bad rules file refused at the start and, on SIGHUP, the rules in
+// force kept.
+#include "support/support.h"
+
+#include <libpq-fe.h>
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <bit>
+#include <csignal>
+#include <random>
+
+namespace {
+
+const QString avisos = binFolder() + QStringLiteral("/climalog-avisos");
+const QString archivo = binFolder() + QStringLiteral("/climalog-archivo");
+const char *const role = "avisos_prueba";
+
+std::pair<int, QString> runProgram(const QString &program, const QStringList &args,
+                                   const char *user = nullptr)
+{
+    QProcess p;
+    if (user) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(user));
+        p.setProcessEnvironment(env);
+    }
+    p.start(program, args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
+// A station "norte" of one port whose sensor Sala is watched between 18 and
+// 22 with a line every 10 s, from an hour ago, in UTC; archived on demand.
+struct Plant {
+    Plant()
+    {
+        conn = PQconnectdb("");
+        EXPECT_EQ(PQstatus(conn), CONNECTION_OK)
+            << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
+        PQsetNoticeProcessor(
+            conn, [](void *, const char *) {}, nullptr);
+        rows("DROP SCHEMA IF EXISTS climalog CASCADE");
+        EXPECT_EQ(runProgram(archivo, {QStringLiteral("--preparar")}).first, 0);
+        rows(std::string("DROP ROLE IF EXISTS ") + role + "; CREATE ROLE " + role +
+             " LOGIN IN ROLE climalog_avisos");
+        // Within one day, whatever the hour.
+        QDateTime b = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        b.setTime(QTime(std::min(b.time().hour(), 22), b.time().minute()));
+        base = b;
+        QDir().mkpath(t.file(QStringLiteral("1")));
+        const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
+        t.write(QStringLiteral("config1.ini"),
+                Rec().text(0, 16, "00").b +
+                    Rec()
+                        .text(0, 16, "Sala")
+                        .num(24, STT)
+                        .num(34, limit(18), 4)
+                        .num(38, limit(22), 4)
+                        .num(130, 1)
+                        .num(138, 5)
+                        .b);
+        capture = t.file(QStringLiteral("1/") + base.toString(QStringLiteral("dd-MM-yyyy")) +
+                         QStringLiteral("-00.log"));
+        append(capture,
+               "Hora  Sala (\xBA"
+               "C)\r\n");
+    }
+    ~Plant() { PQfinish(conn); }
+    std::string rows(const std::string &sql) const
+    {
+        std::string text;
+        PGresult *r = PQexec(conn, sql.c_str());
+        if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
+            text = std::string("!") + state;
+        for (int i = 0; i < PQntuples(r); ++i)
+            for (int f = 0; f < PQnfields(r); ++f)
+                text += (PQgetisnull(r, i, f) ? "NULL" : PQgetvalue(r, i, f)) +
+                    std::string(f + 1 < PQnfields(r) ? "|" : "\n");
+        PQclear(r);
+        return text;
+    }
+    // Lines of these readings, one every 10 s after the last written.
+    void add(std::initializer_list<double> values)
+    {
+        QByteArray text;
+        for (const double v : values) {
+            text += base.addSecs(10 * written++)
+                        .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
+                        .toLatin1() +
+                "  " + QByteArray::number(v).replace('.', ',') + "\r\n";
+        }
+        append(capture, text);
+    }
+    void archive() const
+    {
+        EXPECT_EQ(runProgram(archivo,
+                             {QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                              QStringLiteral("norte"), QStringLiteral("--zona"),
+                              QStringLiteral("UTC"), t.file(QStringLiteral("1"))})
+                      .first,
+                  0);
+    }
+    // The rules file; ana is told by mail, luis by webhook.
+    QString rules(const char *rule) const
+    {
+        t.write(QStringLiteral("avisos.conf"),
+                QByteArray("[correo]\nservidor = smtp://127.0.0.1:2525\nremitente = "
+                           "avisos@example.org\n[destinatario ana]\ncorreo = ana@example.org\n"
+                           "[destinatario luis]\nwebhook = http://127.0.0.1:9/avisos\n") +
+                    rule);
+        return t.file(QStringLiteral("avisos.conf"));
+    }
+    // Each alarm: condition, rule, start and end as line numbers, extreme, limit.
+    std::string alarms() const
+    {
+        const std::string b = std::to_string(base.toSecsSinceEpoch());
+        return rows("SELECT condicion, regla, (extract(epoch FROM inicio)::bigint - " + b +
+                    ") / 10, coalesce(((extract(epoch FROM fin)::bigint - " + b +
+                    ") / 10)::text, '-'), extremo, limite FROM climalog.aviso ORDER BY inicio");
+    }
+    // Each notification: event, line number, recipient, channel, address.
+    std::string notices() const
+    {
+        const std::string b = std::to_string(base.toSecsSinceEpoch());
+        return rows("SELECT suceso, (extract(epoch FROM instante)::bigint - " + b +
+                    ") / 10, destinatario, canal, direccion FROM climalog.salida ORDER BY "
+                    "instante, suceso, destinatario");
+    }
+    bool waitFor(const std::function<bool()> &done, int ms = 30000) const
+    {
+        QElapsedTimer waited;
+        for (waited.start(); !done(); QThread::msleep(50))
+            if (waited.elapsed() > ms)
+                return false;
+        return true;
+    }
+    // The line number judged up to.
+    int judged() const
+    {
+        const std::string b = std::to_string(base.toSecsSinceEpoch());
+        const std::string r = rows("SELECT (extract(epoch FROM hasta)::bigint - " + b +
+                                   ") / 10 FROM climalog.avisos_puerto");
+        return r.empty() || r[0] == '!' ? -1 : std::stoi(r);
+    }
+
+    PGconn *conn = nullptr;
+    TempFolder t;
+    QDateTime base;
+    QString capture;
+    int written = 0;
+};
+
+const char *const salas = "[regla salas]\ncondiciones = alto, bajo\ndestinatarios = ana, luis\n";
+
+struct Running {
+    Running(const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(role));
+        p.setProcessEnvironment(env);
+        p.start(avisos, args);
+        p.waitForStarted();
+    }
+    ~Running()
+    {
+        p.kill();
+        p.waitForFinished();
+    }
+    bool said(const char *text)
+    {
+        p.waitForReadyRead(20);
+        out += QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        return out.contains(QString::fromUtf8(text));
+    }
+    QProcess p;
+    QString out;
+};
+
+} // namespace
+
+// A line above the maximum: one alarm from its instant to that of the first
+// line inside again, its farthest value and the limit, and a notification
+// per recipient for each; judged again, nothing more. An alarm still active
+// is not raised again by the next run, and ends with its line.
+TEST(Program, AlarmAndItsNotificationsOnce)
+{
+    Plant plant;
+    const QStringList once{QStringLiteral("--una-vez"), QStringLiteral("--reglas"),
+                           plant.rules(salas)};
+    plant.add({21, 21, 23.5, 24, 22, 21});
+    plant.archive();
+    const auto [code, said] = runProgram(avisos, once, role);
+    EXPECT_EQ(code, 0) << said.toStdString();
+    EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\n");
+    EXPECT_EQ(plant.notices(),
+              "alta|2|ana|correo|ana@example.org\n"
+              "alta|2|luis|webhook|http://127.0.0.1:9/avisos\n"
+              "fin|4|ana|correo|ana@example.org\n"
+              "fin|4|luis|webhook|http://127.0.0.1:9/avisos\n");
+    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
+
+    plant.add({17.5, 17});
+    plant.archive();
+    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    plant.add({16.5});
+    plant.archive();
+    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    plant.add({18});
+    plant.archive();
+    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\nbajo|salas|6|9|16.5|18\n");
+    EXPECT_EQ(plant.rows("SELECT suceso, count(*) FROM climalog.salida GROUP BY 1 ORDER BY 1"),
+              "alta|4\nfin|4\n");
+}
+
+// Killed at random moments while lines arrive, and started again each time:
+// in the end every alarm once, none missed, each notification once.
+TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
+{
+    Plant plant;
+    const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
+    std::mt19937 random(20261209);
+    std::string expected;
+    for (int round = 0; round < 8; ++round) {
+        Running program(args);
+        // Each round: 3 alarms of 4 lines above the maximum, 6 inside between.
+        for (int k = 0; k < 3; ++k) {
+            const int first = plant.written;
+            plant.add({21, 21, 21, 21, 21, 21, 23, 24, 25, 23});
+            expected += "alto|salas|" + std::to_string(first + 6) + "|" +
+                std::to_string(first + 10) + "|25|22\n";
+        }
+        plant.archive();
+        QThread::msleep(random() % 1500);
+        ::kill(static_cast<pid_t>(program.p.processId()), SIGKILL);
+    }
+    plant.add({21});
+    plant.archive();
+    {
+        Running program(args);
+        EXPECT_TRUE(plant.waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
+            << plant.judged();
+    }
+    EXPECT_EQ(plant.alarms(), expected);
+    EXPECT_EQ(plant.rows("SELECT count(*), count(DISTINCT (aviso, suceso, destinatario)) FROM "
+                         "climalog.salida"),
+              "96|96\n");
+}
+
+// Two programs: one works, the other waits; the working one killed, the
+// other judges the next lines within 10 s; SIGTERM ends it cleanly.
+TEST(Program, StandbyTakesOver)
+{
+    Plant plant;
+    const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
+    auto first = std::make_unique<Running>(args);
+    EXPECT_TRUE(plant.waitFor([&] { return first->said("Vigilando"); }))
+        << first->out.toStdString();
+    Running second(args);
+    EXPECT_TRUE(plant.waitFor([&] { return second.said("En espera"); }))
+        << second.out.toStdString();
+    plant.add({21, 23, 21});
+    plant.archive();
+    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
+        << plant.alarms();
+    ::kill(static_cast<pid_t>(first->p.processId()), SIGKILL);
+    first.reset();
+    plant.add({24, 21});
+    plant.archive();
+    EXPECT_TRUE(plant.waitFor(
+        [&] { return plant.alarms() == "alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n"; }, 10000))
+        << plant.alarms();
+    ::kill(static_cast<pid_t>(second.p.processId()), SIGTERM);
+    EXPECT_TRUE(second.p.waitForFinished(10000));
+    EXPECT_EQ(second.p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.p.exitCode(), 0);
+    EXPECT_TRUE(second.said("Terminado.")) << second.out.toStdString();
+}
+
+// A bad rules file: refused at the start with its line and why; on SIGHUP,
+// the rules in force kept; a good one then taken.
+TEST(Program, BadRulesFileAndSighup)
+{
+    Plant plant;
+    const QString file = plant.rules("[regla r]\ncondiciones = alto\nretardo = pronto\n");
+    const auto [code, said] = runProgram(avisos, {QStringLiteral("--reglas"), file}, role);
+    EXPECT_EQ(code, 2);
+    const std::string why = ":10: «retardo» son segundos (o un número y «s», «min» o «h»), "
+                            "hasta una semana\n";
+    EXPECT_EQ(said.toStdString(), file.toStdString() + why);
+
+    plant.rules(salas);
+    Running program({QStringLiteral("--reglas"), file});
+    EXPECT_TRUE(plant.waitFor([&] { return program.said("Vigilando"); }));
+    plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = nadie\n");
+    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
+    EXPECT_TRUE(plant.waitFor([&] { return program.said("siguen en vigor"); }))
+        << program.out.toStdString();
+    EXPECT_TRUE(program.out.contains(
+        QString::fromStdString(file.toStdString() +
+                               ":10: destinatario desconocido «nadie»: falta su [destinatario "
+                               "nadie]: siguen en vigor las reglas anteriores.")))
+        << program.out.toStdString();
+    plant.add({21, 23, 21});
+    plant.archive();
+    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
+        << plant.alarms();
+
+    plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = ana\n");
+    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
+    EXPECT_TRUE(plant.waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
+    plant.add({24, 21});
+    plant.archive();
+    EXPECT_TRUE(plant.waitFor([&] {
+        return plant.alarms() == "alto|salas|1|2|23|22\nalto|camaras|3|4|24|22\n";
+    })) << plant.alarms();
+    EXPECT_EQ(plant.rows("SELECT destinatario, suceso FROM climalog.salida s JOIN climalog.aviso "
+                         "a ON a.id = s.aviso WHERE a.regla = 'camaras' ORDER BY 2"),
+              "ana|alta\nana|fin\n");
+}
