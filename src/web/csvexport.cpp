@@ -26,6 +26,37 @@ std::vector<std::string> columnNames(const std::vector<SeriesInfo> &series)
 
 } // namespace
 
+std::string csvText(const std::string &text)
+{
+    // A text cell that a spreadsheet would take for a formula starts with
+    // an apostrophe, as spreadsheets' own exports write it.
+    const std::string cell =
+        !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos
+        ? '\'' + text
+        : text;
+    if (cell.find_first_of(";,\"\r\n") == std::string::npos)
+        return cell;
+    std::string quoted = "\"";
+    for (const char c : cell)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
+std::string csvNumber(double v, bool comma)
+{
+    // The shortest text that reads back to the same value.
+    char text[32];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    if (comma)
+        std::replace(text, r.ptr, '.', ',');
+    return std::string(text, r.ptr);
+}
+
+std::string csvEncode(const std::string &utf8, bool toUtf8)
+{
+    return toUtf8 ? utf8 : cp1252::encode(QString::fromStdString(utf8));
+}
+
 CsvWriter::CsvWriter(CsvFormat format, const std::vector<SeriesInfo> &series)
     : format_(format), separator_(format.comma ? ';' : ','), names_(columnNames(series))
 {
@@ -36,7 +67,7 @@ CsvWriter::CsvWriter(CsvFormat format, const std::vector<SeriesInfo> &series)
 
 std::string CsvWriter::encode(const std::string &utf8) const
 {
-    return format_.utf8 ? utf8 : cp1252::encode(QString::fromStdString(utf8));
+    return csvEncode(utf8, format_.utf8);
 }
 
 std::string CsvWriter::header() const
@@ -44,20 +75,7 @@ std::string CsvWriter::header() const
     std::string out = "Hora";
     for (const std::string &n : names_) {
         out += separator_;
-        // A text cell that a spreadsheet would take for a formula starts
-        // with an apostrophe, as spreadsheets' own exports write it.
-        const std::string cell =
-            !n.empty() && std::string_view("=+-@\t\r").find(n.front()) != std::string_view::npos
-            ? '\'' + n
-            : n;
-        if (cell.find_first_of(";,\"\r\n") == std::string::npos) {
-            out += cell;
-            continue;
-        }
-        std::string quoted = "\"";
-        for (const char c : cell)
-            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        out += quoted + '"';
+        out += csvText(n);
     }
     return encode(out + "\r\n");
 }
@@ -69,14 +87,8 @@ void CsvWriter::flush(std::string &out)
     out += local_;
     for (std::size_t k = 0; k < cells_.size(); ++k) {
         out += separator_;
-        if (!cells_[k])
-            continue;
-        // The shortest text that reads back to the same value.
-        char text[32];
-        const auto r = std::to_chars(text, text + sizeof text, *cells_[k]);
-        if (format_.comma)
-            std::replace(text, r.ptr, '.', ',');
-        out.append(text, r.ptr);
+        if (cells_[k])
+            out += csvNumber(*cells_[k], format_.comma);
     }
     out += "\r\n";
     hora_ = -1;

@@ -11,6 +11,15 @@
 #include <string>
 #include <vector>
 
+// A text cell: quoted when it holds a separator, a quote or a line end
+// (either separator, so one rule serves both formats); one that begins as
+// a formula would, written as text.
+std::string csvText(const std::string &text);
+// A value in its shortest exact text, with a decimal comma or point.
+std::string csvNumber(double v, bool comma);
+// The file's bytes: UTF-8 as it is, or Windows-1252.
+std::string csvEncode(const std::string &utf8, bool toUtf8);
+
 struct CsvFormat {
     bool utf8 = false;
     bool comma = true;

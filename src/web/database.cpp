@@ -2,6 +2,7 @@
 
 #include "central/connection.h"
 #include "central/names.h"
+#include "web/pgvalues.h"
 
 #include <algorithm>
 #include <charconv>
@@ -11,25 +12,8 @@
 
 namespace {
 
-std::string text(const PGresult *r, int row, int col)
-{
-    return PQgetisnull(r, row, col)
-        ? std::string()
-        : std::string(PQgetvalue(r, row, col), PQgetlength(r, row, col));
-}
-
-template <typename T>
-std::optional<T> number(const PGresult *r, int row, int col)
-{
-    if (PQgetisnull(r, row, col))
-        return std::nullopt;
-    const char *v = PQgetvalue(r, row, col);
-    T out{};
-    const auto res = std::from_chars(v, v + PQgetlength(r, row, col), out);
-    if (res.ec != std::errc())
-        return std::nullopt;
-    return out;
-}
+using web::number;
+using web::text;
 
 // {1,2,3}: the series keys as one array parameter.
 std::string arrayText(const std::vector<int> &keys)
@@ -106,8 +90,8 @@ SeriesInfo seriesRow(const PGresult *r, int i)
 
 namespace web {
 
-Reader::Reader(QString conninfo, int connections)
-    : conninfo_(std::move(conninfo)), most_(connections)
+Reader::Reader(QString conninfo, int connections, bool readOnly)
+    : conninfo_(std::move(conninfo)), most_(connections), readOnly_(readOnly)
 {
 }
 
@@ -124,7 +108,8 @@ Reader::Lease::~Lease()
 }
 
 Reader::Result Reader::run(PGconn *conn, const std::string &sql,
-                           const std::vector<std::string> &params, std::string &error) const
+                           const std::vector<std::string> &params, std::string &error,
+                           QByteArray *state) const
 {
     central::Params values;
     values.values.reserve(params.size());
@@ -133,6 +118,8 @@ Reader::Result Reader::run(PGconn *conn, const std::string &sql,
     Result r = central::exec(conn, sql.c_str(), values);
     if (r.ok())
         return r;
+    if (state)
+        *state = r.state();
     error = central::masked(central::serverText(conn), conninfo_).toStdString();
     return Result();
 }
@@ -145,9 +132,11 @@ PGconn *Reader::open(std::string &error)
         error = why.toStdString();
         return nullptr;
     }
-    // Whatever the role may do, this program's transactions only read; and
-    // no question holds a connection and a thread for more than a minute.
-    if (!run(c.get(), "SET default_transaction_read_only = on", {}, error) ||
+    // Whatever the role may do, this program's transactions only read
+    // (its writes go through their functions on a connection of their
+    // own); and no question holds a connection and a thread for more than
+    // a minute.
+    if ((readOnly_ && !run(c.get(), "SET default_transaction_read_only = on", {}, error)) ||
         !run(c.get(), "SET statement_timeout = '60s'", {}, error))
         return nullptr;
     return c.release();

@@ -50,13 +50,34 @@ struct Reading {
     std::optional<double> valor;
 };
 
+// One alarm as the page shows it: where, what, when (ms since the epoch),
+// its values and who acknowledged or silenced it.
+struct Alarm {
+    std::int64_t id = 0;
+    std::string estacion, zona, puerto, columna, unidad, condicion, regla;
+    std::int64_t inicio = 0;
+    std::optional<std::int64_t> fin; // none: active
+    std::optional<double> extremo, limite;
+    std::string reconocidoPor, comentario, silenciadoPor;
+    std::optional<std::int64_t> reconocido, silenciadoHasta;
+};
+
+// One alarm of the history's CSV: its times already as the station's
+// wall-clock texts.
+struct AlarmLine {
+    std::string estacion, puerto, columna, condicion, regla, inicio, fin;
+    std::optional<double> extremo, limite;
+    std::string reconocidoPor, reconocido, comentario, silenciadoPor, silenciadoHasta;
+};
+
 namespace web {
 
 class Reader {
 public:
     // `conninfo`: a postgresql:// address or key=value text; empty: the
-    // PG* variables.
-    Reader(QString conninfo, int connections);
+    // PG* variables. `readOnly`: every transaction only reads; the one
+    // that sends the page's writes is not.
+    Reader(QString conninfo, int connections, bool readOnly = true);
     ~Reader();
     Reader(const Reader &) = delete;
     Reader &operator=(const Reader &) = delete;
@@ -129,6 +150,30 @@ public:
     static void spanRows(const PGresult *r, std::vector<Span> &rows);
     static void readingRows(const PGresult *r, std::vector<Reading> &rows);
 
+    // The active alarms and those ended lately or not yet acknowledged,
+    // the active first; `now` the server's time, ms.
+    bool alarms(std::vector<Alarm> &rows, std::int64_t &now, std::string &error);
+    // The alarms of `estacion` (empty: all) that overlap [desde, hasta)
+    // (none: open), newest first, at most `most`.
+    bool alarmHistory(const std::string &estacion, std::optional<std::int64_t> desde,
+                      std::optional<std::int64_t> hasta, int most, std::vector<Alarm> &rows,
+                      std::string &error);
+    // The same, oldest first, every one: see alarmLines.
+    std::unique_ptr<Stream> alarmHistoryLines(const std::string &estacion,
+                                              std::optional<std::int64_t> desde,
+                                              std::optional<std::int64_t> hasta,
+                                              std::string &error);
+    static void alarmLines(const PGresult *r, std::vector<AlarmLine> &rows);
+
+    // The page's two writes, through the schema's functions. Done; Refused:
+    // no such alarm, or already acknowledged; Invalid: the database refused
+    // the values (`error` says why); Standby: the database only reads (a
+    // standby, and no primary named); Failed: the database failed.
+    enum class Write { Done, Refused, Invalid, Standby, Failed };
+    Write acknowledge(std::int64_t aviso, const std::string &user, const std::string &comment,
+                      std::string &error);
+    Write silence(std::int64_t aviso, const std::string &user, int minutes, std::string &error);
+
     // Stops the statements running on lent connections: the program is
     // ending and must not wait for a long plot or export.
     void cancelAll();
@@ -147,10 +192,12 @@ private:
     // A statement with text parameters; null when it failed, with the
     // server's message (passwords hidden) in `error`.
     Result run(PGconn *conn, const std::string &sql, const std::vector<std::string> &params,
-               std::string &error) const;
+               std::string &error, QByteArray *state = nullptr) const;
+    Write write(const std::string &sql, const std::vector<std::string> &params, std::string &error);
 
     const QString conninfo_;
     const int most_;
+    const bool readOnly_;
     std::mutex mutex_;
     std::condition_variable freed_;
     std::vector<PGconn *> idle_;

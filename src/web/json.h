@@ -50,6 +50,15 @@ inline void text(std::string &out, std::string_view s)
     out += '"';
 }
 
+// A text, or null when there is none (nobody logged in).
+inline void textOrNull(std::string &out, std::string_view s)
+{
+    if (s.empty())
+        out += "null";
+    else
+        text(out, s);
+}
+
 // A device's limits are single precision: their shortest text as a float
 // is the one the user typed ("21.9", not 21.899999618530273).
 template <typename Real>

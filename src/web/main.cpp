@@ -1,5 +1,6 @@
-// climalog-web: serves the page of every station's readings, warnings and
-// plots from the central database, which it only reads.
+// climalog-web: serves the page of every station's readings, warnings,
+// alarms and plots from the central database, which it only reads but for
+// the alarms' acknowledgements and silences.
 #include "central/connection.h"
 #include "web/database.h"
 #include "web/options.h"
@@ -112,7 +113,14 @@ int serve(const WebOptions &o)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    WebServer server(o, std::move(table), db);
+    if (!o.primary.isEmpty())
+        say(QStringLiteral("Los cambios de la página (reconocer y silenciar avisos) van a %1.")
+                .arg(central::masked(o.primary)),
+            stderr);
+    // The page's writes on connections of their own that may write: to
+    // the primary when the database read is a standby, otherwise to it.
+    web::Reader changes(o.primary.isEmpty() ? o.conninfo : o.primary, 2, false);
+    WebServer server(o, std::move(table), db, changes);
     if (!server.bind(error)) {
         say(error, stderr);
         return 1;
@@ -126,6 +134,7 @@ int serve(const WebOptions &o)
         int signal = 0;
         sigwait(&stopSignals, &signal);
         db.cancelAll();
+        changes.cancelAll();
         std::unique_lock lock(servingMutex);
         do
             server.stop();

@@ -12,7 +12,7 @@ QString webUsage()
         "Uso: climalog-web [postgresql://...] [--escuchar DIRECCION:PUERTO] [--usuarios FICHERO]\n"
         "                  [--certificado FICHERO --clave FICHERO] [--conexiones N] [--sesion "
         "MINUTOS]\n"
-        "                  [--proxy DIRECCION]\n"
+        "                  [--proxy DIRECCION] [--primaria postgresql://...]\n"
         "     climalog-web --usuario NOMBRE [--usuarios FICHERO]\n"
         "Sirve la página web de las lecturas de todas las estaciones, leyendo la base de datos "
         "central.\n"
@@ -32,6 +32,9 @@ QString webUsage()
         "  --proxy DIRECCION         un proxy inverso de confianza en esa dirección: de sus "
         "peticiones se\n"
         "                            toma la dirección del cliente que añade a X-Forwarded-For\n"
+        "  --primaria postgresql://  adónde van los cambios de la página (reconocer y silenciar "
+        "avisos)\n"
+        "                            cuando la base de datos que lee es una réplica\n"
         "  --usuario NOMBRE          añade el usuario o cambia su contraseña, que pide dos veces, "
         "y termina\n");
 }
@@ -150,6 +153,8 @@ WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, W
             o.certificate = args[++i];
         else if (a == QLatin1String("--clave") && hasValue)
             o.key = args[++i];
+        else if (a == QLatin1String("--primaria") && hasValue)
+            o.primary = args[++i];
         else if (a == QLatin1String("--usuario") && hasValue)
             o.user = args[++i];
         else if (a == QLatin1String("--proxy") && hasValue) {

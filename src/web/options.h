@@ -7,6 +7,9 @@
 
 struct WebOptions {
     QString conninfo; // a postgresql:// address; empty: the PG* variables
+    // Where the page's writes go when `conninfo` is a standby; empty: the
+    // database it reads.
+    QString primary;
     QString host = QStringLiteral("127.0.0.1"); // the address to listen on
     int port = 8080; // 0: any free port, printed at the start
     QString users; // the users file

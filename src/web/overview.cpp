@@ -91,10 +91,7 @@ std::string overviewJson(const std::string &series, std::int64_t now, const std:
     out += "{\"ahora\":";
     json::number(out, now);
     out += ",\"usuario\":";
-    if (user.empty())
-        out += "null";
-    else
-        json::text(out, user);
+    json::textOrNull(out, user);
     out += ",\"series\":";
     out += series;
     out += '}';

@@ -92,19 +92,21 @@ bool seriesList(const Map &m, std::vector<int> &out, std::string &error)
     }
 }
 
+bool dateOf(const char *name, const std::string &text, std::int64_t &out, std::string &error)
+{
+    if (instant(text, out))
+        return true;
+    error = std::string("La fecha de «") + name + "» no es válida: " + quoted(text) +
+        ". Escríbala como 2026-12-07T14:00:00Z.";
+    return false;
+}
+
 bool range(const Map &m, std::int64_t &desde, std::int64_t &hasta, std::string &error)
 {
     std::string from, to;
-    if (!required(m, "desde", from, error) || !required(m, "hasta", to, error))
+    if (!required(m, "desde", from, error) || !required(m, "hasta", to, error) ||
+        !dateOf("desde", from, desde, error) || !dateOf("hasta", to, hasta, error))
         return false;
-    for (const auto &[name, text, out] :
-         {std::tuple{"desde", &from, &desde}, std::tuple{"hasta", &to, &hasta}}) {
-        if (!instant(*text, *out)) {
-            error = std::string("La fecha de «") + name + "» no es válida: " + quoted(*text) +
-                ". Escríbala como 2026-12-07T14:00:00Z.";
-            return false;
-        }
-    }
     if (hasta <= desde) {
         error = "El intervalo está vacío: «hasta» debe ser posterior a «desde».";
         return false;
@@ -129,6 +131,56 @@ bool choice(const Map &m, const char *name, const char *yes, const char *no, boo
     error = std::string("El parámetro «") + name + "» debe ser «" + yes + "» o «" + no + "», no " +
         quoted(it->second) + ".";
     return false;
+}
+
+// Either end of a history's range, when given.
+bool openRange(const Map &m, History &out, std::string &error)
+{
+    for (const auto &[name, end] :
+         {std::pair{"desde", &out.desde}, std::pair{"hasta", &out.hasta}}) {
+        const auto it = m.find(name);
+        std::int64_t ms = 0;
+        if (it == m.end())
+            end->reset();
+        else if (!dateOf(name, it->second, ms, error))
+            return false;
+        else
+            *end = ms;
+    }
+    if (out.desde && out.hasta && *out.hasta <= *out.desde) {
+        error = "El intervalo está vacío: «hasta» debe ser posterior a «desde».";
+        return false;
+    }
+    return true;
+}
+
+bool station(const Map &m, std::string &out, std::string &error)
+{
+    const auto it = m.find("estacion");
+    out = it == m.end() ? std::string() : it->second;
+    // The database takes UTF-8 only; a name is never that long.
+    if (out.size() <= 200 && QString::fromUtf8(out).toUtf8().toStdString() == out)
+        return true;
+    error = "El nombre de la estación no es válido: " + quoted(out) + ".";
+    return false;
+}
+
+// The body's fields all known, "aviso" among them, a positive number.
+bool alarmBody(const body::Object &b, std::initializer_list<const char *> names,
+               std::int64_t &aviso, std::string &error)
+{
+    for (const auto &[key, value] : b)
+        if (std::none_of(names.begin(), names.end(), [&](const char *n) { return key == n; })) {
+            error = "Campo desconocido: " + quoted(key) + ".";
+            return false;
+        }
+    const auto it = b.find("aviso");
+    if (it == b.end() || it->second.isText || it->second.number < 1) {
+        error = "Falta el aviso: «aviso» debe ser su número.";
+        return false;
+    }
+    aviso = it->second.number;
+    return true;
 }
 
 } // namespace
@@ -198,6 +250,57 @@ bool exportCsv(const Map &m, Export &out, std::string &error)
         seriesList(m, out.series, error) && range(m, out.desde, out.hasta, error) &&
         choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
         choice(m, "decimal", "coma", "punto", out.comma, error);
+}
+
+bool history(const Map &m, History &out, std::string &error)
+{
+    return known(m, {"estacion", "desde", "hasta"}, error) && station(m, out.estacion, error) &&
+        openRange(m, out, error);
+}
+
+bool historyCsv(const Map &m, History &out, std::string &error)
+{
+    return known(m, {"estacion", "desde", "hasta", "codificacion", "decimal"}, error) &&
+        station(m, out.estacion, error) && openRange(m, out, error) &&
+        choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
+        choice(m, "decimal", "coma", "punto", out.comma, error);
+}
+
+bool acknowledge(const body::Object &b, Acknowledge &out, std::string &error)
+{
+    if (!alarmBody(b, {"aviso", "comentario"}, out.aviso, error))
+        return false;
+    const auto it = b.find("comentario");
+    if (it != b.end() && !it->second.isText) {
+        error = "El comentario debe ser un texto.";
+        return false;
+    }
+    out.comentario = it == b.end() ? std::string() : it->second.text;
+    // Characters, not bytes: each one's first byte is not a continuation.
+    const auto length = std::count_if(out.comentario.begin(), out.comentario.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    });
+    if (length > longestComment) {
+        error = "El comentario es demasiado largo: como mucho " + std::to_string(longestComment) +
+            " caracteres.";
+        return false;
+    }
+    return true;
+}
+
+bool silence(const body::Object &b, Silence &out, std::string &error)
+{
+    if (!alarmBody(b, {"aviso", "minutos"}, out.aviso, error))
+        return false;
+    const auto it = b.find("minutos");
+    if (it == b.end() || it->second.isText || it->second.number < 1 ||
+        it->second.number > mostMinutes) {
+        error = "«minutos» debe ser un número entre 1 y " + std::to_string(mostMinutes) +
+            " (una semana).";
+        return false;
+    }
+    out.minutos = static_cast<int>(it->second.number);
+    return true;
 }
 
 } // namespace params

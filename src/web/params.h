@@ -3,8 +3,11 @@
 // A request that fails gets the Spanish message for its 400 answer.
 #pragma once
 
+#include "web/body.h"
+
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +31,35 @@ struct Export {
     bool comma = true; // decimal comma; otherwise point
 };
 
+// The alarms' history: of one station or all, those that overlap the
+// range (either end may be left open); as CSV, in the export's formats.
+struct History {
+    std::string estacion; // empty: every station
+    std::optional<std::int64_t> desde, hasta;
+    bool utf8 = false;
+    bool comma = true;
+};
+
+// The page's writes, from their JSON bodies.
+constexpr int longestComment = 2000; // characters
+constexpr int mostMinutes = 10080; // a week
+struct Acknowledge {
+    std::int64_t aviso = 0;
+    std::string comentario;
+};
+struct Silence {
+    std::int64_t aviso = 0;
+    int minutos = 0;
+};
+
 // False with `error` set.
 bool none(const Map &m, std::string &error);
 bool plot(const Map &m, Plot &out, std::string &error);
 bool exportCsv(const Map &m, Export &out, std::string &error);
+bool history(const Map &m, History &out, std::string &error);
+bool historyCsv(const Map &m, History &out, std::string &error);
+bool acknowledge(const body::Object &b, Acknowledge &out, std::string &error);
+bool silence(const body::Object &b, Silence &out, std::string &error);
 
 // Buckets of whole minutes, or of whole hours past an hour, starting on the
 // clock's minute or hour, at most as many as asked for: the archive answers

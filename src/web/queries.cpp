@@ -1,6 +1,7 @@
 // The requests that read the archive: the overview, plots and exports.
 #include "web/server.h"
 
+#include "web/alarmreplies.h"
 #include "web/csvexport.h"
 #include "web/gzip.h"
 #include "web/overview.h"
@@ -266,5 +267,58 @@ void WebServer::exportCsv(const httplib::Request &req, httplib::Response &res)
             *rows, sink, out, web::Reader::readingRows,
             [&](const std::vector<Reading> &block, std::string &o) { csv.add(block, o); }, cut,
             [&](std::string &o) { csv.finish(o); });
+    });
+}
+
+namespace {
+
+// A history's JSON holds this many alarms at most; its CSV, all of them.
+constexpr int historyRows = 1000;
+
+} // namespace
+
+void WebServer::alarmHistory(const httplib::Request &req, httplib::Response &res)
+{
+    params::History p;
+    if (!accepted(req, res, params::history, p))
+        return;
+    std::vector<Alarm> rows;
+    std::string error;
+    // One more than shown tells whether the list is whole.
+    if (!db_.alarmHistory(p.estacion, p.desde, p.hasta, historyRows + 1, rows, error)) {
+        unavailable(res, error);
+        return;
+    }
+    const bool complete = rows.size() <= historyRows;
+    if (!complete)
+        rows.resize(historyRows);
+    res.set_content(historyJson(rows, complete), "application/json; charset=utf-8");
+}
+
+void WebServer::alarmCsv(const httplib::Request &req, httplib::Response &res)
+{
+    params::History p;
+    if (!accepted(req, res, params::historyCsv, p))
+        return;
+    std::string error;
+    const auto rows = firstBlock(db_.alarmHistoryLines(p.estacion, p.desde, p.hasta, error), error);
+    if (!rows) {
+        unavailable(res, error);
+        return;
+    }
+    res.set_header("Content-Disposition", "attachment; filename=\"avisos.csv\"");
+    const std::string type = p.utf8 ? "text/csv; charset=utf-8" : "text/csv; charset=windows-1252";
+    res.set_chunked_content_provider(type, [rows, p](std::size_t, httplib::DataSink &sink) {
+        const AlarmCsv csv(CsvFormat{p.utf8, p.comma});
+        std::string out = csv.header();
+        const auto cut = [&](const std::string &error) {
+            log("Exportación de avisos cortada: " + error);
+            const std::string last = out + csv.cut();
+            sink.write(last.data(), last.size());
+        };
+        return sendBlocks<AlarmLine>(
+            *rows, sink, out, web::Reader::alarmLines,
+            [&](const std::vector<AlarmLine> &block, std::string &o) { csv.add(block, o); }, cut,
+            [](std::string &) {});
     });
 }

@@ -61,7 +61,9 @@ std::string escapeHtml(const std::string &s)
     return out;
 }
 
-std::string sessionCookie(const httplib::Request &req)
+} // namespace
+
+std::string WebServer::sessionCookie(const httplib::Request &req)
 {
     std::vector<std::string> headers;
     for (std::size_t i = 0; i < req.get_header_value_count("Cookie"); ++i)
@@ -69,12 +71,11 @@ std::string sessionCookie(const httplib::Request &req)
     return requests::cookie(headers, cookieName);
 }
 
-} // namespace
-
-WebServer::WebServer(const WebOptions &options, users::Table users, web::Reader &db)
-    : options_(options), db_(db), users_(std::make_shared<const users::Table>(std::move(users))),
-      required_(!users_->empty()), usersStamp_(users::stamp(options.users)),
-      usersExposure_(users::exposure(options.users)),
+WebServer::WebServer(const WebOptions &options, users::Table users, web::Reader &db,
+                     web::Reader &writes)
+    : options_(options), db_(db), writes_(writes), localToken_(randomToken()),
+      users_(std::make_shared<const users::Table>(std::move(users))), required_(!users_->empty()),
+      usersStamp_(users::stamp(options.users)), usersExposure_(users::exposure(options.users)),
       sessions_(std::chrono::minutes(options.sessionMinutes))
 {
     for (const QString &name : QDir(pageFolder).entryList(QDir::Files, QDir::Name)) {
@@ -311,6 +312,7 @@ void WebServer::routes()
         if (allowed(req, res, user))
             exportCsv(req, res);
     });
+    alarmRoutes();
 
     s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty())

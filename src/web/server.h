@@ -1,6 +1,6 @@
 // The web program's HTTP side: the page and its files, login and sessions,
-// the overview, plot and export requests, each request checked before it
-// reaches the database. Each connection is served by a thread of its own
+// the overview, plot and export requests, the alarms and the page's two
+// writes, each request checked before it reaches the database. Each connection is served by a thread of its own
 // (Workers); the database connections are shared among them.
 #pragma once
 
@@ -29,7 +29,9 @@ struct Response;
 
 class WebServer {
 public:
-    WebServer(const WebOptions &options, users::Table users, web::Reader &db);
+    // `writes`: the connection the page's writes go through (the primary's
+    // when `db` is a standby).
+    WebServer(const WebOptions &options, users::Table users, web::Reader &db, web::Reader &writes);
     ~WebServer();
 
     // Takes the address and port; false with a Spanish message.
@@ -46,6 +48,7 @@ private:
         std::string type, body;
     };
     void routes();
+    static std::string sessionCookie(const httplib::Request &req);
     // The user of the request's session: empty when nobody needs to log in;
     // none when a login is needed and the request has no valid session.
     std::optional<std::string> who(const httplib::Request &req);
@@ -70,8 +73,26 @@ private:
     bool knownSeries(const std::vector<int> &keys, std::vector<SeriesInfo> &rows,
                      httplib::Response &res);
 
+    // The alarms (alarmrequests.cpp).
+    void alarmRoutes();
+    // The write token of the request's session: the program's own when
+    // nobody needs to log in; empty when it has none.
+    std::string writeToken(const httplib::Request &req);
+    // A write may go ahead: a session, its token in the request's header,
+    // a JSON body; otherwise answered (401, 403, 400) and false.
+    bool writeAllowed(const httplib::Request &req, httplib::Response &res, std::string &user);
+    void alarms(httplib::Response &res, const std::string &user, const std::string &token);
+    void alarmHistory(const httplib::Request &req, httplib::Response &res);
+    void alarmCsv(const httplib::Request &req, httplib::Response &res);
+    void acknowledge(const httplib::Request &req, httplib::Response &res, const std::string &user);
+    void silence(const httplib::Request &req, httplib::Response &res, const std::string &user);
+
     const WebOptions options_;
     web::Reader &db_;
+    web::Reader &writes_;
+    // The write token of the page when nobody needs to log in: only this
+    // machine's pages can read it.
+    const std::string localToken_;
     // The users as last read; once any user was known, a login is needed
     // even if the file is emptied, so the page never opens by itself.
     std::mutex usersMutex_;

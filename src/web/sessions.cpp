@@ -7,18 +7,31 @@
 
 #include <arpa/inet.h>
 
-std::string Sessions::open(const std::string &user, Clock::time_point now)
+std::string randomToken()
 {
     unsigned char bytes[32];
     randombytes_buf(bytes, sizeof bytes);
     char hex[2 * sizeof bytes + 1];
     sodium_bin2hex(hex, sizeof hex, bytes, sizeof bytes);
+    return hex;
+}
+
+std::string Sessions::open(const std::string &user, Clock::time_point now)
+{
+    const std::string token = randomToken();
     std::lock_guard lock(mutex_);
     // Expired sessions go whenever a new one comes, so the table stays as
     // small as the number of people using the page.
     std::erase_if(open_, [now](const auto &e) { return e.second.expires <= now; });
-    open_[hex] = Entry{user, now + life_};
-    return hex;
+    open_[token] = Entry{user, randomToken(), now + life_};
+    return token;
+}
+
+std::string Sessions::writeToken(const std::string &token, Clock::time_point now)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = open_.find(token);
+    return it == open_.end() || it->second.expires <= now ? std::string() : it->second.write;
 }
 
 std::optional<std::string> Sessions::user(const std::string &token, Clock::time_point now)

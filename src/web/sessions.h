@@ -1,6 +1,7 @@
 // Who has entered: a random token per login, sent back in a cookie the
-// page's scripts cannot read, valid for a while; and the brake on guessing,
-// a wait that grows with each wrong password from one address.
+// page's scripts cannot read, valid for a while, with a second one the page
+// reads and sends with each of its writes; and the brake on guessing, a
+// wait that grows with each wrong password from one address.
 #pragma once
 
 #include <chrono>
@@ -8,6 +9,9 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+
+// 64 hexadecimal digits from the system's random source.
+std::string randomToken();
 
 class Sessions {
 public:
@@ -19,6 +23,10 @@ public:
     std::string open(const std::string &user, Clock::time_point now = Clock::now());
     // The user of a token still valid.
     std::optional<std::string> user(const std::string &token, Clock::time_point now = Clock::now());
+    // The session's write token, given to its page only: another site can
+    // make the browser send the cookie, never read this. Empty when the
+    // session is not valid.
+    std::string writeToken(const std::string &token, Clock::time_point now = Clock::now());
     void close(const std::string &token);
     // Ends every session of `user`: removed, or given another password.
     // How many there were.
@@ -26,7 +34,7 @@ public:
 
 private:
     struct Entry {
-        std::string user;
+        std::string user, write;
         Clock::time_point expires;
     };
     const std::chrono::seconds life_;

@@ -1,15 +1,16 @@
-// The page's modules that need no page: its texts, marks, counts and plot
-// points, under Node's own test runner (node --test). Each table's rows
+// The page's modules that need no page: its texts, marks, counts, plot
+// points and the alarms panel's rows and history parameters, under Node's own test runner (node --test). Each table's rows
 // are worked out by hand from what the page must show.
 import assert from 'node:assert/strict';
 import {test} from 'node:test';
 
+import * as avisos from '../../src/web/page/avisos.js';
 import * as formatos from '../../src/web/page/formatos.js';
 import * as marcas from '../../src/web/page/marcas.js';
 import * as peticiones from '../../src/web/page/peticiones.js';
 import * as series from '../../src/web/page/series.js';
 
-const app = {...formatos, ...marcas, ...peticiones, ...series};
+const app = {...avisos, ...formatos, ...marcas, ...peticiones, ...series};
 
 const utc = (y, mo, d, h, mi, s = 0) => Date.UTC(y, mo - 1, d, h, mi, s);
 const ahora = utc(2026, 12, 7, 13, 3, 9);
@@ -191,4 +192,62 @@ test('each column in its plot, the plots in the desktop viewer\'s order', () => 
                            ['entradas', 3]]);
   assert.equal(app.etiqueta({estacion: 'nave', puerto: '/1', columna: 'Sala (ºC)'}, true), 'nave - puerto /1 - Sala (ºC)');
   assert.equal(app.iso(1765112589.4996), '2025-12-07T13:03:09.500Z');
+});
+
+test('the alarms panel: active first, each row in its station\'s time', () => {
+  const aviso = extra => ({id: 1, estacion: 'nave', zona: 'Europe/Madrid', puerto: '1', columna: 'Sala (ºC)', unidad: 'ºC',
+                           condicion: 'alto', inicio: ahora - 60 * min, fin: null, extremo: 25.5, limite: 22,
+                           reconocido: null, reconocido_por: '', silenciado_hasta: null, ...extra});
+  const lista = [
+    aviso({id: 1, inicio: ahora - 300 * min, fin: ahora - 200 * min}),
+    aviso({id: 2, inicio: ahora - 90 * min}),
+    aviso({id: 3, inicio: ahora - 500 * min, fin: ahora - 10 * min}),
+    aviso({id: 4, inicio: ahora - 5 * min}),
+    aviso({id: 5, inicio: ahora - 90 * min}),
+  ];
+  assert.deepEqual(app.ordena(lista).map(a => a.id), [4, 5, 2, 3, 1]);
+  assert.deepEqual(lista.map(a => a.id), [1, 2, 3, 4, 5], 'the answer itself is left as it came');
+  assert.equal(app.cabeza(lista), '3 activos, 5 sin reconocer.');
+  assert.equal(app.cabeza([aviso({reconocido: ahora})]), '1 activo, 0 sin reconocer.');
+  assert.equal(app.cabeza([]), 'Ningún aviso activo ni reciente.');
+
+  const estados = [
+    ['active, nobody has seen it', aviso({}), 'Activo · sin reconocer', ['activo', 'sinreconocer']],
+    ['ended, acknowledged', aviso({fin: ahora - min, reconocido: ahora - 2 * min, reconocido_por: 'ana'}),
+     'Terminado · reconocido por ana el 07-12-2026 14:01:09', ['terminado']],
+    ['silenced for a while yet', aviso({silenciado_hasta: ahora + 1000}),
+     'Activo · sin reconocer · silenciado hasta 07-12-2026 14:03:10', ['activo', 'sinreconocer', 'silenciado']],
+    ['a silence that has ended', aviso({silenciado_hasta: ahora}), 'Activo · sin reconocer', ['activo', 'sinreconocer']],
+  ];
+  for (const [name, a, texto, clases] of estados)
+    assert.deepEqual(app.estadoAviso(a, ahora), {texto, clases}, name);
+
+  const filas = [
+    ['above, in Madrid', aviso({}),
+     {estacion: 'nave', puerto: '1', columna: 'Sala (ºC)', condicion: 'Sobre el máximo', inicio: '07-12-2026 13:03:09',
+      fin: '', extremo: '25,5 ºC', limite: '22 ºC'}],
+    ['a stopped port in the Canaries, ended', aviso({estacion: '', zona: 'Atlantic/Canary', columna: '', unidad: '',
+                                                     condicion: 'parada', extremo: null, limite: 600, fin: ahora}),
+     {estacion: '(sin nombre)', puerto: '1', columna: '(el puerto)', condicion: 'Puerto parado', inicio: '07-12-2026 12:03:09',
+      fin: '07-12-2026 13:03:09', extremo: '', limite: '600'}],
+    ['below zero', aviso({condicion: 'bajo', extremo: -0.5, limite: 0}),
+     {estacion: 'nave', puerto: '1', columna: 'Sala (ºC)', condicion: 'Bajo el mínimo', inicio: '07-12-2026 13:03:09',
+      fin: '', extremo: '-0,5 ºC', limite: '0 ºC'}],
+  ];
+  for (const [name, a, want] of filas)
+    assert.deepEqual(app.celdas(a), want, name);
+});
+
+test('the history\'s parameters from its form', () => {
+  const rows = [
+    ['nothing chosen', {estacion: '', desde: '', hasta: ''}, 'Europe/Madrid', {texto: ''}],
+    ['a station and a winter day in its time', {estacion: 'nave', desde: '2026-12-07T14:00', hasta: '2026-12-08T00:00:00'},
+     'Europe/Madrid', {texto: 'estacion=nave&desde=2026-12-07T13%3A00%3A00.000Z&hasta=2026-12-07T23%3A00%3A00.000Z'}],
+    ['a summer start only, in the Canaries', {estacion: '', desde: '2026-07-01T00:00', hasta: ''}, 'Atlantic/Canary',
+     {texto: 'desde=2026-06-30T23%3A00%3A00.000Z'}],
+    ['a name that is no plain word', {estacion: 'a&b=c d', desde: '', hasta: ''}, 'UTC', {texto: 'estacion=a%26b%3Dc+d'}],
+    ['a date that cannot be read', {estacion: '', desde: '', hasta: 'mañana'}, 'UTC', {error: 'La fecha «hasta» no es válida.'}],
+  ];
+  for (const [name, f, zona, want] of rows)
+    assert.deepEqual(app.consulta(f, zona), want, name);
 });

@@ -3,7 +3,8 @@
 PostgreSQL of the test command (scripts/testdb.sh), capture files written by
 the monitor's own capture writer (captura_web) and archived by the real
 climalog-archivo, driven in headless Chromium whose clock is in another time
-zone than every station's. With CLIMALOG_PRIMER_FALLO=1 the run stops at
+zone than every station's; alarms written by the test as the schema's
+owner for the "Avisos" panel. With CLIMALOG_PRIMER_FALLO=1 the run stops at
 the first failure (the mutation runner sets it)."""
 import argparse
 import datetime
@@ -26,6 +27,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
 from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.select import Select
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.wait import WebDriverWait
 
@@ -330,6 +332,107 @@ class Pagina(unittest.TestCase):
         titulos = d.execute_script("return [...document.querySelectorAll('#resumen h2')].map(e => e.innerText)")
         for nombre in (SUR, "invernadero-1", LARGO):
             self.assertEqual(sum(t.startswith(nombre) for t in titulos), 1, (nombre, titulos))
+
+    def test_2a_avisos(self):
+        # Three alarms: one active on each Madrid station (one of a whole
+        # port), one ended an hour ago in the Canaries; at whole seconds, so
+        # the page's times can be told exactly.
+        d = sitio.driver
+        now = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+        t = {"sala": now - datetime.timedelta(minutes=40), "parada": now - datetime.timedelta(minutes=80),
+             "horno": now - datetime.timedelta(hours=3), "fin": now - datetime.timedelta(hours=1)}
+        ts = {k: v.strftime("%Y-%m-%d %H:%M:%S+00") for k, v in t.items()}
+        local = lambda k, zona: t[k].astimezone(zoneinfo.ZoneInfo(zona)).strftime("%d-%m-%Y %H:%M:%S")
+
+        def alta(estacion, columna, condicion, inicio, fin, extremo, limite):
+            serie = "NULL" if columna is None else \
+                f"(SELECT s.id FROM climalog.serie s WHERE s.puerto = p.id AND s.columna = '{columna}')"
+            return int(psql(
+                "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, fin, extremo, limite)"
+                f" SELECT p.id, {serie}, '{condicion}', 'r', '{inicio}', {fin}, {extremo}, {limite}"
+                " FROM climalog.puerto p JOIN climalog.estacion e ON e.id = p.estacion"
+                f" WHERE e.nombre = '{estacion}' AND p.nombre = '1' RETURNING id").split()[0])
+
+        psql("DELETE FROM climalog.aviso")
+        ids = {"sala": alta("invernadero-1", "Sala (ºC)", "alto", ts["sala"], "NULL", 25.5, 22),
+               "parada": alta(LARGO, None, "parada", ts["parada"], "NULL", "NULL", 300),
+               "horno": alta(SUR, "<b>Horno</b> (ºC)", "bajo", ts["horno"], f"'{ts['fin']}'", 17.5, 18)}
+        filas = """return [...document.querySelectorAll('#avisos-lista tbody tr')].map(tr => ({
+            id: +tr.dataset.aviso, clases: tr.className, botones: [...tr.querySelectorAll('button')].map(b => b.innerText),
+            celdas: [...tr.querySelectorAll('td:not(.acciones)')].map(td => td.innerText)}));"""
+        leidas = until(lambda: (lambda f: f if len(f) == 3 else None)(d.execute_script(filas)), timeout=30)
+        self.assertTrue(leidas, d.execute_script(filas))
+        # Active first, newest first; each in its station's time; the ended one cannot be silenced.
+        self.assertEqual([f["id"] for f in leidas], [ids["sala"], ids["parada"], ids["horno"]])
+        self.assertEqual(leidas[0]["celdas"], ["invernadero-1", "1", "Sala (ºC)", "Sobre el máximo", local("sala", ZONA), "",
+                                               "25,5 ºC", "22 ºC", "Activo · sin reconocer"])
+        self.assertEqual(leidas[1]["celdas"], [LARGO, "1", "(el puerto)", "Puerto parado", local("parada", ZONA), "", "",
+                                               "300", "Activo · sin reconocer"])
+        self.assertEqual(leidas[2]["celdas"], [SUR, "1", "<b>Horno</b> (ºC)", "Bajo el mínimo", local("horno", CANARIAS),
+                                               local("fin", CANARIAS), "17,5 ºC", "18 ºC", "Terminado · sin reconocer"])
+        self.assertEqual([f["botones"] for f in leidas], [["Reconocer", "Silenciar"]] * 2 + [["Reconocer"]])
+        self.assertTrue(all("sinreconocer" in f["clases"] for f in leidas))
+        self.assertEqual(d.find_element(By.ID, "avisos-cabeza").text, "2 activos, 3 sin reconocer.")
+
+        def boton(aviso, clase):
+            d.find_element(By.CSS_SELECTOR, f"#avisos-lista tr[data-aviso='{aviso}'] button.{clase}").click()
+
+        def fila_db(aviso):
+            return psql("SELECT coalesce(reconocido_por, ''), coalesce(comentario, ''), coalesce(silenciado_por, ''),"
+                        " coalesce(round(extract(epoch FROM silenciado_hasta - now()) / 60), 0)"
+                        f" FROM climalog.aviso WHERE id = {aviso}").strip().split("|")
+
+        browser.sent(d, "POST")
+        comentario = "Ventana abierta; <b>revisado</b>"
+        boton(ids["sala"], "reconocer")
+        d.find_element(By.ID, "comentario").send_keys(comentario)
+        d.find_element(By.ID, "accion-enviar").click()
+        self.assertTrue(until(lambda: fila_db(ids["sala"])[0] == "ana"), fila_db(ids["sala"]))
+        self.assertEqual(fila_db(ids["sala"])[1], comentario)
+        self.assertTrue(until(lambda: d.execute_script(filas)[0]["celdas"][-1].startswith("Activo · reconocido por ana el ")),
+                        d.execute_script(filas))
+        self.assertEqual(d.execute_script(filas)[0]["botones"], ["Silenciar"])
+        self.assertFalse(d.find_element(By.ID, "accion").is_displayed())
+        # Silenced for four hours of the choices offered.
+        boton(ids["parada"], "silenciar")
+        duracion = Select(d.find_element(By.ID, "duracion"))
+        self.assertEqual([o.text for o in duracion.options], ["15 min", "1 h", "4 h", "1 día"])
+        duracion.select_by_visible_text("4 h")
+        d.find_element(By.ID, "accion-enviar").click()
+        self.assertTrue(until(lambda: fila_db(ids["parada"])[3] == "240"), fila_db(ids["parada"]))
+        self.assertEqual(fila_db(ids["parada"])[:3], ["", "", "ana"])
+        self.assertTrue(until(lambda: "silenciado hasta" in d.execute_script(filas)[1]["celdas"][-1]))
+        # Each write carried the page's origin and the session's token, never the cookie's value.
+        posts = browser.sent(d, "POST")
+        self.assertEqual([u[len(sitio.web.url):] for u, _ in posts], ["/api/avisos/reconocer", "/api/avisos/silenciar"])
+        for _, h in posts:
+            self.assertEqual(h.get("origin"), sitio.web.url)
+            self.assertRegex(h.get("x-climalog-ficha", ""), "^[0-9a-f]{64}$")
+            self.assertNotIn(h["x-climalog-ficha"], h.get("cookie", ""))
+        # The history of one station shows who acknowledged it and why; its CSV too.
+        d.find_element(By.CSS_SELECTOR, "#historia summary").click()
+        Select(d.find_element(By.ID, "historia-estacion")).select_by_visible_text("invernadero-1")
+        d.find_element(By.ID, "historia-buscar").click()
+        historia = """return [...document.querySelectorAll('#historia-lista tbody tr')].map(tr =>
+            [+tr.dataset.aviso, tr.querySelector('.estado').innerText, tr.querySelector('.comentario').innerText]);"""
+        h = until(lambda: d.execute_script(historia))
+        self.assertEqual(len(h), 1, h)
+        self.assertEqual(h[0][0], ids["sala"])
+        self.assertTrue(h[0][1].startswith("Activo · reconocido por ana el "), h)
+        self.assertEqual(h[0][2], comentario)
+        self.assertEqual(d.execute_script("return document.querySelectorAll('#avisos b').length"), 0)
+        href = d.find_element(By.ID, "historia-csv").get_attribute("href")
+        self.assertIn("estacion=invernadero-1", href)
+        status, body, _ = sitio.web.pide("GET", href[len(sitio.web.url):], cookie=sitio.cookie())
+        self.assertEqual(status, 200)
+        lines = body.decode("cp1252").split("\r\n")
+        self.assertEqual(len(lines), 3, lines)
+        cells = lines[1].split(";")
+        self.assertEqual(cells[:9], ["invernadero-1", "1", "Sala (ºC)", "Sobre el máximo", "r",
+                                     t["sala"].astimezone(zoneinfo.ZoneInfo(ZONA)).strftime("%Y-%m-%dT%H:%M:%S"), "",
+                                     "25,5", "22"])
+        self.assertEqual(cells[9], "ana")
+        self.assertEqual(lines[1].split(";", 11)[11], f'"{comentario}";;')
 
     def test_2b_avisos_y_sumario(self):
         d = sitio.driver

@@ -4,7 +4,8 @@ private PostgreSQL of the test command (scripts/testdb.sh), two stations'
 capture files written by the monitor's own capture writer (captura_web) and
 archived by the real climalog-archivo. What a browser's page cannot show:
 who gets in and for how long, how guessing is slowed, which POSTs are
-served, what the answers carry."""
+served, what the answers carry, and the alarms' writes: who may make them,
+where they go, what they record."""
 import argparse
 import concurrent.futures
 import datetime
@@ -21,6 +22,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import comun  # noqa: E402
@@ -501,6 +503,234 @@ class Resumen(unittest.TestCase):
             self.assertTrue(got, "a change was answered as not modified")
             self.assertEqual(sala(got[1]), 98.5)
             self.assertNotEqual(got[2].getheader("ETag"), etag)
+
+
+def aviso(serie_de, condicion, inicio, fin=None, extremo=None, limite=None, reconocido_por=None, comentario=None):
+    """An alarm of "nave"'s Sala (or of its port: `serie_de` None), written
+    as the schema's owner; its id."""
+    serie = "NULL" if serie_de is None else str(serie_de)
+    sql = ("INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, fin, extremo, limite, reconocido_por,"
+           " reconocido, comentario) SELECT p.id, {serie}, '{condicion}', 'regla-{condicion}', now() - interval '{inicio}',"
+           " {fin}, {extremo}, {limite}, {por}, {cuando}, {comentario} FROM climalog.puerto p"
+           " JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'nave' AND p.nombre = '1' RETURNING id").format(
+        serie=serie, condicion=condicion, inicio=inicio,
+        fin="NULL" if fin is None else f"now() - interval '{fin}'",
+        extremo="NULL" if extremo is None else extremo, limite="NULL" if limite is None else limite,
+        por="NULL" if reconocido_por is None else f"'{reconocido_por}'",
+        cuando="NULL" if reconocido_por is None else "now() - interval '1 day'",
+        comentario="NULL" if comentario is None else f"'{comentario}'")
+    return int(psql(sql).split()[0])
+
+
+def avisos_nuevos():
+    """Five alarms of "nave", old ones gone: two active, one ended an hour
+    ago, one ended three days ago and acknowledged (no longer current), one
+    ended three days ago that nobody acknowledged."""
+    psql("DELETE FROM climalog.aviso")
+    sala = sitio.series[("nave", "Sala (ºC)")]
+    return {
+        "alto": aviso(sala, "alto", "2 hours", extremo=25.5, limite=22),
+        "parada": aviso(None, "parada", "30 minutes", limite=600),
+        "bajo": aviso(sala, "bajo", "3 hours", fin="1 hour", extremo=-0.5, limite=0),
+        "visto": aviso(sala, "err", "4 days", fin="3 days", reconocido_por="luis", comentario="sonda cambiada"),
+        "olvidado": aviso(sala, "alto", "5 days", fin="3 days", extremo=30, limite=22),
+    }
+
+
+class Avisos(unittest.TestCase):
+
+    def setUp(self):
+        self.ids = avisos_nuevos()
+
+    def lista(self, w, cookie=""):
+        status, body, _ = w.pide("GET", "/api/avisos", cookie=cookie)
+        self.assertEqual(status, 200, body)
+        return json.loads(body)
+
+    def fila(self, aviso):
+        return psql(f"SELECT coalesce(reconocido_por, ''), coalesce(comentario, ''), reconocido IS NOT NULL,"
+                    f" coalesce(round(extract(epoch FROM silenciado_hasta - now()) / 60), 0)"
+                    f" FROM climalog.aviso WHERE id = {aviso}").strip().split("|")
+
+    def test_activos_primero(self):
+        ids = self.ids
+        with Web(usuarios=sitio.usuarios) as w:
+            ana = w.entra()
+            self.assertEqual(w.pide("GET", "/api/avisos")[0], 401)
+            datos = self.lista(w, ana)
+            self.assertEqual([a["id"] for a in datos["avisos"]], [ids["parada"], ids["alto"], ids["bajo"], ids["olvidado"]])
+            self.assertEqual(datos["usuario"], "ana")
+            self.assertRegex(datos["ficha"], "^[0-9a-f]{64}$")
+            alto = datos["avisos"][1]
+            self.assertEqual({k: alto[k] for k in ("estacion", "zona", "puerto", "columna", "unidad", "condicion", "regla",
+                                                    "fin", "extremo", "limite", "reconocido", "silenciado_hasta")},
+                             {"estacion": "nave", "zona": "UTC", "puerto": "1", "columna": "Sala (ºC)", "unidad": "ºC",
+                              "condicion": "alto", "regla": "regla-alto", "fin": None, "extremo": 25.5, "limite": 22,
+                              "reconocido": None, "silenciado_hasta": None})
+            self.assertAlmostEqual(datos["ahora"] - alto["inicio"], 2 * 3600000, delta=60000)
+            parada = datos["avisos"][0]
+            self.assertEqual((parada["columna"], parada["extremo"], parada["limite"]), ("", None, 600))
+            # A second session has a token of its own.
+            self.assertNotEqual(self.lista(w, w.entra("luis"))["ficha"], datos["ficha"])
+
+    def test_solo_con_la_ficha_de_la_sesion(self):
+        ids = self.ids
+        with Web(usuarios=sitio.usuarios) as w:
+            ana, luis = w.entra(), w.entra("luis")
+            ficha, otra = self.lista(w, ana)["ficha"], self.lista(w, luis)["ficha"]
+            json_ = "application/json"
+            cuerpo = json.dumps({"aviso": ids["alto"], "comentario": "Ventilado; «puerta» abierta"})
+            rows = (
+                # row, cookie, headers, body, status, a word of the answer
+                ("without the token", ana, {"Content-Type": json_}, cuerpo, 403, "ficha"),
+                ("another session's token", ana, {"Content-Type": json_, "X-Climalog-Ficha": otra}, cuerpo, 403, "ficha"),
+                ("a token one digit off", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha[:-1] + ("0" if ficha[-1] != "0" else "1")},
+                 cuerpo, 403, "ficha"),
+                ("from another site", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha,
+                                            "Origin": "http://atacante.example"}, cuerpo, 403, "propia página"),
+                ("the browser says cross-site", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha,
+                                                      "Sec-Fetch-Site": "cross-site"}, cuerpo, 403, "propia página"),
+                ("without a session", "", {"Content-Type": json_, "X-Climalog-Ficha": ficha}, cuerpo, 401, "entrar"),
+                ("a form, not JSON", ana, {"X-Climalog-Ficha": ficha}, f"aviso={ids['alto']}", 400, "JSON"),
+                ("broken JSON", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha}, '{"aviso": 1', 400, "JSON"),
+                ("a comment too long", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha},
+                 json.dumps({"aviso": ids["alto"], "comentario": "x" * 2001}), 400, "2000"),
+                ("an alarm that is not there", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha},
+                 json.dumps({"aviso": 999999}), 409, "no existe"),
+            )
+            for row, cookie, headers, body, status, word in rows:
+                with self.subTest(row):
+                    got, answer, _ = w.pide("POST", "/api/avisos/reconocer", body.encode(), cookie=cookie, headers=headers)
+                    self.assertEqual(got, status, answer)
+                    self.assertIn(word, answer.decode())
+                    self.assertEqual(self.fila(ids["alto"]), ["", "", "f", "0"], "refused, yet written")
+            headers = {"Content-Type": json_, "X-Climalog-Ficha": ficha}
+            status, answer, _ = w.pide("POST", "/api/avisos/reconocer", cuerpo.encode(), cookie=ana, headers=headers)
+            self.assertEqual((status, json.loads(answer)), (200, {"hecho": True}))
+            self.assertEqual(self.fila(ids["alto"]), ["ana", "Ventilado; «puerta» abierta", "t", "0"])
+            # Once: the second acknowledgement changes nothing.
+            status, _, _ = w.pide("POST", "/api/avisos/reconocer", json.dumps({"aviso": ids["alto"], "comentario": "otra"}).encode(),
+                                  cookie=luis, headers=dict(headers, **{"X-Climalog-Ficha": otra}))
+            self.assertEqual(status, 409)
+            self.assertEqual(self.fila(ids["alto"])[:2], ["ana", "Ventilado; «puerta» abierta"])
+            # Silences: a chosen time, a week at most, only while active.
+            for row, body, status in (("four hours", {"aviso": ids["parada"], "minutos": 240}, 200),
+                                      ("more than a week", {"aviso": ids["parada"], "minutos": 10081}, 400),
+                                      ("an ended alarm", {"aviso": ids["bajo"], "minutos": 15}, 409)):
+                with self.subTest(row):
+                    got, answer, _ = w.pide("POST", "/api/avisos/silenciar", json.dumps(body).encode(), cookie=ana,
+                                            headers=headers)
+                    self.assertEqual(got, status, answer)
+            self.assertEqual(self.fila(ids["parada"])[3], "240")
+            self.assertEqual(self.fila(ids["bajo"])[3], "0")
+            self.assertEqual(psql(f"SELECT silenciado_por FROM climalog.aviso WHERE id = {ids['parada']}").strip(), "ana")
+            # Logged out: the session's token goes with it.
+            w.pide("POST", "/salir", "", cookie=ana)
+            got, _, _ = w.pide("POST", "/api/avisos/silenciar", json.dumps({"aviso": ids["parada"], "minutos": 15}).encode(),
+                               cookie=ana, headers=headers)
+            self.assertEqual(got, 401)
+
+    def test_sin_usuarios_el_equipo_es_local(self):
+        ids = self.ids
+        with Web() as w:
+            ficha = self.lista(w)["ficha"]
+            headers = {"Content-Type": "application/json", "X-Climalog-Ficha": ficha}
+            body = json.dumps({"aviso": ids["olvidado"], "comentario": ""}).encode()
+            self.assertEqual(w.pide("POST", "/api/avisos/reconocer", body,
+                                    headers=dict(headers, **{"X-Climalog-Ficha": "0" * 64}))[0], 403)
+            self.assertEqual(w.pide("POST", "/api/avisos/reconocer", body, headers=headers)[0], 200)
+            self.assertEqual(self.fila(ids["olvidado"])[:3], ["local", "", "t"])
+        # Another run of the program has another token.
+        with Web() as w:
+            self.assertNotEqual(self.lista(w)["ficha"], ficha)
+
+    def test_el_rol_de_la_web_no_cambia_los_avisos(self):
+        lector = f"postgresql:///{DB}?user=lector_servidor"
+        for sql in (f"UPDATE climalog.aviso SET reconocido_por = 'x' WHERE id = {self.ids['alto']}",
+                    "DELETE FROM climalog.aviso",
+                    "INSERT INTO climalog.aviso (puerto, condicion, regla, inicio) SELECT puerto, 'alto', 'x', now()"
+                    " FROM climalog.aviso LIMIT 1",
+                    "UPDATE climalog.salida SET destinatario = 'x'"):
+            with self.subTest(sql):
+                with self.assertRaises(subprocess.CalledProcessError) as refused:
+                    psql(sql, lector)
+                self.assertIn("permission denied", refused.exception.stderr)
+        self.assertEqual(self.fila(self.ids["alto"]), ["", "", "f", "0"])
+        # Through its function it can.
+        self.assertEqual(psql(f"SELECT climalog.reconocer({self.ids['alto']}, 'ana', 'visto')", lector).strip(), "t")
+
+    def test_historia_y_su_csv(self):
+        ids = self.ids
+        with Web() as w:
+            def historia(q):
+                status, body, _ = w.pide("GET", "/api/avisos/historia" + q)
+                self.assertEqual(status, 200, body)
+                return [a["id"] for a in json.loads(body)["avisos"]]
+
+            now = datetime.datetime.now(datetime.timezone.utc)
+            rows = (
+                ("every alarm, newest first", "", [ids["parada"], ids["alto"], ids["bajo"], ids["visto"], ids["olvidado"]]),
+                ("of the station", "?estacion=nave", [ids["parada"], ids["alto"], ids["bajo"], ids["visto"], ids["olvidado"]]),
+                ("of another station", "?estacion=" + urllib.parse.quote('=HYPERLINK("http://x")'), []),
+                ("the last 90 minutes: the active ones and the one ended an hour ago",
+                 f"?desde={iso(now - datetime.timedelta(minutes=90))}", [ids["parada"], ids["alto"], ids["bajo"]]),
+                ("four days ago", f"?desde={iso(now - datetime.timedelta(days=4, hours=1))}"
+                                  f"&hasta={iso(now - datetime.timedelta(days=3, hours=12))}", [ids["visto"], ids["olvidado"]]),
+                ("up to an hour and a half ago", f"?hasta={iso(now - datetime.timedelta(minutes=90))}",
+                 [ids["alto"], ids["bajo"], ids["visto"], ids["olvidado"]]),
+            )
+            for row, q, want in rows:
+                with self.subTest(row):
+                    self.assertEqual(historia(q), want)
+            for q, word in (("?estacion=a&estacion=b", "repetido"), ("?desde=ayer", "no es válida"),
+                            ("?puerto=1", "desconocido"), ("?desde=2026-12-08T00:00:00Z&hasta=2026-12-07T00:00:00Z", "vacío")):
+                with self.subTest(q):
+                    status, body, _ = w.pide("GET", "/api/avisos/historia" + q)
+                    self.assertEqual(status, 400)
+                    self.assertIn(word, json.loads(body)["error"])
+            hora = lambda sql: psql(f"SELECT to_char({sql} AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS')"
+                                    f" FROM climalog.aviso WHERE id = {ids['visto']}").strip()
+            status, body, r = w.pide("GET", "/api/avisos/csv?estacion=nave&codificacion=utf8&decimal=punto")
+            self.assertEqual(status, 200)
+            self.assertEqual(r.getheader("Content-Type"), "text/csv; charset=utf-8")
+            lines = body.decode().split("\r\n")
+            self.assertEqual(lines[0], "Estación,Puerto,Columna,Condición,Regla,Inicio,Fin,Extremo,Límite,Reconocido por,"
+                                       "Reconocido,Comentario,Silenciado por,Silenciado hasta")
+            self.assertEqual(len(lines), 7)
+            self.assertEqual(lines[-1], "")
+            # Oldest first; the acknowledged one four days ago is the second.
+            self.assertEqual(lines[2], f"nave,1,Sala (ºC),Lecturas ERR,regla-err,{hora('inicio')},{hora('fin')},,,luis,"
+                                       f"{hora('reconocido')},sonda cambiada,,")
+            self.assertTrue(lines[3].startswith("nave,1,Sala (ºC),Bajo el mínimo,regla-bajo,"), lines[3])
+            self.assertIn(",-0.5,0,", lines[3])
+            status, body, _ = w.pide("GET", "/api/avisos/csv?estacion=nave")
+            self.assertEqual(body.decode("cp1252").split("\r\n")[3].count(";-0,5;0;"), 1)
+
+    def test_primaria_recibe_los_cambios(self):
+        # A web program reading one database and writing to the primary named:
+        # a copy of the first stands for the primary.
+        primaria = DB + "_primaria"
+        psql(f"DROP DATABASE IF EXISTS {primaria}", "postgres")
+        psql(f"CREATE DATABASE {primaria} TEMPLATE {DB}", "postgres")
+        try:
+            alto = self.ids["alto"]
+            w = Web("--primaria", f"postgresql:///{primaria}?user=lector_servidor&password=no-se-dice")
+            with w:
+                ficha = self.lista(w)["ficha"]
+                status, body, _ = w.pide("POST", "/api/avisos/reconocer", json.dumps({"aviso": alto, "comentario": "allí"}).encode(),
+                                         headers={"Content-Type": "application/json", "X-Climalog-Ficha": ficha})
+                self.assertEqual(status, 200, body)
+                self.assertEqual(psql(f"SELECT reconocido_por, comentario FROM climalog.aviso WHERE id = {alto}",
+                                      primaria).strip(), "local|allí")
+                self.assertEqual(self.fila(alto), ["", "", "f", "0"], "the write went to the database read")
+                # The page reads on from the one it reads.
+                self.assertIsNone(next(a for a in self.lista(w)["avisos"] if a["id"] == alto)["reconocido"])
+                err = w.stop()
+            # The program says where its writes go, never with the password.
+            self.assertIn(f"van a postgresql:///{primaria}?user=lector_servidor", err)
+            self.assertNotIn("no-se-dice", err)
+        finally:
+            psql(f"DROP DATABASE IF EXISTS {primaria}", "postgres")
 
 
 if __name__ == "__main__":

@@ -1,9 +1,13 @@
 // The web program's own rules, without a server: who may try a password
 // and when, how long a session lasts, which headers make a POST the page's
 // own, which addresses are this machine only, what a CSV cell may begin
-// with, and the users file's checks.
+// with, the users file's checks, and how the alarms' writes and history
+// are read and written.
 #include "support/support.h"
+#include "web/alarmreplies.h"
+#include "web/body.h"
 #include "web/csvexport.h"
+#include "web/params.h"
 #include "web/options.h"
 #include "web/requests.h"
 #include "web/sessions.h"
@@ -141,6 +145,11 @@ TEST(WebSessions, EndWhenTheirTimeOrTheirUserGoes)
                           luis = s.open("luis", start);
         EXPECT_EQ(ana.size(), 64u);
         EXPECT_NE(ana, ana2);
+        // Each session's write token is its own, and not its cookie's.
+        const std::string write = s.writeToken(ana, start);
+        EXPECT_EQ(write.size(), 64u);
+        EXPECT_NE(write, ana);
+        EXPECT_NE(write, s.writeToken(ana2, start));
         if (r.closeAna) {
             EXPECT_EQ(s.closeUser("ana"), 2);
         }
@@ -151,6 +160,186 @@ TEST(WebSessions, EndWhenTheirTimeOrTheirUserGoes)
         EXPECT_EQ(s.user(ana, start + r.after).has_value(), r.anaValid);
         EXPECT_EQ(s.user(ana2, start + r.after).has_value(), r.anaValid);
         EXPECT_EQ(s.user(luis, start + r.after).value_or(""), r.luisValid ? "luis" : "");
+        // A session that ended has no write token any more.
+        EXPECT_EQ(s.writeToken(ana, start + r.after) == write, r.anaValid);
+        EXPECT_EQ(s.writeToken(ana, start + r.after).empty(), !r.anaValid);
+    }
+}
+
+TEST(WebAlarmWrites, BodiesAreReadStrictly)
+{
+    const std::string two = std::string(params::longestComment - 1, 'x') + "\u00f1";
+    const std::string over = std::string(params::longestComment, 'x') + "\u00f1";
+    const struct {
+        const char *row;
+        std::string body;
+        bool acknowledge; // else silence
+        std::string error; // a word of the message; empty: accepted
+        std::int64_t aviso = 0;
+        std::string comment = "";
+        int minutes = 0;
+    } rows[] = {
+        {"a comment", R"({"aviso": 7, "comentario": "Revisado, puerta cerrada"})", true, "", 7,
+         "Revisado, puerta cerrada"},
+        {"escapes decoded", R"({"aviso":1,"comentario":"a\"b\\c\n\u00e9\ud83d\ude00\/"})", true, "",
+         1, "a\"b\\c\n\xc3\xa9\xf0\x9f\x98\x80/"},
+        {"UTF-8 as it came",
+         "{\"aviso\":1,\"comentario\":\"ma\xc3\xb1"
+         "ana\"}",
+         true, "", 1,
+         "ma\xc3\xb1"
+         "ana"},
+        {"no comment", R"( {"aviso":3} )", true, "", 3},
+        {"2000 characters, the last of two bytes", "{\"aviso\":1,\"comentario\":\"" + two + "\"}",
+         true, "", 1, std::string(params::longestComment - 1, 'x') + "\xc3\xb1"},
+        {"2001 characters", "{\"aviso\":1,\"comentario\":\"" + over + "\"}", true,
+         "demasiado largo"},
+        {"an hour", R"({"aviso": 12, "minutos": 60})", false, "", 12, "", 60},
+        {"a week", R"({"aviso": 12, "minutos": 10080})", false, "", 12, "", 10080},
+        {"a week and a minute", R"({"aviso": 12, "minutos": 10081})", false, "entre 1 y 10080"},
+        {"no time", R"({"aviso": 12, "minutos": 0})", false, "entre 1 y 10080"},
+        {"minutes as text", R"({"aviso": 12, "minutos": "60"})", false, "entre 1 y 10080"},
+        {"minutes with a fraction", R"({"aviso": 12, "minutos": 1.5})", false, "entero"},
+        {"no alarm", R"({"comentario": "x"})", true, "Falta el aviso"},
+        {"alarm zero", R"({"aviso": 0})", true, "Falta el aviso"},
+        {"alarm as text", R"({"aviso": "7"})", true, "Falta el aviso"},
+        {"a number past 64 bits", R"({"aviso": 99999999999999999999})", true, "demasiado grande"},
+        {"a leading zero", R"({"aviso": 07})", true, "entero"},
+        {"an unknown field", R"({"aviso": 7, "usuario": "otro"})", true, "desconocido"},
+        {"a field twice", R"({"aviso": 7, "aviso": 8})", true, "repetido"},
+        {"a nested value", R"({"aviso": {"id": 7}})", true, "entero"},
+        {"not an object", R"([7])", true, "objeto"},
+        {"cut short", R"({"aviso": 7, "comentario": "abc)", true, "no se cierra"},
+        {"text after the object", R"({"aviso": 7} x)", true, "sobra"},
+        {"a raw line end in a text", "{\"aviso\":7,\"comentario\":\"a\nb\"}", true, "control"},
+        {"a lone low surrogate", R"({"aviso":7,"comentario":"\udc00"})", true, "escape"},
+        {"a high surrogate alone", R"({"aviso":7,"comentario":"\ud83dx"})", true, "escape"},
+        {"an overlong slash", "{\"aviso\":7,\"comentario\":\"\xc0\xaf\"}", true, "UTF-8"},
+        {"an encoded surrogate", "{\"aviso\":7,\"comentario\":\"\xed\xa0\x80\"}", true, "UTF-8"},
+        {"a cut character at the end", "{\"aviso\":7,\"comentario\":\"\xc3", true, "UTF-8"},
+        {"empty", "", true, "objeto"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.row);
+        body::Object b;
+        std::string error;
+        params::Acknowledge a;
+        params::Silence s;
+        const bool ok = body::parse(r.body, b, error) &&
+            (r.acknowledge ? params::acknowledge(b, a, error) : params::silence(b, s, error));
+        EXPECT_EQ(ok, r.error.empty()) << error;
+        if (!r.error.empty()) {
+            EXPECT_NE(error.find(r.error), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(r.acknowledge ? a.aviso : s.aviso, r.aviso);
+        EXPECT_EQ(a.comentario, r.comment);
+        EXPECT_EQ(s.minutos, r.minutes);
+    }
+}
+
+TEST(WebAlarmHistory, FiltersAndTheirCsv)
+{
+    const struct {
+        const char *row;
+        params::Map query;
+        std::string error; // empty: accepted
+        std::string station = "";
+        std::optional<std::int64_t> desde = std::nullopt, hasta = std::nullopt;
+    } rows[] = {
+        {"nothing: every alarm", {}, ""},
+        {"one station, from a day",
+         {{"estacion", "nave"}, {"desde", "2026-12-07T00:00:00Z"}},
+         "",
+         "nave",
+         1796601600000},
+        {"up to an instant",
+         {{"hasta", "2026-12-07T01:00:00+01:00"}},
+         "",
+         "",
+         std::nullopt,
+         1796601600000},
+        {"an empty range",
+         {{"desde", "2026-12-07T00:00:00Z"}, {"hasta", "2026-12-07T00:00:00Z"}},
+         "vacío"},
+        {"a date that is none", {{"desde", "2026-02-30T00:00:00Z"}}, "no es válida"},
+        {"a station's name that is no UTF-8", {{"estacion", "na\xffve"}}, "no es válido"},
+        {"an unknown filter", {{"puerto", "1"}}, "desconocido"},
+        {"a filter twice", {{"estacion", "a"}, {"estacion", "b"}}, "repetido"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.row);
+        params::History h;
+        std::string error;
+        EXPECT_EQ(params::history(r.query, h, error), r.error.empty()) << error;
+        if (!r.error.empty()) {
+            EXPECT_NE(error.find(r.error), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(h.estacion, r.station);
+        EXPECT_EQ(h.desde, r.desde);
+        EXPECT_EQ(h.hasta, r.hasta);
+    }
+
+    AlarmLine a{"=nave",
+                "1",
+                "Sala (ºC)",
+                "alto",
+                "calor",
+                "2026-12-07T14:03:09",
+                "",
+                25.5,
+                22,
+                "ana",
+                "2026-12-07T14:10:00",
+                "Abierta;\n\"ventilada\"",
+                "",
+                ""};
+    AlarmLine b{"nave",
+                "2",
+                "",
+                "parada",
+                "puerto parado",
+                "2026-12-07T14:00:00",
+                "2026-12-07T15:00:00",
+                std::nullopt,
+                600,
+                "",
+                "",
+                "",
+                "local",
+                "2026-12-07T16:00:00"};
+    const struct {
+        const char *row;
+        CsvFormat format;
+        std::string header, lines;
+    } files[] = {
+        {"UTF-8, decimal point",
+         {true, false},
+         "Estación,Puerto,Columna,Condición,Regla,Inicio,Fin,Extremo,Límite,Reconocido por,"
+         "Reconocido,Comentario,Silenciado por,Silenciado hasta\r\n",
+         "'=nave,1,Sala (ºC),Sobre el máximo,calor,2026-12-07T14:03:09,,25.5,22,ana,"
+         "2026-12-07T14:10:00,\"Abierta;\n\"\"ventilada\"\"\",,\r\n"
+         "nave,2,,Puerto parado,puerto parado,2026-12-07T14:00:00,2026-12-07T15:00:00,,600,,,,"
+         "local,2026-12-07T16:00:00\r\n"},
+        {"Windows-1252, decimal comma",
+         {false, true},
+         "Estaci\xf3n;Puerto;Columna;Condici\xf3n;Regla;Inicio;Fin;Extremo;L\xedmite;Reconocido "
+         "por;"
+         "Reconocido;Comentario;Silenciado por;Silenciado hasta\r\n",
+         "'=nave;1;Sala (\xba"
+         "C);Sobre el m\xe1ximo;calor;2026-12-07T14:03:09;;25,5;22;ana;"
+         "2026-12-07T14:10:00;\"Abierta;\n\"\"ventilada\"\"\";;\r\n"
+         "nave;2;;Puerto parado;puerto parado;2026-12-07T14:00:00;2026-12-07T15:00:00;;600;;;;"
+         "local;2026-12-07T16:00:00\r\n"},
+    };
+    for (const auto &f : files) {
+        SCOPED_TRACE(f.row);
+        const AlarmCsv csv(f.format);
+        std::string out;
+        csv.add({a, b}, out);
+        EXPECT_EQ(csv.header(), f.header);
+        EXPECT_EQ(out, f.lines);
     }
 }
 

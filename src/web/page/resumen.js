@@ -35,6 +35,11 @@ export function primeraZona() {
   return (series.values().next().value || {}).zona;
 }
 
+// Each station of the overview and its time zone, in the server's order.
+export function zonas() {
+  return new Map([...series.values()].map(s => [s.estacion, s.zona]));
+}
+
 // The overview's rows of the series marked for plotting, in table order.
 export function marcadas() {
   return claves().map(k => series.get(k)).filter(Boolean);
