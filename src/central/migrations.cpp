@@ -19,13 +19,14 @@ namespace {
 // design. One of an earlier version gets the files marked `step` of each
 // later version, in order; the function files hold each function as it is
 // now, so a step that changes one runs its file again: version 3 rewrote
-// the station's batch and gave the summary each series' class.
+// the station's batch and gave the summary each series' class; version 4
+// added the alarms and made the batch tell the alarm program of new lines.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 9> schemaFiles{{
+constexpr std::array<SchemaFile, 11> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {2, "3-tables-version2.sql", true, true},
@@ -35,16 +36,19 @@ constexpr std::array<SchemaFile, 9> schemaFiles{{
     {3, "6-station.sql", false, true},
     {3, "7-read.sql", true, true},
     {1, "8-first-design.sql", true, false},
+    {4, "6-station.sql", false, true},
+    {4, "10-alarms.sql", true, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";
 static_assert(std::ranges::max(schemaFiles, {}, &SchemaFile::version).version == schemaVersion);
 
 // The placeholders of the schema's files and the names they stand for.
-const std::array<std::pair<QByteArray, QByteArray>, 4> placeholders{{
+const std::array<std::pair<QByteArray, QByteArray>, 5> placeholders{{
     {"@schema@", schemaName},
     {"@reader@", readerRole},
     {"@station@", stationRole},
+    {"@alarms@", alarmsRole},
     {"@lock@", QByteArray::number(setupLock)},
 }};
 
@@ -129,8 +133,9 @@ bool prepare(pg_conn *c, QStringList &report, QString &error)
         !runFile(c, grantsFile, error)) {
         error = QStringLiteral("No se pueden dar los permisos del esquema climalog (el propietario "
                                "necesita poder crear roles, "
-                               "o que un superusuario cree antes %1 y %2): %3")
-                    .arg(QLatin1String(stationRole), QLatin1String(readerRole), error);
+                               "o que un superusuario cree antes %1, %2 y %3): %4")
+                    .arg(QLatin1String(stationRole), QLatin1String(readerRole),
+                         QLatin1String(alarmsRole), error);
         return fail(c);
     }
     if (!run(c, "COMMIT", error))
@@ -140,9 +145,10 @@ bool prepare(pg_conn *c, QStringList &report, QString &error)
             "Las lecturas de la tabla anterior están ya en el esquema nuevo; la tabla queda como "
             "climalog.lectura_anterior (y su progreso como climalog.progreso_anterior) hasta que "
             "la borre.");
-    report << QStringLiteral("Roles %1 (estaciones) y %2 (lectores) con sus permisos; particiones "
-                             "hasta el mes que viene.")
-                  .arg(QLatin1String(stationRole), QLatin1String(readerRole));
+    report << QStringLiteral("Roles %1 (estaciones), %2 (lectores) y %3 (avisos) con sus permisos; "
+                             "particiones hasta el mes que viene.")
+                  .arg(QLatin1String(stationRole), QLatin1String(readerRole),
+                       QLatin1String(alarmsRole));
     return true;
 }
 

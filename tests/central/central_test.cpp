@@ -1,8 +1,9 @@
 // The central schema's set-up by itself, against the private PostgreSQL
 // server of scripts/testdb.sh: on an empty database, on one of the first
-// design's narrow table, run again, on databases of versions 1 and 2, on one
-// newer than this program, and on one where it cannot finish; and the layer
-// both programs run their statements through.
+// design's narrow table, run again, on databases of versions 1, 2 and 3, on
+// one newer than this program, and on one where it cannot finish; what each
+// role may do with the alarms; and the layer both programs run their
+// statements through.
 #include "central/connection.h"
 #include "central/migrations.h"
 #include "central/names.h"
@@ -37,8 +38,8 @@ std::string rowsOn(PGconn *c, const std::string &sql)
 }
 
 const char *const rolesLine =
-    "Roles climalog_estacion (estaciones) y climalog_lectura (lectores) con sus permisos; "
-    "particiones hasta el mes que viene.";
+    "Roles climalog_estacion (estaciones), climalog_lectura (lectores) y climalog_avisos (avisos) "
+    "con sus permisos; particiones hasta el mes que viene.";
 
 // A station, a port, a file, a series and a line of 21.5 at 10:00:00 UTC,
 // written by the owner straight into the tables.
@@ -55,6 +56,11 @@ const char *const oneLine =
     "INSERT INTO climalog.linea SELECT '2026-12-07 10:00:00+00', p.id, f.id, j.id, "
     "ARRAY[climalog.codigo(21.5)], NULL"
     " FROM climalog.puerto p, climalog.fichero f, climalog.juego j;";
+// What version 4 added, gone again: a database of an earlier version.
+const char *const noAlarms =
+    "DROP VIEW climalog.avisos; DROP FUNCTION climalog.reconocer(bigint, text, text), "
+    "climalog.silenciar(bigint, text, integer);"
+    "DROP TABLE climalog.avisos_puerto, climalog.salida, climalog.aviso;";
 const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
                              "'HH24:MI:SS'), valor FROM climalog.lectura";
 
@@ -65,7 +71,27 @@ struct Case {
     bool ok;
     std::string says; // a pattern of the report's lines joined by '\n', or of the error
     std::vector<std::pair<const char *, const char *>> after; // queries and their rows
+    std::string heard = "";  // the notifications `after` made: "channel:payload\n" each
 };
+
+// The notifications a connection has received since it last looked.
+std::string heardOn(PGconn *c)
+{
+    std::string text;
+    PQconsumeInput(c);
+    while (PGnotify *n = PQnotifies(c)) {
+        text += std::string(n->relname) + ":" + n->extra + "\n";
+        PQfreemem(n);
+    }
+    return text;
+}
+
+// A batch of one line of 22 at 10:00:01 for the file of `oneLine`, stored
+// by its station's own role through the station's batch function.
+const char *const oneBatch =
+    "SELECT cambiadas FROM climalog.guardar((SELECT id FROM climalog.fichero), 0, NULL, 0, 100, 1, "
+    "NULL, NULL, -1, NULL, 0, false, false, ARRAY[ROW('2026-12-07 10:00:01+00', "
+    "(SELECT id FROM climalog.juego), 1, ARRAY[climalog.codigo(22)], NULL)]::climalog.entrada[])";
 
 } // namespace
 
@@ -87,8 +113,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\nEsquema climalog puesto en la "
-         "versión 3\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "3\n"},
+         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "4\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -140,7 +166,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\n"
-         "Esquema climalog puesto en la versión 3\\.\\nLas lecturas de la tabla anterior",
+         "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
+         "4\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
@@ -176,13 +203,13 @@ TEST(Central, SetUpFromEachStartingPoint)
          oneLine,
          true,
          "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "3\n"},
+         {{"SELECT version FROM climalog.version", "4\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
         {"version 1",
          true,
-         (std::string(oneLine) +
+         (std::string(oneLine) + noAlarms +
           "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, "
           "bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
@@ -197,9 +224,9 @@ TEST(Central, SetUpFromEachStartingPoint)
           "UPDATE climalog.version SET version = 1"),
          true,
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
-         "3\\.\\n" +
+         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "3\n"},
+         {{"SELECT version FROM climalog.version", "4\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
@@ -219,7 +246,7 @@ TEST(Central, SetUpFromEachStartingPoint)
         // exact line's own values as they are), and the summary gives the class.
         {"version 2",
          true,
-         std::string(oneLine) +
+         std::string(oneLine) + noAlarms +
              "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
              "ALTER VIEW climalog.resumen RENAME TO resumen_nuevo;"
              "CREATE VIEW climalog.resumen AS SELECT estacion, zona, puerto, serie, columna, "
@@ -227,8 +254,10 @@ TEST(Central, SetUpFromEachStartingPoint)
              "tipo, alarma_min, alarma_max, vigilada, periodo FROM climalog.resumen_nuevo;"
              "UPDATE climalog.version SET version = 2",
          true,
-         "^Esquema climalog puesto en la versión 3\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "3\n"},
+         "^Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
+         "4\\.\\n" +
+             roles + "$",
+         {{"SELECT version FROM climalog.version", "4\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -245,12 +274,34 @@ TEST(Central, SetUpFromEachStartingPoint)
            "7|2026-12-07 10:01:00|1|NaN\n7|2026-12-07 10:01:00|2|1e+30\n7|2026-12-07 "
            "10:01:00|3|NULL\n"
            "8|2026-12-07 10:01:00|1|1.23456e-17\n"}}},
+        // Version 3: no alarms, and a station's batch that told nobody of
+        // its lines. Brought to version 4, every line kept, the batch tells
+        // the alarm program its port once per batch.
+        {"version 3",
+         true,
+         std::string(oneLine) +
+             "UPDATE climalog.estacion SET rol = session_user;" + noAlarms +
+             "DO $$ BEGIN EXECUTE replace(pg_get_functiondef('climalog.guardar(integer, bigint, "
+             "bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, "
+             "boolean, climalog.entrada[])'::regprocedure), 'PERFORM pg_notify', '-- '); END $$;"
+             "UPDATE climalog.version SET version = 3",
+         true,
+         "^Esquema climalog puesto en la versión 4\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "4\n"},
+          {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
+          {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
+          {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
+           "has_table_privilege('climalog_avisos', 'climalog.aviso', 'INSERT')",
+           "t|t\n"},
+          {"LISTEN climalog_lineas", ""},
+          {oneBatch, "0\n"}},
+         "climalog_lineas:1\n"},
         {"newer",
          true,
-         "UPDATE climalog.version SET version = 4",
+         "UPDATE climalog.version SET version = 5",
          false,
-         "^El esquema climalog es de la versión 4, más nueva que la 3 de este programa$",
-         {{"SELECT version FROM climalog.version", "4\n"}}},
+         "^El esquema climalog es de la versión 5, más nueva que la 4 de este programa$",
+         {{"SELECT version FROM climalog.version", "5\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish",
          false,
@@ -283,6 +334,109 @@ TEST(Central, SetUpFromEachStartingPoint)
             << said.toStdString();
         for (const auto &[sql, rows] : c.after)
             EXPECT_EQ(rowsOn(conn.get(), sql), rows) << sql;
+        EXPECT_EQ(heardOn(conn.get()), c.heard);
+    }
+}
+
+// The alarms as each role meets them: the page's role reads the view and
+// acknowledges or silences through the two functions only, once, within
+// their bounds, each call telling the alarm program; a station sees no
+// alarm; the alarm program writes its tables. A caller's own temporary
+// table named like the alarms' does not change what the functions do.
+TEST(Central, AlarmsAsEachRoleMayUseThem)
+{
+    QString error;
+    const central::Connection conn = central::connect(QString(), "test_central", error);
+    ASSERT_TRUE(conn) << "The tests' server (scripts/testdb.sh) does not answer: "
+                      << error.toStdString();
+    PGconn *c = conn.get();
+    PQclear(PQexec(c, "DROP SCHEMA IF EXISTS climalog CASCADE"));
+    QStringList report;
+    ASSERT_TRUE(central::prepare(c, report, error)) << error.toStdString();
+    ASSERT_EQ(rowsOn(c, std::string(oneLine) +
+                            "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, "
+                            "extremo, limite) SELECT puerto, id, 'alto', 'salas', "
+                            "'2026-12-07 10:00:00+00', 23.5, 22 FROM climalog.serie;"
+                            "INSERT INTO climalog.aviso (puerto, condicion, regla, inicio, fin) "
+                            "SELECT id, 'parada', 'salas', '2026-12-07 09:00:00+00', "
+                            "'2026-12-07 09:30:00+00' FROM climalog.puerto;"
+                            "LISTEN climalog_avisos"),
+              "");
+    const struct {
+        const char *role;
+        const char *sql;
+        const char *rows;
+        const char *heard;
+    } cases[] = {
+        {"climalog_lectura",
+         "SELECT id, estacion, puerto, columna, unidad, condicion, extremo, limite, fin IS NULL "
+         "FROM climalog.avisos ORDER BY id",
+         "1|norte|1|Sala (ºC)|ºC|alto|23.5|22|t\n2|norte|1|NULL|NULL|parada|NULL|NULL|f\n", ""},
+        {"climalog_lectura", "SELECT count(*) FROM climalog.aviso", "!42501", ""},
+        {"climalog_lectura", "UPDATE climalog.aviso SET comentario = 'x'", "!42501", ""},
+        {"climalog_lectura",
+         "INSERT INTO climalog.salida (aviso, suceso, instante, destinatario, canal, direccion) "
+         "VALUES (1, 'alta', now(), 'ana', 'correo', 'ana@example.org')",
+         "!42501", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, '', 'visto')", "!22023", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, NULL, 'visto')", "!22023", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, 'ana', repeat('x', 2001))", "!22023",
+         ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(99, 'ana', 'visto')", "f\n", ""},
+        // The caller's own table of that name is not the one acknowledged.
+        {"climalog_lectura",
+         "CREATE TEMP TABLE aviso (id bigint, reconocido timestamptz, reconocido_por text, "
+         "comentario text, fin timestamptz, silenciado_por text, silenciado_hasta timestamptz);"
+         "INSERT INTO aviso (id) VALUES (1), (2)",
+         "", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, 'ana', repeat('x', 2000))", "t\n",
+         "climalog_avisos:1\n"},
+        {"climalog_lectura", "SELECT climalog.reconocer(1, 'eva', 'otra vez')", "f\n", ""},
+        {"climalog_lectura", "SELECT climalog.reconocer(2, 'eva', NULL)", "t\n",
+         "climalog_avisos:2\n"},
+        {"climalog_lectura",
+         "SELECT id, reconocido_por, length(comentario), reconocido IS NOT NULL FROM "
+         "climalog.avisos ORDER BY id",
+         "1|ana|2000|t\n2|eva|NULL|t\n", ""},
+        {"climalog_lectura", "SELECT count(*) FROM aviso WHERE reconocido IS NULL", "2\n", ""},
+        {"climalog_lectura", "SELECT climalog.silenciar(1, 'ana', 0)", "!22023", ""},
+        {"climalog_lectura", "SELECT climalog.silenciar(1, 'ana', 10081)", "!22023", ""},
+        {"climalog_lectura", "SELECT climalog.silenciar(1, '', 60)", "!22023", ""},
+        {"climalog_lectura", "SELECT climalog.silenciar(2, 'ana', 60)", "f\n", ""}, // ended
+        {"climalog_lectura", "SELECT climalog.silenciar(1, 'ana', 10080)", "t\n",
+         "climalog_avisos:1\n"},
+        {"climalog_lectura",
+         "SELECT silenciado_por, silenciado_hasta - now() BETWEEN interval '6 days 23:59' AND "
+         "interval '7 days' FROM climalog.avisos WHERE id = 1",
+         "ana|t\n", ""},
+        {"climalog_lectura", "DROP TABLE aviso", "", ""},
+        {"climalog_estacion", "SELECT count(*) FROM climalog.aviso", "!42501", ""},
+        {"climalog_estacion", "SELECT count(*) FROM climalog.avisos", "!42501", ""},
+        {"climalog_estacion", "SELECT climalog.reconocer(1, 'ana', NULL)", "!42501", ""},
+        {"climalog_avisos",
+         "INSERT INTO climalog.salida (aviso, suceso, instante, destinatario, canal, direccion) "
+         "VALUES (1, 'alta', now(), 'ana', 'correo', 'ana@example.org') RETURNING id",
+         "1\n", ""},
+        {"climalog_avisos",
+         "INSERT INTO climalog.avisos_puerto (puerto, hasta) VALUES (1, now()) RETURNING puerto",
+         "1\n", ""},
+        {"climalog_avisos",
+         "UPDATE climalog.aviso SET fin = '2026-12-07 11:00:00+00' WHERE id = 1 RETURNING id",
+         "1\n", ""},
+        {"climalog_avisos",
+         "SELECT d.alarma_max IS NULL, count(*) FROM climalog.dispositivo d, "
+         "climalog.resumen r GROUP BY 1",
+         "", ""},
+        {"climalog_avisos", "SELECT count(*) FROM climalog.lecturas(ARRAY[1], '-infinity', 'infinity')",
+         "1\n", ""},
+        {"climalog_avisos", "DELETE FROM climalog.aviso", "!42501", ""},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.sql);
+        ASSERT_EQ(rowsOn(c, std::string("SET ROLE ") + k.role), "");
+        EXPECT_EQ(rowsOn(c, k.sql), k.rows);
+        EXPECT_EQ(rowsOn(c, "RESET ROLE"), "");
+        EXPECT_EQ(heardOn(c), k.heard);
     }
 }
 

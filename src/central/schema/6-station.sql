@@ -405,6 +405,8 @@ BEGIN
             PERFORM @schema@.ultimas(v_puerto, v_juegos);
         END IF;
     END IF;
+    -- The alarm program judges the port's new lines once this commits.
+    PERFORM pg_notify('climalog_lineas', v_puerto::text);
 END $f$;
 
 -- A port's configuration file, stored when it differs from the latest one

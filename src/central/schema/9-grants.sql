@@ -8,12 +8,15 @@ BEGIN
     IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '@reader@') THEN
         CREATE ROLE @reader@ NOLOGIN;
     END IF;
+    IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = '@alarms@') THEN
+        CREATE ROLE @alarms@ NOLOGIN;
+    END IF;
 END $$;
 REVOKE ALL ON SCHEMA @schema@ FROM PUBLIC;
 REVOKE ALL ON ALL TABLES IN SCHEMA @schema@ FROM PUBLIC;
 REVOKE ALL ON ALL SEQUENCES IN SCHEMA @schema@ FROM PUBLIC;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA @schema@ FROM PUBLIC;
-GRANT USAGE ON SCHEMA @schema@ TO @station@, @reader@;
+GRANT USAGE ON SCHEMA @schema@ TO @station@, @reader@, @alarms@;
 GRANT SELECT ON @schema@.version TO @station@, @reader@;
 GRANT EXECUTE ON FUNCTION
     @schema@.alta_estacion(text, text),
@@ -31,4 +34,22 @@ GRANT EXECUTE ON FUNCTION
     @schema@.lecturas(integer[], timestamptz, timestamptz),
     @schema@.valor(integer[], double precision[], integer)
   TO @reader@;
+-- The page's alarms: what it shows, and the acknowledgement and silence.
+GRANT SELECT ON @schema@.avisos TO @reader@;
+GRANT EXECUTE ON FUNCTION
+    @schema@.reconocer(bigint, text, text),
+    @schema@.silenciar(bigint, text, integer)
+  TO @reader@;
+-- The alarm program: what a reader may, the ports' configurations, and its
+-- own tables (the outbox's among them once it is there).
+GRANT @reader@ TO @alarms@;
+GRANT SELECT ON @schema@.estacion, @schema@.puerto, @schema@.serie, @schema@.juego, @schema@.juego_serie,
+    @schema@.configuracion, @schema@.dispositivo TO @alarms@;
+GRANT SELECT, INSERT, UPDATE ON @schema@.aviso, @schema@.salida, @schema@.avisos_puerto TO @alarms@;
+DO $$
+BEGIN
+    IF to_regclass('@schema@.envio') IS NOT NULL THEN
+        GRANT SELECT, INSERT, UPDATE ON @schema@.envio TO @alarms@;
+    END IF;
+END $$;
 SELECT @schema@.crear_meses(current_date - 1, current_date + 32);
