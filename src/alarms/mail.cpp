@@ -65,7 +65,8 @@ QByteArray readPassword(const std::string &file, QString &error)
     if (password.endsWith('\r'))
         password.chop(1);
     if (password.isEmpty())
-        error = QStringLiteral("El fichero de la clave del correo %1 está vacío").arg(fileName(file));
+        error =
+            QStringLiteral("El fichero de la clave del correo %1 está vacío").arg(fileName(file));
     return password;
 }
 
@@ -74,10 +75,11 @@ QString hidden(QString text, const QByteArray &user, const QByteArray &password)
     if (password.isEmpty())
         return text;
     // A server's reply that quotes the login back shows it as sent: plain,
-    // or in base64 alone or with the user.
+    // or in base64 alone or with the user; the longest first, since the
+    // shorter login's base64 ends the longer one's.
     const QByteArray forms[] = {
-        QByteArray('\0' + user + '\0' + password).toBase64(),
         QByteArray(user + '\0' + user + '\0' + password).toBase64(),
+        QByteArray('\0' + user + '\0' + password).toBase64(),
         password.toBase64(),
         password,
     };
@@ -125,8 +127,7 @@ QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &
     curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
     const QString failure = t.perform();
     curl_slist_free_all(recipients);
-    const QString error =
-        failure.isEmpty()
+    const QString error = failure.isEmpty()
         ? QString()
         : hidden(QStringLiteral("El servidor de correo %1 no tomó el mensaje para %2: %3")
                      .arg(server, to, failure),

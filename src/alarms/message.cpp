@@ -164,8 +164,8 @@ QByteArray dateHeader(const QDateTime &when)
 {
     static constexpr std::array<const char *, 7> days{"Mon", "Tue", "Wed", "Thu",
                                                       "Fri", "Sat", "Sun"};
-    static constexpr std::array<const char *, 12> months{
-        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static constexpr std::array<const char *, 12> months{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QDateTime u = when.toUTC();
     const QDate d = u.date();
     return QByteArray(days[size_t(d.dayOfWeek() - 1)]) + ", " +
@@ -213,9 +213,8 @@ QByteArray messageId(long long id, const Message &m, const QString &from)
 QByteArray headerText(const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
-    const bool plain = utf8.size() <= 900 && std::all_of(utf8.begin(), utf8.end(), [](char c) {
-                           return c >= 0x20 && c < 0x7f;
-                       });
+    const bool plain = utf8.size() <= 900 &&
+        std::all_of(utf8.begin(), utf8.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
     if (plain && !utf8.contains("=?"))
         return utf8;
     // 45 bytes make 60 of base64: with its 12 of framing, a word of 72.

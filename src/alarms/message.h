@@ -13,11 +13,11 @@ namespace alarms {
 
 // One event of an alarm, as a row of the outbox (salida) and its alarm.
 struct Event {
-    QString kind;      // salida.suceso: alta fin reconocido recordatorio escalado
+    QString kind; // salida.suceso: alta fin reconocido recordatorio escalado
     QString condition; // aviso.condicion: alto bajo activa err parada
     QString station, zone, port;
     QString column, unit; // empty for a port's own alarm (parada)
-    int series = 0;       // 0 for a port's own alarm
+    int series = 0; // 0 for a port's own alarm
     std::optional<double> extreme, limit;
     QDateTime instant; // the event's own time
     QString acknowledgedBy, comment;

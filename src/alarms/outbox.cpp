@@ -34,7 +34,8 @@ constexpr auto lastRetry = 60s;
 
 QDateTime fromEpoch(const QByteArray &seconds)
 {
-    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds.toDouble() * 1000), QTimeZone::utc());
+    return QDateTime::fromMSecsSinceEpoch(std::llround(seconds.toDouble() * 1000),
+                                          QTimeZone::utc());
 }
 
 std::optional<double> optionalNumber(const central::Result &r, int row, int column)
@@ -187,7 +188,8 @@ bool Outbox::drain(int timeoutMs)
 bool Outbox::connect(Clock::time_point deadline)
 {
     QString error;
-    central::Connection c = central::connect(QString::fromStdString(conninfo_), "climalog-avisos", error);
+    central::Connection c =
+        central::connect(QString::fromStdString(conninfo_), "climalog-avisos", error);
     if (!c) {
         tell(error);
         return false;
@@ -255,16 +257,16 @@ bool Outbox::gather(bool all)
     for (int i = 0; ok && i < groups.rows(); ++i) {
         bool more = true;
         while (ok && more)
-            ok = gatherGroup(groups.field(i, 0), groups.field(i, 1), groups.field(i, 2), mail,
-                             more);
+            ok =
+                gatherGroup(groups.field(i, 0), groups.field(i, 1), groups.field(i, 2), mail, more);
     }
     // When the next recipient's window ends.
-    const central::Result next =
-        ok ? central::exec(c,
-                           "SELECT extract(epoch FROM min(creado) + make_interval(secs => $1) - "
-                           "now()) FROM climalog.salida WHERE envio IS NULL",
-                           {{QByteArray::number(mail.gatherSeconds)}})
-           : central::Result();
+    const central::Result next = ok
+        ? central::exec(c,
+                        "SELECT extract(epoch FROM min(creado) + make_interval(secs => $1) - "
+                        "now()) FROM climalog.salida WHERE envio IS NULL",
+                        {{QByteArray::number(mail.gatherSeconds)}})
+        : central::Result();
     if (!ok || !next.ok() || !central::exec(c, "COMMIT").ok()) {
         drop(QStringLiteral("No se pueden reunir los avisos: %1").arg(central::serverText(c)));
         return false;
@@ -288,12 +290,13 @@ bool Outbox::gatherGroup(const QByteArray &name, const QByteArray &channel,
     QByteArrayList ids;
     const std::vector<Event> events = eventsOf(rows, ids);
     const QString page = QString::fromStdString(mail.page);
-    const Message m = channel == "correo" ? mailMessage(events, page) : webhookMessage(events, page);
-    const central::Result stored = central::exec(
-        c,
-        "INSERT INTO climalog.envio (destinatario, canal, direccion, asunto, cuerpo)"
-        " VALUES ($1, $2, $3, $4, $5) RETURNING id",
-        {{name, channel, address, m.subject.toUtf8(), m.body.toUtf8()}});
+    const Message m =
+        channel == "correo" ? mailMessage(events, page) : webhookMessage(events, page);
+    const central::Result stored =
+        central::exec(c,
+                      "INSERT INTO climalog.envio (destinatario, canal, direccion, asunto, cuerpo)"
+                      " VALUES ($1, $2, $3, $4, $5) RETURNING id",
+                      {{name, channel, address, m.subject.toUtf8(), m.body.toUtf8()}});
     if (!stored.ok())
         return false;
     const long long id = stored.field(0, 0).toLongLong();
@@ -311,8 +314,9 @@ int Outbox::sendStored()
     const MailSettings mail = settings();
     pg_conn *c = c_.get();
     const central::Result r = central::exec(
-        c, "SELECT id, canal, direccion, mensaje_id, asunto, cuerpo, extract(epoch FROM creado)"
-           " FROM climalog.envio WHERE enviado IS NULL ORDER BY id LIMIT 1000");
+        c,
+        "SELECT id, canal, direccion, mensaje_id, asunto, cuerpo, extract(epoch FROM creado)"
+        " FROM climalog.envio WHERE enviado IS NULL ORDER BY id LIMIT 1000");
     if (!r.ok()) {
         drop(QStringLiteral("No se pueden leer los mensajes por enviar: %1")
                  .arg(central::serverText(c)));
@@ -323,9 +327,9 @@ int Outbox::sendStored()
     std::set<QByteArray> held;
     int left = 0;
     for (int i = 0; i < r.rows() && !stop_; ++i) {
-        const Stored m{r.field(i, 0).toLongLong(), r.field(i, 1),      text(r, i, 2),
-                       r.field(i, 3),              {text(r, i, 4), text(r, i, 5)},
-                       fromEpoch(r.field(i, 6))};
+        const Stored m{
+            r.field(i, 0).toLongLong(),     r.field(i, 1),           text(r, i, 2), r.field(i, 3),
+            {text(r, i, 4), text(r, i, 5)}, fromEpoch(r.field(i, 6))};
         const QByteArray destination = m.channel + '\n' + m.address.toUtf8();
         const auto b = backoff_.find(destination);
         if (held.count(destination) || (b != backoff_.end() && b->second.retryAt > Clock::now())) {
@@ -336,8 +340,7 @@ int Outbox::sendStored()
         const QString error = send(m, mail);
         if (error.isEmpty() && afterSend_)
             afterSend_(m.id);
-        const central::Result marked =
-            error.isEmpty()
+        const central::Result marked = error.isEmpty()
             ? central::exec(c,
                             "UPDATE climalog.envio SET enviado = now(), intentos = intentos + 1,"
                             " ultimo_error = NULL WHERE id = $1",
@@ -358,7 +361,8 @@ int Outbox::sendStored()
         }
         tell(error);
         Backoff &next = backoff_[destination];
-        const auto delay = std::min<Clock::duration>(lastRetry, firstRetry * (1 << std::min(next.failures, 10)));
+        const auto delay =
+            std::min<Clock::duration>(lastRetry, firstRetry * (1 << std::min(next.failures, 10)));
         ++next.failures;
         next.retryAt = Clock::now() + delay;
         held.insert(destination);
@@ -378,8 +382,9 @@ QString Outbox::send(const Stored &m, const MailSettings &mail)
 bool Outbox::unsentEvents()
 {
     const central::Result r =
-        central::exec(c_.get(), "SELECT EXISTS (SELECT 1 FROM climalog.salida WHERE envio IS NULL)"
-                                " OR EXISTS (SELECT 1 FROM climalog.envio WHERE enviado IS NULL)");
+        central::exec(c_.get(),
+                      "SELECT EXISTS (SELECT 1 FROM climalog.salida WHERE envio IS NULL)"
+                      " OR EXISTS (SELECT 1 FROM climalog.envio WHERE enviado IS NULL)");
     return !r.ok() || r.field(0, 0) == "t";
 }
 

@@ -55,8 +55,8 @@ private:
     bool connect(Clock::time_point deadline);
     void drop(const QString &why);
     bool gather(bool all);
-    bool gatherGroup(const QByteArray &name, const QByteArray &channel,
-                     const QByteArray &address, const MailSettings &mail, bool &more);
+    bool gatherGroup(const QByteArray &name, const QByteArray &channel, const QByteArray &address,
+                     const MailSettings &mail, bool &more);
     int sendStored(); // the messages left unsent; -1 when the database failed
     QString send(const Stored &m, const MailSettings &mail);
     bool unsentEvents();

@@ -25,7 +25,8 @@ QString postWebhook(const QString &url, const QByteArray &json, const QByteArray
     if (!t)
         return QStringLiteral("No se puede preparar el envío al webhook (sin memoria)");
     const QByteArray idHeader = "X-Climalog-Mensaje: " + id;
-    curl_slist *headers = curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
+    curl_slist *headers =
+        curl_slist_append(nullptr, "Content-Type: application/json; charset=utf-8");
     headers = curl_slist_append(headers, idHeader.constData());
     CURL *c = t.handle();
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers);
