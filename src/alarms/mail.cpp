@@ -124,7 +124,7 @@ QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &
     curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(c, CURLOPT_READFUNCTION, readMail);
     curl_easy_setopt(c, CURLOPT_READDATA, &reading);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, 60L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT, 30L);
     const QString failure = t.perform();
     curl_slist_free_all(recipients);
     const QString error = failure.isEmpty()

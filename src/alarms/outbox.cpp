@@ -31,6 +31,8 @@ constexpr int eventsPerMessage = 500;
 // the first, up to the last.
 constexpr auto firstRetry = 500ms;
 constexpr auto lastRetry = 60s;
+// How long a database that failed is left before the next try.
+constexpr int retryDatabaseMs = 2000;
 
 QDateTime fromEpoch(const QByteArray &seconds)
 {
@@ -158,13 +160,12 @@ void Outbox::run()
 {
     while (!stop_) {
         if (!c_ && !connect(Clock::time_point::max())) {
-            wait(1000);
+            wait(retryDatabaseMs);
             continue;
         }
         // Stored messages first: on a start they are the ones a stop left.
-        if (sendStored() < 0 || !gather(false) || sendStored() < 0)
-            continue;
-        wait(waitMs(nextGather_));
+        const bool done = sendStored() >= 0 && gather(false) && sendStored() >= 0;
+        wait(done ? waitMs(nextGather_) : retryDatabaseMs);
     }
 }
 
@@ -173,14 +174,15 @@ bool Outbox::drain(int timeoutMs)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!stop_ && Clock::now() < deadline) {
         if (!c_ && !connect(deadline)) {
-            wait(std::min(1000, waitMs(deadline)));
+            wait(std::min(retryDatabaseMs, waitMs(deadline)));
             continue;
         }
         const int left = gather(true) ? sendStored() : -1;
         if (left == 0 && c_ && !unsentEvents())
             return true;
         if (left != 0)
-            wait(std::min(waitMs(deadline), left < 0 ? 1000 : waitMs(Clock::time_point::max())));
+            wait(std::min(waitMs(deadline),
+                          left < 0 ? retryDatabaseMs : waitMs(Clock::time_point::max())));
     }
     return false;
 }
@@ -400,8 +402,24 @@ int Outbox::waitMs(Clock::time_point until)
     return int(std::min<long long>(ms + 1, 60000));
 }
 
+bool Outbox::takeNotifications()
+{
+    bool any = false;
+    while (PGnotify *n = PQnotifies(c_.get())) {
+        PQfreemem(n);
+        any = true;
+    }
+    if (any)
+        nextGather_ = Clock::now();
+    return any;
+}
+
 void Outbox::wait(int ms)
 {
+    // A notification only says to look again: what is due is read anew. One
+    // that came in with a statement's answer is already read off the socket.
+    if (c_ && takeNotifications())
+        return;
     pollfd fds[2] = {{wakeFds_[0], POLLIN, 0}, {c_ ? PQsocket(c_.get()) : -1, POLLIN, 0}};
     if (::poll(fds, 2, ms) > 0 && (fds[0].revents & POLLIN)) {
         char drained[64];
@@ -410,16 +428,12 @@ void Outbox::wait(int ms)
     }
     if (!c_)
         return;
-    // A notification only says to look again: what is due is read anew.
     if (!PQconsumeInput(c_.get())) {
         drop(QStringLiteral("Se perdió la conexión con la base de datos: %1")
                  .arg(central::serverText(c_.get())));
         return;
     }
-    while (PGnotify *n = PQnotifies(c_.get())) {
-        PQfreemem(n);
-        nextGather_ = Clock::now();
-    }
+    takeNotifications();
 }
 
 } // namespace alarms

@@ -62,6 +62,7 @@ private:
     bool unsentEvents();
     int waitMs(Clock::time_point until);
     void wait(int ms);
+    bool takeNotifications();
     void wake();
     MailSettings settings();
     void tell(const QString &text);
