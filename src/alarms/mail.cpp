@@ -32,6 +32,15 @@ size_t readMail(char *buffer, size_t size, size_t count, void *userdata)
 
 QString fileName(const std::string &file) { return QString::fromStdString(file); }
 
+// The bare address of "Name <a@b>" or "a@b", as the envelope wants it.
+QByteArray envelope(const QString &address)
+{
+    const qsizetype open = address.lastIndexOf(u'<'), close = address.lastIndexOf(u'>');
+    const QString bare =
+        open >= 0 && close > open ? address.mid(open + 1, close - open - 1) : address;
+    return bare.trimmed().toUtf8();
+}
+
 } // namespace
 
 QByteArray readPassword(const std::string &file, QString &error)
@@ -88,7 +97,8 @@ QString hidden(QString text, const QByteArray &user, const QByteArray &password)
     return text.replace(QString::fromUtf8(password), QStringLiteral("***"));
 }
 
-QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &text)
+QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &text,
+                 const std::atomic<bool> *stop)
 {
     const QString server = QString::fromStdString(mail.url);
     if (server.isEmpty())
@@ -104,12 +114,12 @@ QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &
         if (password.isEmpty())
             return error;
     }
-    Transfer t(server.toStdString());
+    Transfer t(server.toStdString(), stop);
     if (!t)
         return QStringLiteral("No se puede preparar el envío de correo (sin memoria)");
     const QByteArray user = QByteArray::fromStdString(mail.user);
-    const QByteArray from = QByteArray::fromStdString(mail.from);
-    const QByteArray rcpt = to.toUtf8();
+    const QByteArray from = envelope(QString::fromStdString(mail.from));
+    const QByteArray rcpt = envelope(to);
     Reading reading{text};
     curl_slist *recipients = curl_slist_append(nullptr, rcpt.constData());
     CURL *c = t.handle();

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 namespace alarms {
 
 // The password kept in `file`: its first line. Empty (with `error` in
@@ -16,8 +18,10 @@ namespace alarms {
 QByteArray readPassword(const std::string &file, QString &error);
 
 // Sends `text` (a whole mail, CRLF lines) to `to`. Empty when the server
-// took it; otherwise why not, in Spanish, the password hidden.
-QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &text);
+// took it; otherwise why not, in Spanish, the password hidden. `stop` set
+// ends it at once.
+QString sendMail(const MailSettings &mail, const QString &to, const QByteArray &text,
+                 const std::atomic<bool> *stop = nullptr);
 
 // `text` with the password, and the forms a login sends it in, as ***.
 QString hidden(QString text, const QByteArray &user, const QByteArray &password);

@@ -159,6 +159,16 @@ QByteArray oneLine(const QString &s)
     return b;
 }
 
+// An address header's text: a name before <address> in encoded words when
+// it needs them.
+QByteArray addressText(const QString &address)
+{
+    const qsizetype open = address.lastIndexOf(u'<');
+    if (open <= 0)
+        return oneLine(address);
+    return headerText(address.left(open).trimmed()) + ' ' + oneLine(address.mid(open));
+}
+
 // Date: as RFC 5322 writes it, in English whatever the locale.
 QByteArray dateHeader(const QDateTime &when)
 {
@@ -233,8 +243,8 @@ QByteArray headerText(const QString &text)
 QByteArray mailText(const QByteArray &id, const QDateTime &stored, const QString &from,
                     const QString &to, const Message &m)
 {
-    QByteArray text = "Date: " + dateHeader(stored) + "\r\nFrom: " + oneLine(from) +
-        "\r\nTo: " + oneLine(to) + "\r\nSubject: " + headerText(m.subject) +
+    QByteArray text = "Date: " + dateHeader(stored) + "\r\nFrom: " + addressText(from) +
+        "\r\nTo: " + addressText(to) + "\r\nSubject: " + headerText(m.subject) +
         "\r\nMessage-ID: " + id +
         "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
         "Content-Transfer-Encoding: base64\r\n\r\n";

@@ -376,9 +376,10 @@ int Outbox::sendStored()
 QString Outbox::send(const Stored &m, const MailSettings &mail)
 {
     if (m.channel == "webhook")
-        return postWebhook(m.address, m.message.body.toUtf8(), m.messageId);
+        return postWebhook(m.address, m.message.body.toUtf8(), m.messageId, &stop_);
     const QString from = QString::fromStdString(mail.from);
-    return sendMail(mail, m.address, mailText(m.messageId, m.created, from, m.address, m.message));
+    return sendMail(mail, m.address, mailText(m.messageId, m.created, from, m.address, m.message),
+                    &stop_);
 }
 
 bool Outbox::unsentEvents()

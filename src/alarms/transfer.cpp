@@ -13,9 +13,14 @@ void initialise()
     (void)done;
 }
 
+int progress(void *stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return stop && *static_cast<const std::atomic<bool> *>(stop) ? 1 : 0;
+}
+
 } // namespace
 
-Transfer::Transfer(const std::string &url) : url_(url)
+Transfer::Transfer(const std::string &url, const std::atomic<bool> *stop) : stop_(stop), url_(url)
 {
     initialise();
     c_ = curl_easy_init();
@@ -26,6 +31,11 @@ Transfer::Transfer(const std::string &url) : url_(url)
     // Signals are the program's own: a timeout in a thread must not raise one.
     curl_easy_setopt(c_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c_, CURLOPT_CONNECTTIMEOUT, 10L);
+    if (stop_) {
+        curl_easy_setopt(c_, CURLOPT_XFERINFOFUNCTION, progress);
+        curl_easy_setopt(c_, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(stop_));
+        curl_easy_setopt(c_, CURLOPT_NOPROGRESS, 0L);
+    }
 }
 
 Transfer::~Transfer()

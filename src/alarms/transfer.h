@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 #include <string>
 
 typedef void CURL;
@@ -13,7 +15,9 @@ namespace alarms {
 
 class Transfer {
 public:
-    explicit Transfer(const std::string &url);
+    // `stop`, when given and set, ends the transfer at once: the program is
+    // ending.
+    explicit Transfer(const std::string &url, const std::atomic<bool> *stop = nullptr);
     ~Transfer();
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
@@ -27,6 +31,7 @@ public:
 
 private:
     CURL *c_ = nullptr;
+    const std::atomic<bool> *stop_;
     std::string url_;
     char error_[256 + 1] = {};
 };

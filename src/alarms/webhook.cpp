@@ -15,13 +15,13 @@ size_t discard(char *, size_t size, size_t count, void *) { return size * count;
 } // namespace
 
 QString postWebhook(const QString &url, const QByteArray &json, const QByteArray &id,
-                    int timeoutSeconds)
+                    const std::atomic<bool> *stop, int timeoutSeconds)
 {
     // An address may carry a password; the texts never do.
     const QString shown = QUrl(url).toDisplayString(QUrl::RemovePassword);
     if (!url.startsWith(u"http://") && !url.startsWith(u"https://"))
         return QStringLiteral("El webhook %1 no empieza por http:// ni https://").arg(shown);
-    Transfer t(url.toStdString());
+    Transfer t(url.toStdString(), stop);
     if (!t)
         return QStringLiteral("No se puede preparar el envío al webhook (sin memoria)");
     const QByteArray idHeader = "X-Climalog-Mensaje: " + id;

@@ -314,14 +314,21 @@ QByteArray header(const QByteArray &mail, const QByteArray &name)
     }
     return value;
 }
-QString decoded(const QByteArray &header)
+QString decoded(QByteArray header)
 {
+    // Words folded onto lines of their own join with nothing between them.
+    header.replace("?=\n=?", "?==?");
+    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
     QByteArray text;
-    for (const QByteArray &word : header.split('\n'))
-        text += word.startsWith("=?UTF-8?B?")
-            ? QByteArray::fromBase64(word.mid(10, word.size() - 12))
-            : word;
-    return QString::fromUtf8(text);
+    qsizetype at = 0;
+    const QString h = QString::fromLatin1(header);
+    for (auto it = word.globalMatch(h); it.hasNext();) {
+        const auto m = it.next();
+        text += header.mid(at, m.capturedStart() - at) +
+            QByteArray::fromBase64(m.captured(1).toLatin1());
+        at = m.capturedEnd();
+    }
+    return QString::fromUtf8(text + header.mid(at));
 }
 QString bodyOf(const QByteArray &mail)
 {
@@ -386,7 +393,7 @@ alarms::MailSettings mailTo(const Server &smtp, int gatherSeconds = 0)
     alarms::MailSettings m;
     m.url = "smtp://127.0.0.1:" + std::to_string(smtp.port);
     m.startTls = false;
-    m.from = "avisos@climalog.es";
+    m.from = "Avisos del almacén <avisos@climalog.es>";
     m.page = "https://pagina/";
     m.gatherSeconds = gatherSeconds;
     return m;
@@ -439,7 +446,8 @@ TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
     const QByteArrayList mails = smtp.received();
     ASSERT_EQ(mails.size(), 2);
     EXPECT_EQ(header(mails[0], "To"), "ana@ejemplo.es");
-    EXPECT_EQ(header(mails[0], "From"), "avisos@climalog.es");
+    EXPECT_EQ(decoded(header(mails[0], "From")),
+              QStringLiteral("Avisos del almacén <avisos@climalog.es>"));
     EXPECT_EQ(decoded(header(mails[0], "Subject")),
               QStringLiteral("Aviso: norte, puerto 1, S1 (ºC) sobre el máximo"));
     EXPECT_TRUE(bodyOf(mails[0]).contains(u"S1 (ºC): sobre el máximo, 31,5 ºC (límite 30 ºC)\r\n"
