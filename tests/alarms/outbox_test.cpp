@@ -423,8 +423,8 @@ TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
     Server hook("webhook_server.py", dir.file(QStringLiteral("webhook")),
                 {QStringLiteral("--fail"), QStringLiteral("2")});
     const std::string url = "http://127.0.0.1:" + std::to_string(hook.port) + "/avisos";
-    alarms::Outbox outbox(std::string(), mailTo(smtp), {});
     Log log;
+    alarms::Outbox outbox(std::string(), mailTo(smtp), {});
     log.attach(outbox);
     // Stored before the start: sent first, and once. The second comes while
     // the outbox marks the first: told of it, it sends it at once.
@@ -513,10 +513,13 @@ TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
     TempFolder dir;
     Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
     smtp.stop();
-    alarms::Outbox outbox(std::string(), mailTo(smtp), {});
     Log log;
-    log.attach(outbox);
-    outbox.start();
+    auto outbox = std::make_unique<alarms::Outbox>(std::string(), mailTo(smtp),
+                                                   std::vector<alarms::Recipient>());
+    alarms::Outbox standby(std::string(), mailTo(smtp), {});
+    log.attach(*outbox);
+    log.attach(standby);
+    outbox->start();
     for (int column = 1; column <= 4; ++column) {
         db.raise(column, "2026-12-09 10:00:00+00", "ana", "correo", "ana@ejemplo.es");
         QThread::msleep(700);
@@ -525,7 +528,11 @@ TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
         waitFor([&] { return db.rows("SELECT count(*) FROM climalog.envio") == "4\n"; }, 5000));
     EXPECT_TRUE(log.all().contains(QStringLiteral("no tomó el mensaje para ana@ejemplo.es")))
         << log.all().toStdString();
-    // The outbox is also cut from the database for a moment: it connects again.
+    // The first program goes: the standby, waiting its turn since, takes
+    // over; it is cut from the database for a moment too and connects again.
+    standby.start();
+    QThread::msleep(500);
+    outbox.reset();
     db.rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
             "'climalog-avisos'");
     smtp.start();
@@ -606,8 +613,8 @@ TEST(Outbox, ThePasswordIsReadOnlyFromAPrivateFileAndNeverShown)
         mail.user = "avisos";
         mail.passwordFile = dir.file(QStringLiteral("clave")).toStdString();
         mail.startTls = row.startTls;
-        alarms::Outbox outbox(std::string(), mail, {});
         Log log;
+        alarms::Outbox outbox(std::string(), mail, {});
         log.attach(outbox);
         db.raise(1, "2026-12-09 10:00:00+00", "ana", "correo", "ana@ejemplo.es");
         EXPECT_EQ(outbox.drain(row.sent ? 20000 : 1500), row.sent) << log.all().toStdString();
