@@ -174,7 +174,7 @@ bool Outbox::drain(int timeoutMs)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!stop_ && Clock::now() < deadline) {
         if (!c_ && !connect(deadline)) {
-            wait(std::min(retryDatabaseMs, waitMs(deadline)));
+            wait(std::min(retryDatabaseMs, msUntil(deadline)));
             continue;
         }
         const int left = gather(true) ? sendStored() : -1;
@@ -215,7 +215,7 @@ bool Outbox::connect(Clock::time_point deadline)
             break;
         if (stop_ || Clock::now() >= deadline)
             return false;
-        wait(std::min(1000, waitMs(deadline)));
+        wait(std::min(1000, msUntil(deadline)));
     }
     const QByteArray listen = QByteArray("LISTEN ") + central::outboxChannel;
     if (!central::exec(c.get(), listen.constData()).ok()) {
@@ -396,10 +396,15 @@ int Outbox::waitMs(Clock::time_point until)
     Clock::time_point soonest = until;
     for (const auto &[destination, b] : backoff_)
         soonest = std::min(soonest, b.retryAt);
+    return msUntil(soonest);
+}
+
+int Outbox::msUntil(Clock::time_point until)
+{
     const auto now = Clock::now();
-    if (soonest <= now)
+    if (until <= now)
         return 0;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(soonest - now).count();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
     return int(std::min<long long>(ms + 1, 60000));
 }
 

@@ -60,7 +60,9 @@ private:
     int sendStored(); // the messages left unsent; -1 when the database failed
     QString send(const Stored &m, const MailSettings &mail);
     bool unsentEvents();
+    // How long to wait: until `until` or a destination's next try.
     int waitMs(Clock::time_point until);
+    static int msUntil(Clock::time_point until); // at most a minute
     void wait(int ms);
     bool takeNotifications();
     void wake();
