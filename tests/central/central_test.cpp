@@ -60,7 +60,7 @@ const char *const oneLine =
 const char *const noAlarms =
     "DROP VIEW climalog.avisos; DROP FUNCTION climalog.reconocer(bigint, text, text), "
     "climalog.silenciar(bigint, text, integer);"
-    "DROP TABLE climalog.avisos_puerto, climalog.salida, climalog.aviso;";
+    "DROP TABLE climalog.avisos_puerto, climalog.salida, climalog.envio, climalog.aviso;";
 const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
                              "'HH24:MI:SS'), valor FROM climalog.lectura";
 
