@@ -41,15 +41,9 @@ GRANT EXECUTE ON FUNCTION
     @schema@.silenciar(bigint, text, integer)
   TO @reader@;
 -- The alarm program: what a reader may, the ports' configurations, and its
--- own tables (the outbox's among them once it is there).
+-- own tables.
 GRANT @reader@ TO @alarms@;
 GRANT SELECT ON @schema@.estacion, @schema@.puerto, @schema@.serie, @schema@.juego, @schema@.juego_serie,
     @schema@.configuracion, @schema@.dispositivo TO @alarms@;
-GRANT SELECT, INSERT, UPDATE ON @schema@.aviso, @schema@.salida, @schema@.avisos_puerto TO @alarms@;
-DO $$
-BEGIN
-    IF to_regclass('@schema@.envio') IS NOT NULL THEN
-        GRANT SELECT, INSERT, UPDATE ON @schema@.envio TO @alarms@;
-    END IF;
-END $$;
+GRANT SELECT, INSERT, UPDATE ON @schema@.aviso, @schema@.salida, @schema@.avisos_puerto, @schema@.envio TO @alarms@;
 SELECT @schema@.crear_meses(current_date - 1, current_date + 32);
