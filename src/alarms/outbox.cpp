@@ -7,6 +7,7 @@
 #include "central/query.h"
 
 #include <QDateTime>
+#include <QLibraryInfo>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -104,6 +105,11 @@ Outbox::Outbox(std::string conninfo, MailSettings mail, std::vector<Recipient> r
     : conninfo_(std::move(conninfo)), mail_(std::move(mail)), recipients_(std::move(recipients)),
       log_([](const QString &line) { std::fprintf(stderr, "%s\n", line.toUtf8().constData()); })
 {
+    // The toolkit reads its own settings the first time a library path is
+    // asked for; asked first while the program ends (by one of its globals
+    // going away after the sending thread used it), that reading meets
+    // locale data already freed. Asked once here, while all is alive.
+    (void)QLibraryInfo::path(QLibraryInfo::PrefixPath);
     if (::pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0)
         wakeFds_[0] = wakeFds_[1] = -1;
 }
