@@ -991,8 +991,11 @@ TEST(Archive, AnEditInTheMiddleIsFound)
             f.seek(from);
             f.write(edited.mid(from, to - from));
         } else {
-            QFile::remove(file);
+            // Kept aside until the new file is written, so that it cannot
+            // take the old inode's number.
+            QFile::rename(file, file + QStringLiteral(".old"));
             append(file, edited);
+            QFile::remove(file + QStringLiteral(".old"));
         }
         const char *sql =
             "SELECT count(*), count(*) FILTER (WHERE valor >= 900) FROM climalog.lectura";
