@@ -20,8 +20,6 @@
 #include <QThread>
 #include <QTimeZone>
 
-#include <bit>
-#include <charconv>
 #include <cmath>
 #include <map>
 #include <random>
@@ -87,8 +85,30 @@ struct TestDatabase {
         PQclear(
             PQexec(conn, ("SET TIME ZONE '" + QTimeZone::systemTimeZoneId() + "'").constData()));
     }
-    std::string rows(const char *sql) const { return rowsOn(conn, sql); }
+    std::string rows(const std::string &sql) const { return rowsOn(conn, sql); }
+    // The one field of a query's one row.
+    std::string value(const std::string &sql) const
+    {
+        const std::string r = rows(sql);
+        return r.substr(0, r.size() - 1);
+    }
+    // The tests' server stopped or started (scripts/testdb.sh's pg_ctl).
+    static int server(const QStringList &args)
+    {
+        return QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), args);
+    }
     PGconn *conn = nullptr;
+};
+
+// A prepared database and a fresh folder holding the capture folder of port 1.
+struct Prepared : TestDatabase {
+    Prepared()
+    {
+        prepare();
+        QDir().mkpath(t.file(QStringLiteral("1")));
+    }
+    QString port(const char *name = "1") const { return t.file(QString::fromLatin1(name)); }
+    TempFolder t;
 };
 
 // A station of one sensor whose readings follow the second of the day, ERR
@@ -126,22 +146,21 @@ std::string rollupsAgainstLines(const TestDatabase &db)
     for (const char *table : {"minuto", "hora"}) {
         const std::string period = table == std::string("minuto") ? "60" : "3600";
         out += db.rows(
-            ("WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " +
-             period + ") * " + period +
-             ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, "
-             "sum(u.v) AS sm "
-             "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(ARRAY[c], CASE WHEN "
-             "l.exactos IS NOT NULL THEN ARRAY[e] END, 1) AS v "
-             "FROM unnest(l.valores, l.exactos) WITH ORDINALITY x(c, e, k)) u GROUP BY 1, 2, 3), "
-             "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." +
-             table +
-             " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
-             "SELECT '" +
-             table +
-             "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
-             "WHERE (l.c, l.n, l.mn, l.mx, l.sm) IS DISTINCT FROM (r.lineas, r.n, r.mn, r.mx, "
-             "r.sm)")
-                .c_str());
+            "WITH l AS (SELECT l.juego, to_timestamp(floor(date_part('epoch', l.hora) / " + period +
+            ") * " + period +
+            ") AS inicio, u.k, count(*) AS c, count(u.v) AS n, min(u.v) AS mn, max(u.v) AS mx, "
+            "sum(u.v) AS sm "
+            "FROM climalog.linea l, LATERAL (SELECT k, climalog.valor(ARRAY[c], CASE WHEN "
+            "l.exactos IS NOT NULL THEN ARRAY[e] END, 1) AS v "
+            "FROM unnest(l.valores, l.exactos) WITH ORDINALITY x(c, e, k)) u GROUP BY 1, 2, 3), "
+            "r AS (SELECT m.juego, m.inicio, u.k, m.lineas, u.n, u.mn, u.mx, u.sm FROM climalog." +
+            table +
+            " m, unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)) "
+            "SELECT '" +
+            table +
+            "', count(*) FROM l FULL JOIN r USING (juego, inicio, k) "
+            "WHERE (l.c, l.n, l.mn, l.mx, l.sm) IS DISTINCT FROM (r.lineas, r.n, r.mn, r.mx, "
+            "r.sm)");
     }
     return out;
 }
@@ -150,8 +169,7 @@ std::string rollupsAgainstLines(const TestDatabase &db)
 
 TEST(Archive, SingleRunsOverChangingFiles)
 {
-    const QByteArray h = "Hora  Sala (\xBA"
-                         "C)  Puerta - 1  Puerta - 2\r\n",
+    const QByteArray h = w1252("Hora  Sala (ºC)  Puerta - 1  Puerta - 2\r\n"),
                      l0 = "07-12-2026 10:00:00  21,5  1  0\r\n",
                      l1 = "07-12-2026 10:00:01  22,5  0  1\r\n",
                      l2 = "07-12-2026 10:00:02  ERR  1  1\r\n",
@@ -162,8 +180,7 @@ TEST(Archive, SingleRunsOverChangingFiles)
                       r3 = "03|Puerta - 1|0\n03|Puerta - 2|0\n03|Sala (ºC)|-3\n";
     // The same bytes up to the archived end, other names and values: the
     // new file's readings replace the old ones, every name counted.
-    const QByteArray g = "Hora  Hall (\xBA"
-                         "C)  Portal - 1  Portal - 2\r\n",
+    const QByteArray g = w1252("Hora  Hall (ºC)  Portal - 1  Portal - 2\r\n"),
                      g0 = "07-12-2026 10:00:00  11,5  0  0\r\n",
                      g1 = "07-12-2026 10:00:01  12,5  1  1\r\n";
     const std::string s0 = "00|Hall (ºC)|11.5\n00|Portal - 1|0\n00|Portal - 2|0\n",
@@ -215,19 +232,15 @@ TEST(Archive, SingleRunsOverChangingFiles)
                "2 lecturas ya archivadas en los mismos segundos"}}},
         };
     for (const auto &[name, steps] : rows) {
-        TestDatabase db;
-        db.prepare();
-        TempFolder t;
-        QDir().mkpath(t.file(QStringLiteral("1")));
-        const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
+        Prepared db;
+        const QString file = db.port() + QStringLiteral("/07-12-2026-00.log");
         for (const auto &[bytes, expected, says] : steps) {
             if (bytes.startsWith('>'))
-                append(t.file(QStringLiteral("1/07-12-2026-01.log")), bytes.mid(1));
+                append(db.port() + QStringLiteral("/07-12-2026-01.log"), bytes.mid(1));
             else
                 bytes.startsWith('=')          ? void(QFile::remove(file)),
                     append(file, bytes.mid(1)) : append(file, bytes);
-            const auto [code, said] =
-                runArchive({QStringLiteral("--una-vez"), t.file(QStringLiteral("1"))});
+            const auto [code, said] = runArchive({QStringLiteral("--una-vez"), db.port()});
             EXPECT_EQ(code, 0) << name;
             EXPECT_EQ(db.rows("SELECT to_char(hora, 'SS'), columna, valor FROM climalog.lectura "
                               "ORDER BY hora, columna COLLATE \"C\""),
@@ -251,12 +264,9 @@ TEST(Archive, SingleRunsOverChangingFiles)
 // also when the program stops in its middle and goes on from where it stopped.
 TEST(Archive, SummerTimeChangesKeepTheInstants)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
-    const QByteArray h = "Hora  Sala (\xBA"
-                         "C)\r\n";
+    Prepared db;
+    const TempFolder &t = db.t;
+    const QByteArray h = w1252("Hora  Sala (ºC)\r\n");
     t.write(QStringLiteral("1/29-03-2026-00.log"),
             h + "29-03-2026 01:59:59  1\r\n29-03-2026 02:30:00  2\r\n29-03-2026 03:00:00  3\r\n");
     t.write(QStringLiteral("1/25-10-2026-00.log"),
@@ -268,7 +278,7 @@ TEST(Archive, SummerTimeChangesKeepTheInstants)
         QDate(first.year(), first.month(), 1).toString(QStringLiteral("dd-MM-yyyy")).toLatin1();
     t.write(QStringLiteral("1/%1-00.log").arg(QString::fromLatin1(month)),
             h + month + " 00:30:00  9\r\n");
-    const QStringList args = words("--una-vez --zona Europe/Madrid") << t.file(QStringLiteral("1"));
+    const QStringList args = words("--una-vez --zona Europe/Madrid") << db.port();
     EXPECT_EQ(runArchive(args).first, 0);
     append(t.file(QStringLiteral("1/25-10-2026-00.log")),
            "25-10-2026 02:30:00  7\r\n25-10-2026 03:00:00  8\r\n");
@@ -297,42 +307,30 @@ TEST(Archive, CommandLineAndStartErrors)
     };
     // Archived oldest first (by year, month and day); each holds a line of
     // no reading, counted.
+    const QByteArray sala = w1252("Hora  Sala (ºC)\r\n");
     for (const char *day : {"07-12-2026", "08-11-2026", "09-10-2025"})
-        t.write(QStringLiteral("1/%1-00.log").arg(QLatin1String(day)),
-                "Hora  Sala (\xBA"
-                "C)\r\n" +
-                    QByteArray(day) + "\r\n");
+        t.write(QStringLiteral("1/%1-00.log").arg(QLatin1String(day)), sala + day + "\r\n");
     // A header the database cannot hold (a zero byte in a name) beside a good folder.
     t.write(QStringLiteral("2/07-12-2026-00.log"),
-            QByteArray("Hora  Sa") + '\0' +
-                "la (\xBA"
-                "C)\r\n07-12-2026 10:00:00  1\r\n");
-    t.write(QStringLiteral("3/07-12-2026-00.log"),
-            "Hora  Sala (\xBA"
-            "C)\r\n07-12-2026 10:00:00  3\r\n");
+            QByteArray(sala).insert(8, '\0') + "07-12-2026 10:00:00  1\r\n");
+    t.write(QStringLiteral("3/07-12-2026-00.log"), sala + "07-12-2026 10:00:00  3\r\n");
     // A value a rule of the site refuses, between two it takes.
     t.write(QStringLiteral("4/07-12-2026-00.log"),
-            "Hora  Sala (\xBA"
-            "C)\r\n07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n"
-            "07-12-2026 10:00:02  2\r\n");
+            sala +
+                "07-12-2026 10:00:00  1\r\n07-12-2026 10:00:01  999\r\n07-12-2026 10:00:02  2\r\n");
     // Lines no capture holds, each named: a zero byte, a line of a megabyte,
     // a column too many, days and times that do not exist, a value beyond
     // any double; and a file whose lines end in a lone CR.
     const QByteArray good = "07-12-2026 10:00:00  1  0\r\n";
+    const QByteArray sala1 = w1252("Hora  Sala (ºC)  Puerta - 1\r\n");
     t.write(QStringLiteral("5/07-12-2026-00.log"),
-            "Hora  Sala (\xBA"
-            "C)  Puerta - 1\r\n" +
-                good + QByteArray("07-12-2026 10:00:01  2\0  0\r\n", 28) + "07-12-2026 10:00:02  " +
-                QByteArray(1 << 20, '1') +
+            sala1 + good + QByteArray("07-12-2026 10:00:01  2\0  0\r\n", 28) +
+                "07-12-2026 10:00:02  " + QByteArray(1 << 20, '1') +
                 "  0\r\n07-12-2026 10:00:03  1  0  5\r\n"
                 "31-02-2026 10:00:04  1  0\r\n07-12-2026 24:00:00  1  0\r\n07-12-2026 10:00:06  "
                 "1e400  0\r\n"
                 "07-12-2026 10:00:07  3  1\r\n");
-    t.write(QStringLiteral("6/07-12-2026-00.log"),
-            QByteArray("Hora  Sala (\xBA"
-                       "C)  Puerta - 1\r" +
-                       good)
-                .replace("\r\n", "\r"));
+    t.write(QStringLiteral("6/07-12-2026-00.log"), QByteArray(sala1 + good).replace("\r\n", "\r"));
     const std::tuple<QStringList, int, const char *> rows[] = {
         // what it says, a pattern
         {args("--una-vez", "1"), 1,
@@ -418,10 +416,9 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     TempFolder t;
     for (const char *port : {"1", "2"}) {
         QDir().mkpath(t.file(QString::fromLatin1(port)));
-        t.write(QStringLiteral("%1/07-12-2026-00.log").arg(QLatin1String(port)),
-                "Hora  Sala (\xBA"
-                "C)\r\n07-12-2026 10:00:00  21,5\r\n"
-                "07-12-2026 10:01:00  22\r\n");
+        t.write(
+            QStringLiteral("%1/07-12-2026-00.log").arg(QLatin1String(port)),
+            w1252("Hora  Sala (ºC)\r\n07-12-2026 10:00:00  21,5\r\n07-12-2026 10:01:00  22\r\n"));
     }
     const QString folder = t.file(QStringLiteral("1"));
     EXPECT_EQ(runArchive(words("--una-vez --estacion norte --zona UTC") << folder,
@@ -448,10 +445,7 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     const std::string stored = db.rows("SELECT * FROM climalog.lectura ORDER BY 1, 2, 5"),
                       progress = db.rows("SELECT * FROM climalog.progreso ORDER BY 1"),
                       stations = db.rows("SELECT * FROM climalog.estacion ORDER BY 1");
-    const auto id = [&](const char *sql) {
-        const std::string r = db.rows(sql);
-        return r.substr(0, r.size() - 1);
-    };
+    const auto id = [&](const char *sql) { return db.value(sql); };
     const std::string norte = id("SELECT id FROM climalog.estacion WHERE nombre = 'norte'"),
                       sur = id("SELECT id FROM climalog.estacion WHERE nombre = 'sur'"),
                       surPort = id("SELECT p.id FROM climalog.puerto p JOIN climalog.estacion e ON "
@@ -595,25 +589,23 @@ TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
             "actualizado timestamptz, PRIMARY KEY (estacion, puerto, fichero));");
     TempFolder t;
     QDir().mkpath(t.file(QStringLiteral("1")));
-    const QByteArray h = "Hora  Sala (\xBA"
-                         "C)  Puerta - 1\r\n",
+    const QByteArray h = w1252("Hora  Sala (ºC)  Puerta - 1\r\n"),
                      l0 = "07-12-2026 10:00:00  21,5  1\r\n",
                      l1 = "07-12-2026 10:00:01  ERR  0\r\n";
     t.write(QStringLiteral("1/07-12-2026-00.log"), h + l0 + l1);
     const std::string local =
         "SET TIME ZONE '" + QTimeZone::systemTimeZoneId().toStdString() + "'; ";
-    db.rows((local +
-             "INSERT INTO climalog.lectura VALUES ('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', "
-             "'2026-12-07 10:00:00', 21.5), "
-             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
-             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
-             "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
-             "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
-             "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1), "
-             "('norte', '1', '07-12-2026-01.log', 'Sala (ºC)', '2026-12-07 10:00:00', 30); "
-             "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
-             std::to_string(h.size() + l0.size()) + ", 0, now())")
-                .c_str());
+    db.rows(local +
+            "INSERT INTO climalog.lectura VALUES ('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', "
+            "'2026-12-07 10:00:00', 21.5), "
+            "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+            "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00', 1), "
+            "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:01', NULL), "
+            "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:01', 0), "
+            "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:02', 0.1), "
+            "('norte', '1', '07-12-2026-01.log', 'Sala (ºC)', '2026-12-07 10:00:00', 30); "
+            "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', " +
+            std::to_string(h.size() + l0.size()) + ", 0, now())");
     const auto [code, said] = runArchive({QStringLiteral("--preparar")});
     EXPECT_TRUE(code == 0 && said.contains(QStringLiteral("climalog.lectura_anterior")))
         << said.toStdString();
@@ -636,55 +628,28 @@ TEST(Archive, FirstDesignTableMigratesWithoutLossOrDoubling)
 // follows and the file keeps its size, as the monitor's files do.
 TEST(Archive, ConfigurationReachesTheSummary)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
+    Prepared db;
+    const TempFolder &t = db.t;
     t.write(QStringLiteral("1/07-12-2026-00.log"),
-            "Hora  Sala (\xBA"
-            "C)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
-            "Puerta - 1  Puerta - 2  Aire (\xBA"
-            "C)  Aire (%)\r\n07-12-2026 10:00:00  21,5  1  2  3  4  1  0  19  55\r\n");
+            w1252("Hora  Sala (ºC)  Bomba - a (bar)  Bomba - b ()  Bomba - c ()  Bomba - d ()  "
+                  "Puerta - 1  Puerta - 2  Aire (ºC)  Aire (%)\r\n"
+                  "07-12-2026 10:00:00  21,5  1  2  3  4  1  0  19  55\r\n"));
     const auto config = [&](float min, float max, int action) {
-        const auto limit = [](float v) { return std::bit_cast<std::uint32_t>(v); };
         // Sala linked to the relay Puerta's output `action` when it is 2.
-        Rec sala = Rec()
-                       .text(0, 16, "Sala")
-                       .num(24, STT)
-                       .num(34, limit(min), 4)
-                       .num(38, limit(max), 4)
-                       .num(130, action)
-                       .num(138, 5);
+        Rec sala =
+            Rec::device("Sala", STT).real(34, min).real(38, max).num(130, action).num(138, 5);
         if (action == 2)
-            sala.raw(98, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+            sala.raw(98, QByteArray::fromHex("0102030405060708"));
         t.write(QStringLiteral("config1.ini"),
                 Rec().text(0, 16, "00").b + sala.b +
-                    Rec()
-                        .text(0, 16, "Bomba")
-                        .num(24, AVI)
-                        .num(34, limit(1), 4)
-                        .num(38, limit(2), 4)
-                        .num(130, 1)
-                        .num(138, 60)
-                        .b +
-                    Rec()
-                        .text(0, 16, "Puerta")
-                        .num(24, DET)
-                        .raw(16, QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08", 8))
-                        .b +
-                    Rec()
-                        .text(0, 16, "Aire")
-                        .num(24, HRT)
-                        .num(34, limit(10), 4)
-                        .num(38, limit(min), 4)
-                        .num(130, 1)
-                        .num(138, 2)
-                        .b);
+                    Rec::device("Bomba", AVI).real(34, 1).real(38, 2).num(130, 1).num(138, 60).b +
+                    Rec::device("Puerta", DET, "0102030405060708").b +
+                    Rec::device("Aire", HRT).real(34, 10).real(38, min).num(130, 1).num(138, 2).b);
     };
     const char *sql = "SELECT columna, orden, dispositivo, tipo, alarma_min, alarma_max, vigilada, "
                       "periodo FROM climalog.resumen ORDER BY orden";
     config(18, 22, 1);
-    EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(runArchive(words("--una-vez") << db.port()).first, 0);
     EXPECT_EQ(db.rows(sql),
               "Sala (ºC)|1|Sala|STT|18|22|t|5\nBomba - a (bar)|2|Bomba|AVI|1|2|t|60\nBomba - b "
               "()|3|Bomba|AVI|ERR|ERR|f|60\n"
@@ -694,18 +659,16 @@ TEST(Archive, ConfigurationReachesTheSummary)
     const char *sala = "SELECT dispositivo, alarma_min, alarma_max, vigilada, valor FROM "
                        "climalog.resumen WHERE orden = 1";
     config(-5.5, 30, 0);
-    EXPECT_EQ(runArchive(words("--una-vez") << t.file(QStringLiteral("1"))).first, 0);
+    EXPECT_EQ(runArchive(words("--una-vez") << db.port()).first, 0);
     EXPECT_EQ(db.rows(sala), "Sala|-5.5|30|f|21.5\n");
     // Followed: the monitor rewrites the file at its size.
     QProcess follower;
-    follower.start(program, QStringList{t.file(QStringLiteral("1"))});
+    follower.start(program, QStringList{db.port()});
     for (const auto &[min, max, action, want] :
          {std::tuple{-6.5f, 31.0f, 2, "Sala|-6.5|31|t|21.5\n"},
           std::tuple{-7.5f, 32.0f, 0, "Sala|-7.5|32|f|21.5\n"}}) {
         config(min, max, action);
-        QElapsedTimer waited;
-        for (waited.start(); db.rows(sala) != want && waited.elapsed() < 60000;)
-            QThread::msleep(50);
+        waitUntil([&] { return db.rows(sala) == want; });
         EXPECT_EQ(db.rows(sala), want);
     }
     follower.kill();
@@ -719,17 +682,11 @@ TEST(Archive, ConfigurationReachesTheSummary)
 // columns differently.
 TEST(Archive, ReadInterfaceAnswersFromTheLines)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
+    Prepared db;
+    const TempFolder &t = db.t;
     std::vector<std::pair<int, double>> a; // second of the day and value of column A, NaN for ERR
-    QByteArray first = "Hora  A (\xBA"
-                       "C)  B (\xBA"
-                       "C)\r\n",
-               second = "Hora  B (\xBA"
-                        "C)  A (\xBA"
-                        "C)\r\n";
+    QByteArray first = w1252("Hora  A (ºC)  B (ºC)\r\n"),
+               second = w1252("Hora  B (ºC)  A (ºC)\r\n");
     for (int s = 10 * 3600; s < 14 * 3600; ++s) {
         const double v = s % 13 ? (s * 7 % 101) / 4.0 : std::nan("");
         a.emplace_back(s, v);
@@ -744,20 +701,13 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     t.write(QStringLiteral("1/07-12-2026-01.log"), second);
     QDir().mkpath(t.file(QStringLiteral("2")));
     t.write(QStringLiteral("2/07-12-2026-00.log"), first);
-    EXPECT_EQ(runArchive(words("--una-vez --zona UTC")
-                         << t.file(QStringLiteral("1")) << t.file(QStringLiteral("2")))
-                  .first,
-              0);
+    EXPECT_EQ(runArchive(words("--una-vez --zona UTC") << db.port() << db.port("2")).first, 0);
     const std::string
-        serie =
-            db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '1'"),
-        other =
-            db.rows("SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '2'");
-    const auto number = [](double v) {
-        char text[32];
-        return std::isnan(v) ? std::string("ERR")
-                             : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
-    };
+        serie = db.value(
+            "SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '1'"),
+        other = db.value(
+            "SELECT serie FROM climalog.resumen WHERE columna = 'A (ºC)' AND puerto = '2'");
+    const auto number = shortest;
     // Seconds of the day: from, to, buckets.
     const std::tuple<int, int, int> rows[] = {{0, 86400, 3},
                                               {10 * 3600 + 1025, 13 * 3600 + 2555, 5},
@@ -792,11 +742,9 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
         const std::string range = "'2026-12-07 00:00+00'::timestamptz + interval '" +
             std::to_string(from) + " s', '2026-12-07 00:00+00'::timestamptz + interval '" +
             std::to_string(to) + " s'";
-        EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, "
-                           "maximo, lecturas FROM climalog.tramo(ARRAY[" +
-                           serie.substr(0, serie.size() - 1) + "], " + range + ", " +
-                           std::to_string(buckets) + ")")
-                              .c_str()),
+        EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'DD HH24:MI:SS'), minimo, "
+                          "maximo, lecturas FROM climalog.tramo(ARRAY[" +
+                          serie + "], " + range + ", " + std::to_string(buckets) + ")"),
                   want)
             << from << ".." << to << "/" << buckets;
     }
@@ -808,21 +756,18 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
     EXPECT_EQ(db.rows("SELECT media, lecturas FROM climalog.media_horaria WHERE columna = 'A (ºC)' "
                       "AND puerto = '1' AND hora = '2026-12-07 12:00+00'"),
               number(sum / readings) + "|" + std::to_string(readings) + "\n");
-    EXPECT_EQ(db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM "
-                       "climalog.lecturas(ARRAY[" +
-                       serie.substr(0, serie.size() - 1) +
-                       "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')")
-                          .c_str()),
+    EXPECT_EQ(db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), valor FROM "
+                      "climalog.lecturas(ARRAY[" +
+                      serie + "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:02+00')"),
               "11:59:58|" + number(a[7198].second) + "\n11:59:59|" + number(a[7199].second) +
                   "\n12:00:00|" + number(a[7200].second) + "\n12:00:01|" + number(a[7201].second) +
                   "\n");
     // Two ports' series, as a two-station export asks: the range's end is not in it.
     EXPECT_EQ(
-        db.rows(("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), count(*) FROM "
-                 "climalog.lecturas(ARRAY[" +
-                 serie.substr(0, serie.size() - 1) + ", " + other.substr(0, other.size() - 1) +
-                 "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:00+00') GROUP BY 1 ORDER BY 1")
-                    .c_str()),
+        db.rows("SELECT to_char(hora AT TIME ZONE 'UTC', 'HH24:MI:SS'), count(*) FROM "
+                "climalog.lecturas(ARRAY[" +
+                serie + ", " + other +
+                "], '2026-12-07 11:59:58+00', '2026-12-07 12:00:00+00') GROUP BY 1 ORDER BY 1"),
         "11:59:58|2\n11:59:59|2\n");
 }
 
@@ -864,14 +809,10 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     follower.start(program,
                    words("--lote 100 --estacion norte")
                        << st.folder << QStringLiteral("postgresql://climalog:CLAVE@/postgres"));
-    const auto waitFor =
-        [&](const char *sql,
-            const std::string &expected) { // a minute at most, far beyond any normal wait
-            QElapsedTimer waited;
-            for (waited.start(); db.rows(sql) != expected && waited.elapsed() < 60000;)
-                QThread::msleep(50);
-            return db.rows(sql);
-        };
+    const auto waitFor = [&](const char *sql, const std::string &expected) {
+        waitUntil([&] { return db.rows(sql) == expected; });
+        return db.rows(sql);
+    };
     const auto waitForAll = [&] {
         waitFor("SELECT count(*) FROM climalog.linea", std::to_string(ends.size() - 1) + "\n");
     };
@@ -879,13 +820,9 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
     waitForAll();
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(follower.processId()));
     EXPECT_TRUE(cmdline.open(QIODevice::ReadOnly) && !cmdline.readAll().contains("CLAVE"));
-    ASSERT_EQ(
-        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("stop")}),
-        0);
+    ASSERT_EQ(db.server({QStringLiteral("stop")}), 0);
     write(5);
-    ASSERT_EQ(
-        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}),
-        0);
+    ASSERT_EQ(db.server({QStringLiteral("start")}), 0);
     db.connect();
     write(5);
     waitForAll();
@@ -977,23 +914,18 @@ TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    QElapsedTimer waited;
-    for (waited.start(); db.rows("SELECT count(*) > 20000 FROM climalog.linea") != "t\n" &&
-         waited.elapsed() < 60000;)
-        QThread::msleep(20);
+    waitUntil([&] { return db.rows("SELECT count(*) > 20000 FROM climalog.linea") == "t\n"; }, 20);
     // Its next batch waits behind this lock until the server goes.
     ASSERT_EQ(db.rows("BEGIN; LOCK TABLE climalog.progreso IN EXCLUSIVE MODE"), "");
-    for (waited.restart(); db.rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
-                                   "'climalog-archivo' AND wait_event_type = 'Lock'") != "1\n" &&
-         waited.elapsed() < 60000;)
-        QThread::msleep(20);
+    waitUntil(
+        [&] {
+            return db.rows("SELECT count(*) FROM pg_stat_activity WHERE application_name = "
+                           "'climalog-archivo' AND wait_event_type = 'Lock'") == "1\n";
+        },
+        20);
     const std::string before = db.rows("SELECT count(*) < 40000 FROM climalog.linea");
-    ASSERT_EQ(QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"),
-                                {QStringLiteral("stop"), QStringLiteral("immediate")}),
-              0);
-    ASSERT_EQ(
-        QProcess::execute(qEnvironmentVariable("CLIMALOG_TEST_PG_CTL"), {QStringLiteral("start")}),
-        0);
+    ASSERT_EQ(db.server({QStringLiteral("stop"), QStringLiteral("immediate")}), 0);
+    ASSERT_EQ(db.server({QStringLiteral("start")}), 0);
     db.connect();
     EXPECT_TRUE(p.waitForFinished(120000));
     const QByteArray said = p.readAll();
@@ -1026,14 +958,10 @@ TEST(Archive, AnEditInTheMiddleIsFound)
         {"changed in place while followed", true, true},
     };
     for (const auto &[name, inPlace, followed] : rows) {
-        TestDatabase db;
-        db.prepare();
-        TempFolder t;
-        QDir().mkpath(t.file(QStringLiteral("1")));
-        const QString file = t.file(QStringLiteral("1/07-12-2026-00.log"));
+        Prepared db;
+        const QString file = db.port() + QStringLiteral("/07-12-2026-00.log");
         const auto text = [](bool edited) {
-            QByteArray out = "Hora  Sala (\xBA"
-                             "C)\r\n";
+            QByteArray out = w1252("Hora  Sala (ºC)\r\n");
             for (int s = 0; s < 20000; ++s)
                 out += "07-12-2026 " +
                     QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss")).toLatin1() + "  " +
@@ -1043,7 +971,7 @@ TEST(Archive, AnEditInTheMiddleIsFound)
             return out;
         };
         append(file, text(false));
-        const QStringList args = words("--una-vez --zona UTC") << t.file(QStringLiteral("1"));
+        const QStringList args = words("--una-vez --zona UTC") << db.port();
         EXPECT_EQ(runArchive(args).first, 0) << name;
         QProcess follower;
         follower.setProcessChannelMode(QProcess::MergedChannels);
@@ -1063,16 +991,17 @@ TEST(Archive, AnEditInTheMiddleIsFound)
             f.seek(from);
             f.write(edited.mid(from, to - from));
         } else {
-            QFile::remove(file);
+            // Kept aside until the new file is written, so that it cannot
+            // take the old inode's number.
+            QFile::rename(file, file + QStringLiteral(".old"));
             append(file, edited);
+            QFile::remove(file + QStringLiteral(".old"));
         }
         const char *sql =
             "SELECT count(*), count(*) FILTER (WHERE valor >= 900) FROM climalog.lectura";
         std::string said;
         if (followed) {
-            QElapsedTimer waited;
-            for (waited.start(); db.rows(sql) != "20000|10001\n" && waited.elapsed() < 60000;)
-                QThread::msleep(50);
+            waitUntil([&] { return db.rows(sql) == "20000|10001\n"; });
             follower.kill();
             follower.waitForFinished();
             said = follower.readAll().toStdString();
@@ -1095,10 +1024,7 @@ TEST(Archive, AnEditInTheMiddleIsFound)
 // its own series, the second of a name included.
 TEST(Archive, AWideHeaderIsRegisteredOnce)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
-    QDir().mkpath(t.file(QStringLiteral("1")));
+    Prepared db;
     const int columns = 20000;
     const auto line = [&](int second) {
         QByteArray out = "07-12-2026 10:00:0" + QByteArray::number(second);
@@ -1108,18 +1034,17 @@ TEST(Archive, AWideHeaderIsRegisteredOnce)
     };
     QByteArray header = "Hora";
     for (int k = 0; k < columns; ++k)
-        header += "  S" + QByteArray::number(k % (columns / 2)) +
-            " (\xBA"
-            "C)";
-    t.write(QStringLiteral("1/07-12-2026-00.log"), header + "\r\n" + line(0));
+        header += "  S" + QByteArray::number(k % (columns / 2)) + w1252(" (ºC)");
+    const QString file = db.port() + QStringLiteral("/07-12-2026-00.log");
+    append(file, header + "\r\n" + line(0));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PGOPTIONS"), QStringLiteral("-c track_functions=all"));
     for (int second = 1; second <= 2; ++second) {
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(program, words("--una-vez --zona UTC") << t.file(QStringLiteral("1")));
+        p.start(program, words("--una-vez --zona UTC") << db.port());
         EXPECT_TRUE(p.waitForFinished(120000) && p.exitCode() == 0) << p.readAll().toStdString();
-        append(t.file(QStringLiteral("1/07-12-2026-00.log")), line(second));
+        append(file, line(second));
     }
     EXPECT_EQ(db.rows("SELECT calls FROM pg_stat_user_functions WHERE schemaname = 'climalog' AND "
                       "funcname = 'alta_juego'"),

@@ -38,12 +38,7 @@ QByteArray expectedFile()
 {
     QByteArray file = Rec().text(0, 16, "00").b;
     for (const Device &d : devices) {
-        Rec r = Rec()
-                    .text(0, 16, d.name)
-                    .raw(16, QByteArray::fromHex(d.serial))
-                    .num(24, d.code)
-                    .text(66, 32, "")
-                    .num(138, 1);
+        Rec r = Rec::device(d.name, d.code, d.serial).text(66, 32, "").num(138, 1);
         // A converter's four adjustments of 1, alarms of 0 and gains of 1.0.
         for (int k = 0; d.code == AVI && k < 4; ++k)
             r.num(26 + 2 * k, 1).num(50 + 4 * k, 0x3F800000, 4);

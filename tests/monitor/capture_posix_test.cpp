@@ -25,9 +25,7 @@
 
 namespace {
 
-const QByteArray h0 = "Hora  Sala (\xBA"
-                      "C)\r\n",
-                 l0 = "07-12-2026 10:00:00  21,5\r\n";
+const QByteArray h0 = "Hora  Sala (\272C)\r\n", l0 = "07-12-2026 10:00:00  21,5\r\n";
 const TestDevice sala{STT, "Sala", true, {21.5f}};
 QString dia(const char *seq) { return QStringLiteral("07-12-2026-%1.log").arg(QLatin1String(seq)); }
 
@@ -81,8 +79,7 @@ struct Banco {
 // its header torn is taken and mended; other columns move to the next number.
 TEST(Capture, StartRefusedMendedOrMovedOn)
 {
-    const QByteArray otra = "Hora  Otra (\xBA"
-                            "C)\r\n";
+    const QByteArray otra = "Hora  Otra (\272C)\r\n";
     // Every number of the day taken by other columns but `libre` (-1: none).
     const auto llena = [&](Banco &b, int libre) {
         for (int k = 0; k < 100; ++k)
@@ -127,16 +124,10 @@ TEST(Capture, StartRefusedMendedOrMovedOn)
     // columns before the save holds other columns after it.
     Banco b(QTime(10, 0, 0), {sala, {STT, "A", true, {1}}});
     b.g.modificado = true;
-    b.pon(dia("00"),
-          "Hora  Sala (\xBA"
-          "C)  A (\xBA"
-          "C)\r\n");
+    b.pon(dia("00"), "Hora  Sala (\272C)  A (\272C)\r\n");
     ASSERT_TRUE(b.start());
     EXPECT_EQ(std::pair(b.g.fichero, b.lee(dia("01"))),
-              std::pair(dia("01"),
-                        QByteArray("Hora  A (\xBA"
-                                   "C)  Sala (\xBA"
-                                   "C)\r\n")));
+              std::pair(dia("01"), QByteArray("Hora  A (\272C)  Sala (\272C)\r\n")));
 }
 
 // A file that cannot be written for longer than the memory set aside for
@@ -335,13 +326,11 @@ TEST(Capture, HeaderAndLinesOfEveryTypeWholeWhenKilled)
                      values = "  22  47.5  ,5  1380  -2,25  1,234568E+07  -,5  ERR  ERR  ERR  ERR  "
                               "ERR  ERR  ERR  1  0  ERR  ERR\r";
     EXPECT_EQ(header,
-              "Hora  Inv (\xBA"
-              "C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal - d (Pa)  C\xE1"
-              "mara (\xBA"
-              "C)"
-              "  T (\xBA"
-              "C)  H (\xBA"
-              "C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - 1  Puerta - 2  R - "
+              "Hora  Inv (\272C)  Inv (%)  Caudal - a (V)  Caudal - b (mA)  Caudal - c ()  Caudal "
+              "- d (Pa)  C\xE1"
+              "mara (\272C)"
+              "  T (\272C)  H (\272C)  H (%)  C - a (V)  C - b (V)  C - c (V)  C - d (V)  Puerta - "
+              "1  Puerta - 2  R - "
               "1  R - 2\r\n");
     const unsigned seed = std::random_device{}();
     std::mt19937 rng(seed);

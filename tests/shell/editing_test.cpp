@@ -77,9 +77,7 @@ TEST(Pane, namesKeepEveryByteThroughFileAndCapture)
     qsizetype size = 4; // "Hora", then a column "  name (ºC)" each
     for (const QByteArray &name : names) {
         EXPECT_TRUE(config.contains(name.leftJustified(16, ' ')) &&
-                    header.contains("  " + name +
-                                    " (\xBA"
-                                    "C)"))
+                    header.contains("  " + name + " (\272C)"))
             << name.toHex().data();
         size += name.size() + 7;
     }

@@ -8,6 +8,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <charconv>
+#include <cmath>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -64,6 +69,21 @@ void append(const QString &path, const QByteArray &bytes)
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::Append) && f.write(bytes) == bytes.size())
         << "cannot append to " << qPrintable(path);
+}
+
+std::string shortest(double v)
+{
+    char text[32];
+    return std::isnan(v) ? std::string("ERR")
+                         : std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+bool waitUntil(const std::function<bool()> &done, int pollMs)
+{
+    QElapsedTimer waited;
+    for (waited.start(); !done() && waited.elapsed() < 60000;)
+        QThread::msleep(pollMs);
+    return done();
 }
 
 Messages::Answer ScriptedMessages::show(const QString &text, Buttons b, Icon icon)

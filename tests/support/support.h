@@ -8,6 +8,7 @@
 #include "simcontrol.h"
 
 #include <QStringList>
+#include <bit>
 #include <deque>
 #include <functional>
 #include <ostream>
@@ -157,7 +158,28 @@ struct Rec {
             b[off + k] = char(v >> 8 * k);
         return *this;
     }
+    Rec &real(int off, float v) { return num(off, std::bit_cast<std::uint32_t>(v), 4); }
+    // A device's record: its name, type and serial (16 hex digits; none when empty).
+    static Rec device(const QByteArray &name, int tipo, const QByteArray &serial = {})
+    {
+        return Rec()
+            .text(0, 16, name)
+            .num(24, std::uint16_t(tipo))
+            .raw(16, QByteArray::fromHex(serial));
+    }
 };
+
+// A text of a capture file written here in UTF-8: its "º" is the file's one
+// Windows-1252 byte.
+inline QByteArray w1252(const char *utf8) { return QByteArray(utf8).replace("\xC2\xBA", "\xBA"); }
+
+// A number as the shortest text that reads back to it; NaN (a reading's
+// ERR) as "ERR".
+std::string shortest(double v);
+
+// Polls until `done` or a minute has gone by, far beyond any normal wait;
+// returns `done` then.
+bool waitUntil(const std::function<bool()> &done, int pollMs = 50);
 
 // A serial from its 16 hex digits (test shorthand).
 inline Serial sn(const char *hex) { return hexserie(QString::fromLatin1(hex)); }

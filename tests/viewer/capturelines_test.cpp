@@ -35,10 +35,7 @@ TEST(CaptureLines, ReadsTimeStampsAtTheirEdges)
         {"one digit short", "07-12-2026 10:00:0", false, 0},
         {"slashes", "07/12/2026 10:00:00", false, 0},
         {"a sign in it", "07-12-2026 +9:00:00", false, 0},
-        {"the header",
-         "Hora  Sala (\xBA"
-         "C)",
-         false, 0},
+        {"the header", "Hora  Sala (\272C)", false, 0},
     };
     for (const Row &r : rows) {
         qint64 wall = 0;

@@ -31,9 +31,9 @@ QString u(const char *text) { return QString::fromUtf8(text); }
 // when 0): Sala climbs from 20 by .5, the others hold still.
 QByteArray lines(const char *day, int hour, int count, int first = 0)
 {
-    QByteArray out = first ? ""
-                           : "Hora  Sala (\xBA"
-                             "C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta, sur - 1\r\n";
+    QByteArray out = first
+        ? ""
+        : "Hora  Sala (\272C)  Inv (%)  Bomba - a (bar)  Bomba - b ()  Puerta, sur - 1\r\n";
     for (int k = first; k < first + count; ++k)
         out += QStringLiteral("%1 %2  %3  55  ,5  ERR  %4\r\n")
                    .arg(QLatin1String(day),
@@ -204,8 +204,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     qputenv("TZ", "Europe/Madrid");
     ::tzset();
     t.write(u("25-10-2026-00.log"),
-            "Hora  Sala (\xBA"
-            "C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
+            "Hora  Sala (\272C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
     const auto utc = [](int h, int m, int s) {
         return static_cast<double>(
@@ -215,10 +214,10 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     w.hover(utc(1, 0, 20));
     EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));
-    EXPECT_EQ(
-        t.read(u("otono.csv")),
-        QByteArray("Hora,Sala (\xC2\xBA"
-                   "C)\r\n2026-10-25T02:59:45+02:00,0.06\r\n2026-10-25T02:00:20+01:00,-0.02\r\n"));
+    EXPECT_EQ(t.read(u("otono.csv")),
+              QByteArray(
+                  "Hora,Sala "
+                  "(ºC)\r\n2026-10-25T02:59:45+02:00,0.06\r\n2026-10-25T02:00:20+01:00,-0.02\r\n"));
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     ::tzset();
 #endif
@@ -231,9 +230,7 @@ QByteArray wide(int columns)
 {
     QByteArray out = "Hora";
     for (int c = 0; c < columns; ++c)
-        out += "  S" + QByteArray::number(c) +
-            " (\xBA"
-            "C)";
+        out += "  S" + QByteArray::number(c) + " (\272C)";
     out += "\r\n";
     for (int k = 0; k < 3; ++k) {
         out += "07-12-2026 10:00:0" + QByteArray::number(k);

@@ -53,19 +53,17 @@ struct OnScreen : Running {
             add(name, serial);
         return xinput::showActive(window.get());
     }
-    QPoint row(int r) const
+    QListView *list() const { return control<QListView>(*window, "Sensores"); }
+    QLineEdit *box(const char *name) const { return control<QLineEdit>(*window, name); }
+    QPoint row(int r) const { return list()->visualRect(window->model()->index(r)).center(); }
+    void clickRow(int r) const { xinput::click(list()->viewport(), row(r)); }
+    int selected() const { return list()->selectionModel()->selectedRows().value(0).row(); }
+    bool paneShown() const { return control<QAction>(*window, "mnueditar")->isChecked(); }
+    // Ctrl+E, until the pane is shown or hidden as asked.
+    bool togglePane(bool shown) const
     {
-        return control<QListView>(*window, "Sensores")
-            ->visualRect(window->model()->index(r))
-            .center();
-    }
-    int selected() const
-    {
-        return control<QListView>(*window, "Sensores")
-            ->selectionModel()
-            ->selectedRows()
-            .value(0)
-            .row();
+        xinput::key("e", xinput::Control);
+        return xinput::waitFor([&] { return paneShown() == shown; });
     }
     // Clicks a box and types into it, replacing its text.
     static bool typeInto(QLineEdit *box, const QString &text)
@@ -88,58 +86,45 @@ TEST(OnScreen, keysActOnTheSelectedDevice)
 {
     OnScreen f;
     ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}}));
-    control<QListView>(*f.window, "Sensores")->setFocus(Qt::TabFocusReason);
+    f.list()->setFocus(Qt::TabFocusReason);
     xinput::key("Delete");
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), QPoint(9, 200));
+    xinput::click(f.list()->viewport(), QPoint(9, 200));
     xinput::key("Delete");
-    xinput::key("e", xinput::Control); // the pane hides once the keys are handled
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(f.togglePane(false)); // the pane hides once the keys are handled
     EXPECT_EQ(std::pair(f.selected(), f.g.n()), std::pair(-1, 2));
-    xinput::key("e", xinput::Control);
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor(
-        [&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("a"); }));
+    ASSERT_TRUE(f.togglePane(true));
+    f.clickRow(0);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.box("nombre")->text() == QStringLiteral("a"); }));
     xinput::key("Down");
-    ASSERT_TRUE(xinput::waitFor(
-        [&] { return control<QLineEdit>(*f.window, "nombre")->text() == QStringLiteral("b"); }));
+    ASSERT_TRUE(xinput::waitFor([&] { return f.box("nombre")->text() == QStringLiteral("b"); }));
     EXPECT_EQ(f.g.dispactual.sn, sn("26E1905C00000033"));
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("c")));
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(pasillo)));
+    ASSERT_TRUE(f.typeInto(f.box("nombre"), QStringLiteral("c")));
+    ASSERT_TRUE(f.typeInto(f.box("SN"), QString::fromLatin1(pasillo)));
     xinput::click(control<QPushButton>(*f.window, "anadir"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 3; }));
 
     // The list takes the focus as a Tab into it gives it: the selection stays.
-    control<QListView>(*f.window, "Sensores")->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return control<QListView>(*f.window, "Sensores")->hasFocus(); }));
+    f.list()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.list()->hasFocus(); }));
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     EXPECT_EQ(f.names(), QStringLiteral("a,c"));
-    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QStringLiteral("c"))
+    EXPECT_EQ(f.box("nombre")->text(), QStringLiteral("c"))
         << "the device now on the selected line";
     // Deleting the last line leaves the new last line selected.
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(1));
+    f.clickRow(1);
     xinput::key("Delete");
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     EXPECT_EQ(f.selected(), 0);
     // With the pane hidden the key deletes nothing, on a line clicked in the
     // list: the pane shown again after it says the key was handled.
-    xinput::key("e", xinput::Control);
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
-    ASSERT_TRUE(xinput::waitFor([&] {
-        return control<QListView>(*f.window, "Sensores")->hasFocus() && f.selected() == 0;
-    }));
+    ASSERT_TRUE(f.togglePane(false));
+    f.clickRow(0);
+    ASSERT_TRUE(xinput::waitFor([&] { return f.list()->hasFocus() && f.selected() == 0; }));
     xinput::key("Delete");
     xinput::key("e", xinput::Control);
-    ASSERT_TRUE(xinput::waitFor([&] {
-        return control<QAction>(*f.window, "mnueditar")->isChecked() &&
-            control<QGroupBox>(*f.window, "Nsensor")->isVisible();
-    }));
+    ASSERT_TRUE(xinput::waitFor(
+        [&] { return f.paneShown() && control<QGroupBox>(*f.window, "Nsensor")->isVisible(); }));
     EXPECT_EQ(f.g.n(), 1);
 }
 
@@ -151,7 +136,7 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(f.show({{"a", sala}, {"b", humedad}, {"c", pasillo}}));
     // The list has the focus with nothing selected while the readings come:
     // a save and a load of the same number of devices leave no line selected.
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(1));
+    f.clickRow(1);
     ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == 1; }));
     xinput::key("s", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
@@ -159,15 +144,14 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
     ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == -1; }));
     xinput::key("Delete"); // no line selected: the pane's record ("b") stays
     f.tick(3);
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("Otro")));
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(pasillo)));
+    ASSERT_TRUE(f.typeInto(f.box("nombre"), QStringLiteral("Otro")));
+    ASSERT_TRUE(f.typeInto(f.box("SN"), QString::fromLatin1(pasillo)));
     // Deleting by the serial typed into the pane rebuilds the list.
     xinput::click(control<QPushButton>(*f.window, "Borrar"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 2; }));
     f.tick(3);
     EXPECT_EQ(f.names(), QStringLiteral("b,a")) << "as the save sorted them";
-    EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text() +
-                  control<QLineEdit>(*f.window, "SN")->text(),
+    EXPECT_EQ(f.box("nombre")->text() + f.box("SN")->text(),
               QStringLiteral("Otro") + QString::fromLatin1(pasillo));
     // The lists keep their distance to the window's right and bottom edges,
     // with the pane hidden and shown.
@@ -177,19 +161,15 @@ TEST(OnScreen, thePaneKeepsWhatTheUserTypes)
             right->mapTo(w, QPoint(right->width(), right->height()));
     };
     const QPoint shown = margins();
-    xinput::click(control<QLineEdit>(*f.window, "nombre")); // the menu's shortcut from a box
-    xinput::key("e", xinput::Control);
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return !control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    xinput::click(f.box("nombre")); // the menu's shortcut from a box
+    ASSERT_TRUE(f.togglePane(false));
     const QPoint hidden = margins();
     w->resize(w->size() + QSize(300, 200));
     ASSERT_TRUE(xinput::waitFor([&] { return w->width() > 800; }));
     EXPECT_EQ(margins(), hidden);
-    xinput::key("e", xinput::Control);
-    ASSERT_TRUE(
-        xinput::waitFor([&] { return control<QAction>(*f.window, "mnueditar")->isChecked(); }));
+    ASSERT_TRUE(f.togglePane(true));
     EXPECT_EQ(margins(), shown);
-    EXPECT_EQ(right->height(), control<QListView>(*f.window, "Sensores")->height());
+    EXPECT_EQ(right->height(), f.list()->height());
 }
 
 // The name box takes, typed or pasted, only what the file's Windows-1252
@@ -208,25 +188,22 @@ TEST(OnScreen, theNameBoxTakesOnlyWhatTheFileHolds)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        control<QLineEdit>(*f.window, "nombre")->clear();
-        xinput::click(control<QLineEdit>(*f.window, "nombre"));
-        ASSERT_TRUE(
-            xinput::waitFor([&] { return control<QLineEdit>(*f.window, "nombre")->hasFocus(); }));
+        f.box("nombre")->clear();
+        xinput::click(f.box("nombre"));
+        ASSERT_TRUE(xinput::waitFor([&] { return f.box("nombre")->hasFocus(); }));
         QGuiApplication::clipboard()->setText(QString::fromUtf8(row.pasted));
         xinput::key("v", xinput::Control);
         xinput::type(QStringLiteral("x"));
-        EXPECT_TRUE(xinput::waitFor(
-            [&] { return control<QLineEdit>(*f.window, "nombre")->text().endsWith(u'x'); }));
-        EXPECT_EQ(control<QLineEdit>(*f.window, "nombre")->text(), QString::fromUtf8(row.then));
+        EXPECT_TRUE(xinput::waitFor([&] { return f.box("nombre")->text().endsWith(u'x'); }));
+        EXPECT_EQ(f.box("nombre")->text(), QString::fromUtf8(row.then));
     }
-    ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
+    ASSERT_TRUE(f.typeInto(f.box("SN"), QString::fromLatin1(sala)));
     xinput::click(control<QPushButton>(*f.window, "anadir"));
     ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == 1; }));
     xinput::key("s", xinput::Control);
     ASSERT_TRUE(xinput::waitFor([&] { return !f.g.modificado; }));
     EXPECT_EQ(f.folder.read(QStringLiteral("config1.ini")).mid(140, 16),
-              QByteArray("Ba\xF1o \xBA"
-                         "C \x80x      "));
+              QByteArray("Ba\xF1o \272C \x80x      "));
 }
 
 TEST(OnScreen, portWindowOffersOnlyItsFourPorts)
@@ -319,9 +296,8 @@ TEST(OnScreen, dialogsAreOnTheScreenBeforeTheyWork)
                            "20C4001A0F000044", "1D5EE30700000055", "1D0000FF00FF0066",
                            "3A7C11B200000077", "3AFFFFFFFFFFFF88"};
     EXPECT_EQ(listed, once + once);
-    EXPECT_EQ(control<QLineEdit>(*f.window, "SN")->text(), listed[2]);
-    EXPECT_TRUE(control<QAction>(*f.window, "mnueditar")->isChecked() &&
-                control<QGroupBox>(*f.window, "Nsensor")->isVisible());
+    EXPECT_EQ(f.box("SN")->text(), listed[2]);
+    EXPECT_TRUE(f.paneShown() && control<QGroupBox>(*f.window, "Nsensor")->isVisible());
     SondaIO::SearchBuffer buffer{};
     EXPECT_TRUE(foundSerials(buffer, -3).isEmpty());
     EXPECT_EQ(foundSerials(buffer, 32767).size(), 100);
@@ -338,7 +314,7 @@ TEST(OnScreen, questionsClosedTakeTheSafeAnswer)
     const Ask exit = [](OnScreen &f, SinEscritura &) { f.window->windowHandle()->close(); };
     // The menu's shortcut from a box, whose own Ctrl+C would copy.
     const Ask load = [](OnScreen &f, SinEscritura &) {
-        xinput::click(control<QLineEdit>(*f.window, "nombre"));
+        xinput::click(f.box("nombre"));
         xinput::key("c", xinput::Control);
     };
     const struct {
@@ -440,20 +416,11 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
 {
     QByteArray five = Rec().text(0, 16, "03").b;
     for (char k = '1'; k <= '5'; ++k)
-        five += Rec()
-                    .text(0, 16, QByteArray("Sala ") + k)
-                    .raw(16, QByteArray::fromHex(QByteArray("28A3F2C50108000") + k))
-                    .num(24, STT)
+        five += Rec::device(QByteArray("Sala ") + k, STT, QByteArray("28A3F2C50108000") + k)
                     .num(138, 1)
                     .b;
     const QByteArray mine = Rec().text(0, 16, "00").b +
-        Rec()
-            .text(0, 16, "Nueva")
-            .raw(16, QByteArray::fromHex("28A3F2C501080011"))
-            .num(24, STT)
-            .text(66, 32, "")
-            .num(138, 1)
-            .b;
+        Rec::device("Nueva", STT, "28A3F2C501080011").text(66, 32, "").num(138, 1).b;
     using Act = std::function<void(OnScreen &)>;
     const Act save = [](OnScreen &) { xinput::key("s", xinput::Control); };
     const Act end = [](OnScreen &f) { f.window->windowHandle()->close(); };
@@ -491,11 +458,10 @@ TEST(OnScreen, aFileTheProgramMayNotReplaceIsKept)
         std::optional<ComoUsuario> user(std::in_place, f.folder.path());
         ASSERT_TRUE(f.start(QStringLiteral("/1")));
         ASSERT_TRUE(f.show());
-        if (!control<QAction>(*f.window, "mnueditar")
-                 ->isChecked()) // a table was loaded: the pane is closed
+        if (!f.paneShown()) // a table was loaded: the pane is closed
             xinput::key("e", xinput::Control);
-        ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "nombre"), QStringLiteral("Nueva")));
-        ASSERT_TRUE(f.typeInto(control<QLineEdit>(*f.window, "SN"), QString::fromLatin1(sala)));
+        ASSERT_TRUE(f.typeInto(f.box("nombre"), QStringLiteral("Nueva")));
+        ASSERT_TRUE(f.typeInto(f.box("SN"), QString::fromLatin1(sala)));
         xinput::click(control<QPushButton>(*f.window, "anadir"));
         ASSERT_TRUE(xinput::waitFor([&] { return f.g.n() == (row.mode ? 6 : 1); }));
 
@@ -593,7 +559,7 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
             xinput::key("a", xinput::Alt);
         },
         [&](avanzado &) { return !f.messages.texts.isEmpty(); });
-    xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(0));
+    f.clickRow(0);
     xinput::key("a", xinput::Alt);
     ASSERT_TRUE(
         xinput::waitFor([&] { return shown.size() == 7 && !QApplication::activeModalWidget(); }));
@@ -609,8 +575,7 @@ TEST(OnScreen, advancedWindowKeepsStoredValuesWhole)
                 "El dispositivo ya está en la lista.\r\n¿Desea modificar sus propiedades?")}));
     EXPECT_TRUE(saidOverTheWindow);
     // Shown again, for a sensor: typing goes to the name, and Escape.
-    ASSERT_TRUE(
-        f.typeInto(control<QLineEdit>(*f.window, "SN"), QStringLiteral("STT20C4001A0F000044")));
+    ASSERT_TRUE(f.typeInto(f.box("SN"), QStringLiteral("STT20C4001A0F000044")));
     whenShown<avanzado>(
         [&](avanzado &dialog) {
             widths.push_back(xinput::geometry(&dialog).width());
@@ -650,7 +615,7 @@ TEST(OnScreen, advancedWindowFitsTheTypeItShows)
             },
             [](avanzado &dialog) { return dialog.isActiveWindow(); });
         ASSERT_TRUE(xinput::showActive(f.window.get()));
-        xinput::click(control<QListView>(*f.window, "Sensores")->viewport(), f.row(row));
+        f.clickRow(row);
         ASSERT_TRUE(xinput::waitFor([&] { return f.selected() == row; }));
         xinput::key("a", xinput::Alt);
         ASSERT_TRUE(xinput::waitFor(
@@ -689,33 +654,57 @@ TEST(OnScreen, windowsOpenInTheMiddleOfTheScreen)
     plots->hide();
 }
 
+// The built program beside the simulator library in a fresh folder, with
+// this network description and table.
+struct Installed {
+    Installed(const char *network, const QByteArray &table)
+    {
+        application();
+        for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
+            EXPECT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
+        folder.write(QStringLiteral("sondanet.txt"), network);
+        folder.write(QStringLiteral("config1.ini"), table);
+    }
+    void start(QProcess &program, const char *line) const
+    {
+        program.start(folder.file(QStringLiteral("Climalog")),
+                      QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+    }
+    // Started on a command line it must refuse: Return answers its message
+    // once it has the focus (a main window would take it and go on running),
+    // and then it has ended by itself, with 0.
+    void refused(const char *line) const
+    {
+        QProcess program; // on the xcb platform, as the test command sets it
+        start(program, line);
+        ASSERT_TRUE(program.waitForStarted(10000));
+        for (int k = 0; k < 100 && !program.waitForFinished(200); ++k)
+            xinput::key("Return");
+        EXPECT_EQ(program.state(), QProcess::NotRunning);
+        program.kill();
+        program.waitForFinished();
+        EXPECT_EQ(std::pair(program.exitStatus(), program.exitCode()),
+                  std::pair(QProcess::NormalExit, 0))
+            << program.readAllStandardError().toStdString();
+    }
+    qsizetype calls(const char *call) const
+    {
+        return folder.read(QStringLiteral("llamadas.txt")).count(call);
+    }
+    TempFolder folder;
+};
+
 // One program per configuration file: beside a running program, another on
 // its port, without a connection, or choosing its only configuration says
 // so, ends when answered and never connects, while the first goes on. A
 // program killed leaves no lock behind: the next one starts.
 TEST(OnScreen, oneProgramPerConfiguration)
 {
-    application();
-    TempFolder folder;
-    for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
-        ASSERT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
-    folder.write(QStringLiteral("sondanet.txt"),
-                 "calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n");
-    folder.write(QStringLiteral("config1.ini"),
-                 Rec().text(0, 16, "00").b +
-                     Rec()
-                         .text(0, 16, "Sala")
-                         .raw(16, QByteArray::fromHex("28A3F2C501080011"))
-                         .num(24, STT)
-                         .num(138, 1)
-                         .b);
-    const auto calls = [&](const char *call) {
-        return folder.read(QStringLiteral("llamadas.txt")).count(call);
-    };
-    const auto runUntil = [&](QProcess &program, const char *line,
-                              const std::function<bool()> &done) {
-        program.start(folder.file(QStringLiteral("Climalog")),
-                      QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
+    const Installed f("calllog llamadas.txt\nport COM1 open\ndevice STT 28A3F2C501080011\n",
+                      Rec().text(0, 16, "00").b +
+                          Rec::device("Sala", STT, "28A3F2C501080011").num(138, 1).b);
+    const auto runUntil = [&](QProcess &program, const std::function<bool()> &done) {
+        f.start(program, "/1");
         if (!program.waitForStarted(10000))
             return false;
         for (int k = 0; k < 120 && !done(); ++k)
@@ -724,33 +713,22 @@ TEST(OnScreen, oneProgramPerConfiguration)
         return done();
     };
     QProcess first;
-    ASSERT_TRUE(runUntil(first, "/1", [&] { return calls("LeerTemperatura") >= 1; }));
+    ASSERT_TRUE(runUntil(first, [&] { return f.calls("LeerTemperatura") >= 1; }));
     for (const char *line : {"/1", "/0", ""}) {
         SCOPED_TRACE(line);
-        QProcess second;
-        second.start(folder.file(QStringLiteral("Climalog")),
-                     QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts));
-        ASSERT_TRUE(second.waitForStarted(10000));
-        // Return answers its message once it has the focus.
-        for (int k = 0; k < 100 && !second.waitForFinished(200); ++k)
-            xinput::key("Return");
-        EXPECT_EQ(second.state(), QProcess::NotRunning);
-        second.kill();
-        second.waitForFinished();
-        EXPECT_EQ(std::pair(second.exitStatus(), second.exitCode()),
-                  std::pair(QProcess::NormalExit, 0));
+        f.refused(line);
         EXPECT_EQ(first.state(), QProcess::Running);
     }
-    EXPECT_EQ(calls("IniciarCNX"), 1);
+    EXPECT_EQ(f.calls("IniciarCNX"), 1);
     first.kill();
     ASSERT_TRUE(first.waitForFinished(10000));
-    const qsizetype read = calls("LeerTemperatura");
+    const qsizetype read = f.calls("LeerTemperatura");
     QProcess next;
-    EXPECT_TRUE(runUntil(next, "/1", [&] { return calls("LeerTemperatura") > read; }));
-    EXPECT_EQ(calls("IniciarCNX"), 2);
+    EXPECT_TRUE(runUntil(next, [&] { return f.calls("LeerTemperatura") > read; }));
+    EXPECT_EQ(f.calls("IniciarCNX"), 2);
     ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
     ASSERT_TRUE(next.waitForFinished(10000));
-    EXPECT_EQ(std::pair(next.exitCode(), calls("FinalizarCNX")), std::pair(0, qsizetype(1)));
+    EXPECT_EQ(std::pair(next.exitCode(), f.calls("FinalizarCNX")), std::pair(0, qsizetype(1)));
 }
 
 // The built program, started with options the toolkit would take for its
@@ -758,30 +736,13 @@ TEST(OnScreen, oneProgramPerConfiguration)
 // message, ends when it is answered, and never connects.
 TEST(OnScreen, toolkitOptionsAreARejectedCommandLine)
 {
-    application();
     for (const char *line :
          {"-reverse", "-style fusion", "-qwindowtitle x", "-platform nosuch", "-display :99"}) {
         SCOPED_TRACE(line);
-        TempFolder folder;
-        for (const QString &name : {QStringLiteral("Climalog"), SondaIO::fileName()})
-            ASSERT_TRUE(QFile::copy(binFolder() + QLatin1Char('/') + name, folder.file(name)));
-        folder.write(QStringLiteral("sondanet.txt"), "calllog llamadas.txt\nport COM1 open\n");
-        folder.write(QStringLiteral("config1.ini"), QByteArray("00").leftJustified(140, ' '));
-        QProcess program; // on the xcb platform, as the test command sets it
-        program.start(folder.file(QStringLiteral("Climalog")),
-                      QString::fromLatin1(line).split(QLatin1Char(' ')));
-        ASSERT_TRUE(program.waitForStarted(10000));
-        // Return answers the message box once it has the focus; a main
-        // window would take it and go on running.
-        for (int k = 0; k < 100 && !program.waitForFinished(200); ++k)
-            xinput::key("Return");
-        EXPECT_EQ(program.state(), QProcess::NotRunning);
-        program.kill();
-        program.waitForFinished();
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit)
-            << program.readAllStandardError().toStdString();
-        EXPECT_EQ(program.exitCode(), 0);
-        EXPECT_FALSE(folder.read(QStringLiteral("llamadas.txt")).contains("IniciarCNX"));
+        const Installed f("calllog llamadas.txt\nport COM1 open\n",
+                          QByteArray("00").leftJustified(140, ' '));
+        f.refused(line);
+        EXPECT_EQ(f.calls("IniciarCNX"), 0);
     }
 }
 
