@@ -219,26 +219,6 @@ TEST(OutboxTexts, ALoginIsHiddenInEveryFormAServerCouldQuoteIt)
 
 // ---- The outbox against the database and real servers.
 
-std::string rowsOn(PGconn *c, const std::string &sql)
-{
-    const central::Result r = central::exec(c, sql.c_str());
-    std::string text = r.state().isEmpty() ? std::string() : "!" + r.state().toStdString();
-    for (int i = 0; i < r.rows(); ++i)
-        for (int f = 0; f < PQnfields(r.get()); ++f)
-            text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) +
-                (f + 1 < PQnfields(r.get()) ? "|" : "\n");
-    return text;
-}
-
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-         std::chrono::steady_clock::now() < end; QThread::msleep(50))
-        if (done())
-            return true;
-    return done();
-}
-
 // The schema set up anew with a station of Madrid and 40 series of port 1.
 struct OutboxDatabase {
     OutboxDatabase()

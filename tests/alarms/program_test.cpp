@@ -84,19 +84,7 @@ struct Plant {
                "C)\r\n");
     }
     ~Plant() { PQfinish(conn); }
-    std::string rows(const std::string &sql) const
-    {
-        std::string text;
-        PGresult *r = PQexec(conn, sql.c_str());
-        if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
-            text = std::string("!") + state;
-        for (int i = 0; i < PQntuples(r); ++i)
-            for (int f = 0; f < PQnfields(r); ++f)
-                text += (PQgetisnull(r, i, f) ? "NULL" : PQgetvalue(r, i, f)) +
-                    std::string(f + 1 < PQnfields(r) ? "|" : "\n");
-        PQclear(r);
-        return text;
-    }
+    std::string rows(const std::string &sql) const { return rowsOn(conn, sql); }
     // Lines of these readings, one every 10 s after the last written.
     void add(std::initializer_list<double> values)
     {
@@ -155,14 +143,6 @@ struct Plant {
         return rows("SELECT suceso, (extract(epoch FROM instante)::bigint - " + b +
                     ") / 10, destinatario, canal, direccion FROM climalog.salida ORDER BY "
                     "instante, suceso, destinatario");
-    }
-    bool waitFor(const std::function<bool()> &done, int ms = 30000) const
-    {
-        QElapsedTimer waited;
-        for (waited.start(); !done(); QThread::msleep(50))
-            if (waited.elapsed() > ms)
-                return false;
-        return true;
     }
     // The line number judged up to.
     int judged() const
@@ -309,9 +289,9 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
     plant.archive();
     {
         Running program(args);
-        EXPECT_TRUE(plant.waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
+        EXPECT_TRUE(waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
             << plant.judged();
-        EXPECT_TRUE(plant.waitFor([&] { return plant.allSent(); }, 60000));
+        EXPECT_TRUE(waitFor([&] { return plant.allSent(); }, 60000));
     }
     EXPECT_EQ(plant.alarms(), expected);
     EXPECT_EQ(plant.rows("SELECT count(*), count(DISTINCT (aviso, suceso, destinatario)) FROM "
@@ -339,19 +319,19 @@ TEST(Program, StandbyTakesOver)
     Plant plant;
     const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
     auto first = std::make_unique<Running>(args);
-    EXPECT_TRUE(plant.waitFor([&] { return first->said("Vigilando"); }))
+    EXPECT_TRUE(waitFor([&] { return first->said("Vigilando"); }))
         << first->out.toStdString();
     Running second(args);
-    EXPECT_TRUE(plant.waitFor([&] { return second.said("En espera"); }))
+    EXPECT_TRUE(waitFor([&] { return second.said("En espera"); }))
         << second.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
+    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
         << plant.alarms();
     {
         // A standby asked to end, ends.
         Running third(args);
-        EXPECT_TRUE(plant.waitFor([&] { return third.said("En espera"); }));
+        EXPECT_TRUE(waitFor([&] { return third.said("En espera"); }));
         ::kill(static_cast<pid_t>(third.p.processId()), SIGTERM);
         EXPECT_TRUE(third.p.waitForFinished(10000));
         EXPECT_EQ(third.p.exitCode(), 0);
@@ -361,7 +341,7 @@ TEST(Program, StandbyTakesOver)
     first.reset();
     plant.add({24, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor(
+    EXPECT_TRUE(waitFor(
         [&] { return plant.alarms() == "alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n"; }, 10000))
         << plant.alarms();
     ::kill(static_cast<pid_t>(second.p.processId()), SIGTERM);
@@ -385,10 +365,10 @@ TEST(Program, BadRulesFileAndSighup)
 
     plant.rules(salas);
     Running program({QStringLiteral("--reglas"), file});
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("Vigilando"); }));
+    EXPECT_TRUE(waitFor([&] { return program.said("Vigilando"); }));
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = nadie\n");
     ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("siguen en vigor"); }))
+    EXPECT_TRUE(waitFor([&] { return program.said("siguen en vigor"); }))
         << program.out.toStdString();
     EXPECT_TRUE(program.out.contains(
         QString::fromStdString(file.toStdString() +
@@ -397,15 +377,15 @@ TEST(Program, BadRulesFileAndSighup)
         << program.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
+    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
         << plant.alarms();
 
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = ana\n");
     ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
+    EXPECT_TRUE(waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
     plant.add({24, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] {
+    EXPECT_TRUE(waitFor([&] {
         return plant.alarms() == "alto|salas|1|2|23|22\nalto|camaras|3|4|24|22\n";
     })) << plant.alarms();
     EXPECT_EQ(plant.rows("SELECT destinatario, suceso FROM climalog.salida s JOIN climalog.aviso "

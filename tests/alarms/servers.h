@@ -1,7 +1,9 @@
 // The alarm tests' real servers (smtp_server.py and webhook_server.py of
 // this folder, each on a free port, keeping what it takes as files) and the
-// reading of the mails they kept.
+// reading of the mails they kept; a query's rows as text, and a wait.
 #pragma once
+
+#include "central/query.h"
 
 #include <QByteArrayList>
 #include <QDir>
@@ -9,15 +11,21 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <libpq-fe.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <string>
 
 inline int freePort()
 {
@@ -114,4 +122,27 @@ inline QString decoded(QByteArray header)
 inline QString bodyOf(const QByteArray &mail)
 {
     return QString::fromUtf8(QByteArray::fromBase64(mail.mid(mail.indexOf("\r\n\r\n") + 4)));
+}
+
+// A query's rows as text: fields joined by |, a line each; "!" and the
+// SQLSTATE first when it failed.
+inline std::string rowsOn(PGconn *c, const std::string &sql)
+{
+    const central::Result r = central::exec(c, sql.c_str());
+    std::string text = r.state().isEmpty() ? std::string() : "!" + r.state().toStdString();
+    for (int i = 0; i < r.rows(); ++i)
+        for (int f = 0; f < PQnfields(r.get()); ++f)
+            text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) +
+                (f + 1 < PQnfields(r.get()) ? "|" : "\n");
+    return text;
+}
+
+// Waits up to `ms` for `done`.
+inline bool waitFor(const std::function<bool()> &done, int ms = 30000)
+{
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+         std::chrono::steady_clock::now() < end; QThread::msleep(50))
+        if (done())
+            return true;
+    return done();
 }
