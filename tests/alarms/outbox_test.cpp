@@ -274,6 +274,13 @@ alarms::MailSettings mailTo(const Server &smtp, int gatherSeconds = 0)
     return m;
 }
 
+// The database, a folder and the mail server of a test.
+struct Rig {
+    OutboxDatabase db;
+    TempFolder dir;
+    Server smtp{"smtp_server.py", dir.file(QStringLiteral("correo"))};
+};
+
 // What the outbox told, kept for the test to read.
 struct Log {
     void attach(alarms::Outbox &o)
@@ -294,9 +301,8 @@ struct Log {
 
 TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     // The receiver fails twice: the message is tried again.
     Server hook("webhook_server.py", dir.file(QStringLiteral("webhook")),
                 {QStringLiteral("--fail"), QStringLiteral("2")});
@@ -350,9 +356,8 @@ TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
 
 TEST(Outbox, ABurstOfEventsForOneRecipientIsOneMessage)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     alarms::Outbox outbox(std::string(), mailTo(smtp, 2), {});
     outbox.start();
     // A station's power cut: each of its 40 columns, a commit each, as the
@@ -387,9 +392,8 @@ TEST(Outbox, ABurstOfEventsForOneRecipientIsOneMessage)
 
 TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     smtp.stop();
     Log log;
     auto outbox = std::make_unique<alarms::Outbox>(std::string(), mailTo(smtp),
@@ -429,9 +433,8 @@ TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
 
 TEST(Outbox, AMessageSentButNotMarkedGoesAgainWithItsMessageId)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     db.raise(1, "2026-12-09 10:00:00+00", "ana", "correo", "ana@ejemplo.es");
     // A process killed between the server's taking the message and the mark.
     const pid_t child = ::fork();

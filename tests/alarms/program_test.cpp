@@ -180,6 +180,16 @@ struct Running {
         p.kill();
         p.waitForFinished();
     }
+    void signal(int number) { ::kill(static_cast<pid_t>(p.processId()), number); }
+    // SIGTERM ends it cleanly, whether working or waiting.
+    void endsWhenAsked()
+    {
+        signal(SIGTERM);
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(said("Terminado.")) << out.toStdString();
+    }
     bool said(const char *text)
     {
         p.waitForReadyRead(20);
@@ -283,7 +293,7 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
         if (round % 2 == 0)
             plant.archive();
         QThread::msleep(random() % 400);
-        ::kill(static_cast<pid_t>(program.p.processId()), SIGKILL);
+        program.signal(SIGKILL);
     }
     plant.add({21});
     plant.archive();
@@ -332,23 +342,16 @@ TEST(Program, StandbyTakesOver)
         // A standby asked to end, ends.
         Running third(args);
         EXPECT_TRUE(waitFor([&] { return third.said("En espera"); }));
-        ::kill(static_cast<pid_t>(third.p.processId()), SIGTERM);
-        EXPECT_TRUE(third.p.waitForFinished(10000));
-        EXPECT_EQ(third.p.exitCode(), 0);
-        EXPECT_TRUE(third.said("Terminado.")) << third.out.toStdString();
+        third.endsWhenAsked();
     }
-    ::kill(static_cast<pid_t>(first->p.processId()), SIGKILL);
+    first->signal(SIGKILL);
     first.reset();
     plant.add({24, 21});
     plant.archive();
     EXPECT_TRUE(waitFor(
         [&] { return plant.alarms() == "alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n"; }, 10000))
         << plant.alarms();
-    ::kill(static_cast<pid_t>(second.p.processId()), SIGTERM);
-    EXPECT_TRUE(second.p.waitForFinished(10000));
-    EXPECT_EQ(second.p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.p.exitCode(), 0);
-    EXPECT_TRUE(second.said("Terminado.")) << second.out.toStdString();
+    second.endsWhenAsked();
 }
 
 // A bad rules file: refused at the start with its line and why; on SIGHUP,
@@ -367,7 +370,7 @@ TEST(Program, BadRulesFileAndSighup)
     Running program({QStringLiteral("--reglas"), file});
     EXPECT_TRUE(waitFor([&] { return program.said("Vigilando"); }));
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = nadie\n");
-    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
+    program.signal(SIGHUP);
     EXPECT_TRUE(waitFor([&] { return program.said("siguen en vigor"); }))
         << program.out.toStdString();
     EXPECT_TRUE(program.out.contains(
@@ -381,7 +384,7 @@ TEST(Program, BadRulesFileAndSighup)
         << plant.alarms();
 
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = ana\n");
-    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
+    program.signal(SIGHUP);
     EXPECT_TRUE(waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
     plant.add({24, 21});
     plant.archive();
