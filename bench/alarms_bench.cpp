@@ -99,7 +99,8 @@ double cpuSeconds(qint64 pid)
     // The fields after the command's name in parentheses: utime and stime
     // are the 12th and 13th of them.
     const QByteArrayList fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
+        double(sysconf(_SC_CLK_TCK));
 }
 
 QByteArray memoryLine(qint64 pid, const QByteArray &name)
@@ -127,7 +128,10 @@ struct Site {
     Site(const QString &root, const QString &bin) : root(root)
     {
         for (int k = 1; k <= columns; ++k)
-            add(g, STT, QStringLiteral("S%1").arg(k), {"\xBA" "C", "", "", ""});
+            add(g, STT, QStringLiteral("S%1").arg(k),
+                {"\xBA"
+                 "C",
+                 "", "", ""});
         for (int k = 1; k <= columns; ++k) {
             Dispositivo &d = g.dispositivos[std::size_t(k)];
             d.alarma[0] = 18;
@@ -147,7 +151,8 @@ struct Site {
             p->setStandardOutputFile(QProcess::nullDevice());
             p->start(bin + QStringLiteral("/climalog-archivo"),
                      {QStringLiteral("--estacion"), QStringLiteral("s%1").arg(s),
-                      QStringLiteral("--zona"), QStringLiteral("UTC"), folder + QStringLiteral("/1")});
+                      QStringLiteral("--zona"), QStringLiteral("UTC"),
+                      folder + QStringLiteral("/1")});
             archives.push_back(std::move(p));
         }
     }
@@ -234,9 +239,12 @@ void endToEnd(pg_conn *c, const QString &smtpFolder, int smtpPort)
     const QString first = Site::nextSecond();
     for (int s = 1; s <= Site::stations; ++s)
         site.line(s, 0, first);
-    if (!until([&] { return says("Vigilando") &&
-                            number(c, "SELECT count(*) FROM climalog.avisos_puerto") == 10; },
-               60000)) {
+    if (!until(
+            [&] {
+                return says("Vigilando") &&
+                    number(c, "SELECT count(*) FROM climalog.avisos_puerto") == 10;
+            },
+            60000)) {
         std::fprintf(stderr, "The site did not start: %s\n", said.constData());
         return;
     }
@@ -299,11 +307,11 @@ void endToEnd(pg_conn *c, const QString &smtpFolder, int smtpPort)
     }
     QThread::msleep(1000);
     const double share = (cpuSeconds(pid) - cpu) / (following.elapsed() / 1000.0);
-    std::printf("Following 10 stations x 40 columns at a line a second each for 30 s: "
-                "climalog-avisos used %.1f %% of one core (goal < 5 %%); resident %s (peak %s; goal "
-                "< 50 MB)\n",
-                share * 100, memoryLine(pid, "VmRSS").constData(),
-                memoryLine(pid, "VmHWM").constData());
+    std::printf(
+        "Following 10 stations x 40 columns at a line a second each for 30 s: "
+        "climalog-avisos used %.1f %% of one core (goal < 5 %%); resident %s (peak %s; goal "
+        "< 50 MB)\n",
+        share * 100, memoryLine(pid, "VmRSS").constData(), memoryLine(pid, "VmHWM").constData());
     avisos.terminate();
     avisos.waitForFinished(10000);
 }
@@ -348,8 +356,8 @@ int main(int argc, char *argv[])
     mail.startTls = false;
     mail.from = "avisos@climalog.es";
     mail.gatherSeconds = 0;
-    auto outbox = std::make_unique<alarms::Outbox>(std::string(), mail,
-                                                   std::vector<alarms::Recipient>());
+    auto outbox =
+        std::make_unique<alarms::Outbox>(std::string(), mail, std::vector<alarms::Recipient>());
     outbox->start();
 
     std::vector<double> ms;

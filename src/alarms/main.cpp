@@ -223,9 +223,10 @@ private:
         if (outbox_.drain(drainMs))
             return 0;
         const central::Result r = central::exec(
-            c, "SELECT (SELECT count(*) FROM climalog.envio WHERE enviado IS NULL) + (SELECT "
-               "count(DISTINCT (destinatario, canal, direccion)) FROM climalog.salida WHERE envio "
-               "IS NULL)");
+            c,
+            "SELECT (SELECT count(*) FROM climalog.envio WHERE enviado IS NULL) + (SELECT "
+            "count(DISTINCT (destinatario, canal, direccion)) FROM climalog.salida WHERE envio "
+            "IS NULL)");
         const int left = r.ok() ? r.field(0, 0).toInt() : -1;
         if (left < 0)
             complain(QStringLiteral("Quedan mensajes sin enviar."));

@@ -221,9 +221,12 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     const std::string url = plant.url.toStdString();
     EXPECT_EQ(plant.notices(),
               "alta|2|ana|correo|ana@example.org\n"
-              "alta|2|luis|webhook|" + url + "\n"
-              "fin|4|ana|correo|ana@example.org\n"
-              "fin|4|luis|webhook|" + url + "\n");
+              "alta|2|luis|webhook|" +
+                  url +
+                  "\n"
+                  "fin|4|ana|correo|ana@example.org\n"
+                  "fin|4|luis|webhook|" +
+                  url + "\n");
     EXPECT_EQ(runProgram(avisos, once, role).first, 0);
     EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
     const QByteArrayList mails = plant.smtp.received(), posts = plant.hook.received();
@@ -263,7 +266,8 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     plant.archive();
     const auto [failed, told] = runProgram(avisos, once, role);
     EXPECT_EQ(failed, 3);
-    EXPECT_TRUE(told.endsWith(QStringLiteral("Queda 1 mensaje sin enviar.\n"))) << told.toStdString();
+    EXPECT_TRUE(told.endsWith(QStringLiteral("Queda 1 mensaje sin enviar.\n")))
+        << told.toStdString();
     EXPECT_EQ(plant.hook.received().size(), 4);
 }
 
@@ -329,11 +333,9 @@ TEST(Program, StandbyTakesOver)
     Plant plant;
     const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
     auto first = std::make_unique<Running>(args);
-    EXPECT_TRUE(waitFor([&] { return first->said("Vigilando"); }))
-        << first->out.toStdString();
+    EXPECT_TRUE(waitFor([&] { return first->said("Vigilando"); })) << first->out.toStdString();
     Running second(args);
-    EXPECT_TRUE(waitFor([&] { return second.said("En espera"); }))
-        << second.out.toStdString();
+    EXPECT_TRUE(waitFor([&] { return second.said("En espera"); })) << second.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
     EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
