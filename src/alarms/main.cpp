@@ -3,6 +3,7 @@
 // time on a database (another waits and takes over when it goes); SIGHUP
 // reads the rules again, SIGTERM ends it.
 #include "alarms/options.h"
+#include "alarms/outbox.h"
 #include "alarms/rules.h"
 #include "alarms/store.h"
 #include "central/connection.h"
@@ -70,10 +71,15 @@ void pause(int ms)
 
 class Program {
 public:
-    Program(alarms::Options o, alarms::Settings s) : o_(std::move(o)), settings_(std::move(s)) {}
+    Program(alarms::Options o, alarms::Settings s)
+        : o_(std::move(o)), settings_(std::move(s)),
+          outbox_(o_.conninfo.toStdString(), settings_.mail, settings_.recipients)
+    {
+    }
 
-    // The exit code: 0 when it ended as asked (or judged all once), 1 when
-    // --una-vez could not reach the database or found another program.
+    // The exit code: 0 when it ended as asked (or judged all once and sent
+    // every message), 1 when --una-vez could not reach the database or found
+    // another program, 3 when some messages could not go.
     int run()
     {
         while (!stopAsked) {
@@ -134,7 +140,7 @@ private:
         }
         settings_ = s;
         e.configure(std::move(s));
-        // OUTBOX: the lead joins here outbox->configure(settings_.mail, settings_.recipients).
+        outbox_.configure(settings_.mail, settings_.recipients);
         say(QStringLiteral("Reglas leídas de nuevo: %1 reglas, %2 destinatarios.")
                 .arg(settings_.rules.size())
                 .arg(settings_.recipients.size()));
@@ -173,7 +179,12 @@ private:
             problem(error.isEmpty() ? central::serverText(c) : error);
             return o_.once ? 1 : -1;
         }
-        // OUTBOX: the lead joins here the Outbox of alarms-send, started with its own connection.
+        // The outbox has its own connection and lock: started once, it
+        // outlives this session and waits as a standby of its own.
+        if (!o_.once && !outboxStarted_) {
+            outbox_.start();
+            outboxStarted_ = true;
+        }
         say(QStringLiteral("Vigilando con %1 reglas y %2 destinatarios.")
                 .arg(settings_.rules.size())
                 .arg(settings_.recipients.size()));
@@ -195,7 +206,7 @@ private:
             if (look)
                 lastLook = now;
             if (o_.once)
-                return 0; // OUTBOX: the lead joins here outbox.drain() and its exit code.
+                return drain(c);
             bool lost = false;
             newLines = await(c, 1000, lost);
             if (lost) {
@@ -206,8 +217,33 @@ private:
         return 0;
     }
 
+    // --una-vez: the messages of this pass and any left before go now.
+    int drain(pg_conn *c)
+    {
+        if (outbox_.drain(drainMs))
+            return 0;
+        const central::Result r = central::exec(
+            c,
+            "SELECT (SELECT count(*) FROM climalog.envio WHERE enviado IS NULL) + (SELECT "
+            "count(DISTINCT (destinatario, canal, direccion)) FROM climalog.salida WHERE envio "
+            "IS NULL)");
+        const int left = r.ok() ? r.field(0, 0).toInt() : -1;
+        if (left < 0)
+            complain(QStringLiteral("Quedan mensajes sin enviar."));
+        else if (left == 1)
+            complain(QStringLiteral("Queda 1 mensaje sin enviar."));
+        else
+            complain(QStringLiteral("Quedan %1 mensajes sin enviar.").arg(left));
+        return 3;
+    }
+
+    // How long --una-vez tries to send before it gives up.
+    static constexpr int drainMs = 30000;
+
     alarms::Options o_;
     alarms::Settings settings_;
+    alarms::Outbox outbox_;
+    bool outboxStarted_ = false;
     QString lastProblem_;
 };
 

@@ -16,7 +16,13 @@ QString usage()
         "                     servicio, no aquí)\n"
         "  --reglas FICHERO   el fichero de reglas (por omisión, /etc/climalog/avisos.conf); "
         "SIGHUP lo lee de nuevo\n"
-        "  --una-vez          juzga las lecturas que haya y termina; si no, sigue sin parar\n");
+        "  --una-vez          juzga las lecturas que haya, envía sus mensajes (hasta 30 s) y "
+        "termina; si no,\n"
+        "                     sigue sin parar\n"
+        "Termina con 0 si todo fue bien, 1 si no llegó a la base de datos o ya trabaja otro "
+        "climalog-avisos,\n"
+        "2 si las opciones o las reglas están mal, 3 si con --una-vez quedaron mensajes sin "
+        "enviar.\n");
 }
 
 Parsed parseArguments(const QStringList &args, Options &o, QString &error)

@@ -9,11 +9,9 @@
 #include "central/connection.h"
 #include "central/migrations.h"
 #include "central/query.h"
+#include "servers.h"
 #include "support/support.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimeZone>
@@ -22,10 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,123 +219,6 @@ TEST(OutboxTexts, ALoginIsHiddenInEveryFormAServerCouldQuoteIt)
 
 // ---- The outbox against the database and real servers.
 
-std::string rowsOn(PGconn *c, const std::string &sql)
-{
-    const central::Result r = central::exec(c, sql.c_str());
-    std::string text = r.state().isEmpty() ? std::string() : "!" + r.state().toStdString();
-    for (int i = 0; i < r.rows(); ++i)
-        for (int f = 0; f < PQnfields(r.get()); ++f)
-            text += (r.isNull(i, f) ? std::string("NULL") : r.field(i, f).toStdString()) +
-                (f + 1 < PQnfields(r.get()) ? "|" : "\n");
-    return text;
-}
-
-int freePort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &size);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-// One of the test's servers, a script of this folder, on a port of its own.
-struct Server {
-    Server(const char *script, QString folder, QStringList extra = {})
-        : script(script), folder(std::move(folder)), extra(std::move(extra)), port(freePort())
-    {
-        QDir().mkpath(this->folder);
-        start();
-    }
-    ~Server() { stop(); }
-    void start()
-    {
-        p = std::make_unique<QProcess>();
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p->start(QStringLiteral("/usr/bin/python3"),
-                 QStringList{QStringLiteral(OUTBOX_TEST_DIR "/") + QLatin1String(script),
-                             QStringLiteral("--port"), QString::number(port),
-                             QStringLiteral("--folder"), folder} +
-                     extra);
-        ASSERT_TRUE(p->waitForReadyRead(20000)) << script << " did not start";
-        ASSERT_EQ(p->readLine().trimmed(), "listo");
-    }
-    void stop()
-    {
-        if (!p)
-            return;
-        p->terminate();
-        if (!p->waitForFinished(10000))
-            p->kill();
-        p->waitForFinished(5000);
-        p.reset();
-    }
-    // The files it kept, in the order it took them.
-    QByteArrayList received() const
-    {
-        QByteArrayList out;
-        const QDir d(folder);
-        for (const QString &name : d.entryList({QStringLiteral("*.eml"), QStringLiteral("*.json")},
-                                               QDir::Files, QDir::Name)) {
-            QFile f(d.filePath(name));
-            out << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-        }
-        return out;
-    }
-    const char *script;
-    QString folder;
-    QStringList extra;
-    int port;
-    std::unique_ptr<QProcess> p;
-};
-
-// A header of a received mail, unfolded, and its encoded words decoded.
-QByteArray header(const QByteArray &mail, const QByteArray &name)
-{
-    QByteArray value;
-    bool in = false;
-    for (const QByteArray &line : mail.left(mail.indexOf("\r\n\r\n")).split('\n')) {
-        if (in && line.startsWith(' '))
-            value += '\n' + line.trimmed();
-        else if ((in = line.startsWith(name + ": ")))
-            value = line.mid(name.size() + 2).trimmed();
-    }
-    return value;
-}
-QString decoded(QByteArray header)
-{
-    // Words folded onto lines of their own join with nothing between them.
-    header.replace("?=\n=?", "?==?");
-    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
-    QByteArray text;
-    qsizetype at = 0;
-    const QString h = QString::fromLatin1(header);
-    for (auto it = word.globalMatch(h); it.hasNext();) {
-        const auto m = it.next();
-        text += header.mid(at, m.capturedStart() - at) +
-            QByteArray::fromBase64(m.captured(1).toLatin1());
-        at = m.capturedEnd();
-    }
-    return QString::fromUtf8(text + header.mid(at));
-}
-QString bodyOf(const QByteArray &mail)
-{
-    return QString::fromUtf8(QByteArray::fromBase64(mail.mid(mail.indexOf("\r\n\r\n") + 4)));
-}
-
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-         std::chrono::steady_clock::now() < end; QThread::msleep(50))
-        if (done())
-            return true;
-    return done();
-}
-
 // The schema set up anew with a station of Madrid and 40 series of port 1.
 struct OutboxDatabase {
     OutboxDatabase()
@@ -396,6 +274,13 @@ alarms::MailSettings mailTo(const Server &smtp, int gatherSeconds = 0)
     return m;
 }
 
+// The database, a folder and the mail server of a test.
+struct Rig {
+    OutboxDatabase db;
+    TempFolder dir;
+    Server smtp{"smtp_server.py", dir.file(QStringLiteral("correo"))};
+};
+
 // What the outbox told, kept for the test to read.
 struct Log {
     void attach(alarms::Outbox &o)
@@ -416,9 +301,8 @@ struct Log {
 
 TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     // The receiver fails twice: the message is tried again.
     Server hook("webhook_server.py", dir.file(QStringLiteral("webhook")),
                 {QStringLiteral("--fail"), QStringLiteral("2")});
@@ -472,9 +356,8 @@ TEST(Outbox, EventsReachTheServersOnceInOrderWithTheirOwnTimes)
 
 TEST(Outbox, ABurstOfEventsForOneRecipientIsOneMessage)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     alarms::Outbox outbox(std::string(), mailTo(smtp, 2), {});
     outbox.start();
     // A station's power cut: each of its 40 columns, a commit each, as the
@@ -509,9 +392,8 @@ TEST(Outbox, ABurstOfEventsForOneRecipientIsOneMessage)
 
 TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     smtp.stop();
     Log log;
     auto outbox = std::make_unique<alarms::Outbox>(std::string(), mailTo(smtp),
@@ -551,9 +433,8 @@ TEST(Outbox, AMailServerDownForAWhileGetsEveryMessageInOrder)
 
 TEST(Outbox, AMessageSentButNotMarkedGoesAgainWithItsMessageId)
 {
-    OutboxDatabase db;
-    TempFolder dir;
-    Server smtp("smtp_server.py", dir.file(QStringLiteral("correo")));
+    Rig rig;
+    auto &[db, dir, smtp] = rig;
     db.raise(1, "2026-12-09 10:00:00+00", "ana", "correo", "ana@ejemplo.es");
     // A process killed between the server's taking the message and the mark.
     const pid_t child = ::fork();

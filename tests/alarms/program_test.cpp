@@ -5,6 +5,7 @@
 // moments while lines arrive; a standby that takes over from a program
 // killed; a bad rules file refused at the start and, on SIGHUP, the rules in
 // force kept.
+#include "servers.h"
 #include "support/support.h"
 
 #include <libpq-fe.h>
@@ -16,9 +17,11 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <QTimeZone>
 
 #include <bit>
 #include <csignal>
+#include <map>
 #include <random>
 
 namespace {
@@ -43,7 +46,9 @@ std::pair<int, QString> runProgram(const QString &program, const QStringList &ar
 }
 
 // A station "norte" of one port whose sensor Sala is watched between 18 and
-// 22 with a line every 10 s, from an hour ago, in UTC; archived on demand.
+// 22 with a line every 10 s, from an hour ago, in Kolkata (five and a half
+// hours past UTC); archived on demand. Its mail server and webhook receiver
+// are real.
 struct Plant {
     Plant()
     {
@@ -57,7 +62,7 @@ struct Plant {
         rows(std::string("DROP ROLE IF EXISTS ") + role + "; CREATE ROLE " + role +
              " LOGIN IN ROLE climalog_avisos");
         // Within one day, whatever the hour.
-        QDateTime b = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        QDateTime b = QDateTime::currentDateTimeUtc().toTimeZone(zone).addSecs(-3600);
         b.setTime(QTime(std::min(b.time().hour(), 22), b.time().minute()));
         base = b;
         QDir().mkpath(t.file(QStringLiteral("1")));
@@ -79,19 +84,7 @@ struct Plant {
                "C)\r\n");
     }
     ~Plant() { PQfinish(conn); }
-    std::string rows(const std::string &sql) const
-    {
-        std::string text;
-        PGresult *r = PQexec(conn, sql.c_str());
-        if (const char *state = PQresultErrorField(r, PG_DIAG_SQLSTATE))
-            text = std::string("!") + state;
-        for (int i = 0; i < PQntuples(r); ++i)
-            for (int f = 0; f < PQnfields(r); ++f)
-                text += (PQgetisnull(r, i, f) ? "NULL" : PQgetvalue(r, i, f)) +
-                    std::string(f + 1 < PQnfields(r) ? "|" : "\n");
-        PQclear(r);
-        return text;
-    }
+    std::string rows(const std::string &sql) const { return rowsOn(conn, sql); }
     // Lines of these readings, one every 10 s after the last written.
     void add(std::initializer_list<double> values)
     {
@@ -109,19 +102,31 @@ struct Plant {
         EXPECT_EQ(runProgram(archivo,
                              {QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
                               QStringLiteral("norte"), QStringLiteral("--zona"),
-                              QStringLiteral("UTC"), t.file(QStringLiteral("1"))})
+                              QString::fromLatin1(zone.id()), t.file(QStringLiteral("1"))})
                       .first,
                   0);
     }
-    // The rules file; ana is told by mail, luis by webhook.
+    // The rules file; ana is told by mail, luis by webhook, each event at once.
     QString rules(const char *rule) const
     {
         t.write(QStringLiteral("avisos.conf"),
-                QByteArray("[correo]\nservidor = smtp://127.0.0.1:2525\nremitente = "
-                           "avisos@example.org\n[destinatario ana]\ncorreo = ana@example.org\n"
-                           "[destinatario luis]\nwebhook = http://127.0.0.1:9/avisos\n") +
-                    rule);
+                "[correo]\nservidor = smtp://127.0.0.1:" + QByteArray::number(smtp.port) +
+                    "\ntls = no\nreunir = 0\nremitente = avisos@example.org\n"
+                    "[destinatario ana]\ncorreo = ana@example.org\n"
+                    "[destinatario luis]\nwebhook = " +
+                    url + "\n" + rule);
         return t.file(QStringLiteral("avisos.conf"));
+    }
+    // The local time of a line, as the station wrote it.
+    QString lineTime(int line) const
+    {
+        return base.addSecs(10 * line).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    }
+    // Every event gathered and every message sent.
+    bool allSent() const
+    {
+        return rows("SELECT (SELECT count(*) FROM climalog.salida WHERE envio IS NULL) + (SELECT "
+                    "count(*) FROM climalog.envio WHERE enviado IS NULL)") == "0\n";
     }
     // Each alarm: condition, rule, start and end as line numbers, extreme, limit.
     std::string alarms() const
@@ -139,14 +144,6 @@ struct Plant {
                     ") / 10, destinatario, canal, direccion FROM climalog.salida ORDER BY "
                     "instante, suceso, destinatario");
     }
-    bool waitFor(const std::function<bool()> &done, int ms = 30000) const
-    {
-        QElapsedTimer waited;
-        for (waited.start(); !done(); QThread::msleep(50))
-            if (waited.elapsed() > ms)
-                return false;
-        return true;
-    }
     // The line number judged up to.
     int judged() const
     {
@@ -156,8 +153,12 @@ struct Plant {
         return r.empty() || r[0] == '!' ? -1 : std::stoi(r);
     }
 
+    const QTimeZone zone{"Asia/Kolkata"};
     PGconn *conn = nullptr;
     TempFolder t;
+    Server smtp{"smtp_server.py", t.file(QStringLiteral("correo"))};
+    Server hook{"webhook_server.py", t.file(QStringLiteral("webhook"))};
+    const QByteArray url = "http://127.0.0.1:" + QByteArray::number(hook.port) + "/avisos";
     QDateTime base;
     QString capture;
     int written = 0;
@@ -179,6 +180,16 @@ struct Running {
         p.kill();
         p.waitForFinished();
     }
+    void signal(int number) { ::kill(static_cast<pid_t>(p.processId()), number); }
+    // SIGTERM ends it cleanly, whether working or waiting.
+    void endsWhenAsked()
+    {
+        signal(SIGTERM);
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(said("Terminado.")) << out.toStdString();
+    }
     bool said(const char *text)
     {
         p.waitForReadyRead(20);
@@ -193,8 +204,10 @@ struct Running {
 
 // A line above the maximum: one alarm from its instant to that of the first
 // line inside again, its farthest value and the limit, and a notification
-// per recipient for each; judged again, nothing more. An alarm still active
-// is not raised again by the next run, and ends with its line.
+// per recipient for each, sent before the run ends: one mail and one POST
+// holding both, in the station's time; judged again, nothing more. An alarm
+// still active is not raised again by the next run, and ends with its line.
+// With the mail server gone, the run says what is left and fails.
 TEST(Program, AlarmAndItsNotificationsOnce)
 {
     Plant plant;
@@ -205,13 +218,32 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     const auto [code, said] = runProgram(avisos, once, role);
     EXPECT_EQ(code, 0) << said.toStdString();
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\n");
+    const std::string url = plant.url.toStdString();
     EXPECT_EQ(plant.notices(),
               "alta|2|ana|correo|ana@example.org\n"
-              "alta|2|luis|webhook|http://127.0.0.1:9/avisos\n"
-              "fin|4|ana|correo|ana@example.org\n"
-              "fin|4|luis|webhook|http://127.0.0.1:9/avisos\n");
+              "alta|2|luis|webhook|" +
+                  url +
+                  "\n"
+                  "fin|4|ana|correo|ana@example.org\n"
+                  "fin|4|luis|webhook|" +
+                  url + "\n");
     EXPECT_EQ(runProgram(avisos, once, role).first, 0);
     EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
+    const QByteArrayList mails = plant.smtp.received(), posts = plant.hook.received();
+    ASSERT_EQ(mails.size(), 1);
+    ASSERT_EQ(posts.size(), 1);
+    EXPECT_EQ(header(mails[0], "To"), "ana@example.org");
+    const QString body = bodyOf(mails[0]);
+    const QString zone = QStringLiteral(" (Asia/Kolkata)");
+    EXPECT_TRUE(body.startsWith(QStringLiteral("Aviso\r\nnorte, puerto 1, Sala (ºC): sobre el "
+                                               "máximo, 24 ºC (límite 22 ºC)\r\n") +
+                                plant.lineTime(2) + zone + QStringLiteral("\r\n")))
+        << body.toStdString();
+    EXPECT_TRUE(body.contains(u"\r\nFin del aviso\r\n")) << body.toStdString();
+    EXPECT_TRUE(body.contains(plant.lineTime(4) + zone)) << body.toStdString();
+    const QByteArray local = "\"hora_local\":\"" + plant.lineTime(2).toLatin1() + "\"";
+    EXPECT_TRUE(posts[0].contains(local)) << posts[0].constData();
+    EXPECT_TRUE(posts[0].contains("\"suceso\":\"fin\"")) << posts[0].constData();
 
     plant.add({17.5, 17});
     plant.archive();
@@ -225,10 +257,24 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\nbajo|salas|6|9|16.5|18\n");
     EXPECT_EQ(plant.rows("SELECT suceso, count(*) FROM climalog.salida GROUP BY 1 ORDER BY 1"),
               "alta|4\nfin|4\n");
+    // Its start and its end, each a mail and a POST of its own.
+    EXPECT_EQ(plant.smtp.received().size(), 3);
+    EXPECT_EQ(plant.hook.received().size(), 3);
+
+    plant.smtp.stop();
+    plant.add({23});
+    plant.archive();
+    const auto [failed, told] = runProgram(avisos, once, role);
+    EXPECT_EQ(failed, 3);
+    EXPECT_TRUE(told.endsWith(QStringLiteral("Queda 1 mensaje sin enviar.\n")))
+        << told.toStdString();
+    EXPECT_EQ(plant.hook.received().size(), 4);
 }
 
 // Killed at random moments while lines arrive, and started again each time:
-// in the end every alarm once, none missed, each notification once.
+// in the end every alarm once, none missed, each notification once, and
+// each stored message received once or, sent when a kill came before its
+// mark, twice with its one Message-ID.
 TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
 {
     Plant plant;
@@ -251,19 +297,33 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
         if (round % 2 == 0)
             plant.archive();
         QThread::msleep(random() % 400);
-        ::kill(static_cast<pid_t>(program.p.processId()), SIGKILL);
+        program.signal(SIGKILL);
     }
     plant.add({21});
     plant.archive();
     {
         Running program(args);
-        EXPECT_TRUE(plant.waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
+        EXPECT_TRUE(waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
             << plant.judged();
+        EXPECT_TRUE(waitFor([&] { return plant.allSent(); }, 60000));
     }
     EXPECT_EQ(plant.alarms(), expected);
     EXPECT_EQ(plant.rows("SELECT count(*), count(DISTINCT (aviso, suceso, destinatario)) FROM "
                          "climalog.salida"),
               "96|96\n");
+    // Received: the Message-ID (a webhook's on its first line) of each.
+    std::map<std::string, int> times;
+    for (const QByteArray &m : plant.smtp.received())
+        ++times[header(m, "Message-ID").toStdString()];
+    for (const QByteArray &m : plant.hook.received())
+        ++times[m.left(m.indexOf('\n')).toStdString()];
+    std::string stored;
+    for (const auto &[id, n] : times) {
+        EXPECT_LE(n, 2) << id;
+        stored += id + "\n";
+    }
+    EXPECT_EQ(plant.rows("SELECT mensaje_id FROM climalog.envio ORDER BY mensaje_id COLLATE \"C\""),
+              stored);
 }
 
 // Two programs: one works, the other waits; the working one killed, the
@@ -273,36 +333,27 @@ TEST(Program, StandbyTakesOver)
     Plant plant;
     const QStringList args{QStringLiteral("--reglas"), plant.rules(salas)};
     auto first = std::make_unique<Running>(args);
-    EXPECT_TRUE(plant.waitFor([&] { return first->said("Vigilando"); }))
-        << first->out.toStdString();
+    EXPECT_TRUE(waitFor([&] { return first->said("Vigilando"); })) << first->out.toStdString();
     Running second(args);
-    EXPECT_TRUE(plant.waitFor([&] { return second.said("En espera"); }))
-        << second.out.toStdString();
+    EXPECT_TRUE(waitFor([&] { return second.said("En espera"); })) << second.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
+    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
         << plant.alarms();
     {
         // A standby asked to end, ends.
         Running third(args);
-        EXPECT_TRUE(plant.waitFor([&] { return third.said("En espera"); }));
-        ::kill(static_cast<pid_t>(third.p.processId()), SIGTERM);
-        EXPECT_TRUE(third.p.waitForFinished(10000));
-        EXPECT_EQ(third.p.exitCode(), 0);
-        EXPECT_TRUE(third.said("Terminado.")) << third.out.toStdString();
+        EXPECT_TRUE(waitFor([&] { return third.said("En espera"); }));
+        third.endsWhenAsked();
     }
-    ::kill(static_cast<pid_t>(first->p.processId()), SIGKILL);
+    first->signal(SIGKILL);
     first.reset();
     plant.add({24, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor(
+    EXPECT_TRUE(waitFor(
         [&] { return plant.alarms() == "alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n"; }, 10000))
         << plant.alarms();
-    ::kill(static_cast<pid_t>(second.p.processId()), SIGTERM);
-    EXPECT_TRUE(second.p.waitForFinished(10000));
-    EXPECT_EQ(second.p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.p.exitCode(), 0);
-    EXPECT_TRUE(second.said("Terminado.")) << second.out.toStdString();
+    second.endsWhenAsked();
 }
 
 // A bad rules file: refused at the start with its line and why; on SIGHUP,
@@ -313,33 +364,33 @@ TEST(Program, BadRulesFileAndSighup)
     const QString file = plant.rules("[regla r]\ncondiciones = alto\nretardo = pronto\n");
     const auto [code, said] = runProgram(avisos, {QStringLiteral("--reglas"), file}, role);
     EXPECT_EQ(code, 2);
-    const std::string why = ":10: «retardo» son segundos (o un número y «s», «min» o «h»), "
+    const std::string why = ":12: «retardo» son segundos (o un número y «s», «min» o «h»), "
                             "hasta una semana\n";
     EXPECT_EQ(said.toStdString(), file.toStdString() + why);
 
     plant.rules(salas);
     Running program({QStringLiteral("--reglas"), file});
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("Vigilando"); }));
+    EXPECT_TRUE(waitFor([&] { return program.said("Vigilando"); }));
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = nadie\n");
-    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("siguen en vigor"); }))
+    program.signal(SIGHUP);
+    EXPECT_TRUE(waitFor([&] { return program.said("siguen en vigor"); }))
         << program.out.toStdString();
     EXPECT_TRUE(program.out.contains(
         QString::fromStdString(file.toStdString() +
-                               ":10: destinatario desconocido «nadie»: falta su [destinatario "
+                               ":12: destinatario desconocido «nadie»: falta su [destinatario "
                                "nadie]: siguen en vigor las reglas anteriores.")))
         << program.out.toStdString();
     plant.add({21, 23, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
+    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
         << plant.alarms();
 
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = ana\n");
-    ::kill(static_cast<pid_t>(program.p.processId()), SIGHUP);
-    EXPECT_TRUE(plant.waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
+    program.signal(SIGHUP);
+    EXPECT_TRUE(waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
     plant.add({24, 21});
     plant.archive();
-    EXPECT_TRUE(plant.waitFor([&] {
+    EXPECT_TRUE(waitFor([&] {
         return plant.alarms() == "alto|salas|1|2|23|22\nalto|camaras|3|4|24|22\n";
     })) << plant.alarms();
     EXPECT_EQ(plant.rows("SELECT destinatario, suceso FROM climalog.salida s JOIN climalog.aviso "

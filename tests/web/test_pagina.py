@@ -8,12 +8,15 @@ owner for the "Avisos" panel. With CLIMALOG_PRIMER_FALLO=1 the run stops at
 the first failure (the mutation runner sets it)."""
 import argparse
 import datetime
+import email
+import email.policy
 import glob
 import http.client
 import json
 import os
 import shutil
 import signal
+import socket
 import ssl
 import subprocess
 import sys
@@ -61,6 +64,36 @@ def owner(cmd, **kw):
 
 def psql(sql, db=DB):
     return comun.psql(sql, db)
+
+
+def avisos_una_vez(carpeta, reglas):
+    """The real climalog-avisos run once with the rules `reglas` (@PUERTO@ the
+    mail server's port), beside the alarm tests' real mail server: its
+    result and the mails the server took, parsed."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        puerto = s.getsockname()[1]
+    recibidos = os.path.join(carpeta, "correo")
+    os.makedirs(recibidos)
+    servidor = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                 "alarms", "smtp_server.py"), "--port", str(puerto), "--folder", recibidos],
+                                stdout=subprocess.PIPE, text=True)
+    try:
+        if servidor.stdout.readline().strip() != "listo":
+            raise RuntimeError("the mail server did not start")
+        conf = os.path.join(carpeta, "avisos.conf")
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write(reglas.replace("@PUERTO@", str(puerto)))
+        r = subprocess.run([os.path.join(BIN, "climalog-avisos"), "--conexion", f"postgresql:///{DB}", "--reglas", conf,
+                            "--una-vez"], capture_output=True, text=True, timeout=120)
+        correos = []
+        for nombre in sorted(glob.glob(os.path.join(recibidos, "*.eml"))):
+            with open(nombre, "rb") as f:
+                correos.append(email.message_from_bytes(f.read(), policy=email.policy.default))
+        return r, correos
+    finally:
+        servidor.terminate()
+        servidor.wait()
 
 
 class Captura:
@@ -353,7 +386,7 @@ class Pagina(unittest.TestCase):
                 " FROM climalog.puerto p JOIN climalog.estacion e ON e.id = p.estacion"
                 f" WHERE e.nombre = '{estacion}' AND p.nombre = '1' RETURNING id").split()[0])
 
-        psql("DELETE FROM climalog.aviso")
+        psql("DELETE FROM climalog.salida; DELETE FROM climalog.envio; DELETE FROM climalog.aviso")
         ids = {"sala": alta("invernadero-1", "Sala (ºC)", "alto", ts["sala"], "NULL", 25.5, 22),
                "parada": alta(LARGO, None, "parada", ts["parada"], "NULL", "NULL", 300),
                "horno": alta(SUR, "<b>Horno</b> (ºC)", "bajo", ts["horno"], f"'{ts['fin']}'", 17.5, 18)}
@@ -389,6 +422,20 @@ class Pagina(unittest.TestCase):
         d.find_element(By.ID, "accion-enviar").click()
         self.assertTrue(until(lambda: fila_db(ids["sala"])[0] == "ana"), fila_db(ids["sala"]))
         self.assertEqual(fila_db(ids["sala"])[1], comentario)
+        # The acknowledgement's mail, from the real alarm program, to the one
+        # recipient of the alarm's rule who asked for acknowledgements. The
+        # rule watches no station: it raises nothing of its own.
+        r, correos = avisos_una_vez(os.path.join(sitio.dir, "avisos"), (
+            "[correo]\nservidor = smtp://127.0.0.1:@PUERTO@\ntls = no\nreunir = 0\nremitente = avisos@example.org\n"
+            "[destinatario jefa]\ncorreo = jefa@example.org\nreconocimientos = si\n"
+            "[destinatario luis]\ncorreo = luis@example.org\n"
+            "[regla r]\nestaciones = ninguna\ncondiciones = alto\ndestinatarios = luis, jefa\n"))
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual([c["To"] for c in correos], ["jefa@example.org"])
+        self.assertEqual(correos[0]["Subject"], "Aviso reconocido por ana: invernadero-1, puerto 1, Sala (ºC) sobre el máximo")
+        self.assertEqual(correos[0].get_content().splitlines()[0], "Aviso reconocido por ana: " + comentario)
+        self.assertEqual(psql(f"SELECT suceso, destinatario FROM climalog.salida s WHERE s.aviso = {ids['sala']}"),
+                         "reconocido|jefa\n")
         self.assertTrue(until(lambda: d.execute_script(filas)[0]["celdas"][-1].startswith("Activo · reconocido por ana el ")),
                         d.execute_script(filas))
         self.assertEqual(d.execute_script(filas)[0]["botones"], ["Silenciar"])
