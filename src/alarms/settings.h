@@ -17,7 +17,7 @@ struct MailSettings {
     std::string passwordFile; // a file only its owner can read; never the password itself
     std::string from; // the sender's address
     std::string page; // the page's address, for the links in each message
-    int gatherSeconds = 10; // how long the outbox gathers a recipient's events into one message
+    int gatherSeconds = 2; // how long the outbox gathers a recipient's events into one message
 };
 
 struct Recipient {
