@@ -23,6 +23,7 @@
 #include <csignal>
 #include <map>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -86,7 +87,7 @@ struct Plant {
     ~Plant() { PQfinish(conn); }
     std::string rows(const std::string &sql) const { return rowsOn(conn, sql); }
     // Lines of these readings, one every 10 s after the last written.
-    void add(std::initializer_list<double> values)
+    void add(const std::vector<double> &values)
     {
         QByteArray text;
         for (const double v : values) {
@@ -128,28 +129,29 @@ struct Plant {
         return rows("SELECT (SELECT count(*) FROM climalog.salida WHERE envio IS NULL) + (SELECT "
                     "count(*) FROM climalog.envio WHERE enviado IS NULL)") == "0\n";
     }
+    // The line number of a column's instant, in SQL.
+    std::string line(const char *column) const
+    {
+        return std::string("(extract(epoch FROM ") + column + ")::bigint - " +
+            std::to_string(base.toSecsSinceEpoch()) + ") / 10";
+    }
     // Each alarm: condition, rule, start and end as line numbers, extreme, limit.
     std::string alarms() const
     {
-        const std::string b = std::to_string(base.toSecsSinceEpoch());
-        return rows("SELECT condicion, regla, (extract(epoch FROM inicio)::bigint - " + b +
-                    ") / 10, coalesce(((extract(epoch FROM fin)::bigint - " + b +
-                    ") / 10)::text, '-'), extremo, limite FROM climalog.aviso ORDER BY inicio");
+        return rows("SELECT condicion, regla, " + line("inicio") + ", coalesce((" + line("fin") +
+                    ")::text, '-'), extremo, limite FROM climalog.aviso ORDER BY inicio");
     }
     // Each notification: event, line number, recipient, channel, address.
     std::string notices() const
     {
-        const std::string b = std::to_string(base.toSecsSinceEpoch());
-        return rows("SELECT suceso, (extract(epoch FROM instante)::bigint - " + b +
-                    ") / 10, destinatario, canal, direccion FROM climalog.salida ORDER BY "
-                    "instante, suceso, destinatario");
+        return rows("SELECT suceso, " + line("instante") +
+                    ", destinatario, canal, direccion FROM " +
+                    "climalog.salida ORDER BY instante, suceso, destinatario");
     }
     // The line number judged up to.
     int judged() const
     {
-        const std::string b = std::to_string(base.toSecsSinceEpoch());
-        const std::string r = rows("SELECT (extract(epoch FROM hasta)::bigint - " + b +
-                                   ") / 10 FROM climalog.avisos_puerto");
+        const std::string r = rows("SELECT " + line("hasta") + " FROM climalog.avisos_puerto");
         return r.empty() || r[0] == '!' ? -1 : std::stoi(r);
     }
 
@@ -219,14 +221,8 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     EXPECT_EQ(code, 0) << said.toStdString();
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\n");
     const std::string url = plant.url.toStdString();
-    EXPECT_EQ(plant.notices(),
-              "alta|2|ana|correo|ana@example.org\n"
-              "alta|2|luis|webhook|" +
-                  url +
-                  "\n"
-                  "fin|4|ana|correo|ana@example.org\n"
-                  "fin|4|luis|webhook|" +
-                  url + "\n");
+    const std::string ana = "|ana|correo|ana@example.org\n", luis = "|luis|webhook|" + url + "\n";
+    EXPECT_EQ(plant.notices(), "alta|2" + ana + "alta|2" + luis + "fin|4" + ana + "fin|4" + luis);
     EXPECT_EQ(runProgram(avisos, once, role).first, 0);
     EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
     const QByteArrayList mails = plant.smtp.received(), posts = plant.hook.received();
@@ -245,15 +241,11 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     EXPECT_TRUE(posts[0].contains(local)) << posts[0].constData();
     EXPECT_TRUE(posts[0].contains("\"suceso\":\"fin\"")) << posts[0].constData();
 
-    plant.add({17.5, 17});
-    plant.archive();
-    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
-    plant.add({16.5});
-    plant.archive();
-    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
-    plant.add({18});
-    plant.archive();
-    EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    for (const std::vector<double> &values : {std::vector<double>{17.5, 17}, {16.5}, {18}}) {
+        plant.add(values);
+        plant.archive();
+        EXPECT_EQ(runProgram(avisos, once, role).first, 0);
+    }
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\nbajo|salas|6|9|16.5|18\n");
     EXPECT_EQ(plant.rows("SELECT suceso, count(*) FROM climalog.salida GROUP BY 1 ORDER BY 1"),
               "alta|4\nfin|4\n");

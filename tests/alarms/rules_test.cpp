@@ -96,82 +96,64 @@ TEST(Rules, GoodFileReadWhole)
 
 TEST(Rules, BadLineRefusedWithWhereAndWhy)
 {
-    const std::string rule = "[regla r]\ncondiciones = alto\n";
-    const std::string ana = "[destinatario ana]\nwebhook = https://x.example.org/\n";
+    const std::string rule = "[regla r]\ncondiciones = alto\n", ana = "[destinatario ana]\n",
+                      hook = ana + "webhook = https://x.example.org/\n", mail = "[correo]\n";
+    const char *const delay =
+        "3: «retardo» son segundos (o un número y «s», «min» o «h»), hasta una semana";
+    const char *const unknown = "destinatario desconocido «luis»: falta su [destinatario luis]";
     const struct {
-        std::string text;
-        const char *error;
+        std::string text, error; // the error after "avisos.conf:"
     } cases[] = {
-        {"clave = x\n", "avisos.conf:1: «clave» fuera de una sección"},
+        {"clave = x\n", "1: «clave» fuera de una sección"},
         {"\n# nada\n[correos]\n",
-         "avisos.conf:3: sección desconocida «correos»: las hay "
-         "[correo], [destinatario NOMBRE] y [regla NOMBRE]"},
-        {"[regla r\n", "avisos.conf:1: falta el «]» de la sección"},
+         "3: sección desconocida «correos»: las hay [correo], "
+         "[destinatario NOMBRE] y [regla NOMBRE]"},
+        {"[regla r\n", "1: falta el «]» de la sección"},
         {"[regla]\n",
-         "avisos.conf:1: falta el nombre de la sección, o tiene comas, «]» o "
-         "caracteres de control"},
-        {rule + "condiciones\n", "avisos.conf:3: se esperaba «clave = valor» o «[sección]»"},
-        {rule + "retardo =\n", "avisos.conf:3: falta el valor de «retardo»"},
-        {rule + "= 5\n", "avisos.conf:3: falta la clave antes de «=»"},
-        {rule + "condiciones = bajo\n",
-         "avisos.conf:3: la clave «condiciones» está dos veces en la sección"},
-        {rule + "umbral = 3\n", "avisos.conf:3: clave desconocida «umbral» en [regla r]"},
+         "1: falta el nombre de la sección, o tiene comas, «]» o caracteres de control"},
+        {rule + "condiciones\n", "3: se esperaba «clave = valor» o «[sección]»"},
+        {rule + "retardo =\n", "3: falta el valor de «retardo»"},
+        {rule + "= 5\n", "3: falta la clave antes de «=»"},
+        {rule + "condiciones = bajo\n", "3: la clave «condiciones» está dos veces en la sección"},
+        {rule + "umbral = 3\n", "3: clave desconocida «umbral» en [regla r]"},
         {"[regla r]\ncondiciones = alto, frio\n",
-         "avisos.conf:2: condición desconocida «frio»: las hay alto, bajo, activa, err y parada"},
-        {"[regla r]\ncondiciones = alto,,bajo\n", "avisos.conf:2: una condición vacía en la lista"},
-        {"[regla r]\nretardo = 5\n", "avisos.conf:1: la regla «r» no tiene «condiciones»"},
-        {rule + "retardo = 5 dias\n",
-         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-         "«min» o «h»), hasta una semana"},
-        {rule + "retardo = -5\n",
-         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-         "«min» o «h»), hasta una semana"},
-        {rule + "retardo = 169 h\n",
-         "avisos.conf:3: «retardo» son segundos (o un número y «s», "
-         "«min» o «h»), hasta una semana"},
-        {rule + "err = 0\n",
-         "avisos.conf:3: «err» es el número de líneas ERR seguidas, de 1 a 100000"},
+         "2: condición desconocida «frio»: las hay alto, bajo, activa, err y parada"},
+        {"[regla r]\ncondiciones = alto,,bajo\n", "2: una condición vacía en la lista"},
+        {"[regla r]\nretardo = 5\n", "1: la regla «r» no tiene «condiciones»"},
+        {rule + "retardo = 5 dias\n", delay},
+        {rule + "retardo = -5\n", delay},
+        {rule + "retardo = 169 h\n", delay},
+        {rule + "err = 0\n", "3: «err» es el número de líneas ERR seguidas, de 1 a 100000"},
         {rule + "recordar = 10081\n",
-         "avisos.conf:3: «recordar» son los minutos entre recordatorios, de 1 a 10080"},
+         "3: «recordar» son los minutos entre recordatorios, de 1 a 10080"},
         {rule + "escalar = 60\n",
-         "avisos.conf:3: «escalar» son los minutos (de 1 a 10080) y a "
-         "quién: «escalar = 60 jefe, guardia»"},
-        {ana + rule + "escalar = 60 ana, luis\n",
-         "avisos.conf:5: destinatario desconocido «luis»: falta su [destinatario luis]"},
-        {rule + "destinatarios = luis\n" + ana,
-         "avisos.conf:3: destinatario desconocido «luis»: falta su [destinatario luis]"},
-        {rule + "[regla r]\ncondiciones = bajo\n", "avisos.conf:3: la regla «r» está dos veces"},
-        {ana + "\n" + ana, "avisos.conf:4: el destinatario «ana» está dos veces"},
-        {"[destinatario ana]\nreconocimientos = si\n" + rule,
-         "avisos.conf:1: el destinatario «ana» no tiene «correo» ni «webhook»"},
-        {"[destinatario ana]\ncorreo = ana\n",
-         "avisos.conf:2: «ana» no es una dirección de correo"},
-        {"[destinatario ana]\ncorreo = @example.org\n",
-         "avisos.conf:2: «@example.org» no es una dirección de correo"},
-        {"[destinatario ana]\nwebhook = ftp://x\n",
-         "avisos.conf:2: el webhook va como http://… o https://…"},
-        {"[destinatario ana]\nwebhook = https://\n",
-         "avisos.conf:2: el webhook va como http://… o https://…"},
-        {"[destinatario ana]\nwebhook = https://x/\nreconocimientos = a veces\n",
-         "avisos.conf:3: «reconocimientos» es «si» o «no»"},
-        {"[destinatario ana]\ncorreo = ana@example.org\n" + rule + "destinatarios = ana\n",
-         "avisos.conf:5: el destinatario «ana» tiene correo, pero falta la sección [correo]"},
-        {"[correo]\nremitente = a@example.org\n",
-         "avisos.conf:1: la sección [correo] no tiene "
-         "«servidor»"},
-        {"[correo]\nservidor = smtp://x:25\n",
-         "avisos.conf:1: la sección [correo] no tiene "
-         "«remitente»"},
-        {"[correo]\nservidor = correo.example.org\n",
-         "avisos.conf:2: el servidor de correo va como smtp://máquina:puerto o "
-         "smtps://máquina:puerto"},
-        {"[correo]\nclave = secreto\n",
-         "avisos.conf:2: «clave» es la ruta completa de un fichero "
-         "que guarda la contraseña, no la contraseña"},
-        {"[correo]\nreunir = 3601\n", "avisos.conf:2: «reunir» son los segundos, de 0 a 3600"},
-        {"[correo]\ntls = quizá\n", "avisos.conf:2: «tls» es «si» o «no»"},
-        {"[correo]\nservidor = smtp://x:25\nremitente = a@example.org\n[correo]\n",
-         "avisos.conf:4: la sección [correo] está dos veces"},
+         "3: «escalar» son los minutos (de 1 a 10080) y a quién: "
+         "«escalar = 60 jefe, guardia»"},
+        {hook + rule + "escalar = 60 ana, luis\n", std::string("5: ") + unknown},
+        {rule + "destinatarios = luis\n" + hook, std::string("3: ") + unknown},
+        {rule + "[regla r]\ncondiciones = bajo\n", "3: la regla «r» está dos veces"},
+        {hook + "\n" + hook, "4: el destinatario «ana» está dos veces"},
+        {ana + "reconocimientos = si\n" + rule,
+         "1: el destinatario «ana» no tiene «correo» ni «webhook»"},
+        {ana + "correo = ana\n", "2: «ana» no es una dirección de correo"},
+        {ana + "correo = @example.org\n", "2: «@example.org» no es una dirección de correo"},
+        {ana + "webhook = ftp://x\n", "2: el webhook va como http://… o https://…"},
+        {ana + "webhook = https://\n", "2: el webhook va como http://… o https://…"},
+        {ana + "webhook = https://x/\nreconocimientos = a veces\n",
+         "3: «reconocimientos» es «si» o «no»"},
+        {ana + "correo = ana@example.org\n" + rule + "destinatarios = ana\n",
+         "5: el destinatario «ana» tiene correo, pero falta la sección [correo]"},
+        {mail + "remitente = a@example.org\n", "1: la sección [correo] no tiene «servidor»"},
+        {mail + "servidor = smtp://x:25\n", "1: la sección [correo] no tiene «remitente»"},
+        {mail + "servidor = correo.example.org\n",
+         "2: el servidor de correo va como smtp://máquina:puerto o smtps://máquina:puerto"},
+        {mail + "clave = secreto\n",
+         "2: «clave» es la ruta completa de un fichero que guarda "
+         "la contraseña, no la contraseña"},
+        {mail + "reunir = 3601\n", "2: «reunir» son los segundos, de 0 a 3600"},
+        {mail + "tls = quizá\n", "2: «tls» es «si» o «no»"},
+        {mail + "servidor = smtp://x:25\nremitente = a@example.org\n[correo]\n",
+         "4: la sección [correo] está dos veces"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -179,7 +161,7 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
         s.rules.emplace_back().name = "en vigor";
         std::string error;
         EXPECT_FALSE(alarms::parseRules(c.text, "avisos.conf", s, error));
-        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(error, "avisos.conf:" + c.error);
         ASSERT_EQ(s.rules.size(), 1u);
         EXPECT_EQ(s.rules[0].name, "en vigor");
     }
