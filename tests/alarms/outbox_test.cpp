@@ -14,7 +14,6 @@
 
 #include <QRegularExpression>
 #include <QThread>
-#include <QTimeZone>
 
 #include <libpq-fe.h>
 
@@ -25,8 +24,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <string_view>
 

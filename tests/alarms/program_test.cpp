@@ -14,7 +14,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 #include <QTimeZone>
