@@ -68,6 +68,8 @@ TEST(OutboxTexts, EachEventAsTheRecipientReadsIt)
     acknowledged.comment = QStringLiteral("compresor revisado");
     Event stopped = event("escalado", "parada", "", "2026-12-09T23:59:59Z");
     stopped.zone = QStringLiteral("Nada/Inventada");
+    Event door = event("fin", "activa", "Puerta - 1", "2026-12-09T10:00:00Z");
+    door.station = QStringLiteral("sur");
     struct Row {
         const char *name;
         std::vector<Event> events;
@@ -95,12 +97,7 @@ TEST(OutboxTexts, EachEventAsTheRecipientReadsIt)
          "Escalado\nAlmacén norte, puerto 1: sin lecturas\n09/12/2026 23:59:59 (UTC)\n"
          "https://pagina/\n"},
         {"two events, in their order",
-         {[] {
-              Event e = event("fin", "activa", "Puerta - 1", "2026-12-09T10:00:00Z");
-              e.station = QStringLiteral("sur");
-              return e;
-          }(),
-          above("2026-12-09T09:00:00Z", 1e-7)},
+         {door, above("2026-12-09T09:00:00Z", 1e-7)},
          "2 sucesos de avisos en sur, Almacén norte",
          "Fin del aviso\nsur, puerto 1, Puerta - 1: entrada activa\n09/12/2026 11:00:00 "
          "(Europe/Madrid)\nhttps://pagina/\n\nAviso\nAlmacén norte, puerto 1, Sala (ºC): sobre el "
