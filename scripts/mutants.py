@@ -199,14 +199,18 @@ class Runner:
     def programs(self):
         """Every test this build makes: one program per folder of tests/, as
         tests/CMakeLists.txt makes them (the Windows-only ones are not here),
-        then the scripted tests CTest knows."""
+        the test programs of their own, then the scripted tests CTest knows."""
         targets = subprocess.run(["ninja", "-C", str(self.out), "-t", "targets", "all"],
                                  check=True, capture_output=True, text=True).stdout
         made = {line.split(":")[0].rsplit("/", 1)[-1] for line in targets.splitlines()}
         folders = (d for d in sorted((self.tree / "tests").iterdir()) if d.is_dir())
         listed = subprocess.run(["ctest", "-N"], cwd=self.out, check=True, capture_output=True, text=True).stdout
         known = set(re.findall(r"^\s*Test\s+#\d+: (\S+)", listed, re.M))
-        return [d.name for d in folders if f"test_{d.name}" in made] + [t for t in SCRIPTED if t in known]
+        by_folder = [d.name for d in folders if f"test_{d.name}" in made]
+        # Test programs of their own beside a folder's (test_outbox in tests/alarms).
+        others = sorted(n[len("test_"):] for n in made
+                        if re.fullmatch(r"test_[a-z0-9]+", n) and n[len("test_"):] not in by_folder)
+        return by_folder + others + [t for t in SCRIPTED if t in known]
 
     def targets(self, test):
         return SCRIPTED[test]["targets"] if test in SCRIPTED else [f"test_{test}"]
