@@ -27,18 +27,16 @@ const char *eventName(Event e)
 
 namespace {
 
-bool isInput(const central::Watch &w) { return w.deviceType == "DET" || w.deviceType == "CTR"; }
-
 // Whether a condition can hold for a series at all.
 bool applies(Condition c, const central::Watch &w)
 {
     switch (c) {
     case Condition::Above:
-        return w.watched && w.max && !isInput(w);
+        return w.watched && w.max && !central::isInput(w.deviceType);
     case Condition::Below:
-        return w.watched && w.min && !isInput(w);
+        return w.watched && w.min && !central::isInput(w.deviceType);
     case Condition::Active:
-        return w.watched && isInput(w);
+        return w.watched && central::isInput(w.deviceType);
     case Condition::Err:
         return true;
     case Condition::Stopped:

@@ -10,9 +10,24 @@ namespace {
 // lines mean it stopped. Without the period, a minute.
 constexpr std::int64_t staleFloor = 60000;
 
+} // namespace
+
 bool isInput(const std::string &type) { return type == "DET" || type == "CTR"; }
 
-} // namespace
+const char *markName(Mark m)
+{
+    switch (m) {
+    case Mark::Below:
+        return "bajo";
+    case Mark::Above:
+        return "alto";
+    case Mark::Active:
+        return "activa";
+    case Mark::None:
+        break;
+    }
+    return "";
+}
 
 Mark markOf(const Watch &w, std::optional<double> value)
 {

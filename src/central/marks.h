@@ -24,6 +24,11 @@ struct Watch {
 
 // The mark of one reading (none: ERR, which is marked None here).
 Mark markOf(const Watch &w, std::optional<double> value);
+// Its name, as the page and the alarms' conditions call it: "bajo" "alto"
+// "activa", "" for none.
+const char *markName(Mark m);
+// A detector's or relay device's input: marked when active, not by limits.
+bool isInput(const std::string &deviceType);
 
 // How long a port may go without a line before its capture counts as
 // stopped: three sampling periods (seconds), at least a minute; in ms.

@@ -5,45 +5,6 @@
 
 #include <algorithm>
 
-namespace {
-
-const char *warningName(Warning w)
-{
-    switch (w) {
-    case Warning::Below:
-        return "bajo";
-    case Warning::Above:
-        return "alto";
-    case Warning::Active:
-        return "activa";
-    case Warning::None:
-        break;
-    }
-    return "";
-}
-
-} // namespace
-
-Warning warningOf(const SeriesInfo &s)
-{
-    switch (central::markOf({s.alarmaMin, s.alarmaMax, s.tipo, s.vigilada}, s.valor)) {
-    case central::Mark::Below:
-        return Warning::Below;
-    case central::Mark::Above:
-        return Warning::Above;
-    case central::Mark::Active:
-        return Warning::Active;
-    case central::Mark::None:
-        break;
-    }
-    return Warning::None;
-}
-
-bool isStale(const SeriesInfo &s, std::int64_t now)
-{
-    return central::isStale(s.hora, s.periodo, now);
-}
-
 std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now)
 {
     std::string out;
@@ -75,9 +36,11 @@ std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t
         out += ",\"vigilada\":";
         out += s.vigilada ? "true" : "false";
         out += ",\"aviso\":";
-        json::text(out, warningName(warningOf(s)));
+        json::text(out,
+                   central::markName(
+                       central::markOf({s.alarmaMin, s.alarmaMax, s.tipo, s.vigilada}, s.valor)));
         out += ",\"antigua\":";
-        out += isStale(s, now) ? "true" : "false";
+        out += central::isStale(s.hora, s.periodo, now) ? "true" : "false";
         out += '}';
     }
     out += ']';

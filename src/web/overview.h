@@ -8,17 +8,9 @@
 #include <string>
 #include <vector>
 
-// Why a series' latest reading deserves a look. The warnings follow the
-// monitor's warning list: the first value of a watched sensor outside its
-// limits (equal is inside), an active input of a detector or relay device.
-enum class Warning { None, Below, Above, Active };
-
-Warning warningOf(const SeriesInfo &s);
-// The reading is older than a few capture intervals: the station, or its
-// capture, has stopped.
-bool isStale(const SeriesInfo &s, std::int64_t now);
-
-// The overview's answer: `{"ahora":…,"usuario":…,"series":[…]}`, the
+// The overview's answer, each series with its mark and whether its reading
+// is old by the marks' one rule (central/marks.h):
+// `{"ahora":…,"usuario":…,"series":[…]}`, the
 // series part alone so that an answer whose series did not change can be
 // told apart from one that did.
 std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now);
