@@ -45,21 +45,29 @@ std::int64_t nowMs()
         .count();
 }
 
-// Waits up to `ms` for the server to say something (or a signal); true when
-// it told of new lines. `lost` when the connection went.
-bool await(pg_conn *c, int ms, bool &lost)
+// What the server told while the program waited.
+struct Told {
+    bool lines = false; // new lines of some port
+    bool page = false; // an alarm acknowledged or silenced on the page
+};
+
+// Waits up to `ms` for the server to say something (or a signal). `lost`
+// when the connection went.
+Told await(pg_conn *c, int ms, bool &lost)
 {
     pollfd p{c ? PQsocket(c) : -1, POLLIN, 0};
     poll(&p, c ? 1 : 0, ms);
+    Told told;
     if (!c)
-        return false;
+        return told;
     lost = !PQconsumeInput(c) || PQstatus(c) != CONNECTION_OK;
-    bool lines = false;
     while (PGnotify *n = PQnotifies(c)) {
-        lines = lines || std::string_view(n->relname) == central::linesChannel;
+        const std::string_view channel(n->relname);
+        told.lines = told.lines || channel == central::linesChannel;
+        told.page = told.page || channel == central::alarmsChannel;
         PQfreemem(n);
     }
-    return lines;
+    return told;
 }
 
 void pause(int ms)
@@ -189,17 +197,19 @@ private:
                 .arg(settings_.rules.size())
                 .arg(settings_.recipients.size()));
         lastProblem_.clear();
-        bool newLines = true;
+        Told told; // the first pass looks at everything
         std::int64_t lastLook = 0;
         while (!stopAsked) {
             if (reloadAsked)
                 reload(e);
             const std::int64_t now = nowMs();
-            // New lines are told; a new configuration is not, so a look
-            // now and then.
-            const bool look = newLines || now - lastLook >= 10000;
-            if ((look && (!store.refreshPorts(e, error) || !store.catchUp(e, now, error))) ||
-                !store.tick(e, nowMs(), error) || !store.pageChanges(e, error)) {
+            // New lines and the page's changes are told; a new
+            // configuration is not, so a look at everything now and then.
+            const bool look = now - lastLook >= 10000;
+            if (((look || told.lines) &&
+                 (!store.refreshPorts(e, error) || !store.catchUp(e, now, error))) ||
+                ((look || told.page) && !store.pageChanges(e, error)) ||
+                !store.tick(e, nowMs(), error)) {
                 problem(error);
                 return o_.once ? 1 : -1;
             }
@@ -208,7 +218,7 @@ private:
             if (o_.once)
                 return drain(c);
             bool lost = false;
-            newLines = await(c, 1000, lost);
+            told = await(c, 1000, lost);
             if (lost) {
                 problem(central::serverText(c));
                 return -1;
