@@ -6,14 +6,15 @@
 # X test extension those tests send their key presses and clicks through,
 # and PostgreSQL (the archive program's client library, and a server for its
 # tests); for the web program, the HTTP server library, libsodium for the
-# password hashes, headless Chromium with its driver and Selenium for the
+# password hashes, cairo for the reports' PDF and poppler's tools that read
+# them back in the tests, headless Chromium with its driver and Selenium for the
 # page's tests, dygraphs for the chart benchmark, and the page's chart
 # library from the npm registry into src/web/node_modules.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev libgtest-dev libgmock-dev
-          libqcustomplot-dev libpq-dev postgresql libcurl4-openssl-dev python3-aiosmtpd
+          libqcustomplot-dev libpq-dev postgresql libcurl4-openssl-dev python3-aiosmtpd libcairo2-dev poppler-utils
           libx11-dev libxtst-dev
           fontconfig fonts-liberation fonts-liberation2 xvfb xauth
           libcpp-httplib-dev libsodium-dev chromium chromium-driver python3-selenium libjs-dygraphs openssl clang-format)

@@ -1,0 +1,10 @@
+#include "reports/report.h"
+
+namespace reports {
+
+std::string csv(const Report &)
+{
+    return {};
+}
+
+} // namespace reports

@@ -1,0 +1,5 @@
+// The plots of a report drawn on a PDF page.
+#pragma once
+
+namespace reports {
+} // namespace reports
