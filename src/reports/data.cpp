@@ -1,8 +1,5 @@
-#include "reports/report.h"
+#include "reports/data_read.h"
 #include "reports/stats.h"
-
-#include "central/connection.h"
-#include "central/query.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -19,9 +16,8 @@ namespace reports {
 
 namespace {
 
-using central::exec;
-using central::Params;
 using central::Result;
+using namespace detail;
 
 const char *const months[] = {"enero", "febrero", "marzo",     "abril",   "mayo",      "junio",
                               "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
@@ -43,153 +39,6 @@ std::string rangeText(QDate a, QDate b)
         return dayText(a, true, true);
     const bool sameYear = a.year() == b.year(), sameMonth = sameYear && a.month() == b.month();
     return "del " + dayText(a, !sameMonth, !sameYear) + " al " + dayText(b, true, true);
-}
-
-[[noreturn]] void refused(pg_conn *c, const char *what)
-{
-    throw std::runtime_error(std::string("El archivo no da ") + what + ": " +
-                             central::serverText(c).toStdString());
-}
-
-Result query(pg_conn *c, const char *sql, const Params &p, const char *what)
-{
-    Result r = exec(c, sql, p);
-    if (!r.ok())
-        refused(c, what);
-    return r;
-}
-
-std::int64_t number(const Result &r, int row, int col)
-{
-    return std::strtoll(r.field(row, col).constData(), nullptr, 10);
-}
-
-std::string text(const Result &r, int row, int col)
-{
-    return r.field(row, col).toStdString();
-}
-
-std::optional<double> optionalNumber(const Result &r, int row, int col)
-{
-    if (r.isNull(row, col))
-        return std::nullopt;
-    return std::strtod(r.field(row, col).constData(), nullptr);
-}
-
-// The elements of an array's text ("{1,NULL,2.5}"); NULL as NaN.
-std::vector<double> numbers(const QByteArray &a)
-{
-    std::vector<double> out;
-    const char *p = a.constData(), *end = p + a.size();
-    if (p < end && *p == '{')
-        ++p;
-    while (p < end && *p != '}') {
-        if (*p == 'N' && end - p >= 4 && p[1] == 'U') {
-            out.push_back(std::nan(""));
-            p += 4;
-        } else {
-            char *next = nullptr;
-            out.push_back(std::strtod(p, &next));
-            p = next > p ? next : p + 1;
-        }
-        if (p < end && *p == ',')
-            ++p;
-    }
-    return out;
-}
-
-QByteArray intArray(const std::vector<int> &v)
-{
-    QByteArray out = "{";
-    for (std::size_t i = 0; i < v.size(); ++i)
-        out += (i ? "," : "") + QByteArray::number(v[i]);
-    return out + "}";
-}
-
-QByteArray msText(std::int64_t ms) { return QByteArray::number(static_cast<double>(ms) / 1000, 'f', 3); }
-
-// Instants as ms since the epoch, in SQL.
-#define MS(x) "(extract(epoch FROM " x ") * 1000)::bigint"
-
-std::string timeText(std::int64_t ms, const QTimeZone &zone)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, zone)
-        .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
-        .toStdString();
-}
-
-std::string decimal(double v, int digits = 1)
-{
-    return QString::number(v, 'f', digits).replace(u'.', u',').toStdString();
-}
-
-// A device of an archived configuration.
-struct Device {
-    int position = 0;
-    std::string name, serial, relay;
-    int type = 0;
-    float min = 0, max = 0;
-    int action = 0;
-    std::vector<std::string> units;
-    int period = 0;
-};
-
-struct Configuration {
-    int id = 0;
-    std::int64_t read = 0;
-    std::vector<Device> devices;
-    int intervalMs = 1000;
-};
-
-const char *typeName(int t)
-{
-    static const char *const names[] = {"STT", "HRT", "AVI", "DET", "CTR"};
-    return t >= 1 && t <= 5 ? names[t - 1] : "";
-}
-
-// The device of a series' name and class, as the summary matches them.
-const Device *deviceOf(const Configuration &c, const std::string &name, char kind)
-{
-    for (const Device &d : c.devices) {
-        if (d.name != name)
-            continue;
-        const bool fits = kind == 'T'                ? d.type == 1 || d.type == 2
-                          : kind == 'H'              ? d.type == 2
-                          : kind == '1' || kind == '2' ? d.type == 4 || d.type == 5
-                                                       : d.type == 3;
-        if (fits)
-            return &d;
-    }
-    return nullptr;
-}
-
-// The watch a device puts on a column: limits for class T and a of
-// sensors; inputs of detectors and relay devices watched as such.
-central::Watch watchOf(const Device *d, char kind, bool *listed = nullptr)
-{
-    central::Watch w;
-    if (!d)
-        return w;
-    w.deviceType = typeName(d->type);
-    if ((kind == 'T' || kind == 'a') && d->type >= 1 && d->type <= 3) {
-        w.min = d->min;
-        w.max = d->max;
-        w.watched = true;
-        if (listed)
-            *listed = d->action != 0;
-    } else if (d->type == 4 || d->type == 5) {
-        w.watched = true;
-        if (listed)
-            *listed = true;
-    }
-    return w;
-}
-
-std::string limitsText(const Limits &l, const std::string &unit)
-{
-    if (!l.min || !l.max)
-        return "sin límites";
-    return decimal(*l.min) + " a " + decimal(*l.max) + (unit.empty() ? "" : " " + unit);
 }
 
 // What the report knows of each series while it loads.
@@ -612,10 +461,26 @@ Report load(pg_conn *c, const Request &request)
     std::map<int, Series> series;
     std::map<int, Port> ports;
     loadPorts(c, r, ids, series, ports);
+    for (const Column &col : r.columns) {
+        if (const auto port = ports.find(series[col.series].port); port != ports.end()) {
+            port->second.station = col.station;
+            port->second.name = col.port;
+        }
+    }
     watch(r, series, ports);
     loadPieces(c, r, ids, series, ports);
     chooseReads(r, series);
     figure(c, r, series, ports);
+    std::vector<int> portIds;
+    std::vector<PortKey> keys;
+    for (const auto &[id, port] : ports) {
+        portIds.push_back(id);
+        keys.push_back({id, port.station, port.name, &port.configurations});
+    }
+    loadAlarms(c, r, portIds, ids);
+    loadChanges(r, keys);
+    loadPlots(c, r);
+    loadCoverage(c, r, ids);
     return r;
 }
 

@@ -201,6 +201,17 @@ TEST(ReportData, FiguresMatchTheLinesWritten)
                            "JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = '" + c.station +
                            "' ORDER BY c.id LIMIT 1) f WHERE c.puerto = f.puerto");
         }
+        const std::int64_t a0 = at(december, QTime(0, 0)) - 7200000, a1 = at(december, QTime(1, 23, 20)),
+                           a2 = at(december, QTime(1, 40));
+        if (c.station == std::string("dia") && !c.empty) {
+            // An alarm of Sala over the day before's last two hours, one of this day, acknowledged.
+            sql(owner, "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, fin, reconocido_por, "
+                       "reconocido, comentario) SELECT s.puerto, s.id, 'alto', 'salas', to_timestamp(x.a), to_timestamp(x.b), "
+                       "x.quien, to_timestamp(x.b), 'Puerta abierta' FROM climalog.serie s, (VALUES (" +
+                           std::to_string(a0 / 1000) + ", " + std::to_string(a0 / 1000 + 7200) + ", 'ana'), (" +
+                           std::to_string(a1 / 1000) + ", " + std::to_string(a2 / 1000) +
+                           ", 'luis')) x(a, b, quien) WHERE s.columna = 'Sala (ºC)'");
+        }
         reports::Request q;
         q.station = c.station;
         q.period = reports::periodOf(reports::Span::Day, c.day.toString(Qt::ISODate).toStdString(), {}, "Europe/Madrid");
@@ -229,6 +240,42 @@ TEST(ReportData, FiguresMatchTheLinesWritten)
         const std::string note = "Los límites de \"Sala (ºC)\" cambiaron el 07/12/2026 10:15:00: de 10,0 a 25,0 ºC "
                                  "a 12,0 a 25,0 ºC.";
         EXPECT_EQ(std::count(r.notes.begin(), r.notes.end(), note), c.change ? 1 : 0);
+        // The configuration's change, when the archive saw it.
+        ASSERT_EQ(r.changes.size(), c.change ? 1u : 0u);
+        if (c.change) {
+            const reports::Change &ch = r.changes[0];
+            EXPECT_EQ(std::vector<std::string>({ch.station, ch.port, ch.device, ch.what, ch.before, ch.after}),
+                      std::vector<std::string>({c.station, "1", "Sala", "límites", "10,0 a 25,0 ºC", "12,0 a 25,0 ºC"}));
+            EXPECT_EQ(ch.seen, change);
+        }
+        // Each day's own alarm.
+        ASSERT_EQ(r.alarms.size(), c.station == std::string("dia") ? 1u : 0u);
+        if (!r.alarms.empty()) {
+            EXPECT_EQ(r.alarms[0].start, c.empty ? a0 : a1);
+            EXPECT_EQ(r.alarms[0].end, c.empty ? a0 + 7200000 : a2);
+            EXPECT_EQ(r.alarms[0].ackBy + "|" + r.alarms[0].comment + "|" + r.alarms[0].column,
+                      std::string(c.empty ? "ana" : "luis") + "|Puerta abierta|Sala (ºC)");
+        }
+        // How far the port's lines reach; the plots: temperatures, humidities, inputs as steps,
+        // each line's extremes the column's, the lines left out a gap.
+        ASSERT_EQ(r.coverage.size(), 1u);
+        EXPECT_EQ(r.coverage[0].lastLine, lines.empty() ? r.coverage[0].lastLine : lines.back().at);
+        ASSERT_EQ(r.plots.size(), 3u);
+        EXPECT_EQ(r.plots[0].title + r.plots[1].title + r.plots[2].title, "TemperaturasHumedadesEntradas");
+        EXPECT_TRUE(r.plots[2].steps);
+        for (const reports::Plot &plot : r.plots) {
+            for (const reports::Line &l : plot.lines) {
+                const reports::Column &col = r.columns[static_cast<std::size_t>(l.column)];
+                if (col.min) {
+                    const auto nanLast = [](double a, double b) { return a < b || std::isnan(b); };
+                    const auto nanFirst = [](double a, double b) { return a < b || std::isnan(a); };
+                    EXPECT_EQ(*std::min_element(l.min.begin(), l.min.end(), nanLast), *col.min) << col.column;
+                    EXPECT_EQ(*std::max_element(l.max.begin(), l.max.end(), nanFirst), *col.max) << col.column;
+                }
+                EXPECT_EQ(std::count_if(l.min.begin(), l.min.end(), [](double v) { return std::isnan(v); }) > 0,
+                          c.from == 0 && !c.empty) << col.column;
+            }
+        }
     }
     PQfinish(reader);
     PQfinish(owner);
