@@ -107,9 +107,11 @@ double drawHeading(Pages &pg, const Heading &h)
     return y + 10 - top;
 }
 
-void section(Pages &pg, const std::string &title)
+// `keep`: the room the title's first lines need, so that a title is not
+// left alone at a page's foot.
+void section(Pages &pg, const std::string &title, double keep = 60)
 {
-    pg.need(60); // a title is not left alone at a page's foot
+    pg.need(keep);
     pg.advance(6);
     pg.paragraph(title, 11, true);
     pg.advance(3);
@@ -118,15 +120,15 @@ void section(Pages &pg, const std::string &title)
 std::string outside(const Column &c, std::int64_t length)
 {
     if (c.kind == '1' || c.kind == '2')
-        return "activa " + text::duration(c.activeMs) + " (" + text::share(c.activeMs, length) +
+        return "activa " + text::duration(c.activeMs) + "\n(" + text::share(c.activeMs, length) +
             ")";
     bool limited = false;
     for (const Limits &l : c.limits)
         limited = limited || l.min || l.max;
     if (!limited)
         return "-";
-    return "bajo " + text::duration(c.belowMs) + " (" + text::share(c.belowMs, length) + ")\n" +
-        "sobre " + text::duration(c.aboveMs) + " (" + text::share(c.aboveMs, length) + ")";
+    return "bajo " + text::duration(c.belowMs) + "\n(" + text::share(c.belowMs, length) + ")\n" +
+        "sobre " + text::duration(c.aboveMs) + "\n(" + text::share(c.aboveMs, length) + ")";
 }
 
 void columnsTable(Pages &pg, const Report &r)
@@ -257,7 +259,7 @@ int layout(cairo_t *cr, const Report &r, const Heading &h, bool drawing, int tot
     columnsTable(pg, r);
     alarmsTable(pg, r);
     changesTable(pg, r);
-    section(pg, "Gráficas");
+    section(pg, "Gráficas", r.plots.empty() ? 60 : 290);
     if (r.plots.empty())
         pg.paragraph("Ninguna gráfica: el informe no tiene columnas.", 9);
     for (const Plot &p : r.plots)

@@ -159,7 +159,7 @@ std::vector<Pages::Cell> Pages::layoutRow(const std::vector<TableColumn> &column
         Cell c;
         c.x = x;
         c.w = columns[i].width;
-        c.right = columns[i].right && !header;
+        c.right = columns[i].right && !header && (i + 1 < cells.size() || i + 1 == columns.size());
         if (i + 1 == cells.size())
             for (std::size_t j = i + 1; j < columns.size(); ++j)
                 c.w += columns[j].width;
