@@ -4,7 +4,10 @@
 
 namespace reports {
 
-Period periodOf(Span, const std::string &, const std::string &, const std::string &) { return {}; }
+Period periodOf(Span, const std::string &, const std::string &, const std::string &)
+{
+    return {};
+}
 
 Report load(pg_conn *, const Request &)
 {
