@@ -218,6 +218,7 @@ struct Cairo : Canvas {
     }
     void polyline(const std::vector<std::pair<double, double>> &p) override
     {
+        cairo_new_path(cr);
         for (const auto &[x, y] : p)
             cairo_line_to(cr, x, y);
         cairo_set_line_width(cr, 0.7);

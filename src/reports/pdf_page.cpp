@@ -19,9 +19,19 @@ std::size_t sequence(unsigned char c)
 
 Pages::Pages(cairo_t *cr, bool drawing, std::function<double(Pages &)> header,
              std::function<void(Pages &, int n)> footer)
-    : cr_(cr), drawing_(drawing), header_(std::move(header)), footer_(std::move(footer))
+    : cr_(cr), drawing_(drawing), header_(std::move(header)), footer_(std::move(footer)),
+      regular_(cairo_toy_font_face_create("Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
+                                          CAIRO_FONT_WEIGHT_NORMAL)),
+      bold_(cairo_toy_font_face_create("Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
+                                       CAIRO_FONT_WEIGHT_BOLD))
 {
     newPage();
+}
+
+Pages::~Pages()
+{
+    cairo_font_face_destroy(regular_);
+    cairo_font_face_destroy(bold_);
 }
 
 void Pages::newPage()
@@ -54,9 +64,7 @@ void Pages::finish()
 void Pages::font(double size, bool bold)
 {
     size_ = size;
-    bold_ = bold;
-    cairo_select_font_face(cr_, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_face(cr_, bold ? bold_ : regular_);
     cairo_set_font_size(cr_, size);
 }
 

@@ -28,6 +28,9 @@ public:
     // `footer` draws the bottom of page `n` (from 1).
     Pages(cairo_t *cr, bool drawing, std::function<double(Pages &)> header,
           std::function<void(Pages &, int n)> footer);
+    ~Pages();
+    Pages(const Pages &) = delete;
+    Pages &operator=(const Pages &) = delete;
 
     cairo_t *cr() const { return cr_; }
     bool drawing() const { return drawing_; }
@@ -79,7 +82,7 @@ private:
     double y_ = 0;
     bool empty_ = true; // nothing on the page below its header yet
     double size_ = 9;
-    bool bold_ = false;
+    cairo_font_face_t *regular_, *bold_; // looked up once, not at each change
 };
 
 } // namespace reports

@@ -25,8 +25,10 @@ using Run = std::vector<Point>; // drawn without a break
 struct Frame {
     double x, y, w, h; // the plot's area on the page
     double t0, t1, v0, v1; // what it shows
-    double px(double t) const { return x + (t - t0) / (t1 - t0) * w; }
-    double py(double v) const { return y + h - (v - v0) / (v1 - v0) * h; }
+    // To a tenth of a point, finer than print shows: the file's numbers
+    // are shorter.
+    double px(double t) const { return std::round((x + (t - t0) / (t1 - t0) * w) * 10) / 10; }
+    double py(double v) const { return std::round((y + h - (v - v0) / (v1 - v0) * h) * 10) / 10; }
 };
 
 // The runs of one line: a bucket's lowest then its highest reading, broken
