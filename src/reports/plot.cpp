@@ -208,8 +208,12 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
     if (!pages.drawing())
         return;
 
+    // Converters are plotted by unit, named as the page names them.
     std::string title = text::clean(p.title);
-    if (!p.unit.empty() && title.find(p.unit) == std::string::npos)
+    if (!p.steps && (title.empty() || title == p.unit))
+        title =
+            "Canales (" + (p.unit.empty() ? std::string("sin unidad") : text::clean(p.unit)) + ")";
+    else if (!p.unit.empty() && title.find(p.unit) == std::string::npos)
         title += " (" + text::clean(p.unit) + ")";
     pages.font(10, true);
     pages.colour(0);

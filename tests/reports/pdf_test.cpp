@@ -279,6 +279,53 @@ TEST(ReportPdf, EveryPageNumberedWithItsHeaderAndFontsEmbedded)
     }
 }
 
+// A plot's page as pixels at 72 dpi, a point each: whether column x holds
+// a pixel of the first line's colour (blue), from pdftoppm's PPM.
+std::vector<bool> blueColumns(const std::string &pdf, int page)
+{
+    TempFolder dir;
+    dir.write("p.pdf", QByteArray::fromStdString(pdf));
+    run("pdftoppm",
+        {"-r", "72", "-f", QString::number(page), "-l", QString::number(page), "-singlefile",
+         dir.file("p.pdf"), dir.file("p")});
+    const QByteArray ppm = dir.read("p.ppm");
+    int w = 0, h = 0, max = 0, used = 0;
+    EXPECT_EQ(std::sscanf(ppm.constData(), "P6 %d %d %d%n", &w, &h, &max, &used), 3);
+    std::vector<bool> blue(std::size_t(std::max(w, 0)));
+    const auto *px = reinterpret_cast<const unsigned char *>(ppm.constData()) + used + 1;
+    for (int y = 0; y < h && ppm.size() >= used + 1 + 3 * w * h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const unsigned char *p = px + 3 * (y * w + x);
+            if (p[2] > p[0] + 60)
+                blue[std::size_t(x)] = true;
+        }
+    return blue;
+}
+
+TEST(ReportPdf, APlotsGapIsLeftEmpty)
+{
+    // The humidity's line stops from 10:00 to 12:30 (buckets 40 to 49 of
+    // the day's 96): its plot's area spans x 78 to 549 of the page.
+    Report r = day();
+    r.plots = {r.plots[1]};
+    const std::string file = pdf(r);
+    const ReadBack text = readBack(file);
+    int page = 1;
+    while (page <= text.count &&
+           text.pages[std::size_t(page - 1)].find("Humedades (%)") == std::string::npos)
+        ++page;
+    ASSERT_LE(page, text.count);
+    const std::vector<bool> blue = blueColumns(file, page);
+    ASSERT_GE(blue.size(), 560u);
+    const auto at = [](double hours) { return std::size_t(78 + 471.3 * hours / 24); };
+    for (std::size_t x = at(0.5); x < at(9.5); x += 4)
+        EXPECT_TRUE(blue[x]) << "the line before the gap, x " << x;
+    for (std::size_t x = at(10.2); x < at(12.3); ++x)
+        EXPECT_FALSE(blue[x]) << "the gap, x " << x;
+    for (std::size_t x = at(12.7); x < at(23.5); x += 4)
+        EXPECT_TRUE(blue[x]) << "the line after the gap, x " << x;
+}
+
 TEST(ReportCsv, TheColumnTableReadBack)
 {
     Report r = day();
