@@ -246,8 +246,9 @@ int layout(cairo_t *cr, const Report &r, const Heading &h, bool drawing, int tot
     changesTable(pg, r);
     section(pg, "Gráficas", !r.plots.empty(), "Ninguna gráfica: el informe no tiene columnas.",
             r.plots.empty() ? 60 : 290);
+    const double axis = plotAxis(pg, r);
     for (const Plot &p : r.plots)
-        drawPlot(pg, r, p);
+        drawPlot(pg, r, p, axis);
     pg.finish();
     return pg.count();
 }

@@ -145,7 +145,20 @@ std::vector<TimeMark> timeMarks(std::int64_t from, std::int64_t to, const std::s
     return marks;
 }
 
-void drawPlot(Pages &pages, const Report &r, const Plot &p)
+double plotAxis(Pages &pages, const Report &r)
+{
+    pages.font(6.5);
+    double axis = 38;
+    for (const Plot &p : r.plots)
+        for (const Line &l : p.lines)
+            if (p.steps && l.column >= 0 && std::size_t(l.column) < r.columns.size())
+                axis = std::clamp(
+                    pages.measure(text::clean(r.columns[std::size_t(l.column)].column)) + 8, axis,
+                    120.0);
+    return axis;
+}
+
+void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis)
 {
     cairo_t *cr = pages.cr();
     const bool several = text::severalPorts(r);
@@ -155,15 +168,14 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
         std::clamp((pageHeight - 2 * margin - 260) / std::max<double>(1, double(n)), 6.0, 22.0);
     const double area = p.steps ? 24 + strip * double(n) : 190;
 
-    // The value axis: numbers, or for inputs their names.
-    std::vector<std::string> names;
+    // The legend names each line by its place; an input's strip, by its
+    // column's name.
+    std::vector<std::string> names, strips;
     pages.font(6.5);
-    double axis = 38;
     for (const Line &l : p.lines) {
         const bool known = l.column >= 0 && std::size_t(l.column) < r.columns.size();
         names.push_back(known ? text::place(r.columns[std::size_t(l.column)], several) : "?");
-        if (p.steps)
-            axis = std::clamp(pages.measure(names.back()) + 8, axis, 120.0);
+        strips.push_back(known ? text::clean(r.columns[std::size_t(l.column)].column) : "?");
     }
     // The legend: the lines in rows, then the limits; past its rows, how
     // many lines it leaves out.
@@ -278,7 +290,7 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
     }
     if (p.steps) {
         for (std::size_t i = 0; i < n; ++i) {
-            const std::string name = pages.wrap(names[i], axis - 6, 1)[0];
+            const std::string name = pages.wrap(strips[i], axis - 6, 1)[0];
             pages.colour(0x333333);
             pages.text(f.x - 4 - pages.measure(name), f.py(double(i) * inputStep + 0.5) + 2, name);
         }
