@@ -43,7 +43,8 @@ std::vector<Run> runsOf(const Line &l, double offset)
     const double step = steps.empty() ? 0 : double(steps[steps.size() / 2]);
     std::vector<Run> runs(1);
     for (std::size_t i = 0; i < l.t.size() && i < l.min.size(); ++i) {
-        const double lo = l.min[i], hi = i < l.max.size() ? l.max[i] : lo;
+        const double lo = std::isfinite(l.min[i]) ? l.min[i] : NAN;
+        const double hi = i < l.max.size() && std::isfinite(l.max[i]) ? l.max[i] : lo;
         const bool stop = i > 0 && step > 0 && double(l.t[i] - l.t[i - 1]) > 5 * step;
         if ((std::isnan(lo) || stop) && !runs.back().empty())
             runs.emplace_back();

@@ -331,6 +331,13 @@ TEST(ReportCsv, TheColumnTableReadBack)
     Report r = day();
     r.columns[1].column = "Sala; \"norte\"";
     r.columns[2].column = "=1+1";
+    // The autumn's change: a day of 25 h, its second 02:30 an hour after
+    // the first.
+    Column autumn = r.columns[0];
+    autumn.minAt = 1792879200000 + 7 * hour / 2;
+    autumn.belowMs = 9000000;
+    r.columns.push_back(autumn);
+    r.request.period = {1792879200000, 1792969200000, "25 de octubre de 2026"};
     const std::string text = csv(r);
     std::vector<std::vector<std::string>> rows;
     std::size_t at = 0;
@@ -352,7 +359,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         rows.push_back(cells);
     }
     ASSERT_EQ(at, text.size()) << "the last line ends";
-    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows.size(), 6u);
     auto cell = [&](std::size_t row, const char *name) {
         const auto it = std::find(rows[0].begin(), rows[0].end(), name);
         EXPECT_NE(it, rows[0].end()) << name;
@@ -382,12 +389,14 @@ TEST(ReportCsv, TheColumnTableReadBack)
         {1, "Límite inferior", "3"},
         {1, "Límite superior", "8,5"},
         {1, "Bajo el mínimo (s)", "7500"},
-        {1, "Bajo el mínimo (%)", "8,68"},
+        {1, "Bajo el mínimo (%)", "8,33"},
         {1, "Sobre el máximo (s)", "45"},
         {1, "Sobre el máximo (%)", "0,05"},
+        {5, "Hora del mínimo", "25/10/2026 02:30:00"},
+        {5, "Bajo el mínimo (%)", "10,00"},
         {2, "Bajo el mínimo (s)", ""},
         {3, "Activa (s)", "12000"},
-        {3, "Activa (%)", "13,89"},
+        {3, "Activa (%)", "13,33"},
         {4, "Mínimo", ""},
         {4, "Hora del mínimo", ""},
         {4, "Faltan", "8640"},
