@@ -164,9 +164,10 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis)
     cairo_t *cr = pages.cr();
     const bool several = text::severalPorts(r);
     const std::size_t n = p.lines.size();
-    // Inputs have a strip each, narrower when there are many.
+    // Inputs have a strip each, narrower when there are many, so that the
+    // plot fits on a page with its header and legend.
     const double strip =
-        std::clamp((pageHeight - 2 * margin - 260) / std::max<double>(1, double(n)), 6.0, 22.0);
+        std::clamp((pageHeight - 2 * margin - 260) / std::max<double>(1, double(n)), 1.0, 22.0);
     const double area = p.steps ? 24 + strip * double(n) : 190;
 
     // The legend names each line by its place; an input's strip, by its
@@ -290,7 +291,9 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis)
         pages.text(x - pages.measure(m.date) / 2, f.y + f.h + 17, m.date);
     }
     if (p.steps) {
-        for (std::size_t i = 0; i < n; ++i) {
+        // Names in strips too narrow for them would be a smudge: the legend
+        // has them.
+        for (std::size_t i = 0; i < n && strip >= 7; ++i) {
             const std::string name = pages.wrap(strips[i], axis - 6, 1)[0];
             pages.colour(0x333333);
             pages.text(f.x - 4 - pages.measure(name), f.py(double(i) * inputStep + 0.5) + 2, name);
