@@ -49,6 +49,7 @@ std::string csv(const Report &r)
         "Activa (s);Activa (%)\r\n";
     const std::int64_t length = text::periodLength(r);
     for (const Column &c : r.columns) {
+        const std::string &zone = c.zone.empty() ? r.zone : c.zone;
         // The limits at the period's end, and every one when they changed.
         std::optional<double> low, high;
         std::string all;
@@ -61,7 +62,7 @@ std::string csv(const Report &r)
         if (c.limits.size() > 1)
             for (const Limits &l : c.limits)
                 all += (all.empty() ? "" : ", ") + text::limits(l, c.unit) + " desde " +
-                    text::when(l.from, r.zone);
+                    text::when(l.from, zone);
         const bool input = c.kind == '1' || c.kind == '2';
         const bool limited = low || high;
         const std::string fields[] = {cell(c.station),
@@ -79,9 +80,9 @@ std::string csv(const Report &r)
                                       std::to_string(c.errors),
                                       std::to_string(c.missing),
                                       optional(c.min),
-                                      c.min ? text::when(c.minAt, r.zone) : std::string(),
+                                      c.min ? text::when(c.minAt, zone) : std::string(),
                                       optional(c.max),
-                                      c.max ? text::when(c.maxAt, r.zone) : std::string(),
+                                      c.max ? text::when(c.maxAt, zone) : std::string(),
                                       optional(c.mean),
                                       optional(c.stddev),
                                       optional(c.mkt),

@@ -153,9 +153,9 @@ void columnsTable(Pages &pg, const Report &r)
         return;
     const bool several = text::severalPorts(r);
     const std::int64_t length = text::periodLength(r);
-    const std::string &zone = r.zone;
     std::vector<Row> rows;
     for (const Column &c : r.columns) {
+        const std::string &zone = c.zone.empty() ? r.zone : c.zone;
         std::string name = text::place(c, several);
         std::string kind = kindName(c.kind);
         if (!c.unit.empty())
@@ -167,6 +167,8 @@ void columnsTable(Pages &pg, const Report &r)
                 (c.deviceType.empty() ? std::string() : " (" + text::clean(c.deviceType) + ")");
         if (c.periodSeconds > 0)
             name += ", cada " + text::duration(std::int64_t(c.periodSeconds) * 1000);
+        if (zone != r.zone)
+            name += "\nhoras de " + text::clean(zone);
         const std::string counts = "esperadas " + text::count(c.expected) + "\nlíneas " +
             text::count(c.lines) + "\nrecibidas " + text::count(c.received) + "\nERR " +
             text::count(c.errors) + "\nfaltan " + text::count(c.missing);
@@ -197,6 +199,7 @@ void alarmsTable(Pages &pg, const Report &r)
         return;
     std::vector<Row> rows;
     for (const Alarm &a : r.alarms) {
+        const std::string &zone = text::zoneOf(r, a.station);
         const std::string where = text::clean(a.station) + " - puerto " + text::clean(a.port) +
             (a.column.empty() ? std::string(" (parada)") : " - " + text::clean(a.column));
         std::string what = text::clean(a.condition);
@@ -204,9 +207,9 @@ void alarmsTable(Pages &pg, const Report &r)
             what += '\n' + text::clean(a.rule);
         std::string ack = "-";
         if (!a.ackBy.empty() || a.ackAt)
-            ack = text::clean(a.ackBy) + (a.ackAt ? '\n' + text::when(*a.ackAt, r.zone) : "");
-        rows.push_back({where, what, text::when(a.start, r.zone),
-                        a.end ? text::when(*a.end, r.zone) : "en curso", text::number(a.extreme),
+            ack = text::clean(a.ackBy) + (a.ackAt ? '\n' + text::when(*a.ackAt, zone) : "");
+        rows.push_back({where, what, text::when(a.start, zone),
+                        a.end ? text::when(*a.end, zone) : "en curso", text::number(a.extreme),
                         text::number(a.limit), ack,
                         a.comment.empty() ? "-" : text::clean(a.comment)});
     }
@@ -220,7 +223,7 @@ void changesTable(Pages &pg, const Report &r)
         return;
     std::vector<Row> rows;
     for (const Change &c : r.changes)
-        rows.push_back({text::when(c.seen, r.zone),
+        rows.push_back({text::when(c.seen, text::zoneOf(r, c.station)),
                         text::clean(c.station) + " - puerto " + text::clean(c.port),
                         c.device.empty() ? "-" : text::clean(c.device), text::clean(c.what),
                         c.before.empty() ? "-" : text::clean(c.before),

@@ -337,6 +337,11 @@ TEST(ReportCsv, TheColumnTableReadBack)
     autumn.minAt = 1792879200000 + 7 * hour / 2;
     autumn.belowMs = 9000000;
     r.columns.push_back(autumn);
+    // A station of another zone (UTC-6) beside them writes its own times.
+    Column mexico = r.columns[0];
+    mexico.station = "Bodega CDMX";
+    mexico.zone = "America/Mexico_City";
+    r.columns.push_back(mexico);
     r.request.period = {1792879200000, 1792969200000, "25 de octubre de 2026"};
     const std::string text = csv(r);
     std::vector<std::vector<std::string>> rows;
@@ -359,7 +364,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         rows.push_back(cells);
     }
     ASSERT_EQ(at, text.size()) << "the last line ends";
-    ASSERT_EQ(rows.size(), 6u);
+    ASSERT_EQ(rows.size(), 7u);
     auto cell = [&](std::size_t row, const char *name) {
         const auto it = std::find(rows[0].begin(), rows[0].end(), name);
         EXPECT_NE(it, rows[0].end()) << name;
@@ -394,6 +399,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         {1, "Sobre el máximo (%)", "0,05"},
         {5, "Hora del mínimo", "25/10/2026 02:30:00"},
         {5, "Bajo el mínimo (%)", "10,00"},
+        {6, "Hora del mínimo", "06/12/2026 22:04:09"},
         {2, "Bajo el mínimo (s)", ""},
         {3, "Activa (s)", "12000"},
         {3, "Activa (%)", "13,33"},
