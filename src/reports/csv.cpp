@@ -42,7 +42,7 @@ std::string optional(const std::optional<double> &v)
 std::string csv(const Report &r)
 {
     std::string out =
-        "Estación;Puerto;Columna;Unidad;Clase;Dispositivo;Tipo;Periodo (s);Esperadas;Líneas;"
+        "Serie;Estación;Puerto;Columna;Unidad;Clase;Dispositivo;Tipo;Periodo (s);Esperadas;Líneas;"
         "Recibidas;ERR;Faltan;Mínimo;Hora del mínimo;Máximo;Hora del máximo;Media;"
         "Desviación típica;TCM (ºC);Límite inferior;Límite superior;Límites en el periodo;"
         "Bajo el mínimo (s);Bajo el mínimo (%);Sobre el máximo (s);Sobre el máximo (%);"
@@ -65,7 +65,8 @@ std::string csv(const Report &r)
                     text::when(l.from, zone);
         const bool input = c.kind == '1' || c.kind == '2';
         const bool limited = low || high;
-        const std::string fields[] = {cell(c.station),
+        const std::string fields[] = {std::to_string(c.series),
+                                      cell(c.station),
                                       cell(c.port),
                                       cell(c.column),
                                       cell(c.unit),

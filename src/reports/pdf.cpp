@@ -167,6 +167,8 @@ void columnsTable(Pages &pg, const Report &r)
                 (c.deviceType.empty() ? std::string() : " (" + text::clean(c.deviceType) + ")");
         if (c.periodSeconds > 0)
             name += ", cada " + text::duration(std::int64_t(c.periodSeconds) * 1000);
+        if (c.series > 0)
+            name += "\nserie " + std::to_string(c.series);
         if (zone != r.zone)
             name += "\nhoras de " + text::clean(zone);
         const std::string counts = "esperadas " + text::count(c.expected) + "\nlíneas " +

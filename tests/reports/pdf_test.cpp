@@ -116,7 +116,7 @@ Report day()
     r.request.madeAt = dayTo + 9 * hour + 15 * 60000;
     r.zone = "Europe/Madrid";
     Column t = column("Temperatura vitrina", 'T', "ºC");
-    t.lines = 8600, t.received = 8597, t.errors = 3, t.missing = 40;
+    t.series = 17, t.lines = 8600, t.received = 8597, t.errors = 3, t.missing = 40;
     t.min = -3.25, t.minAt = dayFrom + 5 * hour + 4 * 60000 + 9000;
     t.max = 27.5, t.maxAt = dayFrom + 16 * hour + 30 * 60000;
     t.mean = 12.3456, t.stddev = 1.2, t.mkt = 13.987;
@@ -171,7 +171,7 @@ TEST(ReportPdf, FiguresReadBackInTheirPlaces)
             "temperatura, ºC +líneas 8600 +07/12/2026 +07/12/2026 +3 a 8,5 ºC desde +\\(8,7 %\\)$",
             "Sonda Año \\(STT\\), cada 10 s +recibidas 8597 +05:04:09 +16:30:00 +07/12/2026 +sobre "
             "45 s$",
-            "ERR 3 +10:00:00 +\\(0,1 %\\)$",
+            "serie 17 +ERR 3 +10:00:00 +\\(0,1 %\\)$",
             "faltan 40",
             "Humedad relativa +esperadas 8640 +40,25 +61,5 +50,00 +0,50 +- +sin límites +-$",
             "líneas 8640 +07/12/2026 +07/12/2026",
@@ -376,6 +376,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         std::size_t row;
         const char *name, *want;
     } cases[] = {
+        {1, "Serie", "17"},
         {1, "Estación", "Sala 3º de Tejidos"},
         {1, "Columna", "Temperatura vitrina"},
         {2, "Columna", "Sala; \"norte\""},
