@@ -249,7 +249,9 @@ int layout(cairo_t *cr, const Report &r, const Heading &h, bool drawing, int tot
     columnsTable(pg, r);
     alarmsTable(pg, r);
     changesTable(pg, r);
-    section(pg, "Gráficas", !r.plots.empty(), "Ninguna gráfica: el informe no tiene columnas.",
+    section(pg, "Gráficas", !r.plots.empty(),
+            r.columns.empty() ? "Ninguna gráfica: el informe no tiene columnas."
+                              : "Ninguna gráfica en el informe.",
             r.plots.empty() ? 60 : 290);
     const double axis = plotAxis(pg, r);
     for (const Plot &p : r.plots)
