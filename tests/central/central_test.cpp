@@ -113,8 +113,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\nEsquema climalog puesto en la "
-         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "5\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -167,7 +167,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\n"
          "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\nLas lecturas de la tabla anterior",
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
@@ -203,7 +203,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          oneLine,
          true,
          "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -213,7 +213,7 @@ TEST(Central, SetUpFromEachStartingPoint)
           "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, "
           "bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
-          "DROP FUNCTION climalog.lecturas_de(climalog.entrada[]);"
+          "DROP FUNCTION climalog.resumen_de(climalog.entrada[]), climalog.lecturas_de(climalog.entrada[]);"
           "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), "
           "climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
@@ -224,9 +224,9 @@ TEST(Central, SetUpFromEachStartingPoint)
           "UPDATE climalog.version SET version = 1"),
          true,
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
-         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\n" +
+         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
@@ -255,9 +255,9 @@ TEST(Central, SetUpFromEachStartingPoint)
              "UPDATE climalog.version SET version = 2",
          true,
          "^Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\n" +
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -285,8 +285,8 @@ TEST(Central, SetUpFromEachStartingPoint)
              "boolean, climalog.entrada[])'::regprocedure), 'PERFORM pg_notify', '-- '); END $$;"
              "UPDATE climalog.version SET version = 3",
          true,
-         "^Esquema climalog puesto en la versión 4\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
@@ -297,10 +297,10 @@ TEST(Central, SetUpFromEachStartingPoint)
          "climalog_lineas:1\n"},
         {"newer",
          true,
-         "UPDATE climalog.version SET version = 5",
+         "UPDATE climalog.version SET version = 6",
          false,
-         "^El esquema climalog es de la versión 5, más nueva que la 4 de este programa$",
-         {{"SELECT version FROM climalog.version", "5\n"}}},
+         "^El esquema climalog es de la versión 6, más nueva que la 5 de este programa$",
+         {{"SELECT version FROM climalog.version", "6\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish",
          false,
