@@ -119,6 +119,7 @@ class Enlace:
         self.libre = threading.Event()
         self.libre.set()
         self.cortar = None
+        self.palabra = b"climalog.lecturas"  # what marks a connection's answers to hold back
         threading.Thread(target=self._acepta, daemon=True).start()
 
     def conn(self):
@@ -145,7 +146,7 @@ class Enlace:
     def _sube(self, web, db, estado):
         try:
             while data := web.recv(65536):
-                if b"climalog.lecturas" in data:
+                if self.palabra in data:
                     estado["exporta"] = True
                 if estado["exporta"] and b"FETCH" in data:
                     estado["fetch"] += 1
@@ -492,6 +493,28 @@ class Conexiones(unittest.TestCase):
                 self.assertEqual(done, [200, 200, 503])
                 rows = [f.result()[1].decode().split("\r\n") for f in exports if f.result()[0] == 200]
                 self.assertEqual(len(rows[0]), len(nave) + 1)
+
+    def test_dos_informes_a_la_vez(self):
+        # Two reports held by a slow database: a third waits its turn, then is
+        # told to come back; the overview is answered meanwhile; both files
+        # come whole once the database answers.
+        self.enlace.palabra = b"climalog.informe_"
+        q = f"/api/informe?estacion=nave&periodo=dia&desde={sitio.lineas['nave'][-1][0].date().isoformat()}"
+        with Web(conn=self.enlace.conn()) as w:
+            self.enlace.retener()
+            with concurrent.futures.ThreadPoolExecutor(3) as pool:
+                dos = [pool.submit(w.pide, "GET", q) for _ in range(2)]
+                time.sleep(2)
+                t0 = time.monotonic()
+                status, body, r = w.pide("GET", q)
+                self.assertGreater(time.monotonic() - t0, 14)
+                self.assertEqual((status, r.getheader("Retry-After")), (503, "5"))
+                self.assertIn("dos informes", json.loads(body)["error"])
+                self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
+                self.enlace.soltar()
+                for f in dos:
+                    self.assertEqual(f.result()[0], 200)
+                    self.assertTrue(f.result()[1].startswith(b"%PDF") and f.result()[1].rstrip().endswith(b"%%EOF"))
 
     def test_exportacion_cortada_se_ve(self):
         serie = sitio.series[("nave", "Sala (ºC)")]
