@@ -39,6 +39,9 @@ const std::string overviewSql = seriesColumns + central::summaryView +
 const std::string seriesSql =
     seriesColumns + central::summaryView + " WHERE serie = ANY ($1::integer[])";
 
+const std::string stationSql =
+    seriesColumns + central::summaryView + " WHERE estacion = $1 ORDER BY puerto, orden, columna";
+
 // Ordered by series for the plot's arrays; the function gives each
 // series' rows in time order.
 const std::string spansSql =
@@ -244,10 +247,22 @@ bool Reader::overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::str
 
 bool Reader::series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error)
 {
+    return seriesRows(seriesSql, arrayText(keys), rows, error);
+}
+
+bool Reader::stationSeries(const std::string &station, std::vector<SeriesInfo> &rows,
+                           std::string &error)
+{
+    return seriesRows(stationSql, station, rows, error);
+}
+
+bool Reader::seriesRows(const std::string &sql, const std::string &param,
+                        std::vector<SeriesInfo> &rows, std::string &error)
+{
     Lease c = take(Use::Quick, error);
     if (!c)
         return false;
-    const Result r = run(c.get(), seriesSql, {arrayText(keys)}, error);
+    const Result r = run(c.get(), sql, {param}, error);
     if (!r)
         return false;
     rows.clear();

@@ -139,6 +139,10 @@ public:
     // time.
     bool overview(std::vector<SeriesInfo> &rows, std::int64_t &now, std::string &error);
     bool series(const std::vector<int> &keys, std::vector<SeriesInfo> &rows, std::string &error);
+    // Every series of the station, in the order of its ports and columns;
+    // none: no such station.
+    bool stationSeries(const std::string &station, std::vector<SeriesInfo> &rows,
+                       std::string &error);
     // The rows of climalog.tramo ordered by series, then time; see spanRows.
     std::unique_ptr<Stream> spans(const std::vector<int> &keys, std::int64_t desde,
                                   std::int64_t hasta, int cubos, std::string &error);
@@ -186,6 +190,8 @@ public:
 
 private:
     PGconn *open(std::string &error);
+    bool seriesRows(const std::string &sql, const std::string &param, std::vector<SeriesInfo> &rows,
+                    std::string &error);
     std::unique_ptr<Stream> stream(const std::string &sql, const std::vector<std::string> &params,
                                    std::string &error);
     void giveBack(PGconn *conn, bool isLong);

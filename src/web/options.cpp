@@ -12,7 +12,7 @@ QString webUsage()
         "Uso: climalog-web [postgresql://...] [--escuchar DIRECCION:PUERTO] [--usuarios FICHERO]\n"
         "                  [--certificado FICHERO --clave FICHERO] [--conexiones N] [--sesion "
         "MINUTOS]\n"
-        "                  [--proxy DIRECCION] [--primaria postgresql://...]\n"
+        "                  [--proxy DIRECCION] [--primaria postgresql://...] [--sitio NOMBRE]\n"
         "     climalog-web --usuario NOMBRE [--usuarios FICHERO]\n"
         "Sirve la página web de las lecturas de todas las estaciones, leyendo la base de datos "
         "central.\n"
@@ -35,6 +35,8 @@ QString webUsage()
         "  --primaria postgresql://  adónde van los cambios de la página (reconocer y silenciar "
         "avisos)\n"
         "                            cuando la base de datos que lee es una réplica\n"
+        "  --sitio NOMBRE            el nombre del sitio, en la página y en cada hoja de los "
+        "informes\n"
         "  --usuario NOMBRE          añade el usuario o cambia su contraseña, que pide dos veces, "
         "y termina\n");
 }
@@ -157,6 +159,8 @@ WebParsed parseWebArguments(const QStringList &args, const QString &appFolder, W
             o.primary = args[++i];
         else if (a == QLatin1String("--usuario") && hasValue)
             o.user = args[++i];
+        else if (a == QLatin1String("--sitio") && hasValue)
+            o.site = args[++i].trimmed();
         else if (a == QLatin1String("--proxy") && hasValue) {
             unsigned char bytes[16];
             int family = 0;

@@ -19,6 +19,7 @@ struct WebOptions {
     QString proxy; // a reverse proxy trusted to say the client's address
     int connections = 4; // database connections, at most
     int sessionMinutes = 480; // a login lasts this long
+    QString site; // --sitio: the site's name, on the page and on every page of a report
 };
 
 enum class WebParsed { Serve, SetPassword, Help, Bad };

@@ -47,7 +47,8 @@ std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t
     return out;
 }
 
-std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user)
+std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user,
+                         const std::string &site)
 {
     std::string out;
     out.reserve(series.size() + 128);
@@ -55,6 +56,8 @@ std::string overviewJson(const std::string &series, std::int64_t now, const std:
     json::number(out, now);
     out += ",\"usuario\":";
     json::textOrNull(out, user);
+    out += ",\"sitio\":";
+    json::textOrNull(out, site);
     out += ",\"series\":";
     out += series;
     out += '}';

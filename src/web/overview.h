@@ -10,11 +10,12 @@
 
 // The overview's answer, each series with its mark and whether its reading
 // is old by the marks' one rule (central/marks.h):
-// `{"ahora":…,"usuario":…,"series":[…]}`, the
+// `{"ahora":…,"usuario":…,"sitio":…,"series":[…]}`, the
 // series part alone so that an answer whose series did not change can be
 // told apart from one that did.
 std::string overviewSeriesJson(const std::vector<SeriesInfo> &rows, std::int64_t now);
-std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user);
+std::string overviewJson(const std::string &series, std::int64_t now, const std::string &user,
+                         const std::string &site);
 
 // The plot's answer, written a series at a time as the rows of
 // climalog.tramo come (ordered by series, then time): the rows per series,

@@ -58,7 +58,8 @@ bool required(const Map &m, const char *name, std::string &value, std::string &e
     return true;
 }
 
-bool seriesList(const Map &m, std::vector<int> &out, std::string &error)
+bool seriesList(const Map &m, std::vector<int> &out, std::string &error,
+                std::size_t most = mostSeries)
 {
     std::string text;
     if (!required(m, "series", text, error))
@@ -82,8 +83,8 @@ bool seriesList(const Map &m, std::vector<int> &out, std::string &error)
             return false;
         }
         out.push_back(key);
-        if (out.size() > mostSeries) {
-            error = "Son demasiadas series: como mucho " + std::to_string(mostSeries) + ".";
+        if (out.size() > most) {
+            error = "Son demasiadas series: como mucho " + std::to_string(most) + ".";
             return false;
         }
         if (comma == std::string::npos)
@@ -162,6 +163,24 @@ bool station(const Map &m, std::string &out, std::string &error)
     if (out.size() <= 200 && QString::fromUtf8(out).toUtf8().toStdString() == out)
         return true;
     error = "El nombre de la estación no es válido: " + quoted(out) + ".";
+    return false;
+}
+
+// A report's date: "YYYY-MM-DD", a day the calendar has.
+bool dayOf(const Map &m, const char *name, QDate &out, std::string &error)
+{
+    std::string text;
+    if (!required(m, name, text, error))
+        return false;
+    static const QRegularExpression re(QStringLiteral("^(\\d{4})-(\\d\\d)-(\\d\\d)$"));
+    const QRegularExpressionMatch match = re.match(QString::fromStdString(text));
+    if (match.hasMatch())
+        out =
+            QDate(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    if (match.hasMatch() && out.isValid() && out.year() >= 1970)
+        return true;
+    error = std::string("La fecha de «") + name + "» no existe: " + quoted(text) +
+        ". Escríbala como 2026-12-07.";
     return false;
 }
 
@@ -250,6 +269,57 @@ bool exportCsv(const Map &m, Export &out, std::string &error)
         seriesList(m, out.series, error) && range(m, out.desde, out.hasta, error) &&
         choice(m, "codificacion", "utf8", "cp1252", out.utf8, error) &&
         choice(m, "decimal", "coma", "punto", out.comma, error);
+}
+
+bool report(const Map &m, Report &out, std::string &error)
+{
+    static const std::pair<const char *, reports::Span> spans[] = {
+        {"dia", reports::Span::Day},
+        {"semana", reports::Span::Week},
+        {"mes", reports::Span::Month},
+        {"fechas", reports::Span::Dates},
+    };
+    std::string span;
+    if (!known(m, {"estacion", "series", "periodo", "desde", "hasta", "formato"}, error) ||
+        !required(m, "periodo", span, error))
+        return false;
+    const auto it = std::find_if(std::begin(spans), std::end(spans),
+                                 [&](const auto &s) { return span == s.first; });
+    if (it == std::end(spans)) {
+        error = "«periodo» debe ser «dia», «semana», «mes» o «fechas», no " + quoted(span) + ".";
+        return false;
+    }
+    out.span = it->second;
+    const bool dates = out.span == reports::Span::Dates;
+    if (m.count("estacion") == m.count("series")) {
+        error = "Dé la estación («estacion») o sus columnas («series»), una de las dos.";
+        return false;
+    }
+    if (!dates && m.count("hasta")) {
+        error = "«hasta» solo vale con «periodo=fechas».";
+        return false;
+    }
+    QDate first, last;
+    if ((m.count("estacion") && !station(m, out.estacion, error)) ||
+        (m.count("series") && !seriesList(m, out.series, error, mostReportSeries)) ||
+        !dayOf(m, "desde", first, error) || (dates && !dayOf(m, "hasta", last, error)) ||
+        !choice(m, "formato", "pdf", "csv", out.pdf, error))
+        return false;
+    if (out.estacion.empty() && out.series.empty()) {
+        error = "Falta la estación: «estacion» está vacío.";
+        return false;
+    }
+    if (dates && last < first) {
+        error = "Las fechas están al revés: «hasta» no puede ser anterior a «desde».";
+        return false;
+    }
+    if (dates && last >= first.addYears(1)) {
+        error = "El periodo es demasiado largo: como mucho un año.";
+        return false;
+    }
+    out.desde = first.toString(Qt::ISODate).toStdString();
+    out.hasta = dates ? last.toString(Qt::ISODate).toStdString() : out.desde;
+    return true;
 }
 
 bool history(const Map &m, History &out, std::string &error)

@@ -3,6 +3,7 @@
 // A request that fails gets the Spanish message for its 400 answer.
 #pragma once
 
+#include "reports/report.h"
 #include "web/body.h"
 
 #include <cstdint>
@@ -31,6 +32,19 @@ struct Export {
     bool comma = true; // decimal comma; otherwise point
 };
 
+// A report: of a station's every column, or of chosen series (of one
+// station or several); over a day, the week or month holding a date, or
+// two dates; as a PDF or as the CSV of its table. The dates are the
+// station's ("YYYY-MM-DD"), each one real; two dates at most a year apart.
+constexpr std::size_t mostReportSeries = 400;
+struct Report {
+    std::string estacion; // empty: `series` names the columns
+    std::vector<int> series;
+    reports::Span span = reports::Span::Day;
+    std::string desde, hasta; // hasta: only for two dates
+    bool pdf = true; // otherwise CSV
+};
+
 // The alarms' history: of one station or all, those that overlap the
 // range (either end may be left open); as CSV, in the export's formats.
 struct History {
@@ -56,6 +70,7 @@ struct Silence {
 bool none(const Map &m, std::string &error);
 bool plot(const Map &m, Plot &out, std::string &error);
 bool exportCsv(const Map &m, Export &out, std::string &error);
+bool report(const Map &m, Report &out, std::string &error);
 bool history(const Map &m, History &out, std::string &error);
 bool historyCsv(const Map &m, History &out, std::string &error);
 bool acknowledge(const body::Object &b, Acknowledge &out, std::string &error);

@@ -63,7 +63,7 @@ std::shared_ptr<const WebServer::Answer> WebServer::overviewAnswer(const std::st
     std::shared_ptr<const Answer> &a = overviewAnswers_[user];
     if (!a) {
         auto made = std::make_shared<Answer>();
-        made->body = overviewJson(overviewSeries_, overviewNow_, user);
+        made->body = overviewJson(overviewSeries_, overviewNow_, user, options_.site.toStdString());
         made->gzip = gzip::compress(made->body);
         // What the page shows: the series and who is in, not the server's
         // clock, which moves every time. Weak: the compressed answer and the

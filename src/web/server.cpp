@@ -313,6 +313,7 @@ void WebServer::routes()
             exportCsv(req, res);
     });
     alarmRoutes();
+    reportRoutes();
 
     s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty())

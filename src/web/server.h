@@ -1,6 +1,6 @@
 // The web program's HTTP side: the page and its files, login and sessions,
-// the overview, plot and export requests, the alarms and the page's two
-// writes, each request checked before it reaches the database. Each connection is served by a thread of its own
+// the overview, plot and export requests, the reports, the alarms and the
+// page's two writes, each request checked before it reaches the database. Each connection is served by a thread of its own
 // (Workers); the database connections are shared among them.
 #pragma once
 
@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
 #include <thread>
 
@@ -25,6 +26,12 @@ namespace httplib {
 class Server;
 struct Request;
 struct Response;
+}
+namespace params {
+struct Report;
+}
+namespace reports {
+struct Request;
 }
 
 class WebServer {
@@ -86,6 +93,16 @@ private:
     void alarmCsv(const httplib::Request &req, httplib::Response &res);
     void acknowledge(const httplib::Request &req, httplib::Response &res, const std::string &user);
     void silence(const httplib::Request &req, httplib::Response &res, const std::string &user);
+
+    // The reports (reportrequests.cpp).
+    void reportRoutes();
+    void report(const httplib::Request &req, httplib::Response &res);
+    // The series a report names and the station's name and zone; false
+    // after answering 400 or 503.
+    bool reportSeries(const params::Report &p, reports::Request &request, std::string &station,
+                      std::string &zone, httplib::Response &res);
+    // Two reports are made at once, at most.
+    std::counting_semaphore<2> reports_{2};
 
     const WebOptions options_;
     web::Reader &db_;

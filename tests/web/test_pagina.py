@@ -30,6 +30,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
 from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.select import Select
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.wait import WebDriverWait
@@ -236,7 +237,10 @@ class Sitio:
         subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", "ana", "--usuarios", self.usuarios],
                        input=CLAVE + "\n", check=True, capture_output=True, text=True)
         self.web = Web("--escuchar", "127.0.0.1:0", "--usuarios", self.usuarios)
-        self.driver = browser.chromium(width=1400, height=1000, zone=NAVEGADOR, network=True)
+        self.descargas = os.path.join(self.dir, "descargas")
+        os.mkdir(self.descargas)
+        self.driver = browser.chromium(downloads=self.descargas, width=1400, height=1000, zone=NAVEGADOR,
+                                       network=True)
 
     def archivar(self, estacion, zona, folder, *ports):
         subprocess.run([os.path.join(BIN, "climalog-archivo"), "--estacion", estacion, "--zona", zona, "--una-vez",
@@ -757,6 +761,52 @@ class Pagina(unittest.TestCase):
             if web:
                 web.stop()
             owner([f"{pgbin}/pg_ctl", "-D", f"{standby}/data", "-m", "immediate", "-w", "stop"])
+
+    def test_8b_informe(self):
+        # A station's report from its panel, opened and sent from the keyboard:
+        # today in the station's zone and every column by default; the PDF
+        # names the station, the day and a column; the CSV of two dates only
+        # the columns left ticked (every port's "Sala" unticked).
+        d = sitio.driver
+        sitio.entra(sitio.web)
+        self.assertTrue(until(lambda: sitio.fila("Sala (ºC)")))
+        columnas = [f"Puerto {f['puerto']} - {f['columna']}" for f in sitio.filas() if f["estacion"] == "invernadero-1"]
+        d.find_element(By.CSS_SELECTOR, "article[data-estacion='invernadero-1'] button.informe").send_keys(Keys.ENTER)
+        panel = until(lambda: d.execute_script("""
+            const p = document.getElementById('informe');
+            return p.open && p.contains(document.activeElement) && {
+              fecha: document.getElementById('informe-desde').value,
+              casillas: [...p.querySelectorAll('#informe-columnas label')].map(l => [l.innerText.trim(),
+                                                                                     l.querySelector('input').checked])};"""))
+        hoy = ahora().date()
+        self.assertEqual(panel, {"fecha": hoy.isoformat(), "casillas": [[c, True] for c in columnas]})
+
+        def descargado(nombre):
+            path = os.path.join(sitio.descargas, nombre)
+            return until(lambda: os.path.exists(path) and path, timeout=60)
+        d.find_element(By.ID, "informe-pdf").send_keys(Keys.ENTER)
+        pdf = descargado(f"invernadero-1-{hoy.isoformat()}.pdf")
+        self.assertTrue(pdf, os.listdir(sitio.descargas))
+        texto = " ".join(subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True, check=True).stdout.split())
+        meses = ["enero", "febrero", "marzo", "abril", "mayo", "junio", "julio", "agosto", "septiembre", "octubre",
+                 "noviembre", "diciembre"]
+        for want in ("invernadero-1", f"{hoy.day} de {meses[hoy.month - 1]} de {hoy.year}", "Sala (ºC)"):
+            self.assertIn(want, texto)
+        ayer = hoy - datetime.timedelta(days=1)
+        d.find_element(By.CSS_SELECTOR, "#informe input[value='fechas']").click()
+        d.execute_script("document.getElementById('informe-desde').value = arguments[0];", ayer.isoformat())
+        for casilla in d.find_elements(By.XPATH, "//fieldset[@id='informe-columnas']//label[contains(., 'Sala')]/input"):
+            casilla.click()
+        d.find_element(By.ID, "informe-csv").click()
+        csv = descargado(f"invernadero-1-{ayer.isoformat()}-a-{hoy.isoformat()}.csv")
+        self.assertTrue(csv, os.listdir(sitio.descargas))
+        with open(csv, encoding="utf-8") as f:
+            contenido = f.read()
+        self.assertIn("Invernadero (ºC)", contenido)
+        self.assertNotIn("Sala (ºC)", contenido)
+        d.switch_to.active_element.send_keys(Keys.ESCAPE)
+        self.assertTrue(until(lambda: not d.execute_script("return document.getElementById('informe').open")))
+        d.delete_all_cookies()  # the next step logs in anew
 
     def test_9_consola(self):
         # Nothing the page did made the browser complain (a refused script,

@@ -119,6 +119,7 @@ class Enlace:
         self.libre = threading.Event()
         self.libre.set()
         self.cortar = None
+        self.palabra = b"climalog.lecturas"  # what marks a connection's answers to hold back
         threading.Thread(target=self._acepta, daemon=True).start()
 
     def conn(self):
@@ -145,7 +146,7 @@ class Enlace:
     def _sube(self, web, db, estado):
         try:
             while data := web.recv(65536):
-                if b"climalog.lecturas" in data:
+                if self.palabra in data:
                     estado["exporta"] = True
                 if estado["exporta"] and b"FETCH" in data:
                     estado["fetch"] += 1
@@ -279,6 +280,7 @@ class Usuarios(unittest.TestCase):
         with Web(usuarios=sitio.usuarios) as w:
             for path, status in (("/api/resumen", 401), (f"/api/tramo?{q}&cubos=10", 401), (f"/api/csv?{q}", 401),
                                  ("/app.js", 401), ("/resumen.js", 401), ("/uplot.js", 401), ("/", 303),
+                                 ("/api/informe?estacion=nave&periodo=dia&desde=2026-12-07", 401),
                                  # The login page's style alone is for anyone; the pages only at their addresses.
                                  ("/app.css", 200), ("/app-css", 404), ("/entrar.html", 404)):
                 with self.subTest(path):
@@ -400,6 +402,66 @@ class Lecturas(unittest.TestCase):
         self.assertEqual(rows[1:-1], want)
 
 
+class Informes(unittest.TestCase):
+    """The report's request: what it refuses, and the file it answers, named
+    by the station and period whatever the station's name holds."""
+
+    def test_peticiones_malas(self):
+        nave = sitio.series[("nave", "Sala (ºC)")]
+        q = "periodo=dia&desde=2026-12-07"
+        bad = {
+            # query: a word of its message
+            f"estacion=nadie&{q}": "No hay ninguna estación",
+            f"estacion=nave%27%20OR%20%271%27=%271&{q}": "No hay ninguna estación",
+            f"series={nave}&periodo=dia&desde=2026-02-29": "no existe",
+            f"series={nave}&periodo=dia&desde=7-12-2026": "no existe",
+            f"series={nave}&periodo=fechas&desde=2026-12-07": "Falta el parámetro",
+            f"series={nave}&periodo=fechas&desde=2026-12-07&hasta=2026-12-06": "al revés",
+            f"series={nave}&periodo=fechas&desde=2025-12-07&hasta=2026-12-07": "un año",
+            "series=" + ",".join(map(str, range(1, 402))) + f"&{q}": "demasiadas",
+            f"series=999999&{q}": "No hay ninguna serie 999999",
+            f"series={nave}&periodo=trimestre&desde=2026-12-07": "periodo",
+            f"estacion=nave&series={nave}&{q}": "una de las dos",
+            f"series={nave}&{q}&formato=docx": "formato",
+            f"series={nave}&{q}&hasta=2026-12-08": "solo vale",
+        }
+        with Web() as w:
+            for query, word in bad.items():
+                with self.subTest(query):
+                    status, body, _ = w.pide("GET", "/api/informe?" + query)
+                    self.assertEqual(status, 400, body)
+                    self.assertIn(word, json.loads(body)["error"])
+
+    def test_fichero_del_informe(self):
+        hostil = '=HYPERLINK("http://x")'
+        nave, otra = sitio.series[("nave", "Sala (ºC)")], sitio.series[(hostil, "Sala (ºC)")]
+        hoy = sitio.lineas["nave"][-1][0].date().isoformat()
+        rows = (
+            # query, file name, type
+            (f"estacion=nave&periodo=dia&desde={hoy}", f"nave-{hoy}.pdf", "application/pdf"),
+            (f"series={otra}&periodo=semana&desde=2026-12-10&formato=csv", "HYPERLINK_http_x-semana-2026-12-07.csv",
+             "text/csv; charset=utf-8"),
+            # A year to the day before the last date is no longer than a year.
+            (f"series={nave},{otra}&periodo=fechas&desde=2025-12-08&hasta=2026-12-07",
+             "nave-2025-12-08-a-2026-12-07.pdf", "application/pdf"),
+            (f"estacion=nave&periodo=mes&desde=2024-02-29&formato=csv", "nave-2024-02.csv", "text/csv; charset=utf-8"),
+        )
+        with Web("--sitio", "Almacén central") as w:
+            for query, name, kind in rows:
+                with self.subTest(query):
+                    status, body, r = w.pide("GET", "/api/informe?" + urllib.parse.quote(query, safe="=&,"))
+                    self.assertEqual(status, 200, body[:300])
+                    self.assertEqual(r.getheader("Content-Disposition"), f'attachment; filename="{name}"')
+                    self.assertEqual(r.getheader("Content-Type"), kind)
+                    if kind == "application/pdf":
+                        text = subprocess.run(["pdftotext", "-", "-"], input=body, capture_output=True,
+                                              check=True).stdout.decode()
+                        self.assertIn("Almacén central", text)
+                        self.assertIn("nave", text)
+                    else:
+                        self.assertIn("Sala (ºC)", body.decode())
+
+
 class Conexiones(unittest.TestCase):
 
     def setUp(self):
@@ -431,6 +493,28 @@ class Conexiones(unittest.TestCase):
                 self.assertEqual(done, [200, 200, 503])
                 rows = [f.result()[1].decode().split("\r\n") for f in exports if f.result()[0] == 200]
                 self.assertEqual(len(rows[0]), len(nave) + 1)
+
+    def test_dos_informes_a_la_vez(self):
+        # Two reports held by a slow database: a third waits its turn, then is
+        # told to come back; the overview is answered meanwhile; both files
+        # come whole once the database answers.
+        self.enlace.palabra = b"climalog.informe_"
+        q = f"/api/informe?estacion=nave&periodo=dia&desde={sitio.lineas['nave'][-1][0].date().isoformat()}"
+        with Web(conn=self.enlace.conn()) as w:
+            self.enlace.retener()
+            with concurrent.futures.ThreadPoolExecutor(3) as pool:
+                dos = [pool.submit(w.pide, "GET", q) for _ in range(2)]
+                time.sleep(2)
+                t0 = time.monotonic()
+                status, body, r = w.pide("GET", q)
+                self.assertGreater(time.monotonic() - t0, 14)
+                self.assertEqual((status, r.getheader("Retry-After")), (503, "5"))
+                self.assertIn("dos informes", json.loads(body)["error"])
+                self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
+                self.enlace.soltar()
+                for f in dos:
+                    self.assertEqual(f.result()[0], 200)
+                    self.assertTrue(f.result()[1].startswith(b"%PDF") and f.result()[1].rstrip().endswith(b"%%EOF"))
 
     def test_exportacion_cortada_se_ve(self):
         serie = sitio.series[("nave", "Sala (ºC)")]

@@ -40,6 +40,11 @@ export function zonas() {
   return new Map([...series.values()].map(s => [s.estacion, s.zona]));
 }
 
+// A station's series as the overview's last answer gives them.
+export function deEstacion(nombre) {
+  return [...series.values()].filter(s => s.estacion === nombre);
+}
+
 // The overview's rows of the series marked for plotting, in table order.
 export function marcadas() {
   return claves().map(k => series.get(k)).filter(Boolean);
@@ -70,7 +75,10 @@ function construye(lista) {
   for (const [estacion, puertos] of agrupa(lista)) {
     const art = el('article', {className: 'estacion', id: `estacion-${n++}`});
     art.dataset.estacion = estacion;
-    art.append(el('h2', {}, el('span', {className: 'nombre'}, nombreEstacion(estacion)), el('span', {className: 'cuenta'})));
+    const informe = el('button', {type: 'button', className: 'informe'}, 'Informe');
+    informe.setAttribute('aria-label', `Informe de ${nombreEstacion(estacion)}`);
+    art.append(el('h2', {}, el('span', {className: 'nombre'}, nombreEstacion(estacion)), el('span', {className: 'cuenta'}),
+                  informe));
     for (const [puerto, grupo] of puertos) {
       const tabla = el('table', {className: 'puerto'});
       tabla.dataset.puerto = puerto;
@@ -148,6 +156,10 @@ export async function refresca() {
     if (datos) {
       desfase = datos.ahora - Date.now();
       Object.assign(vigente, {lista: datos.series, ahora: datos.ahora, en: vigente.ultima, usuario: datos.usuario || ''});
+      if (datos.sitio && $('sitio').textContent !== datos.sitio) {
+        $('sitio').textContent = datos.sitio;
+        document.title = `Climalog - ${datos.sitio}`;
+      }
       series = new Map(datos.series.map(s => [s.serie, s]));
       const forma = datos.series.map(s => `${s.serie}:${s.estacion}:${s.puerto}`).join(',');
       if (forma !== estructura) {
