@@ -60,7 +60,8 @@ const char *const oneLine =
 const char *const noAlarms =
     "DROP VIEW climalog.avisos; DROP FUNCTION climalog.reconocer(bigint, text, text), "
     "climalog.silenciar(bigint, text, integer);"
-    "DROP TABLE climalog.avisos_puerto, climalog.salida, climalog.envio, climalog.aviso;";
+    "DROP TABLE climalog.informe_enviado, climalog.avisos_puerto, climalog.salida, climalog.envio, "
+    "climalog.aviso;";
 const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
                              "'HH24:MI:SS'), valor FROM climalog.lectura";
 
@@ -113,8 +114,10 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\nEsquema climalog puesto en la "
-         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en "
+         "la "
+         "versión 5\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "5\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -167,7 +170,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\n"
          "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\nLas lecturas de la tabla anterior",
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
@@ -203,7 +206,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          oneLine,
          true,
          "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -224,9 +227,10 @@ TEST(Central, SetUpFromEachStartingPoint)
           "UPDATE climalog.version SET version = 1"),
          true,
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
-         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\n" +
+         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la "
+         "versión 5\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
@@ -255,9 +259,9 @@ TEST(Central, SetUpFromEachStartingPoint)
              "UPDATE climalog.version SET version = 2",
          true,
          "^Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\n" +
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         {{"SELECT version FROM climalog.version", "5\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -285,8 +289,10 @@ TEST(Central, SetUpFromEachStartingPoint)
              "boolean, climalog.entrada[])'::regprocedure), 'PERFORM pg_notify', '-- '); END $$;"
              "UPDATE climalog.version SET version = 3",
          true,
-         "^Esquema climalog puesto en la versión 4\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "4\n"},
+         "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión "
+         "5\\.\\n" +
+             roles + "$",
+         {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
@@ -295,12 +301,28 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"LISTEN climalog_lineas", ""},
           {oneBatch, "0\n"}},
          "climalog_lineas:1\n"},
+        // Version 4: no reports sent, no attachments. Brought to version 5,
+        // the messages kept and the alarm program may record a report.
+        {"version 4",
+         true,
+         "INSERT INTO climalog.envio (destinatario, canal, direccion, asunto, cuerpo) VALUES "
+         "('ana', 'correo', 'ana@example.org', 'a', 'b');"
+         "DROP TABLE climalog.informe_enviado; ALTER TABLE climalog.envio DROP CONSTRAINT "
+         "envio_adjunto, DROP COLUMN adjunto, DROP COLUMN adjunto_nombre, DROP COLUMN "
+         "adjunto_tipo; UPDATE climalog.version SET version = 4",
+         true,
+         "^Esquema climalog puesto en la versión 5\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "5\n"},
+          {"SELECT asunto, adjunto IS NULL FROM climalog.envio", "a|t\n"},
+          {"SELECT has_table_privilege('climalog_avisos', 'climalog.informe_enviado', 'INSERT'), "
+           "has_table_privilege('climalog_lectura', 'climalog.informe_enviado', 'SELECT')",
+           "t|f\n"}}},
         {"newer",
          true,
-         "UPDATE climalog.version SET version = 5",
+         "UPDATE climalog.version SET version = 6",
          false,
-         "^El esquema climalog es de la versión 5, más nueva que la 4 de este programa$",
-         {{"SELECT version FROM climalog.version", "5\n"}}},
+         "^El esquema climalog es de la versión 6, más nueva que la 5 de este programa$",
+         {{"SELECT version FROM climalog.version", "6\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish",
          false,
