@@ -65,6 +65,27 @@ SELECT juego, minuto, k, CASE WHEN exacta THEN e ELSE @schema@.valor_de(c) END
 OFFSET 0
 $f$;
 
+-- The minute rollups of these lines, per header and column: lines,
+-- readings that are not ERR, their minimum, maximum, sum, sum of squares
+-- and, for temperatures, the sum of exp(-10000 / (v + 273.15)) that the
+-- mean kinetic temperature is made of. The exponent and the square are
+-- bounded so that no reading, however far out, makes the batch fail: a
+-- reading below -259 ºC or beyond 1e100 gives a term the report does not
+-- use (it reads such a column's lines).
+CREATE OR REPLACE FUNCTION @schema@.resumen_de(lineas @schema@.entrada[])
+RETURNS TABLE (juego integer, minuto double precision, k integer, c bigint, n bigint, mn double precision,
+               mx double precision, sm double precision, sq double precision, ar double precision)
+LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT x.juego, x.minuto, x.k, x.c, x.n, x.mn, x.mx, x.sm, x.sq, CASE WHEN t.k IS NOT NULL THEN x.ar END
+  FROM (SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm,
+               sum(CASE WHEN abs(v) < 1e100 THEN v * v WHEN v IS NOT NULL THEN 'Infinity' END) AS sq,
+               sum(exp(-10000 / CASE WHEN v > -259.15 THEN v + 273.15 WHEN v IS NOT NULL THEN 14 END)) AS ar
+          FROM @schema@.lecturas_de(lineas) GROUP BY 1, 2, 3) x
+  LEFT JOIN (SELECT js.juego, js.posicion AS k FROM @schema@.juego_serie js JOIN @schema@.serie s ON s.id = js.serie
+              WHERE s.clase = 'T' AND js.juego IN (SELECT DISTINCT u.juego FROM unnest(lineas) u)) t
+    ON t.juego = x.juego AND t.k = x.k
+$f$;
+
 -- Rollups of a port's lines recomputed from the lines themselves, for the
 -- minutes and hours that meet [desde, hasta]: after lines were replaced or
 -- dropped. Each line's values are read once, in order.
@@ -82,22 +103,22 @@ DECLARE
 BEGIN
     DELETE FROM @schema@.minuto m USING @schema@.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
-    INSERT INTO @schema@.minuto (juego, inicio, lineas, n, minimo, maximo, suma)
+    INSERT INTO @schema@.minuto (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
     SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
-           array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
-      FROM (SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
-              FROM @schema@.lecturas_de(v_lineas)
-             GROUP BY 1, 2, 3) x
+           array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
+      FROM @schema@.resumen_de(v_lineas) x
      GROUP BY juego, minuto;
     DELETE FROM @schema@.hora h USING @schema@.juego j
      WHERE j.puerto = a_puerto AND h.juego = j.id AND h.inicio >= h0 AND h.inicio < h1;
-    INSERT INTO @schema@.hora (juego, inicio, lineas, n, minimo, maximo, suma)
+    INSERT INTO @schema@.hora (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
     SELECT juego, inicio, max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k), array_agg(mx ORDER BY k),
-           array_agg(sm ORDER BY k)
+           array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
       FROM (SELECT m.juego, to_timestamp(floor(date_part('epoch', m.inicio) / 3600) * 3600) AS inicio, u.k,
-                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm
+                   sum(m.lineas) AS c, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm,
+                   sum(u.sq) AS sq, sum(u.ar) AS ar
               FROM @schema@.minuto m JOIN @schema@.juego j ON j.id = m.juego,
-                   LATERAL unnest(m.n, m.minimo, m.maximo, m.suma) WITH ORDINALITY u(n, mn, mx, sm, k)
+                   LATERAL unnest(m.n, m.minimo, m.maximo, m.suma, m.cuadrados, m.arrhenius)
+                           WITH ORDINALITY u(n, mn, mx, sm, sq, ar, k)
              WHERE j.puerto = a_puerto AND m.inicio >= h0 AND m.inicio < h1
              GROUP BY 1, 2, 3) x
      GROUP BY juego, inicio;
@@ -328,28 +349,29 @@ BEGIN
         SELECT hora, v_puerto, a_fichero, juego, valores, exactos FROM unnest(a_entrada);
         -- The batch's minutes and hours (numbered from the epoch), merged
         -- into those stored.
-        WITH m AS MATERIALIZED (
-            SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm
-              FROM @schema@.lecturas_de(a_entrada) GROUP BY 1, 2, 3),
+        WITH m AS MATERIALIZED (SELECT * FROM @schema@.resumen_de(a_entrada)),
         minutos AS (
-            INSERT INTO @schema@.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+            INSERT INTO @schema@.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
             SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
-                   array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
+                   array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
               FROM m GROUP BY juego, minuto
             ON CONFLICT (juego, inicio) DO UPDATE
                SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
                    minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
-                   suma = @schema@.sumar(r.suma, EXCLUDED.suma))
-        INSERT INTO @schema@.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma)
+                   suma = @schema@.sumar(r.suma, EXCLUDED.suma), cuadrados = @schema@.sumar(r.cuadrados, EXCLUDED.cuadrados),
+                   arrhenius = @schema@.sumar(r.arrhenius, EXCLUDED.arrhenius))
+        INSERT INTO @schema@.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
         SELECT juego, to_timestamp(hora * 3600), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
-               array_agg(mx ORDER BY k), array_agg(sm ORDER BY k)
-          FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm
+               array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
+          FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm,
+                       sum(sq) AS sq, sum(ar) AS ar
                   FROM m GROUP BY 1, 2, 3) h
          GROUP BY juego, hora
         ON CONFLICT (juego, inicio) DO UPDATE
            SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
                minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
-               suma = @schema@.sumar(r.suma, EXCLUDED.suma);
+               suma = @schema@.sumar(r.suma, EXCLUDED.suma), cuadrados = @schema@.sumar(r.cuadrados, EXCLUDED.cuadrados),
+               arrhenius = @schema@.sumar(r.arrhenius, EXCLUDED.arrhenius);
     ELSE
         -- Readings that a later line of the same second replaces with
         -- another value, or drops: of stored lines, and of this batch's own.

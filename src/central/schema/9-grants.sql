@@ -34,6 +34,13 @@ GRANT EXECUTE ON FUNCTION
     @schema@.lecturas(integer[], timestamptz, timestamptz),
     @schema@.valor(integer[], double precision[], integer)
   TO @reader@;
+-- The reports' reads.
+GRANT EXECUTE ON FUNCTION
+    @schema@.informe_juegos(integer[]),
+    @schema@.informe_piezas(integer[], timestamptz, timestamptz),
+    @schema@.informe_lineas(integer[], timestamptz[], timestamptz[]),
+    @schema@.informe_configuraciones(integer[], timestamptz, timestamptz)
+  TO @reader@;
 -- The page's alarms: what it shows, and the acknowledgement and silence.
 GRANT SELECT ON @schema@.avisos TO @reader@;
 GRANT EXECUTE ON FUNCTION
