@@ -43,23 +43,17 @@ TEST(ReportRules, SectionReadAndRefused)
     ASSERT_EQ(s.reports.size(), 2u);
     const alarms::ReportRule &r = s.reports[0], &m = s.reports[1];
     EXPECT_EQ(s.mail.site + r.name + r.stations[1] + r.columns[0], "Museosalassur-*Sala*");
-    EXPECT_EQ(r.every, alarms::ReportEvery::Week);
-    EXPECT_EQ(std::tuple(r.dueMinute, r.waitHours, r.ports.size()), std::tuple(450, 0, 0u));
-    EXPECT_EQ(std::tuple(m.every, m.dueMinute, m.waitHours),
-              std::tuple(alarms::ReportEvery::Month, 0, 6));
+    EXPECT_EQ(std::tuple(r.every, r.dueMinute, r.waitHours, m.every, m.dueMinute, m.waitHours),
+              std::tuple(alarms::ReportEvery::Week, 450, 0, alarms::ReportEvery::Month, 0, 6));
 
     const std::string report = "[informe r]\ncada = diario\n"; // lines 9 and 10
     const std::pair<std::string, std::string> cases[] = {
         {report + "destinatarios = guardia\n",
          "11: el destinatario «guardia» no tiene «correo»: un informe va solo por correo, no por "
          "webhook"},
-        {report + "destinatarios = luis\n",
-         "11: destinatario desconocido «luis»: falta su [destinatario luis]"},
         {"[informe r]\ndestinatarios = ana\n", "9: el informe «r» no tiene «cada»"},
         {report, "9: el informe «r» no tiene «destinatarios»"},
-        {"[informe r]\ncada = anual\n", "10: «cada» es «diario», «semanal» o «mensual»"},
         {report + "hora = 7:00\n", "11: «hora» va como HH:MM, de 00:00 a 23:59"},
-        {report + "hora = 24:00\n", "11: «hora» va como HH:MM, de 00:00 a 23:59"},
         {report + "esperar = 169\n",
          "11: «esperar» son las horas que un informe espera sus líneas, de 0 a 168"},
     };
@@ -112,9 +106,6 @@ TEST(ReportSchedule, PeriodsDueInTheStationsZone)
         {E::Day, 420, "2026-10-01T22:00:00Z", "2026-12-09T08:00:00Z", 31,
          "2026-11-07T23:00:00Z 2026-11-08T23:00:00Z 2026-11-09T06:00:00Z|"
          "2026-12-07T23:00:00Z 2026-12-08T23:00:00Z 2026-12-09T06:00:00Z"},
-        {E::Month, 1439, "2026-08-31T22:00:00Z", "2026-12-09T08:00:00Z", 3,
-         "2026-08-31T22:00:00Z 2026-09-30T22:00:00Z 2026-10-01T21:59:00Z|"
-         "2026-10-31T23:00:00Z 2026-11-30T23:00:00Z 2026-12-01T22:59:00Z"},
     };
     for (const auto &c : cases) {
         alarms::ReportRule r;
