@@ -1,9 +1,11 @@
 // climalog-avisos: raises alarms from every station's archived lines by the
 // rules of avisos.conf and queues their notifications, one program at a
-// time on a database (another waits and takes over when it goes); SIGHUP
-// reads the rules again, SIGTERM ends it.
+// time on a database (another waits and takes over when it goes), and
+// mails the reports its rules name as they fall due; SIGHUP reads the rules
+// again, SIGTERM ends it.
 #include "alarms/options.h"
 #include "alarms/outbox.h"
+#include "alarms/report_sender.h"
 #include "alarms/rules.h"
 #include "alarms/store.h"
 #include "central/connection.h"
@@ -81,7 +83,8 @@ class Program {
 public:
     Program(alarms::Options o, alarms::Settings s)
         : o_(std::move(o)), settings_(std::move(s)),
-          outbox_(o_.conninfo.toStdString(), settings_.mail, settings_.recipients)
+          outbox_(o_.conninfo.toStdString(), settings_.mail, settings_.recipients),
+          reports_(o_.conninfo.toStdString(), settings_)
     {
     }
 
@@ -149,6 +152,7 @@ private:
         settings_ = s;
         e.configure(std::move(s));
         outbox_.configure(settings_.mail, settings_.recipients);
+        reports_.configure(settings_);
         say(QStringLiteral("Reglas leídas de nuevo: %1 reglas, %2 destinatarios.")
                 .arg(settings_.rules.size())
                 .arg(settings_.recipients.size()));
@@ -189,8 +193,11 @@ private:
         }
         // The outbox has its own connection and lock: started once, it
         // outlives this session and waits as a standby of its own.
+        // The reports too: a month's report is made beside the judging,
+        // never in its way.
         if (!o_.once && !outboxStarted_) {
             outbox_.start();
+            reports_.start();
             outboxStarted_ = true;
         }
         say(QStringLiteral("Vigilando con %1 reglas y %2 destinatarios.")
@@ -215,8 +222,10 @@ private:
             }
             if (look)
                 lastLook = now;
-            if (o_.once)
+            if (o_.once) {
+                reports_.once();
                 return drain(c);
+            }
             bool lost = false;
             told = await(c, 1000, lost);
             if (lost) {
@@ -253,6 +262,7 @@ private:
     alarms::Options o_;
     alarms::Settings settings_;
     alarms::Outbox outbox_;
+    alarms::ReportSender reports_;
     bool outboxStarted_ = false;
     QString lastProblem_;
 };

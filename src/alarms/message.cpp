@@ -184,6 +184,17 @@ QByteArray dateHeader(const QDateTime &when)
         " +0000";
 }
 
+// Bytes in base64, lines of 76 ending in CRLF.
+QByteArray base64Lines(const QByteArray &bytes)
+{
+    const QByteArray encoded = bytes.toBase64();
+    QByteArray lines;
+    lines.reserve(encoded.size() + encoded.size() / 38 + 2);
+    for (qsizetype at = 0; at < encoded.size(); at += 76)
+        lines += encoded.mid(at, 76) + "\r\n";
+    return lines;
+}
+
 } // namespace
 
 Message mailMessage(const std::vector<Event> &events, const QString &page)
@@ -204,7 +215,8 @@ Message webhookMessage(const std::vector<Event> &events, const QString &page)
     return {s, QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))};
 }
 
-QByteArray messageId(long long id, const Message &m, const QString &from)
+QByteArray messageId(long long id, const Message &m, const QString &from,
+                     const Attachment *attachment)
 {
     QCryptographicHash h(QCryptographicHash::Sha256);
     h.addData(QByteArray::number(id));
@@ -212,6 +224,12 @@ QByteArray messageId(long long id, const Message &m, const QString &from)
     h.addData(m.subject.toUtf8());
     h.addData(QByteArray(1, '\0'));
     h.addData(m.body.toUtf8());
+    if (attachment) {
+        h.addData(QByteArray(1, '\0'));
+        h.addData(attachment->name);
+        h.addData(QByteArray(1, '\0'));
+        h.addData(attachment->bytes);
+    }
     QByteArray host = oneLine(from.section(u'@', -1)).trimmed();
     host.replace('>', "").replace('<', "").replace(' ', "");
     if (!from.contains(u'@') || host.isEmpty())
@@ -241,19 +259,28 @@ QByteArray headerText(const QString &text)
 }
 
 QByteArray mailText(const QByteArray &id, const QDateTime &stored, const QString &from,
-                    const QString &to, const Message &m)
+                    const QString &to, const Message &m, const Attachment *attachment)
 {
     QByteArray text = "Date: " + dateHeader(stored) + "\r\nFrom: " + addressText(from) +
         "\r\nTo: " + addressText(to) + "\r\nSubject: " + headerText(m.subject) +
-        "\r\nMessage-ID: " + id +
-        "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
-        "Content-Transfer-Encoding: base64\r\n\r\n";
+        "\r\nMessage-ID: " + id + "\r\nMIME-Version: 1.0\r\n";
+    const QByteArray plain =
+        "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n";
     QByteArray body = m.body.toUtf8();
     body.replace("\r\n", "\n").replace("\n", "\r\n");
-    const QByteArray encoded = body.toBase64();
-    for (qsizetype at = 0; at < encoded.size(); at += 76)
-        text += encoded.mid(at, 76) + "\r\n";
-    return text;
+    if (!attachment)
+        return text + plain + base64Lines(body);
+    // Drawn from the Message-ID, so the same mail again is the same bytes;
+    // "=_" never occurs in base64.
+    const QByteArray boundary =
+        "=_climalog_" + QCryptographicHash::hash(id, QCryptographicHash::Sha256).toHex().left(24);
+    const QByteArray name = oneLine(QString::fromLatin1(attachment->name));
+    return text + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" +
+        boundary + "\r\n" + plain + base64Lines(body) + "--" + boundary +
+        "\r\nContent-Type: " + oneLine(QString::fromLatin1(attachment->type)) + "; name=\"" + name +
+        "\"\r\nContent-Disposition: attachment; filename=\"" + name +
+        "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64Lines(attachment->bytes) + "--" +
+        boundary + "--\r\n";
 }
 
 } // namespace alarms

@@ -323,8 +323,9 @@ int Outbox::sendStored()
     pg_conn *c = c_.get();
     const central::Result r = central::exec(
         c,
-        "SELECT id, canal, direccion, mensaje_id, asunto, cuerpo, extract(epoch FROM creado)"
-        " FROM climalog.envio WHERE enviado IS NULL ORDER BY id LIMIT 1000");
+        "SELECT id, canal, direccion, mensaje_id, asunto, cuerpo, extract(epoch FROM creado),"
+        " adjunto_nombre, adjunto_tipo FROM climalog.envio WHERE enviado IS NULL ORDER BY id"
+        " LIMIT 1000");
     if (!r.ok()) {
         drop(QStringLiteral("No se pueden leer los mensajes por enviar: %1")
                  .arg(central::serverText(c)));
@@ -338,6 +339,7 @@ int Outbox::sendStored()
         const Stored m{
             r.field(i, 0).toLongLong(),     r.field(i, 1),           text(r, i, 2), r.field(i, 3),
             {text(r, i, 4), text(r, i, 5)}, fromEpoch(r.field(i, 6))};
+        const bool attaches = !r.isNull(i, 7);
         const QByteArray destination = m.channel + '\n' + m.address.toUtf8();
         const auto b = backoff_.find(destination);
         if (held.count(destination) || (b != backoff_.end() && b->second.retryAt > Clock::now())) {
@@ -345,7 +347,21 @@ int Outbox::sendStored()
             ++left;
             continue;
         }
-        const QString error = send(m, mail);
+        // An attachment is read only when its message goes.
+        const central::Result attached = attaches
+            ? central::exec(c, "SELECT encode(adjunto, 'hex') FROM climalog.envio WHERE id = $1",
+                            {{QByteArray::number(m.id)}})
+            : central::Result();
+        if (attaches && (!attached.ok() || attached.rows() != 1)) {
+            drop(QStringLiteral("No se puede leer el adjunto del mensaje %1: %2")
+                     .arg(m.id)
+                     .arg(central::serverText(c)));
+            return -1;
+        }
+        const Attachment attachment = attaches
+            ? Attachment{QByteArray::fromHex(attached.field(0, 0)), r.field(i, 7), r.field(i, 8)}
+            : Attachment();
+        const QString error = send(m, mail, attaches ? &attachment : nullptr);
         if (error.isEmpty() && afterSend_)
             afterSend_(m.id);
         const central::Result marked = error.isEmpty()
@@ -379,12 +395,13 @@ int Outbox::sendStored()
     return left;
 }
 
-QString Outbox::send(const Stored &m, const MailSettings &mail)
+QString Outbox::send(const Stored &m, const MailSettings &mail, const Attachment *attachment)
 {
     if (m.channel == "webhook")
         return postWebhook(m.address, m.message.body.toUtf8(), m.messageId, &stop_);
     const QString from = QString::fromStdString(mail.from);
-    return sendMail(mail, m.address, mailText(m.messageId, m.created, from, m.address, m.message),
+    return sendMail(mail, m.address,
+                    mailText(m.messageId, m.created, from, m.address, m.message, attachment),
                     &stop_);
 }
 

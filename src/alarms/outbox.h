@@ -20,6 +20,8 @@
 
 namespace alarms {
 
+struct Attachment;
+
 class Outbox {
 public:
     Outbox(std::string conninfo, MailSettings mail, std::vector<Recipient> recipients);
@@ -58,7 +60,7 @@ private:
     bool gatherGroup(const QByteArray &name, const QByteArray &channel, const QByteArray &address,
                      const MailSettings &mail, bool &more);
     int sendStored(); // the messages left unsent; -1 when the database failed
-    QString send(const Stored &m, const MailSettings &mail);
+    QString send(const Stored &m, const MailSettings &mail, const Attachment *attachment);
     bool unsentEvents();
     // How long to wait: until `until` or a destination's next try.
     int waitMs(Clock::time_point until);

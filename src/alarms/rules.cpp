@@ -124,7 +124,7 @@ public:
     bool read(std::string_view text, Settings &out, std::string &error);
 
 private:
-    enum class Section { None, Mail, Recipient, Rule };
+    enum class Section { None, Mail, Recipient, Rule, Report };
 
     bool fail(std::string reason)
     {
@@ -136,6 +136,9 @@ private:
     bool mailEntry(std::string_view key, std::string_view value);
     bool recipientEntry(std::string_view key, std::string_view value);
     bool ruleEntry(std::string_view key, std::string_view value);
+    bool reportEntry(std::string_view key, std::string_view value);
+    bool patterns(std::string_view key, std::string_view value, std::vector<std::string> &stations,
+                  std::vector<std::string> &ports, std::vector<std::string> &columns);
     bool finishSection();
     bool check();
 
@@ -149,6 +152,9 @@ private:
     Settings s_;
     // Where each rule named its recipients, for the message when one is unknown.
     std::map<std::pair<std::size_t, std::string>, int> recipientLines_;
+    // The same for each report.
+    std::map<std::pair<std::size_t, std::string>, int> reportRecipientLines_;
+    bool reportEvery_ = false; // the report's section said how often
 };
 
 bool Reader::read(std::string_view text, Settings &out, std::string &error)
@@ -204,9 +210,10 @@ bool Reader::section(std::string_view header)
         section_ = Section::Mail;
         return true;
     }
-    if (kind != "destinatario" && kind != "regla")
+    if (kind != "destinatario" && kind != "regla" && kind != "informe")
         return fail("sección desconocida «" + std::string(header) +
-                    "»: las hay [correo], [destinatario NOMBRE] y [regla NOMBRE]");
+                    "»: las hay [correo], [destinatario NOMBRE], [regla NOMBRE] e "
+                    "[informe NOMBRE]");
     if (!validName(name))
         return fail("falta el nombre de la sección, o tiene comas, «]» o caracteres de control");
     if (kind == "destinatario") {
@@ -215,6 +222,15 @@ bool Reader::section(std::string_view header)
             return fail("el destinatario «" + name + "» está dos veces");
         section_ = Section::Recipient;
         s_.recipients.emplace_back().name = name;
+        return true;
+    }
+    if (kind == "informe") {
+        if (std::any_of(s_.reports.begin(), s_.reports.end(),
+                        [&](const ReportRule &r) { return r.name == name; }))
+            return fail("el informe «" + name + "» está dos veces");
+        section_ = Section::Report;
+        s_.reports.emplace_back().name = name;
+        reportEvery_ = false;
         return true;
     }
     if (std::any_of(s_.rules.begin(), s_.rules.end(),
@@ -242,6 +258,8 @@ bool Reader::entry(std::string_view key, std::string_view value)
         return recipientEntry(key, value);
     case Section::Rule:
         return ruleEntry(key, value);
+    case Section::Report:
+        return reportEntry(key, value);
     case Section::None:
         break;
     }
@@ -289,6 +307,10 @@ bool Reader::mailEntry(std::string_view key, std::string_view value)
     } else if (key == "reunir") {
         if (!wholeNumber(value, 0, 3600, m.gatherSeconds))
             return fail("«reunir» son los segundos, de 0 a 3600");
+    } else if (key == "sitio") {
+        if (value.size() > 200)
+            return fail("«sitio» es un nombre de hasta 200 caracteres");
+        m.site = v;
     } else {
         return fail("clave desconocida «" + std::string(key) + "» en [correo]");
     }
@@ -333,14 +355,29 @@ bool delayOf(std::string_view value, int &seconds)
     return true;
 }
 
+bool patternKey(std::string_view key)
+{
+    return key == "estaciones" || key == "puertos" || key == "columnas";
+}
+
+// Which stations, ports and columns: a rule's and a report's.
+bool Reader::patterns(std::string_view key, std::string_view value,
+                      std::vector<std::string> &stations, std::vector<std::string> &ports,
+                      std::vector<std::string> &columns)
+{
+    std::vector<std::string> items;
+    if (!listOf(value, items))
+        return fail("un nombre vacío en la lista de «" + std::string(key) + "»");
+    (key == "estaciones" ? stations : key == "puertos" ? ports : columns) = std::move(items);
+    return true;
+}
+
 bool Reader::ruleEntry(std::string_view key, std::string_view value)
 {
     Rule &r = s_.rules.back();
     std::vector<std::string> items;
-    if (key == "estaciones" || key == "puertos" || key == "columnas") {
-        if (!listOf(value, items))
-            return fail("un nombre vacío en la lista de «" + std::string(key) + "»");
-        (key == "estaciones" ? r.stations : key == "puertos" ? r.ports : r.columns) = items;
+    if (patternKey(key)) {
+        return patterns(key, value, r.stations, r.ports, r.columns);
     } else if (key == "condiciones") {
         if (!listOf(value, items))
             return fail("una condición vacía en la lista");
@@ -383,6 +420,49 @@ bool Reader::ruleEntry(std::string_view key, std::string_view value)
     return true;
 }
 
+// A time of day as "HH:MM", in minutes after midnight.
+bool timeOfDay(std::string_view value, int &minutes)
+{
+    int h = 0, m = 0;
+    if (value.size() != 5 || value[2] != ':' || !wholeNumber(value.substr(0, 2), 0, 23, h) ||
+        !wholeNumber(value.substr(3), 0, 59, m))
+        return false;
+    minutes = h * 60 + m;
+    return true;
+}
+
+bool Reader::reportEntry(std::string_view key, std::string_view value)
+{
+    ReportRule &r = s_.reports.back();
+    if (patternKey(key)) {
+        return patterns(key, value, r.stations, r.ports, r.columns);
+    } else if (key == "cada") {
+        if (value == "diario")
+            r.every = ReportEvery::Day;
+        else if (value == "semanal")
+            r.every = ReportEvery::Week;
+        else if (value == "mensual")
+            r.every = ReportEvery::Month;
+        else
+            return fail("«cada» es «diario», «semanal» o «mensual»");
+        reportEvery_ = true;
+    } else if (key == "hora") {
+        if (!timeOfDay(value, r.dueMinute))
+            return fail("«hora» va como HH:MM, de 00:00 a 23:59");
+    } else if (key == "esperar") {
+        if (!wholeNumber(value, 0, 168, r.waitHours))
+            return fail("«esperar» son las horas que un informe espera sus líneas, de 0 a 168");
+    } else if (key == "destinatarios") {
+        if (!listOf(value, r.recipients))
+            return fail("un destinatario vacío en la lista");
+        for (const std::string &name : r.recipients)
+            reportRecipientLines_.emplace(std::pair{s_.reports.size() - 1, name}, line_);
+    } else {
+        return fail("clave desconocida «" + std::string(key) + "» en [informe " + r.name + "]");
+    }
+    return true;
+}
+
 // What a section needs whole, checked at its end.
 bool Reader::finishSection()
 {
@@ -395,6 +475,10 @@ bool Reader::finishSection()
             ok = fail("el destinatario «" + r.name + "» no tiene «correo» ni «webhook»");
     } else if (section_ == Section::Rule && s_.rules.back().conditions.empty()) {
         ok = fail("la regla «" + s_.rules.back().name + "» no tiene «condiciones»");
+    } else if (section_ == Section::Report && !reportEvery_) {
+        ok = fail("el informe «" + s_.reports.back().name + "» no tiene «cada»");
+    } else if (section_ == Section::Report && s_.reports.back().recipients.empty()) {
+        ok = fail("el informe «" + s_.reports.back().name + "» no tiene «destinatarios»");
     } else if (section_ == Section::Mail && s_.mail.url.empty()) {
         ok = fail("la sección [correo] no tiene «servidor»");
     } else if (section_ == Section::Mail && s_.mail.from.empty()) {
@@ -410,16 +494,35 @@ bool Reader::finishSection()
 // mail goes only through a mail server.
 bool Reader::check()
 {
-    for (const auto &[where, line] : recipientLines_) {
+    // The recipient of this name, or none (said at `line`).
+    const auto known = [&](const std::string &name, int line) -> const Recipient * {
         const auto found = std::find_if(s_.recipients.begin(), s_.recipients.end(),
-                                        [&](const Recipient &r) { return r.name == where.second; });
+                                        [&](const Recipient &r) { return r.name == name; });
         line_ = line;
-        if (found == s_.recipients.end())
-            return fail("destinatario desconocido «" + where.second + "»: falta su [destinatario " +
-                        where.second + "]");
+        if (found != s_.recipients.end())
+            return &*found;
+        fail("destinatario desconocido «" + name + "»: falta su [destinatario " + name + "]");
+        return nullptr;
+    };
+    for (const auto &[where, line] : recipientLines_) {
+        const Recipient *found = known(where.second, line);
+        if (!found)
+            return false;
         if (!found->mail.empty() && s_.mail.url.empty())
             return fail("el destinatario «" + where.second +
                         "» tiene correo, pero falta la sección [correo]");
+    }
+    // A report goes as a mail's attachment: only to mail addresses.
+    for (const auto &[where, line] : reportRecipientLines_) {
+        const Recipient *found = known(where.second, line);
+        if (!found)
+            return false;
+        if (found->mail.empty())
+            return fail("el destinatario «" + where.second +
+                        "» no tiene «correo»: un informe va solo por correo, no por webhook");
+        if (s_.mail.url.empty())
+            return fail("el informe «" + s_.reports[where.first].name +
+                        "» va por correo, pero falta la sección [correo]");
     }
     return true;
 }

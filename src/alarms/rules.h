@@ -1,7 +1,8 @@
 // The rules file (avisos.conf) read into alarms::Settings. Plain text:
-// sections `[correo]`, `[destinatario NOMBRE]` and `[regla NOMBRE]`, each
-// followed by `clave = valor` lines; `#` starts a comment; blank lines are
-// ignored. A file with any bad line is refused whole, with where and why.
+// sections `[correo]`, `[destinatario NOMBRE]`, `[regla NOMBRE]` and
+// `[informe NOMBRE]`, each followed by `clave = valor` lines; `#` starts a
+// comment; blank lines are ignored. A file with any bad line is refused
+// whole, with where and why.
 #pragma once
 
 #include "alarms/settings.h"

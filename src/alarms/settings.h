@@ -1,7 +1,8 @@
 // What climalog-avisos is told by its rules file (avisos.conf): the mail
-// server, the recipients, and the rules that say which series raise alarms
-// and who hears of them. The rules file's reader fills it; the alarm
-// engine and the outbox read it, and a SIGHUP replaces it whole.
+// server, the recipients, the rules that say which series raise alarms and
+// who hears of them, and the reports mailed on a schedule. The rules file's
+// reader fills it; the alarm engine, the reports and the outbox read it,
+// and a SIGHUP replaces it whole.
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@ struct MailSettings {
     std::string from; // the sender's address
     std::string page; // the page's address, for the links in each message
     int gatherSeconds = 2; // how long the outbox gathers a recipient's events into one message
+    std::string site; // the site's name, printed on every report; may be empty
 };
 
 struct Recipient {
@@ -45,10 +47,25 @@ struct Rule {
     std::vector<std::string> escalateTo;
 };
 
+// How often a report is made: a day, a week from Monday, a month from the 1st.
+enum class ReportEvery { Day, Week, Month };
+
+// A report mailed on a schedule: one per station matched, of its matched
+// columns, for each period once it is due.
+struct ReportRule {
+    std::string name;
+    std::vector<std::string> stations, ports, columns; // as a rule's patterns
+    ReportEvery every = ReportEvery::Day;
+    int dueMinute = 0; // minutes after the local midnight that ends the period: when it is due
+    std::vector<std::string> recipients; // each with a mail address
+    int waitHours = 6; // how long after it is due a period waits for its lines
+};
+
 struct Settings {
     MailSettings mail;
     std::vector<Recipient> recipients;
     std::vector<Rule> rules;
+    std::vector<ReportRule> reports;
 };
 
 } // namespace alarms

@@ -22,14 +22,14 @@ namespace {
 // the station's batch and gave the summary each series' class; version 4
 // added the alarms and their outbox and made the batch tell the alarm
 // program of new lines; version 5 gave the rollups the sums a report needs
-// (the batch fills them; an earlier archive's are recomputed from its lines)
-// and added the report's read functions.
+// (the batch fills them; an earlier archive's are recomputed from its lines),
+// added the report's read functions and the reports mailed on a schedule.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 14> schemaFiles{{
+constexpr std::array<SchemaFile, 15> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {2, "3-tables-version2.sql", true, true},
@@ -46,6 +46,7 @@ constexpr std::array<SchemaFile, 14> schemaFiles{{
     {4, "6-station.sql", false, true},
     {4, "10-alarms.sql", true, true},
     {4, "11-outbox.sql", true, true},
+    {5, "13-informes.sql", true, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";

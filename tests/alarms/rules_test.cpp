@@ -107,7 +107,7 @@ TEST(Rules, BadLineRefusedWithWhereAndWhy)
         {"clave = x\n", "1: «clave» fuera de una sección"},
         {"\n# nada\n[correos]\n",
          "3: sección desconocida «correos»: las hay [correo], "
-         "[destinatario NOMBRE] y [regla NOMBRE]"},
+         "[destinatario NOMBRE], [regla NOMBRE] e [informe NOMBRE]"},
         {"[regla r\n", "1: falta el «]» de la sección"},
         {"[regla]\n",
          "1: falta el nombre de la sección, o tiene comas, «]» o caracteres de control"},

@@ -60,7 +60,8 @@ const char *const oneLine =
 const char *const noAlarms =
     "DROP VIEW climalog.avisos; DROP FUNCTION climalog.reconocer(bigint, text, text), "
     "climalog.silenciar(bigint, text, integer);"
-    "DROP TABLE climalog.avisos_puerto, climalog.salida, climalog.envio, climalog.aviso;";
+    "DROP TABLE climalog.informe_enviado, climalog.avisos_puerto, climalog.salida, climalog.envio, "
+    "climalog.aviso;";
 const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
                              "'HH24:MI:SS'), valor FROM climalog.lectura";
 
@@ -295,6 +296,22 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"LISTEN climalog_lineas", ""},
           {oneBatch, "0\n"}},
          "climalog_lineas:1\n"},
+        // Version 4: no reports sent, no attachments. Brought to version 5,
+        // the messages kept and the alarm program may record a report.
+        {"version 4",
+         true,
+         "INSERT INTO climalog.envio (destinatario, canal, direccion, asunto, cuerpo) VALUES "
+         "('ana', 'correo', 'ana@example.org', 'a', 'b');"
+         "DROP TABLE climalog.informe_enviado; ALTER TABLE climalog.envio DROP CONSTRAINT "
+         "envio_adjunto, DROP COLUMN adjunto, DROP COLUMN adjunto_nombre, DROP COLUMN "
+         "adjunto_tipo; UPDATE climalog.version SET version = 4",
+         true,
+         "^Esquema climalog puesto en la versión 5\\.\\n" + roles + "$",
+         {{"SELECT version FROM climalog.version", "5\n"},
+          {"SELECT asunto, adjunto IS NULL FROM climalog.envio", "a|t\n"},
+          {"SELECT has_table_privilege('climalog_avisos', 'climalog.informe_enviado', 'INSERT'), "
+           "has_table_privilege('climalog_lectura', 'climalog.informe_enviado', 'SELECT')",
+           "t|f\n"}}},
         {"newer",
          true,
          "UPDATE climalog.version SET version = 6",

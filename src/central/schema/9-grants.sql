@@ -54,3 +54,6 @@ GRANT SELECT ON @schema@.estacion, @schema@.puerto, @schema@.serie, @schema@.jue
     @schema@.configuracion, @schema@.dispositivo TO @alarms@;
 GRANT SELECT, INSERT, UPDATE ON @schema@.aviso, @schema@.salida, @schema@.avisos_puerto, @schema@.envio TO @alarms@;
 SELECT @schema@.crear_meses(current_date - 1, current_date + 32);
+-- The alarm program's reports: what they read is a reader's; what it
+-- writes, the reports it sent.
+GRANT SELECT, INSERT ON @schema@.informe_enviado TO @alarms@;
