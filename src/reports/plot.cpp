@@ -33,25 +33,34 @@ struct Frame {
 
 // The runs of one line: a bucket's lowest then its highest reading, broken
 // at a gap (a bucket without readings, or a stop much longer than the
-// line's usual step).
-std::vector<Run> runsOf(const Line &l, double offset)
+// line's usual step). `merge` buckets are drawn as one, so that a plot of
+// hundreds of lines stays a file of reasonable size.
+std::vector<Run> runsOf(const Line &l, double offset, std::size_t merge)
 {
+    const std::size_t n = std::min(l.t.size(), l.min.size());
     std::vector<std::int64_t> steps;
-    for (std::size_t i = 1; i < l.t.size() && steps.size() < 2000; ++i)
-        steps.push_back(l.t[i] - l.t[i - 1]);
+    for (std::size_t i = merge; i < n && steps.size() < 2000; i += merge)
+        steps.push_back(l.t[i] - l.t[i - merge]);
     std::sort(steps.begin(), steps.end());
     const double step = steps.empty() ? 0 : double(steps[steps.size() / 2]);
     std::vector<Run> runs(1);
-    for (std::size_t i = 0; i < l.t.size() && i < l.min.size(); ++i) {
-        const double lo = std::isfinite(l.min[i]) ? l.min[i] : NAN;
-        const double hi = i < l.max.size() && std::isfinite(l.max[i]) ? l.max[i] : lo;
-        const bool stop = i > 0 && step > 0 && double(l.t[i] - l.t[i - 1]) > 5 * step;
-        if ((std::isnan(lo) || stop) && !runs.back().empty())
+    for (std::size_t i = 0; i < n; i += merge) {
+        double lo = INFINITY, hi = -INFINITY;
+        for (std::size_t k = i; k < i + merge && k < n; ++k) {
+            if (std::isfinite(l.min[k]))
+                lo = std::min(lo, l.min[k]);
+            const double top = k < l.max.size() && std::isfinite(l.max[k]) ? l.max[k] : l.min[k];
+            if (std::isfinite(top))
+                hi = std::max(hi, top);
+        }
+        const bool none = !(lo <= hi);
+        const bool stop = i > 0 && step > 0 && double(l.t[i] - l.t[i - merge]) > 5 * step;
+        if ((none || stop) && !runs.back().empty())
             runs.emplace_back();
-        if (std::isnan(lo))
+        if (none)
             continue;
         runs.back().push_back({double(l.t[i]), lo + offset});
-        if (!std::isnan(hi) && hi != lo)
+        if (hi != lo)
             runs.back().push_back({double(l.t[i]) + step / 2, hi + offset});
     }
     return runs;
@@ -238,8 +247,12 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis)
     f.t1 = double(r.request.period.to);
     std::vector<std::vector<Run>> runs;
     double lo = INFINITY, hi = -INFINITY;
+    std::size_t points = 0;
+    for (const Line &l : p.lines)
+        points += l.t.size();
+    const std::size_t merge = std::max<std::size_t>(1, (points + 59999) / 60000);
     for (std::size_t i = 0; i < n; ++i) {
-        runs.push_back(runsOf(p.lines[i], p.steps ? double(i) * inputStep : 0));
+        runs.push_back(runsOf(p.lines[i], p.steps ? double(i) * inputStep : 0, merge));
         for (const Run &run : runs.back())
             for (const Point &q : run) {
                 lo = std::min(lo, q.y);
