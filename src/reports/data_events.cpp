@@ -59,7 +59,7 @@ std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, cons
     }
     const Result rows = query(c,
                               "SELECT juego, " MS("inicio") ", n, minimo, maximo FROM climalog.informe_minutos("
-                              "$1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))",
+                              "$1::integer[], ARRAY[to_timestamp($2::double precision)], ARRAY[to_timestamp($3::double precision)])",
                               {{intArray(ids), msText(p.from), msText(p.to)}}, "las gráficas");
     std::map<int, std::vector<Piece>> out;
     for (int i = 0; i < rows.rows(); ++i) {
