@@ -154,11 +154,10 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
         }
     }
     const Period &p = r.request.period;
-    const Result cf = query(c,
-                            "SELECT puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
-                            "alarma_max, accion, rele, unidades, periodo FROM climalog.informe_configuraciones("
-                            "$1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))",
-                            {{ids, msText(p.from), msText(p.to)}}, "las configuraciones de los puertos");
+    const Result cf = overPeriod(c,
+                                 "puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
+                                 "alarma_max, accion, rele, unidades, periodo",
+                                 "informe_configuraciones", ids, p, "las configuraciones de los puertos");
     for (int i = 0; i < cf.rows(); ++i) {
         Port &port = ports[static_cast<int>(number(cf, i, 0))];
         const int id = static_cast<int>(number(cf, i, 1));
@@ -302,12 +301,8 @@ void addPieces(const Result &rows, std::map<int, Series> &series)
 void loadPieces(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int, Series> &series,
                 std::map<int, Port> &ports)
 {
-    const Period &p = r.request.period;
-    const Result rows = query(c,
-                              "SELECT juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, "
-                              "arrhenius FROM climalog.informe_piezas($1::integer[], to_timestamp($2::double precision), "
-                              "to_timestamp($3::double precision))",
-                              {{ids, msText(p.from), msText(p.to)}}, "los resúmenes de las columnas");
+    const Result rows = overPeriod(c, "juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, arrhenius",
+                                   "informe_piezas", ids, r.request.period, "los resúmenes de las columnas");
     std::map<int, Port *> portOf;
     for (auto &[id, port] : ports)
         for (const int header : port.headers)
