@@ -91,7 +91,7 @@ void measure(PGconn *c, const char *what, const char *first, const char *last)
     q.madeAt = QDateTime::currentMSecsSinceEpoch();
     std::vector<double> loads, pdfs;
     std::size_t bytes = 0, columns = 0;
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < 4; ++k) {
         reports::Report r;
         const double l = timed([&] { r = reports::load(c, q); });
         const double p = timed([&] { bytes = reports::pdf(r).size(); });

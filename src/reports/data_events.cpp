@@ -59,7 +59,7 @@ std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, cons
     }
     const Result rows = query(c,
                               "SELECT juego, " MS("inicio") ", n, minimo, maximo FROM climalog.informe_minutos("
-                              "$1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))",
+                              "$1::integer[], ARRAY[to_timestamp($2::double precision)], ARRAY[to_timestamp($3::double precision)])",
                               {{intArray(ids), msText(p.from), msText(p.to)}}, "las gráficas");
     std::map<int, std::vector<Piece>> out;
     for (int i = 0; i < rows.rows(); ++i) {
@@ -120,24 +120,10 @@ void loadAlarms(pg_conn *c, Report &r, const std::vector<int> &ports, const QByt
         "AND inicio < to_timestamp($4::double precision) AND (fin IS NULL OR fin > to_timestamp($3::double precision)) "
         "ORDER BY inicio, id",
         {{intArray(ports), series, msText(p.from), msText(p.to)}}, "los avisos del periodo");
-    for (int i = 0; i < rows.rows(); ++i) {
-        Alarm a;
-        a.station = text(rows, i, 0);
-        a.port = text(rows, i, 1);
-        a.column = text(rows, i, 2);
-        a.condition = text(rows, i, 3);
-        a.rule = text(rows, i, 4);
-        a.start = number(rows, i, 5);
-        if (!rows.isNull(i, 6))
-            a.end = number(rows, i, 6);
-        a.extreme = optionalNumber(rows, i, 7);
-        a.limit = optionalNumber(rows, i, 8);
-        a.ackBy = text(rows, i, 9);
-        a.comment = text(rows, i, 10);
-        if (!rows.isNull(i, 11))
-            a.ackAt = number(rows, i, 11);
-        r.alarms.push_back(a);
-    }
+    for (int i = 0; i < rows.rows(); ++i)
+        r.alarms.push_back({text(rows, i, 0), text(rows, i, 1), text(rows, i, 2), text(rows, i, 3), text(rows, i, 4),
+                            number(rows, i, 5), optionalInteger(rows, i, 6), optionalNumber(rows, i, 7),
+                            optionalNumber(rows, i, 8), text(rows, i, 9), text(rows, i, 10), optionalInteger(rows, i, 11)});
 }
 
 void loadChanges(Report &r, const std::vector<PortKey> &ports)
