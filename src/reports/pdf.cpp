@@ -114,6 +114,13 @@ bool section(Pages &pg, const std::string &title, bool any, const char *none, do
 {
     pg.need(keep);
     pg.advance(6);
+    // Each section in the file's outline, for a reader to go to it.
+    if (pg.drawing()) {
+        const std::string to = "page=" + std::to_string(pg.count()) + " pos=[" +
+            std::to_string(int(margin)) + " " + std::to_string(int(pg.y())) + "]";
+        cairo_pdf_surface_add_outline(cairo_get_target(pg.cr()), CAIRO_PDF_OUTLINE_ROOT,
+                                      title.c_str(), to.c_str(), cairo_pdf_outline_flags_t(0));
+    }
     pg.paragraph(title, 11, true);
     pg.advance(3);
     if (!any)
