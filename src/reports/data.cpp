@@ -154,11 +154,10 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
         }
     }
     const Period &p = r.request.period;
-    const Result cf = query(c,
-                            "SELECT puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
-                            "alarma_max, accion, rele, unidades, periodo FROM climalog.informe_configuraciones("
-                            "$1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))",
-                            {{ids, msText(p.from), msText(p.to)}}, "las configuraciones de los puertos");
+    const Result cf = overPeriod(c,
+                                 "puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
+                                 "alarma_max, accion, rele, unidades, periodo",
+                                 "informe_configuraciones", ids, p, "las configuraciones de los puertos");
     for (int i = 0; i < cf.rows(); ++i) {
         Port &port = ports[static_cast<int>(number(cf, i, 0))];
         const int id = static_cast<int>(number(cf, i, 1));
@@ -235,23 +234,13 @@ void watch(Report &r, std::map<int, Series> &series, const std::map<int, Port> &
 }
 
 // Whether a rollup piece of a column must be read from the lines: its
-// readings may be outside a limit (or active), a watch changes within it,
-// or a sum it lacks is needed.
+// figures do not give its time outside limits (or active), or a sum it
+// lacks is needed.
 bool mustRead(const Piece &pc, const Series &s, char kind)
 {
     if (pc.n <= 0)
         return false;
-    for (const WatchFrom &w : s.watches)
-        if (w.from > pc.from && w.from < pc.to)
-            return true;
-    const central::Watch &w = watchAt(s.watches, pc.from).watch;
-    if (w.min && static_cast<float>(pc.min) < *w.min)
-        return true;
-    if (w.max && static_cast<float>(pc.max) > *w.max)
-        return true;
-    if (w.watched && central::isInput(w.deviceType) && pc.min <= 1 && pc.max >= 1)
-        return true;
-    if (std::isnan(pc.squares))
+    if (!outsideOfPiece(pc, s.watches) || std::isnan(pc.squares))
         return true;
     return kind == 'T' && pc.min > -kelvinOffset && (!pc.arrhenius || pc.min <= 14 - kelvinOffset);
 }
@@ -272,43 +261,31 @@ Ranges merged(Ranges v)
     return out;
 }
 
-void loadPieces(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int, Series> &series,
-                std::map<int, Port> &ports)
+// The pieces of rollup rows (informe_piezas's columns) to the series whose
+// headers they are of.
+void addPieces(const Result &rows, std::map<int, Series> &series)
 {
-    const Period &p = r.request.period;
-    const Result rows = query(c,
-                              "SELECT juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, "
-                              "arrhenius FROM climalog.informe_piezas($1::integer[], to_timestamp($2::double precision), "
-                              "to_timestamp($3::double precision))",
-                              {{ids, msText(p.from), msText(p.to)}}, "los resúmenes de las columnas");
     std::map<int, std::vector<Series *>> byHeader;
-    std::map<int, Port *> portOf;
     for (auto &[id, s] : series)
         for (const auto &[header, place] : s.places)
             byHeader[header].push_back(&s);
-    for (auto &[id, port] : ports)
-        for (const int header : port.headers)
-            portOf[header] = &port;
     for (int i = 0; i < rows.rows(); ++i) {
-        const int header = static_cast<int>(number(rows, i, 0));
-        const std::int64_t from = number(rows, i, 1), lines = number(rows, i, 3);
-        if (Port *port = portOf[header])
-            port->lines += lines;
-        const auto holders = byHeader.find(header);
+        const auto holders = byHeader.find(static_cast<int>(number(rows, i, 0)));
         if (holders == byHeader.end())
             continue;
+        const std::int64_t from = number(rows, i, 1);
         const std::vector<double> n = numbers(rows.field(i, 4)), mn = numbers(rows.field(i, 5)),
                                   mx = numbers(rows.field(i, 6)), sum = numbers(rows.field(i, 7)),
                                   sq = rows.isNull(i, 8) ? std::vector<double>() : numbers(rows.field(i, 8)),
                                   ar = rows.isNull(i, 9) ? std::vector<double>() : numbers(rows.field(i, 9));
         for (Series *s : holders->second) {
-            const std::size_t k = static_cast<std::size_t>(s->places[header] - 1);
+            const std::size_t k = static_cast<std::size_t>(s->places[holders->first] - 1);
             if (k >= n.size() || k >= mn.size() || k >= mx.size() || k >= sum.size())
                 continue;
             Piece pc;
             pc.from = from;
             pc.to = from + number(rows, i, 2) * 1000;
-            pc.lines = lines;
+            pc.lines = number(rows, i, 3);
             pc.n = static_cast<std::int64_t>(n[k]);
             pc.min = mn[k];
             pc.max = mx[k];
@@ -318,6 +295,86 @@ void loadPieces(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int
                 pc.arrhenius = ar[k];
             s->pieces.push_back(pc);
         }
+    }
+}
+
+void loadPieces(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int, Series> &series,
+                std::map<int, Port> &ports)
+{
+    const Result rows = overPeriod(c, "juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, arrhenius",
+                                   "informe_piezas", ids, r.request.period, "los resúmenes de las columnas");
+    std::map<int, Port *> portOf;
+    for (auto &[id, port] : ports)
+        for (const int header : port.headers)
+            portOf[header] = &port;
+    for (int i = 0; i < rows.rows(); ++i)
+        if (Port *port = portOf[static_cast<int>(number(rows, i, 0))])
+            port->lines += number(rows, i, 3);
+    addPieces(rows, series);
+}
+
+// The first piece holding a column's minimum, and that holding its maximum.
+std::pair<const Piece *, const Piece *> extremes(const std::vector<Piece> &pieces)
+{
+    const Piece *low = nullptr, *high = nullptr;
+    for (const Piece &pc : pieces) {
+        if (pc.n > 0 && (!low || pc.min < low->min || (pc.min == low->min && pc.from < low->from)))
+            low = &pc;
+        if (pc.n > 0 && (!high || pc.max > high->max || (pc.max == high->max && pc.from < high->from)))
+            high = &pc;
+    }
+    return {low, high};
+}
+
+// The hours whose lines would be read, given by their minutes instead:
+// only the minutes that need them are read then.
+void refine(pg_conn *c, const Report &r, std::map<int, Series> &series)
+{
+    std::map<int, std::set<std::int64_t>> hours;
+    std::set<std::int64_t> all;
+    for (const Column &col : r.columns) {
+        Series &s = series[col.series];
+        const auto [low, high] = extremes(s.pieces);
+        for (const Piece &pc : s.pieces) {
+            if (pc.to - pc.from == 3600000 && (&pc == low || &pc == high || mustRead(pc, s, col.kind))) {
+                hours[s.id].insert(pc.from);
+                all.insert(pc.from);
+            }
+        }
+    }
+    if (all.empty())
+        return;
+    QByteArray ids = "{", starts = "{";
+    for (const auto &[id, set] : hours) {
+        for (const std::int64_t h : set) {
+            const char *sep = ids.size() > 1 ? "," : "";
+            ids += sep + QByteArray::number(id);
+            starts += sep + msText(h);
+        }
+    }
+    const Result rows = query(c,
+                              "SELECT serie, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius FROM "
+                              "climalog.informe_minutos_de($1::integer[], ARRAY(SELECT to_timestamp(x) FROM "
+                              "unnest($2::double precision[]) x))",
+                              {{ids + "}", starts + "}"}}, "los resúmenes de las columnas");
+    for (auto &[id, set] : hours) {
+        std::vector<Piece> &v = series[id].pieces;
+        v.erase(std::remove_if(v.begin(), v.end(),
+                               [&](const Piece &pc) { return pc.to - pc.from == 3600000 && set.count(pc.from); }),
+                v.end());
+    }
+    for (int i = 0; i < rows.rows(); ++i) {
+        Piece pc;
+        pc.from = number(rows, i, 1);
+        pc.to = pc.from + 60000;
+        pc.lines = number(rows, i, 2);
+        pc.n = number(rows, i, 3);
+        pc.min = optionalNumber(rows, i, 4).value_or(0);
+        pc.max = optionalNumber(rows, i, 5).value_or(0);
+        pc.sum = optionalNumber(rows, i, 6).value_or(0);
+        pc.squares = optionalNumber(rows, i, 7).value_or(std::nan(""));
+        pc.arrhenius = optionalNumber(rows, i, 8);
+        series[static_cast<int>(number(rows, i, 0))].pieces.push_back(pc);
     }
 }
 
@@ -340,15 +397,10 @@ void chooseReads(const Report &r, std::map<int, Series> &series)
     for (const Column &col : r.columns) {
         Series &s = series[col.series];
         Ranges ranges = edges;
-        const Piece *low = nullptr, *high = nullptr;
-        for (const Piece &pc : s.pieces) {
+        for (const Piece &pc : s.pieces)
             if (mustRead(pc, s, col.kind))
                 ranges.push_back({pc.from, pc.to});
-            if (pc.n > 0 && (!low || pc.min < low->min || (pc.min == low->min && pc.from < low->from)))
-                low = &pc;
-            if (pc.n > 0 && (!high || pc.max > high->max || (pc.max == high->max && pc.from < high->from)))
-                high = &pc;
-        }
+        const auto [low, high] = extremes(s.pieces);
         for (const Piece *pc : {low, high})
             if (pc)
                 ranges.push_back({pc->from, pc->to});
@@ -382,7 +434,7 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         }
     }
     if (!ranges.empty()) {
-        const Result rows = query(c, "SELECT i, " MS("hora") ", tiene, valor FROM climalog.informe_lineas($1::integer[], "
+        const Result rows = query(c, "SELECT i, hora, tiene, valor FROM climalog.informe_lineas($1::integer[], "
                                      "$2::timestamptz[], $3::timestamptz[])",
                                   {{ids + "}", froms + "}", tos + "}"}}, "las líneas de las columnas");
         for (int i = 0; i < rows.rows(); ++i) {
@@ -390,6 +442,9 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
             if (k < ranges.size())
                 ranges[k].lines.push_back({number(rows, i, 1), rows.field(i, 2) == "t", optionalNumber(rows, i, 3)});
         }
+        for (Range &g : ranges)
+            if (!std::is_sorted(g.lines.begin(), g.lines.end(), [](const PortLine &a, const PortLine &b) { return a.at < b.at; }))
+                std::sort(g.lines.begin(), g.lines.end(), [](const PortLine &a, const PortLine &b) { return a.at < b.at; });
     }
     // A port's lines at the period's edges, counted once: from its first column's.
     const std::int64_t m0 = (p.from + 59999) / 60000 * 60000, m1 = p.to / 60000 * 60000;
@@ -421,8 +476,15 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         for (const Piece &pc : s.pieces) {
             const bool read = std::any_of(s.read.begin(), s.read.end(),
                                           [&](const auto &x) { return x.first <= pc.from && pc.to <= x.second; });
-            if (!read)
-                f.add(pc);
+            if (read)
+                continue;
+            f.add(pc);
+            if (const std::optional<Outside> o = outsideOfPiece(pc, s.watches)) {
+                Outside &sum = outside[col.series];
+                sum.belowMs += o->belowMs;
+                sum.aboveMs += o->aboveMs;
+                sum.activeMs += o->activeMs;
+            }
         }
         col.lines = f.lines();
         col.received = f.received();
@@ -469,6 +531,7 @@ Report load(pg_conn *c, const Request &request)
     }
     watch(r, series, ports);
     loadPieces(c, r, ids, series, ports);
+    refine(c, r, series);
     chooseReads(r, series);
     figure(c, r, series, ports);
     std::vector<int> portIds;
@@ -479,7 +542,10 @@ Report load(pg_conn *c, const Request &request)
     }
     loadAlarms(c, r, portIds, ids);
     loadChanges(r, keys);
-    loadPlots(c, r);
+    std::map<int, PlotSource> sources;
+    for (const auto &[id, s] : series)
+        sources[id] = {&s.pieces, &s.places};
+    loadPlots(c, r, sources);
     loadCoverage(c, r, ids);
     return r;
 }

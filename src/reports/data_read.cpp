@@ -49,6 +49,21 @@ std::optional<double> optionalNumber(const Result &r, int row, int col)
     return std::strtod(r.field(row, col).constData(), nullptr);
 }
 
+std::optional<std::int64_t> optionalInteger(const Result &r, int row, int col)
+{
+    if (r.isNull(row, col))
+        return std::nullopt;
+    return number(r, row, col);
+}
+
+Result overPeriod(pg_conn *c, const char *fields, const char *function, const QByteArray &series, const Period &p,
+                  const char *what)
+{
+    const std::string sql = std::string("SELECT ") + fields + " FROM climalog." + function +
+        "($1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))";
+    return query(c, sql.c_str(), {{series, msText(p.from), msText(p.to)}}, what);
+}
+
 std::vector<double> numbers(const QByteArray &a)
 {
     std::vector<double> out;

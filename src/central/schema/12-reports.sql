@@ -69,30 +69,38 @@ END $f$;
 
 -- The lines of each series' port over each range (series[i], desde[i],
 -- hasta[i]), in the order of their times: the range's number, the line's
--- time, whether its header holds the series, and the series' value in it
--- (NULL: ERR, or not held).
+-- time (ms since the epoch), whether its header holds the series, and the
+-- series' value in it (NULL: ERR, or not held).
 CREATE OR REPLACE FUNCTION @schema@.informe_lineas(series integer[], desde timestamptz[], hasta timestamptz[])
-RETURNS TABLE (i integer, hora timestamptz, tiene boolean, valor double precision)
-LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
-#variable_conflict use_column
-DECLARE
-    p integer;
-BEGIN
-    IF informe_lineas.series IS NULL OR desde IS NULL OR hasta IS NULL
-       OR cardinality(desde) <> cardinality(informe_lineas.series) OR cardinality(hasta) <> cardinality(informe_lineas.series) THEN
-        RAISE EXCEPTION '@schema@.informe_lineas: argumentos no válidos' USING ERRCODE = '22023';
-    END IF;
-    FOR k IN 1 .. coalesce(cardinality(informe_lineas.series), 0) LOOP
-        SELECT s.puerto INTO p FROM @schema@.serie s WHERE s.id = informe_lineas.series[k];
-        CONTINUE WHEN p IS NULL;
-        RETURN QUERY
-        SELECT k, l.hora, js.posicion IS NOT NULL, @schema@.valor(l.valores, l.exactos, js.posicion)
-          FROM @schema@.linea l
-          LEFT JOIN @schema@.juego_serie js ON js.juego = l.juego AND js.serie = informe_lineas.series[k]
-         WHERE l.puerto = p AND l.hora >= desde[k] AND l.hora < hasta[k]
-         ORDER BY l.hora;
-    END LOOP;
-END $f$;
+RETURNS TABLE (i integer, hora bigint, tiene boolean, valor double precision)
+LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
+-- In one pass over the ranges; the header's place looked up in the series'
+-- few headers, not joined line by line. (The caller puts each range's
+-- lines in order.)
+WITH g AS (SELECT s.id, s.puerto, array_agg(js.juego) AS juegos, array_agg(js.posicion) AS posiciones
+             FROM @schema@.serie s JOIN @schema@.juego_serie js ON js.serie = s.id
+            WHERE s.id = ANY (series) GROUP BY s.id, s.puerto)
+SELECT r.k::integer, (date_part('epoch', l.hora) * 1000)::bigint, x.pos IS NOT NULL, @schema@.valor(l.valores, l.exactos, x.pos)
+  FROM unnest(series, desde, hasta) WITH ORDINALITY r(s, a, b, k)
+  JOIN g ON g.id = r.s,
+       LATERAL (SELECT l.hora, l.juego, l.valores, l.exactos FROM @schema@.linea l
+                 WHERE l.puerto = g.puerto AND l.hora >= r.a AND l.hora < r.b OFFSET 0) l,
+       LATERAL (SELECT g.posiciones[array_position(g.juegos, l.juego)] AS pos) x
+$f$;
+
+-- The minute rollups of each hour (series[i], horas[i]) of a series, its
+-- own figures only: for a report's hours whose lines it would otherwise read.
+CREATE OR REPLACE FUNCTION @schema@.informe_minutos_de(series integer[], horas timestamptz[])
+RETURNS TABLE (serie integer, inicio bigint, lineas integer, n integer, minimo double precision, maximo double precision,
+               suma double precision, cuadrados double precision, arrhenius double precision)
+LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
+SELECT r.s, (date_part('epoch', m.inicio) * 1000)::bigint, m.lineas, m.n[js.posicion], m.minimo[js.posicion],
+       m.maximo[js.posicion], m.suma[js.posicion], m.cuadrados[js.posicion], m.arrhenius[js.posicion]
+  FROM unnest(series, horas) r(s, h)
+  JOIN @schema@.juego_serie js ON js.serie = r.s,
+       LATERAL (SELECT * FROM @schema@.minuto m
+                 WHERE m.juego = js.juego AND m.inicio >= r.h AND m.inicio < r.h + interval '1 hour' OFFSET 0) m
+$f$;
 
 -- The archived configurations of the series' ports over [desde, hasta):
 -- the one in force at desde (the latest read by then; before the first,
@@ -115,4 +123,20 @@ SELECT c.puerto, c.id, c.leida, d.posicion, d.nombre, d.sn, d.tipo, d.alarma_min
   JOIN @schema@.dispositivo d ON d.configuracion = c.id
  WHERE c.id = f.id OR ((c.leida, c.id) > (f.leida, f.id) AND c.leida < hasta)
  ORDER BY c.puerto, c.leida, c.id, d.posicion
+$f$;
+
+-- The minute rollups of the series' ports over each range [desde[i],
+-- hasta[i]) (ranges that do not overlap), as informe_piezas gives them: for a
+-- report's hours whose lines it would otherwise read, and its plots of a few days.
+CREATE OR REPLACE FUNCTION @schema@.informe_minutos(series integer[], desde timestamptz[], hasta timestamptz[])
+RETURNS TABLE (juego integer, inicio timestamptz, segundos integer, lineas integer, n smallint[],
+               minimo double precision[], maximo double precision[], suma double precision[],
+               cuadrados double precision[], arrhenius double precision[])
+LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+SELECT m.juego, m.inicio, 60, m.lineas, m.n, m.minimo, m.maximo, m.suma, m.cuadrados, m.arrhenius
+  FROM unnest(desde, hasta) r(a, b),
+       LATERAL (SELECT * FROM @schema@.minuto m
+                 WHERE m.juego IN (SELECT j.id FROM @schema@.juego j
+                                    WHERE j.puerto IN (SELECT s.puerto FROM @schema@.serie s WHERE s.id = ANY (series)))
+                   AND m.inicio >= r.a AND m.inicio < r.b) m
 $f$;

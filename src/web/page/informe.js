@@ -86,7 +86,7 @@ async function descarga(formato) {
   } catch (e) {
     const texto = e.name === 'TimeoutError' ? `el servidor no contestó en ${limiteInforme / 1000} s`
       : e instanceof TypeError ? 'no se puede conectar con el servidor' : e.message;
-    mensaje(`No se pudo hacer el informe: ${texto}.`);
+    mensaje(`No se pudo hacer el informe: ${texto.replace(/\.$/, '')}.`);
   } finally {
     botones.forEach(b => { b.disabled = false; });
   }
