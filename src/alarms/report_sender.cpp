@@ -262,11 +262,11 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
                                : QStringLiteral("sin líneas"));
     }
     const QString shortText = short_.join(QStringLiteral("; "));
+    // The loaded report says already where each short port's lines end.
     if (ready == Readiness::SendIncomplete)
         report.notes.push_back(
-            QStringLiteral("Hecho sin todas las líneas del periodo, tras esperarlas %1 h: %2.")
+            QStringLiteral("Enviado sin todas las líneas del periodo, tras esperarlas %1 h.")
                 .arg(rule.waitHours)
-                .arg(shortText)
                 .toStdString());
     const std::string pdf = reports::pdf(report);
     if (pdf.empty()) {
