@@ -262,12 +262,14 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
                                : QStringLiteral("sin líneas"));
     }
     const QString shortText = short_.join(QStringLiteral("; "));
+    const QString waited = rule.waitHours == 0
+        ? QStringLiteral("sin esperarlas")
+        : QStringLiteral("tras esperarlas %1 h").arg(rule.waitHours);
     // The loaded report says already where each short port's lines end.
     if (ready == Readiness::SendIncomplete)
-        report.notes.push_back(
-            QStringLiteral("Enviado sin todas las líneas del periodo, tras esperarlas %1 h.")
-                .arg(rule.waitHours)
-                .toStdString());
+        report.notes.push_back(QStringLiteral("Enviado sin todas las líneas del periodo, %1.")
+                                   .arg(waited)
+                                   .toStdString());
     const std::string pdf = reports::pdf(report);
     if (pdf.empty()) {
         problem(what + QStringLiteral(" no se puede escribir en PDF."));
@@ -288,9 +290,8 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
     body += QStringLiteral(".\nVa adjunto en PDF: %1.\n").arg(QString::fromLatin1(fileName));
     if (ready == Readiness::SendIncomplete)
         body += QStringLiteral("\nNo estaban archivadas todas las líneas del periodo al hacerlo, "
-                               "tras esperarlas %1 h: %2. El informe lo dice también.\n")
-                    .arg(rule.waitHours)
-                    .arg(shortText);
+                               "%1: %2. El informe lo dice también.\n")
+                    .arg(waited, shortText);
     if (!s.mail.page.empty())
         body += u'\n' + QString::fromStdString(s.mail.page) + u'\n';
     const QString subject = title + QStringLiteral(": ") + QString::fromStdString(q.period.text);
