@@ -235,23 +235,13 @@ void watch(Report &r, std::map<int, Series> &series, const std::map<int, Port> &
 }
 
 // Whether a rollup piece of a column must be read from the lines: its
-// readings may be outside a limit (or active), a watch changes within it,
-// or a sum it lacks is needed.
+// figures do not give its time outside limits (or active), or a sum it
+// lacks is needed.
 bool mustRead(const Piece &pc, const Series &s, char kind)
 {
     if (pc.n <= 0)
         return false;
-    for (const WatchFrom &w : s.watches)
-        if (w.from > pc.from && w.from < pc.to)
-            return true;
-    const central::Watch &w = watchAt(s.watches, pc.from).watch;
-    if (w.min && static_cast<float>(pc.min) < *w.min)
-        return true;
-    if (w.max && static_cast<float>(pc.max) > *w.max)
-        return true;
-    if (w.watched && central::isInput(w.deviceType) && pc.min <= 1 && pc.max >= 1)
-        return true;
-    if (std::isnan(pc.squares))
+    if (!outsideOfPiece(pc, s.watches) || std::isnan(pc.squares))
         return true;
     return kind == 'T' && pc.min > -kelvinOffset && (!pc.arrhenius || pc.min <= 14 - kelvinOffset);
 }
@@ -382,7 +372,7 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         }
     }
     if (!ranges.empty()) {
-        const Result rows = query(c, "SELECT i, " MS("hora") ", tiene, valor FROM climalog.informe_lineas($1::integer[], "
+        const Result rows = query(c, "SELECT i, hora, tiene, valor FROM climalog.informe_lineas($1::integer[], "
                                      "$2::timestamptz[], $3::timestamptz[])",
                                   {{ids + "}", froms + "}", tos + "}"}}, "las líneas de las columnas");
         for (int i = 0; i < rows.rows(); ++i) {
@@ -421,8 +411,15 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         for (const Piece &pc : s.pieces) {
             const bool read = std::any_of(s.read.begin(), s.read.end(),
                                           [&](const auto &x) { return x.first <= pc.from && pc.to <= x.second; });
-            if (!read)
-                f.add(pc);
+            if (read)
+                continue;
+            f.add(pc);
+            if (const std::optional<Outside> o = outsideOfPiece(pc, s.watches)) {
+                Outside &sum = outside[col.series];
+                sum.belowMs += o->belowMs;
+                sum.aboveMs += o->aboveMs;
+                sum.activeMs += o->activeMs;
+            }
         }
         col.lines = f.lines();
         col.received = f.received();
@@ -479,7 +476,10 @@ Report load(pg_conn *c, const Request &request)
     }
     loadAlarms(c, r, portIds, ids);
     loadChanges(r, keys);
-    loadPlots(c, r);
+    std::map<int, PlotSource> sources;
+    for (const auto &[id, s] : series)
+        sources[id] = {&s.pieces, &s.places};
+    loadPlots(c, r, sources);
     loadCoverage(c, r, ids);
     return r;
 }

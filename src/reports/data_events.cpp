@@ -46,6 +46,67 @@ std::string deviceLimits(const Device &d)
     return limitsText(l, d.type == 3 ? (d.units.empty() ? std::string() : d.units.front()) : "ºC");
 }
 
+// The minute rollups of the report's series, as pieces.
+std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, const std::map<int, PlotSource> &sources)
+{
+    const Period &p = r.request.period;
+    std::vector<int> ids;
+    std::map<int, std::vector<std::pair<int, std::size_t>>> byHeader; // header -> (series, column)
+    for (const auto &[id, source] : sources) {
+        ids.push_back(id);
+        for (const auto &[header, place] : *source.places)
+            byHeader[header].push_back({id, static_cast<std::size_t>(place - 1)});
+    }
+    const Result rows = query(c,
+                              "SELECT juego, " MS("inicio") ", n, minimo, maximo FROM climalog.informe_minutos("
+                              "$1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))",
+                              {{intArray(ids), msText(p.from), msText(p.to)}}, "las gráficas");
+    std::map<int, std::vector<Piece>> out;
+    for (int i = 0; i < rows.rows(); ++i) {
+        const auto holders = byHeader.find(static_cast<int>(number(rows, i, 0)));
+        if (holders == byHeader.end())
+            continue;
+        const std::vector<double> n = numbers(rows.field(i, 2)), mn = numbers(rows.field(i, 3)),
+                                  mx = numbers(rows.field(i, 4));
+        for (const auto &[series, k] : holders->second) {
+            if (k >= n.size() || k >= mn.size() || k >= mx.size())
+                continue;
+            Piece pc;
+            pc.from = number(rows, i, 1);
+            pc.to = pc.from + 60000;
+            pc.n = static_cast<std::int64_t>(n[k]);
+            pc.min = mn[k];
+            pc.max = mx[k];
+            out[series].push_back(pc);
+        }
+    }
+    return out;
+}
+
+// A column's plotted line from rollup pieces: buckets of whole units (hours
+// or minutes), as few units each as keep them within `buckets`; a bucket
+// without readings is a gap.
+Line bucketed(const Report &r, int column, std::int64_t unit, int buckets, const std::vector<Piece> &pieces)
+{
+    const Period &p = r.request.period;
+    const std::int64_t base = p.from / unit * unit, units = (p.to - base + unit - 1) / unit;
+    const std::int64_t width = unit * ((units + buckets - 1) / buckets);
+    const std::size_t count = static_cast<std::size_t>((p.to - base + width - 1) / width);
+    Line l{column, {}, std::vector<double>(count, std::nan("")), std::vector<double>(count, std::nan(""))};
+    for (std::size_t b = 0; b < count; ++b)
+        l.t.push_back(std::max(p.from, base + static_cast<std::int64_t>(b) * width));
+    for (const Piece &pc : pieces) {
+        if (pc.n <= 0 || pc.from < base)
+            continue;
+        const std::size_t b = static_cast<std::size_t>((pc.from - base) / width);
+        if (b >= count)
+            continue;
+        l.min[b] = std::isnan(l.min[b]) ? pc.min : std::min(l.min[b], pc.min);
+        l.max[b] = std::isnan(l.max[b]) ? pc.max : std::max(l.max[b], pc.max);
+    }
+    return l;
+}
+
 } // namespace
 
 void loadAlarms(pg_conn *c, Report &r, const std::vector<int> &ports, const QByteArray &series)
@@ -123,7 +184,7 @@ void loadChanges(Report &r, const std::vector<PortKey> &ports)
                      [](const Change &a, const Change &b) { return a.seen < b.seen; });
 }
 
-void loadPlots(pg_conn *c, Report &r)
+void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
 {
     const Period &p = r.request.period;
     // The groups, in order: temperatures, humidities, converters by unit, inputs.
@@ -152,6 +213,13 @@ void loadPlots(pg_conn *c, Report &r)
                      [&](const auto &a, const auto &b) { return rank(a.first) < rank(b.first); });
     const int buckets = std::clamp(r.request.plotBuckets, 1, 20000);
     const double width = static_cast<double>(p.to - p.from) / buckets;
+    // Buckets of whole hours or minutes, from their rollups, when there are
+    // at least half as many of them as buckets asked; else the lines' buckets.
+    const std::int64_t length = p.to - p.from;
+    const std::int64_t unit = length / 3600000 * 2 >= buckets ? 3600000 : length / 60000 * 2 >= buckets ? 60000 : 0;
+    std::map<int, std::vector<Piece>> minutes;
+    if (unit == 60000)
+        minutes = minutePieces(c, r, sources);
     for (auto &[plot, members] : groups) {
         std::vector<int> ids;
         std::map<int, int> column; // series -> index in the report
@@ -166,6 +234,14 @@ void loadPlots(pg_conn *c, Report &r)
                         limits.insert(*v);
         }
         plot.limits.assign(limits.begin(), limits.end());
+        if (unit) {
+            for (const int i : members)
+                plot.lines.push_back(bucketed(r, i, unit, buckets,
+                                              unit == 60000 ? minutes[r.columns[static_cast<std::size_t>(i)].series]
+                                                            : *sources.at(r.columns[static_cast<std::size_t>(i)].series).pieces));
+            r.plots.push_back(std::move(plot));
+            continue;
+        }
         const Result rows = query(c,
                                   "SELECT serie, " MS("hora") ", minimo, maximo FROM climalog.tramo($1::integer[], "
                                   "to_timestamp($2::double precision), to_timestamp($3::double precision), $4::integer)",

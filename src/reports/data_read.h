@@ -6,6 +6,7 @@
 #include "central/marks.h"
 #include "central/query.h"
 #include "reports/report.h"
+#include "reports/stats.h"
 
 #include <QTimeZone>
 
@@ -18,7 +19,7 @@
 namespace reports::detail {
 
 // Instants as ms since the epoch, in SQL.
-#define MS(x) "(extract(epoch FROM " x ") * 1000)::bigint"
+#define MS(x) "(date_part('epoch', " x ") * 1000)::bigint"
 
 // A device of an archived configuration.
 struct Device {
@@ -69,7 +70,12 @@ struct PortKey {
 };
 void loadAlarms(pg_conn *c, Report &r, const std::vector<int> &ports, const QByteArray &series);
 void loadChanges(Report &r, const std::vector<PortKey> &ports);
-void loadPlots(pg_conn *c, Report &r);
+// A series' rollup pieces (whole hours, the edges' minutes) and its place in each header.
+struct PlotSource {
+    const std::vector<Piece> *pieces;
+    const std::map<int, int> *places;
+};
+void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources);
 void loadCoverage(pg_conn *c, Report &r, const QByteArray &series);
 
 } // namespace reports::detail

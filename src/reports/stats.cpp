@@ -93,6 +93,36 @@ const WatchFrom &watchAt(const std::vector<WatchFrom> &watches, std::int64_t at)
     return it == watches.begin() ? *it : *(it - 1);
 }
 
+std::optional<Outside> outsideOfPiece(const Piece &p, const std::vector<WatchFrom> &watches)
+{
+    if (p.n <= 0 || watches.empty())
+        return Outside{};
+    for (const WatchFrom &w : watches)
+        if (w.from > p.from && w.from < p.to)
+            return std::nullopt;
+    const WatchFrom &in = watchAt(watches, p.from);
+    const central::Watch &w = in.watch;
+    const bool everySecond = in.intervalMs == 1000 && p.lines * 1000 == p.to - p.from;
+    const std::int64_t all = p.n * 1000;
+    if (w.watched && central::isInput(w.deviceType)) {
+        if (p.max < 1 || p.min > 1)
+            return Outside{};
+        // Inputs read 0 or 1: their sum counts the active ones.
+        if (everySecond && p.min >= 0 && p.max <= 1 && std::floor(p.sum) == p.sum)
+            return Outside{0, 0, static_cast<std::int64_t>(p.sum) * 1000};
+        return std::nullopt;
+    }
+    const float low = static_cast<float>(p.min), high = static_cast<float>(p.max);
+    const bool below = w.min && low < *w.min, above = w.max && high > *w.max;
+    if (!below && !above)
+        return Outside{};
+    if (everySecond && below && w.min && high < *w.min)
+        return Outside{all, 0, 0};
+    if (everySecond && above && w.max && low > *w.max)
+        return Outside{0, all, 0};
+    return std::nullopt;
+}
+
 Outside outsideOver(const std::vector<PortLine> &lines, std::int64_t from, std::int64_t to,
                     std::int64_t periodEnd, const std::vector<WatchFrom> &watches)
 {

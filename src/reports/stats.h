@@ -85,6 +85,13 @@ struct Outside {
 Outside outsideOver(const std::vector<PortLine> &lines, std::int64_t from, std::int64_t to,
                     std::int64_t periodEnd, const std::vector<WatchFrom> &watches);
 
+// The time outside limits (or active) of a whole rollup piece, when its
+// figures alone give it: none of its readings outside (or active), or all
+// of them, with a line every second of the piece (each reading then stands
+// for exactly a second, the line interval being a second); none when only
+// its lines tell.
+std::optional<Outside> outsideOfPiece(const Piece &p, const std::vector<WatchFrom> &watches);
+
 // Which watch of `watches` is in force at `at`.
 const WatchFrom &watchAt(const std::vector<WatchFrom> &watches, std::int64_t at);
 

@@ -69,14 +69,16 @@ END $f$;
 
 -- The lines of each series' port over each range (series[i], desde[i],
 -- hasta[i]), in the order of their times: the range's number, the line's
--- time, whether its header holds the series, and the series' value in it
--- (NULL: ERR, or not held).
+-- time (ms since the epoch), whether its header holds the series, and the
+-- series' value in it (NULL: ERR, or not held).
 CREATE OR REPLACE FUNCTION @schema@.informe_lineas(series integer[], desde timestamptz[], hasta timestamptz[])
-RETURNS TABLE (i integer, hora timestamptz, tiene boolean, valor double precision)
+RETURNS TABLE (i integer, hora bigint, tiene boolean, valor double precision)
 LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
 #variable_conflict use_column
 DECLARE
     p integer;
+    juegos integer[];     -- the headers holding the series
+    posiciones integer[]; -- its place in each
 BEGIN
     IF informe_lineas.series IS NULL OR desde IS NULL OR hasta IS NULL
        OR cardinality(desde) <> cardinality(informe_lineas.series) OR cardinality(hasta) <> cardinality(informe_lineas.series) THEN
@@ -85,10 +87,13 @@ BEGIN
     FOR k IN 1 .. coalesce(cardinality(informe_lineas.series), 0) LOOP
         SELECT s.puerto INTO p FROM @schema@.serie s WHERE s.id = informe_lineas.series[k];
         CONTINUE WHEN p IS NULL;
+        SELECT array_agg(js.juego), array_agg(js.posicion) INTO juegos, posiciones
+          FROM @schema@.juego_serie js WHERE js.serie = informe_lineas.series[k];
+        -- The lines in their key's order; the header's place looked up in
+        -- the series' few headers, not joined line by line.
         RETURN QUERY
-        SELECT k, l.hora, js.posicion IS NOT NULL, @schema@.valor(l.valores, l.exactos, js.posicion)
-          FROM @schema@.linea l
-          LEFT JOIN @schema@.juego_serie js ON js.juego = l.juego AND js.serie = informe_lineas.series[k]
+        SELECT k, (date_part('epoch', l.hora) * 1000)::bigint, x.pos IS NOT NULL, @schema@.valor(l.valores, l.exactos, x.pos)
+          FROM @schema@.linea l, LATERAL (SELECT posiciones[array_position(juegos, l.juego)] AS pos) x
          WHERE l.puerto = p AND l.hora >= desde[k] AND l.hora < hasta[k]
          ORDER BY l.hora;
     END LOOP;
@@ -115,4 +120,17 @@ SELECT c.puerto, c.id, c.leida, d.posicion, d.nombre, d.sn, d.tipo, d.alarma_min
   JOIN @schema@.dispositivo d ON d.configuracion = c.id
  WHERE c.id = f.id OR ((c.leida, c.id) > (f.leida, f.id) AND c.leida < hasta)
  ORDER BY c.puerto, c.leida, c.id, d.posicion
+$f$;
+
+-- The minute rollups of the series' ports over [desde, hasta), for a
+-- report's plots of a few days: lines, readings, minimum and maximum.
+CREATE OR REPLACE FUNCTION @schema@.informe_minutos(series integer[], desde timestamptz, hasta timestamptz)
+RETURNS TABLE (juego integer, inicio timestamptz, lineas integer, n smallint[], minimo double precision[],
+               maximo double precision[])
+LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp AS $f$
+SELECT m.juego, m.inicio, m.lineas, m.n, m.minimo, m.maximo
+  FROM @schema@.minuto m
+ WHERE m.juego IN (SELECT j.id FROM @schema@.juego j
+                    WHERE j.puerto IN (SELECT s.puerto FROM @schema@.serie s WHERE s.id = ANY (series)))
+   AND m.inicio >= desde AND m.inicio < hasta
 $f$;

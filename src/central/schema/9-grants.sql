@@ -39,7 +39,8 @@ GRANT EXECUTE ON FUNCTION
     @schema@.informe_juegos(integer[]),
     @schema@.informe_piezas(integer[], timestamptz, timestamptz),
     @schema@.informe_lineas(integer[], timestamptz[], timestamptz[]),
-    @schema@.informe_configuraciones(integer[], timestamptz, timestamptz)
+    @schema@.informe_configuraciones(integer[], timestamptz, timestamptz),
+    @schema@.informe_minutos(integer[], timestamptz, timestamptz)
   TO @reader@;
 -- The page's alarms: what it shows, and the acknowledgement and silence.
 GRANT SELECT ON @schema@.avisos TO @reader@;
