@@ -42,13 +42,14 @@ std::string optional(const std::optional<double> &v)
 std::string csv(const Report &r)
 {
     std::string out =
-        "Estación;Puerto;Columna;Unidad;Clase;Dispositivo;Tipo;Periodo (s);Esperadas;Líneas;"
+        "Serie;Estación;Puerto;Columna;Unidad;Clase;Dispositivo;Tipo;Periodo (s);Esperadas;Líneas;"
         "Recibidas;ERR;Faltan;Mínimo;Hora del mínimo;Máximo;Hora del máximo;Media;"
         "Desviación típica;TCM (ºC);Límite inferior;Límite superior;Límites en el periodo;"
         "Bajo el mínimo (s);Bajo el mínimo (%);Sobre el máximo (s);Sobre el máximo (%);"
         "Activa (s);Activa (%)\r\n";
     const std::int64_t length = text::periodLength(r);
     for (const Column &c : r.columns) {
+        const std::string &zone = c.zone.empty() ? r.zone : c.zone;
         // The limits at the period's end, and every one when they changed.
         std::optional<double> low, high;
         std::string all;
@@ -61,10 +62,11 @@ std::string csv(const Report &r)
         if (c.limits.size() > 1)
             for (const Limits &l : c.limits)
                 all += (all.empty() ? "" : ", ") + text::limits(l, c.unit) + " desde " +
-                    text::when(l.from, r.zone);
+                    text::when(l.from, zone);
         const bool input = c.kind == '1' || c.kind == '2';
         const bool limited = low || high;
-        const std::string fields[] = {cell(c.station),
+        const std::string fields[] = {std::to_string(c.series),
+                                      cell(c.station),
                                       cell(c.port),
                                       cell(c.column),
                                       cell(c.unit),
@@ -79,9 +81,9 @@ std::string csv(const Report &r)
                                       std::to_string(c.errors),
                                       std::to_string(c.missing),
                                       optional(c.min),
-                                      c.min ? text::when(c.minAt, r.zone) : std::string(),
+                                      c.min ? text::when(c.minAt, zone) : std::string(),
                                       optional(c.max),
-                                      c.max ? text::when(c.maxAt, r.zone) : std::string(),
+                                      c.max ? text::when(c.maxAt, zone) : std::string(),
                                       optional(c.mean),
                                       optional(c.stddev),
                                       optional(c.mkt),

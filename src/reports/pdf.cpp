@@ -108,14 +108,30 @@ double drawHeading(Pages &pg, const Heading &h)
 }
 
 // `keep`: the room the title's first lines need, so that a title is not
-// left alone at a page's foot.
-void section(Pages &pg, const std::string &title, double keep = 60)
+// left alone at a page's foot. False, with `none` said, for a section of
+// no rows.
+bool section(Pages &pg, const std::string &title, bool any, const char *none, double keep = 60)
 {
     pg.need(keep);
     pg.advance(6);
     pg.paragraph(title, 11, true);
     pg.advance(3);
+    if (!any)
+        pg.paragraph(none, 9);
+    return any;
 }
+
+// The tables' columns, each width in points, across the page's 515.276.
+const std::vector<TableColumn> columnFigures = {
+    {"Columna", 96},        {"Lecturas", 74},    {"Mínimo", 52, true},
+    {"Máximo", 52, true},   {"Media", 36, true}, {"Desv. típica", 36, true},
+    {"TCM (ºC)", 34, true}, {"Límites", 68},     {"Fuera de límites", 67.276}};
+const std::vector<TableColumn> alarmFigures = {
+    {"Columna", 90},       {"Aviso", 50},        {"Inicio", 50},   {"Fin", 50},
+    {"Extremo", 38, true}, {"Límite", 38, true}, {"Atendido", 90}, {"Comentario", 109.276}};
+const std::vector<TableColumn> changeFigures = {{"Visto", 52},       {"Estación y puerto", 90},
+                                                {"Dispositivo", 70}, {"Cambio", 60},
+                                                {"Antes", 121},      {"Después", 122.276}};
 
 std::string outside(const Column &c, std::int64_t length)
 {
@@ -133,16 +149,13 @@ std::string outside(const Column &c, std::int64_t length)
 
 void columnsTable(Pages &pg, const Report &r)
 {
-    section(pg, "Resumen por columna");
-    if (r.columns.empty()) {
-        pg.paragraph("Ninguna columna en el informe.", 9);
+    if (!section(pg, "Resumen por columna", !r.columns.empty(), "Ninguna columna en el informe."))
         return;
-    }
     const bool several = text::severalPorts(r);
     const std::int64_t length = text::periodLength(r);
-    const std::string &zone = r.zone;
     std::vector<Row> rows;
     for (const Column &c : r.columns) {
+        const std::string &zone = c.zone.empty() ? r.zone : c.zone;
         std::string name = text::place(c, several);
         std::string kind = kindName(c.kind);
         if (!c.unit.empty())
@@ -154,6 +167,10 @@ void columnsTable(Pages &pg, const Report &r)
                 (c.deviceType.empty() ? std::string() : " (" + text::clean(c.deviceType) + ")");
         if (c.periodSeconds > 0)
             name += ", cada " + text::duration(std::int64_t(c.periodSeconds) * 1000);
+        if (c.series > 0)
+            name += "\nserie " + std::to_string(c.series);
+        if (zone != r.zone)
+            name += "\nhoras de " + text::clean(zone);
         const std::string counts = "esperadas " + text::count(c.expected) + "\nlíneas " +
             text::count(c.lines) + "\nrecibidas " + text::count(c.received) + "\nERR " +
             text::count(c.errors) + "\nfaltan " + text::count(c.missing);
@@ -175,27 +192,16 @@ void columnsTable(Pages &pg, const Report &r)
                         c.mkt ? text::number(c.mkt, 2) : "-", limits.empty() ? "-" : limits,
                         outside(c, length)});
     }
-    pg.table({{"Columna", 96},
-              {"Lecturas", 74},
-              {"Mínimo", 52, true},
-              {"Máximo", 52, true},
-              {"Media", 36, true},
-              {"Desv. típica", 36, true},
-              {"TCM (ºC)", 34, true},
-              {"Límites", 68},
-              {"Fuera de límites", 67.276}},
-             rows);
+    pg.table(columnFigures, rows);
 }
 
 void alarmsTable(Pages &pg, const Report &r)
 {
-    section(pg, "Avisos del periodo");
-    if (r.alarms.empty()) {
-        pg.paragraph("Ningún aviso en el periodo.", 9);
+    if (!section(pg, "Avisos del periodo", !r.alarms.empty(), "Ningún aviso en el periodo."))
         return;
-    }
     std::vector<Row> rows;
     for (const Alarm &a : r.alarms) {
+        const std::string &zone = text::zoneOf(r, a.station);
         const std::string where = text::clean(a.station) + " - puerto " + text::clean(a.port) +
             (a.column.empty() ? std::string(" (parada)") : " - " + text::clean(a.column));
         std::string what = text::clean(a.condition);
@@ -203,44 +209,28 @@ void alarmsTable(Pages &pg, const Report &r)
             what += '\n' + text::clean(a.rule);
         std::string ack = "-";
         if (!a.ackBy.empty() || a.ackAt)
-            ack = text::clean(a.ackBy) + (a.ackAt ? '\n' + text::when(*a.ackAt, r.zone) : "");
-        rows.push_back({where, what, text::when(a.start, r.zone),
-                        a.end ? text::when(*a.end, r.zone) : "sigue", text::number(a.extreme),
+            ack = text::clean(a.ackBy) + (a.ackAt ? '\n' + text::when(*a.ackAt, zone) : "");
+        rows.push_back({where, what, text::when(a.start, zone),
+                        a.end ? text::when(*a.end, zone) : "en curso", text::number(a.extreme),
                         text::number(a.limit), ack,
                         a.comment.empty() ? "-" : text::clean(a.comment)});
     }
-    pg.table({{"Columna", 90},
-              {"Aviso", 50},
-              {"Inicio", 50},
-              {"Fin", 50},
-              {"Extremo", 38, true},
-              {"Límite", 38, true},
-              {"Atendido", 90},
-              {"Comentario", 109.276}},
-             rows);
+    pg.table(alarmFigures, rows);
 }
 
 void changesTable(Pages &pg, const Report &r)
 {
-    section(pg, "Cambios de configuración");
-    if (r.changes.empty()) {
-        pg.paragraph("Ningún cambio de configuración en el periodo.", 9);
+    if (!section(pg, "Cambios de configuración", !r.changes.empty(),
+                 "Ningún cambio de configuración en el periodo."))
         return;
-    }
     std::vector<Row> rows;
     for (const Change &c : r.changes)
-        rows.push_back({text::when(c.seen, r.zone),
+        rows.push_back({text::when(c.seen, text::zoneOf(r, c.station)),
                         text::clean(c.station) + " - puerto " + text::clean(c.port),
                         c.device.empty() ? "-" : text::clean(c.device), text::clean(c.what),
                         c.before.empty() ? "-" : text::clean(c.before),
                         c.after.empty() ? "-" : text::clean(c.after)});
-    pg.table({{"Visto", 52},
-              {"Estación y puerto", 90},
-              {"Dispositivo", 70},
-              {"Cambio", 60},
-              {"Antes", 121},
-              {"Después", 122.276}},
-             rows);
+    pg.table(changeFigures, rows);
 }
 
 // The whole report on pages; gives how many it took.
@@ -259,11 +249,13 @@ int layout(cairo_t *cr, const Report &r, const Heading &h, bool drawing, int tot
     columnsTable(pg, r);
     alarmsTable(pg, r);
     changesTable(pg, r);
-    section(pg, "Gráficas", r.plots.empty() ? 60 : 290);
-    if (r.plots.empty())
-        pg.paragraph("Ninguna gráfica: el informe no tiene columnas.", 9);
+    section(pg, "Gráficas", !r.plots.empty(),
+            r.columns.empty() ? "Ninguna gráfica: el informe no tiene columnas."
+                              : "Ninguna gráfica en el informe.",
+            r.plots.empty() ? 60 : 290);
+    const double axis = plotAxis(pg, r);
     for (const Plot &p : r.plots)
-        drawPlot(pg, r, p);
+        drawPlot(pg, r, p, axis);
     pg.finish();
     return pg.count();
 }

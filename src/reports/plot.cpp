@@ -33,24 +33,34 @@ struct Frame {
 
 // The runs of one line: a bucket's lowest then its highest reading, broken
 // at a gap (a bucket without readings, or a stop much longer than the
-// line's usual step).
-std::vector<Run> runsOf(const Line &l, double offset)
+// line's usual step). `merge` buckets are drawn as one, so that a plot of
+// hundreds of lines stays a file of reasonable size.
+std::vector<Run> runsOf(const Line &l, double offset, std::size_t merge)
 {
+    const std::size_t n = std::min(l.t.size(), l.min.size());
     std::vector<std::int64_t> steps;
-    for (std::size_t i = 1; i < l.t.size() && steps.size() < 2000; ++i)
-        steps.push_back(l.t[i] - l.t[i - 1]);
+    for (std::size_t i = merge; i < n && steps.size() < 2000; i += merge)
+        steps.push_back(l.t[i] - l.t[i - merge]);
     std::sort(steps.begin(), steps.end());
     const double step = steps.empty() ? 0 : double(steps[steps.size() / 2]);
     std::vector<Run> runs(1);
-    for (std::size_t i = 0; i < l.t.size() && i < l.min.size(); ++i) {
-        const double lo = l.min[i], hi = i < l.max.size() ? l.max[i] : lo;
-        const bool stop = i > 0 && step > 0 && double(l.t[i] - l.t[i - 1]) > 5 * step;
-        if ((std::isnan(lo) || stop) && !runs.back().empty())
+    for (std::size_t i = 0; i < n; i += merge) {
+        double lo = INFINITY, hi = -INFINITY;
+        for (std::size_t k = i; k < i + merge && k < n; ++k) {
+            if (std::isfinite(l.min[k]))
+                lo = std::min(lo, l.min[k]);
+            const double top = k < l.max.size() && std::isfinite(l.max[k]) ? l.max[k] : l.min[k];
+            if (std::isfinite(top))
+                hi = std::max(hi, top);
+        }
+        const bool none = !(lo <= hi);
+        const bool stop = i > 0 && step > 0 && double(l.t[i] - l.t[i - merge]) > 5 * step;
+        if ((none || stop) && !runs.back().empty())
             runs.emplace_back();
-        if (std::isnan(lo))
+        if (none)
             continue;
         runs.back().push_back({double(l.t[i]), lo + offset});
-        if (!std::isnan(hi) && hi != lo)
+        if (hi != lo)
             runs.back().push_back({double(l.t[i]) + step / 2, hi + offset});
     }
     return runs;
@@ -145,25 +155,38 @@ std::vector<TimeMark> timeMarks(std::int64_t from, std::int64_t to, const std::s
     return marks;
 }
 
-void drawPlot(Pages &pages, const Report &r, const Plot &p)
+double plotAxis(Pages &pages, const Report &r)
+{
+    pages.font(6.5);
+    double axis = 38;
+    for (const Plot &p : r.plots)
+        for (const Line &l : p.lines)
+            if (p.steps && l.column >= 0 && std::size_t(l.column) < r.columns.size())
+                axis = std::clamp(
+                    pages.measure(text::clean(r.columns[std::size_t(l.column)].column)) + 8, axis,
+                    120.0);
+    return axis;
+}
+
+void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis)
 {
     cairo_t *cr = pages.cr();
     const bool several = text::severalPorts(r);
     const std::size_t n = p.lines.size();
-    // Inputs have a strip each, narrower when there are many.
+    // Inputs have a strip each, narrower when there are many, so that the
+    // plot fits on a page with its header and legend.
     const double strip =
-        std::clamp((pageHeight - 2 * margin - 260) / std::max<double>(1, double(n)), 6.0, 22.0);
+        std::clamp((pageHeight - 2 * margin - 260) / std::max<double>(1, double(n)), 1.0, 22.0);
     const double area = p.steps ? 24 + strip * double(n) : 190;
 
-    // The value axis: numbers, or for inputs their names.
-    std::vector<std::string> names;
+    // The legend names each line by its place; an input's strip, by its
+    // column's name.
+    std::vector<std::string> names, strips;
     pages.font(6.5);
-    double axis = 38;
     for (const Line &l : p.lines) {
         const bool known = l.column >= 0 && std::size_t(l.column) < r.columns.size();
         names.push_back(known ? text::place(r.columns[std::size_t(l.column)], several) : "?");
-        if (p.steps)
-            axis = std::clamp(pages.measure(names.back()) + 8, axis, 120.0);
+        strips.push_back(known ? text::clean(r.columns[std::size_t(l.column)].column) : "?");
     }
     // The legend: the lines in rows, then the limits; past its rows, how
     // many lines it leaves out.
@@ -208,8 +231,12 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
     if (!pages.drawing())
         return;
 
+    // Converters are plotted by unit, named as the page names them.
     std::string title = text::clean(p.title);
-    if (!p.unit.empty() && title.find(p.unit) == std::string::npos)
+    if (!p.steps && (title.empty() || title == p.unit))
+        title =
+            "Canales (" + (p.unit.empty() ? std::string("sin unidad") : text::clean(p.unit)) + ")";
+    else if (!p.unit.empty() && title.find(p.unit) == std::string::npos)
         title += " (" + text::clean(p.unit) + ")";
     pages.font(10, true);
     pages.colour(0);
@@ -220,8 +247,12 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
     f.t1 = double(r.request.period.to);
     std::vector<std::vector<Run>> runs;
     double lo = INFINITY, hi = -INFINITY;
+    std::size_t points = 0;
+    for (const Line &l : p.lines)
+        points += l.t.size();
+    const std::size_t merge = std::max<std::size_t>(1, (points + 59999) / 60000);
     for (std::size_t i = 0; i < n; ++i) {
-        runs.push_back(runsOf(p.lines[i], p.steps ? double(i) * inputStep : 0));
+        runs.push_back(runsOf(p.lines[i], p.steps ? double(i) * inputStep : 0, merge));
         for (const Run &run : runs.back())
             for (const Point &q : run) {
                 lo = std::min(lo, q.y);
@@ -273,8 +304,10 @@ void drawPlot(Pages &pages, const Report &r, const Plot &p)
         pages.text(x - pages.measure(m.date) / 2, f.y + f.h + 17, m.date);
     }
     if (p.steps) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::string name = pages.wrap(names[i], axis - 6, 1)[0];
+        // Names in strips too narrow for them would be a smudge: the legend
+        // has them.
+        for (std::size_t i = 0; i < n && strip >= 7; ++i) {
+            const std::string name = pages.wrap(strips[i], axis - 6, 1)[0];
             pages.colour(0x333333);
             pages.text(f.x - 4 - pages.measure(name), f.py(double(i) * inputStep + 0.5) + 2, name);
         }

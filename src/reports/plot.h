@@ -23,8 +23,11 @@ struct TimeMark {
 std::vector<TimeMark> timeMarks(std::int64_t from, std::int64_t to, const std::string &zone,
                                 int most);
 
+// The width of the value axis of every plot of `r`, so that their time
+// axes line up: numbers, or the names of the inputs' strips.
+double plotAxis(Pages &pages, const Report &r);
 // Plot `p` of `r` with its title, kept on one page, below the page's
 // current line.
-void drawPlot(Pages &pages, const Report &r, const Plot &p);
+void drawPlot(Pages &pages, const Report &r, const Plot &p, double axis);
 
 } // namespace reports

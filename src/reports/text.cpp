@@ -127,6 +127,14 @@ std::int64_t periodLength(const Report &r)
     return end - p.from;
 }
 
+const std::string &zoneOf(const Report &r, const std::string &station)
+{
+    for (const Column &c : r.columns)
+        if (c.station == station && !c.zone.empty())
+            return c.zone;
+    return r.zone;
+}
+
 bool severalPorts(const Report &r)
 {
     for (const Column &k : r.columns)

@@ -31,6 +31,8 @@ std::string limits(const Limits &l, const std::string &unit);
 // The time the report's shares are of: its period, up to when it was made
 // when the period was not over.
 std::int64_t periodLength(const Report &r);
+// The zone of `station`'s times: its columns' own, else the report's.
+const std::string &zoneOf(const Report &r, const std::string &station);
 // Whether the report's columns are of more than one port.
 bool severalPorts(const Report &r);
 // A column's place: its name, or "station - puerto P - name" when the

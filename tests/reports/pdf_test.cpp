@@ -116,7 +116,7 @@ Report day()
     r.request.madeAt = dayTo + 9 * hour + 15 * 60000;
     r.zone = "Europe/Madrid";
     Column t = column("Temperatura vitrina", 'T', "ºC");
-    t.lines = 8600, t.received = 8597, t.errors = 3, t.missing = 40;
+    t.series = 17, t.lines = 8600, t.received = 8597, t.errors = 3, t.missing = 40;
     t.min = -3.25, t.minAt = dayFrom + 5 * hour + 4 * 60000 + 9000;
     t.max = 27.5, t.maxAt = dayFrom + 16 * hour + 30 * 60000;
     t.mean = 12.3456, t.stddev = 1.2, t.mkt = 13.987;
@@ -171,7 +171,7 @@ TEST(ReportPdf, FiguresReadBackInTheirPlaces)
             "temperatura, ºC +líneas 8600 +07/12/2026 +07/12/2026 +3 a 8,5 ºC desde +\\(8,7 %\\)$",
             "Sonda Año \\(STT\\), cada 10 s +recibidas 8597 +05:04:09 +16:30:00 +07/12/2026 +sobre "
             "45 s$",
-            "ERR 3 +10:00:00 +\\(0,1 %\\)$",
+            "serie 17 +ERR 3 +10:00:00 +\\(0,1 %\\)$",
             "faltan 40",
             "Humedad relativa +esperadas 8640 +40,25 +61,5 +50,00 +0,50 +- +sin límites +-$",
             "líneas 8640 +07/12/2026 +07/12/2026",
@@ -279,11 +279,70 @@ TEST(ReportPdf, EveryPageNumberedWithItsHeaderAndFontsEmbedded)
     }
 }
 
+// A plot's page as pixels at 72 dpi, a point each: whether column x holds
+// a pixel of the first line's colour (blue), from pdftoppm's PPM.
+std::vector<bool> blueColumns(const std::string &pdf, int page)
+{
+    TempFolder dir;
+    dir.write("p.pdf", QByteArray::fromStdString(pdf));
+    run("pdftoppm",
+        {"-r", "72", "-f", QString::number(page), "-l", QString::number(page), "-singlefile",
+         dir.file("p.pdf"), dir.file("p")});
+    const QByteArray ppm = dir.read("p.ppm");
+    int w = 0, h = 0, max = 0, used = 0;
+    EXPECT_EQ(std::sscanf(ppm.constData(), "P6 %d %d %d%n", &w, &h, &max, &used), 3);
+    std::vector<bool> blue(std::size_t(std::max(w, 0)));
+    const auto *px = reinterpret_cast<const unsigned char *>(ppm.constData()) + used + 1;
+    for (int y = 0; y < h && ppm.size() >= used + 1 + 3 * w * h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const unsigned char *p = px + 3 * (y * w + x);
+            if (p[2] > p[0] + 60)
+                blue[std::size_t(x)] = true;
+        }
+    return blue;
+}
+
+TEST(ReportPdf, APlotsGapIsLeftEmpty)
+{
+    // The humidity's line stops from 10:00 to 12:30 (buckets 40 to 49 of
+    // the day's 96): its plot's area spans x 78 to 549 of the page.
+    Report r = day();
+    r.plots = {r.plots[1]};
+    const std::string file = pdf(r);
+    const ReadBack text = readBack(file);
+    int page = 1;
+    while (page <= text.count &&
+           text.pages[std::size_t(page - 1)].find("Humedades (%)") == std::string::npos)
+        ++page;
+    ASSERT_LE(page, text.count);
+    const std::vector<bool> blue = blueColumns(file, page);
+    ASSERT_GE(blue.size(), 560u);
+    const auto at = [](double hours) { return std::size_t(78 + 471.3 * hours / 24); };
+    for (std::size_t x = at(0.5); x < at(9.5); x += 4)
+        EXPECT_TRUE(blue[x]) << "the line before the gap, x " << x;
+    for (std::size_t x = at(10.2); x < at(12.3); ++x)
+        EXPECT_FALSE(blue[x]) << "the gap, x " << x;
+    for (std::size_t x = at(12.7); x < at(23.5); x += 4)
+        EXPECT_TRUE(blue[x]) << "the line after the gap, x " << x;
+}
+
 TEST(ReportCsv, TheColumnTableReadBack)
 {
     Report r = day();
     r.columns[1].column = "Sala; \"norte\"";
     r.columns[2].column = "=1+1";
+    // The autumn's change: a day of 25 h, its second 02:30 an hour after
+    // the first.
+    Column autumn = r.columns[0];
+    autumn.minAt = 1792879200000 + 7 * hour / 2;
+    autumn.belowMs = 9000000;
+    r.columns.push_back(autumn);
+    // A station of another zone (UTC-6) beside them writes its own times.
+    Column mexico = r.columns[0];
+    mexico.station = "Bodega CDMX";
+    mexico.zone = "America/Mexico_City";
+    r.columns.push_back(mexico);
+    r.request.period = {1792879200000, 1792969200000, "25 de octubre de 2026"};
     const std::string text = csv(r);
     std::vector<std::vector<std::string>> rows;
     std::size_t at = 0;
@@ -305,7 +364,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         rows.push_back(cells);
     }
     ASSERT_EQ(at, text.size()) << "the last line ends";
-    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(rows.size(), 7u);
     auto cell = [&](std::size_t row, const char *name) {
         const auto it = std::find(rows[0].begin(), rows[0].end(), name);
         EXPECT_NE(it, rows[0].end()) << name;
@@ -317,6 +376,7 @@ TEST(ReportCsv, TheColumnTableReadBack)
         std::size_t row;
         const char *name, *want;
     } cases[] = {
+        {1, "Serie", "17"},
         {1, "Estación", "Sala 3º de Tejidos"},
         {1, "Columna", "Temperatura vitrina"},
         {2, "Columna", "Sala; \"norte\""},
@@ -335,12 +395,15 @@ TEST(ReportCsv, TheColumnTableReadBack)
         {1, "Límite inferior", "3"},
         {1, "Límite superior", "8,5"},
         {1, "Bajo el mínimo (s)", "7500"},
-        {1, "Bajo el mínimo (%)", "8,68"},
+        {1, "Bajo el mínimo (%)", "8,33"},
         {1, "Sobre el máximo (s)", "45"},
         {1, "Sobre el máximo (%)", "0,05"},
+        {5, "Hora del mínimo", "25/10/2026 02:30:00"},
+        {5, "Bajo el mínimo (%)", "10,00"},
+        {6, "Hora del mínimo", "06/12/2026 22:04:09"},
         {2, "Bajo el mínimo (s)", ""},
         {3, "Activa (s)", "12000"},
-        {3, "Activa (%)", "13,89"},
+        {3, "Activa (%)", "13,33"},
         {4, "Mínimo", ""},
         {4, "Hora del mínimo", ""},
         {4, "Faltan", "8640"},
