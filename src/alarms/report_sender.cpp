@@ -202,6 +202,8 @@ bool ReportSender::pass(std::int64_t now)
                 last == lastTo.end() ? std::nullopt : std::optional(last->second);
             // In order: a period waiting for its lines keeps the later ones back.
             for (const DuePeriod &p : duePeriods(rule, station.zone, to, now)) {
+                if (stop_)
+                    return true;
                 const Made m = make(rule, s, station, p, now);
                 if (m == Made::Failed && central::lost(c))
                     return false;
