@@ -202,6 +202,8 @@ bool ReportSender::pass(std::int64_t now)
                 last == lastTo.end() ? std::nullopt : std::optional(last->second);
             // In order: a period waiting for its lines keeps the later ones back.
             for (const DuePeriod &p : duePeriods(rule, station.zone, to, now)) {
+                if (stop_)
+                    return true;
                 const Made m = make(rule, s, station, p, now);
                 if (m == Made::Failed && central::lost(c))
                     return false;
@@ -262,12 +264,14 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
                                : QStringLiteral("sin líneas"));
     }
     const QString shortText = short_.join(QStringLiteral("; "));
+    const QString waited = rule.waitHours == 0
+        ? QStringLiteral("sin esperarlas")
+        : QStringLiteral("tras esperarlas %1 h").arg(rule.waitHours);
+    // The loaded report says already where each short port's lines end.
     if (ready == Readiness::SendIncomplete)
-        report.notes.push_back(
-            QStringLiteral("Hecho sin todas las líneas del periodo, tras esperarlas %1 h: %2.")
-                .arg(rule.waitHours)
-                .arg(shortText)
-                .toStdString());
+        report.notes.push_back(QStringLiteral("Enviado sin todas las líneas del periodo, %1.")
+                                   .arg(waited)
+                                   .toStdString());
     const std::string pdf = reports::pdf(report);
     if (pdf.empty()) {
         problem(what + QStringLiteral(" no se puede escribir en PDF."));
@@ -288,9 +292,8 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
     body += QStringLiteral(".\nVa adjunto en PDF: %1.\n").arg(QString::fromLatin1(fileName));
     if (ready == Readiness::SendIncomplete)
         body += QStringLiteral("\nNo estaban archivadas todas las líneas del periodo al hacerlo, "
-                               "tras esperarlas %1 h: %2. El informe lo dice también.\n")
-                    .arg(rule.waitHours)
-                    .arg(shortText);
+                               "%1: %2. El informe lo dice también.\n")
+                    .arg(waited, shortText);
     if (!s.mail.page.empty())
         body += u'\n' + QString::fromStdString(s.mail.page) + u'\n';
     const QString subject = title + QStringLiteral(": ") + QString::fromStdString(q.period.text);
