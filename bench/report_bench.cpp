@@ -103,8 +103,10 @@ void measure(PGconn *c, const char *what, const char *first, const char *last)
     }
     std::sort(loads.begin(), loads.end());
     std::sort(pdfs.begin(), pdfs.end());
-    std::printf("  %s (%zu columns): load %.0f ms, pdf %.0f ms (goal: both under 2 s), PDF %.1f kB; peak memory %.0f MB\n",
-                what, columns, loads[loads.size() / 2], pdfs[pdfs.size() / 2], bytes / 1024.0, peakKb() / 1024.0);
+    std::printf("  %s (%zu columns): load %.0f ms, pdf %.0f ms (goal: both under 2 s), PDF %.1f "
+                "kB; peak memory %.0f MB\n",
+                what, columns, loads[loads.size() / 2], pdfs[pdfs.size() / 2], bytes / 1024.0,
+                peakKb() / 1024.0);
 }
 
 } // namespace
@@ -115,7 +117,8 @@ int main(int argc, char *argv[])
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PGconn *admin = PQconnectdb("dbname=postgres");
     if (PQstatus(admin) != CONNECTION_OK) {
-        std::fprintf(stderr, "No database server: %s(start the benchmark through scripts/testdb.sh run)\n",
+        std::fprintf(stderr,
+                     "No database server: %s(start the benchmark through scripts/testdb.sh run)\n",
                      PQerrorMessage(admin));
         return 1;
     }
@@ -133,26 +136,33 @@ int main(int argc, char *argv[])
     config.close();
     benchDay(folder);
     archive({QStringLiteral("--preparar")});
-    archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("banco"), QStringLiteral("--zona"),
-             QStringLiteral("Europe/Madrid"), folder});
+    archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"), QStringLiteral("banco"),
+             QStringLiteral("--zona"), QStringLiteral("Europe/Madrid"), folder});
     PGconn *c = PQconnectdb((QByteArray("dbname=") + database).constData());
-    PQsetNoticeProcessor(c, [](void *, const char *) {}, nullptr);
+    PQsetNoticeProcessor(
+        c, [](void *, const char *) {}, nullptr);
     run(c, "VACUUM ANALYZE");
     std::printf("A day of a 40-column station at a line a second, archived: %s lines\n",
                 scalar(c, "SELECT count(*) FROM climalog.linea").c_str());
 
     // The step to version 5 on that day: its rollups' new sums recomputed from its lines.
     run(c, "CREATE TABLE sumas AS SELECT juego, inicio, cuadrados, arrhenius FROM climalog.hora");
-    run(c, "UPDATE climalog.minuto SET cuadrados = NULL, arrhenius = NULL; UPDATE climalog.hora SET cuadrados = NULL, "
-           "arrhenius = NULL; UPDATE climalog.version SET version = 4");
+    run(c,
+        "UPDATE climalog.minuto SET cuadrados = NULL, arrhenius = NULL; UPDATE climalog.hora SET "
+        "cuadrados = NULL, "
+        "arrhenius = NULL; UPDATE climalog.version SET version = 4");
     QElapsedTimer step;
     step.start();
     archive({QStringLiteral("--preparar")});
-    std::printf("The step to schema version 5 on that day (its rollups' sums from its lines): %.1f s; the largest "
+    std::printf("The step to schema version 5 on that day (its rollups' sums from its lines): %.1f "
+                "s; the largest "
                 "relative difference from the batch's sums: %s\n",
                 step.elapsed() / 1000.0,
-                scalar(c, "SELECT max(abs(x - y) / greatest(abs(x), 1e-300)) FROM sumas s JOIN climalog.hora h USING (juego, inicio), "
-                          "unnest(s.cuadrados || s.arrhenius, h.cuadrados || h.arrhenius) u(x, y)").c_str());
+                scalar(c,
+                       "SELECT max(abs(x - y) / greatest(abs(x), 1e-300)) FROM sumas s JOIN "
+                       "climalog.hora h USING (juego, inicio), "
+                       "unnest(s.cuadrados || s.arrhenius, h.cuadrados || h.arrhenius) u(x, y)")
+                    .c_str());
     measure(c, "a day", "2026-12-07", "2026-12-07");
 
     // The month: the day's lines and rollups a day apart, from the 1st to the 31st.

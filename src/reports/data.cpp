@@ -19,8 +19,9 @@ namespace {
 using central::Result;
 using namespace detail;
 
-const char *const months[] = {"enero", "febrero", "marzo",     "abril",   "mayo",      "junio",
-                              "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
+const char *const months[] = {"enero",      "febrero", "marzo",     "abril",
+                              "mayo",       "junio",   "julio",     "agosto",
+                              "septiembre", "octubre", "noviembre", "diciembre"};
 
 std::string dayText(QDate d, bool month, bool year)
 {
@@ -45,9 +46,9 @@ std::string rangeText(QDate a, QDate b)
 struct Series {
     int id = 0, port = 0;
     std::string device;
-    std::map<int, int> places;          // header -> place of the column in it
-    std::vector<WatchFrom> watches;     // in force over the period
-    std::vector<Piece> pieces;          // whole hours and minutes of the rollups
+    std::map<int, int> places; // header -> place of the column in it
+    std::vector<WatchFrom> watches; // in force over the period
+    std::vector<Piece> pieces; // whole hours and minutes of the rollups
     std::vector<std::pair<std::int64_t, std::int64_t>> read; // ranges read from the lines
 };
 
@@ -110,14 +111,17 @@ namespace {
 void loadColumns(pg_conn *c, Report &r)
 {
     const Request &q = r.request;
-    const char *fields = "SELECT serie, estacion, zona, puerto, columna, coalesce(unidad, ''), clase "
-                         "FROM climalog.resumen ";
+    const char *fields =
+        "SELECT serie, estacion, zona, puerto, columna, coalesce(unidad, ''), clase "
+        "FROM climalog.resumen ";
     const std::string sql = std::string(fields) +
-        (q.series.empty() ? "WHERE estacion = $1 ORDER BY puerto, orden NULLS LAST, serie"
-                          : "WHERE serie = ANY ($1::integer[]) ORDER BY array_position($1::integer[], serie)");
-    const Result rows = query(c, sql.c_str(),
-                              {{q.series.empty() ? QByteArray::fromStdString(q.station) : intArray(q.series)}},
-                              "las columnas del informe");
+        (q.series.empty()
+             ? "WHERE estacion = $1 ORDER BY puerto, orden NULLS LAST, serie"
+             : "WHERE serie = ANY ($1::integer[]) ORDER BY array_position($1::integer[], serie)");
+    const Result rows =
+        query(c, sql.c_str(),
+              {{q.series.empty() ? QByteArray::fromStdString(q.station) : intArray(q.series)}},
+              "las columnas del informe");
     for (int i = 0; i < rows.rows(); ++i) {
         Column col;
         col.series = static_cast<int>(number(rows, i, 0));
@@ -130,8 +134,9 @@ void loadColumns(pg_conn *c, Report &r)
         r.columns.push_back(col);
     }
     if (r.columns.empty())
-        throw std::runtime_error(q.series.empty() ? "La estación «" + q.station + "» no tiene columnas en el archivo."
-                                                  : std::string("Ninguna de las columnas pedidas está en el archivo."));
+        throw std::runtime_error(
+            q.series.empty() ? "La estación «" + q.station + "» no tiene columnas en el archivo."
+                             : std::string("Ninguna de las columnas pedidas está en el archivo."));
     r.zone = r.columns.front().zone;
 }
 
@@ -139,10 +144,13 @@ void loadColumns(pg_conn *c, Report &r)
 void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int, Series> &series,
                std::map<int, Port> &ports)
 {
-    const Result js = query(c, "SELECT serie, puerto, juego, posicion, dispositivo FROM climalog.informe_juegos($1::integer[])",
+    const Result js = query(c,
+                            "SELECT serie, puerto, juego, posicion, dispositivo FROM "
+                            "climalog.informe_juegos($1::integer[])",
                             {{ids}}, "las cabeceras de las columnas");
     for (int i = 0; i < js.rows(); ++i) {
-        const int port = static_cast<int>(number(js, i, 1)), header = static_cast<int>(number(js, i, 2));
+        const int port = static_cast<int>(number(js, i, 1)),
+                  header = static_cast<int>(number(js, i, 2));
         ports[port].id = port;
         ports[port].headers.insert(header);
         if (!js.isNull(i, 0)) {
@@ -154,10 +162,11 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
         }
     }
     const Period &p = r.request.period;
-    const Result cf = overPeriod(c,
-                                 "puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
-                                 "alarma_max, accion, rele, unidades, periodo",
-                                 "informe_configuraciones", ids, p, "las configuraciones de los puertos");
+    const Result cf = overPeriod(
+        c,
+        "puerto, configuracion, " MS("leida") ", posicion, nombre, sn, tipo, alarma_min, "
+                                              "alarma_max, accion, rele, unidades, periodo",
+        "informe_configuraciones", ids, p, "las configuraciones de los puertos");
     for (int i = 0; i < cf.rows(); ++i) {
         Port &port = ports[static_cast<int>(number(cf, i, 0))];
         const int id = static_cast<int>(number(cf, i, 1));
@@ -185,7 +194,8 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
                 if (d.type != 4 && d.type != 5 && d.period > 0)
                     interval = interval ? std::min(interval, d.period) : d.period;
             conf.intervalMs = std::max(1, interval) * 1000;
-            port.intervals.push_back({port.intervals.empty() ? p.from : conf.read, {}, conf.intervalMs});
+            port.intervals.push_back(
+                {port.intervals.empty() ? p.from : conf.read, {}, conf.intervalMs});
         }
         if (port.intervals.empty())
             port.intervals.push_back({p.from, {}, 1000});
@@ -276,8 +286,10 @@ void addPieces(const Result &rows, std::map<int, Series> &series)
         const std::int64_t from = number(rows, i, 1);
         const std::vector<double> n = numbers(rows.field(i, 4)), mn = numbers(rows.field(i, 5)),
                                   mx = numbers(rows.field(i, 6)), sum = numbers(rows.field(i, 7)),
-                                  sq = rows.isNull(i, 8) ? std::vector<double>() : numbers(rows.field(i, 8)),
-                                  ar = rows.isNull(i, 9) ? std::vector<double>() : numbers(rows.field(i, 9));
+                                  sq = rows.isNull(i, 8) ? std::vector<double>()
+                                                         : numbers(rows.field(i, 8)),
+                                  ar = rows.isNull(i, 9) ? std::vector<double>()
+                                                         : numbers(rows.field(i, 9));
         for (Series *s : holders->second) {
             const std::size_t k = static_cast<std::size_t>(s->places[holders->first] - 1);
             if (k >= n.size() || k >= mn.size() || k >= mx.size() || k >= sum.size())
@@ -301,8 +313,10 @@ void addPieces(const Result &rows, std::map<int, Series> &series)
 void loadPieces(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int, Series> &series,
                 std::map<int, Port> &ports)
 {
-    const Result rows = overPeriod(c, "juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, arrhenius",
-                                   "informe_piezas", ids, r.request.period, "los resúmenes de las columnas");
+    const Result rows = overPeriod(
+        c,
+        "juego, " MS("inicio") ", segundos, lineas, n, minimo, maximo, suma, cuadrados, arrhenius",
+        "informe_piezas", ids, r.request.period, "los resúmenes de las columnas");
     std::map<int, Port *> portOf;
     for (auto &[id, port] : ports)
         for (const int header : port.headers)
@@ -320,7 +334,8 @@ std::pair<const Piece *, const Piece *> extremes(const std::vector<Piece> &piece
     for (const Piece &pc : pieces) {
         if (pc.n > 0 && (!low || pc.min < low->min || (pc.min == low->min && pc.from < low->from)))
             low = &pc;
-        if (pc.n > 0 && (!high || pc.max > high->max || (pc.max == high->max && pc.from < high->from)))
+        if (pc.n > 0 &&
+            (!high || pc.max > high->max || (pc.max == high->max && pc.from < high->from)))
             high = &pc;
     }
     return {low, high};
@@ -336,7 +351,8 @@ void refine(pg_conn *c, const Report &r, std::map<int, Series> &series)
         Series &s = series[col.series];
         const auto [low, high] = extremes(s.pieces);
         for (const Piece &pc : s.pieces) {
-            if (pc.to - pc.from == 3600000 && (&pc == low || &pc == high || mustRead(pc, s, col.kind))) {
+            if (pc.to - pc.from == 3600000 &&
+                (&pc == low || &pc == high || mustRead(pc, s, col.kind))) {
                 hours[s.id].insert(pc.from);
                 all.insert(pc.from);
             }
@@ -352,15 +368,18 @@ void refine(pg_conn *c, const Report &r, std::map<int, Series> &series)
             starts += sep + msText(h);
         }
     }
-    const Result rows = query(c,
-                              "SELECT serie, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius FROM "
-                              "climalog.informe_minutos_de($1::integer[], ARRAY(SELECT to_timestamp(x) FROM "
-                              "unnest($2::double precision[]) x))",
-                              {{ids + "}", starts + "}"}}, "los resúmenes de las columnas");
+    const Result rows =
+        query(c,
+              "SELECT serie, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius FROM "
+              "climalog.informe_minutos_de($1::integer[], ARRAY(SELECT to_timestamp(x) FROM "
+              "unnest($2::double precision[]) x))",
+              {{ids + "}", starts + "}"}}, "los resúmenes de las columnas");
     for (auto &[id, set] : hours) {
         std::vector<Piece> &v = series[id].pieces;
         v.erase(std::remove_if(v.begin(), v.end(),
-                               [&](const Piece &pc) { return pc.to - pc.from == 3600000 && set.count(pc.from); }),
+                               [&](const Piece &pc) {
+                                   return pc.to - pc.from == 3600000 && set.count(pc.from);
+                               }),
                 v.end());
     }
     for (int i = 0; i < rows.rows(); ++i) {
@@ -428,23 +447,37 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
             const char *sep = ranges.empty() ? "" : ",";
             ranges.push_back({&s, a, b, {}});
             ids += sep + QByteArray::number(id);
-            froms += sep + ("\"" + QDateTime::fromMSecsSinceEpoch(a, QTimeZone::utc()).toString(Qt::ISODateWithMs).toLatin1() + "\"");
-            tos += sep + ("\"" + QDateTime::fromMSecsSinceEpoch(std::min(p.to, b + interval), QTimeZone::utc())
-                                     .toString(Qt::ISODateWithMs).toLatin1() + "\"");
+            froms += sep +
+                ("\"" +
+                 QDateTime::fromMSecsSinceEpoch(a, QTimeZone::utc())
+                     .toString(Qt::ISODateWithMs)
+                     .toLatin1() +
+                 "\"");
+            tos += sep +
+                ("\"" +
+                 QDateTime::fromMSecsSinceEpoch(std::min(p.to, b + interval), QTimeZone::utc())
+                     .toString(Qt::ISODateWithMs)
+                     .toLatin1() +
+                 "\"");
         }
     }
     if (!ranges.empty()) {
-        const Result rows = query(c, "SELECT i, hora, tiene, valor FROM climalog.informe_lineas($1::integer[], "
-                                     "$2::timestamptz[], $3::timestamptz[])",
-                                  {{ids + "}", froms + "}", tos + "}"}}, "las líneas de las columnas");
+        const Result rows =
+            query(c,
+                  "SELECT i, hora, tiene, valor FROM climalog.informe_lineas($1::integer[], "
+                  "$2::timestamptz[], $3::timestamptz[])",
+                  {{ids + "}", froms + "}", tos + "}"}}, "las líneas de las columnas");
         for (int i = 0; i < rows.rows(); ++i) {
             const std::size_t k = static_cast<std::size_t>(number(rows, i, 0) - 1);
             if (k < ranges.size())
-                ranges[k].lines.push_back({number(rows, i, 1), rows.field(i, 2) == "t", optionalNumber(rows, i, 3)});
+                ranges[k].lines.push_back(
+                    {number(rows, i, 1), rows.field(i, 2) == "t", optionalNumber(rows, i, 3)});
         }
         for (Range &g : ranges)
-            if (!std::is_sorted(g.lines.begin(), g.lines.end(), [](const PortLine &a, const PortLine &b) { return a.at < b.at; }))
-                std::sort(g.lines.begin(), g.lines.end(), [](const PortLine &a, const PortLine &b) { return a.at < b.at; });
+            if (!std::is_sorted(g.lines.begin(), g.lines.end(),
+                                [](const PortLine &a, const PortLine &b) { return a.at < b.at; }))
+                std::sort(g.lines.begin(), g.lines.end(),
+                          [](const PortLine &a, const PortLine &b) { return a.at < b.at; });
     }
     // A port's lines at the period's edges, counted once: from its first column's.
     const std::int64_t m0 = (p.from + 59999) / 60000 * 60000, m1 = p.to / 60000 * 60000;
@@ -469,13 +502,15 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         sum.aboveMs += o.aboveMs;
         sum.activeMs += o.activeMs;
     }
-    const std::int64_t until = r.request.madeAt > p.from && r.request.madeAt < p.to ? r.request.madeAt : p.to;
+    const std::int64_t until =
+        r.request.madeAt > p.from && r.request.madeAt < p.to ? r.request.madeAt : p.to;
     for (Column &col : r.columns) {
         Series &s = series[col.series];
         Figures &f = figures[col.series];
         for (const Piece &pc : s.pieces) {
-            const bool read = std::any_of(s.read.begin(), s.read.end(),
-                                          [&](const auto &x) { return x.first <= pc.from && pc.to <= x.second; });
+            const bool read = std::any_of(s.read.begin(), s.read.end(), [&](const auto &x) {
+                return x.first <= pc.from && pc.to <= x.second;
+            });
             if (read)
                 continue;
             f.add(pc);
@@ -502,8 +537,10 @@ void figure(pg_conn *c, Report &r, std::map<int, Series> &series, std::map<int, 
         col.aboveMs = o.aboveMs;
         col.activeMs = o.activeMs;
         const auto port = ports.find(s.port);
-        col.expected = expectedLines(p.from, until, port != ports.end() ? port->second.intervals : std::vector<WatchFrom>());
-        col.missing = std::max<std::int64_t>(0, col.expected - (port != ports.end() ? port->second.lines : 0));
+        col.expected = expectedLines(
+            p.from, until, port != ports.end() ? port->second.intervals : std::vector<WatchFrom>());
+        col.missing = std::max<std::int64_t>(
+            0, col.expected - (port != ports.end() ? port->second.lines : 0));
     }
 }
 

@@ -47,7 +47,8 @@ std::string deviceLimits(const Device &d)
 }
 
 // The minute rollups of the report's series, as pieces.
-std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, const std::map<int, PlotSource> &sources)
+std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r,
+                                               const std::map<int, PlotSource> &sources)
 {
     const Period &p = r.request.period;
     std::vector<int> ids;
@@ -57,10 +58,12 @@ std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, cons
         for (const auto &[header, place] : *source.places)
             byHeader[header].push_back({id, static_cast<std::size_t>(place - 1)});
     }
-    const Result rows = query(c,
-                              "SELECT juego, " MS("inicio") ", n, minimo, maximo FROM climalog.informe_minutos("
-                              "$1::integer[], ARRAY[to_timestamp($2::double precision)], ARRAY[to_timestamp($3::double precision)])",
-                              {{intArray(ids), msText(p.from), msText(p.to)}}, "las gráficas");
+    const Result rows = query(
+        c,
+        "SELECT juego, " MS("inicio") ", n, minimo, maximo FROM climalog.informe_minutos("
+                                      "$1::integer[], ARRAY[to_timestamp($2::double precision)], "
+                                      "ARRAY[to_timestamp($3::double precision)])",
+        {{intArray(ids), msText(p.from), msText(p.to)}}, "las gráficas");
     std::map<int, std::vector<Piece>> out;
     for (int i = 0; i < rows.rows(); ++i) {
         const auto holders = byHeader.find(static_cast<int>(number(rows, i, 0)));
@@ -86,13 +89,17 @@ std::map<int, std::vector<Piece>> minutePieces(pg_conn *c, const Report &r, cons
 // A column's plotted line from rollup pieces: buckets of whole units (hours
 // or minutes), as few units each as keep them within `buckets`; a bucket
 // without readings is a gap.
-Line bucketed(const Report &r, int column, std::int64_t unit, int buckets, const std::vector<Piece> &pieces)
+Line bucketed(const Report &r, int column, std::int64_t unit, int buckets,
+              const std::vector<Piece> &pieces)
 {
     const Period &p = r.request.period;
     const std::int64_t base = p.from / unit * unit, units = (p.to - base + unit - 1) / unit;
     const std::int64_t width = unit * ((units + buckets - 1) / buckets);
     const std::size_t count = static_cast<std::size_t>((p.to - base + width - 1) / width);
-    Line l{column, {}, std::vector<double>(count, std::nan("")), std::vector<double>(count, std::nan(""))};
+    Line l{column,
+           {},
+           std::vector<double>(count, std::nan("")),
+           std::vector<double>(count, std::nan(""))};
     for (std::size_t b = 0; b < count; ++b)
         l.t.push_back(std::max(p.from, base + static_cast<std::int64_t>(b) * width));
     for (const Piece &pc : pieces) {
@@ -114,16 +121,21 @@ void loadAlarms(pg_conn *c, Report &r, const std::vector<int> &ports, const QByt
     const Period &p = r.request.period;
     const Result rows = query(
         c,
-        "SELECT estacion, puerto, coalesce(columna, ''), condicion, regla, " MS("inicio") ", " MS("fin") ", "
-        "extremo, limite, coalesce(reconocido_por, ''), coalesce(comentario, ''), " MS("reconocido") " "
-        "FROM climalog.avisos WHERE puerto_id = ANY ($1::integer[]) AND (serie IS NULL OR serie = ANY ($2::integer[])) "
-        "AND inicio < to_timestamp($4::double precision) AND (fin IS NULL OR fin > to_timestamp($3::double precision)) "
-        "ORDER BY inicio, id",
+        "SELECT estacion, puerto, coalesce(columna, ''), condicion, regla, " MS("inicio") ", " MS(
+            "fin") ", "
+                   "extremo, limite, coalesce(reconocido_por, ''), coalesce(comentario, ''), " MS(
+                       "reconocido") " "
+                                     "FROM climalog.avisos WHERE puerto_id = ANY ($1::integer[]) "
+                                     "AND (serie IS NULL OR serie = ANY ($2::integer[])) "
+                                     "AND inicio < to_timestamp($4::double precision) AND (fin IS "
+                                     "NULL OR fin > to_timestamp($3::double precision)) "
+                                     "ORDER BY inicio, id",
         {{intArray(ports), series, msText(p.from), msText(p.to)}}, "los avisos del periodo");
     for (int i = 0; i < rows.rows(); ++i)
-        r.alarms.push_back({text(rows, i, 0), text(rows, i, 1), text(rows, i, 2), text(rows, i, 3), text(rows, i, 4),
-                            number(rows, i, 5), optionalInteger(rows, i, 6), optionalNumber(rows, i, 7),
-                            optionalNumber(rows, i, 8), text(rows, i, 9), text(rows, i, 10), optionalInteger(rows, i, 11)});
+        r.alarms.push_back({text(rows, i, 0), text(rows, i, 1), text(rows, i, 2), text(rows, i, 3),
+                            text(rows, i, 4), number(rows, i, 5), optionalInteger(rows, i, 6),
+                            optionalNumber(rows, i, 7), optionalNumber(rows, i, 8),
+                            text(rows, i, 9), text(rows, i, 10), optionalInteger(rows, i, 11)});
 }
 
 void loadChanges(Report &r, const std::vector<PortKey> &ports)
@@ -134,9 +146,11 @@ void loadChanges(Report &r, const std::vector<PortKey> &ports)
             const Configuration &before = confs[i - 1], &after = confs[i];
             const auto change = [&](const std::string &device, const char *what, std::string from,
                                     std::string to) {
-                r.changes.push_back({after.read, port.station, port.name, device, what, std::move(from), std::move(to)});
+                r.changes.push_back({after.read, port.station, port.name, device, what,
+                                     std::move(from), std::move(to)});
             };
-            const auto find = [](const Configuration &c, const std::string &name) -> const Device * {
+            const auto find = [](const Configuration &c,
+                                 const std::string &name) -> const Device * {
                 for (const Device &d : c.devices)
                     if (d.name == name)
                         return &d;
@@ -158,7 +172,8 @@ void loadChanges(Report &r, const std::vector<PortKey> &ports)
                 if (o->units != d.units && d.type == 3)
                     change(d.name, "unidades", unitsText(o->units), unitsText(d.units));
                 if (o->period != d.period)
-                    change(d.name, "periodo", std::to_string(o->period) + " s", std::to_string(d.period) + " s");
+                    change(d.name, "periodo", std::to_string(o->period) + " s",
+                           std::to_string(d.period) + " s");
                 if (o->action != d.action)
                     change(d.name, "acción", actionText(o->action), actionText(d.action));
                 if (o->relay != d.relay)
@@ -177,9 +192,10 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
     std::vector<std::pair<Plot, std::vector<int>>> groups;
     const auto groupOf = [&](const Column &col) -> std::vector<int> & {
         const bool input = col.kind == '1' || col.kind == '2';
-        const std::string title = col.kind == 'T' ? "Temperaturas" : col.kind == 'H' ? "Humedades"
-                                  : input       ? "Entradas"
-                                                : col.unit;
+        const std::string title = col.kind == 'T' ? "Temperaturas"
+            : col.kind == 'H'                     ? "Humedades"
+            : input                               ? "Entradas"
+                                                  : col.unit;
         for (auto &g : groups)
             if (g.first.title == title)
                 return g.second;
@@ -193,7 +209,10 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
     for (std::size_t i = 0; i < r.columns.size(); ++i)
         groupOf(r.columns[i]).push_back(static_cast<int>(i));
     const auto rank = [](const Plot &pl) {
-        return pl.title == "Temperaturas" ? 0 : pl.title == "Humedades" ? 1 : pl.title == "Entradas" ? 3 : 2;
+        return pl.title == "Temperaturas" ? 0
+            : pl.title == "Humedades"     ? 1
+            : pl.title == "Entradas"      ? 3
+                                          : 2;
     };
     std::stable_sort(groups.begin(), groups.end(),
                      [&](const auto &a, const auto &b) { return rank(a.first) < rank(b.first); });
@@ -202,7 +221,9 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
     // Buckets of whole hours or minutes, from their rollups, when there are
     // at least half as many of them as buckets asked; else the lines' buckets.
     const std::int64_t length = p.to - p.from;
-    const std::int64_t unit = length / 3600000 * 2 >= buckets ? 3600000 : length / 60000 * 2 >= buckets ? 60000 : 0;
+    const std::int64_t unit = length / 3600000 * 2 >= buckets ? 3600000
+        : length / 60000 * 2 >= buckets                       ? 60000
+                                                              : 0;
     std::map<int, std::vector<Piece>> minutes;
     if (unit == 60000)
         minutes = minutePieces(c, r, sources);
@@ -222,17 +243,21 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
         plot.limits.assign(limits.begin(), limits.end());
         if (unit) {
             for (const int i : members)
-                plot.lines.push_back(bucketed(r, i, unit, buckets,
-                                              unit == 60000 ? minutes[r.columns[static_cast<std::size_t>(i)].series]
-                                                            : *sources.at(r.columns[static_cast<std::size_t>(i)].series).pieces));
+                plot.lines.push_back(bucketed(
+                    r, i, unit, buckets,
+                    unit == 60000
+                        ? minutes[r.columns[static_cast<std::size_t>(i)].series]
+                        : *sources.at(r.columns[static_cast<std::size_t>(i)].series).pieces));
             r.plots.push_back(std::move(plot));
             continue;
         }
-        const Result rows = query(c,
-                                  "SELECT serie, " MS("hora") ", minimo, maximo FROM climalog.tramo($1::integer[], "
-                                  "to_timestamp($2::double precision), to_timestamp($3::double precision), $4::integer)",
-                                  {{intArray(ids), msText(p.from), msText(p.to), QByteArray::number(buckets)}},
-                                  "las gráficas");
+        const Result rows =
+            query(c,
+                  "SELECT serie, " MS("hora") ", minimo, maximo FROM climalog.tramo($1::integer[], "
+                                              "to_timestamp($2::double precision), "
+                                              "to_timestamp($3::double precision), $4::integer)",
+                  {{intArray(ids), msText(p.from), msText(p.to), QByteArray::number(buckets)}},
+                  "las gráficas");
         std::map<int, Line> lines;
         for (int i = 0; i < rows.rows(); ++i) {
             const int s = static_cast<int>(number(rows, i, 0));
@@ -253,7 +278,8 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
         }
         for (const int i : members) {
             const auto found = lines.find(r.columns[static_cast<std::size_t>(i)].series);
-            plot.lines.push_back(found != lines.end() ? std::move(found->second) : Line{i, {}, {}, {}});
+            plot.lines.push_back(found != lines.end() ? std::move(found->second)
+                                                      : Line{i, {}, {}, {}});
         }
         r.plots.push_back(std::move(plot));
     }
@@ -262,9 +288,11 @@ void loadPlots(pg_conn *c, Report &r, const std::map<int, PlotSource> &sources)
 void loadCoverage(pg_conn *c, Report &r, const QByteArray &series)
 {
     const Result rows = query(c,
-                              "SELECT estacion, puerto, " MS("max(hora)") " FROM climalog.resumen WHERE (estacion, puerto) IN "
-                              "(SELECT estacion, puerto FROM climalog.resumen WHERE serie = ANY ($1::integer[])) "
-                              "GROUP BY 1, 2 ORDER BY 1, 2",
+                              "SELECT estacion, puerto, " MS(
+                                  "max(hora)") " FROM climalog.resumen WHERE (estacion, puerto) IN "
+                                               "(SELECT estacion, puerto FROM climalog.resumen "
+                                               "WHERE serie = ANY ($1::integer[])) "
+                                               "GROUP BY 1, 2 ORDER BY 1, 2",
                               {{series}}, "hasta dónde están archivadas las líneas");
     const QTimeZone zone(QByteArray::fromStdString(r.zone));
     for (int i = 0; i < rows.rows(); ++i) {
@@ -272,10 +300,11 @@ void loadCoverage(pg_conn *c, Report &r, const QByteArray &series)
         if (!rows.isNull(i, 2))
             cv.lastLine = number(rows, i, 2);
         if (!cv.lastLine)
-            r.notes.push_back("Puerto " + cv.port + " de " + cv.station + ": ninguna línea archivada.");
+            r.notes.push_back("Puerto " + cv.port + " de " + cv.station +
+                              ": ninguna línea archivada.");
         else if (*cv.lastLine < r.request.period.to - 1000)
-            r.notes.push_back("Puerto " + cv.port + " de " + cv.station + ": líneas archivadas hasta el " +
-                              timeText(*cv.lastLine, zone) + ".");
+            r.notes.push_back("Puerto " + cv.port + " de " + cv.station +
+                              ": líneas archivadas hasta el " + timeText(*cv.lastLine, zone) + ".");
         r.coverage.push_back(cv);
     }
 }

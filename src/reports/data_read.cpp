@@ -37,10 +37,7 @@ std::int64_t number(const Result &r, int row, int col)
     return std::strtoll(r.field(row, col).constData(), nullptr, 10);
 }
 
-std::string text(const Result &r, int row, int col)
-{
-    return r.field(row, col).toStdString();
-}
+std::string text(const Result &r, int row, int col) { return r.field(row, col).toStdString(); }
 
 std::optional<double> optionalNumber(const Result &r, int row, int col)
 {
@@ -56,8 +53,8 @@ std::optional<std::int64_t> optionalInteger(const Result &r, int row, int col)
     return number(r, row, col);
 }
 
-Result overPeriod(pg_conn *c, const char *fields, const char *function, const QByteArray &series, const Period &p,
-                  const char *what)
+Result overPeriod(pg_conn *c, const char *fields, const char *function, const QByteArray &series,
+                  const Period &p, const char *what)
 {
     const std::string sql = std::string("SELECT ") + fields + " FROM climalog." + function +
         "($1::integer[], to_timestamp($2::double precision), to_timestamp($3::double precision))";
@@ -93,8 +90,10 @@ QByteArray intArray(const std::vector<int> &v)
     return out + "}";
 }
 
-QByteArray msText(std::int64_t ms) { return QByteArray::number(static_cast<double>(ms) / 1000, 'f', 3); }
-
+QByteArray msText(std::int64_t ms)
+{
+    return QByteArray::number(static_cast<double>(ms) / 1000, 'f', 3);
+}
 
 std::string timeText(std::int64_t ms, const QTimeZone &zone)
 {
@@ -108,8 +107,6 @@ std::string decimal(double v, int digits)
     return QString::number(v, 'f', digits).replace(u'.', u',').toStdString();
 }
 
-
-
 const char *typeName(int t)
 {
     static const char *const names[] = {"STT", "HRT", "AVI", "DET", "CTR"};
@@ -121,10 +118,10 @@ const Device *deviceOf(const Configuration &c, const std::string &name, char kin
     for (const Device &d : c.devices) {
         if (d.name != name)
             continue;
-        const bool fits = kind == 'T'                ? d.type == 1 || d.type == 2
-                          : kind == 'H'              ? d.type == 2
-                          : kind == '1' || kind == '2' ? d.type == 4 || d.type == 5
-                                                       : d.type == 3;
+        const bool fits = kind == 'T'    ? d.type == 1 || d.type == 2
+            : kind == 'H'                ? d.type == 2
+            : kind == '1' || kind == '2' ? d.type == 4 || d.type == 5
+                                         : d.type == 3;
         if (fits)
             return &d;
     }

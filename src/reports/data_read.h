@@ -45,8 +45,8 @@ std::string text(const central::Result &r, int row, int col);
 std::optional<double> optionalNumber(const central::Result &r, int row, int col);
 std::optional<std::int64_t> optionalInteger(const central::Result &r, int row, int col);
 // The rows of `fields` of a read function of (series, desde, hasta) over the report's period.
-central::Result overPeriod(pg_conn *c, const char *fields, const char *function, const QByteArray &series,
-                           const Period &p, const char *what);
+central::Result overPeriod(pg_conn *c, const char *fields, const char *function,
+                           const QByteArray &series, const Period &p, const char *what);
 // The elements of an array's text ("{1,NULL,2.5}"); NULL as NaN.
 std::vector<double> numbers(const QByteArray &a);
 QByteArray intArray(const std::vector<int> &v);

@@ -138,11 +138,11 @@ Outside outsideOver(const std::vector<PortLine> &lines, std::int64_t from, std::
         if (mark == central::Mark::None)
             continue;
         const std::int64_t next = i + 1 < lines.size() ? lines[i + 1].at : periodEnd;
-        const std::int64_t ms = std::max<std::int64_t>(
-            0, std::min({next, periodEnd, l.at + w.intervalMs}) - l.at);
-        (mark == central::Mark::Below   ? out.belowMs
-         : mark == central::Mark::Above ? out.aboveMs
-                                        : out.activeMs) += ms;
+        const std::int64_t ms =
+            std::max<std::int64_t>(0, std::min({next, periodEnd, l.at + w.intervalMs}) - l.at);
+        (mark == central::Mark::Below       ? out.belowMs
+             : mark == central::Mark::Above ? out.aboveMs
+                                            : out.activeMs) += ms;
     }
     return out;
 }

@@ -21,8 +21,8 @@ constexpr double kelvinOffset = 273.15;
 // or one reading (n = 1, or n = 0 for ERR).
 struct Piece {
     std::int64_t from = 0, to = 0; // ms; a reading's: its own time
-    std::int64_t lines = 0;   // lines that hold the column
-    std::int64_t n = 0;       // of them, readings that are not ERR
+    std::int64_t lines = 0; // lines that hold the column
+    std::int64_t n = 0; // of them, readings that are not ERR
     double min = 0, max = 0, sum = 0, squares = 0;
     std::optional<double> arrhenius; // Σ exp(-ΔH/R / (v + 273.15)); none: not known
 };
@@ -70,7 +70,7 @@ struct PortLine {
 struct WatchFrom {
     std::int64_t from = 0;
     central::Watch watch;
-    int intervalMs = 1000;    // the port's line interval then
+    int intervalMs = 1000; // the port's line interval then
 };
 
 struct Outside {
@@ -97,6 +97,7 @@ const WatchFrom &watchAt(const std::vector<WatchFrom> &watches, std::int64_t at)
 
 // Lines a port should have written over [from, to): the length over the
 // line interval, each stretch at the interval then in force.
-std::int64_t expectedLines(std::int64_t from, std::int64_t to, const std::vector<WatchFrom> &watches);
+std::int64_t expectedLines(std::int64_t from, std::int64_t to,
+                           const std::vector<WatchFrom> &watches);
 
 } // namespace reports

@@ -114,7 +114,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\nEsquema climalog puesto en la "
-         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\nRoles climalog_estacion",
+         "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en "
+         "la versión 5\\.\\nRoles climalog_estacion",
          {{"SELECT version FROM climalog.version", "5\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
@@ -214,7 +215,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           "DROP FUNCTION climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, "
           "bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
-          "DROP FUNCTION climalog.resumen_de(climalog.entrada[]), climalog.lecturas_de(climalog.entrada[]);"
+          "DROP FUNCTION climalog.resumen_de(climalog.entrada[]), "
+          "climalog.lecturas_de(climalog.entrada[]);"
           "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), "
           "climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
@@ -225,7 +227,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           "UPDATE climalog.version SET version = 1"),
          true,
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
-         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" +
+         "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la "
+         "versión 5\\.\\n" +
              roles + "$",
          {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -286,7 +289,9 @@ TEST(Central, SetUpFromEachStartingPoint)
              "boolean, climalog.entrada[])'::regprocedure), 'PERFORM pg_notify', '-- '); END $$;"
              "UPDATE climalog.version SET version = 3",
          true,
-         "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" + roles + "$",
+         "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión "
+         "5\\.\\n" +
+             roles + "$",
          {{"SELECT version FROM climalog.version", "5\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
