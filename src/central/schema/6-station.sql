@@ -71,18 +71,21 @@ $f$;
 -- mean kinetic temperature is made of. The exponent and the square are
 -- bounded so that no reading, however far out, makes the batch fail: a
 -- reading below -259 ºC or beyond 1e100 gives a term the report does not
--- use (it reads such a column's lines).
+-- use (it reads such a column's lines); an ERR adds e^-714, which no sum of
+-- readings above -259 ºC can hold.
 CREATE OR REPLACE FUNCTION @schema@.resumen_de(lineas @schema@.entrada[])
 RETURNS TABLE (juego integer, minuto double precision, k integer, c bigint, n bigint, mn double precision,
                mx double precision, sm double precision, sq double precision, ar double precision)
-LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+LANGUAGE sql STABLE AS $f$
+WITH x AS MATERIALIZED (
+    SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm,
+           sum(CASE WHEN abs(v) < 1e100 THEN v * v WHEN v IS NOT NULL THEN 'Infinity' END) AS sq,
+           sum(exp(-10000 / greatest(v + 273.15, 14))) AS ar
+      FROM @schema@.lecturas_de(lineas) GROUP BY 1, 2, 3)
 SELECT x.juego, x.minuto, x.k, x.c, x.n, x.mn, x.mx, x.sm, x.sq, CASE WHEN t.k IS NOT NULL THEN x.ar END
-  FROM (SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm,
-               sum(CASE WHEN abs(v) < 1e100 THEN v * v WHEN v IS NOT NULL THEN 'Infinity' END) AS sq,
-               sum(exp(-10000 / CASE WHEN v > -259.15 THEN v + 273.15 WHEN v IS NOT NULL THEN 14 END)) AS ar
-          FROM @schema@.lecturas_de(lineas) GROUP BY 1, 2, 3) x
+  FROM x
   LEFT JOIN (SELECT js.juego, js.posicion AS k FROM @schema@.juego_serie js JOIN @schema@.serie s ON s.id = js.serie
-              WHERE s.clase = 'T' AND js.juego IN (SELECT DISTINCT u.juego FROM unnest(lineas) u)) t
+              WHERE s.clase = 'T' AND js.juego IN (SELECT DISTINCT x.juego FROM x)) t
     ON t.juego = x.juego AND t.k = x.k
 $f$;
 
