@@ -165,8 +165,13 @@ bool Reader::read(std::string_view text, Settings &out, std::string &error)
         const std::size_t end = text.find('\n');
         std::string_view l = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (const std::size_t hash = l.find('#'); hash != std::string_view::npos)
-            l = l.substr(0, hash);
+        // A comment starts at a '#' that opens the line or follows a blank:
+        // one inside a value (a webhook's "…/entrada#guardia") is the value's.
+        for (std::size_t i = 0; i < l.size(); ++i)
+            if (l[i] == '#' && (i == 0 || l[i - 1] == ' ' || l[i - 1] == '\t')) {
+                l = l.substr(0, i);
+                break;
+            }
         l = trimmed(l);
         if (l.empty())
             continue;

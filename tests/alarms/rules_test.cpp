@@ -24,7 +24,7 @@ correo = ana@example.org
 reconocimientos = si
 
 [destinatario guardia]
-webhook = https://avisos.example.org/entrada
+webhook = https://avisos.example.org/entrada#guardia	# su fragmento va con él
 
 [regla salas]
 estaciones = norte, sur-*
@@ -70,7 +70,7 @@ TEST(Rules, GoodFileReadWhole)
     EXPECT_EQ(s.recipients[0].name, "ana");
     EXPECT_EQ(s.recipients[0].mail, "ana@example.org");
     EXPECT_TRUE(s.recipients[0].acknowledgements);
-    EXPECT_EQ(s.recipients[1].webhook, "https://avisos.example.org/entrada");
+    EXPECT_EQ(s.recipients[1].webhook, "https://avisos.example.org/entrada#guardia");
     EXPECT_FALSE(s.recipients[1].acknowledgements);
     ASSERT_EQ(s.rules.size(), 2u);
     const alarms::Rule &a = s.rules[0];
