@@ -265,6 +265,19 @@ void Engine::tick(std::int64_t now, Outcome &out)
             out.changed.push_back(a);
             notify(r.recipients, a.key, Event::Raised, a.key.start, out);
         }
+        // An alarm of a rule taken out of the rules file ends when the clock
+        // next looks (at a start, its first look), without a message: its
+        // rule named who heard of it.
+        for (auto it = p.tracks.begin(); it != p.tracks.end();) {
+            if (it->second.alarm && !rule(std::get<0>(it->first))) {
+                Alarm a = *it->second.alarm;
+                a.end = std::max(now, a.key.start);
+                out.changed.push_back(a);
+                it = p.tracks.erase(it);
+            } else {
+                ++it;
+            }
+        }
         for (auto &[key, t] : p.tracks) {
             const Rule *r = rule(std::get<0>(key));
             if (!t.alarm || !r || t.alarm->acknowledged || t.alarm->silencedUntil > now)

@@ -87,7 +87,7 @@ struct Outcome {
 class Engine {
 public:
     // The rules and recipients in force; a rule no longer there forgets
-    // what it had pending.
+    // what it had pending, and its active alarms end at the next tick.
     void configure(Settings settings);
     const Settings &settings() const { return settings_; }
     // A port's series as its latest configuration has them.

@@ -261,3 +261,36 @@ TEST(Engine, AcknowledgementToThoseWhoAsked)
               "reconocido@5 ana correo;reconocido@5 eva correo;reconocido@5 eva webhook;");
     EXPECT_TRUE(e.acknowledgement({"otra", 3, sala, Condition::Above, t0}, t0).empty());
 }
+
+// A rule taken out of the file (a reload, or a start with the new file)
+// ends its active alarms at the clock's next look, telling nobody; the
+// other rule's alarm stays.
+TEST(Engine, ARuleTakenOutEndsItsAlarms)
+{
+    alarms::Settings both = settings({Condition::Above}, 0), after = both;
+    both.rules.push_back(both.rules[0]);
+    both.rules[1].name = "vieja";
+    for (const bool restarted : {false, true}) {
+        SCOPED_TRACE(restarted ? "restarted" : "reloaded");
+        alarms::Engine e;
+        e.configure(both);
+        e.setPort(port());
+        Record rec;
+        run(e, sala, "10=31", rec);
+        ASSERT_EQ(e.activeAlarms().size(), 2u);
+        alarms::Engine again;
+        alarms::Engine &now = restarted ? again : e;
+        if (restarted) {
+            again.configure(after);
+            again.setPort(port());
+            again.restore(3, e.state(3), e.activeAlarms());
+        }
+        now.configure(after);
+        rec.notices.clear();
+        run(now, sala, "@20", rec);
+        ASSERT_EQ(now.activeAlarms().size(), 1u);
+        EXPECT_EQ(now.activeAlarms()[0].key.rule, "planta");
+        EXPECT_EQ(rec.alarms.at({"vieja", 3, sala, Condition::Above, t0 + 10000}).end, t0 + 20000);
+        EXPECT_EQ(rec.notices, "");
+    }
+}
