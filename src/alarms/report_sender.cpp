@@ -252,10 +252,7 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
     // Which ports' lines fall short of the period's end, by the one rule.
     QStringList short_;
     for (const reports::Coverage &cov : report.coverage) {
-        reports::Report one;
-        one.request.period = q.period;
-        one.coverage = {cov};
-        if (reports::complete(one))
+        if (reports::reaches(cov, q.period))
             continue;
         short_ << QStringLiteral("puerto %1 de %2 (%3)")
                       .arg(QString::fromStdString(cov.port), QString::fromStdString(cov.station),

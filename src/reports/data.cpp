@@ -96,12 +96,15 @@ Period periodOf(Span span, const std::string &first, const std::string &last,
             t};
 }
 
+bool reaches(const Coverage &coverage, const Period &period)
+{
+    return coverage.lastLine && *coverage.lastLine >= period.to - 1000;
+}
+
 bool complete(const Report &report)
 {
-    for (const Coverage &c : report.coverage)
-        if (!c.lastLine || *c.lastLine < report.request.period.to - 1000)
-            return false;
-    return true;
+    return std::ranges::all_of(
+        report.coverage, [&](const Coverage &c) { return reaches(c, report.request.period); });
 }
 
 namespace {

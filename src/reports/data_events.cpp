@@ -302,7 +302,7 @@ void loadCoverage(pg_conn *c, Report &r, const QByteArray &series)
         if (!cv.lastLine)
             r.notes.push_back("Puerto " + cv.port + " de " + cv.station +
                               ": ninguna línea archivada.");
-        else if (*cv.lastLine < r.request.period.to - 1000)
+        else if (!reaches(cv, r.request.period))
             r.notes.push_back("Puerto " + cv.port + " de " + cv.station +
                               ": líneas archivadas hasta el " + timeText(*cv.lastLine, zone) + ".");
         r.coverage.push_back(cv);

@@ -137,6 +137,8 @@ std::string pdf(const Report &report);
 // ';' between fields, decimal comma).
 std::string csv(const Report &report);
 
+// Whether a port's lines reach the period's end (its last second).
+bool reaches(const Coverage &coverage, const Period &period);
 // Whether every port's lines reach the period's end.
 bool complete(const Report &report);
 
