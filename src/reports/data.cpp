@@ -1,5 +1,6 @@
 #include "reports/data_read.h"
 #include "reports/stats.h"
+#include "reports/text.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -128,11 +129,11 @@ void loadColumns(pg_conn *c, Report &r)
     for (int i = 0; i < rows.rows(); ++i) {
         Column col;
         col.series = static_cast<int>(number(rows, i, 0));
-        col.station = text(rows, i, 1);
-        col.zone = text(rows, i, 2);
-        col.port = text(rows, i, 3);
-        col.column = text(rows, i, 4);
-        col.unit = text(rows, i, 5);
+        col.station = detail::text(rows, i, 1);
+        col.zone = detail::text(rows, i, 2);
+        col.port = detail::text(rows, i, 3);
+        col.column = detail::text(rows, i, 4);
+        col.unit = detail::text(rows, i, 5);
         col.kind = rows.field(i, 6).isEmpty() ? ' ' : rows.field(i, 6).at(0);
         r.columns.push_back(col);
     }
@@ -161,7 +162,7 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
             s.id = static_cast<int>(number(js, i, 0));
             s.port = port;
             s.places[header] = static_cast<int>(number(js, i, 3));
-            s.device = text(js, i, 4);
+            s.device = detail::text(js, i, 4);
         }
     }
     const Period &p = r.request.period;
@@ -177,13 +178,13 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
             port.configurations.push_back({id, number(cf, i, 2), {}, 1000});
         Device d;
         d.position = static_cast<int>(number(cf, i, 3));
-        d.name = text(cf, i, 4);
-        d.serial = text(cf, i, 5);
+        d.name = detail::text(cf, i, 4);
+        d.serial = detail::text(cf, i, 5);
         d.type = static_cast<int>(number(cf, i, 6));
         d.min = static_cast<float>(std::strtod(cf.field(i, 7).constData(), nullptr));
         d.max = static_cast<float>(std::strtod(cf.field(i, 8).constData(), nullptr));
         d.action = static_cast<int>(number(cf, i, 9));
-        d.relay = text(cf, i, 10);
+        d.relay = detail::text(cf, i, 10);
         const QByteArray units = cf.field(i, 11);
         for (const QByteArray &u : units.mid(1, units.size() - 2).split(','))
             d.units.push_back(QByteArray(u).replace('"', "").toStdString());
@@ -210,7 +211,6 @@ void loadPorts(pg_conn *c, const Report &r, const QByteArray &ids, std::map<int,
 void watch(Report &r, std::map<int, Series> &series, const std::map<int, Port> &ports)
 {
     const Period &p = r.request.period;
-    const QTimeZone zone(QByteArray::fromStdString(r.zone));
     for (Column &col : r.columns) {
         Series &s = series[col.series];
         const auto port = ports.find(s.port);
@@ -233,8 +233,9 @@ void watch(Report &r, std::map<int, Series> &series, const std::map<int, Port> &
                 last.to = from;
                 if (last.min != l.min || last.max != l.max)
                     r.notes.push_back("Los límites de \"" + col.column + "\" cambiaron el " +
-                                      timeText(from, zone) + ": de " + limitsText(last, col.unit) +
-                                      " a " + limitsText(l, col.unit) + ".");
+                                      text::when(from, r.zone) + ": de " +
+                                      limitsText(last, col.unit) + " a " + limitsText(l, col.unit) +
+                                      ".");
             }
             col.limits.push_back(l);
         }

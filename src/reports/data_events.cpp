@@ -1,4 +1,5 @@
 #include "reports/data_read.h"
+#include "reports/text.h"
 
 #include <QDateTime>
 
@@ -294,7 +295,6 @@ void loadCoverage(pg_conn *c, Report &r, const QByteArray &series)
                                                "WHERE serie = ANY ($1::integer[])) "
                                                "GROUP BY 1, 2 ORDER BY 1, 2",
                               {{series}}, "hasta dónde están archivadas las líneas");
-    const QTimeZone zone(QByteArray::fromStdString(r.zone));
     for (int i = 0; i < rows.rows(); ++i) {
         Coverage cv{text(rows, i, 0), text(rows, i, 1), std::nullopt};
         if (!rows.isNull(i, 2))
@@ -304,7 +304,8 @@ void loadCoverage(pg_conn *c, Report &r, const QByteArray &series)
                               ": ninguna línea archivada.");
         else if (!reaches(cv, r.request.period))
             r.notes.push_back("Puerto " + cv.port + " de " + cv.station +
-                              ": líneas archivadas hasta el " + timeText(*cv.lastLine, zone) + ".");
+                              ": líneas archivadas hasta el " + text::when(*cv.lastLine, r.zone) +
+                              ".");
         r.coverage.push_back(cv);
     }
 }

@@ -1,6 +1,7 @@
 #include "reports/data_read.h"
 
 #include "central/connection.h"
+#include "reports/text.h"
 
 #include <QDateTime>
 
@@ -95,18 +96,6 @@ QByteArray msText(std::int64_t ms)
     return QByteArray::number(static_cast<double>(ms) / 1000, 'f', 3);
 }
 
-std::string timeText(std::int64_t ms, const QTimeZone &zone)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, zone)
-        .toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))
-        .toStdString();
-}
-
-std::string decimal(double v, int digits)
-{
-    return QString::number(v, 'f', digits).replace(u'.', u',').toStdString();
-}
-
 const char *typeName(int t)
 {
     static const char *const names[] = {"STT", "HRT", "AVI", "DET", "CTR"};
@@ -154,7 +143,8 @@ std::string limitsText(const Limits &l, const std::string &unit)
 {
     if (!l.min || !l.max)
         return "sin límites";
-    return decimal(*l.min) + " a " + decimal(*l.max) + (unit.empty() ? "" : " " + unit);
+    return text::number(double(*l.min), 1) + " a " + text::number(double(*l.max), 1) +
+        (unit.empty() ? "" : " " + unit);
 }
 
 } // namespace reports::detail

@@ -53,10 +53,6 @@ QByteArray intArray(const std::vector<int> &v);
 // An instant in seconds, for to_timestamp.
 QByteArray msText(std::int64_t ms);
 
-// "07/12/2026 14:05:09" in the zone; numbers with a decimal comma.
-std::string timeText(std::int64_t ms, const QTimeZone &zone);
-std::string decimal(double v, int digits = 1);
-
 const char *typeName(int t);
 // The device of a series' name and class, as the summary matches them.
 const Device *deviceOf(const Configuration &c, const std::string &name, char kind);
