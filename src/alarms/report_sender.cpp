@@ -5,12 +5,12 @@
 #include "central/names.h"
 #include "central/query.h"
 #include "reports/report.h"
+#include "reports/text.h"
 
 #include <libpq-fe.h>
 
 #include <QDateTime>
 #include <QStringList>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <chrono>
@@ -58,11 +58,6 @@ QByteArray plain(const std::string &name)
             ? c
             : '_';
     return out;
-}
-
-QString localTime(std::int64_t ms, const QTimeZone &zone)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, zone).toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
 }
 
 } // namespace
@@ -218,7 +213,6 @@ bool ReportSender::pass(std::int64_t now)
 ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
                                       const Station &station, const DuePeriod &p, std::int64_t now)
 {
-    const QTimeZone zone(QByteArray::fromStdString(station.zone));
     const std::string first = p.first.toString(Qt::ISODate).toStdString();
     reports::Request q;
     q.site = s.mail.site;
@@ -256,9 +250,10 @@ ReportSender::Made ReportSender::make(const ReportRule &rule, const Settings &s,
             continue;
         short_ << QStringLiteral("puerto %1 de %2 (%3)")
                       .arg(QString::fromStdString(cov.port), QString::fromStdString(cov.station),
-                           cov.lastLine
-                               ? QStringLiteral("la última, del ") + localTime(*cov.lastLine, zone)
-                               : QStringLiteral("sin líneas"));
+                           cov.lastLine ? QStringLiteral("la última, del ") +
+                                   QString::fromStdString(
+                                              reports::text::when(*cov.lastLine, station.zone))
+                                        : QStringLiteral("sin líneas"));
     }
     const QString shortText = short_.join(QStringLiteral("; "));
     const QString waited = rule.waitHours == 0
