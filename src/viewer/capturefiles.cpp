@@ -18,6 +18,29 @@ qint64 behind(const CaptureReader &r)
     return size < r.offset() ? size : size - r.offset();
 }
 
+// Reads each file to its end a piece at a time, handing the rows of each
+// piece to `series`: a reader holds no more than a piece of rows. False
+// when a file shrank: the rows taken of it before are wrong now.
+bool readInto(SeriesSet &series, const std::vector<std::pair<int, CaptureReader *>> &files,
+              const std::atomic<bool> *stop)
+{
+    bool kept = true;
+    for (const auto &[source, r] : files) {
+        for (qint64 before = -1; !(stop && *stop) && r->bytesRead() != before;) {
+            before = r->bytesRead();
+            const CaptureReader::Change c = r->follow(readAtOnce);
+            kept = kept && c != CaptureReader::Change::Reset;
+            series.take(source, *r);
+            r->discardRows();
+            series.rowsDiscarded(source);
+            if (c == CaptureReader::Change::Failed)
+                break;
+        }
+        r->discardRows(true);
+    }
+    return kept;
+}
+
 } // namespace
 
 CaptureFiles::CaptureFiles(QString folder) : folder_(std::move(folder)) {}
@@ -30,61 +53,75 @@ CaptureFiles::~CaptureFiles()
     }
 }
 
-bool CaptureFiles::isLoading(const CaptureReader *r) const
+bool CaptureFiles::isLoading(const QString &name) const
 {
-    return std::find(loading_.begin(), loading_.end(), r) != loading_.end();
+    return std::any_of(loading_.begin(), loading_.end(),
+                       [&](const Load &l) { return l.name == name; });
 }
 
 const CaptureReader *CaptureFiles::reader(const QString &name) const
 {
     const auto it = readers_.find(name);
-    return it == readers_.end() ? nullptr : it->second.get();
+    return it == readers_.end() || isLoading(name) ? nullptr : it->second.get();
 }
 
 std::vector<const CaptureReader *> CaptureFiles::readers() const
 {
     std::vector<const CaptureReader *> files;
     for (const QString &n : order_)
-        files.push_back(readers_.at(n).get());
+        if (const CaptureReader *r = reader(n))
+            files.push_back(r);
     return files;
 }
 
-void CaptureFiles::startLoading(std::vector<CaptureReader *> readers)
+void CaptureFiles::load(std::vector<Load> files, std::unique_ptr<SeriesSet> into)
 {
-    loading_ = std::move(readers);
+    qint64 due = 0;
+    std::vector<std::pair<int, CaptureReader *>> readers;
+    for (const Load &l : files) {
+        due += behind(*l.reader);
+        readers.emplace_back(l.source, l.reader.get());
+    }
+    if (due <= readAtOnce) {
+        shrank_ = !readInto(*into, readers, nullptr);
+        install(files, std::move(into));
+        return;
+    }
+    loading_ = std::move(files);
+    built_ = std::move(into);
     stopLoading_ = false;
-    // The other open files are left alone meanwhile (followFiles waits), so
-    // the thread may make the series of them all: a day's series take long
-    // to make too.
-    loader_.reset(QThread::create([this, readers = loading_, all = this->readers()] {
-        for (CaptureReader *r : readers)
-            for (qint64 before = -1; !stopLoading_ && r->bytesRead() != before;) {
-                before = r->bytesRead();
-                if (r->follow(readAtOnce) == CaptureReader::Change::Failed)
-                    break;
-            }
-        if (stopLoading_)
-            return;
-        auto series = std::make_unique<SeriesSet>();
-        for (std::size_t i = 0; i < all.size(); ++i)
-            series->take(static_cast<int>(i), *all[i]);
-        built_ = std::move(series);
-    }));
+    loader_.reset(
+        QThread::create([this, readers] { shrank_ = !readInto(*built_, readers, &stopLoading_); }));
     connect(loader_.get(), &QThread::finished, this, &CaptureFiles::finishLoading);
     loader_->start();
+}
+
+void CaptureFiles::install(std::vector<Load> &files, std::unique_ptr<SeriesSet> into)
+{
+    for (Load &l : files)
+        readers_[l.name] = std::move(l.reader);
+    series_ = std::move(*into);
+    // A series chosen while the files were read is read now.
+    series_.choose(choice_);
+    if (series_.missing() || std::exchange(shrank_, false))
+        reload();
 }
 
 void CaptureFiles::finishLoading()
 {
     loader_->wait();
     loader_.reset();
+    std::vector<Load> files = std::move(loading_);
     loading_.clear();
-    if (pending_)
+    if (pending_) {
+        // Opened anew from nothing: takePending() says what.
+        readers_.clear();
+        order_.clear();
+        series_.clear();
         built_.reset();
-    else if (built_)
-        series_ = std::move(*std::exchange(built_, nullptr));
-    else
-        rebuildSeries();
+    } else {
+        install(files, std::exchange(built_, nullptr));
+    }
     Q_EMIT loaded();
 }
 
@@ -96,34 +133,49 @@ bool CaptureFiles::open(const QStringList &names)
         stopLoading_ = true;
         return false;
     }
+    // Only newer files added, small ones: those are read, the others are not
+    // read again (a day's file at midnight).
+    std::vector<Load> fresh;
+    qint64 due = 0;
+    for (qsizetype i = order_.size(); i < names.size(); ++i) {
+        fresh.push_back({names[i], static_cast<int>(i),
+                         std::make_unique<CaptureReader>(QDir(folder_).filePath(names[i]))});
+        due += behind(*fresh.back().reader);
+    }
+    const bool onward = names.mid(0, order_.size()) == order_ && due <= readAtOnce;
+    order_ = names;
     for (auto it = readers_.begin(); it != readers_.end();)
         it = names.contains(it->first) ? std::next(it) : readers_.erase(it);
-    // Files kept open are not read again: only the new ones, and what a
-    // reading cut short left.
-    std::vector<CaptureReader *> big;
-    for (const QString &n : names) {
-        std::unique_ptr<CaptureReader> &r = readers_[n];
-        const bool fresh = !r;
-        if (fresh)
-            r = std::make_unique<CaptureReader>(QDir(folder_).filePath(n));
-        if (behind(*r) > readAtOnce)
-            big.push_back(r.get());
-        else if (fresh)
-            r->follow();
+    if (!onward) {
+        reload();
+        return true;
     }
-    order_ = names;
-    rebuildSeries();
-    if (!big.empty())
-        startLoading(std::move(big));
+    std::vector<std::pair<int, CaptureReader *>> readers;
+    for (const Load &l : fresh)
+        readers.emplace_back(l.source, l.reader.get());
+    readInto(series_, readers, nullptr); // fresh readers: none shrank
+    for (Load &l : fresh)
+        readers_[l.name] = std::move(l.reader);
     return true;
 }
 
-void CaptureFiles::rebuildSeries()
+void CaptureFiles::reload()
 {
-    series_.clear();
+    std::vector<Load> files;
     for (int i = 0; i < order_.size(); ++i)
-        if (const CaptureReader *r = readers_.at(order_[i]).get(); !isLoading(r))
-            series_.take(i, *r);
+        files.push_back(
+            {order_[i], i, std::make_unique<CaptureReader>(QDir(folder_).filePath(order_[i]))});
+    auto into = std::make_unique<SeriesSet>();
+    into->choose(choice_);
+    load(std::move(files), std::move(into));
+}
+
+void CaptureFiles::choose(const Choice &choice)
+{
+    choice_ = choice;
+    series_.choose(choice);
+    if (series_.missing() && !loading())
+        reload();
 }
 
 CaptureFiles::Growth CaptureFiles::followFiles()
@@ -132,29 +184,37 @@ CaptureFiles::Growth CaptureFiles::followFiles()
     // What the thread reads is shown when it ends; later lines are taken then.
     if (loading())
         return g;
-    std::vector<CaptureReader *> big;
+    std::vector<Load> big;
     for (int i = 0; i < order_.size(); ++i) {
-        CaptureReader &r = *readers_.at(order_[i]);
-        if (behind(r) > readAtOnce) {
-            big.push_back(&r);
+        std::unique_ptr<CaptureReader> &r = readers_.at(order_[i]);
+        if (behind(*r) > readAtOnce) {
+            big.push_back({order_[i], i, std::move(r)});
             continue;
         }
-        switch (r.follow()) {
+        switch (r->follow()) {
         case CaptureReader::Change::Reset:
             g.reset = true;
             break;
         case CaptureReader::Change::Appended:
             g.appended = true;
-            g.added = series_.take(i, r) || g.added;
+            g.added = series_.take(i, *r) || g.added;
+            r->discardRows();
+            series_.rowsDiscarded(i);
             break;
         default:
             break;
         }
     }
-    if (!big.empty())
-        startLoading(std::move(big));
-    if (g.reset)
-        rebuildSeries();
+    if (g.reset) {
+        // Its rows taken before are in the series: every file again.
+        for (Load &l : big)
+            readers_[l.name] = std::move(l.reader);
+        reload();
+    } else if (!big.empty()) {
+        load(std::move(big), std::make_unique<SeriesSet>(series_));
+    } else if (series_.missing()) {
+        reload();
+    }
     return g;
 }
 
@@ -162,10 +222,15 @@ QStringList CaptureFiles::problems() const
 {
     QStringList lines;
     for (const QString &n : order_) {
-        const CaptureReader &r = *readers_.at(n);
-        if (isLoading(&r))
+        if (isLoading(n)) {
             lines << QStringLiteral("Leyendo %1…").arg(n);
-        else if (r.failed())
+            continue;
+        }
+        const auto it = readers_.find(n);
+        if (it == readers_.end())
+            continue;
+        const CaptureReader &r = *it->second;
+        if (r.failed())
             lines << n + QStringLiteral(": ") + r.error();
         else if (r.rejected() == 1)
             lines << n + QStringLiteral(": 1 línea no válida, no se muestra.");
@@ -181,7 +246,7 @@ qint64 CaptureFiles::rows() const
 {
     qint64 rows = 0;
     for (const QString &n : order_)
-        if (const CaptureReader &r = *readers_.at(n); !isLoading(&r))
-            rows += r.rows();
+        if (const CaptureReader *r = reader(n))
+            rows += r->rows();
     return rows;
 }

@@ -32,20 +32,25 @@ public:
     explicit CaptureFiles(QString folder);
     ~CaptureFiles() override;
 
-    // Opens these names of the folder, oldest first, keeping the files open
-    // already; the big ones start being read in the thread. False while the
-    // thread reads: the names are opened when it ends (takePending()).
+    // Opens these names of the folder, oldest first. Files are read again
+    // unless only newer ones are added; the big ones are read in the
+    // thread. False while the thread reads: the names are opened when it
+    // ends (takePending()).
     bool open(const QStringList &names);
+    // The series whose readings are kept (those drawn); one chosen whose
+    // readings were let go makes the files be read again.
+    void choose(const Choice &choice);
     // Reads what the open files gained since the last look; a file that
     // gained much is read in the thread. Nothing while the thread reads.
     Growth followFiles();
     // While the thread reads, only it touches the files it reads.
     bool loading() const { return loader_ != nullptr; }
-    bool isLoading(const CaptureReader *r) const;
+    bool isLoading(const QString &name) const;
     // The names chosen while the thread read, to open now that it ended.
     std::optional<QStringList> takePending() { return std::exchange(pending_, std::nullopt); }
 
     const SeriesSet &series() const { return series_; }
+    // Null for a file being read in the thread.
     const CaptureReader *reader(const QString &name) const;
     std::vector<const CaptureReader *> readers() const; // the open files, oldest first
     QStringList openFiles() const { return order_; }
@@ -62,17 +67,28 @@ signals:
     void loaded();
 
 private:
-    void startLoading(std::vector<CaptureReader *> readers);
+    // A file being read: its place among the open files and its reader.
+    struct Load {
+        QString name;
+        int source = 0;
+        std::unique_ptr<CaptureReader> reader;
+    };
+    // Reads `files` on into `into`, here when they are small, else in the
+    // thread; their readers and the series are this object's when read.
+    void load(std::vector<Load> files, std::unique_ptr<SeriesSet> into);
+    void install(std::vector<Load> &files, std::unique_ptr<SeriesSet> into);
     void finishLoading();
-    void rebuildSeries();
+    void reload(); // every open file from its start
 
     QString folder_;
     std::map<QString, std::unique_ptr<CaptureReader>> readers_;
     std::unique_ptr<QThread> loader_;
-    std::vector<CaptureReader *> loading_;
+    std::vector<Load> loading_;
     std::atomic<bool> stopLoading_{false};
+    bool shrank_ = false; // a file read in the thread shrank meanwhile
     std::optional<QStringList> pending_;
-    std::unique_ptr<SeriesSet> built_; // the series of all open files, made by the thread
+    std::unique_ptr<SeriesSet> built_; // what the thread makes
     QStringList order_; // open files, oldest first
     SeriesSet series_;
+    Choice choice_;
 };

@@ -25,14 +25,6 @@ CaptureReader::CaptureReader(QString path, QTimeZone zone)
 
 QString CaptureReader::notCapture() { return QStringLiteral("No es un fichero de captura."); }
 
-qint64 CaptureReader::rows() const
-{
-    qint64 n = 0;
-    for (const ColumnSet &s : sets_)
-        n += static_cast<qint64>(s.times.size());
-    return n;
-}
-
 void CaptureReader::reset()
 {
     sets_.clear();
@@ -40,6 +32,7 @@ void CaptureReader::reset()
     sawHeader_ = false;
     headerText_.clear();
     rejected_ = 0;
+    rows_ = 0;
     headerAt_ = -1;
     lastMs_ = ResumePoint::none;
 }
@@ -125,6 +118,7 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
     const std::size_t count = set.columns.size();
     lastMs_ = time_.instant(wall, lastMs_);
     set.times.push_back(lastMs_);
+    ++rows_;
     for (std::size_t k = 0; k < count; ++k)
         set.values[k].push_back(row[k]);
     return true;
@@ -200,12 +194,17 @@ CaptureReader::Change CaptureReader::feed(QByteArrayView bytes)
     return sets_.size() != setsBefore || rowsAfter != rowsBefore ? Change::Appended : Change::None;
 }
 
-void CaptureReader::discardRows()
+void CaptureReader::discardRows(bool release)
 {
     for (ColumnSet &s : sets_) {
         s.times.clear();
-        for (std::vector<double> &v : s.values)
+        if (release)
+            s.times.shrink_to_fit();
+        for (std::vector<double> &v : s.values) {
             v.clear();
+            if (release)
+                v.shrink_to_fit();
+        }
     }
 }
 

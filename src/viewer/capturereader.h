@@ -62,11 +62,12 @@ public:
     qint64 offset() const { return framer_.offset(); } // bytes of the file taken so far
     qint64 whole() const { return framer_.whole(); } // bytes of the file in whole lines
     // Forgets the rows read so far, keeping the columns: a reader that hands
-    // its rows on needs no memory for a whole file.
-    void discardRows();
+    // its rows on needs no memory for a whole file. `release`: their room
+    // too, for a reader that will read little more for a while.
+    void discardRows(bool release = false);
     qint64 bytesRead() const { return bytesRead_; } // bytes read from the disk in all
     qint64 rejected() const { return rejected_; } // lines that were neither header nor readings
-    qint64 rows() const;
+    qint64 rows() const { return rows_; } // lines of readings read, those discarded too
     const QTimeZone &zone() const { return time_.zone(); }
 
     // The reader's state at whole().
@@ -105,6 +106,7 @@ private:
     QString headerText_; // the last header, of the writer's order, while no line is under it
     qint64 bytesRead_ = 0;
     qint64 rejected_ = 0;
+    qint64 rows_ = 0;
     qint64 headerAt_ = -1; // where the header line in force starts
     qint64 lastMs_ = ResumePoint::none; // the last line's instant
 };

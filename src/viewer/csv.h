@@ -7,16 +7,26 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimeZone>
 
 #include <vector>
 
-// UTF-8, CR LF line ends. First line "Hora" and the column names in the
-// order they first appear; then every reading line of the files in the
-// order given, an empty cell for ERR and for columns its line lacks.
-QByteArray csvText(const std::vector<const CaptureReader *> &files);
-// Writes csvText to `path` whole or not at all; false with a Spanish
-// message in `error`.
-bool writeCsv(const QString &path, const std::vector<const CaptureReader *> &files, QString &error);
+// A capture file as a reader read it: its lines before `end`, read again.
+struct CsvSource {
+    QString path;
+    QTimeZone zone;
+    qint64 end = 0;
+};
+std::vector<CsvSource> csvSources(const std::vector<const CaptureReader *> &files);
+qint64 csvBytes(const std::vector<CsvSource> &files); // what an export reads, twice
+
+// Writes to `path`, whole or not at all, UTF-8 with CR LF line ends: first
+// line "Hora" and the column names in the order they first appear; then
+// every reading line of the files in the order given, an empty cell for ERR
+// and for columns its line lacks. The files are read again a piece at a
+// time, so the rows are never all in memory. False with a Spanish message
+// in `error`.
+bool writeCsv(const QString &path, const std::vector<CsvSource> &files, QString &error);
 
 // An export must never land on a capture: the file being captured
 // (`current`, through any link), a name the capture gives its files (a day

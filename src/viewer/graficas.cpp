@@ -19,16 +19,21 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 namespace {
 
 constexpr double shortestSpan = 10;
+
+// Bytes of captures an export reads again between two events at most.
+constexpr qint64 exportHere = 1 << 20;
 
 } // namespace
 
@@ -119,6 +124,7 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
 
     resize(1100, 720);
     lastCurrent_ = currentName();
+    files_.choose(choice());
     refreshFiles();
     buildPlot();
     // The day being captured, or else the newest day.
@@ -131,7 +137,11 @@ graficas::graficas(const QString &captureFolder, std::function<QString()> curren
         showErrors();
 }
 
-graficas::~graficas() = default;
+graficas::~graficas()
+{
+    if (exporter_)
+        exporter_->wait();
+}
 
 void graficas::loaded()
 {
@@ -367,15 +377,39 @@ bool graficas::exportCsv(const QString &path)
         estado->setText(QStringLiteral("Espere a que se terminen de leer los ficheros."));
         return false;
     }
+    if (exporting()) {
+        estado->setText(QStringLiteral("Espere a que termine la exportación en curso."));
+        return false;
+    }
     if (esCaptura(path, current_ ? current_() : QString())) {
         estado->setText(sobreCaptura(path));
         return false;
     }
-    QString error;
-    if (writeCsv(path, files_.readers(), error))
-        return true;
-    estado->setText(error);
-    return false;
+    std::vector<CsvSource> files = csvSources(files_.readers());
+    if (csvBytes(files) <= exportHere) {
+        QString error;
+        if (writeCsv(path, files, error))
+            return true;
+        estado->setText(error);
+        return false;
+    }
+    // The files are read again: a big export in a thread of its own, so the
+    // monitor's tick goes on.
+    auto result = std::make_shared<QString>();
+    exporter_.reset(QThread::create([path, files = std::move(files), result] {
+        QString error;
+        *result = writeCsv(path, files, error)
+            ? QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path))
+            : error;
+    }));
+    connect(exporter_.get(), &QThread::finished, this, [this, result] {
+        exporter_->wait();
+        exporter_.reset();
+        estado->setText(*result);
+    });
+    exporter_->start();
+    estado->setText(QStringLiteral("Exportando %1…").arg(QDir::toNativeSeparators(path)));
+    return true;
 }
 
 void graficas::askPng()
@@ -402,7 +436,7 @@ void graficas::askCsv()
         QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
                                      QDir(folder()).filePath(base + QStringLiteral(".csv")),
                                      QStringLiteral("Texto CSV (*.csv)"));
-    if (!path.isEmpty() && exportCsv(path))
+    if (!path.isEmpty() && exportCsv(path) && !exporting())
         estado->setText(
             QStringLiteral("Datos guardados en %1.").arg(QDir::toNativeSeparators(path)));
 }

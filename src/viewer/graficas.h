@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QCPAxisRect;
@@ -27,6 +28,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QTableView;
+class QThread;
 class QTimer;
 
 class graficas : public QWidget {
@@ -67,7 +69,10 @@ public:
     int plottedPoints(int series) const;
 
     bool exportPng(const QString &path, int width = 0, int height = 0);
+    // Files of more than a megabyte are exported in a thread of their own:
+    // true at once, the status line says when it is written.
     bool exportCsv(const QString &path);
+    bool exporting() const { return exporter_ != nullptr; }
 
     // Updates the plot data for the range in view; `now` repaints at once.
     void redraw(bool now = false);
@@ -111,6 +116,7 @@ private:
     void askPng();
     void askCsv();
     QStringList selectedNames() const;
+    Choice choice() const { return {shownAtOnce, hidden_, turnedOn_}; }
     void select(const QStringList &names);
 
     CaptureFiles files_;
@@ -129,4 +135,5 @@ private:
     bool whole_ = true; // the range is everything read, and grows with it
     bool syncing_ = false;
     Points scratch_;
+    std::unique_ptr<QThread> exporter_;
 };

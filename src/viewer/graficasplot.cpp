@@ -31,18 +31,10 @@ void graficas::buildPlot(bool keepLegend)
     const std::vector<Series> &all = series().all();
     graphs_.assign(all.size(), nullptr);
     offsets_.assign(all.size(), 0.0);
-    // Temperatures, humidities, each channel unit in the order met, inputs.
-    const auto groupFor = [this](Kind kind, const QString &unit) -> Group & {
-        for (Group &g : groups_)
-            if (g.kind == kind && (kind != Kind::Channel || g.unit == unit))
-                return g;
-        groups_.push_back(Group{kind, unit, nullptr, nullptr, {}});
-        return groups_.back();
-    };
-    for (const Kind kind : {Kind::Temperature, Kind::Humidity, Kind::Channel, Kind::Input})
-        for (std::size_t s = 0; s < all.size(); ++s)
-            if (all[s].column.kind == kind)
-                groupFor(kind, all[s].column.unit).series.push_back(static_cast<int>(s));
+    for (std::vector<int> &strip : strips(all)) {
+        const Column &c = all[static_cast<std::size_t>(strip.front())].column;
+        groups_.push_back(Group{c.kind, c.unit, nullptr, nullptr, std::move(strip)});
+    }
 
     std::vector<LegendModel::Row> rows;
     const auto fillLegend = [&] {
@@ -147,14 +139,18 @@ void graficas::setSeriesShown(int series, bool shown)
         hidden_.remove(name);
     else
         hidden_.insert(name);
-    if (QCPGraph *g = graphs_[static_cast<std::size_t>(series)]) {
+    QCPGraph *g = graphs_[static_cast<std::size_t>(series)];
+    if (g)
         g->setVisible(shown);
-    } else if (shown) {
-        // Its graph is made now; the name stays on, as hidden ones stay off.
-        turnedOn_.insert(name);
+    else if (shown)
+        turnedOn_.insert(name); // the name stays on, as hidden ones stay off
+    // Its readings are let go, or read (here, or in the thread when the
+    // files are big: "Leyendo …" meanwhile).
+    files_.choose(choice());
+    if (!g && shown)
         buildPlot(true);
-    }
     legend_->shownChanged(series);
+    showErrors();
     redraw();
 }
 

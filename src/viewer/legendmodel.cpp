@@ -92,11 +92,11 @@ int LegendModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : columns;
 }
 
-const Stats &LegendModel::figures(int row) const
+const std::optional<Stats> &LegendModel::figures(int row) const
 {
-    std::optional<Stats> &f = figures_[static_cast<std::size_t>(row)];
+    std::optional<std::optional<Stats>> &f = figures_[static_cast<std::size_t>(row)];
     if (!f)
-        f = stats(
+        f = known(
             series_->all()[static_cast<std::size_t>(rows_[static_cast<std::size_t>(row)].series)],
             from_, to_);
     return *f;
@@ -137,16 +137,14 @@ QVariant LegendModel::data(const QModelIndex &index, int role) const
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
     if (role != Qt::DisplayRole)
         return {};
-    switch (index.column()) {
-    case 1:
-        return cursor_ ? number(valueAt(s, cursor_->first, cursor_->second)) : QString();
-    case 2:
-        return number(figures(index.row()).min);
-    case 3:
-        return number(figures(index.row()).mean);
-    default:
-        return number(figures(index.row()).max);
-    }
+    // A series not drawn has no readings kept: only the figures of all of
+    // them, while they are all in view.
+    if (index.column() == 1)
+        return cursor_ && s.kept ? number(valueAt(s, cursor_->first, cursor_->second)) : QString();
+    const std::optional<Stats> &f = figures(index.row());
+    if (!f)
+        return QString();
+    return number(index.column() == 2 ? f->min : index.column() == 3 ? f->mean : f->max);
 }
 
 QVariant LegendModel::headerData(int section, Qt::Orientation orientation, int role) const

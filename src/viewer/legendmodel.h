@@ -47,7 +47,7 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
 private:
-    const Stats &figures(int row) const;
+    const std::optional<Stats> &figures(int row) const;
     void figuresChanged(int first, int last);
 
     std::function<bool(int)> shown_;
@@ -57,6 +57,7 @@ private:
     std::vector<int> rowOf_; // per series
     double from_ = 0, to_ = 1;
     std::optional<std::pair<double, double>> cursor_; // time and reach
-    mutable std::vector<std::optional<Stats>> figures_; // per row, for the range in view
+    // Per row, for the range in view: worked out or not, and known or not.
+    mutable std::vector<std::optional<std::optional<Stats>>> figures_;
     mutable std::vector<std::pair<QRgb, QIcon>> swatches_;
 };

@@ -153,6 +153,13 @@ void SeriesSet::clear()
     origin_.clear();
     byName_.clear();
     taken_.clear();
+    missing_ = false;
+}
+
+void SeriesSet::rowsDiscarded(int source)
+{
+    if (source >= 0 && static_cast<std::size_t>(source) < taken_.size())
+        taken_[static_cast<std::size_t>(source)].row = 0;
 }
 
 std::size_t SeriesSet::points() const
@@ -163,12 +170,26 @@ std::size_t SeriesSet::points() const
     return n;
 }
 
+std::size_t SeriesSet::bytes() const
+{
+    std::size_t n = 0;
+    std::vector<const void *> times;
+    for (const Series &s : series_) {
+        n += s.v.capacity() * sizeof(float) + s.blocks.capacity() * sizeof(Block);
+        if (s.t.id() && std::find(times.begin(), times.end(), s.t.id()) == times.end()) {
+            times.push_back(s.t.id());
+            n += s.t.values().capacity() * sizeof(double);
+        }
+    }
+    return n;
+}
+
 double SeriesSet::first() const
 {
     double t = gap;
     for (const Series &s : series_)
-        if (!s.t.empty() && !(s.t.front() >= t))
-            t = s.t.front();
+        if (!(s.whole.first >= t))
+            t = s.whole.first;
     return t;
 }
 
@@ -176,9 +197,59 @@ double SeriesSet::last() const
 {
     double t = gap;
     for (const Series &s : series_)
-        if (!s.t.empty() && !(s.t.back() <= t))
-            t = s.t.back();
+        if (!(s.whole.last <= t))
+            t = s.whole.last;
     return t;
+}
+
+std::vector<std::vector<int>> strips(const std::vector<Series> &all)
+{
+    std::vector<std::vector<int>> out;
+    std::vector<const Column *> heads; // per strip, its first series' column
+    for (const Kind kind : {Kind::Temperature, Kind::Humidity, Kind::Channel, Kind::Input})
+        for (std::size_t s = 0; s < all.size(); ++s) {
+            const Column &c = all[s].column;
+            if (c.kind != kind)
+                continue;
+            std::size_t k = 0;
+            while (k < heads.size() &&
+                   !(heads[k]->kind == kind && (kind != Kind::Channel || heads[k]->unit == c.unit)))
+                ++k;
+            if (k == heads.size()) {
+                heads.push_back(&c);
+                out.emplace_back();
+            }
+            out[k].push_back(static_cast<int>(s));
+        }
+    return out;
+}
+
+void SeriesSet::choose(const Choice &choice)
+{
+    choice_ = choice;
+    applyChoice();
+}
+
+void SeriesSet::applyChoice()
+{
+    int row = 0;
+    for (const std::vector<int> &strip : strips(series_))
+        for (const int index : strip) {
+            Series &s = series_[static_cast<std::size_t>(index)];
+            const bool keep = choice_.keeps(row++, s.column.name);
+            if (keep == s.kept)
+                continue;
+            if (!keep) {
+                s.kept = false;
+                s.t = Times();
+                std::vector<float>().swap(s.v);
+                std::vector<Block>().swap(s.blocks);
+            } else if (std::isnan(s.whole.first)) {
+                s.kept = true; // nothing read of it yet: nothing lost
+            } else {
+                missing_ = true;
+            }
+        }
 }
 
 bool SeriesSet::take(int source, const CaptureReader &file)
@@ -189,76 +260,109 @@ bool SeriesSet::take(int source, const CaptureReader &file)
         taken_.resize(static_cast<std::size_t>(source) + 1);
     Taken &k = taken_[static_cast<std::size_t>(source)];
     const std::vector<ColumnSet> &sets = file.sets();
+    // The new series first: their place in the legend says which are kept.
+    // The last header's names may yet be cut otherwise by its first line.
     bool added = false;
+    const std::size_t settled =
+        file.resumePoint().columns < 0 && !sets.empty() && sets.back().times.empty()
+        ? sets.size() - 1
+        : sets.size();
+    for (std::size_t s = k.set; s < settled; ++s)
+        for (const Column &column : sets[s].columns)
+            if (find(column.name) < 0) {
+                byName_.insert(column.name, static_cast<int>(series_.size()));
+                Series fresh;
+                fresh.column = column;
+                fresh.kept = false;
+                series_.push_back(std::move(fresh));
+                origin_.emplace_back(source, s);
+                added = true;
+            }
+    if (added)
+        applyChoice();
     for (std::size_t s = k.set; s < sets.size(); ++s) {
         const ColumnSet &cs = sets[s];
         const std::size_t from = s == k.set ? k.row : 0;
         const std::size_t to = cs.times.size();
+        k.set = s;
+        k.row = to;
+        if (from == to)
+            continue;
+        const auto [lo, hi] =
+            std::minmax_element(cs.times.begin() + static_cast<std::ptrdiff_t>(from),
+                                cs.times.begin() + static_cast<std::ptrdiff_t>(to));
+        const double t0 = static_cast<double>(*lo) / 1000.0;
+        const double t1 = static_cast<double>(*hi) / 1000.0;
         // Per times before these rows (and a break or not): the times after.
         std::map<std::pair<const void *, bool>, Times> same;
         for (std::size_t c = 0; c < cs.columns.size(); ++c) {
-            int index = find(cs.columns[c].name);
-            if (index < 0) {
-                index = static_cast<int>(series_.size());
-                Series fresh;
-                fresh.column = cs.columns[c];
-                series_.push_back(std::move(fresh));
-                origin_.emplace_back(source, s);
-                byName_.insert(cs.columns[c].name, index);
-                added = true;
-            }
-            if (from == to)
-                continue;
-            Series &se = series_[static_cast<std::size_t>(index)];
+            const auto index = static_cast<std::size_t>(find(cs.columns[c].name));
+            Series &se = series_[index];
             const std::pair<int, std::size_t> here{source, s};
             // Another file or a restart: no line joins the two.
-            const bool restart = origin_[static_cast<std::size_t>(index)] != here && !se.t.empty();
-            origin_[static_cast<std::size_t>(index)] = here;
-            const std::size_t before = se.t.size();
-            const std::vector<double> &values = cs.values[c];
-            const auto key = std::pair(se.t.id(), restart);
-            if (const auto it = same.find(key); it != same.end()) {
-                // The times a series before it made of the same ones.
-                se.t = it->second;
-                makeRoom(se.v, se.t.size());
-                if (restart)
-                    se.v.push_back(gap);
-                se.v.insert(se.v.end(), values.begin() + static_cast<std::ptrdiff_t>(from),
-                            values.begin() + static_cast<std::ptrdiff_t>(to));
-                summarize(se, before);
-                continue;
-            }
-            std::vector<double> &t = se.t.edit();
-            const double t0 = static_cast<double>(cs.times[from]) / 1000.0;
-            const bool ordered = t.empty() || t.back() <= t0;
-            if (restart) {
-                t.push_back(t0);
-                se.v.push_back(gap);
-            }
-            makeRoom(t, t.size() + (to - from));
-            makeRoom(se.v, t.size() + (to - from));
+            const bool restart = origin_[index] != here && !std::isnan(se.whole.first);
+            origin_[index] = here;
+            Whole &w = se.whole;
             for (std::size_t r = from; r < to; ++r) {
-                t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
-                se.v.push_back(static_cast<float>(values[r]));
+                const double x = static_cast<float>(cs.values[c][r]);
+                if (x != x) // NaN
+                    continue;
+                w.min = w.count ? std::min(w.min, x) : x;
+                w.max = w.count ? std::max(w.max, x) : x;
+                w.sum += x;
+                ++w.count;
             }
-            if (!ordered ||
-                !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
-                // Rows that go before others: a break after them too, so the
-                // sort leaves them apart from whatever follows in time.
-                t.push_back(
-                    *std::max_element(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end()));
-                se.v.push_back(gap);
-                sortByTime(se);
-                summarize(se);
-            } else {
-                summarize(se, before);
-                same.emplace(key, se.t);
-            }
+            w.first = std::isnan(w.first) ? t0 : std::min(w.first, t0);
+            w.last = std::isnan(w.last) ? t1 : std::max(w.last, t1);
+            if (se.kept)
+                append(se, cs, c, from, to, restart, same);
         }
-        k.set = s;
-        k.row = to;
     }
     return added;
+}
+
+void SeriesSet::append(Series &se, const ColumnSet &cs, std::size_t c, std::size_t from,
+                       std::size_t to, bool restart,
+                       std::map<std::pair<const void *, bool>, Times> &same)
+{
+    const std::size_t before = se.t.size();
+    const std::vector<double> &values = cs.values[c];
+    const auto key = std::pair(se.t.id(), restart);
+    if (const auto it = same.find(key); it != same.end()) {
+        // The times a series before it made of the same ones.
+        se.t = it->second;
+        makeRoom(se.v, se.t.size());
+        if (restart)
+            se.v.push_back(gap);
+        se.v.insert(se.v.end(), values.begin() + static_cast<std::ptrdiff_t>(from),
+                    values.begin() + static_cast<std::ptrdiff_t>(to));
+        summarize(se, before);
+        return;
+    }
+    std::vector<double> &t = se.t.edit();
+    const double t0 = static_cast<double>(cs.times[from]) / 1000.0;
+    const bool ordered = t.empty() || t.back() <= t0;
+    if (restart) {
+        t.push_back(t0);
+        se.v.push_back(gap);
+    }
+    makeRoom(t, t.size() + (to - from));
+    makeRoom(se.v, t.size() + (to - from));
+    for (std::size_t r = from; r < to; ++r) {
+        t.push_back(static_cast<double>(cs.times[r]) / 1000.0);
+        se.v.push_back(static_cast<float>(values[r]));
+    }
+    if (!ordered || !std::is_sorted(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end())) {
+        // Rows that go before others: a break after them too, so the
+        // sort leaves them apart from whatever follows in time.
+        t.push_back(*std::max_element(t.end() - static_cast<std::ptrdiff_t>(to - from), t.end()));
+        se.v.push_back(gap);
+        sortByTime(se);
+        summarize(se);
+    } else {
+        summarize(se, before);
+        same.emplace(key, se.t);
+    }
 }
 
 void summarize(Series &s, std::size_t from)
@@ -350,19 +454,38 @@ void decimate(const Series &s, double from, double to, int columns, Points &out)
     }
 }
 
-Stats stats(const Series &s, double from, double to)
+namespace {
+
+Stats figures(std::size_t count, double min, double max, double sum)
 {
     Stats out;
+    out.count = count;
+    if (count > 0) {
+        out.min = min;
+        out.max = max;
+        out.mean = sum / static_cast<double>(count);
+    }
+    return out;
+}
+
+} // namespace
+
+Stats stats(const Series &s, double from, double to)
+{
     const auto [lo, hi] = inRange(s, from, to);
     Span r;
     gather(s, lo, hi, r);
-    out.count = r.count;
-    if (r.count > 0) {
-        out.min = r.low;
-        out.max = r.high;
-        out.mean = r.sum / static_cast<double>(r.count);
-    }
-    return out;
+    return figures(r.count, r.low, r.high, r.sum);
+}
+
+std::optional<Stats> known(const Series &s, double from, double to)
+{
+    if (s.kept)
+        return stats(s, from, to);
+    const Whole &w = s.whole;
+    if (std::isnan(w.first) || !(from <= w.first && w.last <= to))
+        return std::nullopt;
+    return figures(w.count, w.min, w.max, w.sum);
 }
 
 double valueAt(const Series &s, double at, double within)

@@ -6,11 +6,14 @@
 #include "viewer/capturereader.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <optional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -50,8 +53,23 @@ private:
     std::shared_ptr<std::vector<double>> p_;
 };
 
+// The figures of every reading of a series, kept whether its readings are
+// or not: what the legend can say of a series that is not drawn.
+struct Whole {
+    double first = std::numeric_limits<double>::quiet_NaN(); // times of its first and last line
+    double last = std::numeric_limits<double>::quiet_NaN();
+    double min = std::numeric_limits<double>::quiet_NaN();
+    double max = std::numeric_limits<double>::quiet_NaN();
+    double sum = 0;
+    std::size_t count = 0; // readings, gaps not counted
+};
+
 struct Series {
     Column column;
+    // Its readings are kept, all of them since its first line; otherwise
+    // t, v and blocks are empty and only `whole` is known.
+    bool kept = true;
+    Whole whole;
     Times t;
     // NaN: no reading (ERR, or the break between two column sets). The
     // capture writes what the devices' single-precision values hold: no
@@ -65,12 +83,38 @@ struct Series {
 // Makes the blocks of `s` again from the reading `from` on.
 void summarize(Series &s, std::size_t from = 0);
 
+// Which series keep their readings: those drawn, the first rows of the
+// legend unless turned off and the others turned on.
+struct Choice {
+    int first = std::numeric_limits<int>::max();
+    QSet<QString> off; // names turned off
+    QSet<QString> on; // names turned on past the first rows
+    bool keeps(int row, const QString &name) const
+    {
+        return !off.contains(name) && (row < first || on.contains(name));
+    }
+};
+
+// The series in the legend's order, a strip of the plot each: temperatures,
+// humidities, converter channels per unit in the order met, inputs.
+std::vector<std::vector<int>> strips(const std::vector<Series> &all);
+
 class SeriesSet {
 public:
     // Adds the rows of `file` not taken yet. `source` numbers the open files
     // (any order; times are kept ascending). True when new series appeared.
     bool take(int source, const CaptureReader &file);
-    void clear();
+    // `source`'s reader forgot the rows taken (CaptureReader::discardRows()).
+    void rowsDiscarded(int source);
+    void clear(); // the choice stays
+
+    // The series kept from now on; those no longer chosen are let go.
+    void choose(const Choice &choice);
+    // A series chosen whose readings were let go or never kept: only the
+    // files read again (into a set with this choice) give them.
+    bool missing() const { return missing_; }
+    // Bytes of readings, times and blocks kept.
+    std::size_t bytes() const;
 
     const std::vector<Series> &all() const { return series_; }
     int find(const QString &name) const { return byName_.value(name, -1); }
@@ -89,6 +133,12 @@ private:
         origin_; // per series: file and column set of its last rows
     QHash<QString, int> byName_;
     std::vector<Taken> taken_; // per source
+    Choice choice_;
+    bool missing_ = false;
+
+    void applyChoice();
+    void append(Series &se, const ColumnSet &cs, std::size_t c, std::size_t from, std::size_t to,
+                bool restart, std::map<std::pair<const void *, bool>, Times> &same);
 };
 
 struct Points {
@@ -108,6 +158,10 @@ struct Stats {
     std::size_t count = 0; // readings in the range, gaps not counted
 };
 Stats stats(const Series &s, double from, double to);
+// The figures the window can show of `s` from `from` to `to`: those of its
+// readings when kept, of all of them when they all lie in the range;
+// nothing otherwise.
+std::optional<Stats> known(const Series &s, double from, double to);
 
 // The reading nearest to `at`, when one lies within `within` seconds; NaN
 // otherwise or when that reading is a gap.
