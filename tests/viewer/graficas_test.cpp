@@ -289,6 +289,12 @@ TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
             << c.name;
         for (const auto &[r, expected] : c.rows)
             EXPECT_EQ(row(w, r), expected) << c.name;
+        // Three readings of each series drawn, none of the others, no row
+        // left in the reader.
+        EXPECT_EQ(std::tuple(w.series().points(),
+                             w.reader(u("07-12-2026-00.log"))->sets()[0].times.size()),
+                  std::tuple(std::size_t(3 * c.graphs), std::size_t{0}))
+            << c.name;
         if (c.columns == most)
             objects = w.findChildren<QObject *>().size();
         if (c.columns < 20000)
@@ -304,6 +310,89 @@ TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
         EXPECT_EQ(std::tuple(row(w, 19999), w.plottedPoints(last)),
                   std::tuple(std::string("[ ] S19999 (ºC) 19999 20000 20001"), 0));
     }
+}
+
+namespace {
+
+// Lines from 10:00:00 a second apart of a capture of 100 sensors: sensor c
+// reads (c + k) % 10 on line k.
+QByteArray hundred(int first, int count)
+{
+    QByteArray out;
+    for (int k = first; k < first + count; ++k) {
+        out += QTime(10, 0).addSecs(k).toString(u("'07-12-2026 'HH:mm:ss")).toLatin1();
+        for (int c = 0; c < 100; ++c)
+            out += "  " + QByteArray::number((c + k) % 10);
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace
+
+// A file of more than a megabyte and 100 columns: the readings of the
+// series drawn only are kept, a series ticked is read in the thread and
+// drawn when read, then followed; unticked, let go. The CSV, read again in
+// the thread, has every line.
+TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
+{
+    application();
+    TempFolder t;
+    const QString day = u("07-12-2026-00.log");
+    QByteArray header = "Hora";
+    for (int c = 0; c < 100; ++c)
+        header += "  S" + QByteArray::number(c) + " (\272C)";
+    t.write(day, header + "\r\n" + hundred(0, 4000));
+    graficas w(t.path(), [] { return QString(); });
+    const int last = 99; // S99's series and row: temperatures in the file's order
+    const auto tick = [&](bool on) {
+        w.leyenda->model()->setData(w.leyenda->model()->index(last, 0),
+                                    on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    };
+    struct Step {
+        const char *what;
+        std::function<void()> act;
+        const char *status; // as the step leaves it
+        std::size_t kept; // readings
+        bool drawn;
+    };
+    const Step steps[] = {
+        {"opened", [] {}, "Leyendo 07-12-2026-00.log…", 64 * 4000, false},
+        {"ticked", [&] { tick(true); }, "Leyendo 07-12-2026-00.log…", 65 * 4000, true},
+        {"followed",
+         [&] {
+             append(t.file(day), hundred(4000, 10));
+             w.followFiles();
+         },
+         "4010 lecturas en 1 fichero.", 65 * 4010, true},
+        {"unticked", [&] { tick(false); }, "4010 lecturas en 1 fichero.", 64 * 4010, false},
+    };
+    for (const Step &s : steps) {
+        s.act();
+        EXPECT_EQ(w.estado->text(), u(s.status)) << s.what;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 60000)) << s.what;
+        EXPECT_EQ(
+            std::tuple(w.series().points(), row(w, last), w.plottedPoints(last) > 0),
+            std::tuple(s.kept, std::string(s.drawn ? "[x]" : "[ ]") + " S99 (ºC) 0 4,5 9", s.drawn))
+            << s.what;
+    }
+    ASSERT_TRUE(w.exportCsv(t.file(u("dia.csv"))));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.exporting(); }, 60000));
+    QString expected = u("Hora");
+    for (int c = 0; c < 100; ++c)
+        expected += u(",S%1 (ºC)").arg(c);
+    expected += u("\r\n");
+    for (int k = 0; k < 4010; ++k) {
+        expected += QTime(10, 0).addSecs(k).toString(u("'2026-12-07T'HH:mm:ss"));
+        for (int c = 0; c < 100; ++c)
+            expected += u(",%1").arg((c + k) % 10);
+        expected += u("\r\n");
+    }
+    EXPECT_EQ(QString::fromUtf8(t.read(u("dia.csv")))
+                  .remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))),
+              expected);
+    EXPECT_EQ(w.estado->text(),
+              u("Datos guardados en %1.").arg(QDir::toNativeSeparators(t.file(u("dia.csv")))));
 }
 
 // Runs `inside` once a modal window of that class is up.
