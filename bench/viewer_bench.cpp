@@ -4,6 +4,7 @@
 // plotting it (and how long the window's thread is held meanwhile), redraws
 // while zooming and panning, a live line followed, peak memory.
 //   viewer_bench                  prints the figures
+//   viewer_bench --ancho [N]       the capture of 20 000 (or N) columns only
 //   viewer_bench --imagen FILE    saves a picture of the window on a
 //                                 simulated day (the README's screenshot)
 #include "captureday.h"
@@ -104,10 +105,12 @@ struct HoldProbe {
     double lastTurn = 0, held = 0;
 };
 
-// A valid capture file of 20 000 sensor columns, about 36 MB (600 lines),
-// opened by the window: how long its thread is held at a time, how long the
-// opening takes, and how much memory it keeps and peaks at.
-void wideFile()
+// A valid capture file of 20 000 sensor columns (or `columns`), about 36 MB
+// (600 lines), opened by the window: how long its thread is held at a time,
+// how long the opening takes, how much memory it keeps and peaks at, and
+// what the series and the readers keep of it. Then its last series ticked:
+// read in the thread and drawn.
+void wideFile(int columns = 20000)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("07-12-2026-00.log"));
@@ -115,7 +118,7 @@ void wideFile()
         QFile f(path);
         f.open(QIODevice::WriteOnly);
         QByteArray header = "Hora";
-        for (int c = 0; c < 20000; ++c)
+        for (int c = 0; c < columns; ++c)
             header += "  S" + QByteArray::number(c) +
                 " (\xBA"
                 "C)";
@@ -124,7 +127,7 @@ void wideFile()
             f.write(QDateTime(day, QTime(10, 0).addSecs(s))
                         .toString(QStringLiteral("dd-MM-yyyy HH:mm:ss"))
                         .toLatin1() +
-                    QByteArray("  2").repeated(20000) + "\r\n");
+                    QByteArray("  2").repeated(columns) + "\r\n");
     }
     const long before = residentKb(), peakBefore = peakKb();
     HoldProbe probe;
@@ -140,11 +143,31 @@ void wideFile()
     });
     QCoreApplication::processEvents();
     const double held = probe.stop();
-    std::printf("A capture of 20000 columns, %.1f MB, opened: %.0f ms; the window's thread held at "
+    std::size_t rows = 0; // left in the reader
+    for (const ColumnSet &s : w->reader(QFileInfo(path).fileName())->sets())
+        rows += s.times.size();
+    std::printf("A capture of %d columns, %.1f MB, opened: %.0f ms; the window's thread held at "
                 "most %.0f ms at a time "
-                "(goal 100 ms); resident %+.0f MB with it open, peak %+.0f MB\n",
-                QFileInfo(path).size() / 1048576.0, opening, held, (residentKb() - before) / 1024.0,
-                (peakKb() - peakBefore) / 1024.0);
+                "(goal 100 ms); resident %+.0f MB with it open, peak %+.0f MB\n"
+                "  kept: %zu readings of %zu series (%.1f MB), %zu rows in the reader\n",
+                columns, QFileInfo(path).size() / 1048576.0, opening, held,
+                (residentKb() - before) / 1024.0, (peakKb() - peakBefore) / 1024.0,
+                w->series().points(), w->series().all().size(), w->series().bytes() / 1048576.0,
+                rows);
+    HoldProbe again;
+    const double ticking = timed([&] {
+        const int last = w->leyenda->model()->rowCount() - 1;
+        w->leyenda->model()->setData(w->leyenda->model()->index(last, 0), Qt::Checked,
+                                     Qt::CheckStateRole);
+        while (w->loading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::processEvents();
+        w->plot->replot(QCustomPlot::rpImmediateRefresh);
+    });
+    std::printf(
+        "  the last series ticked, read and drawn: %.0f ms, the thread held at most %.0f ms; "
+        "%zu readings kept, resident %+.0f MB\n",
+        ticking, again.stop(), w->series().points(), (residentKb() - before) / 1024.0);
 }
 
 int picture(const QString &out)
@@ -188,8 +211,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--imagen")
         return picture(QString::fromLocal8Bit(argv[2]));
-    if (argc == 2 && QByteArray(argv[1]) == "--ancho")
-        return wideFile(), 0;
+    if (argc >= 2 && QByteArray(argv[1]) == "--ancho")
+        return wideFile(argc == 3 ? std::atoi(argv[2]) : 20000), 0;
 
     {
         // A first line of 4 MiB that only looks like columns.

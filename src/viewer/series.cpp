@@ -188,7 +188,7 @@ double SeriesSet::first() const
 {
     double t = gap;
     for (const Series &s : series_)
-        if (!(s.whole.first >= t))
+        if (!std::isnan(s.whole.first) && !(s.whole.first >= t))
             t = s.whole.first;
     return t;
 }
@@ -197,7 +197,7 @@ double SeriesSet::last() const
 {
     double t = gap;
     for (const Series &s : series_)
-        if (!(s.whole.last <= t))
+        if (!std::isnan(s.whole.last) && !(s.whole.last <= t))
             t = s.whole.last;
     return t;
 }
@@ -267,7 +267,9 @@ bool SeriesSet::take(int source, const CaptureReader &file)
         file.resumePoint().columns < 0 && !sets.empty() && sets.back().times.empty()
         ? sets.size() - 1
         : sets.size();
-    for (std::size_t s = k.set; s < settled; ++s)
+    for (std::size_t s = k.set; s < settled; ++s) {
+        makeRoom(series_, series_.size() + sets[s].columns.size(), 4);
+        makeRoom(origin_, series_.size() + sets[s].columns.size(), 4);
         for (const Column &column : sets[s].columns)
             if (find(column.name) < 0) {
                 byName_.insert(column.name, static_cast<int>(series_.size()));
@@ -278,6 +280,7 @@ bool SeriesSet::take(int source, const CaptureReader &file)
                 origin_.emplace_back(source, s);
                 added = true;
             }
+    }
     if (added)
         applyChoice();
     for (std::size_t s = k.set; s < sets.size(); ++s) {

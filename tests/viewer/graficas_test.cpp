@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
@@ -376,7 +377,7 @@ TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
             std::tuple(s.kept, std::string(s.drawn ? "[x]" : "[ ]") + " S99 (ºC) 0 4,5 9", s.drawn))
             << s.what;
     }
-    ASSERT_TRUE(w.exportCsv(t.file(u("dia.csv"))));
+    ASSERT_TRUE(w.exportCsv(t.file(u("cien.csv"))));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.exporting(); }, 60000));
     QString expected = u("Hora");
     for (int c = 0; c < 100; ++c)
@@ -388,11 +389,11 @@ TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
             expected += u(",%1").arg((c + k) % 10);
         expected += u("\r\n");
     }
-    EXPECT_EQ(QString::fromUtf8(t.read(u("dia.csv")))
+    EXPECT_EQ(QString::fromUtf8(t.read(u("cien.csv")))
                   .remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))),
               expected);
     EXPECT_EQ(w.estado->text(),
-              u("Datos guardados en %1.").arg(QDir::toNativeSeparators(t.file(u("dia.csv")))));
+              u("Datos guardados en %1.").arg(QDir::toNativeSeparators(t.file(u("cien.csv")))));
 }
 
 // Runs `inside` once a modal window of that class is up.
@@ -435,7 +436,8 @@ TEST(Graficas, TheExportDialogAndItsQuestionSpeakSpanish)
             box.button(QMessageBox::No)->click();
             QTimer::singleShot(0, d, &QDialog::reject);
         });
-        dialog.selectFile(t.file(u("dia.csv")));
+        // The name typed in its box, as the user does.
+        dialog.findChild<QLineEdit *>(u("fileNameEdit"))->setText(u("dia.csv"));
         QMetaObject::invokeMethod(&dialog, "accept");
     });
     w.csv->click();
