@@ -147,6 +147,8 @@ bool CaptureFiles::open(const QStringList &names)
     for (auto it = readers_.begin(); it != readers_.end();)
         it = names.contains(it->first) ? std::next(it) : readers_.erase(it);
     if (!onward) {
+        // The files chosen, not those before, while they are read.
+        series_.clear();
         reload();
         return true;
     }

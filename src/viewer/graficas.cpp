@@ -149,7 +149,9 @@ void graficas::loaded()
         open(*names);
         return;
     }
-    buildPlot();
+    // Read again for a series ticked: the legend stays where the user is.
+    buildPlot(std::exchange(rereading_, false) &&
+              legend_->rowCount() == static_cast<int>(series().all().size()));
     if (whole_) {
         resetRange();
     } else {

@@ -134,6 +134,7 @@ private:
     bool placed_ = false; // shown once: later showings keep the user's place
     bool whole_ = true; // the range is everything read, and grows with it
     bool syncing_ = false;
+    bool rereading_ = false; // the files are read again for a series ticked
     Points scratch_;
     std::unique_ptr<QThread> exporter_;
 };

@@ -146,7 +146,10 @@ void graficas::setSeriesShown(int series, bool shown)
         turnedOn_.insert(name); // the name stays on, as hidden ones stay off
     // Its readings are let go, or read (here, or in the thread when the
     // files are big: "Leyendo …" meanwhile).
+    const bool before = loading();
     files_.choose(choice());
+    if (!before && loading())
+        rereading_ = true;
     if (!g && shown)
         buildPlot(true);
     legend_->shownChanged(series);
