@@ -150,8 +150,10 @@ void graficas::setSeriesShown(int series, bool shown)
     files_.choose(choice());
     if (!before && loading())
         rereading_ = true;
-    if (!g && shown)
-        buildPlot(true);
+    // Read again here, the files may have gained series meanwhile.
+    const bool same = graphs_.size() == files_.series().all().size();
+    if ((!g && shown) || !same)
+        buildPlot(same);
     legend_->shownChanged(series);
     showErrors();
     redraw();
