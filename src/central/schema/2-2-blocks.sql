@@ -4,8 +4,8 @@
 -- lines moved into these rows, every reading as it was.
 
 -- A port's lines of one minute (from the epoch, UTC), one file and one
--- header: each line's second, ascending, and its codes and exact values
--- line after line. `exactos` is NULL when no line of the row has exact
+-- header: each line's second, ascending, and its codes (see
+-- @schema@.codigos) and exact values line after line. `exactos` is NULL when no line of the row has exact
 -- values; otherwise a line without them has NULL there. One line per port
 -- and second: the station's write function is the only writer, and takes
 -- the port's row lock before it merges a minute's rows.
@@ -32,12 +32,25 @@ ALTER TABLE @schema@.bloque ALTER COLUMN valores SET STORAGE EXTERNAL, ALTER COL
 CREATE OR REPLACE AGGREGATE @schema@.juntar(anycompatiblearray) (
     SFUNC = array_cat, STYPE = anycompatiblearray, INITCOND = '{}');
 
--- A line's codes as a row keeps them: all NULL (ERR) when its exact values,
--- given, are all NULL (a row tells a line of exact values by one not NULL).
+-- A line's codes as a row keeps them: ERR as 0, which is no value's code
+-- (@schema@.valor reads it as NULL), so that a row's array has no NULL and
+-- its n-th code is found at once rather than counted to; all ERR when the
+-- line's exact values, given, are all NULL (a row tells a line of exact
+-- values by one that is not).
 CREATE OR REPLACE FUNCTION @schema@.codigos(valores integer[], exactos double precision[]) RETURNS integer[]
 LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $f$
 SELECT CASE WHEN exactos IS NOT NULL AND cardinality(array_remove(exactos, NULL)) = 0
-            THEN array_fill(NULL::integer, ARRAY[cardinality(valores)]) ELSE valores END
+            THEN array_fill(0, ARRAY[cardinality(valores)]) ELSE array_replace(valores, NULL, 0) END
+$f$;
+
+-- A row's exact values from its lines' seconds and those of its lines of
+-- exact values with their values (a line each): NULL for its other lines.
+-- Only a row with such lines is given any, and works them out.
+CREATE OR REPLACE FUNCTION @schema@.exactos_de(segundos smallint[], cuales smallint[], exactos double precision[])
+RETURNS double precision[] LANGUAGE sql IMMUTABLE STRICT AS $f$
+SELECT @schema@.juntar(CASE WHEN x.p IS NULL THEN array_fill(NULL::double precision, ARRAY[cardinality(exactos) / cardinality(cuales)])
+                            ELSE ARRAY(SELECT unnest(exactos[x.p:x.p])) END ORDER BY s.k)
+  FROM unnest(segundos) WITH ORDINALITY s(s, k), LATERAL (SELECT array_position(cuales, s.s) AS p) x
 $f$;
 
 -- Partitions of @schema@.bloque, a month (UTC) each, for the months that
@@ -70,7 +83,7 @@ CREATE OR REPLACE FUNCTION @schema@.desplegar(inicio timestamptz, segundos small
 RETURNS TABLE (hora timestamptz, valores integer[], exactos double precision[], base integer, exacta boolean)
 LANGUAGE sql IMMUTABLE AS $f$
 SELECT hora, valores, CASE WHEN exacta THEN exactos END, base, exacta FROM (
-    SELECT inicio + s.s * interval '1 second' AS hora, valores[s.k * n.n - n.n + 1 : s.k * n.n] AS valores,
+    SELECT inicio + s.s * interval '1 second' AS hora, array_replace(valores[s.k * n.n - n.n + 1 : s.k * n.n], 0, NULL) AS valores,
            exactos[s.k * n.n - n.n + 1 : s.k * n.n] AS exactos, (s.k * n.n - n.n)::integer AS base,
            cardinality(exactos) > 0 AND cardinality(array_remove(exactos[s.k * n.n - n.n + 1 : s.k * n.n], NULL)) > 0
                AS exacta
@@ -113,8 +126,9 @@ BEGIN
         INSERT INTO @schema@.bloque (puerto, inicio, fichero, juego, segundos, valores, exactos)
         SELECT puerto, to_timestamp(m), fichero, juego, array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
                @schema@.juntar(@schema@.codigos(valores, exactos) ORDER BY hora),
-               CASE WHEN count(exactos) > 0 THEN @schema@.juntar(coalesce(exactos, array_fill(NULL::double precision,
-                   ARRAY[cardinality(valores)])) ORDER BY hora) END
+               @schema@.exactos_de(array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
+                   array_agg((date_part('epoch', hora) - m)::smallint) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0),
+                   array_agg(exactos) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0))
           FROM (SELECT l.*, floor(date_part('epoch', l.hora) / 60) * 60 AS m FROM %s l) l
          GROUP BY puerto, m, fichero, juego$q$, lineas);
 END $f$;

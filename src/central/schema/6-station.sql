@@ -135,16 +135,17 @@ BEGIN
                i.juego, l.valores, l.exactos, 0 AS nueva, 0::bigint AS orden
           FROM idos i, LATERAL @schema@.desplegar(i.inicio, i.segundos, i.valores, i.exactos) l
         UNION ALL
-        SELECT x.hora, a_fichero, x.juego, @schema@.codigos(x.valores, x.exactos), x.exactos, 1, x.linea
+        SELECT x.hora, a_fichero, x.juego, x.valores, x.exactos, 1, x.linea
           FROM unnest(a_entrada) x),
     elegidas AS (
         SELECT DISTINCT ON (hora) t.*, floor(date_part('epoch', t.hora) / 60) * 60 AS m
           FROM todas t ORDER BY hora, nueva DESC, orden DESC)
     INSERT INTO @schema@.bloque (puerto, inicio, fichero, juego, segundos, valores, exactos)
     SELECT a_puerto, to_timestamp(m), fichero, juego, array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
-           @schema@.juntar(valores ORDER BY hora),
-           CASE WHEN count(exactos) > 0 THEN @schema@.juntar(coalesce(exactos, array_fill(NULL::double precision,
-               ARRAY[cardinality(valores)])) ORDER BY hora) END
+           @schema@.juntar(@schema@.codigos(valores, exactos) ORDER BY hora),
+           @schema@.exactos_de(array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
+               array_agg((date_part('epoch', hora) - m)::smallint) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0),
+               array_agg(exactos) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0))
       FROM elegidas GROUP BY m, fichero, juego;
 END $f$;
 

@@ -122,7 +122,8 @@ $f$;
 -- bucket edge or the range's edge cuts a minute. Each piece: its bucket,
 -- its lines, its readings that are not ERR, their minimum and maximum.
 -- Lines are reduced by hashing as they are read: a sort would carry every
--- line whole.
+-- line whole. (OFFSET 0 keeps a line's value one column, which each
+-- aggregate over it would otherwise work out again.)
 CREATE OR REPLACE FUNCTION @schema@.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off SET enable_sort = off AS $f$
@@ -174,7 +175,7 @@ BEGIN
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
               FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.codigos, l.exactas, l.base + g.posicion) AS v
                       FROM @schema@.lineas_de(g.puerto, desde, hasta) l
-                     WHERE l.juego = g.juego) x
+                     WHERE l.juego = g.juego OFFSET 0) x
              GROUP BY x.b;
         ELSIF d1 - d0 < cardinality(cortados) * 100 THEN
             -- The lines of the cut minutes, in one pass over the range when
@@ -184,7 +185,7 @@ BEGIN
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
               FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.codigos, l.exactas, l.base + g.posicion) AS v
                       FROM @schema@.lineas_de(g.puerto, desde, hasta) l
-                     WHERE l.juego = g.juego AND date_part('epoch', l.minuto) IN (SELECT unnest(cortados))) x
+                     WHERE l.juego = g.juego AND date_part('epoch', l.minuto) IN (SELECT unnest(cortados)) OFFSET 0) x
              GROUP BY x.b;
         ELSE
             RETURN QUERY
@@ -194,7 +195,7 @@ BEGIN
                            LATERAL (SELECT l.hora, l.codigos, l.exactas, l.base
                                       FROM @schema@.lineas_de(g.puerto, greatest(to_timestamp(c.mm), desde),
                                                               least(to_timestamp(c.mm + 60), hasta)) l
-                                     WHERE l.juego = g.juego OFFSET 0) l) x
+                                     WHERE l.juego = g.juego OFFSET 0) l OFFSET 0) x
              GROUP BY x.b;
         END IF;
     END LOOP;
