@@ -221,10 +221,14 @@ BEGIN
     END IF;
     w := (date_part('epoch', hasta) - date_part('epoch', desde)) / cubos;
     FOR s IN SELECT DISTINCT x FROM unnest(tramo.series) x WHERE x IS NOT NULL ORDER BY 1 LOOP
+        -- Its lines counted from their rows' seconds alone, in any order:
+        -- only as far as one more than the buckets.
         SELECT count(*) INTO n FROM (
-            SELECT 1 FROM @schema@.juego_serie js JOIN @schema@.juego j ON j.id = js.juego,
-                   LATERAL @schema@.lineas_de(j.puerto, desde, hasta) l
-             WHERE js.serie = s AND l.juego = js.juego LIMIT cubos + 1) c;
+            SELECT 1 FROM @schema@.juego_serie js JOIN @schema@.juego j ON j.id = js.juego
+              JOIN @schema@.bloque b ON b.puerto = j.puerto AND b.juego = js.juego, unnest(b.segundos) u(segundo)
+             WHERE js.serie = s AND b.inicio >= to_timestamp(floor(date_part('epoch', desde) / 60) * 60) AND b.inicio < hasta
+               AND b.inicio + u.segundo * interval '1 second' >= desde AND b.inicio + u.segundo * interval '1 second' < hasta
+             LIMIT cubos + 1) c;
         IF n <= cubos THEN
             RETURN QUERY
             SELECT s, l.hora, v.v, v.v, (v.v IS NOT NULL)::integer
