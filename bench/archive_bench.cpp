@@ -255,9 +255,8 @@ void archiveDay(const QString &root)
         "today 85); lines (rows, TOAST, key) %.1f MB, "
         "their key %.1f MB, minute and hour rollups %.1f MB\n",
         bytes / 1048576, bytes / 3456000,
-        c.scalar(
-            "SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
-            "'bloque\\_2%' AND relkind = 'r'") /
+        c.scalar("SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
+                 "'bloque\\_2%' AND relkind = 'r'") /
             1048576,
         c.scalar("SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
                  "'bloque\\_2%pkey'") /
@@ -287,11 +286,12 @@ void archiveDay(const QString &root)
                 QFileInfo(path).size() / 1048576.0, restart);
 
     const CopyTimes copy = plainCopy(c);
-    std::printf("A plain COPY of the same lines as rows of a table of a line a row (with the "
-                "rollups): %.2f s, %.0f readings/s; of the rows stored: %.2f s; the archive program "
-                "reached %.0f %% and %.0f %% of them, parsing the capture text included\n",
-                copy.lines, 3456000 / copy.lines, copy.blocks, 100 * copy.lines / seconds,
-                100 * copy.blocks / seconds);
+    std::printf(
+        "A plain COPY of the same lines as rows of a table of a line a row (with the "
+        "rollups): %.2f s, %.0f readings/s; of the rows stored: %.2f s; the archive program "
+        "reached %.0f %% and %.0f %% of them, parsing the capture text included\n",
+        copy.lines, 3456000 / copy.lines, copy.blocks, 100 * copy.lines / seconds,
+        100 * copy.blocks / seconds);
 
     // Narrower stations, where a line's own costs weigh more.
     for (const int columns : {1, 2, 4, 8}) {
@@ -301,25 +301,25 @@ void archiveDay(const QString &root)
         const QString narrow = root + QStringLiteral("/%1col/1").arg(columns);
         QDir().mkpath(narrow);
         const QString file = sensorsDay(narrow, columns);
-        const double took = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
-                                     QStringLiteral("banco%1").arg(columns), narrow,
-                                     address(database.constData())})
-                                .first;
+        const double took =
+            archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                     QStringLiteral("banco%1").arg(columns), narrow, address(database.constData())})
+                .first;
         Connection n(database.constData());
         n.scalar("VACUUM ANALYZE");
         const double count = 86400.0 * columns;
-        const double stored = n.scalar(
-            "SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
-            "'bloque\\_2%' AND relkind = 'r'");
+        const double stored =
+            n.scalar("SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
+                     "'bloque\\_2%' AND relkind = 'r'");
         const double all = n.scalar(schemaBytes);
         const CopyTimes narrowCopy = plainCopy(n);
         std::printf("A day of a %d-column station (%.0f readings, %.1f bytes of capture text a "
                     "reading): archived in %.2f s (%.0f readings/s); on disk %.2f bytes a reading "
                     "(lines %.2f, goal <= %s); a plain COPY of the lines as rows %.2f s, of the "
                     "rows stored %.2f s\n",
-                    columns, count, QFileInfo(file).size() / count, took, count / took,
-                    all / count, stored / count, columns >= 4 ? "10" : "the capture text's",
-                    narrowCopy.lines, narrowCopy.blocks);
+                    columns, count, QFileInfo(file).size() / count, took, count / took, all / count,
+                    stored / count, columns >= 4 ? "10" : "the capture text's", narrowCopy.lines,
+                    narrowCopy.blocks);
     }
 }
 

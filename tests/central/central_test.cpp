@@ -179,7 +179,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           // The month of a file of its first day, and a range ending on one.
           {"SELECT climalog.crear_meses('2031-04-01', '2031-04-01'), "
            "climalog.crear_meses('2031-05-20', '2031-07-01'), "
-           "to_regclass('climalog.bloque_203104') IS NOT NULL, to_regclass('climalog.bloque_203107') "
+           "to_regclass('climalog.bloque_203104') IS NOT NULL, "
+           "to_regclass('climalog.bloque_203107') "
            "IS NOT NULL",
            "1|3|t|t\n"}}},
         // The first design's narrow table: each column's unit, device and
@@ -207,7 +208,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\n"
          "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la versión "
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la "
+         "versión "
          "6\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
@@ -352,7 +354,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          "envio_adjunto, DROP COLUMN adjunto, DROP COLUMN adjunto_nombre, DROP COLUMN "
          "adjunto_tipo; UPDATE climalog.version SET version = 4",
          true,
-         "^Esquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la versión 6\\.\\n" +
+         "^Esquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la versión "
+         "6\\.\\n" +
              roles + "$",
          {{"SELECT version FROM climalog.version", "6\n"},
           {"SELECT asunto, adjunto IS NULL FROM climalog.envio", "a|t\n"},
@@ -387,11 +390,13 @@ TEST(Central, SetUpFromEachStartingPoint)
            "NULL], NULL)]::climalog.entrada[])",
            "0\n"},
           {"SELECT segundos FROM climalog.bloque WHERE juego = 1", "{0,1,2,3,59}\n"},
-          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, NULL, "
+          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, "
+           "NULL, "
            "0, false, false, ARRAY[ROW('2026-12-07 10:00:30+00', 2, 2, ARRAY[climalog.codigo(25)], "
            "NULL)]::climalog.entrada[])",
            "!23505"},
-          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, NULL, "
+          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, "
+           "NULL, "
            "0, true, false, ARRAY[ROW('2026-12-07 10:00:30+00', 2, 2, ARRAY[climalog.codigo(25)], "
            "NULL)]::climalog.entrada[])",
            "1\n"},
