@@ -3,7 +3,8 @@
 // one station (86 400 lines, 40 columns, by the program's own capture texts)
 // archived from scratch, with readings per second beside a plain COPY of the
 // same rows into the same tables, the program's peak memory and the bytes on
-// disk per reading (also for a station of 4 columns); a restart; the site's
+// disk per reading (also for stations of 1, 2, 4 and 8 columns, each beside a
+// plain COPY of its lines); a restart; the site's
 // questions on that day; the lag of lines followed at one a second, written by
 // the capture writer itself. With --sitio, the same questions on a model of a
 // site: ten stations of four ports over thirty days and one port over a year.
@@ -128,13 +129,12 @@ const char *const schemaBytes = "SELECT sum(pg_total_relation_size(c.oid)) FROM 
                                 "pg_namespace n ON n.oid = c.relnamespace "
                                 "WHERE n.nspname = 'climalog' AND c.relkind IN ('r', 'm')";
 
-// Two temperature sensors and a detector: 4 columns.
-QString fourColumnDay(const QString &folder)
+// A day of `columns` temperature sensors, a column each.
+QString sensorsDay(const QString &folder, int columns)
 {
     General g;
-    add(g, STT, QStringLiteral("Sonda 1"));
-    add(g, STT, QStringLiteral("Sonda 2"));
-    add(g, DET, QStringLiteral("Puerta"));
+    for (int k = 1; k <= columns; ++k)
+        add(g, STT, QStringLiteral("Sonda %1").arg(k));
     std::mt19937 rng(2);
     std::normal_distribution<float> noise(0, 0.05f);
     return writeDay(folder, g, [&](int) {
@@ -144,32 +144,45 @@ QString fourColumnDay(const QString &folder)
     });
 }
 
-// The rows of the archive's tables copied out, the tables emptied, and the
-// rows copied back: a plain COPY of the same rows into the same tables.
-double plainCopy(const Connection &c)
+// The rows `source` gives copied out, `target` emptied, and the rows copied
+// into it by a plain COPY: its seconds.
+double copyRows(const Connection &c, const QByteArray &source, const QByteArray &target)
 {
-    double ms = 0;
-    for (const char *table : {"climalog.linea", "climalog.minuto", "climalog.hora"}) {
-        QByteArray rows;
-        PGresult *r =
-            PQexec(c.c,
-                   (QByteArray("COPY (SELECT * FROM ") + table + ") TO STDOUT (FORMAT binary)")
-                       .constData());
-        PQclear(r);
-        char *buffer = nullptr;
-        for (int n; (n = PQgetCopyData(c.c, &buffer, 0)) > 0; PQfreemem(buffer))
-            rows.append(buffer, n);
-        PQclear(PQgetResult(c.c));
-        c.scalar(QByteArray("TRUNCATE ") + table);
-        ms += timed([&] {
-            PQclear(PQexec(
-                c.c, (QByteArray("COPY ") + table + " FROM STDIN (FORMAT binary)").constData()));
-            PQputCopyData(c.c, rows.constData(), static_cast<int>(rows.size()));
-            PQputCopyEnd(c.c, nullptr);
-            PQclear(PQgetResult(c.c));
-        });
-    }
-    return ms / 1000;
+    QByteArray rows;
+    PQclear(PQexec(c.c, ("COPY (" + source + ") TO STDOUT (FORMAT binary)").constData()));
+    char *buffer = nullptr;
+    for (int n; (n = PQgetCopyData(c.c, &buffer, 0)) > 0; PQfreemem(buffer))
+        rows.append(buffer, n);
+    PQclear(PQgetResult(c.c));
+    c.scalar("TRUNCATE " + target);
+    return timed([&] {
+               PQclear(PQexec(c.c, ("COPY " + target + " FROM STDIN (FORMAT binary)").constData()));
+               PQputCopyData(c.c, rows.constData(), static_cast<int>(rows.size()));
+               PQputCopyEnd(c.c, nullptr);
+               PQclear(PQgetResult(c.c));
+           }) /
+        1000;
+}
+
+// A plain COPY of what the archive program wrote, in seconds: the stored
+// rows into the same tables (`blocks`), and the same lines as rows of a
+// table of a line a row keyed by port and second (`lines`), with the rollups
+// each time.
+struct CopyTimes {
+    double blocks, lines;
+};
+CopyTimes plainCopy(const Connection &c)
+{
+    double rollups = 0;
+    for (const char *table : {"climalog.minuto", "climalog.hora"})
+        rollups += copyRows(c, QByteArray("SELECT * FROM ") + table, table);
+    c.scalar("CREATE TEMP TABLE lineas_copia (hora timestamptz NOT NULL, puerto integer NOT NULL, "
+             "fichero integer NOT NULL, juego integer NOT NULL, valores integer[] NOT NULL, "
+             "exactos double precision[], PRIMARY KEY (puerto, hora))");
+    const double lines = copyRows(c, "SELECT * FROM climalog.linea", "lineas_copia");
+    c.scalar("DROP TABLE lineas_copia");
+    return {copyRows(c, "SELECT * FROM climalog.bloque", "climalog.bloque") + rollups,
+            lines + rollups};
 }
 
 // The site's questions on one column of one station and day; `serie` names it.
@@ -239,14 +252,14 @@ void archiveDay(const QString &root)
                 children.ru_maxrss / 1024.0);
     std::printf(
         "On disk, every table and index of the schema: %.1f MB, %.2f bytes a reading (goal <= 10, "
-        "today 85); lines %.1f MB, "
+        "today 85); lines (rows, TOAST, key) %.1f MB, "
         "their key %.1f MB, minute and hour rollups %.1f MB\n",
         bytes / 1048576, bytes / 3456000,
-        c.scalar(
-            "SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE 'linea\\_2%'") /
+        c.scalar("SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
+                 "'bloque\\_2%' AND relkind = 'r'") /
             1048576,
         c.scalar("SELECT sum(pg_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
-                 "'linea\\_2%pkey'") /
+                 "'bloque\\_2%pkey'") /
             1048576,
         c.scalar("SELECT pg_total_relation_size('climalog.minuto') + "
                  "pg_total_relation_size('climalog.hora')") /
@@ -272,27 +285,42 @@ void archiveDay(const QString &root)
                 "connection included (today 1.3 s for a 2.2 GB file)\n",
                 QFileInfo(path).size() / 1048576.0, restart);
 
-    const double copy = plainCopy(c);
-    std::printf("A plain COPY of the same rows into the same tables (lines and rollups): %.2f s, "
-                "%.0f readings/s; "
-                "the archive program reached %.0f %% of it, parsing the capture text included\n",
-                copy, 3456000 / copy, 100 * copy / seconds);
+    const CopyTimes copy = plainCopy(c);
+    std::printf(
+        "A plain COPY of the same lines as rows of a table of a line a row (with the "
+        "rollups): %.2f s, %.0f readings/s; of the rows stored: %.2f s; the archive program "
+        "reached %.0f %% and %.0f %% of them, parsing the capture text included\n",
+        copy.lines, 3456000 / copy.lines, copy.blocks, 100 * copy.lines / seconds,
+        100 * copy.blocks / seconds);
 
-    const char *database4 = "climalog_banco4";
-    freshDatabase(database4);
-    archive({QStringLiteral("--preparar"), address(database4)});
-    const QString folder4 = root + QStringLiteral("/4col/1");
-    QDir().mkpath(folder4);
-    fourColumnDay(folder4);
-    const double seconds4 = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
-                                     QStringLiteral("banco4"), folder4, address(database4)})
-                                .first;
-    Connection c4(database4);
-    c4.scalar("VACUUM ANALYZE");
-    std::printf("A day of a 4-column station (345 600 readings): archived in %.2f s, %.2f bytes a "
-                "reading on disk (per-line "
-                "costs weigh more: a row header, its time, its key)\n",
-                seconds4, c4.scalar(schemaBytes) / 345600);
+    // Narrower stations, where a line's own costs weigh more.
+    for (const int columns : {1, 2, 4, 8}) {
+        const QByteArray database = "climalog_banco" + QByteArray::number(columns);
+        freshDatabase(database.constData());
+        archive({QStringLiteral("--preparar"), address(database.constData())});
+        const QString narrow = root + QStringLiteral("/%1col/1").arg(columns);
+        QDir().mkpath(narrow);
+        const QString file = sensorsDay(narrow, columns);
+        const double took =
+            archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
+                     QStringLiteral("banco%1").arg(columns), narrow, address(database.constData())})
+                .first;
+        Connection n(database.constData());
+        n.scalar("VACUUM ANALYZE");
+        const double count = 86400.0 * columns;
+        const double stored =
+            n.scalar("SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c WHERE relname LIKE "
+                     "'bloque\\_2%' AND relkind = 'r'");
+        const double all = n.scalar(schemaBytes);
+        const CopyTimes narrowCopy = plainCopy(n);
+        std::printf("A day of a %d-column station (%.0f readings, %.1f bytes of capture text a "
+                    "reading): archived in %.2f s (%.0f readings/s); on disk %.2f bytes a reading "
+                    "(lines %.2f, goal <= %s); a plain COPY of the lines as rows %.2f s, of the "
+                    "rows stored %.2f s\n",
+                    columns, count, QFileInfo(file).size() / count, took, count / took, all / count,
+                    stored / count, columns >= 4 ? "10" : "the capture text's", narrowCopy.lines,
+                    narrowCopy.blocks);
+    }
 }
 
 void followLag(const QString &root, int lines)
@@ -320,8 +348,8 @@ void followLag(const QString &root, int lines)
              address(database)});
     Connection c(database);
     std::vector<double> lags;
-    const QByteArray count = "SELECT count(*) FROM climalog.linea l JOIN climalog.puerto p ON p.id "
-                             "= l.puerto WHERE p.nombre = '2'";
+    const QByteArray count = "SELECT sum(cardinality(b.segundos)) FROM climalog.bloque b JOIN "
+                             "climalog.puerto p ON p.id = b.puerto WHERE p.nombre = '2'";
     for (int k = 0; k < lines; ++k) {
         // At the start of a second, as the capture tick writes.
         QThread::msleep(static_cast<unsigned long>(1000 - QTime::currentTime().msec()));
@@ -383,8 +411,8 @@ BEGIN
             INSERT INTO climalog.ultima SELECT ju, hora, valores, exactos FROM climalog.ultima WHERE juego = base;
             IF port = 1 THEN
                 FOR d IN 0 .. 29 LOOP
-                    INSERT INTO climalog.linea SELECT hora + d * interval '1 day', pt, fi, ju, valores, exactos
-                      FROM climalog.linea WHERE juego = base AND hora < '2026-12-08';
+                    INSERT INTO climalog.bloque SELECT pt, inicio + d * interval '1 day', fi, ju, segundos, valores, exactos
+                      FROM climalog.bloque WHERE juego = base AND inicio < '2026-12-08';
                     INSERT INTO climalog.minuto SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
                       FROM climalog.minuto WHERE juego = base AND inicio < '2026-12-08';
                     INSERT INTO climalog.hora SELECT ju, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
@@ -424,8 +452,8 @@ DECLARE base integer := (SELECT id FROM climalog.juego ORDER BY id LIMIT 1);
 BEGIN
     PERFORM climalog.crear_meses('2026-12-01', '2027-12-31');
     FOR d IN 1 .. 364 LOOP
-        INSERT INTO climalog.linea SELECT hora + d * interval '1 day', puerto, fichero, juego, valores, exactos
-          FROM climalog.linea WHERE juego = base AND hora < '2026-12-08';
+        INSERT INTO climalog.bloque SELECT puerto, inicio + d * interval '1 day', fichero, juego, segundos, valores, exactos
+          FROM climalog.bloque WHERE juego = base AND inicio < '2026-12-08';
         INSERT INTO climalog.minuto SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma
           FROM climalog.minuto WHERE juego = base AND inicio < '2026-12-08';
         INSERT INTO climalog.hora SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma

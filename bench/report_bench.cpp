@@ -174,8 +174,8 @@ BEGIN
     PERFORM climalog.crear_meses('2026-11-30', '2027-01-01');
     FOR d IN -6 .. 24 LOOP
         CONTINUE WHEN d = 0;
-        INSERT INTO climalog.linea SELECT hora + d * interval '1 day', puerto, fichero, juego, valores, exactos
-          FROM climalog.linea WHERE hora >= '2026-12-06 23:00+00' AND hora < '2026-12-07 23:00+00';
+        INSERT INTO climalog.bloque SELECT puerto, inicio + d * interval '1 day', fichero, juego, segundos, valores, exactos
+          FROM climalog.bloque WHERE inicio >= '2026-12-06 23:00+00' AND inicio < '2026-12-07 23:00+00';
         INSERT INTO climalog.minuto SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma, cuadrados, arrhenius
           FROM climalog.minuto WHERE inicio >= '2026-12-06 23:00+00' AND inicio < '2026-12-07 23:00+00';
         INSERT INTO climalog.hora SELECT juego, lineas, inicio + d * interval '1 day', n, minimo, maximo, suma, cuadrados, arrhenius

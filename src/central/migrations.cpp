@@ -23,15 +23,18 @@ namespace {
 // added the alarms and their outbox and made the batch tell the alarm
 // program of new lines; version 5 gave the rollups the sums a report needs
 // (the batch fills them; an earlier archive's are recomputed from its lines),
-// added the report's read functions and the reports mailed on a schedule.
+// added the report's read functions and the reports mailed on a schedule;
+// version 6 keeps a port's lines a minute to a row, the line table a view of
+// them: its step comes first, for every later file reads the lines so.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 15> schemaFiles{{
+constexpr std::array<SchemaFile, 19> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
+    {6, "2-2-blocks.sql", true, true},
     {2, "3-tables-version2.sql", true, true},
     {2, "4-replaced-version2.sql", false, true},
     {2, "5-values.sql", true, true},
@@ -47,6 +50,9 @@ constexpr std::array<SchemaFile, 15> schemaFiles{{
     {4, "10-alarms.sql", true, true},
     {4, "11-outbox.sql", true, true},
     {5, "13-informes.sql", true, true},
+    {6, "6-station.sql", false, true},
+    {6, "7-read.sql", false, true},
+    {6, "12-reports.sql", false, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";

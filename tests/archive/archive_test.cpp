@@ -378,8 +378,8 @@ TEST(Archive, CommandLineAndStartErrors)
     };
     for (const auto &[args, code, says] : rows) {
         if (args.contains(t.file(QStringLiteral("4"))))
-            db.rows("ALTER TABLE climalog.linea ADD CONSTRAINT razonable CHECK (valores[1] < 64 * "
-                    "500)");
+            db.rows("ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL "
+                    "(valores))");
         const auto [exit, said] = runArchive(args);
         EXPECT_EQ(exit, code) << says;
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says))))

@@ -1,6 +1,6 @@
 // The central schema's set-up by itself, against the private PostgreSQL
 // server of scripts/testdb.sh: on an empty database, on one of the first
-// design's narrow table, run again, on databases of versions 1, 2 and 3, on
+// design's narrow table, run again, on databases of versions 1 to 5, on
 // one newer than this program, and on one where it cannot finish; what each
 // role may do with the alarms; and the layer both programs run their
 // statements through.
@@ -53,7 +53,7 @@ const char *const oneLine =
     "INSERT INTO climalog.juego (puerto, series) SELECT puerto, ARRAY[id] FROM climalog.serie;"
     "INSERT INTO climalog.juego_serie SELECT s.id, j.id, 1 FROM climalog.serie s, climalog.juego j;"
     "SELECT climalog.crear_meses('2026-12-07', '2026-12-07');"
-    "INSERT INTO climalog.linea SELECT '2026-12-07 10:00:00+00', p.id, f.id, j.id, "
+    "INSERT INTO climalog.bloque SELECT p.id, '2026-12-07 10:00:00+00', f.id, j.id, '{0}', "
     "ARRAY[climalog.codigo(21.5)], NULL"
     " FROM climalog.puerto p, climalog.fichero f, climalog.juego j;";
 // What version 4 added, gone again: a database of an earlier version.
@@ -64,6 +64,44 @@ const char *const noAlarms =
     "climalog.aviso;";
 const char *const lineRead = "SELECT estacion, fichero, columna, to_char(hora AT TIME ZONE 'UTC', "
                              "'HH24:MI:SS'), valor FROM climalog.lectura";
+
+// A database of version 5: its lines one a row, in month partitions (one
+// of them empty), read by a view; two ports of a station, a header change
+// within a minute, exact values (beyond a code, NaN), ERR, a file set aside.
+// Every line's text kept in climalog.antes.
+const char *const version5Lines =
+    "DROP VIEW climalog.lectura, climalog.linea; DROP TABLE climalog.bloque;"
+    "CREATE TABLE climalog.linea (hora timestamptz NOT NULL, puerto integer NOT NULL, fichero "
+    "integer NOT NULL, juego integer NOT NULL, valores integer[] NOT NULL, exactos double "
+    "precision[], PRIMARY KEY (puerto, hora)) PARTITION BY RANGE (hora);"
+    "CREATE TABLE climalog.linea_202612 PARTITION OF climalog.linea FOR VALUES FROM "
+    "('2026-12-01 00:00+00') TO ('2027-01-01 00:00+00');"
+    "CREATE TABLE climalog.linea_203001 PARTITION OF climalog.linea FOR VALUES FROM "
+    "('2030-01-01 00:00+00') TO ('2030-02-01 00:00+00');"
+    "CREATE VIEW climalog.lectura AS SELECT hora FROM climalog.linea;"
+    "INSERT INTO climalog.estacion (nombre, zona, rol) VALUES ('norte', 'UTC', session_user);"
+    "INSERT INTO climalog.puerto (estacion, nombre) VALUES (1, '1'), (1, '2');"
+    "INSERT INTO climalog.fichero (puerto, nombre, dia) VALUES (1, '07-12-2026-00.log', "
+    "'2026-12-07'), (1, '07-12-2026-01.log', '2026-12-07'), (2, '07-12-2026-00.log', "
+    "'2026-12-07');"
+    "INSERT INTO climalog.serie (puerto, columna, ocurrencia, unidad, dispositivo, clase) VALUES "
+    "(1, 'Sala (ºC)', 1, 'ºC', 'Sala', 'T'), (1, 'Caudal - b (l/min)', 1, 'l/min', 'Caudal', "
+    "'b'), (2, 'Sala (ºC)', 1, 'ºC', 'Sala', 'T');"
+    "INSERT INTO climalog.juego (puerto, series) VALUES (1, '{1,2}'), (1, '{1}'), (2, '{3}');"
+    "INSERT INTO climalog.juego_serie SELECT s, j.id, k FROM climalog.juego j, unnest(j.series) "
+    "WITH ORDINALITY u(s, k);"
+    "INSERT INTO climalog.linea VALUES "
+    "('2026-12-07 10:00:00+00', 1, 1, 1, ARRAY[climalog.codigo(21.5), climalog.codigo(3)], NULL),"
+    "('2026-12-07 10:00:01+00', 1, 1, 1, '{NULL,NULL}', '{21.25,1e30}'),"
+    "('2026-12-07 10:00:02+00', 1, 1, 1, ARRAY[NULL, climalog.codigo(-0.25)], NULL),"
+    "('2026-12-07 10:00:30+00', 1, 1, 2, ARRAY[climalog.codigo(22)], NULL),"
+    "('2026-12-07 10:00:59+00', 1, 1, 1, ARRAY[climalog.codigo(23), NULL], NULL),"
+    "('2026-12-07 10:01:00+00', 1, -2, 2, ARRAY[climalog.codigo(24)], NULL),"
+    "('2026-12-07 10:01:01+00', 1, -2, 2, '{NULL}', '{NaN}'),"
+    "('2026-12-07 10:00:00+00', 2, 3, 3, ARRAY[climalog.codigo(5)], NULL),"
+    "('2026-12-31 23:59:59+00', 2, 3, 3, ARRAY[climalog.codigo(6)], NULL);"
+    "CREATE TABLE climalog.antes AS SELECT l::text AS texto FROM climalog.linea l;"
+    "UPDATE climalog.version SET version = 5";
 
 struct Case {
     const char *name;
@@ -115,11 +153,11 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\nEsquema climalog puesto en la "
          "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en "
-         "la versión 5\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         "la versión 5\\.\\nEsquema climalog puesto en la versión 6\\.\\nRoles climalog_estacion",
+         {{"SELECT version FROM climalog.version", "6\n"},
           // The present month's partition and the next one's.
-          {"SELECT to_regclass('climalog.linea_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
-           "to_regclass('climalog.linea_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
+          {"SELECT to_regclass('climalog.bloque_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
+           "to_regclass('climalog.bloque_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
            "t|t\n"},
           // Readers read the interface and not the tables; stations call
           // their functions and read no table; nobody else does either.
@@ -141,7 +179,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           // The month of a file of its first day, and a range ending on one.
           {"SELECT climalog.crear_meses('2031-04-01', '2031-04-01'), "
            "climalog.crear_meses('2031-05-20', '2031-07-01'), "
-           "to_regclass('climalog.linea_203104') IS NOT NULL, to_regclass('climalog.linea_203107') "
+           "to_regclass('climalog.bloque_203104') IS NOT NULL, "
+           "to_regclass('climalog.bloque_203107') "
            "IS NOT NULL",
            "1|3|t|t\n"}}},
         // The first design's narrow table: each column's unit, device and
@@ -169,7 +208,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 1\\.\\nEsquema climalog puesto en la versión "
          "2\\.\\n"
          "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nLas lecturas de la tabla anterior",
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la "
+         "versión "
+         "6\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
@@ -205,7 +246,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          oneLine,
          true,
          "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         {{"SELECT version FROM climalog.version", "6\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -216,7 +257,8 @@ TEST(Central, SetUpFromEachStartingPoint)
           "bigint, bigint, bytea, bigint, "
           "boolean, boolean, climalog.entrada[]);"
           "DROP FUNCTION climalog.resumen_de(climalog.entrada[]), "
-          "climalog.lecturas_de(climalog.entrada[]);"
+          "climalog.lecturas_de(climalog.entrada[]), climalog.fundir(integer, integer, "
+          "timestamptz[], climalog.entrada[], boolean);"
           "DROP TYPE climalog.entrada; DROP FUNCTION climalog.valor_de(integer), "
           "climalog.es_propietario(), "
           "climalog.ultimas(integer, integer[]);"
@@ -228,9 +270,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
          "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la "
-         "versión 5\\.\\n" +
+         "versión 5\\.\\nEsquema climalog puesto en la versión 6\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         {{"SELECT version FROM climalog.version", "6\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
@@ -259,9 +301,10 @@ TEST(Central, SetUpFromEachStartingPoint)
              "UPDATE climalog.version SET version = 2",
          true,
          "^Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
-         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\n" +
+         "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la "
+         "versión 6\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         {{"SELECT version FROM climalog.version", "6\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -290,9 +333,9 @@ TEST(Central, SetUpFromEachStartingPoint)
              "UPDATE climalog.version SET version = 3",
          true,
          "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión "
-         "5\\.\\n" +
+         "5\\.\\nEsquema climalog puesto en la versión 6\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         {{"SELECT version FROM climalog.version", "6\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
@@ -311,18 +354,59 @@ TEST(Central, SetUpFromEachStartingPoint)
          "envio_adjunto, DROP COLUMN adjunto, DROP COLUMN adjunto_nombre, DROP COLUMN "
          "adjunto_tipo; UPDATE climalog.version SET version = 4",
          true,
-         "^Esquema climalog puesto en la versión 5\\.\\n" + roles + "$",
-         {{"SELECT version FROM climalog.version", "5\n"},
+         "^Esquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la versión "
+         "6\\.\\n" +
+             roles + "$",
+         {{"SELECT version FROM climalog.version", "6\n"},
           {"SELECT asunto, adjunto IS NULL FROM climalog.envio", "a|t\n"},
           {"SELECT has_table_privilege('climalog_avisos', 'climalog.informe_enviado', 'INSERT'), "
            "has_table_privilege('climalog_lectura', 'climalog.informe_enviado', 'SELECT')",
            "t|f\n"}}},
+        // Version 5: a line a row. Brought to version 6, every line the
+        // same, kept a minute, file and header to a row; the month
+        // partitions as they were; the station's batch merging into them.
+        {"version 5",
+         true,
+         version5Lines,
+         true,
+         "^Esquema climalog puesto en la versión 6\\.\\n" + roles + "$",
+         {{"SELECT count(*) FROM climalog.antes", "9\n"},
+          {"SELECT texto FROM climalog.antes EXCEPT ALL SELECT l::text FROM climalog.linea l", ""},
+          {"SELECT l::text FROM climalog.linea l EXCEPT ALL SELECT texto FROM climalog.antes", ""},
+          {"SELECT puerto, to_char(inicio AT TIME ZONE 'UTC', 'DD HH24:MI'), fichero, juego, "
+           "segundos, exactos IS NOT NULL FROM climalog.bloque ORDER BY 1, 2, 3, 4",
+           "1|07 10:00|1|1|{0,1,2,59}|t\n1|07 10:00|1|2|{30}|f\n1|07 10:01|-2|2|{0,1}|t\n"
+           "2|07 10:00|3|3|{0}|f\n2|31 23:59|3|3|{59}|f\n"},
+          {"SELECT to_regclass('climalog.linea_202612') IS NULL, "
+           "to_regclass('climalog.bloque_203001') IS NOT NULL, relkind FROM pg_class WHERE oid = "
+           "'climalog.linea'::regclass",
+           "t|t|v\n"},
+          {"SELECT serie, to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), valor FROM "
+           "climalog.lecturas(ARRAY[1, 2], '2026-12-07 10:00+00', '2026-12-07 10:02+00')",
+           "1|00:00|21.5\n2|00:00|3\n1|00:01|21.25\n2|00:01|1e+30\n1|00:02|NULL\n2|00:02|-0.25\n"
+           "1|00:30|22\n1|00:59|23\n2|00:59|NULL\n1|01:00|24\n1|01:01|NaN\n"},
+          {"SELECT cambiadas FROM climalog.guardar(1, 0, NULL, 0, 100, 1, NULL, NULL, -1, NULL, 0, "
+           "false, false, ARRAY[ROW('2026-12-07 10:00:03+00', 1, 1, ARRAY[climalog.codigo(20), "
+           "NULL], NULL)]::climalog.entrada[])",
+           "0\n"},
+          {"SELECT segundos FROM climalog.bloque WHERE juego = 1", "{0,1,2,3,59}\n"},
+          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, "
+           "NULL, "
+           "0, false, false, ARRAY[ROW('2026-12-07 10:00:30+00', 2, 2, ARRAY[climalog.codigo(25)], "
+           "NULL)]::climalog.entrada[])",
+           "!23505"},
+          {"SELECT cambiadas FROM climalog.guardar(1, 100, NULL, 100, 200, 2, NULL, NULL, -1, "
+           "NULL, "
+           "0, true, false, ARRAY[ROW('2026-12-07 10:00:30+00', 2, 2, ARRAY[climalog.codigo(25)], "
+           "NULL)]::climalog.entrada[])",
+           "1\n"},
+          {"SELECT count(*), sum(cardinality(segundos)) FROM climalog.bloque", "5|10\n"}}},
         {"newer",
          true,
-         "UPDATE climalog.version SET version = 6",
+         "UPDATE climalog.version SET version = 7",
          false,
-         "^El esquema climalog es de la versión 6, más nueva que la 5 de este programa$",
-         {{"SELECT version FROM climalog.version", "6\n"}}},
+         "^El esquema climalog es de la versión 7, más nueva que la 6 de este programa$",
+         {{"SELECT version FROM climalog.version", "7\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish",
          false,

@@ -80,11 +80,10 @@ LANGUAGE sql STABLE SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET j
 WITH g AS (SELECT s.id, s.puerto, array_agg(js.juego) AS juegos, array_agg(js.posicion) AS posiciones
              FROM @schema@.serie s JOIN @schema@.juego_serie js ON js.serie = s.id
             WHERE s.id = ANY (series) GROUP BY s.id, s.puerto)
-SELECT r.k::integer, (date_part('epoch', l.hora) * 1000)::bigint, x.pos IS NOT NULL, @schema@.valor(l.valores, l.exactos, x.pos)
+SELECT r.k::integer, (date_part('epoch', l.hora) * 1000)::bigint, x.pos IS NOT NULL, @schema@.valor(l.codigos, l.exactas, l.base + x.pos)
   FROM unnest(series, desde, hasta) WITH ORDINALITY r(s, a, b, k)
   JOIN g ON g.id = r.s,
-       LATERAL (SELECT l.hora, l.juego, l.valores, l.exactos FROM @schema@.linea l
-                 WHERE l.puerto = g.puerto AND l.hora >= r.a AND l.hora < r.b OFFSET 0) l,
+       LATERAL (SELECT l.hora, l.juego, l.codigos, l.exactas, l.base FROM @schema@.lineas_de(g.puerto, r.a, r.b) l OFFSET 0) l,
        LATERAL (SELECT g.posiciones[array_position(g.juegos, l.juego)] AS pos) x
 $f$;
 

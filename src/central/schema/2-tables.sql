@@ -1,5 +1,5 @@
 -- Version 1's tables: stations, ports, series, headers, files and their
--- progress, lines, rollups, latest lines and configurations.
+-- progress, rollups, latest lines and configurations.
 
 CREATE SCHEMA IF NOT EXISTS @schema@;
 
@@ -68,19 +68,10 @@ CREATE TABLE @schema@.progreso (
     actualizado     timestamptz NOT NULL DEFAULT now()
 );
 
--- A capture line: its values in header order, each a decimal mantissa and
--- exponent in one integer (see @schema@.valor), NULL for ERR. A line holding
--- a value that does not fit carries all its values exactly in exactos.
--- One line per port and second: the database itself keeps every reading once.
-CREATE TABLE @schema@.linea (
-    hora    timestamptz NOT NULL,
-    puerto  integer NOT NULL,
-    fichero integer NOT NULL,
-    juego   integer NOT NULL,
-    valores integer[] NOT NULL,
-    exactos double precision[],
-    PRIMARY KEY (puerto, hora)
-) PARTITION BY RANGE (hora);
+-- A capture line's values in header order, each a decimal mantissa and
+-- exponent in one integer (see @schema@.valor), NULL for ERR; a line holding
+-- a value that does not fit carries all its values exactly. Lines are kept
+-- a minute to a row: see 2-2-blocks.sql.
 
 -- Per minute and per hour (periods from the epoch, UTC) of a header: lines,
 -- and per column the readings that are not ERR, their minimum, maximum and sum.

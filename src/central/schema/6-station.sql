@@ -13,28 +13,6 @@ EXCEPTION WHEN OTHERS THEN
     RETURN NULL;
 END $f$;
 
--- Partitions of @schema@.linea, a month (UTC) each, for the months that meet
--- the days given.
-CREATE OR REPLACE FUNCTION @schema@.crear_meses(desde date, hasta date) RETURNS integer
-LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
-DECLARE
-    mes date := date_trunc('month', desde)::date;
-    nombre text;
-    hechos integer := 0;
-BEGIN
-    PERFORM pg_advisory_xact_lock(@lock@);
-    WHILE mes <= hasta LOOP
-        nombre := 'linea_' || to_char(mes, 'YYYYMM');
-        IF to_regclass('@schema@.' || nombre) IS NULL THEN
-            EXECUTE format('CREATE TABLE @schema@.%I PARTITION OF @schema@.linea FOR VALUES FROM (%L) TO (%L)',
-                           nombre, mes || ' 00:00:00+00', (mes + interval '1 month')::date || ' 00:00:00+00');
-            hechos := hechos + 1;
-        END IF;
-        mes := (mes + interval '1 month')::date;
-    END LOOP;
-    RETURN hechos;
-END $f$;
-
 -- Raises unless the port belongs to a station of the connected role.
 CREATE OR REPLACE FUNCTION @schema@.propio(a_puerto integer) RETURNS void
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp AS $f$
@@ -102,7 +80,7 @@ DECLARE
     -- The lines in a variable: a sub-select as the argument would keep the
     -- readings' query apart from the query aggregating them.
     v_lineas @schema@.entrada[] := ARRAY(SELECT ROW(l.hora, l.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
-                                           FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.hora >= m0 AND l.hora < m1);
+                                           FROM @schema@.lineas_de(a_puerto, m0, m1) l);
 BEGIN
     DELETE FROM @schema@.minuto m USING @schema@.juego j
      WHERE j.puerto = a_puerto AND m.juego = j.id AND m.inicio >= m0 AND m.inicio < m1;
@@ -133,9 +111,42 @@ LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 BEGIN
     DELETE FROM @schema@.ultima WHERE juego = ANY (juegos);
     INSERT INTO @schema@.ultima (juego, hora, valores, exactos)
-    SELECT l.juego, l.hora, l.valores, l.exactos
+    SELECT b.juego, l.hora, l.valores, l.exactos
       FROM unnest(juegos) g(juego),
-           LATERAL (SELECT * FROM @schema@.linea l WHERE l.puerto = a_puerto AND l.juego = g.juego ORDER BY l.hora DESC LIMIT 1) l;
+           LATERAL (SELECT * FROM @schema@.bloque b WHERE b.puerto = a_puerto AND b.juego = g.juego
+                     ORDER BY b.inicio DESC, b.segundos[cardinality(b.segundos)] DESC LIMIT 1) b,
+           LATERAL (SELECT * FROM @schema@.desplegar(b.inicio, b.segundos, b.valores, b.exactos) d
+                     ORDER BY d.hora DESC LIMIT 1) l;
+END $f$;
+
+-- The port's rows of these minutes merged with these lines, the later line
+-- of a second winning (a batch's over those stored, a batch's later line
+-- over its earlier), and written again a row per minute, file and header;
+-- with `a_apartar` (and no lines), the file's stored lines set aside.
+CREATE OR REPLACE FUNCTION @schema@.fundir(a_puerto integer, a_fichero integer, a_minutos timestamptz[],
+                                           a_entrada @schema@.entrada[], a_apartar boolean) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off AS $f$
+BEGIN
+    WITH idos AS (
+        DELETE FROM @schema@.bloque b WHERE b.puerto = a_puerto AND b.inicio = ANY (a_minutos)
+        RETURNING b.inicio, b.fichero, b.juego, b.segundos, b.valores, b.exactos),
+    todas AS (
+        SELECT l.hora, CASE WHEN a_apartar AND abs(i.fichero) = a_fichero THEN -a_fichero ELSE i.fichero END AS fichero,
+               i.juego, l.valores, l.exactos, 0 AS nueva, 0::bigint AS orden
+          FROM idos i, LATERAL @schema@.desplegar(i.inicio, i.segundos, i.valores, i.exactos) l
+        UNION ALL
+        SELECT x.hora, a_fichero, x.juego, x.valores, x.exactos, 1, x.linea
+          FROM unnest(a_entrada) x),
+    elegidas AS (
+        SELECT DISTINCT ON (hora) t.*, floor(date_part('epoch', t.hora) / 60) * 60 AS m
+          FROM todas t ORDER BY hora, nueva DESC, orden DESC)
+    INSERT INTO @schema@.bloque (puerto, inicio, fichero, juego, segundos, valores, exactos)
+    SELECT a_puerto, to_timestamp(m), fichero, juego, array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
+           @schema@.juntar(@schema@.codigos(valores, exactos) ORDER BY hora),
+           @schema@.exactos_de(array_agg((date_part('epoch', hora) - m)::smallint ORDER BY hora),
+               array_agg((date_part('epoch', hora) - m)::smallint) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0),
+               array_agg(exactos) FILTER (WHERE cardinality(array_remove(exactos, NULL)) > 0))
+      FROM elegidas GROUP BY m, fichero, juego;
 END $f$;
 
 -- ---- What a station's role may call: each checks that what it touches is
@@ -303,6 +314,9 @@ DECLARE
     v_min timestamptz;
     v_max timestamptz;
     v_juegos integer[];
+    v_m0 timestamptz;
+    v_minutos timestamptz[];
+    v_viejas @schema@.entrada[];
 BEGIN
     cambiadas := 0;
     borradas := 0;
@@ -314,6 +328,9 @@ BEGIN
     IF v_puerto IS NULL THEN
         RAISE EXCEPTION 'El fichero % no es de una estación del rol %', a_fichero, session_user USING ERRCODE = '42501';
     END IF;
+    -- The port's lines are merged minute by minute: one batch of the port at a time.
+    PERFORM 1 FROM @schema@.puerto WHERE id = v_puerto FOR NO KEY UPDATE;
+    v_m0 := to_timestamp(floor(date_part('epoch', v_desde) / 60) * 60);
 
     -- Progress first: two programs on one station cannot both store a batch.
     UPDATE @schema@.progreso
@@ -336,20 +353,35 @@ BEGIN
       FROM unnest(a_entrada) x LEFT JOIN @schema@.juego j ON j.id = x.juego
      WHERE j.puerto IS DISTINCT FROM v_puerto OR x.hora IS NULL OR x.valores IS NULL
         OR cardinality(x.valores) <> cardinality(j.series) OR cardinality(x.exactos) <> cardinality(j.series)
-        OR x.hora < v_desde OR x.hora >= v_hasta
+        OR x.hora < v_desde OR x.hora >= v_hasta OR x.hora <> date_trunc('second', x.hora)
      LIMIT 1;
     IF v_linea IS NOT NULL THEN
         RAISE EXCEPTION 'La línea % no cabe en el fichero %', v_linea, a_fichero USING ERRCODE = '22023';
     END IF;
 
     IF a_desde < a_antes THEN
-        UPDATE @schema@.linea SET fichero = -a_fichero
-         WHERE puerto = v_puerto AND fichero = a_fichero AND hora >= v_desde AND hora < v_hasta;
+        -- Minutes holding lines of the file still set aside by an earlier
+        -- reading again: its rows there merged into one set aside.
+        v_minutos := ARRAY(SELECT DISTINCT inicio FROM @schema@.bloque
+                            WHERE puerto = v_puerto AND fichero = -a_fichero AND inicio >= v_m0 AND inicio < v_hasta);
+        UPDATE @schema@.bloque SET fichero = -a_fichero
+         WHERE puerto = v_puerto AND fichero = a_fichero AND inicio >= v_m0 AND inicio < v_hasta
+           AND inicio <> ALL (v_minutos);
+        IF cardinality(v_minutos) > 0 THEN
+            PERFORM @schema@.fundir(v_puerto, a_fichero, v_minutos, '{}', true);
+        END IF;
     END IF;
 
+    v_minutos := ARRAY(SELECT DISTINCT to_timestamp(floor(date_part('epoch', hora) / 60) * 60) FROM unnest(a_entrada));
+    SELECT min(hora), max(hora) INTO v_min, v_max FROM unnest(a_entrada);
     IF NOT a_reemplazo THEN
-        INSERT INTO @schema@.linea (hora, puerto, fichero, juego, valores, exactos)
-        SELECT hora, v_puerto, a_fichero, juego, valores, exactos FROM unnest(a_entrada);
+        IF EXISTS (SELECT 1 FROM unnest(a_entrada) GROUP BY hora HAVING count(*) > 1)
+           OR EXISTS (SELECT 1 FROM @schema@.lineas_de(v_puerto, v_min, v_max + interval '1 second') l
+                        JOIN unnest(a_entrada) x ON x.hora = l.hora) THEN
+            RAISE EXCEPTION 'Una línea del lote es de un segundo ya guardado del puerto %, o dos lo son', v_puerto
+                  USING ERRCODE = '23505';
+        END IF;
+        PERFORM @schema@.fundir(v_puerto, a_fichero, v_minutos, a_entrada, false);
         -- The batch's minutes and hours (numbered from the epoch), merged
         -- into those stored.
         WITH m AS MATERIALIZED (SELECT * FROM @schema@.resumen_de(a_entrada)),
@@ -380,12 +412,13 @@ BEGIN
         -- another value, or drops: of stored lines, and of this batch's own.
         -- Each line's values are read once, in order (a value picked by its
         -- place would read a wide line whole for each of its columns).
+        v_viejas := ARRAY(SELECT ROW(l.hora, l.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
+                            FROM @schema@.lineas_de(v_puerto, v_min, v_max + interval '1 second') l
+                           WHERE l.hora IN (SELECT hora FROM unnest(a_entrada)));
         WITH nuevas AS MATERIALIZED (
             SELECT x.*, row_number() OVER (PARTITION BY x.hora ORDER BY x.linea DESC) AS orden FROM unnest(a_entrada) x),
         viejas AS (
-            SELECT l.hora, l.juego, l.valores, l.exactos FROM nuevas x
-              JOIN @schema@.linea l ON l.puerto = v_puerto AND l.hora = x.hora
-             WHERE x.orden = 1
+            SELECT hora, juego, valores, exactos FROM unnest(v_viejas)
             UNION ALL
             SELECT hora, juego, valores, exactos FROM nuevas WHERE orden > 1),
         antes AS (
@@ -399,14 +432,7 @@ BEGIN
         SELECT count(*) INTO cambiadas
           FROM antes a LEFT JOIN despues d ON d.hora = a.hora AND d.serie = a.serie
          WHERE d.serie IS NULL OR d.v IS DISTINCT FROM a.v;
-        INSERT INTO @schema@.linea AS l (hora, puerto, fichero, juego, valores, exactos)
-        SELECT DISTINCT ON (hora) hora, v_puerto, a_fichero, juego, valores, exactos
-          FROM unnest(a_entrada) ORDER BY hora, linea DESC
-        ON CONFLICT (puerto, hora) DO UPDATE
-           SET fichero = EXCLUDED.fichero, juego = EXCLUDED.juego, valores = EXCLUDED.valores, exactos = EXCLUDED.exactos
-         WHERE (l.fichero, l.juego, l.valores, l.exactos)
-               IS DISTINCT FROM (EXCLUDED.fichero, EXCLUDED.juego, EXCLUDED.valores, EXCLUDED.exactos);
-        SELECT min(hora), max(hora) INTO v_min, v_max FROM unnest(a_entrada);
+        PERFORM @schema@.fundir(v_puerto, a_fichero, v_minutos, a_entrada, false);
         IF v_min IS NOT NULL THEN
             PERFORM @schema@.resumir(v_puerto, v_min, v_max);
         END IF;
@@ -421,10 +447,12 @@ BEGIN
 
     IF a_cierre THEN
         WITH idas AS (
-            DELETE FROM @schema@.linea
-             WHERE puerto = v_puerto AND fichero = -a_fichero AND hora >= v_desde AND hora < v_hasta
-            RETURNING hora, juego)
-        SELECT count(*), min(hora), max(hora), array_agg(DISTINCT juego) INTO borradas, v_min, v_max, v_juegos FROM idas;
+            DELETE FROM @schema@.bloque
+             WHERE puerto = v_puerto AND fichero = -a_fichero AND inicio >= v_m0 AND inicio < v_hasta
+            RETURNING inicio, juego, segundos)
+        SELECT coalesce(sum(cardinality(segundos)), 0), min(inicio + segundos[1] * interval '1 second'),
+               max(inicio + segundos[cardinality(segundos)] * interval '1 second'), array_agg(DISTINCT juego)
+          INTO borradas, v_min, v_max, v_juegos FROM idas;
         IF borradas > 0 THEN
             PERFORM @schema@.resumir(v_puerto, v_min, v_max);
             PERFORM @schema@.ultimas(v_puerto, v_juegos);

@@ -3,10 +3,10 @@
 
 CREATE OR REPLACE VIEW @schema@.lectura AS
 SELECT e.nombre AS estacion, p.nombre AS puerto, f.nombre AS fichero, s.columna, l.hora,
-       @schema@.valor(l.valores, l.exactos, js.posicion) AS valor
-  FROM @schema@.linea l
-  JOIN @schema@.puerto p ON p.id = l.puerto
-  JOIN @schema@.estacion e ON e.id = p.estacion
+       @schema@.valor(l.codigos, l.exactas, l.base + js.posicion) AS valor
+  FROM @schema@.puerto p
+  JOIN @schema@.estacion e ON e.id = p.estacion,
+       LATERAL @schema@.lineas_de(p.id, '-infinity', 'infinity') l
   JOIN @schema@.fichero f ON f.id = l.fichero
   JOIN @schema@.juego_serie js ON js.juego = l.juego
   JOIN @schema@.serie s ON s.id = js.serie;
@@ -77,30 +77,28 @@ BEGIN
     IF cardinality(p) = 1 AND cardinality(lecturas.series) = 1 THEN
         -- One series: its port's lines in their order.
         RETURN QUERY
-        SELECT js.serie, l.hora, @schema@.valor(l.valores, l.exactos, js.posicion)
-          FROM @schema@.linea l
+        SELECT js.serie, l.hora, @schema@.valor(l.codigos, l.exactas, l.base + js.posicion)
+          FROM @schema@.lineas_de(p[1], desde, hasta) l
           JOIN @schema@.juego_serie js ON js.juego = l.juego AND js.serie = lecturas.series[1]
-         WHERE l.puerto = p[1] AND l.hora >= desde AND l.hora < hasta
-         ORDER BY l.hora;
+         ORDER BY l.minuto, l.hora;
         RETURN;
     END IF;
     IF cardinality(p) = 1 THEN
         -- One port: its lines in their order, each giving the series asked.
         RETURN QUERY
-        SELECT js.serie, l.hora, @schema@.valor(l.valores, l.exactos, js.posicion)
-          FROM @schema@.linea l
+        SELECT js.serie, l.hora, @schema@.valor(l.codigos, l.exactas, l.base + js.posicion)
+          FROM @schema@.lineas_de(p[1], desde, hasta) l
           JOIN @schema@.juego_serie js ON js.juego = l.juego AND js.serie = ANY (lecturas.series)
-         WHERE l.puerto = p[1] AND l.hora >= desde AND l.hora < hasta
-         ORDER BY l.hora, js.serie;
+         ORDER BY l.minuto, l.hora, js.serie;
         RETURN;
     END IF;
     RETURN QUERY
-    SELECT js.serie, l.hora, @schema@.valor(l.valores, l.exactos, js.posicion)
+    SELECT js.serie, l.hora, @schema@.valor(l.codigos, l.exactas, l.base + js.posicion)
       FROM @schema@.juego_serie js
-      JOIN @schema@.juego j ON j.id = js.juego
-      JOIN @schema@.linea l ON l.puerto = j.puerto AND l.juego = js.juego
-     WHERE js.serie = ANY (lecturas.series) AND l.hora >= desde AND l.hora < hasta
-     ORDER BY l.hora, js.serie;
+      JOIN @schema@.juego j ON j.id = js.juego,
+           LATERAL @schema@.lineas_de(j.puerto, desde, hasta) l
+     WHERE js.serie = ANY (lecturas.series) AND l.juego = js.juego
+     ORDER BY l.minuto, l.hora, js.serie;
 END $f$;
 
 -- The bucket of an instant (seconds from the epoch) among `cubos` equal
@@ -124,7 +122,8 @@ $f$;
 -- bucket edge or the range's edge cuts a minute. Each piece: its bucket,
 -- its lines, its readings that are not ERR, their minimum and maximum.
 -- Lines are reduced by hashing as they are read: a sort would carry every
--- line whole.
+-- line whole. (OFFSET 0 keeps a line's value one column, which each
+-- aggregate over it would otherwise work out again.)
 CREATE OR REPLACE FUNCTION @schema@.piezas(s integer, desde timestamptz, hasta timestamptz, cubos integer)
 RETURNS TABLE (b integer, lineas bigint, cuenta bigint, mn double precision, mx double precision)
 LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp SET work_mem = '64MB' SET jit = off SET enable_sort = off AS $f$
@@ -174,9 +173,9 @@ BEGIN
             -- Buckets shorter than a minute: every line.
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.valores, l.exactos, g.posicion) AS v
-                      FROM @schema@.linea l
-                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= desde AND l.hora < hasta) x
+              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.codigos, l.exactas, l.base + g.posicion) AS v
+                      FROM @schema@.lineas_de(g.puerto, desde, hasta) l
+                     WHERE l.juego = g.juego OFFSET 0) x
              GROUP BY x.b;
         ELSIF d1 - d0 < cardinality(cortados) * 100 THEN
             -- The lines of the cut minutes, in one pass over the range when
@@ -184,19 +183,19 @@ BEGIN
             -- seconds of lines cost).
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.valores, l.exactos, g.posicion) AS v
-                      FROM @schema@.linea l
-                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= desde AND l.hora < hasta
-                       AND floor(date_part('epoch', l.hora) / 60) * 60 IN (SELECT unnest(cortados))) x
+              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.codigos, l.exactas, l.base + g.posicion) AS v
+                      FROM @schema@.lineas_de(g.puerto, desde, hasta) l
+                     WHERE l.juego = g.juego AND date_part('epoch', l.minuto) IN (SELECT unnest(cortados)) OFFSET 0) x
              GROUP BY x.b;
         ELSE
             RETURN QUERY
             SELECT x.b, count(*), count(x.v), min(x.v), max(x.v)
-              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.valores, l.exactos, g.posicion) AS v
+              FROM (SELECT @schema@.cubo(date_part('epoch', l.hora), d0, w, cubos) AS b, @schema@.valor(l.codigos, l.exactas, l.base + g.posicion) AS v
                       FROM unnest(cortados) c(mm),
-                           LATERAL (SELECT l.hora, l.valores, l.exactos FROM @schema@.linea l
-                                     WHERE l.puerto = g.puerto AND l.juego = g.juego AND l.hora >= greatest(to_timestamp(c.mm), desde)
-                                       AND l.hora < least(to_timestamp(c.mm + 60), hasta) OFFSET 0) l) x
+                           LATERAL (SELECT l.hora, l.codigos, l.exactas, l.base
+                                      FROM @schema@.lineas_de(g.puerto, greatest(to_timestamp(c.mm), desde),
+                                                              least(to_timestamp(c.mm + 60), hasta)) l
+                                     WHERE l.juego = g.juego OFFSET 0) l OFFSET 0) x
              GROUP BY x.b;
         END IF;
     END LOOP;
@@ -222,17 +221,21 @@ BEGIN
     END IF;
     w := (date_part('epoch', hasta) - date_part('epoch', desde)) / cubos;
     FOR s IN SELECT DISTINCT x FROM unnest(tramo.series) x WHERE x IS NOT NULL ORDER BY 1 LOOP
+        -- Its lines counted from their rows' seconds alone, in any order:
+        -- only as far as one more than the buckets.
         SELECT count(*) INTO n FROM (
             SELECT 1 FROM @schema@.juego_serie js JOIN @schema@.juego j ON j.id = js.juego
-              JOIN @schema@.linea l ON l.puerto = j.puerto AND l.juego = js.juego
-             WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta LIMIT cubos + 1) c;
+              JOIN @schema@.bloque b ON b.puerto = j.puerto AND b.juego = js.juego, unnest(b.segundos) u(segundo)
+             WHERE js.serie = s AND b.inicio >= to_timestamp(floor(date_part('epoch', desde) / 60) * 60) AND b.inicio < hasta
+               AND b.inicio + u.segundo * interval '1 second' >= desde AND b.inicio + u.segundo * interval '1 second' < hasta
+             LIMIT cubos + 1) c;
         IF n <= cubos THEN
             RETURN QUERY
             SELECT s, l.hora, v.v, v.v, (v.v IS NOT NULL)::integer
-              FROM @schema@.juego_serie js JOIN @schema@.juego j ON j.id = js.juego
-              JOIN @schema@.linea l ON l.puerto = j.puerto AND l.juego = js.juego,
-                   LATERAL (SELECT @schema@.valor(l.valores, l.exactos, js.posicion) AS v) v
-             WHERE js.serie = s AND l.hora >= desde AND l.hora < hasta
+              FROM @schema@.juego_serie js JOIN @schema@.juego j ON j.id = js.juego,
+                   LATERAL @schema@.lineas_de(j.puerto, desde, hasta) l,
+                   LATERAL (SELECT @schema@.valor(l.codigos, l.exactas, l.base + js.posicion) AS v) v
+             WHERE js.serie = s AND l.juego = js.juego
              ORDER BY l.hora;
         ELSE
             RETURN QUERY

@@ -54,18 +54,19 @@ BEGIN
     SELECT u.x, j.id, u.k FROM @schema@.juego j, unnest(j.series) WITH ORDINALITY u(x, k) ON CONFLICT DO NOTHING;
     PERFORM @schema@.crear_meses(min(hora)::date - 1, max(hora)::date + 1) FROM lineas_anteriores HAVING count(*) > 0;
     -- A second held by two files keeps the later file's line.
-    INSERT INTO @schema@.linea (hora, puerto, fichero, juego, valores, exactos)
-    SELECT DISTINCT ON (a.puerto, a.hora) a.hora, a.puerto, a.fichero, j.id,
-           ARRAY(SELECT @schema@.codigo(v) FROM unnest(a.valores) WITH ORDINALITY u(v, k) ORDER BY k),
+    CREATE TEMP TABLE lineas_nuevas ON COMMIT DROP AS
+    SELECT DISTINCT ON (a.puerto, a.hora) a.hora, a.puerto, a.fichero, j.id AS juego,
+           ARRAY(SELECT @schema@.codigo(v) FROM unnest(a.valores) WITH ORDINALITY u(v, k) ORDER BY k) AS valores,
            CASE WHEN EXISTS (SELECT 1 FROM unnest(a.valores) v WHERE v IS NOT NULL AND @schema@.codigo(v) IS NULL)
-                THEN a.valores END
+                THEN a.valores END AS exactos
       FROM lineas_anteriores a
       JOIN @schema@.juego j ON j.puerto = a.puerto AND @schema@.clave(j.series) = @schema@.clave(a.series) AND j.series = a.series
      ORDER BY a.puerto, a.hora, a.nombre DESC;
     GET DIAGNOSTICS n = ROW_COUNT;
-    PERFORM @schema@.resumir(p.id, min(l.hora), max(l.hora)) FROM @schema@.puerto p JOIN @schema@.linea l ON l.puerto = p.id GROUP BY p.id;
+    PERFORM @schema@.empaquetar('lineas_nuevas');
+    PERFORM @schema@.resumir(puerto, min(hora), max(hora)) FROM lineas_nuevas GROUP BY puerto;
     INSERT INTO @schema@.ultima (juego, hora, valores, exactos)
-    SELECT DISTINCT ON (juego) juego, hora, valores, exactos FROM @schema@.linea ORDER BY juego, hora DESC
+    SELECT DISTINCT ON (juego) juego, hora, valores, exactos FROM lineas_nuevas ORDER BY juego, hora DESC
     ON CONFLICT (juego) DO NOTHING;
     -- The files' progress: read again by key up to where they were archived.
     INSERT INTO @schema@.progreso (fichero, posicion, lineas, huella, muestra, cabecera, estado, por_clave_hasta)
