@@ -124,6 +124,14 @@ std::pair<double, int> archive(const QStringList &args)
     return {t.elapsed() / 1000.0, p.exitCode()};
 }
 
+// Processor time of the children ended so far, in seconds.
+double childCpu()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 // All the archive's tables with their indexes, in bytes.
 const char *const schemaBytes = "SELECT sum(pg_total_relation_size(c.oid)) FROM pg_class c JOIN "
                                 "pg_namespace n ON n.oid = c.relnamespace "
@@ -236,6 +244,7 @@ void archiveDay(const QString &root)
                 QFileInfo(path).size() / 1048576.0, QFileInfo(path).size() / 3456000.0,
                 writing / 1000);
     archive({QStringLiteral("--preparar"), address(database)});
+    const double cpuBefore = childCpu();
     const auto [seconds, code] = archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
                                           QStringLiteral("banco"), folder, address(database)});
     rusage children{};
@@ -248,8 +257,9 @@ void archiveDay(const QString &root)
                 "000 000/s or a plain COPY's; "
                 "today 1.1 M); %.0f readings in the database\n",
                 code, seconds, 3456000 / seconds, readings);
-    std::printf("Peak resident memory of the archive program: %.0f MB (goal < 100 MB)\n",
-                children.ru_maxrss / 1024.0);
+    std::printf("Peak resident memory of the archive program: %.0f MB (goal < 100 MB); its own "
+                "processor time %.2f s\n",
+                children.ru_maxrss / 1024.0, childCpu() - cpuBefore);
     std::printf(
         "On disk, every table and index of the schema: %.1f MB, %.2f bytes a reading (goal <= 10, "
         "today 85); lines (rows, TOAST, key) %.1f MB, "
@@ -301,6 +311,7 @@ void archiveDay(const QString &root)
         const QString narrow = root + QStringLiteral("/%1col/1").arg(columns);
         QDir().mkpath(narrow);
         const QString file = sensorsDay(narrow, columns);
+        const double cpu = childCpu();
         const double took =
             archive({QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
                      QStringLiteral("banco%1").arg(columns), narrow, address(database.constData())})
@@ -314,10 +325,12 @@ void archiveDay(const QString &root)
         const double all = n.scalar(schemaBytes);
         const CopyTimes narrowCopy = plainCopy(n);
         std::printf("A day of a %d-column station (%.0f readings, %.1f bytes of capture text a "
-                    "reading): archived in %.2f s (%.0f readings/s); on disk %.2f bytes a reading "
+                    "reading): archived in %.2f s (%.0f readings/s; the program's processor "
+                    "time %.2f s); on disk %.2f bytes a reading "
                     "(lines %.2f, goal <= %s); a plain COPY of the lines as rows %.2f s, of the "
                     "rows stored %.2f s\n",
-                    columns, count, QFileInfo(file).size() / count, took, count / took, all / count,
+                    columns, count, QFileInfo(file).size() / count, took, count / took, childCpu() - cpu,
+                    all / count,
                     stored / count, columns >= 4 ? "10" : "the capture text's", narrowCopy.lines,
                     narrowCopy.blocks);
     }
