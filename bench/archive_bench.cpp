@@ -329,9 +329,9 @@ void archiveDay(const QString &root)
                     "time %.2f s); on disk %.2f bytes a reading "
                     "(lines %.2f, goal <= %s); a plain COPY of the lines as rows %.2f s, of the "
                     "rows stored %.2f s\n",
-                    columns, count, QFileInfo(file).size() / count, took, count / took, childCpu() - cpu,
-                    all / count,
-                    stored / count, columns >= 4 ? "10" : "the capture text's", narrowCopy.lines,
+                    columns, count, QFileInfo(file).size() / count, took, count / took,
+                    childCpu() - cpu, all / count, stored / count,
+                    columns >= 4 ? "10" : "the capture text's", narrowCopy.lines,
                     narrowCopy.blocks);
     }
 }

@@ -150,7 +150,15 @@ bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &id
                      std::size_t to, const Progress &before, const Progress &after)
 {
     qint64 changed = 0, dropped = 0;
-    if (db_.store({f.id, &b, from, to, &before, &after, ids}, changed, dropped)) {
+    // Which columns of each header are temperatures: their figures hold the
+    // mean kinetic temperature's sum.
+    std::vector<std::vector<bool>> temperatures(ids.size());
+    for (std::size_t set = 0; set < ids.size(); ++set)
+        if (ids[set] > 0)
+            for (const Column &c : f.header(static_cast<int>(set)).columns)
+                temperatures[set].push_back(c.tag == 'T');
+    if (db_.store({f.id, &b, from, to, &before, &after, ids, std::move(temperatures)}, changed,
+                  dropped)) {
         f.stored(after);
         progress_[b.key] = after;
         changed_[b.key] += changed;

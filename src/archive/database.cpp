@@ -1,6 +1,7 @@
 #include "archive/database.h"
 
 #include "archive/copystream.h"
+#include "archive/rows.h"
 #include "archive/valuecode.h"
 #include "central/query.h"
 #include "registry/general.h"
@@ -13,6 +14,10 @@ namespace {
 // Types of the fields of climalog.entrada, as a binary record names them.
 constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007,
                         float8ArrayType = 1022;
+
+// Batches of fewer lines go as lines: a file followed adds to minutes
+// stored already.
+constexpr std::size_t rowsFrom = 60;
 
 QByteArray number(qint64 v) { return QByteArray::number(v); }
 QByteArray hashText(std::uint64_t h) { return number(static_cast<qint64>(h)); }
@@ -127,16 +132,21 @@ bool Store::connect(const QString &conninfo, const QString &station, const QStri
         close();
         return false;
     }
-    // A batch goes to climalog.guardar as an array of climalog.entrada,
-    // which names its element type by number.
+    // A batch goes to climalog.guardar as an array of climalog.entrada, or
+    // to climalog.guardar_filas as arrays of climalog.fila and
+    // climalog.cifras: arrays that name their element type by number.
     const central::Result type =
-        central::exec(conn_.get(), "SELECT 'climalog.entrada'::regtype::oid");
+        central::exec(conn_.get(),
+                      "SELECT 'climalog.entrada'::regtype::oid, "
+                      "'climalog.fila'::regtype::oid, 'climalog.cifras'::regtype::oid");
     if (!type.ok() || type.rows() != 1) {
-        fail(QStringLiteral("No se puede leer el tipo climalog.entrada"));
+        fail(QStringLiteral("No se pueden leer los tipos de los lotes"));
         close();
         return false;
     }
     entryType_ = static_cast<std::uint32_t>(type.field(0, 0).toULong());
+    rowType_ = static_cast<std::uint32_t>(type.field(0, 1).toULong());
+    figuresType_ = static_cast<std::uint32_t>(type.field(0, 2).toULong());
     failure_ = Failure::None;
     return true;
 }
@@ -223,39 +233,41 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
         return false;
     }
     // The lines as one binary array argument: the server works out their
-    // minutes and hours itself.
-    CopyStream lines = CopyStream::records(entryType_, s.to - s.from);
-    std::vector<std::int32_t> codes;
-    std::vector<std::uint8_t> nulls;
-    for (std::size_t i = s.from; i < s.to; ++i) {
-        const BatchLine &l = b.lines[i];
-        const std::size_t count = l.count;
-        const std::span<const double> values(b.values.data() + l.values, count);
-        codes.assign(count, 0);
-        nulls.assign(count, 0);
-        bool whole = false;
-        for (std::size_t k = 0; k < count; ++k) {
-            nulls[k] = std::isnan(values[k]);
-            if (nulls[k])
-                continue;
-            if (const auto code = valueCode(values[k]))
-                codes[k] = *code;
-            else
-                whole = true;
+    // minutes and hours itself. Made only when the batch goes as lines.
+    const auto entries = [&] {
+        CopyStream lines = CopyStream::records(entryType_, s.to - s.from);
+        std::vector<std::int32_t> codes;
+        std::vector<std::uint8_t> nulls;
+        for (std::size_t i = s.from; i < s.to; ++i) {
+            const BatchLine &l = b.lines[i];
+            const std::size_t count = l.count;
+            const std::span<const double> values(b.values.data() + l.values, count);
+            codes.assign(count, 0);
+            nulls.assign(count, 0);
+            bool whole = false;
+            for (std::size_t k = 0; k < count; ++k) {
+                nulls[k] = std::isnan(values[k]);
+                if (nulls[k])
+                    continue;
+                if (const auto code = valueCode(values[k]))
+                    codes[k] = *code;
+                else
+                    whole = true;
+            }
+            lines.record(5);
+            lines.type(timestamptzType);
+            lines.time(l.ms);
+            lines.type(int4Type);
+            lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
+            lines.type(int8Type);
+            lines.int64(l.number);
+            lines.type(int4ArrayType);
+            lines.int32Array(codes, nulls);
+            lines.type(float8ArrayType);
+            whole ? lines.float64Array(values) : lines.null();
         }
-        lines.record(5);
-        lines.type(timestamptzType);
-        lines.time(l.ms);
-        lines.type(int4Type);
-        lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
-        lines.type(int8Type);
-        lines.int64(l.number);
-        lines.type(int4ArrayType);
-        lines.int32Array(codes, nulls);
-        lines.type(float8ArrayType);
-        whole ? lines.float64Array(values) : lines.null();
-    }
-    const QByteArray &entries = lines.finishRecords();
+        return lines.finishRecords();
+    };
 
     const Progress &before = *s.before, &after = *s.after;
     // A batch that starts before the stored progress reads the file again
@@ -263,40 +275,63 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
     // closes that reading.
     const qint64 from = s.from == 0 ? b.start : before.at.offset;
     const bool closes = b.byKey && after.byKeyUntil == 0;
+    // The file's progress from `before` to `after`, as both functions take it.
+    const auto moved = [&](std::vector<QByteArray> tail, bool withStart) {
+        std::vector<QByteArray> p{number(s.file), number(before.at.offset),
+                                  before.hashKnown ? hashText(before.at.hash) : QByteArray()};
+        if (withStart)
+            p.push_back(number(from));
+        for (QByteArray v :
+             {number(after.at.offset), number(after.at.lines), hashText(after.at.hash),
+              hashText(after.sample), number(after.at.header),
+              after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
+              number(after.byKeyUntil)})
+            p.push_back(std::move(v));
+        for (QByteArray &v : tail)
+            p.push_back(std::move(v));
+        return p;
+    };
+    const auto state = [](const central::Result &r) {
+        return r.ok() ? QByteArray() : r.state().isEmpty() ? QByteArray("?") : r.state();
+    };
     const auto guardar = [&](bool replace) {
-        const std::vector<QByteArray> params{
-            number(s.file),
-            number(before.at.offset),
-            before.hashKnown ? hashText(before.at.hash) : QByteArray(),
-            number(from),
-            number(after.at.offset),
-            number(after.at.lines),
-            hashText(after.at.hash),
-            hashText(after.sample),
-            number(after.at.header),
-            after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
-            number(after.byKeyUntil),
-            replace ? "true" : "false",
-            closes ? "true" : "false",
-            entries};
         const central::Result r = central::exec(
             conn_.get(),
             "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, "
             "$8, $9, $10, $11, $12, $13, $14)",
-            central::Params{params, true});
+            central::Params{
+                moved({replace ? "true" : "false", closes ? "true" : "false", entries()}, true),
+                true});
         if (r.ok() && r.rows() == 1) {
             changed = r.field(0, 0).toLongLong();
             dropped = r.field(0, 1).toLongLong();
-            return QByteArray();
         }
-        return r.state().isEmpty() ? QByteArray("?") : r.state();
+        return state(r);
     };
+    // A catch-up's batch goes as finished rows, a row a minute: the server
+    // then writes rows, not readings. A few lines (a file followed) go as
+    // lines, into minutes mostly stored already.
+    Rows rows;
+    const bool asRows = !b.byKey && from >= before.at.offset && s.to - s.from >= rowsFrom &&
+        buildRows(b, s.from, s.to, s.headerIds, s.temperatures, {rowType_, figuresType_}, rows);
 
     if (!exec("BEGIN") || (!b.byKey && !exec("SAVEPOINT lote"))) {
         fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
         return false;
     }
-    QByteArray code = guardar(b.byKey);
+    QByteArray code;
+    if (asRows) {
+        code = state(central::exec(conn_.get(),
+                                   "SELECT climalog.guardar_filas($1, $2, $3, $4, $5, $6, $7, $8, "
+                                   "$9, $10, $11, $12)",
+                                   central::Params{moved({rows.rows, rows.hours}, false), 2}));
+        // A second stored already, or rows the server does not take: the
+        // same lines go as lines, which replace it, or name the line refused.
+        if (classify(code, true) == Failure::Refused && exec("ROLLBACK TO SAVEPOINT lote"))
+            code = guardar(false);
+    } else {
+        code = guardar(b.byKey);
+    }
     // A line of a second already stored (a file copied under another name,
     // a clock set back) or twice in the batch: the later line wins.
     if (code == "23505" && !b.byKey && exec("ROLLBACK TO SAVEPOINT lote"))

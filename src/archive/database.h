@@ -55,6 +55,7 @@ public:
         std::size_t from = 0, to = 0;
         const Progress *before = nullptr, *after = nullptr;
         std::vector<int> headerIds; // by the batch lines' set
+        std::vector<std::vector<bool>> temperatures; // by the set: its columns of temperatures
     };
     bool store(const Lines &s, qint64 &changed, qint64 &dropped);
 
@@ -75,6 +76,7 @@ private:
     QString conninfo_;
     int station_ = 0;
     std::uint32_t entryType_ = 0; // climalog.entrada's number
+    std::uint32_t rowType_ = 0, figuresType_ = 0; // climalog.fila's and climalog.cifras'
     QString error_, reason_;
     Failure failure_ = Failure::None;
     std::map<QString, int> ports_;

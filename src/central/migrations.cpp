@@ -25,17 +25,20 @@ namespace {
 // (the batch fills them; an earlier archive's are recomputed from its lines),
 // added the report's read functions and the reports mailed on a schedule;
 // version 6 keeps a port's lines a minute to a row, the line table a view of
-// them: its step comes first, for every later file reads the lines so.
+// them: its step comes first, for every later file reads the lines so;
+// version 7 takes a station's catch-up as finished rows with their figures
+// (its types before every function file, which names them).
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 19> schemaFiles{{
+constexpr std::array<SchemaFile, 21> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {6, "2-2-blocks.sql", true, true},
     {2, "3-tables-version2.sql", true, true},
+    {7, "2-3-rows.sql", true, true},
     {2, "4-replaced-version2.sql", false, true},
     {2, "5-values.sql", true, true},
     {2, "6-station.sql", true, true},
@@ -53,6 +56,7 @@ constexpr std::array<SchemaFile, 19> schemaFiles{{
     {6, "6-station.sql", false, true},
     {6, "7-read.sql", false, true},
     {6, "12-reports.sql", false, true},
+    {7, "6-station.sql", false, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";

@@ -1,5 +1,6 @@
 #include "central/query.h"
 
+#include <algorithm>
 #include <libpq-fe.h>
 
 namespace central {
@@ -38,8 +39,9 @@ Result exec(pg_conn *c, const char *sql, const Params &params)
         lengths.push_back(static_cast<int>(p.size()));
         formats.push_back(0);
     }
-    if (params.lastBinary && !formats.empty())
-        formats.back() = 1;
+    for (std::size_t i = formats.size() - std::min<std::size_t>(formats.size(), params.binaryLast);
+         i < formats.size(); ++i)
+        formats[i] = 1;
     return Result(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(),
                                lengths.data(), formats.data(), 0));
 }

@@ -41,7 +41,7 @@ private:
 // one as bytes when the statement takes it in binary.
 struct Params {
     std::vector<QByteArray> values;
-    bool lastBinary = false;
+    int binaryLast = 0; // the last this many values are binary, the others text
 };
 
 // A statement of no parameters (several may be given, `;` between them),

@@ -149,6 +149,110 @@ BEGIN
       FROM elegidas GROUP BY m, fichero, juego;
 END $f$;
 
+-- The connected role's own file: its port, the instants its day may hold
+-- (10 s either side), the port's row lock taken (a port's lines are merged
+-- minute by minute: one batch of the port at a time), and the file's progress
+-- moved from `a_antes` to its new point.
+CREATE OR REPLACE FUNCTION @schema@.avanzar(a_fichero integer, a_antes bigint, a_antes_huella bigint, a_posicion bigint,
+                                            a_lineas bigint, a_huella bigint, a_muestra bigint, a_cabecera bigint,
+                                            a_estado bytea, a_por_clave bigint,
+                                            OUT o_puerto integer, OUT o_desde timestamptz, OUT o_hasta timestamptz)
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    v_hecho integer;
+BEGIN
+    SELECT f.puerto, (f.dia::timestamp AT TIME ZONE e.zona) - interval '10 seconds',
+           ((f.dia + 1)::timestamp AT TIME ZONE e.zona) + interval '10 seconds'
+      INTO o_puerto, o_desde, o_hasta
+      FROM @schema@.fichero f JOIN @schema@.puerto p ON p.id = f.puerto JOIN @schema@.estacion e ON e.id = p.estacion
+     WHERE f.id = a_fichero AND e.rol = session_user;
+    IF o_puerto IS NULL THEN
+        RAISE EXCEPTION 'El fichero % no es de una estación del rol %', a_fichero, session_user USING ERRCODE = '42501';
+    END IF;
+    -- The port's lines are merged minute by minute: one batch of the port at a time.
+    PERFORM 1 FROM @schema@.puerto WHERE id = o_puerto FOR NO KEY UPDATE;
+
+    -- Progress first: two programs on one station cannot both store a batch.
+    UPDATE @schema@.progreso
+       SET posicion = a_posicion, lineas = a_lineas, huella = a_huella, muestra = a_muestra, cabecera = a_cabecera,
+           estado = a_estado, por_clave_hasta = a_por_clave, actualizado = now()
+     WHERE fichero = a_fichero AND posicion = a_antes AND huella IS NOT DISTINCT FROM a_antes_huella;
+    GET DIAGNOSTICS v_hecho = ROW_COUNT;
+    IF v_hecho = 0 AND a_antes = 0 THEN
+        INSERT INTO @schema@.progreso (fichero, posicion, lineas, huella, muestra, cabecera, estado, por_clave_hasta)
+        VALUES (a_fichero, a_posicion, a_lineas, a_huella, a_muestra, a_cabecera, a_estado, a_por_clave)
+        ON CONFLICT DO NOTHING;
+        GET DIAGNOSTICS v_hecho = ROW_COUNT;
+    END IF;
+    IF v_hecho = 0 THEN
+        RAISE EXCEPTION 'El progreso del fichero % no es el esperado', a_fichero USING ERRCODE = 'CLA01';
+    END IF;
+END $f$;
+
+-- These figures of minutes or of hours (`tabla`), one a header and period,
+-- added to those stored.
+CREATE OR REPLACE FUNCTION @schema@.sumar_cifras(tabla text, cifras @schema@.cifras[]) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+BEGIN
+    IF tabla NOT IN ('minuto', 'hora') THEN
+        RAISE EXCEPTION 'Tabla de cifras desconocida: %', tabla USING ERRCODE = '22023';
+    END IF;
+    EXECUTE format($q$
+        INSERT INTO @schema@.%I AS r (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
+        SELECT juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius FROM unnest($1)
+        ON CONFLICT (juego, inicio) DO UPDATE
+           SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
+               minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
+               suma = @schema@.sumar(r.suma, EXCLUDED.suma), cuadrados = @schema@.sumar(r.cuadrados, EXCLUDED.cuadrados),
+               arrhenius = @schema@.sumar(r.arrhenius, EXCLUDED.arrhenius)$q$, tabla) USING cifras;
+END $f$;
+
+-- Two figures the same but for the rounding of their sums' order.
+CREATE OR REPLACE FUNCTION @schema@.cerca(a double precision, b double precision) RETURNS boolean
+LANGUAGE sql IMMUTABLE AS $f$
+SELECT a IS NOT DISTINCT FROM b OR abs(a - b) <= 1e-9 * greatest(abs(a), abs(b))
+$f$;
+
+-- A batch of rows' figures checked against its rows (see
+-- @schema@.guardar_filas): those of the first row and of about one in 64
+-- picked at random, against the rows' lines; those of the first hour,
+-- against its rows' figures. A station cannot tell which are looked at.
+CREATE OR REPLACE FUNCTION @schema@.comprobar_filas(a_filas @schema@.fila[], a_horas @schema@.cifras[]) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    v_elegidas @schema@.fila[] := ARRAY(SELECT a_filas[k] FROM generate_subscripts(a_filas, 1) k
+                                         WHERE k = 1 OR random() < 1.0 / 64);
+    v_lineas @schema@.entrada[] := ARRAY(SELECT ROW(l.hora, x.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
+                                           FROM unnest(v_elegidas) x,
+                                                LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l);
+    v_hora @schema@.cifras := a_horas[1];
+BEGIN
+    IF EXISTS (SELECT 1
+                 FROM @schema@.resumen_de(v_lineas) r
+                 JOIN (SELECT x.juego, date_part('epoch', x.inicio) / 60 AS minuto, cardinality(x.segundos) AS l, u.*
+                         FROM unnest(v_elegidas) x,
+                              LATERAL unnest(x.n, x.minimo, x.maximo, x.suma, x.cuadrados, x.arrhenius)
+                                      WITH ORDINALITY u(n, mn, mx, sm, sq, ar, k)) f
+                   ON f.juego = r.juego AND f.minuto = r.minuto AND f.k = r.k
+                WHERE r.c <> f.l OR r.n <> f.n OR r.mn IS DISTINCT FROM f.mn OR r.mx IS DISTINCT FROM f.mx
+                   OR NOT @schema@.cerca(r.sm, f.sm) OR NOT @schema@.cerca(r.sq, f.sq) OR NOT @schema@.cerca(r.ar, f.ar))
+       OR EXISTS (SELECT 1
+                    FROM (SELECT u.k, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm, sum(u.sq) AS sq,
+                                 sum(u.ar) AS ar
+                            FROM unnest(a_filas) x,
+                                 LATERAL unnest(x.n, x.minimo, x.maximo, x.suma, x.cuadrados, x.arrhenius)
+                                         WITH ORDINALITY u(n, mn, mx, sm, sq, ar, k)
+                           WHERE x.juego = v_hora.juego AND x.inicio >= v_hora.inicio
+                             AND x.inicio < v_hora.inicio + interval '1 hour'
+                           GROUP BY u.k) f
+                    JOIN unnest(v_hora.n, v_hora.minimo, v_hora.maximo, v_hora.suma, v_hora.cuadrados, v_hora.arrhenius)
+                         WITH ORDINALITY h(n, mn, mx, sm, sq, ar, k) ON h.k = f.k
+                   WHERE f.n <> h.n OR f.mn IS DISTINCT FROM h.mn OR f.mx IS DISTINCT FROM h.mx
+                      OR NOT @schema@.cerca(f.sm, h.sm) OR NOT @schema@.cerca(f.sq, h.sq) OR NOT @schema@.cerca(f.ar, h.ar)) THEN
+        RAISE EXCEPTION 'Las cifras del lote no son las de sus líneas' USING ERRCODE = '22023';
+    END IF;
+END $f$;
+
 -- ---- What a station's role may call: each checks that what it touches is
 -- ---- the connected role's own station.
 
@@ -310,43 +414,21 @@ DECLARE
     v_desde timestamptz;
     v_hasta timestamptz;
     v_linea bigint;
-    v_hecho integer;
     v_min timestamptz;
     v_max timestamptz;
     v_juegos integer[];
     v_m0 timestamptz;
     v_minutos timestamptz[];
     v_viejas @schema@.entrada[];
+    v_cifras @schema@.cifras[];
+    v_horas @schema@.cifras[];
 BEGIN
     cambiadas := 0;
     borradas := 0;
-    SELECT f.puerto, (f.dia::timestamp AT TIME ZONE e.zona) - interval '10 seconds',
-           ((f.dia + 1)::timestamp AT TIME ZONE e.zona) + interval '10 seconds'
-      INTO v_puerto, v_desde, v_hasta
-      FROM @schema@.fichero f JOIN @schema@.puerto p ON p.id = f.puerto JOIN @schema@.estacion e ON e.id = p.estacion
-     WHERE f.id = a_fichero AND e.rol = session_user;
-    IF v_puerto IS NULL THEN
-        RAISE EXCEPTION 'El fichero % no es de una estación del rol %', a_fichero, session_user USING ERRCODE = '42501';
-    END IF;
-    -- The port's lines are merged minute by minute: one batch of the port at a time.
-    PERFORM 1 FROM @schema@.puerto WHERE id = v_puerto FOR NO KEY UPDATE;
+    SELECT o_puerto, o_desde, o_hasta INTO v_puerto, v_desde, v_hasta
+      FROM @schema@.avanzar(a_fichero, a_antes, a_antes_huella, a_posicion, a_lineas, a_huella, a_muestra, a_cabecera,
+                            a_estado, a_por_clave);
     v_m0 := to_timestamp(floor(date_part('epoch', v_desde) / 60) * 60);
-
-    -- Progress first: two programs on one station cannot both store a batch.
-    UPDATE @schema@.progreso
-       SET posicion = a_posicion, lineas = a_lineas, huella = a_huella, muestra = a_muestra, cabecera = a_cabecera,
-           estado = a_estado, por_clave_hasta = a_por_clave, actualizado = now()
-     WHERE fichero = a_fichero AND posicion = a_antes AND huella IS NOT DISTINCT FROM a_antes_huella;
-    GET DIAGNOSTICS v_hecho = ROW_COUNT;
-    IF v_hecho = 0 AND a_antes = 0 THEN
-        INSERT INTO @schema@.progreso (fichero, posicion, lineas, huella, muestra, cabecera, estado, por_clave_hasta)
-        VALUES (a_fichero, a_posicion, a_lineas, a_huella, a_muestra, a_cabecera, a_estado, a_por_clave)
-        ON CONFLICT DO NOTHING;
-        GET DIAGNOSTICS v_hecho = ROW_COUNT;
-    END IF;
-    IF v_hecho = 0 THEN
-        RAISE EXCEPTION 'El progreso del fichero % no es el esperado', a_fichero USING ERRCODE = 'CLA01';
-    END IF;
 
     -- Every line: a header of this port, a value per column, within its file's day.
     SELECT coalesce(x.linea, 0) INTO v_linea
@@ -382,31 +464,22 @@ BEGIN
                   USING ERRCODE = '23505';
         END IF;
         PERFORM @schema@.fundir(v_puerto, a_fichero, v_minutos, a_entrada, false);
-        -- The batch's minutes and hours (numbered from the epoch), merged
-        -- into those stored.
-        WITH m AS MATERIALIZED (SELECT * FROM @schema@.resumen_de(a_entrada)),
-        minutos AS (
-            INSERT INTO @schema@.minuto AS r (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
-            SELECT juego, to_timestamp(minuto * 60), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
-                   array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
-              FROM m GROUP BY juego, minuto
-            ON CONFLICT (juego, inicio) DO UPDATE
-               SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
-                   minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
-                   suma = @schema@.sumar(r.suma, EXCLUDED.suma), cuadrados = @schema@.sumar(r.cuadrados, EXCLUDED.cuadrados),
-                   arrhenius = @schema@.sumar(r.arrhenius, EXCLUDED.arrhenius))
-        INSERT INTO @schema@.hora AS r (juego, inicio, lineas, n, minimo, maximo, suma, cuadrados, arrhenius)
-        SELECT juego, to_timestamp(hora * 3600), max(c), array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
-               array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k), array_agg(ar ORDER BY k)
-          FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx, sum(sm) AS sm,
-                       sum(sq) AS sq, sum(ar) AS ar
-                  FROM m GROUP BY 1, 2, 3) h
-         GROUP BY juego, hora
-        ON CONFLICT (juego, inicio) DO UPDATE
-           SET lineas = r.lineas + EXCLUDED.lineas, n = @schema@.sumar(r.n, EXCLUDED.n),
-               minimo = @schema@.menor(r.minimo, EXCLUDED.minimo), maximo = @schema@.mayor(r.maximo, EXCLUDED.maximo),
-               suma = @schema@.sumar(r.suma, EXCLUDED.suma), cuadrados = @schema@.sumar(r.cuadrados, EXCLUDED.cuadrados),
-               arrhenius = @schema@.sumar(r.arrhenius, EXCLUDED.arrhenius);
+        -- The batch's minutes and hours, merged into those stored.
+        WITH m AS MATERIALIZED (SELECT * FROM @schema@.resumen_de(a_entrada))
+        SELECT ARRAY(SELECT ROW(juego, to_timestamp(minuto * 60), max(c)::integer, array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+                                array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k),
+                                array_agg(ar ORDER BY k))::@schema@.cifras
+                       FROM m GROUP BY juego, minuto),
+               ARRAY(SELECT ROW(juego, to_timestamp(hora * 3600), max(c)::integer, array_agg(n::smallint ORDER BY k), array_agg(mn ORDER BY k),
+                                array_agg(mx ORDER BY k), array_agg(sm ORDER BY k), array_agg(sq ORDER BY k),
+                                array_agg(ar ORDER BY k))::@schema@.cifras
+                       FROM (SELECT juego, floor(minuto / 60) AS hora, k, sum(c) AS c, sum(n) AS n, min(mn) AS mn, max(mx) AS mx,
+                                    sum(sm) AS sm, sum(sq) AS sq, sum(ar) AS ar
+                               FROM m GROUP BY 1, 2, 3) h
+                      GROUP BY juego, hora)
+          INTO v_cifras, v_horas;
+        PERFORM @schema@.sumar_cifras('minuto', v_cifras);
+        PERFORM @schema@.sumar_cifras('hora', v_horas);
     ELSE
         -- Readings that a later line of the same second replaces with
         -- another value, or drops: of stored lines, and of this batch's own.
@@ -458,6 +531,108 @@ BEGIN
             PERFORM @schema@.ultimas(v_puerto, v_juegos);
         END IF;
     END IF;
+    -- The alarm program judges the port's new lines once this commits.
+    PERFORM pg_notify('climalog_lineas', v_puerto::text);
+END $f$;
+
+-- A batch of one file as finished rows, stored with the file's new progress
+-- in the caller's transaction, as @schema@.guardar stores its lines: the
+-- station's catch-up, written a row and not a reading at a time. Each row
+-- of @schema@.bloque comes with its minute's figures; `a_horas`, the
+-- batch's figures of each header and hour. Rows and figures must agree: the
+-- figures of the first row and the first hour, and of about one row in 64
+-- picked here, are worked out again from the rows, and the batch fails
+-- (22023) when they differ. Its lines rise in time; a second stored already
+-- fails as in @schema@.guardar (23505): the station then sends the same lines
+-- there, to replace it.
+CREATE OR REPLACE FUNCTION @schema@.guardar_filas(a_fichero integer, a_antes bigint, a_antes_huella bigint, a_posicion bigint,
+                                                  a_lineas bigint, a_huella bigint, a_muestra bigint, a_cabecera bigint,
+                                                  a_estado bytea, a_por_clave bigint, a_filas @schema@.fila[],
+                                                  a_horas @schema@.cifras[]) RETURNS void
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
+DECLARE
+    v_puerto integer;
+    v_desde timestamptz;
+    v_hasta timestamptz;
+    v_linea bigint;
+    v_minutos timestamptz[];
+    v_entrada @schema@.entrada[];
+BEGIN
+    SELECT o_puerto, o_desde, o_hasta INTO v_puerto, v_desde, v_hasta
+      FROM @schema@.avanzar(a_fichero, a_antes, a_antes_huella, a_posicion, a_lineas, a_huella, a_muestra, a_cabecera,
+                            a_estado, a_por_clave);
+
+    -- Every row: a header of this port, a whole minute, its lines' seconds
+    -- rising within it and after the row before's, within the file's day,
+    -- a value and a figure per column.
+    SELECT coalesce(x.linea, 0) INTO v_linea
+      FROM (SELECT x.*, x.inicio + x.segundos[1] * interval '1 second' AS primera,
+                   lag(x.inicio + x.segundos[cardinality(x.segundos)] * interval '1 second') OVER (ORDER BY x.k) AS antes,
+                   cardinality(x.segundos) AS l
+              FROM unnest(a_filas) WITH ORDINALITY x(inicio, juego, linea, segundos, valores, exactos, n, minimo, maximo, suma,
+                                                     cuadrados, arrhenius, k)) x
+      LEFT JOIN @schema@.juego j ON j.id = x.juego
+     WHERE j.puerto IS DISTINCT FROM v_puerto OR x.inicio IS NULL OR x.l IS NULL OR x.l NOT BETWEEN 1 AND 60
+        OR date_part('epoch', x.inicio) <> floor(date_part('epoch', x.inicio) / 60) * 60
+        OR x.segundos[1] < 0 OR x.segundos[x.l] > 59 OR x.primera < v_desde OR x.primera <= x.antes
+        OR x.inicio + x.segundos[x.l] * interval '1 second' >= v_hasta
+        OR NOT (SELECT coalesce(bool_and(a < b), true) FROM unnest(x.segundos[1:x.l - 1], x.segundos[2:x.l]) u(a, b))
+        OR cardinality(x.valores) IS DISTINCT FROM x.l * cardinality(j.series)
+        OR cardinality(x.exactos) <> cardinality(x.valores) OR array_position(x.valores, NULL) IS NOT NULL
+        OR cardinality(x.n) IS DISTINCT FROM cardinality(j.series) OR cardinality(x.minimo) IS DISTINCT FROM cardinality(j.series)
+        OR cardinality(x.maximo) IS DISTINCT FROM cardinality(j.series) OR cardinality(x.suma) IS DISTINCT FROM cardinality(j.series)
+        OR cardinality(x.cuadrados) IS DISTINCT FROM cardinality(j.series)
+        OR cardinality(x.arrhenius) IS DISTINCT FROM cardinality(j.series)
+     LIMIT 1;
+    IF v_linea IS NOT NULL THEN
+        RAISE EXCEPTION 'La fila de la línea % no cabe en el fichero %', v_linea, a_fichero USING ERRCODE = '22023';
+    END IF;
+    -- Every hour of a header the batch has lines of: its figures once, of as many lines.
+    IF EXISTS (SELECT 1
+                 FROM (SELECT x.juego, to_timestamp(floor(date_part('epoch', x.inicio) / 3600) * 3600) AS inicio,
+                              sum(cardinality(x.segundos)) AS lineas, min(cardinality(j.series)) AS columnas
+                         FROM unnest(a_filas) x JOIN @schema@.juego j ON j.id = x.juego GROUP BY 1, 2) f
+                 FULL JOIN (SELECT h.*, count(*) OVER (PARTITION BY h.juego, h.inicio) AS veces FROM unnest(a_horas) h) h
+                   ON h.juego = f.juego AND h.inicio = f.inicio
+                WHERE f.juego IS NULL OR h.juego IS NULL OR h.veces > 1 OR h.lineas IS DISTINCT FROM f.lineas
+                   OR cardinality(h.n) IS DISTINCT FROM f.columnas OR cardinality(h.minimo) IS DISTINCT FROM f.columnas
+                   OR cardinality(h.maximo) IS DISTINCT FROM f.columnas OR cardinality(h.suma) IS DISTINCT FROM f.columnas
+                   OR cardinality(h.cuadrados) IS DISTINCT FROM f.columnas
+                   OR cardinality(h.arrhenius) IS DISTINCT FROM f.columnas) THEN
+        RAISE EXCEPTION 'Las cifras por hora del lote no son las de sus filas' USING ERRCODE = '22023';
+    END IF;
+    PERFORM @schema@.comprobar_filas(a_filas, a_horas);
+
+    -- Minutes that an earlier batch began (a batch ends within a minute):
+    -- the rows' lines merged into those stored there, a second stored
+    -- already refused as @schema@.guardar refuses it.
+    v_minutos := ARRAY(SELECT DISTINCT b.inicio FROM @schema@.bloque b
+                        WHERE b.puerto = v_puerto AND b.inicio = ANY (ARRAY(SELECT inicio FROM unnest(a_filas))));
+    IF cardinality(v_minutos) > 0 THEN
+        v_entrada := ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema@.entrada
+                             FROM unnest(a_filas) x, LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l
+                            WHERE x.inicio = ANY (v_minutos));
+        IF EXISTS (SELECT 1 FROM @schema@.lineas_de(v_puerto, (SELECT min(m) FROM unnest(v_minutos) m),
+                                                    (SELECT max(m) FROM unnest(v_minutos) m) + interval '1 minute') l
+                     JOIN unnest(v_entrada) x ON x.hora = l.hora) THEN
+            RAISE EXCEPTION 'Una línea del lote es de un segundo ya guardado del puerto %', v_puerto USING ERRCODE = '23505';
+        END IF;
+        PERFORM @schema@.fundir(v_puerto, a_fichero, v_minutos, v_entrada, false);
+    END IF;
+    INSERT INTO @schema@.bloque (puerto, inicio, fichero, juego, segundos, valores, exactos)
+    SELECT v_puerto, inicio, a_fichero, juego, segundos, valores, exactos FROM unnest(a_filas) WHERE inicio <> ALL (v_minutos);
+    PERFORM @schema@.sumar_cifras('minuto', ARRAY(
+        SELECT ROW(juego, inicio, cardinality(segundos), n, minimo, maximo, suma, cuadrados, arrhenius)::@schema@.cifras
+          FROM unnest(a_filas)));
+    PERFORM @schema@.sumar_cifras('hora', a_horas);
+
+    INSERT INTO @schema@.ultima AS u (juego, hora, valores, exactos)
+    SELECT x.juego, l.hora, l.valores, l.exactos
+      FROM (SELECT DISTINCT ON (juego) * FROM unnest(a_filas) ORDER BY juego, inicio DESC) x,
+           LATERAL (SELECT * FROM @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) d
+                     ORDER BY d.hora DESC LIMIT 1) l
+    ON CONFLICT (juego) DO UPDATE SET hora = EXCLUDED.hora, valores = EXCLUDED.valores, exactos = EXCLUDED.exactos
+     WHERE u.hora <= EXCLUDED.hora;
     -- The alarm program judges the port's new lines once this commits.
     PERFORM pg_notify('climalog_lineas', v_puerto::text);
 END $f$;

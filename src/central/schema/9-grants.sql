@@ -26,6 +26,8 @@ GRANT EXECUTE ON FUNCTION
     @schema@.progreso_de(integer),
     @schema@.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, boolean, boolean,
                      @schema@.entrada[]),
+    @schema@.guardar_filas(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, bytea, bigint, @schema@.fila[],
+                           @schema@.cifras[]),
     @schema@.guardar_configuracion(integer, bigint, text[], text[], smallint[], real[], real[], smallint[], text[], text[], real[], smallint[])
   TO @station@;
 GRANT SELECT ON @schema@.resumen, @schema@.lectura, @schema@.media_horaria TO @reader@;
