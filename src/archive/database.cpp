@@ -242,18 +242,10 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
             const BatchLine &l = b.lines[i];
             const std::size_t count = l.count;
             const std::span<const double> values(b.values.data() + l.values, count);
-            codes.assign(count, 0);
-            nulls.assign(count, 0);
-            bool whole = false;
-            for (std::size_t k = 0; k < count; ++k) {
+            const bool whole = lineCodes(values, codes);
+            nulls.resize(count);
+            for (std::size_t k = 0; k < count; ++k)
                 nulls[k] = std::isnan(values[k]);
-                if (nulls[k])
-                    continue;
-                if (const auto code = valueCode(values[k]))
-                    codes[k] = *code;
-                else
-                    whole = true;
-            }
             lines.record(5);
             lines.type(timestamptzType);
             lines.time(l.ms);

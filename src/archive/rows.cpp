@@ -162,16 +162,7 @@ bool buildRows(const Batch &b, std::size_t from, std::size_t to, std::span<const
         }
         Row &r = rows.back();
         const std::span<const double> values(b.values.data() + l.values, l.count);
-        codes.assign(l.count, 0);
-        bool exact = false;
-        for (std::size_t k = 0; k < l.count; ++k) {
-            if (std::isnan(values[k]))
-                continue;
-            if (const auto code = valueCode(values[k]))
-                codes[k] = *code;
-            else
-                exact = true;
-        }
+        const bool exact = lineCodes(values, codes);
         // Exact values are kept for the row's every line once one has them.
         if (exact && r.exact.empty())
             r.exact.assign(r.codes.size(), null);
@@ -219,7 +210,6 @@ bool buildRows(const Batch &b, std::size_t from, std::size_t to, std::span<const
         r.figures.write(s);
     }
     out.rows = s.finishRecords();
-    out.count = rows.size();
     CopyStream h = CopyStream::records(types.figures, hours.size());
     for (const auto &[key, f] : hours) {
         h.record(9);

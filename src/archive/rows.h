@@ -23,7 +23,6 @@ struct RowTypes {
 
 struct Rows {
     QByteArray rows, hours; // binary arrays of climalog.fila and climalog.cifras
-    std::size_t count = 0; // rows
 };
 
 // Lines [from, to) of `b`; `headerIds` and `temperatures` (which columns are

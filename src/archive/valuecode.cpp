@@ -60,3 +60,18 @@ std::optional<std::int32_t> valueCode(double v)
         return std::nullopt;
     return code;
 }
+
+bool lineCodes(std::span<const double> values, std::vector<std::int32_t> &codes)
+{
+    codes.assign(values.size(), 0);
+    bool whole = false;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if (std::isnan(values[k]))
+            continue;
+        if (const auto code = valueCode(values[k]))
+            codes[k] = *code;
+        else
+            whole = true;
+    }
+    return whole;
+}

@@ -7,7 +7,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 std::optional<std::int32_t> valueCode(double v);
 // The double a code stands for, computed as the database computes it.
 double codeValue(std::int32_t code);
+
+// A line's codes, 0 for ERR (NaN) and for a value that has none; true when
+// some value has none, and the line must then be stored whole.
+bool lineCodes(std::span<const double> values, std::vector<std::int32_t> &codes);

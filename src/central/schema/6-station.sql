@@ -213,6 +213,14 @@ LANGUAGE sql IMMUTABLE AS $f$
 SELECT a IS NOT DISTINCT FROM b OR abs(a - b) <= 1e-9 * greatest(abs(a), abs(b))
 $f$;
 
+-- The lines of a station's rows (see @schema@.guardar_filas), each
+-- numbered by its row's first file line.
+CREATE OR REPLACE FUNCTION @schema@.lineas_de_filas(filas @schema@.fila[]) RETURNS @schema@.entrada[]
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema@.entrada
+               FROM unnest(filas) x, LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l)
+$f$;
+
 -- A batch of rows' figures checked against its rows (see
 -- @schema@.guardar_filas): those of the first row and of about one in 64
 -- picked at random, against the rows' lines; those of the first hour,
@@ -222,9 +230,7 @@ LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
     v_elegidas @schema@.fila[] := ARRAY(SELECT a_filas[k] FROM generate_subscripts(a_filas, 1) k
                                          WHERE k = 1 OR random() < 1.0 / 64);
-    v_lineas @schema@.entrada[] := ARRAY(SELECT ROW(l.hora, x.juego, 0::bigint, l.valores, l.exactos)::@schema@.entrada
-                                           FROM unnest(v_elegidas) x,
-                                                LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l);
+    v_lineas @schema@.entrada[] := @schema@.lineas_de_filas(v_elegidas);
     v_hora @schema@.cifras := a_horas[1];
 BEGIN
     IF EXISTS (SELECT 1
@@ -609,9 +615,8 @@ BEGIN
     v_minutos := ARRAY(SELECT DISTINCT b.inicio FROM @schema@.bloque b
                         WHERE b.puerto = v_puerto AND b.inicio = ANY (ARRAY(SELECT inicio FROM unnest(a_filas))));
     IF cardinality(v_minutos) > 0 THEN
-        v_entrada := ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema@.entrada
-                             FROM unnest(a_filas) x, LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l
-                            WHERE x.inicio = ANY (v_minutos));
+        v_entrada := @schema@.lineas_de_filas(ARRAY(SELECT a_filas[k] FROM generate_subscripts(a_filas, 1) k
+                                                     WHERE (a_filas[k]).inicio = ANY (v_minutos)));
         IF EXISTS (SELECT 1 FROM @schema@.lineas_de(v_puerto, (SELECT min(m) FROM unnest(v_minutos) m),
                                                     (SELECT max(m) FROM unnest(v_minutos) m) + interval '1 minute') l
                      JOIN unnest(v_entrada) x ON x.hora = l.hora) THEN
