@@ -1,7 +1,7 @@
 #include "archive/valuecode.h"
 
+#include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -23,42 +23,46 @@ double codeValue(std::int32_t code)
                   : m / powers[static_cast<std::size_t>(-e)];
 }
 
+// The shortest decimal that reads back as v, when it fits: a double is
+// wide enough that at most one decimal of eight digits or fewer reads back
+// as it, so the widest mantissa that fits finds it (with trailing zeros,
+// taken off after) without writing the value out as text.
 std::optional<std::int32_t> valueCode(double v)
 {
     if (!std::isfinite(v) || (v == 0 && std::signbit(v)))
         return std::nullopt;
     if (v == 0)
         return 32;
-    char text[40];
-    const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific);
-    // "-d.ddde+XX": the digits make the mantissa, the exponent moves past them.
-    std::int64_t m = 0;
-    int digits = 0;
-    const char *p = text;
-    const bool negative = *p == '-';
-    if (negative)
-        ++p;
-    for (; p < r.ptr && *p != 'e'; ++p) {
-        if (*p == '.')
-            continue;
-        if (++digits > 9)
-            return std::nullopt;
-        m = m * 10 + (*p - '0');
-    }
-    int exponent = 0;
-    std::from_chars(p + (p[1] == '+' ? 2 : 1), r.ptr, exponent);
-    int e = exponent - (digits - 1);
-    while (e < mostExponent && m % 10 == 0) {
+    const double a = std::fabs(v);
+    // |v| in units of 10^e, not yet rounded.
+    const auto scaled = [a](int e) {
+        return e >= 0 ? a / powers[static_cast<std::size_t>(e)]
+                      : a * powers[static_cast<std::size_t>(-e)];
+    };
+    const auto fits = [&](int e) { return scaled(e) < static_cast<double>(mostMantissa) + 0.5; };
+    // 10^e near |v| / 2^25 to start with: 0.30103 ~ log10(2).
+    int e = std::clamp(static_cast<int>(std::floor((std::ilogb(a) - 25) * 0.30103)), -mostExponent,
+                       mostExponent + 1);
+    while (e <= mostExponent && !fits(e))
+        ++e;
+    if (e > mostExponent)
+        return std::nullopt;
+    while (e > -mostExponent && fits(e - 1))
+        --e;
+    std::int64_t m = std::llround(scaled(e));
+    if (m == 0 || m > mostMantissa)
+        return std::nullopt;
+    const bool negative = v < 0;
+    // The round trip settles whether a decimal that short reads back as v.
+    if (codeValue(static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32)) != v)
+        return std::nullopt;
+    while (m % 10 == 0) {
         m /= 10;
         ++e;
     }
-    if (m > mostMantissa || e < -mostExponent || e > mostExponent)
+    if (e > mostExponent)
         return std::nullopt;
-    const auto code = static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
-    // The round trip settles it, whatever the text routines did.
-    if (codeValue(code) != v)
-        return std::nullopt;
-    return code;
+    return static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
 }
 
 bool lineCodes(std::span<const double> values, std::vector<std::int32_t> &codes)

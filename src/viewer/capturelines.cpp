@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace capturelines {
@@ -22,6 +23,41 @@ int two(const char *p)
     return a < 0 || b < 0 ? -1 : a * 10 + b;
 }
 
+constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common value, a sign, digits and one decimal comma or point, read
+// without a copy: with at most 15 digits and 22 decimals both the digits and
+// the power of ten are exact doubles, and one division rounds as the full
+// reader does. False for anything else, left to that reader.
+bool decimal(const char *p, const char *end, double &out)
+{
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+'))
+        ++p;
+    std::int64_t m = 0;
+    int digits = 0, decimals = -1;
+    for (; p < end; ++p) {
+        const int d = digit(*p);
+        if (d >= 0) {
+            m = m * 10 + d;
+            ++digits;
+            if (decimals >= 0)
+                ++decimals;
+        } else if ((*p == ',' || *p == '.') && decimals < 0) {
+            decimals = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15 || decimals > 22)
+        return false;
+    const double v =
+        decimals > 0 ? static_cast<double>(m) / powers[decimals] : static_cast<double>(m);
+    out = negative ? -v : v;
+    return true;
+}
+
 // One value of a data line: a number with decimal comma or point, or ERR.
 // Infinities and NaN texts are gaps too: nothing can be drawn for them.
 bool number(const char *begin, const char *end, double &out)
@@ -31,6 +67,8 @@ bool number(const char *begin, const char *end, double &out)
         out = gap;
         return true;
     }
+    if (decimal(begin, end, out))
+        return true;
     char text[64];
     if (size <= 0 || size >= static_cast<qsizetype>(sizeof text))
         return false;

@@ -61,6 +61,10 @@ TEST(CaptureLines, ReadsValuesAndGaps)
          "  21,5  -0.25  +3  1,5E+02  ,5",
          true,
          {21.5, -0.25, 3, 150, 0.5}},
+        {"the shortest decimals, fifteen digits and sixteen",
+         "  0,1  -0,3  123456789012,345  0,1234567890123456  -0",
+         true,
+         {0.1, -0.3, 123456789012.345, 0.1234567890123456, -0.0}},
         {"ERR and what cannot be drawn", "  ERR  NaN  -Inf", true, {gap, gap, gap}},
         {"blanks and tabs alike", " \t 1\t\t2 ", true, {1, 2}},
         {"none", "", true, {}},
@@ -80,7 +84,9 @@ TEST(CaptureLines, ReadsValuesAndGaps)
             continue;
         ASSERT_EQ(row.size(), r.values.size()) << r.what;
         for (std::size_t k = 0; k < row.size(); ++k)
-            EXPECT_TRUE(std::isnan(r.values[k]) ? std::isnan(row[k]) : row[k] == r.values[k])
+            EXPECT_TRUE(std::isnan(r.values[k]) ? std::isnan(row[k])
+                                                : row[k] == r.values[k] &&
+                                std::signbit(row[k]) == std::signbit(r.values[k]))
                 << r.what << " " << k;
     }
 }
