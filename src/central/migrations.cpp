@@ -27,13 +27,15 @@ namespace {
 // version 6 keeps a port's lines a minute to a row, the line table a view of
 // them: its step comes first, for every later file reads the lines so;
 // version 7 takes a station's catch-up as finished rows with their figures
-// (its types before every function file, which names them).
+// (its types before every function file, which names them); version 8
+// checks a station's zone without reading every zone's file and checks the order of a
+// batch's seconds on the rows whose figures it checks.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 21> schemaFiles{{
+constexpr std::array<SchemaFile, 22> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {6, "2-2-blocks.sql", true, true},
@@ -57,6 +59,7 @@ constexpr std::array<SchemaFile, 21> schemaFiles{{
     {6, "7-read.sql", false, true},
     {6, "12-reports.sql", false, true},
     {7, "6-station.sql", false, true},
+    {8, "6-station.sql", false, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";

@@ -154,8 +154,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          "2\\.\\nEsquema climalog puesto en la "
          "versión 3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en "
          "la versión 5\\.\\nEsquema climalog puesto en la versión 6\\.\\nEsquema climalog puesto "
-         "en la versión 7\\.\\nRoles climalog_estacion",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         "en la versión 7\\.\\nEsquema climalog puesto en la versión 8\\.\\nRoles "
+         "climalog_estacion",
+         {{"SELECT version FROM climalog.version", "8\n"},
           // The present month's partition and the next one's.
           {"SELECT to_regclass('climalog.bloque_' || to_char(current_date, 'YYYYMM')) IS NOT NULL, "
            "to_regclass('climalog.bloque_' || to_char(current_date + 32, 'YYYYMM')) IS NOT NULL",
@@ -211,7 +212,8 @@ TEST(Central, SetUpFromEachStartingPoint)
          "Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
          "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la "
          "versión "
-         "6\\.\\nEsquema climalog puesto en la versión 7\\.\\nLas lecturas de la tabla anterior",
+         "6\\.\\nEsquema climalog puesto en la versión 7\\.\\nEsquema climalog puesto en la "
+         "versión 8\\.\\nLas lecturas de la tabla anterior",
          {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
            "BY columna COLLATE \"C\"",
            "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
@@ -247,7 +249,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          oneLine,
          true,
          "^" + roles + "$",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         {{"SELECT version FROM climalog.version", "8\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"}}},
         // What version 2 changed, in its version-1 form, under rows of
         // version 1: brought to version 2 with every row kept.
@@ -273,9 +275,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          "^Esquema climalog puesto en la versión 2\\.\\nEsquema climalog puesto en la versión "
          "3\\.\\nEsquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la "
          "versión 5\\.\\nEsquema climalog puesto en la versión 6\\.\\nEsquema climalog puesto en "
-         "la versión 7\\.\\n" +
+         "la versión 7\\.\\nEsquema climalog puesto en la versión 8\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         {{"SELECT version FROM climalog.version", "8\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           // Version 1's batch function gone, version 2's in its place.
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
@@ -305,9 +307,10 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 3\\.\\nEsquema climalog puesto en la versión "
          "4\\.\\nEsquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la "
-         "versión 6\\.\\nEsquema climalog puesto en la versión 7\\.\\n" +
+         "versión 6\\.\\nEsquema climalog puesto en la versión 7\\.\\nEsquema climalog puesto en "
+         "la versión 8\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         {{"SELECT version FROM climalog.version", "8\n"},
           {"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
@@ -337,9 +340,9 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          "^Esquema climalog puesto en la versión 4\\.\\nEsquema climalog puesto en la versión "
          "5\\.\\nEsquema climalog puesto en la versión 6\\.\\nEsquema climalog puesto en la "
-         "versión 7\\.\\n" +
+         "versión 7\\.\\nEsquema climalog puesto en la versión 8\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         {{"SELECT version FROM climalog.version", "8\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
           {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
@@ -359,9 +362,10 @@ TEST(Central, SetUpFromEachStartingPoint)
          "adjunto_tipo; UPDATE climalog.version SET version = 4",
          true,
          "^Esquema climalog puesto en la versión 5\\.\\nEsquema climalog puesto en la versión "
-         "6\\.\\nEsquema climalog puesto en la versión 7\\.\\n" +
+         "6\\.\\nEsquema climalog puesto en la versión 7\\.\\nEsquema climalog puesto en la "
+         "versión 8\\.\\n" +
              roles + "$",
-         {{"SELECT version FROM climalog.version", "7\n"},
+         {{"SELECT version FROM climalog.version", "8\n"},
           {"SELECT asunto, adjunto IS NULL FROM climalog.envio", "a|t\n"},
           {"SELECT has_table_privilege('climalog_avisos', 'climalog.informe_enviado', 'INSERT'), "
            "has_table_privilege('climalog_lectura', 'climalog.informe_enviado', 'SELECT')",
@@ -374,7 +378,7 @@ TEST(Central, SetUpFromEachStartingPoint)
          version5Lines,
          true,
          "^Esquema climalog puesto en la versión 6\\.\\nEsquema climalog puesto en la versión "
-         "7\\.\\n" +
+         "7\\.\\nEsquema climalog puesto en la versión 8\\.\\n" +
              roles + "$",
          {{"SELECT count(*) FROM climalog.antes", "9\n"},
           {"SELECT texto FROM climalog.antes EXCEPT ALL SELECT l::text FROM climalog.linea l", ""},
@@ -409,10 +413,10 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"SELECT count(*), sum(cardinality(segundos)) FROM climalog.bloque", "5|10\n"}}},
         {"newer",
          true,
-         "UPDATE climalog.version SET version = 8",
+         "UPDATE climalog.version SET version = 9",
          false,
-         "^El esquema climalog es de la versión 8, más nueva que la 7 de este programa$",
-         {{"SELECT version FROM climalog.version", "8\n"}}},
+         "^El esquema climalog es de la versión 9, más nueva que la 8 de este programa$",
+         {{"SELECT version FROM climalog.version", "9\n"}}},
         // A set-up that cannot finish leaves nothing of what it made.
         {"cannot finish",
          false,
