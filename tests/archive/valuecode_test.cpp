@@ -61,8 +61,9 @@ TEST(ValueCode, HardCasesGiveTheCodeOfTheShortestDecimal)
     for (const auto &c : cases) {
         const std::optional<std::int32_t> code = valueCode(c.value);
         EXPECT_EQ(code.value_or(none), c.code) << c.value;
-        if (code)
+        if (code) {
             EXPECT_EQ(codeValue(*code), c.value) << c.value;
+        }
     }
 }
 
