@@ -1,5 +1,8 @@
 #include "archive/copystream.h"
 
+#include <QtEndian>
+
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -10,24 +13,38 @@ constexpr qint64 epoch2000Ms = 946684800000;
 // Element types of the arrays.
 constexpr std::uint32_t int2Type = 21, int4Type = 23, float8Type = 701;
 
-void put16(QByteArray &out, std::uint16_t v)
+// Room for `n` more bytes at the end, to be written through the pointer:
+// the stream grows by doubling, not by each field's few bytes.
+char *grow(QByteArray &out, qsizetype n)
 {
-    const char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v)};
-    out.append(b, 2);
+    const qsizetype at = out.size();
+    if (out.capacity() < at + n)
+        out.reserve(std::max(at + n, 2 * out.capacity()));
+    out.resize(at + n);
+    return out.data() + at;
 }
 
-void put32(QByteArray &out, std::uint32_t v)
+char *at16(char *p, std::uint16_t v)
 {
-    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
-                       static_cast<char>(v >> 8), static_cast<char>(v)};
-    out.append(b, 4);
+    qToBigEndian(v, p);
+    return p + 2;
 }
 
-void put64(QByteArray &out, std::uint64_t v)
+char *at32(char *p, std::uint32_t v)
 {
-    put32(out, static_cast<std::uint32_t>(v >> 32));
-    put32(out, static_cast<std::uint32_t>(v));
+    qToBigEndian(v, p);
+    return p + 4;
 }
+
+char *at64(char *p, std::uint64_t v)
+{
+    qToBigEndian(v, p);
+    return p + 8;
+}
+
+void put16(QByteArray &out, std::uint16_t v) { at16(grow(out, 2), v); }
+void put32(QByteArray &out, std::uint32_t v) { at32(grow(out, 4), v); }
+void put64(QByteArray &out, std::uint64_t v) { at64(grow(out, 8), v); }
 
 } // namespace
 
@@ -85,23 +102,17 @@ void CopyStream::int32Array(std::span<const std::int32_t> v, std::span<const std
     for (const std::uint8_t n : isNull)
         present += !n;
     arrayStart(v.size(), present < qsizetype(v.size()), int4Type, 4, present);
-    for (std::size_t k = 0; k < v.size(); ++k) {
-        if (isNull[k]) {
-            null();
-        } else {
-            put32(data_, 4);
-            put32(data_, static_cast<std::uint32_t>(v[k]));
-        }
-    }
+    char *p = grow(data_, qsizetype(v.size()) * 4 + present * 4);
+    for (std::size_t k = 0; k < v.size(); ++k)
+        p = isNull[k] ? at32(p, 0xFFFFFFFFu) : at32(at32(p, 4), static_cast<std::uint32_t>(v[k]));
 }
 
 void CopyStream::int16Array(std::span<const std::int16_t> v)
 {
     arrayStart(v.size(), false, int2Type, 2, qsizetype(v.size()));
-    for (const std::int16_t x : v) {
-        put32(data_, 2);
-        put16(data_, static_cast<std::uint16_t>(x));
-    }
+    char *p = grow(data_, qsizetype(v.size()) * 6);
+    for (const std::int16_t x : v)
+        p = at16(at32(p, 2), static_cast<std::uint16_t>(x));
 }
 
 void CopyStream::float64Array(std::span<const double> v)
@@ -110,14 +121,10 @@ void CopyStream::float64Array(std::span<const double> v)
     for (const double x : v)
         present += !std::isnan(x);
     arrayStart(v.size(), present < qsizetype(v.size()), float8Type, 8, present);
-    for (const double x : v) {
-        if (std::isnan(x)) {
-            null();
-        } else {
-            put32(data_, 8);
-            put64(data_, std::bit_cast<std::uint64_t>(x));
-        }
-    }
+    char *p = grow(data_, qsizetype(v.size()) * 4 + present * 8);
+    for (const double x : v)
+        p = std::isnan(x) ? at32(p, 0xFFFFFFFFu)
+                          : at64(at32(p, 8), std::bit_cast<std::uint64_t>(x));
 }
 
 const QByteArray &CopyStream::finish()
