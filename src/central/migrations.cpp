@@ -28,8 +28,8 @@ namespace {
 // them: its step comes first, for every later file reads the lines so;
 // version 7 takes a station's catch-up as finished rows with their figures
 // (its types before every function file, which names them); version 8
-// checks a station's zone without reading every zone's file and checks the order of a
-// batch's seconds on the rows whose figures it checks.
+// tries a station's zone rather than reading every zone's file, and checks
+// the order of a batch's seconds on the rows whose figures it works out again.
 struct SchemaFile {
     int version;
     const char *name;

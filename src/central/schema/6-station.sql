@@ -222,18 +222,22 @@ SELECT ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema
 $f$;
 
 -- A batch of rows' figures checked against its rows (see
--- @schema@.guardar_filas): those of the first row and of about one in 64
--- picked at random, against the rows' lines, whose seconds must rise; those
--- of the first hour, against its rows' figures. A station cannot tell which
--- are looked at.
+-- @schema@.guardar_filas): those of about one row in 64 picked at random,
+-- and of one row at least, against the rows' lines, whose seconds must rise;
+-- those of the first hour, against its rows' figures. A station cannot tell
+-- which are looked at.
 CREATE OR REPLACE FUNCTION @schema@.comprobar_filas(a_filas @schema@.fila[], a_horas @schema@.cifras[]) RETURNS void
 LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
     v_elegidas @schema@.fila[] := ARRAY(SELECT a_filas[k] FROM generate_subscripts(a_filas, 1) k
-                                         WHERE k = 1 OR random() < 1.0 / 64);
-    v_lineas @schema@.entrada[] := @schema@.lineas_de_filas(v_elegidas);
+                                         WHERE random() < 1.0 / 64);
+    v_lineas @schema@.entrada[];
     v_hora @schema@.cifras := a_horas[1];
 BEGIN
+    IF cardinality(v_elegidas) = 0 AND cardinality(a_filas) > 0 THEN
+        v_elegidas := ARRAY[a_filas[1 + floor(random() * cardinality(a_filas))::integer]];
+    END IF;
+    v_lineas := @schema@.lineas_de_filas(v_elegidas);
     IF EXISTS (SELECT 1 FROM unnest(v_elegidas) x, LATERAL unnest(x.segundos, x.segundos[2:]) u(a, b) WHERE u.a >= u.b) THEN
         RAISE EXCEPTION 'Los segundos de una fila del lote no van en orden' USING ERRCODE = '22023';
     END IF;
@@ -560,16 +564,18 @@ END $f$;
 -- station's catch-up, written a row and not a reading at a time. Each row
 -- of @schema@.bloque comes with its minute's figures; `a_horas`, the
 -- batch's figures of each header and hour. Rows and figures must agree: the
--- figures of the first row and the first hour, and of about one row in 64
--- picked here, are worked out again from the rows, and the batch fails
--- (22023) when they differ. Its lines rise in time; a second stored already
--- fails as in @schema@.guardar (23505): the station then sends the same lines
--- there, to replace it.
+-- figures of the first hour, and of about one row in 64 picked here (one at
+-- least), are worked out again from the rows, and the batch fails (22023)
+-- when they differ. Its lines rise in time; a second stored already fails as
+-- in @schema@.guardar (23505): the station then sends the same lines there,
+-- to replace it. Its plans are made once a session: a catch-up calls it for
+-- batch after batch of the same shape.
 CREATE OR REPLACE FUNCTION @schema@.guardar_filas(a_fichero integer, a_antes bigint, a_antes_huella bigint, a_posicion bigint,
                                                   a_lineas bigint, a_huella bigint, a_muestra bigint, a_cabecera bigint,
                                                   a_estado bytea, a_por_clave bigint, a_filas @schema@.fila[],
                                                   a_horas @schema@.cifras[]) RETURNS void
-LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off AS $f$
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, pg_temp SET jit = off
+SET plan_cache_mode = force_generic_plan AS $f$
 DECLARE
     v_puerto integer;
     v_desde timestamptz;
