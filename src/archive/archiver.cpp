@@ -143,32 +143,32 @@ bool Archiver::headers(FollowedFile &f, int port, Batch &b, std::vector<int> &id
     return true;
 }
 
+// The database has lines [from, to) of the batch, the file's progress at `after`.
+void Archiver::stored(const Sent &s, std::size_t from, std::size_t to, const Progress &after,
+                      qint64 changed, qint64 dropped)
+{
+    const Batch &b = s.batch;
+    progress_[b.key] = after;
+    changed_[b.key] += changed;
+    dropped_[b.key] += dropped;
+    for (std::size_t i = from; i < to; ++i)
+        readings_ += static_cast<qint64>(b.lines[i].count);
+    lines_ += static_cast<qint64>(to - from);
+    minuteLines_ += static_cast<qint64>(to - from);
+    if (to > from)
+        lastMs_ = std::max(lastMs_, b.lines[to - 1].ms);
+}
+
 // Lines [from, to) of the batch, with the file's progress from `before` to
 // `after`. Lines the database refuses for their content are found by
 // halving, skipped and reported; everything else stored.
-bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from,
-                     std::size_t to, const Progress &before, const Progress &after)
+bool Archiver::store(FollowedFile &f, const Sent &s, std::size_t from, std::size_t to,
+                     const Progress &before, const Progress &after)
 {
+    const Batch &b = s.batch;
     qint64 changed = 0, dropped = 0;
-    // Which columns of each header are temperatures: their figures hold the
-    // mean kinetic temperature's sum.
-    std::vector<std::vector<bool>> temperatures(ids.size());
-    for (std::size_t set = 0; set < ids.size(); ++set)
-        if (ids[set] > 0)
-            for (const Column &c : f.header(static_cast<int>(set)).columns)
-                temperatures[set].push_back(c.tag == 'T');
-    if (db_.store({f.id, &b, from, to, &before, &after, ids, std::move(temperatures)}, changed,
-                  dropped)) {
-        f.stored(after);
-        progress_[b.key] = after;
-        changed_[b.key] += changed;
-        dropped_[b.key] += dropped;
-        for (std::size_t i = from; i < to; ++i)
-            readings_ += static_cast<qint64>(b.lines[i].count);
-        lines_ += static_cast<qint64>(to - from);
-        minuteLines_ += static_cast<qint64>(to - from);
-        if (to > from)
-            lastMs_ = std::max(lastMs_, b.lines[to - 1].ms);
+    if (db_.store({f.id, &b, from, to, &before, &after, s.ids, s.temperatures}, changed, dropped)) {
+        stored(s, from, to, after, changed, dropped);
         return true;
     }
     if (db_.failure() != archive::Store::Failure::Refused || to == from)
@@ -179,12 +179,87 @@ bool Archiver::store(FollowedFile &f, const Batch &b, const std::vector<int> &id
                  .arg(b.lines[from].number)
                  .arg(db_.reason()));
         ++unstored_;
-        return store(f, b, ids, from, from, before, after);
+        return store(f, s, from, from, before, after);
     }
     const std::size_t middle = from + (to - from) / 2;
     const Progress half = f.progressAfter(b, middle - 1);
-    return store(f, b, ids, from, middle, before, half) &&
-        store(f, b, ids, middle, to, half, after);
+    return store(f, s, from, middle, before, half) && store(f, s, middle, to, half, after);
+}
+
+archive::Store::Lines Archiver::whole(const FollowedFile &f, const Sent &s) const
+{
+    const Batch &b = s.batch;
+    return {f.id, &b, 0, b.lines.size(), &b.before, &b.after, s.ids, s.temperatures};
+}
+
+// The batch's headers registered and the batch made ready to send; which
+// columns of each header are temperatures: their figures hold the mean
+// kinetic temperature's sum.
+bool Archiver::prepare(FollowedFile &f, int port, Sent &s)
+{
+    Batch &b = s.batch;
+    if (!headers(f, port, b, s.ids))
+        return false;
+    f.noteHeaderId(b);
+    s.temperatures.assign(s.ids.size(), {});
+    for (std::size_t set = 0; set < s.ids.size(); ++set)
+        if (s.ids[set] > 0)
+            for (const Column &c : f.header(static_cast<int>(set)).columns)
+                s.temperatures[set].push_back(c.tag == 'T');
+    s.prepared = db_.prepare(whole(f, s));
+    return true;
+}
+
+// The batch sent whole, for the file to be read on past it meanwhile.
+bool Archiver::send(FollowedFile &f, Sent &s)
+{
+    if (!db_.send(whole(f, s), std::move(*s.prepared)))
+        return false;
+    // The next batch starts where this one ends; should this one fail, the
+    // file goes back to the progress the database holds.
+    f.stored(s.batch.after);
+    return true;
+}
+
+// The server's answer for a batch sent: a batch it refuses for a line's
+// content is stored again by parts, the line found and skipped.
+bool Archiver::finish(FollowedFile &f, const Sent &s)
+{
+    const Batch &b = s.batch;
+    qint64 changed = 0, dropped = 0;
+    if (db_.receive(changed, dropped))
+        stored(s, 0, b.lines.size(), b.after, changed, dropped);
+    else if (db_.failure() != archive::Store::Failure::Refused || b.lines.empty() ||
+             !store(f, s, 0, b.lines.size(), b.before, b.after))
+        return false;
+    told(f, b);
+    return true;
+}
+
+// What a stored batch leaves to say.
+void Archiver::told(FollowedFile &f, const Batch &b)
+{
+    qint64 &changed = changed_[b.key];
+    qint64 &dropped = dropped_[b.key];
+    if (b.byKey && b.after.byKeyUntil == 0) {
+        say(QStringLiteral("%1 leído de nuevo: %2%3.")
+                .arg(QDir::toNativeSeparators(f.path()),
+                     changed ? count(changed, "lectura cambiada (gana el fichero nuevo)",
+                                     "lecturas cambiadas (gana el fichero nuevo)")
+                             : QStringLiteral("ninguna lectura cambiada"),
+                     dropped ? QStringLiteral("; ") +
+                             count(dropped, "línea archivada que ya no tiene, borrada",
+                                   "líneas archivadas que ya no tiene, borradas")
+                             : QString()));
+        changed = dropped = 0;
+    } else if (!b.byKey && changed) {
+        warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana "
+                            "este fichero.")
+                 .arg(QDir::toNativeSeparators(f.path()), count(changed, "lectura", "lecturas")));
+        changed = 0;
+    }
+    touched_.insert(b.key);
+    progressLine(false);
 }
 
 // A batch that could not be stored: the file goes on from its stored
@@ -209,9 +284,21 @@ Archiver::Cycle Archiver::failed(FollowedFile &f)
 Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
 {
     Cycle result = Cycle::Idle;
+    // The batch the server is storing while the next one is read.
+    std::unique_ptr<Sent> sent;
     for (;;) {
-        Batch b;
+        auto next = std::make_unique<Sent>();
+        Batch &b = next->batch;
         const bool read = f.next(o_.batch, b);
+        // Made ready while the server stores the one before, unless one of
+        // its headers is new to the database (which makes it ask nothing).
+        if (sent && read && !b.empty() && f.id &&
+            std::ranges::all_of(b.lines, [&](const BatchLine &l) { return f.header(l.set).id; }))
+            prepare(f, port, *next);
+        // The batch before first: its end, then what this one's reading says.
+        if (sent && !finish(f, *sent))
+            return failed(f);
+        sent.reset();
         report(f.path(), read ? QString() : f.error());
         if (const QString note = f.takeNote(); !note.isEmpty())
             warn(note);
@@ -247,35 +334,10 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
             return result;
         if (!f.id && !(f.id = db_.file(port, f.key().second)))
             return failed(f);
-        std::vector<int> ids;
-        if (!headers(f, port, b, ids))
+        if ((!next->prepared && !prepare(f, port, *next)) || !send(f, *next))
             return failed(f);
-        f.noteHeaderId(b);
-        if (!store(f, b, ids, 0, b.lines.size(), b.before, b.after))
-            return failed(f);
-        qint64 &changed = changed_[b.key];
-        qint64 &dropped = dropped_[b.key];
-        if (b.byKey && b.after.byKeyUntil == 0) {
-            say(QStringLiteral("%1 leído de nuevo: %2%3.")
-                    .arg(QDir::toNativeSeparators(f.path()),
-                         changed ? count(changed, "lectura cambiada (gana el fichero nuevo)",
-                                         "lecturas cambiadas (gana el fichero nuevo)")
-                                 : QStringLiteral("ninguna lectura cambiada"),
-                         dropped ? QStringLiteral("; ") +
-                                 count(dropped, "línea archivada que ya no tiene, borrada",
-                                       "líneas archivadas que ya no tiene, borradas")
-                                 : QString()));
-            changed = dropped = 0;
-        } else if (!b.byKey && changed) {
-            warn(QStringLiteral("%1: %2 ya archivadas en los mismos segundos con otro valor; gana "
-                                "este fichero.")
-                     .arg(QDir::toNativeSeparators(f.path()),
-                          count(changed, "lectura", "lecturas")));
-            changed = 0;
-        }
-        touched_.insert(b.key);
+        sent = std::move(next);
         result = Cycle::Worked;
-        progressLine(false);
     }
 }
 

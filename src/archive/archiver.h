@@ -14,6 +14,7 @@
 #include <QTimeZone>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 
@@ -39,8 +40,22 @@ private:
     Cycle archiveFile(FollowedFile &f, int port);
     void archiveConfiguration(const QString &folder, int port);
     bool headers(FollowedFile &f, int port, Batch &b, std::vector<int> &ids);
-    bool store(FollowedFile &f, const Batch &b, const std::vector<int> &ids, std::size_t from,
-               std::size_t to, const Progress &before, const Progress &after);
+    // A batch with what its storing needs, kept until the server answers.
+    struct Sent {
+        Batch batch;
+        std::vector<int> ids; // by the batch lines' set
+        std::vector<std::vector<bool>> temperatures; // by the set: its columns of temperatures
+        std::optional<archive::Store::Prepared> prepared;
+    };
+    archive::Store::Lines whole(const FollowedFile &f, const Sent &s) const;
+    bool prepare(FollowedFile &f, int port, Sent &s);
+    bool send(FollowedFile &f, Sent &s);
+    bool finish(FollowedFile &f, const Sent &s);
+    bool store(FollowedFile &f, const Sent &s, std::size_t from, std::size_t to,
+               const Progress &before, const Progress &after);
+    void stored(const Sent &s, std::size_t from, std::size_t to, const Progress &after,
+                qint64 changed, qint64 dropped);
+    void told(FollowedFile &f, const Batch &b);
     Cycle failed(FollowedFile &f);
     FollowedFile &file(const QString &folder, const QString &name);
     void report(const QString &key, const QString &text);

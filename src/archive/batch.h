@@ -53,6 +53,7 @@ struct Batch {
     qint64 start =
         0; // where reading started: before `before` when the file is read again from its start
     bool byKey = false; // lines may be stored already: stored ones are replaced
+    qint64 byKeyUntil = 0; // the file's stored lines are replaced up to here, as it was read
     std::vector<BatchLine> lines;
     std::vector<double> values;
     bool empty() const { return lines.empty() && after == before; }

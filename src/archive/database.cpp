@@ -63,6 +63,7 @@ namespace archive {
 
 void Store::close()
 {
+    sent_.reset();
     conn_.reset();
     ports_.clear();
     station_ = 0;
@@ -222,112 +223,152 @@ int Store::header(int port, const std::vector<Column> &columns)
     return id;
 }
 
-bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
+namespace {
+
+const char *const linesCall =
+    "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, "
+    "$6, $7, $8, $9, $10, $11, $12, $13, $14)";
+const char *const rowsCall = "SELECT climalog.guardar_filas($1, $2, $3, $4, $5, $6, $7, $8, $9, "
+                             "$10, $11, $12)";
+
+QByteArray stateOf(const central::Result &r)
 {
-    changed = dropped = 0;
+    return r.ok() ? QByteArray() : r.state().isEmpty() ? QByteArray("?") : r.state();
+}
+
+} // namespace
+
+QString Store::fileOf(const Lines &s) { return s.batch->key.first + u'/' + s.batch->key.second; }
+
+std::vector<QByteArray> Store::moved(const Lines &s, std::vector<QByteArray> tail,
+                                     bool withStart) const
+{
     const Batch &b = *s.batch;
-    const QString file = b.key.first + u'/' + b.key.second;
+    const Progress &before = *s.before, &after = *s.after;
+    // A batch that starts before the stored progress reads the file again
+    // from its start.
+    const qint64 from = s.from == 0 ? b.start : before.at.offset;
+    std::vector<QByteArray> p{number(s.file), number(before.at.offset),
+                              before.hashKnown ? hashText(before.at.hash) : QByteArray()};
+    if (withStart)
+        p.push_back(number(from));
+    for (QByteArray v : {number(after.at.offset), number(after.at.lines), hashText(after.at.hash),
+                         hashText(after.sample), number(after.at.header),
+                         after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
+                         number(after.byKeyUntil)})
+        p.push_back(std::move(v));
+    for (QByteArray &v : tail)
+        p.push_back(std::move(v));
+    return p;
+}
+
+// The lines as one binary array argument of climalog.guardar: the server
+// works out their minutes and hours itself; `replace`: stored lines of the
+// same seconds are replaced.
+central::Params Store::linesParams(const Lines &s, bool replace) const
+{
+    const Batch &b = *s.batch;
+    CopyStream lines = CopyStream::records(entryType_, s.to - s.from);
+    std::vector<std::int32_t> codes;
+    std::vector<std::uint8_t> nulls;
+    for (std::size_t i = s.from; i < s.to; ++i) {
+        const BatchLine &l = b.lines[i];
+        const std::size_t count = l.count;
+        const std::span<const double> values(b.values.data() + l.values, count);
+        const bool whole = lineCodes(values, codes);
+        nulls.resize(count);
+        for (std::size_t k = 0; k < count; ++k)
+            nulls[k] = std::isnan(values[k]);
+        lines.record(5);
+        lines.type(timestamptzType);
+        lines.time(l.ms);
+        lines.type(int4Type);
+        lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
+        lines.type(int8Type);
+        lines.int64(l.number);
+        lines.type(int4ArrayType);
+        lines.int32Array(codes, nulls);
+        lines.type(float8ArrayType);
+        whole ? lines.float64Array(values) : lines.null();
+    }
+    // The one whose end leaves no stored line to replace closes a reading
+    // of the file again.
+    const bool closes = b.byKey && s.after->byKeyUntil == 0;
+    return central::Params{
+        moved(s, {replace ? "true" : "false", closes ? "true" : "false", lines.finishRecords()},
+              true),
+        1};
+}
+
+QByteArray Store::guardar(const Lines &s, bool replace, qint64 &changed, qint64 &dropped)
+{
+    const central::Result r = central::exec(conn_.get(), linesCall, linesParams(s, replace));
+    if (r.ok() && r.rows() == 1) {
+        changed = r.field(0, 0).toLongLong();
+        dropped = r.field(0, 1).toLongLong();
+    }
+    return stateOf(r);
+}
+
+Store::Prepared Store::prepare(const Lines &s) const
+{
+    const Batch &b = *s.batch;
+    // A catch-up's batch goes as finished rows, a row a minute: the server
+    // then writes rows, not readings. A few lines (a file followed) go as
+    // lines, into minutes mostly stored already.
+    Rows rows;
+    if (!b.byKey && (s.from != 0 || b.start >= s.before->at.offset) && s.to - s.from >= rowsFrom &&
+        buildRows(b, s.from, s.to, s.headerIds, s.temperatures, {rowType_, figuresType_}, rows))
+        return {true, central::Params{moved(s, {rows.rows, rows.hours}, false), 2}};
+    return {false, linesParams(s, b.byKey)};
+}
+
+bool Store::send(const Lines &s, Prepared p)
+{
+    sent_.reset();
     if (!connected()) {
         failure_ = Failure::Connection;
         error_ = QStringLiteral("No hay conexión con la base de datos");
         return false;
     }
-    // The lines as one binary array argument: the server works out their
-    // minutes and hours itself. Made only when the batch goes as lines.
-    const auto entries = [&] {
-        CopyStream lines = CopyStream::records(entryType_, s.to - s.from);
-        std::vector<std::int32_t> codes;
-        std::vector<std::uint8_t> nulls;
-        for (std::size_t i = s.from; i < s.to; ++i) {
-            const BatchLine &l = b.lines[i];
-            const std::size_t count = l.count;
-            const std::span<const double> values(b.values.data() + l.values, count);
-            const bool whole = lineCodes(values, codes);
-            nulls.resize(count);
-            for (std::size_t k = 0; k < count; ++k)
-                nulls[k] = std::isnan(values[k]);
-            lines.record(5);
-            lines.type(timestamptzType);
-            lines.time(l.ms);
-            lines.type(int4Type);
-            lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
-            lines.type(int8Type);
-            lines.int64(l.number);
-            lines.type(int4ArrayType);
-            lines.int32Array(codes, nulls);
-            lines.type(float8ArrayType);
-            whole ? lines.float64Array(values) : lines.null();
-        }
-        return lines.finishRecords();
-    };
-
-    const Progress &before = *s.before, &after = *s.after;
-    // A batch that starts before the stored progress reads the file again
-    // from its start; the one whose end leaves no stored line to replace
-    // closes that reading.
-    const qint64 from = s.from == 0 ? b.start : before.at.offset;
-    const bool closes = b.byKey && after.byKeyUntil == 0;
-    // The file's progress from `before` to `after`, as both functions take it.
-    const auto moved = [&](std::vector<QByteArray> tail, bool withStart) {
-        std::vector<QByteArray> p{number(s.file), number(before.at.offset),
-                                  before.hashKnown ? hashText(before.at.hash) : QByteArray()};
-        if (withStart)
-            p.push_back(number(from));
-        for (QByteArray v :
-             {number(after.at.offset), number(after.at.lines), hashText(after.at.hash),
-              hashText(after.sample), number(after.at.header),
-              after.state.isEmpty() ? QByteArray() : "\\x" + after.state.toHex(),
-              number(after.byKeyUntil)})
-            p.push_back(std::move(v));
-        for (QByteArray &v : tail)
-            p.push_back(std::move(v));
-        return p;
-    };
-    const auto state = [](const central::Result &r) {
-        return r.ok() ? QByteArray() : r.state().isEmpty() ? QByteArray("?") : r.state();
-    };
-    const auto guardar = [&](bool replace) {
-        const central::Result r = central::exec(
-            conn_.get(),
-            "SELECT cambiadas, borradas FROM climalog.guardar($1, $2, $3, $4, $5, $6, $7, "
-            "$8, $9, $10, $11, $12, $13, $14)",
-            central::Params{
-                moved({replace ? "true" : "false", closes ? "true" : "false", entries()}, true),
-                true});
-        if (r.ok() && r.rows() == 1) {
-            changed = r.field(0, 0).toLongLong();
-            dropped = r.field(0, 1).toLongLong();
-        }
-        return state(r);
-    };
-    // A catch-up's batch goes as finished rows, a row a minute: the server
-    // then writes rows, not readings. A few lines (a file followed) go as
-    // lines, into minutes mostly stored already.
-    Rows rows;
-    const bool asRows = !b.byKey && from >= before.at.offset && s.to - s.from >= rowsFrom &&
-        buildRows(b, s.from, s.to, s.headerIds, s.temperatures, {rowType_, figuresType_}, rows);
-
-    if (!exec("BEGIN") || (!b.byKey && !exec("SAVEPOINT lote"))) {
-        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
+    if (!exec("BEGIN") || (!s.batch->byKey && !exec("SAVEPOINT lote"))) {
+        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
         return false;
     }
-    QByteArray code;
-    if (asRows) {
-        code = state(central::exec(conn_.get(),
-                                   "SELECT climalog.guardar_filas($1, $2, $3, $4, $5, $6, $7, $8, "
-                                   "$9, $10, $11, $12)",
-                                   central::Params{moved({rows.rows, rows.hours}, false), 2}));
+    if (!central::send(conn_.get(), p.rows ? rowsCall : linesCall, p.params)) {
+        failure_ = classify({}, true);
+        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
+        return false;
+    }
+    sent_ = Sent{s, p.rows};
+    return true;
+}
+
+bool Store::receive(qint64 &changed, qint64 &dropped)
+{
+    changed = dropped = 0;
+    if (!sent_) {
+        failure_ = Failure::Other;
+        error_ = QStringLiteral("No hay lote enviado");
+        return false;
+    }
+    const Sent sent = *std::exchange(sent_, std::nullopt);
+    const Lines &s = sent.lines;
+    const central::Result r = central::receive(conn_.get());
+    QByteArray code = stateOf(r);
+    if (sent.rows) {
         // A second stored already, or rows the server does not take: the
         // same lines go as lines, which replace it, or name the line refused.
         if (classify(code, true) == Failure::Refused && exec("ROLLBACK TO SAVEPOINT lote"))
-            code = guardar(false);
-    } else {
-        code = guardar(b.byKey);
+            code = guardar(s, false, changed, dropped);
+    } else if (r.ok() && r.rows() == 1) {
+        changed = r.field(0, 0).toLongLong();
+        dropped = r.field(0, 1).toLongLong();
     }
     // A line of a second already stored (a file copied under another name,
     // a clock set back) or twice in the batch: the later line wins.
-    if (code == "23505" && !b.byKey && exec("ROLLBACK TO SAVEPOINT lote"))
-        code = guardar(true);
+    if (code == "23505" && !s.batch->byKey && exec("ROLLBACK TO SAVEPOINT lote"))
+        code = guardar(s, true, changed, dropped);
     if (!code.isEmpty()) {
         failure_ = classify(code, true);
         if (failure_ == Failure::Moved) {
@@ -335,10 +376,10 @@ bool Store::store(const Lines &s, qint64 &changed, qint64 &dropped)
             error_ = QStringLiteral("El progreso de %1 en la base de datos no es el esperado: "
                                     "¿otro programa de archivo con el "
                                     "mismo nombre de estación?")
-                         .arg(file);
+                         .arg(fileOf(s));
             return false;
         }
-        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(file));
+        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
         return false;
     }
     if (!exec("COMMIT")) {

@@ -8,12 +8,14 @@
 
 #include "archive/batch.h"
 #include "central/connection.h"
+#include "central/query.h"
 #include "registry/dispositivo.h"
 #include "viewer/capturereader.h"
 
 #include <QString>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace archive {
@@ -57,7 +59,24 @@ public:
         std::vector<int> headerIds; // by the batch lines' set
         std::vector<std::vector<bool>> temperatures; // by the set: its columns of temperatures
     };
-    bool store(const Lines &s, qint64 &changed, qint64 &dropped);
+    bool store(const Lines &s, qint64 &changed, qint64 &dropped)
+    {
+        return send(s) && receive(changed, dropped);
+    }
+    // The same in two steps: the batch sent, its lines kept by the caller,
+    // and the server's answer waited for, so that the next batch is read
+    // while the server stores this one. Between them nothing else may be
+    // asked of the database.
+    // The batch as the server takes it, made without the database: made
+    // first, it can be made while the server stores the batch before.
+    struct Prepared {
+        bool rows = false; // as finished rows, not as lines
+        central::Params params;
+    };
+    Prepared prepare(const Lines &s) const;
+    bool send(const Lines &s, Prepared p);
+    bool send(const Lines &s) { return send(s, prepare(s)); }
+    bool receive(qint64 &changed, qint64 &dropped);
 
     // A port's configuration file, stored when it differs from the latest
     // archived; `stored` says whether it did.
@@ -71,6 +90,19 @@ private:
     // Why a statement failed, from its SQLSTATE; `anyIntegrity`: every
     // integrity violation is the content's fault, not only a repeated key.
     Failure classify(const QByteArray &state, bool anyIntegrity) const;
+    static QString fileOf(const Lines &s);
+    // The file's progress from `before` to `after`, as both functions of a
+    // batch take it, then `tail`.
+    std::vector<QByteArray> moved(const Lines &s, std::vector<QByteArray> tail,
+                                  bool withStart) const;
+    central::Params linesParams(const Lines &s, bool replace) const;
+    // The lines stored at once as lines; the SQLSTATE of a failure.
+    QByteArray guardar(const Lines &s, bool replace, qint64 &changed, qint64 &dropped);
+    struct Sent {
+        Lines lines;
+        bool rows = false; // sent as finished rows, not as lines
+    };
+    std::optional<Sent> sent_; // the batch the server is storing
 
     central::Connection conn_;
     QString conninfo_;

@@ -107,8 +107,12 @@ void FollowedFile::setProgress(const Progress &p)
 {
     // Anything read past the stored progress was not stored: read it again,
     // looked at anew, whether or not the file changed since.
-    if (reader_ && (p != progress_ || pos_ != p.at))
+    if (reader_ && (p != progress_ || pos_ != p.at)) {
         reader_.reset();
+        // Lines skipped past it are skipped again, and said then.
+        rejected_ = foreign_ = moreBadLines_ = 0;
+        badLines_.clear();
+    }
     look_ = Look{};
     progress_ = p;
     byKeyUntil_ = p.byKeyUntil;
@@ -455,6 +459,7 @@ bool FollowedFile::next(qint64 most, Batch &b)
     // Read again to its end (a shorter file) or past the part archived
     // before: the stored lines it did not give again are no longer its own.
     b.after.byKeyUntil = pos_.offset >= byKeyUntil_ || (ended && b.byKey) ? 0 : byKeyUntil_;
+    b.byKeyUntil = byKeyUntil_;
     return true;
 }
 
@@ -470,7 +475,7 @@ Progress FollowedFile::progressAfter(const Batch &b, std::size_t i) const
 {
     Progress p;
     p.at = b.lines[i].end;
-    p.byKeyUntil = p.at.offset >= byKeyUntil_ ? 0 : byKeyUntil_;
+    p.byKeyUntil = p.at.offset >= b.byKeyUntil ? 0 : b.byKeyUntil;
     QFile f(path_);
     if (f.open(QIODevice::ReadOnly))
         p.sample = sample(f, p.at);

@@ -30,20 +30,56 @@ QByteArray Result::state() const
 
 Result exec(pg_conn *c, const char *sql) { return Result(PQexec(c, sql)); }
 
-Result exec(pg_conn *c, const char *sql, const Params &params)
-{
+namespace {
+
+// The parameters as libpq takes them, pointing into `params`.
+struct Arguments {
+    explicit Arguments(const Params &params)
+    {
+        for (const QByteArray &p : params.values) {
+            values.push_back(p.isNull() ? nullptr : p.constData());
+            lengths.push_back(static_cast<int>(p.size()));
+            formats.push_back(0);
+        }
+        for (std::size_t i =
+                 formats.size() - std::min<std::size_t>(formats.size(), params.binaryLast);
+             i < formats.size(); ++i)
+            formats[i] = 1;
+    }
+    int count() const { return static_cast<int>(values.size()); }
     std::vector<const char *> values;
     std::vector<int> lengths, formats;
-    for (const QByteArray &p : params.values) {
-        values.push_back(p.isNull() ? nullptr : p.constData());
-        lengths.push_back(static_cast<int>(p.size()));
-        formats.push_back(0);
+};
+
+} // namespace
+
+Result exec(pg_conn *c, const char *sql, const Params &params)
+{
+    const Arguments a(params);
+    return Result(PQexecParams(c, sql, a.count(), nullptr, a.values.data(), a.lengths.data(),
+                               a.formats.data(), 0));
+}
+
+bool send(pg_conn *c, const char *sql, const Params &params)
+{
+    const Arguments a(params);
+    return c &&
+        PQsendQueryParams(c, sql, a.count(), nullptr, a.values.data(), a.lengths.data(),
+                          a.formats.data(), 0) == 1;
+}
+
+Result receive(pg_conn *c)
+{
+    // Every result is taken, so that the connection is free again; a
+    // failure is kept over anything after it, as a statement run at once
+    // would give it.
+    Result kept;
+    while (PGresult *r = c ? PQgetResult(c) : nullptr) {
+        Result next(r);
+        if (!kept || kept.ok())
+            kept = std::move(next);
     }
-    for (std::size_t i = formats.size() - std::min<std::size_t>(formats.size(), params.binaryLast);
-         i < formats.size(); ++i)
-        formats[i] = 1;
-    return Result(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                               lengths.data(), formats.data(), 0));
+    return kept;
 }
 
 bool lost(pg_conn *c, const QByteArray &state)

@@ -49,6 +49,12 @@ struct Params {
 Result exec(pg_conn *c, const char *sql);
 Result exec(pg_conn *c, const char *sql, const Params &params);
 
+// The same statement of parameters in two steps: sent (false when it could
+// not be), then its result waited for. Between them the connection is the
+// statement's: nothing else may be sent.
+bool send(pg_conn *c, const char *sql, const Params &params);
+Result receive(pg_conn *c);
+
 // The connection is gone: the server dropped it, or said it failed
 // (SQLSTATE class 08). Reconnect and go on from what is stored.
 bool lost(pg_conn *c, const QByteArray &state = {});

@@ -328,6 +328,33 @@ TEST(Archive, RowsAndLinesStoreTheSame)
     db.rows(tracking + "'RESET track_functions'); END $$");
 }
 
+// A catch-up of several batches, each sent while the next is read: a line
+// the database refuses in one of them is found and skipped alone, a bad line
+// of the batch read meanwhile is said once, and every other line is stored
+// once.
+TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
+{
+    Prepared db;
+    db.rows(
+        "ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL (valores))");
+    QByteArray text = w1252("Hora  Sala (ºC)\r\n");
+    for (int i = 0; i < 400; ++i)
+        text += i == 248
+            ? QByteArray("07-12-2026 24:00:00  20\r\n")
+            : QTime(10, 0, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
+                (i == 148 ? QByteArray("1234") : QByteArray::number(20 + i % 9)) + "\r\n";
+    db.t.write(QStringLiteral("1/07-12-2026-00.log"), text);
+    const auto [code, said] =
+        runArchive(words("--una-vez --zona UTC --lote 100 --estacion banco") << db.port());
+    EXPECT_EQ(code, 3) << said.toStdString();
+    EXPECT_EQ(said.count(QStringLiteral("línea 150: la base de datos no la acepta")), 1)
+        << said.toStdString();
+    EXPECT_EQ(said.count(QStringLiteral("línea 250: se salta")), 1) << said.toStdString();
+    EXPECT_EQ(db.rows("SELECT count(*), count(DISTINCT hora), max(valor) FROM climalog.lectura"),
+              "398|398|28\n");
+    EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
+}
+
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
 // the hour the spring change skips is read with the offset before it; the
 // autumn hour that comes twice keeps its own instants, by the file's order,
