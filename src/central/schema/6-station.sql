@@ -50,11 +50,15 @@ $f$;
 -- bounded so that no reading, however far out, makes the batch fail: a
 -- reading below -259 ºC or beyond 1e100 gives a term the report does not
 -- use (it reads such a column's lines); an ERR adds e^-714, which no sum of
--- readings above -259 ºC can hold.
+-- readings above -259 ºC can hold. In PL/pgSQL, as the lines of a station's
+-- rows below, for its plan to be made once a session, not at every batch.
 CREATE OR REPLACE FUNCTION @schema@.resumen_de(lineas @schema@.entrada[])
 RETURNS TABLE (juego integer, minuto double precision, k integer, c bigint, n bigint, mn double precision,
                mx double precision, sm double precision, sq double precision, ar double precision)
-LANGUAGE sql STABLE AS $f$
+LANGUAGE plpgsql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+#variable_conflict use_column
+BEGIN
+RETURN QUERY
 WITH x AS MATERIALIZED (
     SELECT juego, minuto, k, count(*) AS c, count(v) AS n, min(v) AS mn, max(v) AS mx, sum(v) AS sm,
            sum(CASE WHEN abs(v) < 1e100 THEN v * v WHEN v IS NOT NULL THEN 'Infinity' END) AS sq,
@@ -64,8 +68,8 @@ SELECT x.juego, x.minuto, x.k, x.c, x.n, x.mn, x.mx, x.sm, x.sq, CASE WHEN t.k I
   FROM x
   LEFT JOIN (SELECT js.juego, js.posicion AS k FROM @schema@.juego_serie js JOIN @schema@.serie s ON s.id = js.serie
               WHERE s.clase = 'T' AND js.juego IN (SELECT DISTINCT x.juego FROM x)) t
-    ON t.juego = x.juego AND t.k = x.k
-$f$;
+    ON t.juego = x.juego AND t.k = x.k;
+END $f$;
 
 -- Rollups of a port's lines recomputed from the lines themselves, for the
 -- minutes and hours that meet [desde, hasta]: after lines were replaced or
@@ -216,10 +220,11 @@ $f$;
 -- The lines of a station's rows (see @schema@.guardar_filas), each
 -- numbered by its row's first file line.
 CREATE OR REPLACE FUNCTION @schema@.lineas_de_filas(filas @schema@.fila[]) RETURNS @schema@.entrada[]
-LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
-SELECT ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema@.entrada
-               FROM unnest(filas) x, LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l)
-$f$;
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
+BEGIN
+    RETURN ARRAY(SELECT ROW(l.hora, x.juego, x.linea, l.valores, l.exactos)::@schema@.entrada
+                   FROM unnest(filas) x, LATERAL @schema@.desplegar(x.inicio, x.segundos, x.valores, x.exactos) l);
+END $f$;
 
 -- A batch of rows' figures checked against its rows (see
 -- @schema@.guardar_filas): those of about one row in 64 picked at random,
