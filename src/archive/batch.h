@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -56,5 +57,18 @@ struct Batch {
     qint64 byKeyUntil = 0; // the file's stored lines are replaced up to here, as it was read
     std::vector<BatchLine> lines;
     std::vector<double> values;
+    // By value as `values`: its code as the text gave it (see
+    // capturelines::values); none when not known.
+    std::vector<std::int32_t> codes;
     bool empty() const { return lines.empty() && after == before; }
+    std::span<const double> valuesOf(const BatchLine &l) const
+    {
+        return {values.data() + l.values, l.count};
+    }
+    std::span<const std::int32_t> codesOf(const BatchLine &l) const
+    {
+        return l.values + l.count <= codes.size()
+            ? std::span<const std::int32_t>(codes.data() + l.values, l.count)
+            : std::span<const std::int32_t>();
+    }
 };

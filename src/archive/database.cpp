@@ -274,8 +274,8 @@ central::Params Store::linesParams(const Lines &s, bool replace) const
     for (std::size_t i = s.from; i < s.to; ++i) {
         const BatchLine &l = b.lines[i];
         const std::size_t count = l.count;
-        const std::span<const double> values(b.values.data() + l.values, count);
-        const bool whole = lineCodes(values, codes);
+        const std::span<const double> values = b.valuesOf(l);
+        const bool whole = lineCodes(values, b.codesOf(l), codes);
         nulls.resize(count);
         for (std::size_t k = 0; k < count; ++k)
             nulls[k] = std::isnan(values[k]);

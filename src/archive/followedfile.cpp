@@ -217,6 +217,7 @@ void FollowedFile::restart(const QString &why, bool replaced)
     byKeyUntil_ = std::max({byKeyUntil_, progress_.at.offset, progress_.byKeyUntil});
     note_ = why;
     reader_ = std::make_unique<CaptureReader>(path_, zone_);
+    reader_->keepCodes();
     headers_.clear();
     pos_ = Position{};
     rejectedSeen_ = 0;
@@ -227,6 +228,7 @@ void FollowedFile::restart(const QString &why, bool replaced)
 bool FollowedFile::open(QFile &f, bool suspicious)
 {
     reader_ = std::make_unique<CaptureReader>(path_, zone_);
+    reader_->keepCodes();
     headers_.clear();
     rejectedSeen_ = 0;
     pos_ = Position{};
@@ -309,6 +311,8 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
                            set.values.size()});
         for (const std::vector<double> &column : set.values)
             b.values.push_back(column.back());
+        const std::vector<std::int32_t> &codes = reader_->lastCodes();
+        b.codes.insert(b.codes.end(), codes.begin(), codes.end());
     }
     reader_->discardRows();
     return true;

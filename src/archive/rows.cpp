@@ -161,8 +161,8 @@ bool buildRows(const Batch &b, std::size_t from, std::size_t to, std::span<const
             rows.push_back({minute, l.set, l.number, {}, {}, {}, Figures(l.count, temperature)});
         }
         Row &r = rows.back();
-        const std::span<const double> values(b.values.data() + l.values, l.count);
-        const bool exact = lineCodes(values, codes);
+        const std::span<const double> values = b.valuesOf(l);
+        const bool exact = lineCodes(values, b.codesOf(l), codes);
         // Exact values are kept for the row's every line once one has them.
         if (exact && r.exact.empty())
             r.exact.assign(r.codes.size(), null);

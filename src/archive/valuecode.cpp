@@ -1,5 +1,7 @@
 #include "archive/valuecode.h"
 
+#include "viewer/capturelines.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -65,14 +67,17 @@ std::optional<std::int32_t> valueCode(double v)
     return static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
 }
 
-bool lineCodes(std::span<const double> values, std::vector<std::int32_t> &codes)
+bool lineCodes(std::span<const double> values, std::span<const std::int32_t> known,
+               std::vector<std::int32_t> &codes)
 {
     codes.assign(values.size(), 0);
     bool whole = false;
     for (std::size_t k = 0; k < values.size(); ++k) {
         if (std::isnan(values[k]))
             continue;
-        if (const auto code = valueCode(values[k]))
+        if (k < known.size() && known[k] != capturelines::unknownCode)
+            codes[k] = known[k];
+        else if (const auto code = valueCode(values[k]))
             codes[k] = *code;
         else
             whole = true;

@@ -16,4 +16,7 @@ double codeValue(std::int32_t code);
 
 // A line's codes, 0 for ERR (NaN) and for a value that has none; true when
 // some value has none, and the line must then be stored whole.
-bool lineCodes(std::span<const double> values, std::vector<std::int32_t> &codes);
+// `known`: codes the capture text gave (none, or one per value, where
+// capturelines::unknownCode asks for the value's own).
+bool lineCodes(std::span<const double> values, std::span<const std::int32_t> known,
+               std::vector<std::int32_t> &codes);

@@ -29,8 +29,10 @@ constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 // The common value, a sign, digits and one decimal comma or point, read
 // without a copy: with at most 15 digits and 22 decimals both the digits and
 // the power of ten are exact doubles, and one division rounds as the full
-// reader does. False for anything else, left to that reader.
-bool decimal(const char *p, const char *end, double &out)
+// reader does. False for anything else, left to that reader. `code` gets the
+// archive's code of the value: no shorter decimal than the text's own gives
+// the same double when the text has at most 15 digits.
+bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
 {
     const bool negative = p < end && *p == '-';
     if (p < end && (*p == '-' || *p == '+'))
@@ -55,20 +57,35 @@ bool decimal(const char *p, const char *end, double &out)
     const double v =
         decimals > 0 ? static_cast<double>(m) / powers[decimals] : static_cast<double>(m);
     out = negative ? -v : v;
+    code = unknownCode;
+    if (m == 0) {
+        if (!negative)
+            code = 32; // minus zero has no code
+        return true;
+    }
+    int e = decimals > 0 ? -decimals : 0;
+    while (m % 10 == 0) {
+        m /= 10;
+        ++e;
+    }
+    if (m < (std::int64_t{1} << 25))
+        code = static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
     return true;
 }
 
 // One value of a data line: a number with decimal comma or point, or ERR.
 // Infinities and NaN texts are gaps too: nothing can be drawn for them.
-bool number(const char *begin, const char *end, double &out)
+bool number(const char *begin, const char *end, double &out, std::int32_t &code)
 {
     const qsizetype size = end - begin;
+    code = 0;
     if (size == 3 && begin[0] == 'E' && begin[1] == 'R' && begin[2] == 'R') {
         out = gap;
         return true;
     }
-    if (decimal(begin, end, out))
+    if (decimal(begin, end, out, code))
         return true;
+    code = unknownCode;
     char text[64];
     if (size <= 0 || size >= static_cast<qsizetype>(sizeof text))
         return false;
@@ -83,6 +100,8 @@ bool number(const char *begin, const char *end, double &out)
     if (r.ec != std::errc() || r.ptr != text + n)
         return false;
     out = std::isfinite(value) ? value : gap;
+    if (!std::isfinite(value))
+        code = 0;
     return true;
 }
 
@@ -109,9 +128,12 @@ bool stamp(const char *begin, const char *end, qint64 &wall)
     return true;
 }
 
-bool values(const char *p, const char *end, std::vector<double> &row)
+bool values(const char *p, const char *end, std::vector<double> &row,
+            std::vector<std::int32_t> *codes)
 {
     row.clear();
+    if (codes)
+        codes->clear();
     while (true) {
         while (p < end && blank(*p))
             ++p;
@@ -121,9 +143,12 @@ bool values(const char *p, const char *end, std::vector<double> &row)
         while (q < end && !blank(*q))
             ++q;
         double v;
-        if (!number(p, q, v))
+        std::int32_t code;
+        if (!number(p, q, v, code))
             return false;
         row.push_back(v);
+        if (codes)
+            codes->push_back(code);
         p = q;
     }
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -23,8 +24,13 @@ constexpr qsizetype longestLine = 4 + qsizetype{32767} * 4 * (2 + 16 + 6 + 8 + 1
 bool stamp(const char *begin, const char *end, qint64 &wall);
 // The values after the time stamp, blank-separated: numbers with a decimal
 // comma or point, NaN for ERR and for what cannot be drawn; false when one
-// is no value.
-bool values(const char *begin, const char *end, std::vector<double> &row);
+// is no value. With `codes`, each value's code as the archive stores it
+// (mantissa * 64 + exponent + 32 of its shortest decimal), where its text
+// gives it at once: 0 for ERR, unknownCode when it must be worked out from
+// the value, or the value has none.
+constexpr std::int32_t unknownCode = 1; // an exponent of -31: no value's code
+bool values(const char *begin, const char *end, std::vector<double> &row,
+            std::vector<std::int32_t> *codes = nullptr);
 
 // Cuts the bytes of a file into lines ended by LF or CR LF. A line longer
 // than any the program writes, or with a carriage return inside it (lines

@@ -110,7 +110,7 @@ bool CaptureReader::dataLine(const char *begin, const char *end)
     ColumnSet &set = sets_.back();
     // Parse every value before storing any, so a bad line leaves no trace.
     thread_local std::vector<double> row;
-    if (!capturelines::values(begin + 19, end, row))
+    if (!capturelines::values(begin + 19, end, row, keepCodes_ ? &codes_ : nullptr))
         return false;
     if (row.size() != set.columns.size() && !recut(set, row.size()))
         return false;

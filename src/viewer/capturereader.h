@@ -67,6 +67,10 @@ public:
     void discardRows(bool release = false);
     qint64 bytesRead() const { return bytesRead_; } // bytes read from the disk in all
     qint64 rejected() const { return rejected_; } // lines that were neither header nor readings
+    // The archive's codes of the last line of readings' values, kept once
+    // asked for (see capturelines::values).
+    void keepCodes() { keepCodes_ = true; }
+    const std::vector<std::int32_t> &lastCodes() const { return codes_; }
     qint64 rows() const { return rows_; } // lines of readings read, those discarded too
     const QTimeZone &zone() const { return time_.zone(); }
 
@@ -107,6 +111,8 @@ private:
     qint64 bytesRead_ = 0;
     qint64 rejected_ = 0;
     qint64 rows_ = 0;
+    bool keepCodes_ = false;
+    std::vector<std::int32_t> codes_;
     qint64 headerAt_ = -1; // where the header line in force starts
     qint64 lastMs_ = ResumePoint::none; // the last line's instant
 };
