@@ -42,8 +42,9 @@ bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
     for (; p < end; ++p) {
         const int d = digit(*p);
         if (d >= 0) {
+            if (++digits > 15)
+                return false; // past what the digits hold exactly: left to the full reader
             m = m * 10 + d;
-            ++digits;
             if (decimals >= 0)
                 ++decimals;
         } else if ((*p == ',' || *p == '.') && decimals < 0) {
@@ -52,7 +53,7 @@ bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
             return false;
         }
     }
-    if (digits == 0 || digits > 15 || decimals > 22)
+    if (digits == 0 || decimals > 22)
         return false;
     const double v =
         decimals > 0 ? static_cast<double>(m) / powers[decimals] : static_cast<double>(m);
