@@ -355,6 +355,39 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
 }
 
+// A batch that fails while the next is read: the file goes on from the
+// stored progress, and the bad line of the batch read meanwhile is said once,
+// when it is read again, not also from that first reading.
+TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
+{
+    Prepared db;
+    // The second batch's first row fails once, as a full disk would.
+    db.rows("CREATE SEQUENCE public.fallo; CREATE FUNCTION public.fallo() RETURNS trigger "
+            "LANGUAGE plpgsql AS $f$ BEGIN IF NEW.inicio >= '2026-12-07 10:02:00+00' AND "
+            "nextval('public.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
+            "NEW; END $f$; CREATE TRIGGER fallo BEFORE INSERT ON climalog.bloque FOR EACH ROW "
+            "EXECUTE FUNCTION public.fallo()");
+    QByteArray text = w1252("Hora  Sala (ºC)\r\n");
+    for (int i = 0; i < 400; ++i)
+        text += i == 248
+            ? QByteArray("07-12-2026 24:00:00  20\r\n")
+            : QTime(10, 0, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
+                QByteArray::number(20 + i % 9) + "\r\n";
+    db.t.write(QStringLiteral("1/07-12-2026-00.log"), text);
+    QProcess follower;
+    follower.start(program, words("--zona UTC --lote 100 --estacion banco") << db.port());
+    const char *stored = "SELECT count(*), count(DISTINCT hora) FROM climalog.lectura";
+    waitUntil([&] { return db.rows(stored) == "399|399\n"; });
+    follower.kill();
+    follower.waitForFinished();
+    const QString said =
+        QString::fromUtf8(follower.readAllStandardOutput() + follower.readAllStandardError());
+    EXPECT_EQ(db.rows(stored), "399|399\n");
+    EXPECT_TRUE(said.contains(QStringLiteral("falla una vez"))) << said.toStdString();
+    EXPECT_EQ(said.count(QStringLiteral("línea 250: se salta")), 1) << said.toStdString();
+    EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
+}
+
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
 // the hour the spring change skips is read with the offset before it; the
 // autumn hour that comes twice keeps its own instants, by the file's order,
