@@ -10,8 +10,6 @@ namespace {
 
 // Time stamps count microseconds from 2000-01-01 00:00 UTC.
 constexpr qint64 epoch2000Ms = 946684800000;
-// Element types of the arrays.
-constexpr std::uint32_t int2Type = 21, int4Type = 23, float8Type = 701;
 
 // Room for `n` more bytes at the end, to be written through the pointer:
 // the stream grows by doubling, not by each field's few bytes.
@@ -101,7 +99,7 @@ void CopyStream::int32Array(std::span<const std::int32_t> v, std::span<const std
     qsizetype present = 0;
     for (const std::uint8_t n : isNull)
         present += !n;
-    arrayStart(v.size(), present < qsizetype(v.size()), int4Type, 4, present);
+    arrayStart(v.size(), present < qsizetype(v.size()), pgtype::int4, 4, present);
     char *p = grow(data_, qsizetype(v.size()) * 4 + present * 4);
     for (std::size_t k = 0; k < v.size(); ++k)
         p = isNull[k] ? at32(p, 0xFFFFFFFFu) : at32(at32(p, 4), static_cast<std::uint32_t>(v[k]));
@@ -109,7 +107,7 @@ void CopyStream::int32Array(std::span<const std::int32_t> v, std::span<const std
 
 void CopyStream::int16Array(std::span<const std::int16_t> v)
 {
-    arrayStart(v.size(), false, int2Type, 2, qsizetype(v.size()));
+    arrayStart(v.size(), false, pgtype::int2, 2, qsizetype(v.size()));
     char *p = grow(data_, qsizetype(v.size()) * 6);
     for (const std::int16_t x : v)
         p = at16(at32(p, 2), static_cast<std::uint16_t>(x));
@@ -120,7 +118,7 @@ void CopyStream::float64Array(std::span<const double> v)
     qsizetype present = 0;
     for (const double x : v)
         present += !std::isnan(x);
-    arrayStart(v.size(), present < qsizetype(v.size()), float8Type, 8, present);
+    arrayStart(v.size(), present < qsizetype(v.size()), pgtype::float8, 8, present);
     char *p = grow(data_, qsizetype(v.size()) * 4 + present * 8);
     for (const double x : v)
         p = std::isnan(x) ? at32(p, 0xFFFFFFFFu)

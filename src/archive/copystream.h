@@ -9,6 +9,12 @@
 #include <cstdint>
 #include <span>
 
+// The server's numbers of the types a record's fields and arrays name.
+namespace pgtype {
+constexpr std::uint32_t int2 = 21, int4 = 23, int8 = 20, float8 = 701, timestamptz = 1184,
+                        int2Array = 1005, int4Array = 1007, float8Array = 1022;
+} // namespace pgtype
+
 class CopyStream {
 public:
     CopyStream() { clear(); }

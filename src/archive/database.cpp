@@ -11,10 +11,6 @@
 
 namespace {
 
-// Types of the fields of climalog.entrada, as a binary record names them.
-constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int4ArrayType = 1007,
-                        float8ArrayType = 1022;
-
 // Batches of fewer lines go as lines: a file followed adds to minutes
 // stored already.
 constexpr std::size_t rowsFrom = 60;
@@ -280,15 +276,15 @@ central::Params Store::linesParams(const Lines &s, bool replace) const
         for (std::size_t k = 0; k < count; ++k)
             nulls[k] = std::isnan(values[k]);
         lines.record(5);
-        lines.type(timestamptzType);
+        lines.type(pgtype::timestamptz);
         lines.time(l.ms);
-        lines.type(int4Type);
+        lines.type(pgtype::int4);
         lines.int32(s.headerIds[static_cast<std::size_t>(l.set)]);
-        lines.type(int8Type);
+        lines.type(pgtype::int8);
         lines.int64(l.number);
-        lines.type(int4ArrayType);
+        lines.type(pgtype::int4Array);
         lines.int32Array(codes, nulls);
-        lines.type(float8ArrayType);
+        lines.type(pgtype::float8Array);
         whole ? lines.float64Array(values) : lines.null();
     }
     // The one whose end leaves no stored line to replace closes a reading

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr std::uint32_t timestamptzType = 1184, int4Type = 23, int8Type = 20, int2ArrayType = 1005,
-                        int4ArrayType = 1007, float8ArrayType = 1022;
 constexpr double null = std::numeric_limits<double>::quiet_NaN();
 constexpr qint64 minuteMs = 60000, hourMs = 3600000;
 
@@ -109,10 +107,10 @@ struct Figures {
 
     void write(CopyStream &s) const
     {
-        s.type(int2ArrayType);
+        s.type(pgtype::int2Array);
         s.int16Array(n);
         for (const std::vector<double> *a : {&min, &max, &sum, &squares, &arrhenius}) {
-            s.type(float8ArrayType);
+            s.type(pgtype::float8Array);
             s.float64Array(*a);
         }
     }
@@ -194,18 +192,18 @@ bool buildRows(const Batch &b, std::size_t from, std::size_t to, std::span<const
     std::vector<std::uint8_t> noNulls;
     for (const Row &r : rows) {
         s.record(12);
-        s.type(timestamptzType);
+        s.type(pgtype::timestamptz);
         s.time(r.minute);
-        s.type(int4Type);
+        s.type(pgtype::int4);
         s.int32(headerIds[static_cast<std::size_t>(r.header)]);
-        s.type(int8Type);
+        s.type(pgtype::int8);
         s.int64(r.line);
-        s.type(int2ArrayType);
+        s.type(pgtype::int2Array);
         s.int16Array(r.seconds);
         noNulls.assign(r.codes.size(), 0);
-        s.type(int4ArrayType);
+        s.type(pgtype::int4Array);
         s.int32Array(r.codes, noNulls);
-        s.type(float8ArrayType);
+        s.type(pgtype::float8Array);
         r.exact.empty() ? s.null() : s.float64Array(r.exact);
         r.figures.write(s);
     }
@@ -213,11 +211,11 @@ bool buildRows(const Batch &b, std::size_t from, std::size_t to, std::span<const
     CopyStream h = CopyStream::records(types.figures, hours.size());
     for (const auto &[key, f] : hours) {
         h.record(9);
-        h.type(int4Type);
+        h.type(pgtype::int4);
         h.int32(headerIds[static_cast<std::size_t>(key.first)]);
-        h.type(timestamptzType);
+        h.type(pgtype::timestamptz);
         h.time(key.second);
-        h.type(int4Type);
+        h.type(pgtype::int4);
         h.int32(static_cast<std::int32_t>(f.lines));
         f.write(h);
     }
