@@ -3,17 +3,13 @@
 #include "viewer/capturelines.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace {
 
-constexpr int mostExponent = 22; // 10^22 is the largest exact power of ten
-constexpr std::int64_t mostMantissa = (std::int64_t{1} << 25) - 1;
-
-constexpr std::array<double, 23> powers{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int mostExponent = capturelines::mostCodeExponent;
+constexpr std::int64_t mostMantissa = capturelines::mostCodeMantissa;
+constexpr const auto &powers = capturelines::powersOfTen;
 
 } // namespace
 
@@ -56,7 +52,7 @@ std::optional<std::int32_t> valueCode(double v)
         return std::nullopt;
     const bool negative = v < 0;
     // The round trip settles whether a decimal that short reads back as v.
-    if (codeValue(static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32)) != v)
+    if (codeValue(capturelines::decimalCode(negative ? -m : m, e)) != v)
         return std::nullopt;
     while (m % 10 == 0) {
         m /= 10;
@@ -64,7 +60,7 @@ std::optional<std::int32_t> valueCode(double v)
     }
     if (e > mostExponent)
         return std::nullopt;
-    return static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
+    return capturelines::decimalCode(negative ? -m : m, e);
 }
 
 bool lineCodes(std::span<const double> values, std::span<const std::int32_t> known,

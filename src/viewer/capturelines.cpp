@@ -23,13 +23,9 @@ int two(const char *p)
     return a < 0 || b < 0 ? -1 : a * 10 + b;
 }
 
-constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The common value, a sign, digits and one decimal comma or point, read
-// without a copy: with at most 15 digits and 22 decimals both the digits and
-// the power of ten are exact doubles, and one division rounds as the full
-// reader does. False for anything else, left to that reader. `code` gets the
+// without a copy: with at most 15 digits both the digits and the power of
+// ten are exact doubles, and one division rounds as the full reader does. False for anything else, left to that reader. `code` gets the
 // archive's code of the value: no shorter decimal than the text's own gives
 // the same double when the text has at most 15 digits.
 bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
@@ -53,10 +49,11 @@ bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
             return false;
         }
     }
-    if (digits == 0 || decimals > 22)
+    if (digits == 0)
         return false;
-    const double v =
-        decimals > 0 ? static_cast<double>(m) / powers[decimals] : static_cast<double>(m);
+    const double v = decimals > 0
+        ? static_cast<double>(m) / powersOfTen[static_cast<std::size_t>(decimals)]
+        : static_cast<double>(m);
     out = negative ? -v : v;
     code = unknownCode;
     if (m == 0) {
@@ -69,8 +66,8 @@ bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
         m /= 10;
         ++e;
     }
-    if (m < (std::int64_t{1} << 25))
-        code = static_cast<std::int32_t>((negative ? -m : m) * 64 + e + 32);
+    if (m <= mostCodeMantissa)
+        code = decimalCode(negative ? -m : m, e);
     return true;
 }
 

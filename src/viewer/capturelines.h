@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -29,6 +30,18 @@ bool stamp(const char *begin, const char *end, qint64 &wall);
 // gives it at once: 0 for ERR, unknownCode when it must be worked out from
 // the value, or the value has none.
 constexpr std::int32_t unknownCode = 1; // an exponent of -31: no value's code
+// The archive's code of the decimal m x 10^e (see archive/valuecode.h): for
+// |m| up to mostCodeMantissa, e within +-mostCodeExponent (10^22 is the
+// largest power of ten a double holds exactly).
+constexpr std::int64_t mostCodeMantissa = (std::int64_t{1} << 25) - 1;
+constexpr int mostCodeExponent = 22;
+constexpr std::int32_t decimalCode(std::int64_t m, int e)
+{
+    return static_cast<std::int32_t>(m * 64 + e + 32);
+}
+constexpr std::array<double, mostCodeExponent + 1> powersOfTen{
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 bool values(const char *begin, const char *end, std::vector<double> &row,
             std::vector<std::int32_t> *codes = nullptr);
 
