@@ -232,6 +232,17 @@ QByteArray stateOf(const central::Result &r)
     return r.ok() ? QByteArray() : r.state().isEmpty() ? QByteArray("?") : r.state();
 }
 
+// The readings climalog.guardar changed and the lines it dropped; the
+// SQLSTATE of a failure.
+QByteArray counted(const central::Result &r, qint64 &changed, qint64 &dropped)
+{
+    if (r.ok() && r.rows() == 1) {
+        changed = r.field(0, 0).toLongLong();
+        dropped = r.field(0, 1).toLongLong();
+    }
+    return stateOf(r);
+}
+
 } // namespace
 
 QString Store::fileOf(const Lines &s) { return s.batch->key.first + u'/' + s.batch->key.second; }
@@ -298,12 +309,8 @@ central::Params Store::linesParams(const Lines &s, bool replace) const
 
 QByteArray Store::guardar(const Lines &s, bool replace, qint64 &changed, qint64 &dropped)
 {
-    const central::Result r = central::exec(conn_.get(), linesCall, linesParams(s, replace));
-    if (r.ok() && r.rows() == 1) {
-        changed = r.field(0, 0).toLongLong();
-        dropped = r.field(0, 1).toLongLong();
-    }
-    return stateOf(r);
+    return counted(central::exec(conn_.get(), linesCall, linesParams(s, replace)), changed,
+                   dropped);
 }
 
 Store::Prepared Store::prepare(const Lines &s) const
@@ -351,16 +358,11 @@ bool Store::receive(qint64 &changed, qint64 &dropped)
     const Sent sent = *std::exchange(sent_, std::nullopt);
     const Lines &s = sent.lines;
     const central::Result r = central::receive(conn_.get());
-    QByteArray code = stateOf(r);
-    if (sent.rows) {
-        // A second stored already, or rows the server does not take: the
-        // same lines go as lines, which replace it, or name the line refused.
-        if (classify(code, true) == Failure::Refused && exec("ROLLBACK TO SAVEPOINT lote"))
-            code = guardar(s, false, changed, dropped);
-    } else if (r.ok() && r.rows() == 1) {
-        changed = r.field(0, 0).toLongLong();
-        dropped = r.field(0, 1).toLongLong();
-    }
+    QByteArray code = sent.rows ? stateOf(r) : counted(r, changed, dropped);
+    // A second stored already, or rows the server does not take: the same
+    // lines go as lines, which replace it, or name the line refused.
+    if (sent.rows && classify(code, true) == Failure::Refused && exec("ROLLBACK TO SAVEPOINT lote"))
+        code = guardar(s, false, changed, dropped);
     // A line of a second already stored (a file copied under another name,
     // a clock set back) or twice in the batch: the later line wins.
     if (code == "23505" && !s.batch->byKey && exec("ROLLBACK TO SAVEPOINT lote"))

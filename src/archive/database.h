@@ -63,10 +63,6 @@ public:
     {
         return send(s) && receive(changed, dropped);
     }
-    // The same in two steps: the batch sent, its lines kept by the caller,
-    // and the server's answer waited for, so that the next batch is read
-    // while the server stores this one. Between them nothing else may be
-    // asked of the database.
     // The batch as the server takes it, made without the database: made
     // first, it can be made while the server stores the batch before.
     struct Prepared {
@@ -74,6 +70,10 @@ public:
         central::Params params;
     };
     Prepared prepare(const Lines &s) const;
+    // `store` in two steps: the batch sent, its lines kept by the caller,
+    // and the server's answer waited for, so that the next batch is read
+    // while the server stores this one. Between them nothing else may be
+    // asked of the database.
     bool send(const Lines &s, Prepared p);
     bool send(const Lines &s) { return send(s, prepare(s)); }
     bool receive(qint64 &changed, qint64 &dropped);
