@@ -140,6 +140,21 @@ struct Station {
     std::string expected;
 };
 
+// Four batches of a catch-up with --lote 100: 400 lines of one sensor from
+// 10:00:00, reading 20 to 28; line 250, of the third batch, at 24:00:00, a
+// bad line; with `refused`, line 150 reads 1234 instead.
+QByteArray fourBatches(bool refused)
+{
+    QByteArray text = w1252("Hora  Sala (ºC)\r\n");
+    for (int i = 0; i < 400; ++i)
+        text += i == 248
+            ? QByteArray("07-12-2026 24:00:00  20\r\n")
+            : QTime(10, 0, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
+                (refused && i == 148 ? QByteArray("1234") : QByteArray::number(20 + i % 9)) +
+                "\r\n";
+    return text;
+}
+
 // Minutes and hours whose stored figures (lines, and per column readings,
 // minimum, maximum, sum) are not those of the stored lines: none.
 std::string rollupsAgainstLines(const TestDatabase &db)
@@ -337,13 +352,7 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     Prepared db;
     db.rows(
         "ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL (valores))");
-    QByteArray text = w1252("Hora  Sala (ºC)\r\n");
-    for (int i = 0; i < 400; ++i)
-        text += i == 248
-            ? QByteArray("07-12-2026 24:00:00  20\r\n")
-            : QTime(10, 0, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
-                (i == 148 ? QByteArray("1234") : QByteArray::number(20 + i % 9)) + "\r\n";
-    db.t.write(QStringLiteral("1/07-12-2026-00.log"), text);
+    db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(true));
     const auto [code, said] =
         runArchive(words("--una-vez --zona UTC --lote 100 --estacion banco") << db.port());
     EXPECT_EQ(code, 3) << said.toStdString();
@@ -367,13 +376,7 @@ TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
             "nextval('public.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
             "NEW; END $f$; CREATE TRIGGER fallo BEFORE INSERT ON climalog.bloque FOR EACH ROW "
             "EXECUTE FUNCTION public.fallo()");
-    QByteArray text = w1252("Hora  Sala (ºC)\r\n");
-    for (int i = 0; i < 400; ++i)
-        text += i == 248
-            ? QByteArray("07-12-2026 24:00:00  20\r\n")
-            : QTime(10, 0, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
-                QByteArray::number(20 + i % 9) + "\r\n";
-    db.t.write(QStringLiteral("1/07-12-2026-00.log"), text);
+    db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(false));
     QProcess follower;
     follower.start(program, words("--zona UTC --lote 100 --estacion banco") << db.port());
     const char *stored = "SELECT count(*), count(DISTINCT hora) FROM climalog.lectura";
