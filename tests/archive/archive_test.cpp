@@ -645,6 +645,7 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
         // as rol_norte, in order; the answer
         {"SELECT climalog.alta_estacion('norte', 'UTC') > 0", "t\n"},
         {"SELECT climalog.alta_estacion('norte', 'Marte/Olimpo')", "!22023"},
+        {"SELECT climalog.alta_estacion('norte', NULL)", "!22023"},
         {"SELECT climalog.alta_estacion('libre', 'UTC')", "!42501"},
         {"SELECT climalog.alta_estacion('sur', 'UTC')", "!42501"},
         {"SELECT climalog.alta_puerto(" + norte + ", '1') > 0", "t\n"},

@@ -293,11 +293,10 @@ BEGIN
     -- A zone the station does not have yet: the server must know it. Tried
     -- as this call's own zone (restored as it ends) rather than found in the
     -- list of every zone, which the server reads from its disk in tens of ms.
-    IF a_zona IS NULL THEN
-        RAISE EXCEPTION 'Zona horaria desconocida para la base de datos: %', a_zona USING ERRCODE = '22023';
-    ELSIF v_zona IS DISTINCT FROM a_zona THEN
+    -- (No zone at all is tried as '', which no zone is.)
+    IF a_zona IS NULL OR v_zona IS DISTINCT FROM a_zona THEN
         BEGIN
-            PERFORM set_config('timezone', a_zona, true);
+            PERFORM set_config('timezone', coalesce(a_zona, ''), true);
         EXCEPTION WHEN invalid_parameter_value THEN
             RAISE EXCEPTION 'Zona horaria desconocida para la base de datos: %', a_zona USING ERRCODE = '22023';
         END;
