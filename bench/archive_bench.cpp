@@ -539,6 +539,9 @@ int main(int argc, char *argv[])
     if (!freshDatabase("climalog_banco"))
         return 1;
     QTemporaryDir root;
+    // Kept for a look at the capture files afterwards.
+    if (qEnvironmentVariableIsSet("CLIMALOG_BANCO_GUARDAR"))
+        root.setAutoRemove(false), std::printf("Files in %s\n", qPrintable(root.path()));
     archiveDay(root.path());
     const int seconds = args.size() > 1 && args[1].toInt() > 0 ? std::max(3, args[1].toInt()) : 20;
     followLag(root.path(), seconds);

@@ -22,6 +22,15 @@ namespace {
 constexpr qint64 piece = 1 << 20;
 // A batch's values in memory stay below this, however long the lines are.
 constexpr std::size_t mostBatchValues = 8 << 20;
+// A batch holds at most two hours of lines a second, however narrow its
+// lines: a day then goes in several batches, the next read while the
+// server stores one.
+constexpr std::size_t mostBatchLines = 7200;
+// A full batch of at least this many lines goes on to the end of its last
+// line's minute, by at most as many lines again, so that the next batch does
+// not merge its first minute with this one's last (a few lines go into
+// stored minutes anyway).
+constexpr int mostMinuteLines = 60;
 // The longest line the monitor writes is about 4.3 MB (a header of 32 767
 // converters); a longer one is no line of a capture and is skipped whole.
 constexpr qint64 longestLine = 8 << 20;
@@ -32,6 +41,18 @@ constexpr std::size_t mostNamed = 20;
 // A line's time may lie this far beyond its file's day: the tick that
 // wrote it took its time before midnight and its file name after.
 constexpr qint64 midnightToleranceMs = 10000;
+
+// The text of a line before its seconds ("07-12-2026 00:00" of a line of
+// 07-12-2026 00:00:05); empty when it has no time.
+QByteArrayView minuteOf(const char *line, qint64 length)
+{
+    const qint64 n = std::min<qint64>(length, 32);
+    int colons = 0;
+    for (qint64 i = 0; i < n; ++i)
+        if (line[i] == ':' && ++colons == 2)
+            return {line, i};
+    return {};
+}
 
 // What a restart needs of the reader beyond the offsets kept with the
 // progress: the header's settled columns and the last line's instant (which
@@ -309,6 +330,8 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     } else {
         b.lines.push_back({ms, static_cast<int>(sets.size() - 1), pos_.lines, pos_, b.values.size(),
                            set.values.size()});
+        const QByteArrayView minute = minuteOf(begin, length);
+        lastMinute_.assign(minute.begin(), minute.end());
         for (const std::vector<double> &column : set.values)
             b.values.push_back(column.back());
         const std::vector<std::int32_t> &codes = reader_->lastCodes();
@@ -318,11 +341,26 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
     return true;
 }
 
+bool FollowedFile::wants(const Batch &b, const char *line, qint64 length, qint64 most,
+                         int &beyond) const
+{
+    if (static_cast<qint64>(b.values.size()) < most && b.lines.size() < mostBatchLines &&
+        b.values.size() < mostBatchValues)
+        return true;
+    if (b.lines.size() < mostMinuteLines || ++beyond > mostMinuteLines ||
+        b.values.size() >= mostBatchValues)
+        return false;
+    const QByteArrayView minute = minuteOf(line, length);
+    return !minute.empty() && minute == QByteArrayView(lastMinute_);
+}
+
 bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
 {
     QByteArray buffer;
     ended = false;
-    while (static_cast<qint64>(b.values.size()) < most && b.values.size() < mostBatchValues) {
+    int beyond = 0;
+    while (static_cast<qint64>(b.values.size()) < most && b.lines.size() < mostBatchLines &&
+           b.values.size() < mostBatchValues) {
         if (!f.seek(pos_.offset))
             break;
         buffer = f.read(piece);
@@ -331,8 +369,8 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
             break;
         }
         qsizetype at = 0;
-        for (qsizetype nl;
-             static_cast<qint64>(b.values.size()) < most && (nl = buffer.indexOf('\n', at)) >= 0;
+        for (qsizetype nl; (nl = buffer.indexOf('\n', at)) >= 0 &&
+             wants(b, buffer.constData() + at, nl + 1 - at, most, beyond);
              at = nl + 1)
             if (!take(buffer.constData() + at, nl + 1 - at, b))
                 return false;

@@ -14,6 +14,7 @@
 #include <QTimeZone>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class FollowedFile {
@@ -81,6 +82,8 @@ private:
     // set aside until the file is read again.
     void restart(const QString &why, bool replaced);
     bool readLines(QFile &f, qint64 most, Batch &b, bool &ended);
+    // The batch takes this whole line (`beyond`: lines taken past its goal).
+    bool wants(const Batch &b, const char *line, qint64 length, qint64 most, int &beyond) const;
     bool take(const char *begin, qint64 length, Batch &b);
     std::uint64_t sample(QFile &f, const Position &at) const;
     bool sameBytes(QFile &f) const;
@@ -99,6 +102,7 @@ private:
     Look look_; // the file as last seen
     std::unique_ptr<CaptureReader> reader_; // none while resting
     std::vector<Header> headers_; // by the reader's count
+    std::string lastMinute_; // the batch's last line before its seconds
     void skipped(qint64 number, QByteArrayView line, bool tooLong = false);
 
     qint64 rejectedSeen_ = 0, rejected_ = 0, foreign_ = 0;
