@@ -223,11 +223,11 @@ bool Archiver::send(FollowedFile &f, Sent &s)
 
 // The server's answer for a batch sent: a batch it refuses for a line's
 // content is stored again by parts, the line found and skipped.
-bool Archiver::finish(FollowedFile &f, const Sent &s)
+bool Archiver::finish(FollowedFile &f, const Sent &s, bool more)
 {
     const Batch &b = s.batch;
     qint64 changed = 0, dropped = 0;
-    if (db_.receive(changed, dropped))
+    if (db_.receive(changed, dropped, !more))
         stored(s, 0, b.lines.size(), b.after, changed, dropped);
     else if (db_.failure() != archive::Store::Failure::Refused || b.lines.empty() ||
              !store(f, s, 0, b.lines.size(), b.before, b.after))
@@ -296,7 +296,7 @@ Archiver::Cycle Archiver::archiveFile(FollowedFile &f, int port)
             std::ranges::all_of(b.lines, [&](const BatchLine &l) { return f.header(l.set).id; }))
             prepare(f, port, *next);
         // The batch before first: its end, then what this one's reading says.
-        if (sent && !finish(f, *sent))
+        if (sent && !finish(f, *sent, read && !b.empty()))
             return failed(f);
         sent.reset();
         report(f.path(), read ? QString() : f.error());

@@ -50,7 +50,7 @@ private:
     archive::Store::Lines whole(const FollowedFile &f, const Sent &s) const;
     bool prepare(FollowedFile &f, int port, Sent &s);
     bool send(FollowedFile &f, Sent &s);
-    bool finish(FollowedFile &f, const Sent &s);
+    bool finish(FollowedFile &f, const Sent &s, bool more);
     bool store(FollowedFile &f, const Sent &s, std::size_t from, std::size_t to,
                const Progress &before, const Progress &after);
     void stored(const Sent &s, std::size_t from, std::size_t to, const Progress &after,

@@ -347,7 +347,7 @@ bool Store::send(const Lines &s, Prepared p)
     return true;
 }
 
-bool Store::receive(qint64 &changed, qint64 &dropped)
+bool Store::receive(qint64 &changed, qint64 &dropped, bool durable)
 {
     changed = dropped = 0;
     if (!sent_) {
@@ -380,7 +380,8 @@ bool Store::receive(qint64 &changed, qint64 &dropped)
         fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
         return false;
     }
-    if (!exec("COMMIT")) {
+    // A catch-up's disk writes at every batch took a sixth of its time.
+    if ((!durable && !exec("SET LOCAL synchronous_commit TO off")) || !exec("COMMIT")) {
         fail(QStringLiteral("No se puede confirmar la transacción"));
         return false;
     }

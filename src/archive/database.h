@@ -76,7 +76,12 @@ public:
     // asked of the database.
     bool send(const Lines &s, Prepared p);
     bool send(const Lines &s) { return send(s, prepare(s)); }
-    bool receive(qint64 &changed, qint64 &dropped);
+    // `durable`: the commit returns once it is on the server's disk.
+    // Without, it returns before, and a server that stops at once may lose
+    // it, with the progress that goes with it: only a batch that another of
+    // the same file follows at once, whose commit makes both durable, may go
+    // so; the file is then read again from the progress the server kept.
+    bool receive(qint64 &changed, qint64 &dropped, bool durable = true);
 
     // A port's configuration file, stored when it differs from the latest
     // archived; `stored` says whether it did.

@@ -140,8 +140,8 @@ struct Station {
     std::string expected;
 };
 
-// Four batches of a catch-up with --lote 100: 400 lines of one sensor from
-// 10:00:00, reading 20 to 28; line 250, of the third batch, at 24:00:00, a
+// Four batches of a catch-up with --lote 100 (each ends with its last
+// minute: 120 lines): 400 lines of one sensor from 10:00:00, reading 20 to 28; line 250, of the third batch, at 24:00:00, a
 // bad line; with `refused`, line 150 reads 1234 instead.
 QByteArray fourBatches(bool refused)
 {
@@ -347,11 +347,19 @@ TEST(Archive, RowsAndLinesStoreTheSame)
 // the database refuses in one of them is found and skipped alone, a bad line
 // of the batch read meanwhile is said once, and every other line is stored
 // once.
+// The commits of the batches are durable where another batch of the file
+// does not follow at once: the last one makes those before it durable too.
 TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
 {
     Prepared db;
     db.rows(
         "ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL (valores))");
+    db.rows("CREATE TABLE public.confirmadas (n serial, sincrona text); CREATE FUNCTION "
+            "public.confirmada() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO public.confirmadas (sincrona) VALUES "
+            "(current_setting('synchronous_commit')); RETURN NULL; END $f$; CREATE CONSTRAINT "
+            "TRIGGER confirmada AFTER INSERT OR UPDATE ON climalog.progreso DEFERRABLE INITIALLY "
+            "DEFERRED FOR EACH ROW EXECUTE FUNCTION public.confirmada()");
     db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(true));
     const auto [code, said] =
         runArchive(words("--una-vez --zona UTC --lote 100 --estacion banco") << db.port());
@@ -362,14 +370,25 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     EXPECT_EQ(db.rows("SELECT count(*), count(DISTINCT hora), max(valor) FROM climalog.lectura"),
               "398|398|28\n");
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
+    // The first and third batches wait for the next; the second's parts and the last do not.
+    EXPECT_EQ(db.rows("SELECT count(*) FILTER (WHERE sincrona = 'off'), (SELECT sincrona FROM "
+                      "public.confirmadas ORDER BY n DESC LIMIT 1), (SELECT sincrona FROM "
+                      "public.confirmadas ORDER BY n LIMIT 1) FROM public.confirmadas"),
+              "2|on|off\n");
 }
 
 // A batch that fails while the next is read: the file goes on from the
 // stored progress, and the bad line of the batch read meanwhile is said once,
-// when it is read again, not also from that first reading.
+// when it is read again, not also from that first reading. No stored minute
+// is written again: each batch ends with its minute.
 TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
 {
     Prepared db;
+    db.rows("CREATE TABLE public.reescritas (inicio timestamptz); CREATE FUNCTION "
+            "public.reescrita() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO public.reescritas VALUES (OLD.inicio); RETURN OLD; END $f$; CREATE "
+            "TRIGGER reescrita BEFORE DELETE ON climalog.bloque FOR EACH ROW EXECUTE FUNCTION "
+            "public.reescrita()");
     // The second batch's first row fails once, as a full disk would.
     db.rows("CREATE SEQUENCE public.fallo; CREATE FUNCTION public.fallo() RETURNS trigger "
             "LANGUAGE plpgsql AS $f$ BEGIN IF NEW.inicio >= '2026-12-07 10:02:00+00' AND "
@@ -389,6 +408,7 @@ TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
     EXPECT_TRUE(said.contains(QStringLiteral("falla una vez"))) << said.toStdString();
     EXPECT_EQ(said.count(QStringLiteral("línea 250: se salta")), 1) << said.toStdString();
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
+    EXPECT_EQ(db.rows("SELECT count(*) FROM public.reescritas"), "0\n");
 }
 
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
