@@ -28,7 +28,8 @@ QString usage()
         "equipo)\n"
         "  --zona ZONA        zona horaria de las capturas, como Europe/Madrid (por omisión, la "
         "del sistema)\n"
-        "  --lote N           lecturas por transacción (por omisión, 200000)\n"
+        "  --lote N           lecturas por transacción (por omisión, 200000; hasta unas 7200 "
+        "líneas)\n"
         "  --preparar         crea o pone al día el esquema, los roles y sus permisos (una vez, "
         "como propietario)\n");
 }
