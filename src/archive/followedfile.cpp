@@ -54,6 +54,14 @@ QByteArrayView minuteOf(const char *line, qint64 length)
     return {};
 }
 
+// The batch has the readings it asked for, its most lines, or the most
+// values it may hold.
+bool full(const Batch &b, qint64 most)
+{
+    return static_cast<qint64>(b.values.size()) >= most || b.lines.size() >= mostBatchLines ||
+        b.values.size() >= mostBatchValues;
+}
+
 // What a restart needs of the reader beyond the offsets kept with the
 // progress: the header's settled columns and the last line's instant (which
 // of two equal local times of the autumn change is meant), 16 bytes; then
@@ -344,8 +352,7 @@ bool FollowedFile::take(const char *begin, qint64 length, Batch &b)
 bool FollowedFile::wants(const Batch &b, const char *line, qint64 length, qint64 most,
                          int &beyond) const
 {
-    if (static_cast<qint64>(b.values.size()) < most && b.lines.size() < mostBatchLines &&
-        b.values.size() < mostBatchValues)
+    if (!full(b, most))
         return true;
     if (b.lines.size() < mostMinuteLines || ++beyond > mostMinuteLines ||
         b.values.size() >= mostBatchValues)
@@ -359,8 +366,7 @@ bool FollowedFile::readLines(QFile &f, qint64 most, Batch &b, bool &ended)
     QByteArray buffer;
     ended = false;
     int beyond = 0;
-    while (static_cast<qint64>(b.values.size()) < most && b.lines.size() < mostBatchLines &&
-           b.values.size() < mostBatchValues) {
+    while (!full(b, most)) {
         if (!f.seek(pos_.offset))
             break;
         buffer = f.read(piece);

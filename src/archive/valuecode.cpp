@@ -54,13 +54,10 @@ std::optional<std::int32_t> valueCode(double v)
     // The round trip settles whether a decimal that short reads back as v.
     if (codeValue(capturelines::decimalCode(negative ? -m : m, e)) != v)
         return std::nullopt;
-    while (m % 10 == 0) {
-        m /= 10;
-        ++e;
-    }
-    if (e > mostExponent)
+    const std::int32_t code = capturelines::shortestCode(negative ? -m : m, e);
+    if (code == capturelines::unknownCode)
         return std::nullopt;
-    return capturelines::decimalCode(negative ? -m : m, e);
+    return code;
 }
 
 bool lineCodes(std::span<const double> values, std::span<const std::int32_t> known,

@@ -25,9 +25,10 @@ int two(const char *p)
 
 // The common value, a sign, digits and one decimal comma or point, read
 // without a copy: with at most 15 digits both the digits and the power of
-// ten are exact doubles, and one division rounds as the full reader does. False for anything else, left to that reader. `code` gets the
-// archive's code of the value: no shorter decimal than the text's own gives
-// the same double when the text has at most 15 digits.
+// ten are exact doubles, and one division rounds as the full reader does.
+// False for anything else, left to that reader. `code` gets the archive's
+// code of the value: no shorter decimal than the text's own gives the same
+// double when the text has at most 15 digits.
 bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
 {
     const bool negative = p < end && *p == '-';
@@ -61,13 +62,7 @@ bool decimal(const char *p, const char *end, double &out, std::int32_t &code)
             code = 32; // minus zero has no code
         return true;
     }
-    int e = decimals > 0 ? -decimals : 0;
-    while (m % 10 == 0) {
-        m /= 10;
-        ++e;
-    }
-    if (m <= mostCodeMantissa)
-        code = decimalCode(negative ? -m : m, e);
+    code = shortestCode(negative ? -m : m, decimals > 0 ? -decimals : 0);
     return true;
 }
 

@@ -39,6 +39,18 @@ constexpr std::int32_t decimalCode(std::int64_t m, int e)
 {
     return static_cast<std::int32_t>(m * 64 + e + 32);
 }
+// The code of m x 10^e (m not 0) once its trailing zeros go into the
+// exponent, as the archive stores it; unknownCode when it has none.
+constexpr std::int32_t shortestCode(std::int64_t m, int e)
+{
+    while (m % 10 == 0) {
+        m /= 10;
+        ++e;
+    }
+    return (m < 0 ? -m : m) <= mostCodeMantissa && e >= -mostCodeExponent && e <= mostCodeExponent
+        ? decimalCode(m, e)
+        : unknownCode;
+}
 constexpr std::array<double, mostCodeExponent + 1> powersOfTen{
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
