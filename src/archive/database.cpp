@@ -247,6 +247,11 @@ QByteArray counted(const central::Result &r, qint64 &changed, qint64 &dropped)
 
 QString Store::fileOf(const Lines &s) { return s.batch->key.first + u'/' + s.batch->key.second; }
 
+void Store::failStoring(const Lines &s)
+{
+    fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
+}
+
 std::vector<QByteArray> Store::moved(const Lines &s, std::vector<QByteArray> tail,
                                      bool withStart) const
 {
@@ -335,12 +340,12 @@ bool Store::send(const Lines &s, Prepared p)
         return false;
     }
     if (!exec("BEGIN") || (!s.batch->byKey && !exec("SAVEPOINT lote"))) {
-        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
+        failStoring(s);
         return false;
     }
     if (!central::send(conn_.get(), p.rows ? rowsCall : linesCall, p.params)) {
         failure_ = classify({}, true);
-        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
+        failStoring(s);
         return false;
     }
     sent_ = Sent{s, p.rows};
@@ -377,7 +382,7 @@ bool Store::receive(qint64 &changed, qint64 &dropped, bool durable)
                          .arg(fileOf(s));
             return false;
         }
-        fail(QStringLiteral("No se pueden guardar las lecturas de %1").arg(fileOf(s)));
+        failStoring(s);
         return false;
     }
     // A catch-up's disk writes at every batch took a sixth of its time.

@@ -96,6 +96,8 @@ private:
     // integrity violation is the content's fault, not only a repeated key.
     Failure classify(const QByteArray &state, bool anyIntegrity) const;
     static QString fileOf(const Lines &s);
+    // The batch of `s` not stored: the server's reason after the file's name.
+    void failStoring(const Lines &s);
     // The file's progress from `before` to `after`, as both functions of a
     // batch take it, then `tail`.
     std::vector<QByteArray> moved(const Lines &s, std::vector<QByteArray> tail,
