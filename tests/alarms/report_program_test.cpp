@@ -4,44 +4,16 @@
 // the sending, mails each missed day once to each recipient, with the PDF
 // that pdftotext reads back; started again, it sends nothing more.
 #include "servers.h"
-#include "support/support.h"
 
-#include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
 
-#include <csignal>
 #include <map>
 #include <random>
 
 namespace {
 
 const char *const role = "avisos_informes";
-
-// The alarm program as its role: killed at `killAfterMs`, or ended when it goes.
-struct Avisos {
-    Avisos(const QString &rules, int killAfterMs = -1)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(role));
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(binFolder() + QStringLiteral("/climalog-avisos"),
-                {QStringLiteral("--reglas"), rules});
-        p.waitForStarted();
-        if (killAfterMs >= 0) {
-            QThread::msleep(killAfterMs);
-            p.kill();
-        }
-    }
-    ~Avisos()
-    {
-        if (const qint64 pid = p.processId(); pid > 0)
-            ::kill(static_cast<pid_t>(pid), SIGTERM);
-        p.waitForFinished();
-    }
-    QProcess p;
-};
 
 std::string day(const QDate &d) { return d.toString(Qt::ISODate).toStdString(); }
 
@@ -55,14 +27,8 @@ TEST(ReportProgram, MissedDaysMailedOnceThroughKills)
         QThread::sleep(10);
     TempFolder t;
     Server smtp("smtp_server.py", t.file(QStringLiteral("correo")));
-    PGconn *conn = PQconnectdb("");
-    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    PGconn *conn = freshArchive(role);
     const auto rows = [&](const std::string &sql) { return rowsOn(conn, sql); };
-    rows("DROP SCHEMA IF EXISTS climalog CASCADE");
-    const QString archivo = binFolder() + QStringLiteral("/climalog-archivo");
-    ASSERT_EQ(QProcess::execute(archivo, {QStringLiteral("--preparar")}), 0);
-    rows(std::string("DROP ROLE IF EXISTS ") + role + "; CREATE ROLE " + role +
-         " LOGIN IN ROLE climalog_avisos");
 
     // Station norte: a sensor between 18 and 22, a line a minute from three
     // days ago, a capture file a day.
@@ -78,11 +44,8 @@ TEST(ReportProgram, MissedDaysMailedOnceThroughKills)
                 QByteArray::number(at.time().hour() % 5) + ",5\r\n";
         t.write(at.addSecs(-60).toString(QStringLiteral("'1/'dd-MM-yyyy'-00.log'")), text);
     }
-    ASSERT_EQ(QProcess::execute(archivo,
-                                {QStringLiteral("--una-vez"), QStringLiteral("--estacion"),
-                                 QStringLiteral("norte"), QStringLiteral("--zona"),
-                                 QStringLiteral("Europe/Madrid"), t.file(QStringLiteral("1"))}),
-              0);
+    archiveOnce(QStringLiteral("norte"), QStringLiteral("Europe/Madrid"),
+                t.file(QStringLiteral("1")));
     // Sent by an earlier run: the day four days ago.
     rows("WITH e AS (INSERT INTO climalog.envio (destinatario, canal, direccion, asunto, cuerpo, "
          "enviado) VALUES ('ana', 'correo', 'ana@example.org', 'x', 'x', now()) RETURNING id) "
@@ -98,8 +61,11 @@ TEST(ReportProgram, MissedDaysMailedOnceThroughKills)
                 "cada = diario\ndestinatarios = ana, luis\n");
     const QString rules = t.file(QStringLiteral("avisos.conf"));
     std::mt19937 random(20261209);
-    for (int round = 0; round < 6; ++round)
-        Avisos(rules, 200 + random() % 1500);
+    const QStringList args{QStringLiteral("--reglas"), rules};
+    for (int round = 0; round < 6; ++round) {
+        Avisos a(role, args);
+        QThread::msleep(200 + random() % 1500);
+    }
 
     const std::string sent = "SELECT to_char(desde AT TIME ZONE 'Europe/Madrid', 'YYYY-MM-DD'), "
                              "i.destinatario, incompleto FROM climalog.informe_enviado i JOIN "
@@ -113,7 +79,7 @@ TEST(ReportProgram, MissedDaysMailedOnceThroughKills)
             wanted.insert(std::string(who) + "@example.org " + day(today.addDays(d)));
         }
     {
-        Avisos a(rules);
+        Avisos a(role, args);
         EXPECT_TRUE(waitFor([&] { return rows(sent) == expected; }, 120000)) << rows(sent);
     }
     // Each stored message received, the same bytes if a kill sent it twice.
@@ -156,7 +122,10 @@ TEST(ReportProgram, MissedDaysMailedOnceThroughKills)
 
     // Started again, after a look: nothing more.
     const qsizetype received = smtp.received().size();
-    Avisos(rules, 5000);
+    {
+        Avisos a(role, args);
+        QThread::msleep(5000);
+    }
     EXPECT_EQ(rows(sent), expected);
     EXPECT_EQ(smtp.received().size(), received);
     PQfinish(conn);

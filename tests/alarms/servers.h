@@ -1,16 +1,17 @@
 // The alarm tests' real servers (smtp_server.py and webhook_server.py of
 // this folder, each on a free port, keeping what it takes as files) and the
-// reading of the mails they kept; a query's rows as text, and a wait.
+// reading of the mails they kept; a query's rows as text, a wait; the
+// archive made anew and the real programs run on it.
 #pragma once
 
 #include "central/query.h"
+#include "support/support.h"
 
 #include <QByteArrayList>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QString>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -146,3 +148,82 @@ inline bool waitFor(const std::function<bool()> &done, int ms = 30000)
             return true;
     return done();
 }
+
+// A program of this build run to its end: its exit code (-1: it crashed)
+// and all it wrote; as `user` when given.
+inline std::pair<int, QString> runProgram(const char *program, const QStringList &args,
+                                          const char *user = nullptr)
+{
+    QProcess p;
+    if (user) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(user));
+        p.setProcessEnvironment(env);
+    }
+    p.start(binFolder() + u'/' + QLatin1String(program), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
+// climalog-archivo --una-vez of a station's port folder.
+inline void archiveOnce(const QString &station, const QString &zone, const QString &folder)
+{
+    EXPECT_EQ(runProgram("climalog-archivo",
+                         {QStringLiteral("--una-vez"), QStringLiteral("--estacion"), station,
+                          QStringLiteral("--zona"), zone, folder})
+                  .first,
+              0);
+}
+
+// The schema made anew by the archive program and `role`, a login of the
+// alarm program's: the owner's connection.
+inline PGconn *freshArchive(const char *role)
+{
+    PGconn *c = PQconnectdb("");
+    EXPECT_EQ(PQstatus(c), CONNECTION_OK)
+        << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(c);
+    PQsetNoticeProcessor(
+        c, [](void *, const char *) {}, nullptr);
+    rowsOn(c, "DROP SCHEMA IF EXISTS climalog CASCADE");
+    EXPECT_EQ(runProgram("climalog-archivo", {QStringLiteral("--preparar")}).first, 0);
+    rowsOn(c,
+           std::string("DROP ROLE IF EXISTS ") + role + "; CREATE ROLE " + role +
+               " LOGIN IN ROLE climalog_avisos");
+    return c;
+}
+
+// The real climalog-avisos as `role`, killed at the end of its scope.
+struct Avisos {
+    Avisos(const char *role, const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(role));
+        p.setProcessEnvironment(env);
+        p.start(binFolder() + QStringLiteral("/climalog-avisos"), args);
+        p.waitForStarted();
+    }
+    ~Avisos()
+    {
+        p.kill();
+        p.waitForFinished();
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(p.processId()), number); }
+    // SIGTERM ends it cleanly, whether working or waiting.
+    void endsWhenAsked()
+    {
+        signal(SIGTERM);
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(said("Terminado.")) << out.toStdString();
+    }
+    bool said(const char *text)
+    {
+        p.waitForReadyRead(20);
+        out += QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        return out.contains(QString::fromUtf8(text));
+    }
+    QProcess p;
+    QString out;
+};
