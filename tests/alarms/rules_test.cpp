@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -55,43 +56,35 @@ std::string joined(const std::vector<std::string> &v)
 
 TEST(Rules, GoodFileReadWhole)
 {
+    using C = alarms::Condition;
     alarms::Settings s;
     std::string error;
     ASSERT_TRUE(alarms::parseRules(std::string(goodFile) + "\r\n", "avisos.conf", s, error))
         << error;
-    EXPECT_EQ(s.mail.url, "smtp://correo.example.org:587");
-    EXPECT_FALSE(s.mail.startTls);
-    EXPECT_EQ(s.mail.user, "avisos");
-    EXPECT_EQ(s.mail.passwordFile, "/etc/climalog/clave-correo");
-    EXPECT_EQ(s.mail.from, "avisos@example.org");
-    EXPECT_EQ(s.mail.page, "https://climalog.example.org/");
-    EXPECT_EQ(s.mail.gatherSeconds, 30);
-    ASSERT_EQ(s.recipients.size(), 2u);
-    EXPECT_EQ(s.recipients[0].name, "ana");
-    EXPECT_EQ(s.recipients[0].mail, "ana@example.org");
-    EXPECT_TRUE(s.recipients[0].acknowledgements);
-    EXPECT_EQ(s.recipients[1].webhook, "https://avisos.example.org/entrada#guardia");
-    EXPECT_FALSE(s.recipients[1].acknowledgements);
-    ASSERT_EQ(s.rules.size(), 2u);
-    const alarms::Rule &a = s.rules[0];
-    EXPECT_EQ(a.name, "salas");
-    EXPECT_EQ(joined(a.stations), "norte|sur-*");
-    EXPECT_EQ(joined(a.columns), "Sala (?C)|Cámara*");
-    EXPECT_EQ(a.conditions,
-              (std::vector<alarms::Condition>{alarms::Condition::Above, alarms::Condition::Below}));
-    EXPECT_EQ(a.delaySeconds, 300);
-    EXPECT_EQ(a.errLines, 4);
-    EXPECT_EQ(a.remindMinutes, 30);
-    EXPECT_EQ(a.escalateMinutes, 60);
-    EXPECT_EQ(joined(a.escalateTo), "guardia|ana");
-    const alarms::Rule &b = s.rules[1];
-    EXPECT_TRUE(b.stations.empty());
+    const alarms::MailSettings &m = s.mail;
     EXPECT_EQ(
-        b.conditions,
-        (std::vector<alarms::Condition>{alarms::Condition::Active, alarms::Condition::Stopped}));
-    EXPECT_EQ(b.delaySeconds, 90);
-    EXPECT_EQ(b.errLines, 3);
-    EXPECT_EQ(b.remindMinutes, 0);
+        std::tuple(m.url, m.startTls, m.user, m.passwordFile, m.from, m.page, m.gatherSeconds),
+        std::tuple("smtp://correo.example.org:587", false, "avisos", "/etc/climalog/clave-correo",
+                   "avisos@example.org", "https://climalog.example.org/", 30));
+    std::string recipients;
+    for (const alarms::Recipient &r : s.recipients)
+        recipients += r.name + "|" + r.mail + "|" + r.webhook + "|" +
+            (r.acknowledgements ? "si" : "no") + ";";
+    EXPECT_EQ(recipients,
+              "ana|ana@example.org||si;guardia||https://avisos.example.org/"
+              "entrada#guardia|no;");
+    const auto rule = [](const alarms::Rule &r) {
+        return std::tuple(r.name, joined(r.stations), joined(r.ports), joined(r.columns),
+                          r.conditions, r.delaySeconds, r.errLines, joined(r.recipients),
+                          r.remindMinutes, r.escalateMinutes, joined(r.escalateTo));
+    };
+    ASSERT_EQ(s.rules.size(), 2u);
+    EXPECT_EQ(rule(s.rules[0]),
+              std::tuple("salas", "norte|sur-*", "1", "Sala (?C)|Cámara*",
+                         std::vector{C::Above, C::Below}, 300, 4, "ana", 30, 60, "guardia|ana"));
+    EXPECT_EQ(rule(s.rules[1]),
+              std::tuple("puertas", "", "", "", std::vector{C::Active, C::Stopped}, 90, 3,
+                         "guardia", 0, 0, ""));
 }
 
 TEST(Rules, BadLineRefusedWithWhereAndWhy)
