@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <cmath>
 #include <map>
+#include <tuple>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -69,6 +70,10 @@ enum { Periodo = 10, Serie };
 QLineEdit *box(avanzado &a, int k) { return k == Periodo ? a.vtm : k == Serie ? a.SN : a.vprop[k]; }
 
 using Change = std::function<void(Dispositivo &)>;
+Change alarmas(float min, float max)
+{
+    return [=](Dispositivo &d) { d.alarma = {min, max, 0, 0}; };
+}
 Change salida(const char *serial, std::int16_t output)
 {
     return [=](Dispositivo &d) {
@@ -84,8 +89,8 @@ struct Case {
     std::map<int, QString> shown = {}, typed = {};
     int chosen = -1; // the relay entry the user picks
     int selected = 0; // the relay entry selected on opening
-    QStringList said =
-        {}; // none: nothing edited; a refusal keeps the window and the table as they were
+    // None: nothing edited; a refusal keeps the window and the table as they were.
+    QStringList said = {};
     Change after = {}; // how the table's record changed, byte for byte
 };
 
@@ -97,7 +102,7 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
     const auto range = [](const char *field) {
         return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))};
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {.name = "avi",
          .tipo = AVI,
          .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma "
@@ -114,17 +119,11 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .typed = {{0, "3276.8"}},
          .said = range("Offset")},
         {.name = "sttMaxBelowMin",
-         .stored =
-             [](Dispositivo &d) {
-                 d.alarma = {-2.5f, 40, 0, 0};
-             },
+         .stored = alarmas(-2.5f, 40),
          .shown = {{1, "-2.5"}, {2, "40"}},
          .typed = {{1, "30"}, {2, "20"}},
          .said = {modify},
-         .after =
-             [](Dispositivo &d) {
-                 d.alarma = {30, 30, 0, 0};
-             }},
+         .after = alarmas(30, 30)},
         {.name = "sttAlarmNearSingleTop",
          .typed = {{1, "3.4e38"}},
          .said = {modify},
@@ -132,17 +131,11 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         {.name = "sttAlarmBeyondSingle", .typed = {{2, "3.5e38"}}, .said = range("Alarma max")},
         {.name = "hrtAlarms",
          .tipo = HRT,
-         .stored =
-             [](Dispositivo &d) {
-                 d.alarma = {.25f, 80, 0, 0};
-             },
+         .stored = alarmas(.25f, 80),
          .shown = {{0, ".25"}, {1, "80"}},
          .typed = {{0, "35"}, {1, "1E+07"}},
          .said = {modify},
-         .after =
-             [](Dispositivo &d) {
-                 d.alarma = {35, 1e7f, 0, 0};
-             }},
+         .after = alarmas(35, 1e7f)},
         {.name = "aviGainsUnitsAlarms",
          .tipo = AVI,
          .stored =
@@ -163,26 +156,6 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .typed = {{Periodo, "60"}},
          .said = range("Alarma max")},
         {.name = "typedInfinityRefused", .typed = {{2, " inf"}}, .said = range("Alarma max")},
-        {.name = "hrtPeriodZero",
-         .tipo = HRT,
-         .captions = "Alarma min|Alarma max",
-         .typed = {{Periodo, "0"}},
-         .said = {modify}},
-        {.name = "periodNegative",
-         .tipo = HRT,
-         .typed = {{Periodo, "-45"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 45; }},
-        {.name = "periodHalfToEvenDown",
-         .tipo = HRT,
-         .typed = {{Periodo, "2.5"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 2; }},
-        {.name = "periodTooLong",
-         .tipo = HRT,
-         .typed = {{Periodo, "40000"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 32767; }},
         {.name = "sttSecondRelayOutput2",
          .stored = salida(relayB, 2),
          .captions = "Offset|Alarma min|Alarma max",
@@ -203,6 +176,21 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .said = {modify},
          .after = salida(nullptr, 0)},
     };
+    // The period typed into a humidity sensor's window, and the one stored:
+    // nought keeps the old one, a negative is taken as its size, a half goes
+    // to the even second and the longest is the field's top.
+    const std::tuple<const char *, const char *, std::int16_t> periods[] = {
+        {"period 0", "0", 1},
+        {"period -45", "-45", 45},
+        {"period 2.5", "2.5", 2},
+        {"period 40000", "40000", 32767}};
+    for (const auto &[name, typed, stored] : periods)
+        cases.push_back({.name = name,
+                         .tipo = HRT,
+                         .captions = "Alarma min|Alarma max",
+                         .typed = {{Periodo, typed}},
+                         .said = {modify},
+                         .after = [s = stored](Dispositivo &d) { d.periodo = s; }});
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Dispositivo d = device(c.tipo, "28A3F2C501080011", "Cuarto");
