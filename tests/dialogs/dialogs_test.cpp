@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <cmath>
 #include <map>
+#include <tuple>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -69,6 +70,10 @@ enum { Periodo = 10, Serie };
 QLineEdit *box(avanzado &a, int k) { return k == Periodo ? a.vtm : k == Serie ? a.SN : a.vprop[k]; }
 
 using Change = std::function<void(Dispositivo &)>;
+Change alarmas(float min, float max)
+{
+    return [=](Dispositivo &d) { d.alarma = {min, max, 0, 0}; };
+}
 Change salida(const char *serial, std::int16_t output)
 {
     return [=](Dispositivo &d) {
@@ -84,8 +89,8 @@ struct Case {
     std::map<int, QString> shown = {}, typed = {};
     int chosen = -1; // the relay entry the user picks
     int selected = 0; // the relay entry selected on opening
-    QStringList said =
-        {}; // none: nothing edited; a refusal keeps the window and the table as they were
+    // None: nothing edited; a refusal keeps the window and the table as they were.
+    QStringList said = {};
     Change after = {}; // how the table's record changed, byte for byte
 };
 
@@ -97,7 +102,7 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
     const auto range = [](const char *field) {
         return QStringList{u"El valor de %1 está fuera de rango."_s.arg(QLatin1String(field))};
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {.name = "avi",
          .tipo = AVI,
          .captions = "Gan CHa|Gan CHb|Gan CHc|Gan CHd|Mag CHa|Mag CHb|Mag CHc|Mag CHd|Alarma "
@@ -114,17 +119,11 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .typed = {{0, "3276.8"}},
          .said = range("Offset")},
         {.name = "sttMaxBelowMin",
-         .stored =
-             [](Dispositivo &d) {
-                 d.alarma = {-2.5f, 40, 0, 0};
-             },
+         .stored = alarmas(-2.5f, 40),
          .shown = {{1, "-2.5"}, {2, "40"}},
          .typed = {{1, "30"}, {2, "20"}},
          .said = {modify},
-         .after =
-             [](Dispositivo &d) {
-                 d.alarma = {30, 30, 0, 0};
-             }},
+         .after = alarmas(30, 30)},
         {.name = "sttAlarmNearSingleTop",
          .typed = {{1, "3.4e38"}},
          .said = {modify},
@@ -132,17 +131,11 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
         {.name = "sttAlarmBeyondSingle", .typed = {{2, "3.5e38"}}, .said = range("Alarma max")},
         {.name = "hrtAlarms",
          .tipo = HRT,
-         .stored =
-             [](Dispositivo &d) {
-                 d.alarma = {.25f, 80, 0, 0};
-             },
+         .stored = alarmas(.25f, 80),
          .shown = {{0, ".25"}, {1, "80"}},
          .typed = {{0, "35"}, {1, "1E+07"}},
          .said = {modify},
-         .after =
-             [](Dispositivo &d) {
-                 d.alarma = {35, 1e7f, 0, 0};
-             }},
+         .after = alarmas(35, 1e7f)},
         {.name = "aviGainsUnitsAlarms",
          .tipo = AVI,
          .stored =
@@ -163,26 +156,6 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .typed = {{Periodo, "60"}},
          .said = range("Alarma max")},
         {.name = "typedInfinityRefused", .typed = {{2, " inf"}}, .said = range("Alarma max")},
-        {.name = "hrtPeriodZero",
-         .tipo = HRT,
-         .captions = "Alarma min|Alarma max",
-         .typed = {{Periodo, "0"}},
-         .said = {modify}},
-        {.name = "periodNegative",
-         .tipo = HRT,
-         .typed = {{Periodo, "-45"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 45; }},
-        {.name = "periodHalfToEvenDown",
-         .tipo = HRT,
-         .typed = {{Periodo, "2.5"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 2; }},
-        {.name = "periodTooLong",
-         .tipo = HRT,
-         .typed = {{Periodo, "40000"}},
-         .said = {modify},
-         .after = [](Dispositivo &d) { d.periodo = 32767; }},
         {.name = "sttSecondRelayOutput2",
          .stored = salida(relayB, 2),
          .captions = "Offset|Alarma min|Alarma max",
@@ -203,6 +176,21 @@ TEST(Advanced, whatTheWindowShowsStoresAndRefuses)
          .said = {modify},
          .after = salida(nullptr, 0)},
     };
+    // The period typed into a humidity sensor's window, and the one stored:
+    // nought keeps the old one, a negative is taken as its size, a half goes
+    // to the even second and the longest is the field's top.
+    const std::tuple<const char *, const char *, std::int16_t> periods[] = {
+        {"period 0", "0", 1},
+        {"period -45", "-45", 45},
+        {"period 2.5", "2.5", 2},
+        {"period 40000", "40000", 32767}};
+    for (const auto &[name, typed, stored] : periods)
+        cases.push_back({.name = name,
+                         .tipo = HRT,
+                         .captions = "Alarma min|Alarma max",
+                         .typed = {{Periodo, typed}},
+                         .said = {modify},
+                         .after = [s = stored](Dispositivo &d) { d.periodo = s; }});
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Dispositivo d = device(c.tipo, "28A3F2C501080011", "Cuarto");
@@ -259,33 +247,24 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
 {
     const struct {
         const char *serialBox;
-        std::optional<SondaIO::Words> words; // fixed on the network; none: leave it
-        const char *call;
-        const char *text; // null: nothing to show
+        std::optional<SondaIO::Words> words; // fixed on the network; none: not found
+        const char *call; // null: a serial refused, nothing asked nor shown
+        const char *read = "";
     } rows[] = {
-        {"STT28A3F2C501080011",
-         {{-12, 0, 0, 0}},
-         "LeerTemperatura",
-         "28A3F2C501080011 encontrado\r\nTemperatura = -1.2 ºC"},
+        {"STT28A3F2C501080011", {{-12, 0, 0, 0}}, "LeerTemperatura", "Temperatura = -1.2 ºC"},
         {"HRT26E1905C00000033",
          {{21, 55, 0, 0}},
          "LeerHRT",
-         "26E1905C00000033 encontrado\r\nTemperatura = 21 ºC , Humedad = 55 %"},
+         "Temperatura = 21 ºC , Humedad = 55 %"},
         {"AVI20C4001A0F000044",
          {{512, 0, -7, 3650}},
          "LeerAD",
-         "20C4001A0F000044 encontrado\r\nCHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
+         "CHa = 512 , CHb = 0 , CHc = -7 , CHd = 3650"},
         // Detector inputs are active at 0; a relay device answers as one.
-        {"DET1D5EE30700000055",
-         {{0, 3, 0, 0}},
-         "LeerDET",
-         "1D5EE30700000055 encontrado\r\nIN1 = 1 , IN2 = 0"},
-        {"CTR3A7C11B200000077",
-         {{1, 0, 0, 0}},
-         "LeerDET",
-         "3A7C11B200000077 encontrado\r\nRELÉ1 = 0 , RELÉ2 = 1"},
-        {"AVI20000000000000FE", {}, "LeerAD", "20000000000000FE no encontrado"},
-        {"XYZ28A3F2C501080011", {}, nullptr, nullptr},
+        {"DET1D5EE30700000055", {{0, 3, 0, 0}}, "LeerDET", "IN1 = 1 , IN2 = 0"},
+        {"CTR3A7C11B200000077", {{1, 0, 0, 0}}, "LeerDET", "RELÉ1 = 0 , RELÉ2 = 1"},
+        {"AVI20000000000000FE", {}, "LeerAD"},
+        {"XYZ28A3F2C501080011", {}, nullptr},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.serialBox);
@@ -296,9 +275,9 @@ TEST(Check, saysWhatTheDeviceInThePaneReads)
         ASSERT_EQ(row.words ? sim::setWords(0, serial, w[0], w[1], w[2], w[3]) : 0, 0);
         control<QLineEdit>(*f.window, "SN")->setText(QString::fromLatin1(row.serialBox));
         f.window->CMP_Click();
-        EXPECT_EQ(f.messages.texts,
-                  row.text ? QStringList{u"Sensor "_s + QString::fromUtf8(row.text)}
-                           : QStringList{});
+        const QString said = u"Sensor "_s + QLatin1String(row.serialBox + 3) +
+            (row.words ? u" encontrado\r\n"_s + QString::fromUtf8(row.read) : u" no encontrado"_s);
+        EXPECT_EQ(f.messages.texts, row.call ? QStringList{said} : QStringList{});
         EXPECT_EQ(sim::callCount(0, &serial, row.call ? row.call : "LeerTemperatura"),
                   row.call ? 1 : 0);
     }

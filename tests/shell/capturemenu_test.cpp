@@ -118,17 +118,12 @@ TEST(CaptureFaults, pollingAndRelaysGoOnWhateverTheFile)
          2,
          "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 "
          "10:00:04."},
-        // The first hour of lines waits in memory; the rest is left out, and told.
-        {"read-only for more than an hour, then retried", SoloLectura, Messages::Answer::Retry,
-         true, 3602,
-         "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 "
-         "11:00:07: ",
-         3605},
         {"read-only for more than an hour, then cancelled", SoloLectura, Messages::Answer::Cancel,
          false, 2,
          "No se han escrito en la captura las lecturas de 07-12-2026 10:00:02 a 07-12-2026 "
          "11:00:07.",
          3605},
+        // The first hour of lines waits in memory; the rest is left out, and told.
         {"writable again after more than an hour, the question still up", SoloLectura,
          Messages::Answer::Retry, true, 3603,
          "No se han escrito en la captura las lecturas de 07-12-2026 11:00:02 a 07-12-2026 "
