@@ -138,7 +138,8 @@ TEST(Monitor, DueTimesAndClock)
 // FF, the sensors 01, 02...
 TEST(Monitor, RelayHysteresisAndWarnings)
 {
-    // salida 0: no relay linked ("Ninguno"); before: the relay list's state before the tick, none: as built.
+    // salida 0: no relay linked ("Ninguno"); before: the relay list's state
+    // before the tick, none: as built.
     struct Sensor {
         std::int16_t tipo, w0, salida;
         bool fails = false, unknownRelay = false;
@@ -150,7 +151,8 @@ TEST(Monitor, RelayHysteresisAndWarnings)
         const char *warnings;
         std::optional<Pair> before = {};
     } rows[] = {
-        // No relay linked, a detector, a relay not on the table (it differs in the last byte only), a type unknown.
+        // No relay linked, a detector, a relay not on the table (it differs in
+        // the last byte only), a type unknown.
         {"sensors that drive nothing: relays written off",
          {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}},
          {0, 0},
@@ -158,22 +160,17 @@ TEST(Monitor, RelayHysteresisAndWarnings)
         {"below the minimum switches on", {{STT, 179, 1}}, {1, 0}, "FF - 2|01"},
         {"on the minimum, held off", {{STT, 180, 1}}, {0, 0}, "FF - 1|FF - 2"},
         {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, "FF - 2", Pair{1, 0}},
-        {"above the maximum switches its output off only",
-         {{STT, 221, 1}},
-         {0, 1},
-         "FF - 1|01",
-         Pair{1, 1}},
+        {"above the maximum: its output off", {{STT, 221, 1}}, {0, 1}, "FF - 1|01", Pair{1, 1}},
         {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}, "FF - 2|01"},
         {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}, "FF - 2|01"},
-        {"invalid readings cannot switch on; a failed detector lists nothing",
-         {{STT, 150, 1, true}, {DET, 0, 0, true}},
-         {0, 0},
-         "FF - 1|FF - 2|01"},
-        {"two sensors on one output: the later switches off",
+        // Invalid readings cannot switch on; a failed detector lists nothing.
+        {"failed readings", {{STT, 150, 1, true}, {DET, 0, 0, true}}, {0, 0}, "FF - 1|FF - 2|01"},
+        {"two on one output: later off",
          {{STT, 150, 1}, {STT, 250, 1}},
          {0, 0},
          "FF - 1|FF - 2|01|02"},
-        {"a damaged output number skips that sensor only",
+        // A damaged output number skips that sensor only.
+        {"damaged output",
          {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}},
          {0, 1},
          "FF - 1|01|02|03"},
@@ -214,6 +211,7 @@ TEST(Monitor, RelayHysteresisAndWarnings)
 TEST(Monitor, EditsDuringYields)
 {
     const auto remove = [](int i) { return [i](Rig &rig) { rig.g.borra(i), rig.g.cogereldet(); }; };
+    static const char *const six = "2600000000000006";
     // devicesAfter -1: the tick ends in an error.
     const struct Row {
         const char *name;
@@ -229,7 +227,7 @@ TEST(Monitor, EditsDuringYields)
         {"add a device", 2, [](Rig &rig) { rig.add(STT, "2800000000000009", {99}); }, 7},
         {"reload a shorter table", 2,
          [](Rig &rig) {
-             rig.g.vacia(), rig.add(HRT, "2600000000000006", {26, 66});
+             rig.g.vacia(), rig.add(HRT, six, {26, 66});
          },
          1},
         {"empty the table", 3, [](Rig &rig) { rig.g.vacia(); }, 0},
@@ -237,9 +235,8 @@ TEST(Monitor, EditsDuringYields)
         {"an unexpected error", 1, [](Rig &) { throw std::runtime_error("sin memoria"); }, -1},
     };
     const std::map<QString, Quad> words = {
-        {"2800000000000001", {201}},  {"2800000000000002", {202}},
-        {"1D00000000000003", {0, 1}}, {"2600000000000004", {23, 44}},
-        {"3A00000000000005", {1, 1}}, {"2600000000000006", {26, 66}},
+        {"2800000000000001", {201}},    {"2800000000000002", {202}},  {"1D00000000000003", {0, 1}},
+        {"2600000000000004", {23, 44}}, {"3A00000000000005", {1, 1}}, {six, {26, 66}},
         {"2800000000000009", {99}}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -249,7 +246,7 @@ TEST(Monitor, EditsDuringYields)
                                         {DET, "1D00000000000003"},
                                         {HRT, "2600000000000004"},
                                         {CTR, "3A00000000000005"},
-                                        {HRT, "2600000000000006"}})
+                                        {HRT, six}})
             rig.add(tipo, hex, words.at(hex));
         rig.link(1, 5, 2), rig.link(6, 5, 1);
         rig.view.onYield = [&](int yield) {
