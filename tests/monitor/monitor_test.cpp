@@ -100,24 +100,19 @@ TEST(Monitor, DueTimesAndClock)
         int reloj2, proxima2, ultimo2;
         bool read;
     } rows[] = {
-        {"afternoon clock, morning due time waits for the wrap", 50000, 100, 36000, 36000, 50000,
-         100, 36000, false},
-        {"clock at noon, due time just before", 43200, 43199, 36000, 36000, 43200, 43199, 36000,
-         false},
+        {"afternoon, a morning due time waits", 50000, 100, 36000, 36000, 50000, 100, 36000, false},
+        {"noon, due just before", 43200, 43199, 36000, 36000, 43200, 43199, 36000, false},
         {"both at noon", 43200, 43200, 36000, 36000, 43200, 43210, 36000, true},
-        {"next due time past midnight wraps to 0", 86395, 86390, 36000, 36000, 86395, 0, 36000,
-         true},
+        {"next due past midnight wraps", 86395, 86390, 36000, 36000, 86395, 0, 36000, true},
         {"midnight crossing", 500, 1000, 86390, 5, 515, 1015, 5, false},
-        {"polling clock at exactly a day wraps to 0", 86390, 100, 36000, 36010, 0, 100, 36010,
-         false},
+        {"polling clock at a day wraps", 86390, 100, 36000, 36010, 0, 100, 36010, false},
         {"gap of exactly 3500 s", 500, 1000, 36000, 39500, 4000, 1000, 39500, false},
         {"gap beyond 3500 s", 500, 1000, 36000, 39501, 4001, 4501, 39501, false},
         {"clock set back an hour", 500, 1000, 40000, 36000, 82900, 83400, 36000, false},
-        {"clock set back 30 s: still due in 5 s", 500, 505, 36030, 36000, 470, 475, 36000, false},
-        {"clock set back 2 minutes: still due in 5 s", 500, 505, 36120, 36000, 380, 385, 36000,
-         false},
-        {"clock set back 50 minutes: still due in 5 s", 500, 505, 39000, 36000, 83900, 83905, 36000,
-         false},
+        // Set back 30 s, 2 and 50 minutes: still due in 5 s.
+        {"set back 30 s", 500, 505, 36030, 36000, 470, 475, 36000, false},
+        {"set back 2 minutes", 500, 505, 36120, 36000, 380, 385, 36000, false},
+        {"set back 50 minutes", 500, 505, 39000, 36000, 83900, 83905, 36000, false},
         {"last half second of the day", 500, 1000, 86395, 86399.6, 505, 1005, 0, false},
     };
     for (const Row &row : rows) {
@@ -143,7 +138,8 @@ TEST(Monitor, DueTimesAndClock)
 // FF, the sensors 01, 02...
 TEST(Monitor, RelayHysteresisAndWarnings)
 {
-    // salida 0: no relay linked ("Ninguno"); before: the relay list's state before the tick, none: as built.
+    // salida 0: no relay linked ("Ninguno"); before: the relay list's state
+    // before the tick, none: as built.
     struct Sensor {
         std::int16_t tipo, w0, salida;
         bool fails = false, unknownRelay = false;
@@ -155,7 +151,8 @@ TEST(Monitor, RelayHysteresisAndWarnings)
         const char *warnings;
         std::optional<Pair> before = {};
     } rows[] = {
-        // No relay linked, a detector, a relay not on the table (it differs in the last byte only), a type unknown.
+        // No relay linked, a detector, a relay not on the table (it differs in
+        // the last byte only), a type unknown.
         {"sensors that drive nothing: relays written off",
          {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}},
          {0, 0},
@@ -163,22 +160,17 @@ TEST(Monitor, RelayHysteresisAndWarnings)
         {"below the minimum switches on", {{STT, 179, 1}}, {1, 0}, "FF - 2|01"},
         {"on the minimum, held off", {{STT, 180, 1}}, {0, 0}, "FF - 1|FF - 2"},
         {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, "FF - 2", Pair{1, 0}},
-        {"above the maximum switches its output off only",
-         {{STT, 221, 1}},
-         {0, 1},
-         "FF - 1|01",
-         Pair{1, 1}},
+        {"above the maximum: its output off", {{STT, 221, 1}}, {0, 1}, "FF - 1|01", Pair{1, 1}},
         {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}, "FF - 2|01"},
         {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}, "FF - 2|01"},
-        {"invalid readings cannot switch on; a failed detector lists nothing",
-         {{STT, 150, 1, true}, {DET, 0, 0, true}},
-         {0, 0},
-         "FF - 1|FF - 2|01"},
-        {"two sensors on one output: the later switches off",
+        // Invalid readings cannot switch on; a failed detector lists nothing.
+        {"failed readings", {{STT, 150, 1, true}, {DET, 0, 0, true}}, {0, 0}, "FF - 1|FF - 2|01"},
+        {"two on one output: later off",
          {{STT, 150, 1}, {STT, 250, 1}},
          {0, 0},
          "FF - 1|FF - 2|01|02"},
-        {"a damaged output number skips that sensor only",
+        // A damaged output number skips that sensor only.
+        {"damaged output",
          {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}},
          {0, 1},
          "FF - 1|01|02|03"},
@@ -219,6 +211,7 @@ TEST(Monitor, RelayHysteresisAndWarnings)
 TEST(Monitor, EditsDuringYields)
 {
     const auto remove = [](int i) { return [i](Rig &rig) { rig.g.borra(i), rig.g.cogereldet(); }; };
+    static const char *const six = "2600000000000006";
     // devicesAfter -1: the tick ends in an error.
     const struct Row {
         const char *name;
@@ -234,7 +227,7 @@ TEST(Monitor, EditsDuringYields)
         {"add a device", 2, [](Rig &rig) { rig.add(STT, "2800000000000009", {99}); }, 7},
         {"reload a shorter table", 2,
          [](Rig &rig) {
-             rig.g.vacia(), rig.add(HRT, "2600000000000006", {26, 66});
+             rig.g.vacia(), rig.add(HRT, six, {26, 66});
          },
          1},
         {"empty the table", 3, [](Rig &rig) { rig.g.vacia(); }, 0},
@@ -242,9 +235,8 @@ TEST(Monitor, EditsDuringYields)
         {"an unexpected error", 1, [](Rig &) { throw std::runtime_error("sin memoria"); }, -1},
     };
     const std::map<QString, Quad> words = {
-        {"2800000000000001", {201}},  {"2800000000000002", {202}},
-        {"1D00000000000003", {0, 1}}, {"2600000000000004", {23, 44}},
-        {"3A00000000000005", {1, 1}}, {"2600000000000006", {26, 66}},
+        {"2800000000000001", {201}},    {"2800000000000002", {202}},  {"1D00000000000003", {0, 1}},
+        {"2600000000000004", {23, 44}}, {"3A00000000000005", {1, 1}}, {six, {26, 66}},
         {"2800000000000009", {99}}};
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -254,7 +246,7 @@ TEST(Monitor, EditsDuringYields)
                                         {DET, "1D00000000000003"},
                                         {HRT, "2600000000000004"},
                                         {CTR, "3A00000000000005"},
-                                        {HRT, "2600000000000006"}})
+                                        {HRT, six}})
             rig.add(tipo, hex, words.at(hex));
         rig.link(1, 5, 2), rig.link(6, 5, 1);
         rig.view.onYield = [&](int yield) {
@@ -290,34 +282,26 @@ TEST(Monitor, EditsDuringYields)
 
 TEST(Texts, DeviceLines)
 {
-    const struct Row {
-        TestDevice device;
-        bool narrow;
-        const char *line;
-    } rows[] = {
-        {{STT, "Sala", true, {-0.5f}},
-         true,
-         "STT  Sala                28A3F2C501080011  -.5 ºC"}, // a narrow name: one separator more
+    const QString serial = QStringLiteral("28A3F2C501080011");
+    // The first narrow: a narrow name takes one separator more.
+    const std::pair<TestDevice, const char *> rows[] = {
+        {{STT, "Sala", true, {-0.5f}}, "STT  Sala                28A3F2C501080011  -.5 ºC"},
         {{HRT, "Invernadero", true, {22, 47}},
-         false,
          "HRT  Invernadero       28A3F2C501080011  22 ºC  47 %"},
-        {{DET, "Puerta", true, {}, {0, 1}},
-         false,
-         "DET  Puerta            28A3F2C501080011  1  0"}, // word 0: an active input
+        // Word 0: an active input.
+        {{DET, "Puerta", true, {}, {0, 1}}, "DET  Puerta            28A3F2C501080011  1  0"},
         {{AVI, "Caudal", true, {0.5f, 1380, -2.25f, 12345678.0f}, {}, {"V", " mA ", "", "Pa"}},
-         false,
          "AVI  Caudal            28A3F2C501080011  .5 V  1380 mA  -2.25   1.234568E+07 Pa"},
-        {{9, "Raro", true, {1}}, false, "???"},
-        {{0, "Raro", false}, false, "???  Raro              28A3F2C501080011    ERR"},
+        {{9, "Raro", true, {1}}, "???"},
+        {{0, "Raro", false}, "???  Raro              28A3F2C501080011    ERR"},
     };
-    for (const Row &row : rows) {
+    for (const auto &[device, expected] : rows) {
         General g;
-        const int i = addDevice(g, row.device);
-        const QString line = deviceLine(g, i, QStringLiteral("28A3F2C501080011"), row.narrow);
-        EXPECT_EQ(line, QString::fromUtf8(row.line));
-        EXPECT_EQ(serielinea(line), row.device.tipo == 9 ? "" : "28A3F2C501080011");
-        EXPECT_EQ(deviceLine(g, i + 1, QStringLiteral("28A3F2C501080011"), false), QString())
-            << "no such device";
+        const int i = addDevice(g, device);
+        const QString line = deviceLine(g, i, serial, &device == &rows[0].first);
+        EXPECT_EQ(line, QString::fromUtf8(expected));
+        EXPECT_EQ(serielinea(line), device.tipo == 9 ? QString() : serial);
+        EXPECT_EQ(deviceLine(g, i + 1, serial, false), QString()) << "no such device";
     }
     // A device changed in place keeps its row, which then shows the new serial.
     General g;
@@ -336,54 +320,34 @@ TEST(Texts, DeviceLines)
 
 TEST(Texts, NumbersShownAndTyped)
 {
+    const float nanf = std::numeric_limits<float>::quiet_NaN(), inff = float(inf);
     const std::pair<float, const char *> singles[] = {
-        {20.0f, "20"},
-        {0.5f, ",5"},
-        {-0.25f, "-,25"},
-        {12345678.0f, "1,234568E+07"},
-        {1e7f, "1E+07"},
-        {123456.75f, "123456,8"},
-        {0.00001f, "1E-05"},
-        {-0.0f, "0"},
-        {std::numeric_limits<float>::quiet_NaN(), "NaN"},
-        {-std::numeric_limits<float>::infinity(), "-Inf"},
-        {std::numeric_limits<float>::infinity(), "Inf"},
-    };
+        {20.0f, "20"},       {0.5f, ",5"},
+        {-0.25f, "-,25"},    {12345678.0f, "1,234568E+07"},
+        {1e7f, "1E+07"},     {123456.75f, "123456,8"},
+        {0.00001f, "1E-05"}, {-0.0f, "0"},
+        {nanf, "NaN"},       {-inff, "-Inf"},
+        {inff, "Inf"}};
     for (const auto &[value, comma] : singles) {
         EXPECT_EQ(numcoma(value), QString::fromLatin1(comma));
         EXPECT_EQ(txtsimple(value), QString::fromLatin1(comma).replace(',', '.'));
     }
     // Numbers typed into the dialogs: blanks skipped anywhere, and words rounded with halves to even.
     const std::pair<const char *, double> texts[] = {
-        {"  21.5abc", 21.5},
-        {"+4", 4},
-        {"-.5", -0.5},
-        {"1E+3x", 1000},
-        {"2.5D-1", 0.25},
-        {"7e+", 7},
-        {"12,5", 12},
-        {"- 5", -5},
-        {"2 e 1 x", 20},
-        {"", 0},
-        {".", 0},
-        {"1e400", inf},
-        {"-1e400", -inf},
-        {"100000000000000000000e-10000000000000000000000", 0},
-    };
+        {"  21.5abc", 21.5}, {"+4", 4},  {"-.5", -0.5}, {"1E+3x", 1000},
+        {"2.5D-1", 0.25},    {"7e+", 7}, {"12,5", 12},  {"- 5", -5},
+        {"2 e 1 x", 20},     {"", 0},    {".", 0},      {"1e400", inf},
+        {"-1e400", -inf}};
     for (const auto &[text, value] : texts)
         EXPECT_EQ(valnum(QString::fromLatin1(text)), value) << text;
+    EXPECT_EQ(valnum(QStringLiteral("100000000000000000000e-10000000000000000000000")), 0);
+    const std::optional<std::int16_t> none;
     const std::pair<double, std::optional<std::int16_t>> words[] = {
-        {2.5, 2},
-        {3.5, 4},
-        {-12.5, -12},
-        {-0.5, 0},
-        {1.51, 2},
-        {32767.4, 32767},
-        {32767.5, std::nullopt},
-        {-32768.5, -32768},
-        {-32768.6, std::nullopt},
-        {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
-    };
+        {2.5, 2},         {3.5, 4},
+        {-12.5, -12},     {-0.5, 0},
+        {1.51, 2},        {32767.4, 32767},
+        {32767.5, none},  {-32768.5, -32768},
+        {-32768.6, none}, {double(nanf), none}};
     for (const auto &[value, word] : words)
         EXPECT_EQ(redondea16(value), word) << value;
 }

@@ -70,9 +70,7 @@ TEST(ConfigFile, SaveBytesThroughALink)
                          .num(32, 0xFFFE)
                          .num(38, 0x3FC00000, 4)
                          .num(62, 0x7FA12345, 4)
-                         .text(82, 8,
-                               "\xB0"
-                               "C")
+                         .text(82, 8, "\260C")
                          .raw(122, "\x01\x02\x03\x04\x05\x06\x07\xFF")
                          .num(130, 0x8000)
                          .num(138, 300);
@@ -252,54 +250,33 @@ TEST(ConfigFile, KilledSaveLeavesOneWholeTable)
 TEST(General, TableOperationsCarryReadingsAndMarkChanges)
 {
     const auto sort = [](General &g) { g.ordena(); };
-    // order: the original positions after the operation.
+    const auto first = [](General &g) { g.borra(1); };
+    const auto outside = [](General &g) { g.borra(2), g.borra(0), g.modifica(2), g.modifica(0); };
+    // devices: their names, z a converter and the others sensors; order: the
+    // original positions after the operation.
     const struct Row {
-        const char *name;
-        std::vector<std::pair<std::int16_t, QString>> devices;
+        const char *name, *devices;
         std::function<void(General &)> op;
-        bool modificadoBefore;
         std::vector<int> order;
-        QString names;
-        bool modificadoAfter = true;
+        const char *names;
+        bool modificado = true;
     } rows[] = {
-        {"types then names", {{STT, "b"}, {STT, "A"}, {AVI, "z"}}, sort, false, {3, 2, 1}, "z A b"},
-        {"by character code: capitals first",
-         {{STT, "b"}, {STT, "a"}, {STT, "B"}},
-         sort,
-         false,
-         {3, 2, 1},
-         "B a b"},
-        {"sorted stays unmodified",
-         {{AVI, "z"}, {STT, "A"}, {STT, "b"}},
-         sort,
-         false,
-         {1, 2, 3},
-         "z A b",
-         false},
-        {"delete the first of three",
-         {{STT, "a"}, {STT, "b"}, {STT, "c"}},
-         [](General &g) { g.borra(1); },
-         false,
-         {2, 3},
-         "b c"},
-        {"delete or modify out of range: nothing",
-         {{STT, "a"}},
-         [](General &g) { g.borra(2), g.borra(0), g.modifica(2), g.modifica(0); },
-         false,
-         {1},
-         "a",
-         false},
+        {"types then names", "b A z", sort, {3, 2, 1}, "z A b"},
+        {"by character code: capitals first", "b a B", sort, {3, 2, 1}, "B a b"},
+        {"sorted stays unmodified", "z A b", sort, {1, 2, 3}, "z A b", false},
+        {"delete the first of three", "a b c", first, {2, 3}, "b c"},
+        {"delete or modify out of range: nothing", "a", outside, {1}, "a", false},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         General g;
         g.estados[0].proxima = 999;
-        for (const auto &[tipo, name] : row.devices) {
-            g.dispactual.tipo = tipo, g.dispactual.nombre = name,
+        for (const QString &name : QString::fromLatin1(row.devices).split(u' ')) {
+            g.dispactual.tipo = name == QStringLiteral("z") ? AVI : STT, g.dispactual.nombre = name,
             g.dispactual.periodo = std::int16_t(g.n() + 1);
             g.nuevo(), g.estados.back().proxima = 10 * g.n();
         }
-        g.modificado = row.modificadoBefore;
+        g.modificado = false;
         row.op(g);
         ASSERT_EQ(g.n(), int(row.order.size()));
         ASSERT_EQ(g.estados.size(), g.dispositivos.size());
@@ -313,7 +290,7 @@ TEST(General, TableOperationsCarryReadingsAndMarkChanges)
         EXPECT_EQ(names.join(' '), row.names);
         EXPECT_EQ(std::pair(g.secuencia(), g.estados[0].proxima),
                   std::pair(QStringLiteral("00"), 999));
-        EXPECT_EQ(g.modificado, row.modificadoAfter);
+        EXPECT_EQ(g.modificado, row.modificado);
     }
     General full;
     while (full.nuevo() != 0) {

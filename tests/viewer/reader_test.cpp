@@ -145,14 +145,16 @@ TEST(CaptureReader, ParsesCaptureTextsHoweverTheBytesArrive)
 TEST(CaptureReader, ReadsTheWritersLargestHeader)
 {
     General g;
-    for (int i = 0; i < maxDispositivos; ++i)
+    for (int i = 0; i < maxDispositivos; ++i) {
+        const QByteArray name = "Convertidor" + QByteArray::number(i).rightJustified(5, '0');
         addDevice(g,
                   {AVI,
-                   qPrintable(QStringLiteral("Convertidor%1").arg(i, 5, 10, QLatin1Char('0'))),
+                   name.constData(),
                    true,
                    {1.5f, 2, 0, -3},
                    {},
                    {"unidad_a", "unidad_b", "", "bar"}});
+    }
     const CaptureReader r = fed(written(g));
     ASSERT_EQ(r.sets().size(), 1u) << r.error().toStdString();
     const ColumnSet &s = r.sets()[0];
@@ -264,39 +266,30 @@ TEST(CaptureReader, SurvivesRandomAndMutatedFiles)
     const auto pick = [&](qsizetype n) {
         return n <= 0 ? qsizetype{0} : static_cast<qsizetype>(rng() % static_cast<unsigned>(n));
     };
+    // Cut, a piece inserted, a line said twice, the end cut, a byte changed, bytes inserted.
+    const std::function<void(QByteArray &, qsizetype)> mutations[] = {
+        [&](QByteArray &t, qsizetype at) { t.remove(at, pick(40)); },
+        [&](QByteArray &t, qsizetype at) { t.insert(at, pieces[pick(pieces.size())]); },
+        [&](QByteArray &t, qsizetype at) { t.insert(at, t.mid(pick(t.size()), pick(80))); },
+        [&](QByteArray &t, qsizetype at) { t.truncate(at); },
+        [&](QByteArray &t, qsizetype at) { t.replace(at, 1, QByteArray(1, char(rng()))); },
+        [&](QByteArray &t, qsizetype) {
+            for (int n = pick(20); n > 0; --n)
+                t.insert(pick(t.size() + 1), static_cast<char>(rng()));
+        },
+    };
     int captures = 0;
     for (int iteration = 0; iteration < 4000; ++iteration) {
         QByteArray text = iteration % 4 ? base : QByteArray();
-        for (int n = iteration % 4 ? 0 : pick(600); n > 0;
-             --n) // random bytes, or random text of capture characters
+        // Random bytes, or random text of capture characters; or a few
+        // mutations of a good file.
+        for (int n = iteration % 4 ? 0 : pick(600); n > 0; --n)
             text +=
                 iteration % 8 == 0 ? static_cast<char>(rng()) : alphabet[pick(sizeof alphabet - 1)];
         if (iteration % 4 == 0 && rng() % 2)
             text.prepend("Hora  A (%)\r\n");
-        for (int k = iteration % 4 ? 1 + pick(4) : 0; k > 0;
-             --k) { // a few mutations of a good file
-            const qsizetype at = pick(text.size() + 1);
-            switch (rng() % 6) {
-            case 0:
-                text.remove(at, pick(40));
-                break;
-            case 1:
-                text.insert(at, pieces[pick(pieces.size())]);
-                break;
-            case 2:
-                text.insert(at, text.mid(pick(text.size()), pick(80)));
-                break; // a line said twice
-            case 3:
-                text.truncate(at);
-                break;
-            case 4:
-                text.isEmpty() ? void() : void(text[pick(text.size())] = static_cast<char>(rng()));
-                break;
-            default:
-                for (int n = pick(20); n > 0; --n)
-                    text.insert(pick(text.size() + 1), static_cast<char>(rng()));
-            }
-        }
+        for (int k = iteration % 4 ? 1 + pick(4) : 0; k > 0; --k)
+            mutations[rng() % 6](text, pick(text.size() + 1));
         SCOPED_TRACE(testing::Message()
                      << "iteration " << iteration << ": " << text.toHex().toStdString());
         const CaptureReader whole = fed(text), parts = fed(text, [&] { return 1 + pick(64); });
@@ -360,44 +353,27 @@ TEST(SeriesSet, ColumnsShareTheirTimesOnlyWhileTheyAgree)
     const double base = static_cast<double>(
         QDateTime(QDate(2026, 12, 7), QTime(10, 0), QTimeZone::utc()).toSecsSinceEpoch());
     SeriesSet set;
-    struct Step {
-        const char *what;
-        std::function<void()> act;
-        const char *series; // "name: seconds=value ..." per series
-        const char *shared; // the pairs that share their times
-    };
-    const Step steps[] = {
-        {"one file",
-         [&] {
-             first.feed("Hora  A (\272C)  B (\272C)\r\n07-12-2026 10:00:00  1  2\r\n07-12-2026 "
-                        "10:00:01  3  4\r\n");
-             set.take(0, first);
-         },
+    // The file fed, its text, then "name: seconds=value ..." per series and
+    // the pairs that share their times.
+    const std::tuple<int, const char *, const char *, const char *> steps[] = {
+        {0,
+         "Hora  A (\272C)  B (\272C)\r\n07-12-2026 10:00:00  1  2\r\n07-12-2026 10:00:01  3  4\r\n",
          "A: 0=1 1=3 | B: 0=2 1=4", "A=B"},
-        {"B goes on in a second file, beside C and D",
-         [&] {
-             second.feed(
-                 "Hora  B (\272C)  C (\272C)  D (\272C)\r\n07-12-2026 10:00:05  5  6  7\r\n");
-             set.take(1, second);
-         },
+        // B goes on in a second file, beside C and D.
+        {1, "Hora  B (\272C)  C (\272C)  D (\272C)\r\n07-12-2026 10:00:05  5  6  7\r\n",
          "A: 0=1 1=3 | B: 0=2 1=4 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
-        {"the first file gains a line earlier than the second's",
-         [&] {
-             first.feed("07-12-2026 10:00:02  7  8\r\n");
-             set.take(0, first);
-         },
+        // The first file gains a line earlier than the second's; and the second a line.
+        {0, "07-12-2026 10:00:02  7  8\r\n",
          "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 | C: 5=6 | D: 5=7", "C=D"},
-        {"and the second a line",
-         [&] {
-             second.feed("07-12-2026 10:00:06  9  10  11\r\n");
-             set.take(1, second);
-         },
+        {1, "07-12-2026 10:00:06  9  10  11\r\n",
          "A: 0=1 1=3 2=7 | B: 0=2 1=4 2=ERR 2=8 2=ERR 5=ERR 5=5 6=ERR 6=9 | C: 5=6 6=10 | D: 5=7 "
          "6=11",
          "C=D"},
     };
-    for (const Step &step : steps) {
-        step.act();
+    for (const auto &[file, text, expected, sharing] : steps) {
+        CaptureReader &reader = file ? second : first;
+        reader.feed(text);
+        set.take(file, reader);
         std::string series, shared;
         const std::vector<Series> &all = set.all();
         for (std::size_t i = 0; i < all.size(); ++i) {
@@ -410,7 +386,7 @@ TEST(SeriesSet, ColumnsShareTheirTimesOnlyWhileTheyAgree)
                         "=" + all[j].column.device.toStdString();
         }
         EXPECT_EQ(std::tuple(series, shared),
-                  std::tuple(std::string(step.series), std::string(step.shared)))
-            << step.what;
+                  std::tuple(std::string(expected), std::string(sharing)))
+            << text;
     }
 }
