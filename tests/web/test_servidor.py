@@ -30,6 +30,7 @@ from comun import until  # noqa: E402
 
 BIN = ""
 DB = "climalog_web_servidor"
+LECTOR = f"postgresql:///{DB}?user=lector_servidor"
 CLAVE = "cierzo-de-enero"
 sitio = None
 
@@ -42,73 +43,14 @@ def iso(t):
     return t.strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
-def usuario(path, name, clave):
-    return subprocess.run([os.path.join(BIN, "climalog-web"), "--usuario", name, "--usuarios", path],
-                          input=clave + "\n", capture_output=True, text=True)
-
-
-class Web:
-    """A running climalog-web on a free port of 127.0.0.1."""
-
-    def __init__(self, *args, conn=f"postgresql:///{DB}?user=lector_servidor", usuarios=None):
-        cmd = [os.path.join(BIN, "climalog-web"), conn, "--escuchar", "127.0.0.1:0", *args]
-        if usuarios:
-            cmd += ["--usuarios", usuarios]
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        first = self.proc.stdout.readline()
-        assert "sirve" in first, first + self.proc.stderr.read()
-        self.url = first.split()[2].rstrip("/")
-        self.port = int(self.url.rsplit(":", 1)[1])
-        self.https = self.url.startswith("https")
-        self.origin = self.url
-
-    def stop(self):
-        self.proc.terminate()
-        code = self.proc.wait(60)
-        err = self.proc.stderr.read()
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        assert code == 0, f"climalog-web ended with {code}: {err}"
-        return err
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.stop()
-
-    def pide(self, method, path, body=None, cookie="", headers=None, context=None):
-        """Status, body and response; a POST carries the page's own Origin unless told otherwise."""
-        if self.https:
-            c = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=60)
-        else:
-            c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
-        h = {"Cookie": cookie} if cookie else {}
-        if method == "POST":
-            h["Origin"] = self.origin
-            h["Content-Type"] = "application/x-www-form-urlencoded"
-        h.update(headers or {})
-        h = {k: v for k, v in h.items() if v is not None}
-        c.request(method, path, body=body, headers=h)
-        r = c.getresponse()
-        data = r.read()
-        c.close()
-        return r.status, data, r
-
-    def entra(self, name="ana", clave=CLAVE, headers=None):
-        """The session cookie of a login, or the status when refused."""
-        status, _, r = self.pide("POST", "/entrar", f"usuario={name}&clave={clave}", headers=headers)
-        if status != 303 or not r.getheader("Set-Cookie", "").startswith("climalog_sesion=") or \
-                r.getheader("Location") != "/":
-            return status
-        return r.getheader("Set-Cookie").split(";")[0]
+def Web(*args, conn=LECTOR, usuarios=None):
+    return comun.Web(BIN, conn, *args, usuarios=usuarios)
 
 
 class Enlace:
     """A relay between a web program and the private server's socket, for
     database faults at a chosen point: the answers to an export's question
-    held back while `retener` is set (a slow or stuck export), and every
+    held back while `libre` is clear (a slow or stuck export), and every
     connection cut at the export's FETCH number `cortar`."""
 
     def __init__(self):
@@ -124,12 +66,6 @@ class Enlace:
 
     def conn(self):
         return f"postgresql://lector_servidor@127.0.0.1:{self.port}/{DB}?sslmode=disable&gssencmode=disable"
-
-    def retener(self):
-        self.libre.clear()
-
-    def soltar(self):
-        self.libre.set()
 
     def _acepta(self):
         while True:
@@ -191,39 +127,22 @@ class Sitio:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="climalog-servidor-")
         os.chmod(self.dir, 0o755)
-        psql(f"DROP DATABASE IF EXISTS {DB}", "postgres")
-        psql(f"CREATE DATABASE {DB}", "postgres")
-        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--preparar", f"postgresql:///{DB}"], check=True,
-                       capture_output=True)
-        psql("DROP ROLE IF EXISTS lector_servidor")
-        psql("CREATE ROLE lector_servidor LOGIN IN ROLE climalog_lectura")
+        comun.base(BIN, DB, "lector_servidor")
         now = datetime.datetime.now(datetime.timezone.utc).replace(second=0, microsecond=0, tzinfo=None)
         self.lineas = {}  # station: [(instant, Sala value)]
         for estacion, paso, base in (("nave", 1, 10.0), ('=HYPERLINK("http://x")', 2, 30.0)):
-            folder = os.path.join(self.dir, str(len(self.lineas)))
-            os.mkdir(folder)
-            cap = subprocess.Popen([os.path.join(BIN, "captura_web"), folder, "1"], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, text=True)
-            rows = []
-            t = now - datetime.timedelta(hours=3)
-            k = 0
-            while t <= now:
-                sala = base + (k * 7 % 23) / 2
-                cap.stdin.write(f"{t:%Y-%m-%dT%H:%M:%S} {sala} 19 55 0 0\n")
-                cap.stdin.flush()
-                assert cap.stdout.readline().startswith("escrito")
-                rows.append((t.replace(tzinfo=datetime.timezone.utc), sala))
-                t += datetime.timedelta(minutes=paso)
-                k += 1
-            cap.stdin.close()
-            cap.wait(30)
-            cap.stdout.close()
-            self.lineas[estacion] = rows
-            subprocess.run([os.path.join(BIN, "climalog-archivo"), "--una-vez", "--estacion", estacion, "--zona", "UTC",
-                            f"postgresql:///{DB}", os.path.join(folder, "1")], check=True, capture_output=True)
+            cap = comun.Captura(BIN, os.path.join(self.dir, str(len(self.lineas))))
+            rows = [(now - datetime.timedelta(minutes=m), base + (k * 7 % 23) / 2)
+                    for k, m in enumerate(range(180, -1, -paso))]
+            for t, sala in rows:
+                cap.linea(t, str(sala))
+            cap.cierra()
+            self.lineas[estacion] = [(t.replace(tzinfo=datetime.timezone.utc), v) for t, v in rows]
+            comun.archivo(BIN, "--una-vez", "--estacion", estacion, "--zona", "UTC", f"postgresql:///{DB}",
+                          os.path.join(cap.folder, "1"))
         self.usuarios = os.path.join(self.dir, "usuarios.txt")
         for name in ("ana", "luis"):
-            assert usuario(self.usuarios, name, CLAVE).returncode == 0
+            assert comun.usuario(BIN, self.usuarios, name, CLAVE).returncode == 0
         with Web() as w:
             _, body, _ = w.pide("GET", "/api/resumen")
         self.series = {(s["estacion"], s["columna"]): s["serie"] for s in json.loads(body)["series"]}
@@ -253,7 +172,7 @@ class Usuarios(unittest.TestCase):
             ok = lambda cookie: w.pide("GET", "/api/resumen", cookie=cookie)[0] == 200
             # Ana's password changed: her session ends, the old password no
             # longer opens one, the new one does; Luis stays in.
-            self.assertEqual(usuario(usuarios, "ana", "viento-del-norte").returncode, 0)
+            self.assertEqual(comun.usuario(BIN, usuarios, "ana", "viento-del-norte").returncode, 0)
             self.assertTrue(until(lambda: not ok(ana), timeout=5), "ana's session outlived her password")
             self.assertTrue(ok(luis))
             self.assertEqual(w.entra("ana"), 401)
@@ -274,6 +193,22 @@ class Usuarios(unittest.TestCase):
         w = Web(usuarios=usuarios)
         self.assertIn("chmod 600", w.stop())
         self.assertNotIn("chmod 600", Web(usuarios=sitio.usuarios).stop())
+
+    def test_en_la_red_solo_con_usuarios(self):
+        # Open to the network only with users; without them, only this
+        # machine's address, not a site's name pointed at it.
+        nadie = os.path.join(sitio.dir, "nadie.txt")
+        r = subprocess.run([os.path.join(BIN, "climalog-web"), LECTOR, "--escuchar", "0.0.0.0:0", "--usuarios", nadie],
+                           capture_output=True, text=True, timeout=30)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("hace falta al menos un usuario", r.stderr)
+        with Web(usuarios=nadie) as w:
+            self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
+            self.assertEqual(w.pide("GET", "/api/resumen", headers={"Host": f"otro.example:{w.port}"})[0], 403)
+        w = Web("--escuchar", "0.0.0.0:0", conn=f"postgresql:///{DB}", usuarios=sitio.usuarios)
+        self.assertEqual(w.pide("GET", "/api/resumen")[0], 401)
+        # The owner's role can write: the program says so at the start.
+        self.assertIn("solo lea", w.stop())
 
     def test_sin_entrar_nada(self):
         q = f"series={sitio.series[('nave', 'Sala (ºC)')]}&desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z"
@@ -296,10 +231,6 @@ class Intentos(unittest.TestCase):
             # row, the program's options, the attacker's tries (name, headers), ana's try: status
             ("three wrong for ana elsewhere, ana from her address",
              ["--proxy", "127.0.0.1"], [("ana", atacante)] * 3, otra, 303),
-            ("three wrong for ana, ana from that address", ["--proxy", "127.0.0.1"], [("ana", atacante)] * 3,
-             atacante, 429),
-            ("guesses over many names from one address", ["--proxy", "127.0.0.1"],
-             [(f"u{k}", atacante) for k in range(10)], atacante, 429),
             ("the forwarded address of a proxy not trusted is not believed", [],
              [(f"u{k}", atacante) for k in range(10)], otra, 429),
         )
@@ -316,6 +247,8 @@ class Intentos(unittest.TestCase):
                 statuses = list(pool.map(lambda _: w.entra("ana", "mal"), range(60)))
             self.assertEqual(statuses.count(401), 3, statuses)
             self.assertEqual(statuses.count(429), 57, statuses)
+            status, body, _ = w.pide("POST", "/entrar", f"usuario=ana&clave={CLAVE}")
+            self.assertEqual((status, "Espere" in body.decode()), (429, True))
 
 
 class Origen(unittest.TestCase):
@@ -330,10 +263,6 @@ class Origen(unittest.TestCase):
                  {"Origin": "http://atacante.example"}, 403),
                 ("a logout from another site", "/salir", "", {"Origin": "http://atacante.example"}, 403),
                 ("a logout without origin or referer", "/salir", "", {"Origin": None}, 403),
-                ("a logout from another port of this machine", "/salir", "",
-                 {"Origin": f"http://127.0.0.1:{w.port + 1}"}, 403),
-                ("a logout the browser says comes from another site", "/salir", "",
-                 {"Sec-Fetch-Site": "cross-site"}, 403),
             )
             for row, path, body, headers, status in rows:
                 with self.subTest(row):
@@ -347,17 +276,16 @@ class Origen(unittest.TestCase):
             self.assertFalse(ok(), "the session outlived its logout")
 
     def test_hsts_solo_bajo_https(self):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
-                        "-keyout", os.path.join(sitio.dir, "clave.pem"), "-out", os.path.join(sitio.dir, "cert.pem")],
-                       check=True, capture_output=True)
-        context = ssl.create_default_context(cafile=os.path.join(sitio.dir, "cert.pem"))
+        # Under https the browser is told to keep to it, and the cookie is only for https.
+        tls = comun.certificado(sitio.dir)
+        context = ssl.create_default_context(cafile=tls[1])
         context.check_hostname = False
-        for row, options, hsts in (("http", [], None), ("https", ["--certificado", os.path.join(sitio.dir, "cert.pem"),
-                                                                   "--clave", os.path.join(sitio.dir, "clave.pem")],
-                                                          "max-age=31536000")):
+        for row, options, hsts, secure in (("http", [], None, False), ("https", tls, "max-age=31536000", True)):
             with self.subTest(row), Web(*options, usuarios=sitio.usuarios) as w:
                 _, _, r = w.pide("GET", "/entrar", context=context)
                 self.assertEqual(r.getheader("Strict-Transport-Security"), hsts)
+                status, _, r = w.pide("POST", "/entrar", f"usuario=ana&clave={CLAVE}", context=context)
+                self.assertEqual((status, "Secure" in r.getheader("Set-Cookie")), (303, secure))
 
 
 class Lecturas(unittest.TestCase):
@@ -403,32 +331,48 @@ class Lecturas(unittest.TestCase):
 
 
 class Informes(unittest.TestCase):
-    """The report's request: what it refuses, and the file it answers, named
-    by the station and period whatever the station's name holds."""
+    """The requests refused, each with its reason; and the report's file,
+    named by the station and period whatever the station's name holds."""
 
     def test_peticiones_malas(self):
         nave = sitio.series[("nave", "Sala (ºC)")]
         q = "periodo=dia&desde=2026-12-07"
+        dia = "desde=2026-12-07T00:00:00Z&hasta=2026-12-08T00:00:00Z"
         bad = {
-            # query: a word of its message
-            f"estacion=nadie&{q}": "No hay ninguna estación",
-            f"estacion=nave%27%20OR%20%271%27=%271&{q}": "No hay ninguna estación",
-            f"series={nave}&periodo=dia&desde=2026-02-29": "no existe",
-            f"series={nave}&periodo=dia&desde=7-12-2026": "no existe",
-            f"series={nave}&periodo=fechas&desde=2026-12-07": "Falta el parámetro",
-            f"series={nave}&periodo=fechas&desde=2026-12-07&hasta=2026-12-06": "al revés",
-            f"series={nave}&periodo=fechas&desde=2025-12-07&hasta=2026-12-07": "un año",
-            "series=" + ",".join(map(str, range(1, 402))) + f"&{q}": "demasiadas",
-            f"series=999999&{q}": "No hay ninguna serie 999999",
-            f"series={nave}&periodo=trimestre&desde=2026-12-07": "periodo",
-            f"estacion=nave&series={nave}&{q}": "una de las dos",
-            f"series={nave}&{q}&formato=docx": "formato",
-            f"series={nave}&{q}&hasta=2026-12-08": "solo vale",
+            # request: a word of its message
+            f"/api/tramo?series=1;DROP%20TABLE%20x&{dia}&cubos=10": "no es válida",
+            f"/api/tramo?series=999999&{dia}&cubos=10": "No hay ninguna serie 999999",
+            f"/api/tramo?series=99999999999999999999&{dia}&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=ayer&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=2026-02-30T00:00:00Z&hasta=2026-12-08T00:00:00Z&cubos=10": "no es válida",
+            "/api/tramo?series=1&desde=2026-12-08T00:00:00Z&hasta=2026-12-07T00:00:00Z&cubos=10": "vacío",
+            "/api/tramo?series=1&desde=1990-01-01T00:00:00Z&hasta=2026-12-07T00:00:00Z&cubos=10": "demasiado largo",
+            f"/api/tramo?series=1&{dia}&cubos=0": "cubos",
+            f"/api/tramo?series=1&{dia}": "Falta el parámetro",
+            f"/api/tramo?series=1&series=2&{dia}&cubos=5": "repetido",
+            "/api/tramo?series=" + ",".join(map(str, range(1, 50))) + f"&{dia}&cubos=5": "demasiadas",
+            f"/api/csv?series=1&{dia}&codificacion=latin9": "codificacion",
+            f"/api/csv?series=1&{dia}&x=%27%20OR%201=1": "desconocido",
+            "/api/resumen?estacion=%27%3B--": "desconocido",
+            "/api/avisos/historia?puerto=1": "desconocido",
+            f"/api/informe?estacion=nadie&{q}": "No hay ninguna estación",
+            f"/api/informe?estacion=nave%27%20OR%20%271%27=%271&{q}": "No hay ninguna estación",
+            f"/api/informe?series={nave}&periodo=dia&desde=2026-02-29": "no existe",
+            f"/api/informe?series={nave}&periodo=dia&desde=7-12-2026": "no existe",
+            f"/api/informe?series={nave}&periodo=fechas&desde=2026-12-07": "Falta el parámetro",
+            f"/api/informe?series={nave}&periodo=fechas&desde=2026-12-07&hasta=2026-12-06": "al revés",
+            f"/api/informe?series={nave}&periodo=fechas&desde=2025-12-07&hasta=2026-12-07": "un año",
+            "/api/informe?series=" + ",".join(map(str, range(1, 402))) + f"&{q}": "demasiadas",
+            f"/api/informe?series=999999&{q}": "No hay ninguna serie 999999",
+            f"/api/informe?series={nave}&periodo=trimestre&desde=2026-12-07": "periodo",
+            f"/api/informe?estacion=nave&series={nave}&{q}": "una de las dos",
+            f"/api/informe?series={nave}&{q}&formato=docx": "formato",
+            f"/api/informe?series={nave}&{q}&hasta=2026-12-08": "solo vale",
         }
         with Web() as w:
-            for query, word in bad.items():
-                with self.subTest(query):
-                    status, body, _ = w.pide("GET", "/api/informe?" + query)
+            for path, word in bad.items():
+                with self.subTest(path):
+                    status, body, _ = w.pide("GET", path)
                     self.assertEqual(status, 400, body)
                     self.assertIn(word, json.loads(body)["error"])
 
@@ -444,7 +388,7 @@ class Informes(unittest.TestCase):
             # A year to the day before the last date is no longer than a year.
             (f"series={nave},{otra}&periodo=fechas&desde=2025-12-08&hasta=2026-12-07",
              "nave-2025-12-08-a-2026-12-07.pdf", "application/pdf"),
-            (f"estacion=nave&periodo=mes&desde=2024-02-29&formato=csv", "nave-2024-02.csv", "text/csv; charset=utf-8"),
+            ("estacion=nave&periodo=mes&desde=2024-02-29&formato=csv", "nave-2024-02.csv", "text/csv; charset=utf-8"),
         )
         with Web("--sitio", "Almacén central") as w:
             for query, name, kind in rows:
@@ -466,18 +410,19 @@ class Conexiones(unittest.TestCase):
 
     def setUp(self):
         self.enlace = Enlace()
+        self.nave = sitio.lineas["nave"]
+        self.csv = (f"/api/csv?series={sitio.series[('nave', 'Sala (ºC)')]}&desde={iso(self.nave[0][0])}"
+                    f"&hasta={iso(self.nave[-1][0])}&codificacion=utf8")
 
     def tearDown(self):
-        self.enlace.soltar()
+        self.enlace.libre.set()
         self.enlace.close()
 
     def test_exportaciones_lentas_no_paran_el_resumen(self):
-        serie = sitio.series[("nave", "Sala (ºC)")]
-        nave = sitio.lineas["nave"]
-        q = f"/api/csv?series={serie}&desde={iso(nave[0][0])}&hasta={iso(nave[-1][0])}&codificacion=utf8"
+        nave, q = self.nave, self.csv
         with Web("--conexiones", "3", conn=self.enlace.conn()) as w:
             self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
-            self.enlace.retener()
+            self.enlace.libre.clear()
             with concurrent.futures.ThreadPoolExecutor(3) as pool:
                 exports = [pool.submit(w.pide, "GET", q) for _ in range(3)]
                 # The export that finds no connection free says so within seconds.
@@ -488,7 +433,7 @@ class Conexiones(unittest.TestCase):
                 self.assertEqual(r.getheader("Retry-After"), "5")
                 # The overview is still answered while the others wait.
                 self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
-                self.enlace.soltar()
+                self.enlace.libre.set()
                 done = sorted(f.result()[0] for f in exports)
                 self.assertEqual(done, [200, 200, 503])
                 rows = [f.result()[1].decode().split("\r\n") for f in exports if f.result()[0] == 200]
@@ -501,7 +446,7 @@ class Conexiones(unittest.TestCase):
         self.enlace.palabra = b"climalog.informe_"
         q = f"/api/informe?estacion=nave&periodo=dia&desde={sitio.lineas['nave'][-1][0].date().isoformat()}"
         with Web(conn=self.enlace.conn()) as w:
-            self.enlace.retener()
+            self.enlace.libre.clear()
             with concurrent.futures.ThreadPoolExecutor(3) as pool:
                 dos = [pool.submit(w.pide, "GET", q) for _ in range(2)]
                 time.sleep(2)
@@ -511,15 +456,13 @@ class Conexiones(unittest.TestCase):
                 self.assertEqual((status, r.getheader("Retry-After")), (503, "5"))
                 self.assertIn("dos informes", json.loads(body)["error"])
                 self.assertEqual(w.pide("GET", "/api/resumen")[0], 200)
-                self.enlace.soltar()
+                self.enlace.libre.set()
                 for f in dos:
                     self.assertEqual(f.result()[0], 200)
                     self.assertTrue(f.result()[1].startswith(b"%PDF") and f.result()[1].rstrip().endswith(b"%%EOF"))
 
     def test_exportacion_cortada_se_ve(self):
-        serie = sitio.series[("nave", "Sala (ºC)")]
-        nave = sitio.lineas["nave"]
-        q = f"/api/csv?series={serie}&desde={iso(nave[0][0])}&hasta={iso(nave[-1][0])}&codificacion=utf8"
+        nave, q = self.nave, self.csv
         with Web(conn=self.enlace.conn()) as w:
             self.enlace.cortar = 2
             c = http.client.HTTPConnection("127.0.0.1", w.port, timeout=30)
@@ -548,16 +491,11 @@ class Resumen(unittest.TestCase):
         nave = sitio.lineas["nave"]
         t = max(datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0),
                 nave[-1][0] + datetime.timedelta(seconds=1))
-        cap = subprocess.Popen([os.path.join(BIN, "captura_web"), os.path.join(sitio.dir, "0"), "1"],
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        cap.stdin.write(f"{t:%Y-%m-%dT%H:%M:%S} {sala} 19 55 0 0\n")
-        cap.stdin.close()
-        self.assertTrue(cap.stdout.readline().startswith("escrito"))
-        cap.wait(30)
-        cap.stdout.close()
+        cap = comun.Captura(BIN, os.path.join(sitio.dir, "0"))
+        cap.linea(t, str(sala))
+        cap.cierra()
         nave.append((t, sala))
-        subprocess.run([os.path.join(BIN, "climalog-archivo"), "--una-vez", "--estacion", "nave", "--zona", "UTC",
-                        f"postgresql:///{DB}", os.path.join(sitio.dir, "0", "1")], check=True, capture_output=True)
+        comun.archivo(BIN, "--una-vez", "--estacion", "nave", "--zona", "UTC", f"postgresql:///{DB}", os.path.join(cap.folder, "1"))
 
     def test_comprimido_y_sin_cambios(self):
         with Web() as w:
@@ -589,21 +527,17 @@ class Resumen(unittest.TestCase):
             self.assertNotEqual(got[2].getheader("ETag"), etag)
 
 
-def aviso(serie_de, condicion, inicio, fin=None, extremo=None, limite=None, reconocido_por=None, comentario=None):
-    """An alarm of "nave"'s Sala (or of its port: `serie_de` None), written
-    as the schema's owner; its id."""
-    serie = "NULL" if serie_de is None else str(serie_de)
-    sql = ("INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, fin, extremo, limite, reconocido_por,"
-           " reconocido, comentario) SELECT p.id, {serie}, '{condicion}', 'regla-{condicion}', now() - interval '{inicio}',"
-           " {fin}, {extremo}, {limite}, {por}, {cuando}, {comentario} FROM climalog.puerto p"
-           " JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'nave' AND p.nombre = '1' RETURNING id").format(
-        serie=serie, condicion=condicion, inicio=inicio,
-        fin="NULL" if fin is None else f"now() - interval '{fin}'",
-        extremo="NULL" if extremo is None else extremo, limite="NULL" if limite is None else limite,
-        por="NULL" if reconocido_por is None else f"'{reconocido_por}'",
-        cuando="NULL" if reconocido_por is None else "now() - interval '1 day'",
-        comentario="NULL" if comentario is None else f"'{comentario}'")
-    return int(psql(sql).split()[0])
+def aviso(serie, condicion, inicio, fin=None, extremo="NULL", limite="NULL", visto=None):
+    """An alarm of "nave"'s Sala (or of its port: `serie` None), begun
+    `inicio` ago, ended `fin` ago, acknowledged a day ago as `visto` (who,
+    comment); written as the schema's owner. Its id."""
+    fin = f"now() - interval '{fin}'" if fin else "NULL"
+    por, cuando, comentario = (f"'{visto[0]}'", "now() - interval '1 day'", f"'{visto[1]}'") if visto else ["NULL"] * 3
+    return int(psql(
+        "INSERT INTO climalog.aviso (puerto, serie, condicion, regla, inicio, fin, extremo, limite, reconocido_por,"
+        f" reconocido, comentario) SELECT p.id, {serie or 'NULL'}, '{condicion}', 'regla-{condicion}',"
+        f" now() - interval '{inicio}', {fin}, {extremo}, {limite}, {por}, {cuando}, {comentario} FROM climalog.puerto p"
+        " JOIN climalog.estacion e ON e.id = p.estacion WHERE e.nombre = 'nave' AND p.nombre = '1' RETURNING id").split()[0])
 
 
 def avisos_nuevos():
@@ -616,7 +550,7 @@ def avisos_nuevos():
         "alto": aviso(sala, "alto", "2 hours", extremo=25.5, limite=22),
         "parada": aviso(None, "parada", "30 minutes", limite=600),
         "bajo": aviso(sala, "bajo", "3 hours", fin="1 hour", extremo=-0.5, limite=0),
-        "visto": aviso(sala, "err", "4 days", fin="3 days", reconocido_por="luis", comentario="sonda cambiada"),
+        "visto": aviso(sala, "err", "4 days", fin="3 days", visto=("luis", "sonda cambiada")),
         "olvidado": aviso(sala, "alto", "5 days", fin="3 days", extremo=30, limite=22),
     }
 
@@ -672,13 +606,8 @@ class Avisos(unittest.TestCase):
                  cuerpo, 403, "ficha"),
                 ("from another site", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha,
                                             "Origin": "http://atacante.example"}, cuerpo, 403, "propia página"),
-                ("the browser says cross-site", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha,
-                                                      "Sec-Fetch-Site": "cross-site"}, cuerpo, 403, "propia página"),
                 ("without a session", "", {"Content-Type": json_, "X-Climalog-Ficha": ficha}, cuerpo, 401, "entrar"),
                 ("a form, not JSON", ana, {"X-Climalog-Ficha": ficha}, f"aviso={ids['alto']}", 400, "JSON"),
-                ("broken JSON", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha}, '{"aviso": 1', 400, "JSON"),
-                ("a comment too long", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha},
-                 json.dumps({"aviso": ids["alto"], "comentario": "x" * 2001}), 400, "2000"),
                 ("an alarm that is not there", ana, {"Content-Type": json_, "X-Climalog-Ficha": ficha},
                  json.dumps({"aviso": 999999}), 409, "no existe"),
             )
@@ -766,12 +695,6 @@ class Avisos(unittest.TestCase):
             for row, q, want in rows:
                 with self.subTest(row):
                     self.assertEqual(historia(q), want)
-            for q, word in (("?estacion=a&estacion=b", "repetido"), ("?desde=ayer", "no es válida"),
-                            ("?puerto=1", "desconocido"), ("?desde=2026-12-08T00:00:00Z&hasta=2026-12-07T00:00:00Z", "vacío")):
-                with self.subTest(q):
-                    status, body, _ = w.pide("GET", "/api/avisos/historia" + q)
-                    self.assertEqual(status, 400)
-                    self.assertIn(word, json.loads(body)["error"])
             hora = lambda sql: psql(f"SELECT to_char({sql} AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS')"
                                     f" FROM climalog.aviso WHERE id = {ids['visto']}").strip()
             status, body, r = w.pide("GET", "/api/avisos/csv?estacion=nave&codificacion=utf8&decimal=punto")

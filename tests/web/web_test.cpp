@@ -281,34 +281,11 @@ TEST(WebAlarmHistory, FiltersAndTheirCsv)
         EXPECT_EQ(h.hasta, r.hasta);
     }
 
-    AlarmLine a{"=nave",
-                "1",
-                "Sala (ºC)",
-                "alto",
-                "calor",
-                "2026-12-07T14:03:09",
-                "",
-                25.5,
-                22,
-                "ana",
-                "2026-12-07T14:10:00",
-                "Abierta;\n\"ventilada\"",
-                "",
-                ""};
-    AlarmLine b{"nave",
-                "2",
-                "",
-                "parada",
-                "puerto parado",
-                "2026-12-07T14:00:00",
-                "2026-12-07T15:00:00",
-                std::nullopt,
-                600,
-                "",
-                "",
-                "",
-                "local",
-                "2026-12-07T16:00:00"};
+    const AlarmLine a("=nave", "1", "Sala (ºC)", "alto", "calor", "2026-12-07T14:03:09", "", 25.5,
+                      22, "ana", "2026-12-07T14:10:00", "Abierta;\n\"ventilada\"", "", "");
+    const AlarmLine b("nave", "2", "", "parada", "puerto parado", "2026-12-07T14:00:00",
+                      "2026-12-07T15:00:00", std::nullopt, 600, "", "", "", "local",
+                      "2026-12-07T16:00:00");
     const struct {
         const char *row;
         CsvFormat format;
@@ -434,32 +411,26 @@ TEST(WebCsv, CellsASpreadsheetWouldRunAreNeutralisedNumbersAreNot)
         {"a separator inside", "nave", "a;b", "\"a;b\""},
         {"a hostile station in a multi-station header", "=1+1", "Sala", "'=1+1 - puerto 1 - Sala"},
     };
+    const auto info = [](int serie, const char *station, const char *column) {
+        SeriesInfo s;
+        s.serie = serie;
+        s.estacion = station;
+        s.puerto = "1";
+        s.columna = column;
+        return s;
+    };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.row);
-        SeriesInfo a;
-        a.serie = 1;
-        a.estacion = r.station;
-        a.puerto = "1";
-        a.columna = r.column;
-        std::vector<SeriesInfo> series{a};
-        if (std::string(r.station) != "nave") {
-            SeriesInfo b = a;
-            b.serie = 2;
-            b.estacion = "otra";
-            series.push_back(b);
-        }
-        CsvWriter csv(CsvFormat{true, true}, series);
-        const std::string header = csv.header();
-        EXPECT_EQ(header.substr(0, header.find(series.size() > 1 ? ";otra" : "\r\n")),
+        std::vector<SeriesInfo> series{info(1, r.station, r.column)};
+        const bool two = std::string(r.station) != "nave";
+        if (two)
+            series.push_back(info(2, "otra", r.column));
+        const std::string header = CsvWriter(CsvFormat{true, true}, series).header();
+        EXPECT_EQ(header.substr(0, header.find(two ? ";otra" : "\r\n")),
                   std::string("Hora;") + r.cell);
     }
     // Readings below zero stay numbers.
-    SeriesInfo s;
-    s.serie = 3;
-    s.estacion = "nave";
-    s.puerto = "1";
-    s.columna = "Sala";
-    CsvWriter csv(CsvFormat{true, true}, {s});
+    CsvWriter csv(CsvFormat{true, true}, {info(3, "nave", "Sala")});
     std::string out;
     csv.add({Reading{"2026-12-07T10:00:00", 1000, 3, -3.5},
              Reading{"2026-12-07T10:00:01", 2000, 3, -0.25}},
