@@ -29,7 +29,7 @@ PLATFORM = {"x11": "xcb"}
 # without a build step (the page's files, which the web program also takes
 # in as resources, and the scripts themselves).
 SCRIPTED = {
-    "web_pagina": {"targets": ["climalog-web", "climalog-archivo", "captura_web"],
+    "web_pagina": {"targets": ["climalog-web", "climalog-archivo", "climalog-avisos", "captura_web"],
                    "reads": ["src/web/page/", "tests/web/test_pagina.py", "tests/web/browser.py", "tests/web/comun.py"]},
     "web_servidor": {"targets": ["climalog-web", "climalog-archivo", "captura_web"],
                      "reads": ["tests/web/test_servidor.py", "tests/web/comun.py"]},
