@@ -67,14 +67,18 @@ std::string rowsOn(PGconn *c, const std::string &sql)
 
 // The database of the tests' server, emptied of what the archive program
 // makes and set up again by its owner (--preparar); times read back in the
-// test's local time, as captures hold them.
+// test's local time, as captures hold them. The tests' own tables, triggers
+// and sequences go in the schema prueba, made anew too: one server serves
+// many runs, and what one left behind would fail the next, fault or not.
 struct TestDatabase {
     TestDatabase()
     {
         connect();
         EXPECT_EQ(PQstatus(conn), CONNECTION_OK)
             << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
-        PQclear(PQexec(conn, "DROP SCHEMA IF EXISTS climalog CASCADE"));
+        PQclear(PQexec(conn,
+                       "DROP SCHEMA IF EXISTS climalog CASCADE; DROP SCHEMA IF EXISTS prueba "
+                       "CASCADE; CREATE SCHEMA prueba"));
     }
     ~TestDatabase() { PQfinish(conn); }
     void prepare() { runArchive({QStringLiteral("--preparar")}); }
@@ -356,12 +360,12 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     Prepared db;
     db.rows(
         "ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL (valores))");
-    db.rows("CREATE TABLE public.confirmadas (n serial, sincrona text); CREATE FUNCTION "
-            "public.confirmada() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
-            "INSERT INTO public.confirmadas (sincrona) VALUES "
+    db.rows("CREATE TABLE prueba.confirmadas (n serial, sincrona text); CREATE FUNCTION "
+            "prueba.confirmada() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO prueba.confirmadas (sincrona) VALUES "
             "(current_setting('synchronous_commit')); RETURN NULL; END $f$; CREATE CONSTRAINT "
             "TRIGGER confirmada AFTER INSERT OR UPDATE ON climalog.progreso DEFERRABLE INITIALLY "
-            "DEFERRED FOR EACH ROW EXECUTE FUNCTION public.confirmada()");
+            "DEFERRED FOR EACH ROW EXECUTE FUNCTION prueba.confirmada()");
     db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(true));
     const auto [code, said] =
         runArchive(words("--una-vez --zona UTC --lote 100 --estacion banco") << db.port());
@@ -374,8 +378,8 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
     // The first and third batches wait for the next; the second's parts and the last do not.
     EXPECT_EQ(db.rows("SELECT count(*) FILTER (WHERE sincrona = 'off'), (SELECT sincrona FROM "
-                      "public.confirmadas ORDER BY n DESC LIMIT 1), (SELECT sincrona FROM "
-                      "public.confirmadas ORDER BY n LIMIT 1) FROM public.confirmadas"),
+                      "prueba.confirmadas ORDER BY n DESC LIMIT 1), (SELECT sincrona FROM "
+                      "prueba.confirmadas ORDER BY n LIMIT 1) FROM prueba.confirmadas"),
               "2|on|off\n");
 }
 
@@ -386,17 +390,17 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
 TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
 {
     Prepared db;
-    db.rows("CREATE TABLE public.reescritas (inicio timestamptz); CREATE FUNCTION "
-            "public.reescrita() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
-            "INSERT INTO public.reescritas VALUES (OLD.inicio); RETURN OLD; END $f$; CREATE "
+    db.rows("CREATE TABLE prueba.reescritas (inicio timestamptz); CREATE FUNCTION "
+            "prueba.reescrita() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO prueba.reescritas VALUES (OLD.inicio); RETURN OLD; END $f$; CREATE "
             "TRIGGER reescrita BEFORE DELETE ON climalog.bloque FOR EACH ROW EXECUTE FUNCTION "
-            "public.reescrita()");
+            "prueba.reescrita()");
     // The second batch's first row fails once, as a full disk would.
-    db.rows("CREATE SEQUENCE public.fallo; CREATE FUNCTION public.fallo() RETURNS trigger "
+    db.rows("CREATE SEQUENCE prueba.fallo; CREATE FUNCTION prueba.fallo() RETURNS trigger "
             "LANGUAGE plpgsql AS $f$ BEGIN IF NEW.inicio >= '2026-12-07 10:02:00+00' AND "
-            "nextval('public.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
+            "nextval('prueba.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
             "NEW; END $f$; CREATE TRIGGER fallo BEFORE INSERT ON climalog.bloque FOR EACH ROW "
-            "EXECUTE FUNCTION public.fallo()");
+            "EXECUTE FUNCTION prueba.fallo()");
     db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(false));
     QProcess follower;
     follower.start(program, words("--zona UTC --lote 100 --estacion banco") << db.port());
@@ -410,7 +414,7 @@ TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
     EXPECT_TRUE(said.contains(QStringLiteral("falla una vez"))) << said.toStdString();
     EXPECT_EQ(said.count(QStringLiteral("línea 250: se salta")), 1) << said.toStdString();
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
-    EXPECT_EQ(db.rows("SELECT count(*) FROM public.reescritas"), "0\n");
+    EXPECT_EQ(db.rows("SELECT count(*) FROM prueba.reescritas"), "0\n");
 }
 
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
@@ -559,7 +563,8 @@ TEST(Archive, CommandLineAndStartErrors)
 TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
 {
     Prepared db;
-    db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE "
+    db.rows("DROP ROLE IF EXISTS ataque_hecho; DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE "
+            "climalog_estacion; CREATE ROLE "
             "rol_sur LOGIN IN ROLE "
             "climalog_estacion; CREATE ROLE rol_lector LOGIN IN ROLE climalog_lectura; EXCEPTION "
             "WHEN duplicate_object THEN NULL; END $$");
