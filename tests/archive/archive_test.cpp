@@ -67,14 +67,18 @@ std::string rowsOn(PGconn *c, const std::string &sql)
 
 // The database of the tests' server, emptied of what the archive program
 // makes and set up again by its owner (--preparar); times read back in the
-// test's local time, as captures hold them.
+// test's local time, as captures hold them. The tests' own tables, triggers
+// and sequences go in the schema prueba, made anew too: one server serves
+// many runs, and what one left behind would fail the next, fault or not.
 struct TestDatabase {
     TestDatabase()
     {
         connect();
         EXPECT_EQ(PQstatus(conn), CONNECTION_OK)
             << "The tests' server (scripts/testdb.sh) does not answer: " << PQerrorMessage(conn);
-        PQclear(PQexec(conn, "DROP SCHEMA IF EXISTS climalog CASCADE"));
+        PQclear(PQexec(conn,
+                       "DROP SCHEMA IF EXISTS climalog CASCADE; DROP SCHEMA IF EXISTS prueba "
+                       "CASCADE; CREATE SCHEMA prueba"));
     }
     ~TestDatabase() { PQfinish(conn); }
     void prepare() { runArchive({QStringLiteral("--preparar")}); }
@@ -282,8 +286,7 @@ TEST(Archive, SingleRunsOverChangingFiles)
 // the same rows, figures and latest lines.
 TEST(Archive, RowsAndLinesStoreTheSame)
 {
-    TestDatabase db;
-    db.prepare();
+    Prepared db;
     const std::string tracking = "DO $$ BEGIN EXECUTE format('ALTER DATABASE %I %s', "
                                  "current_database(), ";
     db.rows(tracking + "'SET track_functions = pl'); END $$");
@@ -297,11 +300,12 @@ TEST(Archive, RowsAndLinesStoreTheSame)
         text += QTime(10, 58, 0).addSecs(i).toString(u"'07-12-2026 'hh:mm:ss").toLatin1() + "  " +
             sala + "  " + QByteArray::number(i % 2) + (i < 100 ? "  1" : "") + "\r\n";
     }
-    TempFolder t;
-    const auto calls = [&](const char *function) {
-        return db.value("SELECT coalesce(sum(calls), 0) FROM pg_stat_user_functions WHERE "
-                        "schemaname = 'climalog' AND funcname = '" +
-                        std::string(function) + "'");
+    const TempFolder &t = db.t;
+    // The calls of the two batch functions so far, "lines|rows".
+    const auto calls = [&] {
+        return db.value("SELECT coalesce(sum(calls) FILTER (WHERE funcname = 'guardar'), 0) || '|' "
+                        "|| coalesce(sum(calls) FILTER (WHERE funcname = 'guardar_filas'), 0) FROM "
+                        "pg_stat_user_functions WHERE schemaname = 'climalog'");
     };
     std::string both[2];
     // Batches of about 130 lines go as rows, of 30 as lines.
@@ -316,7 +320,9 @@ TEST(Archive, RowsAndLinesStoreTheSame)
                       .first,
                   0);
         // 150 lines (two headers) as rows, the last 50 as lines; 30 at a time as lines.
-        EXPECT_EQ(calls("guardar") + "|" + calls("guardar_filas"), k ? "7|1" : "1|1");
+        // A session reports its calls as it ends, which may be after the program has.
+        waitUntil([&] { return calls() == (k ? "7|1" : "1|1"); });
+        EXPECT_EQ(calls(), k ? "7|1" : "1|1");
         const std::string joins =
                               " JOIN climalog.juego j ON j.id = x.juego JOIN climalog.puerto p "
                               "ON p.id = j.puerto JOIN climalog.estacion e ON e.id = p.estacion",
@@ -354,12 +360,12 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     Prepared db;
     db.rows(
         "ALTER TABLE climalog.bloque ADD CONSTRAINT razonable CHECK (64 * 500 > ALL (valores))");
-    db.rows("CREATE TABLE public.confirmadas (n serial, sincrona text); CREATE FUNCTION "
-            "public.confirmada() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
-            "INSERT INTO public.confirmadas (sincrona) VALUES "
+    db.rows("CREATE TABLE prueba.confirmadas (n serial, sincrona text); CREATE FUNCTION "
+            "prueba.confirmada() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO prueba.confirmadas (sincrona) VALUES "
             "(current_setting('synchronous_commit')); RETURN NULL; END $f$; CREATE CONSTRAINT "
             "TRIGGER confirmada AFTER INSERT OR UPDATE ON climalog.progreso DEFERRABLE INITIALLY "
-            "DEFERRED FOR EACH ROW EXECUTE FUNCTION public.confirmada()");
+            "DEFERRED FOR EACH ROW EXECUTE FUNCTION prueba.confirmada()");
     db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(true));
     const auto [code, said] =
         runArchive(words("--una-vez --zona UTC --lote 100 --estacion banco") << db.port());
@@ -372,8 +378,8 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
     // The first and third batches wait for the next; the second's parts and the last do not.
     EXPECT_EQ(db.rows("SELECT count(*) FILTER (WHERE sincrona = 'off'), (SELECT sincrona FROM "
-                      "public.confirmadas ORDER BY n DESC LIMIT 1), (SELECT sincrona FROM "
-                      "public.confirmadas ORDER BY n LIMIT 1) FROM public.confirmadas"),
+                      "prueba.confirmadas ORDER BY n DESC LIMIT 1), (SELECT sincrona FROM "
+                      "prueba.confirmadas ORDER BY n LIMIT 1) FROM prueba.confirmadas"),
               "2|on|off\n");
 }
 
@@ -384,17 +390,17 @@ TEST(Archive, ARefusedLineInACatchUpIsSkippedAlone)
 TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
 {
     Prepared db;
-    db.rows("CREATE TABLE public.reescritas (inicio timestamptz); CREATE FUNCTION "
-            "public.reescrita() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
-            "INSERT INTO public.reescritas VALUES (OLD.inicio); RETURN OLD; END $f$; CREATE "
+    db.rows("CREATE TABLE prueba.reescritas (inicio timestamptz); CREATE FUNCTION "
+            "prueba.reescrita() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER AS $f$ BEGIN "
+            "INSERT INTO prueba.reescritas VALUES (OLD.inicio); RETURN OLD; END $f$; CREATE "
             "TRIGGER reescrita BEFORE DELETE ON climalog.bloque FOR EACH ROW EXECUTE FUNCTION "
-            "public.reescrita()");
+            "prueba.reescrita()");
     // The second batch's first row fails once, as a full disk would.
-    db.rows("CREATE SEQUENCE public.fallo; CREATE FUNCTION public.fallo() RETURNS trigger "
+    db.rows("CREATE SEQUENCE prueba.fallo; CREATE FUNCTION prueba.fallo() RETURNS trigger "
             "LANGUAGE plpgsql AS $f$ BEGIN IF NEW.inicio >= '2026-12-07 10:02:00+00' AND "
-            "nextval('public.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
+            "nextval('prueba.fallo') = 1 THEN RAISE EXCEPTION 'falla una vez'; END IF; RETURN "
             "NEW; END $f$; CREATE TRIGGER fallo BEFORE INSERT ON climalog.bloque FOR EACH ROW "
-            "EXECUTE FUNCTION public.fallo()");
+            "EXECUTE FUNCTION prueba.fallo()");
     db.t.write(QStringLiteral("1/07-12-2026-00.log"), fourBatches(false));
     QProcess follower;
     follower.start(program, words("--zona UTC --lote 100 --estacion banco") << db.port());
@@ -408,7 +414,7 @@ TEST(Archive, AFailedBatchDropsWhatWasReadAfterIt)
     EXPECT_TRUE(said.contains(QStringLiteral("falla una vez"))) << said.toStdString();
     EXPECT_EQ(said.count(QStringLiteral("línea 250: se salta")), 1) << said.toStdString();
     EXPECT_EQ(rollupsAgainstLines(db), "minuto|0\nhora|0\n");
-    EXPECT_EQ(db.rows("SELECT count(*) FROM public.reescritas"), "0\n");
+    EXPECT_EQ(db.rows("SELECT count(*) FROM prueba.reescritas"), "0\n");
 }
 
 // Both summer-time changes of Europe/Madrid, whatever the test's own zone:
@@ -537,9 +543,7 @@ TEST(Archive, CommandLineAndStartErrors)
         EXPECT_EQ(exit, code) << says;
         EXPECT_TRUE(said.contains(QRegularExpression(QString::fromUtf8(says))))
             << said.toStdString();
-        EXPECT_FALSE(said.contains(QStringLiteral("CLAVE")) ||
-                     said.contains(QStringLiteral("CLAVE2")))
-            << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("CLAVE"))) << said.toStdString();
     }
     EXPECT_EQ(db.rows("SELECT puerto, valor FROM climalog.lectura WHERE puerto BETWEEN '2' AND '4' "
                       "ORDER BY puerto, hora"),
@@ -558,15 +562,15 @@ TEST(Archive, CommandLineAndStartErrors)
 // The read role may read and nothing more.
 TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
 {
-    TestDatabase db;
-    db.prepare();
-    db.rows("DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE climalog_estacion; CREATE ROLE "
+    Prepared db;
+    db.rows("DROP ROLE IF EXISTS ataque_hecho; DO $$ BEGIN CREATE ROLE rol_norte LOGIN IN ROLE "
+            "climalog_estacion; CREATE ROLE "
             "rol_sur LOGIN IN ROLE "
             "climalog_estacion; CREATE ROLE rol_lector LOGIN IN ROLE climalog_lectura; EXCEPTION "
             "WHEN duplicate_object THEN NULL; END $$");
     EXPECT_EQ(db.rows("INSERT INTO climalog.estacion (nombre, rol) VALUES ('norte', 'rol_norte')"),
               "");
-    TempFolder t;
+    const TempFolder &t = db.t;
     for (const char *port : {"1", "2"}) {
         QDir().mkpath(t.file(QString::fromLatin1(port)));
         t.write(
@@ -598,20 +602,18 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     const std::string stored = db.rows("SELECT * FROM climalog.lectura ORDER BY 1, 2, 5"),
                       progress = db.rows("SELECT * FROM climalog.progreso ORDER BY 1"),
                       stations = db.rows("SELECT * FROM climalog.estacion ORDER BY 1");
-    const auto id = [&](const char *sql) { return db.value(sql); };
-    const std::string norte = id("SELECT id FROM climalog.estacion WHERE nombre = 'norte'"),
-                      sur = id("SELECT id FROM climalog.estacion WHERE nombre = 'sur'"),
-                      surPort = id("SELECT p.id FROM climalog.puerto p JOIN climalog.estacion e ON "
-                                   "e.id = p.estacion WHERE e.nombre = 'sur'"),
-                      surFile = id("SELECT f.id FROM climalog.fichero f JOIN climalog.puerto p ON "
-                                   "p.id = f.puerto JOIN climalog.estacion e "
-                                   "ON e.id = p.estacion WHERE e.nombre = 'sur'"),
-                      header = id("SELECT j.id FROM climalog.juego j JOIN climalog.puerto p ON "
-                                  "p.id = j.puerto JOIN climalog.estacion e "
-                                  "ON e.id = p.estacion WHERE e.nombre = 'norte'"),
-                      surHeader = id("SELECT j.id FROM climalog.juego j JOIN climalog.puerto p ON "
-                                     "p.id = j.puerto JOIN climalog.estacion e "
-                                     "ON e.id = p.estacion WHERE e.nombre = 'sur'");
+    // The id of a station's row of a table (its port's, file's or header's).
+    const auto id = [&](const std::string &table, const char *station) {
+        const bool port = table == "puerto";
+        return db.value("SELECT x.id FROM climalog." + table + " x" +
+                        (port ? "" : " JOIN climalog.puerto p ON p.id = x.puerto") +
+                        " JOIN climalog.estacion e ON e.id = " + (port ? "x" : "p") +
+                        ".estacion WHERE e.nombre = '" + station + "'");
+    };
+    const std::string norte = db.value("SELECT id FROM climalog.estacion WHERE nombre = 'norte'"),
+                      sur = db.value("SELECT id FROM climalog.estacion WHERE nombre = 'sur'"),
+                      surPort = id("puerto", "sur"), surFile = id("fichero", "sur"),
+                      header = id("juego", "norte"), surHeader = id("juego", "sur");
     const std::string own = "(SELECT g.* FROM climalog.progreso_de(" + norte + ") g) g";
     // The station's session first defines, in its own schema pg_temp, what
     // an owner's function might read or call by name: a view that runs the
@@ -969,9 +971,8 @@ TEST(Archive, ReadInterfaceAnswersFromTheLines)
 // each reading once, also after one run more.
 TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
+    Prepared db;
+    const TempFolder &t = db.t;
     Station st(t.path());
     const QString file = st.folder + st.name;
     std::vector<qint64> ends{0}; // where each line ends, the header's first
@@ -1088,9 +1089,8 @@ TEST(Archive, ADayArchivedThroughARestartAndKillsValueByValue)
 // ends 0 with every line stored; one more run finds nothing to do.
 TEST(Archive, ALostConnectionInACatchUpLeavesNoFileHalfArchived)
 {
-    TestDatabase db;
-    db.prepare();
-    TempFolder t;
+    Prepared db;
+    const TempFolder &t = db.t;
     Station st(t.path());
     const QString older = st.folder + QStringLiteral("06-12-2026-00.log"),
                   file = st.folder + st.name;
