@@ -149,23 +149,6 @@ inline bool waitFor(const std::function<bool()> &done, int ms = 30000)
     return done();
 }
 
-// A program of this build run to its end: its exit code (-1: it crashed)
-// and all it wrote; as `user` when given.
-inline std::pair<int, QString> runProgram(const char *program, const QStringList &args,
-                                          const char *user = nullptr)
-{
-    QProcess p;
-    if (user) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PGUSER"), QString::fromLatin1(user));
-        p.setProcessEnvironment(env);
-    }
-    p.start(binFolder() + u'/' + QLatin1String(program), args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
-}
-
 // climalog-archivo --una-vez of a station's port folder.
 inline void archiveOnce(const QString &station, const QString &zone, const QString &folder)
 {

@@ -36,16 +36,7 @@ QStringList words(const char *text) { return QString::fromUtf8(text).split(u' ')
 // variables unless an address is given, as `role` when one is.
 std::pair<int, QString> runArchive(const QStringList &args, const QString &role = {})
 {
-    QProcess p;
-    if (!role.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PGUSER"), role);
-        p.setProcessEnvironment(env);
-    }
-    p.start(program, args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+    return runProgram("climalog-archivo", args, role);
 }
 
 // The rows of a query on a connection: fields joined by '|', NULL as "ERR",

@@ -22,17 +22,10 @@
 
 namespace {
 
-const QString archivo = binFolder() + QStringLiteral("/climalog-archivo");
 const QTimeZone madrid("Europe/Madrid");
 constexpr int columns = 5; // Sala (ºC), Aire (ºC), Aire (%), Puerta - 1, Puerta - 2
 
-int archive(const QStringList &args)
-{
-    QProcess p;
-    p.start(archivo, args);
-    p.waitForFinished(120000);
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
+int archive(const QStringList &args) { return runProgram("climalog-archivo", args).first; }
 
 void sql(PGconn *c, const std::string &text)
 {

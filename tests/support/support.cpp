@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -31,6 +32,21 @@ QString binFolder()
 #else
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
 #endif
+}
+
+std::pair<int, QString> runProgram(const char *program, const QStringList &args,
+                                   const QString &user)
+{
+    QProcess p;
+    if (!user.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PGUSER"), user);
+        p.setProcessEnvironment(env);
+    }
+    p.start(binFolder() + u'/' + QLatin1String(program), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
 TempFolder::TempFolder()

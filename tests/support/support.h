@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <ostream>
+#include <utility>
 
 // Readable failures: texts print as text.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -21,6 +22,11 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 // The folder the test programs, the program and the simulator library share.
 QString binFolder();
+
+// A program of this build run to its end: its exit code (-1: it crashed)
+// and all it wrote; as the database role `user` when one is given.
+std::pair<int, QString> runProgram(const char *program, const QStringList &args,
+                                   const QString &user = {});
 
 // A fresh folder per test, removed when the test passes and kept (its path
 // printed) when it fails, so the evidence stays.
