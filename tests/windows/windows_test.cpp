@@ -208,15 +208,16 @@ TEST(WindowsFiles, aReadOnlyConfigurationIsKept)
     addDevice(g, {STT, "Sala", true, {21.5f}});
     g.modificado = true;
     t.write(QStringLiteral("config1.ini"), QByteArray(140, 'v'));
-    const auto path =
-        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(g.configPath()).utf16());
+    // The name's text kept for the whole test: the calls below take a pointer into it.
+    const QString native = QDir::toNativeSeparators(g.configPath());
+    const auto path = reinterpret_cast<const wchar_t *>(native.utf16());
     ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_READONLY));
     const configfile::SaveResult refused = configfile::save(g);
     EXPECT_EQ(refused.status, configfile::SaveStatus::Failed);
     EXPECT_EQ(refused.message,
               QStringLiteral(
                   "No se ha podido salvar la configuración en %1: el fichero es de solo lectura.")
-                  .arg(QDir::toNativeSeparators(g.configPath())));
+                  .arg(native));
     EXPECT_EQ(t.read(QStringLiteral("config1.ini")), QByteArray(140, 'v'));
     EXPECT_TRUE(g.modificado);
     ASSERT_TRUE(SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL));
