@@ -54,6 +54,16 @@ struct Plant {
         archiveOnce(QStringLiteral("norte"), QString::fromLatin1(zone.id()),
                     t.file(QStringLiteral("1")));
     }
+    void arrive(const std::vector<double> &values)
+    {
+        add(values);
+        archive();
+    }
+    // Waits up to `ms` for the alarms to be `want`.
+    bool alarmsBecome(const std::string &want, int ms = 30000) const
+    {
+        return waitFor([&] { return alarms() == want; }, ms);
+    }
     // The rules file; ana is told by mail, luis by webhook, each event at once.
     QString rules(const char *rule) const
     {
@@ -128,15 +138,15 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     Plant plant;
     const QStringList once{QStringLiteral("--una-vez"), QStringLiteral("--reglas"),
                            plant.rules(salas)};
-    plant.add({21, 21, 23.5, 24, 22, 21});
-    plant.archive();
-    const auto [code, said] = runProgram("climalog-avisos", once, role);
+    const auto run = [&] { return runProgram("climalog-avisos", once, role); };
+    plant.arrive({21, 21, 23.5, 24, 22, 21});
+    const auto [code, said] = run();
     EXPECT_EQ(code, 0) << said.toStdString();
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\n");
     const std::string url = plant.url.toStdString();
     const std::string ana = "|ana|correo|ana@example.org\n", luis = "|luis|webhook|" + url + "\n";
     EXPECT_EQ(plant.notices(), "alta|2" + ana + "alta|2" + luis + "fin|4" + ana + "fin|4" + luis);
-    EXPECT_EQ(runProgram("climalog-avisos", once, role).first, 0);
+    EXPECT_EQ(run().first, 0);
     EXPECT_EQ(plant.rows("SELECT count(*) FROM climalog.salida"), "4\n");
     const QByteArrayList mails = plant.smtp.received(), posts = plant.hook.received();
     ASSERT_EQ(mails.size(), 1);
@@ -150,9 +160,8 @@ TEST(Program, AlarmAndItsNotificationsOnce)
         << posts[0].constData();
 
     for (const std::vector<double> &values : {std::vector<double>{17.5, 17}, {16.5}, {18}}) {
-        plant.add(values);
-        plant.archive();
-        EXPECT_EQ(runProgram("climalog-avisos", once, role).first, 0);
+        plant.arrive(values);
+        EXPECT_EQ(run().first, 0);
     }
     EXPECT_EQ(plant.alarms(), "alto|salas|2|4|24|22\nbajo|salas|6|9|16.5|18\n");
     EXPECT_EQ(plant.rows("SELECT suceso, count(*) FROM climalog.salida GROUP BY 1 ORDER BY 1"),
@@ -162,9 +171,8 @@ TEST(Program, AlarmAndItsNotificationsOnce)
     EXPECT_EQ(plant.hook.received().size(), 3);
 
     plant.smtp.stop();
-    plant.add({23});
-    plant.archive();
-    const auto [failed, told] = runProgram("climalog-avisos", once, role);
+    plant.arrive({23});
+    const auto [failed, told] = run();
     EXPECT_EQ(failed, 3);
     EXPECT_TRUE(told.endsWith(QStringLiteral("Queda 1 mensaje sin enviar.\n")))
         << told.toStdString();
@@ -199,8 +207,7 @@ TEST(Program, KilledAnywhereRaisesEachAlarmOnce)
         QThread::msleep(random() % 400);
         program.signal(SIGKILL);
     }
-    plant.add({21});
-    plant.archive();
+    plant.arrive({21});
     {
         Avisos program(role, args);
         EXPECT_TRUE(waitFor([&] { return plant.judged() == plant.written - 1; }, 60000))
@@ -236,10 +243,8 @@ TEST(Program, StandbyTakesOver)
     EXPECT_TRUE(waitFor([&] { return first->said("Vigilando"); })) << first->out.toStdString();
     Avisos second(role, args);
     EXPECT_TRUE(waitFor([&] { return second.said("En espera"); })) << second.out.toStdString();
-    plant.add({21, 23, 21});
-    plant.archive();
-    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }, 10000))
-        << plant.alarms();
+    plant.arrive({21, 23, 21});
+    EXPECT_TRUE(plant.alarmsBecome("alto|salas|1|2|23|22\n", 10000)) << plant.alarms();
     {
         // A standby asked to end, ends.
         Avisos third(role, args);
@@ -248,10 +253,8 @@ TEST(Program, StandbyTakesOver)
     }
     first->signal(SIGKILL);
     first.reset();
-    plant.add({24, 21});
-    plant.archive();
-    EXPECT_TRUE(waitFor(
-        [&] { return plant.alarms() == "alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n"; }, 10000))
+    plant.arrive({24, 21});
+    EXPECT_TRUE(plant.alarmsBecome("alto|salas|1|2|23|22\nalto|salas|3|4|24|22\n", 10000))
         << plant.alarms();
     second.endsWhenAsked();
 }
@@ -281,19 +284,15 @@ TEST(Program, BadRulesFileAndSighup)
                                ":12: destinatario desconocido «nadie»: falta su [destinatario "
                                "nadie]: siguen en vigor las reglas anteriores.")))
         << program.out.toStdString();
-    plant.add({21, 23, 21});
-    plant.archive();
-    EXPECT_TRUE(waitFor([&] { return plant.alarms() == "alto|salas|1|2|23|22\n"; }))
-        << plant.alarms();
+    plant.arrive({21, 23, 21});
+    EXPECT_TRUE(plant.alarmsBecome("alto|salas|1|2|23|22\n")) << plant.alarms();
 
     plant.rules("[regla camaras]\ncondiciones = alto\ndestinatarios = ana\n");
     program.signal(SIGHUP);
     EXPECT_TRUE(waitFor([&] { return program.said("Reglas leídas de nuevo"); }));
-    plant.add({24, 21});
-    plant.archive();
-    EXPECT_TRUE(waitFor([&] {
-        return plant.alarms() == "alto|salas|1|2|23|22\nalto|camaras|3|4|24|22\n";
-    })) << plant.alarms();
+    plant.arrive({24, 21});
+    EXPECT_TRUE(plant.alarmsBecome("alto|salas|1|2|23|22\nalto|camaras|3|4|24|22\n"))
+        << plant.alarms();
     EXPECT_EQ(plant.rows("SELECT destinatario, suceso FROM climalog.salida s JOIN climalog.aviso "
                          "a ON a.id = s.aviso WHERE a.regla = 'camaras' ORDER BY 2"),
               "ana|alta\nana|fin\n");

@@ -19,17 +19,17 @@ from aiosmtpd.smtp import AuthResult, LoginPassword
 class Keeper:
     def __init__(self, folder):
         self.folder = folder
-        self.lock = threading.Lock()
 
+    # One message at a time: the server's one event loop runs this through
+    # without a pause, so no two take the same number.
     async def handle_DATA(self, server, session, envelope):
-        with self.lock:
-            n = len([f for f in os.listdir(self.folder) if f.endswith('.eml')]) + 1
-            path = os.path.join(self.folder, '%06d.eml' % n)
-            with open(path + '.tmp', 'wb') as f:
-                f.write(envelope.original_content)
-                f.flush()
-                os.fsync(f.fileno())
-            os.rename(path + '.tmp', path)
+        n = len([f for f in os.listdir(self.folder) if f.endswith('.eml')]) + 1
+        path = os.path.join(self.folder, '%06d.eml' % n)
+        with open(path + '.tmp', 'wb') as f:
+            f.write(envelope.original_content)
+            f.flush()
+            os.fsync(f.fileno())
+        os.rename(path + '.tmp', path)
         return '250 Guardado'
 
 

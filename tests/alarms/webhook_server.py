@@ -7,7 +7,6 @@ listens; runs until it is ended."""
 import argparse
 import os
 import sys
-import threading
 from http.server import BaseHTTPRequestHandler, HTTPServer
 
 
@@ -18,7 +17,6 @@ def main():
     p.add_argument('--fail', type=int, default=0)
     a = p.parse_args()
     state = {'failures': a.fail}
-    lock = threading.Lock()
 
     class Receiver(BaseHTTPRequestHandler):
         def log_message(self, *args):
@@ -26,19 +24,18 @@ def main():
 
         def do_POST(self):
             body = self.rfile.read(int(self.headers.get('Content-Length', '0')))
-            with lock:
-                if state['failures'] > 0:
-                    state['failures'] -= 1
-                    code = 500
-                else:
-                    n = len([f for f in os.listdir(a.folder) if f.endswith('.json')]) + 1
-                    path = os.path.join(a.folder, '%06d.json' % n)
-                    with open(path + '.tmp', 'wb') as f:
-                        f.write(self.headers.get('X-Climalog-Mensaje', '').encode() + b'\n')
-                        f.write(self.headers.get('Content-Type', '').encode() + b'\n')
-                        f.write(body)
-                    os.rename(path + '.tmp', path)
-                    code = 204
+            if state['failures'] > 0:
+                state['failures'] -= 1
+                code = 500
+            else:
+                n = len([f for f in os.listdir(a.folder) if f.endswith('.json')]) + 1
+                path = os.path.join(a.folder, '%06d.json' % n)
+                with open(path + '.tmp', 'wb') as f:
+                    f.write(self.headers.get('X-Climalog-Mensaje', '').encode() + b'\n')
+                    f.write(self.headers.get('Content-Type', '').encode() + b'\n')
+                    f.write(body)
+                os.rename(path + '.tmp', path)
+                code = 204
             self.send_response(code)
             self.send_header('Content-Length', '0')
             self.end_headers()

@@ -24,6 +24,7 @@ namespace {
 
 const QTimeZone madrid("Europe/Madrid");
 constexpr int columns = 5; // Sala (ºC), Aire (ºC), Aire (%), Puerta - 1, Puerta - 2
+constexpr std::int64_t step = 10000; // the sensors' period, ms
 
 int archive(const QStringList &args) { return runProgram("climalog-archivo", args).first; }
 
@@ -36,13 +37,12 @@ void sql(PGconn *c, const std::string &text)
 }
 
 // A port's configuration: Sala watched between `low` and 25, Aire (not
-// watched) between 12 and 20, the detector Puerta; sensors read every `step` ms.
-QByteArray config(float low, std::int64_t step)
+// watched) between 12 and 20, the detector Puerta; sensors read every 10 s.
+QByteArray config(float low)
 {
-    const auto period = static_cast<std::uint32_t>(step / 1000);
     return Rec().text(0, 16, "00").b +
-        Rec::device("Sala", STT).real(34, low).real(38, 25).num(130, 1).num(138, period).b +
-        Rec::device("Aire", HRT).real(34, 12).real(38, 20).num(138, period).b +
+        Rec::device("Sala", STT).real(34, low).real(38, 25).num(130, 1).num(138, 10).b +
+        Rec::device("Aire", HRT).real(34, 12).real(38, 20).num(138, 10).b +
         Rec::device("Puerta", DET, "0102030405060708").b;
 }
 
@@ -51,11 +51,13 @@ struct Line {
     std::array<std::optional<double>, columns> v; // as the archive reads the text written
 };
 
-// A day of lines every `step` ms from local midnight to the next, but none
-// from 03:00 to 03:30; Sala ERR every 17th line. Every 10 s, readings that
-// cross the limits all the time; every second, readings below, above or
-// within the limits (or inputs active) for whole hours.
-std::vector<Line> writeDay(const QString &folder, QDate date, std::int64_t step)
+// A day of lines every 10 s from local midnight to the next, but none from
+// 03:00 to 03:30; Sala ERR every 17th line. Readings below the limits
+// before 04:00, within them to 08:00, above them from 13:00 to 16:00, and
+// crossing them all the time else (so whole hours come from the rollups,
+// the rest from the lines); Puerta - 1 inactive before 05:00, active to
+// 08:00, then by turns.
+std::vector<Line> writeDay(const QString &folder, QDate date)
 {
     General g;
     addDevice(g, {STT, "Sala"});
@@ -71,15 +73,15 @@ std::vector<Line> writeDay(const QString &folder, QDate date, std::int64_t step)
             continue;
         g.estados[1].valido = i % 17 != 5;
         const int h = local.time().hour();
-        const float sala = step > 1000
-            ? 5 + static_cast<float>(i * 7 % 211) / 10 // 10 and 25 among them
-            : h < 4             ? 3 + static_cast<float>(i % 7) / 10
-            : h >= 13 && h < 16 ? 30 + static_cast<float>(i % 5) / 10
-                                : 15 + static_cast<float>(i % 9) / 10;
+        const float sala = h < 4 ? 3 + static_cast<float>(i % 7) / 10
+            : h < 8              ? 15 + static_cast<float>(i % 9) / 10
+            : h >= 13 && h < 16  ? 30 + static_cast<float>(i % 5) / 10
+                                 : 5 + static_cast<float>(i * 7 % 211) / 10; // 10 and 25 among them
         g.estados[1].lectura[0] = sala;
-        g.estados[2].lectura = {step > 1000 ? 12 + static_cast<float>(i * 3 % 101) / 10 : sala,
-                                40.5f + i % 30};
-        g.estados[3].crudo = {static_cast<std::int16_t>(step > 1000 ? i / 30 % 2 : h >= 5 && h < 8),
+        g.estados[2].lectura = {sala, 40.5f + i % 30};
+        g.estados[3].crudo = {static_cast<std::int16_t>(h < 5       ? 0
+                                                            : h < 8 ? 1
+                                                                    : i / 30 % 2),
                               static_cast<std::int16_t>(i % 7 == 0)};
         const QString l = linea(g, local.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")));
         text += cp1252::encode(l + QStringLiteral("\r\n"));
@@ -99,9 +101,9 @@ std::vector<Line> writeDay(const QString &folder, QDate date, std::int64_t step)
 }
 
 // A column's figures worked out from the lines: each reading outside stands
-// until the next line, at most `step`, the last one at most to the period's end.
+// until the next line, at most 10 s, the last one at most to the period's end.
 reports::Column expected(const std::vector<Line> &lines, int k, std::int64_t from, std::int64_t to,
-                         std::int64_t step, std::int64_t change, float lowBefore, float lowAfter)
+                         std::int64_t change, float lowBefore, float lowAfter)
 {
     reports::Column c;
     double sum = 0, arrhenius = 0;
@@ -184,7 +186,6 @@ TEST(ReportData, FiguresMatchTheLinesWritten)
         std::int64_t from, to; // 0: the day
         bool change, empty;
         std::int64_t hours; // the day's length
-        std::int64_t step = 10000;
     } cases[] = {
         {"dia", december, 0, 0, false, false, 24},
         {"cambio", december, 0, 0, true, false, 24},
@@ -193,24 +194,21 @@ TEST(ReportData, FiguresMatchTheLinesWritten)
         {"otono", autumn, 0, 0, false, false, 25},
         {"primavera", spring, 0, 0, false, false, 23},
         {"dia", december.addDays(-1), 0, 0, false, true, 24}, // a day of no lines
-        {"segundos", december, 0, 0, false, false, 24, 1000},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.station);
         const QString root = t.file(QString::fromLatin1(c.station));
         const std::vector<Line> lines =
-            c.empty ? std::vector<Line>() : writeDay(root + QStringLiteral("/1"), c.day, c.step);
+            c.empty ? std::vector<Line>() : writeDay(root + QStringLiteral("/1"), c.day);
         const QStringList args{QStringLiteral("--una-vez"),     QStringLiteral("--estacion"),
                                QString::fromLatin1(c.station),  QStringLiteral("--zona"),
                                QStringLiteral("Europe/Madrid"), root + QStringLiteral("/1")};
-        t.write(QString::fromLatin1(c.station) + QStringLiteral("/config1.ini"),
-                config(10, c.step));
+        t.write(QString::fromLatin1(c.station) + QStringLiteral("/config1.ini"), config(10));
         ASSERT_EQ(archive(args), 0); // again for the day of no lines: nothing new
         const std::int64_t change = c.change ? at(c.day, QTime(10, 15)) : INT64_MAX;
         if (c.change) {
             // The second configuration, read by the archive at 10:15.
-            t.write(QString::fromLatin1(c.station) + QStringLiteral("/config1.ini"),
-                    config(12, c.step));
+            t.write(QString::fromLatin1(c.station) + QStringLiteral("/config1.ini"), config(12));
             ASSERT_EQ(archive(args), 0);
             sql(owner,
                 "UPDATE climalog.configuracion c SET leida = to_timestamp(" +
@@ -249,7 +247,7 @@ TEST(ReportData, FiguresMatchTheLinesWritten)
             const reports::Column &got = r.columns[static_cast<std::size_t>(k)];
             SCOPED_TRACE(got.column);
             const reports::Column want =
-                expected(lines, k, q.period.from, q.period.to, c.step, change, 10, 12);
+                expected(lines, k, q.period.from, q.period.to, change, 10, 12);
             EXPECT_EQ(std::vector<std::int64_t>({got.lines, got.received, got.errors, got.expected,
                                                  got.missing, got.minAt, got.maxAt, got.belowMs,
                                                  got.aboveMs, got.activeMs}),
