@@ -1,7 +1,8 @@
 // The central schema's set-up by itself, against the private PostgreSQL
-// server of scripts/testdb.sh: on an empty database, on one of the first
-// design's narrow table, run again, on databases of versions 1 to 5, on
-// one newer than this program, and on one where it cannot finish; what each
+// server of scripts/testdb.sh: on an empty database, run again, on
+// databases of versions 1 to 5, on one newer than this program, and on one
+// where it cannot finish (a table of the first design: the archive's
+// tests, which archive on from it); what each
 // role may do with the alarms; and the layer both programs run their
 // statements through.
 #include "central/connection.h"
@@ -202,58 +203,6 @@ TEST(Central, SetUpFromEachStartingPoint)
            "to_regclass('climalog.bloque_203107') "
            "IS NOT NULL",
            "1|3|t|t\n"}}},
-        // The first design's narrow table: each column's unit, device and
-        // class read from its text, rollups and latest line from the
-        // readings, the file's progress read again by key.
-        {"first design",
-         false,
-         "CREATE SCHEMA climalog; CREATE TABLE climalog.lectura (estacion text NOT NULL, puerto "
-         "text NOT NULL, fichero text NOT NULL, "
-         "columna text NOT NULL, hora timestamptz NOT NULL, valor double precision);"
-         "CREATE TABLE climalog.progreso (estacion text, puerto text, fichero text, posicion "
-         "bigint, por_clave_hasta bigint, "
-         "actualizado timestamptz, PRIMARY KEY (estacion, puerto, fichero));"
-         "INSERT INTO climalog.lectura VALUES "
-         "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:00+00', 21.5),"
-         "('norte', '1', '07-12-2026-00.log', 'Humedad (%)', '2026-12-07 10:00:00+00', 40),"
-         "('norte', '1', '07-12-2026-00.log', 'Caudal - b (l/min)', '2026-12-07 10:00:00+00', "
-         "1e30),"
-         "('norte', '1', '07-12-2026-00.log', 'Puerta - 1', '2026-12-07 10:00:00+00', 1),"
-         "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:00:30+00', NULL),"
-         "('norte', '1', '07-12-2026-00.log', 'Sala (ºC)', '2026-12-07 10:01:00+00', 23.5);"
-         "INSERT INTO climalog.progreso VALUES ('norte', '1', '07-12-2026-00.log', 500, 0, now()), "
-         "('norte', '1', 'otro.log', 10, 20, now())",
-         true,
-         upFrom(1, "Las lecturas de la tabla anterior"),
-         {{"SELECT columna, coalesce(unidad, 'NULL'), dispositivo, clase FROM climalog.serie ORDER "
-           "BY columna COLLATE \"C\"",
-           "Caudal - b (l/min)|l/min|Caudal|b\nHumedad (%)|%|Humedad|H\nPuerta - "
-           "1|NULL|Puerta|1\nSala (ºC)|ºC|Sala|T\n"},
-          {"SELECT f.nombre, f.dia, p.posicion, p.lineas, p.cabecera, p.por_clave_hasta, p.huella "
-           "IS NULL "
-           "FROM climalog.progreso p JOIN climalog.fichero f ON f.id = p.fichero ORDER BY 1",
-           "07-12-2026-00.log|2026-12-07|500|0|-1|500|t\notro.log|2000-01-01|10|0|-1|20|t\n"},
-          // A value beyond a code keeps its line's values exact.
-          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), exactos IS NOT NULL, "
-           "cardinality(valores) FROM climalog.linea ORDER BY hora",
-           "00:00|t|4\n00:30|f|1\n01:00|f|1\n"},
-          {"SELECT columna, to_char(hora AT TIME ZONE 'UTC', 'MI:SS'), valor FROM climalog.lectura "
-           "ORDER BY hora, columna COLLATE \"C\"",
-           "Caudal - b (l/min)|00:00|1e+30\nHumedad (%)|00:00|40\nPuerta - 1|00:00|1\nSala "
-           "(ºC)|00:00|21.5\nSala (ºC)|00:30|NULL\n"
-           "Sala (ºC)|01:00|23.5\n"},
-          {"SELECT to_char(m.inicio AT TIME ZONE 'UTC', 'MI'), m.lineas, m.n, m.minimo, m.maximo "
-           "FROM climalog.minuto m "
-           "JOIN climalog.juego j ON j.id = m.juego WHERE cardinality(j.series) = 1 ORDER BY "
-           "m.inicio",
-           "00|1|{0}|{NULL}|{NULL}\n01|1|{1}|{23.5}|{23.5}\n"},
-          {"SELECT h.lineas, h.n, h.minimo, h.maximo FROM climalog.hora h JOIN climalog.juego j ON "
-           "j.id = h.juego "
-           "WHERE cardinality(j.series) = 1",
-           "2|{1}|{23.5}|{23.5}\n"},
-          {"SELECT to_char(hora AT TIME ZONE 'UTC', 'MI:SS') FROM climalog.ultima ORDER BY hora",
-           "00:00\n01:00\n"},
-          {"SELECT count(*) FROM climalog.lectura_anterior", "6\n"}}},
         // Run again: nothing of the schema is made twice, its rows stay.
         {"twice",
          true,
@@ -288,12 +237,7 @@ TEST(Central, SetUpFromEachStartingPoint)
           {"SELECT count(*) FROM pg_proc WHERE proname = 'guardar' AND pronamespace = "
            "'climalog'::regnamespace",
            "1\n"},
-          {"SELECT climalog.valor_de(climalog.codigo(-0.25)), "
-           "has_function_privilege('climalog_estacion', "
-           "'climalog.guardar(integer, bigint, bigint, bigint, bigint, bigint, bigint, bigint, "
-           "bigint, bytea, bigint, boolean, "
-           "boolean, climalog.entrada[])', 'EXECUTE')",
-           "-0.25|t\n"},
+          {"SELECT climalog.valor_de(climalog.codigo(-0.25))", "-0.25\n"},
           {"INSERT INTO climalog.estacion (nombre) VALUES ('sur') RETURNING zona", "UTC\n"}}},
         // Version 2: its batch's rollups read the lines' values through a
         // query that decoded each value once per figure, and its summary
@@ -312,7 +256,6 @@ TEST(Central, SetUpFromEachStartingPoint)
          true,
          upFrom(3, roles + "$"),
          {{"SELECT estacion, columna, orden, clase FROM climalog.resumen", "norte|Sala (ºC)|1|T\n"},
-          {"SELECT has_table_privilege('climalog_lectura', 'climalog.resumen', 'SELECT')", "t\n"},
           {lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT juego, to_timestamp(minuto * 60) AT TIME ZONE 'UTC', k, v FROM "
            "climalog.lecturas_de(ARRAY["
@@ -341,9 +284,6 @@ TEST(Central, SetUpFromEachStartingPoint)
          upFrom(4, roles + "$"),
          {{lineRead, "norte|07-12-2026-00.log|Sala (ºC)|10:00:00|21.5\n"},
           {"SELECT count(*) FROM climalog.aviso, climalog.salida, climalog.avisos_puerto", "0\n"},
-          {"SELECT has_table_privilege('climalog_lectura', 'climalog.avisos', 'SELECT'), "
-           "has_table_privilege('climalog_avisos', 'climalog.aviso', 'INSERT')",
-           "t|t\n"},
           {"LISTEN climalog_lineas", ""},
           // One line of 22 at 10:00:01, stored by the station's own role.
           {batch("(SELECT id FROM climalog.fichero), 0, NULL, 0, 100, 1", false,
@@ -476,7 +416,6 @@ TEST(Central, AlarmsAsEachRoleMayUseThem)
            "FROM climalog.avisos ORDER BY id",
            "1|norte|1|Sala (ºC)|ºC|alto|23.5|22|t\n2|norte|1|NULL|NULL|parada|NULL|NULL|f\n"},
           {"SELECT count(*) FROM climalog.aviso", "!42501"},
-          {"UPDATE climalog.aviso SET comentario = 'x'", "!42501"},
           {"INSERT INTO climalog.salida (aviso, suceso, instante, destinatario, canal, direccion) "
            "VALUES (1, 'alta', now(), 'ana', 'correo', 'ana@example.org')",
            "!42501"},
