@@ -47,8 +47,8 @@ struct Dev {
 
 // The configuration file: entry 0 holds the sequence number as its name; then
 // 140 bytes a device, little-endian: name 16, serial 8, type, four offsets,
-// four limits and four gains (floats), four 8-character units, four relay
-// serials, four outputs, period.
+// four limits and four gains (floats), four 8-character units (a converter's
+// only), four relay serials, four outputs, period.
 QByteArray tableBytes(const std::vector<Dev> &t)
 {
     const auto serial = [](const Serial &sn) {
@@ -61,8 +61,9 @@ QByteArray tableBytes(const std::vector<Dev> &t)
                     .text(0, 16, QByteArray::fromStdString(v.name))
                     .raw(16, serial(d.sn))
                     .num(24, std::uint16_t(d.tipo));
-        r.text(66, 32, "").num(138, std::uint16_t(d.periodo)); // no units
+        r.num(138, std::uint16_t(d.periodo));
         for (int k = 0; k < 4; ++k) {
+            r.text(66 + 8 * k, 8, d.tipo == AVI ? std::array{"V", "m3 (n)", "", "\260C"}[k] : "");
             r.num(26 + 2 * k, std::uint16_t(d.ajuste[k]))
                 .num(34 + 4 * k, std::bit_cast<std::uint32_t>(d.alarma[k]), 4);
             r.num(50 + 4 * k, std::bit_cast<std::uint32_t>(d.ganancia[k]), 4)
@@ -149,7 +150,7 @@ private:
                     static_cast<std::uint8_t>(pick(0, 255)),
                     0};
             v.name = (n % 7 == 0 && d.tipo == STT
-                          ? "C\xE1mara"
+                          ? "C\xE1mara\xA0"
                           : std::array{"", "Sala", "Inver", "Bomba", "Puerta", "Rel\xE9"}[d.tipo]) +
                 QString::asprintf(" %04d", n).toStdString();
             d.nombre = QString::fromLatin1(v.name.c_str());
