@@ -91,7 +91,9 @@ TEST(ConfigFile, SaveBytesThroughALink)
 
 // What a load makes of files of every length, files that are no files,
 // sequence numbers that cannot name a capture file, and tables past the
-// largest: a refused or unreadable file leaves the table as it was.
+// largest: a refused or unreadable file leaves the table as it was. (The
+// readings a load marks valid and its mark of a sorted file unmodified: the
+// soak's model.)
 TEST(ConfigFile, LoadsOfDamagedFiles)
 {
     const QByteArray two = entry0().b + device("Sonda").num(138, 60).b;
@@ -148,11 +150,6 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         EXPECT_EQ(g.lstdet.size() - 1,
                   std::size_t(std::count_if(g.dispositivos.begin() + 1, g.dispositivos.end(),
                                             [](auto &d) { return d.tipo == DET; })));
-        if (row.records) {
-            EXPECT_TRUE(std::all_of(g.estados.begin(), g.estados.end(),
-                                    [](const EstadoDisp &e) { return e.valido; }));
-            EXPECT_FALSE(g.modificado) << "a sorted file loads unmodified";
-        }
     }
 }
 
