@@ -168,10 +168,7 @@ private:
             d.snrele[0] = pick(0, 40) == 0 ? Serial{0x3A, 0, 0xFF, 1}
                                            : t_[static_cast<std::size_t>(pick(1, relays))].d.sn;
             const int k = pick(0, 40);
-            d.salrele[0] = static_cast<std::int16_t>(k == 0       ? 0
-                                                         : k == 1 ? 3
-                                                         : k == 2 ? -1
-                                                                  : 1 + k % 2);
+            d.salrele[0] = static_cast<std::int16_t>(k < 3 ? std::array{0, 3, -1}[k] : 1 + k % 2);
         }
         std::shuffle(t_.begin() + 1, t_.end(), rng_);
         g_.appFolder = folder;
