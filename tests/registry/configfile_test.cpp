@@ -91,9 +91,8 @@ TEST(ConfigFile, SaveBytesThroughALink)
 
 // What a load makes of files of every length, files that are no files,
 // sequence numbers that cannot name a capture file, and tables past the
-// largest: a refused or unreadable file leaves the table as it was. (The
-// readings a load marks valid and its mark of a sorted file unmodified: the
-// soak's model.)
+// largest: a refused or unreadable file leaves the table as it was. (A
+// sorted file loaded unmodified: the soak's model.)
 TEST(ConfigFile, LoadsOfDamagedFiles)
 {
     const QByteArray two = entry0().b + device("Sonda").num(138, 60).b;
@@ -147,6 +146,10 @@ TEST(ConfigFile, LoadsOfDamagedFiles)
         EXPECT_EQ(load(g).status, row.status);
         EXPECT_EQ(g.n(), row.records ? row.records - 1 : 1)
             << "a refused file leaves the table as it was";
+        EXPECT_TRUE(!row.records ||
+                    std::all_of(g.estados.begin(), g.estados.end(),
+                                [](const EstadoDisp &e) { return e.valido; }))
+            << "a loaded table's readings are valid";
         EXPECT_EQ(g.lstdet.size() - 1,
                   std::size_t(std::count_if(g.dispositivos.begin() + 1, g.dispositivos.end(),
                                             [](auto &d) { return d.tipo == DET; })));
