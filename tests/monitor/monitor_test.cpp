@@ -154,6 +154,21 @@ TEST(Monitor, EditsDuringYields)
     }
 }
 
+// The edges of the half-day and day the soak's days may miss: at noon on
+// the polling clock a morning due time waits for tomorrow; a polling clock
+// and a due time that reach a day together both wrap to 0.
+TEST(Monitor, DueTimesAtNoonAndMidnight)
+{
+    Rig rig;
+    rig.add(STT, "2800000000000001", {});
+    rig.g.reloj = 43200, rig.g.estados[1].proxima = 43199;
+    rig.tick();
+    EXPECT_FALSE(rig.view.log.contains(QStringLiteral("actualizando")));
+    rig.g.reloj = 86397, rig.g.estados[1].proxima = 86397;
+    rig.tick();
+    EXPECT_EQ(std::pair(rig.g.reloj, rig.g.estados[1].proxima), std::pair(0, 0));
+}
+
 TEST(Texts, DeviceLines)
 {
     const QString serial = QStringLiteral("28A3F2C501080011");
