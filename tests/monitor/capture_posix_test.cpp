@@ -204,9 +204,8 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         QFile::remove(b.g.carpeta + dia("00")), QDir(b.g.carpeta).mkdir(dia("00"));
     };
     // antes: what happens between the lines; estado: what the second line meets; bytes: the file's
-    // then (across midnight today's holds its first line alone; a line goes to its own stamp's
-    // file: the soak's model); inmutable: the file refuses even root (EPERM), a permission
-    // question as well.
+    // then (across midnight today's holds its first line alone); marca: its time stamp, when not the
+    // clock's; inmutable: the file refuses even root (EPERM), a permission question as well.
     const struct Row {
         const char *name;
         QTime inicio;
@@ -214,8 +213,11 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         E estado;
         const QString &fichero;
         QByteArray bytes;
+        const char *marca = nullptr;
         bool inmutable = false;
     } rows[] = {
+        {"a line stamped before midnight and written after it stays in its day", QTime(23, 59, 58),
+         nada, E::Escrito, hoy, noche + "07-12-2026 23:59:59  21,5\r\n", "07-12-2026 23:59:59"},
         {"midnight into an existing file: appended, nothing lost", QTime(23, 59, 58), existe,
          E::Escrito, luego, "Hora  X\r\n" + manana},
         {"a torn last line is ended before the next", QTime(10, 0, 0), rota, E::Escrito, hoy,
@@ -227,7 +229,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0), carpeta, E::Fallo,
          hoy, QByteArray()},
         {"an immutable file: the line waits", QTime(10, 0, 0), nada, E::Denegado, hoy, h0 + l0 + l1,
-         true},
+         nullptr, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -241,7 +243,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
             GTEST_SKIP()
                 << "no immutable files here (not root, or the file system keeps no such flag)";
         ASSERT_TRUE(row.estado != E::Denegado || row.inmutable || cerrojo.cierra());
-        Captura::Escritura r = b.c.escribe(b.marca());
+        Captura::Escritura r = b.c.escribe(row.marca ? QString::fromLatin1(row.marca) : b.marca());
         EXPECT_EQ(r.estado, row.estado);
         EXPECT_EQ(r.renombrado, b.g.fichero != hoy);
         const char *why =
