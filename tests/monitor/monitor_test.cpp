@@ -1,7 +1,7 @@
-// The polling tick against the simulated network: due times and the polling
-// clock, relay rules with hysteresis, the warning list, and a user editing the
-// table while the tick waits (when a tick captures a line: the soak's model);
-// then the texts the user reads: device list lines and number texts.
+// The polling tick against the simulated network: a user editing the table
+// while the tick waits (due times, the polling clock, relay rules, the warning
+// list and when a tick captures a line: the soak's model); then the texts the
+// user reads: device list lines and number texts.
 #include "monitor/lines.h"
 #include "monitor/mainview.h"
 #include "monitor/monitor.h"
@@ -16,11 +16,9 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
-#include <tuple>
 
 namespace {
 
-using Pair = std::array<std::int16_t, 2>;
 using Quad = std::array<std::int16_t, 4>;
 constexpr double inf = std::numeric_limits<double>::infinity();
 
@@ -39,33 +37,27 @@ struct FakeView final : MainView {
     std::function<void(int)> onYield;
 };
 
-// One run of the program: table, clock, window and, unless `network` is
-// false, the simulated network on COM1. Clock at 10:00:00, polling reset.
+// One run of the program: table, clock, window and the simulated network on
+// COM1. Clock at 10:00:00, polling reset.
 struct Rig {
-    explicit Rig(bool network = true)
+    Rig()
     {
-        if (network && (io = SondaIO::load(binFolder(), nullptr)) &&
-            sim::load("port COM1 open\n") == 0)
+        if ((io = SondaIO::load(binFolder(), nullptr)) && sim::load("port COM1 open\n") == 0)
             io->IniciarCNX(0, QStringLiteral("COM1"), g.mensaje);
         monitor = std::make_unique<Monitor>(g, io.get(), clock, view);
         monitor->onFatal = [this](const QString &text) { fatals << text; };
         monitor->reinicia();
     }
     // A device on the table and the network, named by the last two digits of
-    // its serial, its words fixed (a relay device without words reads back
-    // what it was written); index lists rebuilt.
-    int add(std::int16_t tipo, const char *hex, Quad w = {}, std::int16_t periodo = 3)
+    // its serial, its words fixed; index lists rebuilt.
+    void add(std::int16_t tipo, const char *hex, Quad w)
     {
         g.dispactual = Dispositivo{};
         g.dispactual.tipo = tipo, g.dispactual.sn = sn(hex),
-        g.dispactual.nombre = QString::fromLatin1(hex + 14), g.dispactual.periodo = periodo;
-        g.dispactual.ganancia = {1, 1, 1, 1};
-        if (io && tipo >= STT && tipo <= CTR)
-            sim::addDevice(0, tipo, sn(hex));
-        if (io && tipo >= STT && tipo <= CTR && (tipo != CTR || w != Quad{}))
-            sim::setWords(0, sn(hex), w[0], w[1], w[2], w[3]);
+        g.dispactual.nombre = QString::fromLatin1(hex + 14), g.dispactual.periodo = 3;
+        sim::addDevice(0, tipo, sn(hex));
+        sim::setWords(0, sn(hex), w[0], w[1], w[2], w[3]);
         g.nuevo(), g.cogereldet();
-        return g.n();
     }
     // Sensor i drives output `salida` of relay device r between 18 and 22.
     void link(int i, int r, std::int16_t salida)
@@ -85,124 +77,6 @@ struct Rig {
 };
 
 } // namespace
-
-// Which devices a tick reads, and how the polling clock follows the wall
-// clock: a jump forward beyond 3500 s (a clock set by hand, a sleeping
-// machine) or any step back (midnight, a clock set back) moves every due
-// time too. One device of period 10.
-TEST(Monitor, DueTimesAndClock)
-{
-    // now: seconds since midnight; after the tick (2): reloj, proxima, ultimo.
-    const struct Row {
-        const char *name;
-        int reloj, proxima, ultimo;
-        double now;
-        int reloj2, proxima2, ultimo2;
-        bool read;
-    } rows[] = {
-        {"afternoon, a morning due time waits", 50000, 100, 36000, 36000, 50000, 100, 36000, false},
-        {"noon, due just before", 43200, 43199, 36000, 36000, 43200, 43199, 36000, false},
-        {"both at noon", 43200, 43200, 36000, 36000, 43200, 43210, 36000, true},
-        {"next due past midnight wraps", 86395, 86390, 36000, 36000, 86395, 0, 36000, true},
-        {"midnight crossing", 500, 1000, 86390, 5, 515, 1015, 5, false},
-        {"polling clock at a day wraps", 86390, 100, 36000, 36010, 0, 100, 36010, false},
-        {"gap of exactly 3500 s", 500, 1000, 36000, 39500, 4000, 1000, 39500, false},
-        {"gap beyond 3500 s", 500, 1000, 36000, 39501, 4001, 4501, 39501, false},
-        {"clock set back an hour", 500, 1000, 40000, 36000, 82900, 83400, 36000, false},
-        // Set back 30 s, 2 and 50 minutes: still due in 5 s.
-        {"set back 30 s", 500, 505, 36030, 36000, 470, 475, 36000, false},
-        {"set back 2 minutes", 500, 505, 36120, 36000, 380, 385, 36000, false},
-        {"set back 50 minutes", 500, 505, 39000, 36000, 83900, 83905, 36000, false},
-        {"last half second of the day", 500, 1000, 86395, 86399.6, 505, 1005, 0, false},
-    };
-    for (const Row &row : rows) {
-        Rig rig(false);
-        rig.add(STT, "2800000000000001", {}, 10);
-        rig.g.reloj = row.reloj, rig.g.ultimo = row.ultimo, rig.g.estados[1].proxima = row.proxima;
-        rig.clock.set(QDateTime(QDate(2026, 12, 7),
-                                QTime::fromMSecsSinceStartOfDay(int(row.now * 1000 + 0.5))));
-        rig.monitor->Timer1_Timer();
-        EXPECT_EQ(rig.view.log.contains(QStringLiteral("actualizando")), row.read) << row.name;
-        EXPECT_EQ(std::tuple(rig.g.reloj, rig.g.estados[1].proxima, rig.g.ultimo),
-                  std::tuple(row.reloj2, row.proxima2, row.ultimo2))
-            << row.name;
-    }
-}
-
-// The relay rules, one small network per row and one tick: on below the
-// minimum, off above the maximum, held between them and on either limit.
-// Limits 18 and 22; STT words are tenths, HRT whole degrees, AVI at gain 1.
-// Then the warning list: sensors with a relay output (or "Avisar") outside
-// their limits, also from a failed reading's last value; the active inputs
-// (word 0) of valid detector and relay-device readings. The relay device is
-// FF, the sensors 01, 02...
-TEST(Monitor, RelayHysteresisAndWarnings)
-{
-    // salida 0: no relay linked ("Ninguno"); before: the relay list's state
-    // before the tick, none: as built.
-    struct Sensor {
-        std::int16_t tipo, w0, salida;
-        bool fails = false, unknownRelay = false;
-    };
-    const struct Row {
-        const char *name;
-        std::vector<Sensor> sensors;
-        Pair relay;
-        const char *warnings;
-        std::optional<Pair> before = {};
-    } rows[] = {
-        // No relay linked, a detector, a relay not on the table (it differs in
-        // the last byte only), a type unknown.
-        {"sensors that drive nothing: relays written off",
-         {{STT, 150, 0}, {DET, 0, 1}, {STT, 150, 1, false, true}, {7, 150, 1}},
-         {0, 0},
-         "FF - 1|FF - 2|02 - 1|03"},
-        {"below the minimum switches on", {{STT, 179, 1}}, {1, 0}, "FF - 2|01"},
-        {"on the minimum, held off", {{STT, 180, 1}}, {0, 0}, "FF - 1|FF - 2"},
-        {"on the maximum, held on", {{STT, 220, 1}}, {1, 0}, "FF - 2", Pair{1, 0}},
-        {"above the maximum: its output off", {{STT, 221, 1}}, {0, 1}, "FF - 1|01", Pair{1, 1}},
-        {"converter compares channel 0", {{AVI, 10, 1}}, {1, 0}, "FF - 2|01"},
-        {"humidity device compares its temperature", {{HRT, 17, 1}}, {1, 0}, "FF - 2|01"},
-        // Invalid readings cannot switch on; a failed detector lists nothing.
-        {"failed readings", {{STT, 150, 1, true}, {DET, 0, 0, true}}, {0, 0}, "FF - 1|FF - 2|01"},
-        {"two on one output: later off",
-         {{STT, 150, 1}, {STT, 250, 1}},
-         {0, 0},
-         "FF - 1|FF - 2|01|02"},
-        // A damaged output number skips that sensor only.
-        {"damaged output",
-         {{STT, 150, 7}, {STT, 150, 2}, {STT, 150, -1}},
-         {0, 1},
-         "FF - 1|01|02|03"},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Rig rig;
-        const int r = rig.add(CTR, "3A000000000000FF");
-        char hex[] = "2800000000000000";
-        for (const Sensor &s : row.sensors) {
-            ++hex[15];
-            const int i = rig.add(s.tipo, hex, {s.w0, 50});
-            sim::failRate(0, sn(hex), s.fails ? 1 : 0);
-            if (s.salida != 0)
-                rig.link(i, r, s.salida);
-            if (s.unknownRelay)
-                rig.g.dispositivos[i].snrele[0] = sn("3A00000000000077");
-        }
-        if (row.before)
-            rig.g.lstctr[1].estado = *row.before;
-        rig.tick();
-        Pair out{-1, -1};
-        EXPECT_EQ(sim::relayWords(0, sn("3A000000000000FF"), out[0], out[1]), 1)
-            << "one write per tick";
-        EXPECT_EQ(out, row.relay);
-        EXPECT_EQ((Pair{rig.g.estados[r].crudo[0], rig.g.estados[r].crudo[1]}), row.relay)
-            << "the relay device is read after the write";
-        EXPECT_EQ(sim::callCount(0, nullptr, "SetupAD"), row.sensors[0].tipo == AVI)
-            << "a converter set up before its reading";
-        EXPECT_EQ(rig.monitor->ponalarmas().join(u'|'), QString::fromLatin1(row.warnings));
-    }
-}
 
 // The user edits the table while the tick waits in a yield. Yields of the
 // first tick: 1-2 around device 1's read, 3-4 device 2, 5-6 device 3, 7-8
@@ -278,6 +152,21 @@ TEST(Monitor, EditsDuringYields)
                 << i << ": the reading of another device";
         }
     }
+}
+
+// The edges of the half-day and day the soak's days may miss: at noon on
+// the polling clock a morning due time waits for tomorrow; a polling clock
+// and a due time that reach a day together both wrap to 0.
+TEST(Monitor, DueTimesAtNoonAndMidnight)
+{
+    Rig rig;
+    rig.add(STT, "2800000000000001", {});
+    rig.g.reloj = 43200, rig.g.estados[1].proxima = 43199;
+    rig.tick();
+    EXPECT_FALSE(rig.view.log.contains(QStringLiteral("actualizando")));
+    rig.g.reloj = 86397, rig.g.estados[1].proxima = 86397;
+    rig.tick();
+    EXPECT_EQ(std::pair(rig.g.reloj, rig.g.estados[1].proxima), std::pair(0, 0));
 }
 
 TEST(Texts, DeviceLines)

@@ -2,8 +2,8 @@
 // file driven through simulated days on the simulated network by a clock the
 // harness steps. The program is checked against a model of the rules written
 // here from the rules alone, never from the program's state: the calls each
-// device gets (its due times), the relay words, the capture lines (when, their
-// time stamp and file), and the configuration file's bytes.
+// device gets (its due times), the relay words, the warning list, the capture
+// lines (when, their time stamp and file), and the configuration file's bytes.
 #include "support/soak.h"
 
 #include "monitor/capture.h"
@@ -47,8 +47,8 @@ struct Dev {
 
 // The configuration file: entry 0 holds the sequence number as its name; then
 // 140 bytes a device, little-endian: name 16, serial 8, type, four offsets,
-// four limits and four gains (floats), four 8-character units, four relay
-// serials, four outputs, period.
+// four limits and four gains (floats), four 8-character units (a converter's
+// only), four relay serials, four outputs, period.
 QByteArray tableBytes(const std::vector<Dev> &t)
 {
     const auto serial = [](const Serial &sn) {
@@ -61,8 +61,9 @@ QByteArray tableBytes(const std::vector<Dev> &t)
                     .text(0, 16, QByteArray::fromStdString(v.name))
                     .raw(16, serial(d.sn))
                     .num(24, std::uint16_t(d.tipo));
-        r.text(66, 32, "").num(138, std::uint16_t(d.periodo)); // no units
+        r.num(138, std::uint16_t(d.periodo));
         for (int k = 0; k < 4; ++k) {
+            r.text(66 + 8 * k, 8, d.tipo == AVI ? std::array{"V", "m3 (n)", "", "\260C"}[k] : "");
             r.num(26 + 2 * k, std::uint16_t(d.ajuste[k]))
                 .num(34 + 4 * k, std::bit_cast<std::uint32_t>(d.alarma[k]), 4);
             r.num(50 + 4 * k, std::bit_cast<std::uint32_t>(d.ganancia[k]), 4)
@@ -103,7 +104,7 @@ private:
     void actualizando() override {}
     void listado() override { std::exchange(slow_, false) ? clock_.advance(1.5) : void(); }
     void yieldEvents() override {}
-    void showAlarmas(const QStringList &) override {}
+    void showAlarmas(const QStringList &lines) override { warnings_ = lines; }
     void setCaption(const QString &) override {}
 
     qint64 ms() const { return clock_.now().toMSecsSinceEpoch(); }
@@ -127,7 +128,8 @@ private:
     // A realistic mix, relays first so that sensors can drive them, in a file
     // out of order (loading sorts it). Every sensor reads about 20 at the start, between
     // limits its drifting signal crosses both ways; now and then it drives a
-    // relay output none has.
+    // relay output none has, or a relay device not on the table. Detectors
+    // are linked to relays too, which they must not drive.
     bool setup(const QString &folder)
     {
         io_ = SondaIO::load(binFolder(), nullptr);
@@ -148,7 +150,7 @@ private:
                     static_cast<std::uint8_t>(pick(0, 255)),
                     0};
             v.name = (n % 7 == 0 && d.tipo == STT
-                          ? "C\xE1mara"
+                          ? "C\xE1mara\xA0"
                           : std::array{"", "Sala", "Inver", "Bomba", "Puerta", "Rel\xE9"}[d.tipo]) +
                 QString::asprintf(" %04d", n).toStdString();
             d.nombre = QString::fromLatin1(v.name.c_str());
@@ -157,15 +159,16 @@ private:
             v.signal = std::array<std::array<std::int16_t, 4>, 6>{
                 {{}, {200}, {20, 55}, {1000, 1200, 800, 1500}, {1, 1}, {}}}[d.tipo];
             network += "device " + typeText(d.tipo) + " " + seriehex(d.sn).toStdString() + "\n";
-            if (d.tipo == DET || d.tipo == CTR)
+            if (d.tipo == CTR)
                 continue;
             d.ajuste[0] = static_cast<std::int16_t>(d.tipo == STT ? pick(-10, 10) : 0);
             d.ganancia[0] = d.tipo == AVI ? 0.02f : 0.0f;
             d.alarma[0] = static_cast<float>(pick(180, 195)) / 10;
             d.alarma[1] = d.alarma[0] + static_cast<float>(pick(5, 40)) / 10;
-            d.snrele[0] = t_[static_cast<std::size_t>(pick(1, relays))].d.sn;
+            d.snrele[0] = pick(0, 40) == 0 ? Serial{0x3A, 0, 0xFF, 1}
+                                           : t_[static_cast<std::size_t>(pick(1, relays))].d.sn;
             const int k = pick(0, 40);
-            d.salrele[0] = static_cast<std::int16_t>(k == 0 ? 0 : k == 1 ? 3 : 1 + k % 2);
+            d.salrele[0] = static_cast<std::int16_t>(k < 3 ? std::array{0, 3, -1}[k] : 1 + k % 2);
         }
         std::shuffle(t_.begin() + 1, t_.end(), rng_);
         g_.appFolder = folder;
@@ -190,8 +193,9 @@ private:
         };
         load();
         // Each day: captures (one across midnight), a save and reload, the
-        // clock set forward, set back two minutes, suspended five hours, set
-        // back during the capture across midnight.
+        // clock set forward (with the tick 3 s later: by exactly 3500 s, by
+        // 3501 s, by two hours), set back 24 s and two minutes, suspended five
+        // hours, set back during the capture across midnight.
         for (int day = 0; day < days_; ++day) {
             const auto at = [&](int h, int m, int s, std::function<void()> event) {
                 events_.emplace(ms() + ((day * 24 + h) * 3600 + m * 60 + s) * 1000LL,
@@ -205,8 +209,13 @@ private:
                 at(h, m, 0, [this] { startCapture(); }),
                     at(stopH, stopM, 0, [this] { captura_->stop(), capturing_ = false; });
             at(12, 0, 0, [this] { saveAndLoad(); }), at(23, 59, 59, [this] { slow_ = true; });
-            for (const auto &[h, m, seconds] :
-                 {std::array{8, 30, 7200}, {11, 0, -120}, {16, 30, 18000}, {24, 1, -3600}})
+            for (const auto &[h, m, seconds] : {std::array{3, 0, 3497},
+                                                {4, 30, 3498},
+                                                {8, 30, 7200},
+                                                {11, 0, -120},
+                                                {13, 0, -27},
+                                                {16, 30, 18000},
+                                                {24, 1, -3600}})
                 at(h, m, 0,
                    [this, seconds = seconds] { clock_.set(clock_.now().addSecs(seconds)); });
             for (int h = 1; h <= 24; ++h)
@@ -276,8 +285,10 @@ private:
     {
         v.calls += v.d.tipo == AVI ? 2 : 1; // a converter takes its set-up first
         const bool fail = pick(0, 9) == 0;
-        if (v.d.tipo == CTR)
-            return; // nothing here depends on a relay device's inputs
+        if (v.d.tipo == CTR) { // read after its write, never failing: its outputs as inputs
+            v.ok = true, v.w = {v.entry[0], v.entry[1]};
+            return;
+        }
         sim::failRate(0, v.d.sn, fail ? 1.0 : 0.0);
         if (!(v.ok = !fail))
             return;
@@ -305,9 +316,11 @@ private:
             const int k = v.d.salrele[0];
             if (v.d.tipo < STT || v.d.tipo > AVI || !v.ok || k < 1 || k > 2)
                 continue;
-            std::int16_t &w = t_[*std::find_if(ctr_.begin(), ctr_.end(), [&](int i) {
-                                  return t_[i].d.sn == v.d.snrele[0];
-                              })].entry[k - 1];
+            const auto relay = std::find_if(ctr_.begin(), ctr_.end(),
+                                            [&](int i) { return t_[i].d.sn == v.d.snrele[0]; });
+            if (relay == ctr_.end())
+                continue;
+            std::int16_t &w = t_[*relay].entry[k - 1];
             w = v.value < v.d.alarma[0] ? w | 1 : v.value > v.d.alarma[1] ? 0 : w;
         }
         for (const int i : ctr_)
@@ -353,6 +366,7 @@ private:
         check(captured_.isEmpty() || g_.fichero == captured_.left(10) + QLatin1String("-00.log"),
               [&] { return "line in " + g_.fichero.toStdString(); });
         r_.captureLines += !captured_.isEmpty();
+        check(warnings_ == warnings(), [] { return std::string("warning list"); });
         for (const int i : ctr_) {
             std::int16_t w1 = -1, w2 = -1;
             const long took = sim::relayWords(0, t_[i].d.sn, w1, w2);
@@ -360,6 +374,24 @@ private:
                       std::tuple(t_[i].entry[0], t_[i].entry[1], relayPasses_),
                   [&] { return "relay " + t_[i].name; });
         }
+    }
+
+    // In table order: each sensor with a relay output (damaged or not) whose
+    // last good value is outside its limits; each input of 0 of a detector or
+    // relay device whose last reading was good.
+    QStringList warnings() const
+    {
+        QStringList out;
+        for (const Dev &v : t_) {
+            const QString name = QString::fromLatin1(v.name.c_str());
+            for (int k = 0; k < 2 && v.ok && (v.d.tipo == DET || v.d.tipo == CTR); ++k)
+                if (v.w[k] == 0)
+                    out << name + QStringLiteral(" - ") + QString::number(k + 1);
+            if (v.d.tipo >= STT && v.d.tipo <= AVI && v.d.salrele[0] != 0 &&
+                (v.value < v.d.alarma[0] || v.value > v.d.alarma[1]))
+                out << name;
+        }
+        return out;
     }
 
     // Every device's calls so far, as its due times give them.
@@ -407,6 +439,7 @@ private:
     long relayPasses_ = 0; // every relay of the list is written on each
     bool modified_ = false, slow_ = false, capturing_ = false, ticked_ = false;
     QString captured_;
+    QStringList warnings_;
 };
 
 } // namespace

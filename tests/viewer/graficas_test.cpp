@@ -44,13 +44,34 @@ QByteArray lines(const char *day, int hour, int count, int first = 0)
     return out;
 }
 
-// Sala's row of the legend: cursor, minimum, mean, maximum.
-std::string figures(const graficas &w)
+// A legend row: shown, name, cursor, minimum, mean, maximum.
+std::string row(const graficas &w, int r)
 {
-    QStringList out;
-    for (int column = 1; column < 5; ++column)
-        out << w.leyenda->model()->index(0, column).data().toString();
+    const QAbstractItemModel &m = *w.leyenda->model();
+    QStringList out{m.index(r, 0).data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked
+                        ? u("[x]")
+                        : u("[ ]")};
+    for (int column = 0; column < 5; ++column)
+        out << m.index(r, column).data().toString();
     return out.join(u' ').toStdString();
+}
+
+// A capture of `columns` sensors S0, S1...: `count` lines a second apart from
+// 10:00:00 + `first` s (the header first when `first` is 0); sensor c reads
+// (c + k) % `mod` on line k.
+QByteArray grid(int columns, int count, int first = 0, int mod = 1 << 30)
+{
+    QByteArray out = first ? "" : "Hora";
+    for (int c = 0; !first && c < columns; ++c)
+        out += "  S" + QByteArray::number(c) + " (\272C)";
+    out += first ? "" : "\r\n";
+    for (int k = first; k < first + count; ++k) {
+        out += QTime(10, 0).addSecs(k).toString(u("'07-12-2026 'HH:mm:ss")).toLatin1();
+        for (int c = 0; c < columns; ++c)
+            out += "  " + QByteArray::number((c + k) % mod);
+        out += "\r\n";
+    }
+    return out;
 }
 
 double at(int day, int h, int m, int s = 0)
@@ -99,7 +120,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     };
     for (const auto &[act, expected] : steps) {
         act();
-        EXPECT_EQ(figures(w), expected);
+        EXPECT_EQ(row(w, 0), "[x] Sala (ºC) " + std::string(expected));
         EXPECT_EQ(w.plot->axisRect(0)->axis(QCPAxis::atBottom)->range(), QCPRange(w.from(), w.to()))
             << expected;
     }
@@ -208,7 +229,7 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
             "Hora  Sala (\272C)\r\n25-10-2026 02:59:45  ,06\r\n25-10-2026 02:00:20  -,02\r\n");
     w.open({u("25-10-2026-00.log")});
     w.hover(w.series().last()); // the series' times: the reader's test
-    EXPECT_EQ(figures(w), "-0,02 -0,02 0,02 0,06");
+    EXPECT_EQ(row(w, 0), "[x] Sala (ºC) -0,02 -0,02 0,02 0,06");
     EXPECT_TRUE(w.exportCsv(t.file(u("otono.csv"))));
     EXPECT_EQ(t.read(u("otono.csv")),
               QByteArray(
@@ -218,38 +239,6 @@ TEST(Graficas, FollowsTheFileBeingCapturedWithTheFiguresOfTheRangeInView)
     ::tzset();
 #endif
 }
-
-namespace {
-
-// A capture of `columns` sensors, three lines: sensor c reads c, c+1, c+2.
-QByteArray wide(int columns)
-{
-    QByteArray out = "Hora";
-    for (int c = 0; c < columns; ++c)
-        out += "  S" + QByteArray::number(c) + " (\272C)";
-    out += "\r\n";
-    for (int k = 0; k < 3; ++k) {
-        out += "07-12-2026 10:00:0" + QByteArray::number(k);
-        for (int c = 0; c < columns; ++c)
-            out += "  " + QByteArray::number(c + k);
-        out += "\r\n";
-    }
-    return out;
-}
-
-// A legend row: shown, name, minimum, mean, maximum.
-std::string row(const graficas &w, int r)
-{
-    const QAbstractItemModel &m = *w.leyenda->model();
-    QStringList out{m.index(r, 0).data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked
-                        ? u("[x]")
-                        : u("[ ]")};
-    for (const int column : {0, 2, 3, 4})
-        out << m.index(r, column).data().toString();
-    return out.join(u' ').toStdString();
-}
-
-} // namespace
 
 // A file of 20 000 columns lists every series in the legend but draws only
 // the first rows' until others are ticked: the window holds no more objects
@@ -262,7 +251,7 @@ TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
     for (const int columns : {40, most, 20000}) {
         SCOPED_TRACE(columns);
         TempFolder t;
-        t.write(u("07-12-2026-00.log"), wide(columns));
+        t.write(u("07-12-2026-00.log"), grid(columns, 3));
         graficas w(t.path(), [] { return QString(); });
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 60000));
         const int graphs = std::min(columns, most);
@@ -271,7 +260,7 @@ TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
         // The first rows ticked, the others not, each with its own figures.
         for (const int r : {0, graphs - 1, std::min(graphs, columns - 1), columns - 1})
             EXPECT_EQ(row(w, r),
-                      (r < graphs ? "[x] S" : "[ ] S") + std::to_string(r) + " (ºC) " +
+                      (r < graphs ? "[x] S" : "[ ] S") + std::to_string(r) + " (ºC)  " +
                           std::to_string(r) + " " + std::to_string(r + 1) + " " +
                           std::to_string(r + 2));
         // Three readings of each series drawn, none of the others, no row
@@ -287,24 +276,6 @@ TEST(Graficas, AWideFileMakesGraphsOnlyForTheSeriesShown)
     }
 }
 
-namespace {
-
-// Lines from 10:00:00 a second apart of a capture of 100 sensors: sensor c
-// reads (c + k) % 10 on line k.
-QByteArray hundred(int first, int count)
-{
-    QByteArray out;
-    for (int k = first; k < first + count; ++k) {
-        out += QTime(10, 0).addSecs(k).toString(u("'07-12-2026 'HH:mm:ss")).toLatin1();
-        for (int c = 0; c < 100; ++c)
-            out += "  " + QByteArray::number((c + k) % 10);
-        out += "\r\n";
-    }
-    return out;
-}
-
-} // namespace
-
 // A file of more than a megabyte and 100 columns: the readings of the
 // series drawn only are kept, a series ticked is read in the thread and
 // drawn when read, then followed; unticked, let go. The CSV, read again in
@@ -314,10 +285,7 @@ TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
     application();
     TempFolder t;
     const QString day = u("07-12-2026-00.log");
-    QByteArray header = "Hora";
-    for (int c = 0; c < 100; ++c)
-        header += "  S" + QByteArray::number(c) + " (\272C)";
-    t.write(day, header + "\r\n" + hundred(0, 4000));
+    t.write(day, grid(100, 4000, 0, 10));
     graficas w(t.path(), [] { return QString(); });
     const int last = 99; // S99's series and row: temperatures in the file's order
     const auto tick = [&](bool on) {
@@ -337,7 +305,7 @@ TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
         {"ticked", [&] { tick(true); }, "Leyendo 07-12-2026-00.log…", 65 * 4000, true, 65},
         {"followed",
          [&] {
-             append(t.file(day), hundred(4000, 10));
+             append(t.file(day), grid(100, 10, 4000, 10));
              w.followFiles();
          },
          "4010 lecturas en 1 fichero.", 65 * 4010, true, 65},
@@ -349,25 +317,18 @@ TEST(Graficas, AFileReadInTheThreadKeepsTheReadingsOfTheSeriesDrawnOnly)
         EXPECT_TRUE(QTest::qWaitFor([&] { return !w.loading(); }, 60000)) << s.what;
         EXPECT_EQ(std::tuple(w.series().points(), row(w, last), w.plottedPoints(last) > 0,
                              w.plot->graphCount()),
-                  std::tuple(s.kept, std::string(s.drawn ? "[x]" : "[ ]") + " S99 (ºC) 0 4,5 9",
+                  std::tuple(s.kept, std::string(s.drawn ? "[x]" : "[ ]") + " S99 (ºC)  0 4,5 9",
                              s.drawn, s.graphs))
             << s.what;
     }
     ASSERT_TRUE(w.exportCsv(t.file(u("cien.csv"))));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.exporting(); }, 60000));
-    QString expected = u("Hora");
-    for (int c = 0; c < 100; ++c)
-        expected += u(",S%1 (ºC)").arg(c);
-    expected += u("\r\n");
-    for (int k = 0; k < 4010; ++k) {
-        expected += QTime(10, 0).addSecs(k).toString(u("'2026-12-07T'HH:mm:ss"));
-        for (int c = 0; c < 100; ++c)
-            expected += u(",%1").arg((c + k) % 10);
-        expected += u("\r\n");
-    }
+    // Every line of the file, the fields between commas, the times in ISO form.
     EXPECT_EQ(QString::fromUtf8(t.read(u("cien.csv")))
                   .remove(QRegularExpression(u("[+-]\\d\\d:\\d\\d(?=,)"))),
-              expected);
+              QString::fromLatin1(grid(100, 4010, 0, 10))
+                  .replace(u("07-12-2026 "), u("2026-12-07T"))
+                  .replace(u("  "), u(",")));
     EXPECT_EQ(w.estado->text(),
               u("Datos guardados en %1.").arg(QDir::toNativeSeparators(t.file(u("cien.csv")))));
 }
