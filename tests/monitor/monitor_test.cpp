@@ -169,6 +169,24 @@ TEST(Monitor, DueTimesAtNoonAndMidnight)
     EXPECT_EQ(std::pair(rig.g.reloj, rig.g.estados[1].proxima), std::pair(0, 0));
 }
 
+// A device of a type the program does not know, linked to a relay and far
+// below its minimum, is never a warning; the relay device's idle inputs are.
+TEST(Monitor, AnUnknownTypeIsNeverAWarning)
+{
+    Rig rig;
+    rig.add(CTR, "3A000000000000FF", {});
+    rig.add(7, "2800000000000001", {150});
+    const auto at = [&](const char *hex) {
+        for (std::size_t i = 1; i < rig.g.dispositivos.size(); ++i)
+            if (rig.g.dispositivos[i].sn == sn(hex))
+                return static_cast<int>(i);
+        return -1;
+    };
+    rig.link(at("2800000000000001"), at("3A000000000000FF"), 1);
+    rig.tick();
+    EXPECT_EQ(rig.monitor->ponalarmas().join(u'|'), QStringLiteral("FF - 1|FF - 2"));
+}
+
 TEST(Texts, DeviceLines)
 {
     const QString serial = QStringLiteral("28A3F2C501080011");
