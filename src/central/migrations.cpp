@@ -29,13 +29,14 @@ namespace {
 // version 7 takes a station's catch-up as finished rows with their figures
 // (its types before every function file, which names them); version 8
 // tries a station's zone rather than reading every zone's file, and checks
-// the order of a batch's seconds on the rows whose figures it works out again.
+// the order of a batch's seconds on the rows whose figures it works out again;
+// version 9 checks the figures of every hour of a batch, not the first only.
 struct SchemaFile {
     int version;
     const char *name;
     bool fresh, step;
 };
-constexpr std::array<SchemaFile, 22> schemaFiles{{
+constexpr std::array<SchemaFile, 23> schemaFiles{{
     {1, "1-1-first-design-aside.sql", true, false},
     {1, "2-tables.sql", true, false},
     {6, "2-2-blocks.sql", true, true},
@@ -60,6 +61,7 @@ constexpr std::array<SchemaFile, 22> schemaFiles{{
     {6, "12-reports.sql", false, true},
     {7, "6-station.sql", false, true},
     {8, "6-station.sql", false, true},
+    {9, "6-station.sql", false, true},
 }};
 // Run on every set-up, whatever the version.
 constexpr const char *grantsFile = "9-grants.sql";

@@ -9,7 +9,7 @@ namespace central {
 
 // The version of the schema these programs are built for; the archive's
 // set-up step (climalog-archivo --preparar) brings a database to it.
-constexpr int schemaVersion = 8;
+constexpr int schemaVersion = 9;
 
 constexpr const char *schemaName = "climalog";
 constexpr const char *readerRole = "climalog_lectura"; // NOLOGIN group of read-only roles

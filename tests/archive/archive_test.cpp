@@ -645,22 +645,31 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
     const std::string line =
         "ARRAY[ROW('2026-12-07 10:02:00+00', " + header + ", 9, '{96}', NULL)::climalog.entrada]";
     // Finished rows of its own: the lines 1 and 20 at `seconds` of `minute`
-    // (numbered from 10), with figures whose maximum is `max`, and the hour's
-    // figures of `lines` lines.
+    // (numbered from 10), with figures whose maximum is `max`, and an hour's
+    // figures of `lines` lines and maximum `max`.
     const std::string arrhenius = "ARRAY[exp(-10000 / 274.15) + exp(-10000 / 293.15)]";
+    const auto row = [&](const std::string &minute, const std::string &juego,
+                         const std::string &seconds, const std::string &max) {
+        return "ROW('2026-12-" + minute + "+00', " + juego + ", 10, '" + seconds +
+            "', '{96,161}', NULL, '{2}', '{1}', '{" + max + "}', '{21}', '{401}', " + arrhenius +
+            ")";
+    };
+    const auto hour = [&](const std::string &minute, const std::string &juego,
+                          const std::string &lines, const std::string &max) {
+        return "ROW(" + juego + ", date_trunc('hour', '2026-12-" + minute + "+00'::timestamptz), " +
+            lines + ", '{2}', '{1}', '{" + max + "}', '{21}', '{401}', " + arrhenius + ")";
+    };
+    const auto store = [&](const std::string &rows, const std::string &hours) {
+        return "SELECT climalog.guardar_filas(g.id, g.posicion, g.huella, g.posicion, g.lineas, "
+               "g.huella, g.muestra, g.cabecera, g.estado, 0, ARRAY[" +
+            rows + "]::climalog.fila[], " + (hours.empty() ? "'{}'" : "ARRAY[" + hours + "]") +
+            "::climalog.cifras[]) FROM " + own;
+    };
     const auto rowsOf = [&](const std::string &minute, const std::string &juego,
                             const std::string &seconds, const std::string &max,
                             const std::string &lines) {
-        return "SELECT climalog.guardar_filas(g.id, g.posicion, g.huella, g.posicion, g.lineas, "
-               "g.huella, g.muestra, g.cabecera, g.estado, 0, ARRAY[ROW('2026-12-" +
-            minute + "+00', " + juego + ", 10, '" + seconds +
-            "', '{96,161}', NULL, '{2}', '{1}', '{" + max + "}', '{21}', '{401}', " + arrhenius +
-            ")]::climalog.fila[], " +
-            (lines.empty() ? "'{}'"
-                           : "ARRAY[ROW(" + juego + ", date_trunc('hour', '2026-12-" + minute +
-                     "+00'::timestamptz), " + lines + ", '{2}', '{1}', '{20}', '{21}', '{401}', " +
-                     arrhenius + ")]") +
-            "::climalog.cifras[]) FROM " + own;
+        return store(row(minute, juego, seconds, max),
+                     lines.empty() ? "" : hour(minute, juego, lines, "20"));
     };
     const std::vector<std::pair<std::string, std::string>> calls = {
         // as rol_norte, in order; the answer
@@ -701,6 +710,12 @@ TEST(Archive, StationRoleOnlyAddsItsOwnReadings)
         {rowsOf("07 10:02:00", header, "{0,31}", "20", "2"), "!23505"},
         // Its own, into the minute stored.
         {rowsOf("07 10:02:00", header, "{30,31}", "20", "2"), "\n"},
+        // Rows of two hours whose second hour's figures are not its rows'.
+        {store(row("07 10:03:00", header, "{30,31}", "20") + ", " +
+                   row("07 11:03:00", header, "{30,31}", "20"),
+               hour("07 10:03:00", header, "2", "20") + ", " +
+                   hour("07 11:03:00", header, "2", "2199")),
+         "!22023"},
         // Another station's file.
         {"SELECT * FROM climalog.guardar(" + surFile +
              ", 0, NULL, 0, 0, 0, 0, 0, -1, NULL, 0, false, false, '{}')",

@@ -228,16 +228,16 @@ END $f$;
 
 -- A batch of rows' figures checked against its rows (see
 -- @schema@.guardar_filas): those of about one row in 64 picked at random,
--- and of one row at least, against the rows' lines, whose seconds must rise;
--- those of the first hour, against its rows' figures. A station cannot tell
--- which are looked at.
+-- and of one row at least, against the rows' lines, whose seconds must rise
+-- (a station cannot tell which are looked at); those of every hour, against
+-- its rows' figures: a station sends the hours in the order it likes, so any
+-- one hour looked at alone would be of its choosing.
 CREATE OR REPLACE FUNCTION @schema@.comprobar_filas(a_filas @schema@.fila[], a_horas @schema@.cifras[]) RETURNS void
 LANGUAGE plpgsql SET search_path = pg_catalog, pg_temp AS $f$
 DECLARE
     v_elegidas @schema@.fila[] := ARRAY(SELECT a_filas[k] FROM generate_subscripts(a_filas, 1) k
                                          WHERE random() < 1.0 / 64);
     v_lineas @schema@.entrada[];
-    v_hora @schema@.cifras := a_horas[1];
 BEGIN
     IF cardinality(v_elegidas) = 0 AND cardinality(a_filas) > 0 THEN
         v_elegidas := ARRAY[a_filas[1 + floor(random() * cardinality(a_filas))::integer]];
@@ -256,16 +256,18 @@ BEGIN
                 WHERE r.c <> f.l OR r.n <> f.n OR r.mn IS DISTINCT FROM f.mn OR r.mx IS DISTINCT FROM f.mx
                    OR NOT @schema@.cerca(r.sm, f.sm) OR NOT @schema@.cerca(r.sq, f.sq) OR NOT @schema@.cerca(r.ar, f.ar))
        OR EXISTS (SELECT 1
-                    FROM (SELECT u.k, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx, sum(u.sm) AS sm, sum(u.sq) AS sq,
-                                 sum(u.ar) AS ar
-                            FROM unnest(a_filas) x,
+                    FROM (SELECT x.juego, x.hora AS inicio, u.k, sum(u.n) AS n, min(u.mn) AS mn, max(u.mx) AS mx,
+                                 sum(u.sm) AS sm, sum(u.sq) AS sq, sum(u.ar) AS ar
+                            FROM (SELECT x.*, to_timestamp(floor(date_part('epoch', x.inicio) / 3600) * 3600) AS hora
+                                    FROM unnest(a_filas) x OFFSET 0) x,   -- each row's hour once, not once a column
                                  LATERAL unnest(x.n, x.minimo, x.maximo, x.suma, x.cuadrados, x.arrhenius)
                                          WITH ORDINALITY u(n, mn, mx, sm, sq, ar, k)
-                           WHERE x.juego = v_hora.juego AND x.inicio >= v_hora.inicio
-                             AND x.inicio < v_hora.inicio + interval '1 hour'
-                           GROUP BY u.k) f
-                    JOIN unnest(v_hora.n, v_hora.minimo, v_hora.maximo, v_hora.suma, v_hora.cuadrados, v_hora.arrhenius)
-                         WITH ORDINALITY h(n, mn, mx, sm, sq, ar, k) ON h.k = f.k
+                           GROUP BY 1, 2, 3) f
+                    JOIN (SELECT h.juego, h.inicio, u.*
+                            FROM unnest(a_horas) h,
+                                 LATERAL unnest(h.n, h.minimo, h.maximo, h.suma, h.cuadrados, h.arrhenius)
+                                         WITH ORDINALITY u(n, mn, mx, sm, sq, ar, k)) h
+                      ON h.juego = f.juego AND h.inicio = f.inicio AND h.k = f.k
                    WHERE f.n <> h.n OR f.mn IS DISTINCT FROM h.mn OR f.mx IS DISTINCT FROM h.mx
                       OR NOT @schema@.cerca(f.sm, h.sm) OR NOT @schema@.cerca(f.sq, h.sq) OR NOT @schema@.cerca(f.ar, h.ar)) THEN
         RAISE EXCEPTION 'Las cifras del lote no son las de sus líneas' USING ERRCODE = '22023';
